@@ -1,0 +1,33 @@
+// Stands in for the application framework (MFC) on this platform: the Windows scalar types it uses.
+#pragma once
+
+// FreeImage already defines BOOL, BYTE, WORD, DWORD, LONG (32-bit), RGBQUAD, BITMAPINFOHEADER,
+// TRUE and FALSE when it is not on Windows; we reuse those and add only what it leaves out.
+#include <FreeImage.h>
+
+#include <cstddef>
+#include <cstdint>
+
+typedef unsigned int UINT;
+typedef std::intptr_t INT_PTR;
+typedef std::uintptr_t UINT_PTR;
+typedef std::int64_t LONGLONG;
+typedef std::uint64_t ULONGLONG;
+typedef DWORD COLORREF;
+typedef wchar_t TCHAR;
+typedef wchar_t WCHAR;
+typedef const wchar_t* LPCTSTR;
+typedef wchar_t* LPTSTR;
+typedef const wchar_t* LPCWSTR;
+typedef wchar_t* LPWSTR;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+
+#ifndef _T
+#define _T(x) L##x
+#endif
+#ifndef PASCAL
+#define PASCAL
+#endif

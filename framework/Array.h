@@ -1,0 +1,117 @@
+// Stands in for the application framework (MFC) on this platform: its dynamic array template.
+#pragma once
+
+#include "framework/Exceptions.h"
+#include "framework/Object.h"
+
+#include <new>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+/// The framework's CArray: a dynamic array whose checked accessors (GetAt, SetAt, ElementAt,
+/// operator[]) raise CInvalidArgException for an index outside 0..size-1. Appending is
+/// amortised O(1); SetSize value-initialises new elements (0 for numbers).
+/// Storage failures raise CMemoryException.
+template <class TYPE, class ARG_TYPE = const TYPE&>
+class CArray : public CObject {
+public:
+    CArray() = default;
+    CArray(const CArray& other) : CObject(), m_data(other.m_data) {}
+    CArray& operator=(const CArray& other) {
+        if (this != &other) Copy(other);
+        return *this;
+    }
+    ~CArray() override = default;
+
+    INT_PTR GetSize() const { return static_cast<INT_PTR>(m_data.size()); }
+    INT_PTR GetCount() const { return GetSize(); }
+    BOOL IsEmpty() const { return m_data.empty(); }
+    INT_PTR GetUpperBound() const { return GetSize() - 1; }
+
+    void SetSize(INT_PTR nNewSize, INT_PTR nGrowBy = -1) {
+        (void)nGrowBy;
+        if (nNewSize < 0) AfxThrowInvalidArgException();
+        guarded([&] { m_data.resize(static_cast<size_t>(nNewSize)); });
+    }
+    void FreeExtra() { m_data.shrink_to_fit(); }
+    void RemoveAll() { std::vector<TYPE>().swap(m_data); }
+
+    const TYPE& GetAt(INT_PTR i) const { return m_data[check(i)]; }
+    TYPE& GetAt(INT_PTR i) { return m_data[check(i)]; }
+    void SetAt(INT_PTR i, ARG_TYPE value) { m_data[check(i)] = value; }
+    TYPE& ElementAt(INT_PTR i) { return m_data[check(i)]; }
+    const TYPE& ElementAt(INT_PTR i) const { return m_data[check(i)]; }
+    TYPE& operator[](INT_PTR i) { return m_data[check(i)]; }
+    const TYPE& operator[](INT_PTR i) const { return m_data[check(i)]; }
+
+    const TYPE* GetData() const { return m_data.empty() ? nullptr : m_data.data(); }
+    TYPE* GetData() { return m_data.empty() ? nullptr : m_data.data(); }
+
+    void SetAtGrow(INT_PTR i, ARG_TYPE value) {
+        if (i < 0) AfxThrowInvalidArgException();
+        if (i >= GetSize()) SetSize(i + 1);
+        m_data[static_cast<size_t>(i)] = value;
+    }
+    INT_PTR Add(ARG_TYPE value) {
+        guarded([&] { m_data.push_back(value); });
+        return GetSize() - 1;
+    }
+    /// Appends every element of src; returns the index of the first appended element.
+    INT_PTR Append(const CArray& src) {
+        INT_PTR first = GetSize();
+        if (&src == this) {
+            std::vector<TYPE> copy(m_data);
+            guarded([&] { m_data.insert(m_data.end(), copy.begin(), copy.end()); });
+        } else {
+            guarded([&] { m_data.insert(m_data.end(), src.m_data.begin(), src.m_data.end()); });
+        }
+        return first;
+    }
+    void Copy(const CArray& src) {
+        if (&src != this) guarded([&] { m_data = src.m_data; });
+    }
+    void InsertAt(INT_PTR nIndex, ARG_TYPE value, INT_PTR nCount = 1) {
+        if (nIndex < 0 || nCount < 0) AfxThrowInvalidArgException();
+        if (nIndex > GetSize()) SetSize(nIndex);
+        TYPE copy(value);
+        guarded([&] { m_data.insert(m_data.begin() + nIndex, static_cast<size_t>(nCount), copy); });
+    }
+    void RemoveAt(INT_PTR nIndex, INT_PTR nCount = 1) {
+        if (nIndex < 0 || nCount < 0 || nIndex + nCount > GetSize()) AfxThrowInvalidArgException();
+        m_data.erase(m_data.begin() + nIndex, m_data.begin() + nIndex + nCount);
+    }
+
+private:
+    size_t check(INT_PTR i) const {
+        if (i < 0 || i >= GetSize()) AfxThrowInvalidArgException();
+        return static_cast<size_t>(i);
+    }
+    template <class F>
+    static void guarded(F&& f) {
+        try {
+            f();
+        } catch (const std::bad_alloc&) {
+            AfxThrowMemoryException();
+        } catch (const std::length_error&) {
+            AfxThrowMemoryException();
+        }
+    }
+
+    std::vector<TYPE> m_data;
+};
+
+/// The framework's array of strings.
+class KESTRO_API CStringArray : public CArray<CString, const CString&> {
+public:
+    CStringArray() = default;
+    CStringArray(const CStringArray&) = default;
+    CStringArray& operator=(const CStringArray&) = default;
+    ~CStringArray() override;
+};
+
+/// The library exports these instances of the array template.
+#if !defined(KESTRO_BUILDING_LIBRARY)
+extern template class CArray<int, int>;
+extern template class CArray<double, double>;
+#endif

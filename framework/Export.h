@@ -1,0 +1,13 @@
+// Stands in for the application framework (MFC) on this platform: the export macro of the library.
+#pragma once
+
+// The library is built with hidden visibility; exported classes and functions carry KESTRO_API.
+#if defined(_WIN32)
+#if defined(KESTRO_BUILDING_LIBRARY)
+#define KESTRO_API __declspec(dllexport)
+#else
+#define KESTRO_API __declspec(dllimport)
+#endif
+#else
+#define KESTRO_API __attribute__((visibility("default")))
+#endif

@@ -1,0 +1,382 @@
+// Stands in for the application framework (MFC) on this platform: its wide-character string.
+#include "framework/String.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+namespace {
+
+// Simple one-to-one case folding for Latin, Greek and Cyrillic letters; the C library's
+// towlower depends on the process locale, which a library must not rely on.
+wchar_t foldLower(wchar_t c) {
+    if (c >= L'A' && c <= L'Z') return c + 32;
+    if (c < 0xC0) return c;
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;
+    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
+        bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+        if (oddUpper) return (c % 2 == 1) ? c + 1 : c;
+        return (c % 2 == 0) ? c + 1 : c;
+    }
+    if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return c + 32;
+    if (c >= 0x410 && c <= 0x42F) return c + 32;
+    if (c >= 0x400 && c <= 0x40F) return c + 80;
+    return c;
+}
+
+wchar_t foldUpper(wchar_t c) {
+    if (c >= L'a' && c <= L'z') return c - 32;
+    if (c < 0xE0) return c;
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
+    if (c >= 0x100 && c <= 0x17F) {
+        for (wchar_t u = c - 1; u <= c; ++u)
+            if (u != c && foldLower(u) == c) return u;
+        return c;
+    }
+    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 32;
+    if (c >= 0x430 && c <= 0x44F) return c - 32;
+    if (c >= 0x450 && c <= 0x45F) return c - 80;
+    return c;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+    if (cp >= 0xDC80 && cp <= 0xDCFF) { // an escaped byte that was not valid UTF-8
+        out.push_back(static_cast<char>(cp - 0xDC00));
+    } else if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x110000) {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        appendUtf8(out, 0xFFFD);
+    }
+}
+
+// Rewrites the framework's format conventions (%s, %c wide; %S, %hs, %hc narrow) into the C
+// library's (%ls, %lc wide; %s, %c narrow).
+std::wstring translateFormat(const wchar_t* fmt) {
+    std::wstring out;
+    for (const wchar_t* p = fmt; *p; ++p) {
+        out.push_back(*p);
+        if (*p != L'%') continue;
+        ++p;
+        if (*p == L'%') {
+            out.push_back(*p);
+            continue;
+        }
+        std::wstring spec;
+        while (*p && std::wcschr(L"-+ #0123456789.*", *p)) spec.push_back(*p++);
+        std::wstring length;
+        while (*p && std::wcschr(L"hlLqjzt", *p)) length.push_back(*p++);
+        if (!*p) {
+            out += spec + length;
+            break;
+        }
+        wchar_t conv = *p;
+        if (conv == L's' || conv == L'c') {
+            if (length.empty()) length = L"l";
+            else if (length == L"h") length.clear();
+        } else if (conv == L'S' || conv == L'C') {
+            conv = conv == L'S' ? L's' : L'c';
+            if (length == L"l") length = L"l";
+            else length.clear();
+        }
+        out += spec + length;
+        out.push_back(conv);
+    }
+    return out;
+}
+
+std::wstring vformat(const wchar_t* fmt, va_list args) {
+    if (!fmt) return std::wstring();
+    std::wstring f = translateFormat(fmt);
+    std::vector<wchar_t> buf(256);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        va_list copy;
+        va_copy(copy, args);
+        int n = std::vswprintf(buf.data(), buf.size(), f.c_str(), copy);
+        va_end(copy);
+        if (n >= 0 && static_cast<size_t>(n) < buf.size()) return std::wstring(buf.data(), static_cast<size_t>(n));
+        buf.resize(buf.size() * 2);
+    }
+    return std::wstring();
+}
+
+} // namespace
+
+CString::CString(const wchar_t* psz) : m_str(psz ? psz : L"") {}
+CString::CString(const wchar_t* pch, int nLength) {
+    if (pch && nLength > 0) m_str.assign(pch, static_cast<size_t>(nLength));
+}
+CString::CString(const char* pszUtf8) {
+    if (pszUtf8) *this = FromUtf8(pszUtf8, std::strlen(pszUtf8));
+}
+CString::CString(wchar_t ch, int nRepeat) {
+    if (nRepeat > 0) m_str.assign(static_cast<size_t>(nRepeat), ch);
+}
+
+CString& CString::operator=(const wchar_t* psz) {
+    m_str = psz ? psz : L"";
+    return *this;
+}
+CString& CString::operator=(const char* pszUtf8) { return *this = CString(pszUtf8); }
+CString& CString::operator=(wchar_t ch) {
+    m_str.assign(1, ch);
+    return *this;
+}
+
+CString& CString::operator+=(const CString& s) {
+    m_str += s.m_str;
+    return *this;
+}
+CString& CString::operator+=(const wchar_t* psz) {
+    if (psz) m_str += psz;
+    return *this;
+}
+CString& CString::operator+=(wchar_t ch) {
+    m_str.push_back(ch);
+    return *this;
+}
+CString& CString::operator+=(const char* pszUtf8) { return *this += CString(pszUtf8); }
+void CString::Append(const wchar_t* pch, int n) {
+    if (pch && n > 0) m_str.append(pch, static_cast<size_t>(n));
+}
+
+int CString::Compare(const wchar_t* psz) const {
+    int c = m_str.compare(psz ? psz : L"");
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+int CString::CompareNoCase(const wchar_t* psz) const {
+    if (!psz) psz = L"";
+    const wchar_t* a = m_str.c_str();
+    size_t n = m_str.size(), i = 0;
+    for (; i < n && psz[i]; ++i) {
+        wchar_t x = foldLower(a[i]), y = foldLower(psz[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (i == n && !psz[i]) return 0;
+    return i == n ? -1 : 1;
+}
+
+CString CString::Mid(int nFirst) const { return Mid(nFirst, GetLength() - std::max(nFirst, 0)); }
+CString CString::Mid(int nFirst, int nCount) const {
+    int len = GetLength();
+    if (nFirst < 0) nFirst = 0;
+    if (nCount < 0) nCount = 0;
+    if (nFirst > len) nFirst = len;
+    if (nCount > len - nFirst) nCount = len - nFirst;
+    return CString(m_str.substr(static_cast<size_t>(nFirst), static_cast<size_t>(nCount)));
+}
+CString CString::Left(int nCount) const { return Mid(0, nCount); }
+CString CString::Right(int nCount) const {
+    int len = GetLength();
+    nCount = std::clamp(nCount, 0, len);
+    return Mid(len - nCount, nCount);
+}
+CString CString::SpanIncluding(const wchar_t* set) const {
+    size_t n = set ? m_str.find_first_not_of(set) : 0;
+    return CString(m_str.substr(0, n));
+}
+CString CString::SpanExcluding(const wchar_t* set) const {
+    size_t n = set ? m_str.find_first_of(set) : std::wstring::npos;
+    return CString(m_str.substr(0, n));
+}
+
+int CString::Find(wchar_t ch, int nStart) const {
+    if (nStart < 0 || nStart > GetLength()) return -1;
+    size_t i = m_str.find(ch, static_cast<size_t>(nStart));
+    return i == std::wstring::npos ? -1 : static_cast<int>(i);
+}
+int CString::Find(const wchar_t* pszSub, int nStart) const {
+    if (!pszSub || nStart < 0 || nStart > GetLength()) return -1;
+    size_t i = m_str.find(pszSub, static_cast<size_t>(nStart));
+    return i == std::wstring::npos ? -1 : static_cast<int>(i);
+}
+int CString::ReverseFind(wchar_t ch) const {
+    size_t i = m_str.rfind(ch);
+    return i == std::wstring::npos ? -1 : static_cast<int>(i);
+}
+int CString::FindOneOf(const wchar_t* set) const {
+    if (!set) return -1;
+    size_t i = m_str.find_first_of(set);
+    return i == std::wstring::npos ? -1 : static_cast<int>(i);
+}
+
+CString& CString::MakeUpper() {
+    for (auto& c : m_str) c = foldUpper(c);
+    return *this;
+}
+CString& CString::MakeLower() {
+    for (auto& c : m_str) c = foldLower(c);
+    return *this;
+}
+CString& CString::MakeReverse() {
+    std::reverse(m_str.begin(), m_str.end());
+    return *this;
+}
+
+static bool isSpace(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
+
+CString& CString::TrimLeft() {
+    size_t i = 0;
+    while (i < m_str.size() && isSpace(m_str[i])) ++i;
+    m_str.erase(0, i);
+    return *this;
+}
+CString& CString::TrimRight() {
+    size_t n = m_str.size();
+    while (n > 0 && isSpace(m_str[n - 1])) --n;
+    m_str.resize(n);
+    return *this;
+}
+CString& CString::Trim() { return TrimRight().TrimLeft(); }
+CString& CString::TrimLeft(wchar_t ch) {
+    size_t i = 0;
+    while (i < m_str.size() && m_str[i] == ch) ++i;
+    m_str.erase(0, i);
+    return *this;
+}
+CString& CString::TrimRight(wchar_t ch) {
+    size_t n = m_str.size();
+    while (n > 0 && m_str[n - 1] == ch) --n;
+    m_str.resize(n);
+    return *this;
+}
+CString& CString::Trim(wchar_t ch) { return TrimRight(ch).TrimLeft(ch); }
+
+int CString::Replace(wchar_t chOld, wchar_t chNew) {
+    int n = 0;
+    for (auto& c : m_str)
+        if (c == chOld) c = chNew, ++n;
+    return n;
+}
+int CString::Replace(const wchar_t* pszOld, const wchar_t* pszNew) {
+    if (!pszOld || !*pszOld) return 0;
+    std::wstring from(pszOld), to(pszNew ? pszNew : L"");
+    int n = 0;
+    size_t pos = 0;
+    while ((pos = m_str.find(from, pos)) != std::wstring::npos) {
+        m_str.replace(pos, from.size(), to);
+        pos += to.size();
+        ++n;
+    }
+    return n;
+}
+int CString::Remove(wchar_t ch) {
+    size_t before = m_str.size();
+    m_str.erase(std::remove(m_str.begin(), m_str.end(), ch), m_str.end());
+    return static_cast<int>(before - m_str.size());
+}
+int CString::Insert(int nIndex, wchar_t ch) {
+    nIndex = std::clamp(nIndex, 0, GetLength());
+    m_str.insert(m_str.begin() + nIndex, ch);
+    return GetLength();
+}
+int CString::Insert(int nIndex, const wchar_t* psz) {
+    nIndex = std::clamp(nIndex, 0, GetLength());
+    if (psz) m_str.insert(static_cast<size_t>(nIndex), psz);
+    return GetLength();
+}
+int CString::Delete(int nIndex, int nCount) {
+    if (nIndex < 0) nIndex = 0;
+    if (nIndex < GetLength() && nCount > 0) m_str.erase(static_cast<size_t>(nIndex), static_cast<size_t>(nCount));
+    return GetLength();
+}
+CString CString::Tokenize(const wchar_t* pszTokens, int& iStart) const {
+    if (iStart < 0 || iStart >= GetLength()) {
+        iStart = -1;
+        return CString();
+    }
+    std::wstring set(pszTokens ? pszTokens : L"");
+    size_t begin = m_str.find_first_not_of(set, static_cast<size_t>(iStart));
+    if (begin == std::wstring::npos) {
+        iStart = -1;
+        return CString();
+    }
+    size_t end = m_str.find_first_of(set, begin);
+    if (end == std::wstring::npos) end = m_str.size();
+    iStart = static_cast<int>(end) + 1;
+    return CString(m_str.substr(begin, end - begin));
+}
+
+void CString::Format(const wchar_t* pszFormat, ...) {
+    va_list args;
+    va_start(args, pszFormat);
+    m_str = vformat(pszFormat, args);
+    va_end(args);
+}
+void CString::AppendFormat(const wchar_t* pszFormat, ...) {
+    va_list args;
+    va_start(args, pszFormat);
+    m_str += vformat(pszFormat, args);
+    va_end(args);
+}
+
+wchar_t* CString::GetBuffer(int nMinBufLength) {
+    if (nMinBufLength > GetLength()) m_str.resize(static_cast<size_t>(nMinBufLength));
+    return m_str.data();
+}
+void CString::ReleaseBuffer(int nNewLength) {
+    if (nNewLength < 0) {
+        size_t n = m_str.find(L'\0');
+        if (n != std::wstring::npos) m_str.resize(n);
+    } else if (static_cast<size_t>(nNewLength) <= m_str.size()) {
+        m_str.resize(static_cast<size_t>(nNewLength));
+    }
+}
+
+std::string CString::ToUtf8() const {
+    std::string out;
+    out.reserve(m_str.size());
+    for (wchar_t c : m_str) appendUtf8(out, static_cast<char32_t>(c));
+    return out;
+}
+
+CString CString::FromUtf8(const char* data, size_t size) {
+    std::wstring out;
+    out.reserve(size);
+    const auto* s = reinterpret_cast<const unsigned char*>(data);
+    size_t i = 0;
+    while (i < size) {
+        unsigned char b = s[i];
+        size_t need = b < 0x80 ? 0 : (b >= 0xC2 && b < 0xE0) ? 1 : (b >= 0xE0 && b < 0xF0) ? 2 : (b >= 0xF0 && b < 0xF5) ? 3 : 99;
+        char32_t cp = need == 0 ? b : need == 1 ? (b & 0x1F) : need == 2 ? (b & 0x0F) : (b & 0x07);
+        bool ok = need != 99;
+        for (size_t k = 1; ok && k <= need; ++k) {
+            if (i + k >= size || (s[i + k] & 0xC0) != 0x80) ok = false;
+            else cp = (cp << 6) | (s[i + k] & 0x3F);
+        }
+        // Overlong forms, surrogates and values beyond Unicode are not valid UTF-8.
+        if (ok && ((need == 2 && cp < 0x800) || (need == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+                   (cp >= 0xD800 && cp <= 0xDFFF)))
+            ok = false;
+        if (ok) {
+            out.push_back(static_cast<wchar_t>(cp));
+            i += need + 1;
+        } else {
+            out.push_back(static_cast<wchar_t>(0xDC00 + b)); // keep the byte, escaped
+            ++i;
+        }
+    }
+    return CString(std::move(out));
+}
+
+CString operator+(const CString& a, const CString& b) { return CString(a.str() + b.str()); }
+CString operator+(const CString& a, const wchar_t* b) { return CString(a.str() + (b ? b : L"")); }
+CString operator+(const wchar_t* a, const CString& b) { return CString((a ? a : L"") + b.str()); }
+CString operator+(const CString& a, wchar_t b) { return CString(a.str() + b); }
+CString operator+(wchar_t a, const CString& b) { return CString(a + b.str()); }
+
+CT2A::CT2A(const wchar_t* psz) : m_str(CString(psz).ToUtf8()) {}
