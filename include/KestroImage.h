@@ -2,3 +2,7 @@
 #pragma once
 
 #include "framework/afx.h"
+#include "data/DataArray.h"
+#include "raster/RasterImage.h"
+#include "raster/RasterImageGS16.h"
+#include "raster/RasterImageRGB.h"
