@@ -6,3 +6,6 @@
 #include "raster/RasterImage.h"
 #include "raster/RasterImageGS16.h"
 #include "raster/RasterImageRGB.h"
+#include "image/fipImage.h"
+#include "image/fipWinImage.h"
+#include "image/DalvoImage.h"

@@ -1,0 +1,106 @@
+// The gel image object: a displayable image with its processing history and its raster cache.
+#pragma once
+
+#include "framework/afx.h"
+#include "image/fipWinImage.h"
+
+class RasterImage;
+
+/// The image object the host creates, loads, saves, draws and stores in its documents.
+/// On top of fipWinImage (bitmap, modified flag, display state) it keeps a processing history,
+/// a cached raster for the analysis code (owned; null until built), paletteState (the host's
+/// value, only stored and copied) and the history recording flag.
+/// Loading replaces the bitmap only: history, paletteState, recording flag and display state
+/// live on across loads. Failures are FALSE results; nothing is shown to the user.
+class KESTRO_API DalvoImage : public fipWinImage {
+    DECLARE_SERIAL(DalvoImage)
+public:
+    /// Empty image; empty history, paletteState 0, recording flag 1, no cached raster.
+    DalvoImage();
+    /// As DalvoImage(), with a bitmap allocated when width, height and bpp are all nonzero.
+    DalvoImage(FREE_IMAGE_TYPE type, unsigned width, unsigned height, unsigned bpp);
+    /// A FIT_BITMAP. A palette given to a palettised depth (1, 4 or 8 bits) replaces the
+    /// greyscale ramp: 2^bpp entries are read from it. Null keeps the ramp.
+    DalvoImage(unsigned width, unsigned height, unsigned bpp, RGBQUAD* palette = nullptr);
+    /// Bitmap and display state as fipWinImage's copy; history, paletteState and recording flag
+    /// from src; the cache starts empty.
+    DalvoImage(const DalvoImage& src);
+    /// fipWinImage's assignment, then history, paletteState and recording flag from src; the
+    /// cache is dropped. Self-assignment changes nothing (the cache stays too).
+    DalvoImage& operator=(const DalvoImage& src);
+    /// Resets the own fields, destroys the cached raster, then releases the bitmaps.
+    ~DalvoImage() override;
+
+    /// Reads and writes nothing yet.
+    void Serialize(CArchive& ar) override;
+
+    // Loading.
+    /// Loads the file at file's full path, opened again by name (nothing is read through file).
+    /// FALSE for a null file, a format that cannot be detected or read (image untouched) and a
+    /// file that does not decode (image empty).
+    BOOL CreateFromFile(CFile* file);
+    /// Loads an image file held in memory; the bytes stay the caller's. FALSE when no format
+    /// recognises them, with the image untouched. The history is left alone.
+    BOOL Load(BYTE* data, DWORD size);
+    /// Same as Load.
+    BOOL Create(BYTE* data, DWORD size);
+
+    // File types, saving and queries.
+    /// Format from the file's signature alone (no fallback to the extension); FIF_UNKNOWN for a
+    /// null file or a file FreeImage does not recognise.
+    static FREE_IMAGE_FORMAT GetFileType(CFile* file);
+    /// Format from the extension alone, the text after the last "." compared without regard to
+    /// case: TIF, TIFF, BMP, JPG, PCX, TGA, RAS, PSD, PNG, GIF; anything else FIF_UNKNOWN.
+    static FREE_IMAGE_FORMAT GetFileType(CString fileName);
+    using fipImage::canSave;
+    using fipImage::save;
+    /// Whether the format of fileName's extension can take this image (writer, depth or type).
+    BOOL canSave(CString fileName) const;
+    /// Saves in the format of fileName's extension with default options; the modified flag and
+    /// the history stay.
+    BOOL save(CString fileName) const;
+    /// Combines nothing; FALSE.
+    BOOL Combine(CString first, CString second);
+    /// Width and height in pixels (0, 0 when empty).
+    CSize GetSize();
+    /// Nonzero when the image holds a bitmap.
+    BOOL IsAvailable() const;
+    /// Bytes of one pixel row without the fill to 4 bytes.
+    unsigned GetBytesPerLine() const;
+    /// Stores state as paletteState and returns the previous value.
+    int SetPaletteState(int state);
+    /// The stored paletteState.
+    int GetPaletteState() const { return paletteState; }
+
+    // Processing history: entries "{" text "}" appended one after the other.
+    /// Appends "{" entry "}" while the recording flag is set; when it is 0, appends nothing and
+    /// sets the flag back to 1, so exactly one entry is skipped.
+    void AddPreprocessStr(const CString& entry);
+    /// Replaces the whole history with text as given (no braces added; the flag stays).
+    void SetPreprocessStr(const CString& text);
+    /// A copy of the history.
+    CString GetPreprocessStr() const;
+    /// The recording flag: 0 makes the next recorded entry stay out of the history. The library
+    /// itself never clears it.
+    void SetHistoryRecording(int recording) { recordHistory = recording; }
+    int GetHistoryRecording() const { return recordHistory; }
+
+protected:
+    /// Detects the format by signature, else by extension, and loads the file (as loadU).
+    BOOL CreateFromFileName(CString path);
+    /// Copies history, paletteState and recording flag only; drops the cache.
+    void copy(const DalvoImage& src);
+    /// The construction-time reset of the own fields; destroys nothing, so the cache must be empty.
+    void init();
+    /// Destroys the cached raster, if any, and leaves the cache empty.
+    void dropRasterCache();
+
+    /// The processing history.
+    CString preprocessStr;
+    /// The cached raster, owned; null until built.
+    RasterImage* rasterImage;
+    /// The host's value, stored and copied only.
+    int paletteState;
+    /// Nonzero: recorded entries are appended. 0: the next one is skipped.
+    int recordHistory;
+};

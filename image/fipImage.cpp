@@ -1,0 +1,642 @@
+#include "image/fipImage.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// A null-terminated wide name as the narrow name FreeImage opens files by (UTF-8 here).
+struct NarrowName {
+    explicit NarrowName(const wchar_t* path) : text(path ? CT2A(path).c_str() : std::string()), valid(path) {}
+    std::string text;
+    bool valid;
+};
+
+bool startsWithTiffHeader(const BYTE* head, size_t length) {
+    static const BYTE little[4] = {'I', 'I', 0x2A, 0x00};
+    static const BYTE big[4] = {'M', 'M', 0x00, 0x2A};
+    return length >= 4 && (std::memcmp(head, little, 4) == 0 || std::memcmp(head, big, 4) == 0);
+}
+
+// Grayscale means one sample per pixel: what the first directory of a gel imager's TIFF holds,
+// while the first directory of a camera-raw file is a colour preview.
+bool headerIsGrayscale(FIBITMAP* header) {
+    if (!header) return false;
+    const FREE_IMAGE_COLOR_TYPE colorType = FreeImage_GetColorType(header);
+    const bool gray = colorType == FIC_MINISBLACK || colorType == FIC_MINISWHITE;
+    FreeImage_Unload(header);
+    return gray;
+}
+
+// FreeImage's camera-raw plugin claims any TIFF that LibRaw can parse, so detection by signature
+// says FIF_RAW for plain 16-bit grayscale TIFFs written by some gel imagers, and the raw decoder
+// then returns a 48-bit colour demosaic. Such a file is a TIFF when its header is a TIFF header
+// and FreeImage's TIFF reader sees a grayscale image in it. readHeader gives the first four bytes
+// of the file, tiffHeader the TIFF plugin's header-only load; both leave the source's position.
+template <typename ReadHeader, typename LoadTiffHeader>
+FREE_IMAGE_FORMAT correctCameraRaw(FREE_IMAGE_FORMAT fif, ReadHeader readHeader, LoadTiffHeader tiffHeader) {
+    if (fif != FIF_RAW) return fif;
+    BYTE head[4] = {0, 0, 0, 0};
+    if (!startsWithTiffHeader(head, readHeader(head))) return fif;
+    return headerIsGrayscale(tiffHeader()) ? FIF_TIFF : fif;
+}
+
+FREE_IMAGE_FORMAT signatureOfFile(const char* path) {
+    if (!path) return FIF_UNKNOWN;
+    return correctCameraRaw(
+        FreeImage_GetFileType(path, 0),
+        [path](BYTE* head) -> size_t {
+            std::FILE* file = std::fopen(path, "rb");
+            if (!file) return 0;
+            const size_t got = std::fread(head, 1, 4, file);
+            std::fclose(file);
+            return got;
+        },
+        [path] { return FreeImage_Load(FIF_TIFF, path, FIF_LOAD_NOPIXELS); });
+}
+
+FREE_IMAGE_FORMAT signatureOfHandle(FreeImageIO* io, fi_handle handle) {
+    const long start = io->tell_proc(handle);
+    return correctCameraRaw(
+        FreeImage_GetFileTypeFromHandle(io, handle, 16),
+        [io, handle, start](BYTE* head) -> size_t {
+            const unsigned got = io->read_proc(head, 1, 4, handle);
+            io->seek_proc(handle, start, SEEK_SET);
+            return got;
+        },
+        [io, handle, start] {
+            FIBITMAP* header = FreeImage_LoadFromHandle(FIF_TIFF, io, handle, FIF_LOAD_NOPIXELS);
+            io->seek_proc(handle, start, SEEK_SET);
+            return header;
+        });
+}
+
+FREE_IMAGE_FORMAT signatureOfMemory(FIMEMORY* hmem) {
+    const long start = FreeImage_TellMemory(hmem);
+    return correctCameraRaw(
+        FreeImage_GetFileTypeFromMemory(hmem, 0),
+        [hmem, start](BYTE* head) -> size_t {
+            const unsigned got = FreeImage_ReadMemory(head, 1, 4, hmem);
+            FreeImage_SeekMemory(hmem, start, SEEK_SET);
+            return got;
+        },
+        [hmem, start] {
+            FIBITMAP* header = FreeImage_LoadFromMemory(FIF_TIFF, hmem, FIF_LOAD_NOPIXELS);
+            FreeImage_SeekMemory(hmem, start, SEEK_SET);
+            return header;
+        });
+}
+
+bool readable(FREE_IMAGE_FORMAT fif) { return fif != FIF_UNKNOWN && FreeImage_FIFSupportsReading(fif); }
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// fipMemoryIO
+
+fipMemoryIO::fipMemoryIO(BYTE* data, DWORD size) : m_hmem(FreeImage_OpenMemory(data, size)) {}
+
+fipMemoryIO::~fipMemoryIO() {
+    if (m_hmem) FreeImage_CloseMemory(m_hmem);
+}
+
+BOOL fipMemoryIO::isValid() const { return m_hmem != nullptr; }
+
+unsigned fipMemoryIO::read(void* buffer, unsigned size, unsigned count) const {
+    return m_hmem ? FreeImage_ReadMemory(buffer, size, count, m_hmem) : 0;
+}
+
+unsigned fipMemoryIO::write(const void* buffer, unsigned size, unsigned count) {
+    return m_hmem ? FreeImage_WriteMemory(buffer, size, count, m_hmem) : 0;
+}
+
+long fipMemoryIO::tell() const { return m_hmem ? FreeImage_TellMemory(m_hmem) : -1; }
+
+BOOL fipMemoryIO::seek(long offset, int origin) { return m_hmem ? FreeImage_SeekMemory(m_hmem, offset, origin) : FALSE; }
+
+BOOL fipMemoryIO::acquire(BYTE** data, DWORD* size) {
+    return m_hmem ? FreeImage_AcquireMemory(m_hmem, data, size) : FALSE;
+}
+
+// ---------------------------------------------------------------------------------------------
+// fipTag
+
+fipTag::fipTag() : m_tag(FreeImage_CreateTag()) {}
+
+fipTag::~fipTag() {
+    if (m_tag) FreeImage_DeleteTag(m_tag);
+}
+
+fipTag::fipTag(const fipTag& src) : fipObject(), m_tag(src.m_tag ? FreeImage_CloneTag(src.m_tag) : nullptr) {}
+
+fipTag& fipTag::operator=(const fipTag& src) {
+    if (this != &src) *this = src.m_tag ? FreeImage_CloneTag(src.m_tag) : nullptr;
+    return *this;
+}
+
+fipTag& fipTag::operator=(FITAG* tag) {
+    if (tag != m_tag) {
+        if (m_tag) FreeImage_DeleteTag(m_tag);
+        m_tag = tag;
+    }
+    return *this;
+}
+
+BOOL fipTag::isValid() const { return m_tag != nullptr; }
+
+BOOL fipTag::setKeyValue(const char* key, const char* value) {
+    if (!m_tag || !key || !value) return FALSE;
+    const DWORD length = static_cast<DWORD>(std::strlen(value) + 1);
+    return FreeImage_SetTagKey(m_tag, key) && FreeImage_SetTagType(m_tag, FIDT_ASCII) &&
+           FreeImage_SetTagCount(m_tag, length) && FreeImage_SetTagLength(m_tag, length) &&
+           FreeImage_SetTagValue(m_tag, value);
+}
+
+const char* fipTag::getKey() const { return m_tag ? FreeImage_GetTagKey(m_tag) : nullptr; }
+
+FREE_IMAGE_MDTYPE fipTag::getType() const { return m_tag ? FreeImage_GetTagType(m_tag) : FIDT_NOTYPE; }
+
+DWORD fipTag::getCount() const { return m_tag ? FreeImage_GetTagCount(m_tag) : 0; }
+
+DWORD fipTag::getLength() const { return m_tag ? FreeImage_GetTagLength(m_tag) : 0; }
+
+const void* fipTag::getValue() const { return m_tag ? FreeImage_GetTagValue(m_tag) : nullptr; }
+
+// ---------------------------------------------------------------------------------------------
+// fipImage: construction and ownership
+
+fipImage::fipImage(FREE_IMAGE_TYPE type, unsigned width, unsigned height, unsigned bpp)
+    : m_dib(nullptr), m_fif(FIF_UNKNOWN), m_modified(FALSE) {
+    if (width && height && bpp) setSize(type, width, height, bpp);
+}
+
+fipImage::fipImage(const fipImage& src) : fipObject(), m_dib(nullptr), m_fif(FIF_UNKNOWN), m_modified(FALSE) {
+    if (src.m_dib) {
+        m_dib = FreeImage_Clone(src.m_dib);
+        m_modified = m_dib != nullptr;
+    }
+}
+
+fipImage::~fipImage() {
+    if (m_dib) FreeImage_Unload(m_dib);
+}
+
+fipImage& fipImage::operator=(const fipImage& src) {
+    if (this != &src && src.m_dib) replace(FreeImage_Clone(src.m_dib));
+    return *this;
+}
+
+fipImage& fipImage::operator=(FIBITMAP* dib) {
+    replace(dib);
+    return *this;
+}
+
+BOOL fipImage::replace(FIBITMAP* new_dib) {
+    if (!new_dib) return FALSE;
+    if (new_dib != m_dib) {
+        if (m_dib) FreeImage_Unload(m_dib);
+        m_dib = new_dib;
+    }
+    m_modified = TRUE;
+    return TRUE;
+}
+
+BOOL fipImage::isValid() const { return m_dib != nullptr; }
+
+void fipImage::clear() {
+    if (m_dib) FreeImage_Unload(m_dib);
+    m_dib = nullptr;
+    m_modified = TRUE;
+}
+
+BOOL fipImage::setSize(FREE_IMAGE_TYPE type, unsigned width, unsigned height, unsigned bpp, unsigned red_mask,
+                       unsigned green_mask, unsigned blue_mask) {
+    if (m_dib) FreeImage_Unload(m_dib);
+    // FreeImage takes signed sizes; anything beyond them is a size it could never allocate.
+    const unsigned limit = 0x7FFFFFFFu;
+    m_dib = (width > limit || height > limit || bpp > limit)
+                ? nullptr
+                : FreeImage_AllocateT(type, static_cast<int>(width), static_cast<int>(height),
+                                      static_cast<int>(bpp), red_mask, green_mask, blue_mask);
+    if (!m_dib) return FALSE;
+    if (type == FIT_BITMAP && (bpp == 1 || bpp == 4 || bpp == 8)) {
+        // The ramp is the index itself, not spread over 0..255: a 1-bit image gets 0 and 1.
+        RGBQUAD* palette = FreeImage_GetPalette(m_dib);
+        const unsigned colors = FreeImage_GetColorsUsed(m_dib);
+        for (unsigned i = 0; palette && i < colors; ++i) {
+            palette[i].rgbRed = palette[i].rgbGreen = palette[i].rgbBlue = static_cast<BYTE>(i);
+        }
+    }
+    m_modified = TRUE;
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queries
+
+FREE_IMAGE_TYPE fipImage::getImageType() const { return FreeImage_GetImageType(m_dib); }
+unsigned fipImage::getWidth() const { return FreeImage_GetWidth(m_dib); }
+unsigned fipImage::getHeight() const { return FreeImage_GetHeight(m_dib); }
+unsigned fipImage::getScanWidth() const { return FreeImage_GetPitch(m_dib); }
+unsigned fipImage::getLine() const { return FreeImage_GetLine(m_dib); }
+unsigned fipImage::getBitsPerPixel() const { return FreeImage_GetBPP(m_dib); }
+unsigned fipImage::getImageSize() const { return FreeImage_GetDIBSize(m_dib); }
+BITMAPINFO* fipImage::getInfo() const { return m_dib ? FreeImage_GetInfo(m_dib) : nullptr; }
+BITMAPINFOHEADER* fipImage::getInfoHeader() const { return m_dib ? FreeImage_GetInfoHeader(m_dib) : nullptr; }
+RGBQUAD* fipImage::getPalette() const { return FreeImage_GetPalette(m_dib); }
+unsigned fipImage::getColorsUsed() const { return FreeImage_GetColorsUsed(m_dib); }
+unsigned fipImage::getPaletteSize() const { return FreeImage_GetColorsUsed(m_dib) * sizeof(RGBQUAD); }
+
+FREE_IMAGE_COLOR_TYPE fipImage::getColorType() const {
+    // FreeImage reads the header of whatever it is given; an empty image has no colour type of
+    // its own, and FIC_MINISBLACK is what FreeImage reports for images without colour.
+    return m_dib ? FreeImage_GetColorType(m_dib) : FIC_MINISBLACK;
+}
+
+BYTE* fipImage::accessPixels() const { return FreeImage_GetBits(m_dib); }
+
+BYTE* fipImage::getScanLine(unsigned y) const {
+    return y < FreeImage_GetHeight(m_dib) ? FreeImage_GetScanLine(m_dib, static_cast<int>(y)) : nullptr;
+}
+
+BOOL fipImage::getPixelIndex(unsigned x, unsigned y, BYTE* value) const {
+    return FreeImage_GetPixelIndex(m_dib, x, y, value);
+}
+
+BOOL fipImage::getPixelColor(unsigned x, unsigned y, RGBQUAD* value) const {
+    return FreeImage_GetPixelColor(m_dib, x, y, value);
+}
+
+BOOL fipImage::isTransparent() const { return FreeImage_IsTransparent(m_dib); }
+unsigned fipImage::getTransparencyCount() const { return FreeImage_GetTransparencyCount(m_dib); }
+BYTE* fipImage::getTransparencyTable() const { return FreeImage_GetTransparencyTable(m_dib); }
+BOOL fipImage::hasFileBkColor() const { return FreeImage_HasBackgroundColor(m_dib); }
+BOOL fipImage::getFileBkColor(RGBQUAD* bkcolor) const { return FreeImage_GetBackgroundColor(m_dib, bkcolor); }
+
+unsigned fipImage::getMetadataCount(FREE_IMAGE_MDMODEL model) const {
+    return FreeImage_GetMetadataCount(model, m_dib);
+}
+
+BOOL fipImage::isHighResGrayscale() const {
+    const FREE_IMAGE_TYPE type = getImageType();
+    return type == FIT_UINT16 || type == FIT_INT16;
+}
+
+BOOL fipImage::isGrayscale() const {
+    const unsigned bpp = getBitsPerPixel();
+    return (bpp == 8 || bpp == 16) && getColorsUsed() == 0;
+}
+
+BOOL fipImage::getHistogram(DWORD* histo, FREE_IMAGE_COLOR_CHANNEL channel) const {
+    return m_dib ? FreeImage_GetHistogram(m_dib, histo, channel) : FALSE;
+}
+
+double fipImage::getHorizontalResolution() const { return FreeImage_GetDotsPerMeterX(m_dib) / 100.0; }
+double fipImage::getVerticalResolution() const { return FreeImage_GetDotsPerMeterY(m_dib) / 100.0; }
+
+// ---------------------------------------------------------------------------------------------
+// Setters
+
+void fipImage::setHorizontalResolution(double value) {
+    FreeImage_SetDotsPerMeterX(m_dib, static_cast<unsigned>(value * 100 + 0.5));
+}
+
+void fipImage::setVerticalResolution(double value) {
+    FreeImage_SetDotsPerMeterY(m_dib, static_cast<unsigned>(value * 100 + 0.5));
+}
+
+BOOL fipImage::setPixelIndex(unsigned x, unsigned y, BYTE* value) {
+    m_modified = TRUE;
+    return FreeImage_SetPixelIndex(m_dib, x, y, value);
+}
+
+BOOL fipImage::setPixelColor(unsigned x, unsigned y, RGBQUAD* value) {
+    m_modified = TRUE;
+    return FreeImage_SetPixelColor(m_dib, x, y, value);
+}
+
+void fipImage::setTransparencyTable(BYTE* table, int count) {
+    FreeImage_SetTransparencyTable(m_dib, table, count);
+    m_modified = TRUE;
+}
+
+BOOL fipImage::setFileBkColor(RGBQUAD* bkcolor) {
+    m_modified = TRUE;
+    return FreeImage_SetBackgroundColor(m_dib, bkcolor);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading
+
+// The old bitmap is already gone: a load unloads it before decoding, so that two images never
+// share the memory at once.
+BOOL fipImage::storeLoaded(FIBITMAP* dib) {
+    m_dib = dib;
+    m_modified = TRUE;
+    return m_dib != nullptr;
+}
+
+FREE_IMAGE_FORMAT fipImage::identifySignature(const char* path) { return signatureOfFile(path); }
+
+FREE_IMAGE_FORMAT fipImage::identifyFIF(const char* path) {
+    if (!path) return FIF_UNKNOWN;
+    const FREE_IMAGE_FORMAT fif = signatureOfFile(path);
+    return fif != FIF_UNKNOWN ? fif : FreeImage_GetFIFFromFilename(path);
+}
+
+FREE_IMAGE_FORMAT fipImage::identifyFIFU(const wchar_t* path) {
+    const NarrowName name(path);
+    return name.valid ? identifyFIF(name.text.c_str()) : FIF_UNKNOWN;
+}
+
+FREE_IMAGE_FORMAT fipImage::identifyFIFFromHandle(FreeImageIO* io, fi_handle handle) {
+    return io && handle ? signatureOfHandle(io, handle) : FIF_UNKNOWN;
+}
+
+FREE_IMAGE_FORMAT fipImage::identifyFIFFromMemory(FIMEMORY* hmem) {
+    return hmem ? signatureOfMemory(hmem) : FIF_UNKNOWN;
+}
+
+BOOL fipImage::load(const char* path, int flag) {
+    const FREE_IMAGE_FORMAT fif = identifyFIF(path);
+    if (!readable(fif)) return FALSE;
+    if (m_dib) FreeImage_Unload(m_dib);
+    m_dib = nullptr;
+    return storeLoaded(FreeImage_Load(fif, path, flag));
+}
+
+BOOL fipImage::loadU(const wchar_t* path, int flag) {
+    const NarrowName name(path);
+    return name.valid ? load(name.text.c_str(), flag) : FALSE;
+}
+
+BOOL fipImage::loadFromHandle(FreeImageIO* io, fi_handle handle, int flag) {
+    const FREE_IMAGE_FORMAT fif = identifyFIFFromHandle(io, handle);
+    if (!readable(fif)) return FALSE;
+    if (m_dib) FreeImage_Unload(m_dib);
+    m_dib = nullptr;
+    return storeLoaded(FreeImage_LoadFromHandle(fif, io, handle, flag));
+}
+
+BOOL fipImage::loadFromMemory(fipMemoryIO& stream, int flag) {
+    FIMEMORY* hmem = stream;
+    const FREE_IMAGE_FORMAT fif = identifyFIFFromMemory(hmem);
+    if (!readable(fif)) return FALSE;
+    if (m_dib) FreeImage_Unload(m_dib);
+    m_dib = nullptr;
+    return storeLoaded(FreeImage_LoadFromMemory(fif, hmem, flag));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Saving
+
+BOOL fipImage::passesExportTest(FREE_IMAGE_FORMAT fif) const {
+    if (fif == FIF_UNKNOWN || !m_dib) return FALSE;
+    const FREE_IMAGE_TYPE type = getImageType();
+    if (type == FIT_BITMAP) {
+        const WORD bpp = static_cast<WORD>(getBitsPerPixel());
+        return FreeImage_FIFSupportsWriting(fif) && FreeImage_FIFSupportsExportBPP(fif, bpp);
+    }
+    return FreeImage_FIFSupportsExportType(fif, type);
+}
+
+BOOL fipImage::canSave(const char* path) const {
+    return path && passesExportTest(FreeImage_GetFIFFromFilename(path));
+}
+
+BOOL fipImage::save(const char* path, int flag) const {
+    if (!canSave(path)) return FALSE;
+    return FreeImage_Save(FreeImage_GetFIFFromFilename(path), m_dib, path, flag);
+}
+
+BOOL fipImage::saveU(const wchar_t* path, int flag) const {
+    const NarrowName name(path);
+    return name.valid ? fipImage::save(name.text.c_str(), flag) : FALSE;
+}
+
+BOOL fipImage::saveToHandle(FREE_IMAGE_FORMAT fif, FreeImageIO* io, fi_handle handle, int flag) const {
+    if (!io || !passesExportTest(fif)) return FALSE;
+    return FreeImage_SaveToHandle(fif, m_dib, io, handle, flag);
+}
+
+BOOL fipImage::saveToMemory(FREE_IMAGE_FORMAT fif, fipMemoryIO& stream, int flag) const {
+    FIMEMORY* hmem = stream;
+    if (!hmem || !passesExportTest(fif)) return FALSE;
+    return FreeImage_SaveToMemory(fif, m_dib, hmem, flag);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Conversions
+
+BOOL fipImage::replaceBy(FIBITMAP* (*convert)(FIBITMAP*)) { return m_dib ? replace(convert(m_dib)) : FALSE; }
+
+BOOL fipImage::convertToType(FREE_IMAGE_TYPE type, BOOL scale_linear) {
+    return m_dib ? replace(FreeImage_ConvertToType(m_dib, type, scale_linear)) : FALSE;
+}
+
+BOOL fipImage::threshold(BYTE T) { return m_dib ? replace(FreeImage_Threshold(m_dib, T)) : FALSE; }
+BOOL fipImage::convertTo4Bits() { return replaceBy(FreeImage_ConvertTo4Bits); }
+BOOL fipImage::convertTo8Bits() { return replaceBy(FreeImage_ConvertTo8Bits); }
+BOOL fipImage::convertTo16Bits555() { return replaceBy(FreeImage_ConvertTo16Bits555); }
+BOOL fipImage::convertTo16Bits565() { return replaceBy(FreeImage_ConvertTo16Bits565); }
+BOOL fipImage::convertTo24Bits() { return replaceBy(FreeImage_ConvertTo24Bits); }
+BOOL fipImage::convertTo32Bits() { return replaceBy(FreeImage_ConvertTo32Bits); }
+BOOL fipImage::convertToGrayscale() { return replaceBy(FreeImage_ConvertToGreyscale); }
+
+BOOL fipImage::colorQuantize(FREE_IMAGE_QUANTIZE algorithm) {
+    return m_dib ? replace(FreeImage_ColorQuantize(m_dib, algorithm)) : FALSE;
+}
+
+BOOL fipImage::dither(FREE_IMAGE_DITHER algorithm) {
+    return m_dib ? replace(FreeImage_Dither(m_dib, algorithm)) : FALSE;
+}
+
+BOOL fipImage::convertToFloat() { return replaceBy(FreeImage_ConvertToFloat); }
+BOOL fipImage::convertToRGBF() { return replaceBy(FreeImage_ConvertToRGBF); }
+BOOL fipImage::convertToUINT16() { return replaceBy(FreeImage_ConvertToUINT16); }
+BOOL fipImage::convertToRGB16() { return replaceBy(FreeImage_ConvertToRGB16); }
+
+BOOL fipImage::toneMapping(FREE_IMAGE_TMO tmo, double first_param, double second_param, double third_param,
+                           double fourth_param) {
+    if (!m_dib) return FALSE;
+    if (tmo == FITMO_REINHARD05) {
+        return replace(FreeImage_TmoReinhard05Ex(m_dib, first_param, second_param, third_param, fourth_param));
+    }
+    return replace(FreeImage_ToneMapping(m_dib, tmo, first_param, second_param));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Geometry
+
+namespace {
+
+bool inRescaleGate(FREE_IMAGE_TYPE type) {
+    switch (type) {
+    case FIT_BITMAP:
+    case FIT_UINT16:
+    case FIT_FLOAT:
+    case FIT_RGB16:
+    case FIT_RGBA16:
+    case FIT_RGBF:
+    case FIT_RGBAF:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool inRotateGate(FREE_IMAGE_TYPE type, unsigned bpp) {
+    if (type == FIT_BITMAP) return bpp == 1 || bpp == 8 || bpp == 24 || bpp == 32;
+    return inRescaleGate(type);
+}
+
+} // namespace
+
+BOOL fipImage::crop(int left, int top, int right, int bottom) {
+    return m_dib ? replace(FreeImage_Copy(m_dib, left, top, right, bottom)) : FALSE;
+}
+
+BOOL fipImage::copySubImage(fipImage& dst, int left, int top, int right, int bottom) const {
+    if (!m_dib) return FALSE;
+    dst = FreeImage_Copy(m_dib, left, top, right, bottom);
+    return dst.isValid();
+}
+
+BOOL fipImage::pasteSubImage(fipImage& src, int left, int top, int alpha) {
+    if (!m_dib) return FALSE;
+    const BOOL pasted = FreeImage_Paste(m_dib, src.m_dib, left, top, alpha);
+    m_modified = TRUE;
+    return pasted;
+}
+
+BOOL fipImage::rotateEx(double angle, double x_shift, double y_shift, double x_origin, double y_origin,
+                        BOOL use_mask) {
+    if (!m_dib || getBitsPerPixel() < 8) return FALSE;
+    return replace(FreeImage_RotateEx(m_dib, angle, x_shift, y_shift, x_origin, y_origin, use_mask));
+}
+
+BOOL fipImage::rotate(double angle, const void* bkcolor) {
+    if (!m_dib || !inRotateGate(getImageType(), getBitsPerPixel())) return FALSE;
+    return replace(FreeImage_Rotate(m_dib, angle, bkcolor));
+}
+
+BOOL fipImage::flipHorizontal() {
+    if (!m_dib) return FALSE;
+    m_modified = TRUE;
+    return FreeImage_FlipHorizontal(m_dib);
+}
+
+BOOL fipImage::flipVertical() {
+    if (!m_dib) return FALSE;
+    m_modified = TRUE;
+    return FreeImage_FlipVertical(m_dib);
+}
+
+BOOL fipImage::rescale(unsigned new_width, unsigned new_height, FREE_IMAGE_FILTER filter) {
+    if (!m_dib || !inRescaleGate(getImageType())) return FALSE;
+    return replace(
+        FreeImage_Rescale(m_dib, static_cast<int>(new_width), static_cast<int>(new_height), filter));
+}
+
+BOOL fipImage::makeThumbnail(unsigned max_size, BOOL convert) {
+    if (!m_dib || !inRescaleGate(getImageType())) return FALSE;
+    return replace(FreeImage_MakeThumbnail(m_dib, static_cast<int>(max_size), convert));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pixel adjustments
+
+BOOL fipImage::adjustInPlace(BOOL (*adjust)(FIBITMAP*, double), double value) {
+    if (!m_dib) return FALSE;
+    m_modified = TRUE;
+    return adjust(m_dib, value);
+}
+
+BOOL fipImage::invert() {
+    if (!m_dib) return FALSE;
+    m_modified = TRUE;
+    return FreeImage_Invert(m_dib);
+}
+
+BOOL fipImage::adjustCurve(BYTE* LUT, FREE_IMAGE_COLOR_CHANNEL channel) {
+    if (!m_dib) return FALSE;
+    m_modified = TRUE;
+    return FreeImage_AdjustCurve(m_dib, LUT, channel);
+}
+
+BOOL fipImage::adjustGamma(double gamma) { return adjustInPlace(FreeImage_AdjustGamma, gamma); }
+BOOL fipImage::adjustBrightness(double percentage) { return adjustInPlace(FreeImage_AdjustBrightness, percentage); }
+BOOL fipImage::adjustContrast(double percentage) { return adjustInPlace(FreeImage_AdjustContrast, percentage); }
+
+BOOL fipImage::adjustBrightnessContrastGamma(double brightness, double contrast, double gamma) {
+    if (!m_dib) return FALSE;
+    m_modified = TRUE;
+    return FreeImage_AdjustColors(m_dib, brightness, contrast, gamma, FALSE);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Channels
+
+BOOL fipImage::getChannel(fipImage& image, FREE_IMAGE_COLOR_CHANNEL channel) const {
+    if (!m_dib) return FALSE;
+    image = FreeImage_GetChannel(m_dib, channel);
+    return image.isValid();
+}
+
+BOOL fipImage::setChannel(fipImage& image, FREE_IMAGE_COLOR_CHANNEL channel) {
+    if (!m_dib) return FALSE;
+    m_modified = TRUE;
+    return FreeImage_SetChannel(m_dib, image.m_dib, channel);
+}
+
+BOOL fipImage::splitChannels(fipImage& RedChannel, fipImage& GreenChannel, fipImage& BlueChannel) {
+    if (!m_dib) return FALSE;
+    RedChannel = FreeImage_GetChannel(m_dib, FICC_RED);
+    GreenChannel = FreeImage_GetChannel(m_dib, FICC_GREEN);
+    BlueChannel = FreeImage_GetChannel(m_dib, FICC_BLUE);
+    return RedChannel.isValid() && GreenChannel.isValid() && BlueChannel.isValid();
+}
+
+BOOL fipImage::combineChannels(fipImage& red, fipImage& green, fipImage& blue) {
+    if (!m_dib) {
+        const int width = static_cast<int>(red.getWidth());
+        const int height = static_cast<int>(red.getHeight());
+        m_dib = FreeImage_Allocate(width, height, 24, 0xFF0000, 0x00FF00, 0x0000FF);
+    }
+    if (!m_dib) return FALSE;
+    // All three are set even when one fails, so a partial result is as complete as it can be.
+    const BOOL r = FreeImage_SetChannel(m_dib, red.m_dib, FICC_RED);
+    const BOOL g = FreeImage_SetChannel(m_dib, green.m_dib, FICC_GREEN);
+    const BOOL b = FreeImage_SetChannel(m_dib, blue.m_dib, FICC_BLUE);
+    m_modified = TRUE;
+    return r && g && b;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Thumbnails and metadata
+
+BOOL fipImage::getThumbnail(fipImage& image) const {
+    FIBITMAP* thumbnail = m_dib ? FreeImage_GetThumbnail(m_dib) : nullptr;
+    image = thumbnail ? FreeImage_Clone(thumbnail) : nullptr;
+    return image.isValid();
+}
+
+BOOL fipImage::setThumbnail(const fipImage& image) { return FreeImage_SetThumbnail(m_dib, image.m_dib); }
+
+BOOL fipImage::hasThumbnail() const { return m_dib && FreeImage_GetThumbnail(m_dib) != nullptr; }
+
+BOOL fipImage::clearThumbnail() { return FreeImage_SetThumbnail(m_dib, nullptr); }
+
+BOOL fipImage::getMetadata(FREE_IMAGE_MDMODEL model, const char* key, fipTag& tag) const {
+    FITAG* found = nullptr;
+    if (m_dib && key && FreeImage_GetMetadata(model, m_dib, key, &found) && found) {
+        tag = FreeImage_CloneTag(found);
+        return TRUE;
+    }
+    tag = static_cast<FITAG*>(nullptr);
+    return FALSE;
+}
+
+BOOL fipImage::setMetadata(FREE_IMAGE_MDMODEL model, const char* key, fipTag& tag) {
+    return FreeImage_SetMetadata(model, m_dib, key, tag);
+}

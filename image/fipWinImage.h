@@ -1,0 +1,87 @@
+// The displayable image: a fipImage with the settings it is shown with and the bitmap that is drawn.
+#pragma once
+
+#include "framework/afx.h"
+#include "image/fipImage.h"
+
+/// False-colour palette of the display pass. Any other value can be stored; it selects none.
+enum enPalette : int {
+    PaletteNormal = 0,
+    PaletteSaturated = 1,
+    PaletteShadesOfGreen = 2,
+    PaletteShadesOfRed = 3,
+    PaletteShadesOfBlue = 4,
+    PaletteAutoContrast = 5
+};
+
+/// An image with a display state: brightness, contrast, gamma, a false-colour palette, two
+/// display limits and tone mapping. The display state is a view setting: setters store what they
+/// are given (nothing is clamped), never touch the image bitmap and never mark it modified; the
+/// host calls setModified when the display must follow.
+/// Virtual slots appended to fipImage's: invertPixels, setImageAdjustmentValues.
+class KESTRO_API fipWinImage : public fipImage {
+    DECLARE_SERIAL(fipWinImage)
+public:
+    /// Default display state; allocates the bitmap (setSize) when width, height and bpp are all nonzero.
+    explicit fipWinImage(FREE_IMAGE_TYPE type = FIT_BITMAP, unsigned width = 0, unsigned height = 0,
+                         unsigned bpp = 0);
+    /// Clones the bitmap and copies the display settings; the copy builds its own display bitmap.
+    fipWinImage(const fipWinImage& src);
+    ~fipWinImage() override;
+    /// Drops the display bitmap, takes src's display settings, then clones src's bitmap (a failed
+    /// clone keeps this image's bitmap).
+    fipWinImage& operator=(const fipWinImage& src);
+    /// Drops the display bitmap and clones src's bitmap; the display settings stay.
+    fipWinImage& operator=(const fipImage& src);
+
+    /// Reads and writes nothing: the display block travels with DalvoImage's archive body.
+    void Serialize(CArchive& ar) override;
+    /// Drops the display bitmap and unloads the image bitmap; the display settings stay.
+    void clear() override;
+
+    /// Complements the pixels of 1, 4, 8, 24 and 32-bit bitmaps (palettised images invert their
+    /// indices) and of FIT_UINT16, FIT_RGB16 and FIT_RGBA16; 0 for anything else. Does not mark
+    /// the image modified.
+    virtual BOOL invertPixels();
+    /// Stores the three values, nothing else.
+    virtual void setImageAdjustmentValues(double brightness, double contrast, double gamma);
+
+    double getBrightness() const { return brightness; }
+    double getContrast() const { return contrast; }
+    double getGamma() const { return gamma; }
+    enPalette getPaletteType() const { return paletteType; }
+    /// The display limits on the 0..255 display scale used by PaletteAutoContrast.
+    int getAutoContrastLow() const { return autoContrastLow; }
+    int getAutoContrastHigh() const { return autoContrastHigh; }
+
+    /// Stores the operator and its parameters when any of them differs from the stored ones, and
+    /// then marks FIT_RGB16, FIT_RGBA16, FIT_RGBF and FIT_RGBAF images modified (their display
+    /// depends on tone mapping).
+    void setToneMappingOperator(FREE_IMAGE_TMO tmo, double first_param = 0, double second_param = 0,
+                                double third_param = 1, double fourth_param = 0);
+    void getToneMappingOperator(FREE_IMAGE_TMO* tmo, double* first_param, double* second_param,
+                                double* third_param, double* fourth_param) const;
+
+protected:
+    /// Unloads an owned display bitmap and forgets a shared one.
+    void releaseDisplayBitmap();
+    /// Copies the display settings (limits, tone mapping, brightness, contrast, gamma, palette).
+    void copyDisplaySettings(const fipWinImage& src);
+
+    int autoContrastLow = 0;
+    int autoContrastHigh = 255;
+    /// The bitmap that is drawn: the image bitmap itself (shared, not owned) or a private one
+    /// derived from it (owned). A shared handle is stale once the image bitmap is replaced; every
+    /// replacement marks the image modified, which makes the next draw rebuild it first.
+    FIBITMAP* displayBitmap = nullptr;
+    BOOL ownsDisplayBitmap = FALSE;
+    FREE_IMAGE_TMO toneMappingOperator = FITMO_DRAGO03;
+    double toneMappingParam1 = 0;
+    double toneMappingParam2 = 0;
+    double toneMappingParam3 = 1.0;
+    double toneMappingParam4 = 0;
+    double brightness = 0;
+    double contrast = 0;
+    double gamma = 1.0;
+    enPalette paletteType = PaletteNormal;
+};
