@@ -51,6 +51,12 @@ public:
     static int maxPixelValueForDepth(int bpp);
 
 protected:
+    /// Pixel storage of the derived rasters, released with freeBlock: aligned, and large blocks
+    /// advised onto transparent huge pages, since first touch of fresh memory costs far less in
+    /// 2 MiB pages. A count of 0 gives null; failure raises CMemoryException.
+    static void* allocateBlock(size_t count, size_t elementSize);
+    static void freeBlock(void* block);
+
     /// The raster point at distance radius and angle (degrees, 0 along +x, 90 along +y = down)
     /// from the centre, each offset rounded in float as floor(v + 0.5). False when outside.
     bool polarPoint(CPoint centre, float radius, float angle, int& x, int& y) const;

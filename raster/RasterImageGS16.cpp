@@ -1,28 +1,394 @@
+// The grayscale raster.
 #include "raster/RasterImageGS16.h"
+
+#include "image/DalvoImage.h"
+
+#include <opencv2/core/mat.hpp>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
 
 IMPLEMENT_SERIAL(RasterImageGS16, RasterImage, VERSIONABLE_SCHEMA | 0)
 
+namespace {
+
+/// Smallest, largest and 64-bit integer sum of a run of pixels.
+struct PixelStats {
+    int min = INT_MAX;
+    int max = INT_MIN;
+    std::int64_t sum = 0;
+
+    void merge(int lo, int hi, std::int64_t s) {
+        min = std::min(min, lo);
+        max = std::max(max, hi);
+        sum += s;
+    }
+};
+
+// Rows are handled in chunks short enough that a 32-bit sum of 16-bit samples cannot overflow.
+constexpr size_t kChunk = 65536;
+
+/// Widens a scan line of 8-bit or 16-bit samples into ints while gathering their statistics.
+template <class Sample>
+void widenRow(const Sample* src, int* dst, size_t n, PixelStats& stats) {
+    for (size_t start = 0; start < n; start += kChunk) {
+        const size_t end = std::min(n, start + kChunk);
+        Sample lo = std::numeric_limits<Sample>::max(), hi = 0;
+        std::uint32_t sum = 0;
+        for (size_t i = start; i < end; ++i) {
+            const Sample v = src[i];
+            dst[i] = v;
+            lo = v < lo ? v : lo;
+            hi = v > hi ? v : hi;
+            sum += v;
+        }
+        stats.merge(lo, hi, sum);
+    }
+}
+
+/// Statistics of a run of ints.
+void gatherStats(const int* p, size_t n, PixelStats& stats) {
+    int lo = stats.min, hi = stats.max;
+    std::int64_t sum = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const int v = p[i];
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+        sum += v;
+    }
+    stats.merge(lo, hi, sum);
+}
+
+/// dst[i] = max(0, dst[i] - other[i]) (other null: 0) with statistics of the results. A difference beyond
+/// INT_MAX (a large pixel minus a negative one) is saturated there instead of overflowing.
+void subtractRow(int* dst, const int* other, size_t n, PixelStats& stats) {
+    int lo = stats.min, hi = stats.max;
+    std::int64_t sum = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const int a = dst[i], b = other ? other[i] : 0;
+        // For a > b the true difference lies in 1..2^32-1 and is exact as unsigned.
+        const std::uint32_t diff = static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b);
+        const std::uint32_t pos = diff > 0x7FFFFFFFu ? 0x7FFFFFFFu : diff;
+        const int v = a > b ? static_cast<int>(pos) : 0;
+        dst[i] = v;
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+        sum += v;
+    }
+    stats.merge(lo, hi, sum);
+}
+
+/// The mean as the serial double sum would give it. Every partial sum lies within
+/// count * max(|min|, |max|); while that bound is at most 2^53 each partial sum is an exact
+/// double, so the integer sum gives the identical quotient. Beyond it, the double sum is redone.
+double meanOf(const PixelStats& stats, const int* pixels, size_t count) {
+    if (count == 0) return std::numeric_limits<double>::quiet_NaN(); // 0 / 0
+    const std::uint64_t largest = std::max(std::abs(static_cast<std::int64_t>(stats.min)),
+                                           std::abs(static_cast<std::int64_t>(stats.max)));
+    const std::uint64_t exactLimit = std::uint64_t(1) << 53;
+    if (count <= (std::uint64_t(1) << 32) && count * largest <= exactLimit)
+        return static_cast<double>(stats.sum) / static_cast<double>(count);
+    double sum = 0;
+    for (size_t i = 0; i < count; ++i) sum += pixels[i];
+    return sum / static_cast<double>(count);
+}
+
+/// Grows the array by n elements and returns the first new one (null when n is 0).
+int* appendSlots(CIntDataArray* values, size_t n) {
+    if (n == 0) return nullptr;
+    const INT_PTR old = values->GetSize();
+    values->SetSize(old + static_cast<INT_PTR>(n));
+    return values->GetData() + old;
+}
+
+/// Length of the run of a readout from a towards b: rising a..b-1, falling a down to b+2.
+size_t runLength(int a, int b) {
+    const long long span = static_cast<long long>(b) - a;
+    if (span > 0) return static_cast<size_t>(span);
+    if (span < -1) return static_cast<size_t>(-span - 1);
+    return 0;
+}
+
+/// Counts values of one block into the bins when all lie in 0..maxValue; false otherwise.
+bool countBlock(const int* p, size_t n, int maxValue, int* bins) {
+    int lo = INT_MAX, hi = INT_MIN;
+    for (size_t i = 0; i < n; ++i) {
+        lo = p[i] < lo ? p[i] : lo;
+        hi = p[i] > hi ? p[i] : hi;
+    }
+    if (lo < 0 || hi > maxValue) return false;
+    for (size_t i = 0; i < n; ++i) ++bins[p[i]];
+    return true;
+}
+
+DalvoImage* newImage(FREE_IMAGE_TYPE type, int width, int height, int bpp) {
+    try {
+        return new DalvoImage(type, static_cast<unsigned>(width), static_cast<unsigned>(height),
+                              static_cast<unsigned>(bpp));
+    } catch (const std::bad_alloc&) {
+        AfxThrowMemoryException();
+    }
+}
+
+} // namespace
+
 RasterImageGS16::RasterImageGS16()
-    : mean(0), extraStatistic(0), minValue(-2147483647 - 1), maxValue(2147483647), pixels(nullptr) {}
-RasterImageGS16::RasterImageGS16(int, int) : RasterImageGS16() {}
-RasterImageGS16::RasterImageGS16(DalvoImage*) : RasterImageGS16() {}
-RasterImageGS16::RasterImageGS16(RasterImageGS16*) : RasterImageGS16() {}
-RasterImageGS16::RasterImageGS16(const RasterImageGS16&) : RasterImageGS16() {}
-RasterImageGS16::RasterImageGS16(cv::Mat*) : RasterImageGS16() {}
-RasterImageGS16& RasterImageGS16::operator=(const RasterImageGS16&) { return *this; }
+    : mean(0), extraStatistic(0), minValue(INT_MIN), maxValue(INT_MAX), pixels(nullptr) {}
+
+RasterImageGS16::RasterImageGS16(int w, int h) : RasterImageGS16() {
+    width = std::max(w, 0);
+    height = std::max(h, 0);
+    bpp = 16;
+    maxPixelValue = 65535;
+    allocatePixels(pixelCount(), true);
+}
+
+RasterImageGS16::RasterImageGS16(DalvoImage* image) : RasterImageGS16() {
+    RasterImage::operator=(RasterImage(image));
+    const size_t count = pixelCount();
+    allocatePixels(count, false);
+    FIBITMAP* dib = image ? static_cast<FIBITMAP*>(*image) : nullptr;
+    const FREE_IMAGE_TYPE type = dib ? FreeImage_GetImageType(dib) : FIT_UNKNOWN;
+    PixelStats stats;
+    const size_t w = static_cast<size_t>(width);
+    if (type == FIT_UINT16) {
+        for (int y = 0; y < height; ++y) {
+            const WORD* line = reinterpret_cast<const WORD*>(FreeImage_GetScanLine(dib, height - 1 - y));
+            widenRow(line, pixels + w * y, w, stats);
+        }
+    } else if (type == FIT_BITMAP && bpp == 8) {
+        for (int y = 0; y < height; ++y)
+            widenRow(FreeImage_GetScanLine(dib, height - 1 - y), pixels + w * y, w, stats);
+    } else if (count > 0) {
+        std::memset(pixels, 0, count * sizeof(int));
+        stats.merge(0, 0, 0);
+    }
+    minValue = stats.min;
+    maxValue = stats.max;
+    mean = meanOf(stats, pixels, count);
+    extraStatistic = 0;
+}
+
+RasterImageGS16::RasterImageGS16(RasterImageGS16* other) : RasterImageGS16() {
+    if (!other) return;
+    RasterImage::operator=(*other);
+    copy(*other);
+    calculateStatistics();
+}
+
+RasterImageGS16::RasterImageGS16(const RasterImageGS16& other) : RasterImageGS16() {
+    RasterImage::operator=(other);
+    copy(other);
+}
+
+RasterImageGS16::RasterImageGS16(cv::Mat* matrix) : RasterImageGS16() {
+    RasterImage::operator=(RasterImage(matrix));
+    const int depth = matrix ? matrix->type() : -1;
+    bpp = depth == CV_8UC1 ? 8 : depth == CV_16UC1 ? 16 : 1;
+    maxPixelValue = maxPixelValueForDepth(bpp);
+    allocatePixels(pixelCount(), bpp == 1);
+    const size_t w = static_cast<size_t>(width);
+    for (int y = 0; y < height && bpp != 1; ++y) {
+        int* dst = pixels + w * y;
+        if (bpp == 8) {
+            const unsigned char* src = matrix->ptr<unsigned char>(y);
+            for (size_t x = 0; x < w; ++x) dst[x] = src[x];
+        } else {
+            const unsigned short* src = matrix->ptr<unsigned short>(y);
+            for (size_t x = 0; x < w; ++x) dst[x] = src[x];
+        }
+    }
+}
+
+RasterImageGS16& RasterImageGS16::operator=(const RasterImageGS16& other) {
+    if (this != &other) {
+        RasterImage::operator=(other);
+        copy(other);
+    }
+    return *this;
+}
+
 RasterImageGS16::~RasterImageGS16() { freePixels(); }
+
 void RasterImageGS16::Serialize(CArchive&) {}
-void RasterImageGS16::copy(const RasterImageGS16&) {}
-int RasterImageGS16::getPolarPixel(CPoint, float, float) const { return 0; }
-void RasterImageGS16::copyTo(CIntDataArray*) const {}
-void RasterImageGS16::getPixelsFor(CPointArray*, CIntDataArray*) const {}
-void RasterImageGS16::getPixelsFor(CRect, CIntDataArray*) const {}
-void RasterImageGS16::getHorizontalPixels(CIntDataArray*, int, int, int) const {}
-void RasterImageGS16::getVerticalPixels(CIntDataArray*, int, int, int) const {}
-void RasterImageGS16::getxAveregedVertricalBeamProfile(CIntDataArray*, int, int) const {}
-void RasterImageGS16::getHistogram(CIntDataArray*) const {}
-void RasterImageGS16::subtractImage(RasterImageGS16*) {}
-void RasterImageGS16::calculateStatistics() {}
-DalvoImage* RasterImageGS16::convert2DalvoImage() const { return nullptr; }
-void RasterImageGS16::allocatePixels(size_t, bool) {}
-void RasterImageGS16::freePixels() {}
+
+void RasterImageGS16::copy(const RasterImageGS16& source) {
+    if (&source != this) {
+        // The array follows this raster's own size, so a source of another size fills only the
+        // overlap (the rest is 0) instead of reading or writing past either array.
+        int* fresh = static_cast<int*>(allocateBlock(pixelCount(), sizeof(int)));
+        const size_t w = static_cast<size_t>(width);
+        const size_t sw = static_cast<size_t>(std::max(source.width, 0));
+        const size_t cols = source.pixels ? std::min(w, sw) : 0;
+        const int rows = source.pixels ? std::min(height, source.height) : 0;
+        for (int y = 0; y < height; ++y) {
+            int* dst = fresh + w * y;
+            const size_t copied = y < rows ? cols : 0;
+            if (copied) std::memcpy(dst, source.pixels + sw * y, copied * sizeof(int));
+            if (copied < w) std::memset(dst + copied, 0, (w - copied) * sizeof(int));
+        }
+        freePixels();
+        pixels = fresh;
+    }
+    minValue = source.minValue;
+    maxValue = source.maxValue;
+    mean = source.mean;
+    extraStatistic = source.extraStatistic;
+}
+
+int RasterImageGS16::getPolarPixel(CPoint centre, float radius, float angle) const {
+    int x = 0, y = 0;
+    return polarPoint(centre, radius, angle, x, y) ? getPixel(x, y) : 0;
+}
+
+void RasterImageGS16::copyTo(CIntDataArray* values) const {
+    if (!values) return;
+    values->RemoveAll();
+    if (int* dst = appendSlots(values, pixelCount())) std::memcpy(dst, pixels, pixelCount() * sizeof(int));
+}
+
+void RasterImageGS16::getPixelsFor(CPointArray* points, CIntDataArray* values) const {
+    if (!values) return;
+    values->RemoveAll();
+    if (!points) return;
+    const INT_PTR n = points->GetSize();
+    int* dst = appendSlots(values, static_cast<size_t>(n));
+    for (INT_PTR i = 0; i < n; ++i) dst[i] = getPixel(points->GetAt(i));
+}
+
+void RasterImageGS16::getPixelsFor(CRect rect, CIntDataArray* values) const {
+    if (!values) return;
+    values->RemoveAll();
+    const long long cols = static_cast<long long>(rect.right) - rect.left;
+    const long long rows = static_cast<long long>(rect.bottom) - rect.top;
+    if (cols <= 0 || rows <= 0) return;
+    int* dst = appendSlots(values, static_cast<size_t>(cols * rows));
+    for (int x = rect.left; x < rect.right; ++x)
+        for (int y = rect.top; y < rect.bottom; ++y) *dst++ = getPixel(x, y);
+}
+
+void RasterImageGS16::getHorizontalPixels(CIntDataArray* values, int x1, int x2, int y) const {
+    if (!values) return;
+    const size_t n = runLength(x1, x2);
+    int* dst = appendSlots(values, n);
+    const int* row = pixels + static_cast<size_t>(width) * y;
+    const int step = x2 > x1 ? 1 : -1;
+    for (size_t i = 0; i < n; ++i) dst[i] = row[x1 + step * static_cast<long long>(i)];
+}
+
+void RasterImageGS16::getVerticalPixels(CIntDataArray* values, int y1, int y2, int x) const {
+    if (!values) return;
+    const size_t n = runLength(y1, y2);
+    int* dst = appendSlots(values, n);
+    const int step = y2 > y1 ? 1 : -1;
+    for (size_t i = 0; i < n; ++i) dst[i] = getPixel(x, static_cast<int>(y1 + step * static_cast<long long>(i)));
+}
+
+void RasterImageGS16::getxAveregedVertricalBeamProfile(CIntDataArray* values, int x1, int x2) const {
+    if (!values) return;
+    const int first = std::max(x1, 0);
+    const int end = std::min(x2, width);
+    if (end <= first) {
+        values->Add(0);
+        return;
+    }
+    double sum = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = first; x < end; ++x) sum += getPixel(x, y);
+    const double rounded = std::floor(sum / (static_cast<double>(end) - first + 1) + 0.5);
+    values->Add(static_cast<int>(std::clamp(rounded, double(INT_MIN), double(INT_MAX))));
+}
+
+void RasterImageGS16::getHistogram(CIntDataArray* histogram) const {
+    if (!histogram) return;
+    histogram->RemoveAll();
+    const long long bins = static_cast<long long>(maxPixelValue) + 1;
+    int* counts = appendSlots(histogram, static_cast<size_t>(std::max(bins, 0LL)));
+    const size_t count = pixelCount();
+    // Blocks small enough to stay in the first-level cache are range-checked before they are
+    // counted; the block holding a bad value is counted one by one up to it, so the exception
+    // leaves exactly the counts of the pixels before the bad one.
+    constexpr size_t kBlock = 2048;
+    for (size_t start = 0; start < count; start += kBlock) {
+        const size_t n = std::min(kBlock, count - start);
+        const int* p = pixels + start;
+        if (countBlock(p, n, maxPixelValue, counts)) continue;
+        for (size_t i = 0; i < n; ++i) {
+            if (p[i] < 0 || p[i] > maxPixelValue) AfxThrowInvalidArgException();
+            ++counts[p[i]];
+        }
+    }
+}
+
+void RasterImageGS16::subtractImage(RasterImageGS16* other) {
+    PixelStats stats;
+    const size_t w = static_cast<size_t>(width);
+    const bool hasOther = other && other->pixels;
+    const size_t ow = hasOther ? static_cast<size_t>(std::max(other->width, 0)) : 0;
+    const size_t cols = std::min(w, ow);
+    const int rows = hasOther ? std::min(height, other->height) : 0;
+    for (int y = 0; y < height; ++y) {
+        int* row = pixels + w * y;
+        const size_t covered = y < rows ? cols : 0;
+        if (covered) subtractRow(row, other->pixels + ow * y, covered, stats);
+        // Where the other raster does not reach, it counts as 0.
+        if (covered < w) subtractRow(row + covered, nullptr, w - covered, stats);
+    }
+    minValue = stats.min;
+    maxValue = stats.max;
+    mean = meanOf(stats, pixels, pixelCount());
+    extraStatistic = 0;
+}
+
+void RasterImageGS16::calculateStatistics() {
+    PixelStats stats;
+    const size_t count = pixelCount();
+    // Chunks keep the 64-bit sum's partial accumulators short for the vectoriser.
+    for (size_t start = 0; start < count; start += kChunk)
+        gatherStats(pixels + start, std::min(kChunk, count - start), stats);
+    minValue = stats.min;
+    maxValue = stats.max;
+    mean = meanOf(stats, pixels, count);
+    extraStatistic = 0;
+}
+
+DalvoImage* RasterImageGS16::convert2DalvoImage() const {
+    const bool eightBit = bpp == 8;
+    DalvoImage* image = newImage(eightBit ? FIT_BITMAP : FIT_UINT16, width, height, eightBit ? 8 : 16);
+    FIBITMAP* dib = static_cast<FIBITMAP*>(*image);
+    if (!dib) return image; // no pixels, or FreeImage could not allocate them
+    const size_t w = static_cast<size_t>(width);
+    for (int y = 0; y < height; ++y) {
+        const int* src = pixels + w * y;
+        BYTE* line = FreeImage_GetScanLine(dib, height - 1 - y);
+        // Only the low bits are kept: unsigned conversion is modular.
+        if (eightBit) {
+            for (size_t x = 0; x < w; ++x) line[x] = static_cast<BYTE>(src[x]);
+        } else {
+            WORD* words = reinterpret_cast<WORD*>(line);
+            for (size_t x = 0; x < w; ++x) words[x] = static_cast<WORD>(src[x]);
+        }
+    }
+    return image;
+}
+
+size_t RasterImageGS16::pixelCount() const {
+    return width > 0 && height > 0 ? static_cast<size_t>(width) * static_cast<size_t>(height) : 0;
+}
+
+void RasterImageGS16::allocatePixels(size_t count, bool zeroed) {
+    int* fresh = static_cast<int*>(allocateBlock(count, sizeof(int)));
+    if (zeroed && fresh) std::memset(fresh, 0, count * sizeof(int));
+    freePixels();
+    pixels = fresh;
+}
+
+void RasterImageGS16::freePixels() {
+    freeBlock(pixels);
+    pixels = nullptr;
+}

@@ -17,7 +17,8 @@ public:
     double extraStatistic; ///< set to 0 by every statistics pass, carried over by copies
     int minValue;          ///< smallest pixel value
     int maxValue;          ///< largest pixel value
-    int* pixels;           ///< owned, width * height ints, top row first; null when empty
+    int* pixels;           ///< owned, width * height ints, top row first; null when empty.
+                           ///< Write through it freely, but never free or replace it.
 
     /// Empty: no pixels, minValue -2147483648, maxValue 2147483647, mean 0.
     RasterImageGS16();
@@ -89,6 +90,7 @@ public:
     DalvoImage* convert2DalvoImage() const;
 
 private:
+    size_t pixelCount() const;
     void allocatePixels(size_t count, bool zeroed);
     void freePixels();
 };

@@ -1,19 +1,259 @@
+// The colour raster.
 #include "raster/RasterImageRGB.h"
+
+#include "image/DalvoImage.h"
+
+#include <opencv2/core.hpp>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <vector>
 
 IMPLEMENT_SERIAL(RasterImageRGB, RasterImage, VERSIONABLE_SCHEMA | 0)
 
+// Each quad must be what FreeImage_GetPixelColor gives for its pixel. Asking for every pixel is
+// slow, so scan lines are read directly, but only where that is proven to give the same quads:
+// a reader is used for a depth only after it has matched the query on a probe bitmap that puts
+// every byte value into every channel, and again on a sample of the image itself. 16-bit pixels
+// go through a table of the query's answers for all 65536 words under the image's masks.
+// Everything else (depths the query does not handle, other image types, a reader that
+// disagrees) is read pixel by pixel through the query.
+
+namespace {
+
+using RowReader = void (*)(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD* table);
+
+void readRow24(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD*) {
+    if (width == 0) return;
+    // Four bytes at a time, the fourth (the next pixel's first byte) masked away; the last
+    // pixel is read bytewise so that nothing past the scan line is touched.
+    for (size_t x = 0; x + 1 < width; ++x) {
+        std::uint32_t v;
+        std::memcpy(&v, line + 3 * x, 4);
+        v &= 0x00FFFFFFu;
+        std::memcpy(dst + x, &v, 4);
+    }
+    const BYTE* last = line + 3 * (width - 1);
+    dst[width - 1] = RGBQUAD{last[0], last[1], last[2], 0};
+}
+
+void readRow32(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD*) {
+    std::memcpy(dst, line, width * sizeof(RGBQUAD));
+}
+
+void readRow16(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD* table) {
+    for (size_t x = 0; x < width; ++x) {
+        WORD w;
+        std::memcpy(&w, line + 2 * x, 2);
+        dst[x] = table[w];
+    }
+}
+
+bool sameQuad(const RGBQUAD& a, const RGBQUAD& b) {
+    return a.rgbBlue == b.rgbBlue && a.rgbGreen == b.rgbGreen && a.rgbRed == b.rgbRed &&
+           a.rgbReserved == b.rgbReserved;
+}
+
+/// The query's quad, 0 where it delivers nothing.
+RGBQUAD queried(FIBITMAP* dib, unsigned x, unsigned line) {
+    RGBQUAD q{0, 0, 0, 0};
+    if (!FreeImage_GetPixelColor(dib, x, line, &q)) q = RGBQUAD{0, 0, 0, 0};
+    return q;
+}
+
+/// Compares the reader with the query on scan line `line`, at every `step`-th column and the last.
+bool rowMatches(FIBITMAP* dib, unsigned line, RowReader read, const RGBQUAD* table, unsigned step,
+                std::vector<RGBQUAD>& buffer) {
+    const unsigned width = FreeImage_GetWidth(dib);
+    buffer.resize(width);
+    read(FreeImage_GetScanLine(dib, static_cast<int>(line)), buffer.data(), width, table);
+    for (unsigned x = 0; x < width; x += step)
+        if (!sameQuad(buffer[x], queried(dib, x, line))) return false;
+    return width == 0 || sameQuad(buffer[width - 1], queried(dib, width - 1, line));
+}
+
+/// Whether a reader gives the query's quads on a 256 x 4 probe in which every byte position of
+/// a pixel takes every value.
+bool readerMatchesProbe(unsigned bpp, RowReader read) {
+    FIBITMAP* probe = FreeImage_Allocate(256, 4, static_cast<int>(bpp));
+    if (!probe) return false;
+    const unsigned bytes = bpp / 8;
+    for (unsigned line = 0; line < 4; ++line) {
+        BYTE* bits = FreeImage_GetScanLine(probe, static_cast<int>(line));
+        for (unsigned x = 0; x < 256; ++x)
+            for (unsigned b = 0; b < bytes; ++b)
+                bits[bytes * x + b] = static_cast<BYTE>((x * (2 * ((line + b) % 4) + 1) + 37 * b + line) & 0xFF);
+    }
+    std::vector<RGBQUAD> buffer;
+    bool same = true;
+    for (unsigned line = 0; line < 4 && same; ++line) same = rowMatches(probe, line, read, nullptr, 1, buffer);
+    FreeImage_Unload(probe);
+    return same;
+}
+
+/// The query's quad for every 16-bit word under the masks of dib; empty when no probe could be made.
+std::vector<RGBQUAD> wordTable(FIBITMAP* dib) {
+    std::vector<RGBQUAD> table;
+    FIBITMAP* probe = FreeImage_AllocateT(FIT_BITMAP, 256, 256, 16, FreeImage_GetRedMask(dib),
+                                          FreeImage_GetGreenMask(dib), FreeImage_GetBlueMask(dib));
+    if (!probe) return table;
+    table.resize(65536);
+    for (unsigned line = 0; line < 256; ++line) {
+        WORD* words = reinterpret_cast<WORD*>(FreeImage_GetScanLine(probe, static_cast<int>(line)));
+        for (unsigned x = 0; x < 256; ++x) words[x] = static_cast<WORD>(line * 256 + x);
+        for (unsigned x = 0; x < 256; ++x) table[line * 256 + x] = queried(probe, x, line);
+    }
+    FreeImage_Unload(probe);
+    return table;
+}
+
+/// Whether the reader matches the query on a sample of the image's own scan lines.
+bool readerMatchesImage(FIBITMAP* dib, RowReader read, const RGBQUAD* table) {
+    const unsigned width = FreeImage_GetWidth(dib), height = FreeImage_GetHeight(dib);
+    const unsigned rowStep = std::max(1u, height / 16), colStep = std::max(1u, width / 64);
+    std::vector<RGBQUAD> buffer;
+    for (unsigned line = 0; line < height; line += rowStep)
+        if (!rowMatches(dib, line, read, table, colStep, buffer)) return false;
+    return rowMatches(dib, height - 1, read, table, colStep, buffer);
+}
+
+template <class T, class... Args>
+T* newOwned(Args&&... args) {
+    try {
+        return new T(std::forward<Args>(args)...);
+    } catch (const std::bad_alloc&) {
+        AfxThrowMemoryException();
+    } catch (const cv::Exception&) {
+        // OpenCV reports a failed allocation as its own exception.
+        AfxThrowMemoryException();
+    }
+}
+
+} // namespace
+
 RasterImageRGB::RasterImageRGB() : pixels(nullptr) {}
-RasterImageRGB::RasterImageRGB(int, int) : RasterImageRGB() {}
-RasterImageRGB::RasterImageRGB(DalvoImage*) : RasterImageRGB() {}
-RasterImageRGB::RasterImageRGB(const RasterImageRGB&) : RasterImage(), pixels(nullptr) {}
-RasterImageRGB& RasterImageRGB::operator=(const RasterImageRGB&) { return *this; }
-RasterImageRGB::~RasterImageRGB() {}
+
+RasterImageRGB::RasterImageRGB(int w, int h) : RasterImage(std::max(w, 0), std::max(h, 0), 24), pixels(nullptr) {
+    pixels = static_cast<RGBQUAD*>(allocateBlock(pixelCount(), sizeof(RGBQUAD)));
+    if (pixels) std::memset(pixels, 0, pixelCount() * sizeof(RGBQUAD));
+}
+
+RasterImageRGB::RasterImageRGB(DalvoImage* image) : RasterImage(image), pixels(nullptr) {
+    const size_t count = pixelCount();
+    pixels = static_cast<RGBQUAD*>(allocateBlock(count, sizeof(RGBQUAD)));
+    FIBITMAP* dib = image ? static_cast<FIBITMAP*>(*image) : nullptr;
+    if (!dib || count == 0) return;
+    const size_t w = static_cast<size_t>(width);
+
+    RowReader read = nullptr;
+    std::vector<RGBQUAD> table;
+    // Tiny images are not worth a probe: the query is exact by definition.
+    if (FreeImage_GetImageType(dib) == FIT_BITMAP && count >= 4096) {
+        static const bool reads24 = readerMatchesProbe(24, readRow24);
+        static const bool reads32 = readerMatchesProbe(32, readRow32);
+        if (bpp == 24 && reads24) read = readRow24;
+        if (bpp == 32 && reads32) read = readRow32;
+        if (bpp == 16 && count >= 65536) {
+            table = wordTable(dib);
+            if (!table.empty()) read = readRow16;
+        }
+        if (read && !readerMatchesImage(dib, read, table.data())) read = nullptr;
+    }
+    for (int y = 0; y < height; ++y) {
+        const unsigned line = static_cast<unsigned>(height - 1 - y);
+        RGBQUAD* dst = pixels + w * y;
+        if (read) {
+            read(FreeImage_GetScanLine(dib, static_cast<int>(line)), dst, w, table.data());
+        } else {
+            for (size_t x = 0; x < w; ++x) dst[x] = queried(dib, static_cast<unsigned>(x), line);
+        }
+    }
+}
+
+RasterImageRGB::RasterImageRGB(const RasterImageRGB& other) : RasterImage(other), pixels(nullptr) {
+    copy(other);
+}
+
+RasterImageRGB& RasterImageRGB::operator=(const RasterImageRGB& other) {
+    if (this != &other) {
+        RasterImage::operator=(other);
+        copy(other);
+    }
+    return *this;
+}
+
+RasterImageRGB::~RasterImageRGB() { freeBlock(pixels); }
+
 void RasterImageRGB::Serialize(CArchive&) {}
-RGBQUAD* RasterImageRGB::getPolarPixel(CPoint, float, float) { return nullptr; }
-DalvoImage* RasterImageRGB::convert2DalvoImage() const { return nullptr; }
-cv::Mat_<cv::Vec<unsigned char, 3>>* RasterImageRGB::getRGBCVMatrix() const { return nullptr; }
-cv::Mat* RasterImageRGB::getRedChannelCVMatrix() const { return nullptr; }
-cv::Mat* RasterImageRGB::getGreenChannelCVMatrix() const { return nullptr; }
-cv::Mat* RasterImageRGB::getBlueChannelCVMatrix() const { return nullptr; }
-void RasterImageRGB::copy(const RasterImageRGB&) {}
-cv::Mat* RasterImageRGB::channelMatrix(int) const { return nullptr; }
+
+RGBQUAD* RasterImageRGB::getPolarPixel(CPoint centre, float radius, float angle) {
+    int x = 0, y = 0;
+    return polarPoint(centre, radius, angle, x, y) ? getPixel(x, y) : nullptr;
+}
+
+DalvoImage* RasterImageRGB::convert2DalvoImage() const {
+    DalvoImage* image = newOwned<DalvoImage>(FIT_BITMAP, static_cast<unsigned>(std::max(width, 0)),
+                                             static_cast<unsigned>(std::max(height, 0)),
+                                             static_cast<unsigned>(std::max(bpp, 0)));
+    if (!image->isValid()) return image; // no pixels, or FreeImage could not allocate them
+    const size_t w = static_cast<size_t>(width);
+    for (int y = 0; y < height; ++y) {
+        const unsigned line = static_cast<unsigned>(height - 1 - y);
+        for (size_t x = 0; x < w; ++x) {
+            RGBQUAD q = pixels[w * y + x];
+            image->setPixelColor(static_cast<unsigned>(x), line, &q);
+        }
+    }
+    return image;
+}
+
+cv::Mat_<cv::Vec<unsigned char, 3>>* RasterImageRGB::getRGBCVMatrix() const {
+    auto* matrix = newOwned<cv::Mat_<cv::Vec<unsigned char, 3>>>(std::max(height, 0), std::max(width, 0));
+    const size_t w = static_cast<size_t>(std::max(width, 0));
+    for (int y = 0; y < height; ++y) {
+        cv::Vec<unsigned char, 3>* dst = (*matrix)[y];
+        const RGBQUAD* src = pixels + w * y;
+        for (size_t x = 0; x < w; ++x) dst[x] = cv::Vec<unsigned char, 3>(src[x].rgbBlue, src[x].rgbGreen, src[x].rgbRed);
+    }
+    return matrix;
+}
+
+cv::Mat* RasterImageRGB::getRedChannelCVMatrix() const { return channelMatrix(offsetof(RGBQUAD, rgbRed)); }
+cv::Mat* RasterImageRGB::getGreenChannelCVMatrix() const { return channelMatrix(offsetof(RGBQUAD, rgbGreen)); }
+cv::Mat* RasterImageRGB::getBlueChannelCVMatrix() const { return channelMatrix(offsetof(RGBQUAD, rgbBlue)); }
+
+cv::Mat* RasterImageRGB::channelMatrix(int channel) const {
+    cv::Mat* matrix = newOwned<cv::Mat>(std::max(height, 0), std::max(width, 0), CV_8UC1);
+    const size_t w = static_cast<size_t>(std::max(width, 0));
+    for (int y = 0; y < height; ++y) {
+        unsigned char* dst = matrix->ptr<unsigned char>(y);
+        const unsigned char* src = reinterpret_cast<const unsigned char*>(pixels + w * y) + channel;
+        for (size_t x = 0; x < w; ++x) dst[x] = src[x * sizeof(RGBQUAD)];
+    }
+    return matrix;
+}
+
+size_t RasterImageRGB::pixelCount() const {
+    return width > 0 && height > 0 ? static_cast<size_t>(width) * static_cast<size_t>(height) : 0;
+}
+
+void RasterImageRGB::copy(const RasterImageRGB& source) {
+    if (&source == this) return;
+    // The array follows this raster's own size; a source of another size fills only the overlap.
+    auto* fresh = static_cast<RGBQUAD*>(allocateBlock(pixelCount(), sizeof(RGBQUAD)));
+    const size_t w = static_cast<size_t>(std::max(width, 0));
+    const size_t sw = static_cast<size_t>(std::max(source.width, 0));
+    const size_t cols = source.pixels ? std::min(w, sw) : 0;
+    const int rows = source.pixels ? std::min(height, source.height) : 0;
+    for (int y = 0; y < height; ++y) {
+        RGBQUAD* dst = fresh + w * y;
+        const size_t copied = y < rows ? cols : 0;
+        if (copied) std::memcpy(dst, source.pixels + sw * y, copied * sizeof(RGBQUAD));
+        if (copied < w) std::memset(dst + copied, 0, (w - copied) * sizeof(RGBQUAD));
+    }
+    freeBlock(pixels);
+    pixels = fresh;
+}

@@ -13,7 +13,8 @@ class KESTRO_API RasterImageRGB : public RasterImage {
     DECLARE_SERIAL(RasterImageRGB)
 
 public:
-    RGBQUAD* pixels; ///< owned, width * height quads, top row first; null when empty
+    RGBQUAD* pixels; ///< owned, width * height quads, top row first; null when empty.
+                     ///< Write through it freely, but never free or replace it.
 
     /// All fields 0, no pixel array.
     RasterImageRGB();
@@ -48,6 +49,8 @@ public:
     cv::Mat* getBlueChannelCVMatrix() const;
 
 private:
+    size_t pixelCount() const;
+    /// Replaces the quads by a copy of source's over this raster's size (0 outside source).
     void copy(const RasterImageRGB& source);
     cv::Mat* channelMatrix(int channel) const;
 };
