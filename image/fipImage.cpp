@@ -187,7 +187,7 @@ fipImage& fipImage::operator=(const fipImage& src) {
 }
 
 fipImage& fipImage::operator=(FIBITMAP* dib) {
-    replace(dib);
+    if (dib != m_dib) replace(dib);
     return *this;
 }
 
@@ -490,6 +490,19 @@ bool inRotateGate(FREE_IMAGE_TYPE type, unsigned bpp) {
     return inRescaleGate(type);
 }
 
+// FreeImage's rescaler crashes on a 4-bit image whose palette it takes for a grey ramp (index i
+// shown as grey i, the palette setSize writes). For every other 4-bit image it widens the image
+// to 8 bits itself before scaling, so widening first gives the same bitmap and avoids the crash.
+template <typename Scale>
+FIBITMAP* scaleWidened(FIBITMAP* dib, Scale scale) {
+    if (FreeImage_GetImageType(dib) != FIT_BITMAP || FreeImage_GetBPP(dib) != 4) return scale(dib);
+    FIBITMAP* wide = FreeImage_ConvertTo8Bits(dib);
+    if (!wide) return nullptr;
+    FIBITMAP* scaled = scale(wide);
+    FreeImage_Unload(wide);
+    return scaled;
+}
+
 } // namespace
 
 BOOL fipImage::crop(int left, int top, int right, int bottom) {
@@ -534,13 +547,16 @@ BOOL fipImage::flipVertical() {
 
 BOOL fipImage::rescale(unsigned new_width, unsigned new_height, FREE_IMAGE_FILTER filter) {
     if (!m_dib || !inRescaleGate(getImageType())) return FALSE;
-    return replace(
-        FreeImage_Rescale(m_dib, static_cast<int>(new_width), static_cast<int>(new_height), filter));
+    return replace(scaleWidened(m_dib, [=](FIBITMAP* dib) {
+        return FreeImage_Rescale(dib, static_cast<int>(new_width), static_cast<int>(new_height), filter);
+    }));
 }
 
 BOOL fipImage::makeThumbnail(unsigned max_size, BOOL convert) {
     if (!m_dib || !inRescaleGate(getImageType())) return FALSE;
-    return replace(FreeImage_MakeThumbnail(m_dib, static_cast<int>(max_size), convert));
+    return replace(scaleWidened(m_dib, [=](FIBITMAP* dib) {
+        return FreeImage_MakeThumbnail(dib, static_cast<int>(max_size), convert);
+    }));
 }
 
 // ---------------------------------------------------------------------------------------------
