@@ -7,13 +7,14 @@
 #include "framework/Object.h"
 #include "framework/String.h"
 
-#include <map>
+#include <unordered_map>
 #include <vector>
 
 /// The framework's archive over a CFile, byte-compatible with archives written on Windows:
 /// little-endian raw values, counted strings, class and object envelopes.
 /// Every failure raises CArchiveException with its cause; reading never trusts a length,
-/// count or index from the bytes.
+/// count or index from the bytes. Values go straight to and from the file (the archive keeps
+/// no buffer of its own), so the file's position is always just after the last value.
 class KESTRO_API CArchive {
 public:
     enum Mode : UINT { store = 0, load = 1, bNoFlushOnDelete = 2, bNoByteSwap = 4 };
@@ -36,7 +37,11 @@ public:
     void Write(const void* lpBuf, UINT nMax);
 
     // Objects.
+    /// Reads an object envelope. The object belongs to the caller; when its Serialize raises,
+    /// it is deleted and the exception passes on.
     CObject* ReadObject(const CRuntimeClass* pClassRefRequested);
+    /// Writes an object envelope and the object's data; a class that is not serialisable
+    /// raises CNotSupportedException.
     void WriteObject(const CObject* pOb);
     CRuntimeClass* ReadClass(const CRuntimeClass* pClassRefRequested = nullptr, UINT* pSchema = nullptr,
                              DWORD* pObTag = nullptr);
@@ -46,6 +51,8 @@ public:
     void SetObjectSchema(UINT nSchema) { m_nObjectSchema = nSchema; }
 
     // Counts.
+    /// A WORD below 0xFFFF, else 0xFFFF then a DWORD; writing a count above 0xFFFFFFFF
+    /// raises genericException.
     ULONGLONG ReadCount();
     void WriteCount(ULONGLONG dwCount);
 
@@ -93,31 +100,46 @@ public:
     CArchive& operator>>(const CObject*& pOb);
 
     /// Code page through which 8-bit strings are widened when read; 1252 by default.
-    /// Supported: 1252 (Windows Western), 28591 (Latin-1), 65001 (UTF-8).
-    void SetAnsiCodePage(UINT nCodePage) { m_nAnsiCodePage = nCodePage; }
+    /// Supported: 1252 (Windows Western), 28591 (Latin-1), 65001 (UTF-8, where bytes that are
+    /// not valid UTF-8 become U+DC80..U+DCFF as in CString::FromUtf8); any other raises
+    /// CInvalidArgException.
+    void SetAnsiCodePage(UINT nCodePage);
     UINT GetAnsiCodePage() const { return m_nAnsiCodePage; }
+
+    /// Bytes between the file's position and its end: a length or count read from the archive
+    /// is checked against this before anything is allocated for it.
+    ULONGLONG BytesLeft() const;
+    /// Reads exactly n bytes or raises endOfFile (what a stored block of known length needs).
+    void ReadExact(void* lpBuf, size_t n);
 
     CString m_strFileName;
 
 private:
+    // One entry per index of the loading table (index 0 is the null pointer): a class with
+    // the schema its objects were stored with, or an object. An object whose reading failed
+    // has both pointers null, so that a later reference to it is refused.
+    struct LoadEntry {
+        const CRuntimeClass* pClass;
+        CObject* pObject;
+        UINT nSchema;
+    };
+
     void CheckLoading();
     void CheckStoring();
-    void ReadExact(void* lpBuf, size_t n);
-    ULONGLONG BytesLeft() const;
-    friend KESTRO_API ULONGLONG AfxReadStringLength(CArchive& ar, int& nCharSize);
+    [[noreturn]] void Fail(int cause) const;
+    void WriteTag(DWORD nIndex, bool bClass);
+    template <class T>
+    void WriteRaw(T value);
+    template <class T>
+    T ReadRaw();
 
     CFile* m_pFile;
     UINT m_nMode;
     UINT m_nObjectSchema = 0xFFFFFFFF;
     UINT m_nAnsiCodePage = 1252;
-    // Loading: index -> class or object (1-based, shared counter).
-    std::vector<const CRuntimeClass*> m_loadClasses;
-    std::vector<CObject*> m_loadObjects;
-    std::vector<bool> m_loadIsClass;
-    // Storing: class or object -> index.
-    std::map<const void*, DWORD> m_storeMap;
+    std::vector<LoadEntry> m_loadTable;
+    std::unordered_map<const void*, DWORD> m_storeMap; // class or object -> index
     DWORD m_nMapCount = 0;
-    bool m_bClosed = false;
 };
 
 /// Writes a counted-string length prefix (with the wide marker when bUnicode).

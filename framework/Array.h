@@ -1,11 +1,14 @@
 // Stands in for the application framework (MFC) on this platform: its dynamic array template.
 #pragma once
 
+#include "framework/Archive.h"
 #include "framework/Exceptions.h"
 #include "framework/Object.h"
 
+#include <algorithm>
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -13,8 +16,11 @@
 /// operator[]) raise CInvalidArgException for an index outside 0..size-1. Appending is
 /// amortised O(1); SetSize value-initialises new elements (0 for numbers).
 /// Storage failures raise CMemoryException.
+/// Serialize stores the count (WriteCount) and then the elements: through the archive's << and
+/// >> where it has them, as raw bytes for other plain types; other types raise
+/// CNotSupportedException.
 template <class TYPE, class ARG_TYPE = const TYPE&>
-class CArray : public CObject {
+class KESTRO_API CArray : public CObject {
 public:
     CArray() = default;
     CArray(const CArray& other) : CObject(), m_data(other.m_data) {}
@@ -82,7 +88,56 @@ public:
         m_data.erase(m_data.begin() + nIndex, m_data.begin() + nIndex + nCount);
     }
 
+    void Serialize(CArchive& ar) override {
+        if (ar.IsStoring()) {
+            ar.WriteCount(m_data.size());
+            if constexpr (kByOperators) {
+                for (const TYPE& e : m_data) ar << e;
+            } else if constexpr (kAsBytes) {
+                const BYTE* p = reinterpret_cast<const BYTE*>(m_data.data());
+                for (size_t left = m_data.size() * sizeof(TYPE); left > 0;) {
+                    UINT chunk = static_cast<UINT>(std::min<size_t>(left, 0x40000000));
+                    ar.Write(p, chunk);
+                    p += chunk;
+                    left -= chunk;
+                }
+            } else {
+                AfxThrowNotSupportedException();
+            }
+            return;
+        }
+        ULONGLONG n = ar.ReadCount();
+        if constexpr (kByOperators) {
+            // Every element takes at least one byte; grow only as elements actually arrive.
+            if (n > ar.BytesLeft()) AfxThrowArchiveException(CArchiveException::endOfFile, ar.m_strFileName);
+            RemoveAll();
+            for (ULONGLONG i = 0; i < n; ++i) {
+                TYPE e{};
+                ar >> e;
+                guarded([&] { m_data.push_back(std::move(e)); });
+            }
+        } else if constexpr (kAsBytes) {
+            if (n > ar.BytesLeft() / sizeof(TYPE))
+                AfxThrowArchiveException(CArchiveException::endOfFile, ar.m_strFileName);
+            SetSize(static_cast<INT_PTR>(n));
+            ar.ReadExact(m_data.data(), m_data.size() * sizeof(TYPE));
+        } else {
+            AfxThrowNotSupportedException();
+        }
+    }
+
 private:
+    template <class T, class = void>
+    struct Archivable : std::false_type {};
+    template <class T>
+    struct Archivable<T, std::void_t<decltype(std::declval<CArchive&>() << std::declval<const T&>()),
+                                     decltype(std::declval<CArchive&>() >> std::declval<T&>())>>
+        : std::true_type {};
+    // Pointers would be written as addresses or read as objects nobody owns: neither is wanted.
+    static constexpr bool kByOperators = Archivable<TYPE>::value && !std::is_pointer<TYPE>::value;
+    static constexpr bool kAsBytes = !kByOperators && std::is_trivially_copyable<TYPE>::value &&
+                                     !std::is_pointer<TYPE>::value;
+
     size_t check(INT_PTR i) const {
         if (i < 0 || i >= GetSize()) AfxThrowInvalidArgException();
         return static_cast<size_t>(i);

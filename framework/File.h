@@ -61,9 +61,19 @@ public:
 protected:
     std::FILE* m_pStream = nullptr;
     CString m_strFileName;
+
+private:
+    // The C library needs a seek or flush between a write and a read on the same stream.
+    enum class LastOp { none, read, write };
+    void SwitchTo(LastOp op);
+    [[noreturn]] void ThrowOsError(int cause, int osError) const;
+    LastOp m_lastOp = LastOp::none;
 };
 
 /// A file held in memory: growable when it owns its buffer, fixed over a caller's buffer.
+/// Writing past the end of a fixed buffer raises CMemoryException. A caller's buffer attached
+/// with nGrowBytes > 0 starts empty and is copied into a buffer of our own once it must grow;
+/// the caller's buffer is never reallocated or freed.
 class KESTRO_API CMemFile : public CFile {
     DECLARE_DYNAMIC(CMemFile)
 public:
@@ -73,7 +83,8 @@ public:
     ~CMemFile() override;
 
     void Attach(BYTE* lpBuffer, UINT nBufferSize, UINT nGrowBytes = 0);
-    /// Gives up the buffer: the caller owns it afterwards (free it with free()).
+    /// Gives up the buffer and leaves the file empty. A buffer the file allocated itself
+    /// belongs to the caller afterwards (free it with free()); an attached one was the caller's anyway.
     BYTE* Detach();
 
     BOOL Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr) override;
@@ -93,6 +104,7 @@ public:
 
 private:
     void GrowFile(size_t newLength);
+    void FreeBuffer();
 
     BYTE* m_lpBuffer = nullptr;
     size_t m_nBufferSize = 0;

@@ -66,7 +66,7 @@ public:                                                                         
 
 #define DECLARE_SERIAL(class_name)                                                                          \
     DECLARE_DYNCREATE(class_name)                                                                           \
-    friend CArchive& operator>>(CArchive& ar, class_name*& pOb);
+    friend KESTRO_API CArchive& operator>>(CArchive& ar, class_name*& pOb);
 
 #define IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, wSchema, pfnNew)                                \
     const CRuntimeClass class_name::class##class_name = {#class_name, static_cast<int>(sizeof(class_name)), \
