@@ -63,54 +63,146 @@ void appendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-// Rewrites the framework's format conventions (%s, %c wide; %S, %hs, %hc narrow) into the C
-// library's (%ls, %lc wide; %s, %c narrow).
-std::wstring translateFormat(const wchar_t* fmt) {
+// One conversion formatted by the C library; the buffer grows until the text fits (a single
+// conversion is bounded by its width and precision, which come from the caller's format).
+template <class T>
+void appendOne(std::wstring& out, const std::wstring& spec, T value) {
+    std::vector<wchar_t> buf(64);
+    while (buf.size() <= (1u << 24)) {
+        int n = std::swprintf(buf.data(), buf.size(), spec.c_str(), value);
+        if (n >= 0 && static_cast<size_t>(n) < buf.size()) {
+            out.append(buf.data(), static_cast<size_t>(n));
+            return;
+        }
+        buf.resize(buf.size() * 4);
+    }
+}
+
+// printf-style formatting with the framework's conventions. Each conversion takes its
+// argument here and is formatted alone, so that narrow text (%S, %hs, %hc) is converted from
+// UTF-8 by us rather than through the C library's locale, in which anything beyond ASCII
+// would fail. Integer length modifiers of the framework (I64, I32, I) are understood too.
+std::wstring vformat(const wchar_t* fmt, va_list args) {
     std::wstring out;
+    if (!fmt) return out;
     for (const wchar_t* p = fmt; *p; ++p) {
-        out.push_back(*p);
-        if (*p != L'%') continue;
-        ++p;
-        if (*p == L'%') {
+        if (*p != L'%') {
             out.push_back(*p);
             continue;
         }
-        std::wstring spec;
-        while (*p && std::wcschr(L"-+ #0123456789.*", *p)) spec.push_back(*p++);
-        std::wstring length;
-        while (*p && std::wcschr(L"hlLqjzt", *p)) length.push_back(*p++);
-        if (!*p) {
-            out += spec + length;
+        const wchar_t* begin = p++;
+        if (*p == L'%') {
+            out.push_back(L'%');
+            continue;
+        }
+        std::wstring flags, width, precision;
+        while (*p && std::wcschr(L"-+ #0", *p)) flags.push_back(*p++);
+        if (*p == L'*') {
+            width = std::to_wstring(va_arg(args, int));
+            ++p;
+        } else {
+            while (*p >= L'0' && *p <= L'9') width.push_back(*p++);
+        }
+        bool hasPrecision = false;
+        if (*p == L'.') {
+            hasPrecision = true;
+            ++p;
+            if (*p == L'*') {
+                int prec = va_arg(args, int);
+                if (prec >= 0) precision = std::to_wstring(prec);
+                else hasPrecision = false;
+                ++p;
+            } else {
+                while (*p >= L'0' && *p <= L'9') precision.push_back(*p++);
+            }
+        }
+        // Length: none, hh, h, l, ll, L, j, z, t, q, I64, I32, I.
+        enum Size { plain, hh, h, l, ll, L, j, z, t } size = plain;
+        if (p[0] == L'h' && p[1] == L'h') size = hh, p += 2;
+        else if (p[0] == L'h') size = h, ++p;
+        else if (p[0] == L'l' && p[1] == L'l') size = ll, p += 2;
+        else if (p[0] == L'l' || p[0] == L'w') size = l, ++p;
+        else if (p[0] == L'L') size = L, ++p;
+        else if (p[0] == L'q') size = ll, ++p;
+        else if (p[0] == L'j') size = j, ++p;
+        else if (p[0] == L'z') size = z, ++p;
+        else if (p[0] == L't') size = t, ++p;
+        else if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') size = ll, p += 3;
+        else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2') size = plain, p += 3;
+        else if (p[0] == L'I') size = z, ++p;
+        wchar_t conv = *p;
+        if (!conv) { // a format cut short is copied as it stands
+            out.append(begin);
             break;
         }
-        wchar_t conv = *p;
-        if (conv == L's' || conv == L'c') {
-            if (length.empty()) length = L"l";
-            else if (length == L"h") length.clear();
-        } else if (conv == L'S' || conv == L'C') {
-            conv = conv == L'S' ? L's' : L'c';
-            if (length == L"l") length = L"l";
-            else length.clear();
+        std::wstring spec = L"%" + flags + width + (hasPrecision ? L"." + precision : L"");
+        switch (conv) {
+        case L'd':
+        case L'i': {
+            long long v = size == ll || size == j ? va_arg(args, long long)
+                          : size == l || size == z || size == t ? va_arg(args, long)
+                                                                : va_arg(args, int);
+            if (size == hh) v = static_cast<signed char>(v);
+            if (size == h) v = static_cast<short>(v);
+            appendOne(out, spec + L"lld", v);
+            break;
         }
-        out += spec + length;
-        out.push_back(conv);
+        case L'u':
+        case L'o':
+        case L'x':
+        case L'X': {
+            unsigned long long v = size == ll || size == j ? va_arg(args, unsigned long long)
+                                   : size == l || size == z || size == t ? va_arg(args, unsigned long)
+                                                                         : va_arg(args, unsigned);
+            if (size == hh) v = static_cast<unsigned char>(v);
+            if (size == h) v = static_cast<unsigned short>(v);
+            appendOne(out, spec + L"ll" + conv, v);
+            break;
+        }
+        case L'e':
+        case L'E':
+        case L'f':
+        case L'F':
+        case L'g':
+        case L'G':
+        case L'a':
+        case L'A':
+            if (size == L) appendOne(out, spec + L"L" + conv, va_arg(args, long double));
+            else appendOne(out, spec + conv, va_arg(args, double));
+            break;
+        case L'c':
+        case L'C': {
+            bool narrow = conv == L'C' ? size != l : size == h;
+            wchar_t c;
+            if (narrow) {
+                auto b = static_cast<unsigned char>(va_arg(args, int));
+                c = b < 0x80 ? static_cast<wchar_t>(b) : static_cast<wchar_t>(0xDC00 + b);
+            } else {
+                c = static_cast<wchar_t>(va_arg(args, wint_t));
+            }
+            appendOne(out, spec + L"lc", static_cast<wint_t>(c));
+            break;
+        }
+        case L's':
+        case L'S': {
+            bool narrow = conv == L'S' ? size != l : size == h;
+            std::wstring text;
+            if (narrow) {
+                const char* a = va_arg(args, const char*);
+                text = a ? CString::FromUtf8(a, std::strlen(a)).str() : L"(null)";
+            } else {
+                const wchar_t* w = va_arg(args, const wchar_t*);
+                text = w ? w : L"(null)";
+            }
+            appendOne(out, spec + L"ls", text.c_str());
+            break;
+        }
+        case L'p': appendOne(out, spec + L"p", va_arg(args, void*)); break;
+        case L'n': (void)va_arg(args, void*); break; // writes nothing back
+        default: out.append(begin, p + 1); break;
+        }
     }
     return out;
-}
-
-std::wstring vformat(const wchar_t* fmt, va_list args) {
-    if (!fmt) return std::wstring();
-    std::wstring f = translateFormat(fmt);
-    std::vector<wchar_t> buf(256);
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        va_list copy;
-        va_copy(copy, args);
-        int n = std::vswprintf(buf.data(), buf.size(), f.c_str(), copy);
-        va_end(copy);
-        if (n >= 0 && static_cast<size_t>(n) < buf.size()) return std::wstring(buf.data(), static_cast<size_t>(n));
-        buf.resize(buf.size() * 2);
-    }
-    return std::wstring();
 }
 
 } // namespace
