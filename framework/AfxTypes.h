@@ -24,6 +24,9 @@ typedef const char* LPCSTR;
 typedef char* LPSTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
+/// A loaded module: here the base address at which the shared object is mapped.
+typedef void* HINSTANCE;
+typedef HINSTANCE HMODULE;
 
 #ifndef _T
 #define _T(x) L##x

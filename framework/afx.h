@@ -2,10 +2,12 @@
 #pragma once
 
 #include "framework/AfxTypes.h"
+#include "framework/App.h"
 #include "framework/Archive.h"
 #include "framework/Array.h"
 #include "framework/Exceptions.h"
 #include "framework/File.h"
 #include "framework/Geometry.h"
+#include "framework/Module.h"
 #include "framework/Object.h"
 #include "framework/String.h"
