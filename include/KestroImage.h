@@ -9,3 +9,4 @@
 #include "image/fipImage.h"
 #include "image/fipWinImage.h"
 #include "image/DalvoImage.h"
+#include "analysis/ImageProcessing.h"

@@ -1,0 +1,368 @@
+// Moving minimum and moving average with a cost per pixel that does not depend on the window.
+//
+// Both filters are separable. Each runs a one-dimensional pass down the rows (whole rows at a
+// time, so the inner loops are contiguous and vectorise), then the same kind of pass along the
+// rows on bands of K rows transposed into a small buffer, where each "row" of the pass is one
+// column of the band: K lanes side by side, again contiguous.
+//
+//     band of K raster rows            transposed band T (one line per column x)
+//     r0: a0 a1 a2 a3 ...              x=0: a0 b0 c0 ...   <- K lanes
+//     r1: b0 b1 b2 b3 ...      --->    x=1: a1 b1 c1 ...
+//     r2: c0 c1 c2 c3 ...              x=2: a2 b2 c2 ...
+//
+// The hot functions are compiled twice, for AVX2 and for the portable baseline, and the loader
+// picks one at run time; results are the same integers either way.
+#include "analysis/detail/MovingFilters.h"
+
+#include "framework/Exceptions.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#define KESTRO_MULTIVERSION __attribute__((target_clones("avx2", "default")))
+#else
+#define KESTRO_MULTIVERSION
+#endif
+#define KESTRO_ALWAYS_INLINE inline __attribute__((always_inline))
+
+namespace kestro {
+namespace detail {
+namespace {
+
+// Lanes of a transposed band: one 8-int vector.
+constexpr int kLanes = 8;
+// Columns per strip of the vertical minimum pass, so that a block of rows stays in cache.
+constexpr std::size_t kStripColumns = 1024;
+
+template <class T>
+std::vector<T> allocateBuffer(std::size_t count) {
+    try {
+        return std::vector<T>(count);
+    } catch (const std::bad_alloc&) {
+        AfxThrowMemoryException();
+    } catch (const std::length_error&) {
+        AfxThrowMemoryException();
+    }
+}
+
+typedef int v8si __attribute__((vector_size(32)));
+// The same vector read or written at any int address.
+typedef int v8si_unaligned __attribute__((vector_size(32), aligned(4), may_alias));
+
+#define KESTRO_LOAD8(p) (*reinterpret_cast<const v8si_unaligned*>(p))
+#define KESTRO_STORE8(p, v) (*reinterpret_cast<v8si_unaligned*>(p) = (v))
+
+/// Transposes an 8 x 8 block: line c of dst (at dst + c * dstStride) receives column c of the
+/// eight source lines.
+KESTRO_ALWAYS_INLINE void transpose8x8(const int* src, std::size_t srcStride, int* dst, std::size_t dstStride,
+                                       bool clampToCeiling, int ceiling) {
+    const v8si r0 = KESTRO_LOAD8(src), r1 = KESTRO_LOAD8(src + srcStride), r2 = KESTRO_LOAD8(src + 2 * srcStride),
+               r3 = KESTRO_LOAD8(src + 3 * srcStride), r4 = KESTRO_LOAD8(src + 4 * srcStride),
+               r5 = KESTRO_LOAD8(src + 5 * srcStride), r6 = KESTRO_LOAD8(src + 6 * srcStride),
+               r7 = KESTRO_LOAD8(src + 7 * srcStride);
+    const v8si lo32 = {0, 8, 1, 9, 4, 12, 5, 13}, hi32 = {2, 10, 3, 11, 6, 14, 7, 15};
+    const v8si t0 = __builtin_shuffle(r0, r1, lo32), t1 = __builtin_shuffle(r0, r1, hi32);
+    const v8si t2 = __builtin_shuffle(r2, r3, lo32), t3 = __builtin_shuffle(r2, r3, hi32);
+    const v8si t4 = __builtin_shuffle(r4, r5, lo32), t5 = __builtin_shuffle(r4, r5, hi32);
+    const v8si t6 = __builtin_shuffle(r6, r7, lo32), t7 = __builtin_shuffle(r6, r7, hi32);
+    const v8si lo64 = {0, 1, 8, 9, 4, 5, 12, 13}, hi64 = {2, 3, 10, 11, 6, 7, 14, 15};
+    const v8si u0 = __builtin_shuffle(t0, t2, lo64), u1 = __builtin_shuffle(t0, t2, hi64);
+    const v8si u2 = __builtin_shuffle(t1, t3, lo64), u3 = __builtin_shuffle(t1, t3, hi64);
+    const v8si u4 = __builtin_shuffle(t4, t6, lo64), u5 = __builtin_shuffle(t4, t6, hi64);
+    const v8si u6 = __builtin_shuffle(t5, t7, lo64), u7 = __builtin_shuffle(t5, t7, hi64);
+    const v8si lo128 = {0, 1, 2, 3, 8, 9, 10, 11}, hi128 = {4, 5, 6, 7, 12, 13, 14, 15};
+    v8si o[8] = {__builtin_shuffle(u0, u4, lo128), __builtin_shuffle(u1, u5, lo128),
+                 __builtin_shuffle(u2, u6, lo128), __builtin_shuffle(u3, u7, lo128),
+                 __builtin_shuffle(u0, u4, hi128), __builtin_shuffle(u1, u5, hi128),
+                 __builtin_shuffle(u2, u6, hi128), __builtin_shuffle(u3, u7, hi128)};
+    const v8si top = {ceiling, ceiling, ceiling, ceiling, ceiling, ceiling, ceiling, ceiling};
+    for (int c = 0; c < 8; ++c) {
+        if (clampToCeiling) o[c] = o[c] < top ? o[c] : top;
+        KESTRO_STORE8(dst + c * dstStride, o[c]);
+    }
+}
+
+/// Reads `rows` (at most kLanes) raster lines of `columns` values into the transposed buffer
+/// t[x * kLanes + lane]. Lanes past `rows` repeat the last line so that they hold real values.
+KESTRO_ALWAYS_INLINE void transposeBandIn(const int* src, std::size_t stride, int rows, std::size_t columns,
+                                          int* t) {
+    std::size_t x = 0;
+    if (rows == kLanes)
+        for (; x + 8 <= columns; x += 8) transpose8x8(src + x, stride, t + x * kLanes, kLanes, false, 0);
+    for (; x < columns; ++x)
+        for (int lane = 0; lane < kLanes; ++lane)
+            t[x * kLanes + lane] = src[std::min(lane, rows - 1) * stride + x];
+}
+
+/// Writes lanes 0..rows-1 of the transposed buffer back into raster lines, optionally lowered
+/// to a ceiling on the way.
+KESTRO_ALWAYS_INLINE void transposeBandOut(const int* t, std::size_t columns, int rows, int* dst, std::size_t stride,
+                                           bool clampToCeiling, int ceiling) {
+    std::size_t x = 0;
+    if (rows == kLanes)
+        for (; x + 8 <= columns; x += 8) transpose8x8(t + x * kLanes, kLanes, dst + x, stride, clampToCeiling, ceiling);
+    for (; x < columns; ++x)
+        for (int lane = 0; lane < rows; ++lane) {
+            const int v = t[x * kLanes + lane];
+            dst[lane * stride + x] = clampToCeiling && ceiling < v ? ceiling : v;
+        }
+}
+
+// Line operations of the running minimum: a line is `n` contiguous ints, n known at compile
+// time for the transposed bands (N > 0) and at run time for raster rows (N == 0).
+template <int N>
+KESTRO_ALWAYS_INLINE void lineCopy(int* __restrict out, const int* __restrict a, std::size_t n) {
+    const std::size_t len = N > 0 ? N : n;
+    for (std::size_t i = 0; i < len; ++i) out[i] = a[i];
+}
+
+template <int N>
+KESTRO_ALWAYS_INLINE void lineMin(int* __restrict out, const int* __restrict a, const int* __restrict b,
+                                  std::size_t n) {
+    const std::size_t len = N > 0 ? N : n;
+    for (std::size_t i = 0; i < len; ++i) out[i] = a[i] < b[i] ? a[i] : b[i];
+}
+
+template <int N>
+KESTRO_ALWAYS_INLINE void lineMinInto(int* __restrict out, const int* __restrict a, std::size_t n) {
+    const std::size_t len = N > 0 ? N : n;
+    for (std::size_t i = 0; i < len; ++i) out[i] = a[i] < out[i] ? a[i] : out[i];
+}
+
+/// One dimension of the moving minimum (van Herk / Gil-Werman). Input line i (0 <= i < nIn) is
+/// at in + i * inStride, output line y (0 <= y <= nIn) at out + y * outStride; output line y
+/// becomes the element-wise minimum of the input lines [y - k, y + k) that exist, a set never
+/// empty for k >= 1 and nIn >= 1. Outputs are taken in blocks [y0, y0 + 2k); within a block
+/// every window splits at p = y0 + k into a suffix [y - k, p), filled backwards through the
+/// block, and a prefix [p, y + k), grown forwards: three minima per element whatever k.
+/// `acc` holds one line (unused when N > 0).
+template <int N>
+KESTRO_ALWAYS_INLINE void slidingMinimum(const int* in, std::size_t inStride, long nIn, int* out,
+                                         std::size_t outStride, long k, std::size_t n, int* acc) {
+    int localAcc[N > 0 ? N : 1] = {};
+    int* prefix = N > 0 ? localAcc : acc;
+    const long nOut = nIn + 1;
+    const long span = 2 * k;
+    auto inLine = [&](long i) { return in + static_cast<std::size_t>(i) * inStride; };
+    auto outLine = [&](long y) { return out + static_cast<std::size_t>(y) * outStride; };
+    for (long y0 = 0; y0 < nOut; y0 += span) {
+        const long y1 = std::min(y0 + span, nOut);
+        const long p = y0 + k;
+        // Suffixes, from the block's last output backwards. The last output's suffix is one
+        // line except in a block cut short by the end of the output.
+        const long last = y1 - 1;
+        int* o = outLine(last);
+        const long first = std::max(0L, last - k), end = std::min(p, nIn);
+        lineCopy<N>(o, inLine(first), n);
+        for (long i = first + 1; i < end; ++i) lineMinInto<N>(o, inLine(i), n);
+        for (long y = last - 1; y >= y0; --y) {
+            const long i = y - k;
+            if (i >= 0)
+                lineMin<N>(outLine(y), inLine(i), outLine(y + 1), n);
+            else
+                lineCopy<N>(outLine(y), outLine(y + 1), n);
+        }
+        // Prefixes, growing forwards from p; lines past the input add nothing.
+        if (p >= nIn) continue;
+        for (long y = y0 + 1; y < y1; ++y) {
+            const long i = y + k - 1;
+            if (y == y0 + 1)
+                lineCopy<N>(prefix, inLine(i), n);
+            else if (i < nIn)
+                lineMinInto<N>(prefix, inLine(i), n);
+            lineMinInto<N>(outLine(y), prefix, n);
+        }
+    }
+}
+
+KESTRO_MULTIVERSION
+void movingMinimumKernel(const int* src, int width, int height, int* dst, std::size_t dstStride, long kx, long ky,
+                         int ceiling) {
+    const std::size_t w = static_cast<std::size_t>(width);
+    // Columns and rows that windows can reach: the last column and the last row never enter.
+    const std::size_t columns = w - 1;
+    const long rows = height - 1;
+
+    // Down the rows, in strips of columns, into dst.
+    std::vector<int> acc = allocateBuffer<int>(std::min(columns, kStripColumns));
+    for (std::size_t x0 = 0; x0 < columns; x0 += kStripColumns)
+        slidingMinimum<0>(src + x0, w, rows, dst + x0, dstStride, ky, std::min(kStripColumns, columns - x0),
+                          acc.data());
+
+    // Along the rows, band by band, in place in dst, lowered to the start value on the way out.
+    std::vector<int> in = allocateBuffer<int>(columns * kLanes);
+    std::vector<int> out = allocateBuffer<int>(w * kLanes);
+    for (int y0 = 0; y0 < height; y0 += kLanes) {
+        const int bandRows = std::min(kLanes, height - y0);
+        int* band = dst + static_cast<std::size_t>(y0) * dstStride;
+        transposeBandIn(band, dstStride, bandRows, columns, in.data());
+        slidingMinimum<kLanes>(in.data(), kLanes, static_cast<long>(columns), out.data(), kLanes, kx, kLanes,
+                               nullptr);
+        transposeBandOut(out.data(), w, bandRows, band, dstStride, true, ceiling);
+    }
+}
+
+// ---- Moving average ------------------------------------------------------------------------
+
+/// The fast average, for rasters whose values keep every column sum and every difference of
+/// two column sums inside int, and every window sum below 2^52 (checked by the caller).
+/// Column sums over 2r rows run down the raster; the originals of the last 2r rows read wait in
+/// a ring, since rows above are overwritten with results once no window below needs them.
+/// Along the rows, window sums run in double over bands of transposed column sums; they are
+/// exact integers, so each quotient is the very double the literal loops divide.
+KESTRO_MULTIVERSION
+void movingAverageKernel(int* pixels, int width, int height, int radius) {
+    const std::size_t w = static_cast<std::size_t>(width);
+    const long r = radius, span = 2L * radius;
+    const double count = static_cast<double>(span) * static_cast<double>(span);
+    std::vector<int> ring = allocateBuffer<int>(static_cast<std::size_t>(span) * w);
+    std::vector<int> columnSums = allocateBuffer<int>(w);
+    std::vector<int> bandSums = allocateBuffer<int>(w * kLanes);
+    std::vector<int> in = allocateBuffer<int>(w * kLanes);
+    std::vector<int> out = allocateBuffer<int>(w * kLanes);
+    int* const sums = columnSums.data();
+    auto rowAt = [&](long y) { return pixels + static_cast<std::size_t>(y) * w; };
+    auto ringAt = [&](long y) { return ring.data() + static_cast<std::size_t>(y % span) * w; };
+
+    for (long y = 0; y < span; ++y) {
+        const int* __restrict row = rowAt(y);
+        int* __restrict keep = ringAt(y);
+        for (std::size_t x = 0; x < w; ++x) {
+            sums[x] += row[x];
+            keep[x] = row[x];
+        }
+    }
+
+    const std::size_t interior = w - 2 * static_cast<std::size_t>(r);
+    for (long y0 = r; y0 < height - r; y0 += kLanes) {
+        const int bandRows = static_cast<int>(std::min<long>(kLanes, height - r - y0));
+        for (int lane = 0; lane < bandRows; ++lane) {
+            const long y = y0 + lane;
+            if (y > r) {
+                // Row y + r - 1 enters, row y - r - 1 leaves; both live in the same ring slot.
+                const int* __restrict entering = rowAt(y + r - 1);
+                int* __restrict slot = ringAt(y - r - 1);
+                for (std::size_t x = 0; x < w; ++x) {
+                    sums[x] += entering[x] - slot[x];
+                    slot[x] = entering[x];
+                }
+            }
+            std::memcpy(bandSums.data() + lane * w, sums, w * sizeof(int));
+        }
+        transposeBandIn(bandSums.data(), w, bandRows, w, in.data());
+
+        const int* __restrict t = in.data();
+        int* __restrict o = out.data();
+        double window[kLanes] = {};
+        for (long x = 0; x < span; ++x)
+            for (int lane = 0; lane < kLanes; ++lane) window[lane] += t[x * kLanes + lane];
+        for (std::size_t i = 0; i < interior; ++i) {
+            const std::size_t x = i + static_cast<std::size_t>(r);
+            for (int lane = 0; lane < kLanes; ++lane) {
+                o[i * kLanes + lane] = static_cast<int>(window[lane] / count);
+                window[lane] += t[(x + r) * kLanes + lane] - t[(x - r) * kLanes + lane];
+            }
+        }
+        transposeBandOut(out.data(), interior, bandRows, rowAt(y0) + r, w, false, 0);
+    }
+}
+
+/// Saturating conversion for quotients that rounding may carry just past the int range.
+int truncateToInt(double value) {
+    if (!(value > static_cast<double>(INT_MIN) - 1.0)) return INT_MIN;
+    if (!(value < static_cast<double>(INT_MAX) + 1.0)) return INT_MAX;
+    return static_cast<int>(value);
+}
+
+/// The average for any values: exact 64-bit window sums while every window's double sum is
+/// exact, the literal double sum (rows top to bottom, each left to right) otherwise.
+void movingAverageGeneral(int* pixels, int width, int height, int radius, bool literalSums) {
+    const std::size_t w = static_cast<std::size_t>(width);
+    const long r = radius, span = 2L * radius;
+    const double count = static_cast<double>(span) * static_cast<double>(span);
+    std::vector<int> original = allocateBuffer<int>(w * static_cast<std::size_t>(height));
+    std::memcpy(original.data(), pixels, original.size() * sizeof(int));
+    auto at = [&](long x, long y) { return original[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)]; };
+
+    if (literalSums) {
+        for (long y = r; y < height - r; ++y)
+            for (long x = r; x < width - r; ++x) {
+                double sum = 0;
+                for (long yy = y - r; yy < y + r; ++yy)
+                    for (long xx = x - r; xx < x + r; ++xx) sum += at(xx, yy);
+                pixels[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] = truncateToInt(sum / count);
+            }
+        return;
+    }
+    std::vector<std::int64_t> sums = allocateBuffer<std::int64_t>(w);
+    for (long y = 0; y < span; ++y)
+        for (std::size_t x = 0; x < w; ++x) sums[x] += at(static_cast<long>(x), y);
+    for (long y = r; y < height - r; ++y) {
+        if (y > r)
+            for (std::size_t x = 0; x < w; ++x)
+                sums[x] += static_cast<std::int64_t>(at(static_cast<long>(x), y + r - 1)) - at(static_cast<long>(x), y - r - 1);
+        std::int64_t window = 0;
+        for (long x = 0; x < span; ++x) window += sums[static_cast<std::size_t>(x)];
+        for (long x = r; x < width - r; ++x) {
+            pixels[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] =
+                truncateToInt(static_cast<double>(window) / count);
+            if (x + r < width) window += sums[static_cast<std::size_t>(x + r)] - sums[static_cast<std::size_t>(x - r)];
+        }
+    }
+}
+
+} // namespace
+
+KESTRO_MULTIVERSION
+void valueRange(const int* values, std::size_t count, int& lowest, int& highest) {
+    int lo = INT_MAX, hi = INT_MIN;
+    for (std::size_t i = 0; i < count; ++i) {
+        lo = values[i] < lo ? values[i] : lo;
+        hi = values[i] > hi ? values[i] : hi;
+    }
+    lowest = lo;
+    highest = hi;
+}
+
+void movingMinimum(const int* src, int width, int height, int* dst, std::size_t dstStride, int halfWidth,
+                   int halfHeight, int startValue) {
+    if (width <= 0 || height <= 0) return;
+    // Every window is empty when a half size is below 1 or the raster is one column or one row
+    // wide (its only column or row is the excluded last one); otherwise none is.
+    if (halfWidth < 1 || halfHeight < 1 || width == 1 || height == 1) {
+        for (int y = 0; y < height; ++y)
+            std::fill_n(dst + static_cast<std::size_t>(y) * dstStride, width, startValue);
+        return;
+    }
+    // A half size reaching past every line behaves as one that just reaches all of them.
+    const long kx = std::min<long>(halfWidth, width - 1);
+    const long ky = std::min<long>(halfHeight, height - 1);
+    movingMinimumKernel(src, width, height, dst, dstStride, kx, ky, startValue);
+}
+
+void movingAverage(int* pixels, int width, int height, int radius) {
+    if (radius < 1 || 2L * radius >= width || 2L * radius >= height) return;
+    int lowest, highest;
+    valueRange(pixels, static_cast<std::size_t>(width) * static_cast<std::size_t>(height), lowest, highest);
+    const double largest = std::max(std::fabs(static_cast<double>(lowest)), std::fabs(static_cast<double>(highest)));
+    const double span = 2.0 * radius;
+    // Column sums and their differences in int; window sums exact in double (with room for the
+    // running update, which passes through one window sum plus one difference).
+    const bool fast = largest * (2.0 * span + 2.0) < 2147483648.0 && largest * span * (span + 2.0) <= 4503599627370496.0;
+    if (fast) {
+        movingAverageKernel(pixels, width, height, radius);
+        return;
+    }
+    // Every partial sum of the literal loops stays an exact integer while |value| * count <= 2^53.
+    const bool exact = largest * span * span <= 9007199254740992.0;
+    movingAverageGeneral(pixels, width, height, radius, !exact);
+}
+
+} // namespace detail
+} // namespace kestro
