@@ -55,6 +55,11 @@ typedef int v8si __attribute__((vector_size(32)));
 // The same vector read or written at any int address.
 typedef int v8si_unaligned __attribute__((vector_size(32), aligned(4), may_alias));
 
+typedef int v4si __attribute__((vector_size(16)));
+typedef double v4df __attribute__((vector_size(32)));
+#define KESTRO_LOW4_DOUBLE(v) __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3), v4df)
+#define KESTRO_HIGH4_DOUBLE(v) __builtin_convertvector(__builtin_shufflevector(v, v, 4, 5, 6, 7), v4df)
+
 #define KESTRO_LOAD8(p) (*reinterpret_cast<const v8si_unaligned*>(p))
 #define KESTRO_STORE8(p, v) (*reinterpret_cast<v8si_unaligned*>(p) = (v))
 
@@ -114,72 +119,117 @@ KESTRO_ALWAYS_INLINE void transposeBandOut(const int* t, std::size_t columns, in
         }
 }
 
-// Line operations of the running minimum: a line is `n` contiguous ints, n known at compile
-// time for the transposed bands (N > 0) and at run time for raster rows (N == 0).
-template <int N>
+// Line operations of the running minimum on raster rows of n ints.
 KESTRO_ALWAYS_INLINE void lineCopy(int* __restrict out, const int* __restrict a, std::size_t n) {
-    const std::size_t len = N > 0 ? N : n;
-    for (std::size_t i = 0; i < len; ++i) out[i] = a[i];
+    std::memcpy(out, a, n * sizeof(int));
 }
 
-template <int N>
 KESTRO_ALWAYS_INLINE void lineMin(int* __restrict out, const int* __restrict a, const int* __restrict b,
                                   std::size_t n) {
-    const std::size_t len = N > 0 ? N : n;
-    for (std::size_t i = 0; i < len; ++i) out[i] = a[i] < b[i] ? a[i] : b[i];
+    for (std::size_t i = 0; i < n; ++i) out[i] = a[i] < b[i] ? a[i] : b[i];
 }
 
-template <int N>
 KESTRO_ALWAYS_INLINE void lineMinInto(int* __restrict out, const int* __restrict a, std::size_t n) {
-    const std::size_t len = N > 0 ? N : n;
-    for (std::size_t i = 0; i < len; ++i) out[i] = a[i] < out[i] ? a[i] : out[i];
+    for (std::size_t i = 0; i < n; ++i) out[i] = a[i] < out[i] ? a[i] : out[i];
 }
 
-/// One dimension of the moving minimum (van Herk / Gil-Werman). Input line i (0 <= i < nIn) is
-/// at in + i * inStride, output line y (0 <= y <= nIn) at out + y * outStride; output line y
-/// becomes the element-wise minimum of the input lines [y - k, y + k) that exist, a set never
-/// empty for k >= 1 and nIn >= 1. Outputs are taken in blocks [y0, y0 + 2k); within a block
-/// every window splits at p = y0 + k into a suffix [y - k, p), filled backwards through the
-/// block, and a prefix [p, y + k), grown forwards: three minima per element whatever k.
-/// `acc` holds one line (unused when N > 0).
-template <int N>
-KESTRO_ALWAYS_INLINE void slidingMinimum(const int* in, std::size_t inStride, long nIn, int* out,
-                                         std::size_t outStride, long k, std::size_t n, int* acc) {
-    int localAcc[N > 0 ? N : 1] = {};
-    int* prefix = N > 0 ? localAcc : acc;
+/// One dimension of the moving minimum (van Herk / Gil-Werman). Input line i (0 <= i < nIn)
+/// and output line y (0 <= y <= nIn) are whatever `lines` makes of them; output line y becomes
+/// the element-wise minimum of the input lines [y - k, y + k) that exist, a set never empty for
+/// k >= 1 and nIn >= 1. Outputs are taken in blocks [y0, y0 + 2k), y0 a multiple of 2k; within
+/// a block every window splits at p = y0 + k into a suffix [y - k, p), filled backwards through
+/// the block, and a prefix [p, y + k), grown forwards: three minima per element whatever k.
+/// This does one block.
+template <class Lines>
+KESTRO_ALWAYS_INLINE void slidingMinimumBlock(Lines& lines, long nIn, long k, long y0) {
     const long nOut = nIn + 1;
-    const long span = 2 * k;
-    auto inLine = [&](long i) { return in + static_cast<std::size_t>(i) * inStride; };
-    auto outLine = [&](long y) { return out + static_cast<std::size_t>(y) * outStride; };
-    for (long y0 = 0; y0 < nOut; y0 += span) {
-        const long y1 = std::min(y0 + span, nOut);
-        const long p = y0 + k;
-        // Suffixes, from the block's last output backwards. The last output's suffix is one
-        // line except in a block cut short by the end of the output.
-        const long last = y1 - 1;
-        int* o = outLine(last);
-        const long first = std::max(0L, last - k), end = std::min(p, nIn);
-        lineCopy<N>(o, inLine(first), n);
-        for (long i = first + 1; i < end; ++i) lineMinInto<N>(o, inLine(i), n);
-        for (long y = last - 1; y >= y0; --y) {
-            const long i = y - k;
-            if (i >= 0)
-                lineMin<N>(outLine(y), inLine(i), outLine(y + 1), n);
-            else
-                lineCopy<N>(outLine(y), outLine(y + 1), n);
-        }
-        // Prefixes, growing forwards from p; lines past the input add nothing.
-        if (p >= nIn) continue;
-        for (long y = y0 + 1; y < y1; ++y) {
-            const long i = y + k - 1;
-            if (y == y0 + 1)
-                lineCopy<N>(prefix, inLine(i), n);
-            else if (i < nIn)
-                lineMinInto<N>(prefix, inLine(i), n);
-            lineMinInto<N>(outLine(y), prefix, n);
+    const long y1 = std::min(y0 + 2 * k, nOut), p = y0 + k, last = y1 - 1;
+    // The last output's suffix is one line, except in a block cut short by the end.
+    lines.suffixBegin(last, std::max(0L, last - k), std::min(p, nIn));
+    long y = last - 1;
+    for (; y >= y0 && y >= k; --y) lines.suffixAdd(y, y - k);
+    for (; y >= y0; --y) lines.suffixRepeat(y);
+    if (p >= nIn || y0 + 1 >= y1) return;
+    // Line y + k - 1 joins the prefix of output y while it exists.
+    const long grow = std::min(y1, nIn - k + 1);
+    lines.prefixBegin(y0 + 1, p);
+    for (y = y0 + 2; y < grow; ++y) lines.prefixAdd(y, y + k - 1);
+    for (; y < y1; ++y) lines.prefixRepeat(y);
+}
+
+template <class Lines>
+KESTRO_ALWAYS_INLINE void slidingMinimum(Lines& lines, long nIn, long k) {
+    for (long y0 = 0; y0 <= nIn; y0 += 2 * k) slidingMinimumBlock(lines, nIn, k, y0);
+}
+
+/// Lines that are rows of a raster (or strips of them): n ints at a stride; the prefix is kept
+/// in a line of its own.
+struct RowLines {
+    const int* in;
+    std::size_t inStride;
+    int* out;
+    std::size_t outStride;
+    std::size_t n;
+    int* prefix;
+
+    const int* inLine(long i) const { return in + static_cast<std::size_t>(i) * inStride; }
+    int* outLine(long y) const { return out + static_cast<std::size_t>(y) * outStride; }
+
+    KESTRO_ALWAYS_INLINE void suffixBegin(long y, long first, long end) {
+        lineCopy(outLine(y), inLine(first), n);
+        for (long i = first + 1; i < end; ++i) lineMinInto(outLine(y), inLine(i), n);
+    }
+    KESTRO_ALWAYS_INLINE void suffixAdd(long y, long i) { lineMin(outLine(y), inLine(i), outLine(y + 1), n); }
+    KESTRO_ALWAYS_INLINE void suffixRepeat(long y) { lineCopy(outLine(y), outLine(y + 1), n); }
+    KESTRO_ALWAYS_INLINE void prefixBegin(long y, long i) {
+        lineCopy(prefix, inLine(i), n);
+        lineMinInto(outLine(y), prefix, n);
+    }
+    KESTRO_ALWAYS_INLINE void prefixAdd(long y, long i) {
+        int* __restrict o = outLine(y);
+        int* __restrict a = prefix;
+        const int* __restrict v = inLine(i);
+        for (std::size_t c = 0; c < n; ++c) {
+            const int m = v[c] < a[c] ? v[c] : a[c];
+            a[c] = m;
+            o[c] = m < o[c] ? m : o[c];
         }
     }
-}
+    KESTRO_ALWAYS_INLINE void prefixRepeat(long y) { lineMinInto(outLine(y), prefix, n); }
+};
+
+#define KESTRO_MIN8(a, b) ((a) < (b) ? (a) : (b))
+
+/// Lines of a transposed band: kLanes contiguous ints each, one vector; the running suffix and
+/// prefix stay in registers.
+struct LaneLines {
+    const int* in;
+    int* out;
+    v8si suffix, prefix;
+
+    KESTRO_ALWAYS_INLINE void suffixBegin(long y, long first, long end) {
+        suffix = KESTRO_LOAD8(in + first * kLanes);
+        for (long i = first + 1; i < end; ++i) suffix = KESTRO_MIN8(suffix, KESTRO_LOAD8(in + i * kLanes));
+        KESTRO_STORE8(out + y * kLanes, suffix);
+    }
+    KESTRO_ALWAYS_INLINE void suffixAdd(long y, long i) {
+        suffix = KESTRO_MIN8(suffix, KESTRO_LOAD8(in + i * kLanes));
+        KESTRO_STORE8(out + y * kLanes, suffix);
+    }
+    KESTRO_ALWAYS_INLINE void suffixRepeat(long y) { KESTRO_STORE8(out + y * kLanes, suffix); }
+    KESTRO_ALWAYS_INLINE void prefixBegin(long y, long i) {
+        prefix = KESTRO_LOAD8(in + i * kLanes);
+        prefixRepeat(y);
+    }
+    KESTRO_ALWAYS_INLINE void prefixAdd(long y, long i) {
+        prefix = KESTRO_MIN8(prefix, KESTRO_LOAD8(in + i * kLanes));
+        prefixRepeat(y);
+    }
+    KESTRO_ALWAYS_INLINE void prefixRepeat(long y) {
+        const v8si o = KESTRO_LOAD8(out + y * kLanes);
+        KESTRO_STORE8(out + y * kLanes, KESTRO_MIN8(o, prefix));
+    }
+};
 
 KESTRO_MULTIVERSION
 void movingMinimumKernel(const int* src, int width, int height, int* dst, std::size_t dstStride, long kx, long ky,
@@ -189,22 +239,28 @@ void movingMinimumKernel(const int* src, int width, int height, int* dst, std::s
     const std::size_t columns = w - 1;
     const long rows = height - 1;
 
-    // Down the rows, in strips of columns, into dst.
-    std::vector<int> acc = allocateBuffer<int>(std::min(columns, kStripColumns));
-    for (std::size_t x0 = 0; x0 < columns; x0 += kStripColumns)
-        slidingMinimum<0>(src + x0, w, rows, dst + x0, dstStride, ky, std::min(kStripColumns, columns - x0),
-                          acc.data());
-
-    // Along the rows, band by band, in place in dst, lowered to the start value on the way out.
+    // Down the rows block by block, each block in strips of columns, into dst; then along the
+    // rows finished so far, band by band in place while they are still in cache, lowered to
+    // the start value on the way out.
+    std::vector<int> prefix = allocateBuffer<int>(std::min(columns, kStripColumns));
     std::vector<int> in = allocateBuffer<int>(columns * kLanes);
     std::vector<int> out = allocateBuffer<int>(w * kLanes);
-    for (int y0 = 0; y0 < height; y0 += kLanes) {
-        const int bandRows = std::min(kLanes, height - y0);
-        int* band = dst + static_cast<std::size_t>(y0) * dstStride;
-        transposeBandIn(band, dstStride, bandRows, columns, in.data());
-        slidingMinimum<kLanes>(in.data(), kLanes, static_cast<long>(columns), out.data(), kLanes, kx, kLanes,
-                               nullptr);
-        transposeBandOut(out.data(), w, bandRows, band, dstStride, true, ceiling);
+    long done = 0;
+    for (long y0 = 0; y0 < height; y0 += 2 * ky) {
+        for (std::size_t x0 = 0; x0 < columns; x0 += kStripColumns) {
+            RowLines strip{src + x0, w, dst + x0, dstStride, std::min(kStripColumns, columns - x0), prefix.data()};
+            slidingMinimumBlock(strip, rows, ky, y0);
+        }
+        const long finished = std::min<long>(y0 + 2 * ky, height);
+        while (finished - done >= kLanes || (finished == height && done < height)) {
+            const int bandRows = static_cast<int>(std::min<long>(kLanes, finished - done));
+            int* band = dst + static_cast<std::size_t>(done) * dstStride;
+            transposeBandIn(band, dstStride, bandRows, columns, in.data());
+            LaneLines lines{in.data(), out.data(), {}, {}};
+            slidingMinimum(lines, static_cast<long>(columns), kx);
+            transposeBandOut(out.data(), w, bandRows, band, dstStride, true, ceiling);
+            done += bandRows;
+        }
     }
 }
 
@@ -222,17 +278,17 @@ void movingAverageKernel(int* pixels, int width, int height, int radius) {
     const long r = radius, span = 2L * radius;
     const double count = static_cast<double>(span) * static_cast<double>(span);
     std::vector<int> ring = allocateBuffer<int>(static_cast<std::size_t>(span) * w);
-    std::vector<int> columnSums = allocateBuffer<int>(w);
+    std::vector<int> firstSums = allocateBuffer<int>(w);
     std::vector<int> bandSums = allocateBuffer<int>(w * kLanes);
     std::vector<int> in = allocateBuffer<int>(w * kLanes);
     std::vector<int> out = allocateBuffer<int>(w * kLanes);
-    int* const sums = columnSums.data();
     auto rowAt = [&](long y) { return pixels + static_cast<std::size_t>(y) * w; };
     auto ringAt = [&](long y) { return ring.data() + static_cast<std::size_t>(y % span) * w; };
 
     for (long y = 0; y < span; ++y) {
         const int* __restrict row = rowAt(y);
         int* __restrict keep = ringAt(y);
+        int* __restrict sums = firstSums.data();
         for (std::size_t x = 0; x < w; ++x) {
             sums[x] += row[x];
             keep[x] = row[x];
@@ -240,34 +296,47 @@ void movingAverageKernel(int* pixels, int width, int height, int radius) {
     }
 
     const std::size_t interior = w - 2 * static_cast<std::size_t>(r);
+    const v4df divisor = {count, count, count, count};
+    const int* previous = firstSums.data();
     for (long y0 = r; y0 < height - r; y0 += kLanes) {
+        // Column sums of the band's rows, one line each, every line from the one before.
         const int bandRows = static_cast<int>(std::min<long>(kLanes, height - r - y0));
         for (int lane = 0; lane < bandRows; ++lane) {
             const long y = y0 + lane;
-            if (y > r) {
+            int* __restrict sums = bandSums.data() + lane * w;
+            if (y == r) {
+                std::memcpy(sums, previous, w * sizeof(int));
+            } else {
                 // Row y + r - 1 enters, row y - r - 1 leaves; both live in the same ring slot.
+                const int* __restrict before = previous;
                 const int* __restrict entering = rowAt(y + r - 1);
                 int* __restrict slot = ringAt(y - r - 1);
                 for (std::size_t x = 0; x < w; ++x) {
-                    sums[x] += entering[x] - slot[x];
+                    sums[x] = before[x] + (entering[x] - slot[x]);
                     slot[x] = entering[x];
                 }
             }
-            std::memcpy(bandSums.data() + lane * w, sums, w * sizeof(int));
+            previous = sums;
         }
         transposeBandIn(bandSums.data(), w, bandRows, w, in.data());
 
-        const int* __restrict t = in.data();
-        int* __restrict o = out.data();
-        double window[kLanes] = {};
-        for (long x = 0; x < span; ++x)
-            for (int lane = 0; lane < kLanes; ++lane) window[lane] += t[x * kLanes + lane];
+        // Window sums along the band, lanes 0-3 and 4-7 in two double vectors.
+        const int* t = in.data();
+        v4df low = {}, high = {};
+        for (long x = 0; x < span; ++x) {
+            const v8si v = KESTRO_LOAD8(t + x * kLanes);
+            low += KESTRO_LOW4_DOUBLE(v);
+            high += KESTRO_HIGH4_DOUBLE(v);
+        }
+        int* o = out.data();
         for (std::size_t i = 0; i < interior; ++i) {
             const std::size_t x = i + static_cast<std::size_t>(r);
-            for (int lane = 0; lane < kLanes; ++lane) {
-                o[i * kLanes + lane] = static_cast<int>(window[lane] / count);
-                window[lane] += t[(x + r) * kLanes + lane] - t[(x - r) * kLanes + lane];
-            }
+            const v4si qLow = __builtin_convertvector(low / divisor, v4si);
+            const v4si qHigh = __builtin_convertvector(high / divisor, v4si);
+            KESTRO_STORE8(o + i * kLanes, __builtin_shufflevector(qLow, qHigh, 0, 1, 2, 3, 4, 5, 6, 7));
+            const v8si d = KESTRO_LOAD8(t + (x + r) * kLanes) - KESTRO_LOAD8(t + (x - r) * kLanes);
+            low += KESTRO_LOW4_DOUBLE(d);
+            high += KESTRO_HIGH4_DOUBLE(d);
         }
         transposeBandOut(out.data(), interior, bandRows, rowAt(y0) + r, w, false, 0);
     }
