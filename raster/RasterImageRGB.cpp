@@ -12,6 +12,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 IMPLEMENT_SERIAL(RasterImageRGB, RasterImage, VERSIONABLE_SCHEMA | 0)
 
 // Each quad must be what FreeImage_GetPixelColor gives for its pixel. Asking for every pixel is
@@ -26,7 +30,7 @@ namespace {
 
 using RowReader = void (*)(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD* table);
 
-void readRow24(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD*) {
+void readRow24Portable(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD*) {
     if (width == 0) return;
     // Four bytes at a time, the fourth (the next pixel's first byte) masked away; the last
     // pixel is read bytewise so that nothing past the scan line is touched.
@@ -38,6 +42,43 @@ void readRow24(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD*) {
     }
     const BYTE* last = line + 3 * (width - 1);
     dst[width - 1] = RGBQUAD{last[0], last[1], last[2], 0};
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Four pixels per byte shuffle: 12 bytes in, 16 out, the reserved byte zeroed. The 16-byte load
+// stays inside the scan line while two more pixels follow; the rest goes bytewise.
+__attribute__((target("ssse3"))) void readRow24Shuffle(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD*) {
+    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    size_t x = 0;
+    for (; x + 6 <= width; x += 4) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 3 * x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), _mm_shuffle_epi8(bytes, spread));
+    }
+    for (; x < width; ++x) dst[x] = RGBQUAD{line[3 * x], line[3 * x + 1], line[3 * x + 2], 0};
+}
+
+// The same with eight pixels per shuffle: 24 bytes in (two 12-byte halves), 32 out.
+__attribute__((target("avx2"))) void readRow24Shuffle8(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD*) {
+    const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, //
+                                            0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    size_t x = 0;
+    for (; x + 10 <= width; x += 8) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 3 * x));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 3 * x + 12));
+        const __m256i bytes = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + x), _mm256_shuffle_epi8(bytes, spread));
+    }
+    for (; x < width; ++x) dst[x] = RGBQUAD{line[3 * x], line[3 * x + 1], line[3 * x + 2], 0};
+}
+#endif
+
+/// The fastest 24-bit reader this processor runs.
+RowReader reader24() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (__builtin_cpu_supports("avx2")) return readRow24Shuffle8;
+    if (__builtin_cpu_supports("ssse3")) return readRow24Shuffle;
+#endif
+    return readRow24Portable;
 }
 
 void readRow32(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD*) {
@@ -152,9 +193,10 @@ RasterImageRGB::RasterImageRGB(DalvoImage* image) : RasterImage(image), pixels(n
     std::vector<RGBQUAD> table;
     // Tiny images are not worth a probe: the query is exact by definition.
     if (FreeImage_GetImageType(dib) == FIT_BITMAP && count >= 4096) {
-        static const bool reads24 = readerMatchesProbe(24, readRow24);
+        static const RowReader read24 = reader24();
+        static const bool reads24 = readerMatchesProbe(24, read24);
         static const bool reads32 = readerMatchesProbe(32, readRow32);
-        if (bpp == 24 && reads24) read = readRow24;
+        if (bpp == 24 && reads24) read = read24;
         if (bpp == 32 && reads32) read = readRow32;
         if (bpp == 16 && count >= 65536) {
             table = wordTable(dib);
