@@ -51,17 +51,26 @@ std::vector<T> allocateBuffer(std::size_t count) {
     }
 }
 
+// Portable vectors: the compiler maps them onto whatever the target offers (one AVX2 register,
+// or two SSE2 registers in the baseline build).
 typedef int v8si __attribute__((vector_size(32)));
+typedef int v4si __attribute__((vector_size(16)));
+typedef double v4df __attribute__((vector_size(32)));
 // The same vector read or written at any int address.
 typedef int v8si_unaligned __attribute__((vector_size(32), aligned(4), may_alias));
 
-typedef int v4si __attribute__((vector_size(16)));
-typedef double v4df __attribute__((vector_size(32)));
+#define KESTRO_LOAD8(p) (*reinterpret_cast<const v8si_unaligned*>(p))
+#define KESTRO_STORE8(p, v) (*reinterpret_cast<v8si_unaligned*>(p) = (v))
 #define KESTRO_LOW4_DOUBLE(v) __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3), v4df)
 #define KESTRO_HIGH4_DOUBLE(v) __builtin_convertvector(__builtin_shufflevector(v, v, 4, 5, 6, 7), v4df)
 
-#define KESTRO_LOAD8(p) (*reinterpret_cast<const v8si_unaligned*>(p))
-#define KESTRO_STORE8(p, v) (*reinterpret_cast<v8si_unaligned*>(p) = (v))
+// Interleaving steps of the 8 x 8 transpose: 32-bit elements, 64-bit pairs, 128-bit halves.
+#define KESTRO_LO32(a, b) __builtin_shufflevector(a, b, 0, 8, 1, 9, 4, 12, 5, 13)
+#define KESTRO_HI32(a, b) __builtin_shufflevector(a, b, 2, 10, 3, 11, 6, 14, 7, 15)
+#define KESTRO_LO64(a, b) __builtin_shufflevector(a, b, 0, 1, 8, 9, 4, 5, 12, 13)
+#define KESTRO_HI64(a, b) __builtin_shufflevector(a, b, 2, 3, 10, 11, 6, 7, 14, 15)
+#define KESTRO_LO128(a, b) __builtin_shufflevector(a, b, 0, 1, 2, 3, 8, 9, 10, 11)
+#define KESTRO_HI128(a, b) __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15)
 
 /// Transposes an 8 x 8 block: line c of dst (at dst + c * dstStride) receives column c of the
 /// eight source lines.
@@ -71,21 +80,18 @@ KESTRO_ALWAYS_INLINE void transpose8x8(const int* src, std::size_t srcStride, in
                r3 = KESTRO_LOAD8(src + 3 * srcStride), r4 = KESTRO_LOAD8(src + 4 * srcStride),
                r5 = KESTRO_LOAD8(src + 5 * srcStride), r6 = KESTRO_LOAD8(src + 6 * srcStride),
                r7 = KESTRO_LOAD8(src + 7 * srcStride);
-    const v8si lo32 = {0, 8, 1, 9, 4, 12, 5, 13}, hi32 = {2, 10, 3, 11, 6, 14, 7, 15};
-    const v8si t0 = __builtin_shuffle(r0, r1, lo32), t1 = __builtin_shuffle(r0, r1, hi32);
-    const v8si t2 = __builtin_shuffle(r2, r3, lo32), t3 = __builtin_shuffle(r2, r3, hi32);
-    const v8si t4 = __builtin_shuffle(r4, r5, lo32), t5 = __builtin_shuffle(r4, r5, hi32);
-    const v8si t6 = __builtin_shuffle(r6, r7, lo32), t7 = __builtin_shuffle(r6, r7, hi32);
-    const v8si lo64 = {0, 1, 8, 9, 4, 5, 12, 13}, hi64 = {2, 3, 10, 11, 6, 7, 14, 15};
-    const v8si u0 = __builtin_shuffle(t0, t2, lo64), u1 = __builtin_shuffle(t0, t2, hi64);
-    const v8si u2 = __builtin_shuffle(t1, t3, lo64), u3 = __builtin_shuffle(t1, t3, hi64);
-    const v8si u4 = __builtin_shuffle(t4, t6, lo64), u5 = __builtin_shuffle(t4, t6, hi64);
-    const v8si u6 = __builtin_shuffle(t5, t7, lo64), u7 = __builtin_shuffle(t5, t7, hi64);
-    const v8si lo128 = {0, 1, 2, 3, 8, 9, 10, 11}, hi128 = {4, 5, 6, 7, 12, 13, 14, 15};
-    v8si o[8] = {__builtin_shuffle(u0, u4, lo128), __builtin_shuffle(u1, u5, lo128),
-                 __builtin_shuffle(u2, u6, lo128), __builtin_shuffle(u3, u7, lo128),
-                 __builtin_shuffle(u0, u4, hi128), __builtin_shuffle(u1, u5, hi128),
-                 __builtin_shuffle(u2, u6, hi128), __builtin_shuffle(u3, u7, hi128)};
+    const v8si t0 = KESTRO_LO32(r0, r1), t1 = KESTRO_HI32(r0, r1);
+    const v8si t2 = KESTRO_LO32(r2, r3), t3 = KESTRO_HI32(r2, r3);
+    const v8si t4 = KESTRO_LO32(r4, r5), t5 = KESTRO_HI32(r4, r5);
+    const v8si t6 = KESTRO_LO32(r6, r7), t7 = KESTRO_HI32(r6, r7);
+    const v8si u0 = KESTRO_LO64(t0, t2), u1 = KESTRO_HI64(t0, t2);
+    const v8si u2 = KESTRO_LO64(t1, t3), u3 = KESTRO_HI64(t1, t3);
+    const v8si u4 = KESTRO_LO64(t4, t6), u5 = KESTRO_HI64(t4, t6);
+    const v8si u6 = KESTRO_LO64(t5, t7), u7 = KESTRO_HI64(t5, t7);
+    v8si o[8] = {KESTRO_LO128(u0, u4), KESTRO_LO128(u1, u5),
+                 KESTRO_LO128(u2, u6), KESTRO_LO128(u3, u7),
+                 KESTRO_HI128(u0, u4), KESTRO_HI128(u1, u5),
+                 KESTRO_HI128(u2, u6), KESTRO_HI128(u3, u7)};
     const v8si top = {ceiling, ceiling, ceiling, ceiling, ceiling, ceiling, ceiling, ceiling};
     for (int c = 0; c < 8; ++c) {
         if (clampToCeiling) o[c] = o[c] < top ? o[c] : top;
