@@ -395,6 +395,9 @@ BOOL fipImage::passesExportTest(FREE_IMAGE_FORMAT fif) const {
     const FREE_IMAGE_TYPE type = getImageType();
     if (type == FIT_BITMAP) {
         const WORD bpp = static_cast<WORD>(getBitsPerPixel());
+        // FreeImage's PSD writer writes outside its buffers for 1-bit images (and its PSD reader
+        // cannot read what it wrote), so that combination counts as not exportable.
+        if (fif == FIF_PSD && bpp == 1) return FALSE;
         return FreeImage_FIFSupportsWriting(fif) && FreeImage_FIFSupportsExportBPP(fif, bpp);
     }
     return FreeImage_FIFSupportsExportType(fif, type);

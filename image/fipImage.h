@@ -188,6 +188,7 @@ public:
 
     // Saving: the format comes from the name's extension or is given; the export test (writer
     // present, bits per pixel or image type supported) must pass. The modified flag stays.
+    // 1-bit images fail the test for PSD: FreeImage's PSD writer corrupts memory on them.
     virtual BOOL save(const char* path, int flag = 0) const;
     BOOL saveU(const wchar_t* path, int flag = 0) const;
     BOOL saveToHandle(FREE_IMAGE_FORMAT fif, FreeImageIO* io, fi_handle handle, int flag = 0) const;

@@ -552,6 +552,11 @@ TEST(fipImageSaving, ExportTestGuardsEverySaver) {
     fipImage rgb(FIT_BITMAP, 4, 4, 24);
     EXPECT_FALSE(rgb.canSave("x.gif"));
     EXPECT_TRUE(rgb.canSave("x.bmp"));
+    // FreeImage declares 1-bit PSD but its writer corrupts memory on it: refused here.
+    fipImage bilevel(FIT_BITMAP, 4, 4, 1);
+    EXPECT_FALSE(bilevel.canSave("x.psd"));
+    EXPECT_TRUE(bilevel.canSave("x.tif"));
+    EXPECT_TRUE(rgb.canSave("x.psd"));
     fipMemoryIO stream;
     EXPECT_FALSE(rgb.saveToMemory(FIF_GIF, stream));
     EXPECT_FALSE(rgb.saveToMemory(FIF_UNKNOWN, stream));
