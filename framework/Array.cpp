@@ -2,7 +2,7 @@
 #include "framework/Array.h"
 
 // The library exports the array template for int and double, as the original did.
-template class KESTRO_API CArray<int, int>;
-template class KESTRO_API CArray<double, double>;
+template class CArray<int, int>;
+template class CArray<double, double>;
 
 CStringArray::~CStringArray() = default;

@@ -165,8 +165,8 @@ public:
     ~CStringArray() override;
 };
 
-/// The library exports these instances of the array template.
-#if !defined(KESTRO_BUILDING_LIBRARY)
-extern template class CArray<int, int>;
-extern template class CArray<double, double>;
-#endif
+/// The library exports these instances of the array template. The library's own sources see
+/// the declaration too: a copy instantiated elsewhere in the library would be hidden (inline
+/// members are), and the linker would keep the hidden visibility for the exported one.
+extern template class KESTRO_API CArray<int, int>;
+extern template class KESTRO_API CArray<double, double>;
