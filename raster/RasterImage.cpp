@@ -5,7 +5,9 @@
 
 #include <opencv2/core/mat.hpp>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <limits>
 
@@ -81,3 +83,17 @@ void* RasterImage::allocateBlock(size_t count, size_t elementSize) {
 }
 
 void RasterImage::freeBlock(void* block) { std::free(block); }
+
+void RasterImage::copyOverlap(void* dst, const void* src, int srcWidth, int srcHeight, size_t elementSize) const {
+    if (!dst || width <= 0 || height <= 0) return;
+    const size_t w = static_cast<size_t>(width);
+    const size_t sw = static_cast<size_t>(std::max(srcWidth, 0));
+    const size_t cols = src ? std::min(w, sw) : 0;
+    const int rows = src ? std::min(height, srcHeight) : 0;
+    for (int y = 0; y < height; ++y) {
+        char* row = static_cast<char*>(dst) + w * elementSize * y;
+        const size_t copied = (y < rows ? cols : 0) * elementSize;
+        if (copied) std::memcpy(row, static_cast<const char*>(src) + sw * elementSize * y, copied);
+        std::memset(row + copied, 0, w * elementSize - copied);
+    }
+}

@@ -56,6 +56,10 @@ protected:
     /// 2 MiB pages. A count of 0 gives null; failure raises CMemoryException.
     static void* allocateBlock(size_t count, size_t elementSize);
     static void freeBlock(void* block);
+    /// Fills dst, a block of this raster's size, from a source of srcWidth x srcHeight elements
+    /// read with its own width: the overlap is copied, the rest set to 0, so that a source of
+    /// another size never makes either block read or written past its end.
+    void copyOverlap(void* dst, const void* src, int srcWidth, int srcHeight, size_t elementSize) const;
 
     /// The raster point at distance radius and angle (degrees, 0 along +x, 90 along +y = down)
     /// from the centre, each offset rounded in float as floor(v + 0.5). False when outside.

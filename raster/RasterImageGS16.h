@@ -42,9 +42,10 @@ public:
     /// Rasters are never stored: reads and writes nothing.
     void Serialize(CArchive& ar) override;
 
-    /// Replaces the pixel array by one of source's size, copies pixel (x, y) for x below this
-    /// raster's width and y below its height (source read with its own width), then takes the
-    /// statistics of source. Width, height and depth are not changed: pass a source of this size.
+    /// Replaces the pixel array by a copy of source's pixels (source read with its own width),
+    /// then takes the statistics of source. Width, height and depth are not changed: pass a
+    /// source of this size. A source of another size fills only the overlap and the rest is 0,
+    /// so that neither array is read or written past its end.
     void copy(const RasterImageGS16& source);
 
     int getPixel(int x, int y) const { return pixels[static_cast<size_t>(width) * y + x]; }

@@ -284,18 +284,8 @@ size_t RasterImageRGB::pixelCount() const {
 
 void RasterImageRGB::copy(const RasterImageRGB& source) {
     if (&source == this) return;
-    // The array follows this raster's own size; a source of another size fills only the overlap.
     auto* fresh = static_cast<RGBQUAD*>(allocateBlock(pixelCount(), sizeof(RGBQUAD)));
-    const size_t w = static_cast<size_t>(std::max(width, 0));
-    const size_t sw = static_cast<size_t>(std::max(source.width, 0));
-    const size_t cols = source.pixels ? std::min(w, sw) : 0;
-    const int rows = source.pixels ? std::min(height, source.height) : 0;
-    for (int y = 0; y < height; ++y) {
-        RGBQUAD* dst = fresh + w * y;
-        const size_t copied = y < rows ? cols : 0;
-        if (copied) std::memcpy(dst, source.pixels + sw * y, copied * sizeof(RGBQUAD));
-        if (copied < w) std::memset(dst + copied, 0, (w - copied) * sizeof(RGBQUAD));
-    }
+    copyOverlap(fresh, source.pixels, source.width, source.height, sizeof(RGBQUAD));
     freeBlock(pixels);
     pixels = fresh;
 }

@@ -35,31 +35,29 @@ inline int quadrantValue(int x, int y, int w, int h) {
     return 10000 * (quadrant + 1) + 100 * y + x;
 }
 
-/// A FIT_UINT16 image whose picture pixel (x, y) is f(x, y); the scan-line fill is set to 0xAB
-/// so that a mis-pitched read shows.
-template <class F>
-DalvoImage* uint16Image(int w, int h, F f) {
-    auto* image = new DalvoImage(FIT_UINT16, w, h, 16);
+/// An image whose picture pixel (x, y) is f(x, y): FIT_UINT16 for 16-bit samples, an 8-bit
+/// FIT_BITMAP (indices) for bytes. The scan-line fill is set to 0xAB so that a mis-pitched read shows.
+template <class Sample, class F>
+DalvoImage* grayImage(int w, int h, F f) {
+    const bool wide = sizeof(Sample) == 2;
+    auto* image = new DalvoImage(wide ? FIT_UINT16 : FIT_BITMAP, w, h, wide ? 16 : 8);
     FIBITMAP* dib = *image;
     std::memset(FreeImage_GetBits(dib), 0xAB, static_cast<size_t>(FreeImage_GetPitch(dib)) * h);
     for (int y = 0; y < h; ++y) {
-        auto* row = reinterpret_cast<std::uint16_t*>(pictureRow(dib, y));
-        for (int x = 0; x < w; ++x) row[x] = static_cast<std::uint16_t>(f(x, y));
+        auto* row = reinterpret_cast<Sample*>(pictureRow(dib, y));
+        for (int x = 0; x < w; ++x) row[x] = static_cast<Sample>(f(x, y));
     }
     return image;
 }
 
-/// An 8-bit FIT_BITMAP whose picture pixel (x, y) is the index f(x, y).
+template <class F>
+DalvoImage* uint16Image(int w, int h, F f) {
+    return grayImage<std::uint16_t>(w, h, f);
+}
+
 template <class F>
 DalvoImage* uint8Image(int w, int h, F f) {
-    auto* image = new DalvoImage(FIT_BITMAP, w, h, 8);
-    FIBITMAP* dib = *image;
-    std::memset(FreeImage_GetBits(dib), 0xCD, static_cast<size_t>(FreeImage_GetPitch(dib)) * h);
-    for (int y = 0; y < h; ++y) {
-        BYTE* row = pictureRow(dib, y);
-        for (int x = 0; x < w; ++x) row[x] = static_cast<BYTE>(f(x, y));
-    }
-    return image;
+    return grayImage<std::uint8_t>(w, h, f);
 }
 
 /// The polar sampling point written out step by step: angle to radians in double rounded to
