@@ -438,7 +438,21 @@ BOOL fipImage::convertToType(FREE_IMAGE_TYPE type, BOOL scale_linear) {
 }
 
 BOOL fipImage::threshold(BYTE T) { return m_dib ? replace(FreeImage_Threshold(m_dib, T)) : FALSE; }
-BOOL fipImage::convertTo4Bits() { return replaceBy(FreeImage_ConvertTo4Bits); }
+BOOL fipImage::convertTo4Bits() {
+    // FreeImage allocates the 4-bit result before it looks at the type, and leaks it when it then
+    // gives up (double, complex and the 16-bit and float colour types); those get FALSE here.
+    switch (getImageType()) {
+    case FIT_DOUBLE:
+    case FIT_COMPLEX:
+    case FIT_RGB16:
+    case FIT_RGBA16:
+    case FIT_RGBF:
+    case FIT_RGBAF:
+        return FALSE;
+    default:
+        return replaceBy(FreeImage_ConvertTo4Bits);
+    }
+}
 BOOL fipImage::convertTo8Bits() { return replaceBy(FreeImage_ConvertTo8Bits); }
 BOOL fipImage::convertTo16Bits555() { return replaceBy(FreeImage_ConvertTo16Bits555); }
 BOOL fipImage::convertTo16Bits565() { return replaceBy(FreeImage_ConvertTo16Bits565); }
