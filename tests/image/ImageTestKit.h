@@ -197,25 +197,41 @@ inline std::vector<BYTE> handWrittenTiff(const std::vector<TiffDirectory>& dirs)
     return out;
 }
 
-/// Exposes the protected state of the image classes to the tests.
-class ImageProbe : public DalvoImage {
+/// Exposes the display state of a fipWinImage or a class derived from it to the tests.
+template <class Image>
+class DisplayProbe : public Image {
 public:
-    using DalvoImage::DalvoImage;
+    using Image::Image;
+    DisplayProbe() = default;
+    DisplayProbe(const DisplayProbe&) = default;
+    DisplayProbe& operator=(const DisplayProbe&) = default;
+
+    FIBITMAP* display() const { return this->displayBitmap; }
+    BOOL ownsDisplay() const { return this->ownsDisplayBitmap; }
+    /// Gives the image a private display bitmap, as a draw would.
+    void makePrivateDisplay() {
+        this->releaseDisplayBitmap();
+        this->displayBitmap = FreeImage_Clone(this->m_dib);
+        this->ownsDisplayBitmap = TRUE;
+    }
+    /// Shows the image bitmap itself, as a draw of a standard bitmap would.
+    void makeSharedDisplay() {
+        this->releaseDisplayBitmap();
+        this->displayBitmap = this->m_dib;
+    }
+    void setLimits(int low, int high) { this->autoContrastLow = low, this->autoContrastHigh = high; }
+    void setPaletteTypeRaw(enPalette type) { this->paletteType = type; }
+    FREE_IMAGE_FORMAT fileFormatField() const { return this->m_fif; }
+};
+
+/// Exposes the protected state of DalvoImage to the tests.
+class ImageProbe : public DisplayProbe<DalvoImage> {
+public:
+    using DisplayProbe<DalvoImage>::DisplayProbe;
     ImageProbe() = default;
     ImageProbe(const ImageProbe&) = default;
     ImageProbe& operator=(const ImageProbe&) = default;
-    explicit ImageProbe(const DalvoImage& image) : DalvoImage(image) {}
 
-    FIBITMAP* display() const { return displayBitmap; }
-    BOOL ownsDisplay() const { return ownsDisplayBitmap; }
-    /// Gives the image a private display bitmap, as a draw would.
-    void makePrivateDisplay() {
-        releaseDisplayBitmap();
-        displayBitmap = FreeImage_Clone(m_dib);
-        ownsDisplayBitmap = TRUE;
-    }
-    void setLimits(int low, int high) { autoContrastLow = low, autoContrastHigh = high; }
-    void setPaletteTypeRaw(enPalette type) { paletteType = type; }
     RasterImage* cache() const { return rasterImage; }
     void plantCache(RasterImage* raster) {
         dropRasterCache();
@@ -223,7 +239,6 @@ public:
     }
     BOOL loadByName(const CString& path) { return CreateFromFileName(path); }
     void copyFields(const DalvoImage& src) { copy(src); }
-    FREE_IMAGE_FORMAT fileFormatField() const { return m_fif; }
 };
 
 } // namespace imagetest

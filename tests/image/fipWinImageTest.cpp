@@ -6,28 +6,7 @@ using namespace imagetest;
 
 namespace {
 
-// Exposes the display bitmap and lets a test give the image a private one, as a draw would.
-class WinProbe : public fipWinImage {
-public:
-    using fipWinImage::fipWinImage;
-    WinProbe(const WinProbe&) = default;
-    WinProbe& operator=(const WinProbe&) = default;
-    using fipWinImage::operator=;
-
-    FIBITMAP* display() const { return displayBitmap; }
-    BOOL ownsDisplay() const { return ownsDisplayBitmap; }
-    void makePrivateDisplay() {
-        releaseDisplayBitmap();
-        displayBitmap = FreeImage_Clone(m_dib);
-        ownsDisplayBitmap = TRUE;
-    }
-    void makeSharedDisplay() {
-        releaseDisplayBitmap();
-        displayBitmap = m_dib;
-    }
-    void setLimits(int low, int high) { autoContrastLow = low, autoContrastHigh = high; }
-    void setPalette(enPalette type) { paletteType = type; }
-};
+using WinProbe = DisplayProbe<fipWinImage>;
 
 void expectDefaultDisplayState(const WinProbe& image) {
     EXPECT_EQ(image.getAutoContrastLow(), 0);
@@ -52,7 +31,7 @@ void expectDefaultDisplayState(const WinProbe& image) {
 void setOddSettings(WinProbe& image) {
     image.setImageAdjustmentValues(10, 20, 2.2);
     image.setLimits(12, 200);
-    image.setPalette(PaletteShadesOfGreen);
+    image.setPaletteTypeRaw(PaletteShadesOfGreen);
     image.setToneMappingOperator(FITMO_REINHARD05, 0.5, 0.25, 0.75, 0.125);
 }
 
