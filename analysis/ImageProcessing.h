@@ -9,7 +9,8 @@
 /// nothing: the rasters and arrays passed in stay the caller's, results go into them, and a
 /// null raster or array makes an operation do nothing. Where a documented precondition is
 /// broken (a rectangle outside the raster, a centre outside its rectangle), the operations
-/// below say what they do instead of reading outside the raster.
+/// below say what they do instead of reading outside the raster. Running out of memory for
+/// working buffers raises CMemoryException, with the rasters as they were.
 ///
 /// Coordinates: x is the column from the left, y the row from the top; angles in degrees,
 /// 0 along +x and 90 along +y (downwards on screen). Windows and rectangles are half-open: the
@@ -47,8 +48,9 @@ public:
     /// original pixels in columns x - radius .. x + radius - 1 and rows y - radius .. y + radius - 1
     /// (2 radius x 2 radius pixels), the sum taken in double and the quotient truncated toward
     /// zero. Other pixels and the statistics are not touched. If 2 radius is not below the width
-    /// or the height nothing changes, and a radius below 1 changes nothing either.
-    /// Cost per pixel does not depend on the radius.
+    /// or the height nothing changes, and a radius below 1 changes nothing either. Window sums
+    /// that could pass 2^53 (values far beyond 16 bits in huge windows) are added in the order
+    /// rows top to bottom, each left to right. Cost per pixel does not depend on the radius.
     void smoothenViaAverageFilter(RasterImageGS16* raster, int radius);
 
     /// The intensity-weighted centre of the rectangle, rounded half up: the rectangle is clamped

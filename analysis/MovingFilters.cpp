@@ -24,7 +24,8 @@
 #include <stdexcept>
 #include <vector>
 
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+// KESTRO_NO_MULTIVERSION builds the baseline alone, to test it on machines that have AVX2.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__) && !defined(KESTRO_NO_MULTIVERSION)
 #define KESTRO_MULTIVERSION __attribute__((target_clones("avx2", "default")))
 #else
 #define KESTRO_MULTIVERSION
