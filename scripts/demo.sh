@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j "$(nproc)" --target kestro
-./build/tools/kestro demo --out build/demo
+./build/tools/kestro/kestro demo --out build/demo
