@@ -38,8 +38,6 @@ namespace {
 
 // Lanes of a transposed band: one 8-int vector.
 constexpr int kLanes = 8;
-// Columns per strip of the vertical minimum pass, so that a block of rows stays in cache.
-constexpr std::size_t kStripColumns = 1024;
 
 template <class T>
 std::vector<T> allocateBuffer(std::size_t count) {
@@ -169,8 +167,7 @@ KESTRO_ALWAYS_INLINE void slidingMinimum(Lines& lines, long nIn, long k) {
     for (long y0 = 0; y0 <= nIn; y0 += 2 * k) slidingMinimumBlock(lines, nIn, k, y0);
 }
 
-/// Lines that are rows of a raster (or strips of them): n ints at a stride; the prefix is kept
-/// in a line of its own.
+/// Lines that are rows of a raster: n ints at a stride; the prefix is kept in a line of its own.
 struct RowLines {
     const int* in;
     std::size_t inStride;
@@ -246,18 +243,16 @@ void movingMinimumKernel(const int* src, int width, int height, int* dst, std::s
     const std::size_t columns = w - 1;
     const long rows = height - 1;
 
-    // Down the rows block by block, each block in strips of columns, into dst; then along the
-    // rows finished so far, band by band in place while they are still in cache, lowered to
-    // the start value on the way out.
-    std::vector<int> prefix = allocateBuffer<int>(std::min(columns, kStripColumns));
+    // Down the rows block by block into dst; after each block, along the rows finished so far,
+    // band by band in place while they are still in cache, lowered to the start value on the
+    // way out. (Whole rows stream better here than strips of columns.)
+    std::vector<int> prefix = allocateBuffer<int>(columns);
     std::vector<int> in = allocateBuffer<int>(columns * kLanes);
     std::vector<int> out = allocateBuffer<int>(w * kLanes);
     long done = 0;
     for (long y0 = 0; y0 < height; y0 += 2 * ky) {
-        for (std::size_t x0 = 0; x0 < columns; x0 += kStripColumns) {
-            RowLines strip{src + x0, w, dst + x0, dstStride, std::min(kStripColumns, columns - x0), prefix.data()};
-            slidingMinimumBlock(strip, rows, ky, y0);
-        }
+        RowLines down{src, w, dst, dstStride, columns, prefix.data()};
+        slidingMinimumBlock(down, rows, ky, y0);
         const long finished = std::min<long>(y0 + 2 * ky, height);
         while (finished - done >= kLanes || (finished == height && done < height)) {
             const int bandRows = static_cast<int>(std::min<long>(kLanes, finished - done));
