@@ -1,6 +1,8 @@
 #include "image/DalvoImage.h"
 
-#include "raster/RasterImage.h"
+#include "framework/App.h"
+#include "raster/RasterImageGS16.h"
+#include "raster/RasterImageRGB.h"
 
 #include <cstring>
 
@@ -67,7 +69,11 @@ void DalvoImage::Serialize(CArchive&) {}
 
 BOOL DalvoImage::CreateFromFile(CFile* file) { return file ? CreateFromFileName(file->GetFilePath()) : FALSE; }
 
-BOOL DalvoImage::CreateFromFileName(CString path) { return loadU(path, 0); }
+BOOL DalvoImage::CreateFromFileName(CString path) {
+    if (!loadU(path, 0)) return FALSE;
+    // A bitmap without a raster form stays loaded, but the analysis code cannot use it.
+    return getRasterImage() ? TRUE : FALSE;
+}
 
 BOOL DalvoImage::Load(BYTE* data, DWORD size) {
     // A size without bytes would make FreeImage hand out a stream over nothing.
@@ -136,3 +142,79 @@ void DalvoImage::AddPreprocessStr(const CString& entry) {
 void DalvoImage::SetPreprocessStr(const CString& text) { preprocessStr = text; }
 
 CString DalvoImage::GetPreprocessStr() const { return preprocessStr; }
+
+// ---------------------------------------------------------------------------------------------
+// Raster cache
+
+namespace {
+
+enum class RasterKind { None, Gray, Colour };
+
+RasterKind rasterKindOf(FIBITMAP* dib) {
+    // A header-only bitmap has no scan lines to copy.
+    if (!dib || !FreeImage_HasPixels(dib)) return RasterKind::None;
+    const FREE_IMAGE_TYPE type = FreeImage_GetImageType(dib);
+    if (type == FIT_UINT16) return RasterKind::Gray;
+    if (type != FIT_BITMAP) return RasterKind::None;
+    if (FreeImage_GetBPP(dib) == 8) return RasterKind::Gray;
+    const FREE_IMAGE_COLOR_TYPE colorType = FreeImage_GetColorType(dib);
+    return colorType == FIC_RGB || colorType == FIC_RGBALPHA ? RasterKind::Colour : RasterKind::None;
+}
+
+} // namespace
+
+RasterImage* DalvoImage::getRasterImage() {
+    if (rasterImage) return rasterImage;
+    // Switched off again by the destructor, also when the raster cannot be allocated.
+    CWaitCursor wait;
+    switch (rasterKindOf(m_dib)) {
+    case RasterKind::Gray:
+        rasterImage = new RasterImageGS16(this);
+        break;
+    case RasterKind::Colour:
+        rasterImage = new RasterImageRGB(this);
+        break;
+    case RasterKind::None:
+        break;
+    }
+    return rasterImage;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Information and pixel readout
+
+void DalvoImage::getImageInfo(CStringArray& lines) {
+    // One megabyte here is 1024 x 1024 bytes, as file managers and memory figures count it.
+    const float megabytes = static_cast<float>(FreeImage_GetDIBSize(m_dib)) / (1024.0f * 1024.0f);
+    CString line;
+    line.Format(L"Width (pixels)|%d", static_cast<int>(FreeImage_GetWidth(m_dib)));
+    lines.Add(line);
+    line.Format(L"Height (pixels)|%d", static_cast<int>(FreeImage_GetHeight(m_dib)));
+    lines.Add(line);
+    line.Format(L"Bits Per Pixel|%d", static_cast<int>(FreeImage_GetBPP(m_dib)));
+    lines.Add(line);
+    line.Format(L"Image Size (MB)|%0.3f", static_cast<double>(megabytes));
+    lines.Add(line);
+}
+
+BOOL DalvoImage::GetFormatedPixelString(CPoint* point, CString* text) {
+    if (!point || !text) return TRUE;
+    RasterImage* raster = getRasterImage();
+    if (!raster) return TRUE;
+    const int x = point->x, y = point->y;
+    // The raster is read unchecked, so a point outside it reads nothing and leaves the text.
+    if (x < 0 || y < 0 || x >= raster->width || y >= raster->height) return TRUE;
+    const size_t index = static_cast<size_t>(raster->width) * static_cast<size_t>(y) + static_cast<size_t>(x);
+    if (raster->IsKindOf(RUNTIME_CLASS(RasterImageGS16))) {
+        const RasterImageGS16* gray = static_cast<const RasterImageGS16*>(raster);
+        if (gray->pixels) text->Format(L"(%.3d,%.3d)=[%.3d]", x, y, gray->pixels[index]);
+    } else if (raster->IsKindOf(RUNTIME_CLASS(RasterImageRGB))) {
+        const RasterImageRGB* colour = static_cast<const RasterImageRGB*>(raster);
+        if (colour->pixels) {
+            const RGBQUAD& quad = colour->pixels[index];
+            text->Format(L"(%.3d,%.3d)=[%.3d,%.3d,%.3d]", x, y, static_cast<int>(quad.rgbRed),
+                         static_cast<int>(quad.rgbGreen), static_cast<int>(quad.rgbBlue));
+        }
+    }
+    return TRUE;
+}

@@ -35,12 +35,13 @@ public:
     void Serialize(CArchive& ar) override;
 
     // Loading.
-    /// Loads the file at file's full path, opened again by name (nothing is read through file).
-    /// FALSE for a null file, a format that cannot be detected or read (image untouched) and a
-    /// file that does not decode (image empty).
+    /// Loads the file at file's full path, opened again by name (nothing is read through file),
+    /// then builds the raster. FALSE for a null file, a format that cannot be detected or read
+    /// (image untouched), a file that does not decode (image empty) and a bitmap without a
+    /// raster form (bitmap kept). A raster cached before the load is kept and passes the check.
     BOOL CreateFromFile(CFile* file);
     /// Loads an image file held in memory; the bytes stay the caller's. FALSE when no format
-    /// recognises them, with the image untouched. The history is left alone.
+    /// recognises them, with the image untouched. The history is left alone; no raster is built.
     BOOL Load(BYTE* data, DWORD size);
     /// Same as Load.
     BOOL Create(BYTE* data, DWORD size);
@@ -71,6 +72,28 @@ public:
     int SetPaletteState(int state);
     /// The stored paletteState.
     int GetPaletteState() const { return paletteState; }
+
+    // Raster cache.
+    /// The cached raster, built on first request under the application's wait cursor:
+    /// RasterImageGS16 for FIT_UINT16 and 8-bit FIT_BITMAP (palette ignored), RasterImageRGB for
+    /// other FIT_BITMAP depths of colour type FIC_RGB or FIC_RGBALPHA; null for anything else
+    /// (no bitmap, a bitmap without pixels, 1 and 4 bits, other types), and then each call tries
+    /// again. The raster is a copy of the pixels when it was built and stays the image's: it is
+    /// valid until crop, assignment, copy or destruction; never delete it. Raises
+    /// CMemoryException when the raster cannot be allocated (cache left empty).
+    RasterImage* getRasterImage();
+
+    // Information and pixel readout.
+    /// Appends "Width (pixels)|w", "Height (pixels)|h", "Bits Per Pixel|bpp" and
+    /// "Image Size (MB)|size" to what lines holds. Size is FreeImage's DIB size (header, palette
+    /// and pixels) in MB of 1024 x 1024 bytes with three decimals. An empty image gives 0, 0, 0
+    /// and 0.000.
+    void getImageInfo(CStringArray& lines);
+    /// Writes "(x,y)=[v]" (grayscale raster) or "(x,y)=[r,g,b]" (colour raster) for the pixel at
+    /// point (column x, row y from the top), each number at least three digits. text is left
+    /// unchanged for an image without a raster form, a point outside the raster and null
+    /// arguments. Builds the raster if needed. Always TRUE.
+    BOOL GetFormatedPixelString(CPoint* point, CString* text);
 
     // Processing history: entries "{" text "}" appended one after the other.
     /// Appends "{" entry "}" while the recording flag is set; when it is 0, appends nothing and
