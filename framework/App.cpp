@@ -10,7 +10,8 @@ namespace {
 CWinApp* g_pApp = nullptr;
 } // namespace
 
-CWinApp::CWinApp(LPCTSTR lpszAppName) : m_strAppName(lpszAppName ? lpszAppName : L""), m_pPreviousApp(g_pApp) {
+CWinApp::CWinApp(LPCTSTR lpszAppName)
+    : m_strAppName(lpszAppName ? lpszAppName : L""), m_pPreviousApp(g_pApp) {
     g_pApp = this;
 }
 

@@ -3,16 +3,14 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
-#include <stdexcept>
 #include <string>
 #include <type_traits>
 
 namespace {
 
 const WORD kNullTag = 0x0000;
-const WORD kBigTag = 0x7FFF;     // a DWORD index follows
-const WORD kClassTag = 0x8000;   // bit of a class back-reference
+const WORD kBigTag = 0x7FFF;   // a DWORD index follows
+const WORD kClassTag = 0x8000; // bit of a class back-reference
 const WORD kNewClassTag = 0xFFFF;
 const DWORD kBigClassTag = 0x80000000;
 const size_t kMaxClassNameLength = 64; // names of this length or longer are refused
@@ -30,7 +28,8 @@ CString widenAnsi(const std::vector<BYTE>& bytes, UINT codePage) {
     std::wstring out(bytes.size(), L'\0');
     for (size_t i = 0; i < bytes.size(); ++i) {
         BYTE b = bytes[i];
-        out[i] = (codePage == 1252 && b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : static_cast<wchar_t>(b);
+        out[i] =
+            (codePage == 1252 && b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : static_cast<wchar_t>(b);
     }
     return CString(std::move(out));
 }
@@ -76,17 +75,6 @@ CString fromUtf16(const std::vector<BYTE>& bytes) {
     return CString(std::move(out));
 }
 
-template <class F>
-void guardedAlloc(F&& f) {
-    try {
-        f();
-    } catch (const std::bad_alloc&) {
-        AfxThrowMemoryException();
-    } catch (const std::length_error&) {
-        AfxThrowMemoryException();
-    }
-}
-
 } // namespace
 
 CArchive::CArchive(CFile* pFile, UINT nMode, int, void*) : m_pFile(pFile), m_nMode(nMode) {
@@ -107,7 +95,9 @@ CArchive::~CArchive() {
     m_pFile = nullptr;
 }
 
-void CArchive::Fail(int cause) const { AfxThrowArchiveException(cause, m_strFileName); }
+void CArchive::Fail(int cause) const {
+    AfxThrowArchiveException(cause, m_strFileName);
+}
 
 void CArchive::CheckLoading() {
     if (!m_pFile) Fail(CArchiveException::genericException);
@@ -129,7 +119,9 @@ void CArchive::Close() {
     m_pFile = nullptr;
 }
 
-void CArchive::Abort() { m_pFile = nullptr; }
+void CArchive::Abort() {
+    m_pFile = nullptr;
+}
 
 void CArchive::SetAnsiCodePage(UINT nCodePage) {
     if (nCodePage != 1252 && nCodePage != 28591 && nCodePage != 65001) AfxThrowInvalidArgException();
@@ -169,65 +161,127 @@ void CArchive::ReadExact(void* lpBuf, size_t n) {
 }
 
 // Values travel little-endian whatever the host's order.
-template <class T>
-void CArchive::WriteRaw(T value) {
-    using U = std::conditional_t<sizeof(T) == 1, std::uint8_t,
-                                 std::conditional_t<sizeof(T) == 2, std::uint16_t,
-                                                    std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
+template <class T> void CArchive::WriteRaw(T value) {
+    using U = std::conditional_t<
+        sizeof(T) == 1, std::uint8_t,
+        std::conditional_t<sizeof(T) == 2, std::uint16_t,
+                           std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
     static_assert(sizeof(U) == sizeof(T), "raw values are 1, 2, 4 or 8 bytes");
     U bits;
     std::memcpy(&bits, &value, sizeof bits);
     BYTE bytes[sizeof(T)];
-    for (size_t i = 0; i < sizeof(T); ++i) bytes[i] = static_cast<BYTE>(bits >> (8 * i));
+    for (size_t i = 0; i < sizeof(T); ++i)
+        bytes[i] = static_cast<BYTE>(bits >> (8 * i));
     Write(bytes, sizeof bytes);
 }
 
-template <class T>
-T CArchive::ReadRaw() {
-    using U = std::conditional_t<sizeof(T) == 1, std::uint8_t,
-                                 std::conditional_t<sizeof(T) == 2, std::uint16_t,
-                                                    std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
+template <class T> T CArchive::ReadRaw() {
+    using U = std::conditional_t<
+        sizeof(T) == 1, std::uint8_t,
+        std::conditional_t<sizeof(T) == 2, std::uint16_t,
+                           std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
     BYTE bytes[sizeof(T)];
     ReadExact(bytes, sizeof bytes);
     U bits = 0;
-    for (size_t i = 0; i < sizeof(T); ++i) bits |= static_cast<U>(static_cast<U>(bytes[i]) << (8 * i));
+    for (size_t i = 0; i < sizeof(T); ++i)
+        bits |= static_cast<U>(static_cast<U>(bytes[i]) << (8 * i));
     T value;
     std::memcpy(&value, &bits, sizeof value);
     return value;
 }
 
-CArchive& CArchive::operator<<(BYTE by) { return WriteRaw(by), *this; }
-CArchive& CArchive::operator<<(char ch) { return WriteRaw(ch), *this; }
-CArchive& CArchive::operator<<(signed char ch) { return WriteRaw(ch), *this; }
-CArchive& CArchive::operator<<(bool b) { return WriteRaw(static_cast<BYTE>(b ? 1 : 0)), *this; }
-CArchive& CArchive::operator<<(WORD w) { return WriteRaw(w), *this; }
-CArchive& CArchive::operator<<(short w) { return WriteRaw(w), *this; }
-CArchive& CArchive::operator<<(int i) { return WriteRaw(i), *this; }
-CArchive& CArchive::operator<<(unsigned u) { return WriteRaw(u), *this; }
-CArchive& CArchive::operator<<(LONGLONG dw) { return WriteRaw(dw), *this; }
-CArchive& CArchive::operator<<(ULONGLONG dw) { return WriteRaw(dw), *this; }
-CArchive& CArchive::operator<<(float f) { return WriteRaw(f), *this; }
-CArchive& CArchive::operator<<(double d) { return WriteRaw(d), *this; }
+CArchive& CArchive::operator<<(BYTE by) {
+    return WriteRaw(by), *this;
+}
+CArchive& CArchive::operator<<(char ch) {
+    return WriteRaw(ch), *this;
+}
+CArchive& CArchive::operator<<(signed char ch) {
+    return WriteRaw(ch), *this;
+}
+CArchive& CArchive::operator<<(bool b) {
+    return WriteRaw(static_cast<BYTE>(b ? 1 : 0)), *this;
+}
+CArchive& CArchive::operator<<(WORD w) {
+    return WriteRaw(w), *this;
+}
+CArchive& CArchive::operator<<(short w) {
+    return WriteRaw(w), *this;
+}
+CArchive& CArchive::operator<<(int i) {
+    return WriteRaw(i), *this;
+}
+CArchive& CArchive::operator<<(unsigned u) {
+    return WriteRaw(u), *this;
+}
+CArchive& CArchive::operator<<(LONGLONG dw) {
+    return WriteRaw(dw), *this;
+}
+CArchive& CArchive::operator<<(ULONGLONG dw) {
+    return WriteRaw(dw), *this;
+}
+CArchive& CArchive::operator<<(float f) {
+    return WriteRaw(f), *this;
+}
+CArchive& CArchive::operator<<(double d) {
+    return WriteRaw(d), *this;
+}
 
-CArchive& CArchive::operator>>(BYTE& by) { return by = ReadRaw<BYTE>(), *this; }
-CArchive& CArchive::operator>>(char& ch) { return ch = ReadRaw<char>(), *this; }
-CArchive& CArchive::operator>>(signed char& ch) { return ch = ReadRaw<signed char>(), *this; }
-CArchive& CArchive::operator>>(bool& b) { return b = ReadRaw<BYTE>() != 0, *this; }
-CArchive& CArchive::operator>>(WORD& w) { return w = ReadRaw<WORD>(), *this; }
-CArchive& CArchive::operator>>(short& w) { return w = ReadRaw<short>(), *this; }
-CArchive& CArchive::operator>>(int& i) { return i = ReadRaw<int>(), *this; }
-CArchive& CArchive::operator>>(unsigned& u) { return u = ReadRaw<unsigned>(), *this; }
-CArchive& CArchive::operator>>(LONGLONG& dw) { return dw = ReadRaw<LONGLONG>(), *this; }
-CArchive& CArchive::operator>>(ULONGLONG& dw) { return dw = ReadRaw<ULONGLONG>(), *this; }
-CArchive& CArchive::operator>>(float& f) { return f = ReadRaw<float>(), *this; }
-CArchive& CArchive::operator>>(double& d) { return d = ReadRaw<double>(), *this; }
+CArchive& CArchive::operator>>(BYTE& by) {
+    return by = ReadRaw<BYTE>(), *this;
+}
+CArchive& CArchive::operator>>(char& ch) {
+    return ch = ReadRaw<char>(), *this;
+}
+CArchive& CArchive::operator>>(signed char& ch) {
+    return ch = ReadRaw<signed char>(), *this;
+}
+CArchive& CArchive::operator>>(bool& b) {
+    return b = ReadRaw<BYTE>() != 0, *this;
+}
+CArchive& CArchive::operator>>(WORD& w) {
+    return w = ReadRaw<WORD>(), *this;
+}
+CArchive& CArchive::operator>>(short& w) {
+    return w = ReadRaw<short>(), *this;
+}
+CArchive& CArchive::operator>>(int& i) {
+    return i = ReadRaw<int>(), *this;
+}
+CArchive& CArchive::operator>>(unsigned& u) {
+    return u = ReadRaw<unsigned>(), *this;
+}
+CArchive& CArchive::operator>>(LONGLONG& dw) {
+    return dw = ReadRaw<LONGLONG>(), *this;
+}
+CArchive& CArchive::operator>>(ULONGLONG& dw) {
+    return dw = ReadRaw<ULONGLONG>(), *this;
+}
+CArchive& CArchive::operator>>(float& f) {
+    return f = ReadRaw<float>(), *this;
+}
+CArchive& CArchive::operator>>(double& d) {
+    return d = ReadRaw<double>(), *this;
+}
 
-CArchive& CArchive::operator<<(const POINT& p) { return *this << p.x << p.y; }
-CArchive& CArchive::operator<<(const SIZE& s) { return *this << s.cx << s.cy; }
-CArchive& CArchive::operator<<(const RECT& r) { return *this << r.left << r.top << r.right << r.bottom; }
-CArchive& CArchive::operator>>(POINT& p) { return *this >> p.x >> p.y; }
-CArchive& CArchive::operator>>(SIZE& s) { return *this >> s.cx >> s.cy; }
-CArchive& CArchive::operator>>(RECT& r) { return *this >> r.left >> r.top >> r.right >> r.bottom; }
+CArchive& CArchive::operator<<(const POINT& p) {
+    return *this << p.x << p.y;
+}
+CArchive& CArchive::operator<<(const SIZE& s) {
+    return *this << s.cx << s.cy;
+}
+CArchive& CArchive::operator<<(const RECT& r) {
+    return *this << r.left << r.top << r.right << r.bottom;
+}
+CArchive& CArchive::operator>>(POINT& p) {
+    return *this >> p.x >> p.y;
+}
+CArchive& CArchive::operator>>(SIZE& s) {
+    return *this >> s.cx >> s.cy;
+}
+CArchive& CArchive::operator>>(RECT& r) {
+    return *this >> r.left >> r.top >> r.right >> r.bottom;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Counts and counted strings
@@ -293,10 +347,10 @@ ULONGLONG AfxReadStringLength(CArchive& ar, int& nCharSize) {
 CArchive& CArchive::operator<<(const CString& s) {
     CheckStoring();
     std::vector<WORD> units;
-    guardedAlloc([&] { units = toUtf16(s.str()); });
+    AfxGuardAllocation([&] { units = toUtf16(s.str()); });
     AfxWriteStringLength(*this, units.size(), TRUE);
     std::vector<BYTE> bytes;
-    guardedAlloc([&] { bytes.resize(units.size() * 2); });
+    AfxGuardAllocation([&] { bytes.resize(units.size() * 2); });
     for (size_t i = 0; i < units.size(); ++i) {
         bytes[2 * i] = static_cast<BYTE>(units[i]);
         bytes[2 * i + 1] = static_cast<BYTE>(units[i] >> 8);
@@ -318,9 +372,9 @@ CArchive& CArchive::operator>>(CString& s) {
     // The length comes from the bytes: check it against what is there before allocating.
     if (nLength > BytesLeft() / static_cast<ULONGLONG>(nCharSize)) Fail(CArchiveException::endOfFile);
     std::vector<BYTE> bytes;
-    guardedAlloc([&] { bytes.resize(static_cast<size_t>(nLength) * static_cast<size_t>(nCharSize)); });
+    AfxGuardAllocation([&] { bytes.resize(static_cast<size_t>(nLength) * static_cast<size_t>(nCharSize)); });
     ReadExact(bytes.data(), bytes.size());
-    guardedAlloc([&] { s = nCharSize == 2 ? fromUtf16(bytes) : widenAnsi(bytes, m_nAnsiCodePage); });
+    AfxGuardAllocation([&] { s = nCharSize == 2 ? fromUtf16(bytes) : widenAnsi(bytes, m_nAnsiCodePage); });
     return *this;
 }
 
@@ -354,7 +408,7 @@ void CArchive::WriteClass(const CRuntimeClass* pClassRef) {
     if (nameLength >= kMaxClassNameLength) Fail(CArchiveException::badClass);
     *this << kNewClassTag << static_cast<WORD>(pClassRef->m_wSchema) << static_cast<WORD>(nameLength);
     Write(pClassRef->m_lpszClassName, static_cast<UINT>(nameLength));
-    guardedAlloc([&] { m_storeMap.emplace(pClassRef, ++m_nMapCount); });
+    AfxGuardAllocation([&] { m_storeMap.emplace(pClassRef, ++m_nMapCount); });
 }
 
 void CArchive::WriteObject(const CObject* pOb) {
@@ -372,7 +426,7 @@ void CArchive::WriteObject(const CObject* pOb) {
     if (m_nMapCount >= 0x7FFFFFFE) Fail(CArchiveException::genericException);
     // The object takes its index before its data, so that a pointer back to it from inside
     // its own data is written as a reference.
-    guardedAlloc([&] { m_storeMap.emplace(pOb, ++m_nMapCount); });
+    AfxGuardAllocation([&] { m_storeMap.emplace(pOb, ++m_nMapCount); });
     const_cast<CObject*>(pOb)->Serialize(*this);
 }
 
@@ -405,7 +459,7 @@ CRuntimeClass* CArchive::ReadClass(const CRuntimeClass* pClassRefRequested, UINT
         nSchema = wSchema;
         if (!(pClass->m_wSchema & VERSIONABLE_SCHEMA) && pClass->m_wSchema != nSchema)
             Fail(CArchiveException::badSchema);
-        guardedAlloc([&] { m_loadTable.push_back({pClass, nullptr, nSchema}); });
+        AfxGuardAllocation([&] { m_loadTable.push_back({pClass, nullptr, nSchema}); });
     } else if (bClass) {
         if (nIndex == 0 || nIndex >= m_loadTable.size() || !m_loadTable[nIndex].pClass)
             Fail(CArchiveException::badIndex);
@@ -442,7 +496,7 @@ CObject* CArchive::ReadObject(const CRuntimeClass* pClassRefRequested) {
 
     if (!pClass->m_pfnCreateObject) Fail(CArchiveException::badClass);
     CObject* pOb = nullptr;
-    guardedAlloc([&] { pOb = pClass->CreateObject(); });
+    AfxGuardAllocation([&] { pOb = pClass->CreateObject(); });
     if (!pOb) AfxThrowMemoryException();
 
     size_t nIndex = m_loadTable.size();
@@ -461,7 +515,8 @@ CObject* CArchive::ReadObject(const CRuntimeClass* pClassRefRequested) {
         m_nObjectSchema = nOuterSchema;
         // Objects read inside the failed one are its own (and deleted with it) or lost with
         // it: refuse later references to any of them.
-        for (size_t i = nIndex; i < m_loadTable.size(); ++i) m_loadTable[i].pObject = nullptr;
+        for (size_t i = nIndex; i < m_loadTable.size(); ++i)
+            m_loadTable[i].pObject = nullptr;
         delete pOb;
         throw;
     }

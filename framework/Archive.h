@@ -128,10 +128,8 @@ private:
     void CheckStoring();
     [[noreturn]] void Fail(int cause) const;
     void WriteTag(DWORD nIndex, bool bClass);
-    template <class T>
-    void WriteRaw(T value);
-    template <class T>
-    T ReadRaw();
+    template <class T> void WriteRaw(T value);
+    template <class T> T ReadRaw();
 
     CFile* m_pFile;
     UINT m_nMode;

@@ -6,8 +6,6 @@
 #include "framework/Object.h"
 
 #include <algorithm>
-#include <new>
-#include <stdexcept>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -19,8 +17,7 @@
 /// Serialize stores the count (WriteCount) and then the elements: through the archive's << and
 /// >> where it has them, as raw bytes for other plain types; other types raise
 /// CNotSupportedException.
-template <class TYPE, class ARG_TYPE = const TYPE&>
-class KESTRO_API CArray : public CObject {
+template <class TYPE, class ARG_TYPE = const TYPE&> class KESTRO_API CArray : public CObject {
 public:
     CArray() = default;
     CArray(const CArray& other) : CObject(), m_data(other.m_data) {}
@@ -38,7 +35,7 @@ public:
     void SetSize(INT_PTR nNewSize, INT_PTR nGrowBy = -1) {
         (void)nGrowBy;
         if (nNewSize < 0) AfxThrowInvalidArgException();
-        guarded([&] { m_data.resize(static_cast<size_t>(nNewSize)); });
+        AfxGuardAllocation([&] { m_data.resize(static_cast<size_t>(nNewSize)); });
     }
     void FreeExtra() { m_data.shrink_to_fit(); }
     void RemoveAll() { std::vector<TYPE>().swap(m_data); }
@@ -60,7 +57,7 @@ public:
         m_data[static_cast<size_t>(i)] = value;
     }
     INT_PTR Add(ARG_TYPE value) {
-        guarded([&] { m_data.push_back(value); });
+        AfxGuardAllocation([&] { m_data.push_back(value); });
         return GetSize() - 1;
     }
     /// Appends every element of src; returns the index of the first appended element.
@@ -68,20 +65,21 @@ public:
         INT_PTR first = GetSize();
         if (&src == this) {
             std::vector<TYPE> copy(m_data);
-            guarded([&] { m_data.insert(m_data.end(), copy.begin(), copy.end()); });
+            AfxGuardAllocation([&] { m_data.insert(m_data.end(), copy.begin(), copy.end()); });
         } else {
-            guarded([&] { m_data.insert(m_data.end(), src.m_data.begin(), src.m_data.end()); });
+            AfxGuardAllocation([&] { m_data.insert(m_data.end(), src.m_data.begin(), src.m_data.end()); });
         }
         return first;
     }
     void Copy(const CArray& src) {
-        if (&src != this) guarded([&] { m_data = src.m_data; });
+        if (&src != this) AfxGuardAllocation([&] { m_data = src.m_data; });
     }
     void InsertAt(INT_PTR nIndex, ARG_TYPE value, INT_PTR nCount = 1) {
         if (nIndex < 0 || nCount < 0) AfxThrowInvalidArgException();
         if (nIndex > GetSize()) SetSize(nIndex);
         TYPE copy(value);
-        guarded([&] { m_data.insert(m_data.begin() + nIndex, static_cast<size_t>(nCount), copy); });
+        AfxGuardAllocation(
+            [&] { m_data.insert(m_data.begin() + nIndex, static_cast<size_t>(nCount), copy); });
     }
     void RemoveAt(INT_PTR nIndex, INT_PTR nCount = 1) {
         if (nIndex < 0 || nCount < 0 || nIndex + nCount > GetSize()) AfxThrowInvalidArgException();
@@ -92,7 +90,8 @@ public:
         if (ar.IsStoring()) {
             ar.WriteCount(m_data.size());
             if constexpr (kByOperators) {
-                for (const TYPE& e : m_data) ar << e;
+                for (const TYPE& e : m_data)
+                    ar << e;
             } else if constexpr (kAsBytes) {
                 const BYTE* p = reinterpret_cast<const BYTE*>(m_data.data());
                 for (size_t left = m_data.size() * sizeof(TYPE); left > 0;) {
@@ -114,7 +113,7 @@ public:
             for (ULONGLONG i = 0; i < n; ++i) {
                 TYPE e{};
                 ar >> e;
-                guarded([&] { m_data.push_back(std::move(e)); });
+                AfxGuardAllocation([&] { m_data.push_back(std::move(e)); });
             }
         } else if constexpr (kAsBytes) {
             if (n > ar.BytesLeft() / sizeof(TYPE))
@@ -127,32 +126,20 @@ public:
     }
 
 private:
-    template <class T, class = void>
-    struct Archivable : std::false_type {};
+    template <class T, class = void> struct Archivable : std::false_type {};
     template <class T>
     struct Archivable<T, std::void_t<decltype(std::declval<CArchive&>() << std::declval<const T&>()),
                                      decltype(std::declval<CArchive&>() >> std::declval<T&>())>>
         : std::true_type {};
     // Pointers would be written as addresses or read as objects nobody owns: neither is wanted.
     static constexpr bool kByOperators = Archivable<TYPE>::value && !std::is_pointer<TYPE>::value;
-    static constexpr bool kAsBytes = !kByOperators && std::is_trivially_copyable<TYPE>::value &&
-                                     !std::is_pointer<TYPE>::value;
+    static constexpr bool kAsBytes =
+        !kByOperators && std::is_trivially_copyable<TYPE>::value && !std::is_pointer<TYPE>::value;
 
     size_t check(INT_PTR i) const {
         if (i < 0 || i >= GetSize()) AfxThrowInvalidArgException();
         return static_cast<size_t>(i);
     }
-    template <class F>
-    static void guarded(F&& f) {
-        try {
-            f();
-        } catch (const std::bad_alloc&) {
-            AfxThrowMemoryException();
-        } catch (const std::length_error&) {
-            AfxThrowMemoryException();
-        }
-    }
-
     std::vector<TYPE> m_data;
 };
 

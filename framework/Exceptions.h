@@ -4,6 +4,9 @@
 #include "framework/Object.h"
 #include "framework/String.h"
 
+#include <new>
+#include <stdexcept>
+
 /// Base of the framework's exceptions. Thrown and caught by value (catch (CException& e)).
 class KESTRO_API CException : public CObject {
     DECLARE_DYNAMIC(CException)
@@ -86,7 +89,20 @@ public:
 };
 
 [[noreturn]] KESTRO_API void AfxThrowArchiveException(int cause, LPCTSTR lpszArchiveName = nullptr);
-[[noreturn]] KESTRO_API void AfxThrowFileException(int cause, LONG lOsError = -1, LPCTSTR lpszFileName = nullptr);
+[[noreturn]] KESTRO_API void AfxThrowFileException(int cause, LONG lOsError = -1,
+                                                   LPCTSTR lpszFileName = nullptr);
 [[noreturn]] KESTRO_API void AfxThrowInvalidArgException();
 [[noreturn]] KESTRO_API void AfxThrowMemoryException();
 [[noreturn]] KESTRO_API void AfxThrowNotSupportedException();
+
+/// Runs f and turns the standard library's allocation failures (std::bad_alloc, and
+/// std::length_error for sizes beyond what a container can hold) into CMemoryException.
+template <class F> void AfxGuardAllocation(F&& f) {
+    try {
+        f();
+    } catch (const std::bad_alloc&) {
+        AfxThrowMemoryException();
+    } catch (const std::length_error&) {
+        AfxThrowMemoryException();
+    }
+}

@@ -19,22 +19,30 @@ namespace {
 
 int causeFromErrno(int err) {
     switch (err) {
-    case ENOENT: return CFileException::fileNotFound;
+    case ENOENT:
+        return CFileException::fileNotFound;
     case ENOTDIR:
     case ENAMETOOLONG:
-    case ELOOP: return CFileException::badPath;
+    case ELOOP:
+        return CFileException::badPath;
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR: return CFileException::accessDenied;
+    case EISDIR:
+        return CFileException::accessDenied;
     case EMFILE:
-    case ENFILE: return CFileException::tooManyOpenFiles;
+    case ENFILE:
+        return CFileException::tooManyOpenFiles;
     case ENOSPC:
-    case EDQUOT: return CFileException::diskFull;
-    case EIO: return CFileException::hardIO;
+    case EDQUOT:
+        return CFileException::diskFull;
+    case EIO:
+        return CFileException::hardIO;
     case ETXTBSY:
-    case EBUSY: return CFileException::sharingViolation;
-    default: return CFileException::genericException;
+    case EBUSY:
+        return CFileException::sharingViolation;
+    default:
+        return CFileException::genericException;
     }
 }
 
@@ -68,7 +76,8 @@ CString fullPath(const CString& name) {
         i = j + 1;
     }
     std::wstring out;
-    for (const auto& p : parts) out += L"/" + p;
+    for (const auto& p : parts)
+        out += L"/" + p;
     return CString(out.empty() ? std::wstring(L"/") : out);
 }
 
@@ -112,7 +121,9 @@ BOOL CFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError) 
         flags |= O_RDWR;
         mode = "r+b";
         break;
-    default: flags |= O_RDONLY; break;
+    default:
+        flags |= O_RDONLY;
+        break;
     }
     if (nOpenFlags & modeCreate) {
         flags |= O_CREAT;
@@ -180,7 +191,8 @@ ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom) {
     if (!m_pStream) ThrowOsError(CFileException::invalidFile, EBADF);
     int whence = nFrom == current ? SEEK_CUR : nFrom == end ? SEEK_END : SEEK_SET;
     if (nFrom != begin && nFrom != current && nFrom != end) ThrowOsError(CFileException::badSeek, EINVAL);
-    if (fseeko(m_pStream, static_cast<off_t>(lOff), whence) != 0) ThrowOsError(CFileException::badSeek, errno);
+    if (fseeko(m_pStream, static_cast<off_t>(lOff), whence) != 0)
+        ThrowOsError(CFileException::badSeek, errno);
     m_lastOp = LastOp::none;
     return GetPosition();
 }
@@ -229,7 +241,9 @@ void CFile::Abort() {
     m_lastOp = LastOp::none;
 }
 
-CString CFile::GetFilePath() const { return m_strFileName; }
+CString CFile::GetFilePath() const {
+    return m_strFileName;
+}
 
 CString CFile::GetFileName() const {
     CString path = GetFilePath();
@@ -237,16 +251,22 @@ CString CFile::GetFileName() const {
     return slash < 0 ? path : path.Mid(slash + 1);
 }
 
-void CFile::SetFilePath(LPCTSTR lpszNewName) { m_strFileName = lpszNewName ? lpszNewName : L""; }
+void CFile::SetFilePath(LPCTSTR lpszNewName) {
+    m_strFileName = lpszNewName ? lpszNewName : L"";
+}
 
 // ---------------------------------------------------------------------------------------------
 // CMemFile
 
 CMemFile::CMemFile(UINT nGrowBytes) : m_nGrowBytes(nGrowBytes ? nGrowBytes : 1024) {}
 
-CMemFile::CMemFile(BYTE* lpBuffer, UINT nBufferSize, UINT nGrowBytes) { Attach(lpBuffer, nBufferSize, nGrowBytes); }
+CMemFile::CMemFile(BYTE* lpBuffer, UINT nBufferSize, UINT nGrowBytes) {
+    Attach(lpBuffer, nBufferSize, nGrowBytes);
+}
 
-CMemFile::~CMemFile() { FreeBuffer(); }
+CMemFile::~CMemFile() {
+    FreeBuffer();
+}
 
 void CMemFile::FreeBuffer() {
     if (m_bAutoDelete) std::free(m_lpBuffer);
@@ -335,8 +355,12 @@ ULONGLONG CMemFile::Seek(LONGLONG lOff, UINT nFrom) {
     return m_nPosition;
 }
 
-ULONGLONG CMemFile::GetPosition() const { return m_nPosition; }
-ULONGLONG CMemFile::GetLength() const { return m_nFileSize; }
+ULONGLONG CMemFile::GetPosition() const {
+    return m_nPosition;
+}
+ULONGLONG CMemFile::GetLength() const {
+    return m_nFileSize;
+}
 
 void CMemFile::SetLength(ULONGLONG dwNewLen) {
     if (dwNewLen > SIZE_MAX) AfxThrowMemoryException();
@@ -352,5 +376,9 @@ void CMemFile::Close() {
     FreeBuffer();
     if (m_nGrowBytes == 0) m_nGrowBytes = 1024;
 }
-void CMemFile::Abort() { Close(); }
-CString CMemFile::GetFilePath() const { return m_strFileName; }
+void CMemFile::Abort() {
+    Close();
+}
+CString CMemFile::GetFilePath() const {
+    return m_strFileName;
+}

@@ -17,7 +17,9 @@ BOOL AfxInitExtensionModule(AFX_EXTENSION_MODULE& state, HMODULE hModule) {
     return TRUE;
 }
 
-void AfxTermExtensionModule(AFX_EXTENSION_MODULE& state, BOOL) { state.bInitialized = FALSE; }
+void AfxTermExtensionModule(AFX_EXTENSION_MODULE& state, BOOL) {
+    state.bInitialized = FALSE;
+}
 
 CDynLinkLibrary::CDynLinkLibrary(AFX_EXTENSION_MODULE& state)
     : m_hModule(state.hModule), m_hResource(state.hResource), m_pNextDLL(g_pFirstDLL) {
@@ -33,4 +35,6 @@ CDynLinkLibrary::~CDynLinkLibrary() {
     }
 }
 
-CDynLinkLibrary* CDynLinkLibrary::GetFirst() { return g_pFirstDLL; }
+CDynLinkLibrary* CDynLinkLibrary::GetFirst() {
+    return g_pFirstDLL;
+}

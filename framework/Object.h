@@ -55,40 +55,47 @@ private:
 
 #define RUNTIME_CLASS(class_name) (const_cast<CRuntimeClass*>(&class_name::class##class_name))
 
-#define DECLARE_DYNAMIC(class_name)                                                                         \
-public:                                                                                                     \
-    static const CRuntimeClass class##class_name;                                                           \
-    virtual CRuntimeClass* GetRuntimeClass() const;
+#define DECLARE_DYNAMIC(class_name)                                                                          \
+public:                                                                                                      \
+    static const CRuntimeClass class##class_name;                                                            \
+    CRuntimeClass* GetRuntimeClass() const override;
 
-#define DECLARE_DYNCREATE(class_name)                                                                       \
-    DECLARE_DYNAMIC(class_name)                                                                             \
+#define DECLARE_DYNCREATE(class_name)                                                                        \
+    DECLARE_DYNAMIC(class_name)                                                                              \
     static CObject* PASCAL CreateObject();
 
-#define DECLARE_SERIAL(class_name)                                                                          \
-    DECLARE_DYNCREATE(class_name)                                                                           \
+// The extraction operator is exported with the class: a friend does not take its class's visibility.
+#define DECLARE_SERIAL(class_name)                                                                           \
+    DECLARE_DYNCREATE(class_name)                                                                            \
     friend KESTRO_API CArchive& operator>>(CArchive& ar, class_name*& pOb);
 
-#define IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, wSchema, pfnNew)                                \
-    const CRuntimeClass class_name::class##class_name = {#class_name, static_cast<int>(sizeof(class_name)), \
-                                                         static_cast<UINT>(wSchema), pfnNew,                \
-                                                         RUNTIME_CLASS(base_class_name)};                   \
-    CRuntimeClass* class_name::GetRuntimeClass() const { return RUNTIME_CLASS(class_name); }
+#define IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, wSchema, pfnNew)                                 \
+    const CRuntimeClass class_name::class##class_name = {#class_name, static_cast<int>(sizeof(class_name)),  \
+                                                         static_cast<UINT>(wSchema), pfnNew,                 \
+                                                         RUNTIME_CLASS(base_class_name)};                    \
+    CRuntimeClass* class_name::GetRuntimeClass() const {                                                     \
+        return RUNTIME_CLASS(class_name);                                                                    \
+    }
 
-#define IMPLEMENT_DYNAMIC(class_name, base_class_name)                                                      \
+#define IMPLEMENT_DYNAMIC(class_name, base_class_name)                                                       \
     IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, 0xFFFF, nullptr)
 
-#define IMPLEMENT_DYNCREATE(class_name, base_class_name)                                                    \
-    CObject* PASCAL class_name::CreateObject() { return new class_name; }                                   \
-    IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, 0xFFFF, class_name::CreateObject)                   \
+#define IMPLEMENT_DYNCREATE(class_name, base_class_name)                                                     \
+    CObject* PASCAL class_name::CreateObject() {                                                             \
+        return new class_name;                                                                               \
+    }                                                                                                        \
+    IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, 0xFFFF, class_name::CreateObject)                    \
     static const AFX_CLASSINIT _init_##class_name(RUNTIME_CLASS(class_name));
 
-#define IMPLEMENT_SERIAL(class_name, base_class_name, wSchema)                                              \
-    CObject* PASCAL class_name::CreateObject() { return new class_name; }                                   \
-    IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, wSchema, class_name::CreateObject)                  \
-    static const AFX_CLASSINIT _init_##class_name(RUNTIME_CLASS(class_name));                               \
-    CArchive& operator>>(CArchive& ar, class_name*& pOb) {                                                  \
-        pOb = static_cast<class_name*>(ar.ReadObject(RUNTIME_CLASS(class_name)));                           \
-        return ar;                                                                                          \
+#define IMPLEMENT_SERIAL(class_name, base_class_name, wSchema)                                               \
+    CObject* PASCAL class_name::CreateObject() {                                                             \
+        return new class_name;                                                                               \
+    }                                                                                                        \
+    IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, wSchema, class_name::CreateObject)                   \
+    static const AFX_CLASSINIT _init_##class_name(RUNTIME_CLASS(class_name));                                \
+    CArchive& operator>>(CArchive& ar, class_name*& pOb) {                                                   \
+        pOb = static_cast<class_name*>(ar.ReadObject(RUNTIME_CLASS(class_name)));                            \
+        return ar;                                                                                           \
     }
 
 /// Diagnostic output target of Dump; writes to a standard stream.

@@ -65,8 +65,7 @@ void appendUtf8(std::string& out, char32_t cp) {
 
 // One conversion formatted by the C library; the buffer grows until the text fits (a single
 // conversion is bounded by its width and precision, which come from the caller's format).
-template <class T>
-void appendOne(std::wstring& out, const std::wstring& spec, T value) {
+template <class T> void appendOne(std::wstring& out, const std::wstring& spec, T value) {
     std::vector<wchar_t> buf(64);
     while (buf.size() <= (1u << 24)) {
         int n = std::swprintf(buf.data(), buf.size(), spec.c_str(), value);
@@ -96,12 +95,14 @@ std::wstring vformat(const wchar_t* fmt, va_list args) {
             continue;
         }
         std::wstring flags, width, precision;
-        while (*p && std::wcschr(L"-+ #0", *p)) flags.push_back(*p++);
+        while (*p && std::wcschr(L"-+ #0", *p))
+            flags.push_back(*p++);
         if (*p == L'*') {
             width = std::to_wstring(va_arg(args, int));
             ++p;
         } else {
-            while (*p >= L'0' && *p <= L'9') width.push_back(*p++);
+            while (*p >= L'0' && *p <= L'9')
+                width.push_back(*p++);
         }
         bool hasPrecision = false;
         if (*p == L'.') {
@@ -109,27 +110,42 @@ std::wstring vformat(const wchar_t* fmt, va_list args) {
             ++p;
             if (*p == L'*') {
                 int prec = va_arg(args, int);
-                if (prec >= 0) precision = std::to_wstring(prec);
-                else hasPrecision = false;
+                if (prec >= 0)
+                    precision = std::to_wstring(prec);
+                else
+                    hasPrecision = false;
                 ++p;
             } else {
-                while (*p >= L'0' && *p <= L'9') precision.push_back(*p++);
+                while (*p >= L'0' && *p <= L'9')
+                    precision.push_back(*p++);
             }
         }
         // Length: none, hh, h, l, ll, L, j, z, t, q, I64, I32, I.
         enum Size { plain, hh, h, l, ll, L, j, z, t } size = plain;
-        if (p[0] == L'h' && p[1] == L'h') size = hh, p += 2;
-        else if (p[0] == L'h') size = h, ++p;
-        else if (p[0] == L'l' && p[1] == L'l') size = ll, p += 2;
-        else if (p[0] == L'l' || p[0] == L'w') size = l, ++p;
-        else if (p[0] == L'L') size = L, ++p;
-        else if (p[0] == L'q') size = ll, ++p;
-        else if (p[0] == L'j') size = j, ++p;
-        else if (p[0] == L'z') size = z, ++p;
-        else if (p[0] == L't') size = t, ++p;
-        else if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') size = ll, p += 3;
-        else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2') size = plain, p += 3;
-        else if (p[0] == L'I') size = z, ++p;
+        if (p[0] == L'h' && p[1] == L'h')
+            size = hh, p += 2;
+        else if (p[0] == L'h')
+            size = h, ++p;
+        else if (p[0] == L'l' && p[1] == L'l')
+            size = ll, p += 2;
+        else if (p[0] == L'l' || p[0] == L'w')
+            size = l, ++p;
+        else if (p[0] == L'L')
+            size = L, ++p;
+        else if (p[0] == L'q')
+            size = ll, ++p;
+        else if (p[0] == L'j')
+            size = j, ++p;
+        else if (p[0] == L'z')
+            size = z, ++p;
+        else if (p[0] == L't')
+            size = t, ++p;
+        else if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4')
+            size = ll, p += 3;
+        else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2')
+            size = plain, p += 3;
+        else if (p[0] == L'I')
+            size = z, ++p;
         wchar_t conv = *p;
         if (!conv) { // a format cut short is copied as it stands
             out.append(begin);
@@ -139,7 +155,7 @@ std::wstring vformat(const wchar_t* fmt, va_list args) {
         switch (conv) {
         case L'd':
         case L'i': {
-            long long v = size == ll || size == j ? va_arg(args, long long)
+            long long v = size == ll || size == j               ? va_arg(args, long long)
                           : size == l || size == z || size == t ? va_arg(args, long)
                                                                 : va_arg(args, int);
             if (size == hh) v = static_cast<signed char>(v);
@@ -151,7 +167,7 @@ std::wstring vformat(const wchar_t* fmt, va_list args) {
         case L'o':
         case L'x':
         case L'X': {
-            unsigned long long v = size == ll || size == j ? va_arg(args, unsigned long long)
+            unsigned long long v = size == ll || size == j               ? va_arg(args, unsigned long long)
                                    : size == l || size == z || size == t ? va_arg(args, unsigned long)
                                                                          : va_arg(args, unsigned);
             if (size == hh) v = static_cast<unsigned char>(v);
@@ -167,8 +183,10 @@ std::wstring vformat(const wchar_t* fmt, va_list args) {
         case L'G':
         case L'a':
         case L'A':
-            if (size == L) appendOne(out, spec + L"L" + conv, va_arg(args, long double));
-            else appendOne(out, spec + conv, va_arg(args, double));
+            if (size == L)
+                appendOne(out, spec + L"L" + conv, va_arg(args, long double));
+            else
+                appendOne(out, spec + conv, va_arg(args, double));
             break;
         case L'c':
         case L'C': {
@@ -197,9 +215,15 @@ std::wstring vformat(const wchar_t* fmt, va_list args) {
             appendOne(out, spec + L"ls", text.c_str());
             break;
         }
-        case L'p': appendOne(out, spec + L"p", va_arg(args, void*)); break;
-        case L'n': (void)va_arg(args, void*); break; // writes nothing back
-        default: out.append(begin, p + 1); break;
+        case L'p':
+            appendOne(out, spec + L"p", va_arg(args, void*));
+            break;
+        case L'n':
+            (void)va_arg(args, void*);
+            break; // writes nothing back
+        default:
+            out.append(begin, p + 1);
+            break;
         }
     }
     return out;
@@ -222,7 +246,9 @@ CString& CString::operator=(const wchar_t* psz) {
     m_str = psz ? psz : L"";
     return *this;
 }
-CString& CString::operator=(const char* pszUtf8) { return *this = CString(pszUtf8); }
+CString& CString::operator=(const char* pszUtf8) {
+    return *this = CString(pszUtf8);
+}
 CString& CString::operator=(wchar_t ch) {
     m_str.assign(1, ch);
     return *this;
@@ -240,7 +266,9 @@ CString& CString::operator+=(wchar_t ch) {
     m_str.push_back(ch);
     return *this;
 }
-CString& CString::operator+=(const char* pszUtf8) { return *this += CString(pszUtf8); }
+CString& CString::operator+=(const char* pszUtf8) {
+    return *this += CString(pszUtf8);
+}
 void CString::Append(const wchar_t* pch, int n) {
     if (pch && n > 0) m_str.append(pch, static_cast<size_t>(n));
 }
@@ -262,7 +290,9 @@ int CString::CompareNoCase(const wchar_t* psz) const {
     return i == n ? -1 : 1;
 }
 
-CString CString::Mid(int nFirst) const { return Mid(nFirst, GetLength() - std::max(nFirst, 0)); }
+CString CString::Mid(int nFirst) const {
+    return Mid(nFirst, GetLength() - std::max(nFirst, 0));
+}
 CString CString::Mid(int nFirst, int nCount) const {
     int len = GetLength();
     if (nFirst < 0) nFirst = 0;
@@ -271,7 +301,9 @@ CString CString::Mid(int nFirst, int nCount) const {
     if (nCount > len - nFirst) nCount = len - nFirst;
     return CString(m_str.substr(static_cast<size_t>(nFirst), static_cast<size_t>(nCount)));
 }
-CString CString::Left(int nCount) const { return Mid(0, nCount); }
+CString CString::Left(int nCount) const {
+    return Mid(0, nCount);
+}
 CString CString::Right(int nCount) const {
     int len = GetLength();
     nCount = std::clamp(nCount, 0, len);
@@ -307,11 +339,13 @@ int CString::FindOneOf(const wchar_t* set) const {
 }
 
 CString& CString::MakeUpper() {
-    for (auto& c : m_str) c = foldUpper(c);
+    for (auto& c : m_str)
+        c = foldUpper(c);
     return *this;
 }
 CString& CString::MakeLower() {
-    for (auto& c : m_str) c = foldLower(c);
+    for (auto& c : m_str)
+        c = foldLower(c);
     return *this;
 }
 CString& CString::MakeReverse() {
@@ -319,34 +353,44 @@ CString& CString::MakeReverse() {
     return *this;
 }
 
-static bool isSpace(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
+static bool isSpace(wchar_t c) {
+    return c == L' ' || (c >= L'\t' && c <= L'\r');
+}
 
 CString& CString::TrimLeft() {
     size_t i = 0;
-    while (i < m_str.size() && isSpace(m_str[i])) ++i;
+    while (i < m_str.size() && isSpace(m_str[i]))
+        ++i;
     m_str.erase(0, i);
     return *this;
 }
 CString& CString::TrimRight() {
     size_t n = m_str.size();
-    while (n > 0 && isSpace(m_str[n - 1])) --n;
+    while (n > 0 && isSpace(m_str[n - 1]))
+        --n;
     m_str.resize(n);
     return *this;
 }
-CString& CString::Trim() { return TrimRight().TrimLeft(); }
+CString& CString::Trim() {
+    return TrimRight().TrimLeft();
+}
 CString& CString::TrimLeft(wchar_t ch) {
     size_t i = 0;
-    while (i < m_str.size() && m_str[i] == ch) ++i;
+    while (i < m_str.size() && m_str[i] == ch)
+        ++i;
     m_str.erase(0, i);
     return *this;
 }
 CString& CString::TrimRight(wchar_t ch) {
     size_t n = m_str.size();
-    while (n > 0 && m_str[n - 1] == ch) --n;
+    while (n > 0 && m_str[n - 1] == ch)
+        --n;
     m_str.resize(n);
     return *this;
 }
-CString& CString::Trim(wchar_t ch) { return TrimRight(ch).TrimLeft(ch); }
+CString& CString::Trim(wchar_t ch) {
+    return TrimRight(ch).TrimLeft(ch);
+}
 
 int CString::Replace(wchar_t chOld, wchar_t chNew) {
     int n = 0;
@@ -383,7 +427,8 @@ int CString::Insert(int nIndex, const wchar_t* psz) {
 }
 int CString::Delete(int nIndex, int nCount) {
     if (nIndex < 0) nIndex = 0;
-    if (nIndex < GetLength() && nCount > 0) m_str.erase(static_cast<size_t>(nIndex), static_cast<size_t>(nCount));
+    if (nIndex < GetLength() && nCount > 0)
+        m_str.erase(static_cast<size_t>(nIndex), static_cast<size_t>(nCount));
     return GetLength();
 }
 CString CString::Tokenize(const wchar_t* pszTokens, int& iStart) const {
@@ -432,7 +477,8 @@ void CString::ReleaseBuffer(int nNewLength) {
 std::string CString::ToUtf8() const {
     std::string out;
     out.reserve(m_str.size());
-    for (wchar_t c : m_str) appendUtf8(out, static_cast<char32_t>(c));
+    for (wchar_t c : m_str)
+        appendUtf8(out, static_cast<char32_t>(c));
     return out;
 }
 
@@ -443,12 +489,18 @@ CString CString::FromUtf8(const char* data, size_t size) {
     size_t i = 0;
     while (i < size) {
         unsigned char b = s[i];
-        size_t need = b < 0x80 ? 0 : (b >= 0xC2 && b < 0xE0) ? 1 : (b >= 0xE0 && b < 0xF0) ? 2 : (b >= 0xF0 && b < 0xF5) ? 3 : 99;
+        size_t need = b < 0x80                  ? 0
+                      : (b >= 0xC2 && b < 0xE0) ? 1
+                      : (b >= 0xE0 && b < 0xF0) ? 2
+                      : (b >= 0xF0 && b < 0xF5) ? 3
+                                                : 99;
         char32_t cp = need == 0 ? b : need == 1 ? (b & 0x1F) : need == 2 ? (b & 0x0F) : (b & 0x07);
         bool ok = need != 99;
         for (size_t k = 1; ok && k <= need; ++k) {
-            if (i + k >= size || (s[i + k] & 0xC0) != 0x80) ok = false;
-            else cp = (cp << 6) | (s[i + k] & 0x3F);
+            if (i + k >= size || (s[i + k] & 0xC0) != 0x80)
+                ok = false;
+            else
+                cp = (cp << 6) | (s[i + k] & 0x3F);
         }
         // Overlong forms, surrogates and values beyond Unicode are not valid UTF-8.
         if (ok && ((need == 2 && cp < 0x800) || (need == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
@@ -465,10 +517,20 @@ CString CString::FromUtf8(const char* data, size_t size) {
     return CString(std::move(out));
 }
 
-CString operator+(const CString& a, const CString& b) { return CString(a.str() + b.str()); }
-CString operator+(const CString& a, const wchar_t* b) { return CString(a.str() + (b ? b : L"")); }
-CString operator+(const wchar_t* a, const CString& b) { return CString((a ? a : L"") + b.str()); }
-CString operator+(const CString& a, wchar_t b) { return CString(a.str() + b); }
-CString operator+(wchar_t a, const CString& b) { return CString(a + b.str()); }
+CString operator+(const CString& a, const CString& b) {
+    return CString(a.str() + b.str());
+}
+CString operator+(const CString& a, const wchar_t* b) {
+    return CString(a.str() + (b ? b : L""));
+}
+CString operator+(const wchar_t* a, const CString& b) {
+    return CString((a ? a : L"") + b.str());
+}
+CString operator+(const CString& a, wchar_t b) {
+    return CString(a.str() + b);
+}
+CString operator+(wchar_t a, const CString& b) {
+    return CString(a + b.str());
+}
 
 CT2A::CT2A(const wchar_t* psz) : m_str(CString(psz).ToUtf8()) {}

@@ -30,16 +30,40 @@ AllocationProbe::AllocationProbe() {
     ++g_probes;
     g_largest = 0;
 }
-AllocationProbe::~AllocationProbe() { --g_probes; }
-std::size_t AllocationProbe::Largest() const { return g_largest; }
+AllocationProbe::~AllocationProbe() {
+    --g_probes;
+}
+std::size_t AllocationProbe::Largest() const {
+    return g_largest;
+}
 
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocateNoThrow(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocateNoThrow(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void* operator new(std::size_t size) {
+    return allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return allocate(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return allocateNoThrow(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return allocateNoThrow(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}

@@ -8,7 +8,8 @@ namespace {
 
 CString Wide(const std::vector<unsigned>& codePoints) {
     std::wstring s;
-    for (unsigned c : codePoints) s.push_back(static_cast<wchar_t>(c));
+    for (unsigned c : codePoints)
+        s.push_back(static_cast<wchar_t>(c));
     return CString(s);
 }
 
@@ -41,13 +42,19 @@ TEST(ArchiveValues, RawValuesAreLittleEndianWithoutPadding) {
                          .u64(0xC002000000000000) // double -2.25
                          .u8(1)                   // bool
                          .u8('A')
-                         .u32(1).u32(0xFFFFFFFF)            // POINT (1, -1)
-                         .u32(2).u32(3)                     // SIZE
-                         .u32(4).u32(5).u32(6).u32(7);      // RECT
+                         .u32(1)
+                         .u32(0xFFFFFFFF) // POINT (1, -1)
+                         .u32(2)
+                         .u32(3) // SIZE
+                         .u32(4)
+                         .u32(5)
+                         .u32(6)
+                         .u32(7); // RECT
     Bytes written = StoreBytes([](CArchive& ar) {
         ar << static_cast<BYTE>(0x12) << static_cast<WORD>(0x3456) << static_cast<short>(-2) << -3
-           << static_cast<DWORD>(0x89ABCDEF) << static_cast<LONGLONG>(-4) << static_cast<ULONGLONG>(0x0102030405060708)
-           << 1.5f << -2.25 << true << 'A' << CPoint(1, -1) << CSize(2, 3) << CRect(4, 5, 6, 7);
+           << static_cast<DWORD>(0x89ABCDEF) << static_cast<LONGLONG>(-4)
+           << static_cast<ULONGLONG>(0x0102030405060708) << 1.5f << -2.25 << true << 'A' << CPoint(1, -1)
+           << CSize(2, 3) << CRect(4, 5, 6, 7);
     });
     EXPECT_EQ(Hex(written), Hex(expected));
 
@@ -65,7 +72,11 @@ TEST(ArchiveValues, RawValuesAreLittleEndianWithoutPadding) {
     CPoint p;
     CSize sz;
     CRect r;
-    EXPECT_EQ(LoadBytes(expected, [&](CArchive& ar) { ar >> by >> w >> sh >> i >> dw >> ll >> ull >> f >> d >> b >> c >> p >> sz >> r; }), 0u);
+    EXPECT_EQ(LoadBytes(expected,
+                        [&](CArchive& ar) {
+                            ar >> by >> w >> sh >> i >> dw >> ll >> ull >> f >> d >> b >> c >> p >> sz >> r;
+                        }),
+              0u);
     EXPECT_EQ(by, 0x12);
     EXPECT_EQ(w, 0x3456);
     EXPECT_EQ(sh, -2);
@@ -84,9 +95,19 @@ TEST(ArchiveValues, RawValuesAreLittleEndianWithoutPadding) {
 
 TEST(ArchiveValues, EndOfDataRaisesForValuesButNotForRead) {
     Bytes three = {1, 2, 3};
-    EXPECT_EQ(ArchiveCause([&] { LoadBytes(three, [](CArchive& ar) { DWORD dw; ar >> dw; }); }),
+    EXPECT_EQ(ArchiveCause([&] {
+                  LoadBytes(three, [](CArchive& ar) {
+                      DWORD dw;
+                      ar >> dw;
+                  });
+              }),
               CArchiveException::endOfFile);
-    EXPECT_EQ(ArchiveCause([&] { LoadBytes(three, [](CArchive& ar) { WORD w; ar >> w >> w; }); }),
+    EXPECT_EQ(ArchiveCause([&] {
+                  LoadBytes(three, [](CArchive& ar) {
+                      WORD w;
+                      ar >> w >> w;
+                  });
+              }),
               CArchiveException::endOfFile);
     LoadBytes(three, [](CArchive& ar) {
         BYTE buf[8] = {};
@@ -105,9 +126,21 @@ TEST(ArchiveValues, DirectionIsChecked) {
         return ArchiveCause([&] { LoadBytes(Bytes(16, 0), f); });
     };
     const int writeOnly = CArchiveException::writeOnly, readOnly = CArchiveException::readOnly;
-    EXPECT_EQ(onStoring([](CArchive& ar) { int i; ar >> i; }), writeOnly);
-    EXPECT_EQ(onStoring([](CArchive& ar) { BYTE b; ar.Read(&b, 1); }), writeOnly);
-    EXPECT_EQ(onStoring([](CArchive& ar) { CString s; ar >> s; }), writeOnly);
+    EXPECT_EQ(onStoring([](CArchive& ar) {
+                  int i;
+                  ar >> i;
+              }),
+              writeOnly);
+    EXPECT_EQ(onStoring([](CArchive& ar) {
+                  BYTE b;
+                  ar.Read(&b, 1);
+              }),
+              writeOnly);
+    EXPECT_EQ(onStoring([](CArchive& ar) {
+                  CString s;
+                  ar >> s;
+              }),
+              writeOnly);
     EXPECT_EQ(onStoring([](CArchive& ar) { ar.ReadObject(nullptr); }), writeOnly);
     EXPECT_EQ(onStoring([](CArchive& ar) { ar.ReadCount(); }), writeOnly);
     EXPECT_EQ(onLoading([](CArchive& ar) { ar << 1; }), readOnly);
@@ -144,12 +177,15 @@ TEST(ArchiveStrings, PublishedExamplesRead) {
     // Non-canonical prefixes are accepted: a WORD, a DWORD and a 64-bit length for short strings.
     EXPECT_EQ(ReadString(ByteWriter().u8(0xFF).u16(5).ascii("Hello")), CString(L"Hello"));
     EXPECT_EQ(ReadString(ByteWriter().u8(0xFF).u16(0xFFFF).u32(3).ascii("abc")), CString(L"abc"));
-    EXPECT_EQ(ReadString(ByteWriter().u8(0xFF).u16(0xFFFF).u32(0xFFFFFFFF).u64(3).ascii("abc")), CString(L"abc"));
-    EXPECT_EQ(ReadString(ByteWriter().u8(0xFF).u16(0xFFFE).u8(0xFF).u16(2).units({'o', 'k'})), CString(L"ok"));
+    EXPECT_EQ(ReadString(ByteWriter().u8(0xFF).u16(0xFFFF).u32(0xFFFFFFFF).u64(3).ascii("abc")),
+              CString(L"abc"));
+    EXPECT_EQ(ReadString(ByteWriter().u8(0xFF).u16(0xFFFE).u8(0xFF).u16(2).units({'o', 'k'})),
+              CString(L"ok"));
     // After the wide marker, 0xFFFE is a length, not a second marker.
     ByteWriter longWide;
     longWide.u8(0xFF).u16(0xFFFE).u8(0xFF).u16(0xFFFE);
-    for (int i = 0; i < 0xFFFE; ++i) longWide.u16('a' + i % 26);
+    for (int i = 0; i < 0xFFFE; ++i)
+        longWide.u16('a' + i % 26);
     CString s = ReadString(longWide);
     ASSERT_EQ(s.GetLength(), 0xFFFE);
     EXPECT_EQ(s[0], L'a');
@@ -187,9 +223,11 @@ TEST(ArchiveStrings, LengthPrefixesOfBothFormsRoundTrip) {
                  {0xFF, FALSE, {0xFF, 0xFF, 0x00}},
                  {0xFFFE, FALSE, {0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0x00, 0x00}},
                  {0xFFFFFFFF, FALSE, ByteWriter().u8(0xFF).u16(0xFFFF).u32(0xFFFFFFFF).u64(0xFFFFFFFF)},
-                 {0x123456789A, TRUE, ByteWriter().u8(0xFF).u16(0xFFFE).u8(0xFF).u16(0xFFFF).u32(0xFFFFFFFF).u64(0x123456789A)}};
+                 {0x123456789A, TRUE,
+                  ByteWriter().u8(0xFF).u16(0xFFFE).u8(0xFF).u16(0xFFFF).u32(0xFFFFFFFF).u64(0x123456789A)}};
     for (const auto& c : cases) {
-        EXPECT_EQ(Hex(StoreBytes([&](CArchive& ar) { AfxWriteStringLength(ar, c.length, c.unicode); })), Hex(c.bytes));
+        EXPECT_EQ(Hex(StoreBytes([&](CArchive& ar) { AfxWriteStringLength(ar, c.length, c.unicode); })),
+                  Hex(c.bytes));
         int charSize = 0;
         ULONGLONG length = 0;
         LoadBytes(c.bytes, [&](CArchive& ar) { length = AfxReadStringLength(ar, charSize); });
@@ -225,14 +263,21 @@ TEST(ArchiveStrings, CodePointsAboveTheBasicPlaneTravelAsSurrogatePairs) {
 TEST(ArchiveStrings, EveryUtf16CodeUnitSurvivesARoundTrip) {
     // All units in order, then a run dense in surrogates in a scrambled order.
     std::vector<unsigned> units;
-    for (unsigned u = 0; u < 0x10000; ++u) units.push_back(u);
+    for (unsigned u = 0; u < 0x10000; ++u)
+        units.push_back(u);
     std::uint32_t state = 12345;
     for (int i = 0; i < 20000; ++i) {
         state = state * 1664525u + 1013904223u;
         unsigned pick = state >> 16;
         units.push_back((pick & 3) == 0 ? pick : 0xD800 + (pick & 0x7FF));
     }
-    Bytes original = ByteWriter().u8(0xFF).u16(0xFFFE).u8(0xFF).u16(0xFFFF).u32(static_cast<std::uint32_t>(units.size())).units(units);
+    Bytes original = ByteWriter()
+                         .u8(0xFF)
+                         .u16(0xFFFE)
+                         .u8(0xFF)
+                         .u16(0xFFFF)
+                         .u32(static_cast<std::uint32_t>(units.size()))
+                         .units(units);
     CString s = ReadString(original);
     EXPECT_EQ(Hex(WriteString(s)), Hex(original));
 }
@@ -247,37 +292,56 @@ TEST(ArchiveObjects, WriterFollowsThePublishedIndices) {
         ar << &n1 << &n2 << &d << &n1 << static_cast<CObject*>(nullptr) << &link << &self;
     });
     Bytes expected = ByteWriter()
-                         .newClass(2, "CTestNode").u32(7).u16(0)     // class 1, object 2
-                         .u16(0x8001).u32(8).u16(0)                  // object 3
-                         .newClass(2, "CTestDerived").u32(9).u16(0)  // class 4, object 5
-                         .u16(0x0002)                                // n1 again
-                         .u16(0x0000)                                // null
-                         .newClass(1, "CTestLink").u16(0x0003)       // class 6, object 7 -> n2
-                         .u16(0x8001).u32(10).u16(0x0008);           // object 8, its child is itself
+                         .newClass(2, "CTestNode")
+                         .u32(7)
+                         .u16(0) // class 1, object 2
+                         .u16(0x8001)
+                         .u32(8)
+                         .u16(0) // object 3
+                         .newClass(2, "CTestDerived")
+                         .u32(9)
+                         .u16(0)      // class 4, object 5
+                         .u16(0x0002) // n1 again
+                         .u16(0x0000) // null
+                         .newClass(1, "CTestLink")
+                         .u16(0x0003) // class 6, object 7 -> n2
+                         .u16(0x8001)
+                         .u32(10)
+                         .u16(0x0008); // object 8, its child is itself
     EXPECT_EQ(Hex(written), Hex(expected));
 }
 
 TEST(ArchiveObjects, ReaderRebuildsTheSameGraph) {
     Bytes bytes = ByteWriter()
-                      .newClass(2, "CTestNode").u32(7).u16(0)
-                      .u16(0x8001).u32(8).u16(0)
-                      .newClass(2, "CTestDerived").u32(9).u16(0)
+                      .newClass(2, "CTestNode")
+                      .u32(7)
+                      .u16(0)
+                      .u16(0x8001)
+                      .u32(8)
+                      .u16(0)
+                      .newClass(2, "CTestDerived")
+                      .u32(9)
+                      .u16(0)
                       .u16(0x0002)
                       .u16(0x0000)
-                      .newClass(1, "CTestLink").u16(0x0003)
-                      .u16(0x8001).u32(10).u16(0x0008);
+                      .newClass(1, "CTestLink")
+                      .u16(0x0003)
+                      .u16(0x8001)
+                      .u32(10)
+                      .u16(0x0008);
     CObject* ob[7] = {};
-    EXPECT_EQ(LoadBytes(bytes, [&](CArchive& ar) {
-                  ob[0] = ar.ReadObject(RUNTIME_CLASS(CTestNode));
-                  ar >> ob[1];
-                  ob[2] = ar.ReadObject(RUNTIME_CLASS(CTestNode));
-                  ob[3] = ar.ReadObject(RUNTIME_CLASS(CTestNode));
-                  ob[4] = ar.ReadObject(RUNTIME_CLASS(CTestLink));
-                  ob[5] = ar.ReadObject(nullptr);
-                  CTestNode* last = nullptr;
-                  ar >> last;
-                  ob[6] = last;
-              }),
+    EXPECT_EQ(LoadBytes(bytes,
+                        [&](CArchive& ar) {
+                            ob[0] = ar.ReadObject(RUNTIME_CLASS(CTestNode));
+                            ar >> ob[1];
+                            ob[2] = ar.ReadObject(RUNTIME_CLASS(CTestNode));
+                            ob[3] = ar.ReadObject(RUNTIME_CLASS(CTestNode));
+                            ob[4] = ar.ReadObject(RUNTIME_CLASS(CTestLink));
+                            ob[5] = ar.ReadObject(nullptr);
+                            CTestNode* last = nullptr;
+                            ar >> last;
+                            ob[6] = last;
+                        }),
               0u);
     auto* n1 = dynamic_cast<CTestNode*>(ob[0]);
     auto* n2 = dynamic_cast<CTestNode*>(ob[1]);
@@ -305,21 +369,30 @@ TEST(ArchiveObjects, IndicesOfTheBigFormUseADword) {
     const int count = 0x7FFF;
     {
         std::vector<std::unique_ptr<CTestEmpty>> objects;
-        for (int i = 0; i < count; ++i) objects.push_back(std::make_unique<CTestEmpty>());
+        for (int i = 0; i < count; ++i)
+            objects.push_back(std::make_unique<CTestEmpty>());
         CTestNode a(1), b(2);
         Bytes written = StoreBytes([&](CArchive& ar) {
-            for (auto& o : objects) ar << o.get();
+            for (auto& o : objects)
+                ar << o.get();
             ar << objects[count - 3].get() << objects[1].get() << objects[count - 2].get();
             ar << &a << &b; // class 0x8001, objects 0x8002 and 0x8003
             ar << &b;
         });
         Bytes tail = ByteWriter()
-                         .u16(0x7FFE)                // the last index that fits a WORD
+                         .u16(0x7FFE) // the last index that fits a WORD
                          .u16(0x0003)
-                         .u16(0x7FFF).u32(0x7FFF)
-                         .newClass(2, "CTestNode").u32(1).u16(0)
-                         .u16(0x7FFF).u32(0x80008001).u32(2).u16(0)
-                         .u16(0x7FFF).u32(0x8003);
+                         .u16(0x7FFF)
+                         .u32(0x7FFF)
+                         .newClass(2, "CTestNode")
+                         .u32(1)
+                         .u16(0)
+                         .u16(0x7FFF)
+                         .u32(0x80008001)
+                         .u32(2)
+                         .u16(0)
+                         .u16(0x7FFF)
+                         .u32(0x8003);
         ASSERT_EQ(written.size(), 16 + 2u * (count - 1) + tail.size());
         EXPECT_EQ(Hex(Bytes(written.end() - tail.size(), written.end())), Hex(tail));
     }
@@ -327,15 +400,22 @@ TEST(ArchiveObjects, IndicesOfTheBigFormUseADword) {
     // Reading: the same forms, written by hand.
     ByteWriter in;
     in.newClass(0, "CTestEmpty");
-    for (int i = 1; i < count; ++i) in.u16(0x8001);
-    in.u16(0x7FFF).u32(0x7FFF)       // the object with index 0x7FFF
-        .u16(0x7FFF).u32(0x80000001) // class 1 in the big form: a new object, index 0x8001
-        .u16(0x7FFF).u32(0x8001)     // that object again
-        .u16(0x7FFF).u32(0x0002);    // the first object, in a non-canonical big form
+    for (int i = 1; i < count; ++i)
+        in.u16(0x8001);
+    in.u16(0x7FFF)
+        .u32(0x7FFF) // the object with index 0x7FFF
+        .u16(0x7FFF)
+        .u32(0x80000001) // class 1 in the big form: a new object, index 0x8001
+        .u16(0x7FFF)
+        .u32(0x8001) // that object again
+        .u16(0x7FFF)
+        .u32(0x0002); // the first object, in a non-canonical big form
     std::vector<CObject*> read;
-    EXPECT_EQ(LoadBytes(in, [&](CArchive& ar) {
-                  for (int i = 0; i < count + 4; ++i) read.push_back(ar.ReadObject(RUNTIME_CLASS(CTestEmpty)));
-              }),
+    EXPECT_EQ(LoadBytes(in,
+                        [&](CArchive& ar) {
+                            for (int i = 0; i < count + 4; ++i)
+                                read.push_back(ar.ReadObject(RUNTIME_CLASS(CTestEmpty)));
+                        }),
               0u);
     ASSERT_EQ(read.size(), count + 4u);
     EXPECT_EQ(read[count], read[0x7FFF - 2]);
@@ -348,15 +428,14 @@ TEST(ArchiveObjects, IndicesOfTheBigFormUseADword) {
 
 TEST(ArchiveObjects, SchemaReachesSerializeOnceAndIsRestoredAfterANestedRead) {
     // A versionable object stored with schema 5 holding a CTestNode (schema 2).
-    Bytes bytes = ByteWriter()
-                      .newClass(5, "CTestVersioned")
-                      .newClass(2, "CTestNode").u32(42).u16(0)
-                      .u16(0x1234);
+    Bytes bytes =
+        ByteWriter().newClass(5, "CTestVersioned").newClass(2, "CTestNode").u32(42).u16(0).u16(0x1234);
     CTestVersioned* v = nullptr;
-    EXPECT_EQ(LoadBytes(bytes, [&](CArchive& ar) {
-                  v = static_cast<CTestVersioned*>(ar.ReadObject(RUNTIME_CLASS(CTestVersioned)));
-                  EXPECT_EQ(ar.GetObjectSchema(), 0xFFFFFFFFu);
-              }),
+    EXPECT_EQ(LoadBytes(bytes,
+                        [&](CArchive& ar) {
+                            v = static_cast<CTestVersioned*>(ar.ReadObject(RUNTIME_CLASS(CTestVersioned)));
+                            EXPECT_EQ(ar.GetObjectSchema(), 0xFFFFFFFFu);
+                        }),
               0u);
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(v->m_nFirstSchema, 5u);
@@ -369,8 +448,7 @@ TEST(ArchiveObjects, SchemaReachesSerializeOnceAndIsRestoredAfterANestedRead) {
 
     // Schema 1 of the same class: the older body has no extra WORD.
     CTestVersioned* old = nullptr;
-    EXPECT_EQ(LoadBytes(ByteWriter().newClass(1, "CTestVersioned").u16(0),
-                        [&](CArchive& ar) { ar >> old; }),
+    EXPECT_EQ(LoadBytes(ByteWriter().newClass(1, "CTestVersioned").u16(0), [&](CArchive& ar) { ar >> old; }),
               0u);
     ASSERT_NE(old, nullptr);
     EXPECT_EQ(old->m_nFirstSchema, 1u);
@@ -409,18 +487,27 @@ TEST(ArchiveObjects, ArraysStoreTheirCountThenTheirElements) {
         points.Serialize(ar);
     });
     Bytes expected = ByteWriter()
-                         .u16(2).u32(1).u32(0xFFFFFFFE)
-                         .u16(1).u8(0xFF).u16(0xFFFE).u8(1).u16('a')
-                         .u16(1).u32(3).u32(4);
+                         .u16(2)
+                         .u32(1)
+                         .u32(0xFFFFFFFE)
+                         .u16(1)
+                         .u8(0xFF)
+                         .u16(0xFFFE)
+                         .u8(1)
+                         .u16('a')
+                         .u16(1)
+                         .u32(3)
+                         .u32(4);
     EXPECT_EQ(Hex(written), Hex(expected));
     CArray<int, int> ints2;
     CStringArray strings2;
     CArray<CPoint, CPoint> points2;
-    EXPECT_EQ(LoadBytes(expected, [&](CArchive& ar) {
-                  ints2.Serialize(ar);
-                  strings2.Serialize(ar);
-                  points2.Serialize(ar);
-              }),
+    EXPECT_EQ(LoadBytes(expected,
+                        [&](CArchive& ar) {
+                            ints2.Serialize(ar);
+                            strings2.Serialize(ar);
+                            points2.Serialize(ar);
+                        }),
               0u);
     ASSERT_EQ(ints2.GetSize(), 2);
     EXPECT_EQ(ints2[1], -2);

@@ -11,7 +11,9 @@ namespace {
 
 // Reading an archive of n bytes may allocate in proportion to what it has read (a wide
 // string is four bytes a character here), never in proportion to what a length claims.
-size_t AllocationBound(size_t archiveSize) { return 256 + 8 * archiveSize; }
+size_t AllocationBound(size_t archiveSize) {
+    return 256 + 8 * archiveSize;
+}
 
 struct Outcome {
     int cause = -1; // -1: no exception
@@ -64,13 +66,13 @@ struct RichArchive {
         bytes.u8(0xFF).u16(0xFFFE).u8(4).units({'L', 'a', 'n', 'e'});
         bytes.u16(4); // four objects follow
         newClass(2, "CTestNode");
-        bytes.u32(1).u16(0x8001).u32(2).u16(0);     // object 2 with a new child, object 3
-        newClass(3, "CTestVersioned");               // class 4, object 5
-        newClass(0, "CTestEmpty");                   // class 6, inner object 7
+        bytes.u32(1).u16(0x8001).u32(2).u16(0); // object 2 with a new child, object 3
+        newClass(3, "CTestVersioned");          // class 4, object 5
+        newClass(0, "CTestEmpty");              // class 6, inner object 7
         bytes.u16(0x1234);
-        newClass(1, "CTestLink");                    // class 8, object 9
-        bytes.u16(0x0003);                           // -> object 3
-        bytes.u16(0x0002);                           // object 2 again
+        newClass(1, "CTestLink"); // class 8, object 9
+        bytes.u16(0x0003);        // -> object 3
+        bytes.u16(0x0002);        // object 2 again
     }
     void newClass(unsigned schema, const std::string& name) {
         bytes.u16(0xFFFF).u16(schema).u16(static_cast<unsigned>(name.size()));
@@ -86,7 +88,8 @@ struct RichArchive {
         CString a, b;
         ar >> a >> b;
         ULONGLONG n = ar.ReadCount();
-        for (ULONGLONG i = 0; i < n; ++i) ar.ReadObject(nullptr);
+        for (ULONGLONG i = 0; i < n; ++i)
+            ar.ReadObject(nullptr);
     }
 };
 
@@ -118,13 +121,19 @@ TEST(ArchiveHostile, HugeStringLengthsEndTheArchiveWithoutAllocating) {
     const int endOfFile = CArchiveException::endOfFile;
     EXPECT_EQ(CauseOfString(ByteWriter().u8(0xFF).u16(0xFFFD).ascii("0123456789")), endOfFile);
     EXPECT_EQ(CauseOfString(ByteWriter().u8(0xFF).u16(0xFFFF).u32(0xFFFFFFFE).ascii("abc")), endOfFile);
-    EXPECT_EQ(CauseOfString(ByteWriter().u8(0xFF).u16(0xFFFF).u32(0xFFFFFFFF).u64(~0ull).ascii("abc")), endOfFile);
+    EXPECT_EQ(CauseOfString(ByteWriter().u8(0xFF).u16(0xFFFF).u32(0xFFFFFFFF).u64(~0ull).ascii("abc")),
+              endOfFile);
     // Wide lengths whose byte count overflows 64 bits, or nearly.
-    EXPECT_EQ(CauseOfString(ByteWriter().u8(0xFF).u16(0xFFFE).u8(0xFF).u16(0xFFFF).u32(0xFFFFFFFF).u64(0x8000000000000000)),
-              endOfFile);
-    EXPECT_EQ(CauseOfString(ByteWriter().u8(0xFF).u16(0xFFFE).u8(0xFF).u16(0xFFFF).u32(0xFFFFFFFF).u64(~0ull)), endOfFile);
-    EXPECT_EQ(CauseOfString(ByteWriter().u8(0xFF).u16(0xFFFE).u8(0xFF).u16(0xFFFF).u32(0x7FFFFFFF).units({'a'})),
-              endOfFile);
+    EXPECT_EQ(
+        CauseOfString(
+            ByteWriter().u8(0xFF).u16(0xFFFE).u8(0xFF).u16(0xFFFF).u32(0xFFFFFFFF).u64(0x8000000000000000)),
+        endOfFile);
+    EXPECT_EQ(
+        CauseOfString(ByteWriter().u8(0xFF).u16(0xFFFE).u8(0xFF).u16(0xFFFF).u32(0xFFFFFFFF).u64(~0ull)),
+        endOfFile);
+    EXPECT_EQ(
+        CauseOfString(ByteWriter().u8(0xFF).u16(0xFFFE).u8(0xFF).u16(0xFFFF).u32(0x7FFFFFFF).units({'a'})),
+        endOfFile);
     // One byte short of a wide string, and one byte short of an 8-bit one.
     EXPECT_EQ(CauseOfString(ByteWriter().u8(0xFF).u16(0xFFFE).u8(2).u16('a').u8('b')), endOfFile);
     EXPECT_EQ(CauseOfString(ByteWriter().u8(4).ascii("abc")), endOfFile);
@@ -138,10 +147,22 @@ TEST(ArchiveHostile, HugeArrayCountsEndTheArchiveWithoutAllocating) {
         EXPECT_EQ(o.cause, CArchiveException::endOfFile);
         EXPECT_LE(o.largestAllocation, AllocationBound(huge.size()));
     };
-    check([](CArchive& ar) { CArray<int, int> a; a.Serialize(ar); });
-    check([](CArchive& ar) { CArray<double, double> a; a.Serialize(ar); });
-    check([](CArchive& ar) { CStringArray a; a.Serialize(ar); });
-    check([](CArchive& ar) { CArray<CPoint, CPoint> a; a.Serialize(ar); });
+    check([](CArchive& ar) {
+        CArray<int, int> a;
+        a.Serialize(ar);
+    });
+    check([](CArchive& ar) {
+        CArray<double, double> a;
+        a.Serialize(ar);
+    });
+    check([](CArchive& ar) {
+        CStringArray a;
+        a.Serialize(ar);
+    });
+    check([](CArchive& ar) {
+        CArray<CPoint, CPoint> a;
+        a.Serialize(ar);
+    });
     // A count that fits is read.
     Outcome ok = ReadHostile(ByteWriter().u16(2).u32(1).u32(2), [](CArchive& ar) {
         CArray<int, int> a;
@@ -166,9 +187,9 @@ TEST(ArchiveHostile, BadTagsAndIndicesRaiseBadIndex) {
         EXPECT_LE(o.largestAllocation, AllocationBound(bytes.size()));
         return o.cause;
     };
-    EXPECT_EQ(CauseOfObject({0x00, 0x80}), badIndex);                      // the tag 0x8000
-    EXPECT_EQ(CauseOfObject({0x05, 0x00}), badIndex);                      // an object never read
-    EXPECT_EQ(CauseOfObject({0x01, 0x80}), badIndex);                      // a class never read
+    EXPECT_EQ(CauseOfObject({0x00, 0x80}), badIndex);                             // the tag 0x8000
+    EXPECT_EQ(CauseOfObject({0x05, 0x00}), badIndex);                             // an object never read
+    EXPECT_EQ(CauseOfObject({0x01, 0x80}), badIndex);                             // a class never read
     EXPECT_EQ(CauseOfObject(ByteWriter().u16(0x7FFF).u32(0x80000000)), badIndex); // class 0, big form
     EXPECT_EQ(CauseOfObject(ByteWriter().u16(0x7FFF).u32(0xFFFFFFFF)), badIndex);
     EXPECT_EQ(CauseOfObject(ByteWriter().u16(0x7FFF).u32(0x00000005)), badIndex);
@@ -194,18 +215,22 @@ TEST(ArchiveHostile, ClassDescriptionsThatCannotBeTrustedRaiseBadClass) {
     EXPECT_EQ(CauseOfObject(ByteWriter().newClass(0, "")), badClass);
     EXPECT_EQ(CauseOfObject(ByteWriter().newClass(0xFFFF, "CTestDynamicOnly")), badClass);
     EXPECT_EQ(CauseOfObject(ByteWriter().newClass(0xFFFF, "CObject")), badClass);
-    EXPECT_EQ(CauseOfObject(ByteWriter().newClass(2, std::string("CTestNode\0X", 11)).u32(1).u16(0)), badClass);
+    EXPECT_EQ(CauseOfObject(ByteWriter().newClass(2, std::string("CTestNode\0X", 11)).u32(1).u16(0)),
+              badClass);
     EXPECT_EQ(CauseOfObject(ByteWriter().newClass(2, "ctestnode").u32(1).u16(0)), badClass);
-    EXPECT_EQ(CauseOfObject(ByteWriter().u16(0xFFFF).u16(2).u16(9).ascii("CTest")), badClass); // name cut short
+    EXPECT_EQ(CauseOfObject(ByteWriter().u16(0xFFFF).u16(2).u16(9).ascii("CTest")),
+              badClass); // name cut short
     EXPECT_EQ(CauseOfObject(ByteWriter().u16(0xFFFF).u16(2).u8(9)), CArchiveException::endOfFile);
 }
 
 TEST(ArchiveHostile, ObjectsOfTheWrongClassRaiseBadClassBeforeAnythingIsMade) {
     const int badClass = CArchiveException::badClass;
-    EXPECT_EQ(CauseOfObject(ByteWriter().newClass(1, "CTestLink").u16(0), RUNTIME_CLASS(CTestNode)), badClass);
+    EXPECT_EQ(CauseOfObject(ByteWriter().newClass(1, "CTestLink").u16(0), RUNTIME_CLASS(CTestNode)),
+              badClass);
     EXPECT_EQ(CauseOfObject(ByteWriter().newClass(2, "CTestNode").u32(1).u16(0), RUNTIME_CLASS(CTestDerived)),
               badClass);
-    EXPECT_EQ(CauseOfObject(ByteWriter().newClass(2, "CTestDerived").u32(1).u16(0), RUNTIME_CLASS(CTestNode)), -1);
+    EXPECT_EQ(CauseOfObject(ByteWriter().newClass(2, "CTestDerived").u32(1).u16(0), RUNTIME_CLASS(CTestNode)),
+              -1);
     // No object of the refused class was made.
     bool made = false;
     ReadHostile(ByteWriter().newClass(1, "CTestLink").u16(0), [&](CArchive& ar) {
@@ -224,12 +249,15 @@ TEST(ArchiveHostile, ObjectsOfTheWrongClassRaiseBadClassBeforeAnythingIsMade) {
     });
     EXPECT_EQ(o.cause, badClass);
     // A child that is not a CTestNode, read through the typed >> of CTestNode.
-    EXPECT_EQ(CauseOfObject(ByteWriter().newClass(2, "CTestNode").u32(1).newClass(1, "CTestLink").u16(0)), badClass);
+    EXPECT_EQ(CauseOfObject(ByteWriter().newClass(2, "CTestNode").u32(1).newClass(1, "CTestLink").u16(0)),
+              badClass);
 }
 
 TEST(ArchiveHostile, AnotherSchemaOfAPlainClassRaisesBadSchema) {
-    EXPECT_EQ(CauseOfObject(ByteWriter().newClass(3, "CTestNode").u32(1).u16(0)), CArchiveException::badSchema);
-    EXPECT_EQ(CauseOfObject(ByteWriter().newClass(0, "CTestNode").u32(1).u16(0)), CArchiveException::badSchema);
+    EXPECT_EQ(CauseOfObject(ByteWriter().newClass(3, "CTestNode").u32(1).u16(0)),
+              CArchiveException::badSchema);
+    EXPECT_EQ(CauseOfObject(ByteWriter().newClass(0, "CTestNode").u32(1).u16(0)),
+              CArchiveException::badSchema);
     EXPECT_EQ(CauseOfObject(ByteWriter().newClass(2, "CTestNode").u32(1).u16(0)), -1);
     // A versionable class takes any schema; its Serialize decides.
     EXPECT_EQ(CauseOfObject(ByteWriter().newClass(0x7FFF, "CTestVersioned").u16(0).u16(1)), -1);
@@ -240,11 +268,15 @@ TEST(ArchiveHostile, AnObjectWhoseSerializeRaisesIsDeletedWithWhatItRead) {
     // CTestThrowing: class 1, object 2; its CTestNode child: class 3, object 4; then 13.
     Bytes bytes = ByteWriter()
                       .newClass(0, "CTestThrowing")
-                      .newClass(2, "CTestNode").u32(5).u16(0)
+                      .newClass(2, "CTestNode")
+                      .u32(5)
+                      .u16(0)
                       .u32(13)
-                      .u16(0x0002)                  // the object that failed
-                      .u16(0x0004)                  // the child it took with it
-                      .u16(0x8003).u32(6).u16(0);   // its class is still known
+                      .u16(0x0002) // the object that failed
+                      .u16(0x0004) // the child it took with it
+                      .u16(0x8003)
+                      .u32(6)
+                      .u16(0); // its class is still known
     std::vector<int> causes;
     int nodesAfter = -1;
     Bytes copy(bytes);
@@ -298,7 +330,8 @@ TEST(ArchiveHostile, DamagedBytesNeverCrashLeakOrOverAllocate) {
     for (int round = 0; round < 3000; ++round) {
         Bytes damaged(whole);
         int changes = 1 + next() % 4;
-        for (int c = 0; c < changes; ++c) damaged[next() % damaged.size()] = static_cast<BYTE>(next() >> 24);
+        for (int c = 0; c < changes; ++c)
+            damaged[next() % damaged.size()] = static_cast<BYTE>(next() >> 24);
         if (next() % 4 == 0) damaged.resize(next() % damaged.size());
         attempt(damaged);
     }
@@ -309,7 +342,8 @@ TEST(ArchiveHostile, TheProbeSeesWhatTheLibraryAllocates) {
     // Without this, every bound above could pass with a probe that sees nothing.
     ByteWriter bytes;
     bytes.u8(0xFF).u16(20000);
-    for (int i = 0; i < 20000; ++i) bytes.u8('a');
+    for (int i = 0; i < 20000; ++i)
+        bytes.u8('a');
     Outcome o = ReadHostile(bytes, [](CArchive& ar) {
         CString s;
         ar >> s;

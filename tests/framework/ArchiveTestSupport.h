@@ -22,13 +22,16 @@ public:
     }
     ByteWriter& u16(unsigned v) { return u8(v & 0xFF).u8((v >> 8) & 0xFF); }
     ByteWriter& u32(std::uint32_t v) { return u16(v & 0xFFFF).u16(v >> 16); }
-    ByteWriter& u64(std::uint64_t v) { return u32(static_cast<std::uint32_t>(v)).u32(static_cast<std::uint32_t>(v >> 32)); }
+    ByteWriter& u64(std::uint64_t v) {
+        return u32(static_cast<std::uint32_t>(v)).u32(static_cast<std::uint32_t>(v >> 32));
+    }
     ByteWriter& ascii(const std::string& s) {
         m_bytes.insert(m_bytes.end(), s.begin(), s.end());
         return *this;
     }
     ByteWriter& units(const std::vector<unsigned>& utf16) {
-        for (unsigned u : utf16) u16(u);
+        for (unsigned u : utf16)
+            u16(u);
         return *this;
     }
     ByteWriter& append(const Bytes& more) {

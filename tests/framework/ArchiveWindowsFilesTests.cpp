@@ -14,7 +14,9 @@
 
 namespace {
 
-std::string ArchivesDir() { return std::string(KESTRO_SHARED_DIR) + "/mfc-archives"; }
+std::string ArchivesDir() {
+    return std::string(KESTRO_SHARED_DIR) + "/mfc-archives";
+}
 
 bool HaveArchives() {
     struct stat st;
@@ -40,10 +42,14 @@ CObject* ReadCounted(CArchive& ar, const CRuntimeClass* required) {
     WORD tag = 0;
     ar >> tag;
     file->Seek(static_cast<LONGLONG>(at), CFile::begin);
-    if (tag == 0xFFFF) ++g_tally.newClass;
-    else if (tag == 0) ++g_tally.null;
-    else if (tag & 0x8000) ++g_tally.classRef;
-    else ++g_tally.objectRef;
+    if (tag == 0xFFFF)
+        ++g_tally.newClass;
+    else if (tag == 0)
+        ++g_tally.null;
+    else if (tag & 0x8000)
+        ++g_tally.classRef;
+    else
+        ++g_tally.objectRef;
     return ar.ReadObject(required);
 }
 
@@ -61,8 +67,10 @@ public:
         std::regex entry(R"(^0x([0-9a-f]+)\s+(.*)$)");
         std::smatch m;
         while (std::getline(in, line)) {
-            if (std::regex_match(line, m, entry)) m_lines.push_back({std::stoul(m[1], nullptr, 16), m[2]});
-            else if (line.rfind("-- stopped", 0) == 0) m_summary = line;
+            if (std::regex_match(line, m, entry))
+                m_lines.push_back({std::stoul(m[1], nullptr, 16), m[2]});
+            else if (line.rfind("-- stopped", 0) == 0)
+                m_summary = line;
         }
     }
     /// Lines whose text starts with the label (after indentation).
@@ -70,7 +78,8 @@ public:
         std::vector<WalkLine> out;
         for (const auto& l : m_lines) {
             size_t first = l.text.find_first_not_of(' ');
-            if (first != std::string::npos && l.text.compare(first, label.size(), label) == 0) out.push_back(l);
+            if (first != std::string::npos && l.text.compare(first, label.size(), label) == 0)
+                out.push_back(l);
         }
         return out;
     }
@@ -99,7 +108,9 @@ long LastNumber(const std::string& text) {
     return std::regex_search(text, m, number) ? std::stol(m[1]) : -99999;
 }
 
-std::string Narrow(const CString& s) { return s.ToUtf8(); }
+std::string Narrow(const CString& s) {
+    return s.ToUtf8();
+}
 
 } // namespace
 
@@ -110,13 +121,15 @@ class CServerNode : public CObject {
     DECLARE_SERIAL(CServerNode)
 public:
     ~CServerNode() override {
-        for (CServerNode* c : m_children) delete c;
+        for (CServerNode* c : m_children)
+            delete c;
     }
     void Serialize(CArchive& ar) override {
         if (ar.IsStoring()) {
             ar << m_shape << m_key << m_description << m_hideChildren;
             ar.WriteCount(m_children.size());
-            for (CServerNode* c : m_children) ar << c;
+            for (CServerNode* c : m_children)
+                ar << c;
             return;
         }
         ar >> m_shape;
@@ -131,7 +144,8 @@ public:
     }
     void Preorder(std::vector<const CServerNode*>& out) const {
         out.push_back(this);
-        for (const CServerNode* c : m_children) c->Preorder(out);
+        for (const CServerNode* c : m_children)
+            c->Preorder(out);
     }
 
     WORD m_shape = 0;
@@ -170,7 +184,8 @@ TEST(ArchiveWindowsFiles, ServerNodeTreeDecodesAsItsWalkSays) {
 
     g_tally = Tally();
     HierDocument doc;
-    CFile file(CString::FromUtf8(ArchivesDir() + "/hiersvr-mfcclass.hie"), CFile::modeRead | CFile::typeBinary);
+    CFile file(CString::FromUtf8(ArchivesDir() + "/hiersvr-mfcclass.hie"),
+               CFile::modeRead | CFile::typeBinary);
     {
         CArchive ar(&file, CArchive::load);
         doc.Serialize(ar);
@@ -256,7 +271,8 @@ public:
             ar.ReadExact(m_blob.data(), nameLength);
             break;
         }
-        default: AfxThrowArchiveException(CArchiveException::genericException);
+        default:
+            AfxThrowArchiveException(CArchiveException::genericException);
         }
         ar >> m_vti >> m_enabled >> m_stock;
     }
@@ -306,11 +322,13 @@ TEST(ArchiveWindowsFiles, TestContainerContentsDecodeAsTheirWalkSays) {
         CArchive ar(&file, CArchive::load);
         ULONGLONG n = ar.ReadCount();
         for (ULONGLONG i = 0; i < n; ++i)
-            properties.emplace_back(static_cast<CAmbientProperty*>(ReadCounted(ar, RUNTIME_CLASS(CAmbientProperty))));
+            properties.emplace_back(
+                static_cast<CAmbientProperty*>(ReadCounted(ar, RUNTIME_CLASS(CAmbientProperty))));
         DWORD itemCount;
         ar >> itemCount;
         for (DWORD i = 0; i < itemCount; ++i)
-            items.emplace_back(static_cast<CTestContainer98Item*>(ReadCounted(ar, RUNTIME_CLASS(CTestContainer98Item))));
+            items.emplace_back(
+                static_cast<CTestContainer98Item*>(ReadCounted(ar, RUNTIME_CLASS(CTestContainer98Item))));
         ar >> scriptCount;
         ReadText(ar, script);
         EXPECT_EQ(ar.BytesLeft(), 0u);
@@ -362,7 +380,8 @@ TEST(ArchiveWindowsFiles, TestContainerContentsDecodeAsTheirWalkSays) {
     EXPECT_EQ(g_tally.strings, walk.Summary("strings"));
     EXPECT_EQ(g_tally.newClass, walk.Summary("new_class"));
     EXPECT_EQ(g_tally.classRef, walk.Summary("class_ref"));
-    EXPECT_EQ(static_cast<long>(properties.size() + items.size()) + g_tally.newClass, walk.Summary("table entries"));
+    EXPECT_EQ(static_cast<long>(properties.size() + items.size()) + g_tally.newClass,
+              walk.Summary("table entries"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -439,7 +458,8 @@ TEST(ArchiveWindowsFiles, WorldTablesOfBothBuildsDecodeWhole) {
     ASSERT_NE(italy, nullptr);
     bool cantu = false, emptyCity = false;
     for (const auto& c : world)
-        for (const auto& city : c.cities) emptyCity |= city.name.IsEmpty();
+        for (const auto& city : c.cities)
+            emptyCity |= city.name.IsEmpty();
     for (const auto& city : italy->cities)
         cantu |= city.name == CString(L"Cant\u00f9") && city.state == CString(L"Como");
     EXPECT_TRUE(cantu);

@@ -9,14 +9,17 @@
 
 namespace {
 
-std::string TempPath(const std::string& name) { return std::string(KESTRO_TEST_TMP) + "/" + name; }
+std::string TempPath(const std::string& name) {
+    return std::string(KESTRO_TEST_TMP) + "/" + name;
+}
 
 std::string Slurp(const std::string& path) {
     std::string out;
     if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
         char buf[256];
         size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+            out.append(buf, n);
         std::fclose(f);
     }
     return out;
@@ -131,7 +134,8 @@ TEST(CFileTest, ArchiveExceptionsCarryTheFileName) {
 TEST(CMemFileTest, GrowsAsWrittenAndReadsBack) {
     CMemFile m(16);
     std::string text;
-    for (int i = 0; i < 1000; ++i) text += std::to_string(i) + ",";
+    for (int i = 0; i < 1000; ++i)
+        text += std::to_string(i) + ",";
     for (size_t i = 0; i < text.size(); i += 7)
         m.Write(text.data() + i, static_cast<UINT>(std::min<size_t>(7, text.size() - i)));
     EXPECT_EQ(m.GetLength(), text.size());

@@ -78,7 +78,8 @@ TEST(CStringUtf8, NonAsciiAndInvalidBytesRoundTrip) {
     EXPECT_EQ(w[3], static_cast<wchar_t>(0xDCE9));
     EXPECT_EQ(w.ToUtf8(), invalid);
     // Truncated sequences at the end.
-    for (const char* cut : {"\xC3", "\xE4\xB8", "\xF0\x9F\x98"}) EXPECT_EQ(CString::FromUtf8(cut).ToUtf8(), cut);
+    for (const char* cut : {"\xC3", "\xE4\xB8", "\xF0\x9F\x98"})
+        EXPECT_EQ(CString::FromUtf8(cut).ToUtf8(), cut);
 }
 
 TEST(CArrayTest, CheckedIndexRaisesInvalidArgument) {
@@ -107,7 +108,8 @@ TEST(CArrayTest, CheckedIndexRaisesInvalidArgument) {
 
 TEST(CArrayTest, AddAppendSetSizeAndRemove) {
     CArray<double, double> a;
-    for (int i = 0; i < 1000; ++i) EXPECT_EQ(a.Add(i * 0.5), i);
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_EQ(a.Add(i * 0.5), i);
     EXPECT_EQ(a.GetSize(), 1000);
     EXPECT_EQ(a.GetCount(), 1000);
     EXPECT_EQ(a[999], 499.5);

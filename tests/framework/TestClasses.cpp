@@ -19,12 +19,19 @@ std::set<CObject*>& arena() {
 }
 } // namespace
 
-void TestArena::Add(CObject* pOb) { arena().insert(pOb); }
-void TestArena::Remove(CObject* pOb) { arena().erase(pOb); }
-std::size_t TestArena::Size() { return arena().size(); }
+void TestArena::Add(CObject* pOb) {
+    arena().insert(pOb);
+}
+void TestArena::Remove(CObject* pOb) {
+    arena().erase(pOb);
+}
+std::size_t TestArena::Size() {
+    return arena().size();
+}
 void TestArena::Clear() {
     std::vector<CObject*> all(arena().begin(), arena().end());
-    for (CObject* p : all) delete p;
+    for (CObject* p : all)
+        delete p;
 }
 
 void CTestNode::Serialize(CArchive& ar) {
@@ -37,8 +44,10 @@ void CTestNode::Serialize(CArchive& ar) {
 }
 
 void CTestLink::Serialize(CArchive& ar) {
-    if (ar.IsStoring()) ar << m_pTarget;
-    else ar >> m_pTarget;
+    if (ar.IsStoring())
+        ar << m_pTarget;
+    else
+        ar >> m_pTarget;
 }
 
 void CTestVersioned::Serialize(CArchive& ar) {
