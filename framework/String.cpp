@@ -65,10 +65,10 @@ void appendUtf8(std::string& out, char32_t cp) {
 
 // One conversion formatted by the C library; the buffer grows until the text fits (a single
 // conversion is bounded by its width and precision, which come from the caller's format).
-template <class T> void appendOne(std::wstring& out, const std::wstring& spec, T value) {
+template <class T> void appendOne(std::wstring& out, const std::wstring& conversion, T value) {
     std::vector<wchar_t> buf(64);
     while (buf.size() <= (1u << 24)) {
-        int n = std::swprintf(buf.data(), buf.size(), spec.c_str(), value);
+        int n = std::swprintf(buf.data(), buf.size(), conversion.c_str(), value);
         if (n >= 0 && static_cast<size_t>(n) < buf.size()) {
             out.append(buf.data(), static_cast<size_t>(n));
             return;
@@ -151,7 +151,7 @@ std::wstring vformat(const wchar_t* fmt, va_list args) {
             out.append(begin);
             break;
         }
-        std::wstring spec = L"%" + flags + width + (hasPrecision ? L"." + precision : L"");
+        std::wstring conversion = L"%" + flags + width + (hasPrecision ? L"." + precision : L"");
         switch (conv) {
         case L'd':
         case L'i': {
@@ -160,7 +160,7 @@ std::wstring vformat(const wchar_t* fmt, va_list args) {
                                                                 : va_arg(args, int);
             if (size == hh) v = static_cast<signed char>(v);
             if (size == h) v = static_cast<short>(v);
-            appendOne(out, spec + L"lld", v);
+            appendOne(out, conversion + L"lld", v);
             break;
         }
         case L'u':
@@ -172,7 +172,7 @@ std::wstring vformat(const wchar_t* fmt, va_list args) {
                                                                          : va_arg(args, unsigned);
             if (size == hh) v = static_cast<unsigned char>(v);
             if (size == h) v = static_cast<unsigned short>(v);
-            appendOne(out, spec + L"ll" + conv, v);
+            appendOne(out, conversion + L"ll" + conv, v);
             break;
         }
         case L'e':
@@ -184,9 +184,9 @@ std::wstring vformat(const wchar_t* fmt, va_list args) {
         case L'a':
         case L'A':
             if (size == L)
-                appendOne(out, spec + L"L" + conv, va_arg(args, long double));
+                appendOne(out, conversion + L"L" + conv, va_arg(args, long double));
             else
-                appendOne(out, spec + conv, va_arg(args, double));
+                appendOne(out, conversion + conv, va_arg(args, double));
             break;
         case L'c':
         case L'C': {
@@ -198,7 +198,7 @@ std::wstring vformat(const wchar_t* fmt, va_list args) {
             } else {
                 c = static_cast<wchar_t>(va_arg(args, wint_t));
             }
-            appendOne(out, spec + L"lc", static_cast<wint_t>(c));
+            appendOne(out, conversion + L"lc", static_cast<wint_t>(c));
             break;
         }
         case L's':
@@ -212,11 +212,11 @@ std::wstring vformat(const wchar_t* fmt, va_list args) {
                 const wchar_t* w = va_arg(args, const wchar_t*);
                 text = w ? w : L"(null)";
             }
-            appendOne(out, spec + L"ls", text.c_str());
+            appendOne(out, conversion + L"ls", text.c_str());
             break;
         }
         case L'p':
-            appendOne(out, spec + L"p", va_arg(args, void*));
+            appendOne(out, conversion + L"p", va_arg(args, void*));
             break;
         case L'n':
             (void)va_arg(args, void*);
