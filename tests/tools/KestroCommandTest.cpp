@@ -172,7 +172,7 @@ TEST_F(Kestro, SynthWritesTheGelAndItsTruth)
     o.height = 160;
     o.seed = 7;
     const SyntheticGel gel = SyntheticGel::generate(o);
-    const json truth = json::parse(readFile((dir / "gel.truth.json").string()));
+    const auto truth = nlohmann::ordered_json::parse(readFile((dir / "gel.truth.json").string()));
     EXPECT_EQ(truth, gel.truthJson());
     const std::string again = (dir / "again.tif").string();
     ASSERT_EQ(runKestro("synth " + quote(again) + " --lanes 4 --bands 3 --width 200 --height 160 --seed 7", dir).exit, 0);
@@ -231,6 +231,19 @@ TEST_F(Kestro, InfoReportsTypeDepthRasterAndStatistics)
     EXPECT_EQ(text.exit, 0);
     EXPECT_NE(text.out.find("FIT_UINT16"), std::string::npos);
     EXPECT_NE(text.out.find("TIFF (18)"), std::string::npos);
+
+    // An image the library reads but has no raster for is still described, without statistics.
+    const std::string floats = (dir / "float.tif").string();
+    DalvoImage image(FIT_FLOAT, 8, 6, 32);
+    ASSERT_TRUE(image.save(CString::FromUtf8(floats)));
+    const Result f = runKestro("info --json " + quote(floats), dir);
+    EXPECT_EQ(f.exit, 0) << f.err;
+    const json jf = json::parse(f.out);
+    EXPECT_EQ(jf[0]["imageType"], "FIT_FLOAT");
+    EXPECT_EQ(jf[0]["raster"], "none");
+    EXPECT_TRUE(jf[0]["min"].is_null());
+    expectCleanError(runKestro("background " + quote(floats) + " -o " + quote((dir / "b.tif").string()), dir), 1,
+                     "grayscale");
 }
 
 TEST_F(Kestro, BackgroundKeepsTheDepthAndSubtractsIt)

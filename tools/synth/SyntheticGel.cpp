@@ -380,9 +380,9 @@ DalvoImage* SyntheticGel::toImage() const
     return image;
 }
 
-nlohmann::json SyntheticGel::truthJson() const
+nlohmann::ordered_json SyntheticGel::truthJson() const
 {
-    using nlohmann::json;
+    using json = nlohmann::ordered_json;
     const GelTruth& t = m_truth;
     const GelOptions& o = t.options;
     json j;

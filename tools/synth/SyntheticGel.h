@@ -115,7 +115,7 @@ public:
     DalvoImage* toImage() const;
 
     /// The ground truth as JSON (format documented in the README).
-    nlohmann::json truthJson() const;
+    nlohmann::ordered_json truthJson() const;
 
     /// Writes the image (format from the file name's extension) and the truth beside it as
     /// "<name without extension>.truth.json". Raises std::runtime_error with a one-line

@@ -1,0 +1,126 @@
+#include "Commands.h"
+#include "Support.h"
+
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+namespace kestro {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct BackgroundArgs {
+    std::vector<std::string> files;
+    std::string out;
+    std::vector<int> half{16, 16};
+    bool subtract = false;
+};
+
+std::string outputFor(const std::string& file, const fs::path& folder, bool subtract)
+{
+    const std::string stem = fs::path(file).stem().string();
+    return (folder / (stem + (subtract ? ".subtracted.tif" : ".background.tif"))).string();
+}
+
+nlohmann::ordered_json processOne(const std::string& file, const std::string& out, const BackgroundArgs& a)
+{
+    const long long start = nowNanos();
+    const LoadedImage li = loadImage(file);
+    RasterImageGS16* source = grayscaleRaster(li, "background");
+
+    // A copy of the source carries its size and depth, so the result keeps the image's depth.
+    RasterImageGS16 result(*source);
+    ImageProcessing processing;
+    processing.generateBGViaMinFilter(source, &result, a.half[0], a.half[1]);
+    if (a.subtract) {
+        RasterImageGS16 background(result);
+        result = *source;
+        result.subtractImage(&background);
+    } else {
+        result.calculateStatistics();
+    }
+    std::unique_ptr<DalvoImage> image(result.convert2DalvoImage());
+    if (!image || !image->isValid())
+        throw ToolError(file + ": cannot make the output image");
+    saveImage(*image, out);
+
+    return {{"file", file},
+            {"output", out},
+            {"mode", a.subtract ? "subtracted" : "background"},
+            {"half", {a.half[0], a.half[1]}},
+            {"width", result.width},
+            {"height", result.height},
+            {"bpp", image->getBitsPerPixel()},
+            {"min", result.minValue},
+            {"max", result.maxValue},
+            {"mean", result.mean},
+            {"milliseconds", millisecondsSince(start)}};
+}
+
+int runBackground(const BackgroundArgs& a, bool json)
+{
+    if (a.half.size() != 2 || a.half[0] < 1 || a.half[1] < 1)
+        throw ToolError("--half needs two numbers of at least 1 (half width and half height of the window)");
+
+    // Several files, or an existing folder, mean OUT is a folder to write into.
+    std::error_code ec;
+    const bool several = a.files.size() > 1;
+    const bool intoFolder = several || fs::is_directory(a.out, ec);
+    if (several && !fs::is_directory(a.out, ec)) {
+        if (fs::exists(a.out, ec))
+            throw ToolError(a.out + ": with several files -o must name a folder");
+        fs::create_directories(a.out, ec);
+        if (ec)
+            throw ToolError(a.out + ": cannot create the folder (" + ec.message() + ")");
+    }
+
+    Progress progress(static_cast<int>(a.files.size()), "background");
+    nlohmann::ordered_json all = nlohmann::ordered_json::array();
+    int failures = 0;
+    for (size_t i = 0; i < a.files.size(); ++i) {
+        const std::string& file = a.files[i];
+        progress.show(static_cast<int>(i), file);
+        const std::string out = intoFolder ? outputFor(file, a.out, a.subtract) : a.out;
+        try {
+            nlohmann::ordered_json j = processOne(file, out, a);
+            progress.clear();
+            if (json) {
+                all.push_back(j);
+            } else {
+                std::cout << "wrote " << out << ": " << (a.subtract ? "image minus its background" : "background")
+                          << " by moving minimum, half window " << a.half[0] << " x " << a.half[1] << ", "
+                          << j["width"] << " x " << j["height"] << ", " << j["bpp"] << "-bit, values "
+                          << j["min"] << ".." << j["max"] << '\n';
+            }
+        } catch (const ToolError& e) {
+            progress.clear();
+            ++failures;
+            std::cerr << "kestro: error: " << e.what() << '\n';
+            all.push_back({{"file", file}, {"error", e.what()}});
+        }
+    }
+    progress.clear();
+    if (json)
+        printJson(all);
+    return failures ? 1 : 0;
+}
+
+} // namespace
+
+Command addBackgroundCommand(CLI::App& root, const bool& json)
+{
+    auto a = std::make_shared<BackgroundArgs>();
+    CLI::App* app = root.add_subcommand(
+        "background", "Estimate the background by a moving minimum (or subtract it) and write it at the image's depth");
+    app->add_option("FILE", a->files, "Grayscale image files (8 or 16 bit)")->required();
+    app->add_option("-o,--output", a->out, "Output image; a folder when several files are given")->required();
+    app->add_option("--half", a->half, "Half width and half height of the minimum window")
+        ->expected(2)
+        ->capture_default_str();
+    app->add_flag("--subtract", a->subtract, "Write the image minus its background instead");
+    return {app, [a, &json] { return runBackground(*a, json); }};
+}
+
+} // namespace kestro

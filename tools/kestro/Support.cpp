@@ -1,0 +1,240 @@
+#include "Support.h"
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+#include <system_error>
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+namespace kestro {
+
+namespace fs = std::filesystem;
+
+void silenceLibtiff()
+{
+    // Debian's FreeImage reads TIFF files through the system's libtiff, whose default handlers
+    // print to stderr: a line for every EXIF tag it is asked about and does not know
+    // ("TIFFFieldWithTag: Internal error, unknown tag 0x829a."), dozens per file, warnings about
+    // private tags, and its own words for a file it cannot read. None of it is for our users, and
+    // it would bury the one-line errors. libtiff is already in the process through FreeImage, so
+    // its handlers are looked up there rather than linked; where it is not found, nothing changes.
+    using Handler = void (*)(const char*, const char*, va_list);
+    using SetHandler = Handler (*)(Handler);
+    for (const char* name : {"TIFFSetErrorHandler", "TIFFSetWarningHandler"})
+        if (void* symbol = dlsym(RTLD_DEFAULT, name))
+            reinterpret_cast<SetHandler>(symbol)(nullptr);
+}
+
+LoadedImage loadImage(const std::string& path)
+{
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::exists(status))
+        throw ToolError(path + ": no such file");
+    if (fs::is_directory(status))
+        throw ToolError(path + ": is a folder, not an image file");
+
+    LoadedImage loaded;
+    loaded.path = path;
+    CFile file;
+    CFileException error;
+    if (!file.Open(CString::FromUtf8(path), CFile::modeRead | CFile::typeBinary, &error))
+        throw ToolError(path + ": cannot open (" + error.GetErrorMessage().ToUtf8() + ")");
+    loaded.fileType = DalvoImage::GetFileType(&file);
+    loaded.image = std::make_unique<DalvoImage>();
+    // CreateFromFile also reports failure for images that load but have no raster form;
+    // those are still worth a report, so what counts is whether a bitmap arrived.
+    loaded.image->CreateFromFile(&file);
+    file.Close();
+    if (!loaded.image->isValid())
+        throw ToolError(path + ": not an image that can be read");
+    loaded.raster = loaded.image->getRasterImage();
+    return loaded;
+}
+
+RasterImageGS16* grayscaleRaster(const LoadedImage& loaded, const char* command)
+{
+    if (loaded.raster && loaded.raster->IsKindOf(RUNTIME_CLASS(RasterImageGS16)))
+        return static_cast<RasterImageGS16*>(loaded.raster);
+    throw ToolError(loaded.path + ": " + command + " needs an 8-bit or 16-bit grayscale image, this one is " +
+                    std::to_string(loaded.image->getBitsPerPixel()) + "-bit " +
+                    imageTypeName(loaded.image->getImageType()) + " (raster " + rasterKind(loaded.raster) + ")");
+}
+
+void saveImage(const DalvoImage& image, const std::string& path)
+{
+    const CString name = CString::FromUtf8(path);
+    if (!image.canSave(name)) {
+        throw ToolError(path + ": cannot write a " + std::to_string(image.getBitsPerPixel()) + "-bit " +
+                        imageTypeName(image.getImageType()) +
+                        " image in the format of this file name's extension (.tif and .png hold every depth)");
+    }
+    if (!image.save(name))
+        throw ToolError(path + ": cannot write the file");
+}
+
+const char* imageTypeName(FREE_IMAGE_TYPE type)
+{
+    switch (type) {
+    case FIT_UNKNOWN: return "FIT_UNKNOWN";
+    case FIT_BITMAP: return "FIT_BITMAP";
+    case FIT_UINT16: return "FIT_UINT16";
+    case FIT_INT16: return "FIT_INT16";
+    case FIT_UINT32: return "FIT_UINT32";
+    case FIT_INT32: return "FIT_INT32";
+    case FIT_FLOAT: return "FIT_FLOAT";
+    case FIT_DOUBLE: return "FIT_DOUBLE";
+    case FIT_COMPLEX: return "FIT_COMPLEX";
+    case FIT_RGB16: return "FIT_RGB16";
+    case FIT_RGBA16: return "FIT_RGBA16";
+    case FIT_RGBF: return "FIT_RGBF";
+    case FIT_RGBAF: return "FIT_RGBAF";
+    }
+    return "FIT_UNKNOWN";
+}
+
+std::string fileTypeName(FREE_IMAGE_FORMAT fif)
+{
+    if (fif == FIF_UNKNOWN)
+        return "unknown";
+    const char* name = FreeImage_GetFormatFromFIF(fif);
+    return name ? name : "unknown";
+}
+
+const char* rasterKind(const RasterImage* raster)
+{
+    if (!raster)
+        return "none";
+    if (raster->IsKindOf(RUNTIME_CLASS(RasterImageGS16)))
+        return "GS16";
+    if (raster->IsKindOf(RUNTIME_CLASS(RasterImageRGB)))
+        return "RGB";
+    return "none";
+}
+
+long long nowNanos()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double millisecondsSince(long long startNanos)
+{
+    return static_cast<double>(nowNanos() - startNanos) / 1e6;
+}
+
+namespace {
+
+bool isNumbers(const nlohmann::ordered_json& j)
+{
+    if (!j.is_array())
+        return false;
+    for (const auto& e : j)
+        if (!e.is_number())
+            return false;
+    return true;
+}
+
+// Arrays of numbers, and arrays of such arrays (points, rectangles), stay on one line; the rest
+// is indented as usual. Invalid UTF-8 in odd file names is replaced rather than thrown about.
+void writeJson(std::ostream& os, const nlohmann::ordered_json& j, int indent)
+{
+    const auto scalar = [](const nlohmann::ordered_json& v) {
+        return v.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    };
+    const std::string pad(static_cast<size_t>(indent) + 2, ' ');
+    if (j.is_object() && !j.empty()) {
+        os << "{\n";
+        size_t i = 0;
+        for (auto it = j.begin(); it != j.end(); ++it, ++i) {
+            os << pad << scalar(nlohmann::ordered_json(it.key())) << ": ";
+            writeJson(os, it.value(), indent + 2);
+            os << (i + 1 < j.size() ? ",\n" : "\n");
+        }
+        os << std::string(static_cast<size_t>(indent), ' ') << "}";
+        return;
+    }
+    if (j.is_array() && !j.empty()) {
+        bool flat = true;
+        for (const auto& e : j)
+            flat = flat && (e.is_number() || isNumbers(e));
+        if (flat) {
+            os << "[";
+            for (size_t i = 0; i < j.size(); ++i) {
+                os << (i ? ", " : "");
+                writeJson(os, j[i], indent);
+            }
+            os << "]";
+            return;
+        }
+        os << "[\n";
+        for (size_t i = 0; i < j.size(); ++i) {
+            os << pad;
+            writeJson(os, j[i], indent + 2);
+            os << (i + 1 < j.size() ? ",\n" : "\n");
+        }
+        os << std::string(static_cast<size_t>(indent), ' ') << "]";
+        return;
+    }
+    os << scalar(j);
+}
+
+} // namespace
+
+std::string formatJson(const nlohmann::ordered_json& j)
+{
+    std::ostringstream os;
+    writeJson(os, j, 0);
+    os << '\n';
+    return os.str();
+}
+
+void printJson(const nlohmann::ordered_json& j)
+{
+    std::cout << formatJson(j);
+}
+
+Progress::Progress(int total, const char* verb)
+    : m_total(total), m_verb(verb), m_enabled(total > 1 && isatty(STDOUT_FILENO) && isatty(STDERR_FILENO))
+{
+}
+
+Progress::~Progress()
+{
+    clear();
+}
+
+void Progress::show(int done, const std::string& item)
+{
+    if (!m_enabled)
+        return;
+    constexpr int kCells = 24;
+    const int filled = m_total > 0 ? done * kCells / m_total : 0;
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(kCells - filled), '.');
+    std::string name = item;
+    if (name.size() > 40)
+        name = "..." + name.substr(name.size() - 37);
+    std::fflush(stdout);
+    std::fprintf(stderr, "\r\033[K%s [%s] %d/%d %s", m_verb, bar.c_str(), done + 1, m_total, name.c_str());
+    std::fflush(stderr);
+    m_drawn = true;
+}
+
+void Progress::clear()
+{
+    if (!m_drawn)
+        return;
+    std::fflush(stdout);
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    m_drawn = false;
+}
+
+} // namespace kestro

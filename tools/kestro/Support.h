@@ -1,0 +1,79 @@
+// What the subcommands of kestro share: errors, loading, saving, names, progress and output.
+#pragma once
+
+#include <KestroImage.h>
+#include <nlohmann/json.hpp>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace kestro {
+
+/// A failure to report to the user as one line: "kestro: error: <what>", exit code 1.
+class ToolError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// An image read from a file, with what the file said about itself.
+struct LoadedImage {
+    std::string path;
+    std::unique_ptr<DalvoImage> image;
+    FREE_IMAGE_FORMAT fileType = FIF_UNKNOWN; ///< from the file's signature
+    RasterImage* raster = nullptr;            ///< the image's own raster, or null when it has none
+};
+
+/// Stops libtiff's own messages on stderr (FreeImage's TIFF reader passes them through).
+void silenceLibtiff();
+
+/// Loads an image; raises ToolError naming the file when it is missing, not a file, cannot be
+/// opened or holds nothing FreeImage can decode. An image without a raster form still loads.
+LoadedImage loadImage(const std::string& path);
+
+/// The image's grayscale raster; raises ToolError when the image has none (colour, 1-bit...).
+RasterImageGS16* grayscaleRaster(const LoadedImage& loaded, const char* command);
+
+/// Saves an image (format from the extension); raises ToolError when the format cannot hold
+/// this image or the file cannot be written.
+void saveImage(const DalvoImage& image, const std::string& path);
+
+/// FreeImage's name of an image type, e.g. "FIT_UINT16".
+const char* imageTypeName(FREE_IMAGE_TYPE type);
+/// A short name of a file type, e.g. "TIFF"; "unknown" for FIF_UNKNOWN.
+std::string fileTypeName(FREE_IMAGE_FORMAT fif);
+/// "GS16", "RGB" or "none".
+const char* rasterKind(const RasterImage* raster);
+
+/// Milliseconds since a start point, for the timings that reports print.
+double millisecondsSince(long long startNanos);
+long long nowNanos();
+
+/// JSON indented for reading, with arrays of numbers (points, rectangles) kept on one line.
+std::string formatJson(const nlohmann::ordered_json& j);
+/// Prints formatJson on stdout.
+void printJson(const nlohmann::ordered_json& j);
+
+/// A progress bar on stderr for work over several files. It draws only when there is more than
+/// one item and both stdout and stderr are terminals, so nothing of it reaches a pipe or a file.
+class Progress {
+public:
+    Progress(int total, const char* verb);
+    ~Progress();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    /// Shows that item number `done` (0-based) of the total is being worked on.
+    void show(int done, const std::string& item);
+    /// Removes the bar so that a report line can be printed; the next show draws it again.
+    void clear();
+    bool enabled() const { return m_enabled; }
+
+private:
+    int m_total;
+    const char* m_verb;
+    bool m_enabled;
+    bool m_drawn = false;
+};
+
+} // namespace kestro

@@ -1,0 +1,75 @@
+// kestro: the KestroImage library from the command line.
+// Every failure ends as one line on stderr and a non-zero exit: 1 for a failed job,
+// 2 for a command line that cannot be understood.
+#include "Commands.h"
+#include "Support.h"
+
+#include <iostream>
+#include <new>
+
+namespace {
+
+int fail(const std::string& message, int code = 1)
+{
+    std::cerr << "kestro: error: " << message << '\n';
+    return code;
+}
+
+int run(int argc, char** argv)
+{
+    using namespace kestro;
+    silenceLibtiff();
+    CLI::App app{"kestro: gel images from the command line (KestroImage " KESTRO_VERSION ")", "kestro"};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "kestro " KESTRO_VERSION);
+    bool json = false;
+    app.add_flag("--json", json, "Print reports as JSON on stdout");
+
+    const std::vector<Command> commands = {addSynthCommand(app, json), addInfoCommand(app, json),
+                                           addBackgroundCommand(app, json), addSpotCommand(app, json),
+                                           addDemoCommand(app, json)};
+    for (const Command& c : commands)
+        c.app->add_flag("--json", json, "Print the report as JSON on stdout");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::string where = "kestro";
+        for (const Command& c : commands)
+            if (c.app->parsed())
+                where += " " + c.app->get_name();
+        // A misspelt command reaches CLI11 as a stray argument; say what it is.
+        if (where == "kestro" && argc > 1 && argv[1][0] != '-')
+            return fail(std::string("unknown command '") + argv[1] + "' (see kestro --help)", 2);
+        return fail(std::string(e.what()) + " (see " + where + " --help)", 2);
+    }
+    for (const Command& c : commands)
+        if (c.app->parsed())
+            return c.run();
+    return fail("no command given (see kestro --help)", 2);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const kestro::ToolError& e) {
+        return fail(e.what());
+    } catch (const CException& e) {
+        return fail(e.GetErrorMessage().ToUtf8());
+    } catch (const std::bad_alloc&) {
+        return fail("out of memory");
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    } catch (...) {
+        return fail("unexpected failure");
+    }
+}
