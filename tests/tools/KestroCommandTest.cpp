@@ -165,13 +165,7 @@ TEST_F(Kestro, SynthWritesTheGelAndItsTruth)
     EXPECT_EQ(report["truth"], (dir / "gel.truth.json").string());
 
     // The file holds what the generator makes in-process from the same options.
-    GelOptions o;
-    o.lanes = 4;
-    o.bandsPerLane = 3;
-    o.width = 200;
-    o.height = 160;
-    o.seed = 7;
-    const SyntheticGel gel = SyntheticGel::generate(o);
+    const SyntheticGel gel = SyntheticGel::generate(gelOptions(200, 160, 4, 3, 7));
     const auto truth = nlohmann::ordered_json::parse(readFile((dir / "gel.truth.json").string()));
     EXPECT_EQ(truth, gel.truthJson());
     const std::string again = (dir / "again.tif").string();
@@ -193,13 +187,7 @@ TEST_F(Kestro, InfoReportsTypeDepthRasterAndStatistics)
     const json j = json::parse(r.out);
     ASSERT_EQ(j.size(), 3u);
 
-    GelOptions o;
-    o.width = 120;
-    o.height = 90;
-    o.lanes = 3;
-    o.bandsPerLane = 2;
-    o.seed = 2;
-    const SyntheticGel gel = SyntheticGel::generate(o);
+    const SyntheticGel gel = SyntheticGel::generate(gelOptions(120, 90, 3, 2, 2));
     const auto& v = gel.values();
     double sum = 0;
     for (auto x : v)

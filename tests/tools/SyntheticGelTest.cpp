@@ -64,12 +64,7 @@ GelOptions noiseless(GelDepth depth, bool background)
 
 TEST(SyntheticGel, SameSeedGivesSameBytesAndOtherSeedsDiffer)
 {
-    GelOptions o;
-    o.width = 200;
-    o.height = 160;
-    o.lanes = 4;
-    o.bandsPerLane = 3;
-    o.seed = 42;
+    GelOptions o = gelOptions(200, 160, 4, 3, 42);
     for (GelDepth depth : {GelDepth::Gray16, GelDepth::Gray8, GelDepth::Rgb24}) {
         o.depth = depth;
         const SyntheticGel a = SyntheticGel::generate(o);
@@ -242,11 +237,7 @@ TEST(SyntheticGel, TruthFileDescribesTheImage)
 
 TEST(SyntheticGel, ImagesHaveTheDepthAsked)
 {
-    GelOptions o;
-    o.width = 64;
-    o.height = 48;
-    o.lanes = 2;
-    o.bandsPerLane = 2;
+    GelOptions o = gelOptions(64, 48, 2, 2);
     struct Case {
         GelDepth depth;
         FREE_IMAGE_TYPE type;

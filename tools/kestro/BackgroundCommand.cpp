@@ -76,35 +76,16 @@ int runBackground(const BackgroundArgs& a, bool json)
             throw ToolError(a.out + ": cannot create the folder (" + ec.message() + ")");
     }
 
-    Progress progress(static_cast<int>(a.files.size()), "background");
-    nlohmann::ordered_json all = nlohmann::ordered_json::array();
-    int failures = 0;
-    for (size_t i = 0; i < a.files.size(); ++i) {
-        const std::string& file = a.files[i];
-        progress.show(static_cast<int>(i), file);
-        const std::string out = intoFolder ? outputFor(file, a.out, a.subtract) : a.out;
-        try {
-            nlohmann::ordered_json j = processOne(file, out, a);
-            progress.clear();
-            if (json) {
-                all.push_back(j);
-            } else {
-                std::cout << "wrote " << out << ": " << (a.subtract ? "image minus its background" : "background")
-                          << " by moving minimum, half window " << a.half[0] << " x " << a.half[1] << ", "
-                          << j["width"] << " x " << j["height"] << ", " << j["bpp"] << "-bit, values "
-                          << j["min"] << ".." << j["max"] << '\n';
-            }
-        } catch (const ToolError& e) {
-            progress.clear();
-            ++failures;
-            std::cerr << "kestro: error: " << e.what() << '\n';
-            all.push_back({{"file", file}, {"error", e.what()}});
-        }
-    }
-    progress.clear();
-    if (json)
-        printJson(all);
-    return failures ? 1 : 0;
+    const auto work = [&](const std::string& file) {
+        return processOne(file, intoFolder ? outputFor(file, a.out, a.subtract) : a.out, a);
+    };
+    const auto print = [&](const nlohmann::ordered_json& j, size_t) {
+        std::cout << "wrote " << j["output"].get<std::string>() << ": "
+                  << (a.subtract ? "image minus its background" : "background") << " by moving minimum, half window "
+                  << a.half[0] << " x " << a.half[1] << ", " << j["width"] << " x " << j["height"] << ", " << j["bpp"]
+                  << "-bit, values " << j["min"] << ".." << j["max"] << '\n';
+    };
+    return forEachFile(a.files, "background", json, work, print);
 }
 
 } // namespace

@@ -1,10 +1,9 @@
 #include "Commands.h"
 #include "Support.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <iomanip>
 #include <iostream>
-#include <limits>
 #include <memory>
 #include <sstream>
 
@@ -64,30 +63,26 @@ std::string formatMean(double mean)
     return os.str();
 }
 
-nlohmann::ordered_json describe(const LoadedImage& li, std::vector<std::pair<std::string, std::string>>& lines)
+nlohmann::ordered_json describe(const std::string& path)
 {
+    const LoadedImage li = loadImage(path);
     CStringArray info;
     li.image->getImageInfo(info);
     nlohmann::ordered_json infoLines = nlohmann::ordered_json::array();
-    for (INT_PTR i = 0; i < info.GetSize(); ++i) {
-        const std::string line = info.GetAt(i).ToUtf8();
-        infoLines.push_back(line);
-        const size_t bar = line.find('|');
-        lines.emplace_back(bar == std::string::npos ? line : line.substr(0, bar),
-                           bar == std::string::npos ? std::string() : line.substr(bar + 1));
-    }
+    for (INT_PTR i = 0; i < info.GetSize(); ++i)
+        infoLines.push_back(info.GetAt(i).ToUtf8());
     const Stats s = rasterStats(li.raster);
     nlohmann::ordered_json j = {{"file", li.path},
-                        {"fileType", static_cast<int>(li.fileType)},
-                        {"imageType", imageTypeName(li.image->getImageType())},
-                        {"width", li.image->getWidth()},
-                        {"height", li.image->getHeight()},
-                        {"bpp", li.image->getBitsPerPixel()},
-                        {"raster", rasterKind(li.raster)},
-                        {"min", nullptr},
-                        {"max", nullptr},
-                        {"mean", nullptr},
-                        {"info", infoLines}};
+                                {"fileType", static_cast<int>(li.fileType)},
+                                {"imageType", imageTypeName(li.image->getImageType())},
+                                {"width", li.image->getWidth()},
+                                {"height", li.image->getHeight()},
+                                {"bpp", li.image->getBitsPerPixel()},
+                                {"raster", rasterKind(li.raster)},
+                                {"min", nullptr},
+                                {"max", nullptr},
+                                {"mean", nullptr},
+                                {"info", infoLines}};
     if (s.valid) {
         j["min"] = s.min;
         j["max"] = s.max;
@@ -96,16 +91,22 @@ nlohmann::ordered_json describe(const LoadedImage& li, std::vector<std::pair<std
     return j;
 }
 
-void printText(const nlohmann::ordered_json& j, const std::vector<std::pair<std::string, std::string>>& lines)
+void printText(const nlohmann::ordered_json& j, size_t index)
 {
-    const int fif = j["fileType"].get<int>();
-    std::cout << j["file"].get<std::string>() << '\n';
     auto row = [](const std::string& label, const std::string& value) {
         std::cout << "  " << std::left << std::setw(18) << label << value << '\n';
     };
+    if (index > 0)
+        std::cout << '\n';
+    const int fif = j["fileType"].get<int>();
+    std::cout << j["file"].get<std::string>() << '\n';
     row("file type", fileTypeName(static_cast<FREE_IMAGE_FORMAT>(fif)) + " (" + std::to_string(fif) + ")");
-    for (const auto& l : lines)
-        row(l.first, l.second);
+    // The information lines come as "label|value".
+    for (const auto& line : j["info"]) {
+        const std::string text = line.get<std::string>();
+        const size_t bar = text.find('|');
+        row(text.substr(0, bar), bar == std::string::npos ? std::string() : text.substr(bar + 1));
+    }
     row("image type", j["imageType"].get<std::string>() + ", " + std::to_string(j["bpp"].get<unsigned>()) +
                           " bits per pixel");
     row("raster", j["raster"].get<std::string>());
@@ -117,39 +118,6 @@ void printText(const nlohmann::ordered_json& j, const std::vector<std::pair<std:
                                     formatMean(j["mean"].get<double>()));
 }
 
-int runInfo(const InfoArgs& a, bool json)
-{
-    Progress progress(static_cast<int>(a.files.size()), "reading");
-    nlohmann::ordered_json all = nlohmann::ordered_json::array();
-    int failures = 0;
-    for (size_t i = 0; i < a.files.size(); ++i) {
-        const std::string& path = a.files[i];
-        progress.show(static_cast<int>(i), path);
-        try {
-            const LoadedImage li = loadImage(path);
-            std::vector<std::pair<std::string, std::string>> lines;
-            nlohmann::ordered_json j = describe(li, lines);
-            progress.clear();
-            if (json) {
-                all.push_back(j);
-            } else {
-                if (i > 0)
-                    std::cout << '\n';
-                printText(j, lines);
-            }
-        } catch (const ToolError& e) {
-            progress.clear();
-            ++failures;
-            std::cerr << "kestro: error: " << e.what() << '\n';
-            all.push_back({{"file", path}, {"error", e.what()}});
-        }
-    }
-    progress.clear();
-    if (json)
-        printJson(all);
-    return failures ? 1 : 0;
-}
-
 } // namespace
 
 Command addInfoCommand(CLI::App& root, const bool& json)
@@ -157,7 +125,7 @@ Command addInfoCommand(CLI::App& root, const bool& json)
     auto a = std::make_shared<InfoArgs>();
     CLI::App* app = root.add_subcommand("info", "Describe image files: type, information lines, depth, raster, min, max, mean");
     app->add_option("FILE", a->files, "Image files")->required();
-    return {app, [a, &json] { return runInfo(*a, json); }};
+    return {app, [a, &json] { return forEachFile(a->files, "reading", json, describe, printText); }};
 }
 
 } // namespace kestro

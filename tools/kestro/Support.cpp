@@ -237,4 +237,33 @@ void Progress::clear()
     m_drawn = false;
 }
 
+int forEachFile(const std::vector<std::string>& files, const char* verb, bool json,
+                const std::function<nlohmann::ordered_json(const std::string& file)>& work,
+                const std::function<void(const nlohmann::ordered_json& result, size_t index)>& print)
+{
+    Progress progress(static_cast<int>(files.size()), verb);
+    nlohmann::ordered_json all = nlohmann::ordered_json::array();
+    int failures = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        progress.show(static_cast<int>(i), files[i]);
+        try {
+            nlohmann::ordered_json result = work(files[i]);
+            progress.clear();
+            if (json)
+                all.push_back(std::move(result));
+            else
+                print(result, i);
+        } catch (const ToolError& e) {
+            progress.clear();
+            ++failures;
+            std::cerr << "kestro: error: " << e.what() << '\n';
+            all.push_back({{"file", files[i]}, {"error", e.what()}});
+        }
+    }
+    progress.clear();
+    if (json)
+        printJson(all);
+    return failures ? 1 : 0;
+}
+
 } // namespace kestro

@@ -4,9 +4,11 @@
 #include <KestroImage.h>
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kestro {
 
@@ -75,5 +77,13 @@ private:
     bool m_enabled;
     bool m_drawn = false;
 };
+
+/// The work of a command over several files, one after the other, with a progress bar. A file
+/// that fails (ToolError) is reported on stderr in one line and as {"file", "error"} in the JSON;
+/// the others still run. With json the array of results is printed at the end, otherwise `print`
+/// shows each result as it comes. Returns the exit code: 1 when any file failed.
+int forEachFile(const std::vector<std::string>& files, const char* verb, bool json,
+                const std::function<nlohmann::ordered_json(const std::string& file)>& work,
+                const std::function<void(const nlohmann::ordered_json& result, size_t index)>& print);
 
 } // namespace kestro

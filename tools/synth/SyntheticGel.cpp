@@ -260,6 +260,17 @@ double GelTruth::modelAt(int x, int y) const
     return v;
 }
 
+GelOptions gelOptions(int width, int height, int lanes, int bandsPerLane, std::uint64_t seed)
+{
+    GelOptions o;
+    o.width = width;
+    o.height = height;
+    o.lanes = lanes;
+    o.bandsPerLane = bandsPerLane;
+    o.seed = seed;
+    return o;
+}
+
 const char* gelDepthName(GelDepth depth)
 {
     switch (depth) {

@@ -32,6 +32,9 @@ struct GelOptions {
     int saturatedBands = 1;   ///< bands pushed well past the depth's largest value
 };
 
+/// The usual options with another size, lane and band count and seed (16-bit, noise, background).
+GelOptions gelOptions(int width, int height, int lanes, int bandsPerLane, std::uint64_t seed = 1);
+
 /// One lane as drawn. Coordinates put pixel centres at integer positions: pixel x covers
 /// [x - 0.5, x + 0.5), so a centre of 10.0 is the middle of column 10.
 struct GelLane {
