@@ -226,8 +226,8 @@ int runDemo(const DemoArgs& a, bool json)
               << within << " of " << found.size() << " bands found within 1 pixel of the truth; " << saturated
               << " saturated band" << (saturated == 1 ? "" : "s") << " (" << clippedSaturated
               << " clipped in the image); timings: generate " << fixed(timings["generate"], 1) << " ms, write "
-              << fixed(timings["write"], 1) << " ms, load " << fixed(timings["load"], 1) << " ms, raster "
-              << fixed(timings["raster"], 1) << " ms, background " << fixed(timings["background"], 1)
+              << fixed(timings["write"], 1) << " ms, load with raster "
+              << fixed(timings["load"].get<double>() + timings["raster"].get<double>(), 1) << " ms, background " << fixed(timings["background"], 1)
               << " ms, subtract " << fixed(timings["subtract"], 1) << " ms, centres and outlines "
               << fixed(timings["centres"], 1) << " ms\n";
     return 0;
