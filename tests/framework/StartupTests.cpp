@@ -10,24 +10,20 @@
 #include <set>
 #include <string>
 
-TEST(Startup, EveryRegisteredClassIsCreatedByNameAndDeleted) {
-    int count = CRuntimeClass::GetRegisteredCount();
-    ASSERT_GT(count, 0);
+TEST(Startup, EveryRegisteredClassIsFoundAndCreatedByNameAndDeleted) {
+    int count = CRuntimeClass::GetRegisteredCount(), created = 0;
     std::set<std::string> names;
-    int created = 0;
     for (int i = 0; i < count; ++i) {
         const CRuntimeClass* c = CRuntimeClass::GetRegistered(i);
         ASSERT_NE(c, nullptr);
-        EXPECT_TRUE(names.insert(c->m_lpszClassName).second) << "registered twice: " << c->m_lpszClassName;
+        SCOPED_TRACE(c->m_lpszClassName);
+        EXPECT_TRUE(names.insert(c->m_lpszClassName).second) << "registered twice";
         EXPECT_EQ(CRuntimeClass::FromName(c->m_lpszClassName), c);
         EXPECT_EQ(CRuntimeClass::FromName(CString(c->m_lpszClassName).GetString()), c);
         CObject* ob = CRuntimeClass::CreateObject(c->m_lpszClassName);
-        if (!c->m_pfnCreateObject) {
-            EXPECT_EQ(ob, nullptr) << c->m_lpszClassName;
-            continue;
-        }
-        ASSERT_NE(ob, nullptr) << c->m_lpszClassName;
-        EXPECT_EQ(ob->GetRuntimeClass(), c) << c->m_lpszClassName;
+        EXPECT_EQ(ob != nullptr, c->m_pfnCreateObject != nullptr);
+        if (!ob) continue;
+        EXPECT_EQ(ob->GetRuntimeClass(), c);
         EXPECT_TRUE(ob->IsKindOf(RUNTIME_CLASS(CObject)));
         EXPECT_EQ(ob->IsSerializable(), c->m_wSchema != 0xFFFF);
         delete ob;
@@ -37,8 +33,7 @@ TEST(Startup, EveryRegisteredClassIsCreatedByNameAndDeleted) {
     EXPECT_EQ(CRuntimeClass::GetRegistered(-1), nullptr);
     EXPECT_EQ(CRuntimeClass::CreateObject("CNoSuchClass"), nullptr);
     // Classes of the library and of this test program alike.
-    EXPECT_TRUE(names.count("CObject"));
-    EXPECT_TRUE(names.count("CServerNode"));
+    EXPECT_TRUE(names.count("CObject") && names.count("CServerNode"));
     EXPECT_GT(created, 5);
 }
 
@@ -50,7 +45,6 @@ TEST(Startup, TheLibraryJoinedTheChainOfExtensionLibrariesWithItsModule) {
     for (CDynLinkLibrary* p = CDynLinkLibrary::GetFirst(); p; p = p->m_pNextDLL)
         found |= p->m_hModule == info.dli_fbase && p->m_hResource == info.dli_fbase;
     EXPECT_TRUE(found);
-    EXPECT_GT(FreeImage_GetFIFCount(), 0);
     EXPECT_TRUE(FreeImage_FIFSupportsReading(FIF_TIFF));
 
     AFX_EXTENSION_MODULE module = {FALSE, nullptr, nullptr};
@@ -70,7 +64,6 @@ TEST(Startup, TheLibraryJoinedTheChainOfExtensionLibrariesWithItsModule) {
 TEST(Startup, TheWaitCursorIsCountedOnTheApplicationObject) {
     CWinApp* app = AfxGetApp();
     ASSERT_NE(app, nullptr);
-    EXPECT_EQ(AfxGetApp(), app);
     app->ResetWaitCursorCounters();
     EXPECT_FALSE(app->IsWaitCursorOn());
     {
@@ -93,7 +86,6 @@ TEST(Startup, TheWaitCursorIsCountedOnTheApplicationObject) {
     app->EndWaitCursor(); // unmatched: counted, stays off
     EXPECT_EQ(app->GetWaitCursorDepth(), 0);
     EXPECT_EQ(app->GetWaitCursorEndCount(), 4);
-
     // A host's own application object takes over while it lives.
     {
         CWinApp host(L"Host");

@@ -5,41 +5,43 @@
 
 #include "framework/afx.h"
 
-#include <cstddef>
+#include <set>
+#include <vector>
 
-/// Every live arena object; ClearArena deletes them all (only in tests that made them on the heap).
-class TestArena {
-public:
-    static void Add(CObject* pOb);
-    static void Remove(CObject* pOb);
-    static std::size_t Size();
-    static void Clear();
-};
-
-/// Puts its owner into the arena for the owner's lifetime.
-class ArenaMember {
-public:
-    explicit ArenaMember(CObject* pOb) : m_pOb(pOb) { TestArena::Add(pOb); }
-    ~ArenaMember() { TestArena::Remove(m_pOb); }
-    ArenaMember(const ArenaMember&) = delete;
-    ArenaMember& operator=(const ArenaMember&) = delete;
-
-private:
-    CObject* m_pOb;
+/// Base of the arena classes, invisible to the framework (their runtime base is CObject).
+/// Clear deletes every live one (only in tests that made them on the heap).
+struct CArenaObject : public CObject {
+    CArenaObject() { Live().insert(this); }
+    ~CArenaObject() override { Live().erase(this); }
+    static std::set<CObject*>& Live() {
+        static std::set<CObject*> objects;
+        return objects;
+    }
+    static std::size_t Size() { return Live().size(); }
+    static void Clear() {
+        for (CObject* p : std::vector<CObject*>(Live().begin(), Live().end()))
+            delete p;
+    }
 };
 
 /// schema 2: an int, then a child of its own kind (or itself) read with the typed >>.
-class CTestNode : public CObject {
+class CTestNode : public CArenaObject {
     DECLARE_SERIAL(CTestNode)
 public:
     CTestNode() = default;
-    explicit CTestNode(int value, CTestNode* child = nullptr) : m_value(value), m_pChild(child) {}
-    void Serialize(CArchive& ar) override;
+    explicit CTestNode(int value) : m_value(value) {}
+    void Serialize(CArchive& ar) override {
+        if (ar.IsStoring()) {
+            ar << m_value << m_pChild;
+        } else {
+            m_nSeenSchema = ar.GetObjectSchema();
+            ar >> m_value >> m_pChild;
+        }
+    }
 
     int m_value = 0;
     CTestNode* m_pChild = nullptr;
     UINT m_nSeenSchema = 0;
-    ArenaMember m_arena{this};
 };
 
 /// schema 2, derived from CTestNode.
@@ -51,36 +53,40 @@ public:
 };
 
 /// schema 1: a pointer to an object of any class.
-class CTestLink : public CObject {
+class CTestLink : public CArenaObject {
     DECLARE_SERIAL(CTestLink)
 public:
     CTestLink() = default;
     explicit CTestLink(CObject* target) : m_pTarget(target) {}
-    void Serialize(CArchive& ar) override;
+    void Serialize(CArchive& ar) override { ar.IsStoring() ? ar << m_pTarget : ar >> m_pTarget; }
 
     CObject* m_pTarget = nullptr;
-    ArenaMember m_arena{this};
 };
 
 /// versionable, schema 3: an inner object of any class, then what GetObjectSchema reports
 /// after it (twice), then a WORD that only schemas 2 and later carry.
-class CTestVersioned : public CObject {
+class CTestVersioned : public CArenaObject {
     DECLARE_SERIAL(CTestVersioned)
 public:
-    void Serialize(CArchive& ar) override;
+    void Serialize(CArchive& ar) override {
+        if (ar.IsStoring()) {
+            ar << m_pInner << m_extra;
+            return;
+        }
+        ar >> m_pInner;
+        m_nFirstSchema = ar.GetObjectSchema();
+        m_nSecondSchema = ar.GetObjectSchema();
+        if (m_nFirstSchema >= 2 && m_nFirstSchema != 0xFFFFFFFF) ar >> m_extra;
+    }
 
     CObject* m_pInner = nullptr;
-    UINT m_nFirstSchema = 0;
-    UINT m_nSecondSchema = 0;
+    UINT m_nFirstSchema = 0, m_nSecondSchema = 0;
     WORD m_extra = 0;
-    ArenaMember m_arena{this};
 };
 
 /// schema 0 and no data: two bytes an object, for archives with many indices.
-class CTestEmpty : public CObject {
+class CTestEmpty : public CArenaObject {
     DECLARE_SERIAL(CTestEmpty)
-public:
-    ArenaMember m_arena{this};
 };
 
 /// schema 0: an owned CTestNode, then an int; the value 13 makes Serialize raise.
@@ -93,7 +99,10 @@ public:
         delete m_pChild;
         --s_live;
     }
-    void Serialize(CArchive& ar) override;
+    void Serialize(CArchive& ar) override {
+        ar >> m_pChild >> m_value;
+        if (m_value == 13) AfxThrowArchiveException(CArchiveException::genericException);
+    }
 
     CTestNode* m_pChild = nullptr;
     int m_value = 0;
@@ -106,8 +115,6 @@ class CTestDynamicOnly : public CObject {
 };
 
 /// A class whose name has 63 characters, the longest an archive accepts.
-class CTestClassNameOfSixtyThreeCharactersThatIsStillShortEnoughXYZAB : public CObject {
+class CTestClassNameOfSixtyThreeCharactersThatIsStillShortEnoughXYZAB : public CArenaObject {
     DECLARE_SERIAL(CTestClassNameOfSixtyThreeCharactersThatIsStillShortEnoughXYZAB)
-public:
-    ArenaMember m_arena{this};
 };
