@@ -7,19 +7,18 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace {
 
-std::unique_ptr<RasterImageGS16> loadGelRaster(const std::string& name) {
+std::unique_ptr<RasterImageGS16> loadGelRaster(const char* name) {
     const std::filesystem::path path = std::filesystem::path(KESTRO_SHARED_DIR) / "gels" / name;
-    if (!std::filesystem::exists(path)) return nullptr;
     CFile file;
-    if (!file.Open(CString::FromUtf8(path.string().c_str()), CFile::modeRead)) return nullptr;
     DalvoImage image;
-    if (!image.CreateFromFile(&file)) return nullptr;
-    return std::unique_ptr<RasterImageGS16>(new RasterImageGS16(&image));
+    if (!std::filesystem::exists(path) ||
+        !file.Open(CString::FromUtf8(path.string().c_str()), CFile::modeRead) || !image.CreateFromFile(&file))
+        return nullptr;
+    return std::make_unique<RasterImageGS16>(&image);
 }
 
 // Even-odd test of a point against a closed polygon.
@@ -35,23 +34,20 @@ bool encloses(const std::vector<CPoint>& poly, double px, double py) {
 } // namespace
 
 TEST(GelScan, BackgroundSubtractionAndBandOutlineArePlausible) {
-    const char* names[] = {"agarose-dna-16bit-be-lowrange-02.tif", "western-blot-16bit-minisblack-01.tif",
-                           "protein-band-crop-16bit-be-01.tif"};
     int scanned = 0;
-    for (const char* name : names) {
+    for (const char* name : {"agarose-dna-16bit-be-lowrange-02.tif", "western-blot-16bit-minisblack-01.tif",
+                             "protein-band-crop-16bit-be-01.tif"}) {
         std::unique_ptr<RasterImageGS16> gel = loadGelRaster(name);
         if (!gel) continue;
         ++scanned;
         SCOPED_TRACE(name);
         ASSERT_EQ(gel->bpp, 16);
         ImageProcessing ip;
-
         RasterImageGS16 background(gel->width, gel->height);
         ip.generateBGViaMinFilter(gel.get(), &background, 25, 25);
         background.calculateStatistics();
         EXPECT_GE(background.minValue, gel->minValue);
         EXPECT_LE(background.maxValue, gel->maxValue);
-
         RasterImageGS16 bands(*gel);
         bands.subtractImage(&background);
         EXPECT_EQ(bands.minValue, 0);
@@ -61,32 +57,27 @@ TEST(GelScan, BackgroundSubtractionAndBandOutlineArePlausible) {
         // The brightest spot of a lightly smoothed copy stands for one bright band.
         RasterImageGS16 smooth(bands);
         ip.smoothenViaAverageFilter(&smooth, 2);
-        int best = 0;
+        CPoint peak(2, 2);
         for (int y = 2; y < smooth.height - 2; ++y)
             for (int x = 2; x < smooth.width - 2; ++x)
-                if (smooth.getPixel(x, y) > smooth.getPixel(best % smooth.width, best / smooth.width))
-                    best = y * smooth.width + x;
-        const CPoint peak(best % smooth.width, best / smooth.width);
+                if (smooth.getPixel(x, y) > smooth.getPixel(peak)) peak = CPoint(x, y);
         const int reach = std::min(40, std::min(gel->width, gel->height) / 4);
         const CRect search(peak.x - reach, peak.y - reach, peak.x + reach, peak.y + reach);
-
-        CPointArray outline;
+        CPointArray outline, rays;
         ip.findBroundryPointsUpDown(&smooth, search, peak, 0.5f, &outline);
-        std::vector<CPoint> poly;
-        for (INT_PTR i = 0; i < outline.GetSize(); ++i) poly.push_back(outline[i]);
+        ip.findBroundryPoints(&smooth, search, peak, 0.5f, &rays);
+        EXPECT_EQ(rays.GetSize(), 360);
+        std::vector<CPoint> poly(outline.GetData(), outline.GetData() + outline.GetSize());
         const int leftX = poly.front().x, rightX = poly[poly.size() / 2].x;
         ASSERT_EQ(poly.size(), static_cast<size_t>(2 + 2 * (rightX - leftX)));
         EXPECT_GT(rightX - leftX, 2);
 
         // The band's centre of mass over the outline's bounding box lies inside the outline.
         int top = peak.y, bottom = peak.y;
-        for (const CPoint& p : poly) top = std::min<int>(top, p.y), bottom = std::max<int>(bottom, p.y);
+        for (const CPoint& p : poly)
+            top = std::min<int>(top, p.y), bottom = std::max<int>(bottom, p.y);
         const CPoint centre = ip.findCenterOfMass3D(&bands, CRect(leftX, top, rightX + 1, bottom + 1));
         EXPECT_TRUE(encloses(poly, centre.x, centre.y)) << centre.x << "," << centre.y;
-
-        CPointArray rays;
-        ip.findBroundryPoints(&smooth, search, peak, 0.5f, &rays);
-        EXPECT_EQ(rays.GetSize(), 360);
     }
     if (scanned == 0) GTEST_SKIP() << "no 16-bit gel scans in " << KESTRO_SHARED_DIR;
 }

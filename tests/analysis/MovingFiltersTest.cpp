@@ -13,6 +13,7 @@
 namespace {
 
 using Raster = std::unique_ptr<RasterImageGS16>;
+using Ints = std::vector<int>;
 
 enum class Values { Depth16, FullInt, FewLevels };
 
@@ -25,9 +26,7 @@ Raster randomRaster(int w, int h, Values kind, std::uint32_t seed) {
     return r;
 }
 
-std::vector<int> pixelsOf(const RasterImageGS16& r) {
-    return std::vector<int>(r.pixels, r.pixels + static_cast<size_t>(r.width) * r.height);
-}
+Ints pixelsOf(const RasterImageGS16& r) { return Ints(r.pixels, r.pixels + static_cast<size_t>(r.width) * r.height); }
 
 // The background loops as written: columns outer, rows inner, window clamped at width - 1 and
 // height - 1 (which stay excluded), start value the background's maxPixelValue.
@@ -49,7 +48,7 @@ void literalBackground(const RasterImageGS16& src, RasterImageGS16& bg, int half
 // to bottom, each left to right), the quotient truncated, the interior copied back.
 void literalSmooth(RasterImageGS16& r, int radius) {
     const long w = r.width, h = r.height;
-    std::vector<int> copy = pixelsOf(r);
+    Ints copy = pixelsOf(r);
     for (long x = radius; x <= w - radius - 1; ++x)
         for (long y = radius; y <= h - radius - 1; ++y) {
             double sum = 0;
@@ -62,198 +61,129 @@ void literalSmooth(RasterImageGS16& r, int radius) {
         for (long y = radius; y <= h - radius - 1; ++y) r.pixels[y * w + x] = copy[y * w + x];
 }
 
+// The background may be larger than the source: written with its own width, the rest kept. Its
+// start value is not the depth's maximum, so that an empty window shows where it comes from.
 void expectBackgroundMatches(const RasterImageGS16& src, int halfWidth, int halfHeight, int bgWidth, int bgHeight) {
-    ImageProcessing ip;
-    RasterImageGS16 ours(bgWidth, bgHeight), expected(bgWidth, bgHeight);
+    RasterImageGS16 ours(bgWidth, bgHeight), expected(bgWidth, bgHeight), source(src);
+    ours.maxPixelValue = expected.maxPixelValue = 40000;
     for (int i = 0; i < bgWidth * bgHeight; ++i) ours.pixels[i] = expected.pixels[i] = -7 - i;
-    RasterImageGS16 source(src);
-    ip.generateBGViaMinFilter(&source, &ours, halfWidth, halfHeight);
+    ImageProcessing().generateBGViaMinFilter(&source, &ours, halfWidth, halfHeight);
     literalBackground(src, expected, halfWidth, halfHeight);
     ASSERT_EQ(pixelsOf(ours), pixelsOf(expected))
-        << src.width << "x" << src.height << " half " << halfWidth << "x" << halfHeight;
+        << src.width << "x" << src.height << " half " << halfWidth << "x" << halfHeight << " into " << bgWidth;
     ASSERT_EQ(pixelsOf(source), pixelsOf(src)) << "the source must stay as it was";
 }
 
 void expectSmoothingMatches(const RasterImageGS16& src, int radius) {
-    ImageProcessing ip;
     RasterImageGS16 ours(src), expected(src);
-    ip.smoothenViaAverageFilter(&ours, radius);
+    ImageProcessing().smoothenViaAverageFilter(&ours, radius);
     literalSmooth(expected, radius);
     ASSERT_EQ(pixelsOf(ours), pixelsOf(expected)) << src.width << "x" << src.height << " radius " << radius;
 }
 
-const int kShapes[][2] = {{1, 1}, {1, 9}, {9, 1}, {2, 2}, {7, 5}, {5, 7}, {16, 3}, {23, 17}};
+const std::vector<std::pair<int, int>> kSmallShapes = {{1, 1}, {1, 9}, {9, 1}, {2, 2}, {7, 5}, {5, 7}, {16, 3}, {23, 17}};
 
 } // namespace
 
-TEST(MovingMinimum, MatchesLiteralLoopsForEveryHalfSizeOnSmallRasters) {
+TEST(MovingMinimum, MatchesLiteralLoopsOnEveryShapeAndWindow) {
     std::uint32_t seed = 1;
-    for (const auto& shape : kShapes)
+    // Small rasters: every half size from empty windows up to beyond the raster.
+    for (auto [w, h] : kSmallShapes)
         for (Values kind : {Values::Depth16, Values::FullInt, Values::FewLevels}) {
-            Raster src = randomRaster(shape[0], shape[1], kind, seed++);
-            for (int hw = 0; hw <= shape[0] + 2; ++hw)
-                for (int hh = 0; hh <= shape[1] + 2; ++hh) expectBackgroundMatches(*src, hw, hh, shape[0], shape[1]);
+            Raster src = randomRaster(w, h, kind, seed++);
+            for (int hw = -1; hw <= w + 2; ++hw)
+                for (int hh = -1; hh <= h + 2; ++hh) expectBackgroundMatches(*src, hw, hh, w, h);
         }
-}
-
-TEST(MovingMinimum, MatchesLiteralLoopsOnLargerRastersAndNonSquareWindows) {
-    const int sizes[][2] = {{257, 129}, {64, 300}, {1000, 3}, {3, 700}};
-    const int halves[][2] = {{1, 1}, {1, 7}, {9, 2}, {3, 3}, {25, 4}, {4, 25}, {2, 1000}, {1000, 2}, {INT_MAX, 1}, {1, INT_MAX}};
-    std::uint32_t seed = 100;
-    for (const auto& size : sizes) {
-        Raster src = randomRaster(size[0], size[1], seed % 2 ? Values::Depth16 : Values::FullInt, seed);
+    // Larger rasters with square, tall, wide, overflowing and empty windows; a larger background.
+    const int halves[][2] = {{1, 1}, {1, 7}, {9, 2}, {3, 3}, {25, 4}, {4, 25}, {2, 1000}, {1000, 2},
+                             {INT_MAX, 1}, {1, INT_MAX}, {INT_MIN, 3}, {3, INT_MIN}};
+    for (auto [w, h] : {std::pair{257, 129}, {64, 300}, {1000, 3}, {3, 700}}) {
+        Raster src = randomRaster(w, h, seed % 2 ? Values::Depth16 : Values::FullInt, seed);
         ++seed;
-        for (const auto& half : halves) expectBackgroundMatches(*src, half[0], half[1], size[0], size[1]);
+        for (const auto& half : halves) expectBackgroundMatches(*src, half[0], half[1], w, h);
     }
-}
-
-TEST(MovingMinimum, WritesIntoALargerBackgroundWithItsOwnWidthAndLeavesTheRest) {
     Raster src = randomRaster(37, 21, Values::Depth16, 7);
     for (int half : {0, 1, 4, 30}) expectBackgroundMatches(*src, half, half + 1, 50, 29);
 }
 
-TEST(MovingMinimum, EmptyWindowsGiveTheBackgroundsOwnMaximumAndNegativeHalfSizesAreEmpty) {
-    ImageProcessing ip;
-    Raster src = randomRaster(6, 4, Values::FullInt, 3);
-    RasterImageGS16 bg(6, 4);
-    bg.maxPixelValue = 1234;
-    for (int half : {0, -1, INT_MIN}) {
-        ip.generateBGViaMinFilter(src.get(), &bg, half, 3);
-        EXPECT_EQ(pixelsOf(bg), std::vector<int>(24, 1234));
-        ip.generateBGViaMinFilter(src.get(), &bg, 3, half);
-        EXPECT_EQ(pixelsOf(bg), std::vector<int>(24, 1234));
-    }
-    // Source values above the start value never enter.
-    RasterImageGS16 bright(5, 5);
-    std::fill(bright.pixels, bright.pixels + 25, 5000);
-    ip.generateBGViaMinFilter(&bright, &bg, 2, 2);
-    EXPECT_EQ(bg.getPixel(2, 2), 1234);
-}
-
-TEST(MovingMinimum, DarkPixelReachesTheWindowsThatContainIt) {
-    ImageProcessing ip;
-    RasterImageGS16 src(20, 16), bg(20, 16);
-    std::fill(src.pixels, src.pixels + 320, 900);
-    src.setPixel(8, 6, 3);
-    ip.generateBGViaMinFilter(&src, &bg, 3, 2);
+TEST(MovingMinimum, DarkPixelReachesTheWindowsThatContainItAndBrighterOnesNeverEnter) {
+    RasterImageGS16 bright(20, 16), bg(20, 16);
+    std::fill(bright.pixels, bright.pixels + 320, 900);
+    bright.setPixel(8, 6, 3);
+    bg.maxPixelValue = 800;
+    ImageProcessing().generateBGViaMinFilter(&bright, &bg, 3, 2);
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 20; ++x) {
             const bool reached = x >= 8 - 3 + 1 && x <= 8 + 3 && y >= 6 - 2 + 1 && y <= 6 + 2;
-            EXPECT_EQ(bg.getPixel(x, y), reached ? 3 : 900) << x << "," << y;
+            EXPECT_EQ(bg.getPixel(x, y), reached ? 3 : 800) << x << "," << y;
         }
 }
 
-TEST(MovingMinimum, BackgroundMayBeTheSourceItself) {
+TEST(MovingFilters, BackgroundMayBeTheSourceAndNullEmptyOrTooSmallRastersAreLeftAlone) {
     ImageProcessing ip;
     Raster src = randomRaster(40, 30, Values::Depth16, 11);
-    RasterImageGS16 expected(40, 30);
+    RasterImageGS16 expected(40, 30), before(*src), narrow(39, 30), low(40, 29), empty;
     literalBackground(*src, expected, 5, 3);
+    for (RasterImageGS16* bg : {&narrow, &low}) ip.generateBGViaMinFilter(src.get(), bg, 2, 2);
+    ip.generateBGViaMinFilter(nullptr, &low, 2, 2);
+    ip.generateBGViaMinFilter(&empty, &low, 2, 2);
+    ip.generateBGViaMinFilter(src.get(), nullptr, 2, 2);
+    EXPECT_EQ(pixelsOf(narrow), Ints(39 * 30, 0));
+    EXPECT_EQ(pixelsOf(low), Ints(40 * 29, 0));
+    // Smoothing with a radius below one changes nothing.
+    for (int radius : {0, -1, INT_MIN}) ip.smoothenViaAverageFilter(src.get(), radius);
+    ip.smoothenViaAverageFilter(nullptr, 2);
+    ip.smoothenViaAverageFilter(&empty, 1);
+    EXPECT_EQ(pixelsOf(*src), pixelsOf(before));
+    EXPECT_EQ(empty.pixels, nullptr);
     ip.generateBGViaMinFilter(src.get(), src.get(), 5, 3);
     EXPECT_EQ(pixelsOf(*src), pixelsOf(expected));
 }
 
-TEST(MovingMinimum, SmallerBackgroundOrNullRastersAreLeftAlone) {
-    ImageProcessing ip;
-    Raster src = randomRaster(10, 10, Values::Depth16, 5);
-    RasterImageGS16 narrow(9, 10), low(10, 9);
-    ip.generateBGViaMinFilter(src.get(), &narrow, 2, 2);
-    ip.generateBGViaMinFilter(src.get(), &low, 2, 2);
-    EXPECT_EQ(pixelsOf(narrow), std::vector<int>(90, 0));
-    EXPECT_EQ(pixelsOf(low), std::vector<int>(90, 0));
-    ip.generateBGViaMinFilter(nullptr, &low, 2, 2);
-    ip.generateBGViaMinFilter(src.get(), nullptr, 2, 2);
-    RasterImageGS16 empty;
-    ip.generateBGViaMinFilter(&empty, &low, 2, 2);
-    EXPECT_EQ(pixelsOf(low), std::vector<int>(90, 0));
-}
-
 TEST(MinValue, LowersButNeverRaisesAndSkipsWhatLiesOutside) {
-    ImageProcessing ip;
     RasterImageGS16 r(4, 3);
     for (int i = 0; i < 12; ++i) r.pixels[i] = 100 + i;
-    r.setPixel(3, 2, 7); // outside the half-open rectangle below
-    int m = 1000;
-    ip.getMinValue(&r, 1, 1, 3, 2, m);
-    EXPECT_EQ(m, 105);
-    m = 50;
-    ip.getMinValue(&r, 0, 0, 4, 3, m);
-    EXPECT_EQ(m, 7);
-    m = 50;
-    ip.getMinValue(&r, 0, 0, 3, 2, m);
-    EXPECT_EQ(m, 50);
-    m = 1000;
-    ip.getMinValue(&r, 2, 2, 2, 3, m);
-    EXPECT_EQ(m, 1000);
-    ip.getMinValue(&r, -5, -5, 50, 50, m);
-    EXPECT_EQ(m, 7);
+    r.setPixel(3, 2, 7); // outside the half-open rectangles that stop at column 3 or row 2
+    const int cases[][6] = {{1, 1, 3, 2, 1000, 105}, {0, 0, 4, 3, 50, 7}, {0, 0, 3, 2, 50, 50},
+                            {2, 2, 2, 3, 1000, 1000}, {-5, -5, 50, 50, 1000, 7}}; // x1 y1 x2 y2 start result
+    for (const auto& c : cases) {
+        int m = c[4];
+        ImageProcessing().getMinValue(&r, c[0], c[1], c[2], c[3], m);
+        EXPECT_EQ(m, c[5]) << c[0] << "," << c[1] << " " << c[2] << "," << c[3];
+    }
 }
 
-TEST(MovingAverage, MatchesLiteralLoopsForEveryRadiusOnSmallRasters) {
+TEST(MovingAverage, MatchesLiteralLoopsOnEveryShapeAndRadius) {
     std::uint32_t seed = 200;
-    const int more[][2] = {{40, 40}, {33, 9}, {9, 33}};
-    std::vector<std::pair<int, int>> shapes;
-    for (const auto& s : kShapes) shapes.emplace_back(s[0], s[1]);
-    for (const auto& s : more) shapes.emplace_back(s[0], s[1]);
-    for (const auto& shape : shapes)
+    // Small rasters: every radius up to beyond half the raster.
+    std::vector<std::pair<int, int>> shapes = kSmallShapes;
+    shapes.insert(shapes.end(), {{40, 40}, {33, 9}, {9, 33}});
+    for (auto [w, h] : shapes)
         for (Values kind : {Values::Depth16, Values::FullInt, Values::FewLevels}) {
-            Raster src = randomRaster(shape.first, shape.second, kind, seed++);
-            for (int radius = 1; radius <= std::max(shape.first, shape.second) / 2 + 2; ++radius)
-                expectSmoothingMatches(*src, radius);
+            Raster src = randomRaster(w, h, kind, seed++);
+            for (int radius = 1; radius <= std::max(w, h) / 2 + 2; ++radius) expectSmoothingMatches(*src, radius);
         }
-}
-
-TEST(MovingAverage, MatchesLiteralLoopsOnLargerRasters) {
-    const int sizes[][2] = {{257, 129}, {64, 300}, {1000, 12}};
-    std::uint32_t seed = 300;
-    for (const auto& size : sizes)
+    for (auto [w, h] : {std::pair{257, 129}, {64, 300}, {1000, 12}})
         for (Values kind : {Values::Depth16, Values::FullInt}) {
-            Raster src = randomRaster(size[0], size[1], kind, seed++);
-            for (int radius : {1, 2, 3, 5, 8, 9, 31, 64, 65})
-                if (2 * radius < size[0] && 2 * radius < size[1]) expectSmoothingMatches(*src, radius);
+            Raster src = randomRaster(w, h, kind, seed++);
+            for (int radius : {1, 2, 3, 5, 8, 9, 31, 64, 65, INT_MAX}) expectSmoothingMatches(*src, radius);
         }
 }
 
-TEST(MovingAverage, HandCheckedBlockMeanTruncatesTowardZero) {
-    ImageProcessing ip;
+TEST(MovingAverage, HandCheckedMeansTruncateTowardZeroAndConstantsStay) {
     RasterImageGS16 r(4, 4);
-    const int values[16] = {-1, 0, 0, 9, //
-                            0, 0, -7, 9, //
-                            9, 9, 9, 9,  //
-                            9, 9, 9, 9};
+    const int values[16] = {-1, 0, 0, 9, 0, 0, -7, 9, 9, 9, 9, 9, 9, 9, 9, 9};
     std::copy(values, values + 16, r.pixels);
-    ip.smoothenViaAverageFilter(&r, 1);
-    // (1,1): mean of -1, 0, 0, 0 is -0.25, which truncates to 0, not -1.
-    EXPECT_EQ(r.getPixel(1, 1), 0);
-    // (2,1): 0, 0, 0, -7 -> -1.75 -> -1.  (1,2): 0, 0, 9, 9 -> 4.5 -> 4.  (2,2): 0, -7, 9, 9 -> 2.75 -> 2.
-    EXPECT_EQ(r.getPixel(2, 1), -1);
-    EXPECT_EQ(r.getPixel(1, 2), 4);
-    EXPECT_EQ(r.getPixel(2, 2), 2);
-    // The border stays.
-    for (int i : {0, 1, 2, 3, 4, 7, 8, 11, 12, 13, 14, 15}) EXPECT_EQ(r.pixels[i], values[i]) << i;
-}
-
-TEST(MovingAverage, ConstantRasterStaysConstant) {
-    ImageProcessing ip;
+    ImageProcessing().smoothenViaAverageFilter(&r, 1);
+    // (1,1): -1, 0, 0, 0 -> -0.25 -> 0, not -1.  (2,1): 0, 0, 0, -7 -> -1.75 -> -1.
+    // (1,2): 0, 0, 9, 9 -> 4.5 -> 4.  (2,2): 0, -7, 9, 9 -> 2.75 -> 2.  The border stays.
+    EXPECT_EQ(pixelsOf(r), (Ints{-1, 0, 0, 9, 0, 0, -1, 9, 9, 4, 2, 9, 9, 9, 9, 9}));
     for (int v : {0, 65535, -40000, INT_MAX, INT_MIN}) {
-        RasterImageGS16 r(30, 20);
-        std::fill(r.pixels, r.pixels + 600, v);
-        for (int radius : {1, 4, 9}) ip.smoothenViaAverageFilter(&r, radius);
-        EXPECT_EQ(pixelsOf(r), std::vector<int>(600, v)) << v;
+        RasterImageGS16 flat(30, 20);
+        std::fill(flat.pixels, flat.pixels + 600, v);
+        for (int radius : {1, 4, 9}) ImageProcessing().smoothenViaAverageFilter(&flat, radius);
+        EXPECT_EQ(pixelsOf(flat), Ints(600, v)) << v;
     }
-}
-
-TEST(MovingAverage, RadiusBelowOneOrTooLargeChangesNothing) {
-    ImageProcessing ip;
-    Raster src = randomRaster(12, 8, Values::FullInt, 9);
-    const std::vector<int> before = pixelsOf(*src);
-    for (int radius : {0, -1, INT_MIN, 4, 5, 6, INT_MAX}) {
-        ip.smoothenViaAverageFilter(src.get(), radius);
-        EXPECT_EQ(pixelsOf(*src), before) << radius;
-    }
-    ip.smoothenViaAverageFilter(nullptr, 2);
-    RasterImageGS16 empty;
-    ip.smoothenViaAverageFilter(&empty, 1);
-    EXPECT_EQ(empty.pixels, nullptr);
 }
 
 TEST(MovingAverage, SumsBeyondTwoToThe53AreAddedAsTheLiteralLoopsAddThem) {
@@ -261,31 +191,23 @@ TEST(MovingAverage, SumsBeyondTwoToThe53AreAddedAsTheLiteralLoopsAddThem) {
     // double sum rounds, and the rounded sum, not the exact one, decides the result.
     const int radius = 1100, side = 2 * radius + 1;
     Raster src(new RasterImageGS16(side, side));
-    const double count = 4.0 * radius * radius;
-    const size_t n = static_cast<size_t>(side) * side;
+    const std::int64_t count = 4LL * radius * radius;
+    auto windowSum = [&](auto zero) {
+        for (long y = 0; y < 2 * radius; ++y)
+            for (long x = 0; x < 2 * radius; ++x) zero += src->pixels[y * side + x];
+        return zero;
+    };
     bool found = false;
     for (std::uint32_t seed = 1; seed < 64 && !found; ++seed) {
         std::uint32_t state = seed;
-        for (size_t i = 0; i < n; ++i) {
+        for (int i = 0; i < side * side; ++i) {
             state ^= state << 13, state ^= state >> 17, state ^= state << 5;
             src->pixels[i] = INT_MAX - static_cast<int>(state % 1000);
         }
         // Make the exact sum a multiple of the count, so that rounding either way is visible.
-        std::int64_t exact = 0;
-        double rounded = 0;
-        for (long y = 0; y < 2 * radius; ++y)
-            for (long x = 0; x < 2 * radius; ++x) exact += src->pixels[y * side + x];
-        const std::int64_t excess = exact % static_cast<std::int64_t>(count);
-        src->pixels[0] -= static_cast<int>(excess);
-        exact -= excess;
-        for (long y = 0; y < 2 * radius; ++y)
-            for (long x = 0; x < 2 * radius; ++x) rounded += src->pixels[y * side + x];
-        found = static_cast<int>(rounded / count) != static_cast<int>(exact / static_cast<std::int64_t>(count));
+        src->pixels[0] -= static_cast<int>(windowSum(std::int64_t(0)) % count);
+        found = static_cast<int>(windowSum(0.0) / count) != static_cast<int>(windowSum(std::int64_t(0)) / count);
     }
     ASSERT_TRUE(found) << "no window found where the rounded sum differs from the exact one";
-    RasterImageGS16 expected(*src);
-    literalSmooth(expected, radius);
-    ImageProcessing ip;
-    ip.smoothenViaAverageFilter(src.get(), radius);
-    EXPECT_EQ(pixelsOf(*src), pixelsOf(expected));
+    expectSmoothingMatches(*src, radius);
 }

@@ -1,26 +1,14 @@
-// Helpers for the raster tests: bitmaps filled through their raw bits, and literal references.
+// Helpers for the raster tests: bitmaps filled through their raw bits, literal references, real scans.
 #pragma once
 
 #include "image/DalvoImage.h"
 
 #include <cmath>
-#include <cstdint>
 #include <cstring>
-#include <dirent.h>
+#include <filesystem>
 #include <string>
-#include <vector>
 
 namespace rastertest {
-
-/// Deterministic pseudo-random bytes (a 64-bit LCG), the same on every run.
-struct Lcg {
-    std::uint64_t state;
-    explicit Lcg(std::uint64_t seed) : state(seed) {}
-    std::uint32_t next() {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<std::uint32_t>(state >> 33);
-    }
-};
 
 /// Start of picture row y (0 = top) in the bitmap's raw bits, found from the pitch rather than
 /// through FreeImage_GetScanLine: scan lines run bottom-up.
@@ -36,28 +24,15 @@ inline int quadrantValue(int x, int y, int w, int h) {
 }
 
 /// An image whose picture pixel (x, y) is f(x, y): FIT_UINT16 for 16-bit samples, an 8-bit
-/// FIT_BITMAP (indices) for bytes. The scan-line fill is set to 0xAB so that a mis-pitched read shows.
+/// FIT_BITMAP (indices) for bytes. The scan-line fill is 0xAB so that a mis-pitched read shows.
 template <class Sample, class F>
 DalvoImage* grayImage(int w, int h, F f) {
     const bool wide = sizeof(Sample) == 2;
     auto* image = new DalvoImage(wide ? FIT_UINT16 : FIT_BITMAP, w, h, wide ? 16 : 8);
-    FIBITMAP* dib = *image;
-    std::memset(FreeImage_GetBits(dib), 0xAB, static_cast<size_t>(FreeImage_GetPitch(dib)) * h);
-    for (int y = 0; y < h; ++y) {
-        auto* row = reinterpret_cast<Sample*>(pictureRow(dib, y));
-        for (int x = 0; x < w; ++x) row[x] = static_cast<Sample>(f(x, y));
-    }
+    std::memset(FreeImage_GetBits(*image), 0xAB, static_cast<size_t>(FreeImage_GetPitch(*image)) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) reinterpret_cast<Sample*>(pictureRow(*image, y))[x] = static_cast<Sample>(f(x, y));
     return image;
-}
-
-template <class F>
-DalvoImage* uint16Image(int w, int h, F f) {
-    return grayImage<std::uint16_t>(w, h, f);
-}
-
-template <class F>
-DalvoImage* uint8Image(int w, int h, F f) {
-    return grayImage<std::uint8_t>(w, h, f);
 }
 
 /// The polar sampling point written out step by step: angle to radians in double rounded to
@@ -75,26 +50,24 @@ inline bool polarReference(int cx, int cy, float radius, float angle, int w, int
     return !(x < 0 || y < 0 || x > w - 1 || y > h - 1);
 }
 
-/// The gel scans beside the project ("" when the folder is absent).
-inline std::string gelsDir() {
-    std::string dir = std::string(KESTRO_SHARED_DIR) + "/gels";
-    DIR* d = opendir(dir.c_str());
-    if (!d) return "";
-    closedir(d);
-    return dir;
-}
-
-inline std::vector<std::string> gelFiles() {
-    std::vector<std::string> files;
-    const std::string dir = gelsDir();
-    if (dir.empty()) return files;
-    DIR* d = opendir(dir.c_str());
-    while (dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name.size() > 4 && name != "SOURCES.md" && name[0] != '.') files.push_back(dir + "/" + name);
+/// Loads every gel scan beside the project that FreeImage reads and hands it to f(path, image);
+/// returns how many calls returned true, or -1 when the folder is absent.
+template <class F>
+int forEachScan(F f) {
+    const std::filesystem::path dir = std::filesystem::path(KESTRO_SHARED_DIR) / "gels";
+    if (!std::filesystem::is_directory(dir)) return -1;
+    int accepted = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string path = entry.path().string();
+        FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
+        if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path.c_str());
+        FIBITMAP* dib = fif == FIF_UNKNOWN ? nullptr : FreeImage_Load(fif, path.c_str(), 0);
+        if (!dib) continue;
+        DalvoImage image;
+        static_cast<fipImage&>(image) = dib; // the image owns the bitmap now
+        accepted += f(path, image) ? 1 : 0;
     }
-    closedir(d);
-    return files;
+    return accepted;
 }
 
 } // namespace rastertest
