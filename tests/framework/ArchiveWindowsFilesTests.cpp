@@ -12,22 +12,20 @@
 
 namespace {
 
-std::string ArchivesDir() {
-    return std::string(KESTRO_SHARED_DIR) + "/mfc-archives/";
-}
+std::string ArchivesDir() { return std::string(KESTRO_SHARED_DIR) + "/mfc-archives/"; }
 
 bool HaveArchives() {
     struct stat st;
     return ::stat(ArchivesDir().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
+#define SKIP_WITHOUT_ARCHIVES()                                                                                      \
+    if (!HaveArchives()) GTEST_SKIP() << "no framework-written archives at " << ArchivesDir() << " (set KESTRO_SHARED_DIR)"
 
 // What the decode read, by offset, spelled as the walks spell it: 'text', a decimal number,
 // hex bytes, or the summary's name for the kind of an object envelope.
 std::map<ULONGLONG, std::string> g_seen;
 
-std::string Spell(const CString& s) {
-    return "'" + s.ToUtf8() + "'";
-}
+std::string Spell(const CString& s) { return "'" + s.ToUtf8() + "'"; }
 std::string Spell(const CRect& r) { // the four LONGs as little-endian bytes
     Bytes bytes;
     for (LONG side : {r.left, r.top, r.right, r.bottom})
@@ -35,13 +33,9 @@ std::string Spell(const CRect& r) { // the four LONGs as little-endian bytes
             bytes.push_back(static_cast<BYTE>(static_cast<DWORD>(side) >> (8 * k)));
     return Hex(bytes);
 }
-template <class T> std::string Spell(T value) {
-    return std::to_string(value);
-}
+template <class T> std::string Spell(T value) { return std::to_string(value); }
 
-ULONGLONG At(CArchive& ar) {
-    return ar.GetFile()->GetPosition(); // the archive keeps no buffer, so the file tells
-}
+ULONGLONG At(CArchive& ar) { return ar.GetFile()->GetPosition(); } // the archive keeps no buffer
 
 template <class T> T Rd(CArchive& ar) {
     ULONGLONG at = At(ar);
@@ -192,7 +186,7 @@ struct HierDocument {
 } // namespace
 
 TEST(ArchiveWindowsFiles, ServerNodeTreeDecodesAsItsWalkSaysAndSurvivesARewrite) {
-    if (!HaveArchives()) GTEST_SKIP() << "no framework-written archives beside the project";
+    SKIP_WITHOUT_ARCHIVES();
     HierDocument doc;
     DecodeAndCheck("hiersvr-mfcclass", ".hie", [&](CArchive& ar) { doc.Serialize(ar); });
     // Written again here (strings now wide) and read back: the same values and envelopes in the
@@ -251,7 +245,7 @@ public:
 IMPLEMENT_SERIAL(CTestContainer98Item, CObject, 0)
 
 TEST(ArchiveWindowsFiles, TestContainerContentsDecodeAsTheirWalkSays) {
-    if (!HaveArchives()) GTEST_SKIP() << "no framework-written archives beside the project";
+    SKIP_WITHOUT_ARCHIVES();
     std::vector<std::unique_ptr<CObject>> objects;
     DecodeAndCheck("tstcon-simon-contents", ".bin", [&](CArchive& ar) {
         for (ULONGLONG i = 0, n = Count(ar); i < n; ++i)
@@ -267,7 +261,7 @@ TEST(ArchiveWindowsFiles, TestContainerContentsDecodeAsTheirWalkSays) {
 // Shareaza's world table: counted strings in WORD counts, 8-bit in 2004, wide in 2007. Their
 // walks show the first few values only; the strings tally covers the whole file.
 TEST(ArchiveWindowsFiles, WorldTablesOfBothBuildsDecodeWhole) {
-    if (!HaveArchives()) GTEST_SKIP() << "no framework-written archives beside the project";
+    SKIP_WITHOUT_ARCHIVES();
     for (const char* stem : {"shareaza-worldgps-2004-ansi", "shareaza-worldgps-2007-unicode"}) {
         DecodeAndCheck(stem, ".dat", [](CArchive& ar) {
             for (ULONGLONG i = 0, countries = Count(ar); i < countries; ++i) {
