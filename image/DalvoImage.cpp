@@ -30,7 +30,7 @@ DalvoImage::DalvoImage(const DalvoImage& src) : fipWinImage(src) {
 }
 
 DalvoImage& DalvoImage::operator=(const DalvoImage& src) {
-    if (this == &src) return *this;
+    // Self-assignment too drops the cached raster: the base leaves the bitmap alone then.
     fipWinImage::operator=(src);
     copy(src);
     return *this;

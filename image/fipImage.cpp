@@ -1,5 +1,6 @@
 #include "image/fipImage.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -507,12 +508,16 @@ bool inRotateGate(FREE_IMAGE_TYPE type, unsigned bpp) {
     return inRescaleGate(type);
 }
 
-// FreeImage's rescaler crashes on a 4-bit image whose palette it takes for a grey ramp (index i
-// shown as grey i, the palette setSize writes). For every other 4-bit image it widens the image
-// to 8 bits itself before scaling, so widening first gives the same bitmap and avoids the crash.
+// FreeImage's rescaler crashes when it scales a 4-bit image whose palette it classes as grey
+// (FIC_MINISBLACK or FIC_MINISWHITE, such as the index ramp setSize writes) to a size other than
+// its own. Only such a call is given the image widened to 8 bits, which FreeImage scales to the
+// grey image the 4 bits show; every other call goes to FreeImage as it is.
 template <typename Scale>
-FIBITMAP* scaleWidened(FIBITMAP* dib, Scale scale) {
-    if (FreeImage_GetImageType(dib) != FIT_BITMAP || FreeImage_GetBPP(dib) != 4) return scale(dib);
+FIBITMAP* scaleSafely(FIBITMAP* dib, bool resizes, Scale scale) {
+    const FREE_IMAGE_COLOR_TYPE colour = FreeImage_GetColorType(dib);
+    const bool greyNibbles = FreeImage_GetImageType(dib) == FIT_BITMAP && FreeImage_GetBPP(dib) == 4 &&
+                             (colour == FIC_MINISBLACK || colour == FIC_MINISWHITE);
+    if (!resizes || !greyNibbles) return scale(dib);
     FIBITMAP* wide = FreeImage_ConvertTo8Bits(dib);
     if (!wide) return nullptr;
     FIBITMAP* scaled = scale(wide);
@@ -564,14 +569,17 @@ BOOL fipImage::flipVertical() {
 
 BOOL fipImage::rescale(unsigned new_width, unsigned new_height, FREE_IMAGE_FILTER filter) {
     if (!m_dib || !inRescaleGate(getImageType())) return FALSE;
-    return replace(scaleWidened(m_dib, [=](FIBITMAP* dib) {
+    const bool resizes = new_width != getWidth() || new_height != getHeight();
+    return replace(scaleSafely(m_dib, resizes, [=](FIBITMAP* dib) {
         return FreeImage_Rescale(dib, static_cast<int>(new_width), static_cast<int>(new_height), filter);
     }));
 }
 
 BOOL fipImage::makeThumbnail(unsigned max_size, BOOL convert) {
     if (!m_dib || !inRescaleGate(getImageType())) return FALSE;
-    return replace(scaleWidened(m_dib, [=](FIBITMAP* dib) {
+    // FreeImage clones an image whose longer side fits into max_size and scales any other.
+    const bool resizes = std::max(getWidth(), getHeight()) > max_size;
+    return replace(scaleSafely(m_dib, resizes, [=](FIBITMAP* dib) {
         return FreeImage_MakeThumbnail(dib, static_cast<int>(max_size), convert);
     }));
 }

@@ -186,6 +186,14 @@ public:
     /// Format by signature from the stream's current position, which is kept.
     static FREE_IMAGE_FORMAT identifyFIFFromMemory(FIMEMORY* hmem);
 
+    // Sub-images.
+    /// Keeps the half-open rectangle [left, right) x [top, bottom); replace.
+    virtual BOOL crop(int left, int top, int right, int bottom);
+    /// Assigns a copy of the rectangle into dst; the result is dst's validity afterwards.
+    BOOL copySubImage(fipImage& dst, int left, int top, int right, int bottom) const;
+    /// Pastes src at (left, top); modified whatever FreeImage reports.
+    BOOL pasteSubImage(fipImage& src, int left, int top, int alpha = 256);
+
     // Saving: the format comes from the name's extension or is given; the export test (writer
     // present, bits per pixel or image type supported) must pass. The modified flag stays.
     // 1-bit images fail the test for PSD: FreeImage's PSD writer corrupts memory on them.
@@ -216,13 +224,7 @@ public:
     BOOL toneMapping(FREE_IMAGE_TMO tmo, double first_param = 0, double second_param = 0,
                      double third_param = 1, double fourth_param = 0);
 
-    // Geometry.
-    /// Keeps the half-open rectangle [left, right) x [top, bottom); replace.
-    virtual BOOL crop(int left, int top, int right, int bottom);
-    /// Assigns a copy of the rectangle into dst; the result is dst's validity afterwards.
-    BOOL copySubImage(fipImage& dst, int left, int top, int right, int bottom) const;
-    /// Pastes src at (left, top); modified whatever FreeImage reports.
-    BOOL pasteSubImage(fipImage& src, int left, int top, int alpha = 256);
+    // Rotation, flips and scaling.
     /// Types: FIT_BITMAP of 1, 8, 24 or 32 bits, FIT_UINT16, FIT_FLOAT, FIT_RGB16, FIT_RGBA16,
     /// FIT_RGBF, FIT_RGBAF; replace.
     virtual BOOL rotateEx(double angle, double x_shift, double y_shift, double x_origin, double y_origin,
