@@ -26,13 +26,6 @@ bool HaveArchives() {
 std::map<ULONGLONG, std::string> g_seen;
 
 std::string Spell(const CString& s) { return "'" + s.ToUtf8() + "'"; }
-std::string Spell(const CRect& r) { // the four LONGs as little-endian bytes
-    Bytes bytes;
-    for (LONG side : {r.left, r.top, r.right, r.bottom})
-        for (int k = 0; k < 4; ++k)
-            bytes.push_back(static_cast<BYTE>(static_cast<DWORD>(side) >> (8 * k)));
-    return Hex(bytes);
-}
 template <class T> std::string Spell(T value) { return std::to_string(value); }
 
 ULONGLONG At(CArchive& ar) { return ar.GetFile()->GetPosition(); } // the archive keeps no buffer
@@ -197,65 +190,6 @@ TEST(ArchiveWindowsFiles, ServerNodeTreeDecodesAsItsWalkSaysAndSurvivesARewrite)
     g_seen.clear();
     EXPECT_EQ(LoadBytes(copy, [&](CArchive& ar) { again.Serialize(ar); }), 0u);
     EXPECT_EQ(Values(), first);
-}
-
-// TstCon: an object array of CAmbientProperty, a list of CTestContainer98Item, script names.
-class CAmbientProperty : public CObject {
-    DECLARE_SERIAL(CAmbientProperty)
-public:
-    void Serialize(CArchive& ar) override {
-        if (ar.IsStoring()) AfxThrowNotSupportedException();
-        Rd<LONG>(ar), Rd<CString>(ar); // dispid, name
-        // The VARIANT: its type, then VT_I2 and VT_BOOL as a WORD, VT_I4 as a LONG, ...
-        switch (Rd<WORD>(ar)) {
-        case 2:
-        case 11:
-            Rd<WORD>(ar);
-            break;
-        case 3:
-            Rd<LONG>(ar);
-            break;
-        case 8: // VT_BSTR: a byte count, then the bytes
-            Raw(ar, Rd<DWORD>(ar));
-            break;
-        case 9: // VT_DISPATCH: a persisted standard font, after its CLSID
-            Raw(ar, 16);
-            // Version, charset, flags, weight, size, then the face name.
-            Rd<BYTE>(ar), Rd<WORD>(ar), Rd<BYTE>(ar), Rd<WORD>(ar), Rd<DWORD>(ar);
-            Raw(ar, Rd<BYTE>(ar));
-            break;
-        default:
-            AfxThrowArchiveException(CArchiveException::genericException);
-        }
-        Rd<int>(ar), Rd<BOOL>(ar), Rd<BOOL>(ar); // vti, enabled, stock
-    }
-};
-IMPLEMENT_SERIAL(CAmbientProperty, CObject, 1)
-
-class CTestContainer98Item : public CObject {
-    DECLARE_SERIAL(CTestContainer98Item)
-public:
-    void Serialize(CArchive& ar) override {
-        if (ar.IsStoring()) AfxThrowNotSupportedException();
-        Rd<CRect>(ar), Rd<CString>(ar); // position, display name
-        // Item type, item number, advise aspect, create moniker, draw aspect.
-        Rd<DWORD>(ar), Rd<DWORD>(ar), Rd<DWORD>(ar), Rd<WORD>(ar), Rd<DWORD>(ar);
-    }
-};
-IMPLEMENT_SERIAL(CTestContainer98Item, CObject, 0)
-
-TEST(ArchiveWindowsFiles, TestContainerContentsDecodeAsTheirWalkSays) {
-    SKIP_WITHOUT_ARCHIVES();
-    std::vector<std::unique_ptr<CObject>> objects;
-    DecodeAndCheck("tstcon-simon-contents", ".bin", [&](CArchive& ar) {
-        for (ULONGLONG i = 0, n = Count(ar); i < n; ++i)
-            objects.emplace_back(Obj(ar, RUNTIME_CLASS(CAmbientProperty)));
-        for (DWORD i = 0, items = Rd<DWORD>(ar); i < items; ++i)
-            objects.emplace_back(Obj(ar, RUNTIME_CLASS(CTestContainer98Item)));
-        for (int i = 0, scripts = Rd<int>(ar); i < scripts; ++i)
-            Rd<CString>(ar);
-    });
-    EXPECT_EQ(objects.size(), 13u + 7u);
 }
 
 // Shareaza's world table: counted strings in WORD counts, 8-bit in 2004, wide in 2007. Their

@@ -9,9 +9,9 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <dirent.h>
-#include <sys/stat.h>
-#include <string>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -39,36 +39,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 }
 
 #if !defined(KESTRO_LIBFUZZER)
-namespace {
-int replay(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return 0;
-    if (S_ISDIR(st.st_mode)) {
-        int n = 0;
-        if (DIR* dir = ::opendir(path.c_str())) {
-            while (dirent* e = ::readdir(dir))
-                if (e->d_name[0] != '.') n += replay(path + "/" + e->d_name);
-            ::closedir(dir);
-        }
-        return n;
-    }
-    std::vector<std::uint8_t> bytes;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        std::uint8_t buf[4096];
-        size_t got;
-        while ((got = std::fread(buf, 1, sizeof buf, f)) > 0)
-            bytes.insert(bytes.end(), buf, buf + got);
-        std::fclose(f);
-    }
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-    return 1;
-}
-} // namespace
-
+// Replays the files given, and every file in the folders given.
 int main(int argc, char** argv) {
+    namespace fs = std::filesystem;
     int n = 0;
-    for (int i = 1; i < argc; ++i)
-        n += replay(argv[i]);
+    auto replay = [&n](const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+        ++n;
+    };
+    for (int i = 1; i < argc; ++i) {
+        if (!fs::is_directory(argv[i])) replay(argv[i]);
+        else
+            for (const auto& entry : fs::recursive_directory_iterator(argv[i]))
+                if (entry.is_regular_file()) replay(entry.path());
+    }
     std::printf("replayed %d inputs\n", n);
     return 0;
 }

@@ -52,29 +52,20 @@ void literalHistogram(const RasterImageGS16& r, CIntDataArray& h) {
 
 } // namespace
 
-TEST(RasterImage, BothRastersAreMadeByNameAndNothingOfThemIsArchived) {
+TEST(RasterImage, BothRastersAreMadeByNameAndNoPixelTravelsInAnArchive) {
     auto gray = rasterOf(3, 2, [](int x, int y) { return x + y; });
-    RasterImageRGB colour(3, 2), emptyColour;
-    RasterImageGS16 emptyGray;
-    using Case = std::tuple<const char*, RasterImage*, RasterImage*>;
-    for (auto [name, full, empty] :
-         {Case{"RasterImageGS16", gray.get(), &emptyGray}, {"RasterImageRGB", &colour, &emptyColour}}) {
-        std::unique_ptr<CObject> made(CRuntimeClass::CreateObject(name));
-        ASSERT_NE(made, nullptr);
-        EXPECT_EQ(made->GetRuntimeClass(), full->GetRuntimeClass());
-        // Written and read back, a raster comes back fresh: no pixel data travels.
-        CMemFile files[2];
-        for (int i : {0, 1}) {
-            CArchive ar(&files[i], CArchive::store);
-            ar.WriteObject(i ? empty : full);
-            ar.Close();
-        }
-        EXPECT_EQ(files[0].GetLength(), files[1].GetLength()) << name;
-        files[0].Seek(0, CFile::begin);
-        CArchive in(&files[0], CArchive::load);
-        std::unique_ptr<CObject> back(in.ReadObject(full->GetRuntimeClass()));
-        ASSERT_NE(back, nullptr) << name;
-        EXPECT_EQ(static_cast<RasterImage*>(back.get())->width, 0) << name;
+    RasterImageRGB colour(3, 2);
+    for (RasterImage* full : {static_cast<RasterImage*>(gray.get()), static_cast<RasterImage*>(&colour)}) {
+        CMemFile file;
+        CArchive out(&file, CArchive::store);
+        out.WriteObject(full);
+        out.Close();
+        file.Seek(0, CFile::begin);
+        CArchive in(&file, CArchive::load);
+        std::unique_ptr<CObject> back(in.ReadObject(nullptr)); // made by name
+        ASSERT_NE(back, nullptr);
+        EXPECT_EQ(back->GetRuntimeClass(), full->GetRuntimeClass());
+        EXPECT_EQ(static_cast<RasterImage*>(back.get())->width, 0);
     }
 }
 

@@ -72,16 +72,6 @@ protected:
 
 } // namespace
 
-TEST_F(Kestro, HelpOnEverySubcommand) {
-    for (const std::string sub : {"", "synth", "info", "background", "spot", "demo"}) {
-        const Result r = run(sub + " --help", dir);
-        EXPECT_EQ(r.exit, 0) << sub;
-        EXPECT_NE(r.out.find("Usage"), std::string::npos) << sub;
-        EXPECT_NE(r.out.find("kestro " + sub), std::string::npos) << sub;
-        EXPECT_EQ(r.err, "") << sub;
-    }
-}
-
 TEST_F(Kestro, SynthWritesWhatTheGeneratorMakesAndItsTruth) {
     const std::string options = " --lanes 4 --bands 3 --width 200 --height 160 --seed 7";
     const Result r = run("synth " + quote((dir / "gel.tif").string()) + options + " --json", dir);

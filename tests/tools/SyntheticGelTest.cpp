@@ -8,10 +8,8 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <memory>
-#include <stdexcept>
 
 using namespace kestro;
 namespace fs = std::filesystem;
@@ -104,11 +102,18 @@ TEST(SyntheticGel, BandCentresRecoveredByCentreOfMassWithinHalfAPixel) {
                 }
             raster.subtractImage(&bg); // the background the truth describes, rounded as the pixels were
             for (const GelBand& b : t.bands) {
-                const CPoint c = processing.findCenterOfMass3D(&raster, bandWindow(b));
+                const CRect w = bandWindow(b);
+                const CPoint c = processing.findCenterOfMass3D(&raster, w);
                 SCOPED_TRACE(::testing::Message() << gelDepthName(depth) << " bg " << background << " band " << b.lane
                                                   << "/" << b.index);
                 EXPECT_LE(std::fabs(c.x - b.x), 0.5);
                 EXPECT_LE(std::fabs(c.y - b.y), 0.5);
+                if (depth != GelDepth::Gray16 || background || b.saturated) continue;
+                // The pixels sum to the band's intensity, less what rounding each pixel moves.
+                double sum = 0;
+                for (int y = w.top; y < w.bottom; ++y)
+                    for (int x = w.left; x < w.right; ++x) sum += gel.value(x, y);
+                EXPECT_NEAR(sum, b.integratedIntensity, 0.5 * w.Width() * w.Height());
             }
         }
 }
@@ -130,31 +135,6 @@ TEST(SyntheticGel, SaturationWhereTheTruthSaysSoAndNowhereElse) {
             saturated += b.saturated;
         }
         EXPECT_EQ(saturated, 3);
-    }
-    // Full density shows as the dye's own colour.
-    GelOptions o = noiseless(GelDepth::Rgb24, false);
-    const SyntheticGel gel = SyntheticGel::generate(o);
-    std::uint8_t dye[3];
-    SyntheticGel::stainColour(255, dye);
-    size_t i = 0;
-    while (i < gel.values().size() && gel.values()[i] != 255) ++i;
-    ASSERT_LT(i, gel.values().size());
-    EXPECT_EQ(std::vector<int>(gel.rgb().begin() + 3 * i, gel.rgb().begin() + 3 * i + 3),
-              std::vector<int>(dye, dye + 3));
-}
-
-TEST(SyntheticGel, PixelsOfABandSumToItsIntegratedIntensity) {
-    const SyntheticGel gel = SyntheticGel::generate(noiseless(GelDepth::Gray16, false));
-    for (const GelBand& b : gel.truth().bands) {
-        if (b.saturated) continue;
-        const CRect w = bandWindow(b);
-        double sum = 0;
-        int peak = 0;
-        for (int y = w.top; y < w.bottom; ++y)
-            for (int x = w.left; x < w.right; ++x) sum += gel.value(x, y), peak = std::max(peak, gel.value(x, y));
-        // Rounding each pixel moves the sum by at most half a unit per pixel.
-        EXPECT_NEAR(sum, b.integratedIntensity, 0.5 * w.Width() * w.Height()) << b.lane << "/" << b.index;
-        EXPECT_NEAR(peak, b.peak, 0.5) << b.lane << "/" << b.index;
     }
 }
 
@@ -186,41 +166,5 @@ TEST(SyntheticGel, TruthFileDescribesTheImage) {
     for (int y : {0, 240, 479}) {
         EXPECT_NEAR(gel.value(gapX, y), formula(gapX, y), 1.0) << y;
         EXPECT_NEAR(gel.value(0, y), formula(0, y), 1.0) << y;
-    }
-    // The smile: the middle lanes run furthest, the outer ones least.
-    EXPECT_GT(j["lanes"][3]["smileOffset"].get<double>(), j["lanes"][0]["smileOffset"].get<double>());
-    EXPECT_GT(j["lanes"][4]["smileOffset"].get<double>(), j["lanes"][7]["smileOffset"].get<double>());
-
-    // The image read back holds the same pixels.
-    CFile file(CString::FromUtf8(path), CFile::modeRead);
-    DalvoImage image;
-    ASSERT_TRUE(image.CreateFromFile(&file));
-    const auto* line = reinterpret_cast<const WORD*>(image.getScanLine(479 - 240));
-    for (int x = 0; x < 640; x += 37) EXPECT_EQ(line[x], gel.value(x, 240)) << x;
-}
-
-TEST(SyntheticGel, RejectsGelsThatDoNotFitAndFileTypesThatCannotHoldThem) {
-    const std::pair<std::function<void(GelOptions&)>, bool> cases[] = {
-        {[](GelOptions& o) { o.lanes = 60; }, false}, // 640 pixels hold at most 50 lanes of 12 pixels
-        {[](GelOptions& o) { o.lanes = 50; }, true},          {[](GelOptions& o) { o.bandsPerLane = 45; }, false},
-        {[](GelOptions& o) { o.width = 31; }, false},         {[](GelOptions& o) { o.saturatedBands = 49; }, false},
-        {[](GelOptions& o) { o.saturatedBands = 0; }, true}};
-    for (const auto& [change, fits] : cases) {
-        GelOptions o;
-        change(o);
-        bool thrown = false;
-        try {
-            SyntheticGel::generate(o);
-        } catch (const std::invalid_argument&) {
-            thrown = true;
-        }
-        EXPECT_EQ(thrown, !fits);
-    }
-    // A 16-bit gel cannot be written as JPEG; the reason names the way out.
-    try {
-        SyntheticGel::generate(gelOptions(64, 48, 2, 2)).save(scratch("deep.jpg"));
-        FAIL() << "a 16-bit JPEG was written";
-    } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string(e.what()).find(".tif"), std::string::npos);
     }
 }
