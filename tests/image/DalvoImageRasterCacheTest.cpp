@@ -252,7 +252,7 @@ TEST(DalvoImageReadout, GrayAndColourFormatsReadTheRowFromTheTopAndOthersLeaveTh
     EXPECT_EQ(text, CString(L"kept"));
 }
 
-TEST(DalvoImageRealScans, EveryScanLoadsAsItsSourcesSayWithItsRasterAndReadout) {
+TEST(DalvoImageRealScans, EveryScanLoadsAsItsSourcesSayWithTheRasterOfWhatFreeImageReads) {
     if (!gelsPresent()) GTEST_SKIP() << "no real scans at " << gel("") << " (set KESTRO_SHARED_DIR)";
     const std::vector<Scan> scans = describedScans();
     EXPECT_EQ(scans.size(), 19u);
@@ -270,7 +270,7 @@ TEST(DalvoImageRealScans, EveryScanLoadsAsItsSourcesSayWithItsRasterAndReadout) 
             auto* raster = static_cast<RasterImageGS16*>(image.cache());
             EXPECT_EQ(std::to_string(raster->minValue) + ".." + std::to_string(raster->maxValue), scan.range);
         }
-        // The raster holds, upright, what FreeImage reads; the readout is spelled out from it too.
+        // The raster holds, upright, what FreeImage reads (the readout formats what it holds).
         const int w = scan.width, h = scan.height;
         int mismatches = 0;
         for (int y = 0; y < h; ++y)
@@ -283,18 +283,5 @@ TEST(DalvoImageRealScans, EveryScanLoadsAsItsSourcesSayWithItsRasterAndReadout) 
                     mismatches += std::memcmp(static_cast<RasterImageRGB*>(image.cache())->getPixel(x, y), &q, 4) != 0;
             }
         EXPECT_EQ(mismatches, 0);
-        for (const CPoint& p : {CPoint(0, 0), CPoint(w - 1, 0), CPoint(0, h - 1), CPoint(w - 1, h - 1), CPoint(w / 2, h / 2)}) {
-            const unsigned line = static_cast<unsigned>(h - 1 - p.y);
-            char expected[64] = "untouched";
-            RGBQUAD q{};
-            if (expectedKind(dib) == Kind::Gray) {
-                const BYTE* bits = FreeImage_GetScanLine(dib, static_cast<int>(line));
-                std::snprintf(expected, sizeof expected, "(%.3d,%.3d)=[%.3d]", p.x, p.y,
-                              wide ? reinterpret_cast<const WORD*>(bits)[p.x] : bits[p.x]);
-            } else if (FreeImage_GetPixelColor(dib, static_cast<unsigned>(p.x), line, &q)) {
-                std::snprintf(expected, sizeof expected, "(%.3d,%.3d)=[%.3d,%.3d,%.3d]", p.x, p.y, q.rgbRed, q.rgbGreen, q.rgbBlue);
-            }
-            EXPECT_EQ(readout(image, p.x, p.y), expected) << p.x << "," << p.y;
-        }
     }
 }
