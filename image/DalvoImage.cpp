@@ -169,10 +169,10 @@ RasterImage* DalvoImage::getRasterImage() {
     CWaitCursor wait;
     switch (rasterKindOf(m_dib)) {
     case RasterKind::Gray:
-        rasterImage = new RasterImageGS16(this);
+        rasterImage = AfxGuardAllocation([this] { return new RasterImageGS16(this); });
         break;
     case RasterKind::Colour:
-        rasterImage = new RasterImageRGB(this);
+        rasterImage = AfxGuardAllocation([this] { return new RasterImageRGB(this); });
         break;
     case RasterKind::None:
         break;

@@ -46,7 +46,7 @@ TEST(RasterImageRGB, EveryDepthGivesWhatThePixelQueryGives) {
         {FIT_BITMAP, 1, nullptr},  {FIT_BITMAP, 4, nullptr},  {FIT_BITMAP, 8, nullptr}, {FIT_BITMAP, 16, m555},
         {FIT_BITMAP, 16, m565},    {FIT_BITMAP, 24, nullptr}, {FIT_BITMAP, 32, nullptr}, {FIT_RGB16, 48, nullptr},
         {FIT_RGBA16, 64, nullptr}, {FIT_UINT16, 16, nullptr}};
-    // Small images go through the query itself, large ones through the scan-line readers.
+    // Small 16-bit images go through the query itself, large ones through the word table.
     for (const auto& k : kinds)
         for (auto [w, h] : {std::pair{5, 3}, {301, 223}, {258, 255}}) {
             std::unique_ptr<DalvoImage> image(randomImage(k.type, w, h, k.bpp, w * 31 + k.bpp, k.masks));
