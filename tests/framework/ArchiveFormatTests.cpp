@@ -1,8 +1,8 @@
 // The archive against byte vectors spelled out by hand from the framework's published format.
 #include "ArchiveTestSupport.h"
 #include "TestClasses.h"
+#include "TestTables.h"
 
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <tuple>
@@ -107,11 +107,8 @@ static std::wstring Spelled(const std::string& spelled) {
 static std::wstring Text(const CString& s) { return std::wstring(s.GetString(), s.GetLength()); }
 
 TEST(ArchiveStrings, CountsLengthPrefixesAndCountedStringsReadAndWriteAsTheirTableSays) {
-    std::ifstream table(std::string(KESTRO_TEST_SOURCE_DIR) + "/framework/data/counted-strings.txt");
-    int rows = 0;
-    for (std::string line; std::getline(table, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        ++rows;
+    const std::vector<std::string> rows = TableRows("framework/data/counted-strings.txt");
+    for (const std::string& line : rows) {
         const size_t bar1 = line.find('|'), bar2 = line.find('|', bar1 + 1);
         std::istringstream kindAndPage(line.substr(0, bar1));
         std::string kind;
@@ -138,7 +135,7 @@ TEST(ArchiveStrings, CountsLengthPrefixesAndCountedStringsReadAndWriteAsTheirTab
         EXPECT_EQ(read, n);
         EXPECT_EQ(charSize, kind == "count" ? 0 : kind == "narrow" ? 1 : 2);
     }
-    EXPECT_EQ(rows, 26);
+    EXPECT_EQ(rows.size(), 26u);
     EXPECT_EQ(ArchiveCause([] { StoreBytes([](CArchive& ar) { ar.WriteCount(0x100000000ull); }); }),
               CArchiveException::genericException);
     EXPECT_THROW(LoadBytes({0x00}, [](CArchive& ar) { ar.SetAnsiCodePage(932); }), CInvalidArgException);

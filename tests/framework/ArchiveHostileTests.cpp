@@ -2,10 +2,10 @@
 // behind and never allocates for a length or count that the bytes do not hold.
 #include "ArchiveTestSupport.h"
 #include "TestClasses.h"
+#include "TestTables.h"
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <new>
 #include <sstream>
@@ -144,10 +144,8 @@ TEST(ArchiveHostile, MalformedEnvelopesRaiseTheRightCauseBeforeAnythingIsMade) {
     const std::map<std::string, int> causes = {{"none", -1},          {"badIndex", E::badIndex},
                                                {"badClass", E::badClass}, {"badSchema", E::badSchema},
                                                {"endOfFile", E::endOfFile}};
-    std::ifstream table(std::string(KESTRO_TEST_SOURCE_DIR) + "/framework/data/malformed-envelopes.txt");
-    int rows = 0;
-    for (std::string line; std::getline(table, line);) {
-        if (line.empty() || line[0] == '#') continue;
+    const std::vector<std::string> rows = TableRows("framework/data/malformed-envelopes.txt");
+    for (const std::string& line : rows) {
         std::istringstream fields(line);
         std::string required, cause, bar;
         size_t objects = 0;
@@ -160,9 +158,8 @@ TEST(ArchiveHostile, MalformedEnvelopesRaiseTheRightCauseBeforeAnythingIsMade) {
         });
         EXPECT_EQ(o.cause, causes.at(cause)) << line;
         EXPECT_EQ(o.leftBehind, cause == "none" ? 0u : objects - 1) << line;
-        ++rows;
     }
-    EXPECT_EQ(rows, 35);
+    EXPECT_EQ(rows.size(), 35u);
 }
 
 TEST(ArchiveHostile, AnObjectWhoseSerializeRaisesIsDeletedWithWhatItRead) {

@@ -1,10 +1,10 @@
 // Formats: every writer against a table of what it does at each depth, detection of gel-imager
 // TIFFs that the camera-raw plugin claims, and the real scans.
 #include "ImageTestKit.h"
+#include "TestTables.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 using namespace imagetest;
@@ -42,16 +42,13 @@ bool reload(fipImage& image, fipMemoryIO& stream, FREE_IMAGE_FORMAT fif) {
 } // namespace
 
 TEST(fipImageFormats, EveryWriterRefusesOrRoundTripsEachDepthAsItsTableSays) {
-    std::ifstream table(std::string(KESTRO_TEST_SOURCE_DIR) + "/image/data/writers.txt");
-    int writers = 0;
-    for (std::string line; std::getline(table, line);) {
-        if (line.empty() || line[0] == '#') continue;
+    const std::vector<std::string> rows = TableRows("image/data/writers.txt");
+    for (const std::string& line : rows) {
         std::istringstream cells(line);
         std::string format, outcome, bar;
         cells >> format;
         const FREE_IMAGE_FORMAT fif = FreeImage_GetFIFFromFormat(format.c_str());
         ASSERT_TRUE(FreeImage_FIFSupportsWriting(fif)) << format;
-        ++writers;
         for (const Depth& d : kDepths) {
             cells >> bar >> outcome;
             if (outcome == "defect" || (kLeakChecked && fif == FIF_PSD && d.type == FIT_BITMAP)) continue;
@@ -78,7 +75,7 @@ TEST(fipImageFormats, EveryWriterRefusesOrRoundTripsEachDepthAsItsTableSays) {
     }
     int present = 0;
     for (int i = 0; i < FreeImage_GetFIFCount(); ++i) present += FreeImage_FIFSupportsWriting(FREE_IMAGE_FORMAT(i));
-    EXPECT_EQ(writers, present); // every writer has its row
+    EXPECT_EQ(int(rows.size()), present); // every writer has its row
 }
 
 namespace {

@@ -1,4 +1,5 @@
 // The kestro command, run as a program: exit codes, reports, errors and progress.
+#include "TestTables.h"
 #include "synth/SyntheticGel.h"
 
 #include <KestroImage.h>
@@ -163,10 +164,8 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
         {"{colour}", synth("colour.tif", "--width 100 --height 80 --lanes 2 --bands 2 --depth rgb")},
         {"{junk}", (dir / "junk.tif").string()}, {"{missing}", (dir / "missing.tif").string()}, {"{dir}", dir.string()}};
     std::ofstream(files.at("{junk}")) << "this is not an image\n";
-    std::ifstream table(std::string(KESTRO_TEST_SOURCE_DIR) + "/tools/data/kestro-errors.txt");
-    int cases = 0;
-    for (std::string line; std::getline(table, line);) {
-        if (line.empty() || line[0] == '#') continue;
+    const std::vector<std::string> rows = TableRows("tools/data/kestro-errors.txt");
+    for (const std::string& line : rows) {
         const size_t bar1 = line.find('|'), bar2 = line.find('|', bar1 + 1);
         std::string mention = line.substr(bar1 + 1, bar2 - bar1 - 1), args = line.substr(bar2 + 1);
         mention = mention.substr(1, mention.find_last_not_of(' '));
@@ -178,9 +177,8 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(r.err.rfind("kestro: error: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(mention), std::string::npos) << r.err;
-        ++cases;
     }
-    EXPECT_EQ(cases, 20);
+    EXPECT_EQ(rows.size(), 20u);
     // One bad file among good ones: the good one is still reported, the exit says something failed.
     const Result mixed = run("info --json " + quote(files.at("{gel}")) + " " + quote(files.at("{missing}")), dir);
     EXPECT_EQ(mixed.exit, 1);
