@@ -1,5 +1,7 @@
 #include "image/fipImage.h"
 
+#include "image/detail/ReplaceFile.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -407,9 +409,14 @@ BOOL fipImage::canSave(const char* path) const {
     return path && passesExportTest(FreeImage_GetFIFFromFilename(path));
 }
 
+// Writers may refuse an image after the export test passed, or the disk may fill: the file the
+// user had is replaced only by a complete new one.
 BOOL fipImage::save(const char* path, int flag) const {
     if (!canSave(path)) return FALSE;
-    return FreeImage_Save(FreeImage_GetFIFFromFilename(path), m_dib, path, flag);
+    const FREE_IMAGE_FORMAT fif = FreeImage_GetFIFFromFilename(path);
+    return kestro::detail::replaceFileWith(path, [&](FreeImageIO* io, fi_handle handle) {
+        return FreeImage_SaveToHandle(fif, m_dib, io, handle, flag) != FALSE;
+    });
 }
 
 BOOL fipImage::saveU(const wchar_t* path, int flag) const {

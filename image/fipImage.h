@@ -189,6 +189,10 @@ public:
     // Saving: the format comes from the name's extension or is given; the export test (writer
     // present, bits per pixel or image type supported) must pass. The modified flag stays.
     // 1-bit images fail the test for PSD: FreeImage's PSD writer corrupts memory on them.
+    // Saving by name writes a temporary file beside the target and renames it over the target
+    // only when the writer, every write and the close succeeded: a failed save leaves the old
+    // file byte for byte as it was. A link is kept and what it points to is replaced; a target
+    // without write permission, or that is not a regular file, gives FALSE.
     virtual BOOL save(const char* path, int flag = 0) const;
     BOOL saveU(const wchar_t* path, int flag = 0) const;
     BOOL saveToHandle(FREE_IMAGE_FORMAT fif, FreeImageIO* io, fi_handle handle, int flag = 0) const;
