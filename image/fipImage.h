@@ -1,6 +1,9 @@
 // The base image wrapper: one FreeImage bitmap per object, its modified flag, memory streams and tags.
 #pragma once
 
+#include <cstddef>
+#include <functional>
+
 #include "framework/afx.h"
 
 #include <FreeImage.h>
@@ -174,6 +177,11 @@ public:
 
     // Loading: detect the format, check that FreeImage reads it, then unload and load. A failed
     // decode leaves the image empty and modified.
+    // Files are untrusted: a load whose bitmap plus the raster it would need (four bytes a pixel
+    // for 8-bit and wider bitmaps and FIT_UINT16) exceeds the load memory limit fails, with a
+    // message through FreeImage's message handler. Where the format has a header-only read (and
+    // for GIF's logical screen) the size is checked before decoding and the image stays
+    // untouched; other formats are checked right after decoding and leave the image empty.
     BOOL load(const char* path, int flag = 0);
     BOOL loadU(const wchar_t* path, int flag = 0);
     BOOL loadFromHandle(FreeImageIO* io, fi_handle handle, int flag = 0);
@@ -181,6 +189,12 @@ public:
     /// Format by signature, else by extension; FIF_UNKNOWN when neither tells.
     static FREE_IMAGE_FORMAT identifyFIF(const char* path);
     static FREE_IMAGE_FORMAT identifyFIFU(const wchar_t* path);
+    /// 8 GiB: a 30000 x 30000 16-bit scan (5.4 GB with its raster) loads; a header claiming
+    /// 65535 x 65535 does not.
+    static constexpr unsigned long long kDefaultLoadMemoryLimit = 8ULL << 30;
+    /// The load memory limit in bytes, for every image of the process.
+    static void setLoadMemoryLimit(unsigned long long bytes);
+    static unsigned long long getLoadMemoryLimit();
     /// Format by signature from the handle's current position, which is kept.
     static FREE_IMAGE_FORMAT identifyFIFFromHandle(FreeImageIO* io, fi_handle handle);
     /// Format by signature from the stream's current position, which is kept.
@@ -284,5 +298,7 @@ private:
     BOOL replaceBy(FIBITMAP* (*convert)(FIBITMAP*));
     BOOL adjustInPlace(BOOL (*adjust)(FIBITMAP*, double), double value);
     BOOL storeLoaded(FIBITMAP* dib);
+    BOOL loadBounded(FREE_IMAGE_FORMAT fif, int flag, const std::function<FIBITMAP*(int)>& decode,
+                     const std::function<size_t(BYTE*, size_t)>& readHead);
     BOOL passesExportTest(FREE_IMAGE_FORMAT fif) const;
 };

@@ -332,6 +332,7 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANonZeroExit)
     expectCleanError(runKestro("synth " + quote((dir / "g.tif").string()) + " --depth 12", dir), 2, "--depth");
     expectCleanError(runKestro("info " + quote(missing), dir), 1, "no such file");
     expectCleanError(runKestro("info " + quote(junk), dir), 1, "not an image");
+    expectCleanError(runKestro("--max-pixels 7999 info " + quote(gel), dir), 1, "over the load limit");
     expectCleanError(runKestro("info " + quote(dir.string()), dir), 1, "folder");
     expectCleanError(runKestro("background " + quote(missing) + " -o " + quote((dir / "b.tif").string()), dir), 1,
                      "no such file");

@@ -26,8 +26,6 @@ struct LoadedImage {
     RasterImage* raster = nullptr;            ///< the image's own raster, or null when it has none
 };
 
-/// Stops libtiff's own messages on stderr (FreeImage's TIFF reader passes them through).
-void silenceLibtiff();
 
 /// Loads an image; raises ToolError naming the file when it is missing, not a file, cannot be
 /// opened or holds nothing FreeImage can decode. An image without a raster form still loads.
