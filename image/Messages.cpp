@@ -1,7 +1,10 @@
 #include "image/Messages.h"
 
+#include "image/detail/MessageCapture.h"
+
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -16,6 +19,7 @@ constexpr size_t kKept = 32;
 std::mutex g_handlerLock;
 std::shared_ptr<const MessageHandler> g_handler;
 thread_local std::deque<Message> t_recent;
+thread_local detail::MessageCapture* t_capture = nullptr;
 
 void deliver(Message message) {
     std::shared_ptr<const MessageHandler> handler;
@@ -24,6 +28,7 @@ void deliver(Message message) {
         handler = g_handler;
     }
     if (handler && *handler) (*handler)(message);
+    if (message.source != MessageSource::TiffWarning) detail::noteError(message.text);
     if (t_recent.size() == kKept) t_recent.pop_front();
     t_recent.push_back(std::move(message));
 }
@@ -42,11 +47,26 @@ void tiffWarning(const char* module, const char* format, va_list args) {
     fromTiff(MessageSource::TiffWarning, module, format, args);
 }
 
+// FreeImage asks libtiff about every EXIF tag it knows, and libtiff answers each one it does not
+// know with an "error" that says nothing about the file: that one counts as a warning.
 void tiffError(const char* module, const char* format, va_list args) {
-    fromTiff(MessageSource::TiffError, module, format, args);
+    const bool tagQuery = module && std::strcmp(module, "TIFFFieldWithTag") == 0;
+    fromTiff(tagQuery ? MessageSource::TiffWarning : MessageSource::TiffError, module, format, args);
 }
 
 } // namespace
+
+namespace detail {
+
+MessageCapture::MessageCapture() : m_outer(t_capture) { t_capture = this; }
+
+MessageCapture::~MessageCapture() { t_capture = m_outer; }
+
+void noteError(const std::string& text) {
+    for (MessageCapture* capture = t_capture; capture; capture = capture->m_outer) capture->m_errors.push_back(text);
+}
+
+} // namespace detail
 
 void setMessageHandler(MessageHandler handler) {
     auto shared = handler ? std::make_shared<const MessageHandler>(std::move(handler)) : nullptr;

@@ -1,10 +1,15 @@
 #include "image/fipImage.h"
 
+#include "image/detail/MessageCapture.h"
 #include "image/detail/ReplaceFile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -417,6 +422,24 @@ FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, bool& refused, Decode d
     return dib;
 }
 
+// No compression packs pixels of more than one bit beyond a few thousand to one (deflate stops
+// near 1032, LZW near 2700): a file that small for its pixels is missing its data, and a decoder
+// that reads past the end of such a file gives zeros without a word.
+constexpr unsigned long long kMostPacked = 4096;
+
+std::string missingData(FIBITMAP* dib, unsigned long long sourceBytes) {
+    const unsigned long long lineBytes = FreeImage_GetLine(dib), height = FreeImage_GetHeight(dib);
+    if (!sourceBytes || FreeImage_GetBPP(dib) <= 1 || !FreeImage_HasPixels(dib) ||
+        lineBytes * height <= kMostPacked * sourceBytes)
+        return {};
+    for (unsigned y = 0; y < height; ++y) {
+        const BYTE* line = FreeImage_GetScanLine(dib, static_cast<int>(y));
+        if (std::any_of(line, line + lineBytes, [](BYTE b) { return b != 0; })) return {};
+    }
+    return "the data is missing: " + std::to_string(sourceBytes) + " bytes decoded as " +
+           std::to_string(FreeImage_GetWidth(dib)) + " x " + std::to_string(height) + " pixels of zeros";
+}
+
 } // namespace
 
 void fipImage::setLoadMemoryLimit(unsigned long long bytes) { g_loadMemoryLimit = bytes; }
@@ -425,8 +448,10 @@ unsigned long long fipImage::getLoadMemoryLimit() { return g_loadMemoryLimit.loa
 
 // A file refused before decoding leaves the image untouched, as any failure before the
 // FreeImage load call does; one refused after decoding leaves it empty, as a failed decode does.
-BOOL fipImage::loadBounded(FREE_IMAGE_FORMAT fif, int flag, const std::function<FIBITMAP*(int)>& decode,
+BOOL fipImage::loadBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sourceBytes,
+                           const std::function<FIBITMAP*(int)>& decode,
                            const std::function<size_t(BYTE*, size_t)>& readHead) {
+    kestro::detail::MessageCapture capture;
     bool refused = false;
     bool decoding = false;
     const bool headerOnly = (flag & FIF_LOAD_NOPIXELS) != 0;
@@ -442,14 +467,22 @@ BOOL fipImage::loadBounded(FREE_IMAGE_FORMAT fif, int flag, const std::function<
         },
         readHead);
     if (!decoding) return FALSE;
+    m_loadDamage.clear();
+    if (dib) {
+        m_loadDamage = capture.errors();
+        const std::string missing = missingData(dib, sourceBytes);
+        if (!missing.empty()) m_loadDamage.push_back(missing);
+    }
     return storeLoaded(dib);
 }
 
 BOOL fipImage::load(const char* path, int flag) {
     const FREE_IMAGE_FORMAT fif = identifyFIF(path);
     if (!readable(fif)) return FALSE;
+    struct stat st;
+    const unsigned long long bytes = stat(path, &st) == 0 ? static_cast<unsigned long long>(st.st_size) : 0;
     return loadBounded(
-        fif, flag, [&](int f) { return FreeImage_Load(fif, path, f); },
+        fif, flag, bytes, [&](int f) { return FreeImage_Load(fif, path, f); },
         [&](BYTE* head, size_t n) -> size_t {
             std::FILE* file = std::fopen(path, "rb");
             if (!file) return 0;
@@ -468,8 +501,11 @@ BOOL fipImage::loadFromHandle(FreeImageIO* io, fi_handle handle, int flag) {
     const FREE_IMAGE_FORMAT fif = identifyFIFFromHandle(io, handle);
     if (!readable(fif)) return FALSE;
     const long start = io->tell_proc(handle);
+    io->seek_proc(handle, 0, SEEK_END);
+    const long end = io->tell_proc(handle);
+    io->seek_proc(handle, start, SEEK_SET);
     return loadBounded(
-        fif, flag,
+        fif, flag, end > start ? static_cast<unsigned long long>(end - start) : 0,
         [&](int f) {
             FIBITMAP* dib = FreeImage_LoadFromHandle(fif, io, handle, f);
             if (f & FIF_LOAD_NOPIXELS) io->seek_proc(handle, start, SEEK_SET);
@@ -487,8 +523,11 @@ BOOL fipImage::loadFromMemory(fipMemoryIO& stream, int flag) {
     const FREE_IMAGE_FORMAT fif = identifyFIFFromMemory(hmem);
     if (!readable(fif)) return FALSE;
     const long start = FreeImage_TellMemory(hmem);
+    FreeImage_SeekMemory(hmem, 0, SEEK_END);
+    const long end = FreeImage_TellMemory(hmem);
+    FreeImage_SeekMemory(hmem, start, SEEK_SET);
     return loadBounded(
-        fif, flag,
+        fif, flag, end > start ? static_cast<unsigned long long>(end - start) : 0,
         [&](int f) {
             FIBITMAP* dib = FreeImage_LoadFromMemory(fif, hmem, f);
             if (f & FIF_LOAD_NOPIXELS) FreeImage_SeekMemory(hmem, start, SEEK_SET);

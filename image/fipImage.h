@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "framework/afx.h"
 
@@ -195,6 +197,13 @@ public:
     /// The load memory limit in bytes, for every image of the process.
     static void setLoadMemoryLimit(unsigned long long bytes);
     static unsigned long long getLoadMemoryLimit();
+    /// Whether the last load of this object gave a bitmap although the decoder reported errors
+    /// (a TIFF cut short, for one) or the file was too small to hold the pixels it claims and they
+    /// decoded as zeros: the load's result stays as FreeImage gives it, but the pixels are not
+    /// what was scanned. Copies and other operations do not carry it.
+    BOOL isLoadDamaged() const { return !m_loadDamage.empty(); }
+    /// What the decoder said, and the missing data, for a damaged load; empty otherwise.
+    const std::vector<std::string>& getLoadDamage() const { return m_loadDamage; }
     /// Format by signature from the handle's current position, which is kept.
     static FREE_IMAGE_FORMAT identifyFIFFromHandle(FreeImageIO* io, fi_handle handle);
     /// Format by signature from the stream's current position, which is kept.
@@ -298,7 +307,10 @@ private:
     BOOL replaceBy(FIBITMAP* (*convert)(FIBITMAP*));
     BOOL adjustInPlace(BOOL (*adjust)(FIBITMAP*, double), double value);
     BOOL storeLoaded(FIBITMAP* dib);
-    BOOL loadBounded(FREE_IMAGE_FORMAT fif, int flag, const std::function<FIBITMAP*(int)>& decode,
+    BOOL loadBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sourceBytes,
+                     const std::function<FIBITMAP*(int)>& decode,
                      const std::function<size_t(BYTE*, size_t)>& readHead);
+
+    std::vector<std::string> m_loadDamage;
     BOOL passesExportTest(FREE_IMAGE_FORMAT fif) const;
 };

@@ -136,3 +136,11 @@ TEST(LoadLimit, TheLimitIsTheCallersAndCountsTheRaster) {
     EXPECT_EQ(image.getWidth(), 100u);
     fipImage::setLoadMemoryLimit(fipImage::kDefaultLoadMemoryLimit);
 }
+
+TEST(LoadLimit, AHeaderWithoutItsDataIsADamagedLoad) {
+    Bytes header = tiffClaiming(3000);
+    DalvoImage image;
+    if (!image.Load(header.data(), static_cast<DWORD>(header.size()))) GTEST_SKIP() << "FreeImage refused it outright";
+    ASSERT_TRUE(image.isLoadDamaged());
+    EXPECT_NE(image.getLoadDamage().back().find("missing"), std::string::npos);
+}

@@ -2,29 +2,33 @@
 // recent messages.
 #include "image/DalvoImage.h"
 #include "image/Messages.h"
+#include "support/DamagedFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
 
-TEST(Messages, ACutTiffSpeaksToTheHandlerNotToStderr) {
-    fipImage gel(FIT_UINT16, 64, 64, 16);
+TEST(Messages, ACutTiffIsADamagedLoadThatSpeaksToTheHandlerNotToStderr) {
+    const std::vector<BYTE> cut = damaged::cutTiff();
+    ASSERT_FALSE(cut.empty());
+    fipImage gel(FIT_UINT16, 8, 8, 16);
     fipMemoryIO stream;
     ASSERT_TRUE(gel.saveToMemory(FIF_TIFF, stream));
     BYTE* data = nullptr;
     DWORD size = 0;
     ASSERT_TRUE(stream.acquire(&data, &size));
-    std::vector<BYTE> cut(data, data + size);
-    cut.erase(cut.begin() + 4096, cut.end() - 200); // strips gone, directory kept at the end
 
     std::vector<kestro::Message> seen;
     kestro::setMessageHandler([&](const kestro::Message& m) { seen.push_back(m); });
     kestro::clearRecentMessages();
     testing::internal::CaptureStderr();
     DalvoImage image;
-    image.Load(cut.data(), static_cast<DWORD>(cut.size()));
+    EXPECT_TRUE(image.Load(const_cast<BYTE*>(cut.data()), static_cast<DWORD>(cut.size())));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(image.isLoadDamaged());
+    ASSERT_TRUE(image.Load(data, size));
+    EXPECT_FALSE(image.isLoadDamaged()) << image.getLoadDamage().front();
     kestro::setMessageHandler(nullptr);
 
     ASSERT_FALSE(seen.empty());

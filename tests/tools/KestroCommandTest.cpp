@@ -4,6 +4,8 @@
 #include <KestroImage.h>
 
 #include <gtest/gtest.h>
+
+#include "support/DamagedFiles.h"
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -333,6 +335,12 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANonZeroExit)
     expectCleanError(runKestro("info " + quote(missing), dir), 1, "no such file");
     expectCleanError(runKestro("info " + quote(junk), dir), 1, "not an image");
     expectCleanError(runKestro("--max-pixels 7999 info " + quote(gel), dir), 1, "over the load limit");
+    const std::vector<BYTE> cutBytes = damaged::cutTiff();
+    ASSERT_FALSE(cutBytes.empty());
+    const std::string cut = (dir / "cut.tif").string();
+    std::ofstream(cut, std::ios::binary).write(reinterpret_cast<const char*>(cutBytes.data()), cutBytes.size());
+    expectCleanError(runKestro("info " + quote(cut), dir), 1, "damaged");
+    EXPECT_EQ(runKestro("--accept-damaged info " + quote(cut), dir).exit, 0);
     expectCleanError(runKestro("info " + quote(dir.string()), dir), 1, "folder");
     expectCleanError(runKestro("background " + quote(missing) + " -o " + quote((dir / "b.tif").string()), dir), 1,
                      "no such file");

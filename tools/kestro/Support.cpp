@@ -14,6 +14,12 @@ namespace kestro {
 
 namespace fs = std::filesystem;
 
+Settings& settings()
+{
+    static Settings s;
+    return s;
+}
+
 std::string whyNotLoaded()
 {
     const std::vector<kestro::Message> messages = kestro::recentMessages();
@@ -44,6 +50,9 @@ LoadedImage loadImage(const std::string& path)
     file.Close();
     if (!loaded.image->isValid())
         throw ToolError(path + ": not an image that can be read" + whyNotLoaded());
+    if (loaded.image->isLoadDamaged() && !settings().acceptDamaged)
+        throw ToolError(path + ": damaged (" + loaded.image->getLoadDamage().front() +
+                        "); --accept-damaged reads it anyway");
     loaded.raster = loaded.image->getRasterImage();
     return loaded;
 }

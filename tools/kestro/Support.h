@@ -19,6 +19,12 @@ public:
 };
 
 /// An image read from a file, with what the file said about itself.
+/// Options of the whole command that reach every subcommand.
+struct Settings {
+    bool acceptDamaged = false; ///< read files whose decoder reported errors or whose data is missing
+};
+Settings& settings();
+
 struct LoadedImage {
     std::string path;
     std::unique_ptr<DalvoImage> image;

@@ -25,6 +25,8 @@ int run(int argc, char** argv)
     app.add_flag("--json", json, "Print reports as JSON on stdout");
     bool verbose = false;
     app.add_flag("--verbose", verbose, "Show what the image decoders say on stderr");
+    app.add_flag("--accept-damaged", settings().acceptDamaged,
+                 "Read image files whose decoder reported errors or whose data is missing");
     unsigned long long maxPixels = 0;
     app.add_option("--max-pixels", maxPixels,
                    "Refuse input images that need more memory than a 16-bit grayscale image of this many pixels "
