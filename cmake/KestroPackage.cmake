@@ -23,5 +23,6 @@ install(FILES
 set(KESTRO_PC_OPENCV_CFLAGS "-I${KESTRO_OPENCV_INCLUDE_DIR}")
 # The way up from the pkg-config folder to the prefix (two folders, three for lib/<triplet>).
 file(RELATIVE_PATH KESTRO_PC_UP "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
+string(REGEX REPLACE "/$" "" KESTRO_PC_UP "${KESTRO_PC_UP}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/kestroimage.pc.in ${CMAKE_CURRENT_BINARY_DIR}/kestroimage.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kestroimage.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
