@@ -2,18 +2,13 @@
 // library's own Serialize code is fuzzed too), then counted strings and counts until the
 // bytes run out. Anything but CArchiveException, CMemoryException or a clean return is a bug;
 // the sanitizers report crashes and leaks.
-//
-// Built with clang and libFuzzer it is a libFuzzer target; otherwise its main replays the
-// files and folders given on the command line (a corpus, or a crash to reproduce).
+#include "FuzzDriver.h"
+
 #include "framework/afx.h"
+#include "image/DalvoImage.h"
+#include "raster/RasterImageGS16.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <vector>
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<BYTE> copy(data, data + size);
     CMemFile file(copy.empty() ? nullptr : copy.data(), static_cast<UINT>(copy.size()));
@@ -38,24 +33,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
 }
 
-#if !defined(KESTRO_LIBFUZZER)
-// Replays the files given, and every file in the folders given.
-int main(int argc, char** argv) {
-    namespace fs = std::filesystem;
-    int n = 0;
-    auto replay = [&n](const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
-        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-        ++n;
-    };
-    for (int i = 1; i < argc; ++i) {
-        if (!fs::is_directory(argv[i])) replay(argv[i]);
-        else
-            for (const auto& entry : fs::recursive_directory_iterator(argv[i]))
-                if (entry.is_regular_file()) replay(entry.path());
+// Envelopes of the library's serialisable classes followed by strings and counts.
+std::vector<FuzzInput> fuzzSeeds() {
+    std::vector<FuzzInput> seeds;
+    DalvoImage image(FIT_UINT16, 5, 3, 16);
+    image.AddPreprocessStr(L"Crop");
+    fipWinImage display(FIT_BITMAP, 4, 2, 8);
+    RasterImageGS16 raster(3, 2);
+    const CObject* objects[] = {&image, &display, &raster};
+    for (const CObject* object : objects) {
+        CMemFile file;
+        {
+            CArchive ar(&file, CArchive::store);
+            ar.WriteObject(object);
+            ar << BYTE(1) << CString(L"{Crop}\u00e4") << BYTE(0);
+            ar.WriteCount(70000);
+            ar.Close();
+        }
+        const BYTE* bytes = file.GetBuffer();
+        seeds.emplace_back(bytes, bytes + file.GetLength());
     }
-    std::printf("replayed %d inputs\n", n);
-    return 0;
+    return seeds;
 }
-#endif

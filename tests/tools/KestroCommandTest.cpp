@@ -5,6 +5,8 @@
 #include <KestroImage.h>
 
 #include <gtest/gtest.h>
+
+#include "support/DamagedFiles.h"
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -162,8 +164,13 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
     const std::map<std::string, std::string> files = {
         {"{gel}", synth("gel.tif", "--width 100 --height 80 --lanes 2 --bands 2")},
         {"{colour}", synth("colour.tif", "--width 100 --height 80 --lanes 2 --bands 2 --depth rgb")},
-        {"{junk}", (dir / "junk.tif").string()}, {"{missing}", (dir / "missing.tif").string()}, {"{dir}", dir.string()}};
+        {"{junk}", (dir / "junk.tif").string()}, {"{missing}", (dir / "missing.tif").string()}, {"{dir}", dir.string()},
+        {"{cut}", (dir / "cut.tif").string()}};
     std::ofstream(files.at("{junk}")) << "this is not an image\n";
+    const std::vector<BYTE> cut = damaged::cutTiff();
+    ASSERT_FALSE(cut.empty());
+    std::ofstream(files.at("{cut}"), std::ios::binary).write(reinterpret_cast<const char*>(cut.data()), cut.size());
+    EXPECT_EQ(run("--accept-damaged info " + quote(files.at("{cut}")), dir).exit, 0);
     const std::vector<std::string> rows = TableRows("tools/data/kestro-errors.txt");
     for (const std::string& line : rows) {
         const size_t bar1 = line.find('|'), bar2 = line.find('|', bar1 + 1);
@@ -178,7 +185,7 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
         EXPECT_EQ(r.err.rfind("kestro: error: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(mention), std::string::npos) << r.err;
     }
-    EXPECT_EQ(rows.size(), 20u);
+    EXPECT_EQ(rows.size(), 22u);
     // One bad file among good ones: the good one is still reported, the exit says something failed.
     const Result mixed = run("info --json " + quote(files.at("{gel}")) + " " + quote(files.at("{missing}")), dir);
     EXPECT_EQ(mixed.exit, 1);
