@@ -20,12 +20,14 @@ void* Allocate(size_t size) noexcept {
     if (g_watching) g_largest = std::max(g_largest, size);
     return std::malloc(size ? size : 1);
 }
-void* AllocateOrThrow(size_t size) {
+[[maybe_unused]] void* AllocateOrThrow(size_t size) {
     if (void* p = Allocate(size)) return p;
     throw std::bad_alloc();
 }
 } // namespace
 
+// ThreadSanitizer's runtime brings its own operators, and its build runs only the thread tests.
+#if !defined(KESTRO_THREAD_SANITIZER)
 void* operator new(size_t size) { return AllocateOrThrow(size); }
 void* operator new[](size_t size) { return AllocateOrThrow(size); }
 void* operator new(size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
@@ -36,6 +38,7 @@ void operator delete(void* p, size_t) noexcept { std::free(p); }
 void operator delete[](void* p, size_t) noexcept { std::free(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#endif
 
 namespace {
 

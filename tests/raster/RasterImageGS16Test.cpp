@@ -128,7 +128,8 @@ TEST(RasterImageGS16, CopiesAreDeepAndCarryOrRecomputeStatistics) {
     src->setPixel(0, 0, 99); // statistics now stale: max still 23
     RasterImageGS16 copied(*src), recomputed(src.get()), assigned(2, 2), small(2, 2), large(6, 4);
     assigned = *src;
-    assigned = assigned;
+    RasterImageGS16& alias = assigned;
+    assigned = alias; // to itself
     for (RasterImageGS16* r : {&copied, &assigned}) {
         EXPECT_EQ(pixelsOf(*r), pixelsOf(*src));
         EXPECT_EQ(r->maxValue, 23); // carried over, stale as in the source

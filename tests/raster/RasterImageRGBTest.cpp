@@ -117,7 +117,8 @@ TEST(RasterImageRGB, SizedRastersStartAtZeroAndCopiesAreDeep) {
     a.setPixel(2, 1, RGBQUAD{1, 2, 3, 4});
     RasterImageRGB b(a), c;
     c = a;
-    c = c;
+    RasterImageRGB& alias = c;
+    c = alias; // to itself
     a.setPixel(2, 1, RGBQUAD{9, 9, 9, 9});
     for (RasterImageRGB* r : {&b, &c}) EXPECT_TRUE(same(*r->getPixel(2, 1), RGBQUAD{1, 2, 3, 4}));
     EXPECT_EQ(empty.pixels, nullptr);
