@@ -79,15 +79,13 @@ TEST(RenderCommand, PaletteSizeAndSettingsOfASyntheticGel) {
     ASSERT_TRUE(png);
     ASSERT_EQ(FreeImage_GetWidth(png.get()) * 1000 + FreeImage_GetHeight(png.get()), 48040u);
     int green = 0, other = 0; // gamma maps 0 to 0, so red and blue stay 0
-    for (unsigned y = 0; y < 40; ++y)
-        for (unsigned x = 0; x < 48; ++x) {
-            RGBQUAD c;
-            FreeImage_GetPixelColor(png.get(), x, y, &c);
-            green += c.rgbGreen > 0;
-            other += c.rgbRed != 0 || c.rgbBlue != 0;
-        }
-    EXPECT_EQ(other, 0);
-    EXPECT_GT(green, 48 * 40 / 2);
+    for (unsigned i = 0; i < 48 * 40; ++i) {
+        RGBQUAD c;
+        FreeImage_GetPixelColor(png.get(), i % 48, i / 48, &c);
+        green += c.rgbGreen > 0;
+        other += c.rgbRed != 0 || c.rgbBlue != 0;
+    }
+    EXPECT_TRUE(other == 0 && green > 48 * 40 / 2) << other << " " << green;
 
     for (const char* refused : {"render gel.tif -o x.png --size 0x5", "render gel.tif -o x.png --max-range --palette red",
                                 "render missing.tif -o x.png"}) {
