@@ -22,7 +22,8 @@ constexpr int kImage = 4096;
 constexpr int kCanvas = 1024;
 
 DalvoImage& gel() {
-    static DalvoImage* image = kestro::SyntheticGel::generate(kestro::gelOptions(kImage, kImage, 20, 8)).toImage();
+    static DalvoImage* image =
+        kestro::SyntheticGel::generate(kestro::gelOptions(kImage, kImage, 20, 8)).toImage();
     return *image;
 }
 
@@ -137,11 +138,16 @@ int main(int argc, char** argv) {
     return rasterbench::runAndSummarise(
         argc, argv,
         {
-            Comparison{"further draw (blit)", "BM_Draw_Ours",
-                       {{"literal", "BM_Draw_Literal"}, {"cv::resize nearest", "BM_Resize_OpenCV"}, {"memcpy canvas", "BM_CanvasMemcpy"}},
+            Comparison{"further draw (blit)",
+                       "BM_Draw_Ours",
+                       {{"literal", "BM_Draw_Literal"},
+                        {"cv::resize nearest", "BM_Resize_OpenCV"},
+                        {"memcpy canvas", "BM_CanvasMemcpy"}},
                        "<= 2x cv::resize"},
-            Comparison{"first draw", "BM_FirstDraw_Ours",
-                       {{"FreeImage linear 8-bit", "BM_ConvertLinear_FreeImage"}, {"further draw", "BM_Draw_Ours"}},
-                       "rebuild <= 3x linear conversion"},
+            Comparison{
+                "first draw",
+                "BM_FirstDraw_Ours",
+                {{"FreeImage linear 8-bit", "BM_ConvertLinear_FreeImage"}, {"further draw", "BM_Draw_Ours"}},
+                "rebuild <= 3x linear conversion"},
         });
 }

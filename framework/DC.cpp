@@ -7,7 +7,9 @@
 
 IMPLEMENT_DYNAMIC(CDC, CObject)
 
-CDC::~CDC() { DeleteDC(); }
+CDC::~CDC() {
+    DeleteDC();
+}
 
 BOOL CDC::CreateCanvas(int width, int height, COLORREF background) {
     DeleteDC();
@@ -21,16 +23,21 @@ BOOL CDC::DeleteDC() {
     return had;
 }
 
-CSize CDC::GetCanvasSize() const { return m_hDC ? CSize(m_hDC->width, m_hDC->height) : CSize(); }
+CSize CDC::GetCanvasSize() const {
+    return m_hDC ? CSize(m_hDC->width, m_hDC->height) : CSize();
+}
 
-const BYTE* CDC::GetCanvasBits() const { return m_hDC && !m_hDC->rgb.empty() ? m_hDC->rgb.data() : nullptr; }
+const BYTE* CDC::GetCanvasBits() const {
+    return m_hDC && !m_hDC->rgb.empty() ? m_hDC->rgb.data() : nullptr;
+}
 
 void CDC::FillSolidRect(const RECT& rect, COLORREF colour) {
     if (!m_hDC) return;
     const int left = std::max<int>(rect.left, 0), right = std::min<int>(rect.right, m_hDC->width);
     const int top = std::max<int>(rect.top, 0), bottom = std::min<int>(rect.bottom, m_hDC->height);
     for (int y = top; y < bottom; ++y)
-        for (int x = left; x < right; ++x) ::SetPixel(m_hDC, x, y, colour);
+        for (int x = left; x < right; ++x)
+            ::SetPixel(m_hDC, x, y, colour);
 }
 
 namespace {

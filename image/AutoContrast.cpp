@@ -11,7 +11,7 @@ namespace {
 RasterImageGS16* grayscaleRaster(DalvoImage& image) {
     RasterImage* raster = image.getRasterImage();
     return raster && raster->IsKindOf(RUNTIME_CLASS(RasterImageGS16)) ? static_cast<RasterImageGS16*>(raster)
-                                                                     : nullptr;
+                                                                      : nullptr;
 }
 
 // Pixels to count up to the given fraction of total, in single precision as the limits have
@@ -25,7 +25,8 @@ int percentileTarget(int total, float fraction) {
 int percentileIndex(const CIntDataArray& histogram, int target) {
     long long count = 0;
     int index = 0;
-    while (target > count) count += histogram.GetAt(index++);
+    while (target > count)
+        count += histogram.GetAt(index++);
     return index;
 }
 

@@ -3,7 +3,8 @@
 
 void DalvoImage::setImageAdjustmentValues(double brightness, double contrast, double gamma) {
     CString entry;
-    entry.Format(L"adjustDisplayValue: Brightness %0.2f,Contrast %0.2f,Gamma %0.2f", brightness, contrast, gamma);
+    entry.Format(L"adjustDisplayValue: Brightness %0.2f,Contrast %0.2f,Gamma %0.2f", brightness, contrast,
+                 gamma);
     AddPreprocessStr(entry);
     fipWinImage::setImageAdjustmentValues(brightness, contrast, gamma);
 }

@@ -32,13 +32,15 @@ void autoContrastRamp(int low, int high, BYTE values[256]) {
 // The 256 colours of a palette selector; false for a value that selects none.
 bool paletteColours(enPalette type, int low, int high, BYTE red[256], BYTE green[256], BYTE blue[256]) {
     BYTE ramp[256];
-    for (int i = 0; i < 256; ++i) ramp[i] = static_cast<BYTE>(i);
+    for (int i = 0; i < 256; ++i)
+        ramp[i] = static_cast<BYTE>(i);
     switch (type) {
     case PaletteNormal:
     case PaletteSaturated:
     case PaletteAutoContrast:
         if (type == PaletteAutoContrast) autoContrastRamp(low, high, ramp);
-        for (int i = 0; i < 256; ++i) red[i] = green[i] = blue[i] = ramp[i];
+        for (int i = 0; i < 256; ++i)
+            red[i] = green[i] = blue[i] = ramp[i];
         if (type == PaletteSaturated) green[255] = blue[255] = 0;
         return true;
     case PaletteShadesOfGreen:
@@ -63,11 +65,12 @@ BOOL fipWinImage::applyPalette(FIBITMAP* target) const {
     // effect 16-bit grayscale images only, since an 8-bit image always reports its colours.
     const unsigned bpp = FreeImage_GetBPP(m_dib);
     const FREE_IMAGE_TYPE type = FreeImage_GetImageType(m_dib);
-    const bool writesPalette =
-        ((bpp == 8 || bpp == 16) && FreeImage_GetColorsUsed(m_dib) == 0) || type == FIT_UINT16 || type == FIT_INT16;
+    const bool writesPalette = ((bpp == 8 || bpp == 16) && FreeImage_GetColorsUsed(m_dib) == 0) ||
+                               type == FIT_UINT16 || type == FIT_INT16;
     RGBQUAD* palette = FreeImage_GetPalette(target);
     BYTE red[256], green[256], blue[256];
-    if (writesPalette && palette && paletteColours(paletteType, autoContrastLow, autoContrastHigh, red, green, blue)) {
+    if (writesPalette && palette &&
+        paletteColours(paletteType, autoContrastLow, autoContrastHigh, red, green, blue)) {
         const unsigned entries = std::min(FreeImage_GetColorsUsed(target), 256u);
         for (unsigned i = 0; i < entries; ++i) {
             palette[i].rgbRed = red[i];
@@ -78,7 +81,9 @@ BOOL fipWinImage::applyPalette(FIBITMAP* target) const {
     return FreeImage_AdjustColors(target, brightness, contrast, gamma, FALSE);
 }
 
-void fipWinImage::draw(HDC dc, RECT& destination) const { drawEx(dc, destination, FALSE, nullptr, nullptr); }
+void fipWinImage::draw(HDC dc, RECT& destination) const {
+    drawEx(dc, destination, FALSE, nullptr, nullptr);
+}
 
 void fipWinImage::drawEx(HDC dc, RECT& destination, BOOL useFileBackground, RGBQUAD* applicationBackground,
                          FIBITMAP* backgroundBitmap) const {
@@ -93,10 +98,11 @@ void fipWinImage::drawEx(HDC dc, RECT& destination, BOOL useFileBackground, RGBQ
         bool owned = true;
         switch (FreeImage_GetImageType(m_dib)) {
         case FIT_BITMAP: {
-            const bool composite = FreeImage_IsTransparent(m_dib) ||
-                                   (FreeImage_HasBackgroundColor(m_dib) && useFileBackground);
+            const bool composite =
+                FreeImage_IsTransparent(m_dib) || (FreeImage_HasBackgroundColor(m_dib) && useFileBackground);
             if (composite)
-                display = FreeImage_Composite(m_dib, useFileBackground, applicationBackground, backgroundBitmap);
+                display =
+                    FreeImage_Composite(m_dib, useFileBackground, applicationBackground, backgroundBitmap);
             if (!display) {
                 // The display pass works in place: a neutral one leaves the bitmap as it is,
                 // any other would change the image, so it gets a private copy.
@@ -115,14 +121,16 @@ void fipWinImage::drawEx(HDC dc, RECT& destination, BOOL useFileBackground, RGBQ
         case FIT_RGBF:
         case FIT_RGBAF:
         case FIT_RGB16:
-            display = toneMappingOperator == FITMO_REINHARD05
-                          ? FreeImage_TmoReinhard05Ex(m_dib, toneMappingParam1, toneMappingParam2, toneMappingParam3,
-                                                      toneMappingParam4)
-                          : FreeImage_ToneMapping(m_dib, toneMappingOperator, toneMappingParam1, toneMappingParam2);
+            display =
+                toneMappingOperator == FITMO_REINHARD05
+                    ? FreeImage_TmoReinhard05Ex(m_dib, toneMappingParam1, toneMappingParam2,
+                                                toneMappingParam3, toneMappingParam4)
+                    : FreeImage_ToneMapping(m_dib, toneMappingOperator, toneMappingParam1, toneMappingParam2);
             break;
         case FIT_RGBA16:
             if (FIBITMAP* wide = FreeImage_ConvertTo32Bits(m_dib)) {
-                display = FreeImage_Composite(wide, useFileBackground, applicationBackground, backgroundBitmap);
+                display =
+                    FreeImage_Composite(wide, useFileBackground, applicationBackground, backgroundBitmap);
                 FreeImage_Unload(wide);
             }
             break;
@@ -143,7 +151,8 @@ void fipWinImage::drawEx(HDC dc, RECT& destination, BOOL useFileBackground, RGBQ
     const long long height = static_cast<long long>(destination.bottom) - destination.top;
     if (width < INT_MIN || width > INT_MAX || height < INT_MIN || height > INT_MAX) return;
     SetStretchBltMode(dc, COLORONCOLOR);
-    StretchDIBits(dc, destination.left, destination.top, static_cast<int>(width), static_cast<int>(height), 0, 0,
-                  static_cast<int>(FreeImage_GetWidth(displayBitmap)), static_cast<int>(FreeImage_GetHeight(displayBitmap)),
-                  FreeImage_GetBits(displayBitmap), FreeImage_GetInfo(displayBitmap), DIB_RGB_COLORS, SRCCOPY);
+    StretchDIBits(dc, destination.left, destination.top, static_cast<int>(width), static_cast<int>(height), 0,
+                  0, static_cast<int>(FreeImage_GetWidth(displayBitmap)),
+                  static_cast<int>(FreeImage_GetHeight(displayBitmap)), FreeImage_GetBits(displayBitmap),
+                  FreeImage_GetInfo(displayBitmap), DIB_RGB_COLORS, SRCCOPY);
 }

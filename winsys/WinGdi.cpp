@@ -40,7 +40,9 @@ int SetStretchBltMode(HDC dc, int mode) {
     return previous;
 }
 
-int GetStretchBltMode(HDC dc) { return dc ? dc->stretchMode : 0; }
+int GetStretchBltMode(HDC dc) {
+    return dc ? dc->stretchMode : 0;
+}
 
 COLORREF GetPixel(HDC dc, int x, int y) {
     if (!dc || x < 0 || y < 0 || x >= dc->width || y >= dc->height) return CLR_INVALID;
@@ -81,8 +83,9 @@ struct StretchAxis {
     bool mirror;
 
     StretchAxis(long long dest, long long destSize, long long src, long long srcSize)
-        : first(std::min(dest, dest + destSize)), count(std::llabs(destSize)), srcFirst(std::min(src, src + srcSize)),
-          srcCount(std::llabs(srcSize)), mirror((destSize < 0) != (srcSize < 0)) {}
+        : first(std::min(dest, dest + destSize)), count(std::llabs(destSize)),
+          srcFirst(std::min(src, src + srcSize)), srcCount(std::llabs(srcSize)),
+          mirror((destSize < 0) != (srcSize < 0)) {}
 
     long long source(long long k) const {
         const auto j = static_cast<long long>((static_cast<unsigned __int128>(2 * k + 1) * srcCount) /
@@ -102,12 +105,14 @@ struct BitField {
 
     explicit BitField(DWORD m) : mask(m) {
         if (!mask) return;
-        while (!((mask >> shift) & 1)) ++shift;
+        while (!((mask >> shift) & 1))
+            ++shift;
         max = mask >> shift;
     }
     BYTE operator()(DWORD pixel) const {
         if (!max) return 0;
-        return static_cast<BYTE>((static_cast<unsigned long long>((pixel & mask) >> shift) * 255 + max / 2) / max);
+        return static_cast<BYTE>((static_cast<unsigned long long>((pixel & mask) >> shift) * 255 + max / 2) /
+                                 max);
     }
 };
 
@@ -122,8 +127,7 @@ DWORD packed(BYTE r, BYTE g, BYTE b) {
 // One destination row: each visible column (source column >= 0) takes the colour of its source
 // pixel. When every column is visible, each pixel is stored as a whole word whose fourth byte
 // the next pixel overwrites; the last one is stored as three bytes.
-template <typename Fetch>
-void drawRow(BYTE* out, const std::vector<int>& columns, bool whole, Fetch fetch) {
+template <typename Fetch> void drawRow(BYTE* out, const std::vector<int>& columns, bool whole, Fetch fetch) {
     const size_t n = columns.size();
     if (whole) {
         for (size_t c = 0; c + 1 < n; ++c, out += 3) {
@@ -143,8 +147,9 @@ void drawRow(BYTE* out, const std::vector<int>& columns, bool whole, Fetch fetch
 
 } // namespace
 
-int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
-                  int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage, DWORD rop) {
+int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
+                  int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage,
+                  DWORD rop) {
     if (!dc || !bits || !info || rop != SRCCOPY) return 0;
     const BITMAPINFOHEADER& h = info->bmiHeader;
     const int bpp = h.biBitCount;
@@ -165,7 +170,8 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
     if (palettised) {
         const DWORD entries = std::min<DWORD>(h.biClrUsed ? h.biClrUsed : (1u << bpp), 1u << bpp);
         for (DWORD i = 0; i < entries; ++i)
-            table[i] = packed(info->bmiColors[i].rgbRed, info->bmiColors[i].rgbGreen, info->bmiColors[i].rgbBlue);
+            table[i] =
+                packed(info->bmiColors[i].rgbRed, info->bmiColors[i].rgbGreen, info->bmiColors[i].rgbBlue);
     }
     DWORD masks[3] = {0x7C00, 0x03E0, 0x001F};
     if (h.biCompression == BI_BITFIELDS) {
@@ -209,7 +215,9 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
     for (long long k = ky0; k < ky1; ++k) {
         const long long sy = ay.source(k);
         if (sy < 0 || sy >= bmHeight) continue;
-        BYTE* out = &dc->rgb[(static_cast<size_t>(ay.first + k) * dc->width + static_cast<size_t>(ax.first + kx0)) * 3];
+        BYTE* out =
+            &dc->rgb[(static_cast<size_t>(ay.first + k) * dc->width + static_cast<size_t>(ax.first + kx0)) *
+                     3];
         // Enlarged rows repeat: copy the row just drawn from the same source row.
         if (sy == previousRow && wholeRows) {
             std::copy(previous, previous + rowBytes, out);
@@ -218,10 +226,12 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
         const BYTE* line = base + stride * static_cast<size_t>(bottomUp ? bmHeight - 1 - sy : sy);
         switch (bpp) {
         case 1:
-            drawRow(out, columns, wholeRows, [&](int x) { return table[(line[x >> 3] >> (7 - (x & 7))) & 1]; });
+            drawRow(out, columns, wholeRows,
+                    [&](int x) { return table[(line[x >> 3] >> (7 - (x & 7))) & 1]; });
             break;
         case 4:
-            drawRow(out, columns, wholeRows, [&](int x) { return table[(line[x >> 1] >> ((x & 1) ? 0 : 4)) & 15]; });
+            drawRow(out, columns, wholeRows,
+                    [&](int x) { return table[(line[x >> 1] >> ((x & 1) ? 0 : 4)) & 15]; });
             break;
         case 8:
             drawRow(out, columns, wholeRows, [&](int x) { return table[line[x]]; });
@@ -233,7 +243,8 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
             });
             break;
         case 24:
-            drawRow(out, columns, wholeRows, [&](int x) { return packed(line[x * 3 + 2], line[x * 3 + 1], line[x * 3]); });
+            drawRow(out, columns, wholeRows,
+                    [&](int x) { return packed(line[x * 3 + 2], line[x * 3 + 1], line[x * 3]); });
             break;
         default:
             if (bitFields32) {
@@ -243,7 +254,8 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
                     return packed(red(v), green(v), blue(v));
                 });
             } else {
-                drawRow(out, columns, wholeRows, [&](int x) { return packed(line[x * 4 + 2], line[x * 4 + 1], line[x * 4]); });
+                drawRow(out, columns, wholeRows,
+                        [&](int x) { return packed(line[x * 4 + 2], line[x * 4 + 1], line[x * 4]); });
             }
             break;
         }

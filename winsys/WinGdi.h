@@ -30,10 +30,10 @@
 #define SRCCOPY 0x00CC0020UL
 #define CLR_INVALID 0xFFFFFFFFUL
 
-#define RGB(r, g, b) \
-    (static_cast<COLORREF>(static_cast<BYTE>(r) | (static_cast<WORD>(static_cast<BYTE>(g)) << 8) | \
+#define RGB(r, g, b)                                                                                         \
+    (static_cast<COLORREF>(static_cast<BYTE>(r) | (static_cast<WORD>(static_cast<BYTE>(g)) << 8) |           \
                            (static_cast<DWORD>(static_cast<BYTE>(b)) << 16)))
-#define GetRValue(c) (static_cast<BYTE>((c) & 0xFF))
+#define GetRValue(c) (static_cast<BYTE>((c)&0xFF))
 #define GetGValue(c) (static_cast<BYTE>(((c) >> 8) & 0xFF))
 #define GetBValue(c) (static_cast<BYTE>(((c) >> 16) & 0xFF))
 
@@ -70,8 +70,8 @@ KESTRO_API int GetStretchBltMode(HDC dc);
 /// Returns the number of source scan lines, 0 when nothing could be drawn (null context,
 /// bits or header, an unsupported format, usage or raster operation, a zero size).
 KESTRO_API int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
-                             int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage,
-                             DWORD rop);
+                             int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info,
+                             UINT usage, DWORD rop);
 
 /// The canvas colour at (x, y); CLR_INVALID outside the canvas or for a null context.
 KESTRO_API COLORREF GetPixel(HDC dc, int x, int y);

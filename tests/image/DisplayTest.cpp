@@ -11,8 +11,9 @@ namespace {
 // The palette table written out: entry i of each selector, the ramp for limits 0 and 255.
 COLORREF tableColour(int palette, int i) {
     const int v = static_cast<int>(std::min(255.0, std::floor(i * 256.0 / 255.0 + 0.5)));
-    const COLORREF colours[] = {RGB(i, i, i), i == 255 ? RGB(255, 0, 0) : RGB(i, i, i), RGB(0, i, 0),
-                                RGB(i, 0, 0), RGB(0, 0, i), RGB(v, v, v)};
+    const COLORREF colours[] = {RGB(i, i, i), i == 255 ? RGB(255, 0, 0) : RGB(i, i, i),
+                                RGB(0, i, 0), RGB(i, 0, 0),
+                                RGB(0, 0, i), RGB(v, v, v)};
     return palette <= 5 ? colours[palette] : RGB(i, i, i);
 }
 
@@ -20,7 +21,8 @@ COLORREF tableColour(int palette, int i) {
 void fillWords(DalvoImage& image, unsigned w, unsigned h, WORD left, WORD right) {
     ASSERT_TRUE(image.setSize(FIT_UINT16, w, h, 16));
     for (unsigned y = 0; y < h; ++y)
-        for (unsigned x = 0; x < w; ++x) reinterpret_cast<WORD*>(image.getScanLine(y))[x] = x < w / 2 ? left : right;
+        for (unsigned x = 0; x < w; ++x)
+            reinterpret_cast<WORD*>(image.getScanLine(y))[x] = x < w / 2 ? left : right;
 }
 
 // The canvas colour at (x, y) after drawing the image over a w x h canvas.
@@ -50,17 +52,18 @@ struct PaletteProbe : DalvoImage {
 TEST(Display, AutoContrastRampAtItsEdgeCases) {
     PaletteProbe probe;
     fillWords(probe, 2, 1, 0, 0);
-    const int cases[][4] = {{0, 255, 0, 0},     {0, 255, 128, 129},  {0, 255, 254, 255},  {0, 255, 255, 255},
-                            {64, 192, 64, 0},   {64, 192, 65, 2},    {64, 192, 128, 128}, {64, 192, 192, 255},
-                            {100, 100, 0, 0},   {100, 100, 200, 0},  {0, 0, 255, 0},      {192, 64, 0, 255},
+    const int cases[][4] = {{0, 255, 0, 0},      {0, 255, 128, 129}, {0, 255, 254, 255},  {0, 255, 255, 255},
+                            {64, 192, 64, 0},    {64, 192, 65, 2},   {64, 192, 128, 128}, {64, 192, 192, 255},
+                            {100, 100, 0, 0},    {100, 100, 200, 0}, {0, 0, 255, 0},      {192, 64, 0, 255},
                             {192, 64, 128, 128}, {192, 64, 255, 0}};
     for (const auto& c : cases) {
         const RGBQUAD q = probe.entry(c[0], c[1], PaletteAutoContrast, c[2]);
-        EXPECT_EQ(RGB(q.rgbRed, q.rgbGreen, q.rgbBlue), RGB(c[3], c[3], c[3])) << c[0] << ".." << c[1] << " @" << c[2];
+        EXPECT_EQ(RGB(q.rgbRed, q.rgbGreen, q.rgbBlue), RGB(c[3], c[3], c[3]))
+            << c[0] << ".." << c[1] << " @" << c[2];
         EXPECT_EQ(q.rgbReserved, 77);
     }
     EXPECT_EQ(probe.entry(0, 255, enPalette(7), 200).rgbRed, 9); // selects no palette
-    PaletteProbe rgb;                                             // palettes are for 16-bit grayscale
+    PaletteProbe rgb;                                            // palettes are for 16-bit grayscale
     makePatterned(rgb, FIT_BITMAP, 24);
     EXPECT_EQ(rgb.entry(0, 255, PaletteShadesOfRed, 200).rgbRed, 9);
 }
@@ -69,14 +72,16 @@ TEST(Display, EveryPaletteDrawsItsTableIntoTheCanvas) {
     for (int palette = 0; palette <= 7; ++palette) {
         DalvoImage image; // column i holds i * 257, which the display conversion brings to i
         ASSERT_TRUE(image.setSize(FIT_UINT16, 256, 1, 16));
-        for (unsigned x = 0; x < 256; ++x) reinterpret_cast<WORD*>(image.getScanLine(0))[x] = WORD(x * 257);
+        for (unsigned x = 0; x < 256; ++x)
+            reinterpret_cast<WORD*>(image.getScanLine(0))[x] = WORD(x * 257);
         image.setPalette(enPalette(palette));
         if (palette == PaletteAutoContrast) image.autoContrastMaxRange(1);
         CDC dc;
         dc.CreateCanvas(256, 2);
         const CRect whole(0, 0, 256, 2);
         image.draw(&dc, &whole);
-        for (int i = 0; i < 256; ++i) ASSERT_EQ(dc.GetPixel(i, 1), tableColour(palette, i)) << palette << " @" << i;
+        for (int i = 0; i < 256; ++i)
+            ASSERT_EQ(dc.GetPixel(i, 1), tableColour(palette, i)) << palette << " @" << i;
     }
     DalvoImage grey; // an 8-bit image keeps its own palette whatever is selected
     makePatterned(grey, FIT_BITMAP, 8);
@@ -103,7 +108,8 @@ TEST(Display, AutoContrastLimitsFromHistogramAndFullRange) {
         if (c.eightBit) image.convertToType(FIT_BITMAP, FALSE);
         image.setPalette(PaletteAutoContrast);
         if (c.maxRange) image.autoContrastMaxRange(1);
-        EXPECT_EQ(image.getAutoContrastLow() * 1000 + image.getAutoContrastHigh(), c.low * 1000 + c.high) << c.left;
+        EXPECT_EQ(image.getAutoContrastLow() * 1000 + image.getAutoContrastHigh(), c.low * 1000 + c.high)
+            << c.left;
         EXPECT_TRUE(c.low != c.high || drawn(image, 4, 4, 2, 2) == RGB(0, 0, 0)); // equal limits: black
     }
     DalvoImage colour; // keeps its limits; the entries are still recorded
@@ -119,7 +125,8 @@ TEST(Display, SettingsAreRecordedAndNeverMarkTheImageModified) {
     fillWords(image, 4, 4, 0, 65535);
     image.setModified(FALSE);
     image.setImageAdjustmentValues(10, -20.5, 2.2);
-    for (int p : {0, 1, 2, 3, 4, 7, -1}) image.setPalette(enPalette(p));
+    for (int p : {0, 1, 2, 3, 4, 7, -1})
+        image.setPalette(enPalette(p));
     image.autoContrastMaxRange(0);
     EXPECT_EQ(image.GetPreprocessStr(),
               L"{adjustDisplayValue: Brightness 10.00,Contrast -20.50,Gamma 2.20}{setting palette to normal}"
@@ -134,7 +141,8 @@ TEST(Display, DrawingNeverChangesTheImage) {
     for (int kind : {1, 4, 8, 80, 16, 24, 32}) { // 80: 8 bits with a colour palette
         DalvoImage image;
         makePatterned(image, kind == 16 ? FIT_UINT16 : FIT_BITMAP, kind == 80 ? 8 : kind);
-        for (int i = 0; kind == 80 && i < 256; ++i) image.getPalette()[i] = RGBQUAD{BYTE(i), BYTE(255 - i), BYTE(i * 7), 0};
+        for (int i = 0; kind == 80 && i < 256; ++i)
+            image.getPalette()[i] = RGBQUAD{BYTE(i), BYTE(255 - i), BYTE(i * 7), 0};
         image.setImageAdjustmentValues(30, -20, 1.8);
         DalvoImage before(image);
         for (int p = 0; p <= 5; ++p) {
@@ -145,8 +153,8 @@ TEST(Display, DrawingNeverChangesTheImage) {
             drawn(image, 20, 20, 0, 0);
         }
         EXPECT_TRUE(samePixels(image, before)) << kind;
-        EXPECT_TRUE(!image.getPalette() ||
-                    !std::memcmp(image.getPalette(), before.getPalette(), image.getColorsUsed() * sizeof(RGBQUAD)))
+        EXPECT_TRUE(!image.getPalette() || !std::memcmp(image.getPalette(), before.getPalette(),
+                                                        image.getColorsUsed() * sizeof(RGBQUAD)))
             << kind;
         EXPECT_EQ(image.GetPreprocessStr().Find(before.GetPreprocessStr()), 0);
     }
@@ -166,10 +174,9 @@ TEST(Display, UnchangedImageIsOnlyBlitted) {
 }
 
 TEST(Display, EveryImageTypeGetsADisplayBitmap) {
-    const std::pair<FREE_IMAGE_TYPE, int> kinds[] = {{FIT_INT16, 8},  {FIT_UINT32, 8}, {FIT_INT32, 8},
-                                                     {FIT_FLOAT, 8},  {FIT_DOUBLE, 8}, {FIT_COMPLEX, 8},
-                                                     {FIT_RGB16, 24}, {FIT_RGBA16, 32}, {FIT_RGBF, 24},
-                                                     {FIT_RGBAF, 32}};
+    const std::pair<FREE_IMAGE_TYPE, int> kinds[] = {
+        {FIT_INT16, 8},   {FIT_UINT32, 8}, {FIT_INT32, 8},   {FIT_FLOAT, 8}, {FIT_DOUBLE, 8},
+        {FIT_COMPLEX, 8}, {FIT_RGB16, 24}, {FIT_RGBA16, 32}, {FIT_RGBF, 24}, {FIT_RGBAF, 32}};
     for (const auto& [type, bpp] : kinds)
         for (FREE_IMAGE_TMO tmo : {FITMO_DRAGO03, FITMO_REINHARD05}) {
             DalvoImage image;
@@ -181,7 +188,8 @@ TEST(Display, EveryImageTypeGetsADisplayBitmap) {
             const CRect rect(0, 0, 13, 7);
             image.draw(&dc, &rect);
             int untouched = 0;
-            for (int i = 0; i < 13 * 7; ++i) untouched += dc.GetPixel(i % 13, i / 13) == RGB(1, 2, 3);
+            for (int i = 0; i < 13 * 7; ++i)
+                untouched += dc.GetPixel(i % 13, i / 13) == RGB(1, 2, 3);
             EXPECT_EQ(untouched, 0) << "type " << type << " operator " << tmo;
         }
     DalvoImage empty; // no bitmap: nothing drawn

@@ -30,7 +30,8 @@ Dib load(const fs::path& p) {
 // Runs kestro in dir; stdout is returned, the exit code stored.
 std::string kestro(const fs::path& dir, const std::string& args, int& exit) {
     const std::string out = (dir / "out.txt").string();
-    const int status = std::system(("cd '" + dir.string() + "' && '" + kTool + "' " + args + " >'" + out + "' 2>/dev/null").c_str());
+    const int status = std::system(
+        ("cd '" + dir.string() + "' && '" + kTool + "' " + args + " >'" + out + "' 2>/dev/null").c_str());
     exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::ifstream in(out);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -57,7 +58,8 @@ TEST(RenderCommand, DrawsEveryRealScanAtItsOwnSize) {
     ASSERT_EQ(exit, 0);
     ASSERT_GT(report.size(), 0u);
     for (const json& r : report) {
-        const Dib source = load(r["file"].get<std::string>()), png = load(dir / r["output"].get<std::string>());
+        const Dib source = load(r["file"].get<std::string>()),
+                  png = load(dir / r["output"].get<std::string>());
         ASSERT_TRUE(source && png) << r["file"];
         EXPECT_EQ(FreeImage_GetWidth(png.get()), FreeImage_GetWidth(source.get())) << r["file"];
         EXPECT_EQ(FreeImage_GetHeight(png.get()), FreeImage_GetHeight(source.get())) << r["file"];
@@ -70,8 +72,8 @@ TEST(RenderCommand, PaletteSizeAndSettingsOfASyntheticGel) {
     int exit = -1;
     kestro(dir, "synth gel.tif --width 96 --height 64 --lanes 4 --bands 3", exit);
     ASSERT_EQ(exit, 0);
-    const json report =
-        json::parse(kestro(dir, "render gel.tif -o green.png --palette green --size 48x40 --gamma 1.5 --json", exit));
+    const json report = json::parse(
+        kestro(dir, "render gel.tif -o green.png --palette green --size 48x40 --gamma 1.5 --json", exit));
     ASSERT_EQ(exit, 0);
     EXPECT_EQ(report[0]["history"], json({"setting palette to Shades of Green",
                                           "adjustDisplayValue: Brightness 0.00,Contrast 0.00,Gamma 1.50"}));
@@ -87,8 +89,9 @@ TEST(RenderCommand, PaletteSizeAndSettingsOfASyntheticGel) {
     }
     EXPECT_TRUE(other == 0 && green > 48 * 40 / 2) << other << " " << green;
 
-    for (const char* refused : {"render gel.tif -o x.png --size 0x5", "render gel.tif -o x.png --max-range --palette red",
-                                "render missing.tif -o x.png"}) {
+    for (const char* refused :
+         {"render gel.tif -o x.png --size 0x5", "render gel.tif -o x.png --max-range --palette red",
+          "render missing.tif -o x.png"}) {
         kestro(dir, refused, exit);
         EXPECT_EQ(exit, 1) << refused;
     }

@@ -19,8 +19,10 @@ struct Info {
 // A 3 x 2 8-bit bitmap showing "abc" over "def"; palette entry i is (10 i + 10, 0, 0).
 Dib letters(Info& info) {
     Dib dib(FreeImage_Allocate(3, 2, 8), &FreeImage_Unload);
-    for (int i = 0; i < 256; ++i) FreeImage_GetPalette(dib.get())[i] = RGBQUAD{0, 0, BYTE(10 * i + 10), 0};
-    for (unsigned i = 0; i < 6; ++i) FreeImage_GetScanLine(dib.get(), i < 3)[i % 3] = BYTE(i); // bottom-up
+    for (int i = 0; i < 256; ++i)
+        FreeImage_GetPalette(dib.get())[i] = RGBQUAD{0, 0, BYTE(10 * i + 10), 0};
+    for (unsigned i = 0; i < 6; ++i)
+        FreeImage_GetScanLine(dib.get(), i < 3)[i % 3] = BYTE(i); // bottom-up
     info = *reinterpret_cast<const Info*>(FreeImage_GetInfo(dib.get()));
     return dib;
 }
@@ -53,11 +55,11 @@ TEST(StretchDIBits, PlacesScalesMirrorsAndClipsNearestPixels) {
         {0, 0, 2, 1, 0, 0, 3, 2, false, 2, "df.../...../....."},   // reduced
         {-2, -1, 3, 2, 0, 0, 3, 2, false, 2, "f..../...../....."}, // clipped at the canvas
         {3, 2, 3, 2, 0, 0, 3, 2, false, 2, "...../...../...ab"},
-        {0, 0, 2, 1, 1, 0, 2, 1, false, 1, "ef.../...../....."},   // source origin at the lower left
-        {0, 0, 3, 2, 0, 0, 3, 2, true, 2, "def../abc../....."},    // the same bytes top-down
+        {0, 0, 2, 1, 1, 0, 2, 1, false, 1, "ef.../...../....."}, // source origin at the lower left
+        {0, 0, 3, 2, 0, 0, 3, 2, true, 2, "def../abc../....."},  // the same bytes top-down
         {0, 0, 0, 2, 0, 0, 3, 2, false, 0, "...../...../....."},
         {0, 0, 3, 2, 0, 0, 3, 0, false, 0, "...../...../....."},
-        {0, 0, 5, 3, -1, 0, 3, 2, false, 2, "..abb/..dee/..dee"},  // samples outside the bitmap skipped
+        {0, 0, 5, 3, -1, 0, 3, 2, false, 2, "..abb/..dee/..dee"}, // samples outside the bitmap skipped
     };
     Info info;
     Dib dib = letters(info);
@@ -85,8 +87,8 @@ TEST(StretchDIBits, ReadsEveryDepthAndRefusesWhatItCannotDraw) {
         CDC dc;
         dc.CreateCanvas(2, 1);
         const auto blit = [&](HDC to, UINT usage, DWORD rop) {
-            return StretchDIBits(to, 0, 0, 2, 1, 0, 0, 2, 1, FreeImage_GetBits(dib.get()), FreeImage_GetInfo(dib.get()),
-                                 usage, rop);
+            return StretchDIBits(to, 0, 0, 2, 1, 0, 0, 2, 1, FreeImage_GetBits(dib.get()),
+                                 FreeImage_GetInfo(dib.get()), usage, rop);
         };
         EXPECT_EQ(blit(dc, DIB_RGB_COLORS, SRCCOPY), 1);
         EXPECT_TRUE(dc.GetPixel(0, 0) == RGB(40, 50, 60) && dc.GetPixel(1, 0) == RGB(10, 20, 30)) << bpp;
@@ -115,8 +117,9 @@ TEST(CDC, SavesItsCanvasAsPngAndKeepsAnOldFileWhenItCannot) {
 }
 
 TEST(MulDiv, RoundsHalvesAwayFromZeroWithA64BitProduct) {
-    const int cases[][4] = {{1001, 256, 65536, 4}, {1, 1, 2, 1},           {-1, 1, 2, -1},
-                            {-3, 1, 2, -2},        {7, 3, -2, -11},        {INT_MAX, INT_MAX, INT_MAX, INT_MAX},
+    const int cases[][4] = {{1001, 256, 65536, 4}, {1, 1, 2, 1},       {-1, 1, 2, -1},
+                            {-3, 1, 2, -2},        {7, 3, -2, -11},    {INT_MAX, INT_MAX, INT_MAX, INT_MAX},
                             {5, 1, 0, -1},         {INT_MAX, 2, 1, -1}};
-    for (const auto& c : cases) EXPECT_EQ(MulDiv(c[0], c[1], c[2]), c[3]) << c[0] << "*" << c[1] << "/" << c[2];
+    for (const auto& c : cases)
+        EXPECT_EQ(MulDiv(c[0], c[1], c[2]), c[3]) << c[0] << "*" << c[1] << "/" << c[2];
 }

@@ -15,8 +15,8 @@ namespace kestro {
 namespace {
 
 const std::map<std::string, enPalette> kPalettes = {
-    {"normal", PaletteNormal},       {"saturated", PaletteSaturated}, {"green", PaletteShadesOfGreen},
-    {"red", PaletteShadesOfRed},     {"blue", PaletteShadesOfBlue},   {"auto", PaletteAutoContrast}};
+    {"normal", PaletteNormal},   {"saturated", PaletteSaturated}, {"green", PaletteShadesOfGreen},
+    {"red", PaletteShadesOfRed}, {"blue", PaletteShadesOfBlue},   {"auto", PaletteAutoContrast}};
 
 struct RenderArgs {
     std::vector<std::string> files;
@@ -35,7 +35,8 @@ std::optional<CanvasSize> parseSize(const std::optional<std::string>& text) {
     if (!text) return std::nullopt;
     std::smatch m;
     static const std::regex pattern("([0-9]{1,5})x([0-9]{1,5})");
-    if (!std::regex_match(*text, m, pattern)) throw ToolError("--size takes WxH, e.g. 800x600: '" + *text + "'");
+    if (!std::regex_match(*text, m, pattern))
+        throw ToolError("--size takes WxH, e.g. 800x600: '" + *text + "'");
     const CanvasSize s{std::stoi(m[1]), std::stoi(m[2])};
     if (s.width < 1 || s.height < 1 || s.width > 16384 || s.height > 16384)
         throw ToolError("--size: width and height go from 1 to 16384: '" + *text + "'");
@@ -54,20 +55,23 @@ nlohmann::ordered_json historyEntries(const std::string& history) {
     return entries;
 }
 
-nlohmann::ordered_json render(const RenderArgs& a, const std::optional<CanvasSize>& size, const std::string& file,
-                              const std::string& out) {
+nlohmann::ordered_json render(const RenderArgs& a, const std::optional<CanvasSize>& size,
+                              const std::string& file, const std::string& out) {
     const LoadedImage li = loadImage(file);
     DalvoImage& image = *li.image;
     // Full-range limits show through the auto-contrast palette, which --max-range implies.
-    const std::optional<std::string> palette = a.palette ? a.palette : a.maxRange ? std::optional<std::string>("auto")
-                                                                                  : std::nullopt;
+    const std::optional<std::string> palette = a.palette    ? a.palette
+                                               : a.maxRange ? std::optional<std::string>("auto")
+                                                            : std::nullopt;
     if (palette) image.setPalette(kPalettes.at(*palette));
     if (a.brightness || a.contrast || a.gamma)
-        image.setImageAdjustmentValues(a.brightness.value_or(0), a.contrast.value_or(0), a.gamma.value_or(1.0));
+        image.setImageAdjustmentValues(a.brightness.value_or(0), a.contrast.value_or(0),
+                                       a.gamma.value_or(1.0));
     if (a.maxRange) image.autoContrastMaxRange(1);
     image.setModified();
 
-    const CanvasSize canvas = size ? *size : CanvasSize{static_cast<int>(image.getWidth()), static_cast<int>(image.getHeight())};
+    const CanvasSize canvas =
+        size ? *size : CanvasSize{static_cast<int>(image.getWidth()), static_cast<int>(image.getHeight())};
     CDC dc;
     if (!dc.CreateCanvas(canvas.width, canvas.height))
         throw ToolError(file + ": no memory for a canvas of " + std::to_string(canvas.width) + "x" +
@@ -85,9 +89,10 @@ nlohmann::ordered_json render(const RenderArgs& a, const std::optional<CanvasSiz
 
 void printText(const nlohmann::ordered_json& j, size_t) {
     std::cout << j["file"].get<std::string>() << " -> " << j["output"].get<std::string>() << " ("
-              << j["width"].get<int>() << "x" << j["height"].get<int>() << ", " << j["palette"].get<std::string>()
-              << ")\n";
-    for (const auto& entry : j["history"]) std::cout << "  {" << entry.get<std::string>() << "}\n";
+              << j["width"].get<int>() << "x" << j["height"].get<int>() << ", "
+              << j["palette"].get<std::string>() << ")\n";
+    for (const auto& entry : j["history"])
+        std::cout << "  {" << entry.get<std::string>() << "}\n";
 }
 
 int runRender(const RenderArgs& a, bool json) {
@@ -106,22 +111,24 @@ int runRender(const RenderArgs& a, bool json) {
         for (const std::string& file : a.files) {
             const std::string stem = std::filesystem::path(file).stem().string();
             std::string name = stem + ".png";
-            for (int n = 2; taken.count(name); ++n) name = stem + "-" + std::to_string(n) + ".png";
+            for (int n = 2; taken.count(name); ++n)
+                name = stem + "-" + std::to_string(n) + ".png";
             taken.insert(name);
             outputs[file] = (std::filesystem::path(a.out) / name).string();
         }
     }
     return forEachFile(
-        a.files, "rendering", json, [&](const std::string& file) { return render(a, size, file, outputs.at(file)); },
-        printText);
+        a.files, "rendering", json,
+        [&](const std::string& file) { return render(a, size, file, outputs.at(file)); }, printText);
 }
 
 } // namespace
 
 Command addRenderCommand(CLI::App& root, const bool& json) {
     auto a = std::make_shared<RenderArgs>();
-    CLI::App* app = root.add_subcommand("render", "Draw images as the library shows them and save each as PNG; "
-                                                  "prints the history the display settings recorded");
+    CLI::App* app =
+        root.add_subcommand("render", "Draw images as the library shows them and save each as PNG; "
+                                      "prints the history the display settings recorded");
     app->add_option("FILE", a->files, "Image files")->required();
     app->add_option("-o,--out", a->out, "PNG file for one image, folder for several")->required();
     app->add_option("--palette", a->palette, "False-colour palette of 16-bit grayscale images")
@@ -129,8 +136,10 @@ Command addRenderCommand(CLI::App& root, const bool& json) {
     app->add_option("--brightness", a->brightness, "Brightness in percent (-100..100)");
     app->add_option("--contrast", a->contrast, "Contrast in percent (-100..100)");
     app->add_option("--gamma", a->gamma, "Gamma (above 0; 1 leaves the tones)");
-    app->add_flag("--max-range", a->maxRange, "Auto contrast from the darkest to the brightest pixel (implies --palette auto)");
-    app->add_option("--size", a->size, "Canvas WxH; the image is stretched to fill it (default: the image's size)");
+    app->add_flag("--max-range", a->maxRange,
+                  "Auto contrast from the darkest to the brightest pixel (implies --palette auto)");
+    app->add_option("--size", a->size,
+                    "Canvas WxH; the image is stretched to fill it (default: the image's size)");
     return {app, [a, &json] { return runRender(*a, json); }};
 }
 
