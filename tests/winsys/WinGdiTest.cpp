@@ -1,0 +1,125 @@
+// The window-system stand-in: nearest-colour stretching into a canvas, saving it, and MulDiv.
+#include <KestroImage.h>
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <memory>
+#include <string>
+
+namespace {
+
+using Dib = std::unique_ptr<FIBITMAP, decltype(&FreeImage_Unload)>;
+
+// A bitmap header with its colour table, laid out as BITMAPINFO is.
+struct Info {
+    BITMAPINFOHEADER header;
+    RGBQUAD colours[256];
+};
+
+// A 3 x 2 8-bit bitmap showing "abc" over "def"; palette entry i is (10 i + 10, 0, 0).
+Dib letters(Info& info) {
+    Dib dib(FreeImage_Allocate(3, 2, 8), &FreeImage_Unload);
+    for (int i = 0; i < 256; ++i)
+        FreeImage_GetPalette(dib.get())[i] = RGBQUAD{0, 0, BYTE(10 * i + 10), 0};
+    for (unsigned i = 0; i < 6; ++i)
+        FreeImage_GetScanLine(dib.get(), i < 3)[i % 3] = BYTE(i); // bottom-up
+    info = *reinterpret_cast<const Info*>(FreeImage_GetInfo(dib.get()));
+    return dib;
+}
+
+// The canvas as rows of letters: '.' for the white background.
+std::string picture(CDC& dc) {
+    std::string out;
+    for (int y = 0; y < dc.GetCanvasSize().cy; ++y)
+        for (int x = 0; x < dc.GetCanvasSize().cx; ++x) {
+            const COLORREF c = dc.GetPixel(x, y);
+            out += (x == 0 && y) ? "/" : "";
+            out += c == RGB(255, 255, 255) ? '.' : char('a' + (GetRValue(c) - 10) / 10);
+        }
+    return out;
+}
+
+} // namespace
+
+TEST(StretchDIBits, PlacesScalesMirrorsAndClipsNearestPixels) {
+    struct {
+        int x, y, w, h, sx, sy, sw, sh;
+        bool topDown;
+        int result;
+        const char* expected;
+    } cases[] = {
+        {1, 1, 3, 2, 0, 0, 3, 2, false, 2, "...../.abc./.def."},
+        {4, 0, -3, 2, 0, 0, 3, 2, false, 2, ".cba./.fed./....."},  // mirrored across
+        {0, 2, 3, -2, 0, 0, 3, 2, false, 2, "def../abc../....."},  // mirrored upside down
+        {0, 0, 5, 3, 0, 0, 3, 2, false, 2, "aabcc/ddeff/ddeff"},   // enlarged, centre sampling
+        {0, 0, 2, 1, 0, 0, 3, 2, false, 2, "df.../...../....."},   // reduced
+        {-2, -1, 3, 2, 0, 0, 3, 2, false, 2, "f..../...../....."}, // clipped at the canvas
+        {3, 2, 3, 2, 0, 0, 3, 2, false, 2, "...../...../...ab"},
+        {0, 0, 2, 1, 1, 0, 2, 1, false, 1, "ef.../...../....."}, // source origin at the lower left
+        {0, 0, 3, 2, 0, 0, 3, 2, true, 2, "def../abc../....."},  // the same bytes top-down
+        {0, 0, 0, 2, 0, 0, 3, 2, false, 0, "...../...../....."},
+        {0, 0, 3, 2, 0, 0, 3, 0, false, 0, "...../...../....."},
+        {0, 0, 5, 3, -1, 0, 3, 2, false, 2, "..abb/..dee/..dee"}, // samples outside the bitmap skipped
+    };
+    Info info;
+    Dib dib = letters(info);
+    for (const auto& c : cases) {
+        CDC dc;
+        ASSERT_TRUE(dc.CreateCanvas(5, 3));
+        info.header.biHeight = c.topDown ? -2 : 2;
+        EXPECT_EQ(StretchDIBits(dc, c.x, c.y, c.w, c.h, c.sx, c.sy, c.sw, c.sh, FreeImage_GetBits(dib.get()),
+                                reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY),
+                  c.result);
+        EXPECT_EQ(picture(dc), c.expected) << c.x << "," << c.y << " " << c.w << "x" << c.h;
+    }
+}
+
+TEST(StretchDIBits, ReadsEveryDepthAndRefusesWhatItCannotDraw) {
+    RGBQUAD colours[2] = {{30, 20, 10, 0}, {60, 50, 40, 0}};
+    for (int bpp : {1, 4, 8, 24, 32}) {
+        Dib dib(FreeImage_Allocate(2, 1, bpp), &FreeImage_Unload);
+        for (unsigned x = 0; x < 2; ++x) {
+            BYTE index = BYTE(1 - x);
+            if (bpp <= 8) FreeImage_GetPalette(dib.get())[x] = colours[x];
+            (bpp <= 8) ? FreeImage_SetPixelIndex(dib.get(), x, 0, &index)
+                       : FreeImage_SetPixelColor(dib.get(), x, 0, &colours[1 - x]);
+        }
+        CDC dc;
+        dc.CreateCanvas(2, 1);
+        const auto blit = [&](HDC to, UINT usage, DWORD rop) {
+            return StretchDIBits(to, 0, 0, 2, 1, 0, 0, 2, 1, FreeImage_GetBits(dib.get()),
+                                 FreeImage_GetInfo(dib.get()), usage, rop);
+        };
+        EXPECT_EQ(blit(dc, DIB_RGB_COLORS, SRCCOPY), 1);
+        EXPECT_TRUE(dc.GetPixel(0, 0) == RGB(40, 50, 60) && dc.GetPixel(1, 0) == RGB(10, 20, 30)) << bpp;
+        // Other raster operations, a null context and the context's palette (for indices) draw nothing.
+        EXPECT_EQ(blit(dc, DIB_RGB_COLORS, 0x00EE0086UL) + blit(nullptr, DIB_RGB_COLORS, SRCCOPY) +
+                      (bpp <= 8 ? blit(dc, DIB_PAL_COLORS, SRCCOPY) : 0),
+                  0);
+    }
+}
+
+TEST(CDC, SavesItsCanvasAsPngAndKeepsAnOldFileWhenItCannot) {
+    const std::string path = std::string(KESTRO_TEST_TMP) + "/canvas.png";
+    CDC dc, empty;
+    ASSERT_TRUE(dc.CreateCanvas(3, 2, RGB(1, 2, 3)));
+    dc.SetPixel(2, 0, RGB(200, 100, 50));
+    ASSERT_TRUE(dc.SaveCanvas(CString::FromUtf8(path)));
+    EXPECT_FALSE(empty.SaveCanvas(CString::FromUtf8(path)));
+    EXPECT_FALSE(dc.SaveCanvas(CString::FromUtf8(std::string(KESTRO_TEST_TMP) + "/no-such-dir/canvas.png")));
+    Dib back(FreeImage_Load(FIF_PNG, path.c_str(), 0), &FreeImage_Unload);
+    ASSERT_TRUE(back);
+    RGBQUAD corner, other;
+    FreeImage_GetPixelColor(back.get(), 2, 1, &corner); // the top right: scan lines are bottom-up
+    FreeImage_GetPixelColor(back.get(), 0, 0, &other);
+    EXPECT_EQ(RGB(corner.rgbRed, corner.rgbGreen, corner.rgbBlue), RGB(200, 100, 50));
+    EXPECT_EQ(RGB(other.rgbRed, other.rgbGreen, other.rgbBlue), RGB(1, 2, 3));
+}
+
+TEST(MulDiv, RoundsHalvesAwayFromZeroWithA64BitProduct) {
+    const int cases[][4] = {{1001, 256, 65536, 4}, {1, 1, 2, 1},       {-1, 1, 2, -1},
+                            {-3, 1, 2, -2},        {7, 3, -2, -11},    {INT_MAX, INT_MAX, INT_MAX, INT_MAX},
+                            {5, 1, 0, -1},         {INT_MAX, 2, 1, -1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(MulDiv(c[0], c[1], c[2]), c[3]) << c[0] << "*" << c[1] << "/" << c[2];
+}
