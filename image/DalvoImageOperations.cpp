@@ -86,16 +86,18 @@ RotationBackground rotationBackground(FREE_IMAGE_TYPE type, unsigned long colour
 void medianInStrips(FIBITMAP* dib, int matrixType, int size) {
     const int width = static_cast<int>(FreeImage_GetWidth(dib));
     const int height = static_cast<int>(FreeImage_GetHeight(dib));
-    const int reach = size > 1 ? size / 2 : 0;
+    // A reach beyond the height sees the whole image from every row, as does the height itself.
+    const int reach = std::min(size > 1 ? size / 2 : 0, height);
     const size_t rowBytes = CV_ELEM_SIZE(matrixType) * static_cast<size_t>(width);
     constexpr size_t kStripBytes = 512 * 1024;
-    const int core =
-        std::min(height, std::max(4 * std::max(reach, 1), static_cast<int>(kStripBytes / rowBytes)));
+    const int core = static_cast<int>(std::min<long long>(
+        height, std::max(4LL * std::max(reach, 1), static_cast<long long>(kStripBytes / rowBytes))));
+    const int rows = static_cast<int>(std::min<long long>(height, core + 2LL * reach));
     const auto line = [&](int y) { return FreeImage_GetScanLine(dib, height - 1 - y); };
 
-    cv::Mat in(core + 2 * reach, width, matrixType), out(core + 2 * reach, width, matrixType);
+    cv::Mat in(rows, width, matrixType), out(rows, width, matrixType);
     // The last rows of the previous strip as they were, for the next strip's upper neighbours.
-    cv::Mat held(std::max(reach, 1), width, matrixType);
+    cv::Mat held(std::max(core < height ? reach : 0, 1), width, matrixType);
     for (int top = 0; top < height; top += core) {
         const int end = std::min(height, top + core);
         const int first = std::max(0, top - reach), last = std::min(height, end + reach);
