@@ -96,8 +96,9 @@ void apply(DalvoImage& image, Step step, const std::vector<std::string>& v)
             throw ToolError("--rescale: '" + v[0] + "' is not WIDTHxHEIGHT");
         const long w = toInteger(v[0].substr(0, x), "--rescale width");
         const long h = toInteger(v[0].substr(x + 1), "--rescale height");
-        if (w < 1 || h < 1 || w > 65535 || h > 65535)
-            throw ToolError("--rescale: width and height must be 1 to 65535");
+        // Larger images than this would not fit the memory of the machines gels are read on.
+        if (w < 1 || h < 1 || w > 65535 || h > 65535 || w * h > (1L << 28))
+            throw ToolError("--rescale: width and height must be 1 to 65535, at most 268435456 pixels in all");
         if (!image.rescale(static_cast<unsigned>(w), static_cast<unsigned>(h)))
             refuse("--rescale " + v[0]);
         break;
