@@ -89,18 +89,24 @@ int DalvoImage::copytoOpenCV(cv::Mat& matrix) const {
 }
 
 int DalvoImage::copyFromOpenCV(const cv::Mat& matrix) {
-    // The old bitmap goes first, so a matrix that cannot be taken leaves the image empty.
-    if (m_dib) fipWinImage::clear();
+    // The old bitmap goes first, so a matrix that cannot be taken leaves the image empty; a
+    // matrix over the bitmap's own pixels is read before they go.
+    const BYTE* bits = m_dib ? FreeImage_GetBits(m_dib) : nullptr;
+    const size_t bitBytes = bits ? size_t(FreeImage_GetPitch(m_dib)) * FreeImage_GetHeight(m_dib) : 0;
+    const bool overBitmap = bits && matrix.datastart < bits + bitBytes && bits < matrix.dataend;
+    if (m_dib && !overBitmap) fipWinImage::clear();
     BitmapForm form{};
-    if (matrix.dims != 2 || !matrix.data || matrix.rows < 1 || matrix.cols < 1 ||
-        !bitmapFormOf(matrix.type(), form)) {
+    FIBITMAP* dib = nullptr;
+    if (matrix.dims == 2 && matrix.data && matrix.rows > 0 && matrix.cols > 0 &&
+        bitmapFormOf(matrix.type(), form))
+        dib = FreeImage_AllocateT(form.type, matrix.cols, matrix.rows, static_cast<int>(form.bpp), 0, 0, 0);
+    if (!dib) {
+        if (m_dib) fipWinImage::clear();
         return 0;
     }
-    FIBITMAP* dib = FreeImage_AllocateT(form.type, static_cast<int>(matrix.cols),
-                                        static_cast<int>(matrix.rows), static_cast<int>(form.bpp), 0, 0, 0);
-    if (!dib) return 0;
     const size_t rowBytes = matrix.elemSize() * static_cast<size_t>(matrix.cols);
     for (int y = 0; y < matrix.rows; ++y)
         std::memcpy(FreeImage_GetScanLine(dib, matrix.rows - 1 - y), matrix.ptr(y), rowBytes);
+    if (m_dib) fipWinImage::clear();
     return replace(dib);
 }

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
+#include <memory>
+
 using rastertest::pictureRow;
 
 namespace {
@@ -79,6 +81,12 @@ TEST(MatrixBridge, RefusalsLeaveMatrixOrEmptyImage) {
         EXPECT_EQ(matrix.data, before);
         EXPECT_EQ(matrix.size(), cv::Size(2, 2));
     }
+    // A matrix over the image's own scan lines reads them before they go: the picture turns over.
+    std::unique_ptr<DalvoImage> own(
+        rastertest::grayImage<BYTE>(5, 3, [](int x, int y) { return x + 10 * y; }));
+    cv::Mat scanLines(3, 5, CV_8UC1, FreeImage_GetBits(*own), FreeImage_GetPitch(*own));
+    ASSERT_EQ(own->copyFromOpenCV(scanLines), 1);
+    EXPECT_EQ(pictureRow(*own, 0)[4], 24);
     // A matrix the second table lacks takes the old bitmap with it.
     const int volume[] = {2, 2, 2};
     for (const cv::Mat& refused :
