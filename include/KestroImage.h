@@ -2,6 +2,8 @@
 #pragma once
 
 #include "framework/afx.h"
+#include "winsys/Clipboard.h"
+#include "winsys/GlobalMemory.h"
 #include "data/DataArray.h"
 #include "raster/RasterImage.h"
 #include "raster/RasterImageGS16.h"
