@@ -85,6 +85,16 @@ public:
     /// Replaces the image by the clipboard's CF_DIB; FALSE when there is none or the clipboard is
     /// open for another owner. TRUE once the DIB was handed to copyFromHandle, whatever it made of it.
     BOOL pasteFromClipboard();
+    /// Replaces the image by a device bitmap: a FIT_BITMAP of its size and depth read through the
+    /// screen context. FALSE for a null or unknown bitmap or one over 65535 pixels a side (image
+    /// as it was). When the pixels cannot be read, reports "Error : GetDIBits failed" through
+    /// FreeImage's message handler and returns FALSE, holding the new, unfilled bitmap.
+    BOOL copyFromBitmap(HBITMAP bitmap);
+    /// Replaces the image by what the screen shows of capturedWindow, clipped to the screen; 24
+    /// bits from a 32-bit screen. applicationWindow is hidden meanwhile and then shown again at
+    /// the top, capturedWindow made topmost for the capture only; waits 500 ms for the screen to
+    /// settle. FALSE, touching no window, when nothing of capturedWindow is on the screen.
+    BOOL captureWindow(HWND applicationWindow, HWND capturedWindow);
 
 protected:
     /// Unloads an owned display bitmap and forgets a shared one.

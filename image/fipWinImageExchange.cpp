@@ -1,9 +1,13 @@
-// fipWinImage's exchange of bitmaps with the window system: memory DIBs and the clipboard.
+// fipWinImage's exchange of bitmaps with the window system: memory DIBs, the clipboard, device
+// bitmaps and window captures.
 #include "image/fipWinImage.h"
 
 #include "winsys/Clipboard.h"
+#include "winsys/DeviceContext.h"
 #include "winsys/GlobalMemory.h"
+#include "winsys/Screen.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -192,5 +196,76 @@ BOOL fipWinImage::pasteFromClipboard() {
     }
     copyFromHandle(GetClipboardData(CF_DIB));
     CloseClipboard();
+    return TRUE;
+}
+
+BOOL fipWinImage::copyFromBitmap(HBITMAP bitmap) {
+    BITMAP description;
+    if (!bitmap || !GetObject(bitmap, sizeof description, &description)) return FALSE;
+    if (description.bmWidth < 1 || description.bmWidth > 65535 || description.bmHeight < 1 ||
+        description.bmHeight > 65535)
+        return FALSE;
+    fipWinImage fresh;
+    if (!fresh.setSize(FIT_BITMAP, unsigned(description.bmWidth), unsigned(description.bmHeight),
+                       description.bmBitsPixel))
+        return FALSE;
+    // GetDIBits may rewrite the colour counts; they are the bitmap's own.
+    const DWORD colors = fresh.getColorsUsed();
+    HDC screen = GetDC(nullptr);
+    const int lines = GetDIBits(screen, bitmap, 0, fresh.getHeight(), fresh.accessPixels(), fresh.getInfo(),
+                                DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    FIBITMAP* dib = fresh.m_dib;
+    fresh.m_dib = nullptr;
+    replace(dib);
+    if (!lines) {
+        FreeImage_OutputMessageProc(FIF_UNKNOWN, "Error : GetDIBits failed");
+        return FALSE;
+    }
+    getInfoHeader()->biClrUsed = colors;
+    getInfoHeader()->biClrImportant = colors;
+    return TRUE;
+}
+
+BOOL fipWinImage::captureWindow(HWND applicationWindow, HWND capturedWindow) {
+    RECT r;
+    if (!GetWindowRect(capturedWindow, &r)) return FALSE;
+    r.right = std::min<LONG>(r.right, GetSystemMetrics(SM_CXSCREEN));
+    r.bottom = std::min<LONG>(r.bottom, GetSystemMetrics(SM_CYSCREEN));
+    int xOffset = 0, yOffset = 0;
+    if (r.left < 0) {
+        xOffset = -r.left;
+        r.left = 0;
+    }
+    if (r.top < 0) {
+        yOffset = -r.top;
+        r.top = 0;
+    }
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    if (width < 1 || height < 1) return FALSE;
+
+    ShowWindow(applicationWindow, SW_HIDE);
+    SetWindowPos(capturedWindow, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+    Sleep(500); // the screen repaints what the hidden window covered
+
+    HDC screen = GetDC(nullptr);
+    HDC window = GetWindowDC(capturedWindow);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, window, xOffset, yOffset, SRCCOPY);
+
+    ShowWindow(applicationWindow, SW_SHOW);
+    SetWindowPos(capturedWindow, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+    SetWindowPos(applicationWindow, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+
+    copyFromBitmap(bitmap);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    ReleaseDC(capturedWindow, window);
+
+    if (getBitsPerPixel() == 32) convertTo24Bits();
     return TRUE;
 }
