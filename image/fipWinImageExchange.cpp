@@ -2,6 +2,9 @@
 // bitmaps and window captures.
 #include "image/fipWinImage.h"
 
+#include "framework/Wnd.h"
+#include "image/DalvoImage.h"
+
 #include "winsys/Clipboard.h"
 #include "winsys/DeviceContext.h"
 #include "winsys/GlobalMemory.h"
@@ -186,6 +189,10 @@ BOOL fipWinImage::copyToClipboard(HWND owner) const {
     if (!placed) GlobalFree(memory);
     CloseClipboard();
     return placed;
+}
+
+BOOL DalvoImage::CopyToClipboard(CWnd* owner) const {
+    return copyToClipboard(owner ? owner->GetSafeHwnd() : nullptr);
 }
 
 BOOL fipWinImage::pasteFromClipboard() {

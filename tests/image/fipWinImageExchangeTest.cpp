@@ -2,7 +2,9 @@
 #include "DibBlocks.h"
 
 #include "image/DalvoImage.h"
+#include "framework/Wnd.h"
 #include "winsys/Clipboard.h"
+#include "winsys/Screen.h"
 
 #include <gtest/gtest.h>
 
@@ -98,7 +100,9 @@ TEST(Clipboard, CopyThenPasteRestoresTheImage) {
     DalvoImage source, target;
     paint(source, depth("UINT16"), 7, 4);
     paint(target, depth("24"));
-    ASSERT_TRUE(source.copyToClipboard(nullptr));
+    CWnd owner(CreateScreenWindow({0, 0, 1, 1}, 0));
+    ASSERT_TRUE(source.CopyToClipboard(&owner));
+    EXPECT_EQ(GetClipboardOwner(), owner.GetSafeHwnd());
     ASSERT_TRUE(OpenClipboard(nullptr));
     HANDLE placed = GetClipboardData(CF_DIB);
     CloseClipboard();
@@ -108,6 +112,7 @@ TEST(Clipboard, CopyThenPasteRestoresTheImage) {
     ASSERT_TRUE(target.copyToClipboard(nullptr));
     EXPECT_EQ(GlobalSize(placed), 0u);
     clearClipboard();
+    DestroyWindow(owner.GetSafeHwnd());
 }
 
 TEST(Clipboard, NothingToPasteOrClipboardBusyKeepsTheImage) {
