@@ -35,12 +35,11 @@ Block* find(Table& t, HGLOBAL memory) {
 } // namespace
 
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
-    // One spare byte keeps zero-byte blocks distinct allocations.
-    void* bytesPtr = (flags & GMEM_ZEROINIT) ? std::calloc(bytes + 1, 1) : std::malloc(bytes + 1);
-    if (!bytesPtr || bytes + 1 == 0) {
-        std::free(bytesPtr);
-        return nullptr;
-    }
+    // Exactly the size asked for, so that memory checkers see any access past the end; a
+    // zero-byte block still takes one byte to be an allocation of its own.
+    const SIZE_T taken = bytes ? bytes : 1;
+    void* bytesPtr = (flags & GMEM_ZEROINIT) ? std::calloc(taken, 1) : std::malloc(taken);
+    if (!bytesPtr) return nullptr;
     Block* block = new (std::nothrow) Block{bytesPtr, bytes, 0};
     if (!block) {
         std::free(bytesPtr);

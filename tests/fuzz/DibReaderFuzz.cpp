@@ -26,49 +26,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 }
 
 #if !defined(KESTRO_LIBFUZZER)
-namespace {
-
-std::vector<dibtest::Bytes> seeds() {
-    std::vector<dibtest::Bytes> all;
-    for (const dibtest::Depth& d : dibtest::depths())
-        all.push_back(dibtest::blockOfDepth(d));
-    for (const dibtest::Hostile& h : dibtest::hostileBlocks())
-        all.push_back(h.block);
-    return all;
-}
-
-dibtest::Bytes readFile(const char* path) {
-    dibtest::Bytes bytes;
-    if (std::FILE* f = std::fopen(path, "rb")) {
-        for (int c; (c = std::fgetc(f)) != EOF;)
-            bytes.push_back(static_cast<BYTE>(c));
-        std::fclose(f);
-    }
-    return bytes;
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
-    const std::vector<dibtest::Bytes> blocks = seeds();
-    if (argc == 3 && std::string(argv[1]) == "--write-seeds") {
-        for (std::size_t i = 0; i < blocks.size(); ++i) {
-            const std::string path = std::string(argv[2]) + "/seed-" + std::to_string(i);
-            if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-                std::fwrite(blocks[i].data(), 1, blocks[i].size(), f);
-                std::fclose(f);
-            }
+    std::vector<dibtest::Bytes> blocks;
+    for (const dibtest::Depth& d : dibtest::depths())
+        blocks.push_back(dibtest::blockOfDepth(d));
+    for (const dibtest::Hostile& h : dibtest::hostileBlocks())
+        blocks.push_back(h.block);
+    const bool write = argc == 3 && std::string(argv[1]) == "--write-seeds";
+    for (int i = 1; i < argc && !write; ++i) { // inputs to replay: a crash, or a corpus's files
+        std::FILE* f = std::fopen(argv[i], "rb");
+        blocks.emplace_back();
+        for (int c; f && (c = std::fgetc(f)) != EOF;)
+            blocks.back().push_back(static_cast<BYTE>(c));
+        if (f) std::fclose(f);
+    }
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        if (!write) {
+            LLVMFuzzerTestOneInput(blocks[i].data(), blocks[i].size());
+        } else if (std::FILE* f =
+                       std::fopen((std::string(argv[2]) + "/seed-" + std::to_string(i)).c_str(), "wb")) {
+            std::fwrite(blocks[i].data(), 1, blocks[i].size(), f);
+            std::fclose(f);
         }
-        std::printf("wrote %zu seeds\n", blocks.size());
-        return 0;
     }
-    for (const dibtest::Bytes& b : blocks)
-        LLVMFuzzerTestOneInput(b.data(), b.size());
-    for (int i = 1; i < argc; ++i) {
-        const dibtest::Bytes b = readFile(argv[i]);
-        LLVMFuzzerTestOneInput(b.data(), b.size());
-    }
-    std::printf("replayed %zu blocks\n", blocks.size() + std::size_t(argc - 1));
+    std::printf("%s %zu blocks\n", write ? "wrote" : "replayed", blocks.size());
     return 0;
 }
 #endif
