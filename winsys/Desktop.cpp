@@ -1,4 +1,5 @@
-// The desktop behind Screen.h and DeviceContext.h: screen canvas, windows, contexts and bitmaps.
+// The desktop behind Screen.h and DeviceContext.h: screen canvas, windows, the state of their
+// contexts and of memory contexts, and device bitmaps.
 #include "winsys/DeviceContext.h"
 #include "winsys/Screen.h"
 
@@ -21,29 +22,31 @@ struct Window {
     int height() const { return rect.bottom - rect.top; }
 };
 
+// Pixels are kept as the canvases of WinGdi.h keep them: red, green, blue, rows from the top.
 struct Bitmap {
-    int width, height, bpp, stride; // rows top first, padded to 2 bytes
-    std::vector<BYTE> bits;
+    int width, height, bpp;
+    std::vector<BYTE> rgb; // while selected, the context's canvas holds the current pixels
     HDC selectedInto;
 };
 
 enum class DcKind { Screen, Window, Memory };
 
-struct Dc {
+struct Context {
     DcKind kind;
     HWND window;
-    HBITMAP bitmap; // memory contexts only: the one selected
-    HBITMAP own;    // and the monochrome one it was made with
+    std::vector<BYTE> taken; // screen and window contexts: the canvas as it was taken
+    HBITMAP bitmap;          // memory contexts: the one selected
+    HBITMAP own;             // and the monochrome one it was made with
 };
 
 struct Desktop {
     int width = 1024, height = 768, bpp = 32;
     std::vector<COLORREF> pixels = std::vector<COLORREF>(std::size_t(1024) * 768, 0);
-    // One series of serial numbers for every kind of handle: a window is never taken for a bitmap.
+    // One series of serial numbers for windows and bitmaps: a window is never taken for a bitmap.
     std::uintptr_t last = 0x100;
     std::unordered_map<HWND, Window> windows;
     std::vector<HWND> order; // uppermost first; topmost windows before the others
-    std::unordered_map<HDC, Dc> dcs;
+    std::unordered_map<HDC, Context> contexts;
     std::unordered_map<HGDIOBJ, Bitmap> bitmaps;
 
     template <typename Handle> Handle next() { return reinterpret_cast<Handle>(++last); }
@@ -59,9 +62,9 @@ Window* findWindow(HWND window) {
     return it == desktop().windows.end() ? nullptr : &it->second;
 }
 
-Dc* findDc(HDC dc) {
-    auto it = desktop().dcs.find(dc);
-    return it == desktop().dcs.end() ? nullptr : &it->second;
+Context* findContext(HDC dc) {
+    auto it = desktop().contexts.find(dc);
+    return it == desktop().contexts.end() ? nullptr : &it->second;
 }
 
 Bitmap* findBitmap(HGDIOBJ object) {
@@ -86,75 +89,16 @@ COLORREF screenAt(int x, int y) {
     return d.pixels[std::size_t(y) * std::size_t(d.width) + std::size_t(x)];
 }
 
-BYTE* rowOf(Bitmap& b, int y) {
-    return b.bits.data() + std::size_t(y) * std::size_t(b.stride);
-}
-
-COLORREF bitmapAt(Bitmap& b, int x, int y) {
-    if (x < 0 || y < 0 || x >= b.width || y >= b.height) return CLR_INVALID;
-    const BYTE* row = rowOf(b, y);
-    switch (b.bpp) {
-    case 1:
-        return (row[x / 8] >> (7 - x % 8)) & 1 ? RGB(255, 255, 255) : 0;
-    case 24:
-        return RGB(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
-    case 32:
-        return RGB(row[4 * x + 2], row[4 * x + 1], row[4 * x]);
-    default:
-        return CLR_INVALID; // no palette device here
-    }
-}
-
-bool setBitmapAt(Bitmap& b, int x, int y, COLORREF c) {
-    if (x < 0 || y < 0 || x >= b.width || y >= b.height) return false;
-    BYTE* row = rowOf(b, y);
-    const BYTE red = BYTE(c), green = BYTE(c >> 8), blue = BYTE(c >> 16);
-    switch (b.bpp) {
-    case 1: {
-        const BYTE bit = BYTE(0x80 >> (x % 8));
-        row[x / 8] = (c & 0xFFFFFF) ? BYTE(row[x / 8] | bit) : BYTE(row[x / 8] & ~bit);
-        return true;
-    }
-    case 24:
-    case 32: {
-        BYTE* p = row + std::size_t(x) * std::size_t(b.bpp / 8);
-        p[0] = blue;
-        p[1] = green;
-        p[2] = red;
-        return true;
-    }
-    default:
-        return false;
-    }
-}
-
-COLORREF readDc(const Dc& dc, int x, int y) {
-    switch (dc.kind) {
-    case DcKind::Screen:
-        return screenAt(x, y);
-    case DcKind::Window: {
-        const Window* w = findWindow(dc.window);
-        return w ? screenAt(w->rect.left + x, w->rect.top + y) : CLR_INVALID;
-    }
-    case DcKind::Memory: {
-        Bitmap* b = findBitmap(dc.bitmap);
-        return b ? bitmapAt(*b, x, y) : CLR_INVALID;
-    }
-    }
-    return CLR_INVALID;
-}
-
 void send(HWND window, UINT message, WPARAM wParam) {
     if (const Window* w = findWindow(window))
         if (w->proc) w->proc(window, message, wParam, 0);
 }
 
-// Puts the window back into the order: at the top of its group, or right after another window.
+// Puts the window back into the order: at the top of its group, at the bottom, or right after
+// another window.
 void place(HWND window, Window& w, HWND after) {
     std::vector<HWND>& order = desktop().order;
     order.erase(std::find(order.begin(), order.end(), window));
-    auto groupTop =
-        std::find_if(order.begin(), order.end(), [](HWND h) { return !desktop().windows.at(h).topmost; });
     if (after == HWND_BOTTOM) {
         w.topmost = false;
         order.push_back(window);
@@ -164,29 +108,70 @@ void place(HWND window, Window& w, HWND after) {
     } else if (w.topmost) {
         order.insert(order.begin(), window);
     } else {
-        order.insert(groupTop, window);
+        order.insert(
+            std::find_if(order.begin(), order.end(), [](HWND h) { return !desktop().windows.at(h).topmost; }),
+            window);
     }
 }
 
-HDC newDc(DcKind kind, HWND window, HBITMAP bitmap) {
-    Desktop& d = desktop();
-    HDC dc = d.next<HDC>();
-    d.dcs.emplace(dc, Dc{kind, window, bitmap, bitmap});
+// A canvas context showing the screen from (left, top) on.
+HDC screenContext(DcKind kind, HWND window, int left, int top, int width, int height) {
+    HDC dc = CreateCanvasDC(width, height, 0);
+    if (!dc) return nullptr;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            SetPixel(dc, x, y, screenAt(left + x, top + y));
+    desktop().contexts.emplace(dc, Context{kind, window, dc->rgb, nullptr, nullptr});
     return dc;
 }
 
 HBITMAP newBitmap(int width, int height, int bpp) {
-    if (width < 1 || height < 1 || bpp < 1 || bpp > 32 || width > 0x7FFF || height > 0x7FFF) return nullptr;
+    if (width < 1 || height < 1 || (bpp != 1 && bpp != 24 && bpp != 32) || width > 0x7FFF || height > 0x7FFF)
+        return nullptr;
     Desktop& d = desktop();
-    const int stride = (width * bpp + 15) / 16 * 2;
     HBITMAP handle = d.next<HBITMAP>();
     d.bitmaps.emplace(handle,
-                      Bitmap{width, height, bpp, stride,
-                             std::vector<BYTE>(std::size_t(stride) * std::size_t(height), 0), nullptr});
+                      Bitmap{width, height, bpp,
+                             std::vector<BYTE>(std::size_t(width) * std::size_t(height) * 3, 0), nullptr});
     return handle;
 }
 
+// Takes the current pixels of a selected bitmap back from its context's canvas; a monochrome
+// bitmap keeps black as black and makes every other colour white.
+void syncFromContext(Bitmap& b) {
+    if (!b.selectedInto) return;
+    b.rgb = b.selectedInto->rgb;
+    if (b.bpp == 1)
+        for (std::size_t i = 0; i < b.rgb.size(); i += 3) {
+            const BYTE v = (b.rgb[i] | b.rgb[i + 1] | b.rgb[i + 2]) ? 255 : 0;
+            b.rgb[i] = b.rgb[i + 1] = b.rgb[i + 2] = v;
+        }
+}
+
+void deselect(HDC dc, Context& c) {
+    if (Bitmap* b = findBitmap(c.bitmap)) {
+        syncFromContext(*b);
+        b->selectedInto = nullptr;
+    }
+    c.bitmap = nullptr;
+    dc->width = dc->height = 0;
+    dc->rgb.clear();
+}
+
 } // namespace
+
+// Called by DeleteDC before a context goes: a memory context gives its bitmap back and takes its
+// own monochrome one with it.
+void forgetDesktopContext(HDC dc) {
+    Context* c = findContext(dc);
+    if (!c) return;
+    if (c->kind == DcKind::Memory) {
+        deselect(dc, *c);
+        const Bitmap* own = findBitmap(c->own);
+        if (own && !own->selectedInto) desktop().bitmaps.erase(c->own);
+    }
+    desktop().contexts.erase(dc);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Screen and windows
@@ -213,7 +198,7 @@ HWND CreateScreenWindow(const RECT& rect, COLORREF color, WNDPROC proc) {
     Desktop& d = desktop();
     HWND handle = d.next<HWND>();
     Window w{rect, true, false, {}, proc};
-    w.pixels.assign(std::size_t(w.width()) * std::size_t(w.height()), color);
+    w.pixels.assign(std::size_t(w.width()) * std::size_t(w.height()), color & 0xFFFFFF);
     Window& stored = d.windows.emplace(handle, std::move(w)).first->second;
     d.order.push_back(handle);
     place(handle, stored, HWND_TOP);
@@ -257,13 +242,13 @@ BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, U
     RECT r = w->rect;
     if (!(flags & SWP_NOMOVE)) r = RECT{x, y, x + (r.right - r.left), y + (r.bottom - r.top)};
     if (!(flags & SWP_NOSIZE)) r.right = r.left + cx, r.bottom = r.top + cy;
-    if (r.right - r.left != w->width() || r.bottom - r.top != w->height()) {
-        // Resized windows keep their pixels where they overlap; the rest is black.
-        std::vector<COLORREF> pixels(std::size_t(r.right - r.left) * std::size_t(r.bottom - r.top), 0);
-        for (int row = 0; row < std::min(w->height(), int(r.bottom - r.top)); ++row)
+    const int newWidth = r.right - r.left, newHeight = r.bottom - r.top;
+    if (newWidth != w->width() || newHeight != w->height()) {
+        // A resized window keeps its pixels where old and new overlap; the rest is black.
+        std::vector<COLORREF> pixels(std::size_t(newWidth) * std::size_t(newHeight), 0);
+        for (int row = 0; row < std::min(w->height(), newHeight); ++row)
             std::copy_n(&w->pixels[std::size_t(row) * std::size_t(w->width())],
-                        std::min(w->width(), int(r.right - r.left)),
-                        &pixels[std::size_t(row) * std::size_t(r.right - r.left)]);
+                        std::min(w->width(), newWidth), &pixels[std::size_t(row) * std::size_t(newWidth)]);
         w->pixels.swap(pixels);
     }
     w->rect = r;
@@ -284,9 +269,12 @@ void Sleep(DWORD milliseconds) {
 // Device contexts and bitmaps
 
 HDC GetDC(HWND window) {
-    if (desktop().width == 0) return nullptr;
-    if (!window) return newDc(DcKind::Screen, nullptr, nullptr);
-    return findWindow(window) ? newDc(DcKind::Window, window, nullptr) : nullptr;
+    const Desktop& d = desktop();
+    if (d.width == 0) return nullptr;
+    if (!window) return screenContext(DcKind::Screen, nullptr, 0, 0, d.width, d.height);
+    const Window* w = findWindow(window);
+    return w ? screenContext(DcKind::Window, window, w->rect.left, w->rect.top, w->width(), w->height())
+             : nullptr;
 }
 
 HDC GetWindowDC(HWND window) {
@@ -294,46 +282,59 @@ HDC GetWindowDC(HWND window) {
 }
 
 int ReleaseDC(HWND, HDC dc) {
-    const Dc* c = findDc(dc);
+    const Context* c = findContext(dc);
     if (!c || c->kind == DcKind::Memory) return 0;
-    desktop().dcs.erase(dc);
+    // What was painted reaches the desktop or the window; the rest stays as it is now.
+    Desktop& d = desktop();
+    Window* w = c->kind == DcKind::Window ? findWindow(c->window) : nullptr;
+    for (int y = 0; y < dc->height; ++y)
+        for (int x = 0; x < dc->width; ++x) {
+            const std::size_t at = (std::size_t(y) * std::size_t(dc->width) + std::size_t(x)) * 3;
+            if (std::equal(&dc->rgb[at], &dc->rgb[at] + 3, &c->taken[at])) continue;
+            const COLORREF colour = GetPixel(dc, x, y);
+            if (c->kind == DcKind::Screen)
+                d.pixels[std::size_t(y) * std::size_t(d.width) + std::size_t(x)] = colour;
+            else if (w && x < w->width() && y < w->height())
+                w->pixels[std::size_t(y) * std::size_t(w->width()) + std::size_t(x)] = colour;
+        }
+    DeleteDC(dc);
     return 1;
 }
 
 HDC CreateCompatibleDC(HDC) {
     HBITMAP mono = newBitmap(1, 1, 1);
-    HDC dc = newDc(DcKind::Memory, nullptr, mono);
-    findBitmap(mono)->selectedInto = dc;
+    HDC dc = CreateCanvasDC(0, 0, 0);
+    if (!dc || !mono) {
+        DeleteDC(dc);
+        desktop().bitmaps.erase(mono);
+        return nullptr;
+    }
+    desktop().contexts.emplace(dc, Context{DcKind::Memory, nullptr, {}, nullptr, mono});
+    SelectObject(dc, mono);
     return dc;
 }
 
-BOOL DeleteDC(HDC dc) {
-    const Dc* c = findDc(dc);
-    if (!c || c->kind != DcKind::Memory) return FALSE;
-    // Its own monochrome bitmap goes with it; one the caller selected stays the caller's.
-    if (Bitmap* b = findBitmap(c->bitmap)) b->selectedInto = nullptr;
-    const Bitmap* own = findBitmap(c->own);
-    if (own && !own->selectedInto) desktop().bitmaps.erase(c->own);
-    desktop().dcs.erase(dc);
-    return TRUE;
-}
-
 int GetDeviceCaps(HDC dc, int index) {
-    const Dc* c = findDc(dc);
-    if (!c || index != BITSPIXEL) return 0;
+    if (!dc || index != BITSPIXEL) return 0;
+    const Context* c = findContext(dc);
+    if (!c) return 24;
     if (c->kind != DcKind::Memory) return desktop().bpp;
     const Bitmap* b = findBitmap(c->bitmap);
     return b ? b->bpp : 0;
 }
 
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
-    Dc* c = findDc(dc);
+    Context* c = findContext(dc);
     Bitmap* b = findBitmap(object);
     if (!c || c->kind != DcKind::Memory || !b || (b->selectedInto && b->selectedInto != dc)) return nullptr;
     HBITMAP old = c->bitmap;
-    if (Bitmap* previous = findBitmap(old)) previous->selectedInto = nullptr;
+    if (old == object) return old;
+    deselect(dc, *c);
     c->bitmap = static_cast<HBITMAP>(object);
     b->selectedInto = dc;
+    dc->width = b->width;
+    dc->height = b->height;
+    dc->rgb = b->rgb;
     return old;
 }
 
@@ -347,7 +348,8 @@ BOOL DeleteObject(HGDIOBJ object) {
 int GetObject(HGDIOBJ object, int size, LPVOID out) {
     const Bitmap* b = findBitmap(object);
     if (!b || !out || size < int(sizeof(BITMAP))) return 0;
-    const BITMAP description{0, b->width, b->height, b->stride, 1, WORD(b->bpp), nullptr};
+    const LONG widthBytes = (b->width * b->bpp + 15) / 16 * 2;
+    const BITMAP description{0, b->width, b->height, widthBytes, 1, WORD(b->bpp), nullptr};
     std::memcpy(out, &description, sizeof description);
     return sizeof description;
 }
@@ -360,69 +362,41 @@ HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height) {
 HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel, const void* bits) {
     if (planes != 1) return nullptr;
     HBITMAP handle = newBitmap(width, height, int(bitsPerPixel));
-    if (handle && bits) {
-        Bitmap* b = findBitmap(handle);
-        std::memcpy(b->bits.data(), bits, b->bits.size());
+    if (!handle || !bits) return handle;
+    Bitmap& b = *findBitmap(handle);
+    const std::size_t stride = (std::size_t(width) * bitsPerPixel + 15) / 16 * 2;
+    for (int y = 0; y < height; ++y) {
+        const BYTE* row = static_cast<const BYTE*>(bits) + std::size_t(y) * stride;
+        for (int x = 0; x < width; ++x) {
+            BYTE* p = &b.rgb[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * 3];
+            if (bitsPerPixel == 1) {
+                p[0] = p[1] = p[2] = (row[x / 8] >> (7 - x % 8)) & 1 ? 255 : 0;
+            } else {
+                const BYTE* q = row + std::size_t(x) * (bitsPerPixel / 8);
+                p[0] = q[2];
+                p[1] = q[1];
+                p[2] = q[0];
+            }
+        }
     }
     return handle;
 }
 
-COLORREF GetPixel(HDC dc, int x, int y) {
-    const Dc* c = findDc(dc);
-    if (!c) return CLR_INVALID;
-    if (c->kind == DcKind::Window) {
-        const Window* w = findWindow(c->window);
-        if (!w || x < 0 || y < 0 || x >= w->width() || y >= w->height()) return CLR_INVALID;
-    } else if (c->kind == DcKind::Screen &&
-               (x < 0 || y < 0 || x >= desktop().width || y >= desktop().height)) {
-        return CLR_INVALID;
-    }
-    return readDc(*c, x, y);
-}
-
-COLORREF SetPixel(HDC dc, int x, int y, COLORREF color) {
-    const Dc* c = findDc(dc);
-    if (!c) return CLR_INVALID;
-    color &= 0xFFFFFF;
-    switch (c->kind) {
-    case DcKind::Screen: {
-        Desktop& d = desktop();
-        if (x < 0 || y < 0 || x >= d.width || y >= d.height) return CLR_INVALID;
-        d.pixels[std::size_t(y) * std::size_t(d.width) + std::size_t(x)] = color;
-        return color;
-    }
-    case DcKind::Window: {
-        Window* w = findWindow(c->window);
-        if (!w || x < 0 || y < 0 || x >= w->width() || y >= w->height()) return CLR_INVALID;
-        w->pixels[std::size_t(y) * std::size_t(w->width()) + std::size_t(x)] = color;
-        return color;
-    }
-    case DcKind::Memory: {
-        Bitmap* b = findBitmap(c->bitmap);
-        return b && setBitmapAt(*b, x, y, color) ? bitmapAt(*b, x, y) : CLR_INVALID;
-    }
-    }
-    return CLR_INVALID;
-}
-
 BOOL BitBlt(HDC dest, int x, int y, int cx, int cy, HDC src, int x1, int y1, DWORD rop) {
-    const Dc* to = findDc(dest);
-    const Dc* from = findDc(src);
-    if (!to || !from || to->kind != DcKind::Memory || rop != SRCCOPY) return FALSE;
-    Bitmap* b = findBitmap(to->bitmap);
-    if (!b) return FALSE;
+    if (!dest || !src || rop != SRCCOPY) return FALSE;
     for (int j = 0; j < cy; ++j)
         for (int i = 0; i < cx; ++i) {
-            const COLORREF c = readDc(*from, x1 + i, y1 + j);
-            setBitmapAt(*b, x + i, y + j, c == CLR_INVALID ? 0 : c);
+            const COLORREF c = GetPixel(src, x1 + i, y1 + j);
+            SetPixel(dest, x + i, y + j, c == CLR_INVALID ? 0 : c);
         }
     return TRUE;
 }
 
 int GetDIBits(HDC dc, HBITMAP bitmap, UINT first, UINT lines, LPVOID bits, BITMAPINFO* info, UINT usage) {
     Bitmap* b = findBitmap(bitmap);
-    if (!findDc(dc) || !b || !info || usage != DIB_RGB_COLORS || (b->bpp != 24 && b->bpp != 32)) return 0;
+    if (!dc || !b || !info || usage != DIB_RGB_COLORS || (b->bpp != 24 && b->bpp != 32)) return 0;
     BITMAPINFOHEADER& h = info->bmiHeader;
+    const std::size_t stride = (std::size_t(b->width) * (bits ? h.biBitCount : b->bpp) + 31) / 32 * 4;
     if (!bits) {
         h = BITMAPINFOHEADER{};
         h.biSize = sizeof h;
@@ -430,26 +404,26 @@ int GetDIBits(HDC dc, HBITMAP bitmap, UINT first, UINT lines, LPVOID bits, BITMA
         h.biHeight = b->height;
         h.biPlanes = 1;
         h.biBitCount = WORD(b->bpp);
-        h.biSizeImage = DWORD((b->width * b->bpp + 31) / 32 * 4 * b->height);
+        h.biSizeImage = DWORD(stride * std::size_t(b->height));
         return b->height;
     }
-    const long long height = h.biHeight < 0 ? -(long long)h.biHeight : h.biHeight;
+    const long long height = h.biHeight < 0 ? -static_cast<long long>(h.biHeight) : h.biHeight;
     if (h.biWidth != b->width || height != b->height || (h.biBitCount != 24 && h.biBitCount != 32) ||
-        h.biCompression != 0)
+        h.biCompression != BI_RGB)
         return 0;
+    syncFromContext(*b);
     const std::size_t bytesPerPixel = h.biBitCount / 8;
-    const std::size_t stride = (std::size_t(b->width) * h.biBitCount + 31) / 32 * 4;
     int copied = 0;
     for (UINT k = first; k < first + lines && k < UINT(b->height); ++k, ++copied) {
-        const int row = h.biHeight > 0 ? b->height - 1 - int(k) : int(k); // device rows are top first
+        const int row = h.biHeight > 0 ? b->height - 1 - int(k) : int(k); // bitmap rows are top first
         BYTE* out = static_cast<BYTE*>(bits) + std::size_t(k - first) * stride;
         for (int x = 0; x < b->width; ++x) {
-            const COLORREF c = bitmapAt(*b, x, row);
-            BYTE* p = out + std::size_t(x) * bytesPerPixel;
-            p[0] = BYTE(c >> 16);
-            p[1] = BYTE(c >> 8);
-            p[2] = BYTE(c);
-            if (bytesPerPixel == 4) p[3] = 0;
+            const BYTE* p = &b->rgb[(std::size_t(row) * std::size_t(b->width) + std::size_t(x)) * 3];
+            BYTE* q = out + std::size_t(x) * bytesPerPixel;
+            q[0] = p[2];
+            q[1] = p[1];
+            q[2] = p[0];
+            if (bytesPerPixel == 4) q[3] = 0;
         }
     }
     h.biSizeImage = DWORD(stride * std::size_t(b->height));

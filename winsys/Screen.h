@@ -1,5 +1,4 @@
-// Stands in for the Windows desktop on this platform: a screen canvas of a set size, and windows as painted
-// rectangles on it.
+// Stands in for the Windows desktop on this platform: a screen of a set size, windows as rectangles on it.
 #pragma once
 
 #include "framework/Export.h"
