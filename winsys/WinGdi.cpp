@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <new>
 #include <stdexcept>
@@ -97,10 +98,6 @@ struct StretchAxis {
     long long endVisible(int limit) const { return std::min(count, static_cast<long long>(limit) - first); }
 };
 
-struct Rgb {
-    BYTE r, g, b;
-};
-
 // A channel of a bit-field pixel, widened to 8 bits.
 struct BitField {
     DWORD mask = 0;
@@ -118,17 +115,33 @@ struct BitField {
     }
 };
 
-// One destination row: each visible column takes the colour of its source pixel.
+// A colour as the canvas stores it, red first, in the low three bytes of a word.
+DWORD packed(BYTE r, BYTE g, BYTE b) {
+    const BYTE bytes[4] = {r, g, b, 0};
+    DWORD word;
+    std::memcpy(&word, bytes, 4);
+    return word;
+}
+
+// One destination row: each visible column (source column >= 0) takes the colour of its source
+// pixel. When every column is visible, each pixel is stored as a whole word whose fourth byte
+// the next pixel overwrites; the last one is stored as three bytes.
 template <typename Fetch>
-void drawRow(BYTE* out, const std::vector<long long>& columns, Fetch fetch) {
-    for (const long long x : columns) {
-        if (x >= 0) {
-            const Rgb px = fetch(x);
-            out[0] = px.r;
-            out[1] = px.g;
-            out[2] = px.b;
+void drawRow(BYTE* out, const std::vector<int>& columns, bool whole, Fetch fetch) {
+    const size_t n = columns.size();
+    if (whole) {
+        for (size_t c = 0; c + 1 < n; ++c, out += 3) {
+            const DWORD word = fetch(columns[c]);
+            std::memcpy(out, &word, 4);
         }
-        out += 3;
+        const DWORD word = fetch(columns[n - 1]);
+        std::memcpy(out, &word, 3);
+        return;
+    }
+    for (size_t c = 0; c < n; ++c, out += 3) {
+        if (columns[c] < 0) continue;
+        const DWORD word = fetch(columns[c]);
+        std::memcpy(out, &word, 3);
     }
 }
 
@@ -152,11 +165,11 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
     const size_t stride = static_cast<size_t>((bmWidth * bpp + 31) / 32) * 4;
 
     // Colours of the table, or the masks of a bit-field bitmap.
-    Rgb table[256] = {};
+    DWORD table[256] = {};
     if (palettised) {
         const DWORD entries = std::min<DWORD>(h.biClrUsed ? h.biClrUsed : (1u << bpp), 1u << bpp);
         for (DWORD i = 0; i < entries; ++i)
-            table[i] = {info->bmiColors[i].rgbRed, info->bmiColors[i].rgbGreen, info->bmiColors[i].rgbBlue};
+            table[i] = packed(info->bmiColors[i].rgbRed, info->bmiColors[i].rgbGreen, info->bmiColors[i].rgbBlue);
     }
     DWORD masks[3] = {0x7C00, 0x03E0, 0x001F};
     if (h.biCompression == BI_BITFIELDS) {
@@ -184,12 +197,13 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
     const long long ky0 = ay.firstVisible(), ky1 = ay.endVisible(dc->height);
     if (kx0 >= kx1 || ky0 >= ky1) return std::abs(srcHeight);
 
-    std::vector<long long> columns(static_cast<size_t>(kx1 - kx0));
+    // Source columns fit an int: they lie inside the bitmap, whose width is a LONG.
+    std::vector<int> columns(static_cast<size_t>(kx1 - kx0));
     bool wholeRows = true;
     for (long long k = kx0; k < kx1; ++k) {
         const long long sx = ax.source(k);
         wholeRows = wholeRows && sx >= 0 && sx < bmWidth;
-        columns[static_cast<size_t>(k - kx0)] = (sx >= 0 && sx < bmWidth) ? sx : -1;
+        columns[static_cast<size_t>(k - kx0)] = (sx >= 0 && sx < bmWidth) ? static_cast<int>(sx) : -1;
     }
     const auto* base = static_cast<const BYTE*>(bits);
     const bool bitFields32 = bpp == 32 && h.biCompression == BI_BITFIELDS;
@@ -208,32 +222,32 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
         const BYTE* line = base + stride * static_cast<size_t>(bottomUp ? bmHeight - 1 - sy : sy);
         switch (bpp) {
         case 1:
-            drawRow(out, columns, [&](long long x) { return table[(line[x >> 3] >> (7 - (x & 7))) & 1]; });
+            drawRow(out, columns, wholeRows, [&](int x) { return table[(line[x >> 3] >> (7 - (x & 7))) & 1]; });
             break;
         case 4:
-            drawRow(out, columns, [&](long long x) { return table[(line[x >> 1] >> ((x & 1) ? 0 : 4)) & 15]; });
+            drawRow(out, columns, wholeRows, [&](int x) { return table[(line[x >> 1] >> ((x & 1) ? 0 : 4)) & 15]; });
             break;
         case 8:
-            drawRow(out, columns, [&](long long x) { return table[line[x]]; });
+            drawRow(out, columns, wholeRows, [&](int x) { return table[line[x]]; });
             break;
         case 16:
-            drawRow(out, columns, [&](long long x) {
+            drawRow(out, columns, wholeRows, [&](int x) {
                 const DWORD v = line[x * 2] | (line[x * 2 + 1] << 8);
-                return Rgb{red(v), green(v), blue(v)};
+                return packed(red(v), green(v), blue(v));
             });
             break;
         case 24:
-            drawRow(out, columns, [&](long long x) { return Rgb{line[x * 3 + 2], line[x * 3 + 1], line[x * 3]}; });
+            drawRow(out, columns, wholeRows, [&](int x) { return packed(line[x * 3 + 2], line[x * 3 + 1], line[x * 3]); });
             break;
         default:
             if (bitFields32) {
-                drawRow(out, columns, [&](long long x) {
+                drawRow(out, columns, wholeRows, [&](int x) {
                     const BYTE* p = line + x * 4;
                     const DWORD v = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<DWORD>(p[3]) << 24);
-                    return Rgb{red(v), green(v), blue(v)};
+                    return packed(red(v), green(v), blue(v));
                 });
             } else {
-                drawRow(out, columns, [&](long long x) { return Rgb{line[x * 4 + 2], line[x * 4 + 1], line[x * 4]}; });
+                drawRow(out, columns, wholeRows, [&](int x) { return packed(line[x * 4 + 2], line[x * 4 + 1], line[x * 4]); });
             }
             break;
         }

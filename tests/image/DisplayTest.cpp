@@ -1,0 +1,189 @@
+// Drawing an image into a canvas: palettes, auto contrast, the kept display bitmap, and the rule
+// that drawing never changes the image.
+#include "ImageTestKit.h"
+
+#include <cmath>
+
+using namespace imagetest;
+
+namespace {
+
+// The palette table written out: entry i of each selector, the ramp for limits 0 and 255.
+COLORREF tableColour(int palette, int i) {
+    const int v = static_cast<int>(std::min(255.0, std::floor(i * 256.0 / 255.0 + 0.5)));
+    const COLORREF colours[] = {RGB(i, i, i), i == 255 ? RGB(255, 0, 0) : RGB(i, i, i), RGB(0, i, 0),
+                                RGB(i, 0, 0), RGB(0, 0, i), RGB(v, v, v)};
+    return palette <= 5 ? colours[palette] : RGB(i, i, i);
+}
+
+// A w x h 16-bit image: the left half holds `left`, the right half `right`.
+void fillWords(DalvoImage& image, unsigned w, unsigned h, WORD left, WORD right) {
+    ASSERT_TRUE(image.setSize(FIT_UINT16, w, h, 16));
+    for (unsigned y = 0; y < h; ++y)
+        for (unsigned x = 0; x < w; ++x) reinterpret_cast<WORD*>(image.getScanLine(y))[x] = x < w / 2 ? left : right;
+}
+
+// The canvas colour at (x, y) after drawing the image over a w x h canvas.
+COLORREF drawn(DalvoImage& image, int w, int h, int x, int y) {
+    CDC dc;
+    dc.CreateCanvas(w, h);
+    const CRect whole(0, 0, w, h);
+    image.draw(&dc, &whole);
+    return dc.GetPixel(x, y);
+}
+
+// Sets limits and selector directly, then runs the display pass on an 8-bit target.
+struct PaletteProbe : DalvoImage {
+    RGBQUAD entry(int low, int high, enPalette type, int i) {
+        autoContrastLow = low, autoContrastHigh = high, paletteType = type;
+        FIBITMAP* target = FreeImage_Allocate(1, 1, 8);
+        std::fill_n(FreeImage_GetPalette(target), 256, RGBQUAD{9, 9, 9, 77});
+        applyPalette(target);
+        const RGBQUAD out = FreeImage_GetPalette(target)[i];
+        FreeImage_Unload(target);
+        return out;
+    }
+};
+
+} // namespace
+
+TEST(Display, AutoContrastRampAtItsEdgeCases) {
+    PaletteProbe probe;
+    fillWords(probe, 2, 1, 0, 0);
+    const int cases[][4] = {{0, 255, 0, 0},     {0, 255, 128, 129},  {0, 255, 254, 255},  {0, 255, 255, 255},
+                            {64, 192, 64, 0},   {64, 192, 65, 2},    {64, 192, 128, 128}, {64, 192, 192, 255},
+                            {100, 100, 0, 0},   {100, 100, 200, 0},  {0, 0, 255, 0},      {192, 64, 0, 255},
+                            {192, 64, 128, 128}, {192, 64, 255, 0}};
+    for (const auto& c : cases) {
+        const RGBQUAD q = probe.entry(c[0], c[1], PaletteAutoContrast, c[2]);
+        EXPECT_EQ(RGB(q.rgbRed, q.rgbGreen, q.rgbBlue), RGB(c[3], c[3], c[3])) << c[0] << ".." << c[1] << " @" << c[2];
+        EXPECT_EQ(q.rgbReserved, 77);
+    }
+    EXPECT_EQ(probe.entry(0, 255, enPalette(7), 200).rgbRed, 9); // selects no palette
+    PaletteProbe rgb;                                             // palettes are for 16-bit grayscale
+    makePatterned(rgb, FIT_BITMAP, 24);
+    EXPECT_EQ(rgb.entry(0, 255, PaletteShadesOfRed, 200).rgbRed, 9);
+}
+
+TEST(Display, EveryPaletteDrawsItsTableIntoTheCanvas) {
+    for (int palette = 0; palette <= 7; ++palette) {
+        DalvoImage image; // column i holds i * 257, which the display conversion brings to i
+        ASSERT_TRUE(image.setSize(FIT_UINT16, 256, 1, 16));
+        for (unsigned x = 0; x < 256; ++x) reinterpret_cast<WORD*>(image.getScanLine(0))[x] = WORD(x * 257);
+        image.setPalette(enPalette(palette));
+        if (palette == PaletteAutoContrast) image.autoContrastMaxRange(1);
+        CDC dc;
+        dc.CreateCanvas(256, 2);
+        const CRect whole(0, 0, 256, 2);
+        image.draw(&dc, &whole);
+        for (int i = 0; i < 256; ++i) ASSERT_EQ(dc.GetPixel(i, 1), tableColour(palette, i)) << palette << " @" << i;
+    }
+    DalvoImage grey; // an 8-bit image keeps its own palette whatever is selected
+    makePatterned(grey, FIT_BITMAP, 8);
+    grey.setPalette(PaletteShadesOfGreen);
+    const unsigned level = shownColor(grey, 3, 6) & 0xFF; // canvas row 0 is scan line 6
+    EXPECT_EQ(drawn(grey, 13, 7, 3, 0), RGB(level, level, level));
+}
+
+TEST(Display, AutoContrastLimitsFromHistogramAndFullRange) {
+    const struct {
+        unsigned w, h;
+        WORD left, right;
+        bool eightBit, maxRange;
+        int low, high;
+    } cases[] = {
+        {100, 100, 1000, 1000, false, false, 4, 4}, // the whole histogram in one bin
+        {10, 10, 16384, 32768, false, true, 63, 127},
+        {10, 10, 0, 65535, false, true, 0, 255},
+        {40, 25, 10, 200, true, false, 11, 201}, // 8-bit: the index one past the percentile bin
+    };
+    for (const auto& c : cases) {
+        DalvoImage image;
+        fillWords(image, c.w, c.h, c.left, c.right);
+        if (c.eightBit) image.convertToType(FIT_BITMAP, FALSE);
+        image.setPalette(PaletteAutoContrast);
+        if (c.maxRange) image.autoContrastMaxRange(1);
+        EXPECT_EQ(image.getAutoContrastLow() * 1000 + image.getAutoContrastHigh(), c.low * 1000 + c.high) << c.left;
+        EXPECT_TRUE(c.low != c.high || drawn(image, 4, 4, 2, 2) == RGB(0, 0, 0)); // equal limits: black
+    }
+    DalvoImage colour; // keeps its limits; the entries are still recorded
+    makePatterned(colour, FIT_BITMAP, 24);
+    colour.setPalette(PaletteAutoContrast);
+    colour.autoContrastMaxRange(1);
+    EXPECT_EQ(colour.getAutoContrastLow() * 1000 + colour.getAutoContrastHigh(), 255);
+    EXPECT_EQ(colour.GetPreprocessStr(), L"{setting palette to auto contrast}{autoContrastMaxRange}");
+}
+
+TEST(Display, SettingsAreRecordedAndNeverMarkTheImageModified) {
+    DalvoImage image;
+    fillWords(image, 4, 4, 0, 65535);
+    image.setModified(FALSE);
+    image.setImageAdjustmentValues(10, -20.5, 2.2);
+    for (int p : {0, 1, 2, 3, 4, 7, -1}) image.setPalette(enPalette(p));
+    image.autoContrastMaxRange(0);
+    EXPECT_EQ(image.GetPreprocessStr(),
+              L"{adjustDisplayValue: Brightness 10.00,Contrast -20.50,Gamma 2.20}{setting palette to normal}"
+              L"{setting palette to show saturated pixel}{setting palette to Shades of Green}"
+              L"{setting palette to Shades of Red}{setting palette to Shades of Blue}{autoContrastMaxRange}");
+    EXPECT_EQ(image.getPaletteType(), -1);
+    EXPECT_EQ(image.getAutoContrastLow() * 1000 + image.getAutoContrastHigh(), 255);
+    EXPECT_FALSE(image.isModified());
+}
+
+TEST(Display, DrawingNeverChangesTheImage) {
+    for (int kind : {1, 4, 8, 80, 16, 24, 32}) { // 80: 8 bits with a colour palette
+        DalvoImage image;
+        makePatterned(image, kind == 16 ? FIT_UINT16 : FIT_BITMAP, kind == 80 ? 8 : kind);
+        for (int i = 0; kind == 80 && i < 256; ++i) image.getPalette()[i] = RGBQUAD{BYTE(i), BYTE(255 - i), BYTE(i * 7), 0};
+        image.setImageAdjustmentValues(30, -20, 1.8);
+        DalvoImage before(image);
+        for (int p = 0; p <= 5; ++p) {
+            image.setPalette(enPalette(p));
+            image.setImageAdjustmentValues(p * 10 - 20, 25 - p * 10, 0.5 + p);
+            image.setModified();
+            drawn(image, 20, 20, 0, 0);
+            drawn(image, 20, 20, 0, 0);
+        }
+        EXPECT_TRUE(samePixels(image, before)) << kind;
+        EXPECT_TRUE(!image.getPalette() ||
+                    !std::memcmp(image.getPalette(), before.getPalette(), image.getColorsUsed() * sizeof(RGBQUAD)))
+            << kind;
+        EXPECT_EQ(image.GetPreprocessStr().Find(before.GetPreprocessStr()), 0);
+    }
+}
+
+TEST(Display, UnchangedImageIsOnlyBlitted) {
+    DalvoImage image;
+    fillWords(image, 2, 1, 0, 65535);
+    const CRect rect(0, 0, 2, 1);
+    image.draw(nullptr, &rect); // rebuilds without a context
+    EXPECT_FALSE(image.isModified());
+    WORD* words = reinterpret_cast<WORD*>(image.getScanLine(0));
+    words[0] = 65535, words[1] = 0; // swapped, not marked modified: the kept display bitmap shows
+    EXPECT_EQ(drawn(image, 2, 1, 0, 0), RGB(0, 0, 0));
+    image.setModified();
+    EXPECT_EQ(drawn(image, 2, 1, 0, 0), RGB(255, 255, 255));
+}
+
+TEST(Display, EveryImageTypeGetsADisplayBitmap) {
+    const std::pair<FREE_IMAGE_TYPE, int> kinds[] = {{FIT_INT16, 8},  {FIT_UINT32, 8}, {FIT_INT32, 8},
+                                                     {FIT_FLOAT, 8},  {FIT_DOUBLE, 8}, {FIT_COMPLEX, 8},
+                                                     {FIT_RGB16, 24}, {FIT_RGBA16, 32}, {FIT_RGBF, 24},
+                                                     {FIT_RGBAF, 32}};
+    for (const auto& [type, bpp] : kinds)
+        for (FREE_IMAGE_TMO tmo : {FITMO_DRAGO03, FITMO_REINHARD05}) {
+            DalvoImage image;
+            makePatterned(image, FIT_BITMAP, unsigned(bpp));
+            ASSERT_TRUE(image.convertToType(type));
+            image.setToneMappingOperator(tmo, 0.5, 0, 1, 0);
+            CDC dc;
+            dc.CreateCanvas(13, 7, RGB(1, 2, 3));
+            const CRect rect(0, 0, 13, 7);
+            image.draw(&dc, &rect);
+            int untouched = 0;
+            for (int i = 0; i < 13 * 7; ++i) untouched += dc.GetPixel(i % 13, i / 13) == RGB(1, 2, 3);
+            EXPECT_EQ(untouched, 0) << "type " << type << " operator " << tmo;
+        }
+    DalvoImage empty; // no bitmap: nothing drawn
+    EXPECT_EQ(drawn(empty, 1, 1, 0, 0), RGB(255, 255, 255));
+}
