@@ -5,6 +5,7 @@
 #include "image/fipWinImage.h"
 
 class RasterImage;
+class CWnd;
 namespace cv {
 class Mat;
 }
@@ -75,6 +76,9 @@ public:
     int SetPaletteState(int state);
     /// The stored paletteState.
     int GetPaletteState() const { return paletteState; }
+
+    /// fipWinImage::copyToClipboard for the owner's window (none for a null owner).
+    BOOL CopyToClipboard(CWnd* owner) const;
 
     // Raster cache.
     /// The cached raster, built on first request under the application's wait cursor:

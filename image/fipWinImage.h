@@ -3,6 +3,7 @@
 
 #include "framework/afx.h"
 #include "image/fipImage.h"
+#include "winsys/WinHandles.h"
 
 /// False-colour palette of the display pass. Any other value can be stored; it selects none.
 enum enPalette : int {
@@ -81,6 +82,39 @@ public:
                                 double third_param = 1, double fourth_param = 0);
     void getToneMappingOperator(FREE_IMAGE_TMO* tmo, double* first_param, double* second_param,
                                 double* third_param, double* fourth_param) const;
+
+    // Exchange with the window system. The memory DIB is one global memory block: the
+    // BITMAPINFOHEADER as FreeImage holds it (for types other than FIT_BITMAP, biCompression is
+    // 255 + the type), then FreeImage's palette (GetColorsUsed entries) or, for BI_BITFIELDS, the
+    // red, green and blue masks in that order, then the scan lines bottom-up at FreeImage's pitch.
+    /// A new memory DIB of the image (GHND); the caller owns it. Null without a bitmap with pixels
+    /// or when memory runs out.
+    HANDLE copyToHandle() const;
+    /// Replaces the image by a memory DIB, which stays the caller's and is only read. Accepts a
+    /// 40-byte BITMAPINFOHEADER of 1..65535 columns and rows, either row order (negative height:
+    /// top row first), BI_RGB, BI_BITFIELDS (16 or 32 bits; at 32 only FreeImage's own masks) or
+    /// 255 + a FreeImage type with that type's depth; biClrUsed 0 at 8 bits or fewer means the
+    /// full table. The rest of the header travels but for the fields FreeImage lays its bitmap out
+    /// by. FALSE, with the image as it was, for an invalid handle, a block that header, table and
+    /// pixels overrun, anything else, and when the bitmap cannot be allocated.
+    BOOL copyFromHandle(HANDLE memory);
+    /// Places a memory DIB of the image on the clipboard as CF_DIB, opened for owner and emptied
+    /// first; the clipboard owns the block from then on. FALSE without a bitmap or while the
+    /// clipboard is open for another owner (nothing is left allocated).
+    BOOL copyToClipboard(HWND owner) const;
+    /// Replaces the image by the clipboard's CF_DIB; FALSE when there is none or the clipboard is
+    /// open for another owner. TRUE once the DIB was handed to copyFromHandle, whatever it made of it.
+    BOOL pasteFromClipboard();
+    /// Replaces the image by a device bitmap: a FIT_BITMAP of its size and depth read through the
+    /// screen context. FALSE for a null or unknown bitmap or one over 65535 pixels a side (image
+    /// as it was). When the pixels cannot be read, reports "Error : GetDIBits failed" through
+    /// FreeImage's message handler and returns FALSE, holding the new, unfilled bitmap.
+    BOOL copyFromBitmap(HBITMAP bitmap);
+    /// Replaces the image by what the screen shows of capturedWindow, clipped to the screen; 24
+    /// bits from a 32-bit screen. applicationWindow is hidden meanwhile and then shown again at
+    /// the top, capturedWindow made topmost for the capture only; waits 500 ms for the screen to
+    /// settle. FALSE, touching no window, when nothing of capturedWindow is on the screen.
+    BOOL captureWindow(HWND applicationWindow, HWND capturedWindow);
 
 protected:
     /// The display pass on target: the false-colour palette of paletteType, written into the

@@ -3,6 +3,11 @@
 
 #include "winsys/WinGdi.h"
 #include "framework/afx.h"
+#include "framework/Wnd.h"
+#include "winsys/Clipboard.h"
+#include "winsys/DeviceContext.h"
+#include "winsys/GlobalMemory.h"
+#include "winsys/Screen.h"
 #include "data/DataArray.h"
 #include "raster/RasterImage.h"
 #include "raster/RasterImageGS16.h"

@@ -27,8 +27,12 @@ HDC CreateCanvasDC(int width, int height, COLORREF background) {
     }
 }
 
+// Contexts of the screen, of windows and memory contexts keep state of their own (Desktop.cpp).
+void forgetDesktopContext(HDC dc);
+
 BOOL DeleteDC(HDC dc) {
     if (!dc) return FALSE;
+    forgetDesktopContext(dc);
     delete dc;
     return TRUE;
 }

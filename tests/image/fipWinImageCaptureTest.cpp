@@ -1,0 +1,136 @@
+// Device bitmaps and window captures on the stand-in screen: clipping, the application window,
+// depths, and the report of a failed pixel read.
+#include "DibBlocks.h"
+
+#include "image/DalvoImage.h"
+#include "winsys/DeviceContext.h"
+#include "winsys/Screen.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+using namespace dibtest;
+
+namespace {
+
+std::vector<std::tuple<HWND, UINT, WPARAM>> sent;
+LRESULT record(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    sent.emplace_back(window, message, wParam);
+    return 0;
+}
+
+COLORREF colourAt(int x, int y) {
+    return RGB(BYTE(x * 3), BYTE(y * 5), 77);
+}
+
+HWND paintedWindow(const RECT& rect) {
+    HWND window = CreateScreenWindow(rect, 0, record);
+    HDC dc = GetWindowDC(window);
+    for (int y = 0; y < rect.bottom - rect.top; ++y)
+        for (int x = 0; x < rect.right - rect.left; ++x)
+            SetPixel(dc, x, y, colourAt(x, y));
+    ReleaseDC(window, dc);
+    return window;
+}
+
+COLORREF shown(fipImage& image, unsigned x, unsigned rowFromTop) {
+    RGBQUAD c{};
+    image.getPixelColor(x, image.getHeight() - 1 - rowFromTop, &c);
+    return RGB(c.rgbRed, c.rgbGreen, c.rgbBlue);
+}
+
+std::vector<std::string> messages;
+void collect(FREE_IMAGE_FORMAT fif, const char* text) {
+    messages.push_back(std::to_string(fif) + " " + text);
+}
+
+} // namespace
+
+TEST(WindowCapture, ClippedAtTheScreenEdgesWhileTheApplicationIsHidden) {
+    const struct {
+        RECT window;
+        int depth;
+        int left, top, width, height; // of the window, as captured
+    } cases[] = {
+        {{-5, -3, 20, 10}, 32, 5, 3, 20, 10}, // over the left and top edges
+        {{50, 40, 80, 60}, 24, 0, 0, 14, 8},  // over the right and bottom edges
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(SetScreen(64, 48, c.depth));
+        HWND captured = paintedWindow(c.window);
+        HWND application = CreateScreenWindow({0, 0, 64, 48}, RGB(9, 9, 9), record);
+        sent.clear();
+        DalvoImage image;
+        ASSERT_TRUE(image.captureWindow(application, captured));
+        EXPECT_EQ(image.getBitsPerPixel(), 24u);
+        ASSERT_EQ(image.getWidth(), unsigned(c.width));
+        ASSERT_EQ(image.getHeight(), unsigned(c.height));
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x)
+                ASSERT_EQ(shown(image, x, y), colourAt(c.left + x, c.top + y)) << x << "," << y;
+        // Hidden, shown again and put above the captured window, which is topmost no more.
+        const decltype(sent) expected = {{application, WM_SHOWWINDOW, FALSE},
+                                         {captured, WM_WINDOWPOSCHANGED, 0},
+                                         {application, WM_SHOWWINDOW, TRUE},
+                                         {captured, WM_WINDOWPOSCHANGED, 0},
+                                         {application, WM_WINDOWPOSCHANGED, 0}};
+        EXPECT_EQ(sent, expected);
+        HDC screen = GetDC(nullptr);
+        EXPECT_EQ(GetPixel(screen, std::max<LONG>(0, c.window.left), std::max<LONG>(0, c.window.top)),
+                  RGB(9, 9, 9));
+        ReleaseDC(nullptr, screen);
+        DestroyWindow(captured);
+        DestroyWindow(application);
+    }
+}
+
+TEST(WindowCapture, NothingOnTheScreenTouchesNoWindow) {
+    ASSERT_TRUE(SetScreen(64, 48, 32));
+    HWND application = CreateScreenWindow({0, 0, 64, 48}, 0, record);
+    fipWinImage image;
+    paint(image, depth("8"));
+    const Bytes before = blockOf(image);
+    for (const RECT& r :
+         {RECT{64, 0, 80, 10}, RECT{0, 48, 10, 60}, RECT{-20, 0, 0, 10}, RECT{0, -10, 10, 0}}) {
+        HWND captured = CreateScreenWindow(r, 0, record);
+        sent.clear();
+        EXPECT_FALSE(image.captureWindow(application, captured));
+        EXPECT_TRUE(sent.empty());
+        DestroyWindow(captured);
+    }
+    EXPECT_FALSE(image.captureWindow(application, nullptr));
+    EXPECT_EQ(blockOf(image), before);
+    DestroyWindow(application);
+}
+
+TEST(DeviceBitmap, ReadBottomUpOrReportedWhenThePixelsCannotBeRead) {
+    ASSERT_TRUE(SetScreen(64, 48, 32));
+    const BYTE top[] = {1, 2, 3, 4, 5, 6, 7, 8, 9}, bottom[] = {10, 11, 12, 13, 14, 15, 16, 17, 18};
+    Bytes bits(top, top + 9);
+    bits.push_back(0); // rows of device bitmaps are padded to 2 bytes
+    bits.insert(bits.end(), bottom, bottom + 9);
+    bits.push_back(0);
+    HBITMAP bitmap = CreateBitmap(3, 2, 1, 24, bits.data());
+    fipWinImage image;
+    ASSERT_TRUE(image.copyFromBitmap(bitmap));
+    EXPECT_EQ(Bytes(image.getScanLine(0), image.getScanLine(0) + 9), Bytes(bottom, bottom + 9));
+    EXPECT_EQ(Bytes(image.getScanLine(1), image.getScanLine(1) + 9), Bytes(top, top + 9));
+
+    // Without a display nothing reads the pixels: the new bitmap stays, unfilled.
+    FreeImage_SetOutputMessage(collect);
+    ASSERT_TRUE(SetScreen(0, 0, 0));
+    paint(image, depth("8"));
+    EXPECT_FALSE(image.copyFromBitmap(bitmap));
+    EXPECT_EQ(messages, std::vector<std::string>{std::to_string(FIF_UNKNOWN) + " Error : GetDIBits failed"});
+    EXPECT_EQ(image.getBitsPerPixel(), 24u);
+    EXPECT_EQ(Bytes(image.getScanLine(1), image.getScanLine(1) + 9), Bytes(9, 0));
+    const Bytes unfilled = blockOf(image);
+    EXPECT_FALSE(image.copyFromBitmap(nullptr));
+    EXPECT_EQ(blockOf(image), unfilled);
+    FreeImage_SetOutputMessage(nullptr);
+    SetScreen(1024, 768, 32);
+    EXPECT_TRUE(DeleteObject(bitmap));
+}

@@ -1,0 +1,135 @@
+// Memory DIBs and the clipboard: bytes spelled by hand, round trips of every depth, hostile blocks.
+#include "DibBlocks.h"
+
+#include "image/DalvoImage.h"
+#include "framework/Wnd.h"
+#include "winsys/Clipboard.h"
+#include "winsys/Screen.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace dibtest;
+
+namespace {
+
+Bytes hex(const char* text) {
+    Bytes bytes;
+    for (char* end = nullptr;; text = end) {
+        const unsigned long v = std::strtoul(text, &end, 16);
+        if (end == text) return bytes;
+        bytes.push_back(static_cast<BYTE>(v));
+    }
+}
+
+void clearClipboard() {
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EmptyClipboard();
+    CloseClipboard();
+}
+
+} // namespace
+
+TEST(MemoryDib, SixteenBitLayoutByHand) {
+    fipWinImage image(FIT_UINT16, 3, 2, 16);
+    const WORD rows[2][3] = {{0x0102, 0x0304, 0x0506}, {0xA0B0, 0xC0D0, 0xFFFF}}; // bottom row first
+    for (unsigned y = 0; y < 2; ++y)
+        std::memcpy(image.getScanLine(y), rows[y], sizeof rows[y]);
+    EXPECT_EQ(blockOf(image),
+              hex("28 0 0 0  3 0 0 0  2 0 0 0  1 0  10 0  1 1 0 0  0 0 0 0  13 b 0 0  13 b 0 0"
+                  "  0 0 0 0  0 0 0 0"
+                  "  2 1 4 3 6 5 0 0  b0 a0 d0 c0 ff ff 0 0"));
+}
+
+TEST(MemoryDib, EightBitLayoutByHand) {
+    fipWinImage image(FIT_BITMAP, 2, 2, 8);
+    const BYTE rows[2][2] = {{7, 9}, {200, 1}};
+    for (unsigned y = 0; y < 2; ++y)
+        std::memcpy(image.getScanLine(y), rows[y], 2);
+    Bytes expected = hex("28 0 0 0  2 0 0 0  2 0 0 0  1 0  8 0  0 0 0 0  0 0 0 0  13 b 0 0  13 b 0 0"
+                         "  0 1 0 0  0 1 0 0");
+    for (unsigned i = 0; i < 256; ++i)
+        expected.insert(expected.end(), {BYTE(i), BYTE(i), BYTE(i), 0});
+    for (BYTE b : hex("7 9 0 0  c8 1 0 0"))
+        expected.push_back(b);
+    EXPECT_EQ(blockOf(image), expected);
+}
+
+TEST(MemoryDib, EveryDepthRoundTrips) {
+    EXPECT_EQ(fipWinImage().copyToHandle(), nullptr);
+    for (const Depth& d : depths()) {
+        SCOPED_TRACE(d.name);
+        const Bytes block = blockOfDepth(d);
+        ASSERT_FALSE(block.empty());
+        DalvoImage copy;
+        ASSERT_TRUE(readBlock(copy, block));
+        EXPECT_EQ(copy.getImageType(), d.type);
+        EXPECT_EQ(blockOf(copy), block);
+    }
+}
+
+TEST(MemoryDib, HostileBlocks) {
+    for (const Hostile& h : hostileBlocks()) {
+        SCOPED_TRACE(h.name);
+        fipWinImage image;
+        paint(image, depth("4"), 2, 2);
+        const Bytes before = blockOf(image);
+        image.setModified(FALSE);
+        EXPECT_EQ(readBlock(image, h.block), !h.expected.empty());
+        EXPECT_EQ(blockOf(image), h.expected.empty() ? before : h.expected);
+        EXPECT_EQ(image.isModified(), !h.expected.empty());
+    }
+}
+
+TEST(MemoryDib, TruncatedBlocksAndUnknownHandlesAreRefused) {
+    fipWinImage image;
+    for (const Depth& d : depths()) {
+        const Bytes block = blockOfDepth(d);
+        for (std::size_t n = 0; n < block.size(); ++n)
+            ASSERT_FALSE(readBlock(image, Bytes(block.begin(), block.begin() + n))) << d.name << " " << n;
+    }
+    HGLOBAL freed = GlobalAlloc(GHND, 2000);
+    GlobalFree(freed);
+    for (HANDLE h : {HANDLE(nullptr), HANDLE(freed), reinterpret_cast<HANDLE>(&image)})
+        EXPECT_FALSE(image.copyFromHandle(h));
+    EXPECT_FALSE(image.isValid());
+}
+
+TEST(Clipboard, CopyThenPasteRestoresTheImage) {
+    DalvoImage source, target;
+    paint(source, depth("UINT16"), 7, 4);
+    paint(target, depth("24"));
+    CWnd owner(CreateScreenWindow({0, 0, 1, 1}, 0));
+    ASSERT_TRUE(source.CopyToClipboard(&owner));
+    EXPECT_EQ(GetClipboardOwner(), owner.GetSafeHwnd());
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    HANDLE placed = GetClipboardData(CF_DIB);
+    CloseClipboard();
+    EXPECT_TRUE(target.pasteFromClipboard());
+    EXPECT_EQ(blockOf(target), blockOf(source));
+    // The clipboard owns the block and frees it when something takes its place.
+    ASSERT_TRUE(target.copyToClipboard(nullptr));
+    EXPECT_EQ(GlobalSize(placed), 0u);
+    clearClipboard();
+    DestroyWindow(owner.GetSafeHwnd());
+}
+
+TEST(Clipboard, NothingToPasteOrClipboardBusyKeepsTheImage) {
+    fipWinImage image;
+    paint(image, depth("8"));
+    const Bytes before = blockOf(image);
+    clearClipboard();
+    EXPECT_FALSE(image.pasteFromClipboard());
+    EXPECT_FALSE(fipWinImage().copyToClipboard(nullptr));
+    EXPECT_FALSE(IsClipboardFormatAvailable(CF_DIB));
+
+    ASSERT_TRUE(image.copyToClipboard(nullptr));
+    HWND other = reinterpret_cast<HWND>(&image);
+    ASSERT_TRUE(OpenClipboard(other));
+    EXPECT_FALSE(image.copyToClipboard(nullptr));
+    EXPECT_FALSE(image.pasteFromClipboard());
+    EXPECT_EQ(blockOf(image), before);
+    CloseClipboard();
+    clearClipboard();
+}
