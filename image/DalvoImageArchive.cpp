@@ -68,8 +68,9 @@ void DalvoImage::saveV0(CArchive& ar) const {
     fipMemoryIO stream;
     BYTE* data = nullptr;
     DWORD size = 0;
-    if (!stream.isValid() || !m_dib || !FreeImage_SaveToMemory(FIF_TIFF, m_dib, stream, 0) ||
-        !stream.acquire(&data, &size)) {
+    // saveToMemory asks FreeImage whether TIFF takes the bitmap's depth or type first: its TIFF
+    // writer reports success for 16-bit 555 and 565 bitmaps and leaves a file without strips.
+    if (!saveToMemory(FIF_TIFF, stream, 0) || !stream.acquire(&data, &size)) {
         AfxThrowArchiveException(CArchiveException::genericException);
     }
     ar << size;

@@ -209,14 +209,18 @@ TEST(DalvoImageArchive, WritesTheBodyByteForByte) {
     const Bytes oddBytes = storeImage(odd);
     EXPECT_EQ(Hex(Bytes(oddBytes.end() - 4, oddBytes.end())), "00 00 00 00");
 
-    // An empty image: the history is written, then genericException.
-    DalvoImage empty;
-    empty.SetPreprocessStr(L"{a}");
-    CMemFile file;
-    CArchive ar(&file, CArchive::store);
-    EXPECT_EQ(ArchiveCause([&] { ar.WriteObject(&empty); }), CArchiveException::genericException);
-    EXPECT_EQ(Hex(Bytes(file.GetBuffer(), file.GetBuffer() + file.GetLength())),
-              Hex(kEnvelope1 + Hx("FF FEFF 03") + Units({'{', 'a', '}'})));
+    // An empty image, and a 16-bit 565 bitmap that FreeImage's TIFF writer would store without
+    // its pixels: the history is written, then genericException.
+    DalvoImage empty, rgb565;
+    rgb565.setSize(FIT_BITMAP, 4, 4, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK, FI16_565_BLUE_MASK);
+    for (DalvoImage* refused : {&empty, &rgb565}) {
+        refused->SetPreprocessStr(L"{a}");
+        CMemFile file;
+        CArchive ar(&file, CArchive::store);
+        EXPECT_EQ(ArchiveCause([&] { ar.WriteObject(refused); }), CArchiveException::genericException);
+        EXPECT_EQ(Hex(Bytes(file.GetBuffer(), file.GetBuffer() + file.GetLength())),
+                  Hex(kEnvelope1 + Hx("FF FEFF 03") + Units({'{', 'a', '}'})));
+    }
 }
 
 TEST(DalvoImageArchive, HostileBodiesRaiseTheirCause) {

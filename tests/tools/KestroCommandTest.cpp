@@ -143,7 +143,7 @@ protected:
 
 TEST_F(Kestro, HelpOnEverySubcommand)
 {
-    for (const std::string sub : {"", "synth", "info", "background", "spot", "demo"}) {
+    for (const std::string sub : {"", "synth", "info", "background", "spot", "demo", "pack"}) {
         const Result r = runKestro(sub + " --help", dir);
         EXPECT_EQ(r.exit, 0) << sub;
         EXPECT_NE(r.out.find("Usage"), std::string::npos) << sub;
@@ -151,7 +151,7 @@ TEST_F(Kestro, HelpOnEverySubcommand)
         EXPECT_TRUE(r.err.empty()) << sub << ": " << r.err;
     }
     const Result all = runKestro("--help", dir);
-    for (const char* sub : {"synth", "info", "background", "spot", "demo"})
+    for (const char* sub : {"synth", "info", "background", "spot", "demo", "pack"})
         EXPECT_NE(all.out.find(sub), std::string::npos) << sub;
 }
 
@@ -429,4 +429,54 @@ TEST_F(Kestro, InfoReadsEveryRealGel)
         ++seen;
     }
     EXPECT_GE(seen, 1);
+}
+
+TEST_F(Kestro, PackWritesTheHostsObjectAndInfoReadsIt)
+{
+    const std::string gel = synthFile(dir, "gel.tif", "--width 90 --height 70 --lanes 2 --bands 2");
+    const std::string packed = (dir / "gel.kimg").string();
+    ASSERT_EQ(runKestro("pack " + quote(gel) + " -o " + quote(packed), dir).exit, 0);
+    // The envelope of a new "DalvoImage" class, schema 1, then an empty wide history.
+    const std::string bytes = readFile(packed);
+    EXPECT_EQ(bytes.substr(0, 20), std::string("\xFF\xFF\x01\x00\x0A\x00" "DalvoImage" "\xFF\xFE\xFF\x00", 20));
+    DalvoImage fromFile;
+    ASSERT_TRUE(fromFile.loadU(CString::FromUtf8(gel)));
+    CFile file(CString::FromUtf8(packed), CFile::modeRead);
+    CArchive ar(&file, CArchive::load);
+    std::unique_ptr<CObject> read(ar.ReadObject(RUNTIME_CLASS(DalvoImage)));
+    auto* image = static_cast<DalvoImage*>(read.get());
+    ASSERT_EQ(image->getHeight(), 70u);
+    for (unsigned y = 0; y < 70; ++y)
+        EXPECT_EQ(std::memcmp(image->getScanLine(y), fromFile.getScanLine(y), 180), 0) << y;
+
+    // An archive with a history and display settings, as a host would store it.
+    image->setImageAdjustmentValues(10, 20, 2.2);
+    image->SetPreprocessStr(L"{Crop}{Median 3}");
+    const std::string stored = (dir / "stored.kimg").string();
+    {
+        CFile out(CString::FromUtf8(stored), CFile::modeCreate | CFile::modeWrite);
+        CArchive store(&out, CArchive::store);
+        store.WriteObject(image);
+    }
+    const Result r = runKestro("info --json " + quote(stored), dir);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j[0]["archive"], true);
+    EXPECT_EQ(j[0]["history"], "{Crop}{Median 3}");
+    EXPECT_EQ(j[0]["display"]["gamma"], 2.2);
+    const Result text = runKestro("info " + quote(stored), dir);
+    EXPECT_NE(text.out.find("{Median 3}"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("brightness 10, contrast 20, gamma 2.2"), std::string::npos) << text.out;
+
+    // A cut archive is refused; a failed pack leaves the file it was to replace as it was.
+    std::ofstream(dir / "cut.kimg", std::ios::binary) << bytes.substr(0, 100);
+    expectCleanError(runKestro("info " + quote((dir / "cut.kimg").string()), dir), 1, "ends too early");
+    const std::string rgb565 = (dir / "rgb565.bmp").string();
+    DalvoImage refused;
+    refused.setSize(FIT_BITMAP, 4, 4, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK, FI16_565_BLUE_MASK);
+    ASSERT_TRUE(refused.save(CString::FromUtf8(rgb565)));
+    expectCleanError(runKestro("pack " + quote(rgb565) + " -o " + quote(packed), dir), 1, "cannot be stored as TIFF");
+    EXPECT_EQ(readFile(packed), bytes);
+    EXPECT_FALSE(fs::exists(packed + ".part"));
+    expectCleanError(runKestro("pack " + quote(gel), dir), 2, "--output");
 }
