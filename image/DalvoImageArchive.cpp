@@ -2,6 +2,7 @@
 // the display block. Byte-compatible with documents of the Windows host in both versions.
 #include "image/DalvoImage.h"
 
+#include <cstdint>
 #include <memory>
 
 namespace {
@@ -11,6 +12,13 @@ constexpr DWORD kLastPaletteCode = PaletteAutoContrast;
 
 // What GetObjectSchema says when Serialize was not reached through ReadObject.
 constexpr UINT kNoSchema = 0xFFFFFFFF;
+
+// FreeImage counts the bits of a scan line in 32 bits: for a line of 2^32 bits or more its line
+// length wraps, and its TIFF writer then reads outside the bitmap. Such a bitmap can only come
+// from a hostile header (a line of 512 MB), so it is refused on both ways.
+bool lineFitsFreeImage(FIBITMAP* dib) {
+    return std::uint64_t(FreeImage_GetWidth(dib)) * FreeImage_GetBPP(dib) + 7 <= 0xFFFFFFFFu;
+}
 
 } // namespace
 
@@ -70,7 +78,7 @@ void DalvoImage::saveV0(CArchive& ar) const {
     DWORD size = 0;
     // saveToMemory asks FreeImage whether TIFF takes the bitmap's depth or type first: its TIFF
     // writer reports success for 16-bit 555 and 565 bitmaps and leaves a file without strips.
-    if (!saveToMemory(FIF_TIFF, stream, 0) || !stream.acquire(&data, &size)) {
+    if (!lineFitsFreeImage(m_dib) || !saveToMemory(FIF_TIFF, stream, 0) || !stream.acquire(&data, &size)) {
         AfxThrowArchiveException(CArchiveException::genericException);
     }
     ar << size;
@@ -94,6 +102,10 @@ void DalvoImage::loadV0(CArchive& ar) {
         fipMemoryIO stream(bytes.get(), size);
         const FREE_IMAGE_FORMAT fif = identifyFIFFromMemory(stream);
         if (fif != FIF_UNKNOWN && FreeImage_FIFSupportsReading(fif)) dib = FreeImage_LoadFromMemory(fif, stream, 0);
+    }
+    if (dib && !lineFitsFreeImage(dib)) {
+        FreeImage_Unload(dib);
+        dib = nullptr;
     }
     if (m_dib) FreeImage_Unload(m_dib);
     m_dib = dib;
