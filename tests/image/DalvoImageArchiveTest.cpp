@@ -169,6 +169,13 @@ TEST(DalvoImageArchive, ReadingKeepsWhatTheArchiveDoesNotHold) {
     EXPECT_EQ(read->GetHistoryRecording(), 1);
     EXPECT_EQ(read->GetPaletteState(), 0);
     EXPECT_EQ(storedSettings(*read, true), std::vector<double>({FITMO_DRAGO03, 0, 0, 1, 0}));
+    // Reading builds no raster: the analysis code asks for one when it needs it.
+    ImageProbe fresh;
+    LoadBytes(body, [&](CArchive& ar) {
+        ar.SetObjectSchema(1);
+        fresh.Serialize(ar);
+    });
+    EXPECT_EQ(fresh.cache(), nullptr);
 }
 
 TEST(DalvoImageArchive, WritesTheBodyByteForByte) {
