@@ -96,19 +96,19 @@ void DalvoImage::loadV0(CArchive& ar) {
     ar.ReadExact(bytes.get(), size);
 
     // A read-only stream over the bytes themselves: FreeImage reads them where they are, so
-    // the image bytes are held once while the bitmap is decoded.
-    FIBITMAP* dib = nullptr;
+    // the image bytes are held once while the bitmap is decoded. The stored bytes are outside
+    // data like any file: loadFromMemory applies the load limit and the camera-raw correction.
+    BOOL loaded = FALSE;
     if (size) {
         fipMemoryIO stream(bytes.get(), size);
-        const FREE_IMAGE_FORMAT fif = identifyFIFFromMemory(stream);
-        if (fif != FIF_UNKNOWN && FreeImage_FIFSupportsReading(fif)) dib = FreeImage_LoadFromMemory(fif, stream, 0);
+        loaded = loadFromMemory(stream, 0);
     }
-    if (dib && !lineFitsFreeImage(dib)) {
-        FreeImage_Unload(dib);
-        dib = nullptr;
-    }
-    if (m_dib) FreeImage_Unload(m_dib);
-    m_dib = dib;
+    if (loaded && !lineFitsFreeImage(m_dib)) loaded = FALSE;
     m_modified = TRUE;
-    if (!dib) AfxThrowArchiveException(CArchiveException::genericException);
+    if (!loaded) {
+        // Whatever failed, and wherever, the image is left empty.
+        if (m_dib) FreeImage_Unload(m_dib);
+        m_dib = nullptr;
+        AfxThrowArchiveException(CArchiveException::genericException);
+    }
 }

@@ -9,4 +9,5 @@
 #include "image/fipImage.h"
 #include "image/fipWinImage.h"
 #include "image/DalvoImage.h"
+#include "image/Messages.h"
 #include "analysis/ImageProcessing.h"

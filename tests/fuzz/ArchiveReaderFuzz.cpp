@@ -3,22 +3,16 @@
 // bytes run out. Anything but CArchiveException, CMemoryException or a clean return is a bug;
 // the sanitizers report crashes and leaks. An image that comes out is stored again and read
 // back: it must return with the same history, type, size and pixels (abort otherwise).
-// Seeds: the files in seeds/ beside this one (images in both stored versions, hostile ones).
-//
-// Built with clang and libFuzzer it is a libFuzzer target; otherwise its main replays the
-// files and folders given on the command line (a corpus, or a crash to reproduce).
+#include "FuzzDriver.h"
+
 #include "framework/afx.h"
 #include "image/DalvoImage.h"
+#include "raster/RasterImageGS16.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <dirent.h>
-#include <sys/stat.h>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -64,8 +58,22 @@ void checkRoundTrip(DalvoImage& image) {
         std::abort();
 }
 
-} // namespace
+FuzzInput operator+(FuzzInput a, const FuzzInput& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
+FuzzInput le32(size_t v) { return {BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)}; }
+
+FuzzInput encoded(fipImage& image, FREE_IMAGE_FORMAT fif) {
+    fipMemoryIO stream;
+    BYTE* bytes = nullptr;
+    DWORD length = 0;
+    if (!image.saveToMemory(fif, stream) || !stream.acquire(&bytes, &length)) return {};
+    return FuzzInput(bytes, bytes + length);
+}
+
+} // namespace
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<BYTE> copy(data, data + size);
     CMemFile file(copy.empty() ? nullptr : copy.data(), static_cast<UINT>(copy.size()));
@@ -91,38 +99,45 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
 }
 
-#if !defined(KESTRO_LIBFUZZER)
-namespace {
-int replay(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return 0;
-    if (S_ISDIR(st.st_mode)) {
-        int n = 0;
-        if (DIR* dir = ::opendir(path.c_str())) {
-            while (dirent* e = ::readdir(dir))
-                if (e->d_name[0] != '.') n += replay(path + "/" + e->d_name);
-            ::closedir(dir);
+// Envelopes of the library's serialisable classes followed by strings and counts.
+std::vector<FuzzInput> fuzzSeeds() {
+    std::vector<FuzzInput> seeds;
+    DalvoImage image(FIT_UINT16, 5, 3, 16);
+    image.AddPreprocessStr(L"Crop");
+    fipWinImage display(FIT_BITMAP, 4, 2, 8);
+    RasterImageGS16 raster(3, 2);
+    const CObject* objects[] = {&image, &display, &raster};
+    for (const CObject* object : objects) {
+        CMemFile file;
+        {
+            CArchive ar(&file, CArchive::store);
+            ar.WriteObject(object);
+            ar << BYTE(1) << CString(L"{Crop}\u00e4") << BYTE(0);
+            ar.WriteCount(70000);
+            ar.Close();
         }
-        return n;
+        const BYTE* bytes = file.GetBuffer();
+        seeds.emplace_back(bytes, bytes + file.GetLength());
     }
-    std::vector<std::uint8_t> bytes;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        std::uint8_t buf[4096];
-        size_t got;
-        while ((got = std::fread(buf, 1, sizeof buf, f)) > 0)
-            bytes.insert(bytes.end(), buf, buf + got);
-        std::fclose(f);
-    }
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-    return 1;
-}
-} // namespace
 
-int main(int argc, char** argv) {
-    int n = 0;
-    for (int i = 1; i < argc; ++i)
-        n += replay(argv[i]);
-    std::printf("replayed %d inputs\n", n);
-    return 0;
+    // Image bodies as the archive tests spell them: both schemas, an 8-bit history, other
+    // formats in the byte block, a byte count past the end, a newer writer's schema.
+    const FuzzInput schema1 = {0xFF, 0xFF, 0x01, 0x00, 0x0A, 0x00, 'D', 'a', 'l', 'v', 'o', 'I', 'm', 'a', 'g', 'e'};
+    FuzzInput schema0 = schema1, schema2 = schema1;
+    schema0[2] = 0, schema2[2] = 2;
+    const FuzzInput wideHistory = {0xFF, 0xFE, 0xFF, 0x03, '{', 0, 'a', 0, '}', 0}, ansiHistory = {0x03, '{', 0x80, '}'};
+    FuzzInput block(36, 0);
+    block[15] = 0x40, block[32] = 5; // contrast 2, palette 5
+    fipImage gray(FIT_UINT16, 6, 4, 16), colour(FIT_BITMAP, 5, 3, 24);
+    for (fipImage* image : {&gray, &colour})
+        for (unsigned y = 0; y < image->getHeight(); ++y)
+            for (unsigned i = 0; i < image->getLine(); ++i) image->getScanLine(y)[i] = static_cast<BYTE>(i * 29 + y * 7);
+    const FuzzInput tiff = encoded(gray, FIF_TIFF), png = encoded(colour, FIF_PNG), bmp = encoded(colour, FIF_BMP);
+    seeds.push_back(schema1 + wideHistory + le32(tiff.size()) + tiff + block);
+    seeds.push_back(schema0 + ansiHistory + le32(tiff.size()) + tiff + FuzzInput{0, 0});
+    seeds.push_back(schema1 + wideHistory + le32(png.size()) + png + block);
+    seeds.push_back(schema1 + ansiHistory + le32(bmp.size()) + bmp + block);
+    seeds.push_back(schema1 + wideHistory + le32(0xFFFFFFF0) + tiff);
+    seeds.push_back(schema2 + wideHistory + le32(tiff.size()) + tiff + block);
+    return seeds;
 }
-#endif

@@ -19,6 +19,12 @@ public:
 };
 
 /// An image read from a file, with what the file said about itself.
+/// Options of the whole command that reach every subcommand.
+struct Settings {
+    bool acceptDamaged = false; ///< read files whose decoder reported errors or whose data is missing
+};
+Settings& settings();
+
 struct LoadedImage {
     std::string path;
     std::unique_ptr<DalvoImage> image;
@@ -27,8 +33,6 @@ struct LoadedImage {
     bool archive = false;                     ///< read from an image archive (.kimg), not an image file
 };
 
-/// Stops libtiff's own messages on stderr (FreeImage's TIFF reader passes them through).
-void silenceLibtiff();
 
 /// Loads an image from an image file or an image archive (.kimg, with its history and display
 /// settings); raises ToolError naming the file when it is missing, not a file, cannot be opened
