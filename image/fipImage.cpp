@@ -373,6 +373,9 @@ std::atomic<unsigned long long> g_loadMemoryLimit{fipImage::kDefaultLoadMemoryLi
 // pixel, and only the types that have a raster form get one.
 unsigned long long loadFootprint(FIBITMAP* dib) {
     const unsigned long long width = FreeImage_GetWidth(dib), height = FreeImage_GetHeight(dib);
+    // FreeImage counts the bits of a line in 32 bits: a wider line (512 MB) wraps, and its
+    // writers then read outside the bitmap. Only a hostile header claims one.
+    if (width * FreeImage_GetBPP(dib) + 7 > 0xFFFFFFFFull) return ~0ull;
     const unsigned long long pitch = ((width * FreeImage_GetBPP(dib) + 31) / 32) * 4;
     const FREE_IMAGE_TYPE type = FreeImage_GetImageType(dib);
     const bool raster = type == FIT_UINT16 || (type == FIT_BITMAP && FreeImage_GetBPP(dib) >= 8);

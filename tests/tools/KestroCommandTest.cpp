@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -185,7 +186,7 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
         EXPECT_EQ(r.err.rfind("kestro: error: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(mention), std::string::npos) << r.err;
     }
-    EXPECT_EQ(rows.size(), 22u);
+    EXPECT_EQ(rows.size(), 24u);
     // One bad file among good ones: the good one is still reported, the exit says something failed.
     const Result mixed = run("info --json " + quote(files.at("{gel}")) + " " + quote(files.at("{missing}")), dir);
     EXPECT_EQ(mixed.exit, 1);
@@ -219,4 +220,52 @@ TEST_F(Kestro, DemoFindsTheTrueBands) {
     EXPECT_EQ(j["summary"]["withinOnePixel"], 48);
     EXPECT_GE(j["summary"]["saturated"].get<int>(), 1);
     EXPECT_EQ(j["summary"]["saturatedAndClipped"], j["summary"]["saturated"]);
+}
+
+TEST_F(Kestro, PackWritesTheHostsObjectAndInfoReadsIt) {
+    const std::string gel = synth("gel.tif", "--width 90 --height 70 --lanes 2 --bands 2");
+    const std::string packed = (dir / "gel.kimg").string();
+    ASSERT_EQ(run("pack " + quote(gel) + " -o " + quote(packed), dir).exit, 0);
+    // The envelope of a new "DalvoImage" class, schema 1, then an empty wide history.
+    const std::string bytes = readFile(packed);
+    EXPECT_EQ(bytes.substr(0, 20), std::string("\xFF\xFF\x01\x00\x0A\x00" "DalvoImage" "\xFF\xFE\xFF\x00", 20));
+    DalvoImage fromFile;
+    ASSERT_TRUE(fromFile.loadU(CString::FromUtf8(gel)));
+    CFile file(CString::FromUtf8(packed), CFile::modeRead);
+    CArchive ar(&file, CArchive::load);
+    std::unique_ptr<CObject> read(ar.ReadObject(RUNTIME_CLASS(DalvoImage)));
+    auto* image = static_cast<DalvoImage*>(read.get());
+    ASSERT_EQ(image->getHeight(), 70u);
+    for (unsigned y = 0; y < 70; ++y) EXPECT_EQ(std::memcmp(image->getScanLine(y), fromFile.getScanLine(y), 180), 0) << y;
+
+    // An archive with a history and display settings, as a host would store it.
+    image->setImageAdjustmentValues(10, 20, 2.2);
+    image->SetPreprocessStr(L"{Crop}{Median 3}");
+    const std::string stored = (dir / "stored.kimg").string();
+    {
+        CFile out(CString::FromUtf8(stored), CFile::modeCreate | CFile::modeWrite);
+        CArchive store(&out, CArchive::store);
+        store.WriteObject(image);
+    }
+    const Result r = run("info --json " + quote(stored), dir);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j[0]["archive"], true);
+    EXPECT_EQ(j[0]["history"], "{Crop}{Median 3}");
+    EXPECT_EQ(j[0]["display"]["gamma"], 2.2);
+    const Result text = run("info " + quote(stored), dir);
+    EXPECT_NE(text.out.find("{Median 3}"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("brightness 10, contrast 20, gamma 2.2"), std::string::npos) << text.out;
+
+    // A cut archive is refused; a failed pack leaves the file it was to replace as it was.
+    std::ofstream(dir / "cut.kimg", std::ios::binary) << bytes.substr(0, 100);
+    EXPECT_NE(run("info " + quote((dir / "cut.kimg").string()), dir).err.find("ends too early"), std::string::npos);
+    const std::string rgb565 = (dir / "rgb565.bmp").string();
+    DalvoImage refused;
+    refused.setSize(FIT_BITMAP, 4, 4, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK, FI16_565_BLUE_MASK);
+    ASSERT_TRUE(refused.save(CString::FromUtf8(rgb565)));
+    const Result failed = run("pack " + quote(rgb565) + " -o " + quote(packed), dir);
+    EXPECT_NE(failed.err.find("cannot be stored as TIFF"), std::string::npos) << failed.err;
+    EXPECT_EQ(readFile(packed), bytes);
+    EXPECT_FALSE(fs::exists(packed + ".part"));
 }

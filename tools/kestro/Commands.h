@@ -21,5 +21,6 @@ Command addSpotCommand(CLI::App& root, const bool& json);
 Command addDemoCommand(CLI::App& root, const bool& json);
 Command addProcessCommand(CLI::App& root, const bool& json);
 Command addRenderCommand(CLI::App& root, const bool& json);
+Command addPackCommand(CLI::App& root, const bool& json);
 
 } // namespace kestro

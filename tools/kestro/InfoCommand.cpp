@@ -63,6 +63,17 @@ std::string formatMean(double mean)
     return os.str();
 }
 
+// The display settings that travel with an image in an archive.
+nlohmann::ordered_json displayJson(const DalvoImage& image)
+{
+    return {{"brightness", image.getBrightness()},
+            {"contrast", image.getContrast()},
+            {"gamma", image.getGamma()},
+            {"low", image.getAutoContrastLow()},
+            {"high", image.getAutoContrastHigh()},
+            {"palette", static_cast<int>(image.getPaletteType())}};
+}
+
 nlohmann::ordered_json describe(const std::string& path)
 {
     const LoadedImage li = loadImage(path);
@@ -82,13 +93,23 @@ nlohmann::ordered_json describe(const std::string& path)
                                 {"min", nullptr},
                                 {"max", nullptr},
                                 {"mean", nullptr},
-                                {"info", infoLines}};
+                                {"info", infoLines},
+                                {"archive", li.archive},
+                                {"history", li.image->GetPreprocessStr().ToUtf8()},
+                                {"display", displayJson(*li.image)}};
     if (s.valid) {
         j["min"] = s.min;
         j["max"] = s.max;
         j["mean"] = s.mean;
     }
     return j;
+}
+
+const char* paletteName(int palette)
+{
+    static const char* const names[] = {"normal", "saturated", "shades of green", "shades of red", "shades of blue",
+                                        "auto contrast"};
+    return palette >= 0 && palette <= 5 ? names[palette] : "none";
 }
 
 void printText(const nlohmann::ordered_json& j, size_t index)
@@ -100,7 +121,10 @@ void printText(const nlohmann::ordered_json& j, size_t index)
         std::cout << '\n';
     const int fif = j["fileType"].get<int>();
     std::cout << j["file"].get<std::string>() << '\n';
-    row("file type", fileTypeName(static_cast<FREE_IMAGE_FORMAT>(fif)) + " (" + std::to_string(fif) + ")");
+    if (j["archive"].get<bool>())
+        row("file type", "image archive (.kimg)");
+    else
+        row("file type", fileTypeName(static_cast<FREE_IMAGE_FORMAT>(fif)) + " (" + std::to_string(fif) + ")");
     // The information lines come as "label|value".
     for (const auto& line : j["info"]) {
         const std::string text = line.get<std::string>();
@@ -116,6 +140,24 @@ void printText(const nlohmann::ordered_json& j, size_t index)
         row("min / max / mean", std::to_string(j["min"].get<long long>()) + " / " +
                                     std::to_string(j["max"].get<long long>()) + " / " +
                                     formatMean(j["mean"].get<double>()));
+    if (!j["archive"].get<bool>())
+        return;
+    // The history's entries one per line, as the processing list shows them.
+    const std::string history = j["history"].get<std::string>();
+    if (history.empty())
+        row("history", "(none)");
+    for (size_t start = 0, n = 0; start < history.size(); ++n) {
+        const size_t close = history.find('}', start);
+        const size_t end = close == std::string::npos ? history.size() : close + 1;
+        row(n == 0 ? "history" : "", history.substr(start, end - start));
+        start = end;
+    }
+    const auto& d = j["display"];
+    std::ostringstream display;
+    display << "brightness " << d["brightness"].get<double>() << ", contrast " << d["contrast"].get<double>()
+            << ", gamma " << d["gamma"].get<double>() << ", limits " << d["low"].get<int>() << ".."
+            << d["high"].get<int>() << ", palette " << paletteName(d["palette"].get<int>());
+    row("display", display.str());
 }
 
 } // namespace
@@ -123,7 +165,8 @@ void printText(const nlohmann::ordered_json& j, size_t index)
 Command addInfoCommand(CLI::App& root, const bool& json)
 {
     auto a = std::make_shared<InfoArgs>();
-    CLI::App* app = root.add_subcommand("info", "Describe image files: type, information lines, depth, raster, min, max, mean");
+    CLI::App* app = root.add_subcommand("info", "Describe image files and image archives: type, information lines, depth, raster, min, max, mean; "
+        "for archives also the history and display settings");
     app->add_option("FILE", a->files, "Image files")->required();
     return {app, [a, &json] { return forEachFile(a->files, "reading", json, describe, printText); }};
 }

@@ -3,7 +3,9 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <system_error>
@@ -26,6 +28,91 @@ std::string whyNotLoaded()
     return messages.empty() ? std::string() : " (" + messages.back().text + ")";
 }
 
+namespace {
+
+// The first bytes of a stand-alone image archive: a new class (FFFF), any schema, then the
+// class name with its length.
+const char kArchiveName[] = "DalvoImage";
+
+std::string archiveFailure(const CArchiveException& e)
+{
+    switch (e.m_cause) {
+    case CArchiveException::endOfFile: return "the image archive ends too early";
+    case CArchiveException::badSchema: return "the image archive was written by a newer version";
+    case CArchiveException::genericException: return "the image archive holds no image that can be decoded";
+    default: return "not a readable image archive";
+    }
+}
+
+LoadedImage loadImageArchive(const std::string& path)
+{
+    LoadedImage loaded;
+    loaded.path = path;
+    loaded.archive = true;
+    CFile file;
+    CFileException error;
+    if (!file.Open(CString::FromUtf8(path), CFile::modeRead | CFile::typeBinary, &error))
+        throw ToolError(path + ": cannot open (" + error.GetErrorMessage().ToUtf8() + ")");
+    try {
+        CArchive ar(&file, CArchive::load);
+        loaded.image.reset(static_cast<DalvoImage*>(ar.ReadObject(RUNTIME_CLASS(DalvoImage))));
+        if (ar.BytesLeft() > 0)
+            throw ToolError(path + ": " + std::to_string(ar.BytesLeft()) + " unexpected bytes after the image");
+    } catch (const CArchiveException& e) {
+        throw ToolError(path + ": " + archiveFailure(e));
+    }
+    if (!loaded.image)
+        throw ToolError(path + ": the image archive holds no image");
+    loaded.raster = loaded.image->getRasterImage();
+    return loaded;
+}
+
+} // namespace
+
+bool isImageArchive(const std::string& path)
+{
+    unsigned char head[6 + sizeof kArchiveName - 1] = {};
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(reinterpret_cast<char*>(head), sizeof head))
+        return false;
+    const size_t nameLength = sizeof kArchiveName - 1;
+    return head[0] == 0xFF && head[1] == 0xFF && head[4] == nameLength && head[5] == 0 &&
+           std::memcmp(head + 6, kArchiveName, nameLength) == 0;
+}
+
+void writeImageArchive(const DalvoImage& image, const std::string& path)
+{
+    // Beside the target, so that the rename that replaces it stays on one file system; the
+    // target is untouched until the archive is complete.
+    fs::path temporary(path);
+    temporary += ".part";
+    std::error_code ec;
+    try {
+        CFile file;
+        CFileException error;
+        if (!file.Open(CString::FromUtf8(temporary.string()), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary,
+                       &error))
+            throw ToolError(path + ": cannot write (" + error.GetErrorMessage().ToUtf8() + ")");
+        CArchive ar(&file, CArchive::store);
+        ar.WriteObject(&image);
+        ar.Close();
+        file.Close();
+        fs::rename(temporary, path, ec);
+        if (ec)
+            throw ToolError(path + ": cannot write (" + ec.message() + ")");
+    } catch (const CArchiveException&) {
+        fs::remove(temporary, ec);
+        throw ToolError(path + ": the image cannot be stored as TIFF (" + std::to_string(image.getBitsPerPixel()) +
+                        "-bit " + imageTypeName(image.getImageType()) + ")");
+    } catch (const CFileException& e) {
+        fs::remove(temporary, ec);
+        throw ToolError(path + ": cannot write (" + e.GetErrorMessage().ToUtf8() + ")");
+    } catch (...) {
+        fs::remove(temporary, ec);
+        throw;
+    }
+}
+
 LoadedImage loadImage(const std::string& path)
 {
     std::error_code ec;
@@ -34,6 +121,8 @@ LoadedImage loadImage(const std::string& path)
         throw ToolError(path + ": no such file");
     if (fs::is_directory(status))
         throw ToolError(path + ": is a folder, not an image file");
+    if (isImageArchive(path))
+        return loadImageArchive(path);
 
     LoadedImage loaded;
     loaded.path = path;

@@ -30,12 +30,22 @@ struct LoadedImage {
     std::unique_ptr<DalvoImage> image;
     FREE_IMAGE_FORMAT fileType = FIF_UNKNOWN; ///< from the file's signature
     RasterImage* raster = nullptr;            ///< the image's own raster, or null when it has none
+    bool archive = false;                     ///< read from an image archive (.kimg), not an image file
 };
 
 
-/// Loads an image; raises ToolError naming the file when it is missing, not a file, cannot be
-/// opened or holds nothing FreeImage can decode. An image without a raster form still loads.
+/// Loads an image from an image file or an image archive (.kimg, with its history and display
+/// settings); raises ToolError naming the file when it is missing, not a file, cannot be opened
+/// or holds nothing FreeImage can decode. An image without a raster form still loads.
 LoadedImage loadImage(const std::string& path);
+
+/// Whether the file starts as an image archive does: the envelope of a new "DalvoImage" class.
+bool isImageArchive(const std::string& path);
+
+/// Writes the image as an image archive (.kimg): the object envelope and body exactly as a host
+/// document holds them, nothing else. The file is replaced only once it is complete; raises
+/// ToolError when the image cannot be stored or the file cannot be written.
+void writeImageArchive(const DalvoImage& image, const std::string& path);
 
 /// The image's grayscale raster; raises ToolError when the image has none (colour, 1-bit...).
 RasterImageGS16* grayscaleRaster(const LoadedImage& loaded, const char* command);
