@@ -5,6 +5,9 @@
 #include "image/fipWinImage.h"
 
 class RasterImage;
+namespace cv {
+class Mat;
+}
 
 /// The image object the host creates, loads, saves, draws and stores in its documents.
 /// On top of fipWinImage (bitmap, modified flag, display state) it keeps a processing history,
@@ -107,6 +110,92 @@ public:
     /// itself never clears it.
     void SetHistoryRecording(int recording) { recordHistory = recording; }
     int GetHistoryRecording() const { return recordHistory; }
+
+    // Image operations. Each records its history entry (the recording rule above) after the
+    // pixel work; ContrastAve and Intensity only when they succeed, Gamma, ConvolutionExt and
+    // apply16BitLUT never. Only crop drops the cached raster: after every other operation a
+    // raster handed out earlier keeps the old pixel values.
+    using fipImage::crop;
+    using fipImage::rescale;
+    using fipImage::rotate;
+    /// Rotates counter-clockwise (as shown on screen) about the centre by angle hundredths of a
+    /// degree: rotate(9000, 0) turns the image by 90.00 degrees. The uncovered corners get the
+    /// background: 0 means black (no colour), otherwise 0xAABBGGRR as Windows' RGB() builds it
+    /// (alpha only for 32-bit images; 8 and 1-bit images take the palette entry nearest to it),
+    /// the low 16 bits for FIT_UINT16, the value itself for FIT_FLOAT, each component times 257
+    /// for FIT_RGB16 and FIT_RGBA16 and divided by 255 for FIT_RGBF and FIT_RGBAF. Records
+    /// "Rotatation of %.2f Degrees" with angle / 100. The base rotation's result (replace rule).
+    virtual int rotate(int angle, unsigned long background);
+    /// Bilinear rescale to width x height; records "Resize to %d width by %d height".
+    virtual int rescale(unsigned width, unsigned height);
+    /// Inverts the pixels (fipWinImage::invertPixels, not marked modified) and records
+    /// "invertPixels" whatever the result.
+    BOOL invertPixels() override;
+    /// In place, modified first; records "Flip Vertically" also without a bitmap (then FALSE).
+    BOOL flipVertical() override;
+    /// In place, modified first; records "Flip Horizontally" also without a bitmap (then FALSE).
+    BOOL flipHorizontal() override;
+    /// Keeps the half-open rectangle [left, right) x [top, bottom) (top = first row of the
+    /// picture): 1 when the image was cropped; 0 without a bitmap or for a rectangle FreeImage
+    /// cannot copy (outside the image), the bitmap kept. Drops the cached raster and records
+    /// "Crop" whatever the result.
+    int crop(const CRect& rectangle);
+    /// Median of each size x size neighbourhood, rows at the edges repeated, exactly what
+    /// cv::medianBlur gives on the image's matrix (copytoOpenCV). The bitmap is filtered in
+    /// place, so its palette, resolution and metadata stay. Sizes and images OpenCV or the
+    /// bridge refuse (even sizes, 0 and below, above 5 for anything but 8-bit samples, no
+    /// bitmap, types outside the bridge) raise cv::Exception before pixels, modified flag or
+    /// history change. Records "Noise Reduction: Median %dX%d"; returns 0.
+    int Median(int size);
+    /// Contrast about mid-grey by percent (-100 flattens, 100 doubles). FIT_UINT16 through a
+    /// 65536-entry table, value v to (v - 32768) x (percent + 100) / 100 + 32768 clamped to
+    /// 0..65535 and rounded half up; other images through FreeImage_AdjustContrast. 0 without
+    /// pixels or when FreeImage fails; records "Contrast: Average %d" on success only.
+    int ContrastAve(int percent);
+    /// Brightness scaling by percent: as ContrastAve without the centring (v x factor) on
+    /// FIT_UINT16, FreeImage_AdjustBrightness on other images; records "Brighten: %d" on
+    /// success only.
+    int Intensity(int percent);
+    /// Maps every FIT_UINT16 pixel v to table[v] (65536 entries) and marks the image modified.
+    /// Other types: 1, nothing changed. 0 without pixels or without a table. Records nothing.
+    int apply16BitLUT(unsigned short* table);
+    // Named filters whose pixel work is not defined: they change no pixel and return 0.
+    /// Records "Blur: Average %dX%d".
+    int Average(int size);
+    /// Records "Contrast: Median %d" with value / 10 (truncated toward zero).
+    int ContrastMed(int value);
+    /// Records "Sharpen: %d" with value / 10 (truncated toward zero).
+    int Sharpness(int value);
+    /// Records nothing.
+    int Gamma(double gamma);
+    /// Records "Threshold - Low: %d  |  High: %d".
+    int Threshold(int low, int high);
+    /// Records "Gray Scale to %d Bits Per Pixel".
+    int GrayScale(int bitsPerPixel);
+    /// Records "Equalize".
+    int HistoEqualize();
+    /// Records "Emboss : %d - Light Direction " with direction; the first argument is unused.
+    int Emboss(int unused, int direction);
+    /// Records "Spatial filter"; the kernel is not read.
+    int Convolution(void* kernel);
+    /// Records nothing; the kernel is not read.
+    int ConvolutionExt(void* kernel);
+
+    // Matrix bridge. Matrix row y is scan line height - 1 - y (row 0 is the top of the picture);
+    // each row copies element size x columns bytes, and the padding of rows on either side is
+    // neither read nor written. Neither touches history, display settings or raster cache.
+    /// Copies the pixels into matrix: 8 and 24-bit FIT_BITMAP to CV_8UC1 and CV_8UC3 (bytes in
+    /// blue, green, red order), FIT_UINT16, FIT_INT16, FIT_INT32, FIT_FLOAT and FIT_DOUBLE to
+    /// CV_16UC1, CV_16SC1, CV_32SC1, CV_32FC1 and CV_64FC1. A matrix of that size and type is
+    /// filled in place; any other is created anew. 0 without a bitmap, for a bitmap without
+    /// pixels and for any other type or depth (no conversion: 1, 4, 16 and 32-bit bitmaps,
+    /// FIT_UINT32, complex and multi-channel types), the matrix then left as it was.
+    int copytoOpenCV(cv::Mat& matrix) const;
+    /// Replaces the bitmap by the pixels of a two-dimensional matrix of one of the seven types
+    /// above (an 8-bit bitmap gets the grey ramp); 1 on success, modified. The old bitmap is
+    /// released first: any other matrix (type, dimensions, no data) or a failed allocation
+    /// gives 0 and leaves the image empty.
+    int copyFromOpenCV(const cv::Mat& matrix);
 
 protected:
     /// Detects the format by signature, else by extension, and loads the file (as loadU).

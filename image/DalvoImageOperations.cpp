@@ -1,0 +1,315 @@
+// The processing commands of the image object: geometry, tone, the median filter and the named
+// filters that only record themselves.
+#include "image/DalvoImage.h"
+#include "raster/detail/MatrixTypes.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr int kToneLevels = 65536;
+
+// The tone table of ContrastAve (centred about mid-grey) and Intensity: the clamp to 65535
+// comes before the one at 0, and values round half up.
+std::unique_ptr<unsigned short[]> toneTable(int percent, bool centred) {
+    std::unique_ptr<unsigned short[]> table(new unsigned short[kToneLevels]);
+    const double factor = (percent + 100.0) / 100.0;
+    for (int v = 0; v < kToneLevels; ++v) {
+        double x = centred ? (v - 32768) * factor + 32768.0 : v * factor;
+        x = std::min(65535.0, x);
+        if (!(x > 0)) x = 0;
+        table[v] = static_cast<unsigned short>(static_cast<int>(std::floor(x + 0.5)));
+    }
+    return table;
+}
+
+// Background colours of rotate(int, unsigned long), one per pixel type FreeImage_Rotate fills.
+union RotationBackground {
+    RGBQUAD quad;
+    WORD word;
+    float real;
+    FIRGB16 rgb16;
+    FIRGBA16 rgba16;
+    FIRGBF rgbf;
+    FIRGBAF rgbaf;
+};
+
+RotationBackground rotationBackground(FREE_IMAGE_TYPE type, unsigned long colour) {
+    RotationBackground bk;
+    std::memset(&bk, 0, sizeof bk);
+    const unsigned red = colour & 0xFFu, green = (colour >> 8) & 0xFFu, blue = (colour >> 16) & 0xFFu;
+    const unsigned alpha = (colour >> 24) & 0xFFu;
+    switch (type) {
+    case FIT_UINT16:
+        bk.word = static_cast<WORD>(colour & 0xFFFFu);
+        break;
+    case FIT_FLOAT:
+        bk.real = static_cast<float>(colour);
+        break;
+    case FIT_RGB16:
+        bk.rgb16 = {static_cast<WORD>(red * 257u), static_cast<WORD>(green * 257u),
+                    static_cast<WORD>(blue * 257u)};
+        break;
+    case FIT_RGBA16:
+        bk.rgba16 = {static_cast<WORD>(red * 257u), static_cast<WORD>(green * 257u),
+                     static_cast<WORD>(blue * 257u), static_cast<WORD>(alpha * 257u)};
+        break;
+    case FIT_RGBF:
+        bk.rgbf = {red / 255.0f, green / 255.0f, blue / 255.0f};
+        break;
+    case FIT_RGBAF:
+        bk.rgbaf = {red / 255.0f, green / 255.0f, blue / 255.0f, alpha / 255.0f};
+        break;
+    default:
+        bk.quad.rgbRed = static_cast<BYTE>(red);
+        bk.quad.rgbGreen = static_cast<BYTE>(green);
+        bk.quad.rgbBlue = static_cast<BYTE>(blue);
+        bk.quad.rgbReserved = static_cast<BYTE>(alpha);
+        break;
+    }
+    return bk;
+}
+
+// cv::medianBlur over the whole matrix of the bitmap, done in strips of rows that stay in the
+// cache, and written back into the same bitmap. Each strip is read with size / 2 rows of its
+// neighbours above and below, so every row that is kept saw exactly the rows the whole matrix
+// would give it; the neighbours' own results are dropped. Rows go in matrix order (top first),
+// so even float samples meet the same comparisons. A fresh bitmap or matrices of the image's
+// size would cost a first touch of every page, which on large scans takes longer than the
+// filter. OpenCV refuses a size on the first strip, before anything is written back.
+void medianInStrips(FIBITMAP* dib, int matrixType, int size) {
+    const int width = static_cast<int>(FreeImage_GetWidth(dib));
+    const int height = static_cast<int>(FreeImage_GetHeight(dib));
+    // A reach beyond the height sees the whole image from every row, as does the height itself.
+    const int reach = std::min(size > 1 ? size / 2 : 0, height);
+    const size_t rowBytes = CV_ELEM_SIZE(matrixType) * static_cast<size_t>(width);
+    constexpr size_t kStripBytes = 512 * 1024;
+    const int core = static_cast<int>(std::min<long long>(
+        height, std::max(4LL * std::max(reach, 1), static_cast<long long>(kStripBytes / rowBytes))));
+    const int rows = static_cast<int>(std::min<long long>(height, core + 2LL * reach));
+    const auto line = [&](int y) { return FreeImage_GetScanLine(dib, height - 1 - y); };
+
+    cv::Mat in(rows, width, matrixType), out(rows, width, matrixType);
+    // The last rows of the previous strip as they were, for the next strip's upper neighbours.
+    cv::Mat held(std::max(core < height ? reach : 0, 1), width, matrixType);
+    for (int top = 0; top < height; top += core) {
+        const int end = std::min(height, top + core);
+        const int first = std::max(0, top - reach), last = std::min(height, end + reach);
+        for (int y = first; y < top; ++y)
+            std::memcpy(in.ptr(y - first), held.ptr(y - first), rowBytes);
+        for (int y = top; y < last; ++y)
+            std::memcpy(in.ptr(y - first), line(y), rowBytes);
+        // Plain headers, not row ranges: OpenCV must see each strip as a whole matrix.
+        const cv::Mat source(last - first, width, matrixType, in.data, in.step);
+        cv::Mat result(last - first, width, matrixType, out.data, out.step);
+        cv::medianBlur(source, result, size);
+        if (result.data != out.data)
+            result.copyTo(cv::Mat(last - first, width, matrixType, out.data, out.step));
+        if (end < height)
+            for (int y = end - reach; y < end; ++y)
+                std::memcpy(held.ptr(y - (end - reach)), in.ptr(y - first), rowBytes);
+        for (int y = top; y < end; ++y)
+            std::memcpy(line(y), out.ptr(y - first), rowBytes);
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Geometry
+
+int DalvoImage::rotate(int angle, unsigned long background) {
+    const RotationBackground bk = rotationBackground(getImageType(), background);
+    const int result = fipImage::rotate(angle / 100.0, background ? &bk : nullptr);
+    CString entry;
+    entry.Format(L"Rotatation of %.2f Degrees", angle / 100.0);
+    AddPreprocessStr(entry);
+    return result;
+}
+
+int DalvoImage::rescale(unsigned width, unsigned height) {
+    const int result = fipImage::rescale(width, height, FILTER_BILINEAR);
+    CString entry;
+    entry.Format(L"Resize to %d width by %d height", static_cast<int>(width), static_cast<int>(height));
+    AddPreprocessStr(entry);
+    return result;
+}
+
+BOOL DalvoImage::flipVertical() {
+    const BOOL result = fipImage::flipVertical();
+    AddPreprocessStr(L"Flip Vertically");
+    return result;
+}
+
+BOOL DalvoImage::flipHorizontal() {
+    const BOOL result = fipImage::flipHorizontal();
+    AddPreprocessStr(L"Flip Horizontally");
+    return result;
+}
+
+int DalvoImage::crop(const CRect& rectangle) {
+    int result = 0;
+    if (m_dib) {
+        FIBITMAP* part =
+            FreeImage_Copy(m_dib, rectangle.left, rectangle.top, rectangle.right, rectangle.bottom);
+        if (part) result = replace(part) ? 1 : 0;
+    }
+    // Rasters handed out before show the old size; callers ask again after a crop.
+    dropRasterCache();
+    AddPreprocessStr(L"Crop");
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tone
+
+BOOL DalvoImage::invertPixels() {
+    const BOOL result = fipWinImage::invertPixels();
+    AddPreprocessStr(L"invertPixels");
+    return result;
+}
+
+int DalvoImage::apply16BitLUT(unsigned short* table) {
+    if (getImageType() != FIT_UINT16) return 1;
+    if (!FreeImage_HasPixels(m_dib) || !table) return 0;
+    setModified(TRUE);
+    const unsigned width = getWidth(), height = getHeight();
+    for (unsigned y = 0; y < height; ++y) {
+        WORD* pixel = reinterpret_cast<WORD*>(FreeImage_GetScanLine(m_dib, static_cast<int>(y)));
+        unsigned x = 0;
+        // Four independent lookups per step keep several table reads in flight.
+        for (; x + 4 <= width; x += 4) {
+            const WORD a = table[pixel[x]], b = table[pixel[x + 1]], c = table[pixel[x + 2]],
+                       d = table[pixel[x + 3]];
+            pixel[x] = a;
+            pixel[x + 1] = b;
+            pixel[x + 2] = c;
+            pixel[x + 3] = d;
+        }
+        for (; x < width; ++x)
+            pixel[x] = table[pixel[x]];
+    }
+    return 1;
+}
+
+int DalvoImage::ContrastAve(int percent) {
+    int result;
+    if (getImageType() == FIT_UINT16) {
+        if (!FreeImage_HasPixels(m_dib)) return 0;
+        result = apply16BitLUT(toneTable(percent, true).get());
+    } else {
+        if (!m_dib) return 0;
+        result = adjustContrast(percent);
+    }
+    if (result == 1) {
+        CString entry;
+        entry.Format(L"Contrast: Average %d", percent);
+        AddPreprocessStr(entry);
+    }
+    return result;
+}
+
+int DalvoImage::Intensity(int percent) {
+    int result;
+    if (getImageType() == FIT_UINT16) {
+        if (!FreeImage_HasPixels(m_dib)) return 0;
+        result = apply16BitLUT(toneTable(percent, false).get());
+    } else {
+        if (!m_dib) return 0;
+        result = adjustBrightness(percent);
+    }
+    if (result) {
+        CString entry;
+        entry.Format(L"Brighten: %d", percent);
+        AddPreprocessStr(entry);
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Filters
+
+int DalvoImage::Median(int size) {
+    const int matrixType = kestro::detail::matrixTypeOf(m_dib);
+    if (matrixType >= 0) {
+        medianInStrips(m_dib, matrixType, size);
+        setModified(TRUE);
+    } else {
+        // No matrix form: the bridge leaves the source empty, and OpenCV refuses it.
+        cv::Mat source;
+        copytoOpenCV(source);
+        cv::Mat destination = source.clone();
+        cv::medianBlur(source, destination, size);
+        copyFromOpenCV(destination);
+    }
+    CString entry;
+    entry.Format(L"Noise Reduction: Median %dX%d", size, size);
+    AddPreprocessStr(entry);
+    return 0;
+}
+
+int DalvoImage::Average(int size) {
+    CString entry;
+    entry.Format(L"Blur: Average %dX%d", size, size);
+    AddPreprocessStr(entry);
+    return 0;
+}
+
+int DalvoImage::ContrastMed(int value) {
+    CString entry;
+    entry.Format(L"Contrast: Median %d", value / 10);
+    AddPreprocessStr(entry);
+    return 0;
+}
+
+int DalvoImage::Sharpness(int value) {
+    CString entry;
+    entry.Format(L"Sharpen: %d", value / 10);
+    AddPreprocessStr(entry);
+    return 0;
+}
+
+int DalvoImage::Gamma(double) {
+    return 0;
+}
+
+int DalvoImage::Threshold(int low, int high) {
+    CString entry;
+    entry.Format(L"Threshold - Low: %d  |  High: %d", low, high);
+    AddPreprocessStr(entry);
+    return 0;
+}
+
+int DalvoImage::GrayScale(int bitsPerPixel) {
+    CString entry;
+    entry.Format(L"Gray Scale to %d Bits Per Pixel", bitsPerPixel);
+    AddPreprocessStr(entry);
+    return 0;
+}
+
+int DalvoImage::HistoEqualize() {
+    AddPreprocessStr(L"Equalize");
+    return 0;
+}
+
+int DalvoImage::Emboss(int, int direction) {
+    CString entry;
+    entry.Format(L"Emboss : %d - Light Direction ", direction);
+    AddPreprocessStr(entry);
+    return 0;
+}
+
+int DalvoImage::Convolution(void*) {
+    AddPreprocessStr(L"Spatial filter");
+    return 0;
+}
+
+int DalvoImage::ConvolutionExt(void*) {
+    return 0;
+}

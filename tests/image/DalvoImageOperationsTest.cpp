@@ -1,0 +1,230 @@
+// The processing commands: history entries, modified flag, tone tables, median, crop and rotation.
+#include "ImageTestKit.h"
+#include "raster/RasterImageGS16.h"
+#include "raster/RasterTestSupport.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+
+using rastertest::pictureRow;
+
+namespace {
+
+struct Command {
+    const char* name;
+    FREE_IMAGE_TYPE type;
+    unsigned bpp; // 0: an image without a bitmap
+    std::function<int(DalvoImage&)> run;
+    int result;
+    const wchar_t* entry; // null: nothing recorded
+    bool modified;
+};
+
+unsigned short gIdentity[65536];
+
+int rotate(DalvoImage& i, int angle) {
+    return i.rotate(angle, 0ul);
+}
+
+const Command kCommands[] = {
+    {"rotate", FIT_UINT16, 16, [](DalvoImage& i) { return rotate(i, 150); }, 1, L"Rotatation of 1.50 Degrees",
+     true},
+    {"rotate back", FIT_UINT16, 16, [](DalvoImage& i) { return rotate(i, -150); }, 1,
+     L"Rotatation of -1.50 Degrees", true},
+    {"average", FIT_UINT16, 16, [](DalvoImage& i) { return i.Average(3); }, 0, L"Blur: Average 3X3", false},
+    {"median", FIT_UINT16, 16, [](DalvoImage& i) { return i.Median(3); }, 0, L"Noise Reduction: Median 3X3",
+     true},
+    {"contrast", FIT_UINT16, 16, [](DalvoImage& i) { return i.ContrastAve(0); }, 1, L"Contrast: Average 0",
+     true},
+    {"contrast 8-bit", FIT_BITMAP, 8, [](DalvoImage& i) { return i.ContrastAve(20); }, 1,
+     L"Contrast: Average 20", true},
+    {"contrast float", FIT_FLOAT, 32, [](DalvoImage& i) { return i.ContrastAve(20); }, 0, nullptr, true},
+    {"contrast empty", FIT_UINT16, 0, [](DalvoImage& i) { return i.ContrastAve(20); }, 0, nullptr, false},
+    {"contrast median", FIT_UINT16, 16, [](DalvoImage& i) { return i.ContrastMed(25); }, 0,
+     L"Contrast: Median 2", false},
+    {"contrast median -", FIT_UINT16, 16, [](DalvoImage& i) { return i.ContrastMed(-25); }, 0,
+     L"Contrast: Median -2", false},
+    {"sharpen", FIT_UINT16, 16, [](DalvoImage& i) { return i.Sharpness(-19); }, 0, L"Sharpen: -1", false},
+    {"brighten", FIT_UINT16, 16, [](DalvoImage& i) { return i.Intensity(100); }, 1, L"Brighten: 100", true},
+    {"brighten 24-bit", FIT_BITMAP, 24, [](DalvoImage& i) { return i.Intensity(-30); }, 1, L"Brighten: -30",
+     true},
+    {"brighten float", FIT_FLOAT, 32, [](DalvoImage& i) { return i.Intensity(10); }, 0, nullptr, true},
+    {"gamma", FIT_UINT16, 16, [](DalvoImage& i) { return i.Gamma(2.2); }, 0, nullptr, false},
+    {"table", FIT_UINT16, 16, [](DalvoImage& i) { return i.apply16BitLUT(gIdentity); }, 1, nullptr, true},
+    {"table 8-bit", FIT_BITMAP, 8, [](DalvoImage& i) { return i.apply16BitLUT(gIdentity); }, 1, nullptr,
+     false},
+    {"threshold", FIT_UINT16, 16, [](DalvoImage& i) { return i.Threshold(10, 200); }, 0,
+     L"Threshold - Low: 10  |  High: 200", false},
+    {"gray scale", FIT_UINT16, 16, [](DalvoImage& i) { return i.GrayScale(8); }, 0,
+     L"Gray Scale to 8 Bits Per Pixel", false},
+    {"invert", FIT_UINT16, 16, [](DalvoImage& i) { return i.invertPixels(); }, 1, L"invertPixels", false},
+    {"invert float", FIT_FLOAT, 32, [](DalvoImage& i) { return i.invertPixels(); }, 0, L"invertPixels",
+     false},
+    {"rescale", FIT_UINT16, 16, [](DalvoImage& i) { return i.rescale(4u, 3u); }, 1,
+     L"Resize to 4 width by 3 height", true},
+    {"equalize", FIT_UINT16, 16, [](DalvoImage& i) { return i.HistoEqualize(); }, 0, L"Equalize", false},
+    {"flip vertically", FIT_UINT16, 16, [](DalvoImage& i) { return i.flipVertical(); }, 1, L"Flip Vertically",
+     true},
+    {"flip empty", FIT_UINT16, 0, [](DalvoImage& i) { return i.flipVertical(); }, 0, L"Flip Vertically",
+     false},
+    {"flip horizontally", FIT_UINT16, 16, [](DalvoImage& i) { return i.flipHorizontal(); }, 1,
+     L"Flip Horizontally", true},
+    {"emboss", FIT_UINT16, 16, [](DalvoImage& i) { return i.Emboss(5, 2); }, 0,
+     L"Emboss : 2 - Light Direction ", false},
+    {"convolution", FIT_UINT16, 16, [](DalvoImage& i) { return i.Convolution(nullptr); }, 0,
+     L"Spatial filter", false},
+    {"convolution ext", FIT_UINT16, 16, [](DalvoImage& i) { return i.ConvolutionExt(nullptr); }, 0, nullptr,
+     false},
+    {"crop", FIT_UINT16, 16, [](DalvoImage& i) { return i.crop(CRect(1, 1, 4, 4)); }, 1, L"Crop", true},
+    {"crop outside", FIT_UINT16, 16, [](DalvoImage& i) { return i.crop(CRect(20, 20, 30, 30)); }, 0, L"Crop",
+     false},
+};
+
+// The tone formulas written out as stated: clamp above, then below, then floor of x + 0.5.
+int literalTone(int v, int percent, bool centred) {
+    const double f = (percent + 100.0) / 100.0;
+    double x = centred ? (v - 32768) * f + 32768.0 : v * f;
+    if (x > 65535.0) x = 65535.0;
+    if (x <= 0.0) x = 0.0;
+    return static_cast<int>(std::floor(x + 0.5)) & 0xFFFF;
+}
+
+} // namespace
+
+TEST(ImageOperations, EveryCommandRecordsItsEntryResultAndModifiedFlag) {
+    for (int v = 0; v < 65536; ++v)
+        gIdentity[v] = static_cast<unsigned short>(v);
+    for (const Command& c : kCommands) {
+        SCOPED_TRACE(c.name);
+        DalvoImage image(c.type, 9, 7, c.bpp);
+        if (c.bpp) imagetest::fill(image);
+        image.SetPreprocessStr(L"{before}");
+        image.setModified(FALSE);
+        EXPECT_EQ(c.run(image), c.result);
+        EXPECT_EQ(image.GetPreprocessStr(),
+                  CString(L"{before}") + (c.entry ? L"{" + CString(c.entry) + L"}" : CString()));
+        EXPECT_EQ(image.isModified(), c.modified ? TRUE : FALSE);
+    }
+}
+
+TEST(ImageOperations, ToneTablesMatchTheLiteralFormulaForEveryValue) {
+    // Hand-computed values: {centred, percent, value, result}.
+    const int anchors[][4] = {{1, 100, 16384, 0},     {1, 100, 32768, 32768}, {1, 100, 40000, 47232},
+                              {1, 100, 49152, 65535}, {1, -100, 0, 32768},    {1, -100, 65535, 32768},
+                              {0, 100, 1000, 2000},   {0, 100, 40000, 65535}, {0, -50, 1, 1},
+                              {0, -50, 3, 2},         {0, -100, 65535, 0}};
+    for (const bool centred : {true, false}) {
+        for (const int percent : {-100, -50, -1, 0, 1, 37, 100, 250}) {
+            SCOPED_TRACE(testing::Message() << (centred ? "ContrastAve " : "Intensity ") << percent);
+            DalvoImage image(FIT_UINT16, 65536, 1, 16);
+            WORD* pixel = reinterpret_cast<WORD*>(image.getScanLine(0));
+            for (int v = 0; v < 65536; ++v)
+                pixel[v] = static_cast<WORD>(v);
+            ASSERT_EQ(centred ? image.ContrastAve(percent) : image.Intensity(percent), 1);
+            int wrong = 0;
+            for (int v = 0; v < 65536; ++v)
+                wrong += pixel[v] != literalTone(v, percent, centred);
+            EXPECT_EQ(wrong, 0);
+            for (const auto& a : anchors)
+                if (a[0] == centred && a[1] == percent) {
+                    EXPECT_EQ(pixel[a[2]], a[3]) << a[2];
+                }
+        }
+    }
+}
+
+TEST(ImageOperations, MedianIsOpenCVsMedianOfTheImagesMatrix) {
+    // Wide rows make the filter work in several strips of rows.
+    const struct {
+        int matrixType;
+        double low, high;
+        std::vector<int> sizes;
+    } cases[] = {{CV_8UC1, 0, 256, {1, 3, 5, 7}},
+                 {CV_8UC3, 0, 256, {3, 5}},
+                 {CV_16UC1, 0, 65536, {1, 3, 5}},
+                 {CV_16SC1, -32768, 32768, {3}},
+                 {CV_32FC1, -1, 1, {3, 5}}};
+    cv::RNG rng(12);
+    for (const auto& c : cases) {
+        cv::Mat source(203, 4099, c.matrixType);
+        rng.fill(source, cv::RNG::UNIFORM, cv::Scalar::all(c.low), cv::Scalar::all(c.high));
+        if (c.matrixType == CV_32FC1) source.at<float>(70, 9) = NAN, source.at<float>(71, 9) = -0.0f;
+        for (const int size : c.sizes) {
+            SCOPED_TRACE(testing::Message() << "type " << c.matrixType << " size " << size);
+            DalvoImage image;
+            ASSERT_EQ(image.copyFromOpenCV(source), 1);
+            cv::Mat expected, result;
+            cv::medianBlur(source, expected, size);
+            image.Median(size);
+            ASSERT_EQ(image.copytoOpenCV(result), 1);
+            for (int y = 0; y < result.rows; ++y)
+                ASSERT_EQ(std::memcmp(result.ptr(y), expected.ptr(y), result.cols * result.elemSize()), 0)
+                    << "row " << y;
+        }
+    }
+}
+
+TEST(ImageOperations, MedianRefusedByOpenCVChangesNothing) {
+    const struct {
+        FREE_IMAGE_TYPE type;
+        unsigned bpp;
+        int size;
+    } cases[] = {
+        {FIT_UINT16, 16, 7}, {FIT_BITMAP, 8, 4}, {FIT_BITMAP, 8, 0}, {FIT_BITMAP, 32, 3}, {FIT_BITMAP, 0, 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.bpp << " bits, size " << c.size);
+        DalvoImage image(c.type, 9, 7, c.bpp);
+        if (c.bpp) imagetest::fill(image);
+        DalvoImage before(image);
+        image.SetPreprocessStr(L"{before}");
+        image.setModified(FALSE);
+        EXPECT_THROW(image.Median(c.size), cv::Exception);
+        EXPECT_TRUE(imagetest::samePixels(image, before));
+        EXPECT_EQ(image.GetPreprocessStr(), CString(L"{before}"));
+        EXPECT_FALSE(image.isModified());
+    }
+}
+
+TEST(ImageOperations, OnlyCropDropsTheRaster) {
+    std::unique_ptr<DalvoImage> image(
+        rastertest::grayImage<WORD>(6, 4, [](int x, int y) { return 40000 + 1000 * y + x; }));
+    const auto value = [&](int x, int y) {
+        const auto* raster = static_cast<RasterImageGS16*>(image->getRasterImage());
+        return raster->pixels[raster->width * y + x];
+    };
+    RasterImage* raster = image->getRasterImage();
+    ASSERT_EQ(image->ContrastAve(100), 1);
+    EXPECT_EQ(image->getRasterImage(), raster);
+    EXPECT_EQ(value(0, 0), 40000); // the values from before
+    EXPECT_EQ(image->crop(CRect(10, 10, 20, 20)), 0);
+    EXPECT_EQ(image->getWidth(), 6u);
+    EXPECT_EQ(value(0, 0), 47232); // rebuilt although nothing was cropped
+    ASSERT_EQ(image->crop(CRect(1, 1, 4, 3)), 1);
+    EXPECT_EQ(image->getRasterImage()->width, 3);
+    EXPECT_EQ(image->getRasterImage()->height, 2);
+    EXPECT_EQ(value(0, 0), 49234); // picture pixel (1, 1): 41001 stretched
+}
+
+TEST(ImageOperations, RotateTakesHundredthsOfADegreeAndABackground) {
+    // Picture rows 1 2 3 / 4 5 6 turned 90 degrees counter-clockwise: 3 6 / 2 5 / 1 4.
+    std::unique_ptr<DalvoImage> image(
+        rastertest::grayImage<BYTE>(3, 2, [](int x, int y) { return 1 + x + 3 * y; }));
+    ASSERT_EQ(image->rotate(9000, 0ul), 1);
+    ASSERT_EQ(image->getWidth(), 2u);
+    const BYTE turned[3][2] = {{3, 6}, {2, 5}, {1, 4}};
+    for (int y = 0; y < 3; ++y)
+        EXPECT_EQ(std::memcmp(pictureRow(*image, y), turned[y], 2), 0) << "row " << y;
+    EXPECT_EQ(image->GetPreprocessStr(), CString(L"{Rotatation of 90.00 Degrees}"));
+
+    // The corners uncovered by 45 degrees: a grey value, and a colour given as 0x00BBGGRR.
+    DalvoImage gray(FIT_UINT16, 20, 20, 16), colour(FIT_BITMAP, 20, 20, 24);
+    ASSERT_EQ(gray.rotate(4500, 1234ul), 1);
+    EXPECT_EQ(reinterpret_cast<WORD*>(pictureRow(gray, 0))[0], 1234);
+    ASSERT_EQ(colour.rotate(4500, 0x00140AFFul), 1);
+    const BYTE bgr[3] = {0x14, 0x0A, 0xFF};
+    EXPECT_EQ(std::memcmp(pictureRow(colour, 0), bgr, 3), 0);
+}
