@@ -62,8 +62,6 @@ void DalvoImage::dropRasterCache() {
     rasterImage = nullptr;
 }
 
-void DalvoImage::Serialize(CArchive&) {}
-
 // ---------------------------------------------------------------------------------------------
 // Loading
 

@@ -34,7 +34,16 @@ public:
     /// Resets the own fields, destroys the cached raster, then releases the bitmaps.
     ~DalvoImage() override;
 
-    /// Reads and writes nothing yet.
+    /// The archive body: the processing history (a wide counted string), a 32-bit byte count N,
+    /// N bytes of the bitmap as a TIFF file, then the display block (fipWinImage). Storing
+    /// writes schema 1; loading takes the stored schema from the archive: 0 (no display block)
+    /// and 1 are read, a schema above 1 (a newer writer) raises badSchema, and no schema at all
+    /// (Serialize called directly, not through ReadObject) reads nothing. Reading replaces the
+    /// bitmap and the history and sets the modified flag; the recording flag, paletteState,
+    /// tone mapping, the display bitmap and a cached raster stay as they were. Failures raise
+    /// CArchiveException: endOfFile when the archive ends inside the body, genericException for
+    /// an empty image or one TIFF cannot hold (after the history is written) and for stored
+    /// bytes that do not decode (the image is then empty).
     void Serialize(CArchive& ar) override;
 
     // Loading.
@@ -196,6 +205,9 @@ public:
     /// released first: any other matrix (type, dimensions, no data) or a failed allocation
     /// gives 0 and leaves the image empty.
     int copyFromOpenCV(const cv::Mat& matrix);
+private:
+    void saveV0(CArchive& ar) const;
+    void loadV0(CArchive& ar);
 
 protected:
     /// Detects the format by signature, else by extension, and loads the file (as loadU).

@@ -23,8 +23,6 @@ fipWinImage& fipWinImage::operator=(const fipImage& src) {
     return *this;
 }
 
-void fipWinImage::Serialize(CArchive&) {}
-
 void fipWinImage::clear() {
     releaseDisplayBitmap();
     fipImage::clear();

@@ -63,6 +63,14 @@ public:
                                 double* third_param, double* fourth_param) const;
 
 protected:
+    /// The display block of the archive, 36 bytes: brightness, contrast and gamma as doubles,
+    /// the two limits as signed 32-bit numbers, then the palette code (0 for a paletteType
+    /// outside 0..5).
+    void saveV1ExtraData(CArchive& ar) const;
+    /// Reads the display block and stores it as it stands (no history, no palette work); a
+    /// palette code outside 0..5 leaves paletteType alone. An archive that ends inside the
+    /// block raises endOfFile and changes nothing.
+    void loadV1ExtraData(CArchive& ar);
     /// Unloads an owned display bitmap and forgets a shared one.
     void releaseDisplayBitmap();
     /// Copies the display settings (limits, tone mapping, brightness, contrast, gamma, palette).

@@ -1,0 +1,341 @@
+// The archive body of an image: bytes spelled by hand, what reading keeps, hostile archives,
+// round trips of every type TIFF holds and of the real scans.
+#include "ImageTestKit.h"
+#include "framework/ArchiveTestSupport.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <memory>
+
+using namespace imagetest;
+
+namespace {
+
+/// Little-endian 32-bit number.
+Bytes Le32(size_t v) { return {BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)}; }
+
+/// The version-0 body around image bytes: a history already spelled, N, the bytes.
+Bytes Body(const Bytes& history, const Bytes& image) { return history + Le32(image.size()) + image; }
+
+/// A display block: brightness 12.5, contrast -3.25, gamma 2.2, limits 10 and 200, the palette code.
+Bytes Block(unsigned palette) {
+    return Hx("0000000000002940 0000000000000AC0 9A99999999990140 0A000000 C8000000") + Le32(palette);
+}
+
+const Bytes kEnvelope1 = Hx(Cls(1, "DalvoImage")), kEnvelope0 = Hx(Cls(0, "DalvoImage"));
+const Bytes kCropHistory = Hx("FF FEFF 06") + Units({'{', 'C', 'r', 'o', 'p', '}'});
+
+/// A 2 x 2 24-bit BMP: bottom row blue, red; top row green, white (rows padded to 8 bytes).
+const Bytes kBmp = Hx("'BM' 46000000 00000000 36000000 28000000 02000000 02000000 0100 1800 00000000"
+                      "10000000 130B0000 130B0000 00000000 00000000"
+                      "FF0000 0000FF 0000  00FF00 FFFFFF 0000");
+
+/// The image an archive holds, read through the framework's envelope; null when reading raised.
+std::unique_ptr<DalvoImage> readImage(const Bytes& bytes, ULONGLONG* left = nullptr) {
+    std::unique_ptr<DalvoImage> image;
+    const ULONGLONG rest = LoadBytes(bytes, [&](CArchive& ar) {
+        image.reset(static_cast<DalvoImage*>(ar.ReadObject(RUNTIME_CLASS(DalvoImage))));
+    });
+    if (left) *left = rest;
+    return image;
+}
+
+Bytes storeImage(const DalvoImage& image) { return StoreBytes([&](CArchive& ar) { ar.WriteObject(&image); }); }
+
+/// What FreeImage's own writer makes of a bitmap, without our code in between.
+Bytes freeImageBytes(FIBITMAP* dib, FREE_IMAGE_FORMAT fif) {
+    FIMEMORY* stream = FreeImage_OpenMemory();
+    BYTE* data = nullptr;
+    DWORD size = 0;
+    Bytes out;
+    if (FreeImage_SaveToMemory(fif, dib, stream, 0) && FreeImage_AcquireMemory(stream, &data, &size))
+        out.assign(data, data + size);
+    FreeImage_CloseMemory(stream);
+    return out;
+}
+
+/// Brightness, contrast, gamma, the two limits and the palette: what the display block holds.
+std::vector<double> storedSettings(const fipWinImage& image) {
+    const std::vector<double> all = displaySettings(image);
+    return std::vector<double>(all.begin(), all.begin() + 6);
+}
+
+const std::vector<double> kDefaultTones = {FITMO_DRAGO03, 0, 0, 1, 0};
+std::vector<double> tones(const fipWinImage& image) {
+    const std::vector<double> all = displaySettings(image);
+    return std::vector<double>(all.begin() + 6, all.end());
+}
+
+/// Same type, size and depth, the same palette and the same bytes in every scan line: what a
+/// lossless round trip must give (and quicker than comparing shown colours on large scans).
+::testing::AssertionResult identical(fipImage& a, fipImage& b) {
+    if (a.getImageType() != b.getImageType() || a.getWidth() != b.getWidth() || a.getHeight() != b.getHeight() ||
+        a.getBitsPerPixel() != b.getBitsPerPixel() || a.getPaletteSize() != b.getPaletteSize())
+        return ::testing::AssertionFailure() << "type, size, depth or palette size differs";
+    if (a.getPaletteSize() && std::memcmp(a.getPalette(), b.getPalette(), a.getPaletteSize()) != 0)
+        return ::testing::AssertionFailure() << "palette differs";
+    for (unsigned y = 0; y < a.getHeight(); ++y)
+        if (std::memcmp(a.getScanLine(y), b.getScanLine(y), a.getLine()) != 0)
+            return ::testing::AssertionFailure() << "scan line " << y << " differs";
+    return ::testing::AssertionSuccess();
+}
+
+class PaletteProbe : public DalvoImage {
+public:
+    void setPaletteCode(int code) { paletteType = static_cast<enPalette>(code); }
+};
+
+} // namespace
+
+TEST(DalvoImageArchive, ReadsHandBuiltBodiesOfBothSchemas) {
+    const Bytes gray8 = handWrittenTiff({{4, 3, 1, 8, ""}});
+    const Bytes imager16 = handWrittenTiff({{6, 5, 1, 16, "Bio-Rad Laboratories"}});
+    fipImage pngSource;
+    makePatterned(pngSource, FIT_BITMAP, 8, 5, 4);
+    const Bytes png = freeImageBytes(pngSource, FIF_PNG);
+    const Bytes tail = Hx("'next'");
+    // 8-bit history: "{Ä€}" in Windows-1252.
+    const Bytes ansiHistory = Hx("04 7B C4 80 7D");
+    const std::vector<double> stored = {12.5, -3.25, 2.2, 10, 200, PaletteShadesOfRed};
+    const std::vector<double> fresh = {0, 0, 1, 0, 255, PaletteNormal};
+
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        std::wstring history;
+        FREE_IMAGE_TYPE type;
+        unsigned width;
+        std::vector<double> settings;
+        ULONGLONG left;
+    } cases[] = {
+        {"schema 1", kEnvelope1 + Body(kCropHistory, gray8) + Block(3), L"{Crop}", FIT_BITMAP, 4, stored, 0},
+        {"8-bit history", kEnvelope1 + Body(ansiHistory, gray8) + Block(3), L"{\u00C4\u20AC}", FIT_BITMAP, 4, stored, 0},
+        {"palette code 9", kEnvelope1 + Body(kCropHistory, gray8) + Block(9), L"{Crop}", FIT_BITMAP, 4,
+         {12.5, -3.25, 2.2, 10, 200, PaletteNormal}, 0},
+        {"schema 0, then the host's bytes", kEnvelope0 + Body(kCropHistory, gray8) + tail, L"{Crop}", FIT_BITMAP, 4,
+         fresh, 4},
+        {"PNG bytes", kEnvelope1 + Body(kCropHistory, png) + Block(3), L"{Crop}", FIT_BITMAP, 5, stored, 0},
+        {"BMP bytes", kEnvelope1 + Body(kCropHistory, kBmp) + Block(3), L"{Crop}", FIT_BITMAP, 2, stored, 0},
+        {"imager TIFF", kEnvelope1 + Body(kCropHistory, imager16) + Block(3), L"{Crop}", FIT_UINT16, 6, stored, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ULONGLONG left = 99;
+        std::unique_ptr<DalvoImage> image;
+        ASSERT_EQ(ArchiveCause([&] { image = readImage(c.bytes, &left); }), -1);
+        EXPECT_EQ(image->GetPreprocessStr().str(), c.history);
+        EXPECT_EQ(image->getImageType(), c.type);
+        EXPECT_EQ(image->getWidth(), c.width);
+        EXPECT_EQ(storedSettings(*image), c.settings);
+        EXPECT_EQ(left, c.left);
+        EXPECT_TRUE(image->isModified());
+    }
+
+    // The pixels are the stored file's: the hand-written TIFF's byte i is i * 7, top row first.
+    std::unique_ptr<DalvoImage> image = readImage(cases[0].bytes);
+    BYTE value = 0;
+    ASSERT_TRUE(image->getPixelIndex(1, 2, &value)); // row 2 from the bottom is the top row
+    EXPECT_EQ(value, 7);
+    image = readImage(cases[4].bytes);
+    EXPECT_TRUE(samePixels(*image, pngSource));
+    image = readImage(cases[5].bytes);
+    EXPECT_EQ(shownColor(*image, 1, 0), 0xFF0000u); // bottom right: red
+    EXPECT_EQ(shownColor(*image, 0, 1), 0x00FF00u); // top left: green
+}
+
+TEST(DalvoImageArchive, ReadingKeepsWhatTheArchiveDoesNotHold) {
+    // Read straight into an existing image, as a host that reuses its object would.
+    ImageProbe image(FIT_UINT16, 8, 8, 16);
+    image.SetHistoryRecording(0);
+    image.SetPaletteState(7);
+    image.setToneMappingOperator(FITMO_REINHARD05, 0.5, 0.25, 0.75, 0.125);
+    RasterImage* raster = image.getRasterImage();
+    image.setModified(FALSE);
+    const Bytes body = Body(kCropHistory, handWrittenTiff({{4, 3, 1, 8, ""}})) + Block(1);
+    LoadBytes(body, [&](CArchive& ar) {
+        ar.SetObjectSchema(1);
+        image.Serialize(ar);
+    });
+    EXPECT_EQ(image.getWidth(), 4u);
+    EXPECT_EQ(image.GetPreprocessStr().str(), L"{Crop}");
+    EXPECT_EQ(image.GetHistoryRecording(), 0);
+    EXPECT_EQ(image.GetPaletteState(), 7);
+    EXPECT_EQ(tones(image), std::vector<double>({FITMO_REINHARD05, 0.5, 0.25, 0.75, 0.125}));
+    EXPECT_EQ(image.cache(), raster);
+    EXPECT_TRUE(image.isModified());
+
+    // Without a stored schema (Serialize called directly) nothing is read.
+    EXPECT_EQ(LoadBytes(body, [&](CArchive& ar) { image.Serialize(ar); }), body.size());
+
+    // A new image from the archive has the defaults of a new image.
+    std::unique_ptr<DalvoImage> read = readImage(kEnvelope1 + body);
+    EXPECT_EQ(read->GetHistoryRecording(), 1);
+    EXPECT_EQ(read->GetPaletteState(), 0);
+    EXPECT_EQ(tones(*read), kDefaultTones);
+}
+
+TEST(DalvoImageArchive, WritesTheBodyByteForByte) {
+    DisplayProbe<DalvoImage> image(FIT_BITMAP, 10, 10, 8);
+    fill(image);
+    image.setOddSettings();
+    // Envelope, empty wide history, N, N bytes of TIFF, the block: 10, 20, 2.2, limits 12 and
+    // 200, palette 2 (tone mapping is not stored). FreeImage's LZW output is compared by what
+    // it decodes to, as its writer leaves a padding bit of the last code uninitialised.
+    const Bytes bytes = storeImage(image);
+    const Bytes block = Hx("0000000000002440 0000000000003440 9A99999999990140 0C000000 C8000000 02000000");
+    ASSERT_GT(bytes.size(), kEnvelope1.size() + 8 + 36);
+    const size_t n = bytes.size() - kEnvelope1.size() - 8 - 36;
+    EXPECT_EQ(Hex(Bytes(bytes.begin(), bytes.begin() + kEnvelope1.size() + 12)),
+              Hex(kEnvelope1 + Hx("FF FEFF 00") + Le32(n) + Hx("'II' 2A00")));
+    EXPECT_EQ(Hex(Bytes(bytes.end() - 36, bytes.end())), Hex(block));
+    fipImage decoded;
+    Bytes tiff(bytes.begin() + kEnvelope1.size() + 8, bytes.end() - 36);
+    fipMemoryIO stream(tiff.data(), static_cast<DWORD>(tiff.size()));
+    ASSERT_TRUE(decoded.loadFromMemory(stream));
+    EXPECT_TRUE(samePixels(decoded, image));
+
+    // 300 characters take the three-byte length form and 600 bytes.
+    image.SetPreprocessStr(CString(std::wstring(300, L'x')));
+    const Bytes stored = storeImage(image);
+    EXPECT_EQ(Hex(Bytes(stored.begin() + kEnvelope1.size(), stored.begin() + kEnvelope1.size() + 8)),
+              "ff fe ff ff 2c 01 78 00");
+    EXPECT_EQ(stored.size(), kEnvelope1.size() + 6 + 600 + 4 + n + 36);
+
+    // A palette code outside 0..5 is written as 0.
+    PaletteProbe odd;
+    odd.setSize(FIT_BITMAP, 2, 2, 8);
+    odd.setPaletteCode(9);
+    const Bytes oddBytes = storeImage(odd);
+    EXPECT_EQ(Hex(Bytes(oddBytes.end() - 4, oddBytes.end())), "00 00 00 00");
+
+    // An empty image: the history is written, then genericException.
+    DalvoImage empty;
+    empty.SetPreprocessStr(L"{a}");
+    CMemFile file;
+    CArchive ar(&file, CArchive::store);
+    EXPECT_EQ(ArchiveCause([&] { ar.WriteObject(&empty); }), CArchiveException::genericException);
+    EXPECT_EQ(Hex(Bytes(file.GetBuffer(), file.GetBuffer() + file.GetLength())),
+              Hex(kEnvelope1 + Hx("FF FEFF 03") + Units({'{', 'a', '}'})));
+}
+
+TEST(DalvoImageArchive, HostileBodiesRaiseTheirCause) {
+    const Bytes tiff = handWrittenTiff({{4, 3, 1, 8, ""}});
+    const Bytes whole = kEnvelope1 + Body(kCropHistory, tiff) + Block(0);
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        int cause;
+    } cases[] = {
+        {"history cut short", kEnvelope1 + Hx("FF FEFF 06 7B00 4300"), CArchiveException::endOfFile},
+        {"no byte count", kEnvelope1 + kCropHistory + Hx("0400"), CArchiveException::endOfFile},
+        {"count past the end", kEnvelope1 + kCropHistory + Le32(tiff.size() + 1) + tiff, CArchiveException::endOfFile},
+        {"count of 4 GB", kEnvelope1 + kCropHistory + Hx("F0FFFFFF") + tiff, CArchiveException::endOfFile},
+        {"no image bytes", kEnvelope1 + Body(kCropHistory, {}) + Block(0), CArchiveException::genericException},
+        {"bytes no format takes", kEnvelope1 + Body(kCropHistory, Hx("'not an image'")) + Block(0),
+         CArchiveException::genericException},
+        {"TIFF cut short", kEnvelope1 + Body(kCropHistory, Bytes(tiff.begin(), tiff.begin() + 40)) + Block(0),
+         CArchiveException::genericException},
+        {"block cut short", Bytes(whole.begin(), whole.end() - 16), CArchiveException::endOfFile},
+        {"schema of a newer writer", Hx(Cls(2, "DalvoImage")) + Body(kCropHistory, tiff) + Block(0),
+         CArchiveException::badSchema},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ArchiveCause([&] { readImage(c.bytes); }), c.cause) << c.what;
+
+    // Undecodable bytes leave the image empty, and the old bitmap is gone.
+    DalvoImage image(FIT_BITMAP, 4, 4, 8);
+    const int cause = ArchiveCause([&] {
+        LoadBytes(Body(kCropHistory, Hx("'not an image'")), [&](CArchive& ar) {
+            ar.SetObjectSchema(0);
+            image.Serialize(ar);
+        });
+    });
+    EXPECT_EQ(cause, CArchiveException::genericException);
+    EXPECT_FALSE(image.isValid());
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KESTRO_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KESTRO_UNDER_ASAN 1
+#endif
+#endif
+
+TEST(DalvoImageArchive, ByteCountIsCheckedBeforeAnythingIsAllocated) {
+#ifdef KESTRO_UNDER_ASAN
+    GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
+#else
+    // In a child process with 256 MB more address space than it uses: allocating the 4 GB that
+    // the count claims would raise CMemoryException instead of endOfFile.
+    auto child = [] {
+        const Bytes bytes = kEnvelope1 + kCropHistory + Hx("F0FFFFFF") + Block(0);
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t cap = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t(256) << 20);
+        const rlimit limit{cap, cap};
+        if (pages <= 0 || setrlimit(RLIMIT_AS, &limit) != 0) _exit(11);
+        int cause = -1;
+        try {
+            readImage(bytes);
+        } catch (CArchiveException& e) {
+            cause = e.m_cause;
+        } catch (CMemoryException&) {
+            _exit(12);
+        }
+        _exit(cause == CArchiveException::endOfFile ? 0 : 13);
+    };
+    EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+#endif
+}
+
+TEST(DalvoImageArchive, EveryTypeTiffHoldsComesBackWithItsHistory) {
+    // A history with a character outside the Basic Multilingual Plane and unpaired surrogates.
+    std::wstring history = L"{Rotate 90\u00B0}{\U0001F9EC}{";
+    history += wchar_t(0xDC00), history += L"x", history += wchar_t(0xD800), history += L"}";
+    const struct {
+        FREE_IMAGE_TYPE type;
+        unsigned bpp;
+    } types[] = {{FIT_BITMAP, 1},  {FIT_BITMAP, 4}, {FIT_BITMAP, 8},   {FIT_UINT16, 16},
+                 {FIT_BITMAP, 24}, {FIT_BITMAP, 32}, {FIT_FLOAT, 32}, {FIT_RGB16, 48}, {FIT_RGBA16, 64}};
+    for (const auto& t : types) {
+        SCOPED_TRACE(::testing::Message() << t.type << "/" << t.bpp);
+        DisplayProbe<DalvoImage> image;
+        makePatterned(image, t.type, t.bpp);
+        image.SetPreprocessStr(CString(history));
+        image.setOddSettings();
+        std::unique_ptr<DalvoImage> back = readImage(storeImage(image));
+        ASSERT_TRUE(back && back->isValid());
+        EXPECT_EQ(back->getBitsPerPixel(), t.bpp);
+        EXPECT_TRUE(samePixels(*back, image));
+        EXPECT_EQ(back->GetPreprocessStr().str(), history);
+        EXPECT_EQ(storedSettings(*back), storedSettings(image));
+    }
+}
+
+TEST(DalvoImageArchive, RealScansComeBackUnchanged) {
+    if (!gelsPresent()) GTEST_SKIP() << "no real scans here";
+    int seen = 0;
+    for (const char* name :
+         {"agarose-dna-16bit-be-lowrange-02.tif", "agarose-dna-16bit-le-saturated-01.tif",
+          "agarose-dna-16bit-le-twotier-03.tif", "agarose-dna-8bit-gray-as-rgb-02.jpg",
+          "agarose-dna-8bit-lzw-ladders-01.tif", "agarose-dna-8bit-lzw-overheated-02.tif",
+          "agarose-dna-8bit-twotier-2x20lanes-03.tif", "agarose-dna-rgb-camera-02.tif",
+          "agarose-dna-rgb-phone-photo-01.jpg", "dna-fingerprint-8bit-gray-icc-8lanes-01.png",
+          "dna-fingerprint-rgb-png-gray-content-02.png", "gel-1d-8bit-imagej-sample-01.gif",
+          "gel-2d-8bit-palette-lzw-01.tif", "gel-6lanes-8bit-gray-as-rgb-01.jpg", "protein-band-crop-16bit-be-01.tif",
+          "sds-page-coomassie-rgb-02.jpg", "sds-page-stainfree-rgb-imagelab-01.tif",
+          "western-blot-16bit-minisblack-01.tif", "western-blot-16bit-miniswhite-imagelab-01.tif"}) {
+        SCOPED_TRACE(name);
+        if (!exists(gel(name))) continue;
+        DalvoImage image;
+        ASSERT_TRUE(image.loadU(wide(gel(name))));
+        image.AddPreprocessStr(L"Loaded");
+        std::unique_ptr<DalvoImage> back = readImage(storeImage(image));
+        ASSERT_TRUE(back);
+        EXPECT_TRUE(identical(*back, image));
+        EXPECT_EQ(back->GetPreprocessStr().str(), image.GetPreprocessStr().str());
+        ++seen;
+    }
+    EXPECT_GT(seen, 0);
+}
