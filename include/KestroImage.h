@@ -16,4 +16,6 @@
 #include "drawlib/DrawView.h"
 #include "drawlib/DrawDocument.h"
 #include "util/KestroListDialog.h"
+#include "drawing/CDrawImage.h"
+#include "drawing/ImageTools.h"
 #include "drawing/ImageProcessingListPP.h"

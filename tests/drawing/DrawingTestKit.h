@@ -87,3 +87,27 @@ inline int archiveCause(const std::function<void()>& action) {
 }
 
 } // namespace drawtest
+
+namespace drawtest {
+
+/// An image object of a blank 8-bit w x h image whose pixel at (x, y), counted from the top,
+/// holds (x + 7 * y) mod 256, with a history.
+inline CDrawImage* patterned(int w, int h, const wchar_t* history = L"{Flip Vertically}") {
+    auto* o = new CDrawImage;
+    o->Create(w, h, 8, nullptr);
+    FIBITMAP* dib = *o->GetImage();
+    for (int y = 0; y < h; ++y) {
+        BYTE* row = FreeImage_GetScanLine(dib, h - 1 - y);
+        for (int x = 0; x < w; ++x) row[x] = static_cast<BYTE>(x + 7 * y);
+    }
+    o->GetImage()->SetPreprocessStr(history);
+    return o;
+}
+
+/// The pixel at (x, y) counted from the top of an 8-bit image.
+inline int pixel(DalvoImage& image, int x, int y) {
+    FIBITMAP* dib = image;
+    return FreeImage_GetScanLine(dib, static_cast<int>(image.getHeight()) - 1 - y)[x];
+}
+
+} // namespace drawtest
