@@ -130,6 +130,12 @@ void CDrawImage::Serialize(CArchive& ar) {
 void CDrawImage::AssertValid() const {}
 void CDrawImage::Dump(CDumpContext&) const {}
 
+void CDrawImage::Draw(CDC* pDC, CDrawView* pView) {
+    CRect rect = m_rcBounds;
+    pView->DocumentToView(rect, FALSE);
+    m_pImage->draw(pDC, &rect);
+}
+
 void CDrawImage::MoveDelta(const CPoint&, CDrawView*) {}
 void CDrawImage::Offset(int, int) {}
 

@@ -52,6 +52,9 @@ public:
     void Serialize(CArchive& ar) override;
     void AssertValid() const override;
     void Dump(CDumpContext& dc) const override;
+    /// Draws the whole image stretched onto the position converted to drawing coordinates,
+    /// with the image's display settings; the view is required.
+    void Draw(CDC* pDC, CDrawView* pView) override;
     /// Does nothing: the image stays at the origin.
     void MoveDelta(const CPoint& delta, CDrawView* pView) override;
     /// Does nothing: the image stays at the origin.

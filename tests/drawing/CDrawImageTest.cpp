@@ -222,3 +222,23 @@ TEST(CDrawImage, DocumentOfSeveralImagesStoresAndLoadsWhole) {
               CArchiveException::genericException);
     EXPECT_TRUE(kept.GetObjectList()->IsEmpty());
 }
+
+TEST(CDrawImage, DrawsTheWholeImageOntoItsPositionInDrawingCoordinates) {
+    CDrawDocument doc;
+    CDrawImage* o = patterned(6, 5);
+    doc.AddObject(o, 0);
+    CDrawView view(&doc);
+    view.SetZoom(2, 1);
+    view.SetScrollPosition(CPoint(1, 0));
+    CDC dc;
+    ASSERT_TRUE(dc.CreateCanvas(12, 10, RGB(1, 2, 3)));
+    view.OnDraw(&dc);
+    // Image pixel (x, y) lands on drawing units 2(x - 1) .. 2(x - 1) + 1: column 0 lies left of
+    // the canvas.
+    for (int y = 0; y < 5; ++y)
+        for (int x = 1; x < 6; ++x) {
+            const int v = x + 7 * y;
+            EXPECT_EQ(dc.GetPixel(2 * (x - 1) + 1, 2 * y + 1), RGB(v, v, v)) << x << "," << y;
+        }
+    EXPECT_EQ(dc.GetPixel(10, 0), RGB(1, 2, 3)); // beyond the image: the background
+}
