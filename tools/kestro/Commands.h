@@ -20,5 +20,6 @@ Command addBackgroundCommand(CLI::App& root, const bool& json);
 Command addSpotCommand(CLI::App& root, const bool& json);
 Command addDemoCommand(CLI::App& root, const bool& json);
 Command addProcessCommand(CLI::App& root, const bool& json);
+Command addDocCommand(CLI::App& root, const bool& json);
 
 } // namespace kestro
