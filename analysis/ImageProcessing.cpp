@@ -89,11 +89,7 @@ void ImageProcessing::generateBGViaMinFilter(RasterImageGS16* source, RasterImag
     std::vector<int> original;
     if (background->pixels == source->pixels) {
         // The estimate is made from the source as it was, not from pixels already replaced.
-        try {
-            original.assign(src, src + static_cast<size_t>(w) * static_cast<size_t>(h));
-        } catch (const std::bad_alloc&) {
-            AfxThrowMemoryException();
-        }
+        AfxGuardAllocation([&] { original.assign(src, src + static_cast<size_t>(w) * static_cast<size_t>(h)); });
         src = original.data();
     }
     kestro::detail::movingMinimum(src, w, h, background->pixels, static_cast<size_t>(background->width), halfWidth,

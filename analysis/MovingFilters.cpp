@@ -10,27 +10,19 @@
 //     r1: b0 b1 b2 b3 ...      --->    x=1: a1 b1 c1 ...
 //     r2: c0 c1 c2 c3 ...              x=2: a2 b2 c2 ...
 //
-// The hot functions are compiled twice, for AVX2 and for the portable baseline, and the loader
-// picks one at run time; results are the same integers either way.
+// The hot functions are built twice on x86-64, for AVX2 and for the baseline, and one is picked
+// once at run time (KESTRO_PORTABLE=1 forces the baseline); results are the same integers either
+// way. Elsewhere the baseline alone is built.
 #include "analysis/detail/MovingFilters.h"
 
 #include "framework/Exceptions.h"
+#include "raster/detail/Kernels.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <new>
-#include <stdexcept>
 #include <vector>
-
-// KESTRO_NO_MULTIVERSION builds the baseline alone, to test it on machines that have AVX2.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__) && !defined(KESTRO_NO_MULTIVERSION)
-#define KESTRO_MULTIVERSION __attribute__((target_clones("avx2", "default")))
-#else
-#define KESTRO_MULTIVERSION
-#endif
-#define KESTRO_ALWAYS_INLINE inline __attribute__((always_inline))
 
 namespace kestro {
 namespace detail {
@@ -41,17 +33,11 @@ constexpr int kLanes = 8;
 
 template <class T>
 std::vector<T> allocateBuffer(std::size_t count) {
-    try {
-        return std::vector<T>(count);
-    } catch (const std::bad_alloc&) {
-        AfxThrowMemoryException();
-    } catch (const std::length_error&) {
-        AfxThrowMemoryException();
-    }
+    return AfxGuardAllocation([&] { return std::vector<T>(count); });
 }
 
 // Portable vectors: the compiler maps them onto whatever the target offers (one AVX2 register,
-// or two SSE2 registers in the baseline build).
+// two SSE2 or two NEON registers in the baseline builds).
 typedef int v8si __attribute__((vector_size(32)));
 typedef int v4si __attribute__((vector_size(16)));
 typedef double v4df __attribute__((vector_size(32)));
@@ -235,9 +221,8 @@ struct LaneLines {
     }
 };
 
-KESTRO_MULTIVERSION
-void movingMinimumKernel(const int* src, int width, int height, int* dst, std::size_t dstStride, long kx, long ky,
-                         int ceiling) {
+KESTRO_ALWAYS_INLINE void movingMinimumBody(const int* src, int width, int height, int* dst, std::size_t dstStride,
+                                           long kx, long ky, int ceiling) {
     const std::size_t w = static_cast<std::size_t>(width);
     // Columns and rows that windows can reach: the last column and the last row never enter.
     const std::size_t columns = w - 1;
@@ -274,8 +259,7 @@ void movingMinimumKernel(const int* src, int width, int height, int* dst, std::s
 /// a ring, since rows above are overwritten with results once no window below needs them.
 /// Along the rows, window sums run in double over bands of transposed column sums; they are
 /// exact integers, so each quotient is the very double the literal loops divide.
-KESTRO_MULTIVERSION
-void movingAverageKernel(int* pixels, int width, int height, int radius) {
+KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int height, int radius) {
     const std::size_t w = static_cast<std::size_t>(width);
     const long r = radius, span = 2L * radius;
     const double count = static_cast<double>(span) * static_cast<double>(span);
@@ -344,6 +328,13 @@ void movingAverageKernel(int* pixels, int width, int height, int radius) {
     }
 }
 
+KESTRO_KERNEL(void, movingMinimumKernel,
+              (const int* src, int width, int height, int* dst, std::size_t dstStride, long kx, long ky, int ceiling),
+              (src, width, height, dst, dstStride, kx, ky, ceiling),
+              movingMinimumBody(src, width, height, dst, dstStride, kx, ky, ceiling))
+KESTRO_KERNEL(void, movingAverageKernel, (int* pixels, int width, int height, int radius),
+              (pixels, width, height, radius), movingAverageBody(pixels, width, height, radius))
+
 /// Saturating conversion for quotients that rounding may carry just past the int range.
 int truncateToInt(double value) {
     if (!(value > static_cast<double>(INT_MIN) - 1.0)) return INT_MIN;
@@ -389,17 +380,6 @@ void movingAverageGeneral(int* pixels, int width, int height, int radius, bool l
 }
 
 } // namespace
-
-KESTRO_MULTIVERSION
-void valueRange(const int* values, std::size_t count, int& lowest, int& highest) {
-    int lo = INT_MAX, hi = INT_MIN;
-    for (std::size_t i = 0; i < count; ++i) {
-        lo = values[i] < lo ? values[i] : lo;
-        hi = values[i] > hi ? values[i] : hi;
-    }
-    lowest = lo;
-    highest = hi;
-}
 
 void movingMinimum(const int* src, int width, int height, int* dst, std::size_t dstStride, int halfWidth,
                    int halfHeight, int startValue) {

@@ -1,6 +1,8 @@
 // Stands in for the application framework (MFC) on this platform: the application object.
 #pragma once
 
+#include <atomic>
+
 #include "framework/Export.h"
 #include "framework/Object.h"
 #include "framework/String.h"
@@ -38,9 +40,10 @@ public:
 
 private:
     CWinApp* m_pPreviousApp;
-    int m_nWaitCursorDepth = 0;
-    int m_nWaitCursorBegins = 0;
-    int m_nWaitCursorEnds = 0;
+    // Atomic: distinct images on distinct threads build their rasters under the one cursor.
+    std::atomic<int> m_nWaitCursorDepth{0};
+    std::atomic<int> m_nWaitCursorBegins{0};
+    std::atomic<int> m_nWaitCursorEnds{0};
 };
 
 /// The process's application object; never null.

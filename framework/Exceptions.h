@@ -96,10 +96,11 @@ public:
 [[noreturn]] KESTRO_API void AfxThrowNotSupportedException();
 
 /// Runs f and turns the standard library's allocation failures (std::bad_alloc, and
-/// std::length_error for sizes beyond what a container can hold) into CMemoryException.
-template <class F> void AfxGuardAllocation(F&& f) {
+/// std::length_error for sizes beyond what a container can hold) into CMemoryException;
+/// returns what f returns.
+template <class F> auto AfxGuardAllocation(F&& f) -> decltype(f()) {
     try {
-        f();
+        return f();
     } catch (const std::bad_alloc&) {
         AfxThrowMemoryException();
     } catch (const std::length_error&) {

@@ -1,5 +1,6 @@
 // Stands in for the application framework (MFC) on this platform: the library's load and unload.
 #include "framework/Module.h"
+#include "image/Messages.h"
 
 #include <FreeImage.h>
 
@@ -25,6 +26,7 @@ class LibraryLifetime {
 public:
     LibraryLifetime() {
         FreeImage_Initialise(FALSE);
+        kestro::installMessageReceivers();
         // On Windows a failing initialisation makes the load fail; a shared object cannot
         // refuse to load, so the library then stays out of the chain of extension libraries.
         if (AfxInitExtensionModule(g_kestroImageModule, thisModule()))

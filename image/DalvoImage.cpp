@@ -30,7 +30,7 @@ DalvoImage::DalvoImage(const DalvoImage& src) : fipWinImage(src) {
 }
 
 DalvoImage& DalvoImage::operator=(const DalvoImage& src) {
-    if (this == &src) return *this;
+    // Self-assignment too drops the cached raster: the base leaves the bitmap alone then.
     fipWinImage::operator=(src);
     copy(src);
     return *this;
@@ -167,10 +167,10 @@ RasterImage* DalvoImage::getRasterImage() {
     CWaitCursor wait;
     switch (rasterKindOf(m_dib)) {
     case RasterKind::Gray:
-        rasterImage = new RasterImageGS16(this);
+        rasterImage = AfxGuardAllocation([this] { return new RasterImageGS16(this); });
         break;
     case RasterKind::Colour:
-        rasterImage = new RasterImageRGB(this);
+        rasterImage = AfxGuardAllocation([this] { return new RasterImageRGB(this); });
         break;
     case RasterKind::None:
         break;

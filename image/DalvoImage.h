@@ -29,7 +29,7 @@ public:
     /// from src; the cache starts empty.
     DalvoImage(const DalvoImage& src);
     /// fipWinImage's assignment, then history, paletteState and recording flag from src; the
-    /// cache is dropped. Self-assignment changes nothing (the cache stays too).
+    /// cache is dropped. Self-assignment keeps bitmap and display state but drops the cache too.
     DalvoImage& operator=(const DalvoImage& src);
     /// Resets the own fields, destroys the cached raster, then releases the bitmaps.
     ~DalvoImage() override;

@@ -1,7 +1,15 @@
 #include "image/fipImage.h"
 
+#include "image/detail/MessageCapture.h"
+#include "image/detail/ReplaceFile.h"
+
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -357,12 +365,131 @@ FREE_IMAGE_FORMAT fipImage::identifyFIFFromMemory(FIMEMORY* hmem) {
     return hmem ? signatureOfMemory(hmem) : FIF_UNKNOWN;
 }
 
+namespace {
+
+std::atomic<unsigned long long> g_loadMemoryLimit{fipImage::kDefaultLoadMemoryLimit};
+
+// What the decoded bitmap and the raster built from it take: the raster holds four bytes a
+// pixel, and only the types that have a raster form get one.
+unsigned long long loadFootprint(FIBITMAP* dib) {
+    const unsigned long long width = FreeImage_GetWidth(dib), height = FreeImage_GetHeight(dib);
+    const unsigned long long pitch = ((width * FreeImage_GetBPP(dib) + 31) / 32) * 4;
+    const FREE_IMAGE_TYPE type = FreeImage_GetImageType(dib);
+    const bool raster = type == FIT_UINT16 || (type == FIT_BITMAP && FreeImage_GetBPP(dib) >= 8);
+    return pitch * height + (raster ? 4 * width * height : 0);
+}
+
+bool refuseOverLimit(FREE_IMAGE_FORMAT fif, unsigned long long width, unsigned long long height,
+                     unsigned long long footprint) {
+    const unsigned long long limit = g_loadMemoryLimit.load();
+    if (footprint <= limit) return false;
+    FreeImage_OutputMessageProc(fif, "Image of %llu x %llu pixels needs %llu bytes, over the load limit of %llu",
+                                width, height, footprint, limit);
+    return true;
+}
+
+// GIF has no header-only read in FreeImage, yet its decoder allocates the logical screen that
+// the first ten bytes claim.
+bool gifScreenOverLimit(const BYTE* head, size_t length) {
+    if (length < 10 || std::memcmp(head, "GIF", 3) != 0) return false;
+    const unsigned long long width = head[6] | (head[7] << 8), height = head[8] | (head[9] << 8);
+    return refuseOverLimit(FIF_GIF, width, height, width * height * 5);
+}
+
+// Reads the header first (where the format allows), refuses what would exceed the load limit,
+// and checks again after decoding for formats without a header-only read. decode(flag) reads
+// from the source's start; readHead(buffer, n) gives its first bytes; both leave it at the start.
+template <typename Decode, typename ReadHead>
+FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, bool& refused, Decode decode, ReadHead readHead) {
+    refused = false;
+    if (flag & FIF_LOAD_NOPIXELS) return decode(flag);
+    if (FreeImage_FIFSupportsNoPixels(fif)) {
+        if (FIBITMAP* header = decode(flag | FIF_LOAD_NOPIXELS)) {
+            refused = refuseOverLimit(fif, FreeImage_GetWidth(header), FreeImage_GetHeight(header),
+                                      loadFootprint(header));
+            FreeImage_Unload(header);
+            if (refused) return nullptr;
+        }
+    } else if (fif == FIF_GIF) {
+        BYTE head[10] = {};
+        if ((refused = gifScreenOverLimit(head, readHead(head, sizeof head)))) return nullptr;
+    }
+    FIBITMAP* dib = decode(flag);
+    if (dib && refuseOverLimit(fif, FreeImage_GetWidth(dib), FreeImage_GetHeight(dib), loadFootprint(dib))) {
+        FreeImage_Unload(dib);
+        return nullptr;
+    }
+    return dib;
+}
+
+// No compression packs pixels of more than one bit beyond a few thousand to one (deflate stops
+// near 1032, LZW near 2700): a file that small for its pixels is missing its data, and a decoder
+// that reads past the end of such a file gives zeros without a word.
+constexpr unsigned long long kMostPacked = 4096;
+
+std::string missingData(FIBITMAP* dib, unsigned long long sourceBytes) {
+    const unsigned long long lineBytes = FreeImage_GetLine(dib), height = FreeImage_GetHeight(dib);
+    if (!sourceBytes || FreeImage_GetBPP(dib) <= 1 || !FreeImage_HasPixels(dib) ||
+        lineBytes * height <= kMostPacked * sourceBytes)
+        return {};
+    for (unsigned y = 0; y < height; ++y) {
+        const BYTE* line = FreeImage_GetScanLine(dib, static_cast<int>(y));
+        if (std::any_of(line, line + lineBytes, [](BYTE b) { return b != 0; })) return {};
+    }
+    return "the data is missing: " + std::to_string(sourceBytes) + " bytes decoded as " +
+           std::to_string(FreeImage_GetWidth(dib)) + " x " + std::to_string(height) + " pixels of zeros";
+}
+
+} // namespace
+
+void fipImage::setLoadMemoryLimit(unsigned long long bytes) { g_loadMemoryLimit = bytes; }
+
+unsigned long long fipImage::getLoadMemoryLimit() { return g_loadMemoryLimit.load(); }
+
+// A file refused before decoding leaves the image untouched, as any failure before the
+// FreeImage load call does; one refused after decoding leaves it empty, as a failed decode does.
+BOOL fipImage::loadBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sourceBytes,
+                           const std::function<FIBITMAP*(int)>& decode,
+                           const std::function<size_t(BYTE*, size_t)>& readHead) {
+    kestro::detail::MessageCapture capture;
+    bool refused = false;
+    bool decoding = false;
+    const bool headerOnly = (flag & FIF_LOAD_NOPIXELS) != 0;
+    FIBITMAP* dib = decodeBounded(
+        fif, flag, refused,
+        [&](int f) -> FIBITMAP* {
+            if ((headerOnly || !(f & FIF_LOAD_NOPIXELS)) && !decoding) {
+                decoding = true;
+                if (m_dib) FreeImage_Unload(m_dib);
+                m_dib = nullptr;
+            }
+            return decode(f);
+        },
+        readHead);
+    if (!decoding) return FALSE;
+    m_loadDamage.clear();
+    if (dib) {
+        m_loadDamage = capture.errors();
+        const std::string missing = missingData(dib, sourceBytes);
+        if (!missing.empty()) m_loadDamage.push_back(missing);
+    }
+    return storeLoaded(dib);
+}
+
 BOOL fipImage::load(const char* path, int flag) {
     const FREE_IMAGE_FORMAT fif = identifyFIF(path);
     if (!readable(fif)) return FALSE;
-    if (m_dib) FreeImage_Unload(m_dib);
-    m_dib = nullptr;
-    return storeLoaded(FreeImage_Load(fif, path, flag));
+    struct stat st;
+    const unsigned long long bytes = stat(path, &st) == 0 ? static_cast<unsigned long long>(st.st_size) : 0;
+    return loadBounded(
+        fif, flag, bytes, [&](int f) { return FreeImage_Load(fif, path, f); },
+        [&](BYTE* head, size_t n) -> size_t {
+            std::FILE* file = std::fopen(path, "rb");
+            if (!file) return 0;
+            const size_t got = std::fread(head, 1, n, file);
+            std::fclose(file);
+            return got;
+        });
 }
 
 BOOL fipImage::loadU(const wchar_t* path, int flag) {
@@ -373,18 +500,44 @@ BOOL fipImage::loadU(const wchar_t* path, int flag) {
 BOOL fipImage::loadFromHandle(FreeImageIO* io, fi_handle handle, int flag) {
     const FREE_IMAGE_FORMAT fif = identifyFIFFromHandle(io, handle);
     if (!readable(fif)) return FALSE;
-    if (m_dib) FreeImage_Unload(m_dib);
-    m_dib = nullptr;
-    return storeLoaded(FreeImage_LoadFromHandle(fif, io, handle, flag));
+    const long start = io->tell_proc(handle);
+    io->seek_proc(handle, 0, SEEK_END);
+    const long end = io->tell_proc(handle);
+    io->seek_proc(handle, start, SEEK_SET);
+    return loadBounded(
+        fif, flag, end > start ? static_cast<unsigned long long>(end - start) : 0,
+        [&](int f) {
+            FIBITMAP* dib = FreeImage_LoadFromHandle(fif, io, handle, f);
+            if (f & FIF_LOAD_NOPIXELS) io->seek_proc(handle, start, SEEK_SET);
+            return dib;
+        },
+        [&](BYTE* head, size_t n) -> size_t {
+            const unsigned got = io->read_proc(head, 1, static_cast<unsigned>(n), handle);
+            io->seek_proc(handle, start, SEEK_SET);
+            return got;
+        });
 }
 
 BOOL fipImage::loadFromMemory(fipMemoryIO& stream, int flag) {
     FIMEMORY* hmem = stream;
     const FREE_IMAGE_FORMAT fif = identifyFIFFromMemory(hmem);
     if (!readable(fif)) return FALSE;
-    if (m_dib) FreeImage_Unload(m_dib);
-    m_dib = nullptr;
-    return storeLoaded(FreeImage_LoadFromMemory(fif, hmem, flag));
+    const long start = FreeImage_TellMemory(hmem);
+    FreeImage_SeekMemory(hmem, 0, SEEK_END);
+    const long end = FreeImage_TellMemory(hmem);
+    FreeImage_SeekMemory(hmem, start, SEEK_SET);
+    return loadBounded(
+        fif, flag, end > start ? static_cast<unsigned long long>(end - start) : 0,
+        [&](int f) {
+            FIBITMAP* dib = FreeImage_LoadFromMemory(fif, hmem, f);
+            if (f & FIF_LOAD_NOPIXELS) FreeImage_SeekMemory(hmem, start, SEEK_SET);
+            return dib;
+        },
+        [&](BYTE* head, size_t n) -> size_t {
+            const unsigned got = FreeImage_ReadMemory(head, 1, static_cast<unsigned>(n), hmem);
+            FreeImage_SeekMemory(hmem, start, SEEK_SET);
+            return got;
+        });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -407,9 +560,14 @@ BOOL fipImage::canSave(const char* path) const {
     return path && passesExportTest(FreeImage_GetFIFFromFilename(path));
 }
 
+// Writers may refuse an image after the export test passed, or the disk may fill: the file the
+// user had is replaced only by a complete new one.
 BOOL fipImage::save(const char* path, int flag) const {
     if (!canSave(path)) return FALSE;
-    return FreeImage_Save(FreeImage_GetFIFFromFilename(path), m_dib, path, flag);
+    const FREE_IMAGE_FORMAT fif = FreeImage_GetFIFFromFilename(path);
+    return kestro::detail::replaceFileWith(path, [&](FreeImageIO* io, fi_handle handle) {
+        return FreeImage_SaveToHandle(fif, m_dib, io, handle, flag) != FALSE;
+    });
 }
 
 BOOL fipImage::saveU(const wchar_t* path, int flag) const {
@@ -507,12 +665,16 @@ bool inRotateGate(FREE_IMAGE_TYPE type, unsigned bpp) {
     return inRescaleGate(type);
 }
 
-// FreeImage's rescaler crashes on a 4-bit image whose palette it takes for a grey ramp (index i
-// shown as grey i, the palette setSize writes). For every other 4-bit image it widens the image
-// to 8 bits itself before scaling, so widening first gives the same bitmap and avoids the crash.
+// FreeImage's rescaler crashes when it scales a 4-bit image whose palette it classes as grey
+// (FIC_MINISBLACK or FIC_MINISWHITE, such as the index ramp setSize writes) to a size other than
+// its own. Only such a call is given the image widened to 8 bits, which FreeImage scales to the
+// grey image the 4 bits show; every other call goes to FreeImage as it is.
 template <typename Scale>
-FIBITMAP* scaleWidened(FIBITMAP* dib, Scale scale) {
-    if (FreeImage_GetImageType(dib) != FIT_BITMAP || FreeImage_GetBPP(dib) != 4) return scale(dib);
+FIBITMAP* scaleSafely(FIBITMAP* dib, bool resizes, Scale scale) {
+    const FREE_IMAGE_COLOR_TYPE colour = FreeImage_GetColorType(dib);
+    const bool greyNibbles = FreeImage_GetImageType(dib) == FIT_BITMAP && FreeImage_GetBPP(dib) == 4 &&
+                             (colour == FIC_MINISBLACK || colour == FIC_MINISWHITE);
+    if (!resizes || !greyNibbles) return scale(dib);
     FIBITMAP* wide = FreeImage_ConvertTo8Bits(dib);
     if (!wide) return nullptr;
     FIBITMAP* scaled = scale(wide);
@@ -564,14 +726,17 @@ BOOL fipImage::flipVertical() {
 
 BOOL fipImage::rescale(unsigned new_width, unsigned new_height, FREE_IMAGE_FILTER filter) {
     if (!m_dib || !inRescaleGate(getImageType())) return FALSE;
-    return replace(scaleWidened(m_dib, [=](FIBITMAP* dib) {
+    const bool resizes = new_width != getWidth() || new_height != getHeight();
+    return replace(scaleSafely(m_dib, resizes, [=](FIBITMAP* dib) {
         return FreeImage_Rescale(dib, static_cast<int>(new_width), static_cast<int>(new_height), filter);
     }));
 }
 
 BOOL fipImage::makeThumbnail(unsigned max_size, BOOL convert) {
     if (!m_dib || !inRescaleGate(getImageType())) return FALSE;
-    return replace(scaleWidened(m_dib, [=](FIBITMAP* dib) {
+    // FreeImage clones an image whose longer side fits into max_size and scales any other.
+    const bool resizes = std::max(getWidth(), getHeight()) > max_size;
+    return replace(scaleSafely(m_dib, resizes, [=](FIBITMAP* dib) {
         return FreeImage_MakeThumbnail(dib, static_cast<int>(max_size), convert);
     }));
 }

@@ -1,6 +1,11 @@
 // The base image wrapper: one FreeImage bitmap per object, its modified flag, memory streams and tags.
 #pragma once
 
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "framework/afx.h"
 
 #include <FreeImage.h>
@@ -174,6 +179,11 @@ public:
 
     // Loading: detect the format, check that FreeImage reads it, then unload and load. A failed
     // decode leaves the image empty and modified.
+    // Files are untrusted: a load whose bitmap plus the raster it would need (four bytes a pixel
+    // for 8-bit and wider bitmaps and FIT_UINT16) exceeds the load memory limit fails, with a
+    // message through FreeImage's message handler. Where the format has a header-only read (and
+    // for GIF's logical screen) the size is checked before decoding and the image stays
+    // untouched; other formats are checked right after decoding and leave the image empty.
     BOOL load(const char* path, int flag = 0);
     BOOL loadU(const wchar_t* path, int flag = 0);
     BOOL loadFromHandle(FreeImageIO* io, fi_handle handle, int flag = 0);
@@ -181,14 +191,39 @@ public:
     /// Format by signature, else by extension; FIF_UNKNOWN when neither tells.
     static FREE_IMAGE_FORMAT identifyFIF(const char* path);
     static FREE_IMAGE_FORMAT identifyFIFU(const wchar_t* path);
+    /// 8 GiB: a 30000 x 30000 16-bit scan (5.4 GB with its raster) loads; a header claiming
+    /// 65535 x 65535 does not.
+    static constexpr unsigned long long kDefaultLoadMemoryLimit = 8ULL << 30;
+    /// The load memory limit in bytes, for every image of the process.
+    static void setLoadMemoryLimit(unsigned long long bytes);
+    static unsigned long long getLoadMemoryLimit();
+    /// Whether the last load of this object gave a bitmap although the decoder reported errors
+    /// (a TIFF cut short, for one) or the file was too small to hold the pixels it claims and they
+    /// decoded as zeros: the load's result stays as FreeImage gives it, but the pixels are not
+    /// what was scanned. Copies and other operations do not carry it.
+    BOOL isLoadDamaged() const { return !m_loadDamage.empty(); }
+    /// What the decoder said, and the missing data, for a damaged load; empty otherwise.
+    const std::vector<std::string>& getLoadDamage() const { return m_loadDamage; }
     /// Format by signature from the handle's current position, which is kept.
     static FREE_IMAGE_FORMAT identifyFIFFromHandle(FreeImageIO* io, fi_handle handle);
     /// Format by signature from the stream's current position, which is kept.
     static FREE_IMAGE_FORMAT identifyFIFFromMemory(FIMEMORY* hmem);
 
+    // Sub-images.
+    /// Keeps the half-open rectangle [left, right) x [top, bottom); replace.
+    virtual BOOL crop(int left, int top, int right, int bottom);
+    /// Assigns a copy of the rectangle into dst; the result is dst's validity afterwards.
+    BOOL copySubImage(fipImage& dst, int left, int top, int right, int bottom) const;
+    /// Pastes src at (left, top); modified whatever FreeImage reports.
+    BOOL pasteSubImage(fipImage& src, int left, int top, int alpha = 256);
+
     // Saving: the format comes from the name's extension or is given; the export test (writer
     // present, bits per pixel or image type supported) must pass. The modified flag stays.
     // 1-bit images fail the test for PSD: FreeImage's PSD writer corrupts memory on them.
+    // Saving by name writes a temporary file beside the target and renames it over the target
+    // only when the writer, every write and the close succeeded: a failed save leaves the old
+    // file byte for byte as it was. A link is kept and what it points to is replaced; a target
+    // without write permission, or that is not a regular file, gives FALSE.
     virtual BOOL save(const char* path, int flag = 0) const;
     BOOL saveU(const wchar_t* path, int flag = 0) const;
     BOOL saveToHandle(FREE_IMAGE_FORMAT fif, FreeImageIO* io, fi_handle handle, int flag = 0) const;
@@ -216,13 +251,7 @@ public:
     BOOL toneMapping(FREE_IMAGE_TMO tmo, double first_param = 0, double second_param = 0,
                      double third_param = 1, double fourth_param = 0);
 
-    // Geometry.
-    /// Keeps the half-open rectangle [left, right) x [top, bottom); replace.
-    virtual BOOL crop(int left, int top, int right, int bottom);
-    /// Assigns a copy of the rectangle into dst; the result is dst's validity afterwards.
-    BOOL copySubImage(fipImage& dst, int left, int top, int right, int bottom) const;
-    /// Pastes src at (left, top); modified whatever FreeImage reports.
-    BOOL pasteSubImage(fipImage& src, int left, int top, int alpha = 256);
+    // Rotation, flips and scaling.
     /// Types: FIT_BITMAP of 1, 8, 24 or 32 bits, FIT_UINT16, FIT_FLOAT, FIT_RGB16, FIT_RGBA16,
     /// FIT_RGBF, FIT_RGBAF; replace.
     virtual BOOL rotateEx(double angle, double x_shift, double y_shift, double x_origin, double y_origin,
@@ -280,5 +309,10 @@ private:
     BOOL replaceBy(FIBITMAP* (*convert)(FIBITMAP*));
     BOOL adjustInPlace(BOOL (*adjust)(FIBITMAP*, double), double value);
     BOOL storeLoaded(FIBITMAP* dib);
+    BOOL loadBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sourceBytes,
+                     const std::function<FIBITMAP*(int)>& decode,
+                     const std::function<size_t(BYTE*, size_t)>& readHead);
+
+    std::vector<std::string> m_loadDamage;
     BOOL passesExportTest(FREE_IMAGE_FORMAT fif) const;
 };

@@ -10,6 +10,7 @@
 #include "image/fipImage.h"
 #include "image/fipWinImage.h"
 #include "image/DalvoImage.h"
+#include "image/Messages.h"
 #include "analysis/ImageProcessing.h"
 #include "resources/resource.h"
 #include "drawlib/DrawObject.h"

@@ -67,7 +67,11 @@ bool RasterImage::polarPoint(CPoint centre, float radius, float angle, int& x, i
     return true;
 }
 
-void* RasterImage::allocateBlock(size_t count, size_t elementSize) {
+size_t RasterImage::pixelCount() const {
+    return width > 0 && height > 0 ? static_cast<size_t>(width) * static_cast<size_t>(height) : 0;
+}
+
+void* RasterImage::allocateBlock(size_t count, size_t elementSize, bool zeroed) {
     if (count == 0) return nullptr;
     if (count > std::numeric_limits<size_t>::max() / elementSize) AfxThrowMemoryException();
     const size_t bytes = count * elementSize;
@@ -79,6 +83,7 @@ void* RasterImage::allocateBlock(size_t count, size_t elementSize) {
     // Only whole huge pages are advised; the tail stays in ordinary pages.
     if (alignment == kHugePage) madvise(block, bytes & ~(kHugePage - 1), MADV_HUGEPAGE);
 #endif
+    if (zeroed) std::memset(block, 0, bytes);
     return block;
 }
 

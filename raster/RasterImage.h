@@ -51,10 +51,12 @@ public:
     static int maxPixelValueForDepth(int bpp);
 
 protected:
+    /// width * height; 0 when either is not positive.
+    size_t pixelCount() const;
     /// Pixel storage of the derived rasters, released with freeBlock: aligned, and large blocks
     /// advised onto transparent huge pages, since first touch of fresh memory costs far less in
-    /// 2 MiB pages. A count of 0 gives null; failure raises CMemoryException.
-    static void* allocateBlock(size_t count, size_t elementSize);
+    /// 2 MiB pages. Zero-filled when asked. A count of 0 gives null; failure raises CMemoryException.
+    static void* allocateBlock(size_t count, size_t elementSize, bool zeroed = false);
     static void freeBlock(void* block);
     /// Fills dst, a block of this raster's size, from a source of srcWidth x srcHeight elements
     /// read with its own width: the overlap is copied, the rest set to 0, so that a source of

@@ -2,6 +2,7 @@
 #include "raster/RasterImageGS16.h"
 
 #include "image/DalvoImage.h"
+#include "raster/detail/Kernels.h"
 
 #include <opencv2/core/mat.hpp>
 
@@ -17,98 +18,12 @@ IMPLEMENT_SERIAL(RasterImageGS16, RasterImage, VERSIONABLE_SCHEMA | 0)
 
 namespace {
 
-/// Smallest, largest and 64-bit integer sum of a run of pixels.
-struct PixelStats {
-    int min = INT_MAX;
-    int max = INT_MIN;
-    std::int64_t sum = 0;
-
-    void merge(int lo, int hi, std::int64_t s) {
-        min = std::min(min, lo);
-        max = std::max(max, hi);
-        sum += s;
-    }
-};
-
-// Rows are handled in chunks short enough that a 32-bit sum of 16-bit samples cannot overflow.
-constexpr size_t kChunk = 65536;
-
-// The pixel loops below are plain C++ that the compiler vectorises; on x86-64 they are also
-// built for AVX2 and picked at load time, which more than halves their time there. Integer
-// arithmetic only, so every build gives the same results.
-#if defined(__x86_64__) && defined(__GNUC__)
-#define RASTER_KERNEL __attribute__((target_clones("avx2", "default")))
-#else
-#define RASTER_KERNEL
-#endif
-
-/// Widens a chunk of a scan line of 8-bit or 16-bit samples into ints; smallest, largest and
-/// sum of the chunk.
-template <class Sample>
-RASTER_KERNEL void widenChunk(const Sample* __restrict src, int* __restrict dst, size_t n, PixelStats& stats) {
-    Sample lo = std::numeric_limits<Sample>::max(), hi = 0;
-    std::uint32_t sum = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const Sample v = src[i];
-        dst[i] = v;
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
-        sum += v;
-    }
-    stats.merge(lo, hi, sum);
-}
-
-template <class Sample>
-void widenRow(const Sample* src, int* dst, size_t n, PixelStats& stats) {
-    for (size_t start = 0; start < n; start += kChunk)
-        widenChunk(src + start, dst + start, std::min(kChunk, n - start), stats);
-}
-
-/// Statistics of a run of ints.
-RASTER_KERNEL void gatherStats(const int* p, size_t n, PixelStats& stats) {
-    int lo = stats.min, hi = stats.max;
-    std::int64_t sum = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const int v = p[i];
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
-        sum += v;
-    }
-    stats.merge(lo, hi, sum);
-}
-
-/// dst[i] = max(0, dst[i] - other[i]) with statistics of the results. A difference beyond
-/// INT_MAX (a large pixel minus a negative one) is saturated there instead of overflowing.
-/// other may be dst itself (a raster subtracted from itself).
-RASTER_KERNEL void subtractRow(int* dst, const int* other, size_t n, PixelStats& stats) {
-    int lo = stats.min, hi = stats.max;
-    std::int64_t sum = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const int a = dst[i], b = other[i];
-        // For a > b the true difference lies in 1..2^32-1 and is exact as unsigned.
-        const std::uint32_t diff = static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b);
-        const std::uint32_t pos = diff > 0x7FFFFFFFu ? 0x7FFFFFFFu : diff;
-        const int v = a > b ? static_cast<int>(pos) : 0;
-        dst[i] = v;
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
-        sum += v;
-    }
-    stats.merge(lo, hi, sum);
-}
+using kestro::detail::PixelStats;
 
 /// dst[i] = max(0, dst[i]), for pixels the other raster of a subtraction does not reach.
 void clampRow(int* dst, size_t n, PixelStats& stats) {
-    int lo = stats.min, hi = stats.max;
-    std::int64_t sum = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const int v = dst[i] > 0 ? dst[i] : 0;
-        dst[i] = v;
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
-        sum += v;
-    }
-    stats.merge(lo, hi, sum);
+    for (size_t i = 0; i < n; ++i) dst[i] = dst[i] > 0 ? dst[i] : 0;
+    kestro::detail::gatherStats(dst, n, stats);
 }
 
 /// The mean as the serial double sum would give it. Every partial sum lies within
@@ -168,12 +83,10 @@ size_t countGroups(const int* __restrict p, size_t n, unsigned maxValue, int* __
 }
 
 DalvoImage* newImage(FREE_IMAGE_TYPE type, int width, int height, int bpp) {
-    try {
+    return AfxGuardAllocation([&] {
         return new DalvoImage(type, static_cast<unsigned>(width), static_cast<unsigned>(height),
                               static_cast<unsigned>(bpp));
-    } catch (const std::bad_alloc&) {
-        AfxThrowMemoryException();
-    }
+    });
 }
 
 } // namespace
@@ -200,11 +113,11 @@ RasterImageGS16::RasterImageGS16(DalvoImage* image) : RasterImageGS16() {
     if (type == FIT_UINT16) {
         for (int y = 0; y < height; ++y) {
             const WORD* line = reinterpret_cast<const WORD*>(FreeImage_GetScanLine(dib, height - 1 - y));
-            widenRow(line, pixels + w * y, w, stats);
+            kestro::detail::widenRow(line, pixels + w * y, w, stats);
         }
     } else if (type == FIT_BITMAP && bpp == 8) {
         for (int y = 0; y < height; ++y)
-            widenRow(FreeImage_GetScanLine(dib, height - 1 - y), pixels + w * y, w, stats);
+            kestro::detail::widenRow(FreeImage_GetScanLine(dib, height - 1 - y), pixels + w * y, w, stats);
     } else if (count > 0) {
         std::memset(pixels, 0, count * sizeof(int));
         stats.merge(0, 0, 0);
@@ -373,7 +286,7 @@ void RasterImageGS16::subtractImage(RasterImageGS16* other) {
     for (int y = 0; y < height; ++y) {
         int* row = pixels + w * y;
         const size_t covered = y < rows ? cols : 0;
-        if (covered) subtractRow(row, other->pixels + ow * y, covered, stats);
+        if (covered) kestro::detail::subtractRow(row, other->pixels + ow * y, covered, stats);
         // Where the other raster does not reach, it counts as 0.
         if (covered < w) clampRow(row + covered, w - covered, stats);
     }
@@ -386,7 +299,7 @@ void RasterImageGS16::subtractImage(RasterImageGS16* other) {
 void RasterImageGS16::calculateStatistics() {
     PixelStats stats;
     const size_t count = pixelCount();
-    gatherStats(pixels, count, stats);
+    kestro::detail::gatherStats(pixels, count, stats);
     minValue = stats.min;
     maxValue = stats.max;
     mean = meanOf(stats, pixels, count);
@@ -413,13 +326,8 @@ DalvoImage* RasterImageGS16::convert2DalvoImage() const {
     return image;
 }
 
-size_t RasterImageGS16::pixelCount() const {
-    return width > 0 && height > 0 ? static_cast<size_t>(width) * static_cast<size_t>(height) : 0;
-}
-
 void RasterImageGS16::allocatePixels(size_t count, bool zeroed) {
-    int* fresh = static_cast<int*>(allocateBlock(count, sizeof(int)));
-    if (zeroed && fresh) std::memset(fresh, 0, count * sizeof(int));
+    int* fresh = static_cast<int*>(allocateBlock(count, sizeof(int), zeroed));
     freePixels();
     pixels = fresh;
 }

@@ -91,7 +91,6 @@ public:
     DalvoImage* convert2DalvoImage() const;
 
 private:
-    size_t pixelCount() const;
     void allocatePixels(size_t count, bool zeroed);
     void freePixels();
 };

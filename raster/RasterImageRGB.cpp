@@ -2,6 +2,7 @@
 #include "raster/RasterImageRGB.h"
 
 #include "image/DalvoImage.h"
+#include "raster/detail/Kernels.h"
 
 #include <opencv2/core.hpp>
 
@@ -10,21 +11,19 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if KESTRO_AVX2_BUILDS
 #include <immintrin.h>
 #endif
 
 IMPLEMENT_SERIAL(RasterImageRGB, RasterImage, VERSIONABLE_SCHEMA | 0)
 
-// Each quad must be what FreeImage_GetPixelColor gives for its pixel. Asking for every pixel is
-// slow, so scan lines are read directly, but only where that is proven to give the same quads:
-// a reader is used for a depth only after it has matched the query on a probe bitmap that puts
-// every byte value into every channel, and again on a sample of the image itself. 16-bit pixels
-// go through a table of the query's answers for all 65536 words under the image's masks.
-// Everything else (depths the query does not handle, other image types, a reader that
-// disagrees) is read pixel by pixel through the query.
+// Each quad is what FreeImage_GetPixelColor gives for its pixel. Asking for every pixel is slow,
+// so standard bitmaps of 24 and 32 bits are read by scan line, and 16-bit ones through a table of
+// the query's answers for all 65536 words under the image's masks; the tests hold every reader
+// to the query. Everything else is read pixel by pixel through the query.
 
 namespace {
 
@@ -44,21 +43,11 @@ void readRow24Portable(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQU
     dst[width - 1] = RGBQUAD{last[0], last[1], last[2], 0};
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-// Four pixels per byte shuffle: 12 bytes in, 16 out, the reserved byte zeroed. The 16-byte load
-// stays inside the scan line while two more pixels follow; the rest goes bytewise.
-__attribute__((target("ssse3"))) void readRow24Shuffle(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD*) {
-    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-    size_t x = 0;
-    for (; x + 6 <= width; x += 4) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 3 * x));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), _mm_shuffle_epi8(bytes, spread));
-    }
-    for (; x < width; ++x) dst[x] = RGBQUAD{line[3 * x], line[3 * x + 1], line[3 * x + 2], 0};
-}
-
-// The same with eight pixels per shuffle: 24 bytes in (two 12-byte halves), 32 out.
-__attribute__((target("avx2"))) void readRow24Shuffle8(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD*) {
+#if KESTRO_AVX2_BUILDS
+// Eight pixels per byte shuffle: 24 bytes in (two 12-byte halves), 32 out, the reserved byte
+// zeroed. The second 16-byte load stays inside the scan line while two more pixels follow; the
+// rest goes bytewise.
+KESTRO_AVX2 void readRow24Shuffle(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD*) {
     const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, //
                                             0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     size_t x = 0;
@@ -72,11 +61,9 @@ __attribute__((target("avx2"))) void readRow24Shuffle8(const BYTE* line, RGBQUAD
 }
 #endif
 
-/// The fastest 24-bit reader this processor runs.
 RowReader reader24() {
-#if defined(__x86_64__) && defined(__GNUC__)
-    if (__builtin_cpu_supports("avx2")) return readRow24Shuffle8;
-    if (__builtin_cpu_supports("ssse3")) return readRow24Shuffle;
+#if KESTRO_AVX2_BUILDS
+    if (kestro::detail::wideVectors()) return readRow24Shuffle;
 #endif
     return readRow24Portable;
 }
@@ -93,11 +80,6 @@ void readRow16(const BYTE* line, RGBQUAD* dst, size_t width, const RGBQUAD* tabl
     }
 }
 
-bool sameQuad(const RGBQUAD& a, const RGBQUAD& b) {
-    return a.rgbBlue == b.rgbBlue && a.rgbGreen == b.rgbGreen && a.rgbRed == b.rgbRed &&
-           a.rgbReserved == b.rgbReserved;
-}
-
 /// The query's quad, 0 where it delivers nothing.
 RGBQUAD queried(FIBITMAP* dib, unsigned x, unsigned line) {
     RGBQUAD q{0, 0, 0, 0};
@@ -105,72 +87,33 @@ RGBQUAD queried(FIBITMAP* dib, unsigned x, unsigned line) {
     return q;
 }
 
-/// Compares the reader with the query on scan line `line`, at every `step`-th column and the last.
-bool rowMatches(FIBITMAP* dib, unsigned line, RowReader read, const RGBQUAD* table, unsigned step,
-                std::vector<RGBQUAD>& buffer) {
-    const unsigned width = FreeImage_GetWidth(dib);
-    buffer.resize(width);
-    read(FreeImage_GetScanLine(dib, static_cast<int>(line)), buffer.data(), width, table);
-    for (unsigned x = 0; x < width; x += step)
-        if (!sameQuad(buffer[x], queried(dib, x, line))) return false;
-    return width == 0 || sameQuad(buffer[width - 1], queried(dib, width - 1, line));
-}
-
-/// Whether a reader gives the query's quads on a 256 x 4 probe in which every byte position of
-/// a pixel takes every value.
-bool readerMatchesProbe(unsigned bpp, RowReader read) {
-    FIBITMAP* probe = FreeImage_Allocate(256, 4, static_cast<int>(bpp));
-    if (!probe) return false;
-    const unsigned bytes = bpp / 8;
-    for (unsigned line = 0; line < 4; ++line) {
-        BYTE* bits = FreeImage_GetScanLine(probe, static_cast<int>(line));
-        for (unsigned x = 0; x < 256; ++x)
-            for (unsigned b = 0; b < bytes; ++b)
-                bits[bytes * x + b] = static_cast<BYTE>((x * (2 * ((line + b) % 4) + 1) + 37 * b + line) & 0xFF);
-    }
-    std::vector<RGBQUAD> buffer;
-    bool same = true;
-    for (unsigned line = 0; line < 4 && same; ++line) same = rowMatches(probe, line, read, nullptr, 1, buffer);
-    FreeImage_Unload(probe);
-    return same;
-}
-
-/// The query's quad for every 16-bit word under the masks of dib; empty when no probe could be made.
+/// The query's quad for every 16-bit word under the masks of dib; empty when no bitmap for
+/// asking could be made.
 std::vector<RGBQUAD> wordTable(FIBITMAP* dib) {
     std::vector<RGBQUAD> table;
-    FIBITMAP* probe = FreeImage_AllocateT(FIT_BITMAP, 256, 256, 16, FreeImage_GetRedMask(dib),
+    FIBITMAP* words = FreeImage_AllocateT(FIT_BITMAP, 256, 256, 16, FreeImage_GetRedMask(dib),
                                           FreeImage_GetGreenMask(dib), FreeImage_GetBlueMask(dib));
-    if (!probe) return table;
-    table.resize(65536);
+    if (!words) return table;
+    AfxGuardAllocation([&] { table.resize(65536); });
     for (unsigned line = 0; line < 256; ++line) {
-        WORD* words = reinterpret_cast<WORD*>(FreeImage_GetScanLine(probe, static_cast<int>(line)));
-        for (unsigned x = 0; x < 256; ++x) words[x] = static_cast<WORD>(line * 256 + x);
-        for (unsigned x = 0; x < 256; ++x) table[line * 256 + x] = queried(probe, x, line);
+        WORD* row = reinterpret_cast<WORD*>(FreeImage_GetScanLine(words, static_cast<int>(line)));
+        for (unsigned x = 0; x < 256; ++x) row[x] = static_cast<WORD>(line * 256 + x);
+        for (unsigned x = 0; x < 256; ++x) table[line * 256 + x] = queried(words, x, line);
     }
-    FreeImage_Unload(probe);
+    FreeImage_Unload(words);
     return table;
 }
 
-/// Whether the reader matches the query on a sample of the image's own scan lines.
-bool readerMatchesImage(FIBITMAP* dib, RowReader read, const RGBQUAD* table) {
-    const unsigned width = FreeImage_GetWidth(dib), height = FreeImage_GetHeight(dib);
-    const unsigned rowStep = std::max(1u, height / 16), colStep = std::max(1u, width / 64);
-    std::vector<RGBQUAD> buffer;
-    for (unsigned line = 0; line < height; line += rowStep)
-        if (!rowMatches(dib, line, read, table, colStep, buffer)) return false;
-    return rowMatches(dib, height - 1, read, table, colStep, buffer);
-}
-
+/// A new object for the caller; OpenCV reports a failed allocation as its own exception.
 template <class T, class... Args>
 T* newOwned(Args&&... args) {
-    try {
-        return new T(std::forward<Args>(args)...);
-    } catch (const std::bad_alloc&) {
-        AfxThrowMemoryException();
-    } catch (const cv::Exception&) {
-        // OpenCV reports a failed allocation as its own exception.
-        AfxThrowMemoryException();
-    }
+    return AfxGuardAllocation([&]() -> T* {
+        try {
+            return new T(std::forward<Args>(args)...);
+        } catch (const cv::Exception&) {
+            throw std::bad_alloc();
+        }
+    });
 }
 
 } // namespace
@@ -178,8 +121,7 @@ T* newOwned(Args&&... args) {
 RasterImageRGB::RasterImageRGB() : pixels(nullptr) {}
 
 RasterImageRGB::RasterImageRGB(int w, int h) : RasterImage(std::max(w, 0), std::max(h, 0), 24), pixels(nullptr) {
-    pixels = static_cast<RGBQUAD*>(allocateBlock(pixelCount(), sizeof(RGBQUAD)));
-    if (pixels) std::memset(pixels, 0, pixelCount() * sizeof(RGBQUAD));
+    pixels = static_cast<RGBQUAD*>(allocateBlock(pixelCount(), sizeof(RGBQUAD), true));
 }
 
 RasterImageRGB::RasterImageRGB(DalvoImage* image) : RasterImage(image), pixels(nullptr) {
@@ -191,18 +133,14 @@ RasterImageRGB::RasterImageRGB(DalvoImage* image) : RasterImage(image), pixels(n
 
     RowReader read = nullptr;
     std::vector<RGBQUAD> table;
-    // Tiny images are not worth a probe: the query is exact by definition.
-    if (FreeImage_GetImageType(dib) == FIT_BITMAP && count >= 4096) {
-        static const RowReader read24 = reader24();
-        static const bool reads24 = readerMatchesProbe(24, read24);
-        static const bool reads32 = readerMatchesProbe(32, readRow32);
-        if (bpp == 24 && reads24) read = read24;
-        if (bpp == 32 && reads32) read = readRow32;
+    if (FreeImage_GetImageType(dib) == FIT_BITMAP) {
+        if (bpp == 24) read = reader24();
+        if (bpp == 32) read = readRow32;
+        // The table costs 65536 queries: worth it from that many pixels on.
         if (bpp == 16 && count >= 65536) {
             table = wordTable(dib);
             if (!table.empty()) read = readRow16;
         }
-        if (read && !readerMatchesImage(dib, read, table.data())) read = nullptr;
     }
     for (int y = 0; y < height; ++y) {
         const unsigned line = static_cast<unsigned>(height - 1 - y);
@@ -276,10 +214,6 @@ cv::Mat* RasterImageRGB::channelMatrix(int channel) const {
         for (size_t x = 0; x < w; ++x) dst[x] = src[x * sizeof(RGBQUAD)];
     }
     return matrix;
-}
-
-size_t RasterImageRGB::pixelCount() const {
-    return width > 0 && height > 0 ? static_cast<size_t>(width) * static_cast<size_t>(height) : 0;
 }
 
 void RasterImageRGB::copy(const RasterImageRGB& source) {

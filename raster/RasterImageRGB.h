@@ -49,7 +49,6 @@ public:
     cv::Mat* getBlueChannelCVMatrix() const;
 
 private:
-    size_t pixelCount() const;
     /// Replaces the quads by a copy of source's over this raster's size (0 outside source).
     void copy(const RasterImageRGB& source);
     cv::Mat* channelMatrix(int channel) const;

@@ -2,23 +2,37 @@
 # Sets everything up, builds the library with its tests, and runs every test.
 #   scripts/test.sh                 release build in build/
 #   scripts/test.sh --sanitize      AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+#   scripts/test.sh --threads       clang ThreadSanitizer build in build-tsan/ with the baseline pixel
+#                                   loops: builds everything, runs the tests of images on concurrent threads
+#   scripts/test.sh --werror        any of them with warnings as errors (CI passes it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
 build=build
-extra=()
-if [ "${1:-}" = "--sanitize" ]; then
-  build=build-asan
-  extra+=(-DKESTRO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DKESTRO_BUILD_BENCH=OFF)
-  export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1
-  export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-else
-  extra+=(-DCMAKE_BUILD_TYPE=Release)
-fi
-if [ "${CI:-}" = "true" ]; then extra+=(-DKESTRO_WERROR=ON); fi
+extra=(-DCMAKE_BUILD_TYPE=Release -DKESTRO_WERROR=OFF)
+tests=()
+for arg in "$@"; do
+  case "$arg" in
+    --sanitize)
+      build=build-asan
+      extra+=(-DKESTRO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DKESTRO_BUILD_BENCH=OFF)
+      export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1
+      export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+      ;;
+    --threads)
+      build=build-tsan
+      extra+=(-DKESTRO_TSAN=ON -DKESTRO_PORTABLE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRO_BUILD_BENCH=OFF
+              -DCMAKE_CXX_COMPILER=clang++)
+      tests+=(-R '^Threads\.')
+      export TSAN_OPTIONS=halt_on_error=1
+      ;;
+    --werror) extra+=(-DKESTRO_WERROR=ON) ;;
+    *) echo "scripts/test.sh: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
 
 cmake -S . -B "$build" "${extra[@]}"
 cmake --build "$build" -j "$(nproc)"
-ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "${tests[@]}"

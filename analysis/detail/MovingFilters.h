@@ -24,8 +24,5 @@ void movingMinimum(const int* src, int width, int height, int* dst, std::size_t 
 /// sums that could pass 2^53 are added in double, row by row and left to right.
 void movingAverage(int* pixels, int width, int height, int radius);
 
-/// Smallest and largest value of a run of ints (INT_MAX and INT_MIN for an empty run).
-void valueRange(const int* values, std::size_t count, int& lowest, int& highest);
-
 } // namespace detail
 } // namespace kestro

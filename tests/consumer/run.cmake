@@ -24,3 +24,23 @@ endif()
 if(NOT out MATCHES "consumer ok")
   message(FATAL_ERROR "consumer printed no success line")
 endif()
+
+# The same program built through pkg-config, after the installed tree has moved elsewhere.
+set(moved ${KESTRO_WORK_DIR}/moved)
+file(RENAME ${prefix} ${moved})
+execute_process(COMMAND ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${moved}/lib/pkgconfig
+  pkg-config --cflags --libs kestroimage OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "pkg-config does not know the installed package")
+endif()
+separate_arguments(flags UNIX_COMMAND "${flags}")
+execute_process(COMMAND c++ -std=c++17 ${KESTRO_CONSUMER_SRC}/main.cpp ${flags} -Wl,-rpath,${moved}/lib
+  -o ${KESTRO_WORK_DIR}/consumer-pc RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "consumer build through pkg-config failed")
+endif()
+execute_process(COMMAND ${KESTRO_WORK_DIR}/consumer-pc WORKING_DIRECTORY ${KESTRO_WORK_DIR}
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+if(rc OR NOT out MATCHES "consumer ok")
+  message(FATAL_ERROR "consumer built through pkg-config failed: ${rc} ${out}")
+endif()

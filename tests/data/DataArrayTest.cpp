@@ -12,43 +12,32 @@ TEST(CIntDataArray, StatisticsAreZeroWhenEmptySaturateTheSumAndTruncateTheMean) 
     } cases[] = {
         {{}, 0, 0, 0, 0},
         {{7, -3, 12, 0, 5}, 12, -3, 21, 4},
-        {{7, -3, 12, 0, 5, -40}, 12, -40, -19, -3}, // -19 / 6 truncated toward zero
-        {{INT_MAX, INT_MAX, INT_MAX},
-         INT_MAX,
-         INT_MAX,
-         INT_MAX,
-         INT_MAX},                                          // no overflow inside the mean either
-        {{INT_MIN, -1}, -1, INT_MIN, INT_MIN, INT_MIN / 2}, // (-2^31 - 1) / 2 truncated
-        {{INT_MAX, INT_MIN}, INT_MAX, INT_MIN, -1, 0},      // overflow that cancels stays exact
+        {{7, -3, 12, 0, 5, -40}, 12, -40, -19, -3},                       // -19 / 6 truncated toward zero
+        {{INT_MAX, INT_MAX, INT_MAX}, INT_MAX, INT_MAX, INT_MAX, INT_MAX}, // no overflow inside the mean either
+        {{INT_MIN, -1}, -1, INT_MIN, INT_MIN, INT_MIN / 2},               // (-2^31 - 1) / 2 truncated
+        {{INT_MAX, INT_MIN}, INT_MAX, INT_MIN, -1, 0},                    // overflow that cancels stays exact
     };
     for (const auto& c : cases) {
         CIntDataArray a;
-        for (int v : c.values)
-            a.Add(v);
+        for (int v : c.values) a.Add(v);
         EXPECT_EQ((std::vector<int>{a.GetMax(), a.GetMin(), a.GetSum(), a.GetMean()}),
                   (std::vector<int>{c.max, c.min, c.sum, c.mean}));
     }
 }
 
-TEST(CIntDataArray, RemovedOrMissingElementsRaiseInvalidArgument) {
-    CIntDataArray a;
-    a.Add(3);
-    a.RemoveAll();
-    EXPECT_EQ(a.GetSize(), 0);
-    EXPECT_THROW(a.GetAt(0), CInvalidArgException);
-    a.Add(1);
-    EXPECT_THROW(a[1], CInvalidArgException);
-    EXPECT_THROW(a[-1], CInvalidArgException);
-}
-
-TEST(CPointArray, AppendKeepsTheOrder) {
+TEST(DataArrays, AppendKeepsTheOrderAndMissingElementsRaiseInvalidArgument) {
     CPointArray a, b;
     CPoint p(1, 2), q(3, 4), r(5, 6);
     a.Add(p);
     a.Add(q);
     b.Add(r);
     b.Append(a);
-    ASSERT_EQ(b.GetCount(), 3);
-    EXPECT_EQ(std::vector<CPoint>(b.GetData(), b.GetData() + 3), (std::vector<CPoint>{r, p, q}));
+    EXPECT_EQ(std::vector<CPoint>(b.GetData(), b.GetData() + b.GetCount()), (std::vector<CPoint>{r, p, q}));
     EXPECT_THROW(b.GetAt(3), CInvalidArgException);
+    CIntDataArray ints;
+    ints.Add(3);
+    ints.RemoveAll();
+    EXPECT_THROW(ints.GetAt(0), CInvalidArgException);
+    ints.Add(1);
+    EXPECT_THROW(ints[-1], CInvalidArgException);
 }

@@ -1,8 +1,10 @@
 // The archive against byte vectors spelled out by hand from the framework's published format.
 #include "ArchiveTestSupport.h"
 #include "TestClasses.h"
+#include "TestTables.h"
 
 #include <memory>
+#include <sstream>
 #include <tuple>
 
 namespace {
@@ -85,100 +87,68 @@ TEST(ArchiveValues, EveryCallChecksTheDirectionAndTheEndOfData) {
     EXPECT_EQ(ArchiveCause([&] { ar << 8; }), E::genericException);
 }
 
-TEST(ArchiveValues, CountsAndStringLengthsTakeTheShortestPrefixAndReadBack) {
-    enum Kind { count, narrow, wide };
-    struct Case {
-        Kind kind;
-        ULONGLONG n;
-        const char* bytes;
-    } cases[] = {
-        {count, 0, "0000"},
-        {count, 0xFFFE, "FEFF"},
-        {count, 0xFFFF, "FFFF FFFF0000"},
-        {count, 0x12345678, "FFFF 78563412"},
-        {narrow, 0xFE, "FE"},
-        {narrow, 0xFF, "FF FF00"},
-        {narrow, 0xFFFE, "FF FFFF FEFF0000"},
-        {narrow, 0xFFFFFFFF, "FF FFFF FFFFFFFF FFFFFFFF00000000"},
-        {wide, 0, "FF FEFF 00"},
-        {wide, 0x123456789A, "FF FEFF FF FFFF FFFFFFFF 9A78563412000000"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Hex(StoreBytes([&](CArchive& ar) {
-                      c.kind == count ? ar.WriteCount(c.n) : AfxWriteStringLength(ar, c.n, c.kind == wide);
-                  })),
-                  Hex(Hx(c.bytes)));
-        int charSize = 0;
-        ULONGLONG n = 0;
-        EXPECT_EQ(LoadBytes(Hx(c.bytes),
-                            [&](CArchive& ar) {
-                                n = c.kind == count ? ar.ReadCount() : AfxReadStringLength(ar, charSize);
-                            }),
-                  0u);
-        EXPECT_EQ(n, c.n);
-        EXPECT_EQ(charSize, c.kind == count ? 0 : c.kind == narrow ? 1 : 2);
-    }
-    EXPECT_EQ(ArchiveCause([] { StoreBytes([](CArchive& ar) { ar.WriteCount(0x100000000ull); }); }),
-              CArchiveException::genericException);
-}
-
-TEST(ArchiveStrings, BothFormsAndEveryLengthPrefixReadAndTheWriterWritesTheWideOne) {
-    // Each case reads to its text; a canonical one is also what the writer makes of the text.
-    struct Case {
-        const char* bytes;
-        std::wstring text;
-        bool canonical;
-    } cases[] = {
-        {"05 'Arial'", L"Arial", false},
-        {"00", L"", false},
-        {"FF FEFF 00", L"", true},
-        {"FF FEFF 02 4800 E900", L"H\u00e9", true},
-        {"FF 0500 'Hello'", L"Hello", false}, // longer prefixes than needed are accepted
-        {"FF FFFF 03000000 'abc'", L"abc", false},
-        {"FF FFFF FFFFFFFF 0300000000000000 'abc'", L"abc", false},
-        {"FF FEFF FF 0200 6F00 6B00", L"ok", false},
-        {"03 'A' 00 'B'", std::wstring(L"A\0B", 3), false}, // embedded NULs are characters
-        {"FF FEFF 03 4100 0000 4200", std::wstring(L"A\0B", 3), true},
-        {"FF FEFF 02 3DD8 00DE", L"\U0001F600", true}, // beyond the basic plane: surrogate pairs
-        {"FF FEFF 03 FFDB FFDF 6100", L"\U0010FFFFa", true},
-        {"FF FEFF 05 00D8 4100 00DC 01DC 01D8", {0xD800, 'A', 0xDC00, 0xDC01, 0xD801}, true}, // unpaired pass
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ReadString(Hx(c.bytes)), CString(c.text)) << c.bytes;
-        if (c.canonical) {
-            EXPECT_EQ(Hex(WriteString(CString(c.text))), Hex(Hx(c.bytes)));
+// A text spelled as 'quoted' ASCII and hex code points; as a std::wstring for readable failures.
+static std::wstring Spelled(const std::string& spelled) {
+    std::wstring text;
+    for (size_t i = 0; i < spelled.size(); ++i) {
+        if (spelled[i] == '\'') {
+            const size_t end = spelled.find('\'', i + 1);
+            text.append(spelled.begin() + i + 1, spelled.begin() + end);
+            i = end;
+        } else if (spelled[i] != ' ') {
+            size_t digits = 0;
+            text += static_cast<wchar_t>(std::stoul(spelled.substr(i), &digits, 16));
+            i += digits - 1;
         }
     }
-    // A value beyond Unicode cannot be stored and becomes the replacement character.
-    EXPECT_EQ(Hex(WriteString(CString(std::wstring(1, static_cast<wchar_t>(0x110000))))),
-              Hex(Hx("FF FEFF 01 FDFF")));
-    // After the wide marker, 0xFFFE is a length, not a second marker.
-    EXPECT_EQ(ReadString(Hx("FF FEFF FF FEFF") + Units(std::vector<unsigned>(0xFFFE, 'x'))),
-              CString(L'x', 0xFFFE));
-
-    // The writer takes the shortest prefix for the length.
-    struct Length {
-        int length;
-        const char* prefix;
-    } lengths[] = {{254, "FF FEFF FE"},
-                   {255, "FF FEFF FF FF00"},
-                   {0xFFFD, "FF FEFF FF FDFF"},
-                   {0xFFFE, "FF FEFF FF FFFF FEFF0000"},
-                   {0x10000, "FF FEFF FF FFFF 00000100"}};
-    for (const auto& c : lengths) {
-        CString text(L'x', c.length);
-        Bytes expected = Hx(c.prefix) + Units(std::vector<unsigned>(c.length, 'x'));
-        EXPECT_TRUE(WriteString(text) == expected) << c.length;
-        EXPECT_EQ(ReadString(expected), text);
-    }
+    return text;
 }
 
-TEST(ArchiveStrings, EightBitStringsAreWidenedThroughTheChosenCodePage) {
-    Bytes high = Hx("06 80 8A 9F A0 FF 81");
-    EXPECT_EQ(ReadString(high), CString(L"\u20AC\u0160\u0178\u00A0\u00FF\u0081"));
-    EXPECT_EQ(ReadString(high, 28591), CString(L"\u0080\u008A\u009F\u00A0\u00FF\u0081"));
-    EXPECT_EQ(ReadString(Hx("04 C3A9 FF 'A'"), 65001), CString(std::wstring{0xE9, 0xDCFF, 'A'}));
+static std::wstring Text(const CString& s) { return std::wstring(s.GetString(), s.GetLength()); }
+
+TEST(ArchiveStrings, CountsLengthPrefixesAndCountedStringsReadAndWriteAsTheirTableSays) {
+    const std::vector<std::string> rows = TableRows("framework/data/counted-strings.txt");
+    for (const std::string& line : rows) {
+        const size_t bar1 = line.find('|'), bar2 = line.find('|', bar1 + 1);
+        std::istringstream kindAndPage(line.substr(0, bar1));
+        std::string kind;
+        UINT codePage = 1252;
+        kindAndPage >> kind >> codePage;
+        const Bytes bytes = Hx(line.substr(bar1 + 1, bar2 - bar1 - 1));
+        const std::string value = line.substr(bar2 + 1);
+        SCOPED_TRACE(line);
+        if (kind == "read" || kind == "write") {
+            EXPECT_EQ(Text(ReadString(bytes, codePage)), Spelled(value));
+            if (kind == "write") {
+                EXPECT_EQ(Hex(WriteString(CString(Spelled(value)))), Hex(bytes));
+            }
+            continue;
+        }
+        const ULONGLONG n = std::stoull(value, nullptr, 0);
+        EXPECT_EQ(Hex(StoreBytes([&](CArchive& ar) {
+                      kind == "count" ? ar.WriteCount(n) : AfxWriteStringLength(ar, n, kind == "wide");
+                  })),
+                  Hex(bytes));
+        int charSize = 0;
+        ULONGLONG read = 0;
+        EXPECT_EQ(LoadBytes(bytes, [&](CArchive& ar) { read = kind == "count" ? ar.ReadCount() : AfxReadStringLength(ar, charSize); }), 0u);
+        EXPECT_EQ(read, n);
+        EXPECT_EQ(charSize, kind == "count" ? 0 : kind == "narrow" ? 1 : 2);
+    }
+    EXPECT_EQ(rows.size(), 26u);
+    EXPECT_EQ(ArchiveCause([] { StoreBytes([](CArchive& ar) { ar.WriteCount(0x100000000ull); }); }),
+              CArchiveException::genericException);
     EXPECT_THROW(LoadBytes({0x00}, [](CArchive& ar) { ar.SetAnsiCodePage(932); }), CInvalidArgException);
+    // A value beyond Unicode cannot be stored and becomes the replacement character.
+    EXPECT_EQ(Hex(WriteString(CString(std::wstring(1, static_cast<wchar_t>(0x110000))))), Hex(Hx("FF FEFF 01 FDFF")));
+    // After the wide marker, 0xFFFE is a length, not a second marker.
+    EXPECT_EQ(ReadString(Hx("FF FEFF FF FEFF") + Units(std::vector<unsigned>(0xFFFE, 'x'))), CString(L'x', 0xFFFE));
+    // The writer takes the shortest prefix for long text too.
+    for (int length : {254, 0xFFFE}) {
+        const Bytes written = WriteString(CString(L'x', length));
+        EXPECT_EQ(Hex(Bytes(written.begin(), written.begin() + (length > 0xFF ? 10 : 4))),
+                  length > 0xFF ? "ff fe ff ff ff ff fe ff 00 00" : "ff fe ff fe");
+    }
 }
 
 TEST(ArchiveStrings, EveryUtf16CodeUnitSurvivesARoundTrip) {

@@ -2,10 +2,13 @@
 // behind and never allocates for a length or count that the bytes do not hold.
 #include "ArchiveTestSupport.h"
 #include "TestClasses.h"
+#include "TestTables.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <new>
+#include <sstream>
 
 // The test program's own operator new, and so the library's, records the largest single
 // request while g_watching is set.
@@ -23,36 +26,16 @@ void* AllocateOrThrow(size_t size) {
 }
 } // namespace
 
-void* operator new(size_t size) {
-    return AllocateOrThrow(size);
-}
-void* operator new[](size_t size) {
-    return AllocateOrThrow(size);
-}
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-void* operator new[](size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
+void* operator new(size_t size) { return AllocateOrThrow(size); }
+void* operator new[](size_t size) { return AllocateOrThrow(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
@@ -158,65 +141,25 @@ TEST(ArchiveHostile, HugeArrayCountsEndTheArchiveWithoutAllocating) {
 }
 
 TEST(ArchiveHostile, MalformedEnvelopesRaiseTheRightCauseBeforeAnythingIsMade) {
-    const std::string node = Cls(2, "CTestNode") + "01000000 0000 "; // class 1, object 2
-    const std::string longest = "CTestClassNameOfSixtyThreeCharactersThatIsStillShortEnoughXYZAB";
-    ASSERT_EQ(longest.size(), 63u);
-    // The last of `objects` objects is read with the required class, the others with none.
-    struct Case {
-        std::string bytes;
-        int objects;
-        const CRuntimeClass* required;
-        int cause;
-    } cases[] = {
-        // Tags and indices, with their accepted neighbours.
-        {"0080", 1, nullptr, E::badIndex},          // the tag 0x8000
-        {"0500", 1, nullptr, E::badIndex},          // an object never read
-        {"0180", 1, nullptr, E::badIndex},          // a class never read
-        {"FF7F 00000080", 1, nullptr, E::badIndex}, // class 0, big form
-        {"FF7F FFFFFFFF", 1, nullptr, E::badIndex},
-        {"FF7F 05000000", 1, nullptr, E::badIndex},
-        {node + "0100", 2, nullptr, E::badIndex}, // a class where an object is expected
-        {node + "0280", 2, nullptr, E::badIndex}, // an object where a class is expected
-        {node + "0300", 2, nullptr, E::badIndex}, // one past the highest index
-        {node + "0380", 2, nullptr, E::badIndex},
-        {node + "0200", 2, nullptr, -1},
-        {node + "FF7F 02000000", 2, nullptr, -1},
-        {node + "0180 05000000 0000", 2, nullptr, -1},
-        {"0000", 1, nullptr, -1},
-        // Class descriptions that cannot be trusted.
-        {Cls(0, longest), 1, nullptr, -1},
-        {Cls(0, longest + "C"), 1, nullptr, E::badClass}, // 64 characters
-        {"FFFF 0000 FFFF 'CTestNode'", 1, nullptr, E::badClass},
-        {Cls(0, "CNoSuchClass"), 1, nullptr, E::badClass},
-        {Cls(0, ""), 1, nullptr, E::badClass},
-        {Cls(0xFFFF, "CTestDynamicOnly"), 1, nullptr, E::badClass},
-        {Cls(0xFFFF, "CObject"), 1, nullptr, E::badClass},
-        {"FFFF 0200 0B00 'CTestNode' 00 'X' 01000000 0000", 1, nullptr, E::badClass},
-        {Cls(2, "ctestnode") + "01000000 0000", 1, nullptr, E::badClass},
-        {"FFFF 0200 0900 'CTest'", 1, nullptr, E::badClass}, // name cut short
-        {"FFFF 0200 09", 1, nullptr, E::endOfFile},
-        // Objects of the wrong class, new or referred to, or a child read with the typed >>.
-        {Cls(1, "CTestLink") + "0000", 1, RUNTIME_CLASS(CTestNode), E::badClass},
-        {node, 1, RUNTIME_CLASS(CTestDerived), E::badClass},
-        {Cls(2, "CTestDerived") + "01000000 0000", 1, RUNTIME_CLASS(CTestNode), -1},
-        {Cls(1, "CTestLink") + "0000 0200", 2, RUNTIME_CLASS(CTestNode), E::badClass},
-        {Cls(2, "CTestNode") + "01000000" + Cls(1, "CTestLink") + "0000", 1, nullptr, E::badClass},
-        // Another schema of a plain class; a versionable class takes any and its Serialize decides.
-        {Cls(3, "CTestNode") + "01000000 0000", 1, nullptr, E::badSchema},
-        {Cls(0, "CTestNode") + "01000000 0000", 1, nullptr, E::badSchema},
-        {node, 1, nullptr, -1},
-        {Cls(0x7FFF, "CTestVersioned") + "0000 0100", 1, nullptr, -1},
-        {Cls(0, "CTestVersioned") + "0000", 1, nullptr, -1},
-    };
-    for (const auto& c : cases) {
-        Outcome o = ReadHostile(Hx(c.bytes), [&](CArchive& ar) {
-            for (int i = 1; i < c.objects; ++i)
-                ar.ReadObject(nullptr);
-            ar.ReadObject(c.required);
+    const std::map<std::string, int> causes = {{"none", -1},          {"badIndex", E::badIndex},
+                                               {"badClass", E::badClass}, {"badSchema", E::badSchema},
+                                               {"endOfFile", E::endOfFile}};
+    const std::vector<std::string> rows = TableRows("framework/data/malformed-envelopes.txt");
+    for (const std::string& line : rows) {
+        std::istringstream fields(line);
+        std::string required, cause, bar;
+        size_t objects = 0;
+        fields >> objects >> bar >> required >> bar >> cause >> bar;
+        const std::string bytes = line.substr(line.rfind(" | ") + 3);
+        const CRuntimeClass* rc = required == "-" ? nullptr : CRuntimeClass::FromName(required.c_str());
+        Outcome o = ReadHostile(Hx(bytes), [&](CArchive& ar) {
+            for (size_t i = 1; i < objects; ++i) ar.ReadObject(nullptr);
+            ar.ReadObject(rc);
         });
-        EXPECT_EQ(o.cause, c.cause) << c.bytes;
-        EXPECT_EQ(o.leftBehind, c.cause == -1 ? 0u : c.objects - 1u) << c.bytes;
+        EXPECT_EQ(o.cause, causes.at(cause)) << line;
+        EXPECT_EQ(o.leftBehind, cause == "none" ? 0u : objects - 1) << line;
     }
+    EXPECT_EQ(rows.size(), 35u);
 }
 
 TEST(ArchiveHostile, AnObjectWhoseSerializeRaisesIsDeletedWithWhatItRead) {

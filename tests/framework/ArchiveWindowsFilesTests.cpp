@@ -12,36 +12,23 @@
 
 namespace {
 
-std::string ArchivesDir() {
-    return std::string(KESTRO_SHARED_DIR) + "/mfc-archives/";
-}
+std::string ArchivesDir() { return std::string(KESTRO_SHARED_DIR) + "/mfc-archives/"; }
 
 bool HaveArchives() {
     struct stat st;
     return ::stat(ArchivesDir().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
+#define SKIP_WITHOUT_ARCHIVES()                                                                                      \
+    if (!HaveArchives()) GTEST_SKIP() << "no framework-written archives at " << ArchivesDir() << " (set KESTRO_SHARED_DIR)"
 
 // What the decode read, by offset, spelled as the walks spell it: 'text', a decimal number,
 // hex bytes, or the summary's name for the kind of an object envelope.
 std::map<ULONGLONG, std::string> g_seen;
 
-std::string Spell(const CString& s) {
-    return "'" + s.ToUtf8() + "'";
-}
-std::string Spell(const CRect& r) { // the four LONGs as little-endian bytes
-    Bytes bytes;
-    for (LONG side : {r.left, r.top, r.right, r.bottom})
-        for (int k = 0; k < 4; ++k)
-            bytes.push_back(static_cast<BYTE>(static_cast<DWORD>(side) >> (8 * k)));
-    return Hex(bytes);
-}
-template <class T> std::string Spell(T value) {
-    return std::to_string(value);
-}
+std::string Spell(const CString& s) { return "'" + s.ToUtf8() + "'"; }
+template <class T> std::string Spell(T value) { return std::to_string(value); }
 
-ULONGLONG At(CArchive& ar) {
-    return ar.GetFile()->GetPosition(); // the archive keeps no buffer, so the file tells
-}
+ULONGLONG At(CArchive& ar) { return ar.GetFile()->GetPosition(); } // the archive keeps no buffer
 
 template <class T> T Rd(CArchive& ar) {
     ULONGLONG at = At(ar);
@@ -192,7 +179,7 @@ struct HierDocument {
 } // namespace
 
 TEST(ArchiveWindowsFiles, ServerNodeTreeDecodesAsItsWalkSaysAndSurvivesARewrite) {
-    if (!HaveArchives()) GTEST_SKIP() << "no framework-written archives beside the project";
+    SKIP_WITHOUT_ARCHIVES();
     HierDocument doc;
     DecodeAndCheck("hiersvr-mfcclass", ".hie", [&](CArchive& ar) { doc.Serialize(ar); });
     // Written again here (strings now wide) and read back: the same values and envelopes in the
@@ -205,69 +192,10 @@ TEST(ArchiveWindowsFiles, ServerNodeTreeDecodesAsItsWalkSaysAndSurvivesARewrite)
     EXPECT_EQ(Values(), first);
 }
 
-// TstCon: an object array of CAmbientProperty, a list of CTestContainer98Item, script names.
-class CAmbientProperty : public CObject {
-    DECLARE_SERIAL(CAmbientProperty)
-public:
-    void Serialize(CArchive& ar) override {
-        if (ar.IsStoring()) AfxThrowNotSupportedException();
-        Rd<LONG>(ar), Rd<CString>(ar); // dispid, name
-        // The VARIANT: its type, then VT_I2 and VT_BOOL as a WORD, VT_I4 as a LONG, ...
-        switch (Rd<WORD>(ar)) {
-        case 2:
-        case 11:
-            Rd<WORD>(ar);
-            break;
-        case 3:
-            Rd<LONG>(ar);
-            break;
-        case 8: // VT_BSTR: a byte count, then the bytes
-            Raw(ar, Rd<DWORD>(ar));
-            break;
-        case 9: // VT_DISPATCH: a persisted standard font, after its CLSID
-            Raw(ar, 16);
-            // Version, charset, flags, weight, size, then the face name.
-            Rd<BYTE>(ar), Rd<WORD>(ar), Rd<BYTE>(ar), Rd<WORD>(ar), Rd<DWORD>(ar);
-            Raw(ar, Rd<BYTE>(ar));
-            break;
-        default:
-            AfxThrowArchiveException(CArchiveException::genericException);
-        }
-        Rd<int>(ar), Rd<BOOL>(ar), Rd<BOOL>(ar); // vti, enabled, stock
-    }
-};
-IMPLEMENT_SERIAL(CAmbientProperty, CObject, 1)
-
-class CTestContainer98Item : public CObject {
-    DECLARE_SERIAL(CTestContainer98Item)
-public:
-    void Serialize(CArchive& ar) override {
-        if (ar.IsStoring()) AfxThrowNotSupportedException();
-        Rd<CRect>(ar), Rd<CString>(ar); // position, display name
-        // Item type, item number, advise aspect, create moniker, draw aspect.
-        Rd<DWORD>(ar), Rd<DWORD>(ar), Rd<DWORD>(ar), Rd<WORD>(ar), Rd<DWORD>(ar);
-    }
-};
-IMPLEMENT_SERIAL(CTestContainer98Item, CObject, 0)
-
-TEST(ArchiveWindowsFiles, TestContainerContentsDecodeAsTheirWalkSays) {
-    if (!HaveArchives()) GTEST_SKIP() << "no framework-written archives beside the project";
-    std::vector<std::unique_ptr<CObject>> objects;
-    DecodeAndCheck("tstcon-simon-contents", ".bin", [&](CArchive& ar) {
-        for (ULONGLONG i = 0, n = Count(ar); i < n; ++i)
-            objects.emplace_back(Obj(ar, RUNTIME_CLASS(CAmbientProperty)));
-        for (DWORD i = 0, items = Rd<DWORD>(ar); i < items; ++i)
-            objects.emplace_back(Obj(ar, RUNTIME_CLASS(CTestContainer98Item)));
-        for (int i = 0, scripts = Rd<int>(ar); i < scripts; ++i)
-            Rd<CString>(ar);
-    });
-    EXPECT_EQ(objects.size(), 13u + 7u);
-}
-
 // Shareaza's world table: counted strings in WORD counts, 8-bit in 2004, wide in 2007. Their
 // walks show the first few values only; the strings tally covers the whole file.
 TEST(ArchiveWindowsFiles, WorldTablesOfBothBuildsDecodeWhole) {
-    if (!HaveArchives()) GTEST_SKIP() << "no framework-written archives beside the project";
+    SKIP_WITHOUT_ARCHIVES();
     for (const char* stem : {"shareaza-worldgps-2004-ansi", "shareaza-worldgps-2007-unicode"}) {
         DecodeAndCheck(stem, ".dat", [](CArchive& ar) {
             for (ULONGLONG i = 0, countries = Count(ar); i < countries; ++i) {

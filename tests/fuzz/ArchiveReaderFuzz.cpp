@@ -2,18 +2,13 @@
 // library's own Serialize code is fuzzed too), then counted strings and counts until the
 // bytes run out. Anything but CArchiveException, CMemoryException or a clean return is a bug;
 // the sanitizers report crashes and leaks.
-//
-// Built with clang and libFuzzer it is a libFuzzer target; otherwise its main replays the
-// files and folders given on the command line (a corpus, or a crash to reproduce).
+#include "FuzzDriver.h"
+
 #include "framework/afx.h"
+#include "image/DalvoImage.h"
+#include "raster/RasterImageGS16.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <dirent.h>
-#include <sys/stat.h>
-#include <string>
-#include <vector>
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<BYTE> copy(data, data + size);
     CMemFile file(copy.empty() ? nullptr : copy.data(), static_cast<UINT>(copy.size()));
@@ -38,38 +33,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
 }
 
-#if !defined(KESTRO_LIBFUZZER)
-namespace {
-int replay(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return 0;
-    if (S_ISDIR(st.st_mode)) {
-        int n = 0;
-        if (DIR* dir = ::opendir(path.c_str())) {
-            while (dirent* e = ::readdir(dir))
-                if (e->d_name[0] != '.') n += replay(path + "/" + e->d_name);
-            ::closedir(dir);
+// Envelopes of the library's serialisable classes followed by strings and counts.
+std::vector<FuzzInput> fuzzSeeds() {
+    std::vector<FuzzInput> seeds;
+    DalvoImage image(FIT_UINT16, 5, 3, 16);
+    image.AddPreprocessStr(L"Crop");
+    fipWinImage display(FIT_BITMAP, 4, 2, 8);
+    RasterImageGS16 raster(3, 2);
+    const CObject* objects[] = {&image, &display, &raster};
+    for (const CObject* object : objects) {
+        CMemFile file;
+        {
+            CArchive ar(&file, CArchive::store);
+            ar.WriteObject(object);
+            ar << BYTE(1) << CString(L"{Crop}\u00e4") << BYTE(0);
+            ar.WriteCount(70000);
+            ar.Close();
         }
-        return n;
+        const BYTE* bytes = file.GetBuffer();
+        seeds.emplace_back(bytes, bytes + file.GetLength());
     }
-    std::vector<std::uint8_t> bytes;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        std::uint8_t buf[4096];
-        size_t got;
-        while ((got = std::fread(buf, 1, sizeof buf, f)) > 0)
-            bytes.insert(bytes.end(), buf, buf + got);
-        std::fclose(f);
-    }
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-    return 1;
+    return seeds;
 }
-} // namespace
-
-int main(int argc, char** argv) {
-    int n = 0;
-    for (int i = 1; i < argc; ++i)
-        n += replay(argv[i]);
-    std::printf("replayed %d inputs\n", n);
-    return 0;
-}
-#endif

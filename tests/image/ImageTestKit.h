@@ -22,6 +22,12 @@ inline std::string gel(const std::string& name) { return std::string(KESTRO_SHAR
 inline bool gelsPresent() { return exists(gel("SOURCES.md")); }
 inline FIBITMAP* handle(fipImage& image) { return image; }
 
+/// The bitmap against the one it had ("kept", "replaced" or "empty") and its flag, in one line.
+inline std::string bitmapState(fipImage& image, FIBITMAP* before) {
+    const char* bitmap = handle(image) == before ? "kept" : image.isValid() ? "replaced" : "empty";
+    return std::string(bitmap) + (image.isModified() ? ", modified" : ", unmodified");
+}
+
 inline std::vector<BYTE> readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<BYTE>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -1,11 +1,10 @@
-// Helpers for the raster tests: bitmaps filled through their raw bits, literal references, real scans.
+// Helpers for the raster tests: bitmaps filled through their raw bits and literal references.
 #pragma once
 
 #include "image/DalvoImage.h"
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 namespace rastertest {
@@ -48,26 +47,6 @@ inline bool polarReference(int cx, int cy, float radius, float angle, int w, int
     x = cx + (int)fx;
     y = cy + (int)fy;
     return !(x < 0 || y < 0 || x > w - 1 || y > h - 1);
-}
-
-/// Loads every gel scan beside the project that FreeImage reads and hands it to f(path, image);
-/// returns how many calls returned true, or -1 when the folder is absent.
-template <class F>
-int forEachScan(F f) {
-    const std::filesystem::path dir = std::filesystem::path(KESTRO_SHARED_DIR) / "gels";
-    if (!std::filesystem::is_directory(dir)) return -1;
-    int accepted = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        const std::string path = entry.path().string();
-        FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
-        if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path.c_str());
-        FIBITMAP* dib = fif == FIF_UNKNOWN ? nullptr : FreeImage_Load(fif, path.c_str(), 0);
-        if (!dib) continue;
-        DalvoImage image;
-        static_cast<fipImage&>(image) = dib; // the image owns the bitmap now
-        accepted += f(path, image) ? 1 : 0;
-    }
-    return accepted;
 }
 
 } // namespace rastertest

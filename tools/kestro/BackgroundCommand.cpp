@@ -29,18 +29,20 @@ nlohmann::ordered_json processOne(const std::string& file, const std::string& ou
     const long long start = nowNanos();
     const LoadedImage li = loadImage(file);
     RasterImageGS16* source = grayscaleRaster(li, "background");
+    // Scans are large: the bitmap is not needed once its raster is built, and the subtraction
+    // works in the raster itself, so at most the raster, the background and the output live at once.
+    li.image->clear();
 
-    // A copy of the source carries its size and depth, so the result keeps the image's depth.
-    RasterImageGS16 result(*source);
+    RasterImageGS16 background(source->width, source->height);
+    background.bpp = source->bpp;
+    background.maxPixelValue = source->maxPixelValue;
     ImageProcessing processing;
-    processing.generateBGViaMinFilter(source, &result, a.half[0], a.half[1]);
-    if (a.subtract) {
-        RasterImageGS16 background(result);
-        result = *source;
-        result.subtractImage(&background);
-    } else {
-        result.calculateStatistics();
-    }
+    processing.generateBGViaMinFilter(source, &background, a.half[0], a.half[1]);
+    RasterImageGS16& result = a.subtract ? *source : background;
+    if (a.subtract)
+        source->subtractImage(&background);
+    else
+        background.calculateStatistics();
     std::unique_ptr<DalvoImage> image(result.convert2DalvoImage());
     if (!image || !image->isValid())
         throw ToolError(file + ": cannot make the output image");

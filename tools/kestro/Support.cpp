@@ -8,26 +8,22 @@
 #include <sstream>
 #include <system_error>
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 namespace kestro {
 
 namespace fs = std::filesystem;
 
-void silenceLibtiff()
+Settings& settings()
 {
-    // Debian's FreeImage reads TIFF files through the system's libtiff, whose default handlers
-    // print to stderr: a line for every EXIF tag it is asked about and does not know
-    // ("TIFFFieldWithTag: Internal error, unknown tag 0x829a."), dozens per file, warnings about
-    // private tags, and its own words for a file it cannot read. None of it is for our users, and
-    // it would bury the one-line errors. libtiff is already in the process through FreeImage, so
-    // its handlers are looked up there rather than linked; where it is not found, nothing changes.
-    using Handler = void (*)(const char*, const char*, va_list);
-    using SetHandler = Handler (*)(Handler);
-    for (const char* name : {"TIFFSetErrorHandler", "TIFFSetWarningHandler"})
-        if (void* symbol = dlsym(RTLD_DEFAULT, name))
-            reinterpret_cast<SetHandler>(symbol)(nullptr);
+    static Settings s;
+    return s;
+}
+
+std::string whyNotLoaded()
+{
+    const std::vector<kestro::Message> messages = kestro::recentMessages();
+    return messages.empty() ? std::string() : " (" + messages.back().text + ")";
 }
 
 LoadedImage loadImage(const std::string& path)
@@ -47,12 +43,16 @@ LoadedImage loadImage(const std::string& path)
         throw ToolError(path + ": cannot open (" + error.GetErrorMessage().ToUtf8() + ")");
     loaded.fileType = DalvoImage::GetFileType(&file);
     loaded.image = std::make_unique<DalvoImage>();
+    kestro::clearRecentMessages();
     // CreateFromFile also reports failure for images that load but have no raster form;
     // those are still worth a report, so what counts is whether a bitmap arrived.
     loaded.image->CreateFromFile(&file);
     file.Close();
     if (!loaded.image->isValid())
-        throw ToolError(path + ": not an image that can be read");
+        throw ToolError(path + ": not an image that can be read" + whyNotLoaded());
+    if (loaded.image->isLoadDamaged() && !settings().acceptDamaged)
+        throw ToolError(path + ": damaged (" + loaded.image->getLoadDamage().front() +
+                        "); --accept-damaged reads it anyway");
     loaded.raster = loaded.image->getRasterImage();
     return loaded;
 }

@@ -19,6 +19,12 @@ public:
 };
 
 /// An image read from a file, with what the file said about itself.
+/// Options of the whole command that reach every subcommand.
+struct Settings {
+    bool acceptDamaged = false; ///< read files whose decoder reported errors or whose data is missing
+};
+Settings& settings();
+
 struct LoadedImage {
     std::string path;
     std::unique_ptr<DalvoImage> image;
@@ -26,8 +32,6 @@ struct LoadedImage {
     RasterImage* raster = nullptr;            ///< the image's own raster, or null when it has none
 };
 
-/// Stops libtiff's own messages on stderr (FreeImage's TIFF reader passes them through).
-void silenceLibtiff();
 
 /// Loads an image; raises ToolError naming the file when it is missing, not a file, cannot be
 /// opened or holds nothing FreeImage can decode. An image without a raster form still loads.

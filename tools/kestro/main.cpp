@@ -18,12 +18,20 @@ int fail(const std::string& message, int code = 1)
 int run(int argc, char** argv)
 {
     using namespace kestro;
-    silenceLibtiff();
     CLI::App app{"kestro: gel images from the command line (KestroImage " KESTRO_VERSION ")", "kestro"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "kestro " KESTRO_VERSION);
     bool json = false;
     app.add_flag("--json", json, "Print reports as JSON on stdout");
+    bool verbose = false;
+    app.add_flag("--verbose", verbose, "Show what the image decoders say on stderr");
+    app.add_flag("--accept-damaged", settings().acceptDamaged,
+                 "Read image files whose decoder reported errors or whose data is missing");
+    unsigned long long maxPixels = 0;
+    app.add_option("--max-pixels", maxPixels,
+                   "Refuse input images that need more memory than a 16-bit grayscale image of this many pixels "
+                   "with its raster (6 bytes a pixel); default: 8 GiB of image and raster")
+        ->check(CLI::PositiveNumber);
 
     const std::vector<Command> commands = {addSynthCommand(app, json), addInfoCommand(app, json),
                                            addBackgroundCommand(app, json), addSpotCommand(app, json),
@@ -50,6 +58,10 @@ int run(int argc, char** argv)
             return fail(std::string("unknown command '") + argv[1] + "' (see kestro --help)", 2);
         return fail(std::string(e.what()) + " (see " + where + " --help)", 2);
     }
+    if (verbose)
+        kestro::setMessageHandler([](const kestro::Message& m) { std::cerr << "kestro: decoder: " << m.text << '\n'; });
+    if (maxPixels)
+        fipImage::setLoadMemoryLimit(maxPixels > ~0ULL / 6 ? ~0ULL : maxPixels * 6);
     for (const Command& c : commands)
         if (c.app->parsed())
             return c.run();
