@@ -46,6 +46,9 @@ public:
     CRuntimeClass* ReadClass(const CRuntimeClass* pClassRefRequested = nullptr, UINT* pSchema = nullptr,
                              DWORD* pObTag = nullptr);
     void WriteClass(const CRuntimeClass* pClassRef);
+    /// How many classes and objects the archive has read so far: a ReadObject that leaves it
+    /// unchanged returned a back-reference (or null), not a new object.
+    size_t GetLoadedCount() const { return m_loadTable.size(); }
     /// The schema of the object being read, once; then 0xFFFFFFFF.
     UINT GetObjectSchema();
     void SetObjectSchema(UINT nSchema) { m_nObjectSchema = nSchema; }

@@ -12,3 +12,5 @@
 #include "framework/Module.h"
 #include "framework/Object.h"
 #include "framework/String.h"
+#include "framework/Window.h"
+#include "framework/Dialog.h"

@@ -22,5 +22,6 @@ Command addDemoCommand(CLI::App& root, const bool& json);
 Command addProcessCommand(CLI::App& root, const bool& json);
 Command addRenderCommand(CLI::App& root, const bool& json);
 Command addPackCommand(CLI::App& root, const bool& json);
+Command addDocCommand(CLI::App& root, const bool& json);
 
 } // namespace kestro

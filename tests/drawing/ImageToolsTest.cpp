@@ -1,0 +1,201 @@
+// The image tools driven headless: a document, a view, mouse events, message boxes captured.
+#include "DrawingTestKit.h"
+
+#include <memory>
+
+using drawtest::patterned;
+using drawtest::pixel;
+using drawtest::utf8;
+
+namespace {
+
+struct Scene {
+    CDrawDocument doc;
+    CDrawView view{&doc};
+    CSelectTool select;
+    CCropImageTool crop{&select};
+    CCopyImageRectTool copy{&select};
+    drawtest::Captured captured;
+
+    CDrawImage* add(CDrawObject* o) {
+        doc.AddObject(o, 0);
+        doc.SetModifiedFlag(FALSE);
+        return dynamic_cast<CDrawImage*>(o);
+    }
+    void drag(CDrawTool& tool, CPoint from, CPoint to) {
+        view.SetTool(&tool);
+        doc.ClearChangeNotes();
+        view.ClearInvalidations();
+        view.OnLButtonDown(0, from);
+        view.OnMouseMove(MK_LBUTTON, to);
+        view.OnLButtonUp(0, to);
+    }
+    std::vector<std::string> notes() const {
+        std::vector<std::string> out;
+        for (const CString& n : doc.GetChangeNotes()) out.push_back(utf8(n));
+        return out;
+    }
+    bool repaintedWhole() const {
+        for (const auto& i : view.GetInvalidations())
+            if (i.bWhole && i.bErase) return true;
+        return false;
+    }
+};
+
+const std::string kCropNote = "CCropImageTool::OnLButtonUp";
+const std::string kCopyNote = "CCopyImageRectTool::OnLButtonUp";
+
+} // namespace
+
+TEST(ImageTools, TypesHandlersAndTheCrossCursor) {
+    CSelectTool select;
+    CImageTool imageTool(&select);
+    EXPECT_EQ(imageTool.GetToolType(), image);
+    EXPECT_EQ(imageTool.m_pSelectTool, nullptr);
+    EXPECT_EQ(CCropImageTool(&select).GetToolType(), cropImage);
+    EXPECT_EQ(CCopyImageRectTool(&select).m_pSelectTool, &select);
+    CCopyImageRectTool assigned(nullptr);
+    assigned = CCopyImageRectTool(&select);
+    EXPECT_EQ(assigned.m_pSelectTool, &select);
+    EXPECT_EQ(assigned.GetToolType(), copyImageRect);
+
+    CDrawDocument doc;
+    CDrawView view(&doc);
+    view.SetTool(&imageTool);
+    CDrawTool::c_pntDown = CPoint(-5, -5);
+    view.m_bDragging = TRUE;
+    view.OnLButtonDown(0, CPoint(3, 4));
+    EXPECT_EQ(CDrawTool::c_pntLast, CPoint(3, 4));
+    EXPECT_EQ(CDrawTool::c_pntDown, CPoint(-5, -5));
+    EXPECT_FALSE(view.m_bDragging);
+    SetCursor(nullptr);
+    view.OnMouseMove(0, CPoint(1, 1));
+    EXPECT_EQ(AfxGetCursorId(GetCursor()), 32515u);
+
+    // The rectangle tools start a band that the selection tool follows, under the cross.
+    CCropImageTool crop(&select);
+    view.SetTool(&crop);
+    view.OnLButtonDown(0, CPoint(2, 2));
+    EXPECT_TRUE(view.m_bDragging);
+    EXPECT_TRUE(view.m_bRubberBand);
+    EXPECT_EQ(CDrawTool::c_pntDown, CPoint(2, 2));
+    view.OnMouseMove(MK_LBUTTON, CPoint(9, 8));
+    EXPECT_EQ(view.GetRubberBand(), CRect(2, 2, 9, 8));
+    EXPECT_EQ(AfxGetCursorId(GetCursor()), 32515u);
+}
+
+TEST(ImageTools, CropKeepsThePartInsideTheDragInEitherDirection) {
+    const struct {
+        CPoint from, to;
+        CRect kept; // in source pixels
+    } cases[] = {
+        {{5, 4}, {25, 14}, {5, 4, 25, 14}},
+        {{25, 14}, {5, 4}, {5, 4, 25, 14}},
+        {{30, 20}, {60, 50}, {30, 20, 40, 30}}, // beyond the image: the overlap
+        {{-9, 25}, {3, -2}, {0, 0, 3, 25}},
+    };
+    for (const auto& c : cases) {
+        Scene s;
+        CDrawImage* img = s.add(patterned(40, 30));
+        s.drag(s.crop, c.from, c.to);
+        EXPECT_EQ(img->m_rcBounds, CRect(0, 0, c.kept.Width(), c.kept.Height()));
+        EXPECT_EQ(pixel(*img->GetImage(), 0, 0), (c.kept.left + 7 * c.kept.top) % 256);
+        EXPECT_EQ(utf8(img->GetImage()->GetPreprocessStr()), "{Flip Vertically}{Crop}");
+        EXPECT_EQ(s.notes(), std::vector<std::string>{kCropNote});
+        EXPECT_TRUE(s.doc.IsModified());
+        EXPECT_TRUE(s.repaintedWhole());
+        EXPECT_FALSE(s.view.m_bDragging);
+        EXPECT_TRUE(s.captured.boxes.empty());
+    }
+}
+
+TEST(ImageTools, CopyAddsTheOverlapAtTheOriginSelectedAloneAndLeavesTheSourceAlone) {
+    const struct {
+        CPoint from, to;
+        CRect kept;
+    } cases[] = {
+        {{5, 4}, {25, 14}, {5, 4, 25, 14}},
+        {{25, 14}, {5, 4}, {5, 4, 25, 14}},
+        {{30, 20}, {60, 50}, {30, 20, 40, 30}},
+    };
+    for (const auto& c : cases) {
+        Scene s;
+        CDrawImage* src = s.add(patterned(40, 30));
+        s.view.SetSelection(src, FALSE);
+        s.drag(s.copy, c.from, c.to);
+        ASSERT_EQ(s.doc.GetObjectList()->GetCount(), 2);
+        auto* made = dynamic_cast<CDrawImage*>(s.doc.GetObjectList()->GetAt(1));
+        ASSERT_NE(made, nullptr);
+        EXPECT_EQ(made->m_rcBounds, CRect(0, 0, c.kept.Width(), c.kept.Height()));
+        EXPECT_EQ(pixel(*made->GetImage(), 0, 0), (c.kept.left + 7 * c.kept.top) % 256);
+        EXPECT_EQ(utf8(made->GetImage()->GetPreprocessStr()), "{Flip Vertically}{Crop}");
+        ASSERT_EQ(s.view.GetSelectedObjects()->GetCount(), 1);
+        EXPECT_EQ(s.view.GetSelectedObjects()->GetHead(), made);
+        EXPECT_EQ(src->m_rcBounds, CRect(0, 0, 40, 30));
+        EXPECT_EQ(utf8(src->GetImage()->GetPreprocessStr()), "{Flip Vertically}");
+        EXPECT_EQ(pixel(*src->GetImage(), 39, 29), (39 + 7 * 29) % 256);
+        EXPECT_EQ(s.notes(), (std::vector<std::string>{kCopyNote, kCopyNote}));
+        EXPECT_TRUE(s.repaintedWhole());
+        EXPECT_FALSE(s.view.m_bRubberBand);
+        EXPECT_FALSE(s.view.m_bDragging);
+    }
+}
+
+TEST(ImageTools, MessagesLeaveTheDocumentUnchanged) {
+    { // A click crops nothing; copying one copies nothing.
+        Scene s;
+        CDrawImage* img = s.add(patterned(40, 30));
+        s.drag(s.crop, CPoint(5, 5), CPoint(5, 5));
+        s.drag(s.copy, CPoint(5, 5), CPoint(5, 5));
+        ASSERT_EQ(s.captured.boxes.size(), 2u);
+        EXPECT_EQ(s.captured.boxes[0].text, "Could not crop and invalid selection!");
+        EXPECT_EQ(s.captured.boxes[1].text, "Copied nothing!");
+        EXPECT_EQ(s.captured.boxes[1].type + s.captured.boxes[1].help, 0u);
+        EXPECT_EQ(img->m_rcBounds, CRect(0, 0, 40, 30));
+        EXPECT_EQ(s.doc.GetObjectList()->GetCount(), 1);
+        EXPECT_FALSE(s.doc.IsModified());
+        EXPECT_TRUE(s.notes().empty());
+        EXPECT_TRUE(s.repaintedWhole());
+    }
+    { // A selected object that is not an image: the crop says so and repaints nothing.
+        Scene s;
+        s.add(patterned(40, 30));
+        CDrawObject* shape = new CDrawObject(CRect(0, 0, 50, 50));
+        s.add(shape);
+        s.view.SetSelection(shape, FALSE);
+        s.drag(s.crop, CPoint(1, 1), CPoint(20, 20));
+        ASSERT_EQ(s.captured.boxes.size(), 1u);
+        EXPECT_EQ(s.captured.boxes[0].text, "You can only crop an image!");
+        EXPECT_FALSE(s.repaintedWhole());
+        EXPECT_TRUE(s.view.m_bDragging); // the release returned at once
+        EXPECT_FALSE(s.doc.IsModified());
+        // The copy tool does not take it for an image and says nothing.
+        s.drag(s.copy, CPoint(1, 1), CPoint(20, 20));
+        EXPECT_EQ(s.captured.boxes.size(), 1u);
+        EXPECT_EQ(s.doc.GetObjectList()->GetCount(), 2);
+        EXPECT_FALSE(s.view.m_bDragging);
+    }
+}
+
+TEST(ImageTools, SeveralOrNoSelectedObjectsMeanTheFirstAndAnEmptyDocumentNothing) {
+    Scene s;
+    CDrawImage* first = s.add(patterned(40, 30));
+    CDrawImage* second = s.add(patterned(20, 20));
+    s.view.SetSelection(first, FALSE);
+    s.view.SetSelection(second, TRUE);
+    s.drag(s.crop, CPoint(0, 0), CPoint(10, 10));
+    EXPECT_EQ(first->m_rcBounds, CRect(0, 0, 10, 10));
+    EXPECT_EQ(second->m_rcBounds, CRect(0, 0, 20, 20));
+    s.view.SetSelection(nullptr, FALSE);
+    s.drag(s.copy, CPoint(0, 0), CPoint(5, 5));
+    EXPECT_EQ(s.doc.GetObjectList()->GetCount(), 3);
+    EXPECT_EQ(utf8(s.view.GetSelectedObjects()->GetHead()->GetRuntimeClass()->m_lpszClassName), "CDrawImage");
+
+    Scene empty;
+    empty.drag(empty.crop, CPoint(0, 0), CPoint(10, 10));
+    empty.drag(empty.copy, CPoint(0, 0), CPoint(10, 10));
+    EXPECT_TRUE(empty.captured.boxes.empty());
+    EXPECT_TRUE(empty.doc.GetObjectList()->IsEmpty());
+    EXPECT_FALSE(empty.doc.IsModified());
+    EXPECT_FALSE(empty.view.m_bDragging);
+}
