@@ -10,3 +10,4 @@
 #include "image/fipWinImage.h"
 #include "image/DalvoImage.h"
 #include "analysis/ImageProcessing.h"
+#include "analysis/GelAnalysis.h"
