@@ -75,7 +75,8 @@ std::vector<Peak> findPeaks(const Profile& s)
             }
             const double h = s[i];
             double leftMin = h, rightMin = h;
-            for (int k = i - 1; k >= 0 && s[k] <= h; --k)
+            // Of two equal peaks the left one counts as the higher ground.
+            for (int k = i - 1; k >= 0 && s[k] < h; --k)
                 leftMin = std::min(leftMin, s[k]);
             for (int k = j + 1; k < n && s[k] <= h; ++k)
                 rightMin = std::min(rightMin, s[k]);
@@ -130,49 +131,29 @@ std::vector<Lane> findLanes(const Profile& columns, const Options& o)
 {
     const int n = static_cast<int>(columns.size());
     const Profile s = boxSmooth(columns, std::max(1, n / 400));
-    std::vector<Peak> peaks = findPeaks(s);
+    // A lane is a plateau in the profile, often with a bump at either edge where the bands
+    // are brighter: a peak counts as a lane only when the valleys on both sides fall at least
+    // a third of its height above the profile's floor, which such a bump does not.
+    const double floorAll = *std::min_element(s.begin(), s.end());
+    std::vector<Peak> peaks;
+    for (const Peak& p : findPeaks(s))
+        if (p.prominence >= (s[p.pos] - floorAll) / 3)
+            peaks.push_back(p);
     std::sort(peaks.begin(), peaks.end(), [](const Peak& a, const Peak& b) { return a.prominence > b.prominence; });
     std::vector<Peak> kept;
     if (!peaks.empty()) {
-        if (o.laneCount > 0) {
-            // The strongest peaks that keep a third of the even spacing between them.
-            const double minGap = n / (3.0 * o.laneCount);
-            for (const Peak& p : peaks) {
-                if (static_cast<int>(kept.size()) == o.laneCount)
-                    break;
-                bool clear = true;
-                for (const Peak& q : kept)
-                    clear = clear && std::fabs(p.at - q.at) >= minGap;
-                if (clear)
-                    kept.push_back(p);
-            }
-        } else {
-            const double least = o.minLaneProminence * peaks.front().prominence;
-            for (const Peak& p : peaks)
-                if (p.prominence >= least)
-                    kept.push_back(p);
-            // Two peaks within one lane (a lane brighter at its sides) sit closer than the
-            // lanes do: keep the stronger of any pair nearer than half the median spacing.
-            std::vector<double> at;
-            for (const Peak& p : kept)
-                at.push_back(p.at);
-            std::sort(at.begin(), at.end());
-            if (at.size() >= 3) {
-                std::vector<double> gaps;
-                for (size_t k = 1; k < at.size(); ++k)
-                    gaps.push_back(at[k] - at[k - 1]);
-                std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
-                const double minGap = 0.5 * gaps[gaps.size() / 2];
-                std::vector<Peak> spaced;
-                for (const Peak& p : kept) {
-                    bool clear = true;
-                    for (const Peak& q : spaced)
-                        clear = clear && std::fabs(p.at - q.at) >= minGap;
-                    if (clear)
-                        spaced.push_back(p);
-                }
-                kept.swap(spaced);
-            }
+        // The strongest peaks first; with a lane count given, they keep a third of the even
+        // spacing between them.
+        const double least = o.laneCount > 0 ? 0.0 : o.minLaneProminence * peaks.front().prominence;
+        const double minGap = o.laneCount > 0 ? n / (3.0 * o.laneCount) : 0.0;
+        for (const Peak& p : peaks) {
+            if ((o.laneCount > 0 && static_cast<int>(kept.size()) == o.laneCount) || p.prominence < least)
+                break;
+            bool clear = true;
+            for (const Peak& q : kept)
+                clear = clear && std::fabs(p.at - q.at) >= minGap;
+            if (clear)
+                kept.push_back(p);
         }
     }
     std::sort(kept.begin(), kept.end(), [](const Peak& a, const Peak& b) { return a.at < b.at; });
