@@ -169,10 +169,24 @@ std::vector<Lane> findLanes(const Profile& columns, const Options& o)
         const double halfL = crossing(s, p, -1, floorL + 0.5 * (h - floorL), lo);
         const double halfR = crossing(s, p, +1, floorR + 0.5 * (h - floorR), hi);
         lane.centre = 0.5 * (halfL + halfR);
-        lane.left = crossing(s, p, -1, floorL + 0.15 * (h - floorL), lo);
-        lane.right = crossing(s, p, +1, floorR + 0.15 * (h - floorR), hi);
+        // A faint glow beside a lane (a smear, the gel's edge) would carry the low crossing far
+        // out: the edges stay within 0.7 half-maximum widths of the centre.
+        const double reach = 0.7 * (halfR - halfL);
+        lane.left = std::max(crossing(s, p, -1, floorL + 0.15 * (h - floorL), lo), lane.centre - reach);
+        lane.right = std::min(crossing(s, p, +1, floorR + 0.15 * (h - floorR), hi), lane.centre + reach);
         lane.prominence = kept[k].prominence;
         lanes.push_back(lane);
+    }
+    // Slivers at the region's sides (the border of a scan) are not lanes: a lane is at least
+    // 40% as wide as the median lane.
+    if (lanes.size() >= 3) {
+        std::vector<double> widths;
+        for (const Lane& l : lanes)
+            widths.push_back(l.right - l.left);
+        std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
+        const double least = 0.4 * widths[widths.size() / 2];
+        lanes.erase(std::remove_if(lanes.begin(), lanes.end(), [&](const Lane& l) { return l.right - l.left < least; }),
+                    lanes.end());
     }
     return lanes;
 }
@@ -234,8 +248,13 @@ void findBands(Lane& lane, const Work& wk, const Profile& profile, double range,
     const Profile s = boxSmooth(profile, radius);
     const double least = std::max(5.0 * noiseOf(profile) / std::sqrt(2.0 * radius + 1), o.minProminence * range);
     std::vector<Peak> peaks;
+    // A band stands out of its valleys and also above the lane's typical level (its median):
+    // the bright rim of a dark well has prominence but no height.
+    Profile sorted(s);
+    std::nth_element(sorted.begin(), sorted.begin() + n / 2, sorted.end());
+    const double typical = sorted[n / 2];
     for (const Peak& p : findPeaks(s))
-        if (p.prominence >= least && p.prominence > 0)
+        if (p.prominence >= least && p.prominence > 0 && s[p.pos] - typical >= least)
             peaks.push_back(p);
 
     const int boxLeft = lane.boxLeft - wk.x0;
@@ -266,6 +285,7 @@ void findBands(Lane& lane, const Work& wk, const Profile& profile, double range,
         b.left = boxLeft + wk.x0;
         b.right = boxRight + wk.x0;
         b.prominence = pk.prominence;
+        b.width = hwL + hwR;
         for (int y = top; y <= bottom; ++y) {
             b.rawVolume += sums[y];
             b.saturatedPixels += sat[y];
@@ -281,6 +301,11 @@ void findBands(Lane& lane, const Work& wk, const Profile& profile, double range,
         b.saturated = b.saturatedPixels > 0;
         lane.bands.push_back(b);
     }
+}
+
+// Band numbers and relative volumes, once the lane's bands are final.
+void numberBands(Lane& lane)
+{
     double total = 0;
     for (const Band& b : lane.bands)
         total += std::max(0.0, b.correctedVolume);
@@ -411,11 +436,24 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
             highest = *mx;
         profiles.push_back(std::move(sums));
     }
+    std::vector<double> widths;
     for (size_t k = 0; k < a.lanes.size(); ++k) {
         findBands(a.lanes[k], wk, profiles[k], highest - lowest, o);
-        for (Band& b : a.lanes[k].bands)
+        for (Band& b : a.lanes[k].bands) {
             b.lane = static_cast<int>(k);
+            widths.push_back(b.width);
+        }
     }
+    // A smear or a slow rise of the lane is far wider than the gel's bands: not a band.
+    if (!widths.empty()) {
+        std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
+        const double widest = 4 * widths[widths.size() / 2];
+        for (Lane& l : a.lanes)
+            l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(), [&](const Band& b) { return b.width > widest; }),
+                          l.bands.end());
+    }
+    for (Lane& l : a.lanes)
+        numberBands(l);
     if (a.lanes.empty())
         a.warnings.push_back("no lanes found");
     for (const Lane& l : a.lanes)

@@ -28,7 +28,10 @@ class RasterImageGS16;
 ///   (ImageProcessing::generateBGViaMinFilter) and subtracted; lanes are the prominent peaks of
 ///   the column profile (mean of each column over the tier's rows). A lane's centre is the
 ///   middle of the profile's half-maximum crossings, its edges the crossings at 15% of its height
-///   above the floor between it and its neighbours. Lanes are straight and vertical; a smile
+///   above the floor between it and its neighbours, no further than 0.7 half-maximum widths
+///   from the centre. A lane's valleys must fall a third of its height (a bump at the edge of a
+///   lane is no lane), and a lane narrower than 40% of the median lane (a sliver at the border
+///   of the scan) is dropped. Lanes are straight and vertical; a smile
 ///   (each lane's bands shifted down by its own offset) needs nothing more, as every lane is
 ///   read on its own.
 /// - Bands. The lane profile is the mean of the middle half of the lane's columns, row by row,
@@ -37,7 +40,9 @@ class RasterImageGS16;
 ///   profile's noise and a fraction of the gel's profile range. A band's box spans the lane
 ///   with a margin of a tenth of its width on each side (never past the middle of the gap to a
 ///   neighbour) and, along the lane, 3.1 half-widths at half prominence above and below the
-///   peak, cut at the valley to a neighbouring band.
+///   peak, cut at the valley to a neighbouring band. A peak must also rise that far above the
+///   lane's median (the bright rim of a dark well has prominence but no height), and a peak
+///   more than four times as wide as the gel's median band is a smear, not a band.
 /// - Volumes. The raw volume is the sum of the (polarity-corrected) pixels in the box. The
 ///   corrected volume subtracts a background: by default a straight line, row by row, between
 ///   the box's row sums at its top and bottom rows (each the mean of three rows), which follows
@@ -95,6 +100,7 @@ struct Band {
     int left = 0;            ///< first column of the band's box
     int right = 0;           ///< last column of the band's box (included)
     double prominence = 0;   ///< in lane-profile units (mean pixel value)
+    double width = 0;        ///< rows between the half-prominence crossings
     double rawVolume = 0;    ///< sum of the box's pixels
     double backgroundVolume = 0;  ///< the background under the box
     double correctedVolume = 0;   ///< raw minus background

@@ -158,6 +158,7 @@ nlohmann::ordered_json bandJson(const gel::Band& b, bool calibrated)
                                 {"bottom", b.bottom},
                                 {"box", {b.left, b.top, b.right + 1, b.bottom + 1}},
                                 {"prominence", b.prominence},
+                                {"width", b.width},
                                 {"rawVolume", b.rawVolume},
                                 {"backgroundVolume", b.backgroundVolume},
                                 {"correctedVolume", b.correctedVolume},
