@@ -21,6 +21,7 @@ struct Case {
     bool noise;
     int saturated;
     bool invert; // dark bands on a light gel
+    double jitter = 0.04; // unequal lane spacing
 };
 
 // The gel as an image; inverted gels become dark bands on a light gel.
@@ -88,6 +89,7 @@ TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
         {640, 480, 8, 6, GelDepth::Gray16, false, 2, true},
         {720, 540, 10, 7, GelDepth::Gray8, true, 1, true},
         {640, 480, 6, 5, GelDepth::Rgb24, false, 0, false},
+        {800, 480, 10, 5, GelDepth::Gray16, true, 1, false, 0.25},
     };
     for (const Case& c : cases) {
         Score s;
@@ -96,6 +98,7 @@ TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
             o.depth = c.depth;
             o.noise = c.noise;
             o.saturatedBands = c.saturated;
+            o.laneJitter = c.jitter;
             const SyntheticGel gel = SyntheticGel::generate(o);
             const auto image = imageOf(gel, c.invert);
             const gel::Analysis a = gel::analyse(*image);
