@@ -5,6 +5,7 @@
 #include "framework/App.h"
 #include "framework/Archive.h"
 #include "framework/Array.h"
+#include "framework/DC.h"
 #include "framework/Exceptions.h"
 #include "framework/File.h"
 #include "framework/Geometry.h"

@@ -108,6 +108,28 @@ public:
     void SetHistoryRecording(int recording) { recordHistory = recording; }
     int GetHistoryRecording() const { return recordHistory; }
 
+    // Display: settings recorded in the history, auto contrast and drawing. None of them marks
+    // the image modified: the host calls setModified when the display must follow.
+    /// Records "adjustDisplayValue: Brightness %0.2f,Contrast %0.2f,Gamma %0.2f", then stores
+    /// the three values.
+    void setImageAdjustmentValues(double brightness, double contrast, double gamma) override;
+    /// Stores type whatever its value. For PaletteNormal..PaletteAutoContrast it then records
+    /// the palette's entry ("setting palette to normal", ...), PaletteAutoContrast after
+    /// computing the percentile limits; any other value records nothing.
+    virtual void setPalette(enPalette type);
+    /// Percentile limits of a grayscale image (8-bit or 16-bit, from its cached raster): the
+    /// bins one past the 0.1 % and 99.9 % points of the histogram, scaled by 256 / (M + 1) to the
+    /// 0..255 display scale (M the largest value of the depth). Colour images and images without
+    /// a raster keep their limits. Records nothing.
+    void calcuateAutoContrastLimitsUsingHistogram();
+    /// With enable nonzero, full-range limits of a grayscale image: the smallest and largest
+    /// pixel value scaled by 255 / M, truncated. Always records "autoContrastMaxRange".
+    void autoContrastMaxRange(int enable);
+    using fipWinImage::draw;
+    /// Draws into dc's context (nothing is blitted for a null dc, but the display bitmap is
+    /// rebuilt as usual) in the destination rectangle; a null rectangle is an empty one.
+    void draw(CDC* dc, const CRect* destination);
+
 protected:
     /// Detects the format by signature, else by extension, and loads the file (as loadU).
     BOOL CreateFromFileName(CString path);

@@ -46,6 +46,26 @@ public:
     /// Stores the three values, nothing else.
     virtual void setImageAdjustmentValues(double brightness, double contrast, double gamma);
 
+    // Drawing. While the image is marked modified, a draw first rebuilds the display bitmap from
+    // the image bitmap and runs the display pass on it (applyPalette), then clears the flag;
+    // otherwise it only blits the display bitmap it kept. The blit scales the display bitmap into
+    // the destination rectangle with nearest-colour sampling; a null context blits nothing.
+    // Drawing never changes the image bitmap: a standard bitmap is shown from a private copy
+    // whenever the adjustment is not the neutral (0, 0, 1.0).
+    // A 16-bit grayscale image is shown through FreeImage's linear conversion, which stretches
+    // the image's own smallest..largest value to 0..255; the auto-contrast limits, though, are on
+    // the scale of the full depth (0..65535 -> 0..255), so the two scales differ unless the image
+    // uses the full range.
+    /// drawEx with no file background, application background or background bitmap.
+    void draw(HDC dc, RECT& destination) const;
+    /// Rebuilds the display bitmap if needed and stretches it into destination. A transparent
+    /// standard bitmap, or one with a file background when useFileBackground is set, is composited
+    /// first (FreeImage_Composite with the three background arguments), as is FIT_RGBA16 after
+    /// its conversion to 32 bits. When a conversion fails there is no display bitmap and nothing
+    /// is drawn.
+    void drawEx(HDC dc, RECT& destination, BOOL useFileBackground = FALSE, RGBQUAD* applicationBackground = nullptr,
+                FIBITMAP* backgroundBitmap = nullptr) const;
+
     double getBrightness() const { return brightness; }
     double getContrast() const { return contrast; }
     double getGamma() const { return gamma; }
@@ -63,6 +83,11 @@ public:
                                 double* third_param, double* fourth_param) const;
 
 protected:
+    /// The display pass on target: the false-colour palette of paletteType, written into the
+    /// target's palette when the image is 8 or 16 bits without palette colours or FIT_UINT16 /
+    /// FIT_INT16 (rgbReserved kept), then FreeImage's colour adjustment with brightness, contrast
+    /// and gamma. Nonzero when that adjustment succeeded; 0 for a target without pixels.
+    BOOL applyPalette(FIBITMAP* target) const;
     /// Unloads an owned display bitmap and forgets a shared one.
     void releaseDisplayBitmap();
     /// Copies the display settings (limits, tone mapping, brightness, contrast, gamma, palette).
@@ -73,8 +98,9 @@ protected:
     /// The bitmap that is drawn: the image bitmap itself (shared, not owned) or a private one
     /// derived from it (owned). A shared handle is stale once the image bitmap is replaced; every
     /// replacement marks the image modified, which makes the next draw rebuild it first.
-    FIBITMAP* displayBitmap = nullptr;
-    BOOL ownsDisplayBitmap = FALSE;
+    /// Both change while drawing, which is const: they cache what is drawn.
+    mutable FIBITMAP* displayBitmap = nullptr;
+    mutable BOOL ownsDisplayBitmap = FALSE;
     FREE_IMAGE_TMO toneMappingOperator = FITMO_DRAGO03;
     double toneMappingParam1 = 0;
     double toneMappingParam2 = 0;

@@ -1,6 +1,7 @@
 // KestroImage: the image library for gel-electrophoresis scans. Include this one header.
 #pragma once
 
+#include "winsys/WinGdi.h"
 #include "framework/afx.h"
 #include "data/DataArray.h"
 #include "raster/RasterImage.h"

@@ -16,7 +16,8 @@ execute_process(COMMAND ${CMAKE_COMMAND} --build ${KESTRO_WORK_DIR}/build RESULT
 if(rc)
   message(FATAL_ERROR "consumer build failed")
 endif()
-execute_process(COMMAND ${KESTRO_WORK_DIR}/build/consumer RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+execute_process(COMMAND ${KESTRO_WORK_DIR}/build/consumer WORKING_DIRECTORY ${KESTRO_WORK_DIR}
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out)
 message(STATUS "${out}")
 if(rc)
   message(FATAL_ERROR "consumer run failed: ${rc}")

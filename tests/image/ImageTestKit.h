@@ -167,7 +167,7 @@ public:
     }
     /// Distinct, non-default display settings: the ones kOddSettings lists.
     void setOddSettings() {
-        this->setImageAdjustmentValues(10, 20, 2.2);
+        this->fipWinImage::setImageAdjustmentValues(10, 20, 2.2); // stored without a history entry
         this->autoContrastLow = 12, this->autoContrastHigh = 200;
         this->paletteType = PaletteShadesOfGreen;
         this->setToneMappingOperator(FITMO_REINHARD05, 0.5, 0.25, 0.75, 0.125);

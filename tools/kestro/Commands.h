@@ -19,6 +19,7 @@ Command addInfoCommand(CLI::App& root, const bool& json);
 Command addBackgroundCommand(CLI::App& root, const bool& json);
 Command addSpotCommand(CLI::App& root, const bool& json);
 Command addDemoCommand(CLI::App& root, const bool& json);
+Command addRenderCommand(CLI::App& root, const bool& json);
 Command addLanesCommand(CLI::App& root, const bool& json);
 
 } // namespace kestro

@@ -34,35 +34,30 @@ constexpr unsigned char kDigits[10][5] = {
     {7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 3, 1, 7}, {5, 5, 7, 1, 1},
     {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 2, 2}, {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}};
 
-// A 24-bit picture drawn row by row from the top; saved through FreeImage.
-class Canvas {
+// Marks drawn over the gel in a device context: lines, boxes and numbers of single pixels.
+class Marks {
 public:
-    Canvas(int w, int h) : m_w(w), m_h(h), m_rgb(static_cast<size_t>(w) * h * 3, 0) {}
-    void set(int x, int y, const unsigned char c[3])
-    {
-        if (x < 0 || y < 0 || x >= m_w || y >= m_h)
-            return;
-        std::copy_n(c, 3, &m_rgb[(static_cast<size_t>(y) * m_w + x) * 3]);
-    }
-    void hline(int x0, int x1, int y, const unsigned char c[3])
+    explicit Marks(CDC& dc) : m_dc(dc) {}
+    void set(int x, int y, COLORREF c) { m_dc.SetPixel(x, y, c); }
+    void hline(int x0, int x1, int y, COLORREF c)
     {
         for (int x = x0; x <= x1; ++x)
             set(x, y, c);
     }
-    void vline(int x, int y0, int y1, const unsigned char c[3], int dash = 0)
+    void vline(int x, int y0, int y1, COLORREF c, int dash = 0)
     {
         for (int y = y0; y <= y1; ++y)
             if (dash == 0 || (y / dash) % 2 == 0)
                 set(x, y, c);
     }
-    void rect(int x0, int y0, int x1, int y1, const unsigned char c[3])
+    void rect(int x0, int y0, int x1, int y1, COLORREF c)
     {
         hline(x0, x1, y0, c);
         hline(x0, x1, y1, c);
         vline(x0, y0, y1, c);
         vline(x1, y0, y1, c);
     }
-    void number(int value, int x, int y, int scale, const unsigned char c[3])
+    void number(int value, int x, int y, int scale, COLORREF c)
     {
         const std::string s = std::to_string(value);
         for (size_t i = 0; i < s.size(); ++i)
@@ -73,63 +68,43 @@ public:
                             for (int dx = 0; dx < scale; ++dx)
                                 set(x + (static_cast<int>(i) * 4 + b) * scale + dx, y + r * scale + dy, c);
     }
-    void save(const std::string& path) const
-    {
-        FIBITMAP* bitmap = FreeImage_Allocate(m_w, m_h, 24);
-        if (!bitmap)
-            throw ToolError(path + ": cannot allocate the annotated picture");
-        for (int y = 0; y < m_h; ++y) {
-            BYTE* line = FreeImage_GetScanLine(bitmap, static_cast<unsigned>(m_h - 1 - y));
-            for (int x = 0; x < m_w; ++x) {
-                const unsigned char* c = &m_rgb[(static_cast<size_t>(y) * m_w + x) * 3];
-                line[x * 3 + FI_RGBA_RED] = c[0];
-                line[x * 3 + FI_RGBA_GREEN] = c[1];
-                line[x * 3 + FI_RGBA_BLUE] = c[2];
-            }
-        }
-        const BOOL ok = FreeImage_Save(FIF_PNG, bitmap, path.c_str(), PNG_DEFAULT);
-        FreeImage_Unload(bitmap);
-        if (!ok)
-            throw ToolError(path + ": cannot write the annotated picture");
-    }
 
 private:
-    int m_w, m_h;
-    std::vector<unsigned char> m_rgb;
+    CDC& m_dc;
 };
 
-// The gel as it looks, stretched between its 0.5% and 99.5% grey values; saturated pixels in
-// red; lane boxes in yellow with their numbers, band boxes in green with the peak row in cyan.
-void drawAnnotation(const gel::GreyImage& g, const gel::Analysis& a, const std::string& path)
+// The gel drawn by the library's drawing path as it shows by default, saturated
+// pixels in red, lane boxes in yellow with their numbers, band boxes in green with the peak row
+// in cyan.
+void drawAnnotation(DalvoImage& image, const gel::GreyImage& g, const gel::Analysis& a, const std::string& path)
 {
-    std::vector<int> sorted(g.pixels);
-    const size_t n = sorted.size();
-    std::nth_element(sorted.begin(), sorted.begin() + n / 200, sorted.end());
-    const int lo = sorted[n / 200];
-    std::nth_element(sorted.begin(), sorted.begin() + (n - 1 - n / 200), sorted.end());
-    const int hi = std::max(lo + 1, sorted[n - 1 - n / 200]);
+    CDC dc;
+    if (!dc.CreateCanvas(g.width, g.height, RGB(0, 0, 0)))
+        throw ToolError(path + ": no memory for a canvas of " + std::to_string(g.width) + "x" +
+                        std::to_string(g.height));
+    image.setModified(TRUE);
+    const CRect whole(0, 0, g.width, g.height);
+    image.draw(&dc, &whole);
+
     const int saturation = a.polarity == gel::Polarity::DarkBands ? 0 : g.maxValue;
-    static const unsigned char red[3] = {255, 0, 0}, yellow[3] = {255, 220, 0}, green[3] = {0, 230, 60},
-                               cyan[3] = {0, 200, 255};
-    Canvas c(g.width, g.height);
+    const COLORREF red = RGB(255, 0, 0), yellow = RGB(255, 220, 0), green = RGB(0, 230, 60), cyan = RGB(0, 200, 255);
+    Marks m(dc);
     for (int y = 0; y < g.height; ++y)
-        for (int x = 0; x < g.width; ++x) {
-            const int v = g.pixels[static_cast<size_t>(y) * g.width + x];
-            const unsigned char grey = static_cast<unsigned char>(std::clamp((v - lo) * 255 / (hi - lo), 0, 255));
-            const unsigned char px[3] = {grey, grey, grey};
-            c.set(x, y, v == saturation ? red : px);
-        }
+        for (int x = 0; x < g.width; ++x)
+            if (g.pixels[static_cast<size_t>(y) * g.width + x] == saturation)
+                m.set(x, y, red);
     const int scale = std::max(1, std::min(g.width, g.height) / 300);
     for (const gel::Lane& l : a.lanes) {
-        c.rect(l.boxLeft, l.top, l.boxRight, l.bottom, yellow);
-        c.vline(static_cast<int>(std::lround(l.centre)), l.top, l.bottom, yellow, 4 * scale);
-        c.number(l.index + 1, l.boxLeft + 2, l.top + 2, scale, yellow);
+        m.rect(l.boxLeft, l.top, l.boxRight, l.bottom, yellow);
+        m.vline(static_cast<int>(std::lround(l.centre)), l.top, l.bottom, yellow, 4 * scale);
+        m.number(l.index + 1, l.boxLeft + 2, l.top + 2, scale, yellow);
         for (const gel::Band& b : l.bands) {
-            c.rect(b.left + 1, b.top, b.right - 1, b.bottom, green);
-            c.hline(b.left + 1, b.right - 1, static_cast<int>(std::lround(b.peakY)), cyan);
+            m.rect(b.left + 1, b.top, b.right - 1, b.bottom, green);
+            m.hline(b.left + 1, b.right - 1, static_cast<int>(std::lround(b.peakY)), cyan);
         }
     }
-    c.save(path);
+    if (!dc.SaveCanvas(CString::FromUtf8(path)))
+        throw ToolError(path + ": cannot write the annotated picture");
 }
 
 std::string csvNumber(double v)
@@ -189,7 +164,7 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
     const std::string stem = fs::path(file).stem().string();
     const std::string jsonPath = (fs::path(a.out) / (stem + ".lanes.json")).string();
     const std::string pngPath = (fs::path(a.out) / (stem + ".lanes.png")).string();
-    drawAnnotation(g, an, pngPath);
+    drawAnnotation(*li.image, g, an, pngPath);
 
     const bool calibrated = an.calibration.valid();
     int bands = 0, saturated = 0;

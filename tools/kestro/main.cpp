@@ -27,7 +27,8 @@ int run(int argc, char** argv)
 
     const std::vector<Command> commands = {addSynthCommand(app, json), addInfoCommand(app, json),
                                            addBackgroundCommand(app, json), addSpotCommand(app, json),
-                                           addDemoCommand(app, json), addLanesCommand(app, json)};
+                                           addDemoCommand(app, json), addRenderCommand(app, json),
+                                           addLanesCommand(app, json)};
     for (const Command& c : commands)
         c.app->add_flag("--json", json, "Print the report as JSON on stdout");
 

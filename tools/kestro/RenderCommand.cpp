@@ -1,0 +1,137 @@
+// kestro render: images drawn through the library's own drawing path into a canvas, saved as PNG.
+#include "Commands.h"
+#include "Support.h"
+
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <set>
+
+namespace kestro {
+
+namespace {
+
+const std::map<std::string, enPalette> kPalettes = {
+    {"normal", PaletteNormal},       {"saturated", PaletteSaturated}, {"green", PaletteShadesOfGreen},
+    {"red", PaletteShadesOfRed},     {"blue", PaletteShadesOfBlue},   {"auto", PaletteAutoContrast}};
+
+struct RenderArgs {
+    std::vector<std::string> files;
+    std::string out;
+    std::optional<std::string> palette;
+    std::optional<double> brightness, contrast, gamma;
+    bool maxRange = false;
+    std::optional<std::string> size;
+};
+
+struct CanvasSize {
+    int width = 0, height = 0;
+};
+
+std::optional<CanvasSize> parseSize(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    std::smatch m;
+    static const std::regex pattern("([0-9]{1,5})x([0-9]{1,5})");
+    if (!std::regex_match(*text, m, pattern)) throw ToolError("--size takes WxH, e.g. 800x600: '" + *text + "'");
+    const CanvasSize s{std::stoi(m[1]), std::stoi(m[2])};
+    if (s.width < 1 || s.height < 1 || s.width > 16384 || s.height > 16384)
+        throw ToolError("--size: width and height go from 1 to 16384: '" + *text + "'");
+    return s;
+}
+
+// The history entries as a list: each one from a "{" to the first "}" after it.
+nlohmann::ordered_json historyEntries(const std::string& history) {
+    nlohmann::ordered_json entries = nlohmann::ordered_json::array();
+    for (size_t open = history.find('{'); open != std::string::npos; open = history.find('{', open + 1)) {
+        const size_t close = history.find('}', open);
+        if (close == std::string::npos) break;
+        entries.push_back(history.substr(open + 1, close - open - 1));
+        open = close;
+    }
+    return entries;
+}
+
+nlohmann::ordered_json render(const RenderArgs& a, const std::optional<CanvasSize>& size, const std::string& file,
+                              const std::string& out) {
+    const LoadedImage li = loadImage(file);
+    DalvoImage& image = *li.image;
+    // Full-range limits show through the auto-contrast palette, which --max-range implies.
+    const std::optional<std::string> palette = a.palette ? a.palette : a.maxRange ? std::optional<std::string>("auto")
+                                                                                  : std::nullopt;
+    if (palette) image.setPalette(kPalettes.at(*palette));
+    if (a.brightness || a.contrast || a.gamma)
+        image.setImageAdjustmentValues(a.brightness.value_or(0), a.contrast.value_or(0), a.gamma.value_or(1.0));
+    if (a.maxRange) image.autoContrastMaxRange(1);
+    image.setModified();
+
+    const CanvasSize canvas = size ? *size : CanvasSize{static_cast<int>(image.getWidth()), static_cast<int>(image.getHeight())};
+    CDC dc;
+    if (!dc.CreateCanvas(canvas.width, canvas.height))
+        throw ToolError(file + ": no memory for a canvas of " + std::to_string(canvas.width) + "x" +
+                        std::to_string(canvas.height));
+    const CRect whole(0, 0, canvas.width, canvas.height);
+    image.draw(&dc, &whole);
+    if (!dc.SaveCanvas(CString::FromUtf8(out))) throw ToolError(out + ": cannot write the PNG file");
+    return {{"file", file},
+            {"output", out},
+            {"width", canvas.width},
+            {"height", canvas.height},
+            {"palette", palette.value_or("normal")},
+            {"history", historyEntries(image.GetPreprocessStr().ToUtf8())}};
+}
+
+void printText(const nlohmann::ordered_json& j, size_t) {
+    std::cout << j["file"].get<std::string>() << " -> " << j["output"].get<std::string>() << " ("
+              << j["width"].get<int>() << "x" << j["height"].get<int>() << ", " << j["palette"].get<std::string>()
+              << ")\n";
+    for (const auto& entry : j["history"]) std::cout << "  {" << entry.get<std::string>() << "}\n";
+}
+
+int runRender(const RenderArgs& a, bool json) {
+    const std::optional<CanvasSize> size = parseSize(a.size);
+    if (a.maxRange && a.palette && *a.palette != "auto")
+        throw ToolError("--max-range shows through the auto palette only, not '" + *a.palette + "'");
+    // One input: OUT is the PNG file. Several: OUT is a folder, one NAME.png per input.
+    std::map<std::string, std::string> outputs;
+    if (a.files.size() == 1) {
+        outputs[a.files[0]] = a.out;
+    } else {
+        std::error_code ec;
+        std::filesystem::create_directories(a.out, ec);
+        if (!std::filesystem::is_directory(a.out)) throw ToolError(a.out + ": cannot make the output folder");
+        std::set<std::string> taken;
+        for (const std::string& file : a.files) {
+            const std::string stem = std::filesystem::path(file).stem().string();
+            std::string name = stem + ".png";
+            for (int n = 2; taken.count(name); ++n) name = stem + "-" + std::to_string(n) + ".png";
+            taken.insert(name);
+            outputs[file] = (std::filesystem::path(a.out) / name).string();
+        }
+    }
+    return forEachFile(
+        a.files, "rendering", json, [&](const std::string& file) { return render(a, size, file, outputs.at(file)); },
+        printText);
+}
+
+} // namespace
+
+Command addRenderCommand(CLI::App& root, const bool& json) {
+    auto a = std::make_shared<RenderArgs>();
+    CLI::App* app = root.add_subcommand("render", "Draw images as the library shows them and save each as PNG; "
+                                                  "prints the history the display settings recorded");
+    app->add_option("FILE", a->files, "Image files")->required();
+    app->add_option("-o,--out", a->out, "PNG file for one image, folder for several")->required();
+    app->add_option("--palette", a->palette, "False-colour palette of 16-bit grayscale images")
+        ->check(CLI::IsMember({"normal", "saturated", "green", "red", "blue", "auto"}));
+    app->add_option("--brightness", a->brightness, "Brightness in percent (-100..100)");
+    app->add_option("--contrast", a->contrast, "Contrast in percent (-100..100)");
+    app->add_option("--gamma", a->gamma, "Gamma (above 0; 1 leaves the tones)");
+    app->add_flag("--max-range", a->maxRange, "Auto contrast from the darkest to the brightest pixel (implies --palette auto)");
+    app->add_option("--size", a->size, "Canvas WxH; the image is stretched to fill it (default: the image's size)");
+    return {app, [a, &json] { return runRender(*a, json); }};
+}
+
+} // namespace kestro
