@@ -26,3 +26,4 @@
 #include "drawing/CDrawImage.h"
 #include "drawing/ImageTools.h"
 #include "drawing/ImageProcessingListPP.h"
+#include "analysis/GelAnalysis.h"

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <sstream>
 
 #include <sys/wait.h>
 
@@ -268,4 +269,55 @@ TEST_F(Kestro, PackWritesTheHostsObjectAndInfoReadsIt) {
     EXPECT_NE(failed.err.find("cannot be stored as TIFF"), std::string::npos) << failed.err;
     EXPECT_EQ(readFile(packed), bytes);
     EXPECT_FALSE(fs::exists(packed + ".part"));
+}
+
+TEST_F(Kestro, LanesWritesTableReportsAndPictures)
+{
+    const std::string a = synthFile(dir, "a.tif", "--lanes 6 --bands 5 --saturated 2");
+    const std::string b = synthFile(dir, "b.png", "--lanes 5 --bands 4 --depth 8 --seed 3");
+    const fs::path out = dir / "out";
+    const Result r = runKestro("lanes --json -o " + quote(out.string()) + " " + quote(a) + " " + quote(b) +
+                                   " --ladder 1 --sizes 5000,3000,2000,1000,500",
+                               dir);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const json j = json::parse(r.out, nullptr, false);
+    ASSERT_EQ(j.size(), 2u);
+    EXPECT_EQ(j[0]["lanes"], 6);
+    EXPECT_EQ(j[1]["bands"], 20);
+
+    // One row per band; the ladder's own bands get their sizes back; saturated bands say their
+    // volume is a lower bound.
+    std::ifstream csv(out / "bands.csv");
+    std::string line;
+    std::getline(csv, line);
+    EXPECT_EQ(line.substr(0, 21), "file,lane,band,centre");
+    int rows = 0, lowerBounds = 0;
+    const double sizes[] = {5000, 3000, 2000, 1000, 500};
+    while (std::getline(csv, line)) {
+        std::vector<std::string> cells;
+        std::stringstream ss(line);
+        for (std::string c; std::getline(ss, c, ',');)
+            cells.push_back(c);
+        ASSERT_EQ(cells.size(), 14u) << line;
+        if (cells[0] == a && cells[1] == "1") {
+            const double size = sizes[std::stoi(cells[2]) - 1];
+            EXPECT_NEAR(std::stod(cells[11]), size, 1e-3 * size);
+        }
+        lowerBounds += cells[0] == a && cells[13] == "yes";
+        ++rows;
+    }
+    EXPECT_EQ(rows, 30 + 20);
+    EXPECT_EQ(lowerBounds, 2);
+
+    const json report = json::parse(readFile((out / "a.lanes.json").string()), nullptr, false);
+    EXPECT_EQ(report["lanes"].size(), 6u);
+    EXPECT_EQ(report["calibration"]["sizes"].size(), 5u);
+    DalvoImage png;
+    ASSERT_TRUE(png.load((out / "b.lanes.png").string().c_str()));
+    EXPECT_EQ(png.getBitsPerPixel(), 24u);
+    EXPECT_EQ(png.getWidth(), 640u);
+
+    const Result bad = runKestro("lanes -o " + quote(out.string()) + " " + quote(a) + " --ladder 9 --sizes 2,1", dir);
+    EXPECT_EQ(bad.exit, 1);
+    EXPECT_NE(bad.err.find("no ladder lane 9"), std::string::npos) << bad.err;
 }

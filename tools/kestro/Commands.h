@@ -23,5 +23,6 @@ Command addProcessCommand(CLI::App& root, const bool& json);
 Command addRenderCommand(CLI::App& root, const bool& json);
 Command addPackCommand(CLI::App& root, const bool& json);
 Command addDocCommand(CLI::App& root, const bool& json);
+Command addLanesCommand(CLI::App& root, const bool& json);
 
 } // namespace kestro

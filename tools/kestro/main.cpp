@@ -37,7 +37,7 @@ int run(int argc, char** argv)
                                            addBackgroundCommand(app, json), addSpotCommand(app, json),
                                            addDemoCommand(app, json), addProcessCommand(app, json),
                                            addRenderCommand(app, json), addPackCommand(app, json),
-                                           addDocCommand(app, json)};
+                                           addDocCommand(app, json), addLanesCommand(app, json)};
     for (const Command& c : commands)
         c.app->add_flag("--json", json, "Print the report as JSON on stdout");
 

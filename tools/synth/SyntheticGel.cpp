@@ -119,6 +119,8 @@ GelTruth drawLayout(const GelOptions& o)
         throw std::invalid_argument("a gel needs at least one lane");
     if (o.bandsPerLane < 1)
         throw std::invalid_argument("a lane needs at least one band");
+    if (!(o.laneJitter >= 0 && o.laneJitter <= 0.3))
+        throw std::invalid_argument("the lane jitter must lie between 0 and 0.3");
 
     const double marginX = std::max(2.0, 0.03 * o.width);
     const double pitch = (o.width - 2 * marginX) / o.lanes;
@@ -177,8 +179,8 @@ GelTruth drawLayout(const GelOptions& o)
     for (int l = 0; l < o.lanes; ++l) {
         GelLane lane;
         lane.index = l;
-        lane.centreX = awayFromHalfPixel(marginX + pitch * (l + 0.5) + rng.uniform(-0.04, 0.04) * pitch);
-        lane.width = pitch * rng.uniform(0.5, 0.6);
+        lane.centreX = awayFromHalfPixel(marginX + pitch * (l + 0.5) + rng.uniform(-o.laneJitter, o.laneJitter) * pitch);
+        lane.width = pitch * rng.uniform(0.5, 0.6) * (o.laneJitter > 0.04 ? (1 - 2 * o.laneJitter) / 0.92 : 1.0);
         // The smile: lanes in the middle of the gel run furthest.
         const double u = (lane.centreX - o.width / 2.0) / (o.width / 2.0);
         lane.smileOffset = t.smileDepth * (1 - u * u);
@@ -428,6 +430,8 @@ nlohmann::ordered_json SyntheticGel::truthJson() const
                        {"blobY", rounded(bg.blobY)},
                        {"blobSigmaX", rounded(bg.blobSigmaX)},
                        {"blobSigmaY", rounded(bg.blobSigmaY)}};
+    if (o.laneJitter != 0.04)
+        j["laneJitter"] = o.laneJitter;
     j["smile"] = {{"depth", rounded(t.smileDepth)},
                   {"formula", "a lane's bands move down by depth * (1 - u^2), u = (centreX - width/2) / (width/2)"}};
     json lanes = json::array();

@@ -30,6 +30,9 @@ struct GelOptions {
     bool noise = true;        ///< Poisson-like shot noise plus a little read noise
     bool background = true;   ///< the smooth uneven background; off gives 0 between bands
     int saturatedBands = 1;   ///< bands pushed well past the depth's largest value
+    /// Lane centres move by up to this fraction of the even spacing. Beyond the usual 0.04 the
+    /// lanes narrow, so that lanes of unequal spacing never touch; at most 0.3.
+    double laneJitter = 0.04;
 };
 
 /// The usual options with another size, lane and band count and seed (16-bit, noise, background).

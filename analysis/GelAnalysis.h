@@ -1,0 +1,181 @@
+// Gel analysis: lanes, bands, band volumes with background correction, saturation and size
+// calibration from a ladder lane.
+#pragma once
+
+#include "framework/Export.h"
+
+#include <string>
+#include <vector>
+
+class DalvoImage;
+class RasterImageGS16;
+
+/// Everything here speaks plain C++: results are structs of std::vector and double, positions
+/// are sub-pixel doubles in image coordinates (x the column from the left, y the row from the
+/// top, pixel centres at integer positions), and bad arguments raise std::invalid_argument with
+/// a one-line reason. Nothing is printed and the inputs are never changed.
+///
+/// How a gel is read:
+/// - Grey values. 8-bit and 16-bit grayscale pixels are taken as they are; palette images are
+///   looked up in their palette and colour images converted to grey by luma,
+///   (299 R + 587 G + 114 B + 500) / 1000, so that a colour scan of a stained gel keeps its
+///   contrast. The largest value of the depth (255 or 65535) is the saturation level.
+/// - Polarity. The analysis works on bright bands: dark bands on a light gel are inverted
+///   (v becomes maximum - v) first, so a saturated dark band is one that reached 0. Found
+///   automatically by the skew of the histogram (bright bands are a bright tail above a dark
+///   background), or forced by the caller.
+/// - Lanes. The gel's background is estimated by the library's moving minimum
+///   (ImageProcessing::generateBGViaMinFilter) and subtracted; lanes are the prominent peaks of
+///   the column profile (mean of each column over the tier's rows). A lane's centre is the
+///   middle of the profile's half-maximum crossings, its edges the crossings at 15% of its height
+///   above the floor between it and its neighbours, no further than 0.7 half-maximum widths
+///   from the centre. A lane's valleys must fall a third of its height (a bump at the edge of a
+///   lane is no lane), and a lane narrower than 40% of the median lane (a sliver at the border
+///   of the scan) is dropped. Lanes are straight and vertical; a smile
+///   (each lane's bands shifted down by its own offset) needs nothing more, as every lane is
+///   read on its own.
+/// - Bands. The lane profile is the mean of the middle half of the lane's columns, row by row,
+///   smoothed by a short moving average. Bands are its peaks whose prominence (height above the
+///   higher of the two valleys that separate it from higher ground) passes both five times the
+///   profile's noise and a fraction of the gel's profile range. A band's box spans the lane
+///   with a margin of a tenth of its width on each side (never past the middle of the gap to a
+///   neighbour) and, along the lane, 3.1 half-widths at half prominence above and below the
+///   peak, cut at the valley to a neighbouring band. A peak must also rise that far above the
+///   lane's median (the bright rim of a dark well has prominence but no height), and a peak
+///   more than four times as wide as the gel's median band is a smear, not a band.
+/// - Volumes. The raw volume is the sum of the (polarity-corrected) pixels in the box. The
+///   corrected volume subtracts a background: by default a straight line, row by row, between
+///   the box's row sums at its top and bottom rows (each the mean of three rows), which follows
+///   a tilted or curved background and does not sink into noise as a minimum does; or, on
+///   request, the moving-minimum background image summed over the box.
+/// - Saturation. A band's box is checked for pixels at the saturation level; a band with any is
+///   flagged, and its volume is then only a lower bound.
+/// - Size calibration. log10(size) is interpolated linearly in the peak row between
+///   consecutive ladder bands (piecewise linear, which is monotone and never overshoots); bands
+///   above the first or below the last ladder band are extrapolated along the end segment and
+///   marked. Ladder bands are paired with the sizes from the top; when the counts differ the
+///   surplus at the bottom is dropped and a warning says so.
+namespace kestro::gel {
+
+enum class Polarity {
+    Auto,        ///< decided from the histogram
+    BrightBands, ///< fluorescence, chemiluminescence: bright bands on a dark gel
+    DarkBands,   ///< Coomassie, silver, autoradiographs: dark bands on a light gel
+};
+
+enum class VolumeBackground {
+    LaneValleys,   ///< straight line between the band box's top and bottom rows (default)
+    MovingMinimum, ///< the moving-minimum background image under the box
+};
+
+/// A rectangle of the image: columns x .. x + width - 1, rows y .. y + height - 1.
+struct Region {
+    int x = 0;
+    int y = 0;
+    int width = 0; ///< 0: the whole image (and then height is ignored too)
+    int height = 0;
+};
+
+struct Options {
+    int laneCount = 0;       ///< lanes per tier; 0 finds how many
+    Polarity polarity = Polarity::Auto;
+    int tiers = 1;           ///< rows of wells: the region is split at the emptiest rows between them
+    Region region;           ///< the part of the image to analyse
+    double minProminence = 0.03; ///< least band prominence, as a fraction of the gel's profile range
+    double minLaneProminence = 0.12; ///< least lane prominence, as a fraction of the strongest lane's
+    VolumeBackground background = VolumeBackground::LaneValleys;
+    int backgroundHalfWidth = 0;  ///< moving-minimum window half sizes; 0: a 16th of the region
+    int backgroundHalfHeight = 0;
+    int ladderLane = -1;     ///< index into the result's lanes (0-based), -1 for no calibration
+    std::vector<double> ladderSizes; ///< sizes of the ladder's bands, largest (top) first
+};
+
+struct Band {
+    int lane = 0;            ///< index into the result's lanes
+    int index = 0;           ///< 0 for the band nearest the top of its lane
+    double x = 0;            ///< lane centre, column
+    double peakY = 0;        ///< row of the peak, sub-pixel
+    int top = 0;             ///< first row of the band's box
+    int bottom = 0;          ///< last row of the band's box (included)
+    int left = 0;            ///< first column of the band's box
+    int right = 0;           ///< last column of the band's box (included)
+    double prominence = 0;   ///< in lane-profile units (mean pixel value)
+    double width = 0;        ///< rows between the half-prominence crossings
+    double rawVolume = 0;    ///< sum of the box's pixels
+    double backgroundVolume = 0;  ///< the background under the box
+    double correctedVolume = 0;   ///< raw minus background
+    double relativeVolume = 0;    ///< corrected volume / the sum of the lane's positive corrected volumes
+    int saturatedPixels = 0; ///< pixels of the box at the saturation level
+    bool saturated = false;  ///< then the volumes are lower bounds
+    double size = 0;         ///< estimated size (the ladder's unit); 0 without a calibration
+    bool extrapolated = false; ///< the size lies outside the ladder's range
+};
+
+struct Lane {
+    int index = 0;
+    int tier = 0;
+    double centre = 0;       ///< column, sub-pixel
+    double left = 0;         ///< left edge, column, sub-pixel
+    double right = 0;        ///< right edge
+    int boxLeft = 0;         ///< first column of its band boxes
+    int boxRight = 0;        ///< last column of its band boxes (included)
+    int top = 0;             ///< first row of the lane's tier
+    int bottom = 0;          ///< last row of the lane's tier (included)
+    double prominence = 0;   ///< of its peak in the column profile
+    std::vector<Band> bands; ///< top to bottom
+};
+
+struct KESTRO_API SizeCalibration {
+    int ladderLane = -1;
+    std::vector<double> positions; ///< peak rows of the ladder bands used, top to bottom
+    std::vector<double> sizes;     ///< their sizes
+    bool valid() const { return positions.size() >= 2; }
+    /// The size at a row by the piecewise-linear fit of log10(size); extrapolated set when the
+    /// row lies outside the ladder's bands. 0 when the calibration is not valid.
+    double sizeAt(double row, bool* extrapolated = nullptr) const;
+};
+
+struct KESTRO_API Analysis {
+    int width = 0;           ///< of the image
+    int height = 0;
+    int maxValue = 0;        ///< saturation level (255 or 65535)
+    Polarity polarity = Polarity::BrightBands; ///< as used: never Auto
+    bool polarityDetected = false; ///< found from the histogram rather than given
+    std::string greyConversion;    ///< how the pixels became grey values
+    std::vector<Lane> lanes;       ///< tier by tier, left to right
+    SizeCalibration calibration;
+    std::vector<std::string> warnings;
+
+    /// All bands of all lanes, lane by lane.
+    std::vector<Band> bands() const;
+};
+
+/// Analyses a grayscale raster (8-bit or 16-bit values; saturation at its maxPixelValue).
+KESTRO_API Analysis analyse(const RasterImageGS16& raster, const Options& options = Options());
+/// Analyses an image of any depth FreeImage can hold as grey or colour (see the grey values
+/// above). Raises std::invalid_argument for an empty image or a type without a grey form.
+KESTRO_API Analysis analyse(const DalvoImage& image, const Options& options = Options());
+
+/// Fits sizes to a ladder lane of an analysis and gives every band its size estimate.
+/// Raises std::invalid_argument when the lane does not exist, the sizes are not positive and
+/// falling, or fewer than two ladder bands can be paired with sizes.
+KESTRO_API void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes);
+
+/// The grey values the analysis reads from an image, top row first, and their saturation
+/// level; what analyse(DalvoImage) works on.
+struct GreyImage {
+    int width = 0;
+    int height = 0;
+    int maxValue = 0;
+    std::vector<int> pixels;
+    std::string conversion;
+};
+KESTRO_API GreyImage greyImage(const DalvoImage& image);
+
+/// The polarity the histogram suggests for grey values of the given saturation level.
+KESTRO_API Polarity detectPolarity(const int* pixels, size_t count, int maxValue);
+
+/// "bright bands", "dark bands" or "auto".
+KESTRO_API const char* polarityName(Polarity polarity);
+
+} // namespace kestro::gel

@@ -1,0 +1,177 @@
+// Lanes, bands and volumes of real gels against what their sources say (skipped where absent).
+#include "analysis/GelAnalysis.h"
+#include "image/DalvoImage.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<DalvoImage> loadGel(const char* name)
+{
+    const std::filesystem::path path = std::filesystem::path(KESTRO_SHARED_DIR) / "gels" / name;
+    CFile file;
+    auto image = std::make_unique<DalvoImage>();
+    if (!std::filesystem::exists(path) || !file.Open(CString::FromUtf8(path.string().c_str()), CFile::modeRead))
+        return nullptr;
+    image->CreateFromFile(&file);
+    return image->isValid() ? std::move(image) : nullptr;
+}
+
+#define LOAD_OR_SKIP(var, name)                                                                                       \
+    const std::unique_ptr<DalvoImage> var = loadGel(name);                                                            \
+    if (!var)                                                                                                          \
+        GTEST_SKIP() << name << " is not there";
+
+// The band of a lane whose peak lies nearest a row, if within reach.
+const kestro::gel::Band* bandNear(const kestro::gel::Lane& lane, double row, double reach)
+{
+    const kestro::gel::Band* best = nullptr;
+    for (const kestro::gel::Band& b : lane.bands)
+        if (std::fabs(b.peakY - row) <= reach && (!best || std::fabs(b.peakY - row) < std::fabs(best->peakY - row)))
+            best = &b;
+    return best;
+}
+
+// Volumes along lanes that should weaken: each at most 5% above the one before, the last one
+// below `lastShare` of the first.
+void expectWeakening(const std::vector<double>& v, double lastShare)
+{
+    for (size_t k = 1; k < v.size(); ++k)
+        EXPECT_LE(v[k], 1.05 * v[k - 1]) << "lane " << k + 1;
+    EXPECT_LT(v.back(), lastShare * v.front());
+}
+
+} // namespace
+
+using namespace kestro;
+
+// ImageJ's sample gel: dark bands on light, 6 lanes at about x = 30, 75, 120, 163, 207, 253, a
+// major band at about y = 150 in every lane, bands at 240 and 300 weakening from lane 2 to 6.
+TEST(GelLanesScan, ImageJSampleGel)
+{
+    LOAD_OR_SKIP(image, "gel-1d-8bit-imagej-sample-01.gif");
+    const gel::Analysis a = gel::analyse(*image);
+    EXPECT_EQ(a.polarity, gel::Polarity::DarkBands);
+    ASSERT_EQ(a.lanes.size(), 6u);
+    const double centres[] = {30, 75, 120, 163, 207, 253};
+    // The faint first lane's band sits nearer x = 20 than 30 by eye.
+    for (size_t l = 0; l < 6; ++l)
+        EXPECT_NEAR(a.lanes[l].centre, centres[l], l == 0 ? 12 : 4) << "lane " << l + 1;
+    std::vector<double> at240, at300;
+    for (size_t l = 0; l < 6; ++l) {
+        EXPECT_TRUE(bandNear(a.lanes[l], 150, 8)) << "lane " << l + 1;
+        const gel::Band* b240 = bandNear(a.lanes[l], 240, 8);
+        const gel::Band* b300 = bandNear(a.lanes[l], 300, 8);
+        if (l > 0) {
+            ASSERT_TRUE(b240 && b300) << "lane " << l + 1;
+            at240.push_back(b240->correctedVolume);
+            at300.push_back(b300->correctedVolume);
+        }
+    }
+    expectWeakening(at240, 0.2);
+    expectWeakening(at300, 0.2);
+}
+
+// Eight lanes, bright bands on dark.
+TEST(GelLanesScan, FingerprintGel)
+{
+    LOAD_OR_SKIP(image, "dna-fingerprint-8bit-gray-icc-8lanes-01.png");
+    const gel::Analysis a = gel::analyse(*image);
+    EXPECT_EQ(a.polarity, gel::Polarity::BrightBands);
+    EXPECT_EQ(a.lanes.size(), 8u);
+}
+
+// Six lanes of two bands, dark on light; the lower band falls from lane 1 to lane 6.
+TEST(GelLanesScan, TwoBandGel)
+{
+    LOAD_OR_SKIP(image, "gel-6lanes-8bit-gray-as-rgb-01.jpg");
+    const gel::Analysis a = gel::analyse(*image);
+    EXPECT_EQ(a.polarity, gel::Polarity::DarkBands);
+    ASSERT_EQ(a.lanes.size(), 6u);
+    std::vector<double> lower;
+    for (const gel::Lane& l : a.lanes) {
+        const gel::Band* best = nullptr;
+        for (const gel::Band& b : l.bands)
+            if (b.peakY > a.height / 4 && (!best || b.correctedVolume > best->correctedVolume))
+                best = &b;
+        ASSERT_TRUE(best);
+        lower.push_back(best->correctedVolume);
+    }
+    for (size_t k = 1; k < lower.size(); ++k)
+        EXPECT_LT(lower[k], lower[k - 1]) << "lane " << k + 1;
+}
+
+// Four identical 1 kb Plus ladders in the spans 339-437, 566-664, 791-891, 1020-1121; the
+// reference bands at 3.0, 1.0 and 0.5 kb hold 120-124 ng, the 1.5 kb band 57 ng.
+TEST(GelLanesScan, FourLadderGel)
+{
+    LOAD_OR_SKIP(image, "agarose-dna-8bit-lzw-ladders-01.tif");
+    const gel::Analysis a = gel::analyse(*image);
+    ASSERT_EQ(a.lanes.size(), 4u);
+    const double spans[4][2] = {{339, 437}, {566, 664}, {791, 891}, {1020, 1121}};
+    std::vector<std::vector<const gel::Band*>> references;
+    for (size_t l = 0; l < 4; ++l) {
+        const gel::Lane& lane = a.lanes[l];
+        EXPECT_NEAR(lane.centre, 0.5 * (spans[l][0] + spans[l][1]), 3) << "lane " << l + 1;
+        // A faint glow left of the first lane carries its edge 18 px out.
+        EXPECT_NEAR(lane.left, spans[l][0], 20) << "lane " << l + 1;
+        EXPECT_NEAR(lane.right, spans[l][1], 20) << "lane " << l + 1;
+
+        // The three reference bands are the lane's largest, each 1.4 times any other band.
+        std::vector<const gel::Band*> byVolume;
+        for (const gel::Band& b : lane.bands)
+            byVolume.push_back(&b);
+        std::sort(byVolume.begin(), byVolume.end(),
+                  [](const gel::Band* x, const gel::Band* y) { return x->correctedVolume > y->correctedVolume; });
+        ASSERT_GE(byVolume.size(), 5u);
+        EXPECT_GT(byVolume[2]->correctedVolume, 1.4 * byVolume[3]->correctedVolume) << "lane " << l + 1;
+        std::vector<const gel::Band*> refs(byVolume.begin(), byVolume.begin() + 3);
+        std::sort(refs.begin(), refs.end(), [](const gel::Band* x, const gel::Band* y) { return x->peakY < y->peakY; });
+        // 3.0 kb against 1.5 kb, two bands further down: 120 / 57 ng.
+        const gel::Band& kb3 = *refs[0];
+        ASSERT_LT(kb3.index + 2, static_cast<int>(lane.bands.size()));
+        EXPECT_NEAR(kb3.correctedVolume / lane.bands[kb3.index + 2].correctedVolume, 120.0 / 57, 0.4);
+        references.push_back(refs);
+    }
+    // From the 3.0 kb to the 0.5 kb band the ladder is well separated: each band's volume
+    // agrees across the four lanes within 15% of their mean.
+    int compared = 0;
+    for (const gel::Band& b : a.lanes[1].bands) {
+        if (b.peakY < references[1][0]->peakY || b.peakY > references[1][2]->peakY)
+            continue;
+        std::vector<double> v;
+        for (const gel::Lane& l : a.lanes)
+            if (const gel::Band* m = bandNear(l, b.peakY, 12))
+                v.push_back(m->correctedVolume);
+        ASSERT_EQ(v.size(), 4u) << "band at row " << b.peakY;
+        const double mean = (v[0] + v[1] + v[2] + v[3]) / 4;
+        for (double x : v)
+            EXPECT_NEAR(x / mean, 1.0, 0.15) << "band at row " << b.peakY;
+        ++compared;
+    }
+    EXPECT_GE(compared, 5);
+}
+
+// Two tiers of 20 lanes; the mask of its source has bands in 20 lanes of the top tier and 18 of
+// the bottom one, 91 blobs in all, among them one bright (saturated) product band per sample lane.
+TEST(GelLanesScan, TwoTierGel)
+{
+    LOAD_OR_SKIP(image, "agarose-dna-8bit-twotier-2x20lanes-03.tif");
+    gel::Options o;
+    o.tiers = 2;
+    const gel::Analysis a = gel::analyse(*image, o);
+    int lanes[2] = {0, 0}, withSaturated = 0;
+    for (const gel::Lane& l : a.lanes) {
+        ++lanes[l.tier];
+        withSaturated += std::any_of(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return b.saturated; });
+    }
+    EXPECT_EQ(lanes[0], 20);
+    EXPECT_GE(lanes[1], 18);
+    EXPECT_LE(lanes[1], 20);
+    EXPECT_GE(withSaturated, 19 + 16);
+}

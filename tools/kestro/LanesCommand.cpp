@@ -1,0 +1,306 @@
+#include "Commands.h"
+#include "Support.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+namespace kestro {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct LanesArgs {
+    std::vector<std::string> files;
+    std::string out = ".";
+    int lanes = 0;
+    bool invert = false;
+    bool noInvert = false;
+    int ladder = 0;
+    std::vector<double> sizes;
+    int tiers = 1;
+    std::vector<int> region;
+    std::string background = "valleys";
+    double prominence = 0.03;
+};
+
+// Digits 0-9 in a 3 x 5 font, one row of three bits per number, top row first.
+constexpr unsigned char kDigits[10][5] = {
+    {7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 3, 1, 7}, {5, 5, 7, 1, 1},
+    {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 2, 2}, {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}};
+
+// Marks drawn over the gel in a device context: lines, boxes and numbers of single pixels.
+class Marks {
+public:
+    explicit Marks(CDC& dc) : m_dc(dc) {}
+    void set(int x, int y, COLORREF c) { m_dc.SetPixel(x, y, c); }
+    void hline(int x0, int x1, int y, COLORREF c)
+    {
+        for (int x = x0; x <= x1; ++x)
+            set(x, y, c);
+    }
+    void vline(int x, int y0, int y1, COLORREF c, int dash = 0)
+    {
+        for (int y = y0; y <= y1; ++y)
+            if (dash == 0 || (y / dash) % 2 == 0)
+                set(x, y, c);
+    }
+    void rect(int x0, int y0, int x1, int y1, COLORREF c)
+    {
+        hline(x0, x1, y0, c);
+        hline(x0, x1, y1, c);
+        vline(x0, y0, y1, c);
+        vline(x1, y0, y1, c);
+    }
+    void number(int value, int x, int y, int scale, COLORREF c)
+    {
+        const std::string s = std::to_string(value);
+        for (size_t i = 0; i < s.size(); ++i)
+            for (int r = 0; r < 5; ++r)
+                for (int b = 0; b < 3; ++b)
+                    if (kDigits[s[i] - '0'][r] & (4 >> b))
+                        for (int dy = 0; dy < scale; ++dy)
+                            for (int dx = 0; dx < scale; ++dx)
+                                set(x + (static_cast<int>(i) * 4 + b) * scale + dx, y + r * scale + dy, c);
+    }
+
+private:
+    CDC& m_dc;
+};
+
+// The gel drawn by the library's drawing path as it shows by default, saturated
+// pixels in red, lane boxes in yellow with their numbers, band boxes in green with the peak row
+// in cyan.
+void drawAnnotation(DalvoImage& image, const gel::GreyImage& g, const gel::Analysis& a, const std::string& path)
+{
+    CDC dc;
+    if (!dc.CreateCanvas(g.width, g.height, RGB(0, 0, 0)))
+        throw ToolError(path + ": no memory for a canvas of " + std::to_string(g.width) + "x" +
+                        std::to_string(g.height));
+    image.setModified(TRUE);
+    const CRect whole(0, 0, g.width, g.height);
+    image.draw(&dc, &whole);
+
+    const int saturation = a.polarity == gel::Polarity::DarkBands ? 0 : g.maxValue;
+    const COLORREF red = RGB(255, 0, 0), yellow = RGB(255, 220, 0), green = RGB(0, 230, 60), cyan = RGB(0, 200, 255);
+    Marks m(dc);
+    for (int y = 0; y < g.height; ++y)
+        for (int x = 0; x < g.width; ++x)
+            if (g.pixels[static_cast<size_t>(y) * g.width + x] == saturation)
+                m.set(x, y, red);
+    const int scale = std::max(1, std::min(g.width, g.height) / 300);
+    for (const gel::Lane& l : a.lanes) {
+        m.rect(l.boxLeft, l.top, l.boxRight, l.bottom, yellow);
+        m.vline(static_cast<int>(std::lround(l.centre)), l.top, l.bottom, yellow, 4 * scale);
+        m.number(l.index + 1, l.boxLeft + 2, l.top + 2, scale, yellow);
+        for (const gel::Band& b : l.bands) {
+            m.rect(b.left + 1, b.top, b.right - 1, b.bottom, green);
+            m.hline(b.left + 1, b.right - 1, static_cast<int>(std::lround(b.peakY)), cyan);
+        }
+    }
+    if (!dc.SaveCanvas(CString::FromUtf8(path)))
+        throw ToolError(path + ": cannot write the annotated picture");
+}
+
+std::string csvNumber(double v)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6g", v);
+    return buf;
+}
+
+std::string csvText(const std::string& s)
+{
+    if (s.find_first_of(",\"\n") == std::string::npos)
+        return s;
+    std::string q = "\"";
+    for (char ch : s)
+        q += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    return q + "\"";
+}
+
+nlohmann::ordered_json bandJson(const gel::Band& b, bool calibrated)
+{
+    nlohmann::ordered_json j = {{"band", b.index + 1},
+                                {"x", b.x},
+                                {"peakY", b.peakY},
+                                {"top", b.top},
+                                {"bottom", b.bottom},
+                                {"box", {b.left, b.top, b.right + 1, b.bottom + 1}},
+                                {"prominence", b.prominence},
+                                {"width", b.width},
+                                {"rawVolume", b.rawVolume},
+                                {"backgroundVolume", b.backgroundVolume},
+                                {"correctedVolume", b.correctedVolume},
+                                {"relativeVolume", b.relativeVolume},
+                                {"saturatedPixels", b.saturatedPixels},
+                                {"volumeIsLowerBound", b.saturated}};
+    if (calibrated) {
+        j["size"] = b.size;
+        j["extrapolated"] = b.extrapolated;
+    }
+    return j;
+}
+
+nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, const gel::Options& o,
+                                  std::ostream& csv)
+{
+    const long long start = nowNanos();
+    const LoadedImage li = loadImage(file);
+    gel::GreyImage g;
+    gel::Analysis an;
+    try {
+        g = gel::greyImage(*li.image);
+        an = gel::analyse(*li.image, o);
+    } catch (const std::invalid_argument& e) {
+        throw ToolError(file + ": " + e.what());
+    }
+    const double ms = millisecondsSince(start);
+    const std::string stem = fs::path(file).stem().string();
+    const std::string jsonPath = (fs::path(a.out) / (stem + ".lanes.json")).string();
+    const std::string pngPath = (fs::path(a.out) / (stem + ".lanes.png")).string();
+    drawAnnotation(*li.image, g, an, pngPath);
+
+    const bool calibrated = an.calibration.valid();
+    int bands = 0, saturated = 0;
+    nlohmann::ordered_json lanes = nlohmann::ordered_json::array();
+    for (const gel::Lane& l : an.lanes) {
+        nlohmann::ordered_json bj = nlohmann::ordered_json::array();
+        for (const gel::Band& b : l.bands) {
+            bj.push_back(bandJson(b, calibrated));
+            ++bands;
+            saturated += b.saturated;
+            csv << csvText(file) << ',' << l.index + 1 << ',' << b.index + 1 << ',' << csvNumber(b.x) << ','
+                << csvNumber(b.peakY) << ',' << b.top << ',' << b.bottom << ',' << csvNumber(b.rawVolume) << ','
+                << csvNumber(b.correctedVolume) << ',' << csvNumber(b.relativeVolume) << ',' << b.saturatedPixels
+                << ',' << (calibrated ? csvNumber(b.size) : std::string()) << ','
+                << (calibrated ? (b.extrapolated ? "yes" : "no") : "") << ',' << (b.saturated ? "yes" : "no")
+                << '\n';
+        }
+        lanes.push_back({{"lane", l.index + 1},
+                         {"tier", l.tier + 1},
+                         {"centre", l.centre},
+                         {"left", l.left},
+                         {"right", l.right},
+                         {"box", {l.boxLeft, l.top, l.boxRight + 1, l.bottom + 1}},
+                         {"bands", bj}});
+    }
+    nlohmann::ordered_json report = {{"file", file},
+                                     {"width", an.width},
+                                     {"height", an.height},
+                                     {"grey", an.greyConversion},
+                                     {"polarity", gel::polarityName(an.polarity)},
+                                     {"polarityDetected", an.polarityDetected},
+                                     {"saturationLevel", an.polarity == gel::Polarity::DarkBands ? 0 : an.maxValue},
+                                     {"background", a.background == "minimum" ? "moving minimum under the box"
+                                                                              : "line between the box's top and bottom rows"},
+                                     {"laneCount", an.lanes.size()},
+                                     {"bandCount", bands},
+                                     {"saturatedBands", saturated},
+                                     {"warnings", an.warnings}};
+    if (calibrated)
+        report["calibration"] = {{"ladderLane", an.calibration.ladderLane + 1},
+                                 {"fit", "log10(size) piecewise linear in the migration distance"},
+                                 {"positions", an.calibration.positions},
+                                 {"sizes", an.calibration.sizes}};
+    report["lanes"] = lanes;
+    report["milliseconds"] = ms;
+    std::ofstream out(jsonPath, std::ios::trunc);
+    out << formatJson(report);
+    if (!out)
+        throw ToolError(jsonPath + ": cannot write the report");
+
+    return {{"file", file},
+            {"lanes", an.lanes.size()},
+            {"bands", bands},
+            {"saturatedBands", saturated},
+            {"polarity", gel::polarityName(an.polarity)},
+            {"json", jsonPath},
+            {"png", pngPath},
+            {"warnings", an.warnings},
+            {"milliseconds", ms}};
+}
+
+int runLanes(const LanesArgs& a, bool json)
+{
+    if (a.invert && a.noInvert)
+        throw ToolError("--invert and --no-invert exclude each other");
+    if (!a.sizes.empty() && a.ladder < 1)
+        throw ToolError("--sizes needs --ladder LANE (lanes count from 1)");
+    if (a.ladder >= 1 && a.sizes.size() < 2)
+        throw ToolError("--ladder needs --sizes with two sizes at least, largest first");
+    if (!a.region.empty() && a.region.size() != 4)
+        throw ToolError("--region needs four numbers: x y width height");
+    gel::Options o;
+    o.laneCount = a.lanes;
+    o.polarity = a.invert ? gel::Polarity::DarkBands : a.noInvert ? gel::Polarity::BrightBands : gel::Polarity::Auto;
+    o.tiers = a.tiers;
+    o.minProminence = a.prominence;
+    o.background = a.background == "minimum" ? gel::VolumeBackground::MovingMinimum : gel::VolumeBackground::LaneValleys;
+    if (a.region.size() == 4)
+        o.region = gel::Region{a.region[0], a.region[1], a.region[2], a.region[3]};
+    o.ladderLane = a.ladder - 1;
+    o.ladderSizes = a.sizes;
+
+    std::error_code ec;
+    fs::create_directories(a.out, ec);
+    if (!fs::is_directory(a.out, ec))
+        throw ToolError(a.out + ": cannot create the output folder");
+    const std::string csvPath = (fs::path(a.out) / "bands.csv").string();
+    std::ofstream csv(csvPath, std::ios::trunc);
+    csv << "file,lane,band,centre x,peak y,top,bottom,raw volume,corrected volume,relative volume,saturated pixels,"
+           "size,size extrapolated,volume is lower bound\n";
+    if (!csv)
+        throw ToolError(csvPath + ": cannot write the table");
+
+    const auto work = [&](const std::string& file) { return processOne(file, a, o, csv); };
+    const auto print = [&](const nlohmann::ordered_json& j, size_t) {
+        std::cout << j["file"].get<std::string>() << ": " << j["lanes"] << " lanes, " << j["bands"] << " bands ("
+                  << j["saturatedBands"] << " saturated), " << j["polarity"].get<std::string>() << "; wrote "
+                  << j["json"].get<std::string>() << ", " << j["png"].get<std::string>() << '\n';
+        for (const auto& w : j["warnings"])
+            std::cout << "  note: " << w.get<std::string>() << '\n';
+    };
+    const int code = forEachFile(a.files, "lanes", json, work, print);
+    csv.close();
+    if (!csv)
+        throw ToolError(csvPath + ": cannot write the table");
+    if (!json)
+        std::cout << "wrote " << csvPath << '\n';
+    return code;
+}
+
+} // namespace
+
+Command addLanesCommand(CLI::App& root, const bool& json)
+{
+    auto a = std::make_shared<LanesArgs>();
+    CLI::App* app = root.add_subcommand(
+        "lanes", "Find lanes and bands, measure band volumes and sizes; write bands.csv and per file a JSON report "
+                 "and an annotated PNG");
+    app->add_option("FILE", a->files, "Gel images (grey or colour)")->required();
+    app->add_option("-o,--output", a->out, "Folder for the table, reports and pictures")->capture_default_str();
+    app->add_option("--lanes", a->lanes, "Lanes per tier (default: found)")->check(CLI::Range(1, 1000));
+    app->add_flag("--invert", a->invert, "Dark bands on a light gel (default: detected)");
+    app->add_flag("--no-invert", a->noInvert, "Bright bands on a dark gel (default: detected)");
+    app->add_option("--ladder", a->ladder, "Ladder lane for the size calibration, counted from 1")
+        ->check(CLI::Range(1, 1000));
+    app->add_option("--sizes", a->sizes, "Ladder band sizes, largest first")->delimiter(',');
+    app->add_option("--tiers", a->tiers, "Rows of wells")->check(CLI::Range(1, 8))->capture_default_str();
+    app->add_option("--region", a->region, "Analyse only this part: x y width height")->expected(4);
+    app->add_option("--background", a->background,
+                    "Band background: valleys (line between the box's ends) or minimum (moving minimum)")
+        ->check(CLI::IsMember({"valleys", "minimum"}))
+        ->capture_default_str();
+    app->add_option("--prominence", a->prominence, "Least band prominence, fraction of the gel's profile range")
+        ->check(CLI::Range(0.0, 1.0))
+        ->capture_default_str();
+    return {app, [a, &json] { return runLanes(*a, json); }};
+}
+
+} // namespace kestro
