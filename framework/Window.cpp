@@ -36,6 +36,8 @@ IMPLEMENT_DYNAMIC(CWnd, CObject)
 
 CWnd::CWnd() = default;
 
+CWnd::CWnd(HWND window) : m_hWnd(window) {}
+
 CWnd::~CWnd() { DestroyWindow(); }
 
 BOOL CWnd::Create(LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle, const RECT& rect,

@@ -6,6 +6,7 @@
 #include "framework/Geometry.h"
 #include "framework/Object.h"
 #include "framework/String.h"
+#include "winsys/WinHandles.h"
 
 #include <vector>
 
@@ -101,6 +102,9 @@ public:
     };
 
     CWnd();
+    /// An object attached to a window of the screen (the window system's handle), such as the
+    /// owner of the clipboard.
+    explicit CWnd(HWND window);
     ~CWnd() override;
     CWnd(const CWnd&) = delete;
     CWnd& operator=(const CWnd&) = delete;
@@ -119,6 +123,9 @@ public:
     /// Ends the window (its children first); the C++ object stays.
     virtual BOOL DestroyWindow();
     BOOL IsWindow() const { return m_bCreated; }
+    /// The screen window this object is attached to; null when there is none.
+    HWND GetSafeHwnd() const { return m_hWnd; }
+    HWND m_hWnd = nullptr;
 
     /// Queues a repaint of rect (null: the whole window). Only an existing window records it.
     void InvalidateRect(const RECT* lpRect, BOOL bErase = TRUE);

@@ -2,7 +2,7 @@
 // bitmaps and window captures.
 #include "image/fipWinImage.h"
 
-#include "framework/Wnd.h"
+#include "framework/Window.h"
 #include "image/DalvoImage.h"
 
 #include "winsys/Clipboard.h"

@@ -3,7 +3,6 @@
 
 #include "winsys/WinGdi.h"
 #include "framework/afx.h"
-#include "framework/Wnd.h"
 #include "winsys/Clipboard.h"
 #include "winsys/DeviceContext.h"
 #include "winsys/GlobalMemory.h"

@@ -2,7 +2,7 @@
 #include "DibBlocks.h"
 
 #include "image/DalvoImage.h"
-#include "framework/Wnd.h"
+#include "framework/Window.h"
 #include "winsys/Clipboard.h"
 #include "winsys/Screen.h"
 

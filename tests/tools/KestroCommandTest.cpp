@@ -273,10 +273,10 @@ TEST_F(Kestro, PackWritesTheHostsObjectAndInfoReadsIt) {
 
 TEST_F(Kestro, LanesWritesTableReportsAndPictures)
 {
-    const std::string a = synthFile(dir, "a.tif", "--lanes 6 --bands 5 --saturated 2");
-    const std::string b = synthFile(dir, "b.png", "--lanes 5 --bands 4 --depth 8 --seed 3");
+    const std::string a = synth("a.tif", "--lanes 6 --bands 5 --saturated 2");
+    const std::string b = synth("b.png", "--lanes 5 --bands 4 --depth 8 --seed 3");
     const fs::path out = dir / "out";
-    const Result r = runKestro("lanes --json -o " + quote(out.string()) + " " + quote(a) + " " + quote(b) +
+    const Result r = run("lanes --json -o " + quote(out.string()) + " " + quote(a) + " " + quote(b) +
                                    " --ladder 1 --sizes 5000,3000,2000,1000,500",
                                dir);
     ASSERT_EQ(r.exit, 0) << r.err;
@@ -317,7 +317,7 @@ TEST_F(Kestro, LanesWritesTableReportsAndPictures)
     EXPECT_EQ(png.getBitsPerPixel(), 24u);
     EXPECT_EQ(png.getWidth(), 640u);
 
-    const Result bad = runKestro("lanes -o " + quote(out.string()) + " " + quote(a) + " --ladder 9 --sizes 2,1", dir);
+    const Result bad = run("lanes -o " + quote(out.string()) + " " + quote(a) + " --ladder 9 --sizes 2,1", dir);
     EXPECT_EQ(bad.exit, 1);
     EXPECT_NE(bad.err.find("no ladder lane 9"), std::string::npos) << bad.err;
 }
