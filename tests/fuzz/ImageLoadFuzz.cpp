@@ -22,7 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 // Small images of every depth in the formats gel files come in (not PSD: FreeImage's PSD writer
 // leaks a few bytes a save).
-// leaks a few bytes a save).
 std::vector<FuzzInput> fuzzSeeds() {
     struct Seed {
         FREE_IMAGE_TYPE type;
