@@ -198,6 +198,7 @@ class KESTRO_API CListBox : public CWnd {
 public:
     CListBox();
     ~CListBox() override;
+    using CWnd::Create;
     BOOL Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID);
 
     int AddString(LPCTSTR lpszItem);
