@@ -261,14 +261,6 @@ TEST(DalvoImageArchive, HostileBodiesRaiseTheirCause) {
     EXPECT_FALSE(image.isValid());
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KESTRO_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KESTRO_UNDER_ASAN 1
-#endif
-#endif
-
 TEST(DalvoImageArchive, ByteCountIsCheckedBeforeAnythingIsAllocated) {
 #ifdef KESTRO_UNDER_ASAN
     GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";

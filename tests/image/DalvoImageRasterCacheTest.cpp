@@ -129,14 +129,6 @@ TEST(DalvoImageRasterCache, BuildsOnceUnderTheWaitCursorAndKeepsItOrTriesAgainEa
     EXPECT_EQ(grayAt(coloured.getRasterImage(), 1, 0), 200);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KESTRO_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KESTRO_UNDER_ASAN 1
-#endif
-#endif
-
 TEST(DalvoImageRasterCache, WaitCursorGoesOffWhenTheRasterCannotBeAllocated) {
 #ifdef KESTRO_UNDER_ASAN
     GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";

@@ -13,6 +13,15 @@
 #include <string>
 #include <vector>
 
+// Tests that cap the address space skip under the address sanitizer, which reserves terabytes.
+#if defined(__SANITIZE_ADDRESS__)
+#define KESTRO_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KESTRO_UNDER_ASAN 1
+#endif
+#endif
+
 namespace imagetest {
 
 inline std::string scratch(const std::string& name) { return std::string(KESTRO_TEST_TMP) + "/" + name; }
