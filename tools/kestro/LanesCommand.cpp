@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "Overlay.h"
 #include "Support.h"
 
 #include <cmath>
@@ -29,71 +30,13 @@ struct LanesArgs {
     double prominence = 0.03;
 };
 
-// Digits 0-9 in a 3 x 5 font, one row of three bits per number, top row first.
-constexpr unsigned char kDigits[10][5] = {
-    {7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 3, 1, 7}, {5, 5, 7, 1, 1},
-    {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 2, 2}, {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}};
-
-// Marks drawn over the gel in a device context: lines, boxes and numbers of single pixels.
-class Marks {
-public:
-    explicit Marks(CDC& dc) : m_dc(dc) {}
-    void set(int x, int y, COLORREF c) { m_dc.SetPixel(x, y, c); }
-    void hline(int x0, int x1, int y, COLORREF c)
-    {
-        for (int x = x0; x <= x1; ++x)
-            set(x, y, c);
-    }
-    void vline(int x, int y0, int y1, COLORREF c, int dash = 0)
-    {
-        for (int y = y0; y <= y1; ++y)
-            if (dash == 0 || (y / dash) % 2 == 0)
-                set(x, y, c);
-    }
-    void rect(int x0, int y0, int x1, int y1, COLORREF c)
-    {
-        hline(x0, x1, y0, c);
-        hline(x0, x1, y1, c);
-        vline(x0, y0, y1, c);
-        vline(x1, y0, y1, c);
-    }
-    void number(int value, int x, int y, int scale, COLORREF c)
-    {
-        const std::string s = std::to_string(value);
-        for (size_t i = 0; i < s.size(); ++i)
-            for (int r = 0; r < 5; ++r)
-                for (int b = 0; b < 3; ++b)
-                    if (kDigits[s[i] - '0'][r] & (4 >> b))
-                        for (int dy = 0; dy < scale; ++dy)
-                            for (int dx = 0; dx < scale; ++dx)
-                                set(x + (static_cast<int>(i) * 4 + b) * scale + dx, y + r * scale + dy, c);
-    }
-
-private:
-    CDC& m_dc;
-};
-
-// The gel drawn by the library's drawing path as it shows by default, saturated
-// pixels in red, lane boxes in yellow with their numbers, band boxes in green with the peak row
-// in cyan.
+// The gel with saturated pixels in red, lane boxes in yellow with their numbers, band boxes in
+// green with the peak row in cyan.
 void drawAnnotation(DalvoImage& image, const gel::GreyImage& g, const gel::Analysis& a, const std::string& path)
 {
-    CDC dc;
-    if (!dc.CreateCanvas(g.width, g.height, RGB(0, 0, 0)))
-        throw ToolError(path + ": no memory for a canvas of " + std::to_string(g.width) + "x" +
-                        std::to_string(g.height));
-    image.setModified(TRUE);
-    const CRect whole(0, 0, g.width, g.height);
-    image.draw(&dc, &whole);
-
-    const int saturation = a.polarity == gel::Polarity::DarkBands ? 0 : g.maxValue;
-    const COLORREF red = RGB(255, 0, 0), yellow = RGB(255, 220, 0), green = RGB(0, 230, 60), cyan = RGB(0, 200, 255);
-    Marks m(dc);
-    for (int y = 0; y < g.height; ++y)
-        for (int x = 0; x < g.width; ++x)
-            if (g.pixels[static_cast<size_t>(y) * g.width + x] == saturation)
-                m.set(x, y, red);
-    const int scale = std::max(1, std::min(g.width, g.height) / 300);
+    Overlay m(image, g, a.polarity == gel::Polarity::DarkBands ? 0 : g.maxValue);
+    const COLORREF yellow = RGB(255, 220, 0), green = RGB(0, 230, 60), cyan = RGB(0, 200, 255);
+    const int scale = m.markScale();
     for (const gel::Lane& l : a.lanes) {
         m.rect(l.boxLeft, l.top, l.boxRight, l.bottom, yellow);
         m.vline(static_cast<int>(std::lround(l.centre)), l.top, l.bottom, yellow, 4 * scale);
@@ -103,8 +46,7 @@ void drawAnnotation(DalvoImage& image, const gel::GreyImage& g, const gel::Analy
             m.hline(b.left + 1, b.right - 1, static_cast<int>(std::lround(b.peakY)), cyan);
         }
     }
-    if (!dc.SaveCanvas(CString::FromUtf8(path)))
-        throw ToolError(path + ": cannot write the annotated picture");
+    m.save(path);
 }
 
 std::string csvNumber(double v)
