@@ -120,25 +120,6 @@ const Bitmap kBitmaps[] = {
     {FIT_RGB16, 48, kIndexRamp, {1, 1, 0, 1}},  {FIT_RGBA16, 64, kIndexRamp, {1, 1, 0, 1}},
     {FIT_RGBF, 96, kIndexRamp, {1, 1, 0, 1}},   {FIT_RGBAF, 128, kIndexRamp, {1, 1, 0, 1}}};
 
-/// Type, depth, size, masks, palette and the pixel bytes of every scan line.
-::testing::AssertionResult sameBitmap(FIBITMAP* a, FIBITMAP* b) {
-    const unsigned shape[][2] = {{FreeImage_GetImageType(a), FreeImage_GetImageType(b)},
-                                 {FreeImage_GetBPP(a), FreeImage_GetBPP(b)},
-                                 {FreeImage_GetWidth(a), FreeImage_GetWidth(b)},
-                                 {FreeImage_GetHeight(a), FreeImage_GetHeight(b)},
-                                 {FreeImage_GetRedMask(a), FreeImage_GetRedMask(b)},
-                                 {FreeImage_GetColorsUsed(a), FreeImage_GetColorsUsed(b)}};
-    for (const auto& s : shape)
-        if (s[0] != s[1]) return ::testing::AssertionFailure() << "shape " << &s - shape << ": " << s[0] << " vs " << s[1];
-    if (FreeImage_GetColorsUsed(a) &&
-        std::memcmp(FreeImage_GetPalette(a), FreeImage_GetPalette(b), FreeImage_GetColorsUsed(a) * sizeof(RGBQUAD)))
-        return ::testing::AssertionFailure() << "palette differs";
-    for (unsigned y = 0; y < FreeImage_GetHeight(a); ++y)
-        if (std::memcmp(FreeImage_GetScanLine(a, int(y)), FreeImage_GetScanLine(b, int(y)), FreeImage_GetLine(a)))
-            return ::testing::AssertionFailure() << "scan line " << y << " differs";
-    return ::testing::AssertionSuccess();
-}
-
 } // namespace
 
 TEST(fipImageOperations, EveryOneCallOperationKeepsItsRuleAndGivesWhatTheDirectCallGives) {
