@@ -6,35 +6,27 @@
 
 using namespace imagetest;
 
-TEST(fipImageLifetime, CopiesCloneAndAssignmentsReplaceOrKeep) {
-    fipImage empty, unsized(FIT_BITMAP, 10, 0, 8), emptyCopy(empty), source, target(FIT_UINT16, 2, 2, 16);
-    // Allocation needs all three dimensions; a copy of an empty image is empty and unmodified.
-    EXPECT_EQ(bitmapState(unsized, nullptr), "kept, unmodified");
-    EXPECT_EQ(bitmapState(emptyCopy, nullptr), "kept, unmodified");
-    makePatterned(source, FIT_BITMAP, 8, 5, 4);
-    source.setModified(FALSE);
-    fipImage copy(source);
-    EXPECT_EQ(bitmapState(copy, source), "replaced, modified");
-    EXPECT_TRUE(samePixels(copy, source));
-    // An empty source and self-assignment keep bitmap and flag; a valid source replaces.
-    copy.setModified(FALSE);
-    FIBITMAP* before = copy;
-    fipImage& alias = copy;
-    copy = empty;
-    copy = alias;
-    EXPECT_EQ(bitmapState(copy, before), "kept, unmodified");
-    target.setModified(FALSE);
-    target = source;
-    EXPECT_TRUE(samePixels(target, source));
-    EXPECT_TRUE(target.isModified());
-    target.setModified(FALSE);
-    FIBITMAP* had = target;
-    target.clear();
-    EXPECT_EQ(bitmapState(target, had), "empty, modified");
+TEST(fipImageLifetime, AllocationAssignmentAndClear) {
+    // Copies, and assignments through a fipWinImage, are checked with DalvoImage's; these are fipImage's own.
+    fipImage unsized(FIT_BITMAP, 10, 0, 8), empty, image(FIT_BITMAP, 5, 4, 8), source(FIT_UINT16, 2, 2, 16);
+    EXPECT_EQ(bitmapState(unsized, nullptr), "kept, unmodified"); // allocation needs all three dimensions
+    image.setModified(FALSE);
+    FIBITMAP* before = image;
+    fipImage& alias = image;
+    image = empty; // an empty source and self-assignment keep bitmap and flag
+    image = alias;
+    EXPECT_EQ(bitmapState(image, before), "kept, unmodified");
+    image = source;
+    EXPECT_TRUE(samePixels(image, source));
+    EXPECT_TRUE(image.isModified());
+    image.setModified(FALSE);
+    before = image;
+    image.clear();
+    EXPECT_EQ(bitmapState(image, before), "empty, modified");
 }
 
 TEST(fipImageRules, AssignIntoTakesOwnershipUnlessNullOrOwn) {
-    fipImage image(FIT_BITMAP, 3, 3, 8), rgb, part, red, green, blue, alpha;
+    fipImage image(FIT_BITMAP, 3, 3, 8), rgb, part, alpha;
     image.setModified(FALSE);
     FIBITMAP *own = image, *other = FreeImage_Allocate(6, 1, 24);
     image = static_cast<FIBITMAP*>(nullptr);
@@ -52,10 +44,6 @@ TEST(fipImageRules, AssignIntoTakesOwnershipUnlessNullOrOwn) {
     EXPECT_EQ(handle(part), kept);
     EXPECT_FALSE(rgb.getChannel(alpha, FICC_ALPHA)); // no alpha in a 24-bit image
     EXPECT_FALSE(alpha.isValid());
-    // A float image has no colour channels: the valid destinations keep their bitmaps.
-    EXPECT_TRUE(rgb.splitChannels(red, green, blue));
-    EXPECT_TRUE(fipImage(FIT_FLOAT, 4, 4, 32).splitChannels(red, green, blue));
-    EXPECT_EQ(red.getWidth(), 8u);
 }
 
 TEST(fipImageRules, SettersWithoutAnEmptyGuardMarkTheImageEvenWhenFreeImageRefuses) {
