@@ -76,12 +76,7 @@ TEST(Display, EveryPaletteDrawsItsTableIntoTheCanvas) {
             reinterpret_cast<WORD*>(image.getScanLine(0))[x] = WORD(x * 257);
         image.setPalette(enPalette(palette));
         if (palette == PaletteAutoContrast) image.autoContrastMaxRange(1);
-        CDC dc;
-        dc.CreateCanvas(256, 2);
-        const CRect whole(0, 0, 256, 2);
-        image.draw(&dc, &whole);
-        for (int i = 0; i < 256; ++i)
-            ASSERT_EQ(dc.GetPixel(i, 1), tableColour(palette, i)) << palette << " @" << i;
+        for (int i = 0; i < 256; ++i) ASSERT_EQ(drawn(image, 256, 1, i, 0), tableColour(palette, i)) << palette << " @" << i;
     }
     DalvoImage grey; // an 8-bit image keeps its own palette whatever is selected
     makePatterned(grey, FIT_BITMAP, 8);
@@ -91,12 +86,7 @@ TEST(Display, EveryPaletteDrawsItsTableIntoTheCanvas) {
 }
 
 TEST(Display, AutoContrastLimitsFromHistogramAndFullRange) {
-    const struct {
-        unsigned w, h;
-        WORD left, right;
-        bool eightBit, maxRange;
-        int low, high;
-    } cases[] = {
+    const struct { unsigned w, h; WORD left, right; bool eightBit, maxRange; int low, high; } cases[] = {
         {100, 100, 1000, 1000, false, false, 4, 4}, // the whole histogram in one bin
         {10, 10, 16384, 32768, false, true, 63, 127},
         {10, 10, 0, 65535, false, true, 0, 255},
