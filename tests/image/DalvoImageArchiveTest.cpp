@@ -57,9 +57,6 @@ public:
 TEST(DalvoImageArchive, ReadsHandBuiltBodiesOfBothSchemas) {
     const Bytes gray8 = handWrittenTiff({{4, 3, 1, 8, ""}});
     const Bytes imager16 = handWrittenTiff({{6, 5, 1, 16, "Bio-Rad Laboratories"}});
-    fipImage pngSource;
-    makePatterned(pngSource, FIT_BITMAP, 8, 5, 4);
-    const Bytes png = encoded(pngSource, FIF_PNG);
     const Bytes tail = Hx("'next'");
     // 8-bit history: "{Ä€}" in Windows-1252.
     const Bytes ansiHistory = Hx("04 7B C4 80 7D");
@@ -74,7 +71,6 @@ TEST(DalvoImageArchive, ReadsHandBuiltBodiesOfBothSchemas) {
          {12.5, -3.25, 2.2, 10, 200, PaletteNormal}, 0},
         {"schema 0, then the host's bytes", kEnvelope0 + Body(kCropHistory, gray8) + tail, L"{Crop}", FIT_BITMAP, 4,
          fresh, 4},
-        {"PNG bytes", kEnvelope1 + Body(kCropHistory, png) + Block(3), L"{Crop}", FIT_BITMAP, 5, stored, 0},
         {"BMP bytes", kEnvelope1 + Body(kCropHistory, kBmp) + Block(3), L"{Crop}", FIT_BITMAP, 2, stored, 0},
         {"imager TIFF", kEnvelope1 + Body(kCropHistory, imager16) + Block(3), L"{Crop}", FIT_UINT16, 6, stored, 0},
     };
@@ -96,9 +92,7 @@ TEST(DalvoImageArchive, ReadsHandBuiltBodiesOfBothSchemas) {
     BYTE value = 0;
     ASSERT_TRUE(image->getPixelIndex(1, 2, &value)); // row 2 from the bottom is the top row
     EXPECT_EQ(value, 7);
-    image = readImage(cases[4].bytes);
-    EXPECT_TRUE(samePixels(*image, pngSource));
-    image = readImage(cases[5].bytes);
+    image = readImage(cases[4].bytes); // any format FreeImage reads
     EXPECT_EQ(shownColor(*image, 1, 0), 0xFF0000u); // bottom right: red
     EXPECT_EQ(shownColor(*image, 0, 1), 0x00FF00u); // top left: green
 }
@@ -127,17 +121,16 @@ TEST(DalvoImageArchive, ReadingKeepsWhatTheArchiveDoesNotHold) {
     // Without a stored schema (Serialize called directly) nothing is read.
     EXPECT_EQ(LoadBytes(body, [&](CArchive& ar) { image.Serialize(ar); }), body.size());
 
-    // A new image from the archive has the defaults of a new image.
-    std::unique_ptr<DalvoImage> read = readImage(kEnvelope1 + body);
-    EXPECT_EQ(read->GetHistoryRecording(), 1);
-    EXPECT_EQ(read->GetPaletteState(), 0);
-    EXPECT_EQ(storedSettings(*read, true), std::vector<double>({FITMO_DRAGO03, 0, 0, 1, 0}));
-    // Reading builds no raster: the analysis code asks for one when it needs it.
+    // A new image read from the archive has the defaults of a new image, and no raster: the
+    // analysis code asks for one when it needs it.
     ImageProbe fresh;
     LoadBytes(body, [&](CArchive& ar) {
         ar.SetObjectSchema(1);
         fresh.Serialize(ar);
     });
+    EXPECT_EQ(fresh.GetHistoryRecording(), 1);
+    EXPECT_EQ(fresh.GetPaletteState(), 0);
+    EXPECT_EQ(storedSettings(fresh, true), std::vector<double>({FITMO_DRAGO03, 0, 0, 1, 0}));
     EXPECT_EQ(fresh.cache(), nullptr);
 }
 
