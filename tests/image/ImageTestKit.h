@@ -241,7 +241,6 @@ public:
         dropRasterCache();
         rasterImage = raster;
     }
-    BOOL loadByName(const CString& path) { return CreateFromFileName(path); }
 };
 
 } // namespace imagetest
