@@ -151,7 +151,8 @@ TEST(fipImageLoading, FormatChecksComeBeforeAnyChange) {
 }
 
 TEST(fipImageSaving, ExportTestGuardsEverySaver) {
-    fipImage uint16(FIT_UINT16, 4, 4, 16), rgb(FIT_BITMAP, 4, 4, 24), bilevel(FIT_BITMAP, 4, 4, 1), empty, back;
+    // What each writer takes at each depth is in the writers' table; these are the guards around it.
+    fipImage uint16(FIT_UINT16, 4, 4, 16), rgb(FIT_BITMAP, 4, 4, 24), bilevel(FIT_BITMAP, 4, 4, 1), empty;
     uint16.setModified(FALSE);
     for (const std::string& path : {scratch("rules-uint16.jpg"), scratch("rules-no-format.abc")}) {
         std::remove(path.c_str());
@@ -160,26 +161,12 @@ TEST(fipImageSaving, ExportTestGuardsEverySaver) {
     }
     EXPECT_TRUE(uint16.save(scratch("rules-uint16.png").c_str()));
     EXPECT_FALSE(uint16.isModified()); // saving never touches the flag
-
-    // Depths of standard bitmaps: GIF takes 8 bits, not 24. FreeImage declares 1-bit PSD, but
-    // its writer corrupts memory on it: refused here.
+    // By name: GIF takes 8 bits, not 24; FreeImage declares 1-bit PSD, but its writer corrupts memory on it.
     const std::pair<fipImage*, const char*> savable[] = {{&rgb, "x.bmp"}, {&rgb, "x.psd"}, {&bilevel, "x.tif"},
                                                           {&rgb, "x.gif"}, {&bilevel, "x.psd"}, {&empty, "x.tif"}};
     for (size_t i = 0; i < 6; ++i) EXPECT_EQ(!!savable[i].first->canSave(savable[i].second), i < 3) << i;
     fipMemoryIO stream;
-    EXPECT_EQ((std::vector<BOOL>{rgb.saveToMemory(FIF_GIF, stream), rgb.saveToMemory(FIF_UNKNOWN, stream),
-                                 empty.saveToMemory(FIF_TIFF, stream), rgb.saveToHandle(FIF_BMP, nullptr, nullptr)}),
-              std::vector<BOOL>(4, FALSE));
-    EXPECT_TRUE(rgb.saveToMemory(FIF_BMP, stream));
-    stream.seek(0, SEEK_SET);
-    EXPECT_EQ(fipImage::identifyFIFFromMemory(stream), FIF_BMP);
-    char head[3] = {};
-    EXPECT_EQ(stream.read(head, 1, 2), 2u); // detection kept the position at the start
-    EXPECT_STREQ(head, "BM");
-
-    // saveU and loadU take the same route as their narrow twins.
-    const std::wstring name = std::wstring(wide(scratch("rules-wide.bmp")).GetString());
-    EXPECT_TRUE(rgb.saveU(name.c_str()));
-    EXPECT_TRUE(back.loadU(name.c_str()));
-    EXPECT_TRUE(samePixels(back, rgb));
+    EXPECT_EQ((std::vector<BOOL>{rgb.saveToMemory(FIF_UNKNOWN, stream), empty.saveToMemory(FIF_TIFF, stream),
+                                 rgb.saveToHandle(FIF_BMP, nullptr, nullptr)}),
+              std::vector<BOOL>(3, FALSE));
 }
