@@ -38,8 +38,7 @@ BYTE kLut[256] = {};
 #define IN_PLACE(call, fn) CALL(call, inPlace([](FIBITMAP* d) { return fn; }), kInPlace, kNone, false)
 const Call kCalls[] = {
     REPLACE(convertToType(FIT_UINT16, TRUE), FreeImage_ConvertToType(d, FIT_UINT16, TRUE), kNone, false),
-    REPLACE(convertToType(FIT_DOUBLE, FALSE), FreeImage_ConvertToType(d, FIT_DOUBLE, FALSE), kNone, false),
-    REPLACE(convertToType(FIT_COMPLEX, TRUE), FreeImage_ConvertToType(d, FIT_COMPLEX, TRUE), kNone, false),
+    REPLACE(convertToType(FIT_BITMAP, FALSE), FreeImage_ConvertToType(d, FIT_BITMAP, FALSE), kNone, false),
     REPLACE(threshold(100), FreeImage_Threshold(d, 100), kNone, false),
     REPLACE(convertTo4Bits(), FreeImage_ConvertTo4Bits(d), kOther, false),
     REPLACE(convertTo8Bits(), FreeImage_ConvertTo8Bits(d), kNone, false),
