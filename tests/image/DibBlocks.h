@@ -53,25 +53,14 @@ struct Depth {
 
 inline const std::vector<Depth>& depths() {
     static const std::vector<Depth> all = {
-        {"1", FIT_BITMAP, 1, 0, 0, 0},
-        {"4", FIT_BITMAP, 4, 0, 0, 0},
-        {"8", FIT_BITMAP, 8, 0, 0, 0},
+        {"1", FIT_BITMAP, 1, 0, 0, 0},        {"4", FIT_BITMAP, 4, 0, 0, 0},    {"8", FIT_BITMAP, 8, 0, 0, 0},
         {"16-565", FIT_BITMAP, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK, FI16_565_BLUE_MASK},
         {"16-555", FIT_BITMAP, 16, FI16_555_RED_MASK, FI16_555_GREEN_MASK, FI16_555_BLUE_MASK},
-        {"24", FIT_BITMAP, 24, 0, 0, 0},
-        {"32", FIT_BITMAP, 32, 0, 0, 0},
-        {"UINT16", FIT_UINT16, 16, 0, 0, 0},
-        {"INT16", FIT_INT16, 16, 0, 0, 0},
-        {"UINT32", FIT_UINT32, 32, 0, 0, 0},
-        {"INT32", FIT_INT32, 32, 0, 0, 0},
-        {"FLOAT", FIT_FLOAT, 32, 0, 0, 0},
-        {"DOUBLE", FIT_DOUBLE, 64, 0, 0, 0},
-        {"COMPLEX", FIT_COMPLEX, 128, 0, 0, 0},
-        {"RGB16", FIT_RGB16, 48, 0, 0, 0},
-        {"RGBA16", FIT_RGBA16, 64, 0, 0, 0},
-        {"RGBF", FIT_RGBF, 96, 0, 0, 0},
-        {"RGBAF", FIT_RGBAF, 128, 0, 0, 0},
-    };
+        {"24", FIT_BITMAP, 24, 0, 0, 0},      {"32", FIT_BITMAP, 32, 0, 0, 0},  {"UINT16", FIT_UINT16, 16, 0, 0, 0},
+        {"INT16", FIT_INT16, 16, 0, 0, 0},    {"UINT32", FIT_UINT32, 32, 0, 0, 0}, {"INT32", FIT_INT32, 32, 0, 0, 0},
+        {"FLOAT", FIT_FLOAT, 32, 0, 0, 0},    {"DOUBLE", FIT_DOUBLE, 64, 0, 0, 0}, {"COMPLEX", FIT_COMPLEX, 128, 0, 0, 0},
+        {"RGB16", FIT_RGB16, 48, 0, 0, 0},    {"RGBA16", FIT_RGBA16, 64, 0, 0, 0}, {"RGBF", FIT_RGBF, 96, 0, 0, 0},
+        {"RGBAF", FIT_RGBAF, 128, 0, 0, 0}};
     return all;
 }
 

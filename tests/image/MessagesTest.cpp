@@ -1,10 +1,8 @@
 // The library prints nothing: what the decoders say reaches the caller's handler and the thread's
 // recent messages.
-#include "image/DalvoImage.h"
+#include "ImageTestKit.h"
 #include "image/Messages.h"
 #include "support/DamagedFiles.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
@@ -12,12 +10,7 @@
 TEST(Messages, ACutTiffIsADamagedLoadThatSpeaksToTheHandlerNotToStderr) {
     const std::vector<BYTE> cut = damaged::cutTiff();
     ASSERT_FALSE(cut.empty());
-    fipImage gel(FIT_UINT16, 8, 8, 16);
-    fipMemoryIO stream;
-    ASSERT_TRUE(gel.saveToMemory(FIF_TIFF, stream));
-    BYTE* data = nullptr;
-    DWORD size = 0;
-    ASSERT_TRUE(stream.acquire(&data, &size));
+    std::vector<BYTE> whole = imagetest::encoded(fipImage(FIT_UINT16, 8, 8, 16), FIF_TIFF);
 
     std::vector<kestro::Message> seen;
     kestro::setMessageHandler([&](const kestro::Message& m) { seen.push_back(m); });
@@ -27,7 +20,7 @@ TEST(Messages, ACutTiffIsADamagedLoadThatSpeaksToTheHandlerNotToStderr) {
     EXPECT_TRUE(image.Load(const_cast<BYTE*>(cut.data()), static_cast<DWORD>(cut.size())));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_TRUE(image.isLoadDamaged());
-    ASSERT_TRUE(image.Load(data, size));
+    ASSERT_TRUE(image.Load(whole.data(), static_cast<DWORD>(whole.size())));
     EXPECT_FALSE(image.isLoadDamaged()) << image.getLoadDamage().front();
     kestro::setMessageHandler(nullptr);
 
