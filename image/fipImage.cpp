@@ -426,21 +426,29 @@ FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, bool& refused, Decode d
 }
 
 // No compression packs pixels of more than one bit beyond a few thousand to one (deflate stops
-// near 1032, LZW near 2700): a file that small for its pixels is missing its data, and a decoder
-// that reads past the end of such a file gives zeros without a word.
+// near 1032, LZW near 2700, the run-length codes near 128): a file that small for its pixels is
+// missing its data, whatever the decoder made of the gap (zeros, or a stale line buffer as PSD's
+// raw reader leaves). Wavelet and WebP codes can describe a flat image in a few bytes, so for
+// them only an image of nothing but zeros counts.
 constexpr unsigned long long kMostPacked = 4096;
 
-std::string missingData(FIBITMAP* dib, unsigned long long sourceBytes) {
+bool packsWithoutBound(FREE_IMAGE_FORMAT fif) {
+    return fif == FIF_WEBP || fif == FIF_J2K || fif == FIF_JP2 || fif == FIF_JXR;
+}
+
+std::string missingData(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, unsigned long long sourceBytes) {
     const unsigned long long lineBytes = FreeImage_GetLine(dib), height = FreeImage_GetHeight(dib);
     if (!sourceBytes || FreeImage_GetBPP(dib) <= 1 || !FreeImage_HasPixels(dib) ||
         lineBytes * height <= kMostPacked * sourceBytes)
         return {};
+    const std::string size = std::to_string(FreeImage_GetWidth(dib)) + " x " + std::to_string(height) + " pixels";
+    if (!packsWithoutBound(fif))
+        return "the data is missing: " + std::to_string(sourceBytes) + " bytes cannot hold " + size;
     for (unsigned y = 0; y < height; ++y) {
         const BYTE* line = FreeImage_GetScanLine(dib, static_cast<int>(y));
         if (std::any_of(line, line + lineBytes, [](BYTE b) { return b != 0; })) return {};
     }
-    return "the data is missing: " + std::to_string(sourceBytes) + " bytes decoded as " +
-           std::to_string(FreeImage_GetWidth(dib)) + " x " + std::to_string(height) + " pixels of zeros";
+    return "the data is missing: " + std::to_string(sourceBytes) + " bytes decoded as " + size + " of zeros";
 }
 
 } // namespace
@@ -473,7 +481,7 @@ BOOL fipImage::loadBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long s
     m_loadDamage.clear();
     if (dib) {
         m_loadDamage = capture.errors();
-        const std::string missing = missingData(dib, sourceBytes);
+        const std::string missing = missingData(fif, dib, sourceBytes);
         if (!missing.empty()) m_loadDamage.push_back(missing);
     }
     return storeLoaded(dib);
