@@ -250,7 +250,8 @@ TEST(DalvoImageArchive, EveryTypeTiffHoldsComesBackWithItsHistory) {
         image.SetPreprocessStr(CString(history));
         image.setOddSettings();
         std::unique_ptr<DalvoImage> back = readImage(storeImage(image));
-        ASSERT_TRUE(back && back->isValid());
+        ASSERT_TRUE(back);
+        ASSERT_TRUE(back->isValid());
         EXPECT_EQ(back->getBitsPerPixel(), bpp);
         EXPECT_TRUE(samePixels(*back, image));
         EXPECT_EQ(back->GetPreprocessStr().str(), history);
