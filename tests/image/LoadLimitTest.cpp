@@ -1,9 +1,10 @@
-// Untrusted files: a header that claims a huge image is refused before its pixels are allocated.
+// Untrusted files: a header that claims a huge image is refused before its pixels are allocated; a
+// load that decodes with damage says so, and the decoders' words reach the caller's handler only.
 #include "ImageTestKit.h"
+#include "image/Messages.h"
+#include "support/DamagedFiles.h"
 
-#include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 using namespace imagetest;
 
@@ -102,4 +103,28 @@ TEST(LoadLimit, AHeaderWithoutItsDataIsADamagedLoad) {
     ASSERT_TRUE(image.Load(header.data(), static_cast<DWORD>(header.size())));
     ASSERT_TRUE(image.isLoadDamaged());
     EXPECT_NE(image.getLoadDamage().back().find("missing"), std::string::npos);
+}
+
+TEST(Messages, ACutTiffIsADamagedLoadThatSpeaksToTheHandlerNotToStderr) {
+    const std::vector<BYTE> cut = damaged::cutTiff();
+    ASSERT_FALSE(cut.empty());
+    std::vector<BYTE> whole = encoded(fipImage(FIT_UINT16, 8, 8, 16), FIF_TIFF);
+
+    std::vector<kestro::Message> seen;
+    kestro::setMessageHandler([&](const kestro::Message& m) { seen.push_back(m); });
+    kestro::clearRecentMessages();
+    testing::internal::CaptureStderr();
+    DalvoImage image;
+    EXPECT_TRUE(image.Load(const_cast<BYTE*>(cut.data()), static_cast<DWORD>(cut.size())));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(image.isLoadDamaged());
+    ASSERT_TRUE(image.Load(whole.data(), static_cast<DWORD>(whole.size())));
+    EXPECT_FALSE(image.isLoadDamaged()) << image.getLoadDamage().front();
+    kestro::setMessageHandler(nullptr);
+
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().format, FIF_TIFF);
+    const std::vector<kestro::Message> recent = kestro::recentMessages();
+    ASSERT_EQ(recent.size(), std::min<size_t>(seen.size(), 32));
+    EXPECT_EQ(recent.back().text, seen.back().text);
 }
