@@ -6,7 +6,6 @@
 #include "winsys/GlobalMemory.h"
 #include "TestTables.h"
 
-#include <cstdint>
 #include <algorithm>
 #include <cstring>
 #include <sstream>
@@ -99,7 +98,7 @@ struct Hostile {
 /// The block after the edits of the hostile-block table (image/data/dib-blocks.txt), in order.
 inline Bytes edited(Bytes b, const std::string& edits) {
     static const std::vector<std::pair<std::string, unsigned>> fields = {
-        {"Size", 0},  {"Width", 4},  {"Height", 8},  {"Planes", 12},       {"BitCount", 14},
+        {"Size", 0},         {"Width", 4}, {"Height", 8},   {"Planes", 12},      {"BitCount", 14},
         {"Compression", 16}, {"XPels", 24}, {"ClrUsed", 32}, {"ClrImportant", 36}};
     std::istringstream in(edits);
     for (std::string edit; in >> edit;) {
