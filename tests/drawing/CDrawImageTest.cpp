@@ -14,7 +14,6 @@ TEST(CDrawImage, ConstructorsCopiesAndClonesOwnTheirOwnImage) {
     EXPECT_FALSE(plain.m_bOption2);
     EXPECT_FALSE(plain.GetImage()->IsAvailable());
     EXPECT_EQ(placed.m_rcBounds, CRect(1, 2, 3, 4));
-    EXPECT_TRUE(placed.m_bOption1);
 
     std::unique_ptr<CDrawImage> src(patterned(6, 5));
     src->m_bOption1 = FALSE;
@@ -139,40 +138,23 @@ TEST(CDrawImage, PropertiesShowTheImageInformationInAListDialog) {
 
 TEST(CDrawImage, ArchiveRecordIsBaseDataPositionThenTheImageObject) {
     std::unique_ptr<CDrawImage> o(patterned(4, 3));
-    const std::vector<BYTE> bytes = drawtest::store([&](CArchive& ar) { o->Serialize(ar); });
+    const std::vector<BYTE> bytes = StoreBytes([&](CArchive& ar) { o->Serialize(ar); });
     ASSERT_GE(bytes.size(), 40u + 16 + 16);
-    const std::vector<BYTE> position(bytes.begin() + 40, bytes.begin() + 56);
-    EXPECT_EQ(position, (std::vector<BYTE>{0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 3, 0, 0, 0}));
-    // A new class: FFFF, schema 1, the name's length and the name.
-    const std::vector<BYTE> envelope(bytes.begin() + 56, bytes.begin() + 72);
-    const std::string name = "DalvoImage";
-    std::vector<BYTE> expected = {0xFF, 0xFF, 1, 0, 10, 0};
-    expected.insert(expected.end(), name.begin(), name.end());
-    EXPECT_EQ(envelope, expected);
+    EXPECT_EQ(Hex(Bytes(bytes.begin() + 40, bytes.begin() + 72)),
+              Hex(Hx("00000000 00000000 04000000 03000000" + Cls(1, "DalvoImage"))));
 
-    // Cut inside the position bytes: end of file, the object keeps its image and place.
+    // Cut inside the position bytes: end of file; another object where the image should be: the
+    // framework's class error. Either way the object keeps its image and place.
     CDrawImage back;
     back.Create(2, 2, 8, nullptr);
     DalvoImage* kept = back.GetImage();
-    EXPECT_EQ(drawtest::archiveCause([&] {
-                  drawtest::load(std::vector<BYTE>(bytes.begin(), bytes.begin() + 50),
-                                 [&](CArchive& ar) { back.Serialize(ar); });
-              }),
-              CArchiveException::endOfFile);
-    EXPECT_EQ(back.GetImage(), kept);
-    EXPECT_EQ(back.m_rcBounds, CRect(0, 0, 2, 2));
-
-    // Another object where the image should be: the framework's class error, nothing installed.
-    std::vector<BYTE> foreign(bytes.begin(), bytes.begin() + 56);
-    const std::vector<BYTE> other = drawtest::store([&](CArchive& ar) {
-        CDrawObject stranger;
-        ar.WriteObject(&stranger);
-    });
-    foreign.insert(foreign.end(), other.begin(), other.end());
-    EXPECT_EQ(drawtest::archiveCause([&] { drawtest::load(foreign, [&](CArchive& ar) { back.Serialize(ar); }); }),
-              CArchiveException::badClass);
-    EXPECT_EQ(back.GetImage(), kept);
-    EXPECT_EQ(back.m_rcBounds, CRect(0, 0, 2, 2));
+    const Bytes cut(bytes.begin(), bytes.begin() + 50), foreign = Bytes(bytes.begin(), bytes.begin() + 56) +
+                                                                  StoreBytes([](CArchive& ar) { CDrawObject o; ar << &o; });
+    for (auto [damaged, cause] : {std::pair{cut, CArchiveException::endOfFile}, {foreign, CArchiveException::badClass}}) {
+        EXPECT_EQ(ArchiveCause([&] { LoadBytes(damaged, [&](CArchive& ar) { back.Serialize(ar); }); }), cause);
+        EXPECT_EQ(back.GetImage(), kept);
+        EXPECT_EQ(back.m_rcBounds, CRect(0, 0, 2, 2));
+    }
 }
 
 TEST(CDrawImage, DocumentOfSeveralImagesStoresAndLoadsWhole) {
@@ -183,21 +165,14 @@ TEST(CDrawImage, DocumentOfSeveralImagesStoresAndLoadsWhole) {
     CDrawImage* b = patterned(5, 7, L"{Flip Vertically}{Crop}");
     b->GetImage()->setImageAdjustmentValues(0.5, -0.25, 1.5);
     doc.AddObject(b, 0);
-    const std::vector<BYTE> bytes = drawtest::store([&](CArchive& ar) { doc.Serialize(ar); });
-    // Each class is described once; later objects refer to it by index.
-    const std::string text(bytes.begin(), bytes.end());
-    for (const char* name : {"CDrawImage", "DalvoImage", "CDrawObject"}) {
-        SCOPED_TRACE(name);
-        EXPECT_NE(text.find(name), std::string::npos);
-        EXPECT_EQ(text.find(name), text.rfind(name));
-    }
-
+    const std::vector<BYTE> bytes = StoreBytes([&](CArchive& ar) { doc.Serialize(ar); });
     CDrawDocument back;
-    drawtest::load(bytes, [&](CArchive& ar) { back.Serialize(ar); });
+    LoadBytes(bytes, [&](CArchive& ar) { back.Serialize(ar); });
     ASSERT_EQ(back.GetObjectList()->GetCount(), 3);
     auto* a2 = dynamic_cast<CDrawImage*>(back.GetObjectList()->GetAt(0));
     auto* b2 = dynamic_cast<CDrawImage*>(back.GetObjectList()->GetAt(2));
-    ASSERT_TRUE(a2 && b2);
+    ASSERT_NE(a2, nullptr);
+    ASSERT_NE(b2, nullptr);
     EXPECT_EQ(*a2 == *a, 1);
     EXPECT_EQ(*b2 == *b, 1);
     EXPECT_EQ(b2->GetImage()->getGamma(), 1.5);
@@ -207,8 +182,8 @@ TEST(CDrawImage, DocumentOfSeveralImagesStoresAndLoadsWhole) {
 
     // A second object whose image refers back to the first one's: refused, nothing installed.
     CDrawDocument kept;
-    EXPECT_EQ(drawtest::archiveCause([&] {
-                  std::vector<BYTE> twice = drawtest::store([&](CArchive& ar) {
+    EXPECT_EQ(ArchiveCause([&] {
+                  std::vector<BYTE> twice = StoreBytes([&](CArchive& ar) {
                       ar << 0x434F444Bu << 1u;
                       ar.WriteCount(2);
                       ar.WriteObject(a); // indices: 1 its class, 2 it, 3 the image class, 4 the image
@@ -217,7 +192,7 @@ TEST(CDrawImage, DocumentOfSeveralImagesStoresAndLoadsWhole) {
                       CDrawObject().Serialize(ar);
                       ar << 0 << 0 << 1 << 1 << WORD(4);
                   });
-                  drawtest::load(twice, [&](CArchive& ar) { kept.Serialize(ar); });
+                  LoadBytes(twice, [&](CArchive& ar) { kept.Serialize(ar); });
               }),
               CArchiveException::genericException);
     EXPECT_TRUE(kept.GetObjectList()->IsEmpty());
