@@ -24,20 +24,3 @@ TEST(CIntDataArray, StatisticsAreZeroWhenEmptySaturateTheSumAndTruncateTheMean) 
                   (std::vector<int>{c.max, c.min, c.sum, c.mean}));
     }
 }
-
-TEST(DataArrays, AppendKeepsTheOrderAndMissingElementsRaiseInvalidArgument) {
-    CPointArray a, b;
-    CPoint p(1, 2), q(3, 4), r(5, 6);
-    a.Add(p);
-    a.Add(q);
-    b.Add(r);
-    b.Append(a);
-    EXPECT_EQ(std::vector<CPoint>(b.GetData(), b.GetData() + b.GetCount()), (std::vector<CPoint>{r, p, q}));
-    EXPECT_THROW(b.GetAt(3), CInvalidArgException);
-    CIntDataArray ints;
-    ints.Add(3);
-    ints.RemoveAll();
-    EXPECT_THROW(ints.GetAt(0), CInvalidArgException);
-    ints.Add(1);
-    EXPECT_THROW(ints[-1], CInvalidArgException);
-}
