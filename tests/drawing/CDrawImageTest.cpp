@@ -157,17 +157,19 @@ TEST(CDrawImage, ArchiveRecordIsBaseDataPositionThenTheImageObject) {
     }
 }
 
-TEST(CDrawImage, DocumentOfSeveralImagesStoresAndLoadsWhole) {
+TEST(CDrawImage, DocumentOfImagesAndShapesStoresAndLoadsWholeOrNotAtAll) {
     CDrawDocument doc;
     CDrawImage* a = patterned(12, 9, L"{Crop}");
     doc.AddObject(a, 0);
     doc.AddObject(new CDrawObject(CRect(1, 2, 3, 4)), 0);
+    doc.GetObjectList()->GetAt(1)->m_bOption2 = TRUE;
     CDrawImage* b = patterned(5, 7, L"{Flip Vertically}{Crop}");
     b->GetImage()->setImageAdjustmentValues(0.5, -0.25, 1.5);
     doc.AddObject(b, 0);
-    const std::vector<BYTE> bytes = StoreBytes([&](CArchive& ar) { doc.Serialize(ar); });
+    const Bytes bytes = StoreBytes([&](CArchive& ar) { doc.Serialize(ar); });
     CDrawDocument back;
     LoadBytes(bytes, [&](CArchive& ar) { back.Serialize(ar); });
+    EXPECT_FALSE(back.IsModified());
     ASSERT_EQ(back.GetObjectList()->GetCount(), 3);
     auto* a2 = dynamic_cast<CDrawImage*>(back.GetObjectList()->GetAt(0));
     auto* b2 = dynamic_cast<CDrawImage*>(back.GetObjectList()->GetAt(2));
@@ -179,23 +181,29 @@ TEST(CDrawImage, DocumentOfSeveralImagesStoresAndLoadsWhole) {
     for (int y = 0; y < 7; ++y)
         for (int x = 0; x < 5; ++x) ASSERT_EQ(pixel(*b2->GetImage(), x, y), x + 7 * y);
     EXPECT_EQ(back.GetObjectList()->GetAt(1)->m_rcBounds, CRect(1, 2, 3, 4));
+    EXPECT_TRUE(back.GetObjectList()->GetAt(1)->m_bOption2);
 
-    // A second object whose image refers back to the first one's: refused, nothing installed.
-    CDrawDocument kept;
-    EXPECT_EQ(ArchiveCause([&] {
-                  std::vector<BYTE> twice = StoreBytes([&](CArchive& ar) {
-                      ar << 0x434F444Bu << 1u;
-                      ar.WriteCount(2);
-                      ar.WriteObject(a); // indices: 1 its class, 2 it, 3 the image class, 4 the image
-                      // A second CDrawImage (class reference 0x8001) whose image is object 4.
-                      ar << WORD(0x8001);
-                      CDrawObject().Serialize(ar);
-                      ar << 0 << 0 << 1 << 1 << WORD(4);
-                  });
-                  LoadBytes(twice, [&](CArchive& ar) { kept.Serialize(ar); });
-              }),
-              CArchiveException::genericException);
-    EXPECT_TRUE(kept.GetObjectList()->IsEmpty());
+    // Cut anywhere, or a second object that is the first again or holds the first one's image
+    // (one owner per object): refused, and the document keeps what it had.
+    std::vector<Bytes> damaged;
+    for (size_t cut = 0; cut < bytes.size(); cut += 7) damaged.emplace_back(bytes.begin(), bytes.begin() + cut);
+    for (bool sameImage : {false, true})
+        damaged.push_back(StoreBytes([&](CArchive& ar) {
+            ar << 0x434F444Bu << 1u;
+            ar.WriteCount(2);
+            ar.WriteObject(a); // indices: 1 its class, 2 it, 3 the image class, 4 the image
+            if (!sameImage) return void(ar << WORD(2));
+            ar << WORD(0x8001); // a second CDrawImage
+            CDrawObject().Serialize(ar);
+            ar << 0 << 0 << 1 << 1 << WORD(4);
+        }));
+    for (const Bytes& bad : damaged) {
+        CDrawDocument kept;
+        kept.AddObject(new CDrawObject(CRect(1, 1, 2, 2)), 0);
+        EXPECT_NE(ArchiveCause([&] { LoadBytes(bad, [&](CArchive& ar) { kept.Serialize(ar); }); }), -1) << bad.size();
+        ASSERT_EQ(kept.GetObjectList()->GetCount(), 1);
+        EXPECT_EQ(kept.GetObjectList()->GetHead()->m_rcBounds, CRect(1, 1, 2, 2));
+    }
 }
 
 TEST(CDrawImage, DrawsTheWholeImageOntoItsPositionInDrawingCoordinates) {

@@ -12,13 +12,6 @@ CDrawObject* addRect(CDrawDocument& doc, int l, int t, int r, int b) {
     return o;
 }
 
-std::vector<CRect> positions(CDrawDocument& doc) {
-    std::vector<CRect> out;
-    for (POSITION pos = doc.GetObjectList()->GetHeadPosition(); pos;)
-        out.push_back(doc.GetObjectList()->GetNext(pos)->m_rcBounds);
-    return out;
-}
-
 } // namespace
 
 TEST(DrawLib, DocumentOwnsItsObjectsOnTopOrBeneathAndHandsRemovedOnesBack) {
@@ -155,35 +148,4 @@ TEST(DrawLib, BaseDataAreStoredInTheirDocumentedBytes) {
               CArchiveException::badSchema);
     LoadBytes(bytes, [&](CArchive& ar) { back.Serialize(ar); });
     EXPECT_EQ(back != o, 0);
-}
-
-TEST(DrawLib, DocumentStoresAndLoadsWholeOrNotAtAll) {
-    CDrawDocument doc;
-    addRect(doc, 0, 0, 10, 10);
-    addRect(doc, 5, 6, 7, 8)->m_bOption2 = TRUE;
-    const std::vector<BYTE> bytes = StoreBytes([&](CArchive& ar) { doc.Serialize(ar); });
-    CDrawDocument back;
-    LoadBytes(bytes, [&](CArchive& ar) { back.Serialize(ar); });
-    EXPECT_EQ(positions(back), positions(doc));
-    EXPECT_TRUE(back.GetObjectList()->GetAt(1)->m_bOption2);
-    EXPECT_FALSE(back.IsModified());
-
-    for (size_t cut = 0; cut < bytes.size(); cut += 7) {
-        CDrawDocument kept;
-        addRect(kept, 1, 1, 2, 2);
-        EXPECT_NE(ArchiveCause([&] {
-                      LoadBytes(std::vector<BYTE>(bytes.begin(), bytes.begin() + cut),
-                                     [&](CArchive& ar) { kept.Serialize(ar); });
-                  }),
-                  -1);
-        EXPECT_EQ(positions(kept), std::vector<CRect>{CRect(1, 1, 2, 2)});
-    }
-    // The second object a back-reference to the first: one owner per object.
-    std::vector<BYTE> repeated(bytes.begin(), bytes.end());
-    const size_t second = 4 + 4 + 2 + (2 + 2 + 2 + 11) + 40;
-    repeated.resize(second);
-    repeated.insert(repeated.end(), {2, 0});
-    EXPECT_EQ(ArchiveCause([&] { LoadBytes(repeated, [&](CArchive& ar) { back.Serialize(ar); }); }),
-              CArchiveException::genericException);
-    EXPECT_EQ(positions(back), positions(doc));
 }
