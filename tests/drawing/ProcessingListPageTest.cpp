@@ -1,5 +1,8 @@
 // The processing list page: its template as the framework finds it, and the lines it lists.
 #include "DrawingTestKit.h"
+#include "TestTables.h"
+
+#include <sstream>
 
 using drawtest::lines;
 
@@ -18,30 +21,25 @@ TEST(ProcessingListPage, TemplateIsFoundThroughTheLibraryChainWithItsList) {
 }
 
 TEST(ProcessingListPage, ListsEachEntryWithItsBracesInHistoryOrder) {
-    const struct {
-        const wchar_t* history;
-        std::vector<std::string> expected;
-    } cases[] = {
-        {L"{Flip Vertically}{Crop}", {"{Flip Vertically}", "{Crop}"}},
-        {L"", {}},
-        {L"{}", {"{}"}},
-        {L"{a}x{b}", {"{a}", "{b}"}},
-        {L"lead{a}}trail", {"{a}"}},
-        {L"{a{b}c}", {"{a{b}"}},
-        {L"{z}{a}{m}", {"{z}", "{a}", "{m}"}}, // kept in order, not sorted
-        {L"{done}{open", {"{done}"}},          // an unfinished entry is not shown
-        {L"{", {}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(drawtest::utf8(c.history));
+    const std::vector<std::string> rows = TableRows("drawing/data/history-entries.txt");
+    for (const std::string& row : rows) {
+        SCOPED_TRACE(row);
+        std::vector<std::string> fields;
+        std::istringstream in(row + "|");
+        for (std::string f; std::getline(in, f, '|');) {
+            f.erase(0, f.find_first_not_of(' '));
+            f.erase(f.find_last_not_of(' ') + 1);
+            if (!f.empty() || fields.empty()) fields.push_back(f);
+        }
         DalvoImage image;
-        image.SetPreprocessStr(c.history);
+        image.SetPreprocessStr(CString::FromUtf8(fields[0]));
         ImageProcessingListPP page;
         page.m_pImage = &image;
         ASSERT_TRUE(page.CreateFromTemplate(nullptr));
-        EXPECT_EQ(lines(page.m_ctlList), c.expected);
-        EXPECT_EQ(drawtest::utf8(page.m_strPreprocess), drawtest::utf8(c.history));
+        EXPECT_EQ(lines(page.m_ctlList), std::vector<std::string>(fields.begin() + 1, fields.end()));
+        EXPECT_EQ(drawtest::utf8(page.m_strPreprocess), fields[0]);
     }
+    EXPECT_EQ(rows.size(), 9u);
 }
 
 TEST(ProcessingListPage, ShowsTheHistoryAsItWasWhenMadeAndNothingForNoImage) {
