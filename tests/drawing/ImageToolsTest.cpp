@@ -120,7 +120,8 @@ TEST(ImageTools, MessagesLeaveTheDocumentUnchanged) {
         ASSERT_EQ(s.captured.boxes.size(), 2u);
         EXPECT_EQ(s.captured.boxes[0].text, "Could not crop and invalid selection!");
         EXPECT_EQ(s.captured.boxes[1].text, "Copied nothing!");
-        EXPECT_EQ(s.captured.boxes[1].type + s.captured.boxes[1].help, 0u);
+        EXPECT_EQ(s.captured.boxes[1].type, 0u);
+        EXPECT_EQ(s.captured.boxes[1].help, 0u);
         EXPECT_EQ(img->m_rcBounds, CRect(0, 0, 40, 30));
         EXPECT_EQ(s.doc.GetObjectList()->GetCount(), 1);
         EXPECT_FALSE(s.doc.IsModified());
