@@ -126,7 +126,7 @@ TEST(ArchiveHostile, MalformedArchivesRaiseTheRightCauseBeforeAnythingIsMade) {
     const std::map<std::string, int> causes = {{"none", -1},          {"badIndex", E::badIndex},
                                                {"badClass", E::badClass}, {"badSchema", E::badSchema},
                                                {"endOfFile", E::endOfFile}};
-    const std::vector<std::string> rows = TableRows("framework/data/malformed-envelopes.txt");
+    const std::vector<std::string> rows = TableRows("framework/data/malformed-archives.txt");
     for (const std::string& line : rows) {
         std::istringstream fields(line);
         std::string required, cause, bar;
