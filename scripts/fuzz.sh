@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every fuzz target under libFuzzer with AddressSanitizer and UBSan for SECONDS each
-# (default 30), starting from the seeds its plain build writes. Needs clang.
+# (default 30), starting from the seeds its plain build writes and its corpus/ folder. Needs clang.
 #   scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,6 +24,7 @@ for t in $targets; do
   corpus="build-fuzz/corpus/$t"
   mkdir -p "$corpus"
   "build/tests/fuzz/kestro_fuzz_$t" --write-seeds "$corpus" >/dev/null
+  if [ -d "tests/fuzz/corpus/$t" ]; then cp "tests/fuzz/corpus/$t"/* "$corpus"/; fi
   echo "fuzz: $t for ${seconds} s"
   log="build-fuzz/fuzz-$t.log"
   if ! "build-fuzz/tests/fuzz/kestro_fuzz_$t" "$corpus" -max_total_time="$seconds" -rss_limit_mb=4096 \
