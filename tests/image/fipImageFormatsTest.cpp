@@ -149,7 +149,8 @@ TEST(fipImageFormats, CameraRawWithColourPreviewKeepsRawDecoding) {
 
 TEST(fipImageFormats, RealBlotScansFromTheImagerLoadAsSixteenBitGray) {
     if (!gelsPresent()) GTEST_SKIP() << "no real scans at " << gel("") << " (set KESTRO_SHARED_DIR)";
-    for (const std::string& path : {gel("western-blot-16bit-minisblack-01.tif"), gel("western-blot-16bit-miniswhite-imagelab-01.tif")}) {
+    for (const char* name : {"western-blot-16bit-minisblack-01.tif", "western-blot-16bit-miniswhite-imagelab-01.tif"}) {
+        const std::string path = gel(name);
         ASSERT_EQ(FreeImage_GetFileType(path.c_str(), 0), FIF_RAW) << path; // the reason for the fix
         expectEveryRouteLoadsAs(path, FIF_TIFF, FIT_UINT16);
     }

@@ -82,7 +82,11 @@ const Call kCalls[] = {
     IN_PLACE(adjustBrightnessContrastGamma(1, 2, 1.5), FreeImage_AdjustColors(d, 1, 2, 1.5, FALSE)),
     Call{"pasteSubImage",
          [](fipImage& i) { fipImage part; part = FreeImage_Copy(i, 0, 0, 2, 2); return i.pasteSubImage(part, 1, 1, 100); },
-         inPlace([](FIBITMAP* d) { fipImage part; part = FreeImage_Copy(d, 0, 0, 2, 2); return FreeImage_Paste(d, part, 1, 1, 100); }),
+         inPlace([](FIBITMAP* d) {
+             fipImage part;
+             part = FreeImage_Copy(d, 0, 0, 2, 2);
+             return FreeImage_Paste(d, part, 1, 1, 100);
+         }),
          kInPlace, kNone, false},
     Call{"setChannel",
          [](fipImage& i) { fipImage green(FIT_BITMAP, i.getWidth(), i.getHeight(), 8); fill(green); return i.setChannel(green, FICC_GREEN); },
