@@ -58,15 +58,12 @@ TEST(DalvoImageArchive, ReadsHandBuiltBodiesOfBothSchemas) {
     const Bytes gray8 = handWrittenTiff({{4, 3, 1, 8, ""}});
     const Bytes imager16 = handWrittenTiff({{6, 5, 1, 16, "Bio-Rad Laboratories"}});
     const Bytes tail = Hx("'next'");
-    // 8-bit history: "{Ä€}" in Windows-1252.
-    const Bytes ansiHistory = Hx("04 7B C4 80 7D");
     const std::vector<double> stored = {12.5, -3.25, 2.2, 10, 200, PaletteShadesOfRed};
     const std::vector<double> fresh = {0, 0, 1, 0, 255, PaletteNormal};
 
     const struct { const char* what; Bytes bytes; std::wstring history; FREE_IMAGE_TYPE type; unsigned width;
                    std::vector<double> settings; ULONGLONG left; } cases[] = {
         {"schema 1", kEnvelope1 + Body(kCropHistory, gray8) + Block(3), L"{Crop}", FIT_BITMAP, 4, stored, 0},
-        {"8-bit history", kEnvelope1 + Body(ansiHistory, gray8) + Block(3), L"{\u00C4\u20AC}", FIT_BITMAP, 4, stored, 0},
         {"palette code 9", kEnvelope1 + Body(kCropHistory, gray8) + Block(9), L"{Crop}", FIT_BITMAP, 4,
          {12.5, -3.25, 2.2, 10, 200, PaletteNormal}, 0},
         {"schema 0, then the host's bytes", kEnvelope0 + Body(kCropHistory, gray8) + tail, L"{Crop}", FIT_BITMAP, 4,
@@ -92,7 +89,7 @@ TEST(DalvoImageArchive, ReadsHandBuiltBodiesOfBothSchemas) {
     BYTE value = 0;
     ASSERT_TRUE(image->getPixelIndex(1, 2, &value)); // row 2 from the bottom is the top row
     EXPECT_EQ(value, 7);
-    image = readImage(cases[4].bytes); // any format FreeImage reads
+    image = readImage(cases[3].bytes); // any format FreeImage reads
     EXPECT_EQ(shownColor(*image, 1, 0), 0xFF0000u); // bottom right: red
     EXPECT_EQ(shownColor(*image, 0, 1), 0x00FF00u); // top left: green
 }
@@ -154,12 +151,7 @@ TEST(DalvoImageArchive, WritesTheBodyByteForByte) {
     ASSERT_TRUE(decoded.loadFromMemory(stream));
     EXPECT_TRUE(samePixels(decoded, image));
 
-    // 300 characters take the three-byte length form and 600 bytes.
-    image.SetPreprocessStr(CString(std::wstring(300, L'x')));
-    const Bytes stored = storeImage(image);
-    EXPECT_EQ(Hex(Bytes(stored.begin() + kEnvelope1.size(), stored.begin() + kEnvelope1.size() + 8)),
-              "ff fe ff ff 2c 01 78 00");
-    EXPECT_EQ(stored.size(), kEnvelope1.size() + 6 + 600 + 4 + n + 36);
+    // (The history's length forms are the framework's string format, checked with it.)
 
     // A palette code outside 0..5 is written as 0.
     PaletteProbe odd;
