@@ -117,12 +117,6 @@ TEST(ArchiveHostile, TruncationAtEveryByteRaisesEndOfFileOrBadClassInsideAName) 
 }
 
 TEST(ArchiveHostile, MalformedArchivesRaiseTheRightCauseBeforeAnythingIsMade) {
-    const std::map<std::string, std::function<void(CArchive&)>> readers = {
-        {"string", ReadString},
-        {"ints", [](CArchive& ar) { CArray<int, int>().Serialize(ar); }},
-        {"doubles", [](CArchive& ar) { CArray<double, double>().Serialize(ar); }},
-        {"strings", [](CArchive& ar) { CStringArray().Serialize(ar); }},
-        {"points", [](CArchive& ar) { CArray<CPoint, CPoint>().Serialize(ar); }}};
     const std::map<std::string, int> causes = {{"none", -1},          {"badIndex", E::badIndex},
                                                {"badClass", E::badClass}, {"badSchema", E::badSchema},
                                                {"endOfFile", E::endOfFile}};
@@ -134,14 +128,15 @@ TEST(ArchiveHostile, MalformedArchivesRaiseTheRightCauseBeforeAnythingIsMade) {
         fields >> objects >> bar >> required >> bar >> cause >> bar;
         const std::string bytes = line.substr(line.rfind(" | ") + 3);
         const CRuntimeClass* rc = required == "-" ? nullptr : CRuntimeClass::FromName(required.c_str());
-        Outcome o = ReadHostile(Hx(bytes), readers.count(required) ? readers.at(required) : [&](CArchive& ar) {
+        const std::function<void(CArchive&)> read = [&](CArchive& ar) {
             for (size_t i = 1; i < objects; ++i) ar.ReadObject(nullptr);
             ar.ReadObject(rc);
-        });
+        };
+        Outcome o = ReadHostile(Hx(bytes), required == "string" ? ReadString : read);
         EXPECT_EQ(o.cause, causes.at(cause)) << line;
         EXPECT_EQ(o.leftBehind, cause == "none" ? 0u : objects - 1) << line;
     }
-    EXPECT_EQ(rows.size(), 49u);
+    EXPECT_EQ(rows.size(), 45u);
     // Without this, every bound here could pass with a probe that sees nothing.
     Outcome present = ReadHostile(Hx("FF 204E '" + std::string(20000, 'a') + "'"), ReadString);
     EXPECT_EQ(present.cause, -1);
