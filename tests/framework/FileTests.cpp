@@ -57,14 +57,6 @@ TEST(CFileTest, FilesOnDiskAndInMemoryWriteReadSeekAndCutAlike) {
     EXPECT_EQ(memory.GetLength(), 0u);
 }
 
-TEST(CFileTest, CreateTruncatesUnlessAskedNotTo) {
-    const std::string p = TempPath("file-truncate.bin");
-    CFile(CString::FromUtf8(p), CFile::modeCreate | CFile::modeWrite).Write("0123456789", 10);
-    CFile(CString::FromUtf8(p), CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite).Write("ab", 2);
-    EXPECT_EQ(Slurp(p), "ab23456789");
-    CFile(CString::FromUtf8(p), CFile::modeCreate | CFile::modeWrite);
-    EXPECT_EQ(Slurp(p), "");
-}
 
 TEST(CFileTest, PathsAreMadeAbsoluteAndFailuresCarryCauseAndName) {
     char cwd[4096];
@@ -101,21 +93,4 @@ TEST(CFileTest, PathsAreMadeAbsoluteAndFailuresCarryCauseAndName) {
         EXPECT_EQ(e.m_cause, CArchiveException::endOfFile);
         EXPECT_EQ(e.m_strFileName, in.GetFilePath());
     }
-}
-
-TEST(CMemFileTest, AFixedBufferDoesNotGrowAndAGrowableOneIsCopiedOut) {
-    BYTE buffer[4] = {1, 2, 3, 4};
-    CMemFile fixed(buffer, sizeof buffer);
-    fixed.Write("\x09", 1);
-    EXPECT_EQ(buffer[0], 9);
-    fixed.Seek(0, CFile::end);
-    EXPECT_THROW(fixed.Write("x", 1), CMemoryException);
-    // A caller's buffer that may grow is only room to write into; growing copies it out.
-    BYTE room[2] = {7, 7};
-    CMemFile growable(room, sizeof room, 8);
-    EXPECT_EQ(growable.GetLength(), 0u);
-    growable.Write("ab", 2);
-    EXPECT_EQ(room[0], 'a');
-    growable.Write("cd", 2);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(growable.GetBuffer()), 4), "abcd");
 }
