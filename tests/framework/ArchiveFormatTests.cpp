@@ -42,40 +42,6 @@ TEST(ArchiveValues, RawValuesAreLittleEndianWithoutPadding) {
     EXPECT_TRUE(read == values);
 }
 
-TEST(ArchiveValues, EveryCallChecksTheDirectionAndTheEndOfData) {
-    int i;
-    CString s;
-    BYTE buf[8];
-    using E = CArchiveException;
-    // The cause on a storing archive and on a loading one over 01 02 03: each call that checks the
-    // direction itself, and one read through the raw values.
-    struct Case {
-        std::function<void(CArchive&)> call;
-        int storing, threeBytes;
-    } cases[] = {
-        {[&](CArchive& ar) { ar >> i; }, E::writeOnly, E::endOfFile},
-        {[&](CArchive& ar) { ar.Read(buf, 8); }, E::writeOnly, -1}, // Read never raises at the end
-        {[&](CArchive& ar) { ar >> s; }, E::writeOnly, -1},
-        {[](CArchive& ar) { ar.ReadObject(nullptr); }, E::writeOnly, E::badIndex},
-        {[](CArchive& ar) { ar << 1; }, -1, E::readOnly},
-        {[](CArchive& ar) { ar << CString(L"x"); }, -1, E::readOnly},
-        {[](CArchive& ar) { ar.WriteObject(nullptr); }, -1, E::readOnly},
-        {[](CArchive& ar) { ar.WriteCount(1); }, -1, E::readOnly},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ArchiveCause([&] { StoreBytes(c.call); }), c.storing);
-        EXPECT_EQ(ArchiveCause([&] { LoadBytes({1, 2, 3}, c.call); }), c.threeBytes);
-    }
-    // A closed archive lets go of its file and refuses more.
-    CMemFile file;
-    CArchive ar(&file, CArchive::store);
-    ar << 7;
-    ar.Close();
-    EXPECT_EQ(ar.GetFile(), nullptr);
-    EXPECT_EQ(file.GetLength(), 4u);
-    EXPECT_EQ(ArchiveCause([&] { ar << 8; }), E::genericException);
-}
-
 // A text spelled as 'quoted' ASCII and hex code points; as a std::wstring for readable failures.
 static std::wstring Spelled(const std::string& spelled) {
     std::wstring text;

@@ -1,6 +1,6 @@
 // Serialisable classes of the archive tests. Most of them own nothing and live in an arena,
 // so that tests reading damaged archives (where any pointer may come back twice) can delete
-// whatever was made, exactly once; CTestThrowing owns its child as a real class would.
+// whatever was made, exactly once.
 #pragma once
 
 #include "framework/afx.h"
@@ -87,26 +87,6 @@ public:
 /// schema 0 and no data: two bytes an object, for archives with many indices.
 class CTestEmpty : public CArenaObject {
     DECLARE_SERIAL(CTestEmpty)
-};
-
-/// schema 0: an owned CTestNode, then an int; the value 13 makes Serialize raise.
-/// Not in the arena: it deletes its child itself.
-class CTestThrowing : public CObject {
-    DECLARE_SERIAL(CTestThrowing)
-public:
-    CTestThrowing() { ++s_live; }
-    ~CTestThrowing() override {
-        delete m_pChild;
-        --s_live;
-    }
-    void Serialize(CArchive& ar) override {
-        ar >> m_pChild >> m_value;
-        if (m_value == 13) AfxThrowArchiveException(CArchiveException::genericException);
-    }
-
-    CTestNode* m_pChild = nullptr;
-    int m_value = 0;
-    static inline int s_live = 0;
 };
 
 /// Creatable by name but not serialisable.
