@@ -138,30 +138,3 @@ TEST(ArchiveObjects, WriterFollowsThePublishedIndicesAndTheReaderRebuildsTheGrap
     EXPECT_EQ(CArenaObject::Size(), 5u);
     CArenaObject::Clear();
 }
-
-TEST(ArchiveObjects, SchemaReachesSerializeOnceIsRestoredAfterANestedReadAndLosesTheVersionableFlag) {
-    // A versionable object stored with schema 5 holding a CTestNode (schema 2).
-    CTestVersioned* v = nullptr;
-    EXPECT_EQ(LoadBytes(Hx(Cls(5, "CTestVersioned") + Cls(2, "CTestNode") + "2A000000 0000 3412"),
-                        [&](CArchive& ar) {
-                            ar >> v;
-                            EXPECT_EQ(ar.GetObjectSchema(), 0xFFFFFFFFu);
-                        }),
-              0u);
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->m_nFirstSchema, 5u);
-    EXPECT_EQ(v->m_nSecondSchema, 0xFFFFFFFFu);
-    EXPECT_EQ(v->m_extra, 0x1234);
-    auto* inner = dynamic_cast<CTestNode*>(v->m_pInner);
-    ASSERT_NE(inner, nullptr);
-    EXPECT_EQ(inner->m_nSeenSchema, 2u);
-    CArenaObject::Clear();
-
-    // Serialize called directly sees no schema; the stored schema is 3 alone.
-    CTestVersioned direct;
-    LoadBytes({0x00, 0x00}, [&](CArchive& ar) { direct.Serialize(ar); });
-    EXPECT_EQ(direct.m_nFirstSchema, 0xFFFFFFFFu);
-    direct.m_extra = 0x0102;
-    Bytes written = StoreBytes([&](CArchive& ar) { ar << &direct; });
-    EXPECT_EQ(Hex(written), Hex(Hx(Cls(3, "CTestVersioned") + "0000 0201")));
-}

@@ -63,8 +63,8 @@ public:
     CObject* m_pTarget = nullptr;
 };
 
-/// versionable, schema 3: an inner object of any class, then what GetObjectSchema reports
-/// after it (twice), then a WORD that only schemas 2 and later carry.
+/// versionable, schema 3: an inner object of any class, then a WORD that only schemas 2 and
+/// later carry (the schema is asked for after the inner object was read).
 class CTestVersioned : public CArenaObject {
     DECLARE_SERIAL(CTestVersioned)
 public:
@@ -74,13 +74,11 @@ public:
             return;
         }
         ar >> m_pInner;
-        m_nFirstSchema = ar.GetObjectSchema();
-        m_nSecondSchema = ar.GetObjectSchema();
-        if (m_nFirstSchema >= 2 && m_nFirstSchema != 0xFFFFFFFF) ar >> m_extra;
+        const UINT schema = ar.GetObjectSchema();
+        if (schema >= 2 && schema != 0xFFFFFFFF) ar >> m_extra;
     }
 
     CObject* m_pInner = nullptr;
-    UINT m_nFirstSchema = 0, m_nSecondSchema = 0;
     WORD m_extra = 0;
 };
 
