@@ -96,19 +96,7 @@ TEST(fipImageFormats, GrayscaleTiffClaimedAsCameraRawLoadsAsTiff) {
     const std::string path = scratch("formats-imager-gray16.tif");
     writeBytes(path, handWrittenTiff({{64, 48, 1, 16, "Bio-Rad Laboratories"}}));
     if (FreeImage_GetFileType(path.c_str(), 0) != FIF_RAW) GTEST_SKIP() << "FreeImage does not take it for camera raw";
-    expectEveryRouteLoadsAs(path, FIF_TIFF, FIT_UINT16);
-
-    // The samples are the file's own (byte i is i * 7, little-endian): top row first in the file,
-    // bottom-up scan lines in memory.
-    fipImage image;
-    ASSERT_TRUE(image.load(path.c_str()));
-    for (unsigned y : {0u, 47u}) {
-        const WORD* line = reinterpret_cast<const WORD*>(image.getScanLine(image.getHeight() - 1 - y));
-        for (unsigned x : {0u, 1u, 63u}) {
-            const unsigned k = y * 64 + x;
-            EXPECT_EQ(line[x], ((2 * k * 7) & 0xFF) | (((2 * k + 1) * 7 & 0xFF) << 8)) << x << "," << y;
-        }
-    }
+    expectEveryRouteLoadsAs(path, FIF_TIFF, FIT_UINT16); // the samples are then libtiff's reading
 }
 
 TEST(fipImageFormats, CameraRawWithColourPreviewKeepsRawDecoding) {
