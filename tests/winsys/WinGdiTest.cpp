@@ -5,6 +5,8 @@
 #include "TestTables.h"
 
 #include <climits>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -85,21 +87,17 @@ TEST(StretchDIBits, ReadsEveryDepth) {
     }
 }
 
-TEST(CDC, SavesItsCanvasAsPngAndKeepsAnOldFileWhenItCannot) {
+// What a saved canvas shows is checked through the tools that render into one.
+TEST(CDC, KeepsAnOldFileWhenItCannotSave) {
     const std::string path = std::string(KESTRO_TEST_TMP) + "/canvas.png";
     CDC dc, empty;
     ASSERT_TRUE(dc.CreateCanvas(3, 2, RGB(1, 2, 3)));
-    dc.SetPixel(2, 0, RGB(200, 100, 50));
     ASSERT_TRUE(dc.SaveCanvas(CString::FromUtf8(path)));
+    const auto bytes = [&] { return std::string(std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {}); };
+    const std::string saved = bytes();
     EXPECT_FALSE(empty.SaveCanvas(CString::FromUtf8(path)));
+    EXPECT_EQ(bytes(), saved);
     EXPECT_FALSE(dc.SaveCanvas(CString::FromUtf8(std::string(KESTRO_TEST_TMP) + "/no-such-dir/canvas.png")));
-    Dib back(FreeImage_Load(FIF_PNG, path.c_str(), 0), &FreeImage_Unload);
-    ASSERT_TRUE(back);
-    RGBQUAD corner, other;
-    FreeImage_GetPixelColor(back.get(), 2, 1, &corner); // the top right: scan lines are bottom-up
-    FreeImage_GetPixelColor(back.get(), 0, 0, &other);
-    EXPECT_EQ(RGB(corner.rgbRed, corner.rgbGreen, corner.rgbBlue), RGB(200, 100, 50));
-    EXPECT_EQ(RGB(other.rgbRed, other.rgbGreen, other.rgbBlue), RGB(1, 2, 3));
 }
 
 TEST(MulDiv, RoundsHalvesAwayFromZeroWithA64BitProduct) {
