@@ -109,8 +109,8 @@ Command addBackgroundCommand(CLI::App& root, const bool& json)
         "of it as background: band centres are cut down or hollowed out. Too large a window misses a\n"
         "background that changes across the gel (a brighter middle, a smear) and leaves it in. Bands run\n"
         "across the lanes, so the window can be flat: e.g. --half 40 3 for bands 30 pixels wide; for\n"
-        "round spots make both halves about the widest spot's diameter. Check\n"
-        "the result with --subtract: the gel between bands should come out near 0, the bands whole.");
+        "round spots make both halves about the widest spot's diameter. Check the result with --subtract:\n"
+        "the gel between the bands should come out near 0, and the bands whole.");
     app->add_option("FILE", a->files, "Grayscale image files (8 or 16 bit), or folders of them")->required();
     app->add_option("-o,--output", a->out, "Output image; a folder when several files or a folder are given")
         ->required();

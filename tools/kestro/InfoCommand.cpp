@@ -300,7 +300,7 @@ void printText(const nlohmann::ordered_json& j, size_t index)
     if (j.contains("minIsWhite") && j["minIsWhite"].get<bool>())
         row("min-is-white", j["invertedOnLoad"].get<bool>()
                                 ? "yes; FreeImage shows it inverted through its palette, the samples stay as stored"
-                                : "yes; read as stored, not inverted: a high value is what the file stored as high");
+                                : "yes; read as stored, not inverted (see which way the bands go)");
     row("raster", j["raster"].get<std::string>());
     if (j["min"].is_null()) {
         row("min / max / mean", "- (no raster)");
