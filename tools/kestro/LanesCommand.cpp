@@ -203,7 +203,13 @@ int runLanes(const LanesArgs& a, bool json)
         for (const auto& w : j["warnings"])
             std::cout << "  note: " << w.get<std::string>() << '\n';
     };
-    const int code = forEachFile(expandInputs(a.files), "lanes", json, work, print);
+    const std::vector<std::string> files = expandInputs(a.files);
+    std::vector<PlannedOutput> outputs = {{csvPath, "the table"}};
+    for (const std::string& file : files)
+        for (const char* suffix : {".lanes.json", ".lanes.png"})
+            outputs.push_back({(fs::path(a.out) / (fs::path(file).stem().string() + suffix)).string(), file});
+    checkOutputs(files, outputs);
+    const int code = forEachFile(files, "lanes", json, work, print);
     writeTextFileAtomically(csvPath, csv.str());
     if (!json)
         std::cout << "wrote " << csvPath << '\n';
