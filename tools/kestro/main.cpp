@@ -5,8 +5,10 @@
 #include "Support.h"
 
 #include <iostream>
+#include <iterator>
 #include <new>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -32,13 +34,11 @@ void optionNames(const CLI::App& app, std::vector<std::string>& names)
 // "unknown option --jsn; did you mean --json?" for the first unexpected option of the command line.
 std::string unknownOption(const CLI::App& app, const CLI::ExtrasError& e, int argc, char** argv)
 {
+    // CLI11 lists the unexpected arguments after a colon, separated by spaces.
     const std::string what = e.what();
-    std::set<std::string> extras;
-    for (size_t start = what.find(": "), end; start != std::string::npos; start = end) {
-        start += (extras.empty() ? 2 : 1);
-        end = what.find(' ', start);
-        extras.insert(what.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    }
+    const size_t colon = what.find(": ");
+    std::istringstream listed(colon == std::string::npos ? std::string() : what.substr(colon + 2));
+    const std::set<std::string> extras{std::istream_iterator<std::string>(listed), std::istream_iterator<std::string>()};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.size() < 2 || arg[0] != '-' || !extras.count(arg))
