@@ -164,8 +164,7 @@ TEST(Display, UnchangedImageIsOnlyBlitted) {
 }
 
 TEST(Display, EveryWayToADisplayBitmapDraws) {
-    // One of each way to a display bitmap: converted, magnitude, tone mapped by either
-    // operator, composited.
+    // Converted, magnitude, tone mapped by either operator, composited.
     const std::tuple<FREE_IMAGE_TYPE, int, FREE_IMAGE_TMO> kinds[] = {
         {FIT_INT16, 8, FITMO_DRAGO03},  {FIT_COMPLEX, 8, FITMO_DRAGO03},    {FIT_RGBF, 24, FITMO_DRAGO03},
         {FIT_RGB16, 24, FITMO_DRAGO03}, {FIT_RGBF, 24, FITMO_REINHARD05}, {FIT_RGBA16, 32, FITMO_DRAGO03}};
