@@ -22,6 +22,7 @@ public:
 /// Options of the whole command that reach every subcommand.
 struct Settings {
     bool acceptDamaged = false; ///< read files whose decoder reported errors or whose data is missing
+    std::string channel;        ///< what colour photos are measured by: "r", "g", "b", "luma", or "" (refused)
 };
 Settings& settings();
 
@@ -46,9 +47,6 @@ bool isImageArchive(const std::string& path);
 /// document holds them, nothing else. The file is replaced only once it is complete; raises
 /// ToolError when the image cannot be stored or the file cannot be written.
 void writeImageArchive(const DalvoImage& image, const std::string& path);
-
-/// The image's grayscale raster; raises ToolError when the image has none (colour, 1-bit...).
-RasterImageGS16* grayscaleRaster(const LoadedImage& loaded, const char* command);
 
 /// Saves an image (format from the extension); raises ToolError when the format cannot hold
 /// this image or the file cannot be written.

@@ -27,6 +27,11 @@ int run(int argc, char** argv)
     app.add_flag("--verbose", verbose, "Show what the image decoders say on stderr");
     app.add_flag("--accept-damaged", settings().acceptDamaged,
                  "Read image files whose decoder reported errors or whose data is missing");
+    app.add_option("--channel", settings().channel,
+                   "What spot and background measure in a colour photo: the r, g or b channel, or luma, "
+                   "(299 R + 587 G + 114 B + 500) / 1000 (Rec. 601 weights); colour images whose three channels "
+                   "are equal are read as grayscale without it")
+        ->check(CLI::IsMember({"r", "g", "b", "luma"}));
     unsigned long long maxPixels = 0;
     app.add_option("--max-pixels", maxPixels,
                    "Refuse input images that need more memory than a 16-bit grayscale image of this many pixels "
