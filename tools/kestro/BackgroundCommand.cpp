@@ -105,6 +105,7 @@ Command addBackgroundCommand(CLI::App& root, const bool& json)
     app->add_option("--half", a->half, "Half width and half height of the minimum window")
         ->expected(2)
         ->capture_default_str();
+    addChannelOption(*app);
     app->add_flag("--subtract", a->subtract, "Write the image minus its background instead");
     return {app, [a, &json] { return runBackground(*a, json); }};
 }

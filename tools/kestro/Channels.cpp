@@ -9,6 +9,15 @@ int lumaOf(int r, int g, int b)
     return (299 * r + 587 * g + 114 * b + 500) / 1000;
 }
 
+void addChannelOption(CLI::App& app)
+{
+    app.add_option("--channel", settings().channel,
+                   "What is measured in a colour photo: the r, g or b channel, or luma, "
+                   "(299 R + 587 G + 114 B + 500) / 1000 (Rec. 601 weights); colour images whose three channels "
+                   "are equal are read as grayscale without it")
+        ->check(CLI::IsMember({"r", "g", "b", "luma"}));
+}
+
 namespace {
 
 struct Rgb {

@@ -3,6 +3,8 @@
 
 #include "Support.h"
 
+#include <CLI/CLI.hpp>
+
 #include <memory>
 #include <string>
 
@@ -27,6 +29,10 @@ struct GreyRaster {
 /// Raises ToolError naming the command when a colour image comes without --channel, or the
 /// image has no grey form (1-bit, 4-bit, floating point...).
 GreyRaster grayscaleRaster(const LoadedImage& loaded, const char* command);
+
+/// Adds --channel, which sets settings().channel: to the whole command, and to the commands
+/// that measure grey values, so that it may follow their name as well.
+void addChannelOption(CLI::App& app);
 
 /// "(299 R + 587 G + 114 B + 500) / 1000", the luma of --channel luma.
 int lumaOf(int r, int g, int b);

@@ -488,6 +488,7 @@ Command addSpotCommand(CLI::App& root, const bool& json)
     app->add_option("--method", a->method, "rays: 360 rays out of the centre; rows: the centre row, then columns")
         ->check(CLI::IsMember({"rays", "rows"}))
         ->capture_default_str();
+    addChannelOption(*app);
     app->add_flag("--invert", a->invert, "Dark spots on a light gel (default: detected)");
     app->add_flag("--no-invert", a->noInvert, "Bright spots on a dark gel (default: detected)");
     app->add_flag("--points", a->points, "Report the outline's points");

@@ -1,6 +1,7 @@
 // kestro: the KestroImage library from the command line.
 // Every failure ends as one line on stderr and a non-zero exit: 1 for a failed job,
 // 2 for a command line that cannot be understood.
+#include "Channels.h"
 #include "Commands.h"
 #include "Support.h"
 
@@ -27,11 +28,7 @@ int run(int argc, char** argv)
     app.add_flag("--verbose", verbose, "Show what the image decoders say on stderr");
     app.add_flag("--accept-damaged", settings().acceptDamaged,
                  "Read image files whose decoder reported errors or whose data is missing");
-    app.add_option("--channel", settings().channel,
-                   "What spot and background measure in a colour photo: the r, g or b channel, or luma, "
-                   "(299 R + 587 G + 114 B + 500) / 1000 (Rec. 601 weights); colour images whose three channels "
-                   "are equal are read as grayscale without it")
-        ->check(CLI::IsMember({"r", "g", "b", "luma"}));
+    addChannelOption(app);
     unsigned long long maxPixels = 0;
     app.add_option("--max-pixels", maxPixels,
                    "Refuse input images that need more memory than a 16-bit grayscale image of this many pixels "
