@@ -4,41 +4,16 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 
-#include <sys/wait.h>
+#include "KestroRun.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using namespace kestrorun;
 
 namespace {
-
-#ifdef KESTRO_TOOL_PATH
-const std::string kTool = KESTRO_TOOL_PATH;
-#else
-const std::string kTool;
-#endif
-
-struct Result {
-    int exit = -1;
-    std::string out, err;
-};
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-Result run(const std::string& args, const fs::path& dir) {
-    const std::string cmd = "'" + kTool + "' " + args + " >'" + (dir / "out").string() + "' 2>'" +
-                            (dir / "err").string() + "' </dev/null";
-    const int status = std::system(cmd.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir / "out"), readFile(dir / "err")};
-}
 
 // A band with sharp edges, [20, 40) x [12, 28), on a flat background of 20 (8-bit levels); three
 // of its pixels saturate. Its rays stop on the first background pixels, so the pixels inside the
@@ -74,12 +49,10 @@ class Spot : public ::testing::Test {
 protected:
     void SetUp() override {
         if (kTool.empty() || !fs::exists(kTool)) GTEST_SKIP() << "the kestro command is not built";
-        dir = fs::path(KESTRO_TEST_TMP) / "spot" / ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        dir = scratch(std::string("Spot") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         write16(dir / "bright.tif", [](int x, int y) { return level(x, y) * 257; });
     }
-    std::string at(const std::string& name) const { return "'" + (dir / name).string() + "'"; }
+    std::string at(const std::string& name) const { return quote((dir / name).string()); }
     fs::path dir;
 };
 
@@ -149,7 +122,7 @@ TEST_F(Spot, DarkBandOfTheImageJSampleGelFoundByItsPolarity) {
     const fs::path gel = fs::path(KESTRO_SHARED_DIR) / "gels" / "gel-1d-8bit-imagej-sample-01.gif";
     if (!fs::exists(gel)) GTEST_SKIP() << gel << " is not here";
     // Lane 2's band at y = 240: dark on a light gel.
-    const Result r = run("spot --json '" + gel.string() + "' --rect 55 210 100 270", dir);
+    const Result r = run("spot --json " + quote(gel.string()) + " --rect 55 210 100 270", dir);
     ASSERT_EQ(r.exit, 0) << r.err;
     const json s = json::parse(r.out)["spots"][0];
     EXPECT_EQ(s["polarity"], "dark");

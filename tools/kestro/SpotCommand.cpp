@@ -367,11 +367,8 @@ int runSpot(const SpotArgs& a, bool json)
     }
     if (requests.empty())
         throw ToolError("no rectangle to measure: give --rect L T R B or --rects FILE");
-    if (!a.png.empty()) {
-        std::error_code ec;
-        if (fs::equivalent(a.png, a.file, ec))
-            throw ToolError(a.png + ": is the input image; the picture needs another name");
-    }
+    if (!a.png.empty())
+        checkOutputs({a.file}, {{a.png, a.file}});
 
     const LoadedImage li = loadImage(a.file);
     const GreyRaster grey = grayscaleRaster(li, "spot");
