@@ -127,28 +127,6 @@ TEST_F(Kestro, BackgroundKeepsTheDepthAndSubtractIsTheImageLessItsBackground) {
     }
 }
 
-TEST_F(Kestro, SpotFindsTheBandAndItsOutline) {
-    const std::string gel = synth("gel.tif", "--no-noise --no-background --seed 9");
-    GelOptions o;
-    o.noise = o.background = false;
-    o.seed = 9;
-    const GelBand b = SyntheticGel::generate(o).truth().bands[7];
-    const std::string rect = " --rect " + std::to_string(int(b.x - b.width / 2 - 6)) + " " +
-                             std::to_string(int(b.y - 5 * b.sigmaY - 1)) + " " + std::to_string(int(b.x + b.width / 2 + 7)) +
-                             " " + std::to_string(int(b.y + 5 * b.sigmaY + 2));
-    const json rays = json::parse(run("spot " + quote(gel) + rect + " --json", dir).out);
-    const int cx = rays["centre"][0], cy = rays["centre"][1];
-    EXPECT_LE(std::fabs(cx - b.x), 0.5);
-    EXPECT_LE(std::fabs(cy - b.y), 0.5);
-    ASSERT_EQ(rays["points"].size(), 360u);
-    // Without background the rays stop near the band's half-height edges; 90 degrees points down.
-    EXPECT_NEAR(rays["points"][90][1].get<int>() - cy, b.sigmaY * std::sqrt(2 * std::log(2.0)), 1.5);
-    EXPECT_NEAR(rays["points"][0][0].get<int>() - cx, b.width / 2, 1.5);
-    const json rows = json::parse(run("spot " + quote(gel) + rect + " --method rows --fraction 0.3 --json", dir).out);
-    const size_t n = rows["points"].size(); // leftX, upper points, rightX, lower points
-    EXPECT_EQ(int(n), 2 + 2 * (rows["points"][n / 2][0].get<int>() - rows["points"][0][0].get<int>()));
-}
-
 TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
     const std::map<std::string, std::string> files = {
         {"{gel}", synth("gel.tif", "--width 100 --height 80 --lanes 2 --bands 2")},

@@ -1,3 +1,4 @@
+#include "Channels.h"
 #include "Commands.h"
 #include "Support.h"
 
@@ -28,7 +29,8 @@ nlohmann::ordered_json processOne(const std::string& file, const std::string& ou
 {
     const long long start = nowNanos();
     const LoadedImage li = loadImage(file);
-    RasterImageGS16* source = grayscaleRaster(li, "background");
+    const GreyRaster grey = grayscaleRaster(li, "background");
+    RasterImageGS16* source = grey.raster;
     // Scans are large: the bitmap is not needed once its raster is built, and the subtraction
     // works in the raster itself, so at most the raster, the background and the output live at once.
     li.image->clear();
@@ -50,6 +52,7 @@ nlohmann::ordered_json processOne(const std::string& file, const std::string& ou
 
     return {{"file", file},
             {"output", out},
+            {"grey", grey.conversion},
             {"mode", a.subtract ? "subtracted" : "background"},
             {"half", {a.half[0], a.half[1]}},
             {"width", result.width},
@@ -89,7 +92,7 @@ int runBackground(const BackgroundArgs& a, bool json)
         std::cout << "wrote " << j["output"].get<std::string>() << ": "
                   << (a.subtract ? "image minus its background" : "background") << " by moving minimum, half window "
                   << a.half[0] << " x " << a.half[1] << ", " << j["width"] << " x " << j["height"] << ", " << j["bpp"]
-                  << "-bit, values " << j["min"] << ".." << j["max"] << '\n';
+                  << "-bit, values " << j["min"] << ".." << j["max"] << " (" << j["grey"].get<std::string>() << ")\n";
     };
     return forEachFile(files, "background", json, work, print);
 }
@@ -118,6 +121,7 @@ Command addBackgroundCommand(CLI::App& root, const bool& json)
                     "Half width and half height of the minimum window, in pixels (see below how to choose them)")
         ->expected(2)
         ->capture_default_str();
+    addChannelOption(*app);
     app->add_flag("--subtract", a->subtract, "Write the image minus its background instead");
     return {app, [a, &json] { return runBackground(*a, json); }};
 }

@@ -1,3 +1,4 @@
+#include "Channels.h"
 #include "Commands.h"
 #include "Support.h"
 
@@ -103,7 +104,8 @@ int runDemo(const DemoArgs& a, bool json)
     const LoadedImage li = loadImage(gelPath);
     timings["load"] = millisecondsSince(t);
     t = nowNanos();
-    RasterImageGS16* raster = grayscaleRaster(li, "demo");
+    const GreyRaster grey = grayscaleRaster(li, "demo");
+    RasterImageGS16* raster = grey.raster;
     timings["raster"] = millisecondsSince(t);
 
     // 3. Background by moving minimum: the window must reach from a lane's middle past its edge.

@@ -7,17 +7,22 @@
 
 namespace kestro {
 
-/// A canvas holding the gel drawn by the library's drawing path as it shows by default, with the
-/// pixels at `saturation` painted red, and simple marks drawn on top. Raises ToolError when no
-/// canvas can be made.
+/// A canvas holding the grey values that were measured, drawn by the library's drawing path with
+/// percentile auto contrast (the 0.1 % and 99.9 % points of their histogram stretched to black
+/// and white), with the pixels at `saturation` painted red, and simple marks drawn on top.
+/// Raises ToolError when no canvas can be made.
 class Overlay {
 public:
-    Overlay(DalvoImage& image, const gel::GreyImage& grey, int saturation);
+    Overlay(const gel::GreyImage& grey, int saturation);
+    /// The picture is drawn from the grey values alone; the image is not needed.
+    Overlay(DalvoImage& /*image*/, const gel::GreyImage& grey, int saturation) : Overlay(grey, saturation) {}
 
     void set(int x, int y, COLORREF c) { m_dc.SetPixel(x, y, c); }
     void hline(int x0, int x1, int y, COLORREF c);
     void vline(int x, int y0, int y1, COLORREF c, int dash = 0);
     void rect(int x0, int y0, int x1, int y1, COLORREF c);
+    /// A straight line between two points, both included.
+    void line(int x0, int y0, int x1, int y1, COLORREF c);
     /// A number in a 3 x 5 pixel font, each font pixel `scale` pixels wide.
     void number(int value, int x, int y, int scale, COLORREF c);
     /// A scale for marks that stays readable on large gels: 1 up to 600 pixels, then growing.

@@ -305,15 +305,6 @@ std::string closestOption(const std::string& unknown, const std::vector<std::str
     return best;
 }
 
-RasterImageGS16* grayscaleRaster(const LoadedImage& loaded, const char* command)
-{
-    if (loaded.raster && loaded.raster->IsKindOf(RUNTIME_CLASS(RasterImageGS16)))
-        return static_cast<RasterImageGS16*>(loaded.raster);
-    throw ToolError(loaded.path + ": " + command + " needs an 8-bit or 16-bit grayscale image, this one is " +
-                    std::to_string(loaded.image->getBitsPerPixel()) + "-bit " +
-                    imageTypeName(loaded.image->getImageType()) + " (raster " + rasterKind(loaded.raster) + ")");
-}
-
 void saveImage(const DalvoImage& image, const std::string& path)
 {
     const CString name = CString::FromUtf8(path);

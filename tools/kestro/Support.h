@@ -22,6 +22,7 @@ public:
 /// Options of the whole command that reach every subcommand.
 struct Settings {
     bool acceptDamaged = false; ///< read files whose decoder reported errors or whose data is missing
+    std::string channel;        ///< what colour photos are measured by: "r", "g", "b", "luma", or "" (refused)
     bool force = false;         ///< write over a file that is also an input
 };
 Settings& settings();
@@ -74,9 +75,6 @@ void writeTextFileAtomically(const std::string& path, const std::string& text);
 
 /// The option of `candidates` closest to `unknown` by edit distance, or "" when none is close.
 std::string closestOption(const std::string& unknown, const std::vector<std::string>& candidates);
-
-/// The image's grayscale raster; raises ToolError when the image has none (colour, 1-bit...).
-RasterImageGS16* grayscaleRaster(const LoadedImage& loaded, const char* command);
 
 /// Saves an image (format from the extension); raises ToolError when the format cannot hold
 /// this image or the file cannot be written.

@@ -1,6 +1,7 @@
 // kestro: the KestroImage library from the command line.
 // Every failure ends as one line on stderr and a non-zero exit: 1 for a failed job,
 // 2 for a command line that cannot be understood.
+#include "Channels.h"
 #include "Commands.h"
 #include "Support.h"
 
@@ -64,6 +65,7 @@ int run(int argc, char** argv)
     app.add_flag("--verbose", verbose, "Show what the image decoders say on stderr");
     app.add_flag("--accept-damaged", settings().acceptDamaged,
                  "Read image files whose decoder reported errors or whose data is missing");
+    addChannelOption(app);
     app.add_flag("--force", settings().force, "Write outputs even over a file that is also an input");
     unsigned long long maxPixels = 0;
     app.add_option("--max-pixels", maxPixels,

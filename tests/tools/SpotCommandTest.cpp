@@ -1,0 +1,164 @@
+// kestro spot, run as a program: grey forms, polarity, measurements, rectangle files and warnings.
+#include <KestroImage.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <sstream>
+
+#include "KestroRun.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using namespace kestrorun;
+
+namespace {
+
+// A band with sharp edges, [20, 40) x [12, 28), on a flat background of 20 (8-bit levels); three
+// of its pixels saturate. Its rays stop on the first background pixels, so the pixels inside the
+// outline are exactly the band's.
+constexpr int kW = 60, kH = 40;
+const std::string kRect = " --rect 10 5 50 35";
+bool inBand(int x, int y) { return x >= 20 && x < 40 && y >= 12 && y < 28; }
+int level(int x, int y) {
+    if (!inBand(x, y)) return 20;
+    if ((x == 22 && y == 14) || (x == 37 && y == 26) || (x == 24 && y == 25)) return 255;
+    return 120 + (x * 7 + y * 13) % 100;
+}
+
+// Writes a 16-bit grey image of value(x, y), or an RGB one of rgb(x, y).
+void write16(const fs::path& path, const std::function<int(int, int)>& value) {
+    DalvoImage image(FIT_UINT16, kW, kH, 16);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) reinterpret_cast<WORD*>(image.getScanLine(kH - 1 - y))[x] = WORD(value(x, y));
+    ASSERT_TRUE(image.save(CString::FromUtf8(path.string())));
+}
+void writeRgb(const fs::path& path, const std::function<RGBQUAD(int, int)>& rgb) {
+    DalvoImage image(FIT_BITMAP, kW, kH, 24);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            BYTE* c = image.getScanLine(kH - 1 - y) + 3 * x;
+            const RGBQUAD q = rgb(x, y);
+            c[FI_RGBA_RED] = q.rgbRed, c[FI_RGBA_GREEN] = q.rgbGreen, c[FI_RGBA_BLUE] = q.rgbBlue;
+        }
+    ASSERT_TRUE(image.save(CString::FromUtf8(path.string())));
+}
+
+class Spot : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (kTool.empty() || !fs::exists(kTool)) GTEST_SKIP() << "the kestro command is not built";
+        dir = scratch(std::string("Spot") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        write16(dir / "bright.tif", [](int x, int y) { return level(x, y) * 257; });
+    }
+    std::string at(const std::string& name) const { return quote((dir / name).string()); }
+    fs::path dir;
+};
+
+} // namespace
+
+TEST_F(Spot, VolumeAreaPeakAndSaturationInEveryGreyForm) {
+    write16(dir / "dark.tif", [](int x, int y) { return 65535 - level(x, y) * 257; });
+    writeRgb(dir / "equal.png", [](int x, int y) { const BYTE v = BYTE(level(x, y)); return RGBQUAD{v, v, v, 0}; });
+    writeRgb(dir / "colour.png", [](int x, int y) { return RGBQUAD{60, BYTE(255 - level(x, y)), BYTE(level(x, y)), 0}; });
+    const auto luma = [](int x, int y) { return (299 * level(x, y) + 587 * (255 - level(x, y)) + 114 * 60 + 500) / 1000; };
+    struct Row {
+        std::string args, grey;
+        bool dark;
+        int top;
+        std::function<int(int, int)> value;
+    };
+    const std::vector<Row> rows = {
+        {"bright.tif", "16-bit grayscale", false, 65535, [](int x, int y) { return level(x, y) * 257; }},
+        {"bright.tif --method rows", "16-bit grayscale", false, 65535, [](int x, int y) { return level(x, y) * 257; }},
+        {"dark.tif", "16-bit grayscale", true, 65535, [](int x, int y) { return 65535 - level(x, y) * 257; }},
+        {"equal.png", "8-bit RGB with three equal channels", false, 255, level},
+        {"colour.png --channel r", "red channel of 8-bit RGB", false, 255, level},
+        {"colour.png --channel luma", "luma of 8-bit RGB", true, 255, luma},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        const Result r = run("spot --json " + (dir / row.args).string() + kRect, dir);
+        ASSERT_EQ(r.exit, 0) << r.err;
+        const json j = json::parse(r.out), s = j["spots"][0];
+        EXPECT_EQ(j["grey"].get<std::string>().rfind(row.grey, 0), 0u) << j["grey"];
+        EXPECT_EQ(s["polarity"], row.dark ? "dark" : "bright");
+        EXPECT_TRUE(s["polarityDetected"].get<bool>());
+        const int background = row.value(0, 0);
+        long long area = 0, volume = 0, saturated = 0;
+        int peak = background;
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x)
+                if (inBand(x, y)) {
+                    const int v = row.value(x, y);
+                    ++area;
+                    volume += row.dark ? background - v : v - background;
+                    peak = row.dark ? std::min(peak, v) : std::max(peak, v);
+                    saturated += v == (row.dark ? 0 : row.top);
+                }
+        EXPECT_EQ(s["background"], background);
+        EXPECT_EQ(s["area"], area);
+        EXPECT_EQ(s["volume"], volume);
+        EXPECT_EQ(s["peak"], peak);
+        EXPECT_EQ(s["saturatedPixels"], saturated);
+        EXPECT_EQ(r.err.find("saturated") != std::string::npos, saturated > 0) << r.err;
+    }
+    const Result refused = run("spot " + at("colour.png") + kRect, dir);
+    EXPECT_EQ(refused.exit, 1);
+    EXPECT_NE(refused.err.find("--channel"), std::string::npos) << refused.err;
+    // The picture: saturated pixels red, the rest grey.
+    ASSERT_EQ(run("spot " + at("bright.tif") + kRect + " --png " + at("pic.png"), dir).exit, 0);
+    DalvoImage pic;
+    ASSERT_TRUE(pic.load((dir / "pic.png").string().c_str()));
+    RGBQUAD red{}, grey{};
+    ASSERT_TRUE(pic.getPixelColor(22, kH - 1 - 14, &red) && pic.getPixelColor(2, 2, &grey));
+    EXPECT_EQ(pic.getWidth(), unsigned(kW));
+    EXPECT_TRUE(red.rgbRed == 255 && red.rgbGreen == 0 && red.rgbBlue == 0);
+    EXPECT_TRUE(grey.rgbRed == grey.rgbGreen && grey.rgbGreen == grey.rgbBlue);
+}
+
+TEST_F(Spot, DarkBandOfTheImageJSampleGelFoundByItsPolarity) {
+    const fs::path gel = fs::path(KESTRO_SHARED_DIR) / "gels" / "gel-1d-8bit-imagej-sample-01.gif";
+    if (!fs::exists(gel)) GTEST_SKIP() << gel << " is not here";
+    // Lane 2's band at y = 240: dark on a light gel.
+    const Result r = run("spot --json " + quote(gel.string()) + " --rect 55 210 100 270", dir);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const json s = json::parse(r.out)["spots"][0];
+    EXPECT_EQ(s["polarity"], "dark");
+    EXPECT_TRUE(s["polarityDetected"].get<bool>());
+    EXPECT_NEAR(s["centre"][0].get<int>(), 76, 5);
+    EXPECT_NEAR(s["centre"][1].get<int>(), 240, 5);
+    EXPECT_GT(s["area"].get<int>(), 500);
+}
+
+TEST_F(Spot, RectanglesFromAFileAsCsvRows) {
+    std::ofstream(dir / "rects.txt") << "# the band, then the whole image\n10 5 50 35\n\n  0 0 60 40  # all\n";
+    const Result r = run("spot --csv " + at("bright.tif") + " --rects " + at("rects.txt"), dir);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::vector<std::vector<std::string>> cells;
+    for (std::string line, cell; std::getline(lines, line);) {
+        cells.emplace_back();
+        for (std::istringstream in(line); std::getline(in, cell, ',');) cells.back().push_back(cell);
+    }
+    ASSERT_EQ(cells.size(), 3u);
+    EXPECT_EQ(cells[0][11], "area");
+    EXPECT_EQ(cells[1][11], "320");
+    EXPECT_EQ(cells[2][2] + cells[2][3] + cells[2][4] + cells[2][5], "006040");
+    std::ofstream(dir / "bad.txt") << "10 5 50 35\n# next\n10 5 50\n";
+    const Result bad = run("spot " + at("bright.tif") + " --rects " + at("bad.txt"), dir);
+    EXPECT_EQ(bad.exit, 1);
+    EXPECT_NE(bad.err.find("bad.txt:3: "), std::string::npos) << bad.err;
+}
+
+TEST_F(Spot, CollapsedOutlineWarnsAndFailsWhenStrict) {
+    write16(dir / "dot.tif", [](int x, int y) { return x == 30 && y == 20 ? 60000 : 100; });
+    const Result r = run("spot --json " + at("dot.tif") + kRect, dir);
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_NE(r.err.find("collapsed"), std::string::npos) << r.err;
+    EXPECT_FALSE(json::parse(r.out)["spots"][0].contains("points"));
+    const Result strict = run("spot --json --strict --points " + at("dot.tif") + kRect, dir);
+    EXPECT_EQ(strict.exit, 1);
+    EXPECT_EQ(json::parse(strict.out)["spots"][0]["points"].size(), 360u);
+}
