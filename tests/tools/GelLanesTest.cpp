@@ -25,15 +25,6 @@ struct Case {
     double bend = 0;      // lanes bending sideways, pixels at the bottom
 };
 
-// The gel as an image; inverted gels become dark bands on a light gel.
-std::unique_ptr<DalvoImage> imageOf(const SyntheticGel& gel, bool invert)
-{
-    std::unique_ptr<DalvoImage> image(gel.toImage());
-    if (invert)
-        image->invert();
-    return image;
-}
-
 struct Score {
     int truthBands = 0, found = 0, detected = 0, falseBands = 0;
     int saturatedTruth = 0, saturatedFlagged = 0, wronglyFlagged = 0;
@@ -103,7 +94,9 @@ TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
             o.laneJitter = c.jitter;
             o.bend = c.bend;
             const SyntheticGel gel = SyntheticGel::generate(o);
-            const auto image = imageOf(gel, c.invert);
+            const std::unique_ptr<DalvoImage> image(gel.toImage());
+            if (c.invert)
+                image->invert(); // dark bands on a light gel
             const gel::Analysis a = gel::analyse(*image);
             const bool dark = c.invert || c.depth == GelDepth::Rgb24;
             EXPECT_EQ(a.polarity, dark ? gel::Polarity::DarkBands : gel::Polarity::BrightBands);
@@ -127,70 +120,58 @@ TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
 
 TEST(GelAnalysis, SizesFollowTheLadderInLogSize)
 {
-    // Ladder at 0, 100 and 300 rows below its tier's top: log10 sizes 3, 2, 1. The second lane's
-    // tier starts 10 rows lower. Hand-computed: linear halfway is the mean of the logs; the
-    // Fritsch-Carlson tangents are -0.01, -0.0075, -0.005 per row, so at t = 1/2 the Hermite
-    // cubic gives 2.5 - 0.125 + 0.09375 = 2.46875 and 1.5 - 0.1875 + 0.125 = 1.4375; beyond
-    // the ends both fits follow the end secants.
-    struct Row {
+    // Ladder at 0, 100 and 300 rows: log10 sizes 3, 2, 1. Hand-computed: linear halfway is the
+    // mean of the logs; the Fritsch-Carlson tangents are -0.01, -0.0075, -0.005 per row, so at
+    // t = 1/2 the Hermite cubic gives 2.5 - 0.125 + 0.09375 and 1.5 - 0.1875 + 0.125; beyond the
+    // ends both fits follow the end secants. Left out in turn (linear), the middle band is read
+    // off the line through the end bands, an end band off the remaining segment extended.
+    const struct {
         gel::SizeFit fit;
         double distance, log10Size;
-        bool extrapolated;
-    };
-    const Row rows[] = {{gel::SizeFit::PiecewiseLinear, 50, 2.5, false}, {gel::SizeFit::PiecewiseLinear, 200, 1.5, false},
-                        {gel::SizeFit::MonotoneSpline, 50, 2.46875, false}, {gel::SizeFit::MonotoneSpline, 200, 1.4375, false},
-                        {gel::SizeFit::MonotoneSpline, 400, 0.5, true},      {gel::SizeFit::MonotoneSpline, -50, 3.5, true}};
-    for (const Row& r : rows) {
-        gel::Analysis a;
-        a.lanes.resize(2);
-        a.lanes[1].top = 10;
-        for (double y : {0.0, 100.0, 300.0}) {
-            gel::Band b;
-            b.peakY = y;
-            a.lanes[0].bands.push_back(b);
-        }
-        a.lanes[1].bands.resize(1);
-        a.lanes[1].bands[0].peakY = 10 + r.distance;
-        gel::calibrate(a, 0, {1000, 100, 10}, r.fit);
-        EXPECT_NEAR(std::log10(a.lanes[1].bands[0].size), r.log10Size, 1e-12) << r.distance;
-        EXPECT_EQ(a.lanes[1].bands[0].extrapolated, r.extrapolated) << r.distance;
-    }
-
-    // Left out in turn (piecewise linear): the middle band is read off the line through the end
-    // bands, an end band off the remaining segment extended.
+    } rows[] = {{gel::SizeFit::PiecewiseLinear, 50, 2.5},      {gel::SizeFit::PiecewiseLinear, 200, 1.5},
+                {gel::SizeFit::MonotoneSpline, 50, 2.46875},   {gel::SizeFit::MonotoneSpline, 200, 1.4375},
+                {gel::SizeFit::MonotoneSpline, 400, 0.5},      {gel::SizeFit::MonotoneSpline, -50, 3.5}};
     gel::SizeCalibration c;
     c.positions = {0, 100, 300};
     c.sizes = {1000, 100, 10};
+    for (const auto& r : rows) {
+        c.fit = r.fit;
+        bool extrapolated = false;
+        EXPECT_NEAR(std::log10(c.sizeAt(r.distance, &extrapolated)), r.log10Size, 1e-12) << r.distance;
+        EXPECT_EQ(extrapolated, r.distance < 0 || r.distance > 300) << r.distance;
+    }
     c.fit = gel::SizeFit::PiecewiseLinear;
-    const std::vector<double> loo = c.leaveOneOut();
-    ASSERT_EQ(loo.size(), 3u);
-    EXPECT_NEAR(loo[0], std::pow(10.0, 2.5), 1e-9);
-    EXPECT_NEAR(loo[1], std::pow(10.0, 3 - 2.0 / 3), 1e-9);
-    EXPECT_NEAR(loo[2], std::pow(10.0, 0.0), 1e-9);
+    const std::vector<double> loo = c.leaveOneOut(), hand = {2.5, 3 - 2.0 / 3, 0.0};
+    for (size_t k = 0; k < 3; ++k)
+        EXPECT_NEAR(std::log10(loo.at(k)), hand[k], 1e-12);
 
-    // Random ladders: the spline never lets size rise with distance and passes through its bands.
+    // Random ladders: the spline passes through its bands and never lets size rise with distance.
     SplitMix64 rng(5);
+    c.fit = gel::SizeFit::MonotoneSpline;
     for (int trial = 0; trial < 200; ++trial) {
-        c.fit = gel::SizeFit::MonotoneSpline;
         c.positions = {0};
         c.sizes = {rng.uniform(1000, 20000)};
         for (int k = 0; k < 6; ++k) {
             c.positions.push_back(c.positions.back() + rng.uniform(1, 80));
             c.sizes.push_back(c.sizes.back() * rng.uniform(0.2, 0.95));
         }
-        double last = c.sizeAt(-5);
-        for (double d = -4; d <= c.positions.back() + 5; d += 0.5) {
-            const double v = c.sizeAt(d);
-            ASSERT_LE(v, last * (1 + 1e-12)) << "trial " << trial << " at " << d;
-            last = v;
-        }
         for (size_t k = 0; k < c.positions.size(); ++k)
-            EXPECT_NEAR(c.sizeAt(c.positions[k]) / c.sizes[k], 1.0, 1e-12);
+            ASSERT_NEAR(c.sizeAt(c.positions[k]) / c.sizes[k], 1.0, 1e-12);
+        for (double d = -4; d <= c.positions.back() + 5; d += 0.5)
+            ASSERT_LE(c.sizeAt(d), c.sizeAt(d - 0.5) * (1 + 1e-12)) << "trial " << trial << " at " << d;
     }
 
+    // Migration distances count from the top of each lane's tier.
     gel::Analysis a;
-    a.lanes.resize(1);
+    a.lanes.resize(2);
+    a.lanes[1].top = 10;
     a.lanes[0].bands.resize(3);
+    a.lanes[1].bands.resize(1);
+    for (int k = 0; k < 3; ++k)
+        a.lanes[0].bands[static_cast<size_t>(k)].peakY = 100.0 * k;
+    a.lanes[1].bands[0].peakY = 110;
+    gel::calibrate(a, 0, {1000, 100, 10});
+    EXPECT_NEAR(a.lanes[1].bands[0].size, 100, 1e-9);
     EXPECT_THROW(gel::calibrate(a, 0, {1000, 1000, 100}), std::invalid_argument);
     EXPECT_THROW(gel::calibrate(a, 2, {1000, 500}), std::invalid_argument);
     EXPECT_THROW(gel::calibrate(a, 0, {1000}), std::invalid_argument);
