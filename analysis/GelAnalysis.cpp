@@ -349,6 +349,16 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
         }
         if (us.size() < 4)
             continue;
+        // The path holds between the strips that carry a hundredth of the strongest one's weight.
+        const double strongest = *std::max_element(weights.begin(), weights.end());
+        double uTop = 0, uBottom = 0;
+        bool any = false;
+        for (size_t i = 0; i < us.size(); ++i)
+            if (weights[i] >= 0.01 * strongest) {
+                uTop = any ? std::min(uTop, us[i]) : us[i];
+                uBottom = any ? std::max(uBottom, us[i]) : us[i];
+                any = true;
+            }
         // Gauss-Jordan elimination with partial pivoting.
         double c[3] = {0, 0, 0};
         bool ok = true;
@@ -373,7 +383,7 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
             c[i] = m[i][3] / m[i][i];
         // A path whose ends stray less than a pixel from its middle is straight; one that leaves
         // the reach, or that the strips do not follow within a pixel, is no path.
-        const double ua = y0 - middle, ub = y1 - middle;
+        const double ua = uTop, ub = uBottom;
         const double stray = std::max(std::fabs((c[1] + c[2] * ua) * ua), std::fabs((c[1] + c[2] * ub) * ub));
         double residual = 0, weight = 0;
         for (size_t i = 0; i < us.size(); ++i) {
@@ -389,6 +399,8 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
         lane.tilt = c[1];
         lane.bow = c[2];
         lane.middle = middle;
+        lane.pathTop = middle + uTop;
+        lane.pathBottom = middle + uBottom;
     }
 }
 
@@ -593,6 +605,8 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
             l.centre += wk.x0;
             l.tier = t;
             l.middle = 0.5 * (y0 + y1) + wk.y0;
+            l.pathTop += wk.y0;
+            l.pathBottom += wk.y0;
             l.top = y0 + wk.y0;
             l.bottom = y1 + wk.y0;
             l.index = static_cast<int>(a.lanes.size());

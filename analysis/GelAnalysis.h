@@ -4,6 +4,7 @@
 
 #include "framework/Export.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,8 @@ class RasterImageGS16;
 ///   followed: the tier is cut into strips of rows, each strip's column profile is matched
 ///   against the tier's in each lane (the shift of best correlation, weighted by the strip's
 ///   signal in the lane), and a parabola fitted to the shifts gives the lane's centre row by
-///   row; a path that strays less than a pixel is taken as straight.
+///   row between the strips that hold signal (beyond them the offset holds); a path that
+///   strays less than a pixel is taken as straight.
 /// - Bands. The lane profile is the mean of the middle half of the lane's columns, row by row,
 ///   smoothed by a short moving average. Bands are its peaks whose prominence (height above the
 ///   higher of the two valleys that separate it from higher ground) passes both five times the
@@ -138,11 +140,17 @@ struct Lane {
     double middle = 0;       ///< the row at which centre, left and right hold (the tier's middle)
     double tilt = 0;         ///< sideways drift of the centre at the middle row, columns per row
     double bow = 0;          ///< change of the drift, columns per row squared
+    double pathTop = 0;      ///< rows between which the path was measured; beyond them it
+    double pathBottom = 0;   ///< keeps the offset of the nearer end
     std::vector<Band> bands; ///< top to bottom
 
     /// The lane's centre column at a row: lanes bend along a parabola (straight lanes have
     /// tilt and bow 0); the edges move with the centre.
-    double centreAt(double row) const { return centre + (tilt + bow * (row - middle)) * (row - middle); }
+    double centreAt(double row) const
+    {
+        const double u = (pathBottom > pathTop ? std::clamp(row, pathTop, pathBottom) : row) - middle;
+        return centre + (tilt + bow * u) * u;
+    }
 };
 
 struct KESTRO_API SizeCalibration {

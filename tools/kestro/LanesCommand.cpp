@@ -138,8 +138,10 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
                          {"centre", l.centre},
                          {"left", l.left},
                          {"right", l.right},
+                         {"middle", l.middle},
                          {"tilt", l.tilt},
                          {"bow", l.bow},
+                         {"pathRows", {l.pathTop, l.pathBottom}},
                          {"box", {l.boxLeft, l.top, l.boxRight + 1, l.bottom + 1}},
                          {"bands", bj}});
     }
