@@ -382,12 +382,15 @@ unsigned long long loadFootprint(FIBITMAP* dib) {
     return pitch * height + (raster ? 4 * width * height : 0);
 }
 
+// FreeImage's own formatting knows no 64-bit conversions, so the text is made here.
+void say(FREE_IMAGE_FORMAT fif, const std::string& text) { FreeImage_OutputMessageProc(fif, "%s", text.c_str()); }
+
 bool refuseOverLimit(FREE_IMAGE_FORMAT fif, unsigned long long width, unsigned long long height,
                      unsigned long long footprint) {
     const unsigned long long limit = g_loadMemoryLimit.load();
     if (footprint <= limit) return false;
-    FreeImage_OutputMessageProc(fif, "Image of %llu x %llu pixels needs %llu bytes, over the load limit of %llu",
-                                width, height, footprint, limit);
+    say(fif, "Image of " + std::to_string(width) + " x " + std::to_string(height) + " pixels needs " +
+                 std::to_string(footprint) + " bytes, over the load limit of " + std::to_string(limit));
     return true;
 }
 
@@ -399,17 +402,58 @@ bool gifScreenOverLimit(const BYTE* head, size_t length) {
     return refuseOverLimit(FIF_GIF, width, height, width * height * 5);
 }
 
+// No compression packs pixels of more than one bit beyond a few thousand to one (deflate stops
+// near 1032, LZW near 2700, the run-length codes near 128): a file that small for its pixels is
+// missing its data, whatever the decoder made of the gap (zeros, or a stale line buffer as PSD's
+// raw reader leaves). Wavelet and WebP codes can describe a flat image in a few bytes, so for
+// them only an image of nothing but zeros counts.
+constexpr unsigned long long kMostPacked = 4096;
+
+bool packsWithoutBound(FREE_IMAGE_FORMAT fif) {
+    return fif == FIF_WEBP || fif == FIF_J2K || fif == FIF_JP2 || fif == FIF_JXR;
+}
+
+// A header that claims more pixels than its file could hold refuses the load before the
+// pixels are allocated: decoding would only fill gigabytes with nothing.
+bool refuseMissingData(FREE_IMAGE_FORMAT fif, FIBITMAP* header, unsigned long long sourceBytes) {
+    const unsigned long long width = FreeImage_GetWidth(header), height = FreeImage_GetHeight(header);
+    const unsigned long long bits = width * FreeImage_GetBPP(header);
+    if (!sourceBytes || FreeImage_GetBPP(header) <= 1 || packsWithoutBound(fif) ||
+        (bits + 31) / 32 * 4 * height <= kMostPacked * sourceBytes)
+        return false;
+    say(fif, "The data is missing: " + std::to_string(sourceBytes) + " bytes cannot hold " + std::to_string(width) +
+                 " x " + std::to_string(height) + " pixels");
+    return true;
+}
+
+std::string missingData(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, unsigned long long sourceBytes) {
+    const unsigned long long lineBytes = FreeImage_GetLine(dib), height = FreeImage_GetHeight(dib);
+    if (!sourceBytes || FreeImage_GetBPP(dib) <= 1 || !FreeImage_HasPixels(dib) ||
+        lineBytes * height <= kMostPacked * sourceBytes)
+        return {};
+    const std::string size = std::to_string(FreeImage_GetWidth(dib)) + " x " + std::to_string(height) + " pixels";
+    if (!packsWithoutBound(fif))
+        return "the data is missing: " + std::to_string(sourceBytes) + " bytes cannot hold " + size;
+    for (unsigned y = 0; y < height; ++y) {
+        const BYTE* line = FreeImage_GetScanLine(dib, static_cast<int>(y));
+        if (std::any_of(line, line + lineBytes, [](BYTE b) { return b != 0; })) return {};
+    }
+    return "the data is missing: " + std::to_string(sourceBytes) + " bytes decoded as " + size + " of zeros";
+}
+
 // Reads the header first (where the format allows), refuses what would exceed the load limit,
 // and checks again after decoding for formats without a header-only read. decode(flag) reads
 // from the source's start; readHead(buffer, n) gives its first bytes; both leave it at the start.
 template <typename Decode, typename ReadHead>
-FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, bool& refused, Decode decode, ReadHead readHead) {
+FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sourceBytes, bool& refused, Decode decode,
+                        ReadHead readHead) {
     refused = false;
     if (flag & FIF_LOAD_NOPIXELS) return decode(flag);
     if (FreeImage_FIFSupportsNoPixels(fif)) {
         if (FIBITMAP* header = decode(flag | FIF_LOAD_NOPIXELS)) {
             refused = refuseOverLimit(fif, FreeImage_GetWidth(header), FreeImage_GetHeight(header),
-                                      loadFootprint(header));
+                                      loadFootprint(header)) ||
+                      refuseMissingData(fif, header, sourceBytes);
             FreeImage_Unload(header);
             if (refused) return nullptr;
         }
@@ -423,24 +467,6 @@ FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, bool& refused, Decode d
         return nullptr;
     }
     return dib;
-}
-
-// No compression packs pixels of more than one bit beyond a few thousand to one (deflate stops
-// near 1032, LZW near 2700): a file that small for its pixels is missing its data, and a decoder
-// that reads past the end of such a file gives zeros without a word.
-constexpr unsigned long long kMostPacked = 4096;
-
-std::string missingData(FIBITMAP* dib, unsigned long long sourceBytes) {
-    const unsigned long long lineBytes = FreeImage_GetLine(dib), height = FreeImage_GetHeight(dib);
-    if (!sourceBytes || FreeImage_GetBPP(dib) <= 1 || !FreeImage_HasPixels(dib) ||
-        lineBytes * height <= kMostPacked * sourceBytes)
-        return {};
-    for (unsigned y = 0; y < height; ++y) {
-        const BYTE* line = FreeImage_GetScanLine(dib, static_cast<int>(y));
-        if (std::any_of(line, line + lineBytes, [](BYTE b) { return b != 0; })) return {};
-    }
-    return "the data is missing: " + std::to_string(sourceBytes) + " bytes decoded as " +
-           std::to_string(FreeImage_GetWidth(dib)) + " x " + std::to_string(height) + " pixels of zeros";
 }
 
 } // namespace
@@ -459,7 +485,7 @@ BOOL fipImage::loadBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long s
     bool decoding = false;
     const bool headerOnly = (flag & FIF_LOAD_NOPIXELS) != 0;
     FIBITMAP* dib = decodeBounded(
-        fif, flag, refused,
+        fif, flag, sourceBytes, refused,
         [&](int f) -> FIBITMAP* {
             if ((headerOnly || !(f & FIF_LOAD_NOPIXELS)) && !decoding) {
                 decoding = true;
@@ -473,7 +499,7 @@ BOOL fipImage::loadBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long s
     m_loadDamage.clear();
     if (dib) {
         m_loadDamage = capture.errors();
-        const std::string missing = missingData(dib, sourceBytes);
+        const std::string missing = missingData(fif, dib, sourceBytes);
         if (!missing.empty()) m_loadDamage.push_back(missing);
     }
     return storeLoaded(dib);

@@ -1,43 +1,21 @@
 #include "data/DataArray.h"
 
+#include "TestTables.h"
+
 #include <gtest/gtest.h>
 
-#include <climits>
+#include <sstream>
 #include <vector>
 
 TEST(CIntDataArray, StatisticsAreZeroWhenEmptySaturateTheSumAndTruncateTheMean) {
-    struct Case {
-        std::vector<int> values;
-        int max, min, sum, mean;
-    } cases[] = {
-        {{}, 0, 0, 0, 0},
-        {{7, -3, 12, 0, 5}, 12, -3, 21, 4},
-        {{7, -3, 12, 0, 5, -40}, 12, -40, -19, -3},                       // -19 / 6 truncated toward zero
-        {{INT_MAX, INT_MAX, INT_MAX}, INT_MAX, INT_MAX, INT_MAX, INT_MAX}, // no overflow inside the mean either
-        {{INT_MIN, -1}, -1, INT_MIN, INT_MIN, INT_MIN / 2},               // (-2^31 - 1) / 2 truncated
-        {{INT_MAX, INT_MIN}, INT_MAX, INT_MIN, -1, 0},                    // overflow that cancels stays exact
-    };
-    for (const auto& c : cases) {
+    const std::vector<std::string> rows = TableRows("data/data/int-statistics.txt");
+    for (const std::string& row : rows) {
+        std::istringstream values(row.substr(0, row.find('|'))), expected(row.substr(row.find('|') + 1));
         CIntDataArray a;
-        for (int v : c.values) a.Add(v);
-        EXPECT_EQ((std::vector<int>{a.GetMax(), a.GetMin(), a.GetSum(), a.GetMean()}),
-                  (std::vector<int>{c.max, c.min, c.sum, c.mean}));
+        for (int v; values >> v;) a.Add(v);
+        std::vector<int> want;
+        for (int v; expected >> v;) want.push_back(v);
+        EXPECT_EQ((std::vector<int>{a.GetMax(), a.GetMin(), a.GetSum(), a.GetMean()}), want) << row;
     }
-}
-
-TEST(DataArrays, AppendKeepsTheOrderAndMissingElementsRaiseInvalidArgument) {
-    CPointArray a, b;
-    CPoint p(1, 2), q(3, 4), r(5, 6);
-    a.Add(p);
-    a.Add(q);
-    b.Add(r);
-    b.Append(a);
-    EXPECT_EQ(std::vector<CPoint>(b.GetData(), b.GetData() + b.GetCount()), (std::vector<CPoint>{r, p, q}));
-    EXPECT_THROW(b.GetAt(3), CInvalidArgException);
-    CIntDataArray ints;
-    ints.Add(3);
-    ints.RemoveAll();
-    EXPECT_THROW(ints.GetAt(0), CInvalidArgException);
-    ints.Add(1);
-    EXPECT_THROW(ints[-1], CInvalidArgException);
+    EXPECT_EQ(rows.size(), 6u);
 }

@@ -14,7 +14,6 @@ TEST(CDrawImage, ConstructorsCopiesAndClonesOwnTheirOwnImage) {
     EXPECT_FALSE(plain.m_bOption2);
     EXPECT_FALSE(plain.GetImage()->IsAvailable());
     EXPECT_EQ(placed.m_rcBounds, CRect(1, 2, 3, 4));
-    EXPECT_TRUE(placed.m_bOption1);
 
     std::unique_ptr<CDrawImage> src(patterned(6, 5));
     src->m_bOption1 = FALSE;
@@ -139,88 +138,72 @@ TEST(CDrawImage, PropertiesShowTheImageInformationInAListDialog) {
 
 TEST(CDrawImage, ArchiveRecordIsBaseDataPositionThenTheImageObject) {
     std::unique_ptr<CDrawImage> o(patterned(4, 3));
-    const std::vector<BYTE> bytes = drawtest::store([&](CArchive& ar) { o->Serialize(ar); });
+    const std::vector<BYTE> bytes = StoreBytes([&](CArchive& ar) { o->Serialize(ar); });
     ASSERT_GE(bytes.size(), 40u + 16 + 16);
-    const std::vector<BYTE> position(bytes.begin() + 40, bytes.begin() + 56);
-    EXPECT_EQ(position, (std::vector<BYTE>{0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 3, 0, 0, 0}));
-    // A new class: FFFF, schema 1, the name's length and the name.
-    const std::vector<BYTE> envelope(bytes.begin() + 56, bytes.begin() + 72);
-    const std::string name = "DalvoImage";
-    std::vector<BYTE> expected = {0xFF, 0xFF, 1, 0, 10, 0};
-    expected.insert(expected.end(), name.begin(), name.end());
-    EXPECT_EQ(envelope, expected);
+    EXPECT_EQ(Hex(Bytes(bytes.begin() + 40, bytes.begin() + 72)),
+              Hex(Hx("00000000 00000000 04000000 03000000" + Cls(1, "DalvoImage"))));
 
-    // Cut inside the position bytes: end of file, the object keeps its image and place.
+    // Cut inside the position bytes: end of file; another object where the image should be: the
+    // framework's class error. Either way the object keeps its image and place.
     CDrawImage back;
     back.Create(2, 2, 8, nullptr);
     DalvoImage* kept = back.GetImage();
-    EXPECT_EQ(drawtest::archiveCause([&] {
-                  drawtest::load(std::vector<BYTE>(bytes.begin(), bytes.begin() + 50),
-                                 [&](CArchive& ar) { back.Serialize(ar); });
-              }),
-              CArchiveException::endOfFile);
-    EXPECT_EQ(back.GetImage(), kept);
-    EXPECT_EQ(back.m_rcBounds, CRect(0, 0, 2, 2));
-
-    // Another object where the image should be: the framework's class error, nothing installed.
-    std::vector<BYTE> foreign(bytes.begin(), bytes.begin() + 56);
-    const std::vector<BYTE> other = drawtest::store([&](CArchive& ar) {
-        CDrawObject stranger;
-        ar.WriteObject(&stranger);
-    });
-    foreign.insert(foreign.end(), other.begin(), other.end());
-    EXPECT_EQ(drawtest::archiveCause([&] { drawtest::load(foreign, [&](CArchive& ar) { back.Serialize(ar); }); }),
-              CArchiveException::badClass);
-    EXPECT_EQ(back.GetImage(), kept);
-    EXPECT_EQ(back.m_rcBounds, CRect(0, 0, 2, 2));
+    const Bytes cut(bytes.begin(), bytes.begin() + 50), foreign = Bytes(bytes.begin(), bytes.begin() + 56) +
+                                                                  StoreBytes([](CArchive& ar) { CDrawObject o; ar << &o; });
+    for (auto [damaged, cause] : {std::pair{cut, CArchiveException::endOfFile}, {foreign, CArchiveException::badClass}}) {
+        EXPECT_EQ(ArchiveCause([&] { LoadBytes(damaged, [&](CArchive& ar) { back.Serialize(ar); }); }), cause);
+        EXPECT_EQ(back.GetImage(), kept);
+        EXPECT_EQ(back.m_rcBounds, CRect(0, 0, 2, 2));
+    }
 }
 
-TEST(CDrawImage, DocumentOfSeveralImagesStoresAndLoadsWhole) {
+TEST(CDrawImage, DocumentOfImagesAndShapesStoresAndLoadsWholeOrNotAtAll) {
     CDrawDocument doc;
     CDrawImage* a = patterned(12, 9, L"{Crop}");
     doc.AddObject(a, 0);
     doc.AddObject(new CDrawObject(CRect(1, 2, 3, 4)), 0);
+    doc.GetObjectList()->GetAt(1)->m_bOption2 = TRUE;
     CDrawImage* b = patterned(5, 7, L"{Flip Vertically}{Crop}");
     b->GetImage()->setImageAdjustmentValues(0.5, -0.25, 1.5);
     doc.AddObject(b, 0);
-    const std::vector<BYTE> bytes = drawtest::store([&](CArchive& ar) { doc.Serialize(ar); });
-    // Each class is described once; later objects refer to it by index.
-    const std::string text(bytes.begin(), bytes.end());
-    for (const char* name : {"CDrawImage", "DalvoImage", "CDrawObject"}) {
-        SCOPED_TRACE(name);
-        EXPECT_NE(text.find(name), std::string::npos);
-        EXPECT_EQ(text.find(name), text.rfind(name));
-    }
-
+    const Bytes bytes = StoreBytes([&](CArchive& ar) { doc.Serialize(ar); });
     CDrawDocument back;
-    drawtest::load(bytes, [&](CArchive& ar) { back.Serialize(ar); });
+    LoadBytes(bytes, [&](CArchive& ar) { back.Serialize(ar); });
+    EXPECT_FALSE(back.IsModified());
     ASSERT_EQ(back.GetObjectList()->GetCount(), 3);
     auto* a2 = dynamic_cast<CDrawImage*>(back.GetObjectList()->GetAt(0));
     auto* b2 = dynamic_cast<CDrawImage*>(back.GetObjectList()->GetAt(2));
-    ASSERT_TRUE(a2 && b2);
+    ASSERT_NE(a2, nullptr);
+    ASSERT_NE(b2, nullptr);
     EXPECT_EQ(*a2 == *a, 1);
     EXPECT_EQ(*b2 == *b, 1);
     EXPECT_EQ(b2->GetImage()->getGamma(), 1.5);
     for (int y = 0; y < 7; ++y)
         for (int x = 0; x < 5; ++x) ASSERT_EQ(pixel(*b2->GetImage(), x, y), x + 7 * y);
     EXPECT_EQ(back.GetObjectList()->GetAt(1)->m_rcBounds, CRect(1, 2, 3, 4));
+    EXPECT_TRUE(back.GetObjectList()->GetAt(1)->m_bOption2);
 
-    // A second object whose image refers back to the first one's: refused, nothing installed.
-    CDrawDocument kept;
-    EXPECT_EQ(drawtest::archiveCause([&] {
-                  std::vector<BYTE> twice = drawtest::store([&](CArchive& ar) {
-                      ar << 0x434F444Bu << 1u;
-                      ar.WriteCount(2);
-                      ar.WriteObject(a); // indices: 1 its class, 2 it, 3 the image class, 4 the image
-                      // A second CDrawImage (class reference 0x8001) whose image is object 4.
-                      ar << WORD(0x8001);
-                      CDrawObject().Serialize(ar);
-                      ar << 0 << 0 << 1 << 1 << WORD(4);
-                  });
-                  drawtest::load(twice, [&](CArchive& ar) { kept.Serialize(ar); });
-              }),
-              CArchiveException::genericException);
-    EXPECT_TRUE(kept.GetObjectList()->IsEmpty());
+    // Cut anywhere, or a second object that is the first again or holds the first one's image
+    // (one owner per object): refused, and the document keeps what it had.
+    std::vector<Bytes> damaged;
+    for (size_t cut = 0; cut < bytes.size(); cut += 7) damaged.emplace_back(bytes.begin(), bytes.begin() + cut);
+    for (bool sameImage : {false, true})
+        damaged.push_back(StoreBytes([&](CArchive& ar) {
+            ar << 0x434F444Bu << 1u;
+            ar.WriteCount(2);
+            ar.WriteObject(a); // indices: 1 its class, 2 it, 3 the image class, 4 the image
+            if (!sameImage) return void(ar << WORD(2));
+            ar << WORD(0x8001); // a second CDrawImage
+            CDrawObject().Serialize(ar);
+            ar << 0 << 0 << 1 << 1 << WORD(4);
+        }));
+    for (const Bytes& bad : damaged) {
+        CDrawDocument kept;
+        kept.AddObject(new CDrawObject(CRect(1, 1, 2, 2)), 0);
+        EXPECT_NE(ArchiveCause([&] { LoadBytes(bad, [&](CArchive& ar) { kept.Serialize(ar); }); }), -1) << bad.size();
+        ASSERT_EQ(kept.GetObjectList()->GetCount(), 1);
+        EXPECT_EQ(kept.GetObjectList()->GetHead()->m_rcBounds, CRect(1, 1, 2, 2));
+    }
 }
 
 TEST(CDrawImage, DrawsTheWholeImageOntoItsPositionInDrawingCoordinates) {

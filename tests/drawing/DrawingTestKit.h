@@ -1,7 +1,9 @@
-// Helpers of the drawing tests: message boxes and modal dialogs captured, archives over memory.
+// Helpers of the drawing tests: message boxes and modal dialogs captured, patterned image objects.
 #pragma once
 
 #include <KestroImage.h>
+
+#include "framework/ArchiveTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -57,38 +59,6 @@ inline std::vector<std::string> lines(const CListBox& list) {
     return out;
 }
 
-/// The bytes a storing archive over memory receives.
-inline std::vector<BYTE> store(const std::function<void(CArchive&)>& write) {
-    CMemFile file;
-    {
-        CArchive ar(&file, CArchive::store);
-        write(ar);
-        ar.Close();
-    }
-    const BYTE* data = file.GetBuffer();
-    return std::vector<BYTE>(data, data + file.GetLength());
-}
-
-/// Runs read over a loading archive of the bytes.
-inline void load(std::vector<BYTE> bytes, const std::function<void(CArchive&)>& read) {
-    CMemFile file(bytes.data(), static_cast<UINT>(bytes.size()));
-    CArchive ar(&file, CArchive::load);
-    read(ar);
-}
-
-/// The cause of the archive exception that action raises; -1 when it raises none.
-inline int archiveCause(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (CArchiveException& e) {
-        return e.m_cause;
-    }
-    return -1;
-}
-
-} // namespace drawtest
-
-namespace drawtest {
 
 /// An image object of a blank 8-bit w x h image whose pixel at (x, y), counted from the top,
 /// holds (x + 7 * y) mod 256, with a history.

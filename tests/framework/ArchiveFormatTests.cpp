@@ -45,38 +45,28 @@ TEST(ArchiveValues, RawValuesAreLittleEndianWithoutPadding) {
 
 TEST(ArchiveValues, EveryCallChecksTheDirectionAndTheEndOfData) {
     int i;
-    WORD w;
     CString s;
     BYTE buf[8];
     using E = CArchiveException;
-    // The cause on a storing archive, on a loading one over 01 02 03, and on one over 16 zeros.
+    // The cause on a storing archive and on a loading one over 01 02 03: each call that checks the
+    // direction itself, and one read through the raw values.
     struct Case {
         std::function<void(CArchive&)> call;
-        int storing, threeBytes, zeros;
+        int storing, threeBytes;
     } cases[] = {
-        {[&](CArchive& ar) { ar >> i; }, E::writeOnly, E::endOfFile, -1},
-        {[&](CArchive& ar) { ar >> w >> w; }, E::writeOnly, E::endOfFile, -1},
-        {[&](CArchive& ar) { ar.Read(buf, 8); }, E::writeOnly, -1, -1}, // Read never raises at the end
-        {[&](CArchive& ar) { ar >> s; }, E::writeOnly, -1, -1},
-        {[](CArchive& ar) { ar.ReadObject(nullptr); }, E::writeOnly, E::badIndex, -1},
-        {[](CArchive& ar) { ar.ReadCount(); }, E::writeOnly, -1, -1},
-        {[](CArchive& ar) { ar << 1; }, -1, E::readOnly, E::readOnly},
-        {[](CArchive& ar) { ar.Write("x", 1); }, -1, E::readOnly, E::readOnly},
-        {[](CArchive& ar) { ar << CString(L"x"); }, -1, E::readOnly, E::readOnly},
-        {[](CArchive& ar) { ar.WriteObject(nullptr); }, -1, E::readOnly, E::readOnly},
-        {[](CArchive& ar) { ar.WriteCount(1); }, -1, E::readOnly, E::readOnly},
+        {[&](CArchive& ar) { ar >> i; }, E::writeOnly, E::endOfFile},
+        {[&](CArchive& ar) { ar.Read(buf, 8); }, E::writeOnly, -1}, // Read never raises at the end
+        {[&](CArchive& ar) { ar >> s; }, E::writeOnly, -1},
+        {[](CArchive& ar) { ar.ReadObject(nullptr); }, E::writeOnly, E::badIndex},
+        {[](CArchive& ar) { ar << 1; }, -1, E::readOnly},
+        {[](CArchive& ar) { ar << CString(L"x"); }, -1, E::readOnly},
+        {[](CArchive& ar) { ar.WriteObject(nullptr); }, -1, E::readOnly},
+        {[](CArchive& ar) { ar.WriteCount(1); }, -1, E::readOnly},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ArchiveCause([&] { StoreBytes(c.call); }), c.storing);
         EXPECT_EQ(ArchiveCause([&] { LoadBytes({1, 2, 3}, c.call); }), c.threeBytes);
-        EXPECT_EQ(ArchiveCause([&] { LoadBytes(Bytes(16, 0), c.call); }), c.zeros);
     }
-    LoadBytes({1, 2, 3}, [&](CArchive& ar) {
-        EXPECT_EQ(ar.Read(buf, 2), 2u);
-        EXPECT_EQ(ar.Read(buf, 8), 1u);
-        EXPECT_EQ(buf[0], 3);
-        EXPECT_EQ(ar.Read(buf, 8), 0u);
-    });
     // A closed archive lets go of its file and refuses more.
     CMemFile file;
     CArchive ar(&file, CArchive::store);
@@ -143,12 +133,6 @@ TEST(ArchiveStrings, CountsLengthPrefixesAndCountedStringsReadAndWriteAsTheirTab
     EXPECT_EQ(Hex(WriteString(CString(std::wstring(1, static_cast<wchar_t>(0x110000))))), Hex(Hx("FF FEFF 01 FDFF")));
     // After the wide marker, 0xFFFE is a length, not a second marker.
     EXPECT_EQ(ReadString(Hx("FF FEFF FF FEFF") + Units(std::vector<unsigned>(0xFFFE, 'x'))), CString(L'x', 0xFFFE));
-    // The writer takes the shortest prefix for long text too.
-    for (int length : {254, 0xFFFE}) {
-        const Bytes written = WriteString(CString(L'x', length));
-        EXPECT_EQ(Hex(Bytes(written.begin(), written.begin() + (length > 0xFF ? 10 : 4))),
-                  length > 0xFF ? "ff fe ff ff ff ff fe ff 00 00" : "ff fe ff fe");
-    }
 }
 
 TEST(ArchiveStrings, EveryUtf16CodeUnitSurvivesARoundTrip) {
@@ -210,42 +194,36 @@ TEST(ArchiveObjects, IndicesOfTheBigFormUseADword) {
     // Class 1, then objects 2..0x8000 (objects[i] has index i + 2): from index 0x7FFF on, a
     // reference takes the form 7FFF + DWORD, with bit 31 set for a class.
     const int count = 0x7FFF;
+    Bytes written;
     {
         std::vector<std::unique_ptr<CTestEmpty>> objects;
         for (int i = 0; i < count; ++i)
             objects.push_back(std::make_unique<CTestEmpty>());
         CTestNode a(1), b(2);
-        Bytes written = StoreBytes([&](CArchive& ar) {
+        written = StoreBytes([&](CArchive& ar) {
             for (auto& o : objects)
                 ar << o.get();
-            ar << objects[count - 3].get() << objects[1].get() << objects[count - 2].get();
+            ar << objects[count - 3].get() << objects[count - 2].get();
             ar << &a << &b << &b; // class 0x8001, objects 0x8002 and 0x8003
         });
-        // The last index that fits a WORD, an early one, then the big form for objects and a class.
-        Bytes tail = Hx("FE7F 0300 FF7F FF7F0000" + Cls(2, "CTestNode") +
-                        "01000000 0000 FF7F 01800080 02000000 0000 FF7F 03800000");
-        ASSERT_EQ(written.size(), 16 + 2u * (count - 1) + tail.size());
-        EXPECT_EQ(Hex(Bytes(written.end() - tail.size(), written.end())), Hex(tail));
     }
-    std::string in = Cls(0, "CTestEmpty");
-    for (int i = 1; i < count; ++i)
-        in += "0180";
-    // The object 0x7FFF; class 1 in the big form (a new object, 0x8001); that object again;
-    // the first object in a non-canonical big form.
-    in += "FF7F FF7F0000 FF7F 01000080 FF7F 01800000 FF7F 02000000";
+    // The last index that fits a WORD, then the big form for objects and a class.
+    Bytes tail = Hx("FE7F FF7F FF7F0000" + Cls(2, "CTestNode") + "01000000 0000 FF7F 01800080 02000000 0000 FF7F 03800000");
+    ASSERT_EQ(written.size(), 16 + 2u * (count - 1) + tail.size());
+    EXPECT_EQ(Hex(Bytes(written.end() - tail.size(), written.end())), Hex(tail));
+    // Read back, with the first object again in a big form that a WORD would have held.
     std::vector<CObject*> read;
-    EXPECT_EQ(LoadBytes(Hx(in),
+    EXPECT_EQ(LoadBytes(written + Hx("FF7F 02000000"),
                         [&](CArchive& ar) {
-                            for (int i = 0; i < count + 4; ++i)
-                                read.push_back(ar.ReadObject(RUNTIME_CLASS(CTestEmpty)));
+                            while (ar.BytesLeft()) read.push_back(ar.ReadObject(nullptr));
                         }),
               0u);
-    ASSERT_EQ(read.size(), count + 4u);
-    EXPECT_EQ(read[count], read[0x7FFF - 2]);
-    EXPECT_NE(read[count + 1], read[count]);
-    EXPECT_EQ(read[count + 2], read[count + 1]);
-    EXPECT_EQ(read[count + 3], read[0]);
-    EXPECT_EQ(CArenaObject::Size(), count + 1u);
+    ASSERT_EQ(read.size(), count + 6u);
+    EXPECT_EQ(read[count], read[count - 3]);
+    EXPECT_EQ(read[count + 1], read[count - 2]);
+    EXPECT_EQ(read[count + 4], read[count + 3]);
+    EXPECT_EQ(read[count + 5], read[0]);
+    EXPECT_EQ(CArenaObject::Size(), count + 2u);
     CArenaObject::Clear();
 }
 
@@ -265,21 +243,14 @@ TEST(ArchiveObjects, SchemaReachesSerializeOnceIsRestoredAfterANestedReadAndLose
     auto* inner = dynamic_cast<CTestNode*>(v->m_pInner);
     ASSERT_NE(inner, nullptr);
     EXPECT_EQ(inner->m_nSeenSchema, 2u);
-    EXPECT_EQ(inner->m_value, 42);
-    // Schema 1 of the same class: the older body has no extra WORD.
-    EXPECT_EQ(LoadBytes(Hx(Cls(1, "CTestVersioned") + "0000"), [&](CArchive& ar) { ar >> v; }), 0u);
-    EXPECT_EQ(v->m_nFirstSchema, 1u);
     CArenaObject::Clear();
 
-    // Serialize called directly, and storing, see no schema; the stored schema is 3 alone.
+    // Serialize called directly sees no schema; the stored schema is 3 alone.
     CTestVersioned direct;
     LoadBytes({0x00, 0x00}, [&](CArchive& ar) { direct.Serialize(ar); });
     EXPECT_EQ(direct.m_nFirstSchema, 0xFFFFFFFFu);
     direct.m_extra = 0x0102;
-    Bytes written = StoreBytes([&](CArchive& ar) {
-        EXPECT_EQ(ar.GetObjectSchema(), 0xFFFFFFFFu);
-        ar << &direct;
-    });
+    Bytes written = StoreBytes([&](CArchive& ar) { ar << &direct; });
     EXPECT_EQ(Hex(written), Hex(Hx(Cls(3, "CTestVersioned") + "0000 0201")));
 }
 

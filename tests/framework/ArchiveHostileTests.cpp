@@ -116,38 +116,17 @@ TEST(ArchiveHostile, TruncationAtEveryByteRaisesEndOfFileOrBadClassInsideAName) 
     }
 }
 
-TEST(ArchiveHostile, HugeStringLengthsEndTheArchiveWithoutAllocating) {
-    for (const char* bytes :
-         {"FF FDFF '0123456789'", "FF FFFF FEFFFFFF 'abc'", "FF FFFF FFFFFFFF FFFFFFFFFFFFFFFF 'abc'",
-          "FF FEFF FF FFFF FFFFFFFF 0000000000000080", // wide byte counts past 64 bits
-          "FF FEFF FF FFFF FFFFFFFF FFFFFFFFFFFFFFFF", "FF FEFF FF FFFF FFFFFF7F 6100", "FF FEFF 02 6100 62",
-          "04 'abc'"}) // one byte short, wide and 8-bit
-        EXPECT_EQ(ReadHostile(Hx(bytes), ReadString).cause, E::endOfFile) << bytes;
-    EXPECT_EQ(ReadHostile(Hx("03 'abc'"), ReadString).cause, -1);
-    // Without this, every bound here could pass with a probe that sees nothing.
-    Outcome present = ReadHostile(Hx("FF 204E '" + std::string(20000, 'a') + "'"), ReadString);
-    EXPECT_EQ(present.cause, -1);
-    EXPECT_GE(present.largest, 20000u);
-}
-
-TEST(ArchiveHostile, HugeArrayCountsEndTheArchiveWithoutAllocating) {
-    const std::function<void(CArchive&)> readers[] = {
-        [](CArchive& ar) { CArray<int, int>().Serialize(ar); },
-        [](CArchive& ar) { CArray<double, double>().Serialize(ar); },
-        [](CArchive& ar) { CStringArray().Serialize(ar); },
-        [](CArchive& ar) { CArray<CPoint, CPoint>().Serialize(ar); }};
-    for (const auto& read : readers)
-        EXPECT_EQ(ReadHostile(Hx("FFFF FEFFFFFF 01000000 02000000"), read).cause, E::endOfFile);
-    CArray<int, int> fits;
-    EXPECT_EQ(ReadHostile(Hx("0200 01000000 02000000"), [&](CArchive& ar) { fits.Serialize(ar); }).cause, -1);
-    EXPECT_EQ(fits.GetSize(), 2);
-}
-
-TEST(ArchiveHostile, MalformedEnvelopesRaiseTheRightCauseBeforeAnythingIsMade) {
+TEST(ArchiveHostile, MalformedArchivesRaiseTheRightCauseBeforeAnythingIsMade) {
+    const std::map<std::string, std::function<void(CArchive&)>> readers = {
+        {"string", ReadString},
+        {"ints", [](CArchive& ar) { CArray<int, int>().Serialize(ar); }},
+        {"doubles", [](CArchive& ar) { CArray<double, double>().Serialize(ar); }},
+        {"strings", [](CArchive& ar) { CStringArray().Serialize(ar); }},
+        {"points", [](CArchive& ar) { CArray<CPoint, CPoint>().Serialize(ar); }}};
     const std::map<std::string, int> causes = {{"none", -1},          {"badIndex", E::badIndex},
                                                {"badClass", E::badClass}, {"badSchema", E::badSchema},
                                                {"endOfFile", E::endOfFile}};
-    const std::vector<std::string> rows = TableRows("framework/data/malformed-envelopes.txt");
+    const std::vector<std::string> rows = TableRows("framework/data/malformed-archives.txt");
     for (const std::string& line : rows) {
         std::istringstream fields(line);
         std::string required, cause, bar;
@@ -155,14 +134,18 @@ TEST(ArchiveHostile, MalformedEnvelopesRaiseTheRightCauseBeforeAnythingIsMade) {
         fields >> objects >> bar >> required >> bar >> cause >> bar;
         const std::string bytes = line.substr(line.rfind(" | ") + 3);
         const CRuntimeClass* rc = required == "-" ? nullptr : CRuntimeClass::FromName(required.c_str());
-        Outcome o = ReadHostile(Hx(bytes), [&](CArchive& ar) {
+        Outcome o = ReadHostile(Hx(bytes), readers.count(required) ? readers.at(required) : [&](CArchive& ar) {
             for (size_t i = 1; i < objects; ++i) ar.ReadObject(nullptr);
             ar.ReadObject(rc);
         });
         EXPECT_EQ(o.cause, causes.at(cause)) << line;
         EXPECT_EQ(o.leftBehind, cause == "none" ? 0u : objects - 1) << line;
     }
-    EXPECT_EQ(rows.size(), 35u);
+    EXPECT_EQ(rows.size(), 49u);
+    // Without this, every bound here could pass with a probe that sees nothing.
+    Outcome present = ReadHostile(Hx("FF 204E '" + std::string(20000, 'a') + "'"), ReadString);
+    EXPECT_EQ(present.cause, -1);
+    EXPECT_GE(present.largest, 20000u);
 }
 
 TEST(ArchiveHostile, AnObjectWhoseSerializeRaisesIsDeletedWithWhatItRead) {
@@ -179,16 +162,6 @@ TEST(ArchiveHostile, AnObjectWhoseSerializeRaisesIsDeletedWithWhatItRead) {
     std::unique_ptr<CObject> last(ar.ReadObject(RUNTIME_CLASS(CTestNode)));
     ASSERT_NE(last, nullptr);
     EXPECT_EQ(static_cast<CTestNode*>(last.get())->m_value, 6);
-    EXPECT_EQ(CArenaObject::Size(), 1u);
-
-    // The same object read whole belongs to the caller with its child.
-    CTestThrowing* t = nullptr;
-    EXPECT_EQ(LoadBytes(Hx(Cls(0, "CTestThrowing") + Cls(2, "CTestNode") + "05000000 0000 0C000000"),
-                        [&](CArchive& a) { a >> t; }),
-              0u);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->m_pChild->m_value, 5);
-    delete t;
     EXPECT_EQ(CArenaObject::Size(), 1u);
 }
 

@@ -10,5 +10,5 @@ using FuzzInput = std::vector<std::uint8_t>;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-/// The target's starting corpus: the vectors its unit tests use.
+/// The target's built-in seeds: the vectors its unit tests use (others keep theirs in corpus/).
 std::vector<FuzzInput> fuzzSeeds();

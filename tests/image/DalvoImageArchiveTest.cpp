@@ -1,12 +1,8 @@
 // The archive body of an image: bytes spelled by hand, what reading keeps, hostile archives,
-// round trips of every type TIFF holds and of the real scans.
+// round trips of every type TIFF holds (the real scans' are checked with their raster).
 #include "ImageTestKit.h"
 #include "framework/ArchiveTestSupport.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
-#include <filesystem>
 #include <memory>
 
 using namespace imagetest;
@@ -44,37 +40,11 @@ std::unique_ptr<DalvoImage> readImage(const Bytes& bytes, ULONGLONG* left = null
 
 Bytes storeImage(const DalvoImage& image) { return StoreBytes([&](CArchive& ar) { ar.WriteObject(&image); }); }
 
-/// What FreeImage's own writer makes of a bitmap, without our code in between.
-Bytes freeImageBytes(FIBITMAP* dib, FREE_IMAGE_FORMAT fif) {
-    FIMEMORY* stream = FreeImage_OpenMemory();
-    BYTE* data = nullptr;
-    DWORD size = 0;
-    Bytes out;
-    if (FreeImage_SaveToMemory(fif, dib, stream, 0) && FreeImage_AcquireMemory(stream, &data, &size))
-        out.assign(data, data + size);
-    FreeImage_CloseMemory(stream);
-    return out;
-}
-
 /// Brightness, contrast, gamma, the two limits and the palette (what the display block holds),
 /// or the tone mapping (what it does not).
 std::vector<double> storedSettings(const fipWinImage& image, bool tones = false) {
     const std::vector<double> all = displaySettings(image);
     return tones ? std::vector<double>(all.begin() + 6, all.end()) : std::vector<double>(all.begin(), all.begin() + 6);
-}
-
-/// Same type, size and depth, the same palette and the same bytes in every scan line: what a
-/// lossless round trip must give (and quicker than comparing shown colours on large scans).
-::testing::AssertionResult identical(fipImage& a, fipImage& b) {
-    if (a.getImageType() != b.getImageType() || a.getWidth() != b.getWidth() || a.getHeight() != b.getHeight() ||
-        a.getBitsPerPixel() != b.getBitsPerPixel() || a.getPaletteSize() != b.getPaletteSize())
-        return ::testing::AssertionFailure() << "type, size, depth or palette size differs";
-    if (a.getPaletteSize() && std::memcmp(a.getPalette(), b.getPalette(), a.getPaletteSize()) != 0)
-        return ::testing::AssertionFailure() << "palette differs";
-    for (unsigned y = 0; y < a.getHeight(); ++y)
-        if (std::memcmp(a.getScanLine(y), b.getScanLine(y), a.getLine()) != 0)
-            return ::testing::AssertionFailure() << "scan line " << y << " differs";
-    return ::testing::AssertionSuccess();
 }
 
 class PaletteProbe : public DalvoImage {
@@ -87,35 +57,21 @@ public:
 TEST(DalvoImageArchive, ReadsHandBuiltBodiesOfBothSchemas) {
     const Bytes gray8 = handWrittenTiff({{4, 3, 1, 8, ""}});
     const Bytes imager16 = handWrittenTiff({{6, 5, 1, 16, "Bio-Rad Laboratories"}});
-    fipImage pngSource;
-    makePatterned(pngSource, FIT_BITMAP, 8, 5, 4);
-    const Bytes png = freeImageBytes(pngSource, FIF_PNG);
     const Bytes tail = Hx("'next'");
-    // 8-bit history: "{Ä€}" in Windows-1252.
-    const Bytes ansiHistory = Hx("04 7B C4 80 7D");
     const std::vector<double> stored = {12.5, -3.25, 2.2, 10, 200, PaletteShadesOfRed};
     const std::vector<double> fresh = {0, 0, 1, 0, 255, PaletteNormal};
 
-    struct Case {
-        const char* what;
-        Bytes bytes;
-        std::wstring history;
-        FREE_IMAGE_TYPE type;
-        unsigned width;
-        std::vector<double> settings;
-        ULONGLONG left;
-    } cases[] = {
+    const struct { const char* what; Bytes bytes; std::wstring history; FREE_IMAGE_TYPE type; unsigned width;
+                   std::vector<double> settings; ULONGLONG left; } cases[] = {
         {"schema 1", kEnvelope1 + Body(kCropHistory, gray8) + Block(3), L"{Crop}", FIT_BITMAP, 4, stored, 0},
-        {"8-bit history", kEnvelope1 + Body(ansiHistory, gray8) + Block(3), L"{\u00C4\u20AC}", FIT_BITMAP, 4, stored, 0},
         {"palette code 9", kEnvelope1 + Body(kCropHistory, gray8) + Block(9), L"{Crop}", FIT_BITMAP, 4,
          {12.5, -3.25, 2.2, 10, 200, PaletteNormal}, 0},
         {"schema 0, then the host's bytes", kEnvelope0 + Body(kCropHistory, gray8) + tail, L"{Crop}", FIT_BITMAP, 4,
          fresh, 4},
-        {"PNG bytes", kEnvelope1 + Body(kCropHistory, png) + Block(3), L"{Crop}", FIT_BITMAP, 5, stored, 0},
         {"BMP bytes", kEnvelope1 + Body(kCropHistory, kBmp) + Block(3), L"{Crop}", FIT_BITMAP, 2, stored, 0},
         {"imager TIFF", kEnvelope1 + Body(kCropHistory, imager16) + Block(3), L"{Crop}", FIT_UINT16, 6, stored, 0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ULONGLONG left = 99;
         std::unique_ptr<DalvoImage> image;
@@ -133,9 +89,7 @@ TEST(DalvoImageArchive, ReadsHandBuiltBodiesOfBothSchemas) {
     BYTE value = 0;
     ASSERT_TRUE(image->getPixelIndex(1, 2, &value)); // row 2 from the bottom is the top row
     EXPECT_EQ(value, 7);
-    image = readImage(cases[4].bytes);
-    EXPECT_TRUE(samePixels(*image, pngSource));
-    image = readImage(cases[5].bytes);
+    image = readImage(cases[3].bytes); // any format FreeImage reads
     EXPECT_EQ(shownColor(*image, 1, 0), 0xFF0000u); // bottom right: red
     EXPECT_EQ(shownColor(*image, 0, 1), 0x00FF00u); // top left: green
 }
@@ -164,17 +118,16 @@ TEST(DalvoImageArchive, ReadingKeepsWhatTheArchiveDoesNotHold) {
     // Without a stored schema (Serialize called directly) nothing is read.
     EXPECT_EQ(LoadBytes(body, [&](CArchive& ar) { image.Serialize(ar); }), body.size());
 
-    // A new image from the archive has the defaults of a new image.
-    std::unique_ptr<DalvoImage> read = readImage(kEnvelope1 + body);
-    EXPECT_EQ(read->GetHistoryRecording(), 1);
-    EXPECT_EQ(read->GetPaletteState(), 0);
-    EXPECT_EQ(storedSettings(*read, true), std::vector<double>({FITMO_DRAGO03, 0, 0, 1, 0}));
-    // Reading builds no raster: the analysis code asks for one when it needs it.
+    // A new image read from the archive has the defaults of a new image, and no raster: the
+    // analysis code asks for one when it needs it.
     ImageProbe fresh;
     LoadBytes(body, [&](CArchive& ar) {
         ar.SetObjectSchema(1);
         fresh.Serialize(ar);
     });
+    EXPECT_EQ(fresh.GetHistoryRecording(), 1);
+    EXPECT_EQ(fresh.GetPaletteState(), 0);
+    EXPECT_EQ(storedSettings(fresh, true), std::vector<double>({FITMO_DRAGO03, 0, 0, 1, 0}));
     EXPECT_EQ(fresh.cache(), nullptr);
 }
 
@@ -198,12 +151,7 @@ TEST(DalvoImageArchive, WritesTheBodyByteForByte) {
     ASSERT_TRUE(decoded.loadFromMemory(stream));
     EXPECT_TRUE(samePixels(decoded, image));
 
-    // 300 characters take the three-byte length form and 600 bytes.
-    image.SetPreprocessStr(CString(std::wstring(300, L'x')));
-    const Bytes stored = storeImage(image);
-    EXPECT_EQ(Hex(Bytes(stored.begin() + kEnvelope1.size(), stored.begin() + kEnvelope1.size() + 8)),
-              "ff fe ff ff 2c 01 78 00");
-    EXPECT_EQ(stored.size(), kEnvelope1.size() + 6 + 600 + 4 + n + 36);
+    // (The history's length forms are the framework's string format, checked with it.)
 
     // A palette code outside 0..5 is written as 0.
     PaletteProbe odd;
@@ -229,11 +177,7 @@ TEST(DalvoImageArchive, WritesTheBodyByteForByte) {
 TEST(DalvoImageArchive, HostileBodiesRaiseTheirCause) {
     const Bytes tiff = handWrittenTiff({{4, 3, 1, 8, ""}});
     const Bytes whole = kEnvelope1 + Body(kCropHistory, tiff) + Block(0);
-    struct Case {
-        const char* what;
-        Bytes bytes;
-        int cause;
-    } cases[] = {
+    const struct { const char* what; Bytes bytes; int cause; } cases[] = {
         {"history cut short", kEnvelope1 + Hx("FF FEFF 06 7B00 4300"), CArchiveException::endOfFile},
         {"no byte count", kEnvelope1 + kCropHistory + Hx("0400"), CArchiveException::endOfFile},
         {"count past the end", kEnvelope1 + kCropHistory + Le32(tiff.size() + 1) + tiff, CArchiveException::endOfFile},
@@ -247,7 +191,7 @@ TEST(DalvoImageArchive, HostileBodiesRaiseTheirCause) {
         {"schema of a newer writer", Hx(Cls(2, "DalvoImage")) + Body(kCropHistory, tiff) + Block(0),
          CArchiveException::badSchema},
     };
-    for (const Case& c : cases) EXPECT_EQ(ArchiveCause([&] { readImage(c.bytes); }), c.cause) << c.what;
+    for (const auto& c : cases) EXPECT_EQ(ArchiveCause([&] { readImage(c.bytes); }), c.cause) << c.what;
 
     // Undecodable bytes leave the image empty, and the old bitmap is gone.
     DalvoImage image(FIT_BITMAP, 4, 4, 8);
@@ -269,11 +213,7 @@ TEST(DalvoImageArchive, ByteCountIsCheckedBeforeAnythingIsAllocated) {
     // the count claims would raise CMemoryException instead of endOfFile.
     auto child = [] {
         const Bytes bytes = kEnvelope1 + kCropHistory + Hx("F0FFFFFF") + Block(0);
-        long pages = 0;
-        std::ifstream("/proc/self/statm") >> pages;
-        const rlim_t cap = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t(256) << 20);
-        const rlimit limit{cap, cap};
-        if (pages <= 0 || setrlimit(RLIMIT_AS, &limit) != 0) _exit(11);
+        if (!capAddressSpace(256ull << 20)) _exit(11);
         int cause = -1;
         try {
             readImage(bytes);
@@ -292,40 +232,21 @@ TEST(DalvoImageArchive, EveryTypeTiffHoldsComesBackWithItsHistory) {
     // A history with a character outside the Basic Multilingual Plane and unpaired surrogates.
     std::wstring history = L"{Rotate 90\u00B0}{\U0001F9EC}{";
     history += wchar_t(0xDC00), history += L"x", history += wchar_t(0xD800), history += L"}";
-    const struct {
-        FREE_IMAGE_TYPE type;
-        unsigned bpp;
-    } types[] = {{FIT_BITMAP, 1},  {FIT_BITMAP, 4}, {FIT_BITMAP, 8},   {FIT_UINT16, 16},
-                 {FIT_BITMAP, 24}, {FIT_BITMAP, 32}, {FIT_FLOAT, 32}, {FIT_RGB16, 48}, {FIT_RGBA16, 64}};
-    for (const auto& t : types) {
-        SCOPED_TRACE(::testing::Message() << t.type << "/" << t.bpp);
+    const std::pair<FREE_IMAGE_TYPE, unsigned> types[] = {{FIT_BITMAP, 1},  {FIT_BITMAP, 4}, {FIT_BITMAP, 8},
+                                                          {FIT_UINT16, 16}, {FIT_BITMAP, 24}, {FIT_BITMAP, 32},
+                                                          {FIT_FLOAT, 32}, {FIT_RGB16, 48}, {FIT_RGBA16, 64}};
+    for (const auto& [type, bpp] : types) {
+        SCOPED_TRACE(::testing::Message() << type << "/" << bpp);
         DisplayProbe<DalvoImage> image;
-        makePatterned(image, t.type, t.bpp);
+        makePatterned(image, type, bpp);
         image.SetPreprocessStr(CString(history));
         image.setOddSettings();
         std::unique_ptr<DalvoImage> back = readImage(storeImage(image));
-        ASSERT_TRUE(back && back->isValid());
-        EXPECT_EQ(back->getBitsPerPixel(), t.bpp);
+        ASSERT_TRUE(back);
+        ASSERT_TRUE(back->isValid());
+        EXPECT_EQ(back->getBitsPerPixel(), bpp);
         EXPECT_TRUE(samePixels(*back, image));
         EXPECT_EQ(back->GetPreprocessStr().str(), history);
         EXPECT_EQ(storedSettings(*back), storedSettings(image));
     }
-}
-
-TEST(DalvoImageArchive, RealScansComeBackUnchanged) {
-    if (!gelsPresent()) GTEST_SKIP() << "no real scans here";
-    int seen = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(gel(""))) {
-        if (entry.path().extension() == ".md") continue;
-        SCOPED_TRACE(entry.path());
-        DalvoImage image;
-        ASSERT_TRUE(image.loadU(wide(entry.path().string())));
-        image.AddPreprocessStr(L"Loaded");
-        std::unique_ptr<DalvoImage> back = readImage(storeImage(image));
-        ASSERT_TRUE(back);
-        EXPECT_TRUE(identical(*back, image));
-        EXPECT_EQ(back->GetPreprocessStr().str(), image.GetPreprocessStr().str());
-        ++seen;
-    }
-    EXPECT_GT(seen, 0);
 }

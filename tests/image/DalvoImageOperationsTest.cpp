@@ -26,63 +26,41 @@ struct Command {
 
 unsigned short gIdentity[65536];
 
-int rotate(DalvoImage& i, int angle) {
-    return i.rotate(angle, 0ul);
-}
-
+#define CMD(name, type, bpp, call, ...) Command{name, type, bpp, [](DalvoImage& i) { return i.call; }, __VA_ARGS__}
 const Command kCommands[] = {
-    {"rotate", FIT_UINT16, 16, [](DalvoImage& i) { return rotate(i, 150); }, 1, L"Rotatation of 1.50 Degrees",
-     true},
-    {"rotate back", FIT_UINT16, 16, [](DalvoImage& i) { return rotate(i, -150); }, 1,
-     L"Rotatation of -1.50 Degrees", true},
-    {"average", FIT_UINT16, 16, [](DalvoImage& i) { return i.Average(3); }, 0, L"Blur: Average 3X3", false},
-    {"median", FIT_UINT16, 16, [](DalvoImage& i) { return i.Median(3); }, 0, L"Noise Reduction: Median 3X3",
-     true},
-    {"contrast", FIT_UINT16, 16, [](DalvoImage& i) { return i.ContrastAve(0); }, 1, L"Contrast: Average 0",
-     true},
-    {"contrast 8-bit", FIT_BITMAP, 8, [](DalvoImage& i) { return i.ContrastAve(20); }, 1,
-     L"Contrast: Average 20", true},
-    {"contrast float", FIT_FLOAT, 32, [](DalvoImage& i) { return i.ContrastAve(20); }, 0, nullptr, true},
-    {"contrast empty", FIT_UINT16, 0, [](DalvoImage& i) { return i.ContrastAve(20); }, 0, nullptr, false},
-    {"contrast median", FIT_UINT16, 16, [](DalvoImage& i) { return i.ContrastMed(25); }, 0,
-     L"Contrast: Median 2", false},
-    {"contrast median -", FIT_UINT16, 16, [](DalvoImage& i) { return i.ContrastMed(-25); }, 0,
-     L"Contrast: Median -2", false},
-    {"sharpen", FIT_UINT16, 16, [](DalvoImage& i) { return i.Sharpness(-19); }, 0, L"Sharpen: -1", false},
-    {"brighten", FIT_UINT16, 16, [](DalvoImage& i) { return i.Intensity(100); }, 1, L"Brighten: 100", true},
-    {"brighten 24-bit", FIT_BITMAP, 24, [](DalvoImage& i) { return i.Intensity(-30); }, 1, L"Brighten: -30",
-     true},
-    {"brighten float", FIT_FLOAT, 32, [](DalvoImage& i) { return i.Intensity(10); }, 0, nullptr, true},
-    {"gamma", FIT_UINT16, 16, [](DalvoImage& i) { return i.Gamma(2.2); }, 0, nullptr, false},
-    {"table", FIT_UINT16, 16, [](DalvoImage& i) { return i.apply16BitLUT(gIdentity); }, 1, nullptr, true},
-    {"table 8-bit", FIT_BITMAP, 8, [](DalvoImage& i) { return i.apply16BitLUT(gIdentity); }, 1, nullptr,
-     false},
-    {"threshold", FIT_UINT16, 16, [](DalvoImage& i) { return i.Threshold(10, 200); }, 0,
-     L"Threshold - Low: 10  |  High: 200", false},
-    {"gray scale", FIT_UINT16, 16, [](DalvoImage& i) { return i.GrayScale(8); }, 0,
-     L"Gray Scale to 8 Bits Per Pixel", false},
-    {"invert", FIT_UINT16, 16, [](DalvoImage& i) { return i.invertPixels(); }, 1, L"invertPixels", false},
-    {"invert float", FIT_FLOAT, 32, [](DalvoImage& i) { return i.invertPixels(); }, 0, L"invertPixels",
-     false},
-    {"rescale", FIT_UINT16, 16, [](DalvoImage& i) { return i.rescale(4u, 3u); }, 1,
-     L"Resize to 4 width by 3 height", true},
-    {"equalize", FIT_UINT16, 16, [](DalvoImage& i) { return i.HistoEqualize(); }, 0, L"Equalize", false},
-    {"flip vertically", FIT_UINT16, 16, [](DalvoImage& i) { return i.flipVertical(); }, 1, L"Flip Vertically",
-     true},
-    {"flip empty", FIT_UINT16, 0, [](DalvoImage& i) { return i.flipVertical(); }, 0, L"Flip Vertically",
-     false},
-    {"flip horizontally", FIT_UINT16, 16, [](DalvoImage& i) { return i.flipHorizontal(); }, 1,
-     L"Flip Horizontally", true},
-    {"emboss", FIT_UINT16, 16, [](DalvoImage& i) { return i.Emboss(5, 2); }, 0,
-     L"Emboss : 2 - Light Direction ", false},
-    {"convolution", FIT_UINT16, 16, [](DalvoImage& i) { return i.Convolution(nullptr); }, 0,
-     L"Spatial filter", false},
-    {"convolution ext", FIT_UINT16, 16, [](DalvoImage& i) { return i.ConvolutionExt(nullptr); }, 0, nullptr,
-     false},
-    {"crop", FIT_UINT16, 16, [](DalvoImage& i) { return i.crop(CRect(1, 1, 4, 4)); }, 1, L"Crop", true},
-    {"crop outside", FIT_UINT16, 16, [](DalvoImage& i) { return i.crop(CRect(20, 20, 30, 30)); }, 0, L"Crop",
-     false},
+    CMD("rotate", FIT_UINT16, 16, rotate(150, 0ul), 1, L"Rotatation of 1.50 Degrees", true),
+    CMD("rotate back", FIT_UINT16, 16, rotate(-150, 0ul), 1, L"Rotatation of -1.50 Degrees", true),
+    CMD("average", FIT_UINT16, 16, Average(3), 0, L"Blur: Average 3X3", false),
+    CMD("median", FIT_UINT16, 16, Median(3), 0, L"Noise Reduction: Median 3X3", true),
+    CMD("contrast", FIT_UINT16, 16, ContrastAve(0), 1, L"Contrast: Average 0", true),
+    CMD("contrast 8-bit", FIT_BITMAP, 8, ContrastAve(20), 1, L"Contrast: Average 20", true),
+    CMD("contrast float", FIT_FLOAT, 32, ContrastAve(20), 0, nullptr, true),
+    CMD("contrast empty", FIT_UINT16, 0, ContrastAve(20), 0, nullptr, false),
+    CMD("contrast median", FIT_UINT16, 16, ContrastMed(25), 0, L"Contrast: Median 2", false),
+    CMD("contrast median -", FIT_UINT16, 16, ContrastMed(-25), 0, L"Contrast: Median -2", false),
+    CMD("sharpen", FIT_UINT16, 16, Sharpness(-19), 0, L"Sharpen: -1", false),
+    CMD("brighten", FIT_UINT16, 16, Intensity(100), 1, L"Brighten: 100", true),
+    CMD("brighten 24-bit", FIT_BITMAP, 24, Intensity(-30), 1, L"Brighten: -30", true),
+    CMD("brighten float", FIT_FLOAT, 32, Intensity(10), 0, nullptr, true),
+    CMD("gamma", FIT_UINT16, 16, Gamma(2.2), 0, nullptr, false),
+    CMD("table", FIT_UINT16, 16, apply16BitLUT(gIdentity), 1, nullptr, true),
+    CMD("table 8-bit", FIT_BITMAP, 8, apply16BitLUT(gIdentity), 1, nullptr, false),
+    CMD("threshold", FIT_UINT16, 16, Threshold(10, 200), 0, L"Threshold - Low: 10  |  High: 200", false),
+    CMD("gray scale", FIT_UINT16, 16, GrayScale(8), 0, L"Gray Scale to 8 Bits Per Pixel", false),
+    CMD("invert", FIT_UINT16, 16, invertPixels(), 1, L"invertPixels", false),
+    CMD("invert float", FIT_FLOAT, 32, invertPixels(), 0, L"invertPixels", false),
+    CMD("rescale", FIT_UINT16, 16, rescale(4u, 3u), 1, L"Resize to 4 width by 3 height", true),
+    CMD("equalize", FIT_UINT16, 16, HistoEqualize(), 0, L"Equalize", false),
+    CMD("flip vertically", FIT_UINT16, 16, flipVertical(), 1, L"Flip Vertically", true),
+    CMD("flip empty", FIT_UINT16, 0, flipVertical(), 0, L"Flip Vertically", false),
+    CMD("flip horizontally", FIT_UINT16, 16, flipHorizontal(), 1, L"Flip Horizontally", true),
+    CMD("emboss", FIT_UINT16, 16, Emboss(5, 2), 0, L"Emboss : 2 - Light Direction ", false),
+    CMD("convolution", FIT_UINT16, 16, Convolution(nullptr), 0, L"Spatial filter", false),
+    CMD("convolution ext", FIT_UINT16, 16, ConvolutionExt(nullptr), 0, nullptr, false),
+    CMD("crop", FIT_UINT16, 16, crop(CRect(1, 1, 4, 4)), 1, L"Crop", true),
+    CMD("crop outside", FIT_UINT16, 16, crop(CRect(20, 20, 30, 30)), 0, L"Crop", false),
 };
+#undef CMD
 
 // The tone formulas written out as stated: clamp above, then below, then floor of x + 0.5.
 int literalTone(int v, int percent, bool centred) {
@@ -96,8 +74,7 @@ int literalTone(int v, int percent, bool centred) {
 } // namespace
 
 TEST(ImageOperations, EveryCommandRecordsItsEntryResultAndModifiedFlag) {
-    for (int v = 0; v < 65536; ++v)
-        gIdentity[v] = static_cast<unsigned short>(v);
+    for (int v = 0; v < 65536; ++v) gIdentity[v] = static_cast<unsigned short>(v);
     for (const Command& c : kCommands) {
         SCOPED_TRACE(c.name);
         DalvoImage image(c.type, 9, 7, c.bpp);
@@ -122,12 +99,10 @@ TEST(ImageOperations, ToneTablesMatchTheLiteralFormulaForEveryValue) {
             SCOPED_TRACE(testing::Message() << (centred ? "ContrastAve " : "Intensity ") << percent);
             DalvoImage image(FIT_UINT16, 65536, 1, 16);
             WORD* pixel = reinterpret_cast<WORD*>(image.getScanLine(0));
-            for (int v = 0; v < 65536; ++v)
-                pixel[v] = static_cast<WORD>(v);
+            for (int v = 0; v < 65536; ++v) pixel[v] = static_cast<WORD>(v);
             ASSERT_EQ(centred ? image.ContrastAve(percent) : image.Intensity(percent), 1);
             int wrong = 0;
-            for (int v = 0; v < 65536; ++v)
-                wrong += pixel[v] != literalTone(v, percent, centred);
+            for (int v = 0; v < 65536; ++v) wrong += pixel[v] != literalTone(v, percent, centred);
             EXPECT_EQ(wrong, 0);
             for (const auto& a : anchors)
                 if (a[0] == centred && a[1] == percent) {
@@ -139,15 +114,9 @@ TEST(ImageOperations, ToneTablesMatchTheLiteralFormulaForEveryValue) {
 
 TEST(ImageOperations, MedianIsOpenCVsMedianOfTheImagesMatrix) {
     // Wide rows make the filter work in several strips of rows.
-    const struct {
-        int matrixType;
-        double low, high;
-        std::vector<int> sizes;
-    } cases[] = {{CV_8UC1, 0, 256, {1, 3, 5, 7}},
-                 {CV_8UC3, 0, 256, {3, 5}},
-                 {CV_16UC1, 0, 65536, {1, 3, 5}},
-                 {CV_16SC1, -32768, 32768, {3}},
-                 {CV_32FC1, -1, 1, {3, 5}}};
+    const struct { int matrixType; double low, high; std::vector<int> sizes; } cases[] = {
+        {CV_8UC1, 0, 256, {1, 3, 5, 7}}, {CV_8UC3, 0, 256, {3, 5}}, {CV_16UC1, 0, 65536, {1, 3, 5}},
+        {CV_16SC1, -32768, 32768, {3}},  {CV_32FC1, -1, 1, {3, 5}}};
     cv::RNG rng(12);
     for (const auto& c : cases) {
         cv::Mat source(203, 4099, c.matrixType);
@@ -169,11 +138,7 @@ TEST(ImageOperations, MedianIsOpenCVsMedianOfTheImagesMatrix) {
 }
 
 TEST(ImageOperations, MedianRefusedByOpenCVChangesNothing) {
-    const struct {
-        FREE_IMAGE_TYPE type;
-        unsigned bpp;
-        int size;
-    } cases[] = {
+    const struct { FREE_IMAGE_TYPE type; unsigned bpp; int size; } cases[] = {
         {FIT_UINT16, 16, 7}, {FIT_BITMAP, 8, 4}, {FIT_BITMAP, 8, 0}, {FIT_BITMAP, 32, 3}, {FIT_BITMAP, 0, 3}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.bpp << " bits, size " << c.size);

@@ -4,9 +4,11 @@
 
 #include "image/fipWinImage.h"
 #include "winsys/GlobalMemory.h"
+#include "TestTables.h"
 
-#include <cstdint>
+#include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -50,25 +52,14 @@ struct Depth {
 
 inline const std::vector<Depth>& depths() {
     static const std::vector<Depth> all = {
-        {"1", FIT_BITMAP, 1, 0, 0, 0},
-        {"4", FIT_BITMAP, 4, 0, 0, 0},
-        {"8", FIT_BITMAP, 8, 0, 0, 0},
+        {"1", FIT_BITMAP, 1, 0, 0, 0},        {"4", FIT_BITMAP, 4, 0, 0, 0},    {"8", FIT_BITMAP, 8, 0, 0, 0},
         {"16-565", FIT_BITMAP, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK, FI16_565_BLUE_MASK},
         {"16-555", FIT_BITMAP, 16, FI16_555_RED_MASK, FI16_555_GREEN_MASK, FI16_555_BLUE_MASK},
-        {"24", FIT_BITMAP, 24, 0, 0, 0},
-        {"32", FIT_BITMAP, 32, 0, 0, 0},
-        {"UINT16", FIT_UINT16, 16, 0, 0, 0},
-        {"INT16", FIT_INT16, 16, 0, 0, 0},
-        {"UINT32", FIT_UINT32, 32, 0, 0, 0},
-        {"INT32", FIT_INT32, 32, 0, 0, 0},
-        {"FLOAT", FIT_FLOAT, 32, 0, 0, 0},
-        {"DOUBLE", FIT_DOUBLE, 64, 0, 0, 0},
-        {"COMPLEX", FIT_COMPLEX, 128, 0, 0, 0},
-        {"RGB16", FIT_RGB16, 48, 0, 0, 0},
-        {"RGBA16", FIT_RGBA16, 64, 0, 0, 0},
-        {"RGBF", FIT_RGBF, 96, 0, 0, 0},
-        {"RGBAF", FIT_RGBAF, 128, 0, 0, 0},
-    };
+        {"24", FIT_BITMAP, 24, 0, 0, 0},      {"32", FIT_BITMAP, 32, 0, 0, 0},  {"UINT16", FIT_UINT16, 16, 0, 0, 0},
+        {"INT16", FIT_INT16, 16, 0, 0, 0},    {"UINT32", FIT_UINT32, 32, 0, 0, 0}, {"INT32", FIT_INT32, 32, 0, 0, 0},
+        {"FLOAT", FIT_FLOAT, 32, 0, 0, 0},    {"DOUBLE", FIT_DOUBLE, 64, 0, 0, 0}, {"COMPLEX", FIT_COMPLEX, 128, 0, 0, 0},
+        {"RGB16", FIT_RGB16, 48, 0, 0, 0},    {"RGBA16", FIT_RGBA16, 64, 0, 0, 0}, {"RGBF", FIT_RGBF, 96, 0, 0, 0},
+        {"RGBAF", FIT_RGBAF, 128, 0, 0, 0}};
     return all;
 }
 
@@ -97,101 +88,55 @@ inline const Depth& depth(const std::string& name) {
     return depths().front();
 }
 
-// Header fields by offset.
-enum Field : unsigned {
-    Size = 0,
-    Width = 4,
-    Height = 8,
-    Planes = 12,
-    BitCount = 14,
-    Compression = 16,
-    XPels = 24,
-    ClrUsed = 32,
-    ClrImportant = 36
-};
-
-inline Bytes with(Bytes b, Field f, std::int64_t value) {
-    const unsigned bytes = (f == Planes || f == BitCount) ? 2 : 4;
-    if (b.size() < 40) return b;
-    for (unsigned i = 0; i < bytes; ++i)
-        b[f + i] = static_cast<BYTE>(std::uint64_t(value) >> (8 * i));
-    return b;
-}
-
-inline Bytes cut(Bytes b, std::size_t at, std::size_t count) {
-    b.erase(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + count));
-    return b;
-}
-
 /// A block, and the block the image gives after reading it: empty when it must be refused.
 struct Hostile {
-    const char* name;
+    std::string name;
     Bytes block;
     Bytes expected;
 };
 
-inline std::vector<Hostile> hostileBlocks() {
-    const Bytes b8 = blockOfDepth(depth("8")), b24 = blockOfDepth(depth("24"));
-    const Bytes b32 = blockOfDepth(depth("32")), b555 = blockOfDepth(depth("16-555"));
-    const std::size_t pixels8 = 40 + 1024, stride8 = 8;
-
-    Bytes topDown = with(b8, Height, -3); // rows stored top first
-    for (unsigned r = 0; r < 3; ++r)
-        std::memcpy(&topDown[pixels8 + r * stride8], &b8[pixels8 + (2 - r) * stride8], stride8);
-    Bytes shortTable = cut(with(b8, ClrUsed, 16), 40 + 16 * 4, 240 * 4);
-    Bytes shortTableRead = b8; // the entries the block leaves out keep the index ramp
-    for (unsigned i = 16; i < 256; ++i) {
-        const BYTE entry[4] = {BYTE(i), BYTE(i), BYTE(i), 0};
-        std::memcpy(&shortTableRead[40 + i * 4], entry, 4);
+/// The block after the edits of the hostile-block table (image/data/dib-blocks.txt), in order.
+inline Bytes edited(Bytes b, const std::string& edits) {
+    static const std::vector<std::pair<std::string, unsigned>> fields = {
+        {"Size", 0},         {"Width", 4}, {"Height", 8},   {"Planes", 12},      {"BitCount", 14},
+        {"Compression", 16}, {"XPels", 24}, {"ClrUsed", 32}, {"ClrImportant", 36}};
+    std::istringstream in(edits);
+    for (std::string edit; in >> edit;) {
+        std::vector<long long> n; // the numbers after '=' or ':'
+        for (size_t at = edit.find_first_of("=:"); at != std::string::npos; at = edit.find(':', at + 1))
+            n.push_back(std::stoll(edit.substr(at + 1), nullptr, 0));
+        const std::string op = edit.substr(0, edit.find_first_of("=:"));
+        for (const auto& [name, offset] : fields)
+            for (unsigned i = 0; op == name && i < (offset == 12 || offset == 14 ? 2u : 4u); ++i)
+                b[offset + i] = static_cast<BYTE>(static_cast<unsigned long long>(n[0]) >> (8 * i));
+        if (op == "cut") b.erase(b.begin() + n[0], b.begin() + n[0] + n[1]);
+        if (op == "keep") b.resize(static_cast<size_t>(n[0] < 0 ? static_cast<long long>(b.size()) + n[0] : n[0]));
+        if (op == "pad") b.resize(b.size() + static_cast<size_t>(n[0]), 0xEE);
+        for (int i = 2; op == "masks" && i >= 0; --i)
+            for (int k = 3; k >= 0; --k) b.insert(b.begin() + 40, static_cast<BYTE>(n[i] >> (8 * k)));
+        const Bytes rows = b; // the 8-bit block: 40 header bytes, 1024 of palette, 3 rows of 8 bytes
+        for (size_t r = 0; op == "flip" && r < 3; ++r)
+            std::copy_n(rows.begin() + 1064 + 8 * (2 - r), 8, b.begin() + 1064 + 8 * r);
+        for (long long i = op == "ramp" ? n[0] : 256; i < 256; ++i)
+            b[40 + 4 * i] = b[41 + 4 * i] = b[42 + 4 * i] = static_cast<BYTE>(i), b[43 + 4 * i] = 0;
     }
-    Bytes bitfields32 = with(b32, Compression, 3);
-    const unsigned fiMasks[3] = {FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK};
-    bitfields32.insert(bitfields32.begin() + 40, reinterpret_cast<const BYTE*>(fiMasks),
-                       reinterpret_cast<const BYTE*>(fiMasks) + 12);
-    Bytes swapped32 = bitfields32;
-    std::swap_ranges(swapped32.begin() + 40, swapped32.begin() + 44, swapped32.begin() + 48);
-    Bytes tail = b24;
-    tail.resize(tail.size() + 9, 0xEE);
+    return b;
+}
 
-    return {
-        // Read, with what the image makes of them.
-        {"top-down rows", topDown, b8},
-        {"biClrUsed 0 at 8 bits: the full table", with(b8, ClrUsed, 0), b8},
-        {"16 colours of 256", shortTable, shortTableRead},
-        {"16 bits without masks are 5-5-5", with(cut(b555, 40, 12), Compression, 0), b555},
-        {"32 bits with FreeImage's masks", bitfields32, b32},
-        {"resolution travels", with(b24, XPels, 1234), with(b24, XPels, 1234)},
-        {"planes and importance are not trusted", with(with(b8, Planes, 9), ClrImportant, 999), b8},
-        {"bytes after the pixels", tail, b24},
-        // Refused.
-        {"shorter than a header", Bytes(b8.begin(), b8.begin() + 39), {}},
-        {"core header", with(b8, Size, 12), {}},
-        {"version 5 header", with(b8, Size, 124), {}},
-        {"no columns", with(b8, Width, 0), {}},
-        {"negative width", with(b8, Width, -5), {}},
-        {"65536 columns", with(b8, Width, 65536), {}},
-        {"no rows", with(b8, Height, 0), {}},
-        {"65536 rows", with(b8, Height, 65536), {}},
-        {"65536 rows top-down", with(b8, Height, -65536), {}},
-        {"most negative height", with(b8, Height, INT32_MIN), {}},
-        {"more rows than the block", with(b8, Height, 4), {}},
-        {"wider than the block", with(b8, Width, 9), {}},
-        {"biClrUsed beyond the palette", with(b8, ClrUsed, 257), {}},
-        {"biClrUsed beyond the block", with(b24, ClrUsed, 0x10000000), {}},
-        {"biClrUsed at its largest", with(b24, ClrUsed, 0xFFFFFFFF), {}},
-        {"one byte short", Bytes(b8.begin(), b8.end() - 1), {}},
-        {"run-length 8", with(b8, Compression, 1), {}},
-        {"JPEG body", with(b24, Compression, 4), {}},
-        {"type FIT_BITMAP by number", with(b24, Compression, 256), {}},
-        {"type past the last", with(b24, Compression, 268), {}},
-        {"no bits per pixel", with(b8, BitCount, 0), {}},
-        {"2 bits per pixel", with(b8, BitCount, 2), {}},
-        {"64 bits per pixel", with(b8, BitCount, 64), {}},
-        {"FIT_UINT16 at 8 bits", with(b8, Compression, 257), {}},
-        {"masks at 24 bits", with(b24, Compression, 3), {}},
-        {"foreign masks at 32 bits", swapped32, {}},
-        {"masks cut off", Bytes(bitfields32.begin(), bitfields32.begin() + 46), {}},
-    };
+inline std::vector<Hostile> hostileBlocks() {
+    std::vector<Hostile> all;
+    for (const std::string& row : TableRows("image/data/dib-blocks.txt")) {
+        std::vector<std::string> cells;
+        std::istringstream in(row);
+        for (std::string cell; std::getline(in, cell, '|');)
+            cells.push_back(cell.substr(0, cell.find_last_not_of(' ') + 1));
+        const Bytes base = blockOfDepth(depth(cells.at(1).substr(cells[1].find_first_not_of(' '))));
+        Hostile h{cells[0], edited(base, cells.at(2)), {}};
+        if (cells.at(3).find("same") != std::string::npos) h.expected = h.block;
+        if (cells[3].find("base") != std::string::npos) h.expected = edited(base, cells[3].substr(cells[3].find("base") + 4));
+        all.push_back(h);
+    }
+    return all;
 }
 
 } // namespace dibtest

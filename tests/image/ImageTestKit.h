@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 // Tests that cap the address space skip under the address sanitizer, which reserves terabytes.
 #if defined(__SANITIZE_ADDRESS__)
 #define KESTRO_UNDER_ASAN 1
@@ -30,6 +33,15 @@ inline bool exists(const std::string& path) { return std::ifstream(path, std::io
 inline std::string gel(const std::string& name) { return std::string(KESTRO_SHARED_DIR) + "/gels/" + name; }
 inline bool gelsPresent() { return exists(gel("SOURCES.md")); }
 inline FIBITMAP* handle(fipImage& image) { return image; }
+
+/// For a child process: caps its address space at what it uses now and extra bytes more.
+inline bool capAddressSpace(unsigned long long extra) {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t cap = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + extra;
+    const rlimit limit{cap, cap};
+    return pages > 0 && setrlimit(RLIMIT_AS, &limit) == 0;
+}
 
 /// The bitmap against the one it had ("kept", "replaced" or "empty") and its flag, in one line.
 inline std::string bitmapState(fipImage& image, FIBITMAP* before) {
@@ -117,6 +129,26 @@ inline ::testing::AssertionResult samePixels(fipImage& a, fipImage& b) {
     return ::testing::AssertionSuccess();
 }
 
+/// Type, depth, size, masks, palette and the pixel bytes of every scan line: what a lossless
+/// copy must keep (and quicker than comparing shown colours on large scans).
+inline ::testing::AssertionResult sameBitmap(FIBITMAP* a, FIBITMAP* b) {
+    const unsigned shape[][2] = {{FreeImage_GetImageType(a), FreeImage_GetImageType(b)},
+                                 {FreeImage_GetBPP(a), FreeImage_GetBPP(b)},
+                                 {FreeImage_GetWidth(a), FreeImage_GetWidth(b)},
+                                 {FreeImage_GetHeight(a), FreeImage_GetHeight(b)},
+                                 {FreeImage_GetRedMask(a), FreeImage_GetRedMask(b)},
+                                 {FreeImage_GetColorsUsed(a), FreeImage_GetColorsUsed(b)}};
+    for (const auto& s : shape)
+        if (s[0] != s[1]) return ::testing::AssertionFailure() << "shape " << &s - shape << ": " << s[0] << " vs " << s[1];
+    if (FreeImage_GetColorsUsed(a) &&
+        std::memcmp(FreeImage_GetPalette(a), FreeImage_GetPalette(b), FreeImage_GetColorsUsed(a) * sizeof(RGBQUAD)))
+        return ::testing::AssertionFailure() << "palette differs";
+    for (unsigned y = 0; y < FreeImage_GetHeight(a); ++y)
+        if (std::memcmp(FreeImage_GetScanLine(a, int(y)), FreeImage_GetScanLine(b, int(y)), FreeImage_GetLine(a)))
+            return ::testing::AssertionFailure() << "scan line " << y << " differs";
+    return ::testing::AssertionSuccess();
+}
+
 /// One image directory of a hand-written TIFF: 1 (gray) or 3 (RGB) samples of the given bits;
 /// an empty make leaves the Make tag out.
 struct TiffDirectory {
@@ -168,7 +200,6 @@ public:
     using Image::Image;
 
     FIBITMAP* display() const { return this->displayBitmap; }
-    BOOL ownsDisplay() const { return this->ownsDisplayBitmap; }
     /// Gives the image a private display bitmap, as a draw would.
     void makePrivateDisplay() {
         this->releaseDisplayBitmap();
@@ -210,7 +241,6 @@ public:
         dropRasterCache();
         rasterImage = raster;
     }
-    BOOL loadByName(const CString& path) { return CreateFromFileName(path); }
 };
 
 } // namespace imagetest

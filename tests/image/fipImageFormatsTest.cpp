@@ -121,15 +121,14 @@ void expectEveryRouteLoadsAs(const std::string& path, FREE_IMAGE_FORMAT fif, FRE
 } // namespace
 
 TEST(fipImageFormats, GrayscaleTiffClaimedAsCameraRawLoadsAsTiff) {
-    const std::string path = scratch("formats-imager-gray16.tif"), plain = scratch("formats-plain-gray16.tif");
+    const std::string path = scratch("formats-imager-gray16.tif");
     writeBytes(path, handWrittenTiff({{64, 48, 1, 16, "Bio-Rad Laboratories"}}));
-    writeBytes(plain, handWrittenTiff({{64, 48, 1, 16, ""}}));
     if (FreeImage_GetFileType(path.c_str(), 0) != FIF_RAW) GTEST_SKIP() << "FreeImage does not take it for camera raw";
     expectEveryRouteLoadsAs(path, FIF_TIFF, FIT_UINT16);
 
     // The samples are the file's own (byte i is i * 7, little-endian): top row first in the file,
     // bottom-up scan lines in memory.
-    fipImage image, plainImage;
+    fipImage image;
     ASSERT_TRUE(image.load(path.c_str()));
     for (unsigned y : {0u, 47u}) {
         const WORD* line = reinterpret_cast<const WORD*>(image.getScanLine(image.getHeight() - 1 - y));
@@ -138,10 +137,6 @@ TEST(fipImageFormats, GrayscaleTiffClaimedAsCameraRawLoadsAsTiff) {
             EXPECT_EQ(line[x], ((2 * k * 7) & 0xFF) | (((2 * k + 1) * 7 & 0xFF) << 8)) << x << "," << y;
         }
     }
-    // Without the Make tag it was a TIFF all along, with the same samples.
-    EXPECT_EQ(FreeImage_GetFileType(plain.c_str(), 0), FIF_TIFF);
-    ASSERT_TRUE(plainImage.load(plain.c_str()));
-    EXPECT_TRUE(samePixels(plainImage, image));
 }
 
 TEST(fipImageFormats, CameraRawWithColourPreviewKeepsRawDecoding) {
@@ -154,15 +149,9 @@ TEST(fipImageFormats, CameraRawWithColourPreviewKeepsRawDecoding) {
 
 TEST(fipImageFormats, RealBlotScansFromTheImagerLoadAsSixteenBitGray) {
     if (!gelsPresent()) GTEST_SKIP() << "no real scans at " << gel("") << " (set KESTRO_SHARED_DIR)";
-    const std::string black = gel("western-blot-16bit-minisblack-01.tif");
-    const std::string white = gel("western-blot-16bit-miniswhite-imagelab-01.tif");
-    for (const std::string& path : {black, white}) {
+    for (const char* name : {"western-blot-16bit-minisblack-01.tif", "western-blot-16bit-miniswhite-imagelab-01.tif"}) {
+        const std::string path = gel(name);
         ASSERT_EQ(FreeImage_GetFileType(path.c_str(), 0), FIF_RAW) << path; // the reason for the fix
         expectEveryRouteLoadsAs(path, FIF_TIFF, FIT_UINT16);
     }
-    // Both hold the same samples; the min-is-white one is not inverted by FreeImage.
-    fipImage blackImage, whiteImage;
-    ASSERT_TRUE(blackImage.load(black.c_str()));
-    ASSERT_TRUE(whiteImage.load(white.c_str()));
-    EXPECT_TRUE(samePixels(blackImage, whiteImage));
 }

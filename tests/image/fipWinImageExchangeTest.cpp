@@ -2,26 +2,16 @@
 #include "DibBlocks.h"
 
 #include "image/DalvoImage.h"
+#include "framework/ArchiveTestSupport.h"
 #include "framework/Window.h"
 #include "winsys/Clipboard.h"
 #include "winsys/Screen.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 using namespace dibtest;
 
 namespace {
-
-Bytes hex(const char* text) {
-    Bytes bytes;
-    for (char* end = nullptr;; text = end) {
-        const unsigned long v = std::strtoul(text, &end, 16);
-        if (end == text) return bytes;
-        bytes.push_back(static_cast<BYTE>(v));
-    }
-}
 
 void clearClipboard() {
     ASSERT_TRUE(OpenClipboard(nullptr));
@@ -36,10 +26,8 @@ TEST(MemoryDib, SixteenBitLayoutByHand) {
     const WORD rows[2][3] = {{0x0102, 0x0304, 0x0506}, {0xA0B0, 0xC0D0, 0xFFFF}}; // bottom row first
     for (unsigned y = 0; y < 2; ++y)
         std::memcpy(image.getScanLine(y), rows[y], sizeof rows[y]);
-    EXPECT_EQ(blockOf(image),
-              hex("28 0 0 0  3 0 0 0  2 0 0 0  1 0  10 0  1 1 0 0  0 0 0 0  13 b 0 0  13 b 0 0"
-                  "  0 0 0 0  0 0 0 0"
-                  "  2 1 4 3 6 5 0 0  b0 a0 d0 c0 ff ff 0 0"));
+    EXPECT_EQ(blockOf(image), Hx("28000000 03000000 02000000 0100 1000 01010000 00000000 130B0000 130B0000 00000000"
+                                 "00000000 0201040306050000 B0A0D0C0FFFF0000"));
 }
 
 TEST(MemoryDib, EightBitLayoutByHand) {
@@ -47,12 +35,9 @@ TEST(MemoryDib, EightBitLayoutByHand) {
     const BYTE rows[2][2] = {{7, 9}, {200, 1}};
     for (unsigned y = 0; y < 2; ++y)
         std::memcpy(image.getScanLine(y), rows[y], 2);
-    Bytes expected = hex("28 0 0 0  2 0 0 0  2 0 0 0  1 0  8 0  0 0 0 0  0 0 0 0  13 b 0 0  13 b 0 0"
-                         "  0 1 0 0  0 1 0 0");
-    for (unsigned i = 0; i < 256; ++i)
-        expected.insert(expected.end(), {BYTE(i), BYTE(i), BYTE(i), 0});
-    for (BYTE b : hex("7 9 0 0  c8 1 0 0"))
-        expected.push_back(b);
+    Bytes expected = Hx("28000000 02000000 02000000 0100 0800 00000000 00000000 130B0000 130B0000 00010000 00010000");
+    for (unsigned i = 0; i < 256; ++i) expected.insert(expected.end(), {BYTE(i), BYTE(i), BYTE(i), 0});
+    expected = expected + Hx("07090000 C8010000");
     EXPECT_EQ(blockOf(image), expected);
 }
 
@@ -70,7 +55,9 @@ TEST(MemoryDib, EveryDepthRoundTrips) {
 }
 
 TEST(MemoryDib, HostileBlocks) {
-    for (const Hostile& h : hostileBlocks()) {
+    const std::vector<Hostile> blocks = hostileBlocks();
+    ASSERT_EQ(blocks.size(), 35u) << "the table image/data/dib-blocks.txt";
+    for (const Hostile& h : blocks) {
         SCOPED_TRACE(h.name);
         fipWinImage image;
         paint(image, depth("4"), 2, 2);

@@ -62,15 +62,6 @@ TEST(MatrixBridge, EveryTypeRoundTripsWithRowsFlippedAndPaddingUntouched) {
     }
 }
 
-TEST(MatrixBridge, ColourBytesStayBlueGreenRed) {
-    DalvoImage image(FIT_BITMAP, 3, 2, 24);
-    RGBQUAD colour{16, 32, 255, 0};     // blue, green, red
-    image.setPixelColor(0, 1, &colour); // scan line 1 is the top row
-    cv::Mat matrix;
-    image.copytoOpenCV(matrix);
-    EXPECT_EQ(matrix.at<cv::Vec3b>(0, 0), cv::Vec3b(16, 32, 255));
-}
-
 TEST(MatrixBridge, RefusalsLeaveMatrixOrEmptyImage) {
     // Without a bitmap and for depths outside the table the matrix is not touched.
     cv::Mat matrix(2, 2, CV_8UC1, cv::Scalar(9));

@@ -1,5 +1,4 @@
 #include "raster/RasterImageGS16.h"
-#include "raster/RasterImageRGB.h"
 
 #include "RasterTestSupport.h"
 
@@ -51,23 +50,6 @@ void literalHistogram(const RasterImageGS16& r, CIntDataArray& h) {
 }
 
 } // namespace
-
-TEST(RasterImage, BothRastersAreMadeByNameAndNoPixelTravelsInAnArchive) {
-    auto gray = rasterOf(3, 2, [](int x, int y) { return x + y; });
-    RasterImageRGB colour(3, 2);
-    for (RasterImage* full : {static_cast<RasterImage*>(gray.get()), static_cast<RasterImage*>(&colour)}) {
-        CMemFile file;
-        CArchive out(&file, CArchive::store);
-        out.WriteObject(full);
-        out.Close();
-        file.Seek(0, CFile::begin);
-        CArchive in(&file, CArchive::load);
-        std::unique_ptr<CObject> back(in.ReadObject(nullptr)); // made by name
-        ASSERT_NE(back, nullptr);
-        EXPECT_EQ(back->GetRuntimeClass(), full->GetRuntimeClass());
-        EXPECT_EQ(static_cast<RasterImage*>(back.get())->width, 0);
-    }
-}
 
 TEST(RasterImageGS16, DepthMaximaZeroedSizedRastersAndEmptyOnesWithTheStatisticsOfNoPixels) {
     const int maxima[][2] = {{1, 1}, {8, 255}, {16, 65535}, {24, 16777215}, {30, 1073741823}, {31, INT_MAX}, {32, INT_MAX}};

@@ -2,8 +2,11 @@
 #include <KestroImage.h>
 #include <gtest/gtest.h>
 
+#include "TestTables.h"
+
 #include <climits>
 #include <memory>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -42,36 +45,24 @@ std::string picture(CDC& dc) {
 } // namespace
 
 TEST(StretchDIBits, PlacesScalesMirrorsAndClipsNearestPixels) {
-    struct {
-        int x, y, w, h, sx, sy, sw, sh;
-        bool topDown;
-        int result;
-        const char* expected;
-    } cases[] = {
-        {1, 1, 3, 2, 0, 0, 3, 2, false, 2, "...../.abc./.def."},
-        {4, 0, -3, 2, 0, 0, 3, 2, false, 2, ".cba./.fed./....."},  // mirrored across
-        {0, 2, 3, -2, 0, 0, 3, 2, false, 2, "def../abc../....."},  // mirrored upside down
-        {0, 0, 5, 3, 0, 0, 3, 2, false, 2, "aabcc/ddeff/ddeff"},   // enlarged, centre sampling
-        {0, 0, 2, 1, 0, 0, 3, 2, false, 2, "df.../...../....."},   // reduced
-        {-2, -1, 3, 2, 0, 0, 3, 2, false, 2, "f..../...../....."}, // clipped at the canvas
-        {3, 2, 3, 2, 0, 0, 3, 2, false, 2, "...../...../...ab"},
-        {0, 0, 2, 1, 1, 0, 2, 1, false, 1, "ef.../...../....."}, // source origin at the lower left
-        {0, 0, 3, 2, 0, 0, 3, 2, true, 2, "def../abc../....."},  // the same bytes top-down
-        {0, 0, 0, 2, 0, 0, 3, 2, false, 0, "...../...../....."},
-        {0, 0, 3, 2, 0, 0, 3, 0, false, 0, "...../...../....."},
-        {0, 0, 5, 3, -1, 0, 3, 2, false, 2, "..abb/..dee/..dee"}, // samples outside the bitmap skipped
-    };
     Info info;
     Dib dib = letters(info);
-    for (const auto& c : cases) {
+    const std::vector<std::string> rows = TableRows("winsys/data/stretch-dibits.txt");
+    for (const std::string& row : rows) {
+        std::istringstream fields(row);
+        int x, y, w, h, sx, sy, sw, sh, lines;
+        std::string order, bar, canvas;
+        fields >> x >> y >> w >> h >> sx >> sy >> sw >> sh >> order >> bar >> lines >> bar >> canvas;
         CDC dc;
         ASSERT_TRUE(dc.CreateCanvas(5, 3));
-        info.header.biHeight = c.topDown ? -2 : 2;
-        EXPECT_EQ(StretchDIBits(dc, c.x, c.y, c.w, c.h, c.sx, c.sy, c.sw, c.sh, FreeImage_GetBits(dib.get()),
+        info.header.biHeight = order == "top" ? -2 : 2;
+        EXPECT_EQ(StretchDIBits(dc, x, y, w, h, sx, sy, sw, sh, FreeImage_GetBits(dib.get()),
                                 reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY),
-                  c.result);
-        EXPECT_EQ(picture(dc), c.expected) << c.x << "," << c.y << " " << c.w << "x" << c.h;
+                  lines)
+            << row;
+        EXPECT_EQ(picture(dc), canvas) << row;
     }
+    EXPECT_EQ(rows.size(), 12u);
 }
 
 TEST(StretchDIBits, ReadsEveryDepthAndRefusesWhatItCannotDraw) {
@@ -91,11 +82,12 @@ TEST(StretchDIBits, ReadsEveryDepthAndRefusesWhatItCannotDraw) {
                                  FreeImage_GetInfo(dib.get()), usage, rop);
         };
         EXPECT_EQ(blit(dc, DIB_RGB_COLORS, SRCCOPY), 1);
-        EXPECT_TRUE(dc.GetPixel(0, 0) == RGB(40, 50, 60) && dc.GetPixel(1, 0) == RGB(10, 20, 30)) << bpp;
+        EXPECT_EQ(dc.GetPixel(0, 0), RGB(40, 50, 60)) << bpp;
+        EXPECT_EQ(dc.GetPixel(1, 0), RGB(10, 20, 30)) << bpp;
         // Other raster operations, a null context and the context's palette (for indices) draw nothing.
-        EXPECT_EQ(blit(dc, DIB_RGB_COLORS, 0x00EE0086UL) + blit(nullptr, DIB_RGB_COLORS, SRCCOPY) +
-                      (bpp <= 8 ? blit(dc, DIB_PAL_COLORS, SRCCOPY) : 0),
-                  0);
+        EXPECT_EQ(blit(dc, DIB_RGB_COLORS, 0x00EE0086UL), 0) << bpp;
+        EXPECT_EQ(blit(nullptr, DIB_RGB_COLORS, SRCCOPY), 0) << bpp;
+        EXPECT_EQ(bpp <= 8 ? blit(dc, DIB_PAL_COLORS, SRCCOPY) : 0, 0) << bpp;
     }
 }
 
