@@ -415,7 +415,7 @@ double meanOf(const Profile& v, int a, int b)
 }
 
 // Bands of one lane; rows of the profiles are relative to the lane's top.
-void findBands(Lane& lane, const Work& wk, const Profile& profile, double range, const Options& o)
+void findBands(Lane& lane, const Work& wk, const Profile& profile, const Profile& gap, double range, const Options& o)
 {
     const int n = static_cast<int>(profile.size());
     const int radius = std::max(1, n / 600);
@@ -430,6 +430,30 @@ void findBands(Lane& lane, const Work& wk, const Profile& profile, double range,
     for (const Peak& p : findPeaks(s))
         if (p.prominence >= least && p.prominence > 0 && s[p.pos] - typical >= least)
             peaks.push_back(p);
+    // The rims of a well stand beside its slot, which is darker than the gel between the lanes
+    // at the same rows; no band's valley falls below that. The lane's usual offset from the gaps
+    // (its lower quartile: a lane may run a little darker or brighter than the gel beside it) is
+    // allowed for, and the noise, and a tenth of the peak's prominence.
+    if (!gap.empty()) {
+        Profile diff(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i)
+            diff[static_cast<size_t>(i)] = profile[static_cast<size_t>(i)] - gap[static_cast<size_t>(i)];
+        const Profile d = boxSmooth(diff, radius);
+        Profile order(d);
+        std::nth_element(order.begin(), order.begin() + n / 4, order.end());
+        const double usual = order[static_cast<size_t>(n / 4)], noise = 5.0 * noiseOf(diff) / std::sqrt(2.0 * radius + 1);
+        peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
+                                   [&](const Peak& p) {
+                                       const double half = s[p.pos] - 0.5 * p.prominence;
+                                       const double hwL = p.pos - crossing(s, p.pos, -1, half, 0);
+                                       const double hwR = crossing(s, p.pos, +1, half, n - 1) - p.pos;
+                                       const int a = std::max(0, static_cast<int>(p.pos - 3 * std::max(hwL, 1.0)));
+                                       const int b = std::min(n - 1, static_cast<int>(p.pos + 3 * std::max(hwR, 1.0)));
+                                       return *std::min_element(d.begin() + a, d.begin() + b + 1) <
+                                              usual - std::max(noise, 0.1 * p.prominence);
+                                   }),
+                    peaks.end());
+    }
 
     const int boxLeft = lane.boxLeft - wk.x0;
     const int boxRight = lane.boxRight - wk.x0;
@@ -635,7 +659,31 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
     }
     std::vector<double> widths;
     for (size_t k = 0; k < a.lanes.size(); ++k) {
-        findBands(a.lanes[k], wk, profiles[k], highest - lowest, o);
+        // The gel between this lane's box and its neighbours' in the same tier, row by row: the
+        // darker of the two gaps (a bright band's glow spills into one), none at the tier's ends.
+        const Lane& l = a.lanes[k];
+        Profile gap, side;
+        std::vector<int> sat;
+        const std::vector<int> shifts = laneShifts(l);
+        for (int dir : {-1, 1}) {
+            const size_t m = dir < 0 ? k - 1 : k + 1;
+            const bool neighbour = !(dir < 0 && k == 0) && m < a.lanes.size() && a.lanes[m].tier == l.tier;
+            const int g0 = neighbour ? (dir < 0 ? a.lanes[m].boxRight + 1 : l.boxRight + 1) - wk.x0 : 0;
+            const int g1 = neighbour ? (dir < 0 ? l.boxLeft - 1 : a.lanes[m].boxLeft - 1) - wk.x0 : -1;
+            if (g1 < g0) {
+                gap.clear();
+                break;
+            }
+            rowSums(wk, g0, g1, l.top - wk.y0, l.bottom - wk.y0, shifts, side, nullptr, sat);
+            for (double& v : side)
+                v /= g1 - g0 + 1;
+            if (gap.empty())
+                gap = side;
+            else
+                for (size_t i = 0; i < gap.size(); ++i)
+                    gap[i] = std::min(gap[i], side[i]);
+        }
+        findBands(a.lanes[k], wk, profiles[k], gap, highest - lowest, o);
         for (Band& b : a.lanes[k].bands) {
             b.lane = static_cast<int>(k);
             widths.push_back(b.width);

@@ -47,7 +47,10 @@ class RasterImageGS16;
 ///   neighbour) and, along the lane, 3.1 half-widths at half prominence above and below the
 ///   peak, cut at the valley to a neighbouring band. A peak must also rise that far above the
 ///   lane's median (the bright rim of a dark well has prominence but no height), and a peak
-///   more than four times as wide as the gel's median band is a smear, not a band.
+///   more than four times as wide as the gel's median band is a smear, not a band. A peak with
+///   a valley within three half-widths that sinks below the gel between the lanes (the darker
+///   of the two gaps beside the lane, less the lane's usual offset from it, the noise and a
+///   tenth of the peak's prominence) is the rim of a well, whose slot is darker than the gel.
 /// - Volumes. The raw volume is the sum of the (polarity-corrected) pixels in the box. The
 ///   corrected volume subtracts a background: by default a straight line, row by row, between
 ///   the box's row sums at its top and bottom rows (each the mean of three rows), which follows
