@@ -117,12 +117,6 @@ TEST(ArchiveHostile, TruncationAtEveryByteRaisesEndOfFileOrBadClassInsideAName) 
 }
 
 TEST(ArchiveHostile, MalformedArchivesRaiseTheRightCauseBeforeAnythingIsMade) {
-    const std::map<std::string, std::function<void(CArchive&)>> readers = {
-        {"string", ReadString},
-        {"ints", [](CArchive& ar) { CArray<int, int>().Serialize(ar); }},
-        {"doubles", [](CArchive& ar) { CArray<double, double>().Serialize(ar); }},
-        {"strings", [](CArchive& ar) { CStringArray().Serialize(ar); }},
-        {"points", [](CArchive& ar) { CArray<CPoint, CPoint>().Serialize(ar); }}};
     const std::map<std::string, int> causes = {{"none", -1},          {"badIndex", E::badIndex},
                                                {"badClass", E::badClass}, {"badSchema", E::badSchema},
                                                {"endOfFile", E::endOfFile}};
@@ -134,41 +128,25 @@ TEST(ArchiveHostile, MalformedArchivesRaiseTheRightCauseBeforeAnythingIsMade) {
         fields >> objects >> bar >> required >> bar >> cause >> bar;
         const std::string bytes = line.substr(line.rfind(" | ") + 3);
         const CRuntimeClass* rc = required == "-" ? nullptr : CRuntimeClass::FromName(required.c_str());
-        Outcome o = ReadHostile(Hx(bytes), readers.count(required) ? readers.at(required) : [&](CArchive& ar) {
+        const std::function<void(CArchive&)> read = [&](CArchive& ar) {
             for (size_t i = 1; i < objects; ++i) ar.ReadObject(nullptr);
             ar.ReadObject(rc);
-        });
+        };
+        Outcome o = ReadHostile(Hx(bytes), required == "string" ? ReadString : read);
         EXPECT_EQ(o.cause, causes.at(cause)) << line;
         EXPECT_EQ(o.leftBehind, cause == "none" ? 0u : objects - 1) << line;
     }
-    EXPECT_EQ(rows.size(), 49u);
+    EXPECT_EQ(rows.size(), 45u);
     // Without this, every bound here could pass with a probe that sees nothing.
     Outcome present = ReadHostile(Hx("FF 204E '" + std::string(20000, 'a') + "'"), ReadString);
     EXPECT_EQ(present.cause, -1);
     EXPECT_GE(present.largest, 20000u);
 }
 
-TEST(ArchiveHostile, AnObjectWhoseSerializeRaisesIsDeletedWithWhatItRead) {
-    // CTestThrowing: class 1, object 2; its CTestNode child: class 3, object 4; then 13. Later
-    // references to either object are refused, while their classes are still known.
-    Bytes bytes = Hx(Cls(0, "CTestThrowing") + Cls(2, "CTestNode") + "05000000 0000 0D000000 0200 0400" +
-                     "0380 06000000 0000");
-    CMemFile file(bytes.data(), static_cast<UINT>(bytes.size()));
-    CArchive ar(&file, CArchive::load);
-    for (int cause : {E::genericException, E::badIndex, E::badIndex})
-        EXPECT_EQ(ArchiveCause([&] { ar.ReadObject(nullptr); }), cause);
-    EXPECT_EQ(CTestThrowing::s_live, 0);
-    EXPECT_EQ(CArenaObject::Size(), 0u);
-    std::unique_ptr<CObject> last(ar.ReadObject(RUNTIME_CLASS(CTestNode)));
-    ASSERT_NE(last, nullptr);
-    EXPECT_EQ(static_cast<CTestNode*>(last.get())->m_value, 6);
-    EXPECT_EQ(CArenaObject::Size(), 1u);
-}
-
 TEST(ArchiveHostile, DamagedBytesNeverCrashLeakOrOverAllocate) {
     // Every byte of the rich archive replaced by values that stand for tags, lengths and
-    // markers, and a deterministic run of random multi-byte damage; ReadHostile checks the
-    // allocations, the sanitizer build the rest.
+    // markers; ReadHostile checks the allocations, the sanitizer build the rest. Random damage
+    // is the archive fuzz target's.
     const Bytes rich = Rich();
     for (size_t i = 0; i < rich.size(); ++i) {
         for (BYTE v : {0x00, 0x01, 0x02, 0x03, 0x7F, 0x80, 0xFE, 0xFF}) {
@@ -176,14 +154,5 @@ TEST(ArchiveHostile, DamagedBytesNeverCrashLeakOrOverAllocate) {
             damaged[i] = v;
             ReadHostile(damaged, ReadRich);
         }
-    }
-    std::uint32_t state = 2024;
-    auto next = [&] { return state = state * 1664525u + 1013904223u; };
-    for (int round = 0; round < 3000; ++round) {
-        Bytes damaged(rich);
-        for (int c = 0, changes = 1 + next() % 4; c < changes; ++c)
-            damaged[next() % damaged.size()] = static_cast<BYTE>(next() >> 24);
-        if (next() % 4 == 0) damaged.resize(next() % damaged.size());
-        ReadHostile(damaged, ReadRich);
     }
 }

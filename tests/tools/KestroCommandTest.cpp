@@ -1,5 +1,7 @@
 // The kestro command, run as a program: exit codes, reports, errors and progress.
+#include "KestroRun.h"
 #include "TestTables.h"
+#include "raster/RasterTestSupport.h"
 #include "synth/SyntheticGel.h"
 
 #include <KestroImage.h>
@@ -13,59 +15,23 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 
-#include <sys/wait.h>
-
 using namespace kestro;
+using namespace kestrorun;
 namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
 
-#ifdef KESTRO_TOOL_PATH
-const std::string kTool = KESTRO_TOOL_PATH;
-#else
-const std::string kTool; // the command was not built
-#endif
-
-struct Result {
-    int exit = -1; // -1 when the program did not exit normally (a crash)
-    std::string out, err;
-};
-
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Runs kestro with stdout and stderr in files, so neither is a terminal; or, with terminal set,
-// inside script(1), which gives it a pseudo-terminal as an interactive shell would.
-Result run(const std::string& args, const fs::path& dir, bool terminal = false) {
-    std::string cmd = quote(kTool) + " " + args;
-    if (terminal) cmd = "script -qec " + quote(cmd) + " /dev/null";
-    cmd += " >" + quote((dir / "stdout.txt").string()) + " 2>" + quote((dir / "stderr.txt").string()) + " </dev/null";
-    const int status = std::system(cmd.c_str());
-    return {status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir / "stdout.txt"),
-            readFile(dir / "stderr.txt")};
-}
-
 class Kestro : public ::testing::Test {
 protected:
     void SetUp() override {
         if (kTool.empty() || !fs::exists(kTool)) GTEST_SKIP() << "the kestro command is not built";
-        dir = fs::path(KESTRO_TEST_TMP) / "kestro" / ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        dir = scratch(::testing::UnitTest::GetInstance()->current_test_info()->name());
     }
     std::string synth(const std::string& name, const std::string& options) {
         const std::string path = (dir / name).string();
@@ -88,31 +54,53 @@ TEST_F(Kestro, SynthWritesWhatTheGeneratorMakesAndItsTruth) {
     EXPECT_EQ(readFile(dir / "gel.tif"), readFile(dir / "again.tif"));
 }
 
-TEST_F(Kestro, InfoReportsTypeDepthRasterAndStatistics) {
-    const std::string g16 = synth("g16.tif", "--width 120 --height 90 --lanes 3 --bands 2 --seed 2");
-    const std::string g8 = synth("g8.png", "--width 120 --height 90 --lanes 3 --bands 2 --depth 8 --seed 2");
-    const std::string rgb = synth("rgb.tif", "--width 120 --height 90 --lanes 3 --bands 2 --depth rgb --seed 2");
-    const std::string floats = (dir / "float.tif").string(); // read, but no raster form
-    ASSERT_TRUE(DalvoImage(FIT_FLOAT, 8, 6, 32).save(CString::FromUtf8(floats)));
-    const Result r = run("info --json " + quote(g16) + " " + quote(g8) + " " + quote(rgb) + " " + quote(floats), dir);
+// Bits used, clipped pixels, min, max and mean against the values written; depth and format in words.
+TEST_F(Kestro, InfoSpeaksPlainly) {
+    const std::function<int(int, int)> camera = [](int x, int y) { return (x * 97 + y * 1313) % 4096; };
+    const struct {
+        const char* name;
+        std::function<int(int, int)> value;
+        int bits;
+    } cases[] = {{"camera12.tif", camera, 12},
+                 {"shifted12.tif", [&](int x, int y) { return camera(x, y) << 4; }, 12},
+                 {"clipped.tif", [&](int x, int y) { return x < 3 && y == 1 ? 65535 : camera(x, y); }, 16},
+                 {"bytes.png", [&](int x, int y) { return x == 0 ? 255 : camera(x, y) >> 5; }, 8}};
+    std::string args;
+    for (const auto& c : cases) {
+        const bool bytes = std::string(c.name).find(".png") != std::string::npos;
+        std::unique_ptr<DalvoImage> image(bytes ? rastertest::grayImage<BYTE>(40, 30, c.value)
+                                                : rastertest::grayImage<WORD>(40, 30, c.value));
+        image->setHorizontalResolution(300 / 2.54); // pixels per centimetre
+        image->setVerticalResolution(150 / 2.54);
+        ASSERT_TRUE(image->save(CString::FromUtf8((dir / c.name).string())));
+        args += std::string(" ") + c.name;
+    }
+    const Result r = run("info --json" + args, dir);
     ASSERT_EQ(r.exit, 0) << r.err;
     const json j = json::parse(r.out);
-    ASSERT_EQ(j.size(), 4u);
-    const SyntheticGel gel = SyntheticGel::generate(gelOptions(120, 90, 3, 2, 2));
-    const std::vector<std::uint16_t>& v = gel.values();
-    double sum = 0;
-    for (auto x : v) sum += x;
-    const json first = {{"file", g16}, {"fileType", 18}, {"imageType", "FIT_UINT16"}, {"bpp", 16}, {"raster", "GS16"},
-                        {"min", *std::min_element(v.begin(), v.end())}, {"max", *std::max_element(v.begin(), v.end())}};
-    for (const auto& [key, value] : first.items()) EXPECT_EQ(j[0][key], value) << key;
-    EXPECT_NEAR(j[0]["mean"].get<double>(), sum / v.size(), 1e-6);
-    EXPECT_EQ(j[0]["info"][2], "Bits Per Pixel|16");
-    const json others[] = {{{"fileType", 13}, {"bpp", 8}, {"raster", "GS16"}, {"max", 255}}, // the saturated band
-                           {{"bpp", 24}, {"raster", "RGB"}, {"width", 120}},
-                           {{"imageType", "FIT_FLOAT"}, {"raster", "none"}, {"min", nullptr}}};
-    for (size_t i = 0; i < 3; ++i)
-        for (const auto& [key, value] : others[i].items()) EXPECT_EQ(j[i + 1][key], value) << i + 1 << " " << key;
-    EXPECT_NE(run("info " + quote(g16), dir).out.find("TIFF (18)"), std::string::npos);
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(cases[i].name);
+        const int top = i == 3 ? 255 : 65535;
+        long long min = 1 << 30, max = 0, saturated = 0;
+        double sum = 0;
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x) {
+                const int v = cases[i].value(x, y);
+                min = std::min<long long>(min, v), max = std::max<long long>(max, v), sum += v, saturated += v == top;
+            }
+        const json expected = {{"format", i == 3 ? "PNG" : "TIFF"}, {"pixelType", i == 3 ? "8-bit grayscale" : "16-bit grayscale"},
+                               {"bitsUsed", cases[i].bits}, {"min", min}, {"max", max}, {"saturationLevel", top},
+                               {"saturated", saturated}, {"dpi", {300.0, 150.0}}};
+        for (const auto& [key, value] : expected.items()) EXPECT_EQ(j[i][key], value) << key;
+        EXPECT_NEAR(j[i]["mean"].get<double>(), sum / 1200, 1e-6);
+        EXPECT_EQ(j[i]["info"]["Bits Per Pixel"], i == 3 ? 8 : 16);
+        EXPECT_EQ(j[i].contains("minIsWhite"), i != 3);
+    }
+    // A float image has no raster to measure.
+    ASSERT_TRUE(DalvoImage(FIT_FLOAT, 8, 6, 32).save(CString::FromUtf8((dir / "float.tif").string())));
+    const json floats = json::parse(run("info --json float.tif", dir).out)[0];
+    EXPECT_EQ(floats["pixelType"].get<std::string>() + floats["bitsUsed"].dump(), "32-bit floating-point grayscalenull");
+    EXPECT_NE(run("info clipped.tif", dir).out.find("3 pixels at 65535"), std::string::npos);
 }
 
 TEST_F(Kestro, BackgroundKeepsTheDepthAndSubtractIsTheImageLessItsBackground) {
@@ -123,9 +111,8 @@ TEST_F(Kestro, BackgroundKeepsTheDepthAndSubtractIsTheImageLessItsBackground) {
         ASSERT_EQ(run("background " + quote(gel) + " -o " + quote(sub) + " --half 12 3 --subtract", dir).exit, 0);
         std::unique_ptr<DalvoImage> images[3];
         for (int i = 0; i < 3; ++i) {
-            CFile file(CString::FromUtf8(i == 0 ? gel : i == 1 ? bg : sub), CFile::modeRead);
             images[i] = std::make_unique<DalvoImage>();
-            ASSERT_TRUE(images[i]->CreateFromFile(&file));
+            ASSERT_TRUE(images[i]->loadU(CString::FromUtf8(i == 0 ? gel : i == 1 ? bg : sub)));
             EXPECT_EQ(images[i]->getBitsPerPixel(), depth == "8" ? 8u : 16u) << i;
         }
         RasterImageGS16 g(images[0].get()), b(images[1].get()), s(images[2].get());
@@ -187,7 +174,7 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
         EXPECT_EQ(r.err.rfind("kestro: error: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(mention), std::string::npos) << r.err;
     }
-    EXPECT_EQ(rows.size(), 24u);
+    EXPECT_EQ(rows.size(), 32u);
     // One bad file among good ones: the good one is still reported, the exit says something failed.
     const Result mixed = run("info --json " + quote(files.at("{gel}")) + " " + quote(files.at("{missing}")), dir);
     EXPECT_EQ(mixed.exit, 1);
@@ -248,24 +235,16 @@ TEST_F(Kestro, PackWritesTheHostsObjectAndInfoReadsIt) {
         CArchive store(&out, CArchive::store);
         store.WriteObject(image);
     }
-    const Result r = run("info --json " + quote(stored), dir);
-    ASSERT_EQ(r.exit, 0) << r.err;
-    const json j = json::parse(r.out);
-    EXPECT_EQ(j[0]["archive"], true);
-    EXPECT_EQ(j[0]["history"], "{Crop}{Median 3}");
-    EXPECT_EQ(j[0]["display"]["gamma"], 2.2);
-    const Result text = run("info " + quote(stored), dir);
-    EXPECT_NE(text.out.find("{Median 3}"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("brightness 10, contrast 20, gamma 2.2"), std::string::npos) << text.out;
+    EXPECT_EQ(json::parse(run("info --json " + quote(stored), dir).out)[0]["history"], "{Crop}{Median 3}");
+    EXPECT_NE(run("info " + quote(stored), dir).out.find("brightness 10, contrast 20, gamma 2.2"), std::string::npos);
 
     // A cut archive is refused; a failed pack leaves the file it was to replace as it was.
     std::ofstream(dir / "cut.kimg", std::ios::binary) << bytes.substr(0, 100);
     EXPECT_NE(run("info " + quote((dir / "cut.kimg").string()), dir).err.find("ends too early"), std::string::npos);
-    const std::string rgb565 = (dir / "rgb565.bmp").string();
     DalvoImage refused;
     refused.setSize(FIT_BITMAP, 4, 4, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK, FI16_565_BLUE_MASK);
-    ASSERT_TRUE(refused.save(CString::FromUtf8(rgb565)));
-    const Result failed = run("pack " + quote(rgb565) + " -o " + quote(packed), dir);
+    ASSERT_TRUE(refused.save(CString::FromUtf8((dir / "rgb565.bmp").string())));
+    const Result failed = run("pack rgb565.bmp -o " + quote(packed), dir);
     EXPECT_NE(failed.err.find("cannot be stored as TIFF"), std::string::npos) << failed.err;
     EXPECT_EQ(readFile(packed), bytes);
     EXPECT_FALSE(fs::exists(packed + ".part"));
@@ -320,4 +299,55 @@ TEST_F(Kestro, LanesWritesTableReportsAndPictures)
     const Result bad = run("lanes -o " + quote(out.string()) + " " + quote(a) + " --ladder 9 --sizes 2,1", dir);
     EXPECT_EQ(bad.exit, 1);
     EXPECT_NE(bad.err.find("no ladder lane 9"), std::string::npos) << bad.err;
+}
+
+// An output that is an input, by name or through a link, is refused and the input kept; --force
+// writes it. The one-line refusals by name, and clashing batch outputs, are in the errors table.
+TEST_F(Kestro, OutputsNeverOverwriteAnInput) {
+    synth("gel.tif", "--width 60 --height 40 --lanes 2 --bands 1");
+    fs::create_symlink("gel.tif", dir / "soft.tif");
+    fs::create_hard_link(dir / "gel.tif", dir / "hard.tif");
+    const std::string before = readFile(dir / "gel.tif");
+    for (const char* args : {"process gel.tif -o soft.tif --flip-h", "process soft.tif -o hard.tif --invert",
+                             "pack hard.tif -o gel.tif", "render gel.tif -o soft.tif", "background gel.tif -o hard.tif"}) {
+        const Result r = run(args, dir);
+        EXPECT_EQ(r.exit, 1) << args;
+        EXPECT_NE(r.err.find("same file as the input"), std::string::npos) << args << ": " << r.err;
+    }
+    EXPECT_EQ(readFile(dir / "gel.tif"), before);
+    ASSERT_EQ(run("--force process soft.tif -o soft.tif --flip-h", dir).exit, 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "soft.tif"));
+    EXPECT_NE(readFile(dir / "gel.tif"), before);
+}
+
+// A folder stands for its image files, sorted, not those of its subfolders; the rest is a note.
+TEST_F(Kestro, FoldersAreInputs) {
+    fs::create_directories(dir / "scans" / "older");
+    for (const char* name : {"scans/b.tif", "scans/a.png", "scans/older/c.tif"})
+        synth(name, "--width 40 --height 32 --lanes 2 --bands 1 --depth 8");
+    std::ofstream(dir / "scans" / "notes.txt") << "lane 3 is the ladder\n";
+    const Result r = run("info --json scans", dir);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    std::vector<std::string> files;
+    for (const json& e : json::parse(r.out)) files.push_back(e["file"]);
+    EXPECT_EQ(files, std::vector<std::string>({"scans/a.png", "scans/b.tif"}));
+    EXPECT_EQ(r.err, "kestro: note: scans/a.truth.json: not an image, skipped\n"
+                     "kestro: note: scans/b.truth.json: not an image, skipped\n"
+                     "kestro: note: scans/notes.txt: not an image, skipped\n");
+    ASSERT_EQ(run("background scans -o out --half 4 2", dir).exit, 0);
+    EXPECT_TRUE(fs::exists(dir / "out" / "a.background.tif") && fs::exists(dir / "out" / "b.background.tif"));
+}
+
+// A text output that cannot be put in place leaves the target as it was and no temporary file.
+TEST_F(Kestro, TextOutputsAreReplacedWholeOrNotAtAll) {
+    synth("gel.tif", "--width 160 --height 120 --lanes 3 --bands 2");
+    fs::create_directories(dir / "out" / "bands.csv");
+    std::ofstream(dir / "out" / "gel.lanes.json") << "earlier report\n";
+    fs::permissions(dir / "out" / "gel.lanes.json", fs::perms::owner_read | fs::perms::group_read);
+    const Result r = run("lanes gel.tif -o out", dir);
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.err.find("bands.csv: cannot write (not a regular file)"), std::string::npos) << r.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 3); // and the PNG
+    EXPECT_TRUE(fs::is_empty(dir / "out" / "bands.csv"));
+    EXPECT_EQ(fs::status(dir / "out" / "gel.lanes.json").permissions(), fs::perms::owner_read | fs::perms::group_read);
 }

@@ -1,82 +1,51 @@
 // kestro render, run as a program: canvases of the right size, palettes, recorded settings.
+#include "KestroRun.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <FreeImage.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
-#include <sys/wait.h>
-
 namespace fs = std::filesystem;
+using namespace kestrorun;
 using nlohmann::json;
 
 namespace {
-
-#ifdef KESTRO_TOOL_PATH
-const std::string kTool = KESTRO_TOOL_PATH;
-#else
-const std::string kTool;
-#endif
 
 using Dib = std::unique_ptr<FIBITMAP, decltype(&FreeImage_Unload)>;
 Dib load(const fs::path& p) {
     return Dib(FreeImage_Load(FreeImage_GetFileType(p.c_str(), 0), p.c_str(), 0), &FreeImage_Unload);
 }
 
-// Runs kestro in dir; stdout is returned, the exit code stored.
-std::string kestro(const fs::path& dir, const std::string& args, int& exit) {
-    const std::string out = (dir / "out.txt").string();
-    const int status = std::system(
-        ("cd '" + dir.string() + "' && '" + kTool + "' " + args + " >'" + out + "' 2>/dev/null").c_str());
-    exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(out);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-fs::path scratch(const std::string& name) {
-    const fs::path dir = fs::path(KESTRO_TEST_TMP) / "render" / name;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
 } // namespace
 
+// The folder of scans as one input: every image drawn at its own size, the notes skipped.
 TEST(RenderCommand, DrawsEveryRealScanAtItsOwnSize) {
     const fs::path gels = fs::path(KESTRO_SHARED_DIR) / "gels";
     if (kTool.empty() || !fs::exists(gels / "SOURCES.md")) GTEST_SKIP() << "no kestro or no real scans";
-    std::string files;
-    for (const auto& e : fs::directory_iterator(gels))
-        if (e.path().extension() != ".md") files += " '" + e.path().string() + "'";
-    const fs::path dir = scratch("gels");
-    int exit = -1;
-    const json report = json::parse(kestro(dir, "render --json --palette auto -o pngs" + files, exit));
-    ASSERT_EQ(exit, 0);
-    ASSERT_GT(report.size(), 0u);
-    for (const json& r : report) {
-        const Dib source = load(r["file"].get<std::string>()),
-                  png = load(dir / r["output"].get<std::string>());
-        ASSERT_TRUE(source && png) << r["file"];
-        EXPECT_EQ(FreeImage_GetWidth(png.get()), FreeImage_GetWidth(source.get())) << r["file"];
-        EXPECT_EQ(FreeImage_GetHeight(png.get()), FreeImage_GetHeight(source.get())) << r["file"];
+    const fs::path dir = scratch("render-gels");
+    const Result r = run("render --json --palette auto -o pngs " + quote(gels.string()), dir);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const json report = json::parse(r.out);
+    ASSERT_EQ(report.size(), 19u);
+    for (const json& e : report) {
+        const Dib source = load(e["file"].get<std::string>()), png = load(dir / e["output"].get<std::string>());
+        ASSERT_TRUE(source && png) << e["file"];
+        EXPECT_EQ(FreeImage_GetWidth(png.get()), FreeImage_GetWidth(source.get())) << e["file"];
+        EXPECT_EQ(FreeImage_GetHeight(png.get()), FreeImage_GetHeight(source.get())) << e["file"];
     }
 }
 
 TEST(RenderCommand, PaletteSizeAndSettingsOfASyntheticGel) {
     if (kTool.empty()) GTEST_SKIP() << "kestro was not built";
-    const fs::path dir = scratch("synth");
-    int exit = -1;
-    kestro(dir, "synth gel.tif --width 96 --height 64 --lanes 4 --bands 3", exit);
-    ASSERT_EQ(exit, 0);
-    const json report = json::parse(
-        kestro(dir, "render gel.tif -o green.png --palette green --size 48x40 --gamma 1.5 --json", exit));
-    ASSERT_EQ(exit, 0);
-    EXPECT_EQ(report[0]["history"], json({"setting palette to Shades of Green",
-                                          "adjustDisplayValue: Brightness 0.00,Contrast 0.00,Gamma 1.50"}));
+    const fs::path dir = scratch("render-synth");
+    ASSERT_EQ(run("synth gel.tif --width 96 --height 64 --lanes 4 --bands 3", dir).exit, 0);
+    const Result r = run("render gel.tif -o green.png --palette green --size 48x40 --gamma 1.5 --json", dir);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out)[0]["history"], json({"setting palette to Shades of Green",
+                                                      "adjustDisplayValue: Brightness 0.00,Contrast 0.00,Gamma 1.50"}));
     const Dib png = load(dir / "green.png");
     ASSERT_TRUE(png);
     ASSERT_EQ(FreeImage_GetWidth(png.get()) * 1000 + FreeImage_GetHeight(png.get()), 48040u);
@@ -88,12 +57,8 @@ TEST(RenderCommand, PaletteSizeAndSettingsOfASyntheticGel) {
         other += c.rgbRed != 0 || c.rgbBlue != 0;
     }
     EXPECT_TRUE(other == 0 && green > 48 * 40 / 2) << other << " " << green;
-
-    for (const char* refused :
-         {"render gel.tif -o x.png --size 0x5", "render gel.tif -o x.png --max-range --palette red",
-          "render missing.tif -o x.png"}) {
-        kestro(dir, refused, exit);
-        EXPECT_EQ(exit, 1) << refused;
-    }
+    for (const char* refused : {"render gel.tif -o x.png --size 0x5", "render gel.tif -o x.png --max-range --palette red",
+                                "render missing.tif -o x.png"})
+        EXPECT_EQ(run(refused, dir).exit, 1) << refused;
     EXPECT_FALSE(fs::exists(dir / "x.png"));
 }

@@ -66,10 +66,15 @@ int runBackground(const BackgroundArgs& a, bool json)
     if (a.half.size() != 2 || a.half[0] < 1 || a.half[1] < 1)
         throw ToolError("--half needs two numbers of at least 1 (half width and half height of the window)");
 
-    // Several files, or an existing folder, mean OUT is a folder to write into.
+    const std::vector<std::string> files = expandInputs(a.files);
+    // Several files, a folder of them, or an existing folder as OUT mean OUT is a folder to write into.
     std::error_code ec;
-    const bool several = a.files.size() > 1;
+    const bool several = files.size() > 1 || anyFolder(a.files);
     const bool intoFolder = several || fs::is_directory(a.out, ec);
+    std::vector<PlannedOutput> outputs;
+    for (const std::string& file : files)
+        outputs.push_back({intoFolder ? outputFor(file, a.out, a.subtract) : a.out, file});
+    checkOutputs(files, outputs);
     if (several && !fs::is_directory(a.out, ec)) {
         if (fs::exists(a.out, ec))
             throw ToolError(a.out + ": with several files -o must name a folder");
@@ -78,16 +83,15 @@ int runBackground(const BackgroundArgs& a, bool json)
             throw ToolError(a.out + ": cannot create the folder (" + ec.message() + ")");
     }
 
-    const auto work = [&](const std::string& file) {
-        return processOne(file, intoFolder ? outputFor(file, a.out, a.subtract) : a.out, a);
-    };
+    size_t next = 0;
+    const auto work = [&](const std::string& file) { return processOne(file, outputs[next++].path, a); };
     const auto print = [&](const nlohmann::ordered_json& j, size_t) {
         std::cout << "wrote " << j["output"].get<std::string>() << ": "
                   << (a.subtract ? "image minus its background" : "background") << " by moving minimum, half window "
                   << a.half[0] << " x " << a.half[1] << ", " << j["width"] << " x " << j["height"] << ", " << j["bpp"]
                   << "-bit, values " << j["min"] << ".." << j["max"] << '\n';
     };
-    return forEachFile(a.files, "background", json, work, print);
+    return forEachFile(files, "background", json, work, print);
 }
 
 } // namespace
@@ -97,9 +101,21 @@ Command addBackgroundCommand(CLI::App& root, const bool& json)
     auto a = std::make_shared<BackgroundArgs>();
     CLI::App* app = root.add_subcommand(
         "background", "Estimate the background by a moving minimum (or subtract it) and write it at the image's depth");
-    app->add_option("FILE", a->files, "Grayscale image files (8 or 16 bit)")->required();
-    app->add_option("-o,--output", a->out, "Output image; a folder when several files are given")->required();
-    app->add_option("--half", a->half, "Half width and half height of the minimum window")
+    app->footer(
+        "Choosing the window: the background at a pixel is the darkest value within the window of\n"
+        "(2 x half width + 1) x (2 x half height + 1) pixels around it, so the window must be wider than\n"
+        "the widest band or spot: a half width of at least the band's width (a window 2-3 times the widest\n"
+        "band) lets it reach the gel between the lanes. Too small a window fits into a band and takes part\n"
+        "of it as background: band centres are cut down or hollowed out. Too large a window misses a\n"
+        "background that changes across the gel (a brighter middle, a smear) and leaves it in. Bands run\n"
+        "across the lanes, so the window can be flat: e.g. --half 40 3 for bands 30 pixels wide; for\n"
+        "round spots make both halves about the widest spot's diameter. Check the result with --subtract:\n"
+        "the gel between the bands should come out near 0, and the bands whole.");
+    app->add_option("FILE", a->files, "Grayscale image files (8 or 16 bit), or folders of them")->required();
+    app->add_option("-o,--output", a->out, "Output image; a folder when several files or a folder are given")
+        ->required();
+    app->add_option("--half", a->half,
+                    "Half width and half height of the minimum window, in pixels (see below how to choose them)")
         ->expected(2)
         ->capture_default_str();
     app->add_flag("--subtract", a->subtract, "Write the image minus its background instead");

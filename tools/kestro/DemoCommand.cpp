@@ -194,15 +194,7 @@ int runDemo(const DemoArgs& a, bool json)
           {"saturatedAndClipped", clippedSaturated}}},
         {"milliseconds", timings}};
     const std::string reportPath = (dir / "report.json").string();
-    {
-        std::FILE* fp = std::fopen(reportPath.c_str(), "wb");
-        if (!fp)
-            throw ToolError(reportPath + ": cannot write the file");
-        const std::string text = formatJson(report);
-        const bool ok = std::fwrite(text.data(), 1, text.size(), fp) == text.size();
-        if (std::fclose(fp) != 0 || !ok)
-            throw ToolError(reportPath + ": cannot write the file");
-    }
+    writeTextFileAtomically(reportPath, formatJson(report));
 
     if (json) {
         printJson(report);

@@ -94,8 +94,10 @@ void printDocument(const nlohmann::ordered_json& j)
 
 int runNew(const DocArgs& a, bool json)
 {
+    const std::vector<std::string> files = expandInputs(a.files);
+    checkOutputs(files, {{a.doc, ""}});
     CDrawDocument doc;
-    for (const std::string& path : a.files) {
+    for (const std::string& path : files) {
         loadImage(path); // says clearly what is wrong with a file that does not load
         auto object = std::make_unique<CDrawImage>();
         CFile file(wide(path), CFile::modeRead | CFile::typeBinary);
@@ -170,6 +172,7 @@ int runDrag(const DocArgs& a, bool json, bool copy)
 // document origin to the furthest object edge, and saves it as PNG.
 int runRender(const DocArgs& a, bool json)
 {
+    checkOutputs({a.doc}, {{a.output, a.doc}});
     auto doc = openDocument(a.doc);
     CRect extent(0, 0, 1, 1);
     CDrawObjectList* list = doc->GetObjectList();
@@ -209,7 +212,7 @@ Command addDocCommand(CLI::App& root, const bool& json)
     };
     CLI::App* create = app->add_subcommand("new", "Make a document with one image object per file");
     docOption(create);
-    create->add_option("FILE", a->files, "Image files")->required();
+    create->add_option("FILE", a->files, "Image files, or folders of them")->required();
     CLI::App* show = app->add_subcommand("show", "List the objects: positions, sizes, histories one step per line");
     docOption(show);
     CLI::App* crop = app->add_subcommand("crop", "Crop object INDEX to the rectangle L T R B with the crop tool");

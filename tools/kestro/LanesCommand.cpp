@@ -168,10 +168,7 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
                                  {"leaveOneOut", an.calibration.leaveOneOut()}};
     report["lanes"] = lanes;
     report["milliseconds"] = ms;
-    std::ofstream out(jsonPath, std::ios::trunc);
-    out << formatJson(report);
-    if (!out)
-        throw ToolError(jsonPath + ": cannot write the report");
+    writeTextFileAtomically(jsonPath, formatJson(report));
 
     return {{"file", file},
             {"lanes", an.lanes.size()},
@@ -211,11 +208,9 @@ int runLanes(const LanesArgs& a, bool json)
     if (!fs::is_directory(a.out, ec))
         throw ToolError(a.out + ": cannot create the output folder");
     const std::string csvPath = (fs::path(a.out) / "bands.csv").string();
-    std::ofstream csv(csvPath, std::ios::trunc);
+    std::ostringstream csv;
     csv << "file,lane,band,centre x,peak y,top,bottom,raw volume,corrected volume,relative volume,saturated pixels,"
            "size,size extrapolated,volume is lower bound\n";
-    if (!csv)
-        throw ToolError(csvPath + ": cannot write the table");
 
     const auto work = [&](const std::string& file) { return processOne(file, a, o, csv); };
     const auto print = [&](const nlohmann::ordered_json& j, size_t) {
@@ -225,10 +220,14 @@ int runLanes(const LanesArgs& a, bool json)
         for (const auto& w : j["warnings"])
             std::cout << "  note: " << w.get<std::string>() << '\n';
     };
-    const int code = forEachFile(a.files, "lanes", json, work, print);
-    csv.close();
-    if (!csv)
-        throw ToolError(csvPath + ": cannot write the table");
+    const std::vector<std::string> files = expandInputs(a.files);
+    std::vector<PlannedOutput> outputs = {{csvPath, "the table"}};
+    for (const std::string& file : files)
+        for (const char* suffix : {".lanes.json", ".lanes.png"})
+            outputs.push_back({(fs::path(a.out) / (fs::path(file).stem().string() + suffix)).string(), file});
+    checkOutputs(files, outputs);
+    const int code = forEachFile(files, "lanes", json, work, print);
+    writeTextFileAtomically(csvPath, csv.str());
     if (!json)
         std::cout << "wrote " << csvPath << '\n';
     return code;

@@ -16,6 +16,7 @@ struct PackArgs {
 
 int runPack(const PackArgs& a, bool json)
 {
+    checkOutputs({a.file}, {{a.output, a.file}});
     const LoadedImage li = loadImage(a.file);
     writeImageArchive(*li.image, a.output);
     const auto bytes = std::filesystem::file_size(a.output);

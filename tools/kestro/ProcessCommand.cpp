@@ -138,6 +138,7 @@ std::vector<std::string> historyEntries(const CString& history)
 int runProcess(const CLI::App& app, const ProcessArgs& a, bool json)
 {
     const long long start = nowNanos();
+    checkOutputs({a.file}, {{a.out, a.file}});
     LoadedImage li = loadImage(a.file);
     DalvoImage& image = *li.image;
     const std::string before = describe(image);

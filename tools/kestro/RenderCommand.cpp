@@ -8,7 +8,6 @@
 #include <memory>
 #include <optional>
 #include <regex>
-#include <set>
 
 namespace kestro {
 
@@ -99,27 +98,26 @@ int runRender(const RenderArgs& a, bool json) {
     const std::optional<CanvasSize> size = parseSize(a.size);
     if (a.maxRange && a.palette && *a.palette != "auto")
         throw ToolError("--max-range shows through the auto palette only, not '" + *a.palette + "'");
-    // One input: OUT is the PNG file. Several: OUT is a folder, one NAME.png per input.
-    std::map<std::string, std::string> outputs;
-    if (a.files.size() == 1) {
-        outputs[a.files[0]] = a.out;
+    const std::vector<std::string> files = expandInputs(a.files);
+    // One input: OUT is the PNG file. Several, or a folder: OUT is a folder, one NAME.png per input.
+    std::vector<PlannedOutput> outputs;
+    if (files.size() == 1 && !anyFolder(a.files)) {
+        outputs.push_back({a.out, files[0]});
     } else {
+        for (const std::string& file : files)
+            outputs.push_back(
+                {(std::filesystem::path(a.out) / std::filesystem::path(file).stem()).string() + ".png", file});
+    }
+    checkOutputs(files, outputs);
+    if (outputs.size() > 1 || outputs[0].path != a.out) {
         std::error_code ec;
         std::filesystem::create_directories(a.out, ec);
         if (!std::filesystem::is_directory(a.out)) throw ToolError(a.out + ": cannot make the output folder");
-        std::set<std::string> taken;
-        for (const std::string& file : a.files) {
-            const std::string stem = std::filesystem::path(file).stem().string();
-            std::string name = stem + ".png";
-            for (int n = 2; taken.count(name); ++n)
-                name = stem + "-" + std::to_string(n) + ".png";
-            taken.insert(name);
-            outputs[file] = (std::filesystem::path(a.out) / name).string();
-        }
     }
+    size_t next = 0;
     return forEachFile(
-        a.files, "rendering", json,
-        [&](const std::string& file) { return render(a, size, file, outputs.at(file)); }, printText);
+        files, "rendering", json,
+        [&](const std::string& file) { return render(a, size, file, outputs[next++].path); }, printText);
 }
 
 } // namespace
@@ -129,8 +127,8 @@ Command addRenderCommand(CLI::App& root, const bool& json) {
     CLI::App* app =
         root.add_subcommand("render", "Draw images as the library shows them and save each as PNG; "
                                       "prints the history the display settings recorded");
-    app->add_option("FILE", a->files, "Image files")->required();
-    app->add_option("-o,--out", a->out, "PNG file for one image, folder for several")->required();
+    app->add_option("FILE", a->files, "Image files, or folders of them")->required();
+    app->add_option("-o,--out", a->out, "PNG file for one image, folder for several or a folder")->required();
     app->add_option("--palette", a->palette, "False-colour palette of 16-bit grayscale images")
         ->check(CLI::IsMember({"normal", "saturated", "green", "red", "blue", "auto"}));
     app->add_option("--brightness", a->brightness, "Brightness in percent (-100..100)");

@@ -1,15 +1,20 @@
 #include "Support.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestro {
@@ -144,6 +149,160 @@ LoadedImage loadImage(const std::string& path)
                         "); --accept-damaged reads it anyway");
     loaded.raster = loaded.image->getRasterImage();
     return loaded;
+}
+
+namespace {
+
+bool isImageFile(const fs::path& path)
+{
+    return FreeImage_GetFileType(path.c_str(), 0) != FIF_UNKNOWN || isImageArchive(path.string());
+}
+
+// What identifies a file: device and inode where it exists (so links to it are the same file),
+// else the path with every existing part resolved.
+std::string fileIdentity(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0)
+        return "inode " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    std::error_code ec;
+    const fs::path canonical = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    return "path " + (ec ? path : canonical.string());
+}
+
+} // namespace
+
+bool anyFolder(const std::vector<std::string>& arguments)
+{
+    std::error_code ec;
+    return std::any_of(arguments.begin(), arguments.end(),
+                       [&](const std::string& a) { return fs::is_directory(a, ec); });
+}
+
+std::vector<std::string> expandInputs(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> files;
+    for (const std::string& argument : arguments) {
+        std::error_code ec;
+        if (!fs::is_directory(argument, ec)) {
+            files.push_back(argument);
+            continue;
+        }
+        std::vector<fs::path> entries;
+        for (fs::directory_iterator it(argument, ec), end; !ec && it != end; it.increment(ec))
+            if (it->is_regular_file(ec))
+                entries.push_back(it->path());
+        if (ec)
+            throw ToolError(argument + ": cannot read the folder (" + ec.message() + ")");
+        std::sort(entries.begin(), entries.end());
+        size_t images = 0;
+        for (const fs::path& entry : entries) {
+            if (isImageFile(entry)) {
+                files.push_back(entry.string());
+                ++images;
+            } else {
+                std::cerr << "kestro: note: " << entry.string() << ": not an image, skipped\n";
+            }
+        }
+        if (images == 0)
+            throw ToolError(argument + ": the folder holds no image files");
+    }
+    return files;
+}
+
+void checkOutputs(const std::vector<std::string>& inputs, const std::vector<PlannedOutput>& outputs)
+{
+    std::map<std::string, std::string> inputOf;
+    for (const std::string& input : inputs)
+        inputOf.emplace(fileIdentity(input), input);
+    std::map<std::string, const PlannedOutput*> writer;
+    for (const PlannedOutput& out : outputs) {
+        const std::string id = fileIdentity(out.path);
+        const auto input = inputOf.find(id);
+        if (input != inputOf.end() && !settings().force)
+            throw ToolError(out.path + ": is the same file as the input " + input->second +
+                            "; refusing to write over it (--force writes anyway)");
+        const auto [other, fresh] = writer.emplace(id, &out);
+        if (!fresh)
+            throw ToolError(other->second->input + " and " + out.input + " would both write " + out.path +
+                            "; nothing was written (rename one, or run them apart)");
+    }
+}
+
+void writeTextFileAtomically(const std::string& path, const std::string& text)
+{
+    std::error_code ec;
+    fs::path target(path);
+    // A link stays a link: what it points to is replaced.
+    if (fs::is_symlink(target, ec)) {
+        const fs::path to = fs::read_symlink(target, ec);
+        if (!ec)
+            target = to.is_absolute() ? to : target.parent_path() / to;
+    }
+    const auto fail = [&](const std::string& why) { return ToolError(path + ": cannot write (" + why + ")"); };
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode))
+        throw fail("not a regular file");
+    std::string temporary = (target.parent_path().empty() ? fs::path(".") : target.parent_path()) /
+                            ("." + target.filename().string() + ".XXXXXX");
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        throw fail(std::strerror(errno));
+    mode_t mode = 0;
+    if (exists) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    bool ok = ::fchmod(fd, mode) == 0;
+    for (size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        done += ok ? static_cast<size_t>(n) : 0;
+    }
+    const int error = ok ? 0 : errno;
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temporary.c_str(), target.c_str()) == 0)
+        return;
+    const int why = error ? error : errno;
+    ::unlink(temporary.c_str());
+    throw fail(std::strerror(why));
+}
+
+std::string closestOption(const std::string& unknown, const std::vector<std::string>& candidates)
+{
+    // Levenshtein distance, one row at a time.
+    const auto distance = [](const std::string& a, const std::string& b) {
+        std::vector<size_t> row(b.size() + 1);
+        for (size_t j = 0; j <= b.size(); ++j)
+            row[j] = j;
+        for (size_t i = 1; i <= a.size(); ++i) {
+            size_t diagonal = row[0];
+            row[0] = i;
+            for (size_t j = 1; j <= b.size(); ++j) {
+                const size_t above = row[j];
+                row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+                diagonal = above;
+            }
+        }
+        return row[b.size()];
+    };
+    std::string best;
+    size_t bestDistance = std::max<size_t>(2, unknown.size() / 3) + 1;
+    for (const std::string& c : candidates) {
+        const size_t d = distance(unknown, c);
+        if (d < bestDistance) {
+            best = c;
+            bestDistance = d;
+        }
+    }
+    return best;
 }
 
 RasterImageGS16* grayscaleRaster(const LoadedImage& loaded, const char* command)

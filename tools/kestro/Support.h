@@ -22,6 +22,7 @@ public:
 /// Options of the whole command that reach every subcommand.
 struct Settings {
     bool acceptDamaged = false; ///< read files whose decoder reported errors or whose data is missing
+    bool force = false;         ///< write over a file that is also an input
 };
 Settings& settings();
 
@@ -46,6 +47,33 @@ bool isImageArchive(const std::string& path);
 /// document holds them, nothing else. The file is replaced only once it is complete; raises
 /// ToolError when the image cannot be stored or the file cannot be written.
 void writeImageArchive(const DalvoImage& image, const std::string& path);
+
+/// The input files of a command line: files as given, and for each folder its image files (by
+/// their signature: what FreeImage recognises, or an image archive), sorted by name, not
+/// recursive; other files in a folder are skipped with a note on stderr. Raises ToolError when a
+/// folder holds no image file.
+std::vector<std::string> expandInputs(const std::vector<std::string>& arguments);
+/// Whether any argument names an existing folder.
+bool anyFolder(const std::vector<std::string>& arguments);
+
+/// A file a command is about to write, and the input it is made from (empty when from all).
+struct PlannedOutput {
+    std::string path;
+    std::string input;
+};
+/// Call before anything is written. Raises ToolError when an output is one of the inputs (the
+/// same file, also through a symbolic or hard link) unless --force, or when two outputs are the
+/// same file (always).
+void checkOutputs(const std::vector<std::string>& inputs, const std::vector<PlannedOutput>& outputs);
+
+/// Writes text to a temporary file beside path and renames it into place once it is complete and
+/// on disk, so that path is either as it was or the whole new text. A symbolic link keeps pointing
+/// where it did and the file it names is replaced; an existing file keeps its permission bits.
+/// Raises ToolError naming path when it cannot be written (nothing is left behind then).
+void writeTextFileAtomically(const std::string& path, const std::string& text);
+
+/// The option of `candidates` closest to `unknown` by edit distance, or "" when none is close.
+std::string closestOption(const std::string& unknown, const std::vector<std::string>& candidates);
 
 /// The image's grayscale raster; raises ToolError when the image has none (colour, 1-bit...).
 RasterImageGS16* grayscaleRaster(const LoadedImage& loaded, const char* command);

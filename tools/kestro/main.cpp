@@ -5,7 +5,10 @@
 #include "Support.h"
 
 #include <iostream>
+#include <iterator>
 #include <new>
+#include <set>
+#include <sstream>
 
 namespace {
 
@@ -13,6 +16,40 @@ int fail(const std::string& message, int code = 1)
 {
     std::cerr << "kestro: error: " << message << '\n';
     return code;
+}
+
+// The long and short names of the options of app and of its subcommands that were named.
+void optionNames(const CLI::App& app, std::vector<std::string>& names)
+{
+    for (const CLI::Option* option : app.get_options()) {
+        for (const std::string& n : option->get_lnames())
+            names.push_back("--" + n);
+        for (const std::string& n : option->get_snames())
+            names.push_back("-" + n);
+    }
+    for (const CLI::App* sub : app.get_subcommands())
+        optionNames(*sub, names);
+}
+
+// "unknown option --jsn; did you mean --json?" for the first unexpected option of the command line.
+std::string unknownOption(const CLI::App& app, const CLI::ExtrasError& e, int argc, char** argv)
+{
+    // CLI11 lists the unexpected arguments after a colon, separated by spaces.
+    const std::string what = e.what();
+    const size_t colon = what.find(": ");
+    std::istringstream listed(colon == std::string::npos ? std::string() : what.substr(colon + 2));
+    const std::set<std::string> extras{std::istream_iterator<std::string>(listed), std::istream_iterator<std::string>()};
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.size() < 2 || arg[0] != '-' || !extras.count(arg))
+            continue;
+        const std::string name = arg.substr(0, arg.find('='));
+        std::vector<std::string> names;
+        optionNames(app, names);
+        const std::string close = kestro::closestOption(name, names);
+        return "unknown option " + name + (close.empty() ? std::string() : "; did you mean " + close + "?");
+    }
+    return what;
 }
 
 int run(int argc, char** argv)
@@ -27,6 +64,7 @@ int run(int argc, char** argv)
     app.add_flag("--verbose", verbose, "Show what the image decoders say on stderr");
     app.add_flag("--accept-damaged", settings().acceptDamaged,
                  "Read image files whose decoder reported errors or whose data is missing");
+    app.add_flag("--force", settings().force, "Write outputs even over a file that is also an input");
     unsigned long long maxPixels = 0;
     app.add_option("--max-pixels", maxPixels,
                    "Refuse input images that need more memory than a 16-bit grayscale image of this many pixels "
@@ -57,7 +95,9 @@ int run(int argc, char** argv)
         // A misspelt command reaches CLI11 as a stray argument; say what it is.
         if (where == "kestro" && argc > 1 && argv[1][0] != '-')
             return fail(std::string("unknown command '") + argv[1] + "' (see kestro --help)", 2);
-        return fail(std::string(e.what()) + " (see " + where + " --help)", 2);
+        const auto* extras = dynamic_cast<const CLI::ExtrasError*>(&e);
+        const std::string message = extras ? unknownOption(app, *extras, argc, argv) : std::string(e.what());
+        return fail(message + " (see " + where + " --help)", 2);
     }
     if (verbose)
         kestro::setMessageHandler([](const kestro::Message& m) { std::cerr << "kestro: decoder: " << m.text << '\n'; });

@@ -1,0 +1,56 @@
+// Running the built kestro command from a test: its exit code, stdout and stderr.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <sys/wait.h>
+
+namespace kestrorun {
+
+#ifdef KESTRO_TOOL_PATH
+inline const std::string kTool = KESTRO_TOOL_PATH;
+#else
+inline const std::string kTool; // the command was not built
+#endif
+
+struct Result {
+    int exit = -1; // -1 when the program did not exit normally (a crash)
+    std::string out, err;
+};
+
+inline std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+inline std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs kestro in dir with stdout and stderr in files, so neither is a terminal; or, with terminal
+// set, inside script(1), which gives it a pseudo-terminal as an interactive shell would.
+inline Result run(const std::string& args, const std::filesystem::path& dir, bool terminal = false) {
+    std::string cmd = quote(kTool) + " " + args;
+    if (terminal) cmd = "script -qec " + quote(cmd) + " /dev/null";
+    cmd = "cd " + quote(dir.string()) + " && " + cmd + " >" + quote((dir / "stdout.txt").string()) + " 2>" +
+          quote((dir / "stderr.txt").string()) + " </dev/null";
+    const int status = std::system(cmd.c_str());
+    return {status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir / "stdout.txt"),
+            readFile(dir / "stderr.txt")};
+}
+
+// A fresh scratch folder under the tests' temporary folder.
+inline std::filesystem::path scratch(const std::string& name) {
+    const std::filesystem::path dir = std::filesystem::path(KESTRO_TEST_TMP) / "kestro" / name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+} // namespace kestrorun
