@@ -111,16 +111,40 @@ int argMin(const Profile& s, int a, int b)
     return best;
 }
 
-// Rows at which a region is split into tiers: the emptiest row near each boundary between
-// equal shares.
+// Rows at which a region is split into tiers. A given number of tiers splits at the emptiest
+// row near each boundary between equal shares. Found tiers (tiers 0) are parted by long empty
+// runs of the row profile: below 5% of its range above its floor for at least an eighth of the
+// height, with a fifth of the profile's signal on either side (a lane's empty stretch between
+// two bands is shorter, and an empty top or bottom of the scan has no signal beyond it).
 std::vector<int> tierStarts(const Profile& rows, int tiers)
 {
     const int n = static_cast<int>(rows.size());
     std::vector<int> starts{0};
     const Profile s = boxSmooth(rows, std::max(1, n / 100));
-    for (int k = 1; k < tiers; ++k) {
-        const int mid = k * n / tiers, reach = n / (4 * tiers);
-        starts.push_back(argMin(s, std::max(starts.back() + 1, mid - reach), std::min(n - 1, mid + reach)));
+    if (tiers > 0) {
+        for (int k = 1; k < tiers; ++k) {
+            const int mid = k * n / tiers, reach = n / (4 * tiers);
+            starts.push_back(argMin(s, std::max(starts.back() + 1, mid - reach), std::min(n - 1, mid + reach)));
+        }
+    } else {
+        const auto [lo, hi] = std::minmax_element(s.begin(), s.end());
+        const double low = *lo + 0.05 * (*hi - *lo);
+        Profile cumulative(n + 1, 0.0);
+        for (int i = 0; i < n; ++i)
+            cumulative[i + 1] = cumulative[i] + (s[i] - *lo);
+        const double total = cumulative[n];
+        for (int i = 0; i < n && total > 0;) {
+            if (s[i] >= low) {
+                ++i;
+                continue;
+            }
+            int j = i;
+            while (j + 1 < n && s[j + 1] < low)
+                ++j;
+            if (8 * (j - i + 1) >= n && cumulative[i] >= 0.2 * total && total - cumulative[j + 1] >= 0.2 * total)
+                starts.push_back((i + j + 1) / 2);
+            i = j + 1;
+        }
     }
     starts.push_back(n);
     return starts;
@@ -133,18 +157,25 @@ std::vector<Lane> findLanes(const Profile& columns, const Options& o)
     const Profile s = boxSmooth(columns, std::max(1, n / 400));
     // A lane is a plateau in the profile, often with a bump at either edge where the bands
     // are brighter: a peak counts as a lane only when the valleys on both sides fall at least
-    // a third of its height above the profile's floor, which such a bump does not.
-    const double floorAll = *std::min_element(s.begin(), s.end());
+    // a third of its height above the local floor, which such a bump does not. The floor is the
+    // lowest point within a tenth of the width: a gel that glows as a whole above the dark tray
+    // around it keeps its lanes.
+    const int reach = std::max(2, n / 10);
     std::vector<Peak> peaks;
-    for (const Peak& p : findPeaks(s))
-        if (p.prominence >= (s[p.pos] - floorAll) / 3)
+    for (const Peak& p : findPeaks(s)) {
+        const double floor = *std::min_element(s.begin() + std::max(0, p.pos - reach),
+                                               s.begin() + std::min(n, p.pos + reach + 1));
+        if (p.prominence >= (s[p.pos] - floor) / 3)
             peaks.push_back(p);
+    }
     std::sort(peaks.begin(), peaks.end(), [](const Peak& a, const Peak& b) { return a.prominence > b.prominence; });
     std::vector<Peak> kept;
     if (!peaks.empty()) {
         // The strongest peaks first; with a lane count given, they keep a third of the even
         // spacing between them.
-        const double least = o.laneCount > 0 ? 0.0 : o.minLaneProminence * peaks.front().prominence;
+        // The threshold follows the third strongest peak: the bright walls of a casting tray
+        // or the edge of the gel outshine every lane and would hide the fainter ones.
+        const double least = o.laneCount > 0 ? 0.0 : o.minLaneProminence * peaks[std::min<size_t>(2, peaks.size() - 1)].prominence;
         const double minGap = o.laneCount > 0 ? n / (3.0 * o.laneCount) : 0.0;
         for (const Peak& p : peaks) {
             if ((o.laneCount > 0 && static_cast<int>(kept.size()) == o.laneCount) || p.prominence < least)
@@ -201,9 +232,10 @@ struct Work {
     const int* bgRow(int y) const { return background.pixels + static_cast<size_t>(y) * w; }
 };
 
-// Per-row sums over the columns a..b (included) of rows y0..y1 of the work raster.
-void rowSums(const Work& wk, int a, int b, int y0, int y1, Profile& values, Profile* background,
-             std::vector<int>& saturated)
+// Per-row sums over the columns a..b (included) of rows y0..y1 of the work raster, each row's
+// columns moved by shift[row - y0] (no shift when empty) and kept inside the raster.
+void rowSums(const Work& wk, int a, int b, int y0, int y1, const std::vector<int>& shift, Profile& values,
+             Profile* background, std::vector<int>& saturated)
 {
     const int n = y1 - y0 + 1;
     values.assign(n, 0.0);
@@ -211,10 +243,12 @@ void rowSums(const Work& wk, int a, int b, int y0, int y1, Profile& values, Prof
     if (background)
         background->assign(n, 0.0);
     for (int y = y0; y <= y1; ++y) {
+        const int d = shift.empty() ? 0 : shift[y - y0];
+        const int xa = std::clamp(a + d, 0, wk.w - 1), xb = std::clamp(b + d, 0, wk.w - 1);
         const int* r = wk.row(y);
         long long sum = 0;
         int sat = 0;
-        for (int x = a; x <= b; ++x) {
+        for (int x = xa; x <= xb; ++x) {
             sum += r[x];
             sat += r[x] >= wk.maxValue;
         }
@@ -223,10 +257,150 @@ void rowSums(const Work& wk, int a, int b, int y0, int y1, Profile& values, Prof
         if (background) {
             const int* g = wk.bgRow(y);
             long long bs = 0;
-            for (int x = a; x <= b; ++x)
+            for (int x = xa; x <= xb; ++x)
                 bs += g[x];
             (*background)[y - y0] = static_cast<double>(bs);
         }
+    }
+}
+
+// A lane's sideways shift, in whole columns, for each row of its tier.
+std::vector<int> laneShifts(const Lane& lane)
+{
+    std::vector<int> shift(static_cast<size_t>(lane.bottom - lane.top + 1), 0);
+    if (lane.tilt != 0 || lane.bow != 0)
+        for (int y = lane.top; y <= lane.bottom; ++y)
+            shift[static_cast<size_t>(y - lane.top)] = static_cast<int>(std::lround(lane.centreAt(y) - lane.centre));
+    return shift;
+}
+
+// Follows lanes that drift sideways within their tier (rows y0..y1 of the work raster): in
+// strips of rows, the shift at which the strip's column profile best matches the tier's within
+// the lane, then a parabola through the shifts weighted by the strip's signal. Positions stay in
+// work coordinates.
+void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const Profile& columns)
+{
+    const int rows = y1 - y0 + 1;
+    const int strips = std::min(16, rows / 40);
+    if (strips < 4 || lanes.empty())
+        return;
+    std::vector<Profile> stripProfiles(static_cast<size_t>(strips), Profile(static_cast<size_t>(wk.w), 0.0));
+    std::vector<double> stripMiddle(static_cast<size_t>(strips));
+    std::vector<long long> acc(static_cast<size_t>(wk.w));
+    for (int k = 0; k < strips; ++k) {
+        const int a = y0 + k * rows / strips, b = y0 + (k + 1) * rows / strips - 1;
+        std::fill(acc.begin(), acc.end(), 0);
+        for (int y = a; y <= b; ++y) {
+            const int* v = wk.row(y);
+            const int* g = wk.bgRow(y);
+            for (int x = 0; x < wk.w; ++x)
+                acc[static_cast<size_t>(x)] += std::max(0, v[x] - g[x]);
+        }
+        for (int x = 0; x < wk.w; ++x)
+            stripProfiles[static_cast<size_t>(k)][static_cast<size_t>(x)] = static_cast<double>(acc[static_cast<size_t>(x)]) / (b - a + 1);
+        stripMiddle[static_cast<size_t>(k)] = 0.5 * (a + b);
+    }
+    const double middle = 0.5 * (y0 + y1);
+    for (Lane& lane : lanes) {
+        const int L = std::max(0, static_cast<int>(std::floor(lane.left)));
+        const int R = std::min(wk.w - 1, static_cast<int>(std::ceil(lane.right)));
+        const int reach = std::clamp(static_cast<int>(0.3 * (R - L)), 1, 24);
+        if (R - L < 4)
+            continue;
+        double refFloor = columns[static_cast<size_t>(L)];
+        for (int x = L; x <= R; ++x)
+            refFloor = std::min(refFloor, columns[static_cast<size_t>(x)]);
+        // Normal equations of the weighted parabola in u = row - middle.
+        double m[3][4] = {};
+        std::vector<double> us, shifts, weights;
+        for (int k = 0; k < strips; ++k) {
+            const Profile& sp = stripProfiles[static_cast<size_t>(k)];
+            auto at = [&](int x) { return sp[static_cast<size_t>(std::clamp(x, 0, wk.w - 1))]; };
+            double spFloor = at(L - reach);
+            for (int x = L - reach; x <= R + reach; ++x)
+                spFloor = std::min(spFloor, at(x));
+            std::vector<double> corr(static_cast<size_t>(2 * reach + 1), 0.0);
+            double signal = 0;
+            for (int x = L; x <= R; ++x)
+                signal += at(x) - spFloor;
+            for (int d = -reach; d <= reach; ++d) {
+                double c = 0;
+                for (int x = L; x <= R; ++x)
+                    c += (columns[static_cast<size_t>(x)] - refFloor) * (at(x + d) - spFloor);
+                corr[static_cast<size_t>(d + reach)] = c;
+            }
+            const int best = static_cast<int>(std::max_element(corr.begin(), corr.end()) - corr.begin());
+            if (best == 0 || best == 2 * reach || signal <= 0)
+                continue; // no match inside the reach: the strip says nothing
+            const double ca = corr[static_cast<size_t>(best - 1)], cb = corr[static_cast<size_t>(best)],
+                         cc = corr[static_cast<size_t>(best + 1)];
+            const double den = ca - 2 * cb + cc;
+            const double shift = best - reach + (den < 0 ? std::clamp(0.5 * (ca - cc) / den, -0.5, 0.5) : 0.0);
+            const double w = signal * signal, u = stripMiddle[static_cast<size_t>(k)] - middle;
+            const double pw[5] = {w, w * u, w * u * u, w * u * u * u, w * u * u * u * u};
+            for (int i = 0; i < 3; ++i) {
+                for (int j = 0; j < 3; ++j)
+                    m[i][j] += pw[i + j];
+                m[i][3] += pw[i] * shift;
+            }
+            us.push_back(u);
+            shifts.push_back(shift);
+            weights.push_back(w);
+        }
+        if (us.size() < 4)
+            continue;
+        // The path holds between the strips that carry a hundredth of the strongest one's weight.
+        const double strongest = *std::max_element(weights.begin(), weights.end());
+        double uTop = 0, uBottom = 0;
+        bool any = false;
+        for (size_t i = 0; i < us.size(); ++i)
+            if (weights[i] >= 0.01 * strongest) {
+                uTop = any ? std::min(uTop, us[i]) : us[i];
+                uBottom = any ? std::max(uBottom, us[i]) : us[i];
+                any = true;
+            }
+        // Gauss-Jordan elimination with partial pivoting.
+        double c[3] = {0, 0, 0};
+        bool ok = true;
+        for (int i = 0; i < 3 && ok; ++i) {
+            int p = i;
+            for (int r = i + 1; r < 3; ++r)
+                if (std::fabs(m[r][i]) > std::fabs(m[p][i]))
+                    p = r;
+            std::swap(m[i], m[p]);
+            if (!(std::fabs(m[i][i]) > 1e-12 * std::fabs(m[0][0])))
+                ok = false;
+            for (int r = 0; r < 3 && ok; ++r)
+                if (r != i) {
+                    const double f = m[r][i] / m[i][i];
+                    for (int j = i; j < 4; ++j)
+                        m[r][j] -= f * m[i][j];
+                }
+        }
+        if (!ok)
+            continue;
+        for (int i = 0; i < 3; ++i)
+            c[i] = m[i][3] / m[i][i];
+        // A path whose ends stray less than a pixel from its middle is straight; one that leaves
+        // the reach, or that the strips do not follow within a pixel, is no path.
+        const double ua = uTop, ub = uBottom;
+        const double stray = std::max(std::fabs((c[1] + c[2] * ua) * ua), std::fabs((c[1] + c[2] * ub) * ub));
+        double residual = 0, weight = 0;
+        for (size_t i = 0; i < us.size(); ++i) {
+            const double e = shifts[i] - (c[0] + (c[1] + c[2] * us[i]) * us[i]);
+            residual += weights[i] * e * e;
+            weight += weights[i];
+        }
+        if (stray < 1.0 || std::fabs(c[0]) + stray > reach || residual > weight)
+            continue;
+        lane.centre += c[0];
+        lane.left += c[0];
+        lane.right += c[0];
+        lane.tilt = c[1];
+        lane.bow = c[2];
+        lane.middle = middle;
+        lane.pathTop = middle + uTop;
+        lane.pathBottom = middle + uBottom;
     }
 }
 
@@ -241,7 +415,7 @@ double meanOf(const Profile& v, int a, int b)
 }
 
 // Bands of one lane; rows of the profiles are relative to the lane's top.
-void findBands(Lane& lane, const Work& wk, const Profile& profile, double range, const Options& o)
+void findBands(Lane& lane, const Work& wk, const Profile& profile, const Profile& gap, double range, const Options& o)
 {
     const int n = static_cast<int>(profile.size());
     const int radius = std::max(1, n / 600);
@@ -256,13 +430,38 @@ void findBands(Lane& lane, const Work& wk, const Profile& profile, double range,
     for (const Peak& p : findPeaks(s))
         if (p.prominence >= least && p.prominence > 0 && s[p.pos] - typical >= least)
             peaks.push_back(p);
+    // The rims of a well stand beside its slot, which is darker than the gel between the lanes
+    // at the same rows; no band's valley falls below that. The lane's usual offset from the gaps
+    // (its lower quartile: a lane may run a little darker or brighter than the gel beside it) is
+    // allowed for, and the noise, and a tenth of the peak's prominence.
+    if (!gap.empty()) {
+        Profile diff(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i)
+            diff[static_cast<size_t>(i)] = profile[static_cast<size_t>(i)] - gap[static_cast<size_t>(i)];
+        const Profile d = boxSmooth(diff, radius);
+        Profile order(d);
+        std::nth_element(order.begin(), order.begin() + n / 4, order.end());
+        const double usual = order[static_cast<size_t>(n / 4)], noise = 5.0 * noiseOf(diff) / std::sqrt(2.0 * radius + 1);
+        peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
+                                   [&](const Peak& p) {
+                                       const double half = s[p.pos] - 0.5 * p.prominence;
+                                       const double hwL = p.pos - crossing(s, p.pos, -1, half, 0);
+                                       const double hwR = crossing(s, p.pos, +1, half, n - 1) - p.pos;
+                                       const int a = std::max(0, static_cast<int>(p.pos - 3 * std::max(hwL, 1.0)));
+                                       const int b = std::min(n - 1, static_cast<int>(p.pos + 3 * std::max(hwR, 1.0)));
+                                       return *std::min_element(d.begin() + a, d.begin() + b + 1) <
+                                              usual - std::max(noise, 0.1 * p.prominence);
+                                   }),
+                    peaks.end());
+    }
 
     const int boxLeft = lane.boxLeft - wk.x0;
     const int boxRight = lane.boxRight - wk.x0;
     Profile sums, bgSums;
     std::vector<int> sat;
     const bool minimum = o.background == VolumeBackground::MovingMinimum;
-    rowSums(wk, boxLeft, boxRight, lane.top - wk.y0, lane.bottom - wk.y0, sums, minimum ? &bgSums : nullptr, sat);
+    rowSums(wk, boxLeft, boxRight, lane.top - wk.y0, lane.bottom - wk.y0, laneShifts(lane), sums,
+            minimum ? &bgSums : nullptr, sat);
 
     for (size_t k = 0; k < peaks.size(); ++k) {
         const Peak& pk = peaks[k];
@@ -278,12 +477,13 @@ void findBands(Lane& lane, const Work& wk, const Profile& profile, double range,
         const int bottom = std::min({argMin(s, p, hi), static_cast<int>(std::ceil(p + 3.1 * std::max(hwR, 0.5)))});
 
         Band b;
-        b.x = lane.centre;
         b.peakY = lane.top + pk.at;
+        b.x = lane.centreAt(b.peakY);
+        const int shift = static_cast<int>(std::lround(b.x - lane.centre));
         b.top = lane.top + top;
         b.bottom = lane.top + bottom;
-        b.left = boxLeft + wk.x0;
-        b.right = boxRight + wk.x0;
+        b.left = std::max(0, boxLeft + shift) + wk.x0;
+        b.right = std::min(wk.w - 1, boxRight + shift) + wk.x0;
         b.prominence = pk.prominence;
         b.width = hwL + hwR;
         for (int y = top; y <= bottom; ++y) {
@@ -319,8 +519,8 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
 {
     if (g.width <= 0 || g.height <= 0 || g.pixels.size() != static_cast<size_t>(g.width) * g.height)
         throw std::invalid_argument("the image is empty");
-    if (o.tiers < 1)
-        throw std::invalid_argument("a gel has at least one tier");
+    if (o.tiers < 0)
+        throw std::invalid_argument("the tier count cannot be negative");
     if (o.laneCount < 0)
         throw std::invalid_argument("the lane count cannot be negative");
     Region r = o.region;
@@ -330,7 +530,7 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
         throw std::invalid_argument("the region " + std::to_string(r.x) + " " + std::to_string(r.y) + " " +
                                     std::to_string(r.width) + " x " + std::to_string(r.height) +
                                     " does not lie inside the image");
-    if (r.width < 16 || r.height < 16 * o.tiers)
+    if (r.width < 16 || r.height < 16 * std::max(1, o.tiers))
         throw std::invalid_argument("the region is too small for a gel (16 x 16 pixels per tier at least)");
 
     Analysis a;
@@ -381,19 +581,37 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
     }
     const std::vector<int> starts = tierStarts(rows, o.tiers);
 
-    for (int t = 0; t < o.tiers; ++t) {
+    const int tierCount = static_cast<int>(starts.size()) - 1;
+    for (int t = 0; t < tierCount; ++t) {
         const int y0 = starts[t], y1 = starts[t + 1] - 1;
+        // One bright (often saturated) band would outweigh whole lanes of ordinary ones and hide
+        // them under the lane threshold: each pixel counts up to the tier's 99.8th percentile.
+        std::vector<int> histogram(static_cast<size_t>(g.maxValue) + 1, 0);
+        for (int y = y0; y <= y1; ++y) {
+            const int* v = wk.row(y);
+            const int* b = wk.bgRow(y);
+            for (int x = 0; x < r.width; ++x)
+                ++histogram[static_cast<size_t>(std::clamp(v[x] - b[x], 0, g.maxValue))];
+        }
+        int cap = g.maxValue;
+        for (long long seen = 0, target = static_cast<long long>(0.998 * r.width * (y1 - y0 + 1)); cap > 0; --cap) {
+            seen += histogram[static_cast<size_t>(cap)];
+            if (static_cast<long long>(r.width) * (y1 - y0 + 1) - seen < target)
+                break;
+        }
+        cap = std::max(cap, 1);
         Profile columns(r.width, 0.0);
         std::fill(acc.begin(), acc.end(), 0);
         for (int y = y0; y <= y1; ++y) {
             const int* v = wk.row(y);
             const int* b = wk.bgRow(y);
             for (int x = 0; x < r.width; ++x)
-                acc[x] += std::max(0, v[x] - b[x]);
+                acc[x] += std::clamp(v[x] - b[x], 0, cap);
         }
         for (int x = 0; x < r.width; ++x)
             columns[x] = static_cast<double>(acc[x]) / (y1 - y0 + 1);
         std::vector<Lane> lanes = findLanes(columns, o);
+        followLanes(lanes, wk, y0, y1, columns);
         for (size_t k = 0; k < lanes.size(); ++k) {
             Lane& l = lanes[k];
             // Lane edges from the profile; the volume box reaches a tenth of the width further,
@@ -410,6 +628,9 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
             l.right += wk.x0;
             l.centre += wk.x0;
             l.tier = t;
+            l.middle = 0.5 * (y0 + y1) + wk.y0;
+            l.pathTop += wk.y0;
+            l.pathBottom += wk.y0;
             l.top = y0 + wk.y0;
             l.bottom = y1 + wk.y0;
             l.index = static_cast<int>(a.lanes.size());
@@ -426,7 +647,7 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
         const int c1 = std::min(wk.w - 1, std::max(c0, static_cast<int>(std::lround(l.centre + quarter)) - wk.x0));
         Profile sums;
         std::vector<int> sat;
-        rowSums(wk, c0, c1, l.top - wk.y0, l.bottom - wk.y0, sums, nullptr, sat);
+        rowSums(wk, c0, c1, l.top - wk.y0, l.bottom - wk.y0, laneShifts(l), sums, nullptr, sat);
         for (double& v : sums)
             v /= (c1 - c0 + 1);
         const auto [mn, mx] = std::minmax_element(sums.begin(), sums.end());
@@ -438,7 +659,31 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
     }
     std::vector<double> widths;
     for (size_t k = 0; k < a.lanes.size(); ++k) {
-        findBands(a.lanes[k], wk, profiles[k], highest - lowest, o);
+        // The gel between this lane's box and its neighbours' in the same tier, row by row: the
+        // darker of the two gaps (a bright band's glow spills into one), none at the tier's ends.
+        const Lane& l = a.lanes[k];
+        Profile gap, side;
+        std::vector<int> sat;
+        const std::vector<int> shifts = laneShifts(l);
+        for (int dir : {-1, 1}) {
+            const size_t m = dir < 0 ? k - 1 : k + 1;
+            const bool neighbour = !(dir < 0 && k == 0) && m < a.lanes.size() && a.lanes[m].tier == l.tier;
+            const int g0 = neighbour ? (dir < 0 ? a.lanes[m].boxRight + 1 : l.boxRight + 1) - wk.x0 : 0;
+            const int g1 = neighbour ? (dir < 0 ? l.boxLeft - 1 : a.lanes[m].boxLeft - 1) - wk.x0 : -1;
+            if (g1 < g0) {
+                gap.clear();
+                break;
+            }
+            rowSums(wk, g0, g1, l.top - wk.y0, l.bottom - wk.y0, shifts, side, nullptr, sat);
+            for (double& v : side)
+                v /= g1 - g0 + 1;
+            if (gap.empty())
+                gap = side;
+            else
+                for (size_t i = 0; i < gap.size(); ++i)
+                    gap[i] = std::min(gap[i], side[i]);
+        }
+        findBands(a.lanes[k], wk, profiles[k], gap, highest - lowest, o);
         for (Band& b : a.lanes[k].bands) {
             b.lane = static_cast<int>(k);
             widths.push_back(b.width);
@@ -466,7 +711,7 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
     a.warnings.erase(std::unique(a.warnings.begin(), a.warnings.end()), a.warnings.end());
 
     if (o.ladderLane >= 0)
-        calibrate(a, o.ladderLane, o.ladderSizes);
+        calibrate(a, o.ladderLane, o.ladderSizes, o.sizeFit);
     return a;
 }
 
@@ -495,21 +740,68 @@ std::vector<Band> Analysis::bands() const
     return all;
 }
 
-double SizeCalibration::sizeAt(double row, bool* extrapolated) const
+double SizeCalibration::sizeAt(double distance, bool* extrapolated) const
 {
     if (extrapolated)
         *extrapolated = false;
-    if (!valid())
+    if (!valid() || sizes.size() != positions.size())
         return 0;
-    const size_t n = positions.size();
+    const std::vector<double>& x = positions;
+    const size_t n = x.size();
+    std::vector<double> y(n);
+    for (size_t k = 0; k < n; ++k)
+        y[k] = std::log10(sizes[k]);
     size_t k = 0;
-    while (k + 2 < n && row > positions[k + 1])
+    while (k + 2 < n && distance > x[k + 1])
         ++k;
+    const bool outside = distance < x.front() || distance > x.back();
     if (extrapolated)
-        *extrapolated = row < positions.front() || row > positions.back();
-    const double l0 = std::log10(sizes[k]), l1 = std::log10(sizes[k + 1]);
-    const double f = (row - positions[k]) / (positions[k + 1] - positions[k]);
-    return std::pow(10.0, l0 + f * (l1 - l0));
+        *extrapolated = outside;
+    const double h = x[k + 1] - x[k];
+    const double t = (distance - x[k]) / h;
+    if (fit == SizeFit::PiecewiseLinear || outside)
+        return std::pow(10.0, y[k] + t * (y[k + 1] - y[k]));
+
+    // Fritsch-Carlson tangents: the mean of the neighbouring secants (the secant at the ends),
+    // zero where the secants change sign, and scaled back into the circle of radius 3 around
+    // each segment's secant, which keeps the cubic monotone.
+    std::vector<double> d(n - 1), m(n);
+    for (size_t i = 0; i + 1 < n; ++i)
+        d[i] = (y[i + 1] - y[i]) / (x[i + 1] - x[i]);
+    m[0] = d[0];
+    m[n - 1] = d[n - 2];
+    for (size_t i = 1; i + 1 < n; ++i)
+        m[i] = d[i - 1] * d[i] > 0 ? 0.5 * (d[i - 1] + d[i]) : 0.0;
+    for (size_t i = 0; i + 1 < n; ++i) {
+        if (d[i] == 0) {
+            m[i] = m[i + 1] = 0;
+            continue;
+        }
+        const double a = m[i] / d[i], b = m[i + 1] / d[i];
+        if (a * a + b * b > 9) {
+            const double s = 3 / std::sqrt(a * a + b * b);
+            m[i] = s * a * d[i];
+            m[i + 1] = s * b * d[i];
+        }
+    }
+    const double t2 = t * t, t3 = t2 * t;
+    const double v = (2 * t3 - 3 * t2 + 1) * y[k] + (t3 - 2 * t2 + t) * h * m[k] + (-2 * t3 + 3 * t2) * y[k + 1] +
+                     (t3 - t2) * h * m[k + 1];
+    return std::pow(10.0, v);
+}
+
+std::vector<double> SizeCalibration::leaveOneOut() const
+{
+    std::vector<double> out;
+    if (positions.size() < 3 || sizes.size() != positions.size())
+        return out;
+    for (size_t k = 0; k < positions.size(); ++k) {
+        SizeCalibration c = *this;
+        c.positions.erase(c.positions.begin() + static_cast<std::ptrdiff_t>(k));
+        c.sizes.erase(c.sizes.begin() + static_cast<std::ptrdiff_t>(k));
+        out.push_back(c.sizeAt(positions[k]));
+    }
+    return out;
 }
 
 Polarity detectPolarity(const int* pixels, size_t count, int maxValue)
@@ -602,7 +894,7 @@ Analysis analyse(const DalvoImage& image, const Options& options)
     return analyseGrey(greyImage(image), options);
 }
 
-void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes)
+void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes, SizeFit fit)
 {
     if (ladderLane < 0 || ladderLane >= static_cast<int>(analysis.lanes.size()))
         throw std::invalid_argument("there is no ladder lane " + std::to_string(ladderLane + 1) + " (lanes found: " +
@@ -624,6 +916,7 @@ void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& si
     // the lanes of its own tier and of the other tiers alike.
     SizeCalibration c;
     c.ladderLane = ladderLane;
+    c.fit = fit;
     for (size_t k = 0; k < n; ++k) {
         c.positions.push_back(ladder.bands[k].peakY - ladder.top);
         c.sizes.push_back(sizes[k]);

@@ -4,6 +4,7 @@
 
 #include "framework/Export.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -31,9 +32,13 @@ class RasterImageGS16;
 ///   above the floor between it and its neighbours, no further than 0.7 half-maximum widths
 ///   from the centre. A lane's valleys must fall a third of its height (a bump at the edge of a
 ///   lane is no lane), and a lane narrower than 40% of the median lane (a sliver at the border
-///   of the scan) is dropped. Lanes are straight and vertical; a smile
-///   (each lane's bands shifted down by its own offset) needs nothing more, as every lane is
-///   read on its own.
+///   of the scan) is dropped. A smile that shifts each lane's bands down by its own offset needs
+///   nothing more, as every lane is read on its own. Lanes that drift or bend sideways are
+///   followed: the tier is cut into strips of rows, each strip's column profile is matched
+///   against the tier's in each lane (the shift of best correlation, weighted by the strip's
+///   signal in the lane), and a parabola fitted to the shifts gives the lane's centre row by
+///   row between the strips that hold signal (beyond them the offset holds); a path that
+///   strays less than a pixel is taken as straight.
 /// - Bands. The lane profile is the mean of the middle half of the lane's columns, row by row,
 ///   smoothed by a short moving average. Bands are its peaks whose prominence (height above the
 ///   higher of the two valleys that separate it from higher ground) passes both five times the
@@ -42,7 +47,10 @@ class RasterImageGS16;
 ///   neighbour) and, along the lane, 3.1 half-widths at half prominence above and below the
 ///   peak, cut at the valley to a neighbouring band. A peak must also rise that far above the
 ///   lane's median (the bright rim of a dark well has prominence but no height), and a peak
-///   more than four times as wide as the gel's median band is a smear, not a band.
+///   more than four times as wide as the gel's median band is a smear, not a band. A peak with
+///   a valley within three half-widths that sinks below the gel between the lanes (the darker
+///   of the two gaps beside the lane, less the lane's usual offset from it, the noise and a
+///   tenth of the peak's prominence) is the rim of a well, whose slot is darker than the gel.
 /// - Volumes. The raw volume is the sum of the (polarity-corrected) pixels in the box. The
 ///   corrected volume subtracts a background: by default a straight line, row by row, between
 ///   the box's row sums at its top and bottom rows (each the mean of three rows), which follows
@@ -50,9 +58,12 @@ class RasterImageGS16;
 ///   request, the moving-minimum background image summed over the box.
 /// - Saturation. A band's box is checked for pixels at the saturation level; a band with any is
 ///   flagged, and its volume is then only a lower bound.
-/// - Size calibration. log10(size) is interpolated linearly in the peak row between
-///   consecutive ladder bands (piecewise linear, which is monotone and never overshoots); bands
-///   above the first or below the last ladder band are extrapolated along the end segment and
+/// - Size calibration. log10(size) against the migration distance (the peak row below the top
+///   of the lane's tier), through the ladder bands. By default a monotone cubic (Fritsch and
+///   Carlson: Hermite tangents from the mean of the neighbouring secants, cut back where they
+///   would overshoot), which follows the ladder's curvature and never makes a size rise with
+///   distance; on request piecewise linear between consecutive bands. Either way, bands above
+///   the first or below the last ladder band are extrapolated along the end segment's secant and
 ///   marked. Ladder bands are paired with the sizes from the top; when the counts differ the
 ///   surplus at the bottom is dropped and a warning says so.
 namespace kestro::gel {
@@ -61,6 +72,11 @@ enum class Polarity {
     Auto,        ///< decided from the histogram
     BrightBands, ///< fluorescence, chemiluminescence: bright bands on a dark gel
     DarkBands,   ///< Coomassie, silver, autoradiographs: dark bands on a light gel
+};
+
+enum class SizeFit {
+    MonotoneSpline,  ///< monotone cubic of log10(size) (default)
+    PiecewiseLinear, ///< straight segments of log10(size) between ladder bands
 };
 
 enum class VolumeBackground {
@@ -79,7 +95,8 @@ struct Region {
 struct Options {
     int laneCount = 0;       ///< lanes per tier; 0 finds how many
     Polarity polarity = Polarity::Auto;
-    int tiers = 1;           ///< rows of wells: the region is split at the emptiest rows between them
+    int tiers = 0;           ///< rows of wells; 0 finds them at long empty runs of rows, n splits
+                             ///< the region at the emptiest row near each of n equal shares
     Region region;           ///< the part of the image to analyse
     double minProminence = 0.03; ///< least band prominence, as a fraction of the gel's profile range
     double minLaneProminence = 0.12; ///< least lane prominence, as a fraction of the strongest lane's
@@ -88,6 +105,7 @@ struct Options {
     int backgroundHalfHeight = 0;
     int ladderLane = -1;     ///< index into the result's lanes (0-based), -1 for no calibration
     std::vector<double> ladderSizes; ///< sizes of the ladder's bands, largest (top) first
+    SizeFit sizeFit = SizeFit::MonotoneSpline;
 };
 
 struct Band {
@@ -122,17 +140,34 @@ struct Lane {
     int top = 0;             ///< first row of the lane's tier
     int bottom = 0;          ///< last row of the lane's tier (included)
     double prominence = 0;   ///< of its peak in the column profile
+    double middle = 0;       ///< the row at which centre, left and right hold (the tier's middle)
+    double tilt = 0;         ///< sideways drift of the centre at the middle row, columns per row
+    double bow = 0;          ///< change of the drift, columns per row squared
+    double pathTop = 0;      ///< rows between which the path was measured; beyond them it
+    double pathBottom = 0;   ///< keeps the offset of the nearer end
     std::vector<Band> bands; ///< top to bottom
+
+    /// The lane's centre column at a row: lanes bend along a parabola (straight lanes have
+    /// tilt and bow 0); the edges move with the centre.
+    double centreAt(double row) const
+    {
+        const double u = (pathBottom > pathTop ? std::clamp(row, pathTop, pathBottom) : row) - middle;
+        return centre + (tilt + bow * u) * u;
+    }
 };
 
 struct KESTRO_API SizeCalibration {
     int ladderLane = -1;
-    std::vector<double> positions; ///< peak rows of the ladder bands used, top to bottom
-    std::vector<double> sizes;     ///< their sizes
+    SizeFit fit = SizeFit::MonotoneSpline;
+    std::vector<double> positions; ///< migration distances of the ladder bands used, rising
+    std::vector<double> sizes;     ///< their sizes, falling
     bool valid() const { return positions.size() >= 2; }
-    /// The size at a row by the piecewise-linear fit of log10(size); extrapolated set when the
-    /// row lies outside the ladder's bands. 0 when the calibration is not valid.
-    double sizeAt(double row, bool* extrapolated = nullptr) const;
+    /// The size at a migration distance; extrapolated set when it lies outside the ladder's
+    /// bands. 0 when the calibration is not valid.
+    double sizeAt(double distance, bool* extrapolated = nullptr) const;
+    /// For each ladder band, the size the same fit gives it from the other bands alone (the end
+    /// bands extrapolated): the leave-one-out check of the calibration. Empty below 3 bands.
+    std::vector<double> leaveOneOut() const;
 };
 
 struct KESTRO_API Analysis {
@@ -159,7 +194,8 @@ KESTRO_API Analysis analyse(const DalvoImage& image, const Options& options = Op
 /// Fits sizes to a ladder lane of an analysis and gives every band its size estimate.
 /// Raises std::invalid_argument when the lane does not exist, the sizes are not positive and
 /// falling, or fewer than two ladder bands can be paired with sizes.
-KESTRO_API void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes);
+KESTRO_API void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes,
+                          SizeFit fit = SizeFit::MonotoneSpline);
 
 /// The grey values the analysis reads from an image, top row first, and their saturation
 /// level; what analyse(DalvoImage) works on.

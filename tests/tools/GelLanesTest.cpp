@@ -22,16 +22,8 @@ struct Case {
     int saturated;
     bool invert; // dark bands on a light gel
     double jitter = 0.04; // unequal lane spacing
+    double bend = 0;      // lanes bending sideways, pixels at the bottom
 };
-
-// The gel as an image; inverted gels become dark bands on a light gel.
-std::unique_ptr<DalvoImage> imageOf(const SyntheticGel& gel, bool invert)
-{
-    std::unique_ptr<DalvoImage> image(gel.toImage());
-    if (invert)
-        image->invert();
-    return image;
-}
 
 struct Score {
     int truthBands = 0, found = 0, detected = 0, falseBands = 0;
@@ -45,14 +37,13 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-// Scores one gel; lanes must all be found, each within 2 px of its true centre.
+// Scores one gel; lanes must all be found, each within 2 px of its true centre at every band.
 void score(const SyntheticGel& gel, const gel::Analysis& a, double volumeScale, Score& s)
 {
     const GelTruth& t = gel.truth();
     ASSERT_EQ(a.lanes.size(), t.lanes.size()) << "seed " << t.options.seed;
-    for (size_t l = 0; l < t.lanes.size(); ++l)
-        EXPECT_NEAR(a.lanes[l].centre, t.lanes[l].centreX, 2.0) << "seed " << t.options.seed << " lane " << l;
     for (const GelBand& tb : t.bands) {
+        EXPECT_NEAR(a.lanes[tb.lane].centreAt(tb.y), tb.x, 2.0) << "seed " << t.options.seed << " lane " << tb.lane;
         ++s.truthBands;
         s.saturatedTruth += tb.saturated;
         for (const gel::Band& b : a.lanes[tb.lane].bands) {
@@ -90,6 +81,8 @@ TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
         {720, 540, 10, 7, GelDepth::Gray8, true, 1, true},
         {640, 480, 6, 5, GelDepth::Rgb24, false, 0, false},
         {800, 480, 10, 5, GelDepth::Gray16, true, 1, false, 0.25},
+        {800, 600, 10, 6, GelDepth::Gray16, true, 1, false, 0.04, 6},
+        {640, 480, 6, 6, GelDepth::Gray8, false, 1, true, 0.15, 4},
     };
     for (const Case& c : cases) {
         Score s;
@@ -99,8 +92,11 @@ TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
             o.noise = c.noise;
             o.saturatedBands = c.saturated;
             o.laneJitter = c.jitter;
+            o.bend = c.bend;
             const SyntheticGel gel = SyntheticGel::generate(o);
-            const auto image = imageOf(gel, c.invert);
+            const std::unique_ptr<DalvoImage> image(gel.toImage());
+            if (c.invert)
+                image->invert(); // dark bands on a light gel
             const gel::Analysis a = gel::analyse(*image);
             const bool dark = c.invert || c.depth == GelDepth::Rgb24;
             EXPECT_EQ(a.polarity, dark ? gel::Polarity::DarkBands : gel::Polarity::BrightBands);
@@ -110,7 +106,7 @@ TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
             score(gel, a, c.depth == GelDepth::Rgb24 ? (paper - dye) / 255 : 1.0, s);
         }
         SCOPED_TRACE(testing::Message() << c.lanes << " lanes, depth " << gelDepthName(c.depth) << ", noise "
-                                        << c.noise << ", inverted " << c.invert);
+                                        << c.noise << ", inverted " << c.invert << ", bend " << c.bend);
         EXPECT_GE(s.found, 0.98 * s.truthBands);
         EXPECT_LE(s.falseBands, 0.02 * s.detected);
         EXPECT_EQ(s.saturatedFlagged, s.saturatedTruth);
@@ -122,33 +118,60 @@ TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
     }
 }
 
-TEST(GelAnalysis, SizesFollowTheLadderPiecewiseInLogSize)
+TEST(GelAnalysis, SizesFollowTheLadderInLogSize)
 {
+    // Ladder at 0, 100 and 300 rows: log10 sizes 3, 2, 1. Hand-computed: linear halfway is the
+    // mean of the logs; the Fritsch-Carlson tangents are -0.01, -0.0075, -0.005 per row, so at
+    // t = 1/2 the Hermite cubic gives 2.5 - 0.125 + 0.09375 and 1.5 - 0.1875 + 0.125; beyond the
+    // ends both fits follow the end secants. Left out in turn (linear), the middle band is read
+    // off the line through the end bands, an end band off the remaining segment extended.
+    const struct {
+        gel::SizeFit fit;
+        double distance, log10Size;
+    } rows[] = {{gel::SizeFit::PiecewiseLinear, 50, 2.5},      {gel::SizeFit::PiecewiseLinear, 200, 1.5},
+                {gel::SizeFit::MonotoneSpline, 50, 2.46875},   {gel::SizeFit::MonotoneSpline, 200, 1.4375},
+                {gel::SizeFit::MonotoneSpline, 400, 0.5},      {gel::SizeFit::MonotoneSpline, -50, 3.5}};
+    gel::SizeCalibration c;
+    c.positions = {0, 100, 300};
+    c.sizes = {1000, 100, 10};
+    for (const auto& r : rows) {
+        c.fit = r.fit;
+        bool extrapolated = false;
+        EXPECT_NEAR(std::log10(c.sizeAt(r.distance, &extrapolated)), r.log10Size, 1e-12) << r.distance;
+        EXPECT_EQ(extrapolated, r.distance < 0 || r.distance > 300) << r.distance;
+    }
+    c.fit = gel::SizeFit::PiecewiseLinear;
+    const std::vector<double> loo = c.leaveOneOut(), hand = {2.5, 3 - 2.0 / 3, 0.0};
+    for (size_t k = 0; k < 3; ++k)
+        EXPECT_NEAR(std::log10(loo.at(k)), hand[k], 1e-12);
+
+    // Random ladders: the spline passes through its bands and never lets size rise with distance.
+    SplitMix64 rng(5);
+    c.fit = gel::SizeFit::MonotoneSpline;
+    for (int trial = 0; trial < 200; ++trial) {
+        c.positions = {0};
+        c.sizes = {rng.uniform(1000, 20000)};
+        for (int k = 0; k < 6; ++k) {
+            c.positions.push_back(c.positions.back() + rng.uniform(1, 80));
+            c.sizes.push_back(c.sizes.back() * rng.uniform(0.2, 0.95));
+        }
+        for (size_t k = 0; k < c.positions.size(); ++k)
+            ASSERT_NEAR(c.sizeAt(c.positions[k]) / c.sizes[k], 1.0, 1e-12);
+        for (double d = -4; d <= c.positions.back() + 5; d += 0.5)
+            ASSERT_LE(c.sizeAt(d), c.sizeAt(d - 0.5) * (1 + 1e-12)) << "trial " << trial << " at " << d;
+    }
+
+    // Migration distances count from the top of each lane's tier.
     gel::Analysis a;
     a.lanes.resize(2);
     a.lanes[1].top = 10;
-    for (double y : {100.0, 200.0, 300.0}) {
-        gel::Band b;
-        b.peakY = y;
-        a.lanes[0].bands.push_back(b);
-    }
-    for (double y : {160.0, 360.0, 60.0}) {
-        gel::Band b;
-        b.peakY = y;
-        a.lanes[1].bands.push_back(b);
-    }
-    gel::calibrate(a, 0, {1000, 500, 100});
-    // Hand-computed: halfway between 1000 and 500 in log size; 50 rows past the last band on
-    // the last segment's line; 50 rows above the first on the first segment's line.
-    const gel::Lane& l = a.lanes[1];
-    EXPECT_NEAR(l.bands[0].size, std::sqrt(1000.0 * 500.0), 1e-9);
-    EXPECT_FALSE(l.bands[0].extrapolated);
-    EXPECT_NEAR(l.bands[1].size, 100 / std::sqrt(5.0), 1e-9);
-    EXPECT_TRUE(l.bands[1].extrapolated);
-    EXPECT_NEAR(l.bands[2].size, 1000 * std::sqrt(2.0), 1e-9);
-    EXPECT_TRUE(l.bands[2].extrapolated);
-    EXPECT_DOUBLE_EQ(a.lanes[0].bands[1].size, 500);
-
+    a.lanes[0].bands.resize(3);
+    a.lanes[1].bands.resize(1);
+    for (int k = 0; k < 3; ++k)
+        a.lanes[0].bands[static_cast<size_t>(k)].peakY = 100.0 * k;
+    a.lanes[1].bands[0].peakY = 110;
+    gel::calibrate(a, 0, {1000, 100, 10});
+    EXPECT_NEAR(a.lanes[1].bands[0].size, 100, 1e-9);
     EXPECT_THROW(gel::calibrate(a, 0, {1000, 1000, 100}), std::invalid_argument);
     EXPECT_THROW(gel::calibrate(a, 2, {1000, 500}), std::invalid_argument);
     EXPECT_THROW(gel::calibrate(a, 0, {1000}), std::invalid_argument);

@@ -24,7 +24,8 @@ struct LanesArgs {
     bool noInvert = false;
     int ladder = 0;
     std::vector<double> sizes;
-    int tiers = 1;
+    int tiers = 0;
+    std::string fit = "spline";
     std::vector<int> region;
     std::string background = "valleys";
     double prominence = 0.03;
@@ -38,8 +39,16 @@ void drawAnnotation(DalvoImage& image, const gel::GreyImage& g, const gel::Analy
     const COLORREF yellow = RGB(255, 220, 0), green = RGB(0, 230, 60), cyan = RGB(0, 200, 255);
     const int scale = m.markScale();
     for (const gel::Lane& l : a.lanes) {
-        m.rect(l.boxLeft, l.top, l.boxRight, l.bottom, yellow);
-        m.vline(static_cast<int>(std::lround(l.centre)), l.top, l.bottom, yellow, 4 * scale);
+        // The lane's box and centre line follow its path row by row.
+        m.hline(l.boxLeft, l.boxRight, l.top, yellow);
+        m.hline(l.boxLeft, l.boxRight, l.bottom, yellow);
+        for (int y = l.top; y <= l.bottom; ++y) {
+            const int d = static_cast<int>(std::lround(l.centreAt(y) - l.centre));
+            m.set(l.boxLeft + d, y, yellow);
+            m.set(l.boxRight + d, y, yellow);
+            if ((y / (4 * scale)) % 2 == 0)
+                m.set(static_cast<int>(std::lround(l.centreAt(y))), y, yellow);
+        }
         m.number(l.index + 1, l.boxLeft + 2, l.top + 2, scale, yellow);
         for (const gel::Band& b : l.bands) {
             m.rect(b.left + 1, b.top, b.right - 1, b.bottom, green);
@@ -129,6 +138,10 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
                          {"centre", l.centre},
                          {"left", l.left},
                          {"right", l.right},
+                         {"middle", l.middle},
+                         {"tilt", l.tilt},
+                         {"bow", l.bow},
+                         {"pathRows", {l.pathTop, l.pathBottom}},
                          {"box", {l.boxLeft, l.top, l.boxRight + 1, l.bottom + 1}},
                          {"bands", bj}});
     }
@@ -147,9 +160,12 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
                                      {"warnings", an.warnings}};
     if (calibrated)
         report["calibration"] = {{"ladderLane", an.calibration.ladderLane + 1},
-                                 {"fit", "log10(size) piecewise linear in the migration distance"},
+                                 {"fit", an.calibration.fit == gel::SizeFit::PiecewiseLinear
+                                             ? "log10(size) piecewise linear in the migration distance"
+                                             : "log10(size) monotone cubic (Fritsch-Carlson) in the migration distance"},
                                  {"positions", an.calibration.positions},
-                                 {"sizes", an.calibration.sizes}};
+                                 {"sizes", an.calibration.sizes},
+                                 {"leaveOneOut", an.calibration.leaveOneOut()}};
     report["lanes"] = lanes;
     report["milliseconds"] = ms;
     writeTextFileAtomically(jsonPath, formatJson(report));
@@ -185,6 +201,7 @@ int runLanes(const LanesArgs& a, bool json)
         o.region = gel::Region{a.region[0], a.region[1], a.region[2], a.region[3]};
     o.ladderLane = a.ladder - 1;
     o.ladderSizes = a.sizes;
+    o.sizeFit = a.fit == "linear" ? gel::SizeFit::PiecewiseLinear : gel::SizeFit::MonotoneSpline;
 
     std::error_code ec;
     fs::create_directories(a.out, ec);
@@ -232,7 +249,11 @@ Command addLanesCommand(CLI::App& root, const bool& json)
     app->add_option("--ladder", a->ladder, "Ladder lane for the size calibration, counted from 1")
         ->check(CLI::Range(1, 1000));
     app->add_option("--sizes", a->sizes, "Ladder band sizes, largest first")->delimiter(',');
-    app->add_option("--tiers", a->tiers, "Rows of wells")->check(CLI::Range(1, 8))->capture_default_str();
+    app->add_option("--tiers", a->tiers, "Rows of wells (default: found)")->check(CLI::Range(1, 8));
+    app->add_option("--fit", a->fit,
+                    "Size calibration: spline (monotone cubic of log size) or linear (piecewise linear)")
+        ->check(CLI::IsMember({"spline", "linear"}))
+        ->capture_default_str();
     app->add_option("--region", a->region, "Analyse only this part: x y width height")->expected(4);
     app->add_option("--background", a->background,
                     "Band background: valleys (line between the box's ends) or minimum (moving minimum)")

@@ -121,6 +121,8 @@ GelTruth drawLayout(const GelOptions& o)
         throw std::invalid_argument("a lane needs at least one band");
     if (!(o.laneJitter >= 0 && o.laneJitter <= 0.3))
         throw std::invalid_argument("the lane jitter must lie between 0 and 0.3");
+    if (!(o.bend >= 0 && o.bend <= 50))
+        throw std::invalid_argument("the lane bend must lie between 0 and 50 pixels");
 
     const double marginX = std::max(2.0, 0.03 * o.width);
     const double pitch = (o.width - 2 * marginX) / o.lanes;
@@ -184,6 +186,7 @@ GelTruth drawLayout(const GelOptions& o)
         // The smile: lanes in the middle of the gel run furthest.
         const double u = (lane.centreX - o.width / 2.0) / (o.width / 2.0);
         lane.smileOffset = t.smileDepth * (1 - u * u);
+        lane.bend = o.bend * u;
         t.lanes.push_back(lane);
 
         for (int j = 0; j < o.bandsPerLane; ++j) {
@@ -196,6 +199,9 @@ GelTruth drawLayout(const GelOptions& o)
             b.sigmaY = sigmaMax * rng.uniform(0.7, 1.0);
             const double room = std::max(0.0, slot / 2 - 4 * sigmaMax - 0.5);
             b.y = awayFromHalfPixel(marginY + lane.smileOffset + slot * (j + 0.5) + rng.uniform(-room, room));
+            // A band is short enough along the lane to take the bend at its own centre row.
+            const double down = b.y / o.height;
+            b.x = awayFromHalfPixel(lane.centreX + lane.bend * down * down);
             b.amplitude = rng.uniform(0.12, 0.55) * full;
             t.bands.push_back(b);
         }
@@ -432,6 +438,9 @@ nlohmann::ordered_json SyntheticGel::truthJson() const
                        {"blobSigmaY", rounded(bg.blobSigmaY)}};
     if (o.laneJitter != 0.04)
         j["laneJitter"] = o.laneJitter;
+    if (o.bend != 0)
+        j["bend"] = {{"depth", o.bend},
+                     {"formula", "a lane's centre at row y is centreX + bend * (y / height)^2, bend = depth * u"}};
     j["smile"] = {{"depth", rounded(t.smileDepth)},
                   {"formula", "a lane's bands move down by depth * (1 - u^2), u = (centreX - width/2) / (width/2)"}};
     json lanes = json::array();
@@ -439,7 +448,8 @@ nlohmann::ordered_json SyntheticGel::truthJson() const
         lanes.push_back({{"index", l.index},
                          {"centreX", rounded(l.centreX)},
                          {"width", rounded(l.width)},
-                         {"smileOffset", rounded(l.smileOffset)}});
+                         {"smileOffset", rounded(l.smileOffset)},
+                         {"bend", rounded(l.bend)}});
     j["lanes"] = lanes;
     json bands = json::array();
     json saturated = json::array();

@@ -33,6 +33,10 @@ struct GelOptions {
     /// Lane centres move by up to this fraction of the even spacing. Beyond the usual 0.04 the
     /// lanes narrow, so that lanes of unequal spacing never touch; at most 0.3.
     double laneJitter = 0.04;
+    /// Lanes that bend sideways, as on a gel that ran warm at its sides: a lane's centre moves
+    /// out from the gel's middle by bend * u * (y / height)^2 at row y, u the lane's place
+    /// across the gel from -1 (left edge) to 1 (right edge). Pixels; at most 50.
+    double bend = 0;
 };
 
 /// The usual options with another size, lane and band count and seed (16-bit, noise, background).
@@ -45,6 +49,7 @@ struct GelLane {
     double centreX = 0;     ///< middle of the lane
     double width = 0;       ///< width of the flat top of its bands
     double smileOffset = 0; ///< how far down this lane's bands were shifted (the smile)
+    double bend = 0;        ///< sideways shift at the gel's bottom row; at row y, bend * (y / height)^2
 };
 
 /// One band as drawn. Its profile is separable: across the lane a flat top of `width` with
