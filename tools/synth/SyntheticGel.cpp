@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <stdexcept>
 
@@ -497,11 +498,15 @@ std::string SyntheticGel::save(const std::string& imagePath) const
         throw std::runtime_error("cannot write " + imagePath);
 
     const std::string truthPath = truthPathFor(imagePath);
-    std::ofstream out(truthPath, std::ios::binary | std::ios::trunc);
+    // A truth file cut short would pass for a gel's record: it replaces the old one only whole.
+    const std::string partial = truthPath + ".partial";
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
     out << truthJson().dump(2) << '\n';
     out.close();
-    if (!out)
+    if (!out || std::rename(partial.c_str(), truthPath.c_str()) != 0) {
+        std::remove(partial.c_str());
         throw std::runtime_error("cannot write " + truthPath);
+    }
     return truthPath;
 }
 
