@@ -65,16 +65,6 @@ std::string csvNumber(double v)
     return buf;
 }
 
-std::string csvText(const std::string& s)
-{
-    if (s.find_first_of(",\"\n") == std::string::npos)
-        return s;
-    std::string q = "\"";
-    for (char ch : s)
-        q += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-    return q + "\"";
-}
-
 nlohmann::ordered_json bandJson(const gel::Band& b, bool calibrated)
 {
     nlohmann::ordered_json j = {{"band", b.index + 1},

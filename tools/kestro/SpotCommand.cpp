@@ -334,16 +334,6 @@ void drawPicture(const RasterImageGS16& raster, const std::vector<Spot>& spots, 
     m.save(path);
 }
 
-std::string csvText(const std::string& s)
-{
-    if (s.find_first_of(",\"\n") == std::string::npos)
-        return s;
-    std::string q = "\"";
-    for (char ch : s)
-        q += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-    return q + "\"";
-}
-
 std::string joined(const std::vector<std::string>& parts)
 {
     std::string all;

@@ -275,6 +275,16 @@ void writeTextFileAtomically(const std::string& path, const std::string& text)
     throw fail(std::strerror(why));
 }
 
+std::string csvText(const std::string& s)
+{
+    if (s.find_first_of(",\"\n") == std::string::npos)
+        return s;
+    std::string q = "\"";
+    for (char ch : s)
+        q += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    return q + "\"";
+}
+
 std::string closestOption(const std::string& unknown, const std::vector<std::string>& candidates)
 {
     // Levenshtein distance, one row at a time.

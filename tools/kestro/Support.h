@@ -91,6 +91,9 @@ const char* rasterKind(const RasterImage* raster);
 double millisecondsSince(long long startNanos);
 long long nowNanos();
 
+/// A field of a CSV row: quoted, with its quotes doubled, when it holds a comma, quote or newline.
+std::string csvText(const std::string& s);
+
 /// JSON indented for reading, with arrays of numbers (points, rectangles) kept on one line.
 std::string formatJson(const nlohmann::ordered_json& j);
 /// Prints formatJson on stdout.
