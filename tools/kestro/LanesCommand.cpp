@@ -1,3 +1,4 @@
+#include "Channels.h"
 #include "Commands.h"
 #include "Overlay.h"
 #include "Support.h"
@@ -33,9 +34,9 @@ struct LanesArgs {
 
 // The gel with saturated pixels in red, lane boxes in yellow with their numbers, band boxes in
 // green with the peak row in cyan.
-void drawAnnotation(DalvoImage& image, const gel::GreyImage& g, const gel::Analysis& a, const std::string& path)
+void drawAnnotation(const gel::GreyImage& g, const gel::Analysis& a, const std::string& path)
 {
-    Overlay m(image, g, a.polarity == gel::Polarity::DarkBands ? 0 : g.maxValue);
+    Overlay m(g, a.polarity == gel::Polarity::DarkBands ? 0 : g.maxValue);
     const COLORREF yellow = RGB(255, 220, 0), green = RGB(0, 230, 60), cyan = RGB(0, 200, 255);
     const int scale = m.markScale();
     for (const gel::Lane& l : a.lanes) {
@@ -93,19 +94,27 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
 {
     const long long start = nowNanos();
     const LoadedImage li = loadImage(file);
+    // The grey values every measuring command uses, so that --channel and equal-channel colour
+    // images mean the same here as in spot and background.
+    const GreyRaster grey = grayscaleRaster(li, "lanes");
+    const RasterImageGS16& r = *grey.raster;
     gel::GreyImage g;
+    g.width = r.width;
+    g.height = r.height;
+    g.maxValue = r.maxPixelValue;
+    g.pixels.assign(r.pixels, r.pixels + static_cast<size_t>(r.width) * r.height);
     gel::Analysis an;
     try {
-        g = gel::greyImage(*li.image);
-        an = gel::analyse(*li.image, o);
+        an = gel::analyse(r, o);
     } catch (const std::invalid_argument& e) {
         throw ToolError(file + ": " + e.what());
     }
+    an.greyConversion = g.conversion = grey.conversion;
     const double ms = millisecondsSince(start);
     const std::string stem = fs::path(file).stem().string();
     const std::string jsonPath = (fs::path(a.out) / (stem + ".lanes.json")).string();
     const std::string pngPath = (fs::path(a.out) / (stem + ".lanes.png")).string();
-    drawAnnotation(*li.image, g, an, pngPath);
+    drawAnnotation(g, an, pngPath);
 
     const bool calibrated = an.calibration.valid();
     int bands = 0, saturated = 0;
@@ -231,7 +240,8 @@ Command addLanesCommand(CLI::App& root, const bool& json)
     CLI::App* app = root.add_subcommand(
         "lanes", "Find lanes and bands, measure band volumes and sizes; write bands.csv and per file a JSON report "
                  "and an annotated PNG");
-    app->add_option("FILE", a->files, "Gel images (grey or colour)")->required();
+    app->add_option("FILE", a->files, "Gel images (grey, or colour with --channel)")->required();
+    addChannelOption(*app);
     app->add_option("-o,--output", a->out, "Folder for the table, reports and pictures")->capture_default_str();
     app->add_option("--lanes", a->lanes, "Lanes per tier (default: found)")->check(CLI::Range(1, 1000));
     app->add_flag("--invert", a->invert, "Dark bands on a light gel (default: detected)");

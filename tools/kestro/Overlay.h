@@ -14,8 +14,6 @@ namespace kestro {
 class Overlay {
 public:
     Overlay(const gel::GreyImage& grey, int saturation);
-    /// The picture is drawn from the grey values alone; the image is not needed.
-    Overlay(DalvoImage& /*image*/, const gel::GreyImage& grey, int saturation) : Overlay(grey, saturation) {}
 
     void set(int x, int y, COLORREF c) { m_dc.SetPixel(x, y, c); }
     void hline(int x0, int x1, int y, COLORREF c);
