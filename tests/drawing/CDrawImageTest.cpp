@@ -150,8 +150,8 @@ TEST(CDrawImage, ArchiveRecordIsBaseDataPositionThenTheImageObject) {
     DalvoImage* kept = back.GetImage();
     const Bytes cut(bytes.begin(), bytes.begin() + 50), foreign = Bytes(bytes.begin(), bytes.begin() + 56) +
                                                                   StoreBytes([](CArchive& ar) { CDrawObject o; ar << &o; });
-    for (auto [damaged, cause] : {std::pair{cut, CArchiveException::endOfFile}, {foreign, CArchiveException::badClass}}) {
-        EXPECT_EQ(ArchiveCause([&] { LoadBytes(damaged, [&](CArchive& ar) { back.Serialize(ar); }); }), cause);
+    for (const auto& c : {std::pair{cut, CArchiveException::endOfFile}, {foreign, CArchiveException::badClass}}) {
+        EXPECT_EQ(ArchiveCause([&] { LoadBytes(c.first, [&](CArchive& ar) { back.Serialize(ar); }); }), c.second);
         EXPECT_EQ(back.GetImage(), kept);
         EXPECT_EQ(back.m_rcBounds, CRect(0, 0, 2, 2));
     }
