@@ -503,6 +503,57 @@ void findBands(Lane& lane, const Work& wk, const Profile& profile, const Profile
     }
 }
 
+// How sharply a band's sides rise across the lane: on the column profile of its rows (the
+// half-prominence rows around the peak, over the lane and most of the gel beside it), the
+// columns from 20% to 80% of the way from the floor beside the lane up to the lane's middle
+// (the median of its middle half), walked in from the floor, averaged over the sides that rise.
+// A band keeps the straight sides of its well; DNA that spread sideways (primer dimers,
+// degraded samples) rises over twice as many columns.
+double edgeWidthOf(const Lane& lane, const Band& band, const Work& wk)
+{
+    const double hw = std::max(1.0, 0.5 * band.width);
+    const int y0 = std::max({0, band.top - wk.y0, static_cast<int>(std::lround(band.peakY - hw)) - wk.y0});
+    const int y1 = std::min({wk.h - 1, band.bottom - wk.y0, static_cast<int>(std::lround(band.peakY + hw)) - wk.y0});
+    const double c = lane.centreAt(band.peakY) - wk.x0, half = 0.5 * (lane.right - lane.left);
+    const int xa = std::max(0, static_cast<int>(std::floor(c - 1.6 * half)));
+    const int xb = std::min(wk.w - 1, static_cast<int>(std::ceil(c + 1.6 * half)));
+    const int ci = static_cast<int>(std::lround(c)) - xa;
+    const int qa = static_cast<int>(std::lround(c - 0.5 * half)) - xa, qb = static_cast<int>(std::lround(c + 0.5 * half)) - xa;
+    if (y1 < y0 || half < 2 || qa < 0 || qb >= xb - xa + 1 || qb < qa)
+        return 0;
+    Profile p(static_cast<size_t>(xb - xa + 1), 0.0);
+    for (int y = y0; y <= y1; ++y) {
+        const int* r = wk.row(y);
+        for (int x = xa; x <= xb; ++x)
+            p[static_cast<size_t>(x - xa)] += r[x];
+    }
+    Profile middle(p.begin() + qa, p.begin() + qb + 1);
+    std::nth_element(middle.begin(), middle.begin() + middle.size() / 2, middle.end());
+    const double top = middle[middle.size() / 2];
+    double total = 0;
+    int sides = 0;
+    for (int dir : {-1, 1}) {
+        int fi = ci;
+        for (int k = ci; k >= 0 && k < static_cast<int>(p.size()); k += dir)
+            if (p[static_cast<size_t>(k)] < p[static_cast<size_t>(fi)])
+                fi = k;
+        const double floor = p[static_cast<size_t>(fi)];
+        if (!(top > floor) || fi == ci)
+            continue;
+        const auto inward = [&](double level) {
+            for (int k = fi; k != ci; k -= dir) {
+                const double a = p[static_cast<size_t>(k)], b = p[static_cast<size_t>(k - dir)];
+                if (b >= level)
+                    return k - dir * (level - a) / (b - a);
+            }
+            return static_cast<double>(ci);
+        };
+        total += std::fabs(inward(floor + 0.8 * (top - floor)) - inward(floor + 0.2 * (top - floor)));
+        ++sides;
+    }
+    return sides > 0 ? total / sides : 0.0;
+}
+
 // Band numbers and relative volumes, once the lane's bands are final.
 void numberBands(Lane& lane)
 {
@@ -696,6 +747,19 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
         for (Lane& l : a.lanes)
             l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(), [&](const Band& b) { return b.width > widest; }),
                           l.bands.end());
+    }
+    // Diffuse bands: sides that rise over more columns than the gel's bands usually do.
+    std::vector<double> edges;
+    for (Lane& l : a.lanes)
+        for (Band& b : l.bands)
+            if ((b.edgeWidth = edgeWidthOf(l, b, wk)) > 0)
+                edges.push_back(b.edgeWidth);
+    if (edges.size() >= 5 && o.diffuseEdge > 0) {
+        std::nth_element(edges.begin(), edges.begin() + edges.size() / 2, edges.end());
+        const double widest = o.diffuseEdge * edges[edges.size() / 2];
+        for (Lane& l : a.lanes)
+            for (Band& b : l.bands)
+                b.diffuse = b.edgeWidth > widest;
     }
     for (Lane& l : a.lanes)
         numberBands(l);

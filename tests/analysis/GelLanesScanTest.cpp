@@ -196,6 +196,12 @@ TEST(GelLanesScan, TwoTierGel)
     EXPECT_GE(lanes[1], 18);
     EXPECT_LE(lanes[1], 20);
     EXPECT_GE(withSaturated, 19 + 16);
+    // Below each product lies a diffuse primer-dimer cloud, which the mask leaves out: the sharp
+    // bands are the blobs.
+    int sharp = 0;
+    for (const gel::Lane& l : a.lanes)
+        sharp += static_cast<int>(std::count_if(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return !b.diffuse; }));
+    EXPECT_NEAR(sharp, 91, 9);
 }
 
 // A gel still in its casting tray, about ten lanes; the bright tray walls outshine every lane.

@@ -27,7 +27,7 @@ struct Case {
 
 struct Score {
     int truthBands = 0, found = 0, detected = 0, falseBands = 0;
-    int saturatedTruth = 0, saturatedFlagged = 0, wronglyFlagged = 0;
+    int saturatedTruth = 0, saturatedFlagged = 0, wronglyFlagged = 0, diffuse = 0;
     std::vector<double> volumeErrors;
 };
 
@@ -61,6 +61,7 @@ void score(const SyntheticGel& gel, const gel::Analysis& a, double volumeScale, 
     for (const gel::Lane& l : a.lanes)
         for (const gel::Band& b : l.bands) {
             ++s.detected;
+            s.diffuse += b.diffuse; // every synthetic band has the sharp sides of its well
             bool matched = false;
             for (const GelBand& tb : t.bands)
                 matched = matched || (tb.lane == l.index && std::fabs(b.peakY - tb.y) <= 3);
@@ -111,6 +112,7 @@ TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
         EXPECT_LE(s.falseBands, 0.02 * s.detected);
         EXPECT_EQ(s.saturatedFlagged, s.saturatedTruth);
         EXPECT_EQ(s.wronglyFlagged, 0);
+        EXPECT_EQ(s.diffuse, 0);
         EXPECT_LE(median(s.volumeErrors), c.noise ? 0.06 : 0.03);
         std::printf("%2d lanes %s noise %d: recall %d/%d, false %d/%d, median volume error %.4f\n", c.lanes,
                     gelDepthName(c.depth), c.noise, s.found, s.truthBands, s.falseBands, s.detected,
