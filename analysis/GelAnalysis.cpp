@@ -414,47 +414,208 @@ double meanOf(const Profile& v, int a, int b)
     return b >= a ? s / (b - a + 1) : 0.0;
 }
 
-// Bands of one lane; rows of the profiles are relative to the lane's top.
-void findBands(Lane& lane, const Work& wk, const Profile& profile, const Profile& gap, double range, const Options& o)
+// Moving average with Gaussian weights of standard deviation sigma, to three sigma; at the ends
+// the weights are cut and renormalised instead of reading past them.
+Profile gaussSmooth(const Profile& v, double sigma)
 {
+    const int n = static_cast<int>(v.size());
+    const int r = std::max(1, static_cast<int>(std::ceil(3 * sigma)));
+    std::vector<double> w(static_cast<size_t>(2 * r + 1));
+    for (int i = -r; i <= r; ++i)
+        w[static_cast<size_t>(i + r)] = std::exp(-0.5 * i * i / (sigma * sigma));
+    Profile out(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        double sum = 0, weight = 0;
+        for (int j = std::max(0, i - r); j <= std::min(n - 1, i + r); ++j) {
+            sum += w[static_cast<size_t>(j - i + r)] * v[static_cast<size_t>(j)];
+            weight += w[static_cast<size_t>(j - i + r)];
+        }
+        out[static_cast<size_t>(i)] = sum / weight;
+    }
+    return out;
+}
+
+// A band in a lane profile: a peak of its own, or a shoulder on the flank of a brighter one.
+struct BandPeak {
+    Peak peak;
+    double hwL = 0, hwR = 0; // half-widths at half prominence, rows
+    bool shoulder = false;
+};
+
+// What the search for a lane's bands keeps for the second pass, which adds the shoulders once
+// the gel's band width is known, and for the boxes.
+struct LaneSearch {
+    Profile s;            // the profile, lightly smoothed
+    Profile rim;          // lane minus the gel beside it, smoothed; empty without neighbours
+    double rimUsual = 0, rimNoise = 0;
+    double least = 0;     // least prominence of a band
+    double typical = 0;   // the lane's median
+    double noise = 0;     // of the unsmoothed profile
+    std::vector<BandPeak> bands; // by position
+    Profile curvature;    // second difference at the band scale, once shoulders were sought
+};
+
+// The rims of a well stand beside its slot, which is darker than the gel between the lanes at
+// the same rows; no band's valley falls below that. The lane's usual offset from the gaps (its
+// lower quartile: a lane may run a little darker or brighter than the gel beside it) is allowed
+// for, and the noise, and a tenth of the band's prominence.
+bool isWellRim(const LaneSearch& ls, int pos, double hwL, double hwR, double prominence)
+{
+    if (ls.rim.empty())
+        return false;
+    const int n = static_cast<int>(ls.rim.size());
+    const int a = std::max(0, static_cast<int>(pos - 3 * std::max(hwL, 1.0)));
+    const int b = std::min(n - 1, static_cast<int>(pos + 3 * std::max(hwR, 1.0)));
+    return *std::min_element(ls.rim.begin() + a, ls.rim.begin() + b + 1) <
+           ls.rimUsual - std::max(ls.rimNoise, 0.1 * prominence);
+}
+
+// The peaks of one lane's profile that are bands (rows relative to the lane's top), with their
+// half-widths between the neighbouring peaks.
+LaneSearch findPeakBands(const Profile& profile, const Profile& gap, double range, const Options& o)
+{
+    LaneSearch ls;
     const int n = static_cast<int>(profile.size());
     const int radius = std::max(1, n / 600);
-    const Profile s = boxSmooth(profile, radius);
-    const double least = std::max(5.0 * noiseOf(profile) / std::sqrt(2.0 * radius + 1), o.minProminence * range);
-    std::vector<Peak> peaks;
+    ls.s = boxSmooth(profile, radius);
+    const Profile& s = ls.s;
+    ls.noise = noiseOf(profile);
+    ls.least = std::max(5.0 * ls.noise / std::sqrt(2.0 * radius + 1), o.minProminence * range);
     // A band stands out of its valleys and also above the lane's typical level (its median):
     // the bright rim of a dark well has prominence but no height.
     Profile sorted(s);
     std::nth_element(sorted.begin(), sorted.begin() + n / 2, sorted.end());
-    const double typical = sorted[n / 2];
+    ls.typical = sorted[static_cast<size_t>(n / 2)];
+    std::vector<Peak> peaks;
     for (const Peak& p : findPeaks(s))
-        if (p.prominence >= least && p.prominence > 0 && s[p.pos] - typical >= least)
+        if (p.prominence >= ls.least && p.prominence > 0 && s[p.pos] - ls.typical >= ls.least)
             peaks.push_back(p);
-    // The rims of a well stand beside its slot, which is darker than the gel between the lanes
-    // at the same rows; no band's valley falls below that. The lane's usual offset from the gaps
-    // (its lower quartile: a lane may run a little darker or brighter than the gel beside it) is
-    // allowed for, and the noise, and a tenth of the peak's prominence.
     if (!gap.empty()) {
         Profile diff(static_cast<size_t>(n));
         for (int i = 0; i < n; ++i)
             diff[static_cast<size_t>(i)] = profile[static_cast<size_t>(i)] - gap[static_cast<size_t>(i)];
-        const Profile d = boxSmooth(diff, radius);
-        Profile order(d);
+        ls.rim = boxSmooth(diff, radius);
+        Profile order(ls.rim);
         std::nth_element(order.begin(), order.begin() + n / 4, order.end());
-        const double usual = order[static_cast<size_t>(n / 4)], noise = 5.0 * noiseOf(diff) / std::sqrt(2.0 * radius + 1);
-        peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
-                                   [&](const Peak& p) {
-                                       const double half = s[p.pos] - 0.5 * p.prominence;
-                                       const double hwL = p.pos - crossing(s, p.pos, -1, half, 0);
-                                       const double hwR = crossing(s, p.pos, +1, half, n - 1) - p.pos;
-                                       const int a = std::max(0, static_cast<int>(p.pos - 3 * std::max(hwL, 1.0)));
-                                       const int b = std::min(n - 1, static_cast<int>(p.pos + 3 * std::max(hwR, 1.0)));
-                                       return *std::min_element(d.begin() + a, d.begin() + b + 1) <
-                                              usual - std::max(noise, 0.1 * p.prominence);
-                                   }),
-                    peaks.end());
+        ls.rimUsual = order[static_cast<size_t>(n / 4)];
+        ls.rimNoise = 5.0 * noiseOf(diff) / std::sqrt(2.0 * radius + 1);
     }
+    // The rim test looks past the neighbouring peaks, as far as three half-widths reach.
+    peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
+                               [&](const Peak& p) {
+                                   const double half = s[p.pos] - 0.5 * p.prominence;
+                                   return isWellRim(ls, p.pos, p.pos - crossing(s, p.pos, -1, half, 0),
+                                                    crossing(s, p.pos, +1, half, n - 1) - p.pos, p.prominence);
+                               }),
+                peaks.end());
+    for (size_t k = 0; k < peaks.size(); ++k) {
+        const int p = peaks[k].pos;
+        const int lo = k > 0 ? peaks[k - 1].pos : 0;
+        const int hi = k + 1 < peaks.size() ? peaks[k + 1].pos : n - 1;
+        const double half = s[p] - 0.5 * peaks[k].prominence;
+        BandPeak b;
+        b.peak = peaks[k];
+        b.hwL = p - crossing(s, p, -1, half, lo);
+        b.hwR = crossing(s, p, +1, half, hi) - p;
+        ls.bands.push_back(b);
+    }
+    return ls;
+}
 
+// Faint bands on the flank of a bright one make no peak of their own, only a shoulder, but a
+// band still bends the profile down around its middle: minima of the second difference of the
+// profile smoothed at half the band scale (sigma, the standard deviation of the gel's usual
+// band) away from every peak are shoulder bands when that bend is strong enough. A Gaussian band
+// of height A and standard deviation sigma, smoothed by a Gaussian of sigma / 2, has a
+// second difference of -A sigma / sigma'^3 at its middle (sigma'^2 = 1.25 sigma^2), so the bend
+// gives a height estimate that must pass the same least prominence as a peak; the flank of the
+// brighter band bends the other way and only lowers it. The bend must also stand five times
+// above the noise of the second difference: the larger of white noise's through the same
+// filter and the spread of the lane's own second difference (median absolute value over
+// 0.6745), which holds what JPEG blocks and uneven staining do at the band scale.
+void addShoulders(LaneSearch& ls, const Profile& profile, double sigma)
+{
+    const int n = static_cast<int>(profile.size());
+    if (!(sigma > 0.5) || n < 8)
+        return;
+    const double ss = 0.5 * sigma, sp = std::sqrt(sigma * sigma + ss * ss);
+    const Profile g = gaussSmooth(profile, ss);
+    Profile& c = ls.curvature;
+    c.assign(static_cast<size_t>(n), 0.0);
+    for (int i = 1; i + 1 < n; ++i)
+        c[static_cast<size_t>(i)] = g[static_cast<size_t>(i - 1)] - 2 * g[static_cast<size_t>(i)] + g[static_cast<size_t>(i + 1)];
+    // White noise through the filter: the norm of the filter's response to one sample.
+    Profile impulse(static_cast<size_t>(2 * static_cast<int>(std::ceil(3 * ss)) + 7), 0.0);
+    const int mid = static_cast<int>(impulse.size()) / 2;
+    impulse[static_cast<size_t>(mid)] = 1;
+    const Profile gi = gaussSmooth(impulse, ss);
+    double norm = 0;
+    for (size_t i = 1; i + 1 < gi.size(); ++i)
+        norm += std::pow(gi[i - 1] - 2 * gi[i] + gi[i + 1], 2);
+    Profile spread(c.begin() + 1, c.end() - 1);
+    for (double& v : spread)
+        v = std::fabs(v);
+    std::nth_element(spread.begin(), spread.begin() + spread.size() / 2, spread.end());
+    const double noise = std::max(ls.noise * std::sqrt(norm), spread[spread.size() / 2] / 0.6745);
+    const double gain = sp * sp * sp / sigma;
+    const double reach = 1.5 * sigma;
+
+    std::vector<BandPeak> found;
+    for (int i = 2; i + 2 < n; ++i) {
+        const double ci = c[static_cast<size_t>(i)];
+        if (!(ci < c[static_cast<size_t>(i - 1)] && ci <= c[static_cast<size_t>(i + 1)]) || -ci < 5 * noise)
+            continue;
+        const double height = -ci * gain;
+        if (height < ls.least || ls.s[static_cast<size_t>(i)] - ls.typical < ls.least)
+            continue;
+        // Away from the peaks: two sigma beyond their half-prominence span, where the corners
+        // of a flat top no longer bend the profile.
+        bool clear = true;
+        for (const BandPeak& b : ls.bands)
+            clear = clear && (i < b.peak.at - b.hwL - 2 * sigma || i > b.peak.at + b.hwR + 2 * sigma);
+        if (!clear)
+            continue;
+        // Its width: where the bend changes sign lies sigma' from a Gaussian band's middle.
+        int za = i, zb = i;
+        while (za > 1 && c[static_cast<size_t>(za - 1)] < 0)
+            --za;
+        while (zb + 2 < n && c[static_cast<size_t>(zb + 1)] < 0)
+            ++zb;
+        const double spanSigma = std::clamp(0.5 * (zb - za + 1), 0.5 * sp, 2 * sp);
+        const double own = std::sqrt(std::max(spanSigma * spanSigma - ss * ss, 0.25 * sigma * sigma));
+        BandPeak b;
+        b.shoulder = true;
+        b.peak.pos = i;
+        const double ca = c[static_cast<size_t>(i - 1)], cc = c[static_cast<size_t>(i + 1)];
+        const double den = ca - 2 * ci + cc;
+        b.peak.at = i + (den > 0 ? std::clamp(0.5 * (ca - cc) / den, -0.5, 0.5) : 0.0);
+        b.peak.prominence = height;
+        b.hwL = b.hwR = 1.1774 * own; // half the width at half height of a Gaussian
+        if (!isWellRim(ls, i, b.hwL, b.hwR, height))
+            found.push_back(b);
+    }
+    // Of shoulders closer than 1.5 sigma, the stronger one.
+    std::sort(found.begin(), found.end(),
+              [](const BandPeak& a, const BandPeak& b) { return a.peak.prominence > b.peak.prominence; });
+    std::vector<BandPeak> kept;
+    for (const BandPeak& b : found) {
+        bool clear = true;
+        for (const BandPeak& k : kept)
+            clear = clear && std::fabs(b.peak.at - k.peak.at) >= reach;
+        if (clear)
+            kept.push_back(b);
+    }
+    ls.bands.insert(ls.bands.end(), kept.begin(), kept.end());
+    std::sort(ls.bands.begin(), ls.bands.end(), [](const BandPeak& a, const BandPeak& b) { return a.peak.at < b.peak.at; });
+}
+
+// Boxes and volumes of one lane's bands. Two peaks part at the lowest row between them; a
+// shoulder parts from its neighbours where the profile bends up most (the largest second
+// difference between them), as a valley would. Each row belongs to one band's box at most.
+void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const Options& o)
+{
+    const Profile& s = ls.s;
+    const int n = static_cast<int>(s.size());
     const int boxLeft = lane.boxLeft - wk.x0;
     const int boxRight = lane.boxRight - wk.x0;
     Profile sums, bgSums;
@@ -463,39 +624,70 @@ void findBands(Lane& lane, const Work& wk, const Profile& profile, const Profile
     rowSums(wk, boxLeft, boxRight, lane.top - wk.y0, lane.bottom - wk.y0, laneShifts(lane), sums,
             minimum ? &bgSums : nullptr, sat);
 
-    for (size_t k = 0; k < peaks.size(); ++k) {
-        const Peak& pk = peaks[k];
-        const int p = pk.pos;
-        const int lo = k > 0 ? peaks[k - 1].pos : 0;
-        const int hi = k + 1 < peaks.size() ? peaks[k + 1].pos : n - 1;
-        const double half = s[p] - 0.5 * pk.prominence;
-        const double hwL = p - crossing(s, p, -1, half, lo);
-        const double hwR = crossing(s, p, +1, half, hi) - p;
+    const std::vector<BandPeak>& bands = ls.bands;
+    const size_t count = bands.size();
+    std::vector<int> cuts;      // cuts[k]: the last row of band k's share, before band k + 1
+    std::vector<bool> joined;   // joined[k]: bands k and k + 1 part without a valley
+    for (size_t k = 0; k + 1 < count; ++k) {
+        const int a = bands[k].peak.pos, b = bands[k + 1].peak.pos;
+        int cut = argMin(s, a, b);
+        const bool shoulder = (bands[k].shoulder || bands[k + 1].shoulder) && b - a >= 2 && !ls.curvature.empty();
+        if (shoulder) {
+            cut = a + 1;
+            for (int i = a + 1; i < b; ++i)
+                if (ls.curvature[static_cast<size_t>(i)] > ls.curvature[static_cast<size_t>(cut)])
+                    cut = i;
+        }
+        cuts.push_back(cut);
+        joined.push_back(shoulder);
+    }
+    std::vector<int> tops(count), bottoms(count);
+    for (size_t k = 0; k < count; ++k) {
+        const int p = bands[k].peak.pos;
         // 3.1 half-widths reach 3.65 sigma of a Gaussian band: what a straight baseline under
         // its tails leaves out is below half a percent.
-        const int top = std::max({argMin(s, lo, p), static_cast<int>(std::floor(p - 3.1 * std::max(hwL, 0.5)))});
-        const int bottom = std::min({argMin(s, p, hi), static_cast<int>(std::ceil(p + 3.1 * std::max(hwR, 0.5)))});
-
+        const int top = std::max(static_cast<int>(std::floor(p - 3.1 * std::max(bands[k].hwL, 0.5))),
+                                 k > 0 ? cuts[k - 1] + 1 : argMin(s, 0, p));
+        const int bottom = std::min(static_cast<int>(std::ceil(p + 3.1 * std::max(bands[k].hwR, 0.5))),
+                                    k + 1 < count ? cuts[k] : argMin(s, p, n - 1));
+        tops[k] = std::min(top, p);
+        bottoms[k] = std::max(bottom, p);
+    }
+    for (size_t k = 0; k < count; ++k) {
+        const BandPeak& bp = bands[k];
+        const int top = tops[k], bottom = bottoms[k];
         Band b;
-        b.peakY = lane.top + pk.at;
+        b.peakY = lane.top + bp.peak.at;
         b.x = lane.centreAt(b.peakY);
         const int shift = static_cast<int>(std::lround(b.x - lane.centre));
         b.top = lane.top + top;
         b.bottom = lane.top + bottom;
         b.left = std::max(0, boxLeft + shift) + wk.x0;
         b.right = std::min(wk.w - 1, boxRight + shift) + wk.x0;
-        b.prominence = pk.prominence;
-        b.width = hwL + hwR;
+        b.prominence = bp.peak.prominence;
+        b.width = bp.hwL + bp.hwR;
+        b.shoulder = bp.shoulder;
         for (int y = top; y <= bottom; ++y) {
-            b.rawVolume += sums[y];
-            b.saturatedPixels += sat[y];
+            b.rawVolume += sums[static_cast<size_t>(y)];
+            b.saturatedPixels += sat[static_cast<size_t>(y)];
             if (minimum)
-                b.backgroundVolume += bgSums[y];
+                b.backgroundVolume += bgSums[static_cast<size_t>(y)];
         }
         if (!minimum) {
-            // The line between the mean row sums around the top and the bottom row.
-            const double st = meanOf(sums, top - 1, top + 1), sb = meanOf(sums, bottom - 1, bottom + 1);
-            b.backgroundVolume = 0.5 * (st + sb) * (bottom - top + 1);
+            // The line between the mean row sums around the top and the bottom row; bands that
+            // part without a valley (a shoulder and its neighbours) share one line from the top
+            // of the first to the bottom of the last, and each takes what lies above it in its
+            // own rows, as a drop line parts overlapping peaks.
+            size_t first = k, last = k;
+            while (first > 0 && joined[first - 1])
+                --first;
+            while (last + 1 < count && joined[last])
+                ++last;
+            const int t0 = tops[first], b0 = bottoms[last];
+            const double st = meanOf(sums, t0 - 1, t0 + 1), sb = meanOf(sums, b0 - 1, b0 + 1);
+            const double middle = 0.5 * (top + bottom);
+            const double line = b0 > t0 ? st + (sb - st) * (middle - t0) / (b0 - t0) : 0.5 * (st + sb);
+            b.backgroundVolume = line * (bottom - top + 1);
         }
         b.correctedVolume = b.rawVolume - b.backgroundVolume;
         b.saturated = b.saturatedPixels > 0;
@@ -709,6 +901,7 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
         profiles.push_back(std::move(sums));
     }
     std::vector<double> widths;
+    std::vector<LaneSearch> searches;
     for (size_t k = 0; k < a.lanes.size(); ++k) {
         // The gel between this lane's box and its neighbours' in the same tier, row by row: the
         // darker of the two gaps (a bright band's glow spills into one), none at the tier's ends.
@@ -734,7 +927,38 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
                 for (size_t i = 0; i < gap.size(); ++i)
                     gap[i] = std::min(gap[i], side[i]);
         }
-        findBands(a.lanes[k], wk, profiles[k], gap, highest - lowest, o);
+        searches.push_back(findPeakBands(profiles[k], gap, highest - lowest, o));
+        for (const BandPeak& b : searches.back().bands)
+            widths.push_back(b.hwL + b.hwR);
+    }
+    // Shoulders are sought at the scale of the gel's usual band: the median width at half
+    // prominence of its peaks, 2.355 standard deviations of a Gaussian band.
+    double sigma = 0;
+    if (widths.size() >= 3) {
+        std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
+        sigma = widths[widths.size() / 2] / 2.355;
+    }
+    widths.clear();
+    for (size_t k = 0; k < a.lanes.size(); ++k) {
+        LaneSearch& ls = searches[k];
+        if (o.shoulders)
+            addShoulders(ls, profiles[k], sigma);
+        // A shoulder holds at least a third of the volume of a band of the least prominence and the
+        // usual width across the lane: the corners of a flat, saturated top bend the profile as
+        // a shoulder does, but the box between them and the top holds nothing.
+        const Lane& l = a.lanes[k];
+        const double least = 0.35 * ls.least * sigma * std::sqrt(2 * 3.14159265358979) * (l.boxRight - l.boxLeft + 1);
+        for (;;) {
+            a.lanes[k].bands.clear();
+            measureBands(a.lanes[k], wk, ls, o);
+            std::vector<BandPeak> kept;
+            for (size_t i = 0; i < ls.bands.size(); ++i)
+                if (!ls.bands[i].shoulder || a.lanes[k].bands[i].correctedVolume >= least)
+                    kept.push_back(ls.bands[i]);
+            if (kept.size() == ls.bands.size())
+                break;
+            ls.bands = std::move(kept);
+        }
         for (Band& b : a.lanes[k].bands) {
             b.lane = static_cast<int>(k);
             widths.push_back(b.width);

@@ -114,6 +114,7 @@ struct Options {
     int ladderLane = -1;     ///< index into the result's lanes (0-based), -1 for no calibration
     std::vector<double> ladderSizes; ///< sizes of the ladder's bands, largest (top) first
     SizeFit sizeFit = SizeFit::MonotoneSpline;
+    bool shoulders = true;   ///< also find faint bands that are only shoulders on a brighter band's flank
 };
 
 struct Band {
@@ -138,6 +139,8 @@ struct Band {
     double edgeWidth = 0;    ///< columns over which its sides rise from 20% to 80% across the lane
     bool diffuse = false;    ///< its sides spread far wider than the gel's bands: a cloud (primer
                              ///< dimers, degraded DNA) rather than a sharp band
+    bool shoulder = false;   ///< a shoulder on a brighter band's flank, not a peak of its own: its
+                             ///< place and volume are less certain
 };
 
 struct Lane {

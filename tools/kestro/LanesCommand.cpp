@@ -84,7 +84,8 @@ nlohmann::ordered_json bandJson(const gel::Band& b, bool calibrated)
                                 {"saturatedPixels", b.saturatedPixels},
                                 {"volumeIsLowerBound", b.saturated},
                                 {"edgeWidth", b.edgeWidth},
-                                {"diffuse", b.diffuse}};
+                                {"diffuse", b.diffuse},
+                                {"shoulder", b.shoulder}};
     if (calibrated) {
         j["size"] = b.size;
         j["extrapolated"] = b.extrapolated;
