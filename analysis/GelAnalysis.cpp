@@ -6,7 +6,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <limits>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 namespace kestro::gel {
 
@@ -531,8 +535,9 @@ LaneSearch findPeakBands(const Profile& profile, const Profile& gap, double rang
 // gives a height estimate that must pass the same least prominence as a peak; the flank of the
 // brighter band bends the other way and only lowers it. The bend must also stand five times
 // above the noise of the second difference: the larger of white noise's through the same
-// filter and the spread of the lane's own second difference (median absolute value over
-// 0.6745), which holds what JPEG blocks and uneven staining do at the band scale.
+// filter and the spread of the lane's own second difference away from its peaks (median
+// absolute value over 0.6745), which holds what JPEG blocks and uneven staining do at the band
+// scale.
 void addShoulders(LaneSearch& ls, const Profile& profile, double sigma)
 {
     const int n = static_cast<int>(profile.size());
@@ -552,11 +557,21 @@ void addShoulders(LaneSearch& ls, const Profile& profile, double sigma)
     double norm = 0;
     for (size_t i = 1; i + 1 < gi.size(); ++i)
         norm += std::pow(gi[i - 1] - 2 * gi[i] + gi[i + 1], 2);
-    Profile spread(c.begin() + 1, c.end() - 1);
-    for (double& v : spread)
-        v = std::fabs(v);
-    std::nth_element(spread.begin(), spread.begin() + spread.size() / 2, spread.end());
-    const double noise = std::max(ls.noise * std::sqrt(norm), spread[spread.size() / 2] / 0.6745);
+    // The lane's own second difference away from its peaks (two sigma beyond their
+    // half-prominence spans, as below).
+    Profile spread;
+    for (int i = 1; i + 1 < n; ++i) {
+        bool clear = true;
+        for (const BandPeak& b : ls.bands)
+            clear = clear && (i < b.peak.at - b.hwL - 2 * sigma || i > b.peak.at + b.hwR + 2 * sigma);
+        if (clear)
+            spread.push_back(std::fabs(c[static_cast<size_t>(i)]));
+    }
+    double noise = ls.noise * std::sqrt(norm);
+    if (spread.size() >= 16) {
+        std::nth_element(spread.begin(), spread.begin() + spread.size() / 2, spread.end());
+        noise = std::max(noise, spread[spread.size() / 2] / 0.6745);
+    }
     const double gain = sp * sp * sp / sigma;
     const double reach = 1.5 * sigma;
 
@@ -1182,6 +1197,101 @@ Analysis analyse(const DalvoImage& image, const Options& options)
     return analyseGrey(greyImage(image), options);
 }
 
+namespace {
+
+// Which ladder bands go with which sizes, as (band, size) index pairs. Both lists run from the
+// top; the shorter one is paired in order with a part of the longer one. Migration is a smooth
+// function of log size, so the logarithm of the slope of log10(size) against distance, segment
+// by segment, runs smoothly too, and a band paired with the wrong size makes it jump: the
+// pairing kept has the least sum of its squared second differences (its first differences when
+// only three pairs are kept). Leaving out the longer list's bottom entries costs a little less
+// than others, as the smallest fragments run off the gel or fade first, which decides between
+// pairings the spacing cannot tell apart. Fewer than three pairs, or more than 24 left out, are
+// paired from the top.
+std::vector<std::pair<size_t, size_t>> pairLadder(const std::vector<double>& positions, const std::vector<double>& sizes)
+{
+    const size_t k = positions.size(), m = sizes.size();
+    const bool bandsShorter = k <= m;
+    const size_t n = std::min(k, m), N = std::max(k, m), D = N - n + 1;
+    // Pair t of the shorter list with entry t + d of the longer one.
+    const auto pairOf = [&](size_t t, size_t d) {
+        return bandsShorter ? std::make_pair(t, t + d) : std::make_pair(t + d, t);
+    };
+    std::vector<std::pair<size_t, size_t>> pairs;
+    if (n < 3 || D == 1 || D > 25) {
+        for (size_t t = 0; t < n; ++t)
+            pairs.push_back({t, t});
+        return pairs;
+    }
+    // Log slope from pair t (offset d0) to pair t + 1 (offset d1).
+    const auto g = [&](size_t t, size_t d0, size_t d1) {
+        const auto [b0, s0] = pairOf(t, d0);
+        const auto [b1, s1] = pairOf(t + 1, d1);
+        return std::log(std::log10(sizes[s0] / sizes[s1]) / (positions[b1] - positions[b0]));
+    };
+    const auto skip = [&](size_t from, size_t to) { // entries from..to-1 of the longer list left out
+        double c = 0;
+        for (size_t i = from; i < to; ++i)
+            c += 0.02 * static_cast<double>(N - 1 - i) / static_cast<double>(N);
+        return c;
+    };
+    // cost[(t, a, b, c)]: pairs 0..t placed at offsets c, b, a for pairs t - 2, t - 1, t.
+    const double none = std::numeric_limits<double>::infinity();
+    const auto at = [&](size_t t, size_t a, size_t b, size_t c) { return ((t * D + a) * D + b) * D + c; };
+    std::vector<double> cost(n * D * D * D, none);
+    std::vector<unsigned char> back(n * D * D * D, 0);
+    for (size_t c = 0; c < D; ++c)
+        for (size_t b = c; b < D; ++b)
+            for (size_t a = b; a < D; ++a)
+                cost[at(2, a, b, c)] = skip(0, c) + skip(1 + c, 1 + b) + skip(2 + b, 2 + a);
+    for (size_t t = 2; t + 1 < n; ++t)
+        for (size_t c = 0; c < D; ++c)
+            for (size_t b = c; b < D; ++b)
+                for (size_t a = b; a < D; ++a) {
+                    const double here = cost[at(t, a, b, c)];
+                    if (here == none)
+                        continue;
+                    const double g2 = g(t - 2, c, b), g1 = g(t - 1, b, a);
+                    for (size_t e = a; e < D; ++e) {
+                        const double bend = g(t, a, e) - 2 * g1 + g2;
+                        const double next = here + bend * bend + skip(t + 1 + a, t + 1 + e);
+                        if (next < cost[at(t + 1, e, a, b)]) {
+                            cost[at(t + 1, e, a, b)] = next;
+                            back[at(t + 1, e, a, b)] = static_cast<unsigned char>(c);
+                        }
+                    }
+                }
+    std::vector<size_t> offset(n, 0);
+    double best = none;
+    for (size_t c = 0; c < D; ++c)
+        for (size_t b = c; b < D; ++b)
+            for (size_t a = b; a < D; ++a) {
+                double total = cost[at(n - 1, a, b, c)] + skip(n + a, N);
+                if (n == 3)
+                    total += std::pow(g(1, b, a) - g(0, c, b), 2);
+                if (total < best) {
+                    best = total;
+                    offset[n - 1] = a;
+                    offset[n - 2] = b;
+                    offset[n - 3] = c;
+                }
+            }
+    for (size_t t = n - 1; t >= 3; --t)
+        offset[t - 3] = back[at(t, offset[t], offset[t - 1], offset[t - 2])];
+    for (size_t t = 0; t < n; ++t)
+        pairs.push_back(pairOf(t, offset[t]));
+    return pairs;
+}
+
+std::string number(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+} // namespace
+
 void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes, SizeFit fit)
 {
     if (ladderLane < 0 || ladderLane >= static_cast<int>(analysis.lanes.size()))
@@ -1196,18 +1306,43 @@ void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& si
         throw std::invalid_argument("a size calibration needs two ladder bands with sizes at least; lane " +
                                     std::to_string(ladderLane + 1) + " has " + std::to_string(ladder.bands.size()) +
                                     " bands");
-    if (sizes.size() != ladder.bands.size())
-        analysis.warnings.push_back("the ladder lane has " + std::to_string(ladder.bands.size()) + " bands for " +
-                                    std::to_string(sizes.size()) + " sizes: paired from the top, " +
-                                    std::to_string(n) + " used");
     // Migration distance: rows below the top of the lane's tier, so that a ladder calibrates
     // the lanes of its own tier and of the other tiers alike.
+    std::vector<double> distances;
+    for (const Band& b : ladder.bands)
+        distances.push_back(b.peakY - ladder.top);
+    const std::vector<std::pair<size_t, size_t>> pairs = pairLadder(distances, sizes);
     SizeCalibration c;
     c.ladderLane = ladderLane;
     c.fit = fit;
-    for (size_t k = 0; k < n; ++k) {
-        c.positions.push_back(ladder.bands[k].peakY - ladder.top);
-        c.sizes.push_back(sizes[k]);
+    for (const auto& [band, size] : pairs) {
+        c.positions.push_back(distances[band]);
+        c.sizes.push_back(sizes[size]);
+    }
+    if (sizes.size() != ladder.bands.size()) {
+        std::string left;
+        for (size_t i = 0, t = 0; i < std::max(sizes.size(), ladder.bands.size()); ++i) {
+            const bool bandsLeft = ladder.bands.size() > sizes.size();
+            if (t < pairs.size() && (bandsLeft ? pairs[t].first : pairs[t].second) == i)
+                ++t;
+            else
+                left += (left.empty() ? "" : ", ") + (bandsLeft ? std::to_string(i + 1) : number(sizes[i]));
+        }
+        analysis.warnings.push_back("the ladder lane has " + std::to_string(ladder.bands.size()) + " bands for " +
+                                    std::to_string(sizes.size()) + " sizes: paired where log(size) runs smoothest " +
+                                    "against distance, without " +
+                                    (ladder.bands.size() > sizes.size() ? "its bands " : "the sizes ") + left);
+    }
+    // A jump in the spacing of log(size) against distance (a segment 2.5 times as steep or as
+    // flat as the one before) is a band missed, or one too many, near it.
+    for (size_t t = 2; t < c.positions.size(); ++t) {
+        const double before = std::log10(c.sizes[t - 2] / c.sizes[t - 1]) / (c.positions[t - 1] - c.positions[t - 2]);
+        const double after = std::log10(c.sizes[t - 1] / c.sizes[t]) / (c.positions[t] - c.positions[t - 1]);
+        if (std::fabs(std::log(after / before)) > std::log(2.5)) {
+            analysis.warnings.push_back("the ladder's spacing of log(size) against distance jumps at size " +
+                                        number(c.sizes[t - 1]) + ": a band may be missed or extra there");
+            break;
+        }
     }
     for (Lane& l : analysis.lanes)
         for (Band& b : l.bands)

@@ -51,11 +51,21 @@ class RasterImageGS16;
 ///   a valley within three half-widths that sinks below the gel between the lanes (the darker
 ///   of the two gaps beside the lane, less the lane's usual offset from it, the noise and a
 ///   tenth of the peak's prominence) is the rim of a well, whose slot is darker than the gel.
+///   A faint band on the flank of a bright one makes no peak, only a shoulder, but still bends
+///   the profile down around its middle: away from the peaks (two band sigmas beyond their
+///   half-prominence spans, the sigma from the gel's median peak width), minima of the second
+///   difference of the profile smoothed by a Gaussian of half a band sigma are shoulder bands
+///   when the height of a Gaussian band that bends it as much passes the same least prominence,
+///   the bend stands five times above its noise, and the band's box holds a third of the volume
+///   of a band of the least prominence. A shoulder parts from its neighbours where the profile
+///   bends up most between them; bands that part so share one baseline (below).
 /// - Volumes. The raw volume is the sum of the (polarity-corrected) pixels in the box. The
 ///   corrected volume subtracts a background: by default a straight line, row by row, between
 ///   the box's row sums at its top and bottom rows (each the mean of three rows), which follows
-///   a tilted or curved background and does not sink into noise as a minimum does; or, on
-///   request, the moving-minimum background image summed over the box.
+///   a tilted or curved background and does not sink into noise as a minimum does; bands that
+///   part without a valley (a shoulder and its neighbours) share the line from the top of the
+///   first box to the bottom of the last and are parted by drop lines; or, on request, the
+///   moving-minimum background image summed over the box.
 /// - Diffuse bands. A band keeps the straight sides of its well across the lane; DNA that spread
 ///   sideways (a primer-dimer cloud, a degraded sample) rises slowly at the lane's sides. Each
 ///   band's edge width is the number of columns over which its rows' column profile rises from
@@ -70,8 +80,13 @@ class RasterImageGS16;
 ///   would overshoot), which follows the ladder's curvature and never makes a size rise with
 ///   distance; on request piecewise linear between consecutive bands. Either way, bands above
 ///   the first or below the last ladder band are extrapolated along the end segment's secant and
-///   marked. Ladder bands are paired with the sizes from the top; when the counts differ the
-///   surplus at the bottom is dropped and a warning says so.
+///   marked. Ladder bands and sizes are paired one to one when their counts agree. When they
+///   differ, the shorter list is paired in order with the part of the longer one along which
+///   the logarithm of the slope of log10(size) against distance runs smoothest (least sum of
+///   squared second differences: migration is smooth in log size, and a band paired with the
+///   wrong size makes the slope jump), leaving out the bottom of the longer list where the
+///   spacing cannot tell; a warning names what was left out. A slope 2.5 times steeper or
+///   flatter than the one before is warned of as a band missed or extra there.
 namespace kestro::gel {
 
 enum class Polarity {

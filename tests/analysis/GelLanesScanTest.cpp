@@ -123,6 +123,10 @@ TEST(GelLanesScan, FourLadderGel)
         EXPECT_NEAR(lane.left, spans[l][0], 20) << "lane " << l + 1;
         EXPECT_NEAR(lane.right, spans[l][1], 20) << "lane " << l + 1;
 
+        // Of the ladder's 19 bands, the faint ones between 1.0 and 0.5 kb lie on the flanks of
+        // those two: most of them are found as shoulders.
+        EXPECT_GE(lane.bands.size(), 15u) << "lane " << l + 1;
+        EXPECT_LE(lane.bands.size(), 19u) << "lane " << l + 1;
         // The three reference bands are the lane's largest, each 1.4 times any other band.
         std::vector<const gel::Band*> byVolume;
         for (const gel::Band& b : lane.bands)
@@ -179,6 +183,18 @@ TEST(GelLanesScan, FourLadderGel)
     std::printf("ladder leave-one-out median size error: linear %.3f, spline %.3f\n", errors[0][22], errors[1][22]);
     EXPECT_LT(errors[1][22], 0.05);
     EXPECT_LE(errors[1][22], errors[0][22]);
+
+    // Calibrated on the full list of 19 sizes, with bands missing, every lane's reference bands
+    // still get their own sizes.
+    const std::vector<double> all = {10, 8, 6, 5, 4, 3, 2, 1.5, 1.2, 1.0, 0.9, 0.8, 0.7, 0.6, 0.5, 0.4, 0.3, 0.2, 0.1};
+    const double referenceSizes[] = {3, 1, 0.5};
+    for (size_t l = 0; l < 4; ++l) {
+        gel::Analysis c = a;
+        gel::calibrate(c, static_cast<int>(l), all);
+        for (size_t r = 0; r < 3; ++r)
+            EXPECT_NEAR(c.lanes[l].bands[static_cast<size_t>(references[l][r]->index)].size, referenceSizes[r], 1e-6)
+                << "lane " << l + 1;
+    }
 }
 
 // Two tiers of 20 lanes; the mask of its source has bands in 20 lanes of the top tier and 18 of

@@ -177,4 +177,51 @@ TEST(GelAnalysis, SizesFollowTheLadderInLogSize)
     EXPECT_THROW(gel::calibrate(a, 0, {1000, 1000, 100}), std::invalid_argument);
     EXPECT_THROW(gel::calibrate(a, 2, {1000, 500}), std::invalid_argument);
     EXPECT_THROW(gel::calibrate(a, 0, {1000}), std::invalid_argument);
+
+    // A ladder whose 1500 and 300 bands were missed, on a curved migration law: each band still
+    // gets its own size, and a warning names the sizes left out.
+    const std::vector<double> ladder = {10000, 8000, 6000, 5000, 4000, 3000, 2000, 1500, 1000, 700, 500, 300};
+    std::vector<double> truth;
+    gel::Analysis g;
+    g.lanes.resize(1);
+    for (double size : ladder)
+        if (size != 1500 && size != 300) {
+            g.lanes[0].bands.emplace_back().peakY = 60 * std::pow(4.2 - std::log10(size), 1.4);
+            truth.push_back(size);
+        }
+    gel::calibrate(g, 0, ladder);
+    for (size_t k = 0; k < truth.size(); ++k)
+        EXPECT_NEAR(g.lanes[0].bands[k].size, truth[k], 1e-9 * truth[k]);
+    ASSERT_FALSE(g.warnings.empty());
+    EXPECT_NE(g.warnings.back().find("without the sizes 1500, 300"), std::string::npos) << g.warnings.back();
+}
+
+// A faint band on the trailing flank of a bright one makes no peak of its own, only a shoulder:
+// found as a band of its own (and missed without the shoulder search).
+TEST(GelAnalysis, FindsFaintBandOnBrightFlank)
+{
+    const double bands[][2] = {{40, 1500}, {80, 3000}, {96, 300}, {140, 1200}, {180, 900}}; // row, height
+    RasterImageGS16 raster(260, 220);
+    raster.maxPixelValue = 65535;
+    for (int y = 0; y < raster.height; ++y) {
+        double v = 500 + 600 * std::exp(-(y - 80) / 10.0) / (1 + std::exp(-(y - 80) / 2.0)); // the bright band's trail
+        for (const auto& b : bands)
+            v += b[1] * std::exp(-(y - b[0]) * (y - b[0]) / 32.0);
+        for (int x = 0; x < raster.width; ++x) {
+            const double across = std::fabs(std::fmod(x, 40.0) - 20); // lanes 24 px wide every 40 px
+            raster.pixels[y * raster.width + x] = static_cast<int>(500 + (v - 500) / (1 + std::exp(across - 12)));
+        }
+    }
+    for (bool shoulders : {true, false}) {
+        gel::Options o;
+        o.shoulders = shoulders;
+        o.tiers = 1;
+        const gel::Analysis a = gel::analyse(raster, o);
+        ASSERT_EQ(a.lanes.size(), 6u);
+        for (const gel::Lane& l : a.lanes) {
+            const auto faint = std::find_if(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return std::fabs(b.peakY - 96) <= 2; });
+            EXPECT_EQ(faint != l.bands.end(), shoulders) << "lane " << l.index;
+            EXPECT_EQ(l.bands.size(), shoulders ? 5u : 4u) << "lane " << l.index;
+        }
+    }
 }
