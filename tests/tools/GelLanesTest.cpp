@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <memory>
 #include <stdexcept>
@@ -179,4 +180,11 @@ TEST(GelAnalysis, SizesFollowTheLadderInLogSize)
     EXPECT_THROW(gel::calibrate(a, 0, {1000, 1000, 100}), std::invalid_argument);
     EXPECT_THROW(gel::calibrate(a, 2, {1000, 500}), std::invalid_argument);
     EXPECT_THROW(gel::calibrate(a, 0, {1000}), std::invalid_argument);
+    EXPECT_THROW(gel::calibrate(a, 0, {HUGE_VAL, 100, 10}), std::invalid_argument);
+    EXPECT_THROW(gel::calibrate(a, INT_MAX, {1000, 500}), std::invalid_argument);
+
+    // A tier count no region can hold is refused, not multiplied past the int range.
+    gel::Options o;
+    o.tiers = INT_MAX;
+    EXPECT_THROW(gel::analyse(RasterImageGS16(64, 64), o), std::invalid_argument);
 }
