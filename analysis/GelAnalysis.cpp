@@ -788,7 +788,7 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
         throw std::invalid_argument("the region " + std::to_string(r.x) + " " + std::to_string(r.y) + " " +
                                     std::to_string(r.width) + " x " + std::to_string(r.height) +
                                     " does not lie inside the image");
-    if (r.width < 16 || r.height < 16 * std::max(1, o.tiers))
+    if (r.width < 16 || r.height / 16 < std::max(1, o.tiers))
         throw std::invalid_argument("the region is too small for a gel (16 x 16 pixels per tier at least)");
 
     Analysis a;
@@ -1295,11 +1295,11 @@ std::string number(double v)
 void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes, SizeFit fit)
 {
     if (ladderLane < 0 || ladderLane >= static_cast<int>(analysis.lanes.size()))
-        throw std::invalid_argument("there is no ladder lane " + std::to_string(ladderLane + 1) + " (lanes found: " +
+        throw std::invalid_argument("there is no ladder lane " + std::to_string(static_cast<long long>(ladderLane) + 1) + " (lanes found: " +
                                     std::to_string(analysis.lanes.size()) + ")");
     for (size_t k = 0; k < sizes.size(); ++k)
-        if (!(sizes[k] > 0) || (k > 0 && !(sizes[k] < sizes[k - 1])))
-            throw std::invalid_argument("ladder sizes must be positive and falling, largest first");
+        if (!(sizes[k] > 0) || !std::isfinite(sizes[k]) || (k > 0 && !(sizes[k] < sizes[k - 1])))
+            throw std::invalid_argument("ladder sizes must be finite, positive and falling, largest first");
     const Lane& ladder = analysis.lanes[static_cast<size_t>(ladderLane)];
     const size_t n = std::min(sizes.size(), ladder.bands.size());
     if (n < 2)
