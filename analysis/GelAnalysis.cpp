@@ -1206,9 +1206,11 @@ namespace {
 // pairing kept has the least sum of its squared second differences (its first differences when
 // only three pairs are kept). Leaving out the longer list's bottom entries costs a little less
 // than others, as the smallest fragments run off the gel or fade first, which decides between
-// pairings the spacing cannot tell apart. Fewer than three pairs, or more than 24 left out, are
-// paired from the top.
-std::vector<std::pair<size_t, size_t>> pairLadder(const std::vector<double>& positions, const std::vector<double>& sizes)
+// pairings the spacing cannot tell apart. Fewer than three pairs, more than 24 left out, or lists
+// too long to search (its memory grows as pairs times (left out + 1) cubed) are paired from the
+// top, and searched is then false.
+std::vector<std::pair<size_t, size_t>> pairLadder(const std::vector<double>& positions, const std::vector<double>& sizes,
+                                                  bool& searched)
 {
     const size_t k = positions.size(), m = sizes.size();
     const bool bandsShorter = k <= m;
@@ -1218,7 +1220,8 @@ std::vector<std::pair<size_t, size_t>> pairLadder(const std::vector<double>& pos
         return bandsShorter ? std::make_pair(t, t + d) : std::make_pair(t + d, t);
     };
     std::vector<std::pair<size_t, size_t>> pairs;
-    if (n < 3 || D == 1 || D > 25) {
+    searched = !(n < 3 || D == 1 || D > 25 || n * D * D * D > 4000000);
+    if (!searched) {
         for (size_t t = 0; t < n; ++t)
             pairs.push_back({t, t});
         return pairs;
@@ -1311,7 +1314,8 @@ void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& si
     std::vector<double> distances;
     for (const Band& b : ladder.bands)
         distances.push_back(b.peakY - ladder.top);
-    const std::vector<std::pair<size_t, size_t>> pairs = pairLadder(distances, sizes);
+    bool searched = false;
+    const std::vector<std::pair<size_t, size_t>> pairs = pairLadder(distances, sizes, searched);
     SizeCalibration c;
     c.ladderLane = ladderLane;
     c.fit = fit;
@@ -1321,16 +1325,22 @@ void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& si
     }
     if (sizes.size() != ladder.bands.size()) {
         std::string left;
+        size_t named = 0, more = 0;
         for (size_t i = 0, t = 0; i < std::max(sizes.size(), ladder.bands.size()); ++i) {
             const bool bandsLeft = ladder.bands.size() > sizes.size();
             if (t < pairs.size() && (bandsLeft ? pairs[t].first : pairs[t].second) == i)
                 ++t;
-            else
+            else if (++named <= 12)
                 left += (left.empty() ? "" : ", ") + (bandsLeft ? std::to_string(i + 1) : number(sizes[i]));
+            else
+                ++more;
         }
+        if (more > 0)
+            left += " and " + std::to_string(more) + " more";
         analysis.warnings.push_back("the ladder lane has " + std::to_string(ladder.bands.size()) + " bands for " +
-                                    std::to_string(sizes.size()) + " sizes: paired where log(size) runs smoothest " +
-                                    "against distance, without " +
+                                    std::to_string(sizes.size()) + " sizes: paired " +
+                                    (searched ? "where log(size) runs smoothest against distance" : "from the top") +
+                                    ", without " +
                                     (ladder.bands.size() > sizes.size() ? "its bands " : "the sizes ") + left);
     }
     // A jump in the spacing of log(size) against distance (a segment 2.5 times as steep or as
