@@ -150,11 +150,10 @@ std::vector<int> tierStarts(const Profile& rows, int tiers)
     return starts;
 }
 
-// Lanes of one tier from the column profile of the background-corrected region.
-std::vector<Lane> findLanes(const Profile& columns, const Options& o)
+// The peaks of a tier's smoothed column profile that are lanes, left to right.
+std::vector<Peak> findLanes(const Profile& s, const Options& o)
 {
-    const int n = static_cast<int>(columns.size());
-    const Profile s = boxSmooth(columns, std::max(1, n / 400));
+    const int n = static_cast<int>(s.size());
     // A lane is a plateau in the profile, often with a bump at either edge where the bands
     // are brighter: a peak counts as a lane only when the valleys on both sides fall at least
     // a third of its height above the local floor, which such a bump does not. The floor is the
@@ -188,36 +187,51 @@ std::vector<Lane> findLanes(const Profile& columns, const Options& o)
         }
     }
     std::sort(kept.begin(), kept.end(), [](const Peak& a, const Peak& b) { return a.at < b.at; });
+    return kept;
+}
 
+// Lanes at the given peaks of the smoothed column profile, their edges bounded by the
+// neighbouring peaks. Slivers (the border of a scan, a bright edge of a lane that stands apart)
+// are no lanes: a lane is at least 40% as wide as the median lane; their peaks are dropped and
+// their neighbours take their edges anew.
+std::vector<Lane> lanesAt(const Profile& s, std::vector<Peak>& kept)
+{
+    const int n = static_cast<int>(s.size());
     std::vector<Lane> lanes;
-    for (size_t k = 0; k < kept.size(); ++k) {
-        const int p = kept[k].pos;
-        const int lo = k > 0 ? kept[k - 1].pos : 0;
-        const int hi = k + 1 < kept.size() ? kept[k + 1].pos : n - 1;
-        const double h = s[p];
-        const double floorL = s[argMin(s, lo, p)], floorR = s[argMin(s, p, hi)];
-        Lane lane;
-        const double halfL = crossing(s, p, -1, floorL + 0.5 * (h - floorL), lo);
-        const double halfR = crossing(s, p, +1, floorR + 0.5 * (h - floorR), hi);
-        lane.centre = 0.5 * (halfL + halfR);
-        // A faint glow beside a lane (a smear, the gel's edge) would carry the low crossing far
-        // out: the edges stay within 0.7 half-maximum widths of the centre.
-        const double reach = 0.7 * (halfR - halfL);
-        lane.left = std::max(crossing(s, p, -1, floorL + 0.15 * (h - floorL), lo), lane.centre - reach);
-        lane.right = std::min(crossing(s, p, +1, floorR + 0.15 * (h - floorR), hi), lane.centre + reach);
-        lane.prominence = kept[k].prominence;
-        lanes.push_back(lane);
-    }
-    // Slivers at the region's sides (the border of a scan) are not lanes: a lane is at least
-    // 40% as wide as the median lane.
-    if (lanes.size() >= 3) {
+    for (int round = 0; round < 2; ++round) {
+        lanes.clear();
+        for (size_t k = 0; k < kept.size(); ++k) {
+            const int p = kept[k].pos;
+            const int lo = k > 0 ? kept[k - 1].pos : 0;
+            const int hi = k + 1 < kept.size() ? kept[k + 1].pos : n - 1;
+            const double h = s[static_cast<size_t>(p)];
+            const double floorL = s[static_cast<size_t>(argMin(s, lo, p))], floorR = s[static_cast<size_t>(argMin(s, p, hi))];
+            Lane lane;
+            const double halfL = crossing(s, p, -1, floorL + 0.5 * (h - floorL), lo);
+            const double halfR = crossing(s, p, +1, floorR + 0.5 * (h - floorR), hi);
+            lane.centre = 0.5 * (halfL + halfR);
+            // A faint glow beside a lane (a smear, the gel's edge) would carry the low crossing
+            // far out: the edges stay within 0.7 half-maximum widths of the centre.
+            const double reach = 0.7 * (halfR - halfL);
+            lane.left = std::max(crossing(s, p, -1, floorL + 0.15 * (h - floorL), lo), lane.centre - reach);
+            lane.right = std::min(crossing(s, p, +1, floorR + 0.15 * (h - floorR), hi), lane.centre + reach);
+            lane.prominence = kept[k].prominence;
+            lanes.push_back(lane);
+        }
+        if (lanes.size() < 3)
+            break;
         std::vector<double> widths;
         for (const Lane& l : lanes)
             widths.push_back(l.right - l.left);
-        std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
+        std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
         const double least = 0.4 * widths[widths.size() / 2];
-        lanes.erase(std::remove_if(lanes.begin(), lanes.end(), [&](const Lane& l) { return l.right - l.left < least; }),
-                    lanes.end());
+        std::vector<Peak> wide;
+        for (size_t k = 0; k < lanes.size(); ++k)
+            if (lanes[k].right - lanes[k].left >= least)
+                wide.push_back(kept[k]);
+        if (wide.size() == kept.size())
+            break;
+        kept = wide;
     }
     return lanes;
 }
@@ -414,6 +428,211 @@ double meanOf(const Profile& v, int a, int b)
     return b >= a ? s / (b - a + 1) : 0.0;
 }
 
+// Row by row, the median across columns c0..c1 (kept inside the raster) of the
+// background-corrected values, each capped: a speck of dust, narrower than half the columns,
+// does not reach it.
+Profile medianAcross(const Work& wk, int y0, int y1, int c0, int c1, int cap)
+{
+    c0 = std::clamp(c0, 0, wk.w - 1);
+    c1 = std::clamp(c1, c0, wk.w - 1);
+    std::vector<int> v(static_cast<size_t>(c1 - c0 + 1));
+    Profile out(static_cast<size_t>(y1 - y0 + 1));
+    for (int y = y0; y <= y1; ++y) {
+        const int* r = wk.row(y);
+        const int* g = wk.bgRow(y);
+        for (int x = c0; x <= c1; ++x)
+            v[static_cast<size_t>(x - c0)] = std::clamp(r[x] - g[x], 0, cap);
+        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+        out[static_cast<size_t>(y - y0)] = v[v.size() / 2];
+    }
+    return out;
+}
+
+// How far a lane's strongest stretch of rows rises above its usual level, both taken against
+// the gel beside it (the gaps to its neighbours, or as wide a stripe beyond its edge at the
+// ends of the tier): bands and smears rise, an empty well column with dust in it does not, and
+// a line across the whole gel (the edge of a tray) cancels.
+double laneSignal(const Work& wk, int y0, int y1, const std::vector<Lane>& lanes, size_t k, int cap)
+{
+    const Lane& l = lanes[k];
+    const double quarter = 0.25 * (l.right - l.left);
+    const Profile mid = medianAcross(wk, y0, y1, static_cast<int>(std::lround(l.centre - quarter)),
+                                     static_cast<int>(std::lround(l.centre + quarter)), cap);
+    Profile diff(mid.size(), 0.0);
+    int sides = 0;
+    for (int dir : {-1, 1}) {
+        const bool neighbour = dir < 0 ? k > 0 : k + 1 < lanes.size();
+        double a = 0, b = 0;
+        if (neighbour) {
+            a = dir < 0 ? lanes[k - 1].right : l.right;
+            b = dir < 0 ? l.left : lanes[k + 1].left;
+        } else {
+            a = dir < 0 ? l.left - 2 * quarter : l.right;
+            b = dir < 0 ? l.left : l.right + 2 * quarter;
+        }
+        int c0 = static_cast<int>(std::ceil(a)), c1 = static_cast<int>(std::floor(b));
+        if (c1 < c0)
+            c0 = c1 = static_cast<int>(std::lround(0.5 * (a + b)));
+        if (c1 < 0 || c0 > wk.w - 1)
+            continue;
+        const Profile gap = medianAcross(wk, y0, y1, c0, c1, cap);
+        for (size_t i = 0; i < diff.size(); ++i)
+            diff[i] -= gap[i];
+        ++sides;
+    }
+    for (size_t i = 0; i < diff.size(); ++i)
+        diff[i] = mid[i] + (sides > 0 ? diff[i] / sides : 0.0);
+    const int radius = std::max(1, (y1 - y0 + 1) / 200);
+    const Profile sm = boxSmooth(diff, radius);
+    Profile order(sm);
+    std::nth_element(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(order.size() / 2), order.end());
+    return *std::max_element(sm.begin(), sm.end()) - order[order.size() / 2];
+}
+
+// Lanes of the rows y0..y1 of the work raster, in work coordinates.
+std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
+{
+    const int w = wk.w, rows = y1 - y0 + 1;
+    // One bright (often saturated) band would outweigh whole lanes of ordinary ones and hide
+    // them under the lane threshold: each pixel counts up to the tier's 99.8th percentile.
+    std::vector<long long> histogram(static_cast<size_t>(wk.maxValue) + 1, 0);
+    for (int y = y0; y <= y1; ++y) {
+        const int* v = wk.row(y);
+        const int* b = wk.bgRow(y);
+        for (int x = 0; x < w; ++x)
+            ++histogram[static_cast<size_t>(std::clamp(v[x] - b[x], 0, wk.maxValue))];
+    }
+    const long long total = static_cast<long long>(w) * rows;
+    int cap = wk.maxValue;
+    for (long long seen = 0, target = static_cast<long long>(0.998 * total); cap > 0; --cap) {
+        seen += histogram[static_cast<size_t>(cap)];
+        if (total - seen < target)
+            break;
+    }
+    cap = std::max(cap, 1);
+    Profile columns(static_cast<size_t>(w), 0.0);
+    std::vector<long long> acc(static_cast<size_t>(w), 0);
+    for (int y = y0; y <= y1; ++y) {
+        const int* v = wk.row(y);
+        const int* b = wk.bgRow(y);
+        for (int x = 0; x < w; ++x)
+            acc[static_cast<size_t>(x)] += std::clamp(v[x] - b[x], 0, cap);
+    }
+    for (int x = 0; x < w; ++x)
+        columns[static_cast<size_t>(x)] = static_cast<double>(acc[static_cast<size_t>(x)]) / rows;
+    const Profile s = boxSmooth(columns, std::max(1, w / 400));
+    std::vector<Peak> peaks = findLanes(s, o);
+    std::vector<Lane> lanes = lanesAt(s, peaks);
+    // A column stripe that stands out of the profile only by a faint glow or dust along it is an
+    // empty well, not a lane: it is faint both ways, its peak in the profile below a third of
+    // the tier's median lane's and its signal along the lane below a fifth of the median's. The
+    // neighbours of a dropped stripe take their edges anew. A lane count given keeps them all.
+    if (o.laneCount == 0 && lanes.size() >= 3) {
+        std::vector<double> signal(lanes.size()), prominence(lanes.size());
+        for (size_t k = 0; k < lanes.size(); ++k) {
+            signal[k] = laneSignal(wk, y0, y1, lanes, k, cap);
+            prominence[k] = lanes[k].prominence;
+        }
+        auto median = [](Profile v) {
+            std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+            return v[v.size() / 2];
+        };
+        const double leastSignal = 0.2 * median(signal), leastProminence = 0.35 * median(prominence);
+        std::vector<Peak> real;
+        for (size_t k = 0; k < lanes.size(); ++k)
+            if (signal[k] >= leastSignal || prominence[k] >= leastProminence)
+                real.push_back(peaks[k]);
+        if (real.size() < lanes.size()) {
+            peaks = real;
+            lanes = lanesAt(s, peaks);
+        }
+    }
+    followLanes(lanes, wk, y0, y1, columns);
+    return lanes;
+}
+
+// Row by row, how much darker than the gel beside them the lanes are (the median over lanes of
+// the darker gap's mean less the mean of the lane's middle half), in the work raster's values:
+// high along a row of wells, whose slots are darker than the gel between them.
+Profile wellContrast(const Work& wk, const std::vector<Lane>& lanes)
+{
+    Profile out(static_cast<size_t>(wk.h), 0.0);
+    if (lanes.size() < 2)
+        return out;
+    struct Span { int a, b; };
+    std::vector<Span> mids, gaps;
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        const Lane& l = lanes[k];
+        const double quarter = 0.25 * (l.right - l.left);
+        const int c0 = std::clamp(static_cast<int>(std::lround(l.centre - quarter)), 0, wk.w - 1);
+        mids.push_back({c0, std::clamp(static_cast<int>(std::lround(l.centre + quarter)), c0, wk.w - 1)});
+    }
+    // The gaps between neighbours, and beyond the outer lanes as wide as the first inner gap.
+    for (size_t k = 0; k + 1 < lanes.size(); ++k) {
+        int a = static_cast<int>(std::ceil(lanes[k].right)), b = static_cast<int>(std::floor(lanes[k + 1].left));
+        if (b < a)
+            a = b = static_cast<int>(std::lround(0.5 * (lanes[k].right + lanes[k + 1].left)));
+        gaps.push_back({std::clamp(a, 0, wk.w - 1), std::clamp(b, 0, wk.w - 1)});
+    }
+    std::vector<double> dark(lanes.size());
+    auto mean = [](const int* r, const int* g, Span s) {
+        long long sum = 0;
+        for (int x = s.a; x <= s.b; ++x)
+            sum += r[x] - g[x];
+        return static_cast<double>(sum) / (s.b - s.a + 1);
+    };
+    for (int y = 0; y < wk.h; ++y) {
+        const int* r = wk.row(y);
+        const int* g = wk.bgRow(y);
+        std::vector<double> gapMean(gaps.size());
+        for (size_t k = 0; k < gaps.size(); ++k)
+            gapMean[k] = mean(r, g, gaps[k]);
+        for (size_t k = 0; k < lanes.size(); ++k) {
+            const double left = k > 0 ? gapMean[k - 1] : gapMean[k];
+            const double right = k < gaps.size() ? gapMean[k] : gapMean[k - 1];
+            dark[k] = std::min(left, right) - mean(r, g, mids[k]);
+        }
+        std::nth_element(dark.begin(), dark.begin() + static_cast<std::ptrdiff_t>(dark.size() / 2), dark.end());
+        out[static_cast<size_t>(y)] = dark[dark.size() / 2];
+    }
+    return out;
+}
+
+// Rows at which a second (third...) comb's wells part a region into tiers, where no long empty
+// stretch does: the rows where the lanes run clearly darker than the gel beside them (the well
+// contrast above five times its noise and a tenth of the lanes' strongest brightness over the
+// gel), a short run, with a fifth of the lanes' brightness over the gel above and below it. A tier starts half the run's height above it, taking in the rim of the
+// slots.
+std::vector<int> wellStarts(const Profile& contrast)
+{
+    const int n = static_cast<int>(contrast.size());
+    std::vector<int> starts{0};
+    const int radius = std::max(1, n / 400);
+    const Profile w = boxSmooth(contrast, radius);
+    const double least = std::max(5 * noiseOf(contrast) / std::sqrt(2.0 * radius + 1),
+                                  -0.1 * *std::min_element(w.begin(), w.end()));
+    Profile cumulative(static_cast<size_t>(n) + 1, 0.0);
+    for (int i = 0; i < n; ++i)
+        cumulative[static_cast<size_t>(i) + 1] = cumulative[static_cast<size_t>(i)] + std::max(0.0, -w[static_cast<size_t>(i)]);
+    const double total = cumulative[static_cast<size_t>(n)];
+    for (int i = 0; i < n && total > 0 && least > 0;) {
+        if (!(w[static_cast<size_t>(i)] > least)) {
+            ++i;
+            continue;
+        }
+        int j = i;
+        while (j + 1 < n && w[static_cast<size_t>(j) + 1] > least)
+            ++j;
+        const int start = std::max(0, i - (j - i + 1) / 2);
+        if (8 * (j - i + 1) < n && cumulative[static_cast<size_t>(start)] >= 0.2 * total &&
+            total - cumulative[static_cast<size_t>(j) + 1] >= 0.2 * total && 8 * (start - starts.back()) >= n)
+            starts.push_back(start);
+        i = j + 1;
+    }
+    starts.push_back(n);
+    return starts;
+}
+
 // Bands of one lane; rows of the profiles are relative to the lane's top.
 void findBands(Lane& lane, const Work& wk, const Profile& profile, const Profile& gap, double range, const Options& o)
 {
@@ -579,39 +798,14 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
         }
         rows[y] = static_cast<double>(sum) / r.width;
     }
-    const std::vector<int> starts = tierStarts(rows, o.tiers);
+    std::vector<int> starts = tierStarts(rows, o.tiers);
+    if (o.tiers == 0 && starts.size() == 2)
+        starts = wellStarts(wellContrast(wk, tierLanes(wk, 0, wk.h - 1, o)));
 
     const int tierCount = static_cast<int>(starts.size()) - 1;
     for (int t = 0; t < tierCount; ++t) {
         const int y0 = starts[t], y1 = starts[t + 1] - 1;
-        // One bright (often saturated) band would outweigh whole lanes of ordinary ones and hide
-        // them under the lane threshold: each pixel counts up to the tier's 99.8th percentile.
-        std::vector<int> histogram(static_cast<size_t>(g.maxValue) + 1, 0);
-        for (int y = y0; y <= y1; ++y) {
-            const int* v = wk.row(y);
-            const int* b = wk.bgRow(y);
-            for (int x = 0; x < r.width; ++x)
-                ++histogram[static_cast<size_t>(std::clamp(v[x] - b[x], 0, g.maxValue))];
-        }
-        int cap = g.maxValue;
-        for (long long seen = 0, target = static_cast<long long>(0.998 * r.width * (y1 - y0 + 1)); cap > 0; --cap) {
-            seen += histogram[static_cast<size_t>(cap)];
-            if (static_cast<long long>(r.width) * (y1 - y0 + 1) - seen < target)
-                break;
-        }
-        cap = std::max(cap, 1);
-        Profile columns(r.width, 0.0);
-        std::fill(acc.begin(), acc.end(), 0);
-        for (int y = y0; y <= y1; ++y) {
-            const int* v = wk.row(y);
-            const int* b = wk.bgRow(y);
-            for (int x = 0; x < r.width; ++x)
-                acc[x] += std::clamp(v[x] - b[x], 0, cap);
-        }
-        for (int x = 0; x < r.width; ++x)
-            columns[x] = static_cast<double>(acc[x]) / (y1 - y0 + 1);
-        std::vector<Lane> lanes = findLanes(columns, o);
-        followLanes(lanes, wk, y0, y1, columns);
+        std::vector<Lane> lanes = tierLanes(wk, y0, y1, o);
         for (size_t k = 0; k < lanes.size(); ++k) {
             Lane& l = lanes[k];
             // Lane edges from the profile; the volume box reaches a tenth of the width further,
