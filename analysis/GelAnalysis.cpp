@@ -191,47 +191,47 @@ std::vector<Peak> findLanes(const Profile& s, const Options& o)
 }
 
 // Lanes at the given peaks of the smoothed column profile, their edges bounded by the
-// neighbouring peaks. Slivers (the border of a scan, a bright edge of a lane that stands apart)
-// are no lanes: a lane is at least 40% as wide as the median lane; their peaks are dropped and
-// their neighbours take their edges anew.
-std::vector<Lane> lanesAt(const Profile& s, std::vector<Peak>& kept)
+// neighbouring peaks, and for each lane the index of its peak. Slivers at the region's sides
+// (the border of a scan) are no lanes: a lane is at least 40% as wide as the median lane; their
+// neighbours keep the edges the sliver bounded.
+std::vector<Lane> lanesAt(const Profile& s, const std::vector<Peak>& kept, std::vector<size_t>& from)
 {
     const int n = static_cast<int>(s.size());
     std::vector<Lane> lanes;
-    for (int round = 0; round < 2; ++round) {
-        lanes.clear();
-        for (size_t k = 0; k < kept.size(); ++k) {
-            const int p = kept[k].pos;
-            const int lo = k > 0 ? kept[k - 1].pos : 0;
-            const int hi = k + 1 < kept.size() ? kept[k + 1].pos : n - 1;
-            const double h = s[static_cast<size_t>(p)];
-            const double floorL = s[static_cast<size_t>(argMin(s, lo, p))], floorR = s[static_cast<size_t>(argMin(s, p, hi))];
-            Lane lane;
-            const double halfL = crossing(s, p, -1, floorL + 0.5 * (h - floorL), lo);
-            const double halfR = crossing(s, p, +1, floorR + 0.5 * (h - floorR), hi);
-            lane.centre = 0.5 * (halfL + halfR);
-            // A faint glow beside a lane (a smear, the gel's edge) would carry the low crossing
-            // far out: the edges stay within 0.7 half-maximum widths of the centre.
-            const double reach = 0.7 * (halfR - halfL);
-            lane.left = std::max(crossing(s, p, -1, floorL + 0.15 * (h - floorL), lo), lane.centre - reach);
-            lane.right = std::min(crossing(s, p, +1, floorR + 0.15 * (h - floorR), hi), lane.centre + reach);
-            lane.prominence = kept[k].prominence;
-            lanes.push_back(lane);
-        }
-        if (lanes.size() < 3)
-            break;
+    from.resize(kept.size());
+    for (size_t k = 0; k < kept.size(); ++k) {
+        from[k] = k;
+        const int p = kept[k].pos;
+        const int lo = k > 0 ? kept[k - 1].pos : 0;
+        const int hi = k + 1 < kept.size() ? kept[k + 1].pos : n - 1;
+        const double h = s[static_cast<size_t>(p)];
+        const double floorL = s[static_cast<size_t>(argMin(s, lo, p))], floorR = s[static_cast<size_t>(argMin(s, p, hi))];
+        Lane lane;
+        const double halfL = crossing(s, p, -1, floorL + 0.5 * (h - floorL), lo);
+        const double halfR = crossing(s, p, +1, floorR + 0.5 * (h - floorR), hi);
+        lane.centre = 0.5 * (halfL + halfR);
+        // A faint glow beside a lane (a smear, the gel's edge) would carry the low crossing far
+        // out: the edges stay within 0.7 half-maximum widths of the centre.
+        const double reach = 0.7 * (halfR - halfL);
+        lane.left = std::max(crossing(s, p, -1, floorL + 0.15 * (h - floorL), lo), lane.centre - reach);
+        lane.right = std::min(crossing(s, p, +1, floorR + 0.15 * (h - floorR), hi), lane.centre + reach);
+        lane.prominence = kept[k].prominence;
+        lanes.push_back(lane);
+    }
+    if (lanes.size() >= 3) {
         std::vector<double> widths;
         for (const Lane& l : lanes)
             widths.push_back(l.right - l.left);
         std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
         const double least = 0.4 * widths[widths.size() / 2];
-        std::vector<Peak> wide;
+        size_t j = 0;
         for (size_t k = 0; k < lanes.size(); ++k)
-            if (lanes[k].right - lanes[k].left >= least)
-                wide.push_back(kept[k]);
-        if (wide.size() == kept.size())
-            break;
-        kept = wide;
+            if (lanes[k].right - lanes[k].left >= least) {
+                lanes[j] = lanes[k];
+                from[j++] = k;
+            }
+        lanes.resize(j);
+        from.resize(j);
     }
     return lanes;
 }
@@ -324,9 +324,8 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
         double refFloor = columns[static_cast<size_t>(L)];
         for (int x = L; x <= R; ++x)
             refFloor = std::min(refFloor, columns[static_cast<size_t>(x)]);
-        // Normal equations of the weighted parabola in u = row - middle.
-        double m[3][4] = {};
         std::vector<double> us, shifts, weights;
+        double strongest = 0;
         for (int k = 0; k < strips; ++k) {
             const Profile& sp = stripProfiles[static_cast<size_t>(k)];
             auto at = [&](int x) { return sp[static_cast<size_t>(std::clamp(x, 0, wk.w - 1))]; };
@@ -344,35 +343,44 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
                 corr[static_cast<size_t>(d + reach)] = c;
             }
             const int best = static_cast<int>(std::max_element(corr.begin(), corr.end()) - corr.begin());
+            strongest = std::max(strongest, signal);
             if (best == 0 || best == 2 * reach || signal <= 0)
                 continue; // no match inside the reach: the strip says nothing
             const double ca = corr[static_cast<size_t>(best - 1)], cb = corr[static_cast<size_t>(best)],
                          cc = corr[static_cast<size_t>(best + 1)];
             const double den = ca - 2 * cb + cc;
             const double shift = best - reach + (den < 0 ? std::clamp(0.5 * (ca - cc) / den, -0.5, 0.5) : 0.0);
-            const double w = signal * signal, u = stripMiddle[static_cast<size_t>(k)] - middle;
-            const double pw[5] = {w, w * u, w * u * u, w * u * u * u, w * u * u * u * u};
-            for (int i = 0; i < 3; ++i) {
-                for (int j = 0; j < 3; ++j)
-                    m[i][j] += pw[i + j];
-                m[i][3] += pw[i] * shift;
-            }
-            us.push_back(u);
+            us.push_back(stripMiddle[static_cast<size_t>(k)] - middle);
             shifts.push_back(shift);
-            weights.push_back(w);
+            weights.push_back(signal);
         }
-        if (us.size() < 4)
-            continue;
-        // The path holds between the strips that carry a hundredth of the strongest one's weight.
-        const double strongest = *std::max_element(weights.begin(), weights.end());
-        double uTop = 0, uBottom = 0;
-        bool any = false;
+        // Only strips with a fifth of the strongest strip's signal in the lane measure the path:
+        // the faint rims of a well or a speck of dust above the bands match anywhere, and a
+        // parabola through them would swing far beyond the bands. The path holds between them.
+        size_t used = 0;
         for (size_t i = 0; i < us.size(); ++i)
-            if (weights[i] >= 0.01 * strongest) {
-                uTop = any ? std::min(uTop, us[i]) : us[i];
-                uBottom = any ? std::max(uBottom, us[i]) : us[i];
-                any = true;
+            if (weights[i] >= 0.2 * strongest) {
+                us[used] = us[i];
+                shifts[used] = shifts[i];
+                weights[used++] = weights[i] * weights[i];
             }
+        us.resize(used);
+        shifts.resize(used);
+        weights.resize(used);
+        if (used < 4)
+            continue;
+        const double uTop = *std::min_element(us.begin(), us.end()), uBottom = *std::max_element(us.begin(), us.end());
+        // Normal equations of the weighted parabola in u = row - middle.
+        double m[3][4] = {};
+        for (size_t i = 0; i < used; ++i) {
+            const double w = weights[i], u = us[i];
+            const double pw[5] = {w, w * u, w * u * u, w * u * u * u, w * u * u * u * u};
+            for (int r = 0; r < 3; ++r) {
+                for (int j = 0; j < 3; ++j)
+                    m[r][j] += pw[r + j];
+                m[r][3] += pw[r] * shifts[i];
+            }
+        }
         // Gauss-Jordan elimination with partial pivoting.
         double c[3] = {0, 0, 0};
         bool ok = true;
@@ -522,7 +530,8 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
         columns[static_cast<size_t>(x)] = static_cast<double>(acc[static_cast<size_t>(x)]) / rows;
     const Profile s = boxSmooth(columns, std::max(1, w / 400));
     std::vector<Peak> peaks = findLanes(s, o);
-    std::vector<Lane> lanes = lanesAt(s, peaks);
+    std::vector<size_t> from;
+    std::vector<Lane> lanes = lanesAt(s, peaks, from);
     // A column stripe that stands out of the profile only by a faint glow or dust along it is an
     // empty well, not a lane: it is faint both ways, its peak in the profile below a third of
     // the tier's median lane's and its signal along the lane below a fifth of the median's. The
@@ -538,13 +547,16 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
             return v[v.size() / 2];
         };
         const double leastSignal = 0.2 * median(signal), leastProminence = 0.35 * median(prominence);
-        std::vector<Peak> real;
+        bool dropped = false;
         for (size_t k = 0; k < lanes.size(); ++k)
-            if (signal[k] >= leastSignal || prominence[k] >= leastProminence)
-                real.push_back(peaks[k]);
-        if (real.size() < lanes.size()) {
-            peaks = real;
-            lanes = lanesAt(s, peaks);
+            if (signal[k] < leastSignal && prominence[k] < leastProminence) {
+                peaks[from[k]].prominence = -1;
+                dropped = true;
+            }
+        if (dropped) {
+            peaks.erase(std::remove_if(peaks.begin(), peaks.end(), [](const Peak& p) { return p.prominence < 0; }),
+                        peaks.end());
+            lanes = lanesAt(s, peaks, from);
         }
     }
     followLanes(lanes, wk, y0, y1, columns);

@@ -32,7 +32,7 @@ class RasterImageGS16;
 ///   above the floor between it and its neighbours, no further than 0.7 half-maximum widths
 ///   from the centre. A lane's valleys must fall a third of its height (a bump at the edge of a
 ///   lane is no lane), and a lane narrower than 40% of the median lane (a sliver at the border
-///   of the scan) is dropped, its neighbours taking their edges anew. Without a lane count, an
+///   of the scan) is dropped. Without a lane count, an
 ///   empty well column is dropped too: a stripe whose peak in the profile is below 35% of the
 ///   tier's median lane's and whose signal along it (the highest stretch of rows above the
 ///   lane's usual level, in the median across the lane's middle half less the gel beside it,

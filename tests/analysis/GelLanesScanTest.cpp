@@ -190,6 +190,8 @@ TEST(GelLanesScan, TwoTierGel)
     int lanes[2] = {0, 0}, withSaturated = 0;
     for (const gel::Lane& l : a.lanes) {
         ++lanes[l.tier];
+        // The lanes run straight; a path fitted to the bands must not swing out above them.
+        EXPECT_NEAR(l.centreAt(l.top), l.centreAt(l.bottom), 3) << "lane " << l.index + 1;
         withSaturated += std::any_of(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return b.saturated; });
     }
     EXPECT_EQ(lanes[0], 20);
