@@ -734,6 +734,57 @@ void findBands(Lane& lane, const Work& wk, const Profile& profile, const Profile
     }
 }
 
+// How sharply a band's sides rise across the lane: on the column profile of its rows (the
+// half-prominence rows around the peak, over the lane and most of the gel beside it), the
+// columns from 20% to 80% of the way from the floor beside the lane up to the lane's middle
+// (the median of its middle half), walked in from the floor, averaged over the sides that rise.
+// A band keeps the straight sides of its well; DNA that spread sideways (primer dimers,
+// degraded samples) rises over twice as many columns.
+double edgeWidthOf(const Lane& lane, const Band& band, const Work& wk)
+{
+    const double hw = std::max(1.0, 0.5 * band.width);
+    const int y0 = std::max({0, band.top - wk.y0, static_cast<int>(std::lround(band.peakY - hw)) - wk.y0});
+    const int y1 = std::min({wk.h - 1, band.bottom - wk.y0, static_cast<int>(std::lround(band.peakY + hw)) - wk.y0});
+    const double c = lane.centreAt(band.peakY) - wk.x0, half = 0.5 * (lane.right - lane.left);
+    const int xa = std::max(0, static_cast<int>(std::floor(c - 1.6 * half)));
+    const int xb = std::min(wk.w - 1, static_cast<int>(std::ceil(c + 1.6 * half)));
+    const int ci = static_cast<int>(std::lround(c)) - xa;
+    const int qa = static_cast<int>(std::lround(c - 0.5 * half)) - xa, qb = static_cast<int>(std::lround(c + 0.5 * half)) - xa;
+    if (y1 < y0 || half < 2 || qa < 0 || qb >= xb - xa + 1 || qb < qa)
+        return 0;
+    Profile p(static_cast<size_t>(xb - xa + 1), 0.0);
+    for (int y = y0; y <= y1; ++y) {
+        const int* r = wk.row(y);
+        for (int x = xa; x <= xb; ++x)
+            p[static_cast<size_t>(x - xa)] += r[x];
+    }
+    Profile middle(p.begin() + qa, p.begin() + qb + 1);
+    std::nth_element(middle.begin(), middle.begin() + middle.size() / 2, middle.end());
+    const double top = middle[middle.size() / 2];
+    double total = 0;
+    int sides = 0;
+    for (int dir : {-1, 1}) {
+        int fi = ci;
+        for (int k = ci; k >= 0 && k < static_cast<int>(p.size()); k += dir)
+            if (p[static_cast<size_t>(k)] < p[static_cast<size_t>(fi)])
+                fi = k;
+        const double floor = p[static_cast<size_t>(fi)];
+        if (!(top > floor) || fi == ci)
+            continue;
+        const auto inward = [&](double level) {
+            for (int k = fi; k != ci; k -= dir) {
+                const double a = p[static_cast<size_t>(k)], b = p[static_cast<size_t>(k - dir)];
+                if (b >= level)
+                    return k - dir * (level - a) / (b - a);
+            }
+            return static_cast<double>(ci);
+        };
+        total += std::fabs(inward(floor + 0.8 * (top - floor)) - inward(floor + 0.2 * (top - floor)));
+        ++sides;
+    }
+    return sides > 0 ? total / sides : 0.0;
+}
+
 // Band numbers and relative volumes, once the lane's bands are final.
 void numberBands(Lane& lane)
 {
@@ -761,7 +812,7 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
         throw std::invalid_argument("the region " + std::to_string(r.x) + " " + std::to_string(r.y) + " " +
                                     std::to_string(r.width) + " x " + std::to_string(r.height) +
                                     " does not lie inside the image");
-    if (r.width < 16 || r.height < 16 * std::max(1, o.tiers))
+    if (r.width < 16 || r.height / 16 < std::max(1, o.tiers))
         throw std::invalid_argument("the region is too small for a gel (16 x 16 pixels per tier at least)");
 
     Analysis a;
@@ -902,6 +953,19 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
         for (Lane& l : a.lanes)
             l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(), [&](const Band& b) { return b.width > widest; }),
                           l.bands.end());
+    }
+    // Diffuse bands: sides that rise over more columns than the gel's bands usually do.
+    std::vector<double> edges;
+    for (Lane& l : a.lanes)
+        for (Band& b : l.bands)
+            if ((b.edgeWidth = edgeWidthOf(l, b, wk)) > 0)
+                edges.push_back(b.edgeWidth);
+    if (edges.size() >= 5 && o.diffuseEdge > 0) {
+        std::nth_element(edges.begin(), edges.begin() + edges.size() / 2, edges.end());
+        const double widest = o.diffuseEdge * edges[edges.size() / 2];
+        for (Lane& l : a.lanes)
+            for (Band& b : l.bands)
+                b.diffuse = b.edgeWidth > widest;
     }
     for (Lane& l : a.lanes)
         numberBands(l);
@@ -1103,11 +1167,11 @@ Analysis analyse(const DalvoImage& image, const Options& options)
 void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes, SizeFit fit)
 {
     if (ladderLane < 0 || ladderLane >= static_cast<int>(analysis.lanes.size()))
-        throw std::invalid_argument("there is no ladder lane " + std::to_string(ladderLane + 1) + " (lanes found: " +
+        throw std::invalid_argument("there is no ladder lane " + std::to_string(static_cast<long long>(ladderLane) + 1) + " (lanes found: " +
                                     std::to_string(analysis.lanes.size()) + ")");
     for (size_t k = 0; k < sizes.size(); ++k)
-        if (!(sizes[k] > 0) || (k > 0 && !(sizes[k] < sizes[k - 1])))
-            throw std::invalid_argument("ladder sizes must be positive and falling, largest first");
+        if (!(sizes[k] > 0) || !std::isfinite(sizes[k]) || (k > 0 && !(sizes[k] < sizes[k - 1])))
+            throw std::invalid_argument("ladder sizes must be finite, positive and falling, largest first");
     const Lane& ladder = analysis.lanes[static_cast<size_t>(ladderLane)];
     const size_t n = std::min(sizes.size(), ladder.bands.size());
     if (n < 2)

@@ -67,6 +67,12 @@ class RasterImageGS16;
 ///   the box's row sums at its top and bottom rows (each the mean of three rows), which follows
 ///   a tilted or curved background and does not sink into noise as a minimum does; or, on
 ///   request, the moving-minimum background image summed over the box.
+/// - Diffuse bands. A band keeps the straight sides of its well across the lane; DNA that spread
+///   sideways (a primer-dimer cloud, a degraded sample) rises slowly at the lane's sides. Each
+///   band's edge width is the number of columns over which its rows' column profile rises from
+///   20% to 80% of the way from the floor beside the lane to the lane's middle; bands whose edge
+///   is wider than 1.4 times the median of the gel's bands are flagged diffuse. They stay bands,
+///   with their volumes, so that a caller counting sharp bands can leave them out.
 /// - Saturation. A band's box is checked for pixels at the saturation level; a band with any is
 ///   flagged, and its volume is then only a lower bound.
 /// - Size calibration. log10(size) against the migration distance (the peak row below the top
@@ -111,6 +117,8 @@ struct Options {
     Region region;           ///< the part of the image to analyse
     double minProminence = 0.03; ///< least band prominence, as a fraction of the gel's profile range
     double minLaneProminence = 0.12; ///< least lane prominence, as a fraction of the strongest lane's
+    double diffuseEdge = 1.4; ///< bands whose sides spread over more than this many times the gel's
+                              ///< median band edge are flagged diffuse; 0 flags none
     VolumeBackground background = VolumeBackground::LaneValleys;
     int backgroundHalfWidth = 0;  ///< moving-minimum window half sizes; 0: a 16th of the region
     int backgroundHalfHeight = 0;
@@ -138,6 +146,9 @@ struct Band {
     bool saturated = false;  ///< then the volumes are lower bounds
     double size = 0;         ///< estimated size (the ladder's unit); 0 without a calibration
     bool extrapolated = false; ///< the size lies outside the ladder's range
+    double edgeWidth = 0;    ///< columns over which its sides rise from 20% to 80% across the lane
+    bool diffuse = false;    ///< its sides spread far wider than the gel's bands: a cloud (primer
+                             ///< dimers, degraded DNA) rather than a sharp band
 };
 
 struct Lane {

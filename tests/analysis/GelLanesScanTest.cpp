@@ -197,6 +197,12 @@ TEST(GelLanesScan, TwoTierGel)
     EXPECT_EQ(lanes[0], 20);
     EXPECT_EQ(lanes[1], 18); // the last two wells of the bottom comb are empty
     EXPECT_GE(withSaturated, 19 + 16);
+    // Below each product lies a diffuse primer-dimer cloud, which the mask leaves out: the sharp
+    // bands are the blobs.
+    int sharp = 0;
+    for (const gel::Lane& l : a.lanes)
+        sharp += static_cast<int>(std::count_if(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return !b.diffuse; }));
+    EXPECT_NEAR(sharp, 91, 9);
 }
 
 // A gel still in its casting tray, about ten lanes; the bright tray walls outshine every lane.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <memory>
 #include <stdexcept>
@@ -23,11 +24,12 @@ struct Case {
     bool invert; // dark bands on a light gel
     double jitter = 0.04; // unequal lane spacing
     double bend = 0;      // lanes bending sideways, pixels at the bottom
+    int diffuse = 0;      // diffuse clouds among the bands
 };
 
 struct Score {
     int truthBands = 0, found = 0, detected = 0, falseBands = 0;
-    int saturatedTruth = 0, saturatedFlagged = 0, wronglyFlagged = 0;
+    int saturatedTruth = 0, saturatedFlagged = 0, wronglyFlagged = 0, diffuseMistaken = 0;
     std::vector<double> volumeErrors;
 };
 
@@ -52,7 +54,8 @@ void score(const SyntheticGel& gel, const gel::Analysis& a, double volumeScale, 
             ++s.found;
             s.saturatedFlagged += tb.saturated && b.saturated;
             s.wronglyFlagged += !tb.saturated && b.saturated;
-            if (!tb.saturated)
+            s.diffuseMistaken += b.diffuse != tb.diffuse;
+            if (!tb.saturated && !tb.diffuse) // a cloud spreads past the lane's box
                 s.volumeErrors.push_back(std::fabs(b.correctedVolume / volumeScale - tb.integratedIntensity) /
                                          tb.integratedIntensity);
             break;
@@ -74,14 +77,14 @@ TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
 {
     const Case cases[] = {
         {640, 480, 4, 6, GelDepth::Gray16, false, 1, false},
-        {640, 480, 8, 6, GelDepth::Gray16, true, 1, false},
+        {640, 480, 8, 6, GelDepth::Gray16, true, 1, false, 0.04, 0, 3},
         {800, 600, 12, 8, GelDepth::Gray8, true, 2, false},
         {1000, 500, 24, 5, GelDepth::Gray16, true, 3, false},
         {640, 480, 8, 6, GelDepth::Gray16, false, 2, true},
-        {720, 540, 10, 7, GelDepth::Gray8, true, 1, true},
+        {720, 540, 10, 7, GelDepth::Gray8, true, 1, true, 0.04, 0, 4},
         {640, 480, 6, 5, GelDepth::Rgb24, false, 0, false},
         {800, 480, 10, 5, GelDepth::Gray16, true, 1, false, 0.25},
-        {800, 600, 10, 6, GelDepth::Gray16, true, 1, false, 0.04, 6},
+        {800, 600, 10, 6, GelDepth::Gray16, true, 1, false, 0.04, 6, 3},
         {640, 480, 6, 6, GelDepth::Gray8, false, 1, true, 0.15, 4},
     };
     for (const Case& c : cases) {
@@ -93,6 +96,7 @@ TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
             o.saturatedBands = c.saturated;
             o.laneJitter = c.jitter;
             o.bend = c.bend;
+            o.diffuseBands = c.diffuse;
             const SyntheticGel gel = SyntheticGel::generate(o);
             const std::unique_ptr<DalvoImage> image(gel.toImage());
             if (c.invert)
@@ -111,6 +115,7 @@ TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
         EXPECT_LE(s.falseBands, 0.02 * s.detected);
         EXPECT_EQ(s.saturatedFlagged, s.saturatedTruth);
         EXPECT_EQ(s.wronglyFlagged, 0);
+        EXPECT_EQ(s.diffuseMistaken, 0);
         EXPECT_LE(median(s.volumeErrors), c.noise ? 0.06 : 0.03);
         std::printf("%2d lanes %s noise %d: recall %d/%d, false %d/%d, median volume error %.4f\n", c.lanes,
                     gelDepthName(c.depth), c.noise, s.found, s.truthBands, s.falseBands, s.detected,
@@ -175,4 +180,11 @@ TEST(GelAnalysis, SizesFollowTheLadderInLogSize)
     EXPECT_THROW(gel::calibrate(a, 0, {1000, 1000, 100}), std::invalid_argument);
     EXPECT_THROW(gel::calibrate(a, 2, {1000, 500}), std::invalid_argument);
     EXPECT_THROW(gel::calibrate(a, 0, {1000}), std::invalid_argument);
+    EXPECT_THROW(gel::calibrate(a, 0, {HUGE_VAL, 100, 10}), std::invalid_argument);
+    EXPECT_THROW(gel::calibrate(a, INT_MAX, {1000, 500}), std::invalid_argument);
+
+    // A tier count no region can hold is refused, not multiplied past the int range.
+    gel::Options o;
+    o.tiers = INT_MAX;
+    EXPECT_THROW(gel::analyse(RasterImageGS16(64, 64), o), std::invalid_argument);
 }

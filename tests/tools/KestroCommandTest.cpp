@@ -255,7 +255,7 @@ TEST_F(Kestro, LanesWritesTableReportsAndPictures)
         std::stringstream ss(line);
         for (std::string c; std::getline(ss, c, ',');)
             cells.push_back(c);
-        ASSERT_EQ(cells.size(), 14u) << line;
+        ASSERT_EQ(cells.size(), 15u) << line;
         if (cells[0] == a && cells[1] == "1") {
             const double size = sizes[std::stoi(cells[2]) - 1];
             EXPECT_NEAR(std::stod(cells[11]), size, 1e-3 * size);
@@ -280,7 +280,7 @@ TEST_F(Kestro, LanesWritesTableReportsAndPictures)
 }
 
 // An output that is an input, by name or through a link, is refused and the input kept; --force
-// writes it. The one-line refusals by name, and clashing batch outputs, are in the errors table.
+// (before or after the command) writes it. The one-line refusals by name, and clashing batch outputs, are in the errors table.
 TEST_F(Kestro, OutputsNeverOverwriteAnInput) {
     synth("gel.tif", "--width 60 --height 40 --lanes 2 --bands 1");
     fs::create_symlink("gel.tif", dir / "soft.tif");
@@ -293,7 +293,7 @@ TEST_F(Kestro, OutputsNeverOverwriteAnInput) {
         EXPECT_NE(r.err.find("same file as the input"), std::string::npos) << args << ": " << r.err;
     }
     EXPECT_EQ(readFile(dir / "gel.tif"), before);
-    ASSERT_EQ(run("--force process soft.tif -o soft.tif --flip-h", dir).exit, 0);
+    ASSERT_EQ(run("process soft.tif -o soft.tif --flip-h --force", dir).exit, 0); // also after the command
     EXPECT_TRUE(fs::is_symlink(dir / "soft.tif"));
     EXPECT_NE(readFile(dir / "gel.tif"), before);
 }

@@ -33,11 +33,12 @@ struct LanesArgs {
 };
 
 // The gel with saturated pixels in red, lane boxes in yellow with their numbers, band boxes in
-// green with the peak row in cyan.
+// green (diffuse bands in orange) with the peak row in cyan.
 void drawAnnotation(const gel::GreyImage& g, const gel::Analysis& a, const std::string& path)
 {
     Overlay m(g, a.polarity == gel::Polarity::DarkBands ? 0 : g.maxValue);
-    const COLORREF yellow = RGB(255, 220, 0), green = RGB(0, 230, 60), cyan = RGB(0, 200, 255);
+    const COLORREF yellow = RGB(255, 220, 0), green = RGB(0, 230, 60), orange = RGB(255, 140, 0),
+                   cyan = RGB(0, 200, 255);
     const int scale = m.markScale();
     for (const gel::Lane& l : a.lanes) {
         // The lane's box and centre line follow its path row by row.
@@ -52,7 +53,7 @@ void drawAnnotation(const gel::GreyImage& g, const gel::Analysis& a, const std::
         }
         m.number(l.index + 1, l.boxLeft + 2, l.top + 2, scale, yellow);
         for (const gel::Band& b : l.bands) {
-            m.rect(b.left + 1, b.top, b.right - 1, b.bottom, green);
+            m.rect(b.left + 1, b.top, b.right - 1, b.bottom, b.diffuse ? orange : green);
             m.hline(b.left + 1, b.right - 1, static_cast<int>(std::lround(b.peakY)), cyan);
         }
     }
@@ -81,7 +82,9 @@ nlohmann::ordered_json bandJson(const gel::Band& b, bool calibrated)
                                 {"correctedVolume", b.correctedVolume},
                                 {"relativeVolume", b.relativeVolume},
                                 {"saturatedPixels", b.saturatedPixels},
-                                {"volumeIsLowerBound", b.saturated}};
+                                {"volumeIsLowerBound", b.saturated},
+                                {"edgeWidth", b.edgeWidth},
+                                {"diffuse", b.diffuse}};
     if (calibrated) {
         j["size"] = b.size;
         j["extrapolated"] = b.extrapolated;
@@ -117,7 +120,7 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
     drawAnnotation(g, an, pngPath);
 
     const bool calibrated = an.calibration.valid();
-    int bands = 0, saturated = 0;
+    int bands = 0, saturated = 0, diffuse = 0;
     nlohmann::ordered_json lanes = nlohmann::ordered_json::array();
     for (const gel::Lane& l : an.lanes) {
         nlohmann::ordered_json bj = nlohmann::ordered_json::array();
@@ -125,12 +128,13 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
             bj.push_back(bandJson(b, calibrated));
             ++bands;
             saturated += b.saturated;
+            diffuse += b.diffuse;
             csv << csvText(file) << ',' << l.index + 1 << ',' << b.index + 1 << ',' << csvNumber(b.x) << ','
                 << csvNumber(b.peakY) << ',' << b.top << ',' << b.bottom << ',' << csvNumber(b.rawVolume) << ','
                 << csvNumber(b.correctedVolume) << ',' << csvNumber(b.relativeVolume) << ',' << b.saturatedPixels
                 << ',' << (calibrated ? csvNumber(b.size) : std::string()) << ','
                 << (calibrated ? (b.extrapolated ? "yes" : "no") : "") << ',' << (b.saturated ? "yes" : "no")
-                << '\n';
+                << ',' << (b.diffuse ? "yes" : "no") << '\n';
         }
         lanes.push_back({{"lane", l.index + 1},
                          {"tier", l.tier + 1},
@@ -156,6 +160,7 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
                                      {"laneCount", an.lanes.size()},
                                      {"bandCount", bands},
                                      {"saturatedBands", saturated},
+                                     {"diffuseBands", diffuse},
                                      {"warnings", an.warnings}};
     if (calibrated)
         report["calibration"] = {{"ladderLane", an.calibration.ladderLane + 1},
@@ -173,6 +178,7 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
             {"lanes", an.lanes.size()},
             {"bands", bands},
             {"saturatedBands", saturated},
+            {"diffuseBands", diffuse},
             {"polarity", gel::polarityName(an.polarity)},
             {"json", jsonPath},
             {"png", pngPath},
@@ -209,12 +215,12 @@ int runLanes(const LanesArgs& a, bool json)
     const std::string csvPath = (fs::path(a.out) / "bands.csv").string();
     std::ostringstream csv;
     csv << "file,lane,band,centre x,peak y,top,bottom,raw volume,corrected volume,relative volume,saturated pixels,"
-           "size,size extrapolated,volume is lower bound\n";
+           "size,size extrapolated,volume is lower bound,diffuse\n";
 
     const auto work = [&](const std::string& file) { return processOne(file, a, o, csv); };
     const auto print = [&](const nlohmann::ordered_json& j, size_t) {
         std::cout << j["file"].get<std::string>() << ": " << j["lanes"] << " lanes, " << j["bands"] << " bands ("
-                  << j["saturatedBands"] << " saturated), " << j["polarity"].get<std::string>() << "; wrote "
+                  << j["saturatedBands"] << " saturated, " << j["diffuseBands"] << " diffuse), " << j["polarity"].get<std::string>() << "; wrote "
                   << j["json"].get<std::string>() << ", " << j["png"].get<std::string>() << '\n';
         for (const auto& w : j["warnings"])
             std::cout << "  note: " << w.get<std::string>() << '\n';

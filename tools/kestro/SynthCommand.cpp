@@ -99,6 +99,10 @@ Command addSynthCommand(CLI::App& root, const bool& json)
     app->add_option("--saturated", a->options.saturatedBands, "Number of bands pushed past full scale")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
+    app->add_option("--diffuse", a->options.diffuseBands,
+                    "Number of bands drawn as diffuse clouds (sides blurred over a fifth of the lane)")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
     app->add_option("--jitter", a->options.laneJitter, "Lane centres move by up to this fraction of the spacing")
         ->check(CLI::Range(0.0, 0.3))
         ->capture_default_str();

@@ -58,6 +58,8 @@ int run(int argc, char** argv)
     using namespace kestro;
     CLI::App app{"kestro: gel images from the command line (KestroImage " KESTRO_VERSION ")", "kestro"};
     app.require_subcommand(1);
+    // Options of kestro itself (--force, --channel, ...) are also taken after the command.
+    app.fallthrough();
     app.set_version_flag("--version", "kestro " KESTRO_VERSION);
     bool json = false;
     app.add_flag("--json", json, "Print reports as JSON on stdout");

@@ -173,6 +173,9 @@ GelTruth drawLayout(const GelOptions& o)
     const int bandCount = o.lanes * o.bandsPerLane;
     if (o.saturatedBands < 0 || o.saturatedBands > bandCount)
         throw std::invalid_argument("the number of saturated bands must lie between 0 and the number of bands");
+    if (o.diffuseBands < 0 || o.diffuseBands > bandCount - o.saturatedBands)
+        throw std::invalid_argument("the number of diffuse bands must lie between 0 and the number of bands that are "
+                                    "not saturated");
 
     t.photonsAtFullScale = kPhotonsAtFullScale;
     t.readNoise = kReadNoiseFraction * full;
@@ -216,6 +219,15 @@ GelTruth drawLayout(const GelOptions& o)
         const int k = i + static_cast<int>(rng.uniform() * (bandCount - i));
         std::swap(order[i], order[std::min(k, bandCount - 1)]);
         t.bands[order[i]].amplitude = rng.uniform(1.4, 1.8) * full;
+    }
+    // The diffuse ones from the rest of the same shuffle, drawn after everything else so that a
+    // gel without them keeps its bytes.
+    for (int i = o.saturatedBands; i < o.saturatedBands + o.diffuseBands; ++i) {
+        const int k = i + static_cast<int>(rng.uniform() * (bandCount - i));
+        std::swap(order[i], order[std::min(k, bandCount - 1)]);
+        GelBand& b = t.bands[order[i]];
+        b.diffuse = true;
+        b.edgeSigma = std::max(b.edgeSigma, 0.2 * b.width);
     }
 
     for (GelBand& b : t.bands) {
@@ -466,7 +478,8 @@ nlohmann::ordered_json SyntheticGel::truthJson() const
                          {"amplitude", rounded(b.amplitude, 100)},
                          {"peak", rounded(b.peak, 100)},
                          {"integratedIntensity", rounded(b.integratedIntensity, 10)},
-                         {"saturated", b.saturated}});
+                         {"saturated", b.saturated},
+                         {"diffuse", b.diffuse}});
         if (b.saturated)
             saturated.push_back(i);
     }

@@ -30,6 +30,9 @@ struct GelOptions {
     bool noise = true;        ///< Poisson-like shot noise plus a little read noise
     bool background = true;   ///< the smooth uneven background; off gives 0 between bands
     int saturatedBands = 1;   ///< bands pushed well past the depth's largest value
+    /// Bands drawn as diffuse clouds (primer dimers, degraded DNA): their sides blurred over a
+    /// fifth of the lane's width instead of the well's sharp edge. Never saturated ones.
+    int diffuseBands = 0;
     /// Lane centres move by up to this fraction of the even spacing. Beyond the usual 0.04 the
     /// lanes narrow, so that lanes of unequal spacing never touch; at most 0.3.
     double laneJitter = 0.04;
@@ -68,6 +71,7 @@ struct GelBand {
     double peak = 0;             ///< largest pixel value of the band alone, image units
     double integratedIntensity = 0; ///< sum of the band alone over all pixels, image units
     bool saturated = false;      ///< the noiseless band plus background reaches the depth's largest value
+    bool diffuse = false;        ///< drawn as a diffuse cloud (a wide edgeSigma)
 };
 
 /// The smooth uneven background in image units:
