@@ -157,9 +157,10 @@ std::vector<Peak> findLanes(const Profile& s, const Options& o)
     // A lane is a plateau in the profile, often with a bump at either edge where the bands
     // are brighter: a peak counts as a lane only when the valleys on both sides fall at least
     // a third of its height above the local floor, which such a bump does not. The floor is the
-    // lowest point within a tenth of the width: a gel that glows as a whole above the dark tray
-    // around it keeps its lanes.
-    const int reach = std::max(2, n / 10);
+    // lowest point within a twentieth of the width: a gel that glows as a whole above the dark
+    // tray around it keeps its lanes, and so do lanes parted by narrow dips from their
+    // neighbours beside a dark empty lane further off.
+    const int reach = std::max(2, n / 20);
     std::vector<Peak> peaks;
     for (const Peak& p : findPeaks(s)) {
         const double floor = *std::min_element(s.begin() + std::max(0, p.pos - reach),

@@ -212,6 +212,15 @@ TEST(GelLanesScan, CastingTrayGel)
     const gel::Analysis a = gel::analyse(*image);
     EXPECT_GE(a.lanes.size(), 8u);
     EXPECT_LE(a.lanes.size(), 11u);
+    // Lanes 3 and 9 hold one saturated band each, centred at about x = 529 and 1022 by eye;
+    // the faint lane 10 beside lane 9 is a lane of its own.
+    std::vector<double> saturated;
+    for (const gel::Lane& l : a.lanes)
+        if (std::any_of(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return b.saturated; }))
+            saturated.push_back(l.centre);
+    ASSERT_EQ(saturated.size(), 2u);
+    EXPECT_NEAR(saturated[0], 529, 10);
+    EXPECT_NEAR(saturated[1], 1022, 10);
 }
 
 // Two combs with a short gap between the tiers (no long empty stretch): the second row of wells,
