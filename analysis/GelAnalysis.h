@@ -40,9 +40,10 @@ class RasterImageGS16;
 ///   nothing more, as every lane is read on its own. Lanes that drift or bend sideways are
 ///   followed: the tier is cut into strips of rows, each strip's column profile is matched
 ///   against the tier's in each lane (the shift of best correlation, weighted by the strip's
-///   signal in the lane), and a parabola fitted to the shifts gives the lane's centre row by
-///   row between the strips that hold signal (beyond them the offset holds); a path that
-///   strays less than a pixel is taken as straight.
+///   signal in the lane), and a parabola fitted to the shifts of the strips with a fifth of the
+///   strongest strip's signal gives the lane's centre row by row between them (beyond them the
+///   offset holds: the faint rims of a well match anywhere); a path that strays less than a
+///   pixel is taken as straight.
 /// - Tiers. Gels with two or more rows of wells are read tier by tier. Tiers are parted at long
 ///   empty runs of the row profile (an eighth of the height below 5% of its range, with a fifth
 ///   of its signal on either side); where there are none, at a row of wells: the lanes found on
