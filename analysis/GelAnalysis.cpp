@@ -437,65 +437,74 @@ double meanOf(const Profile& v, int a, int b)
     return b >= a ? s / (b - a + 1) : 0.0;
 }
 
-// Row by row, the median across columns c0..c1 (kept inside the raster) of the
-// background-corrected values, each capped: a speck of dust, narrower than half the columns,
-// does not reach it.
-Profile medianAcross(const Work& wk, int y0, int y1, int c0, int c1, int cap)
+// For each lane, how far its strongest stretch of rows rises above its usual level, both taken
+// against the gel beside it (the gaps to its neighbours, or as wide a stripe beyond its edge at
+// the ends of the tier), row by row in the median across the columns of the lane's middle half
+// and of the gaps, of the background-corrected values, each capped: bands and smears rise, an
+// empty well column with dust in it (specks narrower than half the columns) does not, and a line
+// across the whole gel (the edge of a tray) cancels. One pass over the rows reads every stripe.
+std::vector<double> laneSignals(const Work& wk, int y0, int y1, const std::vector<Lane>& lanes, int cap)
 {
-    c0 = std::clamp(c0, 0, wk.w - 1);
-    c1 = std::clamp(c1, c0, wk.w - 1);
-    std::vector<int> v(static_cast<size_t>(c1 - c0 + 1));
-    Profile out(static_cast<size_t>(y1 - y0 + 1));
+    struct Span { int a = 0, b = -1; };
+    auto span = [&](double a, double b) {
+        Span sp{static_cast<int>(std::ceil(a)), static_cast<int>(std::floor(b))};
+        if (sp.b < sp.a)
+            sp.a = sp.b = static_cast<int>(std::lround(0.5 * (a + b)));
+        if (sp.b < 0 || sp.a > wk.w - 1)
+            return Span{};
+        sp.a = std::clamp(sp.a, 0, wk.w - 1);
+        sp.b = std::clamp(sp.b, sp.a, wk.w - 1);
+        return sp;
+    };
+    // Per lane: its middle half, then the stripes beside it (gaps are shared by neighbours).
+    const size_t n = lanes.size();
+    std::vector<Span> spans;
+    std::vector<size_t> left(n), right(n);
+    for (size_t k = 0; k < n; ++k) {
+        const Lane& l = lanes[k];
+        const double quarter = 0.25 * (l.right - l.left);
+        spans.push_back(span(l.centre - quarter, l.centre + quarter));
+    }
+    spans.push_back(span(lanes[0].left - 0.5 * (lanes[0].right - lanes[0].left), lanes[0].left));
+    left[0] = spans.size() - 1;
+    for (size_t k = 0; k + 1 < n; ++k) {
+        spans.push_back(span(lanes[k].right, lanes[k + 1].left));
+        right[k] = left[k + 1] = spans.size() - 1;
+    }
+    spans.push_back(span(lanes[n - 1].right, lanes[n - 1].right + 0.5 * (lanes[n - 1].right - lanes[n - 1].left)));
+    right[n - 1] = spans.size() - 1;
+
+    const size_t rows = static_cast<size_t>(y1 - y0 + 1);
+    std::vector<Profile> medians(spans.size(), Profile(rows, 0.0));
+    std::vector<int> v;
     for (int y = y0; y <= y1; ++y) {
         const int* r = wk.row(y);
         const int* g = wk.bgRow(y);
-        for (int x = c0; x <= c1; ++x)
-            v[static_cast<size_t>(x - c0)] = std::clamp(r[x] - g[x], 0, cap);
-        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
-        out[static_cast<size_t>(y - y0)] = v[v.size() / 2];
-    }
-    return out;
-}
-
-// How far a lane's strongest stretch of rows rises above its usual level, both taken against
-// the gel beside it (the gaps to its neighbours, or as wide a stripe beyond its edge at the
-// ends of the tier): bands and smears rise, an empty well column with dust in it does not, and
-// a line across the whole gel (the edge of a tray) cancels.
-double laneSignal(const Work& wk, int y0, int y1, const std::vector<Lane>& lanes, size_t k, int cap)
-{
-    const Lane& l = lanes[k];
-    const double quarter = 0.25 * (l.right - l.left);
-    const Profile mid = medianAcross(wk, y0, y1, static_cast<int>(std::lround(l.centre - quarter)),
-                                     static_cast<int>(std::lround(l.centre + quarter)), cap);
-    Profile diff(mid.size(), 0.0);
-    int sides = 0;
-    for (int dir : {-1, 1}) {
-        const bool neighbour = dir < 0 ? k > 0 : k + 1 < lanes.size();
-        double a = 0, b = 0;
-        if (neighbour) {
-            a = dir < 0 ? lanes[k - 1].right : l.right;
-            b = dir < 0 ? l.left : lanes[k + 1].left;
-        } else {
-            a = dir < 0 ? l.left - 2 * quarter : l.right;
-            b = dir < 0 ? l.left : l.right + 2 * quarter;
+        for (size_t i = 0; i < spans.size(); ++i) {
+            const Span& sp = spans[i];
+            if (sp.b < sp.a)
+                continue;
+            v.resize(static_cast<size_t>(sp.b - sp.a + 1));
+            for (int x = sp.a; x <= sp.b; ++x)
+                v[static_cast<size_t>(x - sp.a)] = std::clamp(r[x] - g[x], 0, cap);
+            std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+            medians[i][static_cast<size_t>(y - y0)] = v[v.size() / 2];
         }
-        int c0 = static_cast<int>(std::ceil(a)), c1 = static_cast<int>(std::floor(b));
-        if (c1 < c0)
-            c0 = c1 = static_cast<int>(std::lround(0.5 * (a + b)));
-        if (c1 < 0 || c0 > wk.w - 1)
-            continue;
-        const Profile gap = medianAcross(wk, y0, y1, c0, c1, cap);
-        for (size_t i = 0; i < diff.size(); ++i)
-            diff[i] -= gap[i];
-        ++sides;
     }
-    for (size_t i = 0; i < diff.size(); ++i)
-        diff[i] = mid[i] + (sides > 0 ? diff[i] / sides : 0.0);
-    const int radius = std::max(1, (y1 - y0 + 1) / 200);
-    const Profile sm = boxSmooth(diff, radius);
-    Profile order(sm);
-    std::nth_element(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(order.size() / 2), order.end());
-    return *std::max_element(sm.begin(), sm.end()) - order[order.size() / 2];
+    std::vector<double> signal(n);
+    const int radius = std::max(1, static_cast<int>(rows) / 200);
+    for (size_t k = 0; k < n; ++k) {
+        Profile diff = medians[k];
+        const bool hasLeft = spans[left[k]].b >= spans[left[k]].a, hasRight = spans[right[k]].b >= spans[right[k]].a;
+        const int sides = hasLeft + hasRight;
+        for (size_t i = 0; i < rows && sides > 0; ++i)
+            diff[i] -= ((hasLeft ? medians[left[k]][i] : 0.0) + (hasRight ? medians[right[k]][i] : 0.0)) / sides;
+        const Profile sm = boxSmooth(diff, radius);
+        Profile order(sm);
+        std::nth_element(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(order.size() / 2), order.end());
+        signal[k] = *std::max_element(sm.begin(), sm.end()) - order[order.size() / 2];
+    }
+    return signal;
 }
 
 // Lanes of the rows y0..y1 of the work raster, in work coordinates.
@@ -534,15 +543,14 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
     std::vector<size_t> from;
     std::vector<Lane> lanes = lanesAt(s, peaks, from);
     // A column stripe that stands out of the profile only by a faint glow or dust along it is an
-    // empty well, not a lane: it is faint both ways, its peak in the profile below a third of
-    // the tier's median lane's and its signal along the lane below a fifth of the median's. The
+    // empty well, not a lane: it is faint both ways, its peak in the profile below 35% of the
+    // tier's median lane's and its signal along the lane below a fifth of the median's. The
     // neighbours of a dropped stripe take their edges anew. A lane count given keeps them all.
     if (o.laneCount == 0 && lanes.size() >= 3) {
-        std::vector<double> signal(lanes.size()), prominence(lanes.size());
-        for (size_t k = 0; k < lanes.size(); ++k) {
-            signal[k] = laneSignal(wk, y0, y1, lanes, k, cap);
+        const std::vector<double> signal = laneSignals(wk, y0, y1, lanes, cap);
+        std::vector<double> prominence(lanes.size());
+        for (size_t k = 0; k < lanes.size(); ++k)
             prominence[k] = lanes[k].prominence;
-        }
         auto median = [](Profile v) {
             std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
             return v[v.size() / 2];
@@ -580,7 +588,7 @@ Profile wellContrast(const Work& wk, const std::vector<Lane>& lanes)
         const int c0 = std::clamp(static_cast<int>(std::lround(l.centre - quarter)), 0, wk.w - 1);
         mids.push_back({c0, std::clamp(static_cast<int>(std::lround(l.centre + quarter)), c0, wk.w - 1)});
     }
-    // The gaps between neighbours, and beyond the outer lanes as wide as the first inner gap.
+    // The gaps between neighbours; the outer lanes have their one gap on both sides.
     for (size_t k = 0; k + 1 < lanes.size(); ++k) {
         int a = static_cast<int>(std::ceil(lanes[k].right)), b = static_cast<int>(std::floor(lanes[k + 1].left));
         if (b < a)
@@ -614,8 +622,9 @@ Profile wellContrast(const Work& wk, const std::vector<Lane>& lanes)
 // Rows at which a second (third...) comb's wells part a region into tiers, where no long empty
 // stretch does: the rows where the lanes run clearly darker than the gel beside them (the well
 // contrast above five times its noise and a tenth of the lanes' strongest brightness over the
-// gel), a short run, with a fifth of the lanes' brightness over the gel above and below it. A tier starts half the run's height above it, taking in the rim of the
-// slots.
+// gel), a run shorter than an eighth of the height, with a fifth of the lanes' brightness over
+// the gel above and below it. A tier starts half the run's height above it, taking in the rims
+// of the slots, and spans an eighth of the height at least.
 std::vector<int> wellStarts(const Profile& contrast)
 {
     const int n = static_cast<int>(contrast.size());
@@ -638,7 +647,8 @@ std::vector<int> wellStarts(const Profile& contrast)
             ++j;
         const int start = std::max(0, i - (j - i + 1) / 2);
         if (8 * (j - i + 1) < n && cumulative[static_cast<size_t>(start)] >= 0.2 * total &&
-            total - cumulative[static_cast<size_t>(j) + 1] >= 0.2 * total && 8 * (start - starts.back()) >= n)
+            total - cumulative[static_cast<size_t>(j) + 1] >= 0.2 * total && 8 * (start - starts.back()) >= n &&
+            8 * (n - start) >= n)
             starts.push_back(start);
         i = j + 1;
     }
@@ -863,13 +873,18 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
         rows[y] = static_cast<double>(sum) / r.width;
     }
     std::vector<int> starts = tierStarts(rows, o.tiers);
-    if (o.tiers == 0 && starts.size() == 2)
-        starts = wellStarts(wellContrast(wk, tierLanes(wk, 0, wk.h - 1, o)));
+    // Without a long empty stretch, the lanes of the whole region show where a row of wells
+    // parts it; they are the lanes of its one tier when none does.
+    std::vector<Lane> whole;
+    if (o.tiers == 0 && starts.size() == 2) {
+        whole = tierLanes(wk, 0, wk.h - 1, o);
+        starts = wellStarts(wellContrast(wk, whole));
+    }
 
     const int tierCount = static_cast<int>(starts.size()) - 1;
     for (int t = 0; t < tierCount; ++t) {
         const int y0 = starts[t], y1 = starts[t + 1] - 1;
-        std::vector<Lane> lanes = tierLanes(wk, y0, y1, o);
+        std::vector<Lane> lanes = tierCount == 1 && !whole.empty() ? whole : tierLanes(wk, y0, y1, o);
         for (size_t k = 0; k < lanes.size(); ++k) {
             Lane& l = lanes[k];
             // Lane edges from the profile; the volume box reaches a tenth of the width further,
