@@ -154,17 +154,17 @@ std::vector<int> tierStarts(const Profile& rows, int tiers)
     return starts;
 }
 
-// Lanes of one tier from the column profile of the background-corrected region.
-std::vector<Lane> findLanes(const Profile& columns, const Options& o)
+// The peaks of a tier's smoothed column profile that are lanes, left to right.
+std::vector<Peak> findLanes(const Profile& s, const Options& o)
 {
-    const int n = static_cast<int>(columns.size());
-    const Profile s = boxSmooth(columns, std::max(1, n / 400));
+    const int n = static_cast<int>(s.size());
     // A lane is a plateau in the profile, often with a bump at either edge where the bands
     // are brighter: a peak counts as a lane only when the valleys on both sides fall at least
     // a third of its height above the local floor, which such a bump does not. The floor is the
-    // lowest point within a tenth of the width: a gel that glows as a whole above the dark tray
-    // around it keeps its lanes.
-    const int reach = std::max(2, n / 10);
+    // lowest point within a twentieth of the width: a gel that glows as a whole above the dark
+    // tray around it keeps its lanes, and so do lanes parted by narrow dips from their
+    // neighbours beside a dark empty lane further off.
+    const int reach = std::max(2, n / 20);
     std::vector<Peak> peaks;
     for (const Peak& p : findPeaks(s)) {
         const double floor = *std::min_element(s.begin() + std::max(0, p.pos - reach),
@@ -192,14 +192,25 @@ std::vector<Lane> findLanes(const Profile& columns, const Options& o)
         }
     }
     std::sort(kept.begin(), kept.end(), [](const Peak& a, const Peak& b) { return a.at < b.at; });
+    return kept;
+}
 
+// Lanes at the given peaks of the smoothed column profile, their edges bounded by the
+// neighbouring peaks, and for each lane the index of its peak. Slivers at the region's sides
+// (the border of a scan) are no lanes: a lane is at least 40% as wide as the median lane; their
+// neighbours keep the edges the sliver bounded.
+std::vector<Lane> lanesAt(const Profile& s, const std::vector<Peak>& kept, std::vector<size_t>& from)
+{
+    const int n = static_cast<int>(s.size());
     std::vector<Lane> lanes;
+    from.resize(kept.size());
     for (size_t k = 0; k < kept.size(); ++k) {
+        from[k] = k;
         const int p = kept[k].pos;
         const int lo = k > 0 ? kept[k - 1].pos : 0;
         const int hi = k + 1 < kept.size() ? kept[k + 1].pos : n - 1;
-        const double h = s[p];
-        const double floorL = s[argMin(s, lo, p)], floorR = s[argMin(s, p, hi)];
+        const double h = s[static_cast<size_t>(p)];
+        const double floorL = s[static_cast<size_t>(argMin(s, lo, p))], floorR = s[static_cast<size_t>(argMin(s, p, hi))];
         Lane lane;
         const double halfL = crossing(s, p, -1, floorL + 0.5 * (h - floorL), lo);
         const double halfR = crossing(s, p, +1, floorR + 0.5 * (h - floorR), hi);
@@ -212,16 +223,20 @@ std::vector<Lane> findLanes(const Profile& columns, const Options& o)
         lane.prominence = kept[k].prominence;
         lanes.push_back(lane);
     }
-    // Slivers at the region's sides (the border of a scan) are not lanes: a lane is at least
-    // 40% as wide as the median lane.
     if (lanes.size() >= 3) {
         std::vector<double> widths;
         for (const Lane& l : lanes)
             widths.push_back(l.right - l.left);
-        std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
+        std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
         const double least = 0.4 * widths[widths.size() / 2];
-        lanes.erase(std::remove_if(lanes.begin(), lanes.end(), [&](const Lane& l) { return l.right - l.left < least; }),
-                    lanes.end());
+        size_t j = 0;
+        for (size_t k = 0; k < lanes.size(); ++k)
+            if (lanes[k].right - lanes[k].left >= least) {
+                lanes[j] = lanes[k];
+                from[j++] = k;
+            }
+        lanes.resize(j);
+        from.resize(j);
     }
     return lanes;
 }
@@ -314,9 +329,8 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
         double refFloor = columns[static_cast<size_t>(L)];
         for (int x = L; x <= R; ++x)
             refFloor = std::min(refFloor, columns[static_cast<size_t>(x)]);
-        // Normal equations of the weighted parabola in u = row - middle.
-        double m[3][4] = {};
         std::vector<double> us, shifts, weights;
+        double strongest = 0;
         for (int k = 0; k < strips; ++k) {
             const Profile& sp = stripProfiles[static_cast<size_t>(k)];
             auto at = [&](int x) { return sp[static_cast<size_t>(std::clamp(x, 0, wk.w - 1))]; };
@@ -334,35 +348,44 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
                 corr[static_cast<size_t>(d + reach)] = c;
             }
             const int best = static_cast<int>(std::max_element(corr.begin(), corr.end()) - corr.begin());
+            strongest = std::max(strongest, signal);
             if (best == 0 || best == 2 * reach || signal <= 0)
                 continue; // no match inside the reach: the strip says nothing
             const double ca = corr[static_cast<size_t>(best - 1)], cb = corr[static_cast<size_t>(best)],
                          cc = corr[static_cast<size_t>(best + 1)];
             const double den = ca - 2 * cb + cc;
             const double shift = best - reach + (den < 0 ? std::clamp(0.5 * (ca - cc) / den, -0.5, 0.5) : 0.0);
-            const double w = signal * signal, u = stripMiddle[static_cast<size_t>(k)] - middle;
-            const double pw[5] = {w, w * u, w * u * u, w * u * u * u, w * u * u * u * u};
-            for (int i = 0; i < 3; ++i) {
-                for (int j = 0; j < 3; ++j)
-                    m[i][j] += pw[i + j];
-                m[i][3] += pw[i] * shift;
-            }
-            us.push_back(u);
+            us.push_back(stripMiddle[static_cast<size_t>(k)] - middle);
             shifts.push_back(shift);
-            weights.push_back(w);
+            weights.push_back(signal);
         }
-        if (us.size() < 4)
-            continue;
-        // The path holds between the strips that carry a hundredth of the strongest one's weight.
-        const double strongest = *std::max_element(weights.begin(), weights.end());
-        double uTop = 0, uBottom = 0;
-        bool any = false;
+        // Only strips with a fifth of the strongest strip's signal in the lane measure the path:
+        // the faint rims of a well or a speck of dust above the bands match anywhere, and a
+        // parabola through them would swing far beyond the bands. The path holds between them.
+        size_t used = 0;
         for (size_t i = 0; i < us.size(); ++i)
-            if (weights[i] >= 0.01 * strongest) {
-                uTop = any ? std::min(uTop, us[i]) : us[i];
-                uBottom = any ? std::max(uBottom, us[i]) : us[i];
-                any = true;
+            if (weights[i] >= 0.2 * strongest) {
+                us[used] = us[i];
+                shifts[used] = shifts[i];
+                weights[used++] = weights[i] * weights[i];
             }
+        us.resize(used);
+        shifts.resize(used);
+        weights.resize(used);
+        if (used < 4)
+            continue;
+        const double uTop = *std::min_element(us.begin(), us.end()), uBottom = *std::max_element(us.begin(), us.end());
+        // Normal equations of the weighted parabola in u = row - middle.
+        double m[3][4] = {};
+        for (size_t i = 0; i < used; ++i) {
+            const double w = weights[i], u = us[i];
+            const double pw[5] = {w, w * u, w * u * u, w * u * u * u, w * u * u * u * u};
+            for (int r = 0; r < 3; ++r) {
+                for (int j = 0; j < 3; ++j)
+                    m[r][j] += pw[r + j];
+                m[r][3] += pw[r] * shifts[i];
+            }
+        }
         // Gauss-Jordan elimination with partial pivoting.
         double c[3] = {0, 0, 0};
         bool ok = true;
@@ -416,6 +439,225 @@ double meanOf(const Profile& v, int a, int b)
     for (int k = a; k <= b; ++k)
         s += v[k];
     return b >= a ? s / (b - a + 1) : 0.0;
+}
+
+// For each lane, how far its strongest stretch of rows rises above its usual level, both taken
+// against the gel beside it (the gaps to its neighbours, or as wide a stripe beyond its edge at
+// the ends of the tier), row by row in the median across the columns of the lane's middle half
+// and of the gaps, of the background-corrected values, each capped: bands and smears rise, an
+// empty well column with dust in it (specks narrower than half the columns) does not, and a line
+// across the whole gel (the edge of a tray) cancels. One pass over the rows reads every stripe.
+std::vector<double> laneSignals(const Work& wk, int y0, int y1, const std::vector<Lane>& lanes, int cap)
+{
+    struct Span { int a = 0, b = -1; };
+    auto span = [&](double a, double b) {
+        Span sp{static_cast<int>(std::ceil(a)), static_cast<int>(std::floor(b))};
+        if (sp.b < sp.a)
+            sp.a = sp.b = static_cast<int>(std::lround(0.5 * (a + b)));
+        if (sp.b < 0 || sp.a > wk.w - 1)
+            return Span{};
+        sp.a = std::clamp(sp.a, 0, wk.w - 1);
+        sp.b = std::clamp(sp.b, sp.a, wk.w - 1);
+        return sp;
+    };
+    // Per lane: its middle half, then the stripes beside it (gaps are shared by neighbours).
+    const size_t n = lanes.size();
+    std::vector<Span> spans;
+    std::vector<size_t> left(n), right(n);
+    for (size_t k = 0; k < n; ++k) {
+        const Lane& l = lanes[k];
+        const double quarter = 0.25 * (l.right - l.left);
+        spans.push_back(span(l.centre - quarter, l.centre + quarter));
+    }
+    spans.push_back(span(lanes[0].left - 0.5 * (lanes[0].right - lanes[0].left), lanes[0].left));
+    left[0] = spans.size() - 1;
+    for (size_t k = 0; k + 1 < n; ++k) {
+        spans.push_back(span(lanes[k].right, lanes[k + 1].left));
+        right[k] = left[k + 1] = spans.size() - 1;
+    }
+    spans.push_back(span(lanes[n - 1].right, lanes[n - 1].right + 0.5 * (lanes[n - 1].right - lanes[n - 1].left)));
+    right[n - 1] = spans.size() - 1;
+
+    const size_t rows = static_cast<size_t>(y1 - y0 + 1);
+    std::vector<Profile> medians(spans.size(), Profile(rows, 0.0));
+    std::vector<int> v;
+    for (int y = y0; y <= y1; ++y) {
+        const int* r = wk.row(y);
+        const int* g = wk.bgRow(y);
+        for (size_t i = 0; i < spans.size(); ++i) {
+            const Span& sp = spans[i];
+            if (sp.b < sp.a)
+                continue;
+            v.resize(static_cast<size_t>(sp.b - sp.a + 1));
+            for (int x = sp.a; x <= sp.b; ++x)
+                v[static_cast<size_t>(x - sp.a)] = std::clamp(r[x] - g[x], 0, cap);
+            std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+            medians[i][static_cast<size_t>(y - y0)] = v[v.size() / 2];
+        }
+    }
+    std::vector<double> signal(n);
+    const int radius = std::max(1, static_cast<int>(rows) / 200);
+    for (size_t k = 0; k < n; ++k) {
+        Profile diff = medians[k];
+        const bool hasLeft = spans[left[k]].b >= spans[left[k]].a, hasRight = spans[right[k]].b >= spans[right[k]].a;
+        const int sides = hasLeft + hasRight;
+        for (size_t i = 0; i < rows && sides > 0; ++i)
+            diff[i] -= ((hasLeft ? medians[left[k]][i] : 0.0) + (hasRight ? medians[right[k]][i] : 0.0)) / sides;
+        const Profile sm = boxSmooth(diff, radius);
+        Profile order(sm);
+        std::nth_element(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(order.size() / 2), order.end());
+        signal[k] = *std::max_element(sm.begin(), sm.end()) - order[order.size() / 2];
+    }
+    return signal;
+}
+
+// Lanes of the rows y0..y1 of the work raster, in work coordinates.
+std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
+{
+    const int w = wk.w, rows = y1 - y0 + 1;
+    // One bright (often saturated) band would outweigh whole lanes of ordinary ones and hide
+    // them under the lane threshold: each pixel counts up to the tier's 99.8th percentile.
+    std::vector<long long> histogram(static_cast<size_t>(wk.maxValue) + 1, 0);
+    for (int y = y0; y <= y1; ++y) {
+        const int* v = wk.row(y);
+        const int* b = wk.bgRow(y);
+        for (int x = 0; x < w; ++x)
+            ++histogram[static_cast<size_t>(std::clamp(v[x] - b[x], 0, wk.maxValue))];
+    }
+    const long long total = static_cast<long long>(w) * rows;
+    int cap = wk.maxValue;
+    for (long long seen = 0, target = static_cast<long long>(0.998 * total); cap > 0; --cap) {
+        seen += histogram[static_cast<size_t>(cap)];
+        if (total - seen < target)
+            break;
+    }
+    cap = std::max(cap, 1);
+    Profile columns(static_cast<size_t>(w), 0.0);
+    std::vector<long long> acc(static_cast<size_t>(w), 0);
+    for (int y = y0; y <= y1; ++y) {
+        const int* v = wk.row(y);
+        const int* b = wk.bgRow(y);
+        for (int x = 0; x < w; ++x)
+            acc[static_cast<size_t>(x)] += std::clamp(v[x] - b[x], 0, cap);
+    }
+    for (int x = 0; x < w; ++x)
+        columns[static_cast<size_t>(x)] = static_cast<double>(acc[static_cast<size_t>(x)]) / rows;
+    const Profile s = boxSmooth(columns, std::max(1, w / 400));
+    std::vector<Peak> peaks = findLanes(s, o);
+    std::vector<size_t> from;
+    std::vector<Lane> lanes = lanesAt(s, peaks, from);
+    // A column stripe that stands out of the profile only by a faint glow or dust along it is an
+    // empty well, not a lane: it is faint both ways, its peak in the profile below 35% of the
+    // tier's median lane's and its signal along the lane below a fifth of the median's. The
+    // neighbours of a dropped stripe take their edges anew. A lane count given keeps them all.
+    if (o.laneCount == 0 && lanes.size() >= 3) {
+        const std::vector<double> signal = laneSignals(wk, y0, y1, lanes, cap);
+        std::vector<double> prominence(lanes.size());
+        for (size_t k = 0; k < lanes.size(); ++k)
+            prominence[k] = lanes[k].prominence;
+        auto median = [](Profile v) {
+            std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+            return v[v.size() / 2];
+        };
+        const double leastSignal = 0.2 * median(signal), leastProminence = 0.35 * median(prominence);
+        bool dropped = false;
+        for (size_t k = 0; k < lanes.size(); ++k)
+            if (signal[k] < leastSignal && prominence[k] < leastProminence) {
+                peaks[from[k]].prominence = -1;
+                dropped = true;
+            }
+        if (dropped) {
+            peaks.erase(std::remove_if(peaks.begin(), peaks.end(), [](const Peak& p) { return p.prominence < 0; }),
+                        peaks.end());
+            lanes = lanesAt(s, peaks, from);
+        }
+    }
+    followLanes(lanes, wk, y0, y1, columns);
+    return lanes;
+}
+
+// Row by row, how much darker than the gel beside them the lanes are (the median over lanes of
+// the darker gap's mean less the mean of the lane's middle half), in the work raster's values:
+// high along a row of wells, whose slots are darker than the gel between them.
+Profile wellContrast(const Work& wk, const std::vector<Lane>& lanes)
+{
+    Profile out(static_cast<size_t>(wk.h), 0.0);
+    if (lanes.size() < 2)
+        return out;
+    struct Span { int a, b; };
+    std::vector<Span> mids, gaps;
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        const Lane& l = lanes[k];
+        const double quarter = 0.25 * (l.right - l.left);
+        const int c0 = std::clamp(static_cast<int>(std::lround(l.centre - quarter)), 0, wk.w - 1);
+        mids.push_back({c0, std::clamp(static_cast<int>(std::lround(l.centre + quarter)), c0, wk.w - 1)});
+    }
+    // The gaps between neighbours; the outer lanes have their one gap on both sides.
+    for (size_t k = 0; k + 1 < lanes.size(); ++k) {
+        int a = static_cast<int>(std::ceil(lanes[k].right)), b = static_cast<int>(std::floor(lanes[k + 1].left));
+        if (b < a)
+            a = b = static_cast<int>(std::lround(0.5 * (lanes[k].right + lanes[k + 1].left)));
+        gaps.push_back({std::clamp(a, 0, wk.w - 1), std::clamp(b, 0, wk.w - 1)});
+    }
+    std::vector<double> dark(lanes.size());
+    auto mean = [](const int* r, const int* g, Span s) {
+        long long sum = 0;
+        for (int x = s.a; x <= s.b; ++x)
+            sum += r[x] - g[x];
+        return static_cast<double>(sum) / (s.b - s.a + 1);
+    };
+    for (int y = 0; y < wk.h; ++y) {
+        const int* r = wk.row(y);
+        const int* g = wk.bgRow(y);
+        std::vector<double> gapMean(gaps.size());
+        for (size_t k = 0; k < gaps.size(); ++k)
+            gapMean[k] = mean(r, g, gaps[k]);
+        for (size_t k = 0; k < lanes.size(); ++k) {
+            const double left = k > 0 ? gapMean[k - 1] : gapMean[k];
+            const double right = k < gaps.size() ? gapMean[k] : gapMean[k - 1];
+            dark[k] = std::min(left, right) - mean(r, g, mids[k]);
+        }
+        std::nth_element(dark.begin(), dark.begin() + static_cast<std::ptrdiff_t>(dark.size() / 2), dark.end());
+        out[static_cast<size_t>(y)] = dark[dark.size() / 2];
+    }
+    return out;
+}
+
+// Rows at which a second (third...) comb's wells part a region into tiers, where no long empty
+// stretch does: the rows where the lanes run clearly darker than the gel beside them (the well
+// contrast above five times its noise and a tenth of the lanes' strongest brightness over the
+// gel), a run shorter than an eighth of the height, with a fifth of the lanes' brightness over
+// the gel above and below it. A tier starts half the run's height above it, taking in the rims
+// of the slots, and spans an eighth of the height at least.
+std::vector<int> wellStarts(const Profile& contrast)
+{
+    const int n = static_cast<int>(contrast.size());
+    std::vector<int> starts{0};
+    const int radius = std::max(1, n / 400);
+    const Profile w = boxSmooth(contrast, radius);
+    const double least = std::max(5 * noiseOf(contrast) / std::sqrt(2.0 * radius + 1),
+                                  -0.1 * *std::min_element(w.begin(), w.end()));
+    Profile cumulative(static_cast<size_t>(n) + 1, 0.0);
+    for (int i = 0; i < n; ++i)
+        cumulative[static_cast<size_t>(i) + 1] = cumulative[static_cast<size_t>(i)] + std::max(0.0, -w[static_cast<size_t>(i)]);
+    const double total = cumulative[static_cast<size_t>(n)];
+    for (int i = 0; i < n && total > 0 && least > 0;) {
+        if (!(w[static_cast<size_t>(i)] > least)) {
+            ++i;
+            continue;
+        }
+        int j = i;
+        while (j + 1 < n && w[static_cast<size_t>(j) + 1] > least)
+            ++j;
+        const int start = std::max(0, i - (j - i + 1) / 2);
+        if (8 * (j - i + 1) < n && cumulative[static_cast<size_t>(start)] >= 0.2 * total &&
+            total - cumulative[static_cast<size_t>(j) + 1] >= 0.2 * total && 8 * (start - starts.back()) >= n &&
+            8 * (n - start) >= n)
+            starts.push_back(start);
+        i = j + 1;
+    }
+    starts.push_back(n);
+    return starts;
 }
 
 // Moving average with Gaussian weights of standard deviation sigma, to three sigma; at the ends
@@ -837,39 +1079,19 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
         }
         rows[y] = static_cast<double>(sum) / r.width;
     }
-    const std::vector<int> starts = tierStarts(rows, o.tiers);
+    std::vector<int> starts = tierStarts(rows, o.tiers);
+    // Without a long empty stretch, the lanes of the whole region show where a row of wells
+    // parts it; they are the lanes of its one tier when none does.
+    std::vector<Lane> whole;
+    if (o.tiers == 0 && starts.size() == 2) {
+        whole = tierLanes(wk, 0, wk.h - 1, o);
+        starts = wellStarts(wellContrast(wk, whole));
+    }
 
     const int tierCount = static_cast<int>(starts.size()) - 1;
     for (int t = 0; t < tierCount; ++t) {
         const int y0 = starts[t], y1 = starts[t + 1] - 1;
-        // One bright (often saturated) band would outweigh whole lanes of ordinary ones and hide
-        // them under the lane threshold: each pixel counts up to the tier's 99.8th percentile.
-        std::vector<int> histogram(static_cast<size_t>(g.maxValue) + 1, 0);
-        for (int y = y0; y <= y1; ++y) {
-            const int* v = wk.row(y);
-            const int* b = wk.bgRow(y);
-            for (int x = 0; x < r.width; ++x)
-                ++histogram[static_cast<size_t>(std::clamp(v[x] - b[x], 0, g.maxValue))];
-        }
-        int cap = g.maxValue;
-        for (long long seen = 0, target = static_cast<long long>(0.998 * r.width * (y1 - y0 + 1)); cap > 0; --cap) {
-            seen += histogram[static_cast<size_t>(cap)];
-            if (static_cast<long long>(r.width) * (y1 - y0 + 1) - seen < target)
-                break;
-        }
-        cap = std::max(cap, 1);
-        Profile columns(r.width, 0.0);
-        std::fill(acc.begin(), acc.end(), 0);
-        for (int y = y0; y <= y1; ++y) {
-            const int* v = wk.row(y);
-            const int* b = wk.bgRow(y);
-            for (int x = 0; x < r.width; ++x)
-                acc[x] += std::clamp(v[x] - b[x], 0, cap);
-        }
-        for (int x = 0; x < r.width; ++x)
-            columns[x] = static_cast<double>(acc[x]) / (y1 - y0 + 1);
-        std::vector<Lane> lanes = findLanes(columns, o);
-        followLanes(lanes, wk, y0, y1, columns);
+        std::vector<Lane> lanes = tierCount == 1 && !whole.empty() ? whole : tierLanes(wk, y0, y1, o);
         for (size_t k = 0; k < lanes.size(); ++k) {
             Lane& l = lanes[k];
             // Lane edges from the profile; the volume box reaches a tenth of the width further,

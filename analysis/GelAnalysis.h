@@ -32,13 +32,25 @@ class RasterImageGS16;
 ///   above the floor between it and its neighbours, no further than 0.7 half-maximum widths
 ///   from the centre. A lane's valleys must fall a third of its height (a bump at the edge of a
 ///   lane is no lane), and a lane narrower than 40% of the median lane (a sliver at the border
-///   of the scan) is dropped. A smile that shifts each lane's bands down by its own offset needs
+///   of the scan) is dropped. Without a lane count, an
+///   empty well column is dropped too: a stripe whose peak in the profile is below 35% of the
+///   tier's median lane's and whose signal along it (the highest stretch of rows above the
+///   lane's usual level, in the median across the lane's middle half less the gel beside it,
+///   which dust does not reach) is below a fifth of the median lane's. A smile that shifts each lane's bands down by its own offset needs
 ///   nothing more, as every lane is read on its own. Lanes that drift or bend sideways are
 ///   followed: the tier is cut into strips of rows, each strip's column profile is matched
 ///   against the tier's in each lane (the shift of best correlation, weighted by the strip's
-///   signal in the lane), and a parabola fitted to the shifts gives the lane's centre row by
-///   row between the strips that hold signal (beyond them the offset holds); a path that
-///   strays less than a pixel is taken as straight.
+///   signal in the lane), and a parabola fitted to the shifts of the strips with a fifth of the
+///   strongest strip's signal gives the lane's centre row by row between them (beyond them the
+///   offset holds: the faint rims of a well match anywhere); a path that strays less than a
+///   pixel is taken as straight.
+/// - Tiers. Gels with two or more rows of wells are read tier by tier. Tiers are parted at long
+///   empty runs of the row profile (an eighth of the height below 5% of its range, with a fifth
+///   of its signal on either side); where there are none, at a row of wells: the lanes found on
+///   the whole region run darker than the gel between them along a short run of rows (the well
+///   contrast, the median over lanes of the darker gap less the lane's middle, above five times
+///   its noise and a tenth of the lanes' strongest brightness over the gel), with a fifth of
+///   that brightness above and below. A tier then starts half the run's height above the wells.
 /// - Bands. The lane profile is the mean of the middle half of the lane's columns, row by row,
 ///   smoothed by a short moving average. Bands are its peaks whose prominence (height above the
 ///   higher of the two valleys that separate it from higher ground) passes both five times the
@@ -116,7 +128,7 @@ struct Region {
 struct Options {
     int laneCount = 0;       ///< lanes per tier; 0 finds how many
     Polarity polarity = Polarity::Auto;
-    int tiers = 0;           ///< rows of wells; 0 finds them at long empty runs of rows, n splits
+    int tiers = 0;           ///< rows of wells; 0 finds them (empty runs of rows, wells), n splits
                              ///< the region at the emptiest row near each of n equal shares
     Region region;           ///< the part of the image to analyse
     double minProminence = 0.03; ///< least band prominence, as a fraction of the gel's profile range
