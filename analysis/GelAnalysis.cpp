@@ -872,17 +872,30 @@ void addShoulders(LaneSearch& ls, const Profile& profile, double sigma)
 // Boxes and volumes of one lane's bands. Two peaks part at the lowest row between them; a
 // shoulder parts from its neighbours where the profile bends up most (the largest second
 // difference between them), as a valley would. Each row belongs to one band's box at most.
-void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const Options& o)
+// The row sums over a lane's band box, for its bands' volumes.
+struct LaneSums {
+    Profile sums, background; // background only with the moving-minimum background
+    std::vector<int> saturated;
+};
+
+LaneSums laneSums(const Lane& lane, const Work& wk, const Options& o)
+{
+    LaneSums ls;
+    rowSums(wk, lane.boxLeft - wk.x0, lane.boxRight - wk.x0, lane.top - wk.y0, lane.bottom - wk.y0, laneShifts(lane),
+            ls.sums, o.background == VolumeBackground::MovingMinimum ? &ls.background : nullptr, ls.saturated);
+    return ls;
+}
+
+void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const LaneSums& rows, const Options& o)
 {
     const Profile& s = ls.s;
     const int n = static_cast<int>(s.size());
     const int boxLeft = lane.boxLeft - wk.x0;
     const int boxRight = lane.boxRight - wk.x0;
-    Profile sums, bgSums;
-    std::vector<int> sat;
+    const Profile& sums = rows.sums;
+    const Profile& bgSums = rows.background;
+    const std::vector<int>& sat = rows.saturated;
     const bool minimum = o.background == VolumeBackground::MovingMinimum;
-    rowSums(wk, boxLeft, boxRight, lane.top - wk.y0, lane.bottom - wk.y0, laneShifts(lane), sums,
-            minimum ? &bgSums : nullptr, sat);
 
     const std::vector<BandPeak>& bands = ls.bands;
     const size_t count = bands.size();
@@ -1188,9 +1201,10 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
         // a shoulder does, but the box between them and the top holds nothing.
         const Lane& l = a.lanes[k];
         const double least = 0.35 * ls.least * sigma * std::sqrt(2 * 3.14159265358979) * (l.boxRight - l.boxLeft + 1);
+        const LaneSums sums = laneSums(l, wk, o);
         for (;;) {
             a.lanes[k].bands.clear();
-            measureBands(a.lanes[k], wk, ls, o);
+            measureBands(a.lanes[k], wk, ls, sums, o);
             std::vector<BandPeak> kept;
             for (size_t i = 0; i < ls.bands.size(); ++i)
                 if (!ls.bands[i].shoulder || a.lanes[k].bands[i].correctedVolume >= least)
