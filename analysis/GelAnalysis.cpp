@@ -672,9 +672,22 @@ Profile gaussSmooth(const Profile& v, double sigma)
     std::vector<double> w(static_cast<size_t>(2 * r + 1));
     for (int i = -r; i <= r; ++i)
         w[static_cast<size_t>(i + r)] = std::exp(-0.5 * i * i / (sigma * sigma));
+    double total = 0;
+    for (double x : w)
+        total += x;
+    for (double& x : w)
+        x /= total;
     Profile out(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
-        double sum = 0, weight = 0;
+        double sum = 0;
+        if (i >= r && i + r < n) {
+            const double* in = v.data() + (i - r);
+            for (int j = 0; j <= 2 * r; ++j)
+                sum += w[static_cast<size_t>(j)] * in[j];
+            out[static_cast<size_t>(i)] = sum;
+            continue;
+        }
+        double weight = 0;
         for (int j = std::max(0, i - r); j <= std::min(n - 1, i + r); ++j) {
             sum += w[static_cast<size_t>(j - i + r)] * v[static_cast<size_t>(j)];
             weight += w[static_cast<size_t>(j - i + r)];
