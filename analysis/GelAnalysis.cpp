@@ -732,6 +732,46 @@ bool isWellRim(const LaneSearch& ls, int pos, double hwL, double hwR, double pro
            ls.rimUsual - std::max(ls.rimNoise, 0.1 * prominence);
 }
 
+// The row below a tier's row of wells (rows y0..y1 of the well contrast of the work raster's
+// rows, as wellContrast gives it for the tier's lanes), or y0 when it shows
+// none: the strongest run of rows in the tier's top 40% where its lanes run clearly darker than
+// the gel beside them (the well contrast above five times its noise and a twentieth of the
+// lanes' strongest brightness over the gel: the slots of a comb are shallower than the
+// brightest band is high), and its height again for the bright lower rims of the slots. DNA
+// runs down from the wells: nothing above them is a band.
+int belowWells(const Profile& all, int y0, int y1)
+{
+    const Profile contrast(all.begin() + y0, all.begin() + y1 + 1);
+    const int n = static_cast<int>(contrast.size());
+    const int radius = std::max(1, n / 400);
+    const Profile w = boxSmooth(contrast, radius);
+    const double least = std::max(5 * noiseOf(contrast) / std::sqrt(2.0 * radius + 1),
+                                  -0.05 * *std::min_element(w.begin(), w.end()));
+    // The strongest run: a thin dark line above the wells (the shadow of a tray's lip) is not
+    // their row.
+    int best = -1, bestEnd = -1;
+    double strongest = 0;
+    for (int i = 0; 5 * i < 2 * n && least > 0; ++i) {
+        if (!(w[static_cast<size_t>(i)] > least))
+            continue;
+        int j = i;
+        double top = 0;
+        while (j + 1 < n && w[static_cast<size_t>(j) + 1] > least)
+            ++j;
+        for (int k = i; k <= j; ++k)
+            top = std::max(top, w[static_cast<size_t>(k)]);
+        if (top > strongest) {
+            strongest = top;
+            best = i;
+            bestEnd = j;
+        }
+        i = j;
+    }
+    if (best >= 0)
+        return y0 + std::min(n - 1, bestEnd + (bestEnd - best + 1) + 1);
+    return y0;
+}
+
 // The peaks of one lane's profile that are bands (rows relative to the lane's top), with their
 // half-widths between the neighbouring peaks.
 LaneSearch findPeakBands(const Profile& profile, const Profile& gap, double range, const Options& o)
@@ -1112,15 +1152,20 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
     // Without a long empty stretch, the lanes of the whole region show where a row of wells
     // parts it; they are the lanes of its one tier when none does.
     std::vector<Lane> whole;
+    Profile wholeContrast;
     if (o.tiers == 0 && starts.size() == 2) {
         whole = tierLanes(wk, 0, wk.h - 1, o);
-        starts = wellStarts(wellContrast(wk, whole));
+        wholeContrast = wellContrast(wk, whole);
+        starts = wellStarts(wholeContrast);
     }
 
     const int tierCount = static_cast<int>(starts.size()) - 1;
+    std::vector<int> firstBandRow; // per lane: the row below its tier's wells
     for (int t = 0; t < tierCount; ++t) {
         const int y0 = starts[t], y1 = starts[t + 1] - 1;
-        std::vector<Lane> lanes = tierCount == 1 && !whole.empty() ? whole : tierLanes(wk, y0, y1, o);
+        const bool one = tierCount == 1 && !whole.empty();
+        std::vector<Lane> lanes = one ? whole : tierLanes(wk, y0, y1, o);
+        const int wells = (lanes.size() >= 2 ? belowWells(one ? wholeContrast : wellContrast(wk, lanes), y0, y1) : y0) + wk.y0;
         for (size_t k = 0; k < lanes.size(); ++k) {
             Lane& l = lanes[k];
             // Lane edges from the profile; the volume box reaches a tenth of the width further,
@@ -1144,6 +1189,7 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
             l.bottom = y1 + wk.y0;
             l.index = static_cast<int>(a.lanes.size());
             a.lanes.push_back(l);
+            firstBandRow.push_back(wells);
         }
     }
 
@@ -1231,6 +1277,11 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
             widths.push_back(b.width);
         }
     }
+    // Above the wells lie the edge of the gel or its tray and the wells' rims, never a band.
+    for (Lane& l : a.lanes)
+        l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
+                                     [&](const Band& b) { return b.peakY < firstBandRow[static_cast<size_t>(l.index)]; }),
+                      l.bands.end());
     // A smear or a slow rise of the lane is far wider than the gel's bands: not a band.
     if (!widths.empty()) {
         std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());

@@ -70,7 +70,12 @@ class RasterImageGS16;
 ///   when the height of a Gaussian band that bends it as much passes the same least prominence,
 ///   the bend stands five times above its noise, and the band's box holds a third of the volume
 ///   of a band of the least prominence. A shoulder parts from its neighbours where the profile
-///   bends up most between them; bands that part so share one baseline (below).
+///   bends up most between them; bands that part so share one baseline (below). DNA runs down
+///   from the wells, so nothing above them is a band (the bright edge of the gel or of its
+///   tray, the rims of the slots): where a tier shows its row of wells (the strongest run of
+///   rows in its top 40% along which the lanes run darker than the gel between them, by five
+///   times the noise and a twentieth of the lanes' brightest rise over the gel), peaks above
+///   the run's end plus its height again are dropped.
 /// - Volumes. The raw volume is the sum of the (polarity-corrected) pixels in the box. The
 ///   corrected volume subtracts a background: by default a straight line, row by row, between
 ///   the box's row sums at its top and bottom rows (each the mean of three rows), which follows
