@@ -922,9 +922,6 @@ void addShoulders(LaneSearch& ls, const Profile& profile, double sigma)
     std::sort(ls.bands.begin(), ls.bands.end(), [](const BandPeak& a, const BandPeak& b) { return a.peak.at < b.peak.at; });
 }
 
-// Boxes and volumes of one lane's bands. Two peaks part at the lowest row between them; a
-// shoulder parts from its neighbours where the profile bends up most (the largest second
-// difference between them), as a valley would. Each row belongs to one band's box at most.
 // The row sums over a lane's band box, for its bands' volumes.
 struct LaneSums {
     Profile sums, background; // background only with the moving-minimum background
@@ -939,6 +936,9 @@ LaneSums laneSums(const Lane& lane, const Work& wk, const Options& o)
     return ls;
 }
 
+// Boxes and volumes of one lane's bands. Two peaks part at the lowest row between them; a
+// shoulder parts from its neighbours where the profile bends up most (the largest second
+// difference between them), as a valley would. Each row belongs to one band's box at most.
 void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const LaneSums& rows, const Options& o)
 {
     const Profile& s = ls.s;
