@@ -626,6 +626,22 @@ Profile wellContrast(const Work& wk, const std::vector<Lane>& lanes)
     return out;
 }
 
+// The well contrast lightly smoothed, and the least value along a row of wells: five times
+// the contrast's noise and the given share of the lanes' strongest brightness over the gel.
+struct WellRows {
+    Profile w;
+    double least = 0;
+};
+
+WellRows wellRows(const Profile& contrast, double share)
+{
+    const int radius = std::max(1, static_cast<int>(contrast.size()) / 400);
+    WellRows r;
+    r.w = boxSmooth(contrast, radius);
+    r.least = std::max(5 * noiseOf(contrast) / std::sqrt(2.0 * radius + 1), -share * *std::min_element(r.w.begin(), r.w.end()));
+    return r;
+}
+
 // Rows at which a second (third...) comb's wells part a region into tiers, where no long empty
 // stretch does: the rows where the lanes run clearly darker than the gel beside them (the well
 // contrast above five times its noise and a tenth of the lanes' strongest brightness over the
@@ -636,10 +652,7 @@ std::vector<int> wellStarts(const Profile& contrast)
 {
     const int n = static_cast<int>(contrast.size());
     std::vector<int> starts{0};
-    const int radius = std::max(1, n / 400);
-    const Profile w = boxSmooth(contrast, radius);
-    const double least = std::max(5 * noiseOf(contrast) / std::sqrt(2.0 * radius + 1),
-                                  -0.1 * *std::min_element(w.begin(), w.end()));
+    const auto [w, least] = wellRows(contrast, 0.1);
     Profile cumulative(static_cast<size_t>(n) + 1, 0.0);
     for (int i = 0; i < n; ++i)
         cumulative[static_cast<size_t>(i) + 1] = cumulative[static_cast<size_t>(i)] + std::max(0.0, -w[static_cast<size_t>(i)]);
@@ -743,10 +756,7 @@ int belowWells(const Profile& all, int y0, int y1)
 {
     const Profile contrast(all.begin() + y0, all.begin() + y1 + 1);
     const int n = static_cast<int>(contrast.size());
-    const int radius = std::max(1, n / 400);
-    const Profile w = boxSmooth(contrast, radius);
-    const double least = std::max(5 * noiseOf(contrast) / std::sqrt(2.0 * radius + 1),
-                                  -0.05 * *std::min_element(w.begin(), w.end()));
+    const auto [w, least] = wellRows(contrast, 0.05);
     // The strongest run: a thin dark line above the wells (the shadow of a tray's lip) is not
     // their row.
     int best = -1, bestEnd = -1;
