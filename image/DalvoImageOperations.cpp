@@ -83,9 +83,11 @@ RotationBackground rotationBackground(FREE_IMAGE_TYPE type, unsigned long colour
 // so even float samples meet the same comparisons. A fresh bitmap or matrices of the image's
 // size would cost a first touch of every page, which on large scans takes longer than the
 // filter. OpenCV refuses a size on the first strip, before anything is written back.
-void medianInStrips(FIBITMAP* dib, int matrixType, int size) {
-    const int width = static_cast<int>(FreeImage_GetWidth(dib));
-    const int height = static_cast<int>(FreeImage_GetHeight(dib));
+// The median of the source's pixels into a bitmap of the same size and type, in strips of rows so
+// that no matrix of the whole image is ever made.
+void medianInStrips(FIBITMAP* source, FIBITMAP* target, int matrixType, int size) {
+    const int width = static_cast<int>(FreeImage_GetWidth(source));
+    const int height = static_cast<int>(FreeImage_GetHeight(source));
     // A reach beyond the height sees the whole image from every row, as does the height itself.
     const int reach = std::min(size > 1 ? size / 2 : 0, height);
     const size_t rowBytes = CV_ELEM_SIZE(matrixType) * static_cast<size_t>(width);
@@ -93,29 +95,23 @@ void medianInStrips(FIBITMAP* dib, int matrixType, int size) {
     const int core = static_cast<int>(std::min<long long>(
         height, std::max(4LL * std::max(reach, 1), static_cast<long long>(kStripBytes / rowBytes))));
     const int rows = static_cast<int>(std::min<long long>(height, core + 2LL * reach));
-    const auto line = [&](int y) { return FreeImage_GetScanLine(dib, height - 1 - y); };
+    // Matrix rows run top-down, scan lines bottom-up.
+    const auto line = [&](FIBITMAP* dib, int y) { return FreeImage_GetScanLine(dib, height - 1 - y); };
 
     cv::Mat in(rows, width, matrixType), out(rows, width, matrixType);
-    // The last rows of the previous strip as they were, for the next strip's upper neighbours.
-    cv::Mat held(std::max(core < height ? reach : 0, 1), width, matrixType);
     for (int top = 0; top < height; top += core) {
         const int end = std::min(height, top + core);
         const int first = std::max(0, top - reach), last = std::min(height, end + reach);
-        for (int y = first; y < top; ++y)
-            std::memcpy(in.ptr(y - first), held.ptr(y - first), rowBytes);
-        for (int y = top; y < last; ++y)
-            std::memcpy(in.ptr(y - first), line(y), rowBytes);
+        for (int y = first; y < last; ++y)
+            std::memcpy(in.ptr(y - first), line(source, y), rowBytes);
         // Plain headers, not row ranges: OpenCV must see each strip as a whole matrix.
-        const cv::Mat source(last - first, width, matrixType, in.data, in.step);
+        const cv::Mat strip(last - first, width, matrixType, in.data, in.step);
         cv::Mat result(last - first, width, matrixType, out.data, out.step);
-        cv::medianBlur(source, result, size);
+        cv::medianBlur(strip, result, size);
         if (result.data != out.data)
             result.copyTo(cv::Mat(last - first, width, matrixType, out.data, out.step));
-        if (end < height)
-            for (int y = end - reach; y < end; ++y)
-                std::memcpy(held.ptr(y - (end - reach)), in.ptr(y - first), rowBytes);
         for (int y = top; y < end; ++y)
-            std::memcpy(line(y), out.ptr(y - first), rowBytes);
+            std::memcpy(line(target, y), out.ptr(y - first), rowBytes);
     }
 }
 
@@ -238,8 +234,18 @@ int DalvoImage::Intensity(int percent) {
 int DalvoImage::Median(int size) {
     const int matrixType = kestro::detail::matrixTypeOf(m_dib);
     if (matrixType >= 0) {
-        medianInStrips(m_dib, matrixType, size);
-        setModified(TRUE);
+        // The result is the bitmap the matrix bridge would copy back (its palette, resolution
+        // and metadata are FreeImage's defaults), filled without a matrix of the whole image.
+        std::unique_ptr<FIBITMAP, void (*)(FIBITMAP*)> target(
+            kestro::detail::allocateForMatrix(matrixType, static_cast<int>(getWidth()), static_cast<int>(getHeight())),
+            FreeImage_Unload);
+        if (target) {
+            medianInStrips(m_dib, target.get(), matrixType, size);
+            fipWinImage::clear();
+            replace(target.release());
+        } else {
+            fipWinImage::clear(); // the bridge drops the old bitmap before it allocates
+        }
     } else {
         // No matrix form: the bridge leaves the source empty, and OpenCV refuses it.
         cv::Mat source;

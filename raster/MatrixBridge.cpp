@@ -75,6 +75,12 @@ bool bitmapFormOf(int matrixType, BitmapForm& form) {
 
 } // namespace
 
+FIBITMAP* kestro::detail::allocateForMatrix(int matrixType, int cols, int rows) {
+    BitmapForm form{};
+    if (cols <= 0 || rows <= 0 || !bitmapFormOf(matrixType, form)) return nullptr;
+    return FreeImage_AllocateT(form.type, cols, rows, static_cast<int>(form.bpp), 0, 0, 0);
+}
+
 int DalvoImage::copytoOpenCV(cv::Mat& matrix) const {
     const int type = kestro::detail::matrixTypeOf(m_dib);
     const unsigned width = getWidth();
@@ -95,11 +101,9 @@ int DalvoImage::copyFromOpenCV(const cv::Mat& matrix) {
     const size_t bitBytes = bits ? size_t(FreeImage_GetPitch(m_dib)) * FreeImage_GetHeight(m_dib) : 0;
     const bool overBitmap = bits && matrix.datastart < bits + bitBytes && bits < matrix.dataend;
     if (m_dib && !overBitmap) fipWinImage::clear();
-    BitmapForm form{};
-    FIBITMAP* dib = nullptr;
-    if (matrix.dims == 2 && matrix.data && matrix.rows > 0 && matrix.cols > 0 &&
-        bitmapFormOf(matrix.type(), form))
-        dib = FreeImage_AllocateT(form.type, matrix.cols, matrix.rows, static_cast<int>(form.bpp), 0, 0, 0);
+    FIBITMAP* dib = matrix.dims == 2 && matrix.data
+                        ? kestro::detail::allocateForMatrix(matrix.type(), matrix.cols, matrix.rows)
+                        : nullptr;
     if (!dib) {
         if (m_dib) fipWinImage::clear();
         return 0;

@@ -10,4 +10,9 @@ namespace kestro::detail {
 /// bitmap without pixels, and types or depths that have no matrix type.
 int matrixTypeOf(FIBITMAP* dib);
 
+/// A new bitmap for a matrix of this type and size, as the bridge allocates it when it copies a
+/// matrix back (FreeImage's defaults: a grey palette at 8 bits, no resolution, no metadata);
+/// null for a type the bridge does not take or a failed allocation.
+FIBITMAP* allocateForMatrix(int matrixType, int cols, int rows);
+
 } // namespace kestro::detail

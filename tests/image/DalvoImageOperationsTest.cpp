@@ -137,6 +137,28 @@ TEST(ImageOperations, MedianIsOpenCVsMedianOfTheImagesMatrix) {
     }
 }
 
+// The filtered image is the bitmap the matrix bridge copies back: an inverted palette and a
+// resolution of its own give way to FreeImage's defaults, as a copy filtered the literal way shows.
+TEST(ImageOperations, MedianLeavesTheBridgesBitmap) {
+    DalvoImage image(FIT_BITMAP, 40, 30, 8);
+    imagetest::fill(image);
+    RGBQUAD* palette = image.getPalette();
+    for (int i = 0; i < 256; ++i) palette[i].rgbRed = palette[i].rgbGreen = palette[i].rgbBlue = BYTE(255 - i);
+    image.setHorizontalResolution(600);
+    image.setVerticalResolution(600);
+    DalvoImage literal(image);
+    cv::Mat source;
+    ASSERT_EQ(literal.copytoOpenCV(source), 1);
+    cv::Mat destination = source.clone();
+    cv::medianBlur(source, destination, 3);
+    ASSERT_EQ(literal.copyFromOpenCV(destination), 1);
+    image.Median(3);
+    EXPECT_TRUE(imagetest::samePixels(image, literal));
+    EXPECT_EQ(std::memcmp(image.getPalette(), literal.getPalette(), 256 * sizeof(RGBQUAD)), 0);
+    EXPECT_EQ(image.getHorizontalResolution(), literal.getHorizontalResolution());
+    EXPECT_NE(image.getHorizontalResolution(), 600);
+}
+
 TEST(ImageOperations, MedianRefusedByOpenCVChangesNothing) {
     const struct { FREE_IMAGE_TYPE type; unsigned bpp; int size; } cases[] = {
         {FIT_UINT16, 16, 7}, {FIT_BITMAP, 8, 4}, {FIT_BITMAP, 8, 0}, {FIT_BITMAP, 32, 3}, {FIT_BITMAP, 0, 3}};
