@@ -108,7 +108,7 @@ void CDrawImage::Serialize(CArchive& ar) {
         CDrawObject::Serialize(ar);
         BYTE position[16];
         if (ar.Read(position, sizeof position) < sizeof position)
-            AfxThrowArchiveException(CArchiveException::endOfFile, ar.m_strFileName);
+            AfxThrowArchiveException(CArchiveException::endOfFile); // the host's reader names no file here
         auto field = [&](int i) {
             const BYTE* p = position + 4 * i;
             return static_cast<int>(static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 |

@@ -116,29 +116,21 @@ HANDLE fipWinImage::copyToHandle() const {
     BITMAPINFOHEADER header = *FreeImage_GetInfoHeader(m_dib);
     const FREE_IMAGE_TYPE type = FreeImage_GetImageType(m_dib);
     if (type != FIT_BITMAP) header.biCompression = kTypeBase + type;
-    const bool masks = header.biCompression == kBiBitfields;
+    // Header, palette, pixels: FreeImage's colour masks of a 16-bit bitmap are not part of the
+    // block, though its header says BI_BITFIELDS.
     const SIZE_T paletteBytes = SIZE_T(FreeImage_GetColorsUsed(m_dib)) * sizeof(RGBQUAD);
     const SIZE_T pixelBytes = SIZE_T(FreeImage_GetPitch(m_dib)) * FreeImage_GetHeight(m_dib);
-    const SIZE_T maskBytes = masks ? 12 : 0;
 
-    HGLOBAL memory = GlobalAlloc(GHND, sizeof header + paletteBytes + maskBytes + pixelBytes);
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof header + paletteBytes + pixelBytes);
     BYTE* block = static_cast<BYTE*>(GlobalLock(memory));
     if (!block) {
         GlobalFree(memory);
         return nullptr;
     }
     std::memcpy(block, &header, sizeof header);
-    BYTE* at = block + sizeof header;
-    if (paletteBytes) std::memcpy(at, FreeImage_GetPalette(m_dib), paletteBytes);
-    at += paletteBytes;
-    if (masks) {
-        const unsigned rgb[3] = {FreeImage_GetRedMask(m_dib), FreeImage_GetGreenMask(m_dib),
-                                 FreeImage_GetBlueMask(m_dib)};
-        std::memcpy(at, rgb, sizeof rgb);
-        at += sizeof rgb;
-    }
+    if (paletteBytes) std::memcpy(block + sizeof header, FreeImage_GetPalette(m_dib), paletteBytes);
     // FreeImage keeps its scan lines one pitch apart in one run, bottom row first.
-    std::memcpy(at, FreeImage_GetBits(m_dib), pixelBytes);
+    std::memcpy(block + sizeof header + paletteBytes, FreeImage_GetBits(m_dib), pixelBytes);
     GlobalUnlock(memory);
     return memory;
 }
@@ -163,12 +155,20 @@ BOOL fipWinImage::copyFromHandle(HANDLE memory) {
             const unsigned line = layout.topDown ? layout.height - 1 - r : r;
             std::memcpy(fresh.getScanLine(line), rows + r * layout.stride, layout.stride);
         }
-        // The fields FreeImage lays its bitmap out by stay its own; the rest comes from the block.
+        // The block's header becomes the bitmap's, but for the fields FreeImage finds its own
+        // layout by: size, width, height (a top-down block's rows were turned), depth, and the
+        // compression and colour count, from which it works out where its masks and pixels
+        // stand. Important colours stay within the count.
         BITMAPINFOHEADER* own = fresh.getInfoHeader();
-        own->biXPelsPerMeter = header.biXPelsPerMeter;
-        own->biYPelsPerMeter = header.biYPelsPerMeter;
-        own->biClrImportant =
-            header.biClrImportant <= own->biClrUsed ? header.biClrImportant : own->biClrUsed;
+        const BITMAPINFOHEADER layoutFields = *own;
+        *own = header;
+        own->biSize = layoutFields.biSize;
+        own->biWidth = layoutFields.biWidth;
+        own->biHeight = layoutFields.biHeight;
+        own->biBitCount = layoutFields.biBitCount;
+        own->biCompression = layoutFields.biCompression;
+        own->biClrUsed = layoutFields.biClrUsed;
+        if (own->biClrImportant > own->biClrUsed) own->biClrImportant = own->biClrUsed;
         FIBITMAP* dib = fresh.m_dib;
         fresh.m_dib = nullptr;
         done = replace(dib);
@@ -177,18 +177,19 @@ BOOL fipWinImage::copyFromHandle(HANDLE memory) {
     return done;
 }
 
+// Succeeds whatever became of the block, as the host expects of it: an empty image or a busy
+// clipboard places nothing, and the block no one took is freed.
 BOOL fipWinImage::copyToClipboard(HWND owner) const {
     HANDLE memory = copyToHandle();
-    if (!memory) return FALSE;
+    if (!memory) return TRUE;
     if (!OpenClipboard(owner)) {
         GlobalFree(memory);
-        return FALSE;
+        return TRUE;
     }
     EmptyClipboard();
-    const BOOL placed = SetClipboardData(CF_DIB, memory) != nullptr;
-    if (!placed) GlobalFree(memory);
+    if (!SetClipboardData(CF_DIB, memory)) GlobalFree(memory);
     CloseClipboard();
-    return placed;
+    return TRUE;
 }
 
 BOOL DalvoImage::CopyToClipboard(CWnd* owner) const {

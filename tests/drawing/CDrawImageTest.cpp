@@ -155,6 +155,18 @@ TEST(CDrawImage, ArchiveRecordIsBaseDataPositionThenTheImageObject) {
         EXPECT_EQ(back.GetImage(), kept);
         EXPECT_EQ(back.m_rcBounds, CRect(0, 0, 2, 2));
     }
+    // The end of file inside the position names no file, though the archive has one.
+    Bytes bytesCut = cut;
+    CMemFile file(bytesCut.data(), static_cast<UINT>(bytesCut.size()));
+    CArchive ar(&file, CArchive::load);
+    ar.m_strFileName = L"gel.kdoc";
+    try {
+        back.Serialize(ar);
+        ADD_FAILURE() << "no exception";
+    } catch (CArchiveException& e) {
+        EXPECT_EQ(e.m_cause, CArchiveException::endOfFile);
+        EXPECT_TRUE(e.m_strFileName.IsEmpty());
+    }
 }
 
 TEST(CDrawImage, DocumentOfImagesAndShapesStoresAndLoadsWholeOrNotAtAll) {
