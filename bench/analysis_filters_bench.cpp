@@ -6,6 +6,8 @@
 // OpenCV runs single-threaded, as the library does.
 #include "analysis/ImageProcessing.h"
 
+#include "raster_bench_report.h"
+
 #include <benchmark/benchmark.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -215,7 +217,7 @@ void printSummary(const std::map<std::string, double>& ms) {
 
 int main(int argc, char** argv) {
     cv::setNumThreads(1);
-    benchmark::Initialize(&argc, argv);
+    rasterbench::initialiseWithWarmUp(argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

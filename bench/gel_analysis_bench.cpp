@@ -5,6 +5,8 @@
 
 #include <KestroImage.h>
 
+#include "raster_bench_report.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -67,7 +69,7 @@ public:
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
+    rasterbench::initialiseWithWarmUp(argc, argv);
     gelRaster();
     RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
