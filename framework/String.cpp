@@ -26,21 +26,6 @@ wchar_t foldLower(wchar_t c) {
     return c;
 }
 
-wchar_t foldUpper(wchar_t c) {
-    if (c >= L'a' && c <= L'z') return c - 32;
-    if (c < 0xE0) return c;
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
-    if (c >= 0x100 && c <= 0x17F) {
-        for (wchar_t u = c - 1; u <= c; ++u)
-            if (u != c && foldLower(u) == c) return u;
-        return c;
-    }
-    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 32;
-    if (c >= 0x430 && c <= 0x44F) return c - 32;
-    if (c >= 0x450 && c <= 0x45F) return c - 80;
-    return c;
-}
-
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp >= 0xDC80 && cp <= 0xDCFF) { // an escaped byte that was not valid UTF-8
         out.push_back(static_cast<char>(cp - 0xDC00));
@@ -301,22 +286,6 @@ CString CString::Mid(int nFirst, int nCount) const {
     if (nCount > len - nFirst) nCount = len - nFirst;
     return CString(m_str.substr(static_cast<size_t>(nFirst), static_cast<size_t>(nCount)));
 }
-CString CString::Left(int nCount) const {
-    return Mid(0, nCount);
-}
-CString CString::Right(int nCount) const {
-    int len = GetLength();
-    nCount = std::clamp(nCount, 0, len);
-    return Mid(len - nCount, nCount);
-}
-CString CString::SpanIncluding(const wchar_t* set) const {
-    size_t n = set ? m_str.find_first_not_of(set) : 0;
-    return CString(m_str.substr(0, n));
-}
-CString CString::SpanExcluding(const wchar_t* set) const {
-    size_t n = set ? m_str.find_first_of(set) : std::wstring::npos;
-    return CString(m_str.substr(0, n));
-}
 
 int CString::Find(wchar_t ch, int nStart) const {
     if (nStart < 0 || nStart > GetLength()) return -1;
@@ -332,121 +301,9 @@ int CString::ReverseFind(wchar_t ch) const {
     size_t i = m_str.rfind(ch);
     return i == std::wstring::npos ? -1 : static_cast<int>(i);
 }
-int CString::FindOneOf(const wchar_t* set) const {
-    if (!set) return -1;
-    size_t i = m_str.find_first_of(set);
-    return i == std::wstring::npos ? -1 : static_cast<int>(i);
-}
 
-CString& CString::MakeUpper() {
-    for (auto& c : m_str)
-        c = foldUpper(c);
-    return *this;
-}
-CString& CString::MakeLower() {
-    for (auto& c : m_str)
-        c = foldLower(c);
-    return *this;
-}
-CString& CString::MakeReverse() {
-    std::reverse(m_str.begin(), m_str.end());
-    return *this;
-}
 
-static bool isSpace(wchar_t c) {
-    return c == L' ' || (c >= L'\t' && c <= L'\r');
-}
 
-CString& CString::TrimLeft() {
-    size_t i = 0;
-    while (i < m_str.size() && isSpace(m_str[i]))
-        ++i;
-    m_str.erase(0, i);
-    return *this;
-}
-CString& CString::TrimRight() {
-    size_t n = m_str.size();
-    while (n > 0 && isSpace(m_str[n - 1]))
-        --n;
-    m_str.resize(n);
-    return *this;
-}
-CString& CString::Trim() {
-    return TrimRight().TrimLeft();
-}
-CString& CString::TrimLeft(wchar_t ch) {
-    size_t i = 0;
-    while (i < m_str.size() && m_str[i] == ch)
-        ++i;
-    m_str.erase(0, i);
-    return *this;
-}
-CString& CString::TrimRight(wchar_t ch) {
-    size_t n = m_str.size();
-    while (n > 0 && m_str[n - 1] == ch)
-        --n;
-    m_str.resize(n);
-    return *this;
-}
-CString& CString::Trim(wchar_t ch) {
-    return TrimRight(ch).TrimLeft(ch);
-}
-
-int CString::Replace(wchar_t chOld, wchar_t chNew) {
-    int n = 0;
-    for (auto& c : m_str)
-        if (c == chOld) c = chNew, ++n;
-    return n;
-}
-int CString::Replace(const wchar_t* pszOld, const wchar_t* pszNew) {
-    if (!pszOld || !*pszOld) return 0;
-    std::wstring from(pszOld), to(pszNew ? pszNew : L"");
-    int n = 0;
-    size_t pos = 0;
-    while ((pos = m_str.find(from, pos)) != std::wstring::npos) {
-        m_str.replace(pos, from.size(), to);
-        pos += to.size();
-        ++n;
-    }
-    return n;
-}
-int CString::Remove(wchar_t ch) {
-    size_t before = m_str.size();
-    m_str.erase(std::remove(m_str.begin(), m_str.end(), ch), m_str.end());
-    return static_cast<int>(before - m_str.size());
-}
-int CString::Insert(int nIndex, wchar_t ch) {
-    nIndex = std::clamp(nIndex, 0, GetLength());
-    m_str.insert(m_str.begin() + nIndex, ch);
-    return GetLength();
-}
-int CString::Insert(int nIndex, const wchar_t* psz) {
-    nIndex = std::clamp(nIndex, 0, GetLength());
-    if (psz) m_str.insert(static_cast<size_t>(nIndex), psz);
-    return GetLength();
-}
-int CString::Delete(int nIndex, int nCount) {
-    if (nIndex < 0) nIndex = 0;
-    if (nIndex < GetLength() && nCount > 0)
-        m_str.erase(static_cast<size_t>(nIndex), static_cast<size_t>(nCount));
-    return GetLength();
-}
-CString CString::Tokenize(const wchar_t* pszTokens, int& iStart) const {
-    if (iStart < 0 || iStart >= GetLength()) {
-        iStart = -1;
-        return CString();
-    }
-    std::wstring set(pszTokens ? pszTokens : L"");
-    size_t begin = m_str.find_first_not_of(set, static_cast<size_t>(iStart));
-    if (begin == std::wstring::npos) {
-        iStart = -1;
-        return CString();
-    }
-    size_t end = m_str.find_first_of(set, begin);
-    if (end == std::wstring::npos) end = m_str.size();
-    iStart = static_cast<int>(end) + 1;
-    return CString(m_str.substr(begin, end - begin));
-}
 
 void CString::Format(const wchar_t* pszFormat, ...) {
     va_list args;
@@ -454,25 +311,7 @@ void CString::Format(const wchar_t* pszFormat, ...) {
     m_str = vformat(pszFormat, args);
     va_end(args);
 }
-void CString::AppendFormat(const wchar_t* pszFormat, ...) {
-    va_list args;
-    va_start(args, pszFormat);
-    m_str += vformat(pszFormat, args);
-    va_end(args);
-}
 
-wchar_t* CString::GetBuffer(int nMinBufLength) {
-    if (nMinBufLength > GetLength()) m_str.resize(static_cast<size_t>(nMinBufLength));
-    return m_str.data();
-}
-void CString::ReleaseBuffer(int nNewLength) {
-    if (nNewLength < 0) {
-        size_t n = m_str.find(L'\0');
-        if (n != std::wstring::npos) m_str.resize(n);
-    } else if (static_cast<size_t>(nNewLength) <= m_str.size()) {
-        m_str.resize(static_cast<size_t>(nNewLength));
-    }
-}
 
 std::string CString::ToUtf8() const {
     std::string out;

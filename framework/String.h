@@ -36,7 +36,6 @@ public:
 
     wchar_t GetAt(int i) const { return m_str[static_cast<size_t>(i)]; }
     wchar_t operator[](int i) const { return m_str[static_cast<size_t>(i)]; }
-    void SetAt(int i, wchar_t ch) { m_str[static_cast<size_t>(i)] = ch; }
 
     operator const wchar_t*() const { return m_str.c_str(); }
     const wchar_t* GetString() const { return m_str.c_str(); }
@@ -48,7 +47,6 @@ public:
     CString& operator+=(const char* pszUtf8);
     void Append(const wchar_t* psz) { *this += psz; }
     void Append(const wchar_t* pch, int n);
-    void AppendChar(wchar_t ch) { m_str.push_back(ch); }
 
     /// Ordinal comparison: <0, 0, >0.
     int Compare(const wchar_t* psz) const;
@@ -57,44 +55,15 @@ public:
 
     CString Mid(int nFirst) const;
     CString Mid(int nFirst, int nCount) const;
-    CString Left(int nCount) const;
-    CString Right(int nCount) const;
-    CString SpanIncluding(const wchar_t* pszCharSet) const;
-    CString SpanExcluding(const wchar_t* pszCharSet) const;
 
     /// Index of the first match at or after nStart, or -1.
     int Find(wchar_t ch, int nStart = 0) const;
     int Find(const wchar_t* pszSub, int nStart = 0) const;
     int ReverseFind(wchar_t ch) const;
-    int FindOneOf(const wchar_t* pszCharSet) const;
-
-    CString& MakeUpper();
-    CString& MakeLower();
-    CString& MakeReverse();
-    CString& Trim();
-    CString& TrimLeft();
-    CString& TrimRight();
-    CString& Trim(wchar_t ch);
-    CString& TrimLeft(wchar_t ch);
-    CString& TrimRight(wchar_t ch);
-
-    int Replace(wchar_t chOld, wchar_t chNew);
-    int Replace(const wchar_t* pszOld, const wchar_t* pszNew);
-    int Remove(wchar_t ch);
-    int Insert(int nIndex, wchar_t ch);
-    int Insert(int nIndex, const wchar_t* psz);
-    int Delete(int nIndex, int nCount = 1);
-    CString Tokenize(const wchar_t* pszTokens, int& iStart) const;
 
     /// printf-style formatting with the framework's conventions: %s and %c take wide
     /// arguments, %S, %hs and %hc narrow ones; everything else is as in swprintf.
     void Format(const wchar_t* pszFormat, ...);
-    void AppendFormat(const wchar_t* pszFormat, ...);
-
-    /// A writable buffer of at least nMinBufLength characters; ReleaseBuffer fixes the length
-    /// (-1: up to the first NUL).
-    wchar_t* GetBuffer(int nMinBufLength = 0);
-    void ReleaseBuffer(int nNewLength = -1);
 
     /// The text as UTF-8 (the narrow encoding of file names here), and back.
     std::string ToUtf8() const;
