@@ -1292,12 +1292,14 @@ Analysis analyseGrey(const GreyImage& g, const Options& o)
         l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
                                      [&](const Band& b) { return b.peakY < firstBandRow[static_cast<size_t>(l.index)]; }),
                       l.bands.end());
-    // A smear or a slow rise of the lane is far wider than the gel's bands: not a band.
+    // A smear or a slow rise of the lane is far wider than the gel's bands: not a band. A
+    // saturated band is a band however wide: its top is clipped flat and its glow spreads.
     if (!widths.empty()) {
         std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
         const double widest = 4 * widths[widths.size() / 2];
         for (Lane& l : a.lanes)
-            l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(), [&](const Band& b) { return b.width > widest; }),
+            l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
+                                         [&](const Band& b) { return b.width > widest && !b.saturated; }),
                           l.bands.end());
     }
     // Diffuse bands: sides that rise over more columns than the gel's bands usually do.
