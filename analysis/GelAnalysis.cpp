@@ -782,6 +782,9 @@ int belowWells(const Profile& all, int y0, int y1)
     return y0;
 }
 
+// A peak whose rows rise between the lanes by this share of its prominence runs across the gel.
+constexpr double kAcrossShare = 0.85;
+
 // The peaks of one lane's profile that are bands (rows relative to the lane's top), with their
 // half-widths between the neighbouring peaks.
 LaneSearch findPeakBands(const Profile& profile, const Profile& gap, double range, const Options& o)
@@ -820,6 +823,21 @@ LaneSearch findPeakBands(const Profile& profile, const Profile& gap, double rang
                                                     crossing(s, p.pos, +1, half, n - 1) - p.pos, p.prominence);
                                }),
                 peaks.end());
+    // A line straight across the gel (a dye front, the gel's or a tray's edge, a stacking-gel
+    // boundary) rises between the lanes as well as in them; a band stays inside its lane.
+    if (!gap.empty()) {
+        const Profile g = boxSmooth(gap, radius);
+        peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
+                                   [&](const Peak& p) {
+                                       const double half = s[p.pos] - 0.5 * p.prominence;
+                                       const int a = std::max(0, static_cast<int>(std::floor(3 * crossing(s, p.pos, -1, half, 0) - 2 * p.pos)));
+                                       const int b = std::min(n - 1, static_cast<int>(std::ceil(3 * crossing(s, p.pos, +1, half, n - 1) - 2 * p.pos)));
+                                       const double floor = std::max(*std::min_element(g.begin() + a, g.begin() + p.pos + 1),
+                                                                     *std::min_element(g.begin() + p.pos, g.begin() + b + 1));
+                                       return g[static_cast<size_t>(p.pos)] - floor >= kAcrossShare * p.prominence;
+                                   }),
+                    peaks.end());
+    }
     for (size_t k = 0; k < peaks.size(); ++k) {
         const int p = peaks[k].pos;
         const int lo = k > 0 ? peaks[k - 1].pos : 0;
