@@ -1,10 +1,14 @@
-// Gel analysis: lanes, bands, band volumes with background correction, saturation and size
-// calibration from a ladder lane.
+// Gel analysis: tiers, lanes, bands, band volumes with background correction, saturation and
+// size calibration from a ladder lane.
 #pragma once
 
 #include "framework/Export.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,8 +17,21 @@ class RasterImageGS16;
 
 /// Everything here speaks plain C++: results are structs of std::vector and double, positions
 /// are sub-pixel doubles in image coordinates (x the column from the left, y the row from the
-/// top, pixel centres at integer positions), and bad arguments raise std::invalid_argument with
-/// a one-line reason. Nothing is printed and the inputs are never changed.
+/// top, pixel centres at integer positions), boxes are half-open (right and bottom excluded) as
+/// everywhere in the library, and bad arguments raise ArgumentError (a std::invalid_argument)
+/// with a one-line reason. Nothing is printed and the inputs are never changed.
+///
+/// The analysis runs in stages, each a function a caller can run alone and feed with inputs of
+/// its own (lanes a user moved, band boxes a user drew):
+///
+///     GreyView ──► PreparedGel ──► findTiers ──► findLanes ──► findBands ──► calibrate
+///     (pixels,      (region in      (tiers and    (centres,     (profiles, peaks,
+///      no copy)      bright-band     their rows    edges,        boxes, volumes,
+///                    polarity and    of wells)     paths)        flags)
+///                    its background)
+///
+/// placeLanes stands in for findLanes with lanes the caller gives, measureBand for a band box
+/// the caller gives; analyse() runs every stage, analyseLanes() every stage after the lanes.
 ///
 /// How a gel is read:
 /// - Grey values. 8-bit and 16-bit grayscale pixels are taken as they are; palette images are
@@ -106,6 +123,13 @@ class RasterImageGS16;
 ///   flatter than the one before is warned of as a band missed or extra there.
 namespace kestro::gel {
 
+/// A bad argument to any call of the gel analysis: the one exception its calls raise for what
+/// the caller gave them.
+class KESTRO_API ArgumentError : public std::invalid_argument {
+public:
+    using std::invalid_argument::invalid_argument;
+};
+
 enum class Polarity {
     Auto,        ///< decided from the histogram
     BrightBands, ///< fluorescence, chemiluminescence: bright bands on a dark gel
@@ -130,6 +154,22 @@ struct Region {
     int height = 0;
 };
 
+/// A half-open box: columns left .. right - 1, rows top .. bottom - 1.
+struct Box {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+    int width() const { return right - left; }
+    int height() const { return bottom - top; }
+};
+
+/// The columns of one row of a band's box, half-open: left .. right - 1.
+struct RowSpan {
+    int left = 0;
+    int right = 0;
+};
+
 struct Options {
     int laneCount = 0;       ///< lanes per tier; 0 finds how many
     Polarity polarity = Polarity::Auto;
@@ -152,12 +192,12 @@ struct Options {
 struct Band {
     int lane = 0;            ///< index into the result's lanes
     int index = 0;           ///< 0 for the band nearest the top of its lane
-    double x = 0;            ///< lane centre, column
+    double x = 0;            ///< lane centre at the peak row, column
     double peakY = 0;        ///< row of the peak, sub-pixel
-    int top = 0;             ///< first row of the band's box
-    int bottom = 0;          ///< last row of the band's box (included)
-    int left = 0;            ///< first column of the band's box
-    int right = 0;           ///< last column of the band's box (included)
+    Box box;                 ///< the box at the peak row, as drawn; the lane's columns, valley to valley
+    std::vector<RowSpan> rows; ///< the columns summed in each row of the box, top first: on a lane
+                               ///< that bends they follow its path, so rawVolume is the sum of the
+                               ///< (polarity-corrected) pixels of these spans
     double prominence = 0;   ///< in lane-profile units (mean pixel value)
     double width = 0;        ///< rows between the half-prominence crossings
     double rawVolume = 0;    ///< sum of the box's pixels
@@ -175,17 +215,23 @@ struct Band {
                              ///< place and volume are less certain
 };
 
-struct Lane {
+/// A row of wells and the lanes below it, down to the next tier.
+struct Tier {
     int index = 0;
+    int top = 0;             ///< first row
+    int bottom = 0;          ///< one past the last row
+    int firstBandRow = 0;    ///< the row below the tier's wells (top when they cannot be seen):
+                             ///< DNA runs down from the wells, so no band lies above it
+};
+
+struct Lane {
+    int index = 0;           ///< in the result's lanes, tier by tier, left to right
     int tier = 0;
     double centre = 0;       ///< column, sub-pixel
     double left = 0;         ///< left edge, column, sub-pixel
     double right = 0;        ///< right edge
-    int boxLeft = 0;         ///< first column of its band boxes
-    int boxRight = 0;        ///< last column of its band boxes (included)
-    int top = 0;             ///< first row of the lane's tier
-    int bottom = 0;          ///< last row of the lane's tier (included)
-    double prominence = 0;   ///< of its peak in the column profile
+    Box box;                 ///< columns of its band boxes (at its middle row), rows of its tier
+    double prominence = 0;   ///< of its peak in the column profile; 0 for a lane the caller placed
     double middle = 0;       ///< the row at which centre, left and right hold (the tier's middle)
     double tilt = 0;         ///< sideways drift of the centre at the middle row, columns per row
     double bow = 0;          ///< change of the drift, columns per row squared
@@ -200,6 +246,24 @@ struct Lane {
         const double u = (pathBottom > pathTop ? std::clamp(row, pathTop, pathBottom) : row) - middle;
         return centre + (tilt + bow * u) * u;
     }
+};
+
+/// Where the caller puts a lane: its tier and its edges (columns, sub-pixel, right > left).
+struct LanePlacement {
+    int tier = 0;
+    double left = 0;
+    double right = 0;
+    static LanePlacement centred(int tier, double centre, double width)
+    {
+        return {tier, centre - 0.5 * width, centre + 0.5 * width};
+    }
+};
+
+/// Something the caller should know about a result: a code a program can test (such as
+/// "saturated-bands", "no-lanes", "ladder-count", "ladder-spacing") and a sentence for people.
+struct Warning {
+    std::string code;
+    std::string text;
 };
 
 struct KESTRO_API SizeCalibration {
@@ -223,25 +287,40 @@ struct KESTRO_API Analysis {
     Polarity polarity = Polarity::BrightBands; ///< as used: never Auto
     bool polarityDetected = false; ///< found from the histogram rather than given
     std::string greyConversion;    ///< how the pixels became grey values
+    std::vector<Tier> tiers;
     std::vector<Lane> lanes;       ///< tier by tier, left to right
     SizeCalibration calibration;
-    std::vector<std::string> warnings;
+    std::vector<Warning> warnings; ///< sorted by text, each once
 
     /// All bands of all lanes, lane by lane.
     std::vector<Band> bands() const;
 };
 
-/// Analyses a grayscale raster (8-bit or 16-bit values; saturation at its maxPixelValue).
-KESTRO_API Analysis analyse(const RasterImageGS16& raster, const Options& options = Options());
-/// Analyses an image of any depth FreeImage can hold as grey or colour (see the grey values
-/// above). Raises std::invalid_argument for an empty image or a type without a grey form.
-KESTRO_API Analysis analyse(const DalvoImage& image, const Options& options = Options());
+/// Grey values the analysis reads without copying them: a pointer to the top row, rows
+/// `stride` bytes apart, samples of one type, and the level at which a sample is saturated.
+/// The caller keeps the pixels alive while the view and a PreparedGel made from it are used.
+struct GreyView {
+    enum class Sample { UInt8, UInt16, Int32 };
+    const void* pixels = nullptr;
+    Sample sample = Sample::UInt16;
+    int width = 0;
+    int height = 0;
+    std::ptrdiff_t stride = 0; ///< bytes from one row to the next
+    int maxValue = 0;          ///< the saturation level; samples are clamped to 0 .. maxValue
 
-/// Fits sizes to a ladder lane of an analysis and gives every band its size estimate.
-/// Raises std::invalid_argument when the lane does not exist, the sizes are not positive and
-/// falling, or fewer than two ladder bands can be paired with sizes.
-KESTRO_API void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes,
-                          SizeFit fit = SizeFit::MonotoneSpline);
+    static GreyView of(const std::uint8_t* p, int width, int height, std::ptrdiff_t stride, int maxValue = 255)
+    {
+        return {p, Sample::UInt8, width, height, stride, maxValue};
+    }
+    static GreyView of(const std::uint16_t* p, int width, int height, std::ptrdiff_t stride, int maxValue = 65535)
+    {
+        return {p, Sample::UInt16, width, height, stride, maxValue};
+    }
+    static GreyView of(const int* p, int width, int height, std::ptrdiff_t stride, int maxValue)
+    {
+        return {p, Sample::Int32, width, height, stride, maxValue};
+    }
+};
 
 /// The grey values the analysis reads from an image, top row first, and their saturation
 /// level; what analyse(DalvoImage) works on.
@@ -251,8 +330,106 @@ struct GreyImage {
     int maxValue = 0;
     std::vector<int> pixels;
     std::string conversion;
+    GreyView view() const { return GreyView::of(pixels.data(), width, height, width * static_cast<std::ptrdiff_t>(sizeof(int)), maxValue); }
 };
 KESTRO_API GreyImage greyImage(const DalvoImage& image);
+/// A view of a raster's values (no copy); the raster must outlive it.
+KESTRO_API GreyView greyView(const RasterImageGS16& raster);
+
+/// The region of a gel ready for the stages: its grey values in bright-band polarity and their
+/// moving-minimum background (a copy of the region, made once). Cheap to copy: copies share it.
+class KESTRO_API PreparedGel {
+public:
+    /// Raises ArgumentError for an empty view, a region outside the image or too small for a
+    /// gel (16 × 16 pixels per tier), or negative counts.
+    explicit PreparedGel(const GreyView& grey, const Options& options = Options());
+
+    int imageWidth() const;
+    int imageHeight() const;
+    const Region& region() const;
+    int maxValue() const;
+    Polarity polarity() const;     ///< as used: never Auto
+    bool polarityDetected() const;
+    /// The grey value at a pixel of the region (image coordinates), in bright-band polarity.
+    int value(int x, int y) const;
+    /// The moving-minimum background at a pixel of the region.
+    int background(int x, int y) const;
+
+    struct Work;
+    const Work& work() const { return *m_work; }
+
+private:
+    std::shared_ptr<const Work> m_work;
+};
+
+/// Stage: the tiers of the region (rows of wells, each with the lanes below it), top to bottom.
+KESTRO_API std::vector<Tier> findTiers(const PreparedGel& gel, const Options& options = Options());
+/// Tiers the caller places: each starts at one of the given rows (rising, inside the region;
+/// the first tier starts at the region's top whatever the first row) and ends where the next
+/// starts. Their rows of wells are sought as findTiers seeks them.
+KESTRO_API std::vector<Tier> tiersAt(const PreparedGel& gel, const std::vector<int>& startRows,
+                                     const Options& options = Options());
+
+/// Stage: the lanes of each tier, tier by tier, left to right (Lane::index counts across tiers).
+KESTRO_API std::vector<Lane> findLanes(const PreparedGel& gel, const std::vector<Tier>& tiers,
+                                       const Options& options = Options());
+/// Lanes where the caller puts them: straight, their band boxes a tenth of their width wider on
+/// each side (to the middle of the gap to a neighbour at most), as findLanes gives them.
+KESTRO_API std::vector<Lane> placeLanes(const PreparedGel& gel, const std::vector<Tier>& tiers,
+                                        const std::vector<LanePlacement>& placements);
+
+/// A lane's profile: row by row over its tier, the mean of the middle half of its columns
+/// (following its path), in bright-band polarity.
+struct LaneProfile {
+    int top = 0;                  ///< the row of values[0]
+    std::vector<double> values;
+};
+KESTRO_API LaneProfile laneProfile(const PreparedGel& gel, const Lane& lane);
+
+/// A peak of a profile: the middle of a local maximum (plateaus count once), sub-pixel, with
+/// its prominence (height above the higher of the lowest points between it and higher ground
+/// on either side) and its half-widths at half prominence.
+struct ProfilePeak {
+    double position = 0;
+    double prominence = 0;
+    double halfWidthBefore = 0;
+    double halfWidthAfter = 0;
+};
+/// The peaks of a profile with at least the given prominence, in order.
+KESTRO_API std::vector<ProfilePeak> profilePeaks(const std::vector<double>& profile, double leastProminence);
+
+/// Stage: each lane's bands (peaks and shoulders of its profile, boxes, volumes, saturation,
+/// diffuse flags), replacing what the lanes held. Band thresholds are the gel's: they weigh
+/// all the lanes given together.
+KESTRO_API void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vector<Lane>& lanes,
+                          const Options& options = Options());
+/// A band the caller draws: rows top .. bottom - 1 of a lane (inside its tier), its columns
+/// the lane's box following its path. Volumes as findBands measures them, the background line
+/// between the box's own top and bottom rows; the peak is the profile's highest row in the
+/// box. Its edge width is measured; whether it is diffuse needs the gel's other bands, so it
+/// is not flagged. Raises ArgumentError for rows outside the lane's tier or an empty box.
+KESTRO_API Band measureBand(const PreparedGel& gel, const Lane& lane, int top, int bottom,
+                            const Options& options = Options());
+/// Band numbers and relative volumes of a lane, after its bands were changed.
+KESTRO_API void numberBands(Lane& lane);
+
+/// Every stage after the lanes, on the lanes given: bands, warnings, and the calibration the
+/// options ask for.
+KESTRO_API Analysis analyseLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vector<Lane> lanes,
+                                 const Options& options = Options());
+/// Every stage.
+KESTRO_API Analysis analyse(const GreyView& grey, const Options& options = Options());
+/// Analyses a grayscale raster (8-bit or 16-bit values; saturation at its maxPixelValue).
+KESTRO_API Analysis analyse(const RasterImageGS16& raster, const Options& options = Options());
+/// Analyses an image of any depth FreeImage can hold as grey or colour (see the grey values
+/// above). Raises ArgumentError for an empty image or a type without a grey form.
+KESTRO_API Analysis analyse(const DalvoImage& image, const Options& options = Options());
+
+/// Stage: fits sizes to a ladder lane of an analysis and gives every band its size estimate.
+/// Raises ArgumentError when the lane does not exist, the sizes are not positive and falling,
+/// or fewer than two ladder bands can be paired with sizes.
+KESTRO_API void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes,
+                          SizeFit fit = SizeFit::MonotoneSpline);
 
 /// The polarity the histogram suggests for grey values of the given saturation level.
 KESTRO_API Polarity detectPolarity(const int* pixels, size_t count, int maxValue);

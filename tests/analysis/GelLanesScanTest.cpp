@@ -207,7 +207,7 @@ TEST(GelLanesScan, TwoTierGel)
     for (const gel::Lane& l : a.lanes) {
         ++lanes[l.tier];
         // The lanes run straight; a path fitted to the bands must not swing out above them.
-        EXPECT_NEAR(l.centreAt(l.top), l.centreAt(l.bottom), 3) << "lane " << l.index + 1;
+        EXPECT_NEAR(l.centreAt(l.box.top), l.centreAt(l.box.bottom - 1), 3) << "lane " << l.index + 1;
         withSaturated += std::any_of(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return b.saturated; });
     }
     EXPECT_EQ(lanes[0], 20);
@@ -255,7 +255,7 @@ TEST(GelLanesScan, TwoTierGelWithAShortGap)
         ASSERT_LT(l.tier, 2);
         ++lanes[l.tier];
         if (l.tier == 1) {
-            EXPECT_NEAR(l.top, 585, 25);
+            EXPECT_NEAR(l.box.top, 585, 25);
         }
     }
     for (int n : lanes)

@@ -169,7 +169,7 @@ TEST(GelAnalysis, SizesFollowTheLadderInLogSize)
     // Migration distances count from the top of each lane's tier.
     gel::Analysis a;
     a.lanes.resize(2);
-    a.lanes[1].top = 10;
+    a.lanes[1].box.top = 10;
     a.lanes[0].bands.resize(3);
     a.lanes[1].bands.resize(1);
     for (int k = 0; k < 3; ++k)
@@ -177,16 +177,16 @@ TEST(GelAnalysis, SizesFollowTheLadderInLogSize)
     a.lanes[1].bands[0].peakY = 110;
     gel::calibrate(a, 0, {1000, 100, 10});
     EXPECT_NEAR(a.lanes[1].bands[0].size, 100, 1e-9);
-    EXPECT_THROW(gel::calibrate(a, 0, {1000, 1000, 100}), std::invalid_argument);
-    EXPECT_THROW(gel::calibrate(a, 2, {1000, 500}), std::invalid_argument);
-    EXPECT_THROW(gel::calibrate(a, 0, {1000}), std::invalid_argument);
-    EXPECT_THROW(gel::calibrate(a, 0, {HUGE_VAL, 100, 10}), std::invalid_argument);
-    EXPECT_THROW(gel::calibrate(a, INT_MAX, {1000, 500}), std::invalid_argument);
+    EXPECT_THROW(gel::calibrate(a, 0, {1000, 1000, 100}), gel::ArgumentError);
+    EXPECT_THROW(gel::calibrate(a, 2, {1000, 500}), gel::ArgumentError);
+    EXPECT_THROW(gel::calibrate(a, 0, {1000}), gel::ArgumentError);
+    EXPECT_THROW(gel::calibrate(a, 0, {HUGE_VAL, 100, 10}), gel::ArgumentError);
+    EXPECT_THROW(gel::calibrate(a, INT_MAX, {1000, 500}), gel::ArgumentError);
 
     // A tier count no region can hold is refused, not multiplied past the int range.
     gel::Options o;
     o.tiers = INT_MAX;
-    EXPECT_THROW(gel::analyse(RasterImageGS16(64, 64), o), std::invalid_argument);
+    EXPECT_THROW(gel::analyse(RasterImageGS16(64, 64), o), gel::ArgumentError);
 
     // A ladder whose 1500 and 300 bands were missed, on a curved migration law: each band still
     // gets its own size, and a warning names the sizes left out.
@@ -202,8 +202,9 @@ TEST(GelAnalysis, SizesFollowTheLadderInLogSize)
     gel::calibrate(g, 0, ladder);
     for (size_t k = 0; k < truth.size(); ++k)
         EXPECT_NEAR(g.lanes[0].bands[k].size, truth[k], 1e-9 * truth[k]);
-    ASSERT_FALSE(g.warnings.empty());
-    EXPECT_NE(g.warnings.back().find("without the sizes 1500, 300"), std::string::npos) << g.warnings.back();
+    ASSERT_EQ(g.warnings.size(), 1u);
+    EXPECT_EQ(g.warnings[0].code, "ladder-count");
+    EXPECT_NE(g.warnings[0].text.find("without the sizes 1500, 300"), std::string::npos) << g.warnings[0].text;
 }
 
 // A faint band on the trailing flank of a bright one makes no peak of its own, only a shoulder:

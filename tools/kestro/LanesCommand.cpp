@@ -42,22 +42,31 @@ void drawAnnotation(const gel::GreyImage& g, const gel::Analysis& a, const std::
     const int scale = m.markScale();
     for (const gel::Lane& l : a.lanes) {
         // The lane's box and centre line follow its path row by row.
-        m.hline(l.boxLeft, l.boxRight, l.top, yellow);
-        m.hline(l.boxLeft, l.boxRight, l.bottom, yellow);
-        for (int y = l.top; y <= l.bottom; ++y) {
+        const int boxRight = l.box.right - 1, bottom = l.box.bottom - 1;
+        m.hline(l.box.left, boxRight, l.box.top, yellow);
+        m.hline(l.box.left, boxRight, bottom, yellow);
+        for (int y = l.box.top; y <= bottom; ++y) {
             const int d = static_cast<int>(std::lround(l.centreAt(y) - l.centre));
-            m.set(l.boxLeft + d, y, yellow);
-            m.set(l.boxRight + d, y, yellow);
+            m.set(l.box.left + d, y, yellow);
+            m.set(boxRight + d, y, yellow);
             if ((y / (4 * scale)) % 2 == 0)
                 m.set(static_cast<int>(std::lround(l.centreAt(y))), y, yellow);
         }
-        m.number(l.index + 1, l.boxLeft + 2, l.top + 2, scale, yellow);
+        m.number(l.index + 1, l.box.left + 2, l.box.top + 2, scale, yellow);
         for (const gel::Band& b : l.bands) {
-            m.rect(b.left + 1, b.top, b.right - 1, b.bottom, b.diffuse ? orange : green);
-            m.hline(b.left + 1, b.right - 1, static_cast<int>(std::lround(b.peakY)), cyan);
+            m.rect(b.box.left + 1, b.box.top, b.box.right - 2, b.box.bottom - 1, b.diffuse ? orange : green);
+            m.hline(b.box.left + 1, b.box.right - 2, static_cast<int>(std::lround(b.peakY)), cyan);
         }
     }
     m.save(path);
+}
+
+nlohmann::ordered_json warningsJson(const std::vector<gel::Warning>& warnings)
+{
+    nlohmann::ordered_json j = nlohmann::ordered_json::array();
+    for (const gel::Warning& w : warnings)
+        j.push_back({{"code", w.code}, {"text", w.text}});
+    return j;
 }
 
 std::string csvNumber(double v)
@@ -72,9 +81,9 @@ nlohmann::ordered_json bandJson(const gel::Band& b, bool calibrated)
     nlohmann::ordered_json j = {{"band", b.index + 1},
                                 {"x", b.x},
                                 {"peakY", b.peakY},
-                                {"top", b.top},
-                                {"bottom", b.bottom},
-                                {"box", {b.left, b.top, b.right + 1, b.bottom + 1}},
+                                {"top", b.box.top},
+                                {"bottom", b.box.bottom - 1},
+                                {"box", {b.box.left, b.box.top, b.box.right, b.box.bottom}},
                                 {"prominence", b.prominence},
                                 {"width", b.width},
                                 {"rawVolume", b.rawVolume},
@@ -110,7 +119,7 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
     gel::Analysis an;
     try {
         an = gel::analyse(r, o);
-    } catch (const std::invalid_argument& e) {
+    } catch (const gel::ArgumentError& e) {
         throw ToolError(file + ": " + e.what());
     }
     an.greyConversion = g.conversion = grey.conversion;
@@ -131,7 +140,7 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
             saturated += b.saturated;
             diffuse += b.diffuse;
             csv << csvText(file) << ',' << l.index + 1 << ',' << b.index + 1 << ',' << csvNumber(b.x) << ','
-                << csvNumber(b.peakY) << ',' << b.top << ',' << b.bottom << ',' << csvNumber(b.rawVolume) << ','
+                << csvNumber(b.peakY) << ',' << b.box.top << ',' << b.box.bottom - 1 << ',' << csvNumber(b.rawVolume) << ','
                 << csvNumber(b.correctedVolume) << ',' << csvNumber(b.relativeVolume) << ',' << b.saturatedPixels
                 << ',' << (calibrated ? csvNumber(b.size) : std::string()) << ','
                 << (calibrated ? (b.extrapolated ? "yes" : "no") : "") << ',' << (b.saturated ? "yes" : "no")
@@ -146,7 +155,7 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
                          {"tilt", l.tilt},
                          {"bow", l.bow},
                          {"pathRows", {l.pathTop, l.pathBottom}},
-                         {"box", {l.boxLeft, l.top, l.boxRight + 1, l.bottom + 1}},
+                         {"box", {l.box.left, l.box.top, l.box.right, l.box.bottom}},
                          {"bands", bj}});
     }
     nlohmann::ordered_json report = {{"file", file},
@@ -162,7 +171,7 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
                                      {"bandCount", bands},
                                      {"saturatedBands", saturated},
                                      {"diffuseBands", diffuse},
-                                     {"warnings", an.warnings}};
+                                     {"warnings", warningsJson(an.warnings)}};
     if (calibrated)
         report["calibration"] = {{"ladderLane", an.calibration.ladderLane + 1},
                                  {"fit", an.calibration.fit == gel::SizeFit::PiecewiseLinear
@@ -183,7 +192,7 @@ nlohmann::ordered_json processOne(const std::string& file, const LanesArgs& a, c
             {"polarity", gel::polarityName(an.polarity)},
             {"json", jsonPath},
             {"png", pngPath},
-            {"warnings", an.warnings},
+            {"warnings", warningsJson(an.warnings)},
             {"milliseconds", ms}};
 }
 
@@ -224,7 +233,7 @@ int runLanes(const LanesArgs& a, bool json)
                   << j["saturatedBands"] << " saturated, " << j["diffuseBands"] << " diffuse), " << j["polarity"].get<std::string>() << "; wrote "
                   << j["json"].get<std::string>() << ", " << j["png"].get<std::string>() << '\n';
         for (const auto& w : j["warnings"])
-            std::cout << "  note: " << w.get<std::string>() << '\n';
+            std::cout << "  note: " << w["text"].get<std::string>() << '\n';
     };
     const std::vector<std::string> files = expandInputs(a.files);
     std::vector<PlannedOutput> outputs = {{csvPath, "the table"}};

@@ -1,0 +1,386 @@
+#include "analysis/gel/Internal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+namespace kestro::gel {
+
+using namespace detail;
+
+namespace {
+
+// A band in a lane profile: a peak of its own, or a shoulder on the flank of a brighter one.
+struct BandPeak {
+    Peak peak;
+    double hwL = 0, hwR = 0; // half-widths at half prominence, rows
+    bool shoulder = false;
+};
+
+// What the search for a lane's bands keeps for the second pass, which adds the shoulders once
+// the gel's band width is known, and for the boxes.
+struct LaneSearch {
+    Profile s;            // the profile, lightly smoothed
+    Profile rim;          // lane minus the gel beside it, smoothed; empty without neighbours
+    double rimUsual = 0, rimNoise = 0;
+    double least = 0;     // least prominence of a band
+    double typical = 0;   // the lane's median
+    double noise = 0;     // of the unsmoothed profile
+    std::vector<BandPeak> bands; // by position
+    Profile curvature;    // second difference at the band scale, once shoulders were sought
+};
+
+// The rims of a well stand beside its slot, which is darker than the gel between the lanes at
+// the same rows; no band's valley falls below that. The lane's usual offset from the gaps (its
+// lower quartile: a lane may run a little darker or brighter than the gel beside it) is allowed
+// for, and the noise, and a tenth of the band's prominence.
+bool isWellRim(const LaneSearch& ls, int pos, double hwL, double hwR, double prominence)
+{
+    if (ls.rim.empty())
+        return false;
+    const int n = static_cast<int>(ls.rim.size());
+    const int a = std::max(0, static_cast<int>(pos - 3 * std::max(hwL, 1.0)));
+    const int b = std::min(n - 1, static_cast<int>(pos + 3 * std::max(hwR, 1.0)));
+    return *std::min_element(ls.rim.begin() + a, ls.rim.begin() + b + 1) <
+           ls.rimUsual - std::max(ls.rimNoise, 0.1 * prominence);
+}
+
+// A peak whose rows rise between the lanes by this share of its prominence runs across the gel.
+constexpr double kAcrossShare = 0.85;
+
+// The peaks of one lane's profile that are bands (rows relative to the lane's top), with their
+// half-widths between the neighbouring peaks.
+LaneSearch findPeakBands(const Profile& profile, const Profile& gap, double range, const Options& o)
+{
+    LaneSearch ls;
+    const int n = static_cast<int>(profile.size());
+    const int radius = std::max(1, n / 600);
+    ls.s = boxSmooth(profile, radius);
+    const Profile& s = ls.s;
+    ls.noise = noiseOf(profile);
+    ls.least = std::max(5.0 * ls.noise / std::sqrt(2.0 * radius + 1), o.minProminence * range);
+    // A band stands out of its valleys and also above the lane's typical level (its median):
+    // the bright rim of a dark well has prominence but no height.
+    Profile sorted(s);
+    std::nth_element(sorted.begin(), sorted.begin() + n / 2, sorted.end());
+    ls.typical = sorted[static_cast<size_t>(n / 2)];
+    std::vector<Peak> peaks;
+    for (const Peak& p : findPeaks(s))
+        if (p.prominence >= ls.least && p.prominence > 0 && s[p.pos] - ls.typical >= ls.least)
+            peaks.push_back(p);
+    if (!gap.empty()) {
+        Profile diff(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i)
+            diff[static_cast<size_t>(i)] = profile[static_cast<size_t>(i)] - gap[static_cast<size_t>(i)];
+        ls.rim = boxSmooth(diff, radius);
+        Profile order(ls.rim);
+        std::nth_element(order.begin(), order.begin() + n / 4, order.end());
+        ls.rimUsual = order[static_cast<size_t>(n / 4)];
+        ls.rimNoise = 5.0 * noiseOf(diff) / std::sqrt(2.0 * radius + 1);
+    }
+    // The rim test looks past the neighbouring peaks, as far as three half-widths reach.
+    peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
+                               [&](const Peak& p) {
+                                   const double half = s[p.pos] - 0.5 * p.prominence;
+                                   return isWellRim(ls, p.pos, p.pos - crossing(s, p.pos, -1, half, 0),
+                                                    crossing(s, p.pos, +1, half, n - 1) - p.pos, p.prominence);
+                               }),
+                peaks.end());
+    // A line straight across the gel (a dye front, the gel's or a tray's edge, a stacking-gel
+    // boundary) rises between the lanes as well as in them; a band stays inside its lane.
+    if (!gap.empty()) {
+        const Profile g = boxSmooth(gap, radius);
+        peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
+                                   [&](const Peak& p) {
+                                       const double half = s[p.pos] - 0.5 * p.prominence;
+                                       const int a = std::max(0, static_cast<int>(std::floor(3 * crossing(s, p.pos, -1, half, 0) - 2 * p.pos)));
+                                       const int b = std::min(n - 1, static_cast<int>(std::ceil(3 * crossing(s, p.pos, +1, half, n - 1) - 2 * p.pos)));
+                                       const double floor = std::max(*std::min_element(g.begin() + a, g.begin() + p.pos + 1),
+                                                                     *std::min_element(g.begin() + p.pos, g.begin() + b + 1));
+                                       return g[static_cast<size_t>(p.pos)] - floor >= kAcrossShare * p.prominence;
+                                   }),
+                    peaks.end());
+    }
+    for (size_t k = 0; k < peaks.size(); ++k) {
+        const int p = peaks[k].pos;
+        const int lo = k > 0 ? peaks[k - 1].pos : 0;
+        const int hi = k + 1 < peaks.size() ? peaks[k + 1].pos : n - 1;
+        const double half = s[p] - 0.5 * peaks[k].prominence;
+        BandPeak b;
+        b.peak = peaks[k];
+        b.hwL = p - crossing(s, p, -1, half, lo);
+        b.hwR = crossing(s, p, +1, half, hi) - p;
+        ls.bands.push_back(b);
+    }
+    return ls;
+}
+
+// Faint bands on the flank of a bright one make no peak of their own, only a shoulder, but a
+// band still bends the profile down around its middle: minima of the second difference of the
+// profile smoothed at half the band scale (sigma, the standard deviation of the gel's usual
+// band) away from every peak are shoulder bands when that bend is strong enough. A Gaussian band
+// of height A and standard deviation sigma, smoothed by a Gaussian of sigma / 2, has a
+// second difference of -A sigma / sigma'^3 at its middle (sigma'^2 = 1.25 sigma^2), so the bend
+// gives a height estimate that must pass the same least prominence as a peak; the flank of the
+// brighter band bends the other way and only lowers it. The bend must also stand five times
+// above the noise of the second difference: the larger of white noise's through the same
+// filter and the spread of the lane's own second difference away from its peaks (median
+// absolute value over 0.6745), which holds what JPEG blocks and uneven staining do at the band
+// scale.
+void addShoulders(LaneSearch& ls, const Profile& profile, double sigma)
+{
+    const int n = static_cast<int>(profile.size());
+    if (!(sigma > 0.5) || n < 8)
+        return;
+    const double ss = 0.5 * sigma, sp = std::sqrt(sigma * sigma + ss * ss);
+    const Profile g = gaussSmooth(profile, ss);
+    Profile& c = ls.curvature;
+    c.assign(static_cast<size_t>(n), 0.0);
+    for (int i = 1; i + 1 < n; ++i)
+        c[static_cast<size_t>(i)] = g[static_cast<size_t>(i - 1)] - 2 * g[static_cast<size_t>(i)] + g[static_cast<size_t>(i + 1)];
+    // White noise through the filter: the norm of the filter's response to one sample.
+    Profile impulse(static_cast<size_t>(2 * static_cast<int>(std::ceil(3 * ss)) + 7), 0.0);
+    const int mid = static_cast<int>(impulse.size()) / 2;
+    impulse[static_cast<size_t>(mid)] = 1;
+    const Profile gi = gaussSmooth(impulse, ss);
+    double norm = 0;
+    for (size_t i = 1; i + 1 < gi.size(); ++i)
+        norm += std::pow(gi[i - 1] - 2 * gi[i] + gi[i + 1], 2);
+    // The lane's own second difference away from its peaks (two sigma beyond their
+    // half-prominence spans, as below).
+    Profile spread;
+    for (int i = 1; i + 1 < n; ++i) {
+        bool clear = true;
+        for (const BandPeak& b : ls.bands)
+            clear = clear && (i < b.peak.at - b.hwL - 2 * sigma || i > b.peak.at + b.hwR + 2 * sigma);
+        if (clear)
+            spread.push_back(std::fabs(c[static_cast<size_t>(i)]));
+    }
+    double noise = ls.noise * std::sqrt(norm);
+    if (spread.size() >= 16) {
+        std::nth_element(spread.begin(), spread.begin() + spread.size() / 2, spread.end());
+        noise = std::max(noise, spread[spread.size() / 2] / 0.6745);
+    }
+    const double gain = sp * sp * sp / sigma;
+    const double reach = 1.5 * sigma;
+
+    std::vector<BandPeak> found;
+    for (int i = 2; i + 2 < n; ++i) {
+        const double ci = c[static_cast<size_t>(i)];
+        if (!(ci < c[static_cast<size_t>(i - 1)] && ci <= c[static_cast<size_t>(i + 1)]) || -ci < 5 * noise)
+            continue;
+        const double height = -ci * gain;
+        if (height < ls.least || ls.s[static_cast<size_t>(i)] - ls.typical < ls.least)
+            continue;
+        // Away from the peaks: two sigma beyond their half-prominence span, where the corners
+        // of a flat top no longer bend the profile.
+        bool clear = true;
+        for (const BandPeak& b : ls.bands)
+            clear = clear && (i < b.peak.at - b.hwL - 2 * sigma || i > b.peak.at + b.hwR + 2 * sigma);
+        if (!clear)
+            continue;
+        // Its width: where the bend changes sign lies sigma' from a Gaussian band's middle.
+        int za = i, zb = i;
+        while (za > 1 && c[static_cast<size_t>(za - 1)] < 0)
+            --za;
+        while (zb + 2 < n && c[static_cast<size_t>(zb + 1)] < 0)
+            ++zb;
+        const double spanSigma = std::clamp(0.5 * (zb - za + 1), 0.5 * sp, 2 * sp);
+        const double own = std::sqrt(std::max(spanSigma * spanSigma - ss * ss, 0.25 * sigma * sigma));
+        BandPeak b;
+        b.shoulder = true;
+        b.peak.pos = i;
+        const double ca = c[static_cast<size_t>(i - 1)], cc = c[static_cast<size_t>(i + 1)];
+        const double den = ca - 2 * ci + cc;
+        b.peak.at = i + (den > 0 ? std::clamp(0.5 * (ca - cc) / den, -0.5, 0.5) : 0.0);
+        b.peak.prominence = height;
+        b.hwL = b.hwR = 1.1774 * own; // half the width at half height of a Gaussian
+        if (!isWellRim(ls, i, b.hwL, b.hwR, height))
+            found.push_back(b);
+    }
+    // Of shoulders closer than 1.5 sigma, the stronger one.
+    std::sort(found.begin(), found.end(),
+              [](const BandPeak& a, const BandPeak& b) { return a.peak.prominence > b.peak.prominence; });
+    std::vector<BandPeak> kept;
+    for (const BandPeak& b : found) {
+        bool clear = true;
+        for (const BandPeak& k : kept)
+            clear = clear && std::fabs(b.peak.at - k.peak.at) >= reach;
+        if (clear)
+            kept.push_back(b);
+    }
+    ls.bands.insert(ls.bands.end(), kept.begin(), kept.end());
+    std::sort(ls.bands.begin(), ls.bands.end(), [](const BandPeak& a, const BandPeak& b) { return a.peak.at < b.peak.at; });
+}
+
+// Boxes and volumes of one lane's bands. Two peaks part at the lowest row between them; a
+// shoulder parts from its neighbours where the profile bends up most (the largest second
+// difference between them), as a valley would. Each row belongs to one band's box at most.
+void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const LaneSums& rows, const Options& o)
+{
+    const Profile& s = ls.s;
+    const int n = static_cast<int>(s.size());
+
+    const std::vector<BandPeak>& bands = ls.bands;
+    const size_t count = bands.size();
+    std::vector<int> cuts;      // cuts[k]: the last row of band k's share, before band k + 1
+    std::vector<bool> joined;   // joined[k]: bands k and k + 1 part without a valley
+    for (size_t k = 0; k + 1 < count; ++k) {
+        const int a = bands[k].peak.pos, b = bands[k + 1].peak.pos;
+        int cut = argMin(s, a, b);
+        const bool shoulder = (bands[k].shoulder || bands[k + 1].shoulder) && b - a >= 2 && !ls.curvature.empty();
+        if (shoulder) {
+            cut = a + 1;
+            for (int i = a + 1; i < b; ++i)
+                if (ls.curvature[static_cast<size_t>(i)] > ls.curvature[static_cast<size_t>(cut)])
+                    cut = i;
+        }
+        cuts.push_back(cut);
+        joined.push_back(shoulder);
+    }
+    std::vector<int> tops(count), bottoms(count);
+    for (size_t k = 0; k < count; ++k) {
+        const int p = bands[k].peak.pos;
+        // 3.1 half-widths reach 3.65 sigma of a Gaussian band: what a straight baseline under
+        // its tails leaves out is below half a percent.
+        const int top = std::max(static_cast<int>(std::floor(p - 3.1 * std::max(bands[k].hwL, 0.5))),
+                                 k > 0 ? cuts[k - 1] + 1 : argMin(s, 0, p));
+        const int bottom = std::min(static_cast<int>(std::ceil(p + 3.1 * std::max(bands[k].hwR, 0.5))),
+                                    k + 1 < count ? cuts[k] : argMin(s, p, n - 1));
+        tops[k] = std::min(top, p);
+        bottoms[k] = std::max(bottom, p);
+    }
+    for (size_t k = 0; k < count; ++k) {
+        const BandPeak& bp = bands[k];
+        Band b;
+        b.peakY = lane.box.top + bp.peak.at;
+        b.x = lane.centreAt(b.peakY);
+        b.prominence = bp.peak.prominence;
+        b.width = bp.hwL + bp.hwR;
+        b.shoulder = bp.shoulder;
+        // The line between the mean row sums around the top and the bottom row; bands that part
+        // without a valley (a shoulder and its neighbours) share one line from the top of the
+        // first to the bottom of the last, and each takes what lies above it in its own rows, as
+        // a drop line parts overlapping peaks.
+        size_t first = k, last = k;
+        while (first > 0 && joined[first - 1])
+            --first;
+        while (last + 1 < count && joined[last])
+            ++last;
+        measureVolumes(b, lane, wk, rows, tops[k], bottoms[k], tops[first], bottoms[last], o);
+        lane.bands.push_back(b);
+    }
+}
+
+} // namespace
+
+void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vector<Lane>& lanes, const Options& o)
+{
+    const Work& wk = gel.work();
+    for (const Lane& l : lanes)
+        if (l.tier < 0 || l.tier >= static_cast<int>(tiers.size()))
+            throw ArgumentError("lane " + std::to_string(l.index + 1) + " lies in tier " +
+                                std::to_string(static_cast<long long>(l.tier) + 1) + " of " + std::to_string(tiers.size()));
+    std::vector<Profile> profiles;
+    double lowest = 0, highest = 0;
+    for (const Lane& l : lanes) {
+        Profile sums = laneProfile(gel, l).values;
+        const auto [mn, mx] = std::minmax_element(sums.begin(), sums.end());
+        if (profiles.empty() || *mn < lowest)
+            lowest = *mn;
+        if (profiles.empty() || *mx > highest)
+            highest = *mx;
+        profiles.push_back(std::move(sums));
+    }
+    std::vector<double> widths;
+    std::vector<LaneSearch> searches;
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        // The gel between this lane's box and its neighbours' in the same tier, row by row: the
+        // darker of the two gaps (a bright band's glow spills into one), none at the tier's ends.
+        const Lane& l = lanes[k];
+        Profile gap, side;
+        std::vector<int> sat;
+        const std::vector<int> shifts = laneShifts(l);
+        for (int dir : {-1, 1}) {
+            const size_t m = dir < 0 ? k - 1 : k + 1;
+            const bool neighbour = !(dir < 0 && k == 0) && m < lanes.size() && lanes[m].tier == l.tier;
+            const int g0 = neighbour ? (dir < 0 ? lanes[m].box.right : l.box.right) - wk.x0 : 0;
+            const int g1 = neighbour ? (dir < 0 ? l.box.left - 1 : lanes[m].box.left - 1) - wk.x0 : -1;
+            if (g1 < g0) {
+                gap.clear();
+                break;
+            }
+            rowSums(wk, g0, g1, l.box.top - wk.y0, l.box.bottom - 1 - wk.y0, shifts, side, nullptr, sat);
+            for (double& v : side)
+                v /= g1 - g0 + 1;
+            if (gap.empty())
+                gap = side;
+            else
+                for (size_t i = 0; i < gap.size(); ++i)
+                    gap[i] = std::min(gap[i], side[i]);
+        }
+        searches.push_back(findPeakBands(profiles[k], gap, highest - lowest, o));
+        for (const BandPeak& b : searches.back().bands)
+            widths.push_back(b.hwL + b.hwR);
+    }
+    // Shoulders are sought at the scale of the gel's usual band: the median width at half
+    // prominence of its peaks, 2.355 standard deviations of a Gaussian band.
+    const double sigma = widths.size() >= 3 ? medianOf(widths) / 2.355 : 0.0;
+    widths.clear();
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        LaneSearch& ls = searches[k];
+        if (o.shoulders)
+            addShoulders(ls, profiles[k], sigma);
+        // A shoulder holds at least a third of the volume of a band of the least prominence and the
+        // usual width across the lane: the corners of a flat, saturated top bend the profile as
+        // a shoulder does, but the box between them and the top holds nothing.
+        Lane& l = lanes[k];
+        const double least = 0.35 * ls.least * sigma * std::sqrt(2 * 3.14159265358979) * l.box.width();
+        const LaneSums sums = laneSums(l, wk, o);
+        for (;;) {
+            l.bands.clear();
+            measureBands(l, wk, ls, sums, o);
+            std::vector<BandPeak> kept;
+            for (size_t i = 0; i < ls.bands.size(); ++i)
+                if (!ls.bands[i].shoulder || l.bands[i].correctedVolume >= least)
+                    kept.push_back(ls.bands[i]);
+            if (kept.size() == ls.bands.size())
+                break;
+            ls.bands = std::move(kept);
+        }
+        for (Band& b : l.bands) {
+            b.lane = static_cast<int>(k);
+            widths.push_back(b.width);
+        }
+    }
+    // Above the wells lie the edge of the gel or its tray and the wells' rims, never a band.
+    for (Lane& l : lanes)
+        l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
+                                     [&](const Band& b) { return b.peakY < tiers[static_cast<size_t>(l.tier)].firstBandRow; }),
+                      l.bands.end());
+    // A smear or a slow rise of the lane is far wider than the gel's bands: not a band. A
+    // saturated band is a band however wide: its top is clipped flat and its glow spreads.
+    if (!widths.empty()) {
+        const double widest = 4 * medianOf(widths);
+        for (Lane& l : lanes)
+            l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
+                                         [&](const Band& b) { return b.width > widest && !b.saturated; }),
+                          l.bands.end());
+    }
+    // Diffuse bands: sides that rise over more columns than the gel's bands usually do.
+    std::vector<double> edges;
+    for (Lane& l : lanes)
+        for (Band& b : l.bands)
+            if ((b.edgeWidth = edgeWidthOf(l, b, wk)) > 0)
+                edges.push_back(b.edgeWidth);
+    if (edges.size() >= 5 && o.diffuseEdge > 0) {
+        const double widest = o.diffuseEdge * medianOf(edges);
+        for (Lane& l : lanes)
+            for (Band& b : l.bands)
+                b.diffuse = b.edgeWidth > widest;
+    }
+    for (Lane& l : lanes)
+        numberBands(l);
+}
+
+} // namespace kestro::gel

@@ -1,0 +1,198 @@
+#include "analysis/gel/Internal.h"
+
+#include "analysis/ImageProcessing.h"
+#include "image/DalvoImage.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kestro::gel {
+
+namespace {
+
+int luma(int r, int g, int b)
+{
+    return (299 * r + 587 * g + 114 * b + 500) / 1000;
+}
+
+// One row of a view's samples as ints, clamped to the saturation level.
+void readRow(const GreyView& v, int y, int x0, int count, int* out)
+{
+    const auto* line = static_cast<const unsigned char*>(v.pixels) + y * v.stride;
+    for (int x = 0; x < count; ++x) {
+        int s = 0;
+        switch (v.sample) {
+        case GreyView::Sample::UInt8: s = line[x0 + x]; break;
+        case GreyView::Sample::UInt16: {
+            std::uint16_t u;
+            std::memcpy(&u, line + 2 * static_cast<size_t>(x0 + x), sizeof u);
+            s = u;
+            break;
+        }
+        case GreyView::Sample::Int32:
+            std::memcpy(&s, line + 4 * static_cast<size_t>(x0 + x), sizeof s);
+            break;
+        }
+        out[x] = std::clamp(s, 0, v.maxValue);
+    }
+}
+
+size_t sampleBytes(GreyView::Sample s)
+{
+    return s == GreyView::Sample::UInt8 ? 1 : s == GreyView::Sample::UInt16 ? 2 : 4;
+}
+
+} // namespace
+
+const char* polarityName(Polarity polarity)
+{
+    switch (polarity) {
+    case Polarity::Auto: return "auto";
+    case Polarity::BrightBands: return "bright bands";
+    case Polarity::DarkBands: return "dark bands";
+    }
+    return "auto";
+}
+
+Polarity detectPolarity(const int* pixels, size_t count, int maxValue)
+{
+    if (count == 0 || maxValue <= 0)
+        return Polarity::BrightBands;
+    std::vector<size_t> histogram(static_cast<size_t>(maxValue) + 1, 0);
+    for (size_t i = 0; i < count; ++i)
+        ++histogram[static_cast<size_t>(std::clamp(pixels[i], 0, maxValue))];
+    auto percentile = [&](double q) {
+        const size_t target = static_cast<size_t>(q * (count - 1));
+        size_t seen = 0;
+        for (size_t v = 0; v < histogram.size(); ++v) {
+            seen += histogram[v];
+            if (seen > target)
+                return static_cast<double>(v);
+        }
+        return static_cast<double>(maxValue);
+    };
+    const double p1 = percentile(0.01), p50 = percentile(0.5), p99 = percentile(0.99);
+    return p99 - p50 >= p50 - p1 ? Polarity::BrightBands : Polarity::DarkBands;
+}
+
+GreyImage greyImage(const DalvoImage& image)
+{
+    if (!image.isValid() || image.getWidth() == 0 || image.getHeight() == 0)
+        throw ArgumentError("the image is empty");
+    GreyImage g;
+    g.width = static_cast<int>(image.getWidth());
+    g.height = static_cast<int>(image.getHeight());
+    g.pixels.resize(static_cast<size_t>(g.width) * g.height);
+    const FREE_IMAGE_TYPE type = image.getImageType();
+    const unsigned bpp = image.getBitsPerPixel();
+    const RGBQUAD* palette = image.getPalette();
+    bool identity = palette != nullptr && image.getPaletteSize() >= 256 * sizeof(RGBQUAD);
+    if (palette && bpp == 8)
+        for (int i = 0; i < 256 && identity; ++i)
+            identity = palette[i].rgbRed == i && palette[i].rgbGreen == i && palette[i].rgbBlue == i;
+    if (type == FIT_UINT16) {
+        g.maxValue = 65535;
+        g.conversion = "16-bit grey values as stored";
+    } else if (type == FIT_RGB16) {
+        g.maxValue = 65535;
+        g.conversion = "luma of 16-bit RGB: (299 R + 587 G + 114 B + 500) / 1000";
+    } else if (type == FIT_BITMAP && bpp == 8) {
+        g.maxValue = 255;
+        g.conversion = !palette || identity ? "8-bit grey values as stored"
+                                            : "8-bit palette indices looked up, luma of the palette colour";
+    } else if (type == FIT_BITMAP && (bpp == 24 || bpp == 32)) {
+        g.maxValue = 255;
+        g.conversion = "luma of 8-bit RGB: (299 R + 587 G + 114 B + 500) / 1000";
+    } else {
+        throw ArgumentError("a " + std::to_string(bpp) + "-bit image of this type has no grey form for gel analysis");
+    }
+    for (int y = 0; y < g.height; ++y) {
+        const BYTE* line = image.getScanLine(static_cast<unsigned>(g.height - 1 - y));
+        int* out = &g.pixels[static_cast<size_t>(y) * g.width];
+        for (int x = 0; x < g.width; ++x) {
+            if (type == FIT_UINT16) {
+                out[x] = reinterpret_cast<const WORD*>(line)[x];
+            } else if (type == FIT_RGB16) {
+                const FIRGB16& c = reinterpret_cast<const FIRGB16*>(line)[x];
+                out[x] = luma(c.red, c.green, c.blue);
+            } else if (bpp == 8) {
+                const BYTE i = line[x];
+                out[x] = !palette || identity ? i : luma(palette[i].rgbRed, palette[i].rgbGreen, palette[i].rgbBlue);
+            } else {
+                const BYTE* c = line + x * (bpp / 8);
+                out[x] = luma(c[FI_RGBA_RED], c[FI_RGBA_GREEN], c[FI_RGBA_BLUE]);
+            }
+        }
+    }
+    return g;
+}
+
+GreyView greyView(const RasterImageGS16& raster)
+{
+    return GreyView::of(raster.pixels, raster.width, raster.height,
+                        static_cast<std::ptrdiff_t>(raster.width) * static_cast<std::ptrdiff_t>(sizeof(int)),
+                        raster.maxPixelValue);
+}
+
+PreparedGel::PreparedGel(const GreyView& g, const Options& o)
+{
+    if (!g.pixels || g.width <= 0 || g.height <= 0)
+        throw ArgumentError("the image is empty");
+    if (std::abs(g.stride) < static_cast<std::ptrdiff_t>(sampleBytes(g.sample) * static_cast<size_t>(g.width)))
+        throw ArgumentError("the rows of the grey view overlap: its stride is shorter than a row");
+    // The analysis keeps histograms of every grey level.
+    if (g.maxValue < 1 || g.maxValue > 65535)
+        throw ArgumentError("the saturation level " + std::to_string(g.maxValue) + " is not within 1 .. 65535");
+    if (o.tiers < 0)
+        throw ArgumentError("the tier count cannot be negative");
+    if (o.laneCount < 0)
+        throw ArgumentError("the lane count cannot be negative");
+    Region r = o.region;
+    if (r.width == 0)
+        r = Region{0, 0, g.width, g.height};
+    if (r.x < 0 || r.y < 0 || r.width < 1 || r.height < 1 || r.x > g.width - r.width || r.y > g.height - r.height)
+        throw ArgumentError("the region " + std::to_string(r.x) + " " + std::to_string(r.y) + " " +
+                            std::to_string(r.width) + " x " + std::to_string(r.height) + " does not lie inside the image");
+    if (r.width < 16 || r.height / 16 < std::max(1, o.tiers))
+        throw ArgumentError("the region is too small for a gel (16 x 16 pixels per tier at least)");
+
+    auto wk = std::make_shared<Work>();
+    wk->imageWidth = g.width;
+    wk->imageHeight = g.height;
+    wk->region = r;
+    wk->x0 = r.x;
+    wk->y0 = r.y;
+    wk->w = r.width;
+    wk->h = r.height;
+    wk->maxValue = g.maxValue;
+    wk->values = RasterImageGS16(r.width, r.height);
+    wk->background = RasterImageGS16(r.width, r.height);
+    for (int y = 0; y < r.height; ++y)
+        readRow(g, r.y + y, r.x, r.width, wk->values.pixels + static_cast<size_t>(y) * r.width);
+
+    wk->polarity = o.polarity;
+    if (wk->polarity == Polarity::Auto) {
+        wk->polarity = detectPolarity(wk->values.pixels, static_cast<size_t>(r.width) * r.height, g.maxValue);
+        wk->polarityDetected = true;
+    }
+    if (wk->polarity == Polarity::DarkBands) {
+        int* p = wk->values.pixels;
+        for (size_t i = 0, n = static_cast<size_t>(r.width) * r.height; i < n; ++i)
+            p[i] = g.maxValue - p[i];
+    }
+    const int hw = o.backgroundHalfWidth > 0 ? o.backgroundHalfWidth : std::max(2, r.width / 16);
+    const int hh = o.backgroundHalfHeight > 0 ? o.backgroundHalfHeight : std::max(2, r.height / 16);
+    ImageProcessing().generateBGViaMinFilter(&wk->values, &wk->background, hw, hh);
+    m_work = std::move(wk);
+}
+
+int PreparedGel::imageWidth() const { return m_work->imageWidth; }
+int PreparedGel::imageHeight() const { return m_work->imageHeight; }
+const Region& PreparedGel::region() const { return m_work->region; }
+int PreparedGel::maxValue() const { return m_work->maxValue; }
+Polarity PreparedGel::polarity() const { return m_work->polarity; }
+bool PreparedGel::polarityDetected() const { return m_work->polarityDetected; }
+int PreparedGel::value(int x, int y) const { return m_work->row(y - m_work->y0)[x - m_work->x0]; }
+int PreparedGel::background(int x, int y) const { return m_work->bgRow(y - m_work->y0)[x - m_work->x0]; }
+
+} // namespace kestro::gel

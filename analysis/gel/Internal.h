@@ -1,0 +1,88 @@
+// What the stages of the gel analysis share and callers do not see: the prepared region, profile
+// arithmetic, and the passes one stage hands the next.
+#pragma once
+
+#include "analysis/GelAnalysis.h"
+#include "raster/RasterImageGS16.h"
+
+#include <string>
+#include <vector>
+
+namespace kestro::gel {
+
+// The region's pixels in bright-band polarity, and their background, as rasters the library's
+// filters take; positions in it ("work coordinates") count from the region's corner.
+struct PreparedGel::Work {
+    int imageWidth = 0, imageHeight = 0;
+    Region region;
+    int x0 = 0, y0 = 0, w = 0, h = 0;
+    int maxValue = 0;
+    Polarity polarity = Polarity::BrightBands;
+    bool polarityDetected = false;
+    RasterImageGS16 values;
+    RasterImageGS16 background;
+    const int* row(int y) const { return values.pixels + static_cast<size_t>(y) * w; }
+    const int* bgRow(int y) const { return background.pixels + static_cast<size_t>(y) * w; }
+};
+
+namespace detail {
+
+using Work = PreparedGel::Work;
+using Profile = std::vector<double>;
+
+// Profiles.
+Profile boxSmooth(const Profile& v, int r);
+Profile gaussSmooth(const Profile& v, double sigma);
+double noiseOf(const Profile& v);
+double meanOf(const Profile& v, int a, int b);
+double medianOf(Profile v);
+int argMin(const Profile& s, int a, int b);
+double crossing(const Profile& s, int from, int dir, double level, int limit);
+
+struct Peak {
+    int pos = 0;         // the peak's sample (middle of a plateau)
+    double at = 0;       // sub-pixel position
+    double prominence = 0;
+};
+std::vector<Peak> findPeaks(const Profile& s);
+
+// Lanes (work coordinates until placed).
+std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o);
+// Image coordinates, tier, index and band boxes for lanes of one tier found or placed in work
+// coordinates, left to right; the index of the first is `first`.
+void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int first);
+std::vector<int> laneShifts(const Lane& lane);
+
+// Tiers: each with the lanes found while finding it.
+struct TierLanes {
+    Tier tier;
+    std::vector<Lane> lanes;
+};
+std::vector<TierLanes> layout(const Work& wk, const Options& o);
+
+// Row sums over the columns a..b (work coordinates, included) of rows y0..y1 of the work raster,
+// each row's columns moved by shift[row - y0] (no shift when empty) and kept inside the raster.
+void rowSums(const Work& wk, int a, int b, int y0, int y1, const std::vector<int>& shift, Profile& values,
+             Profile* background, std::vector<int>& saturated);
+
+// The row sums over a lane's band box, for its bands' volumes.
+struct LaneSums {
+    Profile sums, background; // background only with the moving-minimum background
+    std::vector<int> saturated;
+    std::vector<int> shift;   // the lane's path, whole columns per row
+
+};
+LaneSums laneSums(const Lane& lane, const Work& wk, const Options& o);
+
+// Volumes of the band whose box holds rows top..bottom of the lane's sums (relative to the
+// lane's top, included), its background line drawn from the mean sums around lineTop to those
+// around lineBottom; also its spans and saturated pixels.
+void measureVolumes(Band& b, const Lane& lane, const Work& wk, const LaneSums& rows, int top, int bottom, int lineTop,
+                    int lineBottom, const Options& o);
+double edgeWidthOf(const Lane& lane, const Band& band, const Work& wk);
+
+// Warnings of an analysis, sorted by text, each once.
+void addWarning(Analysis& a, const char* code, std::string text);
+
+} // namespace detail
+} // namespace kestro::gel

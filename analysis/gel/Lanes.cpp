@@ -1,0 +1,554 @@
+#include "analysis/gel/Internal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+namespace kestro::gel {
+namespace detail {
+
+namespace {
+
+// The peaks of a tier's smoothed column profile that are lanes, left to right.
+std::vector<Peak> lanePeaks(const Profile& s, const Options& o)
+{
+    const int n = static_cast<int>(s.size());
+    // A lane is a plateau in the profile, often with a bump at either edge where the bands
+    // are brighter: a peak counts as a lane only when the valleys on both sides fall at least
+    // a third of its height above the local floor, which such a bump does not. The floor is the
+    // lowest point within a twentieth of the width: a gel that glows as a whole above the dark
+    // tray around it keeps its lanes, and so do lanes parted by narrow dips from their
+    // neighbours beside a dark empty lane further off.
+    const int reach = std::max(2, n / 20);
+    std::vector<Peak> peaks;
+    for (const Peak& p : findPeaks(s)) {
+        const double floor = *std::min_element(s.begin() + std::max(0, p.pos - reach),
+                                               s.begin() + std::min(n, p.pos + reach + 1));
+        if (p.prominence >= (s[p.pos] - floor) / 3)
+            peaks.push_back(p);
+    }
+    std::sort(peaks.begin(), peaks.end(), [](const Peak& a, const Peak& b) { return a.prominence > b.prominence; });
+    std::vector<Peak> kept;
+    if (!peaks.empty()) {
+        // The strongest peaks first; with a lane count given, they keep a third of the even
+        // spacing between them.
+        // The threshold follows the third strongest peak: the bright walls of a casting tray
+        // or the edge of the gel outshine every lane and would hide the fainter ones.
+        const double least = o.laneCount > 0 ? 0.0 : o.minLaneProminence * peaks[std::min<size_t>(2, peaks.size() - 1)].prominence;
+        const double minGap = o.laneCount > 0 ? n / (3.0 * o.laneCount) : 0.0;
+        for (const Peak& p : peaks) {
+            if ((o.laneCount > 0 && static_cast<int>(kept.size()) == o.laneCount) || p.prominence < least)
+                break;
+            bool clear = true;
+            for (const Peak& q : kept)
+                clear = clear && std::fabs(p.at - q.at) >= minGap;
+            if (clear)
+                kept.push_back(p);
+        }
+    }
+    std::sort(kept.begin(), kept.end(), [](const Peak& a, const Peak& b) { return a.at < b.at; });
+    return kept;
+}
+
+// Lanes at the given peaks of the smoothed column profile, their edges bounded by the
+// neighbouring peaks, and for each lane the index of its peak. Slivers at the region's sides
+// (the border of a scan) are no lanes: a lane is at least 40% as wide as the median lane; their
+// neighbours keep the edges the sliver bounded.
+std::vector<Lane> lanesAt(const Profile& s, const std::vector<Peak>& kept, std::vector<size_t>& from)
+{
+    const int n = static_cast<int>(s.size());
+    std::vector<Lane> lanes;
+    from.resize(kept.size());
+    for (size_t k = 0; k < kept.size(); ++k) {
+        from[k] = k;
+        const int p = kept[k].pos;
+        const int lo = k > 0 ? kept[k - 1].pos : 0;
+        const int hi = k + 1 < kept.size() ? kept[k + 1].pos : n - 1;
+        const double h = s[static_cast<size_t>(p)];
+        const double floorL = s[static_cast<size_t>(argMin(s, lo, p))], floorR = s[static_cast<size_t>(argMin(s, p, hi))];
+        Lane lane;
+        const double halfL = crossing(s, p, -1, floorL + 0.5 * (h - floorL), lo);
+        const double halfR = crossing(s, p, +1, floorR + 0.5 * (h - floorR), hi);
+        lane.centre = 0.5 * (halfL + halfR);
+        // A faint glow beside a lane (a smear, the gel's edge) would carry the low crossing far
+        // out: the edges stay within 0.7 half-maximum widths of the centre.
+        const double reach = 0.7 * (halfR - halfL);
+        lane.left = std::max(crossing(s, p, -1, floorL + 0.15 * (h - floorL), lo), lane.centre - reach);
+        lane.right = std::min(crossing(s, p, +1, floorR + 0.15 * (h - floorR), hi), lane.centre + reach);
+        lane.prominence = kept[k].prominence;
+        lanes.push_back(lane);
+    }
+    if (lanes.size() >= 3) {
+        std::vector<double> widths;
+        for (const Lane& l : lanes)
+            widths.push_back(l.right - l.left);
+        std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
+        const double least = 0.4 * widths[widths.size() / 2];
+        size_t j = 0;
+        for (size_t k = 0; k < lanes.size(); ++k)
+            if (lanes[k].right - lanes[k].left >= least) {
+                lanes[j] = lanes[k];
+                from[j++] = k;
+            }
+        lanes.resize(j);
+        from.resize(j);
+    }
+    return lanes;
+}
+
+// Follows lanes that drift sideways within their tier (rows y0..y1 of the work raster): in
+// strips of rows, the shift at which the strip's column profile best matches the tier's within
+// the lane, then a parabola through the shifts weighted by the strip's signal. Positions stay in
+// work coordinates.
+void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const Profile& columns)
+{
+    const int rows = y1 - y0 + 1;
+    const int strips = std::min(16, rows / 40);
+    if (strips < 4 || lanes.empty())
+        return;
+    std::vector<Profile> stripProfiles(static_cast<size_t>(strips), Profile(static_cast<size_t>(wk.w), 0.0));
+    std::vector<double> stripMiddle(static_cast<size_t>(strips));
+    std::vector<long long> acc(static_cast<size_t>(wk.w));
+    for (int k = 0; k < strips; ++k) {
+        const int a = y0 + k * rows / strips, b = y0 + (k + 1) * rows / strips - 1;
+        std::fill(acc.begin(), acc.end(), 0);
+        for (int y = a; y <= b; ++y) {
+            const int* v = wk.row(y);
+            const int* g = wk.bgRow(y);
+            for (int x = 0; x < wk.w; ++x)
+                acc[static_cast<size_t>(x)] += std::max(0, v[x] - g[x]);
+        }
+        for (int x = 0; x < wk.w; ++x)
+            stripProfiles[static_cast<size_t>(k)][static_cast<size_t>(x)] = static_cast<double>(acc[static_cast<size_t>(x)]) / (b - a + 1);
+        stripMiddle[static_cast<size_t>(k)] = 0.5 * (a + b);
+    }
+    const double middle = 0.5 * (y0 + y1);
+    for (Lane& lane : lanes) {
+        const int L = std::max(0, static_cast<int>(std::floor(lane.left)));
+        const int R = std::min(wk.w - 1, static_cast<int>(std::ceil(lane.right)));
+        const int reach = std::clamp(static_cast<int>(0.3 * (R - L)), 1, 24);
+        if (R - L < 4)
+            continue;
+        double refFloor = columns[static_cast<size_t>(L)];
+        for (int x = L; x <= R; ++x)
+            refFloor = std::min(refFloor, columns[static_cast<size_t>(x)]);
+        std::vector<double> us, shifts, weights;
+        double strongest = 0;
+        for (int k = 0; k < strips; ++k) {
+            const Profile& sp = stripProfiles[static_cast<size_t>(k)];
+            auto at = [&](int x) { return sp[static_cast<size_t>(std::clamp(x, 0, wk.w - 1))]; };
+            double spFloor = at(L - reach);
+            for (int x = L - reach; x <= R + reach; ++x)
+                spFloor = std::min(spFloor, at(x));
+            std::vector<double> corr(static_cast<size_t>(2 * reach + 1), 0.0);
+            double signal = 0;
+            for (int x = L; x <= R; ++x)
+                signal += at(x) - spFloor;
+            for (int d = -reach; d <= reach; ++d) {
+                double c = 0;
+                for (int x = L; x <= R; ++x)
+                    c += (columns[static_cast<size_t>(x)] - refFloor) * (at(x + d) - spFloor);
+                corr[static_cast<size_t>(d + reach)] = c;
+            }
+            const int best = static_cast<int>(std::max_element(corr.begin(), corr.end()) - corr.begin());
+            strongest = std::max(strongest, signal);
+            if (best == 0 || best == 2 * reach || signal <= 0)
+                continue; // no match inside the reach: the strip says nothing
+            const double ca = corr[static_cast<size_t>(best - 1)], cb = corr[static_cast<size_t>(best)],
+                         cc = corr[static_cast<size_t>(best + 1)];
+            const double den = ca - 2 * cb + cc;
+            const double shift = best - reach + (den < 0 ? std::clamp(0.5 * (ca - cc) / den, -0.5, 0.5) : 0.0);
+            us.push_back(stripMiddle[static_cast<size_t>(k)] - middle);
+            shifts.push_back(shift);
+            weights.push_back(signal);
+        }
+        // Only strips with a fifth of the strongest strip's signal in the lane measure the path:
+        // the faint rims of a well or a speck of dust above the bands match anywhere, and a
+        // parabola through them would swing far beyond the bands. The path holds between them.
+        size_t used = 0;
+        for (size_t i = 0; i < us.size(); ++i)
+            if (weights[i] >= 0.2 * strongest) {
+                us[used] = us[i];
+                shifts[used] = shifts[i];
+                weights[used++] = weights[i] * weights[i];
+            }
+        us.resize(used);
+        shifts.resize(used);
+        weights.resize(used);
+        if (used < 4)
+            continue;
+        const double uTop = *std::min_element(us.begin(), us.end()), uBottom = *std::max_element(us.begin(), us.end());
+        // Normal equations of the weighted parabola in u = row - middle.
+        double m[3][4] = {};
+        for (size_t i = 0; i < used; ++i) {
+            const double w = weights[i], u = us[i];
+            const double pw[5] = {w, w * u, w * u * u, w * u * u * u, w * u * u * u * u};
+            for (int r = 0; r < 3; ++r) {
+                for (int j = 0; j < 3; ++j)
+                    m[r][j] += pw[r + j];
+                m[r][3] += pw[r] * shifts[i];
+            }
+        }
+        // Gauss-Jordan elimination with partial pivoting.
+        double c[3] = {0, 0, 0};
+        bool ok = true;
+        for (int i = 0; i < 3 && ok; ++i) {
+            int p = i;
+            for (int r = i + 1; r < 3; ++r)
+                if (std::fabs(m[r][i]) > std::fabs(m[p][i]))
+                    p = r;
+            std::swap(m[i], m[p]);
+            if (!(std::fabs(m[i][i]) > 1e-12 * std::fabs(m[0][0])))
+                ok = false;
+            for (int r = 0; r < 3 && ok; ++r)
+                if (r != i) {
+                    const double f = m[r][i] / m[i][i];
+                    for (int j = i; j < 4; ++j)
+                        m[r][j] -= f * m[i][j];
+                }
+        }
+        if (!ok)
+            continue;
+        for (int i = 0; i < 3; ++i)
+            c[i] = m[i][3] / m[i][i];
+        // A path whose ends stray less than a pixel from its middle is straight; one that leaves
+        // the reach, or that the strips do not follow within a pixel, is no path.
+        const double ua = uTop, ub = uBottom;
+        const double stray = std::max(std::fabs((c[1] + c[2] * ua) * ua), std::fabs((c[1] + c[2] * ub) * ub));
+        double residual = 0, weight = 0;
+        for (size_t i = 0; i < us.size(); ++i) {
+            const double e = shifts[i] - (c[0] + (c[1] + c[2] * us[i]) * us[i]);
+            residual += weights[i] * e * e;
+            weight += weights[i];
+        }
+        if (stray < 1.0 || std::fabs(c[0]) + stray > reach || residual > weight)
+            continue;
+        lane.centre += c[0];
+        lane.left += c[0];
+        lane.right += c[0];
+        lane.tilt = c[1];
+        lane.bow = c[2];
+        lane.middle = middle;
+        lane.pathTop = middle + uTop;
+        lane.pathBottom = middle + uBottom;
+    }
+}
+
+// For each lane, how far its strongest stretch of rows rises above its usual level, both taken
+// against the gel beside it (the gaps to its neighbours, or as wide a stripe beyond its edge at
+// the ends of the tier), row by row in the median across the columns of the lane's middle half
+// and of the gaps, of the background-corrected values, each capped: bands and smears rise, an
+// empty well column with dust in it (specks narrower than half the columns) does not, and a line
+// across the whole gel (the edge of a tray) cancels. One pass over the rows reads every stripe.
+std::vector<double> laneSignals(const Work& wk, int y0, int y1, const std::vector<Lane>& lanes, int cap)
+{
+    struct Span { int a = 0, b = -1; };
+    auto span = [&](double a, double b) {
+        Span sp{static_cast<int>(std::ceil(a)), static_cast<int>(std::floor(b))};
+        if (sp.b < sp.a)
+            sp.a = sp.b = static_cast<int>(std::lround(0.5 * (a + b)));
+        if (sp.b < 0 || sp.a > wk.w - 1)
+            return Span{};
+        sp.a = std::clamp(sp.a, 0, wk.w - 1);
+        sp.b = std::clamp(sp.b, sp.a, wk.w - 1);
+        return sp;
+    };
+    // Per lane: its middle half, then the stripes beside it (gaps are shared by neighbours).
+    const size_t n = lanes.size();
+    std::vector<Span> spans;
+    std::vector<size_t> left(n), right(n);
+    for (size_t k = 0; k < n; ++k) {
+        const Lane& l = lanes[k];
+        const double quarter = 0.25 * (l.right - l.left);
+        spans.push_back(span(l.centre - quarter, l.centre + quarter));
+    }
+    spans.push_back(span(lanes[0].left - 0.5 * (lanes[0].right - lanes[0].left), lanes[0].left));
+    left[0] = spans.size() - 1;
+    for (size_t k = 0; k + 1 < n; ++k) {
+        spans.push_back(span(lanes[k].right, lanes[k + 1].left));
+        right[k] = left[k + 1] = spans.size() - 1;
+    }
+    spans.push_back(span(lanes[n - 1].right, lanes[n - 1].right + 0.5 * (lanes[n - 1].right - lanes[n - 1].left)));
+    right[n - 1] = spans.size() - 1;
+
+    // A tier of 2048 rows or more is read in steps of rows: a lane's signal stretches over
+    // hundreds of them, and the medians are most of the analysis's time on a large scan.
+    const int step = std::max(1, (y1 - y0 + 1) / 1024);
+    const size_t rows = static_cast<size_t>((y1 - y0) / step + 1);
+    std::vector<Profile> medians(spans.size(), Profile(rows, 0.0));
+    std::vector<int> v;
+    for (int y = y0; y <= y1; y += step) {
+        const int* r = wk.row(y);
+        const int* g = wk.bgRow(y);
+        for (size_t i = 0; i < spans.size(); ++i) {
+            const Span& sp = spans[i];
+            if (sp.b < sp.a)
+                continue;
+            v.resize(static_cast<size_t>(sp.b - sp.a + 1));
+            for (int x = sp.a; x <= sp.b; ++x)
+                v[static_cast<size_t>(x - sp.a)] = std::clamp(r[x] - g[x], 0, cap);
+            std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+            medians[i][static_cast<size_t>((y - y0) / step)] = v[v.size() / 2];
+        }
+    }
+    std::vector<double> signal(n);
+    const int radius = std::max(1, static_cast<int>(rows) / 200);
+    for (size_t k = 0; k < n; ++k) {
+        Profile diff = medians[k];
+        const bool hasLeft = spans[left[k]].b >= spans[left[k]].a, hasRight = spans[right[k]].b >= spans[right[k]].a;
+        const int sides = hasLeft + hasRight;
+        for (size_t i = 0; i < rows && sides > 0; ++i)
+            diff[i] -= ((hasLeft ? medians[left[k]][i] : 0.0) + (hasRight ? medians[right[k]][i] : 0.0)) / sides;
+        const Profile sm = boxSmooth(diff, radius);
+        Profile order(sm);
+        std::nth_element(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(order.size() / 2), order.end());
+        signal[k] = *std::max_element(sm.begin(), sm.end()) - order[order.size() / 2];
+    }
+    return signal;
+}
+
+// Exactly `count` lanes from the lanes found (left to right), which keep their places: the least
+// prominent go while there are too many; while there are too few, a lane grid at the found lanes'
+// pitch (the median spacing of neighbours) fills the widest gap that holds a lane at that pitch,
+// else extends past the end with more signal beside it, else takes the middle of the widest
+// stretch free of lanes. Each added lane moves to the profile's highest point within a quarter
+// pitch of the grid and spans 0.8 pitches; neighbours that would overlap part halfway.
+std::vector<Lane> countedLanes(const Profile& s, std::vector<Lane> lanes, int count)
+{
+    const int n = static_cast<int>(s.size());
+    while (static_cast<int>(lanes.size()) > count)
+        lanes.erase(std::min_element(lanes.begin(), lanes.end(),
+                                     [](const Lane& a, const Lane& b) { return a.prominence < b.prominence; }));
+    double pitch = static_cast<double>(n) / count;
+    if (lanes.size() >= 2) {
+        std::vector<double> gaps;
+        for (size_t k = 0; k + 1 < lanes.size(); ++k)
+            gaps.push_back(lanes[k + 1].centre - lanes[k].centre);
+        std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
+        pitch = std::min(pitch, gaps[gaps.size() / 2]);
+    }
+    const auto add = [&](double at, bool refine) {
+        if (refine) {
+            const int a = std::clamp(static_cast<int>(std::lround(at - pitch / 4)), 0, n - 1);
+            const int b = std::clamp(static_cast<int>(std::lround(at + pitch / 4)), a, n - 1);
+            at = static_cast<double>(std::max_element(s.begin() + a, s.begin() + b + 1) - s.begin());
+        }
+        Lane l;
+        l.centre = at;
+        l.left = std::max(0.0, at - 0.4 * pitch);
+        l.right = std::min(n - 1.0, at + 0.4 * pitch);
+        lanes.insert(std::upper_bound(lanes.begin(), lanes.end(), l,
+                                      [](const Lane& x, const Lane& y) { return x.centre < y.centre; }),
+                     l);
+    };
+    while (static_cast<int>(lanes.size()) < count) {
+        if (lanes.empty()) {
+            add(0.5 * (n - 1), false);
+            continue;
+        }
+        size_t widest = 0;
+        for (size_t k = 1; k + 1 < lanes.size(); ++k)
+            if (lanes[k + 1].centre - lanes[k].centre > lanes[widest + 1].centre - lanes[widest].centre)
+                widest = k;
+        const double gap = lanes.size() >= 2 ? lanes[widest + 1].centre - lanes[widest].centre : 0;
+        if (gap >= 1.5 * pitch) {
+            add(lanes[widest].centre + gap / std::round(gap / pitch), true);
+            continue;
+        }
+        const double left = lanes.front().centre - pitch, right = lanes.back().centre + pitch;
+        const bool leftFits = left >= pitch / 2, rightFits = right <= n - 1 - pitch / 2;
+        if (leftFits || rightFits) {
+            const bool takeLeft = leftFits && (!rightFits || s[static_cast<size_t>(std::lround(left))] >=
+                                                                 s[static_cast<size_t>(std::lround(right))]);
+            add(takeLeft ? left : right, true);
+            continue;
+        }
+        double at = 0.5 * lanes.front().centre, room = lanes.front().centre;
+        if (n - 1 - lanes.back().centre > room) {
+            room = n - 1 - lanes.back().centre;
+            at = 0.5 * (lanes.back().centre + n - 1);
+        }
+        if (gap > room)
+            at = lanes[widest].centre + 0.5 * gap;
+        add(at, false);
+    }
+    for (size_t k = 0; k + 1 < lanes.size(); ++k)
+        if (lanes[k].right > lanes[k + 1].left) {
+            const double mid = 0.5 * (lanes[k].centre + lanes[k + 1].centre);
+            lanes[k].right = std::min(lanes[k].right, mid - 0.5);
+            lanes[k + 1].left = std::max(lanes[k + 1].left, mid + 0.5);
+        }
+    return lanes;
+}
+
+} // namespace
+
+// Lanes of the rows y0..y1 of the work raster, in work coordinates.
+std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
+{
+    const int w = wk.w, rows = y1 - y0 + 1;
+    // One bright (often saturated) band would outweigh whole lanes of ordinary ones and hide
+    // them under the lane threshold: each pixel counts up to the tier's 99.8th percentile.
+    std::vector<long long> histogram(static_cast<size_t>(wk.maxValue) + 1, 0);
+    for (int y = y0; y <= y1; ++y) {
+        const int* v = wk.row(y);
+        const int* b = wk.bgRow(y);
+        for (int x = 0; x < w; ++x)
+            ++histogram[static_cast<size_t>(std::clamp(v[x] - b[x], 0, wk.maxValue))];
+    }
+    const long long total = static_cast<long long>(w) * rows;
+    int cap = wk.maxValue;
+    for (long long seen = 0, target = static_cast<long long>(0.998 * total); cap > 0; --cap) {
+        seen += histogram[static_cast<size_t>(cap)];
+        if (total - seen < target)
+            break;
+    }
+    cap = std::max(cap, 1);
+    Profile columns(static_cast<size_t>(w), 0.0);
+    std::vector<long long> acc(static_cast<size_t>(w), 0);
+    for (int y = y0; y <= y1; ++y) {
+        const int* v = wk.row(y);
+        const int* b = wk.bgRow(y);
+        for (int x = 0; x < w; ++x)
+            acc[static_cast<size_t>(x)] += std::clamp(v[x] - b[x], 0, cap);
+    }
+    for (int x = 0; x < w; ++x)
+        columns[static_cast<size_t>(x)] = static_cast<double>(acc[static_cast<size_t>(x)]) / rows;
+    const Profile s = boxSmooth(columns, std::max(1, w / 400));
+    // A lane count given still finds the lanes first, then keeps or adds lanes to that count.
+    Options found = o;
+    found.laneCount = 0;
+    std::vector<Peak> peaks = lanePeaks(s, found);
+    std::vector<size_t> from;
+    std::vector<Lane> lanes = lanesAt(s, peaks, from);
+    // A column stripe that stands out of the profile only by a faint glow or dust along it is an
+    // empty well, not a lane: it is faint both ways, its peak in the profile below 35% of the
+    // tier's median lane's and its signal along the lane below a fifth of the median's. The
+    // neighbours of a dropped stripe take their edges anew.
+    if (lanes.size() >= 3) {
+        const std::vector<double> signal = laneSignals(wk, y0, y1, lanes, cap);
+        std::vector<double> prominence(lanes.size());
+        for (size_t k = 0; k < lanes.size(); ++k)
+            prominence[k] = lanes[k].prominence;
+        const double leastSignal = 0.2 * medianOf(signal), leastProminence = 0.35 * medianOf(prominence);
+        bool dropped = false;
+        for (size_t k = 0; k < lanes.size(); ++k)
+            if (signal[k] < leastSignal && prominence[k] < leastProminence) {
+                peaks[from[k]].prominence = -1;
+                dropped = true;
+            }
+        if (dropped) {
+            peaks.erase(std::remove_if(peaks.begin(), peaks.end(), [](const Peak& p) { return p.prominence < 0; }),
+                        peaks.end());
+            lanes = lanesAt(s, peaks, from);
+        }
+    }
+    if (o.laneCount > 0)
+        lanes = countedLanes(s, lanes, o.laneCount);
+    followLanes(lanes, wk, y0, y1, columns);
+    return lanes;
+}
+
+// A lane's sideways shift, in whole columns, for each row of its tier.
+std::vector<int> laneShifts(const Lane& lane)
+{
+    std::vector<int> shift(static_cast<size_t>(std::max(0, lane.box.height())), 0);
+    if (lane.tilt != 0 || lane.bow != 0)
+        for (int y = lane.box.top; y < lane.box.bottom; ++y)
+            shift[static_cast<size_t>(y - lane.box.top)] = static_cast<int>(std::lround(lane.centreAt(y) - lane.centre));
+    return shift;
+}
+
+void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int first)
+{
+    const int y0 = tier.top - wk.y0, y1 = tier.bottom - 1 - wk.y0;
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        Lane& l = lanes[k];
+        // Lane edges from the profile; the volume box reaches a tenth of the width further,
+        // to the middle of the gap at most.
+        const double margin = 0.1 * (l.right - l.left);
+        double left = l.left - margin, right = l.right + margin;
+        if (k > 0)
+            left = std::max(left, 0.5 * (lanes[k - 1].right + l.left) + 0.5);
+        if (k + 1 < lanes.size())
+            right = std::min(right, 0.5 * (l.right + lanes[k + 1].left) - 0.5);
+        l.box.left = static_cast<int>(std::ceil(std::max(0.0, left))) + wk.x0;
+        l.box.right = static_cast<int>(std::floor(std::min(wk.w - 1.0, right))) + 1 + wk.x0;
+        l.box.top = tier.top;
+        l.box.bottom = tier.bottom;
+        l.left += wk.x0;
+        l.right += wk.x0;
+        l.centre += wk.x0;
+        l.tier = tier.index;
+        l.middle = 0.5 * (y0 + y1) + wk.y0;
+        l.pathTop += wk.y0;
+        l.pathBottom += wk.y0;
+        l.index = first + static_cast<int>(k);
+    }
+}
+
+} // namespace detail
+
+using namespace detail;
+
+std::vector<Lane> findLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, const Options& options)
+{
+    const Work& wk = gel.work();
+    std::vector<Lane> all;
+    for (const Tier& t : tiers) {
+        if (t.top < wk.y0 || t.bottom > wk.y0 + wk.h || t.bottom - t.top < 16)
+            throw ArgumentError("tier " + std::to_string(t.index + 1) + " does not lie inside the region or is under 16 rows");
+        std::vector<Lane> lanes = tierLanes(wk, t.top - wk.y0, t.bottom - 1 - wk.y0, options);
+        placeInTier(lanes, wk, t, static_cast<int>(all.size()));
+        all.insert(all.end(), lanes.begin(), lanes.end());
+    }
+    return all;
+}
+
+std::vector<Lane> placeLanes(const PreparedGel& gel, const std::vector<Tier>& tiers,
+                             const std::vector<LanePlacement>& placements)
+{
+    const Work& wk = gel.work();
+    std::vector<Lane> all;
+    for (const Tier& t : tiers) {
+        std::vector<Lane> lanes;
+        for (const LanePlacement& p : placements) {
+            if (p.tier < 0 || p.tier >= static_cast<int>(tiers.size()))
+                throw ArgumentError("a lane is placed in tier " + std::to_string(static_cast<long long>(p.tier) + 1) +
+                                    " of " + std::to_string(tiers.size()));
+            if (!(std::isfinite(p.left) && std::isfinite(p.right) && p.right > p.left && p.right > wk.x0 &&
+                  p.left < wk.x0 + wk.w))
+                throw ArgumentError("a lane's edges must be finite, left before right, and reach into the region");
+            if (p.tier != t.index)
+                continue;
+            Lane l;
+            l.left = p.left - wk.x0;
+            l.right = p.right - wk.x0;
+            l.centre = 0.5 * (l.left + l.right);
+            lanes.push_back(l);
+        }
+        std::sort(lanes.begin(), lanes.end(), [](const Lane& a, const Lane& b) { return a.centre < b.centre; });
+        placeInTier(lanes, wk, t, static_cast<int>(all.size()));
+        all.insert(all.end(), lanes.begin(), lanes.end());
+    }
+    return all;
+}
+
+LaneProfile laneProfile(const PreparedGel& gel, const Lane& l)
+{
+    const Work& wk = gel.work();
+    const double quarter = 0.25 * (l.right - l.left);
+    const int c0 = std::max(0, static_cast<int>(std::lround(l.centre - quarter)) - wk.x0);
+    const int c1 = std::min(wk.w - 1, std::max(c0, static_cast<int>(std::lround(l.centre + quarter)) - wk.x0));
+    LaneProfile p;
+    p.top = l.box.top;
+    if (l.box.top < wk.y0 || l.box.bottom > wk.y0 + wk.h || l.box.bottom <= l.box.top || c0 > wk.w - 1)
+        throw ArgumentError("lane " + std::to_string(l.index + 1) + " does not lie inside the region");
+    std::vector<int> sat;
+    rowSums(wk, c0, c1, l.box.top - wk.y0, l.box.bottom - 1 - wk.y0, laneShifts(l), p.values, nullptr, sat);
+    for (double& v : p.values)
+        v /= (c1 - c0 + 1);
+    return p;
+}
+
+} // namespace kestro::gel

@@ -1,0 +1,168 @@
+#include "analysis/gel/Internal.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kestro::gel {
+namespace detail {
+
+// Moving average of radius r; the window shrinks at the ends instead of reading past them.
+Profile boxSmooth(const Profile& v, int r)
+{
+    const int n = static_cast<int>(v.size());
+    Profile prefix(n + 1, 0.0), out(n);
+    for (int i = 0; i < n; ++i)
+        prefix[i + 1] = prefix[i] + v[i];
+    for (int i = 0; i < n; ++i) {
+        const int a = std::max(0, i - r), b = std::min(n - 1, i + r);
+        out[i] = (prefix[b + 1] - prefix[a]) / (b - a + 1);
+    }
+    return out;
+}
+
+// Standard deviation of a profile's noise, from the median of its absolute first differences,
+// which smooth structure (bands, slopes) hardly moves.
+double noiseOf(const Profile& v)
+{
+    if (v.size() < 3)
+        return 0;
+    std::vector<double> d(v.size() - 1);
+    for (size_t i = 0; i + 1 < v.size(); ++i)
+        d[i] = std::fabs(v[i + 1] - v[i]);
+    std::nth_element(d.begin(), d.begin() + d.size() / 2, d.end());
+    return d[d.size() / 2] / (0.6745 * std::sqrt(2.0));
+}
+
+// Local maxima (a plateau counts once, at its middle) with their prominence: the height above
+// the higher of the lowest points between the peak and higher ground on either side (or the
+// profile's end). Peaks on the first or last sample are not peaks.
+std::vector<Peak> findPeaks(const Profile& s)
+{
+    std::vector<Peak> peaks;
+    const int n = static_cast<int>(s.size());
+    int i = 1;
+    while (i < n - 1) {
+        if (!(s[i] > s[i - 1])) {
+            ++i;
+            continue;
+        }
+        int j = i;
+        while (j + 1 < n && s[j + 1] == s[i])
+            ++j;
+        if (j + 1 < n && s[j + 1] < s[i]) {
+            Peak p;
+            p.pos = (i + j) / 2;
+            p.at = 0.5 * (i + j);
+            if (i == j) {
+                const double a = s[i - 1], b = s[i], c = s[i + 1];
+                const double den = a - 2 * b + c;
+                if (den < 0)
+                    p.at = i + std::clamp(0.5 * (a - c) / den, -0.5, 0.5);
+            }
+            const double h = s[i];
+            double leftMin = h, rightMin = h;
+            // Of two equal peaks the left one counts as the higher ground.
+            for (int k = i - 1; k >= 0 && s[k] < h; --k)
+                leftMin = std::min(leftMin, s[k]);
+            for (int k = j + 1; k < n && s[k] <= h; ++k)
+                rightMin = std::min(rightMin, s[k]);
+            p.prominence = h - std::max(leftMin, rightMin);
+            peaks.push_back(p);
+        }
+        i = j + 1;
+    }
+    return peaks;
+}
+
+// Where the profile, walked from `from` in direction dir, first falls below level, interpolated
+// between samples; `limit` when it never does before reaching it.
+double crossing(const Profile& s, int from, int dir, double level, int limit)
+{
+    for (int k = from + dir; dir < 0 ? k >= limit : k <= limit; k += dir) {
+        if (s[k] < level) {
+            const double prev = s[k - dir];
+            const double f = prev > s[k] ? (prev - level) / (prev - s[k]) : 0.0;
+            return (k - dir) + dir * f;
+        }
+    }
+    return limit;
+}
+
+int argMin(const Profile& s, int a, int b)
+{
+    int best = a;
+    for (int k = a; k <= b; ++k)
+        if (s[k] < s[best])
+            best = k;
+    return best;
+}
+
+double meanOf(const Profile& v, int a, int b)
+{
+    a = std::max(a, 0);
+    b = std::min(b, static_cast<int>(v.size()) - 1);
+    double s = 0;
+    for (int k = a; k <= b; ++k)
+        s += v[k];
+    return b >= a ? s / (b - a + 1) : 0.0;
+}
+
+// Moving average with Gaussian weights of standard deviation sigma, to three sigma; at the ends
+// the weights are cut and renormalised instead of reading past them.
+Profile gaussSmooth(const Profile& v, double sigma)
+{
+    const int n = static_cast<int>(v.size());
+    const int r = std::max(1, static_cast<int>(std::ceil(3 * sigma)));
+    std::vector<double> w(static_cast<size_t>(2 * r + 1));
+    for (int i = -r; i <= r; ++i)
+        w[static_cast<size_t>(i + r)] = std::exp(-0.5 * i * i / (sigma * sigma));
+    double total = 0;
+    for (double x : w)
+        total += x;
+    for (double& x : w)
+        x /= total;
+    Profile out(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        double sum = 0;
+        if (i >= r && i + r < n) {
+            const double* in = v.data() + (i - r);
+            for (int j = 0; j <= 2 * r; ++j)
+                sum += w[static_cast<size_t>(j)] * in[j];
+            out[static_cast<size_t>(i)] = sum;
+            continue;
+        }
+        double weight = 0;
+        for (int j = std::max(0, i - r); j <= std::min(n - 1, i + r); ++j) {
+            sum += w[static_cast<size_t>(j - i + r)] * v[static_cast<size_t>(j)];
+            weight += w[static_cast<size_t>(j - i + r)];
+        }
+        out[static_cast<size_t>(i)] = sum / weight;
+    }
+    return out;
+}
+
+double medianOf(Profile v)
+{
+    if (v.empty())
+        return 0;
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace detail
+
+std::vector<ProfilePeak> profilePeaks(const std::vector<double>& profile, double leastProminence)
+{
+    std::vector<ProfilePeak> out;
+    const int n = static_cast<int>(profile.size());
+    for (const detail::Peak& p : detail::findPeaks(profile)) {
+        if (p.prominence < leastProminence)
+            continue;
+        const double half = profile[static_cast<size_t>(p.pos)] - 0.5 * p.prominence;
+        out.push_back({p.at, p.prominence, p.pos - detail::crossing(profile, p.pos, -1, half, 0),
+                       detail::crossing(profile, p.pos, +1, half, n - 1) - p.pos});
+    }
+    return out;
+}
+
+} // namespace kestro::gel

@@ -1,0 +1,174 @@
+// The gel analysis's stages run one by one, fed with a caller's own lanes and band boxes.
+#include "analysis/GelAnalysis.h"
+#include "synth/SyntheticGel.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+
+using namespace kestro;
+
+namespace {
+
+SyntheticGel bentGel(double bend)
+{
+    GelOptions o = gelOptions(800, 600, 10, 6, 3);
+    o.bend = bend;
+    o.saturatedBands = 1;
+    return SyntheticGel::generate(o);
+}
+
+gel::GreyView viewOf(const SyntheticGel& g)
+{
+    return gel::GreyView::of(g.values().data(), g.width(), g.height(), 2 * g.width());
+}
+
+// Bands alike: to the bit, or within a tolerance of peak rows and volumes.
+void expectSameBands(const gel::Analysis& a, const gel::Analysis& b, double rows = 0, double share = 0)
+{
+    ASSERT_EQ(a.lanes.size(), b.lanes.size());
+    for (size_t l = 0; l < a.lanes.size(); ++l) {
+        ASSERT_EQ(a.lanes[l].bands.size(), b.lanes[l].bands.size()) << "lane " << l;
+        for (size_t k = 0; k < a.lanes[l].bands.size(); ++k) {
+            const gel::Band &x = a.lanes[l].bands[k], &y = b.lanes[l].bands[k];
+            EXPECT_NEAR(x.peakY, y.peakY, rows);
+            EXPECT_NEAR(x.correctedVolume, y.correctedVolume, share * std::fabs(x.correctedVolume));
+            EXPECT_EQ(x.box.top, y.box.top);
+            EXPECT_NEAR(x.box.bottom, y.box.bottom, rows > 0 ? 1 : 0);
+        }
+    }
+}
+
+} // namespace
+
+TEST(GelStages, StagesOneByOneGiveTheOneCallResult)
+{
+    const SyntheticGel g = bentGel(6);
+    const gel::Analysis whole = gel::analyse(viewOf(g));
+    const gel::PreparedGel prepared(viewOf(g));
+    const std::vector<gel::Tier> tiers = gel::findTiers(prepared);
+    expectSameBands(whole, gel::analyseLanes(prepared, tiers, gel::findLanes(prepared, tiers)));
+
+    // The same pixels through a padded 32-bit view read alike.
+    std::vector<int> padded(static_cast<size_t>(g.width() + 3) * g.height());
+    for (int y = 0; y < g.height(); ++y)
+        for (int x = 0; x < g.width(); ++x)
+            padded[static_cast<size_t>(y) * (g.width() + 3) + x] = g.value(x, y);
+    expectSameBands(whole, gel::analyse(gel::GreyView::of(padded.data(), g.width(), g.height(), 4 * (g.width() + 3), 65535)));
+}
+
+TEST(GelStages, BandRowsHoldTheRawVolumeAndMeasureAlike)
+{
+    const SyntheticGel g = bentGel(6);
+    const gel::PreparedGel prepared(viewOf(g));
+    const gel::Analysis a = gel::analyse(viewOf(g));
+    int bent = 0, measured = 0;
+    for (const gel::Lane& lane : a.lanes) {
+        bent += lane.bow != 0 || lane.tilt != 0;
+        for (const gel::Band& b : lane.bands) {
+            // The spans follow the lane's path: their pixels sum to the raw volume.
+            ASSERT_EQ(static_cast<int>(b.rows.size()), b.box.height());
+            double sum = 0;
+            for (int i = 0; i < b.box.height(); ++i)
+                for (int x = b.rows[static_cast<size_t>(i)].left; x < b.rows[static_cast<size_t>(i)].right; ++x)
+                    sum += prepared.value(x, b.box.top + i);
+            EXPECT_EQ(sum, b.rawVolume);
+            // A box drawn by the caller where the band is measures what the analysis measured.
+            const gel::Band m = gel::measureBand(prepared, lane, b.box.top, b.box.bottom);
+            EXPECT_EQ(m.rawVolume, b.rawVolume);
+            EXPECT_EQ(m.saturatedPixels, b.saturatedPixels);
+            if (!b.shoulder) {
+                EXPECT_EQ(m.backgroundVolume, b.backgroundVolume);
+                EXPECT_NEAR(m.peakY, b.peakY, 1.0);
+                ++measured;
+            }
+        }
+    }
+    EXPECT_GE(bent, 6);
+    EXPECT_GE(measured, 50);
+}
+
+TEST(GelStages, PlacedLanesGetTheBandsOfFoundOnes)
+{
+    const SyntheticGel g = bentGel(0);
+    const gel::PreparedGel prepared(viewOf(g));
+    const gel::Analysis found = gel::analyse(viewOf(g));
+    std::vector<gel::LanePlacement> placed;
+    for (const gel::Lane& l : found.lanes)
+        placed.push_back({l.tier, l.left, l.right});
+    std::vector<gel::Lane> lanes = gel::placeLanes(prepared, found.tiers, placed);
+    ASSERT_EQ(lanes.size(), found.lanes.size());
+    for (size_t k = 0; k < lanes.size(); ++k)
+        EXPECT_EQ(lanes[k].box.left, found.lanes[k].box.left);
+    // Placed lanes are straight; a found one may lean by a fraction of a column.
+    expectSameBands(found, gel::analyseLanes(prepared, found.tiers, lanes), 0.05, 0.01);
+
+    // A lane placed by its centre and width, off by a few columns, still holds its bands.
+    const gel::Lane& first = found.lanes[0];
+    lanes = gel::placeLanes(prepared, found.tiers,
+                            {gel::LanePlacement::centred(0, first.centre + 3, first.right - first.left)});
+    ASSERT_EQ(lanes.size(), 1u);
+    EXPECT_EQ(gel::analyseLanes(prepared, found.tiers, lanes).lanes[0].bands.size(), first.bands.size());
+}
+
+TEST(GelStages, BadArgumentsRaiseArgumentError)
+{
+    const SyntheticGel g = bentGel(0);
+    const gel::GreyView view = viewOf(g);
+    const gel::PreparedGel prepared(view);
+    const std::vector<gel::Tier> tiers = gel::findTiers(prepared);
+    const std::vector<gel::Lane> lanes = gel::findLanes(prepared, tiers);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const auto withView = [&](auto change) {
+        gel::GreyView v = view;
+        change(v);
+        return [v] { gel::PreparedGel{v}; };
+    };
+    const auto withOptions = [&](auto change) {
+        gel::Options o;
+        change(o);
+        return [view, o] { gel::PreparedGel(view, o); };
+    };
+    const std::function<void()> bad[] = {
+        withView([](gel::GreyView& v) { v.pixels = nullptr; }),
+        withView([](gel::GreyView& v) { v.stride = 2 * v.width - 1; }),
+        withView([](gel::GreyView& v) { v.maxValue = 0; }),
+        withView([](gel::GreyView& v) { v.maxValue = 70000; }),
+        withOptions([](gel::Options& o) { o.region = {790, 0, 20, 100}; }),
+        withOptions([](gel::Options& o) { o.tiers = std::numeric_limits<int>::max(); }),
+        withOptions([](gel::Options& o) { o.laneCount = -1; }),
+        [&] { gel::tiersAt(prepared, {0, 300, 290}); },
+        [&] { gel::placeLanes(prepared, tiers, {{3, 10, 40}}); },
+        [&] { gel::placeLanes(prepared, tiers, {{0, 40, 10}}); },
+        [&] { gel::placeLanes(prepared, tiers, {{0, nan, 10}}); },
+        [&] { gel::measureBand(prepared, lanes[0], 200, 200); },
+        [&] { gel::measureBand(prepared, lanes[0], -5, 20); },
+        [&] {
+            std::vector<gel::Lane> moved = lanes;
+            moved[0].tier = 7;
+            gel::findBands(prepared, tiers, moved);
+        },
+    };
+    for (size_t k = 0; k < std::size(bad); ++k)
+        EXPECT_THROW(bad[k](), gel::ArgumentError) << "case " << k;
+}
+
+// Hand-computed: 0 1 3 1 0 2 5 2 0 holds peaks at 2 (prominence 3: its valleys fall to 0) and
+// 6 (5); the half-prominence crossings lie 0.75 and 0.8333 rows from them by linear
+// interpolation; a plateau counts once, at its middle.
+TEST(GelStages, ProfilePeaksWithProminenceAndHalfWidths)
+{
+    const std::vector<gel::ProfilePeak> p = gel::profilePeaks({0, 1, 3, 1, 0, 2, 5, 2, 0}, 1);
+    ASSERT_EQ(p.size(), 2u);
+    EXPECT_DOUBLE_EQ(p[0].position, 2);
+    EXPECT_DOUBLE_EQ(p[0].prominence, 3);
+    EXPECT_DOUBLE_EQ(p[0].halfWidthBefore, 0.75);
+    EXPECT_DOUBLE_EQ(p[1].prominence, 5);
+    EXPECT_DOUBLE_EQ(p[1].halfWidthAfter, 2.5 / 3);
+    EXPECT_EQ(gel::profilePeaks({0, 1, 3, 1, 0, 2, 5, 2, 0}, 4).size(), 1u);
+    const std::vector<gel::ProfilePeak> plateau = gel::profilePeaks({0, 2, 2, 0}, 0);
+    ASSERT_EQ(plateau.size(), 1u);
+    EXPECT_DOUBLE_EQ(plateau[0].position, 1.5);
+}
