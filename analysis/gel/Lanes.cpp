@@ -307,18 +307,20 @@ std::vector<double> laneSignals(const Work& wk, int y0, int y1, const std::vecto
     return signal;
 }
 
-// Exactly `count` lanes from the lanes found (left to right), which keep their places: the least
-// prominent go while there are too many; while there are too few, a lane grid at the found lanes'
+// Exactly `count` lanes from the lanes found (left to right), which keep their places: those with
+// the least signal along them (laneSignals) go while there are too many; while there are too few, a lane grid at the found lanes'
 // pitch (the median spacing of neighbours) fills the widest gap that holds a lane at that pitch,
 // else extends past the end with more signal beside it, else takes the middle of the widest
 // stretch free of lanes. Each added lane moves to the profile's highest point within a quarter
 // pitch of the grid and spans 0.8 pitches; neighbours that would overlap part halfway.
-std::vector<Lane> countedLanes(const Profile& s, std::vector<Lane> lanes, int count)
+std::vector<Lane> countedLanes(const Profile& s, std::vector<Lane> lanes, std::vector<double> signal, int count)
 {
     const int n = static_cast<int>(s.size());
-    while (static_cast<int>(lanes.size()) > count)
-        lanes.erase(std::min_element(lanes.begin(), lanes.end(),
-                                     [](const Lane& a, const Lane& b) { return a.prominence < b.prominence; }));
+    while (static_cast<int>(lanes.size()) > count) {
+        const size_t k = static_cast<size_t>(std::min_element(signal.begin(), signal.end()) - signal.begin());
+        lanes.erase(lanes.begin() + static_cast<std::ptrdiff_t>(k));
+        signal.erase(signal.begin() + static_cast<std::ptrdiff_t>(k));
+    }
     double pitch = static_cast<double>(n) / count;
     if (lanes.size() >= 2) {
         std::vector<double> gaps;
@@ -443,8 +445,12 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
             lanes = lanesAt(s, peaks, from);
         }
     }
-    if (o.laneCount > 0)
-        lanes = countedLanes(s, lanes, o.laneCount);
+    if (o.laneCount > 0) {
+        const std::vector<double> signal = static_cast<int>(lanes.size()) > o.laneCount
+                                               ? laneSignals(wk, y0, y1, lanes, cap)
+                                               : std::vector<double>(lanes.size(), 0.0);
+        lanes = countedLanes(s, lanes, signal, o.laneCount);
+    }
     followLanes(lanes, wk, y0, y1, columns);
     return lanes;
 }

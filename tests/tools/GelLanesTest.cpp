@@ -236,3 +236,30 @@ TEST(GelAnalysis, FindsFaintBandOnBrightFlank)
         }
     }
 }
+
+// A lane count given is the count got: too few drops the faintest lanes, too many adds lanes on
+// the grid of the found ones; the found lanes keep their places either way.
+TEST(GelAnalysis, GivesTheLaneCountAskedFor)
+{
+    const SyntheticGel gel = SyntheticGel::generate(gelOptions(800, 600, 10, 6, 2));
+    const std::unique_ptr<DalvoImage> image(gel.toImage());
+    const double pitch = gel.truth().lanes[1].centreX - gel.truth().lanes[0].centreX;
+    for (int count : {6, 10, 13}) {
+        gel::Options o;
+        o.laneCount = count;
+        const gel::Analysis a = gel::analyse(*image, o);
+        ASSERT_EQ(a.lanes.size(), static_cast<size_t>(count));
+        int onTruth = 0;
+        for (const gel::Lane& l : a.lanes) {
+            double nearest = 1e9;
+            for (const GelLane& t : gel.truth().lanes)
+                nearest = std::min(nearest, std::fabs(l.centre - t.centreX));
+            onTruth += nearest <= 2;
+            // Added lanes squeeze in where the gel has no room, but never onto another lane.
+            if (l.index > 0) {
+                EXPECT_GE(l.centre - a.lanes[static_cast<size_t>(l.index) - 1].centre, 0.4 * pitch) << "count " << count;
+            }
+        }
+        EXPECT_EQ(onTruth, std::min(count, 10)) << "count " << count;
+    }
+}
