@@ -37,8 +37,9 @@ struct LaneSearch {
 
 // A line straight across the gel (a dye front, the gel's or a tray's edge, a stacking-gel
 // boundary) rises between the lanes as well as in them; a band stays inside its lane. Both
-// rises are read alike: above the higher of the lows within three half-widths either side.
-bool acrossGel(const LaneSearch& ls, int pos, double hwL, double hwR)
+// rises are read alike, above the higher of the lows within three half-widths either side; the
+// lane's is the band's height where that is more (a valley beyond a neighbour, a shoulder's bend).
+bool acrossGel(const LaneSearch& ls, int pos, double hwL, double hwR, double height)
 {
     if (ls.between.empty())
         return false;
@@ -49,7 +50,7 @@ bool acrossGel(const LaneSearch& ls, int pos, double hwL, double hwR)
         return g[static_cast<size_t>(pos)] - std::max(*std::min_element(g.begin() + a, g.begin() + pos + 1),
                                                       *std::min_element(g.begin() + pos, g.begin() + b + 1));
     };
-    return rise(ls.between) >= kAcrossShare * rise(ls.s);
+    return rise(ls.between) >= kAcrossShare * std::max(height, rise(ls.s));
 }
 
 // The rims of a well stand beside its slot, which is darker than the gel between the lanes at
@@ -112,7 +113,7 @@ LaneSearch findPeakBands(const Profile& profile, const Profile& gap, const Profi
                                [&](const Peak& p) {
                                    const double half = s[p.pos] - 0.5 * p.prominence;
                                    return acrossGel(ls, p.pos, p.pos - crossing(s, p.pos, -1, half, 0),
-                                                    crossing(s, p.pos, +1, half, n - 1) - p.pos);
+                                                    crossing(s, p.pos, +1, half, n - 1) - p.pos, p.prominence);
                                }),
                 peaks.end());
     for (size_t k = 0; k < peaks.size(); ++k) {
@@ -209,7 +210,7 @@ void addShoulders(LaneSearch& ls, const Profile& profile, double sigma)
         b.peak.at = i + (den > 0 ? std::clamp(0.5 * (ca - cc) / den, -0.5, 0.5) : 0.0);
         b.peak.prominence = height;
         b.hwL = b.hwR = 1.1774 * own; // half the width at half height of a Gaussian
-        if (!isWellRim(ls, i, b.hwL, b.hwR, height) && !acrossGel(ls, i, b.hwL, b.hwR))
+        if (!isWellRim(ls, i, b.hwL, b.hwR, height) && !acrossGel(ls, i, b.hwL, b.hwR, height))
             found.push_back(b);
     }
     // Of shoulders closer than 1.5 sigma, the stronger one.
