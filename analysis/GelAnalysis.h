@@ -49,11 +49,14 @@ class RasterImageGS16;
 ///   above the floor between it and its neighbours, no further than 0.7 half-maximum widths
 ///   from the centre. A lane's valleys must fall a third of its height (a bump at the edge of a
 ///   lane is no lane), and a lane narrower than 40% of the median lane (a sliver at the border
-///   of the scan) is dropped. Without a lane count, an
+///   of the scan) is dropped. An
 ///   empty well column is dropped too: a stripe whose peak in the profile is below 35% of the
 ///   tier's median lane's and whose signal along it (the highest stretch of rows above the
 ///   lane's usual level, in the median across the lane's middle half less the gel beside it,
-///   which dust does not reach) is below a fifth of the median lane's. A smile that shifts each lane's bands down by its own offset needs
+///   which dust does not reach) is below a fifth of the median lane's. A lane count given is
+///   then met exactly: the lanes with the least such signal go, or lanes are added on a grid at
+///   the found lanes' pitch (gaps first, then past the end with more signal), each moved to the
+///   profile's highest point within a quarter pitch. A smile that shifts each lane's bands down by its own offset needs
 ///   nothing more, as every lane is read on its own. Lanes that drift or bend sideways are
 ///   followed: the tier is cut into strips of rows, each strip's column profile is matched
 ///   against the tier's in each lane (the shift of best correlation, weighted by the strip's
@@ -76,7 +79,10 @@ class RasterImageGS16;
 ///   neighbour) and, along the lane, 3.1 half-widths at half prominence above and below the
 ///   peak, cut at the valley to a neighbouring band. A peak must also rise that far above the
 ///   lane's median (the bright rim of a dark well has prominence but no height), and a peak
-///   more than four times as wide as the gel's median band is a smear, not a band. A peak with
+///   more than four times as wide as the gel's median band is a smear, not a band, unless it is
+///   saturated (a clipped top and its glow are wide). A peak or shoulder whose rows rise in the
+///   gel between the lanes on both sides by 85% of its rise in the lane (or of its height, if
+///   more) is a line across the gel (a dye front, an edge), not a band. A peak with
 ///   a valley within three half-widths that sinks below the gel between the lanes (the darker
 ///   of the two gaps beside the lane, less the lane's usual offset from it, the noise and a
 ///   tenth of the peak's prominence) is the rim of a well, whose slot is darker than the gel.
@@ -171,7 +177,7 @@ struct RowSpan {
 };
 
 struct Options {
-    int laneCount = 0;       ///< lanes per tier; 0 finds how many
+    int laneCount = 0;       ///< lanes per tier, exactly; 0 finds how many
     Polarity polarity = Polarity::Auto;
     int tiers = 0;           ///< rows of wells; 0 finds them (empty runs of rows, wells), n splits
                              ///< the region at the emptiest row near each of n equal shares

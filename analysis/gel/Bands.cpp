@@ -19,6 +19,10 @@ struct BandPeak {
 
 // What the search for a lane's bands keeps for the second pass, which adds the shoulders once
 // the gel's band width is known, and for the boxes.
+// A peak whose rows rise between the lanes by this share of their rise in the lane runs across
+// the gel.
+constexpr double kAcrossShare = 0.85;
+
 struct LaneSearch {
     Profile s;            // the profile, lightly smoothed
     Profile rim;          // lane minus the gel beside it, smoothed; empty without neighbours
@@ -28,7 +32,26 @@ struct LaneSearch {
     double noise = 0;     // of the unsmoothed profile
     std::vector<BandPeak> bands; // by position
     Profile curvature;    // second difference at the band scale, once shoulders were sought
+    Profile between;      // the gel between the lanes, smoothed; empty without neighbours
 };
+
+// A line straight across the gel (a dye front, the gel's or a tray's edge, a stacking-gel
+// boundary) rises between the lanes as well as in them; a band stays inside its lane. Both
+// rises are read alike, above the higher of the lows within three half-widths either side; the
+// lane's is the band's height where that is more (a valley beyond a neighbour, a shoulder's bend).
+bool acrossGel(const LaneSearch& ls, int pos, double hwL, double hwR, double height)
+{
+    if (ls.between.empty())
+        return false;
+    const int n = static_cast<int>(ls.between.size());
+    const int a = std::max(0, static_cast<int>(std::floor(pos - 3 * std::max(hwL, 1.0))));
+    const int b = std::min(n - 1, static_cast<int>(std::ceil(pos + 3 * std::max(hwR, 1.0))));
+    const auto rise = [&](const Profile& g) {
+        return g[static_cast<size_t>(pos)] - std::max(*std::min_element(g.begin() + a, g.begin() + pos + 1),
+                                                      *std::min_element(g.begin() + pos, g.begin() + b + 1));
+    };
+    return rise(ls.between) >= kAcrossShare * std::max(height, rise(ls.s));
+}
 
 // The rims of a well stand beside its slot, which is darker than the gel between the lanes at
 // the same rows; no band's valley falls below that. The lane's usual offset from the gaps (its
@@ -47,7 +70,8 @@ bool isWellRim(const LaneSearch& ls, int pos, double hwL, double hwR, double pro
 
 // The peaks of one lane's profile that are bands (rows relative to the lane's top), with their
 // half-widths between the neighbouring peaks.
-LaneSearch findPeakBands(const Profile& profile, const Profile& gap, double range, const Options& o)
+LaneSearch findPeakBands(const Profile& profile, const Profile& gap, const Profile& between, double range,
+                         const Options& o)
 {
     LaneSearch ls;
     const int n = static_cast<int>(profile.size());
@@ -80,6 +104,15 @@ LaneSearch findPeakBands(const Profile& profile, const Profile& gap, double rang
                                [&](const Peak& p) {
                                    const double half = s[p.pos] - 0.5 * p.prominence;
                                    return isWellRim(ls, p.pos, p.pos - crossing(s, p.pos, -1, half, 0),
+                                                    crossing(s, p.pos, +1, half, n - 1) - p.pos, p.prominence);
+                               }),
+                peaks.end());
+    if (!between.empty())
+        ls.between = boxSmooth(between, radius);
+    peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
+                               [&](const Peak& p) {
+                                   const double half = s[p.pos] - 0.5 * p.prominence;
+                                   return acrossGel(ls, p.pos, p.pos - crossing(s, p.pos, -1, half, 0),
                                                     crossing(s, p.pos, +1, half, n - 1) - p.pos, p.prominence);
                                }),
                 peaks.end());
@@ -177,7 +210,7 @@ void addShoulders(LaneSearch& ls, const Profile& profile, double sigma)
         b.peak.at = i + (den > 0 ? std::clamp(0.5 * (ca - cc) / den, -0.5, 0.5) : 0.0);
         b.peak.prominence = height;
         b.hwL = b.hwR = 1.1774 * own; // half the width at half height of a Gaussian
-        if (!isWellRim(ls, i, b.hwL, b.hwR, height))
+        if (!isWellRim(ls, i, b.hwL, b.hwR, height) && !acrossGel(ls, i, b.hwL, b.hwR, height))
             found.push_back(b);
     }
     // Of shoulders closer than 1.5 sigma, the stronger one.
@@ -280,28 +313,31 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         // The gel between this lane's box and its neighbours' in the same tier, row by row: the
         // darker of the two gaps (a bright band's glow spills into one), none at the tier's ends.
         const Lane& l = lanes[k];
-        Profile gap, side;
+        // The gel between this lane's box and its neighbours' in the same tier, row by row: the
+        // darker of the two gaps (a bright band's glow spills into one), none at the tier's ends.
+        Profile between, side;
         std::vector<int> sat;
         const std::vector<int> shifts = laneShifts(l);
+        int sides = 0;
         for (int dir : {-1, 1}) {
             const size_t m = dir < 0 ? k - 1 : k + 1;
             const bool neighbour = !(dir < 0 && k == 0) && m < lanes.size() && lanes[m].tier == l.tier;
             const int g0 = neighbour ? (dir < 0 ? lanes[m].box.right : l.box.right) - wk.x0 : 0;
             const int g1 = neighbour ? (dir < 0 ? l.box.left - 1 : lanes[m].box.left - 1) - wk.x0 : -1;
-            if (g1 < g0) {
-                gap.clear();
-                break;
-            }
+            if (g1 < g0)
+                continue;
             rowSums(wk, g0, g1, l.box.top - wk.y0, l.box.bottom - 1 - wk.y0, shifts, side, nullptr, sat);
             for (double& v : side)
                 v /= g1 - g0 + 1;
-            if (gap.empty())
-                gap = side;
+            if (sides++ == 0)
+                between = side;
             else
-                for (size_t i = 0; i < gap.size(); ++i)
-                    gap[i] = std::min(gap[i], side[i]);
+                for (size_t i = 0; i < between.size(); ++i)
+                    between[i] = std::min(between[i], side[i]);
         }
-        searches.push_back(findPeakBands(profiles[k], gap, highest - lowest, o));
+        if (sides < 2)
+            between.clear();
+        searches.push_back(findPeakBands(profiles[k], between, between, highest - lowest, o));
         for (const BandPeak& b : searches.back().bands)
             widths.push_back(b.hwL + b.hwR);
     }
@@ -340,11 +376,13 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
                                      [&](const Band& b) { return b.peakY < tiers[static_cast<size_t>(l.tier)].firstBandRow; }),
                       l.bands.end());
-    // A smear or a slow rise of the lane is far wider than the gel's bands: not a band.
+    // A smear or a slow rise of the lane is far wider than the gel's bands: not a band. A
+    // saturated band is a band however wide: its top is clipped flat and its glow spreads.
     if (!widths.empty()) {
         const double widest = 4 * medianOf(widths);
         for (Lane& l : lanes)
-            l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(), [&](const Band& b) { return b.width > widest; }),
+            l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
+                                         [&](const Band& b) { return b.width > widest && !b.saturated; }),
                           l.bands.end());
     }
     // Diffuse bands: sides that rise over more columns than the gel's bands usually do.

@@ -307,6 +307,82 @@ std::vector<double> laneSignals(const Work& wk, int y0, int y1, const std::vecto
     return signal;
 }
 
+// Exactly `count` lanes from the lanes found (left to right), which keep their places: those with
+// the least signal along them (laneSignals) go while there are too many; while there are too few, a lane grid at the found lanes'
+// pitch (the median spacing of neighbours) fills the widest gap that holds a lane at that pitch,
+// else extends past the end with more signal beside it, else takes the middle of the widest
+// stretch free of lanes. Each added lane moves to the profile's highest point within a quarter
+// pitch of the grid and spans 0.8 pitches; neighbours that would overlap part halfway.
+std::vector<Lane> countedLanes(const Profile& s, std::vector<Lane> lanes, std::vector<double> signal, int count)
+{
+    const int n = static_cast<int>(s.size());
+    while (static_cast<int>(lanes.size()) > count) {
+        const size_t k = static_cast<size_t>(std::min_element(signal.begin(), signal.end()) - signal.begin());
+        lanes.erase(lanes.begin() + static_cast<std::ptrdiff_t>(k));
+        signal.erase(signal.begin() + static_cast<std::ptrdiff_t>(k));
+    }
+    double pitch = static_cast<double>(n) / count;
+    if (lanes.size() >= 2) {
+        std::vector<double> gaps;
+        for (size_t k = 0; k + 1 < lanes.size(); ++k)
+            gaps.push_back(lanes[k + 1].centre - lanes[k].centre);
+        std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
+        pitch = std::min(pitch, gaps[gaps.size() / 2]);
+    }
+    const auto add = [&](double at, bool refine) {
+        if (refine) {
+            const int a = std::clamp(static_cast<int>(std::lround(at - pitch / 4)), 0, n - 1);
+            const int b = std::clamp(static_cast<int>(std::lround(at + pitch / 4)), a, n - 1);
+            at = static_cast<double>(std::max_element(s.begin() + a, s.begin() + b + 1) - s.begin());
+        }
+        Lane l;
+        l.centre = at;
+        l.left = std::max(0.0, at - 0.4 * pitch);
+        l.right = std::min(n - 1.0, at + 0.4 * pitch);
+        lanes.insert(std::upper_bound(lanes.begin(), lanes.end(), l,
+                                      [](const Lane& x, const Lane& y) { return x.centre < y.centre; }),
+                     l);
+    };
+    while (static_cast<int>(lanes.size()) < count) {
+        if (lanes.empty()) {
+            add(0.5 * (n - 1), false);
+            continue;
+        }
+        size_t widest = 0;
+        for (size_t k = 1; k + 1 < lanes.size(); ++k)
+            if (lanes[k + 1].centre - lanes[k].centre > lanes[widest + 1].centre - lanes[widest].centre)
+                widest = k;
+        const double gap = lanes.size() >= 2 ? lanes[widest + 1].centre - lanes[widest].centre : 0;
+        if (gap >= 1.5 * pitch) {
+            add(lanes[widest].centre + gap / std::round(gap / pitch), true);
+            continue;
+        }
+        const double left = lanes.front().centre - pitch, right = lanes.back().centre + pitch;
+        const bool leftFits = left >= pitch / 2, rightFits = right <= n - 1 - pitch / 2;
+        if (leftFits || rightFits) {
+            const bool takeLeft = leftFits && (!rightFits || s[static_cast<size_t>(std::lround(left))] >=
+                                                                 s[static_cast<size_t>(std::lround(right))]);
+            add(takeLeft ? left : right, true);
+            continue;
+        }
+        double at = 0.5 * lanes.front().centre, room = lanes.front().centre;
+        if (n - 1 - lanes.back().centre > room) {
+            room = n - 1 - lanes.back().centre;
+            at = 0.5 * (lanes.back().centre + n - 1);
+        }
+        if (gap > room)
+            at = lanes[widest].centre + 0.5 * gap;
+        add(at, false);
+    }
+    for (size_t k = 0; k + 1 < lanes.size(); ++k)
+        if (lanes[k].right > lanes[k + 1].left) {
+            const double mid = 0.5 * (lanes[k].centre + lanes[k + 1].centre);
+            lanes[k].right = std::min(lanes[k].right, mid - 0.5);
+            lanes[k + 1].left = std::max(lanes[k + 1].left, mid + 0.5);
+        }
+    return lanes;
+}
+
 } // namespace
 
 // Lanes of the rows y0..y1 of the work raster, in work coordinates.
@@ -341,14 +417,17 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
     for (int x = 0; x < w; ++x)
         columns[static_cast<size_t>(x)] = static_cast<double>(acc[static_cast<size_t>(x)]) / rows;
     const Profile s = boxSmooth(columns, std::max(1, w / 400));
-    std::vector<Peak> peaks = lanePeaks(s, o);
+    // A lane count given still finds the lanes first, then keeps or adds lanes to that count.
+    Options found = o;
+    found.laneCount = 0;
+    std::vector<Peak> peaks = lanePeaks(s, found);
     std::vector<size_t> from;
     std::vector<Lane> lanes = lanesAt(s, peaks, from);
     // A column stripe that stands out of the profile only by a faint glow or dust along it is an
     // empty well, not a lane: it is faint both ways, its peak in the profile below 35% of the
     // tier's median lane's and its signal along the lane below a fifth of the median's. The
-    // neighbours of a dropped stripe take their edges anew. A lane count given keeps them all.
-    if (o.laneCount == 0 && lanes.size() >= 3) {
+    // neighbours of a dropped stripe take their edges anew.
+    if (lanes.size() >= 3) {
         const std::vector<double> signal = laneSignals(wk, y0, y1, lanes, cap);
         std::vector<double> prominence(lanes.size());
         for (size_t k = 0; k < lanes.size(); ++k)
@@ -365,6 +444,12 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
                         peaks.end());
             lanes = lanesAt(s, peaks, from);
         }
+    }
+    if (o.laneCount > 0) {
+        const std::vector<double> signal = static_cast<int>(lanes.size()) > o.laneCount
+                                               ? laneSignals(wk, y0, y1, lanes, cap)
+                                               : std::vector<double>(lanes.size(), 0.0);
+        lanes = countedLanes(s, lanes, signal, o.laneCount);
     }
     followLanes(lanes, wk, y0, y1, columns);
     return lanes;

@@ -236,3 +236,68 @@ TEST(GelAnalysis, FindsFaintBandOnBrightFlank)
         }
     }
 }
+
+// A lane count given is the count got: too few drops the faintest lanes, too many adds lanes on
+// the grid of the found ones; the found lanes keep their places either way.
+TEST(GelAnalysis, GivesTheLaneCountAskedFor)
+{
+    const SyntheticGel gel = SyntheticGel::generate(gelOptions(800, 600, 10, 6, 2));
+    const std::unique_ptr<DalvoImage> image(gel.toImage());
+    const double pitch = gel.truth().lanes[1].centreX - gel.truth().lanes[0].centreX;
+    for (int count : {6, 10, 13}) {
+        gel::Options o;
+        o.laneCount = count;
+        const gel::Analysis a = gel::analyse(*image, o);
+        ASSERT_EQ(a.lanes.size(), static_cast<size_t>(count));
+        int onTruth = 0;
+        for (const gel::Lane& l : a.lanes) {
+            double nearest = 1e9;
+            for (const GelLane& t : gel.truth().lanes)
+                nearest = std::min(nearest, std::fabs(l.centre - t.centreX));
+            onTruth += nearest <= 2;
+            // Added lanes squeeze in where the gel has no room, but never onto another lane.
+            if (l.index > 0) {
+                EXPECT_GE(l.centre - a.lanes[static_cast<size_t>(l.index) - 1].centre, 0.4 * pitch) << "count " << count;
+            }
+        }
+        EXPECT_EQ(onTruth, std::min(count, 10)) << "count " << count;
+    }
+}
+
+// A line across the whole gel (a dye front, the gel's edge) is as bright between the lanes as in
+// them: no band in a lane with a neighbour on either side. A saturated band clipped flat and far wider than the gel's other bands is still
+// a band, flagged saturated.
+TEST(GelAnalysis, LinesAcrossTheGelAreNoBandsSaturatedPlateausAre)
+{
+    RasterImageGS16 raster(260, 240);
+    raster.maxPixelValue = 65535;
+    for (int y = 0; y < raster.height; ++y) {
+        double lane = 0;
+        for (double row : {50.0, 90.0, 190.0})
+            lane += 3000 * std::exp(-(y - row) * (y - row) / 32.0);
+        const double line = 3000 * std::exp(-(y - 130) * (y - 130) / 32.0);
+        const double plateau = 200000 * std::exp(-std::pow((y - 160) / 14.0, 4));
+        for (int x = 0; x < raster.width; ++x) {
+            const double across = std::fabs(std::fmod(x, 40.0) - 20); // lanes 24 px wide every 40 px
+            const double inLane = 1 / (1 + std::exp(across - 12));
+            const double v = 500 + line + inLane * (lane + (x / 40 == 2 ? plateau : 0));
+            raster.pixels[y * raster.width + x] = static_cast<int>(std::min(v, 65535.0));
+        }
+    }
+    gel::Options o;
+    o.tiers = 1;
+    const gel::Analysis a = gel::analyse(raster, o);
+    ASSERT_EQ(a.lanes.size(), 6u);
+    for (const gel::Lane& l : a.lanes) {
+        const auto near = [&](double row) {
+            return std::find_if(l.bands.begin(), l.bands.end(), [&](const gel::Band& b) { return std::fabs(b.peakY - row) <= 3; });
+        };
+        for (double row : {50.0, 90.0, 190.0})
+            EXPECT_NE(near(row), l.bands.end()) << "lane " << l.index << " row " << row;
+        if (l.index > 0 && l.index < 5) { // the outer lanes have the gel between lanes on one side only
+            EXPECT_EQ(near(130), l.bands.end()) << "lane " << l.index;
+        }
+        const bool plateau = l.index == 2;
+        EXPECT_EQ(near(160) != l.bands.end() && near(160)->saturated, plateau) << "lane " << l.index;
+    }
+}
