@@ -29,9 +29,11 @@ struct Reader {
     {
         if (!j.is_object())
             fail(field, "must be an object");
-        for (const auto& [key, value] : j.items())
+        for (const auto& item : j.items()) {
+            const std::string key = item.key();
             if (std::none_of(allowed.begin(), allowed.end(), [&](const char* a) { return key == a; }))
                 fail(field, "unknown field '" + key + "'");
+        }
         return j;
     }
     bool has(const Json& j, const char* key) const { return j.contains(key); }

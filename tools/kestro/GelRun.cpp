@@ -71,7 +71,7 @@ std::vector<gel::LanePlacement> readLanesFile(const std::string& path)
             throw ToolError(path + ":" + std::to_string(n) + ": expected three numbers: tier, centre, width");
         if (tier < 1 || tier > 64 || tier != std::floor(tier))
             throw ToolError(path + ":" + std::to_string(n) + ": the tier counts from 1");
-        if (!std::isfinite(centre) || !(width > 0) || !std::isfinite(width))
+        if (!(std::fabs(centre) < 1e7) || !(width > 0) || !(width < 1e7))
             throw ToolError(path + ":" + std::to_string(n) + ": the centre must be a number and the width above 0");
         lanes.push_back(gel::LanePlacement::centred(static_cast<int>(tier) - 1, centre, width));
     }
@@ -190,6 +190,9 @@ void GelArgs::check() const
         throw ToolError("--region needs four numbers: x y width height");
     if (!laneAt.empty() && !(laneWidth > 0))
         throw ToolError("--lane-at needs --lane-width W (columns)");
+    for (double x : laneAt)
+        if (!(std::fabs(x) < 1e7) || !(laneWidth < 1e7))
+            throw ToolError("--lane-at and --lane-width take columns of the image");
     if (!laneAt.empty() && !lanesFile.empty())
         throw ToolError("--lane-at and --lanes-file exclude each other");
     if ((!laneAt.empty() || !lanesFile.empty()) && lanes > 0)
