@@ -68,7 +68,14 @@ std::string num(double v, int digits = 1)
 // A lane's profile along its tier, rows to the right, with its bands shaded and peaks marked.
 std::string profileSvg(const GelRun& r, const gel::Lane& lane, int laneInTier)
 {
-    const gel::LaneProfile p = gel::laneProfile(*r.prepared, lane);
+    gel::LaneProfile p = gel::laneProfile(*r.prepared, lane);
+    // Nothing above the tier's wells is a band: the plot starts below them, so that the bands
+    // fill its width.
+    const int first = r.analysis.tiers[static_cast<size_t>(lane.tier)].firstBandRow - p.top;
+    if (first > 0 && first < static_cast<int>(p.values.size()) - 1) {
+        p.values.erase(p.values.begin(), p.values.begin() + first);
+        p.top += first;
+    }
     const double W = 320, H = 120, pad = 4;
     double lo = 0, hi = 0;
     for (size_t k = 0; k < p.values.size(); ++k) {
@@ -265,7 +272,7 @@ int runReport(const ReportArgs& a, bool json)
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Gel report</title><style>"
         "body{font-family:sans-serif;margin:16px;color:#222;background:#fff}"
         "figure{margin:8px;display:inline-block;vertical-align:top}figcaption{font-size:12px;color:#555}"
-        ".gel img{image-rendering:pixelated;max-width:none}"
+        ".gel img{image-rendering:pixelated;max-width:100%;height:auto}"
         "table{border-collapse:collapse;font-size:12px;margin:8px 0}td,th{border:1px solid #ccc;padding:2px 6px;"
         "text-align:right}th{background:#eee}pre{font-size:11px;background:#f6f6f6;padding:8px;overflow:auto}"
         ".warnings li{color:#8a4b00}"
