@@ -103,6 +103,9 @@ TEST_F(Workflow, HandPlacedLanesRowLimitsAndEditsReplay)
         EXPECT_NEAR(num(lanes[k], "width"), 30, 1e-9);
     }
     EXPECT_EQ(readCsv(dir / "placed" / "bands.csv").size(), 12u);
+    const Result counted = ok("lanes gel.tif -o four --lanes 4");
+    EXPECT_EQ(readCsv(dir / "four" / "lanes.csv").size(), 4u);
+    EXPECT_EQ(counted.out.find("asked for"), std::string::npos) << counted.out;
 
     // The bands of one row of the gel left out: every lane loses exactly that band.
     const GelBand& b = t.bands[1];

@@ -168,8 +168,6 @@ void normalise(GelRun& r, const GelArgs& a)
         r.normalisedBy += ", then relative to the matching band (nearest peak row) of lane " +
                           std::to_string(a.referenceLane) + " of its tier";
     }
-    std::sort(r.analysis.warnings.begin(), r.analysis.warnings.end(),
-              [](const gel::Warning& x, const gel::Warning& y) { return x.text < y.text; });
 }
 
 } // namespace
@@ -325,6 +323,13 @@ GelRun runGel(const std::string& file, const GelArgs& a)
         std::map<int, int> next;
         for (const gel::Lane& l : r.analysis.lanes)
             r.laneInTier.push_back(next[l.tier]++);
+        // A count the finder could not meet must not pass unnoticed into a table.
+        if (a.lanes > 0)
+            for (const gel::Tier& t : tiers)
+                if (next[t.index] != a.lanes)
+                    r.analysis.warnings.push_back({"lane-count", "tier " + std::to_string(t.index + 1) + ": " +
+                                                                     std::to_string(a.lanes) + " lanes asked for, " +
+                                                                     std::to_string(next[t.index]) + " found"});
         if (!a.ladder.empty()) {
             std::vector<int> ladders;
             for (const LadderRef& ref : ladderRefs(a.ladder))
@@ -355,6 +360,8 @@ GelRun runGel(const std::string& file, const GelArgs& a)
         throw ToolError(what.rfind(file, 0) == 0 ? what : file + ": " + what);
     }
     normalise(r, a);
+    std::sort(r.analysis.warnings.begin(), r.analysis.warnings.end(),
+              [](const gel::Warning& x, const gel::Warning& y) { return x.text < y.text; });
     r.milliseconds = millisecondsSince(start);
     return r;
 }
