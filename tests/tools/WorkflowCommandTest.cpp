@@ -309,7 +309,7 @@ TEST_F(Workflow, ReportRendersInChromium)
         GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it)";
     const std::string shot = (dir / "shot.png").string();
     const std::string cmd = "cd " + quote(dir.string()) + " && HOME=" + quote(dir.string()) +
-                            " chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --no-first-run"
+                            " timeout 180 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --no-first-run"
                             " --window-size=1100,900 --screenshot=" + quote(shot) + " file://" +
                             quote((dir / "report.html").string()) + " >chromium.log 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << readFile(dir / "chromium.log");

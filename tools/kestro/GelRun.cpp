@@ -225,7 +225,8 @@ nlohmann::ordered_json GelArgs::parameters() const
             {"fit", fit},
             {"normalise", normalise},
             {"referenceLane", referenceLane},
-            {"channel", settings().channel}};
+            {"channel", settings().channel},
+            {"acceptDamaged", settings().acceptDamaged}};
 }
 
 void addGelOptions(CLI::App& app, GelArgs& a)
