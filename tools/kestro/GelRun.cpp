@@ -333,12 +333,14 @@ GelRun runGel(const std::string& file, const GelArgs& a)
                                                                      std::to_string(next[t.index]) + " found"});
         if (!a.ladder.empty()) {
             std::vector<int> ladders;
-            for (const LadderRef& ref : ladderRefs(a.ladder))
+            for (const LadderRef& ref : ladderRefs(a.ladder)) {
+                if (ref.tier >= static_cast<int>(tiers.size()))
+                    throw ToolError(file + ": there is no tier " + std::to_string(ref.tier + 1) + " for the ladder " +
+                                    std::to_string(ref.tier + 1) + ":" + std::to_string(ref.lane) + " (tiers: " +
+                                    std::to_string(tiers.size()) + ")");
                 for (const gel::Tier& t : tiers) {
                     if (ref.tier >= 0 && ref.tier != t.index)
                         continue;
-                    if (ref.tier >= static_cast<int>(tiers.size()))
-                        break;
                     bool found = false;
                     for (size_t k = 0; k < r.analysis.lanes.size(); ++k)
                         if (r.analysis.lanes[k].tier == t.index && r.laneInTier[k] == ref.lane - 1) {
@@ -350,6 +352,7 @@ GelRun runGel(const std::string& file, const GelArgs& a)
                                         (tiers.size() > 1 ? " in tier " + std::to_string(t.index + 1) : std::string()) +
                                         " (lanes found: " + std::to_string(next[t.index]) + ")");
                 }
+            }
             gel::calibrateTiers(r.analysis, ladders, a.sizes,
                                 a.fit == "linear" ? gel::SizeFit::PiecewiseLinear : gel::SizeFit::MonotoneSpline,
                                 a.masses);
