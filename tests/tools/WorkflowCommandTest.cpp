@@ -211,6 +211,8 @@ TEST_F(Workflow, TablesRunRecordAndResultsNeverLost)
     EXPECT_EQ(jpg.exit, 1);
     EXPECT_NE(jpg.err.find("x.jpg"), std::string::npos) << jpg.err;
     EXPECT_FALSE(fs::exists(dir / "x.jpg"));
+    ok("render gel.tif -o x.png");
+    EXPECT_NE(run("render gel.tif -o x.png", dir).err.find("x.png: exists"), std::string::npos);
 }
 
 // Two ladders in a tier: a band is sized between their calibrations by its lane's place, and a

@@ -1,5 +1,6 @@
 // kestro render: images drawn through the library's own drawing path into a canvas, saved as PNG.
 #include "Commands.h"
+#include "Records.h"
 #include "Support.h"
 
 #include <algorithm>
@@ -146,7 +147,7 @@ int runRender(const RenderArgs& a, bool json) {
             outputs.push_back(
                 {(std::filesystem::path(a.out) / std::filesystem::path(file).stem()).string() + ".png", file});
     }
-    checkOutputs(files, outputs);
+    refuseExistingOutputs(files, outputs);
     // The canvas is saved as PNG whatever the name says: a name that promises another format is
     // refused rather than filled with PNG bytes.
     std::string ext = std::filesystem::path(outputs[0].path).extension().string();
