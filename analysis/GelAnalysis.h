@@ -219,6 +219,8 @@ struct Band {
                              ///< dimers, degraded DNA) rather than a sharp band
     bool shoulder = false;   ///< a shoulder on a brighter band's flank, not a peak of its own: its
                              ///< place and volume are less certain
+    double mass = 0;         ///< estimated mass (the ladder masses' unit) from its tier's mass curve;
+                             ///< 0 without one
 };
 
 /// A row of wells and the lanes below it, down to the next tier.
@@ -274,6 +276,10 @@ struct Warning {
 
 struct KESTRO_API SizeCalibration {
     int ladderLane = -1;
+    int tier = 0;                  ///< the ladder lane's tier: it sizes the bands of this tier only
+    double centre = 0;             ///< the ladder lane's centre column
+    std::vector<int> bands;        ///< the ladder bands used (indices in its lane), paired with sizes
+    std::vector<int> sizeIndices;  ///< for each, the index of its size in the sizes given
     SizeFit fit = SizeFit::MonotoneSpline;
     std::vector<double> positions; ///< migration distances of the ladder bands used, rising
     std::vector<double> sizes;     ///< their sizes, falling
@@ -286,6 +292,16 @@ struct KESTRO_API SizeCalibration {
     std::vector<double> leaveOneOut() const;
 };
 
+/// The amounts of a tier's bands from its ladder bands of known mass: mass = slope × corrected
+/// volume, the least-squares line through the origin and the ladder bands that are not saturated.
+struct MassCurve {
+    int tier = 0;
+    double slope = 0;              ///< mass per unit of corrected volume; 0 when nothing could be fitted
+    int points = 0;                ///< ladder bands fitted
+    int saturatedLeftOut = 0;      ///< saturated ladder bands left out of the fit
+    double rSquared = 0;           ///< 1 - residual / total sum of squares about the mean mass
+};
+
 struct KESTRO_API Analysis {
     int width = 0;           ///< of the image
     int height = 0;
@@ -295,7 +311,9 @@ struct KESTRO_API Analysis {
     std::string greyConversion;    ///< how the pixels became grey values
     std::vector<Tier> tiers;
     std::vector<Lane> lanes;       ///< tier by tier, left to right
-    SizeCalibration calibration;
+    SizeCalibration calibration;   ///< the first of calibrations
+    std::vector<SizeCalibration> calibrations; ///< one per ladder lane, tier by tier, left to right
+    std::vector<MassCurve> massCurves;         ///< one per tier with ladder masses
     std::vector<Warning> warnings; ///< sorted by text, each once
 
     /// All bands of all lanes, lane by lane.
@@ -436,6 +454,18 @@ KESTRO_API Analysis analyse(const DalvoImage& image, const Options& options = Op
 /// or fewer than two ladder bands can be paired with sizes.
 KESTRO_API void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes,
                           SizeFit fit = SizeFit::MonotoneSpline);
+
+/// Stage: sizes (and, given the ladder bands' masses, amounts) for every tier from its own
+/// ladder lanes, which are indices into the analysis's lanes. A tier is never sized by another
+/// tier's ladder: a tier without one keeps sizes of 0 (warned of). With two ladders in a tier, a
+/// band's log size is interpolated between their calibrations by its lane's centre at the band's
+/// row (held at the nearer ladder's beyond them), which corrects a smile. Each ladder band's
+/// leave-one-out error is checked: a warning when the worst passes 10%. Masses pair with sizes
+/// one to one. Raises ArgumentError for a lane that does not exist, more than two ladders in a
+/// tier, sizes that are not positive and falling, masses that are not positive or not one per
+/// size, or a ladder with fewer than two bands that pair with sizes.
+KESTRO_API void calibrateTiers(Analysis& analysis, const std::vector<int>& ladderLanes, const std::vector<double>& sizes,
+                               SizeFit fit = SizeFit::MonotoneSpline, const std::vector<double>& masses = {});
 
 /// The polarity the histogram suggests for grey values of the given saturation level.
 KESTRO_API Polarity detectPolarity(const int* pixels, size_t count, int maxValue);

@@ -9,6 +9,7 @@ packages=(
   libopencv-core-dev libopencv-imgproc-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
+  chromium
 )
 
 missing=()

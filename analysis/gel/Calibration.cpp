@@ -170,22 +170,31 @@ std::string number(double v)
 
 } // namespace
 
-void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes, SizeFit fit)
+namespace {
+
+void checkSizes(const std::vector<double>& sizes)
+{
+    for (size_t k = 0; k < sizes.size(); ++k)
+        if (!(sizes[k] > 0) || !std::isfinite(sizes[k]) || (k > 0 && !(sizes[k] < sizes[k - 1])))
+            throw ArgumentError("ladder sizes must be finite, positive and falling, largest first");
+}
+
+// The calibration of one ladder lane, with the warnings its pairing and spacing call for; the
+// warnings name the lane when the gel has several ladders.
+SizeCalibration fitLadder(Analysis& analysis, int ladderLane, const std::vector<double>& sizes, SizeFit fit,
+                          bool nameLane)
 {
     if (ladderLane < 0 || ladderLane >= static_cast<int>(analysis.lanes.size()))
         throw ArgumentError("there is no ladder lane " + std::to_string(static_cast<long long>(ladderLane) + 1) + " (lanes found: " +
                                     std::to_string(analysis.lanes.size()) + ")");
-    for (size_t k = 0; k < sizes.size(); ++k)
-        if (!(sizes[k] > 0) || !std::isfinite(sizes[k]) || (k > 0 && !(sizes[k] < sizes[k - 1])))
-            throw ArgumentError("ladder sizes must be finite, positive and falling, largest first");
     const Lane& ladder = analysis.lanes[static_cast<size_t>(ladderLane)];
     const size_t n = std::min(sizes.size(), ladder.bands.size());
     if (n < 2)
         throw ArgumentError("a size calibration needs two ladder bands with sizes at least; lane " +
                                     std::to_string(ladderLane + 1) + " has " + std::to_string(ladder.bands.size()) +
                                     " bands");
-    // Migration distance: rows below the top of the lane's tier, so that a ladder calibrates
-    // the lanes of its own tier and of the other tiers alike.
+    const std::string which = nameLane ? "the ladder lane " + std::to_string(ladderLane + 1) : "the ladder lane";
+    // Migration distance: rows below the top of the lane's tier.
     std::vector<double> distances;
     for (const Band& b : ladder.bands)
         distances.push_back(b.peakY - ladder.box.top);
@@ -193,10 +202,14 @@ void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& si
     const std::vector<std::pair<size_t, size_t>> pairs = pairLadder(distances, sizes, searched);
     SizeCalibration c;
     c.ladderLane = ladderLane;
+    c.tier = ladder.tier;
+    c.centre = ladder.centre;
     c.fit = fit;
     for (const auto& [band, size] : pairs) {
         c.positions.push_back(distances[band]);
         c.sizes.push_back(sizes[size]);
+        c.bands.push_back(static_cast<int>(band));
+        c.sizeIndices.push_back(static_cast<int>(size));
     }
     if (sizes.size() != ladder.bands.size()) {
         std::string left;
@@ -212,7 +225,7 @@ void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& si
         }
         if (more > 0)
             left += " and " + std::to_string(more) + " more";
-        detail::addWarning(analysis, "ladder-count", "the ladder lane has " + std::to_string(ladder.bands.size()) + " bands for " +
+        detail::addWarning(analysis, "ladder-count", which + " has " + std::to_string(ladder.bands.size()) + " bands for " +
                                     std::to_string(sizes.size()) + " sizes: paired " +
                                     (searched ? "where log(size) runs smoothest against distance" : "from the top") +
                                     ", without " +
@@ -224,15 +237,149 @@ void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& si
         const double before = std::log10(c.sizes[t - 2] / c.sizes[t - 1]) / (c.positions[t - 1] - c.positions[t - 2]);
         const double after = std::log10(c.sizes[t - 1] / c.sizes[t]) / (c.positions[t] - c.positions[t - 1]);
         if (std::fabs(std::log(after / before)) > std::log(2.5)) {
-            detail::addWarning(analysis, "ladder-spacing", "the ladder's spacing of log(size) against distance jumps at size " +
+            detail::addWarning(analysis, "ladder-spacing", (nameLane ? which + "'s" : std::string("the ladder's")) +
+                                        " spacing of log(size) against distance jumps at size " +
                                         number(c.sizes[t - 1]) + ": a band may be missed or extra there");
             break;
         }
     }
+    return c;
+}
+
+} // namespace
+
+void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes, SizeFit fit)
+{
+    checkSizes(sizes);
+    const SizeCalibration c = fitLadder(analysis, ladderLane, sizes, fit, false);
     for (Lane& l : analysis.lanes)
         for (Band& b : l.bands)
             b.size = c.sizeAt(b.peakY - l.box.top, &b.extrapolated);
     analysis.calibration = c;
+    analysis.calibrations = {c};
+}
+
+void calibrateTiers(Analysis& analysis, const std::vector<int>& ladderLanes, const std::vector<double>& sizes,
+                    SizeFit fit, const std::vector<double>& masses)
+{
+    checkSizes(sizes);
+    if (!masses.empty() && masses.size() != sizes.size())
+        throw ArgumentError("ladder masses pair with sizes one to one: " + std::to_string(masses.size()) +
+                            " masses for " + std::to_string(sizes.size()) + " sizes");
+    for (double m : masses)
+        if (!(m > 0) || !std::isfinite(m))
+            throw ArgumentError("ladder masses must be finite and positive");
+    std::vector<SizeCalibration> all;
+    for (int lane : ladderLanes) {
+        for (const SizeCalibration& c : all)
+            if (c.ladderLane == lane)
+                throw ArgumentError("ladder lane " + std::to_string(lane + 1) + " is given twice");
+        all.push_back(fitLadder(analysis, lane, sizes, fit, ladderLanes.size() > 1));
+    }
+    std::stable_sort(all.begin(), all.end(), [](const SizeCalibration& a, const SizeCalibration& b) {
+        return a.tier != b.tier ? a.tier < b.tier : a.centre < b.centre;
+    });
+    int tiers = 0;
+    for (const Lane& l : analysis.lanes)
+        tiers = std::max(tiers, l.tier + 1);
+    for (int t = 0; t < tiers; ++t) {
+        std::vector<const SizeCalibration*> here;
+        for (const SizeCalibration& c : all)
+            if (c.tier == t)
+                here.push_back(&c);
+        if (here.size() > 2)
+            throw ArgumentError("tier " + std::to_string(t + 1) + " has " + std::to_string(here.size()) +
+                                " ladder lanes; a tier takes one or two");
+        for (Lane& l : analysis.lanes) {
+            if (l.tier != t)
+                continue;
+            for (Band& b : l.bands) {
+                const double d = b.peakY - l.box.top;
+                b.size = 0;
+                b.extrapolated = false;
+                if (here.size() == 1) {
+                    b.size = here[0]->sizeAt(d, &b.extrapolated);
+                } else if (here.size() == 2) {
+                    // The smile bends the migration across the gel: between two ladders a lane runs
+                    // as the nearer one does, in proportion to its distance from each.
+                    bool e0 = false, e1 = false;
+                    const double s0 = here[0]->sizeAt(d, &e0), s1 = here[1]->sizeAt(d, &e1);
+                    const double span = here[1]->centre - here[0]->centre;
+                    const double w = span > 0 ? std::clamp((l.centreAt(b.peakY) - here[0]->centre) / span, 0.0, 1.0) : 0.5;
+                    b.size = std::pow(10.0, (1 - w) * std::log10(s0) + w * std::log10(s1));
+                    b.extrapolated = e0 || e1;
+                }
+            }
+        }
+        if (here.empty() && !all.empty())
+            detail::addWarning(analysis, "no-ladder", "tier " + std::to_string(t + 1) +
+                                                          " has no ladder lane: its bands are not sized");
+    }
+    // Each ladder band read off the others: a band the fit cannot reach within 10% is a ladder
+    // band missed, mispaired or misread.
+    for (const SizeCalibration& c : all) {
+        const std::vector<double> loo = c.leaveOneOut();
+        double worst = 0;
+        size_t at = 0;
+        for (size_t k = 0; k < loo.size(); ++k)
+            if (std::fabs(loo[k] / c.sizes[k] - 1) > worst) {
+                worst = std::fabs(loo[k] / c.sizes[k] - 1);
+                at = k;
+            }
+        if (worst > 0.1)
+            detail::addWarning(analysis, "ladder-fit", "the ladder lane " + std::to_string(c.ladderLane + 1) +
+                                                           " fits loosely: its band of size " + number(c.sizes[at]) +
+                                                           " is read as " + number(loo[at]) + " from the others (" +
+                                                           number(std::round(worst * 1000) / 10) + "% off)");
+    }
+    analysis.calibrations = all;
+    analysis.calibration = all.empty() ? SizeCalibration() : all.front();
+    analysis.massCurves.clear();
+    if (masses.empty())
+        return;
+    for (int t = 0; t < tiers; ++t) {
+        MassCurve m;
+        m.tier = t;
+        double mv = 0, vv = 0, sm = 0, smm = 0;
+        std::vector<std::pair<double, double>> points;
+        for (const SizeCalibration& c : all) {
+            if (c.tier != t)
+                continue;
+            const Lane& ladder = analysis.lanes[static_cast<size_t>(c.ladderLane)];
+            for (size_t k = 0; k < c.bands.size(); ++k) {
+                const Band& b = ladder.bands[static_cast<size_t>(c.bands[k])];
+                if (b.saturated) {
+                    ++m.saturatedLeftOut;
+                    continue;
+                }
+                const double mass = masses[static_cast<size_t>(c.sizeIndices[k])];
+                points.push_back({b.correctedVolume, mass});
+                mv += mass * b.correctedVolume;
+                vv += b.correctedVolume * b.correctedVolume;
+                sm += mass;
+                smm += mass * mass;
+            }
+        }
+        if (points.empty() && m.saturatedLeftOut == 0)
+            continue;
+        m.points = static_cast<int>(points.size());
+        if (vv > 0 && mv > 0) {
+            m.slope = mv / vv;
+            double residual = 0;
+            for (const auto& [v, mass] : points)
+                residual += (mass - m.slope * v) * (mass - m.slope * v);
+            const double total = smm - sm * sm / static_cast<double>(points.size());
+            m.rSquared = total > 0 ? 1 - residual / total : 0;
+        } else {
+            detail::addWarning(analysis, "no-mass-curve", "tier " + std::to_string(t + 1) +
+                                                              " has no unsaturated ladder band to fit masses to");
+        }
+        for (Lane& l : analysis.lanes)
+            if (l.tier == t)
+                for (Band& b : l.bands)
+                    b.mass = m.slope * b.correctedVolume;
+        analysis.massCurves.push_back(m);
+    }
 }
 
 } // namespace kestro::gel

@@ -62,3 +62,43 @@ TEST(RenderCommand, PaletteSizeAndSettingsOfASyntheticGel) {
         EXPECT_EQ(run(refused, dir).exit, 1) << refused;
     EXPECT_FALSE(fs::exists(dir / "x.png"));
 }
+
+// Display checks that do not mislead: an 8-bit gel's saturated pixels are marked red as a 16-bit
+// gel's are, and auto contrast on a gel that uses 14 of its 16 bits is not blown out.
+TEST(RenderCommand, SaturatedMarksOf8BitAndAutoContrastOf14Bit) {
+    if (kTool.empty()) GTEST_SKIP() << "the kestro command is not built";
+    const fs::path dir = scratch("render-display-checks");
+    Dib bytes(FreeImage_Allocate(40, 30, 8), &FreeImage_Unload), words(FreeImage_AllocateT(FIT_UINT16, 64, 64, 16), &FreeImage_Unload);
+    RGBQUAD* ramp = FreeImage_GetPalette(bytes.get());
+    for (int i = 0; i < 256; ++i) ramp[i].rgbRed = ramp[i].rgbGreen = ramp[i].rgbBlue = static_cast<BYTE>(i);
+    int full = 0;
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) {
+            const BYTE v = x % 7 == 0 && y % 5 == 0 ? 255 : static_cast<BYTE>((x * 5 + y) % 250);
+            FreeImage_GetScanLine(bytes.get(), y)[x] = v;
+            full += v == 255;
+        }
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) reinterpret_cast<WORD*>(FreeImage_GetScanLine(words.get(), y))[x] = static_cast<WORD>((x * 64 + y) * 8931 / 4095);
+    ASSERT_TRUE(FreeImage_Save(FIF_TIFF, bytes.get(), (dir / "g8.tif").c_str()) &&
+                FreeImage_Save(FIF_TIFF, words.get(), (dir / "g14.tif").c_str()));
+    ASSERT_EQ(run("render g8.tif -o s.png --palette saturated", dir).exit, 0);
+    ASSERT_EQ(run("render g14.tif -o a.png --palette auto", dir).exit, 0);
+    const Dib s = load(dir / "s.png"), a = load(dir / "a.png");
+    ASSERT_TRUE(s && a);
+    int red = 0, white = 0;
+    for (unsigned y = 0; y < 30; ++y)
+        for (unsigned x = 0; x < 40; ++x) {
+            RGBQUAD c;
+            FreeImage_GetPixelColor(s.get(), x, y, &c);
+            red += c.rgbRed == 255 && c.rgbGreen == 0 && c.rgbBlue == 0;
+        }
+    for (unsigned y = 0; y < 64; ++y)
+        for (unsigned x = 0; x < 64; ++x) {
+            RGBQUAD c;
+            FreeImage_GetPixelColor(a.get(), x, y, &c);
+            white += c.rgbRed == 255;
+        }
+    EXPECT_EQ(red, full);
+    EXPECT_LT(white, 64 * 64 / 50) << "an even ramp stretched between its 0.1% and 99.9% points";
+}

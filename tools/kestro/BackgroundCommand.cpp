@@ -105,6 +105,7 @@ Command addBackgroundCommand(CLI::App& root, const bool& json)
     CLI::App* app = root.add_subcommand(
         "background", "Estimate the background by a moving minimum (or subtract it) and write it at the image's depth");
     app->footer(
+        "Example:\n  kestro background gel.tif -o background.tif --half 40 3\n\n"
         "Choosing the window: the background at a pixel is the darkest value within the window of\n"
         "(2 x half width + 1) x (2 x half height + 1) pixels around it, so the window must be wider than\n"
         "the widest band or spot: a half width of at least the band's width (a window 2-3 times the widest\n"

@@ -24,5 +24,6 @@ Command addRenderCommand(CLI::App& root, const bool& json);
 Command addPackCommand(CLI::App& root, const bool& json);
 Command addDocCommand(CLI::App& root, const bool& json);
 Command addLanesCommand(CLI::App& root, const bool& json);
+Command addReportCommand(CLI::App& root, const bool& json);
 
 } // namespace kestro

@@ -234,6 +234,7 @@ Command addDemoCommand(CLI::App& root, const bool& json)
     auto a = std::make_shared<DemoArgs>();
     CLI::App* app = root.add_subcommand(
         "demo", "The typical road on a synthetic 16-bit gel: generate, load, background, subtract, centres, outlines");
+    app->footer("Example:\n  kestro demo --out demo");
     app->add_option("--out", a->out, "Folder for the images and report.json")->capture_default_str();
     app->add_option("--seed", a->seed, "Seed of the synthetic gel")->capture_default_str();
     return {app, [a, &json] { return runDemo(*a, json); }};

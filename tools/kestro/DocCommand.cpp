@@ -205,6 +205,7 @@ Command addDocCommand(CLI::App& root, const bool& json)
 {
     auto a = std::make_shared<DocArgs>();
     CLI::App* app = root.add_subcommand("doc", "Drawing documents (.kdoc) of image objects");
+    app->footer("Example:\n  kestro doc new view.kdoc gel.tif");
     app->require_subcommand(1);
     auto docOption = [&](CLI::App* sub) {
         sub->add_option("DOC", a->doc, "The drawing document (.kdoc)")->required();

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 namespace kestro {
 
@@ -24,8 +25,9 @@ struct Stats {
     long long max = 0;
     double mean = 0;
     int bitsUsed = 0;         ///< bits from the highest to the lowest that any sample sets
-    int saturationLevel = 0;  ///< the largest value of a sample of this depth
+    int saturationLevel = 0;  ///< the band side's end of the depth: its largest value, or 0 for dark bands
     long long saturated = 0;  ///< pixels with a sample at that level
+    bool darkBands = false;   ///< bands darker than the gel, as the histogram tells
 };
 
 // Bits between the highest and the lowest bit any sample sets: a 12-bit camera's values use 12
@@ -55,11 +57,13 @@ Stats rasterStats(RasterImage* raster)
         if (n == 0 || !gs->pixels)
             return s;
         s = {true, gs->minValue, gs->maxValue, gs->mean};
-        s.saturationLevel = gs->maxPixelValue;
+        // Bands saturate on their own side: a dark band on a light gel at 0, not at the top.
+        s.darkBands = gel::detectPolarity(gs->pixels, n, gs->maxPixelValue) == gel::Polarity::DarkBands;
+        s.saturationLevel = s.darkBands ? 0 : gs->maxPixelValue;
         unsigned bits = 0;
         for (size_t i = 0; i < n; ++i) {
             bits |= static_cast<unsigned>(gs->pixels[i]);
-            s.saturated += gs->pixels[i] >= s.saturationLevel;
+            s.saturated += s.darkBands ? gs->pixels[i] <= 0 : gs->pixels[i] >= s.saturationLevel;
         }
         s.bitsUsed = bitSpan(bits);
         return s;
@@ -72,22 +76,29 @@ Stats rasterStats(RasterImage* raster)
         int lo = 255, hi = 0;
         double sum = 0;
         unsigned bits = 0;
-        long long saturated = 0;
+        long long full = 0, empty = 0;
+        std::vector<int> luma(n);
         for (size_t i = 0; i < n; ++i) {
             const RGBQUAD& q = rgb->pixels[i];
-            bool full = false;
+            bool top = false, bottom = false;
             for (int v : {int(q.rgbRed), int(q.rgbGreen), int(q.rgbBlue)}) {
                 lo = std::min(lo, v);
                 hi = std::max(hi, v);
                 sum += v;
                 bits |= static_cast<unsigned>(v);
-                full = full || v == 255;
+                top = top || v == 255;
+                bottom = bottom || v == 0;
             }
-            saturated += full;
+            full += top;
+            empty += bottom;
+            luma[i] = (299 * q.rgbRed + 587 * q.rgbGreen + 114 * q.rgbBlue + 500) / 1000;
         }
+        const bool dark = gel::detectPolarity(luma.data(), n, 255) == gel::Polarity::DarkBands;
+        const long long saturated = dark ? empty : full;
         s = {true, lo, hi, sum / (3.0 * static_cast<double>(n))};
         s.bitsUsed = bitSpan(bits);
-        s.saturationLevel = 255;
+        s.darkBands = dark;
+        s.saturationLevel = dark ? 0 : 255;
         s.saturated = saturated;
     }
     return s;
@@ -246,6 +257,7 @@ nlohmann::ordered_json describe(const std::string& path)
         j["mean"] = s.mean;
         j["saturationLevel"] = s.saturationLevel;
         j["saturated"] = s.saturated;
+        j["bands"] = s.darkBands ? "dark" : "bright";
     }
     // The TIFF's own tags where it is one; else what the decoder kept, absent when nothing was stored.
     const TiffTags tiff = li.archive ? TiffTags{} : readTiffTags(li.path);
@@ -288,8 +300,11 @@ void printText(const nlohmann::ordered_json& j, size_t index)
         std::cout << '\n';
     std::cout << j["file"].get<std::string>() << '\n';
     row("format", j["format"].get<std::string>());
-    row("pixels", text(j["width"]) + " x " + text(j["height"]) + ", " + j["pixelType"].get<std::string>() + " (" +
-                      j["imageType"].get<std::string>() + ")");
+    // Words a lab user reads: "16-bit grey", not the decoder's type names.
+    std::string pixels = j["pixelType"].get<std::string>();
+    if (const size_t g = pixels.find("grayscale"); g != std::string::npos)
+        pixels.replace(g, 9, "grey");
+    row("pixels", text(j["width"]) + " x " + text(j["height"]) + ", " + pixels);
     if (!j["bitsUsed"].is_null())
         row("bits used", text(j["bitsUsed"]) + " of " +
                              std::to_string(j["imageType"] == "FIT_BITMAP" && j["bpp"].get<int>() > 8
@@ -301,15 +316,15 @@ void printText(const nlohmann::ordered_json& j, size_t index)
         row("min-is-white", j["invertedOnLoad"].get<bool>()
                                 ? "yes; FreeImage shows it inverted through its palette, the samples stay as stored"
                                 : "yes; read as stored, not inverted (see which way the bands go)");
-    row("raster", j["raster"].get<std::string>());
     if (j["min"].is_null()) {
         row("min / max / mean", "- (no raster)");
     } else {
         row("min / max / mean", text(j["min"]) + " / " + text(j["max"]) + " / " + formatMean(j["mean"].get<double>()));
         const long long saturated = j["saturated"].get<long long>();
-        row("saturated", saturated == 0 ? "none at " + text(j["saturationLevel"])
-                                        : text(j["saturated"]) + " pixels at " + text(j["saturationLevel"]) +
-                                              " (their true values are unknown)");
+        const std::string side = j["bands"] == "dark" ? " (dark bands: they saturate at 0)" : "";
+        row("saturated", saturated == 0 ? "none at " + text(j["saturationLevel"]) + side
+                                        : text(j["saturated"]) + " pixels at " + text(j["saturationLevel"]) + side +
+                                              "; their true values are unknown");
     }
     for (const auto& [label, value] : j["info"].items())
         row(label, text(value));
@@ -338,8 +353,9 @@ void printText(const nlohmann::ordered_json& j, size_t index)
 Command addInfoCommand(CLI::App& root, const bool& json)
 {
     auto a = std::make_shared<InfoArgs>();
-    CLI::App* app = root.add_subcommand("info", "Describe image files and image archives: format, pixel type, bits used, resolution, min-is-white, raster, min, max, mean, saturated pixels; "
+    CLI::App* app = root.add_subcommand("info", "Describe image files and image archives: format, pixel type, bits used, resolution, min-is-white, min, max, mean, saturated pixels (on the bands' side); "
         "for archives also the history and display settings");
+    app->footer("Example:\n  kestro info gel.tif");
     app->add_option("FILE", a->files, "Image files, or folders of them")->required();
     return {app, [a, &json] { return forEachFile(expandInputs(a->files), "reading", json, describe, printText); }};
 }

@@ -43,6 +43,7 @@ Command addPackCommand(CLI::App& root, const bool& json)
     auto a = std::make_shared<PackArgs>();
     CLI::App* app = root.add_subcommand(
         "pack", "Store one image as an image archive (.kimg): the image object exactly as a host document holds it");
+    app->footer("Example:\n  kestro pack gel.tif -o gel.kimg");
     app->add_option("FILE", a->file, "Image file (or image archive)")->required();
     app->add_option("-o,--output", a->output, "The image archive to write, e.g. gel.kimg")->required();
     return {app, [a, &json] { return runPack(*a, json); }};

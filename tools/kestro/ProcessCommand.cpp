@@ -185,6 +185,7 @@ Command addProcessCommand(CLI::App& root, const bool& json)
     auto a = std::make_shared<ProcessArgs>();
     CLI::App* app = root.add_subcommand(
         "process", "Apply image operations in the order given, save the result and print its processing history");
+    app->footer("Example:\n  kestro process blot.tif -o straight.tif --rotate -1.25 --median 3");
     app->add_option("FILE", a->file, "Image file")->required();
     app->add_option("-o,--output", a->out, "Output image (format from the extension; .tif holds every depth)")->required();
     const auto step = [&](const std::string& name, Step kind, const std::string& type, int values,

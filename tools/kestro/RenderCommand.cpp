@@ -1,7 +1,9 @@
 // kestro render: images drawn through the library's own drawing path into a canvas, saved as PNG.
 #include "Commands.h"
+#include "Records.h"
 #include "Support.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -42,6 +44,21 @@ std::optional<CanvasSize> parseSize(const std::optional<std::string>& text) {
     return s;
 }
 
+// A 16-bit copy of the grey values spread linearly over 0..65535.
+std::unique_ptr<DalvoImage> spreadCopy(const RasterImageGS16& g) {
+    const size_t n = static_cast<size_t>(g.width) * static_cast<size_t>(g.height);
+    const auto [lo, hi] = std::minmax_element(g.pixels, g.pixels + n);
+    const long long low = n ? *lo : 0, span = n ? *hi - low : 0;
+    RasterImageGS16 spread(g.width, g.height);
+    spread.bpp = 16;
+    spread.maxPixelValue = 65535;
+    for (size_t i = 0; i < n; ++i)
+        spread.pixels[i] = span > 0 ? static_cast<int>((g.pixels[i] - low) * 65535 / span) : 0;
+    std::unique_ptr<DalvoImage> image(spread.convert2DalvoImage());
+    if (!image || !image->isValid()) throw ToolError("no memory for a copy of the image to draw");
+    return image;
+}
+
 // The history entries as a list: each one from a "{" to the first "}" after it.
 nlohmann::ordered_json historyEntries(const std::string& history) {
     nlohmann::ordered_json entries = nlohmann::ordered_json::array();
@@ -62,12 +79,24 @@ nlohmann::ordered_json render(const RenderArgs& a, const std::optional<CanvasSiz
     const std::optional<std::string> palette = a.palette    ? a.palette
                                                : a.maxRange ? std::optional<std::string>("auto")
                                                             : std::nullopt;
-    if (palette) image.setPalette(kPalettes.at(*palette));
-    if (a.brightness || a.contrast || a.gamma)
-        image.setImageAdjustmentValues(a.brightness.value_or(0), a.contrast.value_or(0),
-                                       a.gamma.value_or(1.0));
-    if (a.maxRange) image.autoContrastMaxRange(1);
-    image.setModified();
+    // The display stretches a 16-bit image from its darkest to its brightest pixel, while the
+    // auto-contrast limits are taken on the scale of the whole depth: on a gel that uses 14 bits
+    // the limits land near the bottom of the stretched range and the picture is blown out. A copy
+    // whose values span the whole depth puts both on one scale.
+    RasterImage* raster = image.getRasterImage();
+    auto* grey = raster && raster->IsKindOf(RUNTIME_CLASS(RasterImageGS16)) ? static_cast<RasterImageGS16*>(raster) : nullptr;
+    std::unique_ptr<DalvoImage> spread;
+    // 8-bit grey images get the palette through the same copy: the display writes none for them.
+    const bool grey8 = image.getImageType() == FIT_BITMAP && image.getBitsPerPixel() == 8;
+    if (palette && *palette == "auto" && grey && (image.getImageType() == FIT_UINT16 || grey8)) spread = spreadCopy(*grey);
+    for (DalvoImage* shown : {&image, spread.get()}) {
+        if (!shown) continue;
+        if (palette) shown->setPalette(kPalettes.at(*palette));
+        if (a.brightness || a.contrast || a.gamma)
+            shown->setImageAdjustmentValues(a.brightness.value_or(0), a.contrast.value_or(0), a.gamma.value_or(1.0));
+        if (a.maxRange) shown->autoContrastMaxRange(1);
+        shown->setModified();
+    }
 
     const CanvasSize canvas =
         size ? *size : CanvasSize{static_cast<int>(image.getWidth()), static_cast<int>(image.getHeight())};
@@ -76,7 +105,17 @@ nlohmann::ordered_json render(const RenderArgs& a, const std::optional<CanvasSiz
         throw ToolError(file + ": no memory for a canvas of " + std::to_string(canvas.width) + "x" +
                         std::to_string(canvas.height));
     const CRect whole(0, 0, canvas.width, canvas.height);
-    image.draw(&dc, &whole);
+    (spread ? *spread : image).draw(&dc, &whole);
+    // The display writes palettes for 16-bit images only; the saturated pixels of an 8-bit grey
+    // image are marked here, in the command's own drawing, nearest pixel to the canvas.
+    if (palette && *palette == "saturated" && grey && grey8) {
+        for (int y = 0; y < canvas.height; ++y)
+            for (int x = 0; x < canvas.width; ++x) {
+                const long long sx = static_cast<long long>(x) * grey->width / canvas.width;
+                const long long sy = static_cast<long long>(y) * grey->height / canvas.height;
+                if (grey->pixels[sy * grey->width + sx] >= 255) dc.SetPixel(x, y, RGB(255, 0, 0));
+            }
+    }
     if (!dc.SaveCanvas(CString::FromUtf8(out))) throw ToolError(out + ": cannot write the PNG file");
     return {{"file", file},
             {"output", out},
@@ -108,7 +147,12 @@ int runRender(const RenderArgs& a, bool json) {
             outputs.push_back(
                 {(std::filesystem::path(a.out) / std::filesystem::path(file).stem()).string() + ".png", file});
     }
-    checkOutputs(files, outputs);
+    refuseExistingOutputs(files, outputs);
+    // The canvas is saved as PNG whatever the name says: a name that promises another format is
+    // refused rather than filled with PNG bytes.
+    std::string ext = std::filesystem::path(outputs[0].path).extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext != ".png") throw ToolError(outputs[0].path + ": render writes PNG pictures only; name the output .png");
     if (outputs.size() > 1 || outputs[0].path != a.out) {
         std::error_code ec;
         std::filesystem::create_directories(a.out, ec);
@@ -129,7 +173,11 @@ Command addRenderCommand(CLI::App& root, const bool& json) {
                                       "prints the history the display settings recorded");
     app->add_option("FILE", a->files, "Image files, or folders of them")->required();
     app->add_option("-o,--out", a->out, "PNG file for one image, folder for several or a folder")->required();
-    app->add_option("--palette", a->palette, "False-colour palette of 16-bit grayscale images")
+    app->footer("Example:\n  kestro render gel.tif -o gel.png --palette saturated\n\n"
+                "Palettes: normal; saturated (pixels at the top of the depth in red, 8-bit and 16-bit grey);\n"
+                "green, red, blue (shades of one colour, 16-bit grey); auto (contrast stretched between the\n"
+                "0.1% and 99.9% points of the histogram, 16-bit and 8-bit grey).");
+    app->add_option("--palette", a->palette, "Display palette: normal, saturated, green, red, blue or auto (see below)")
         ->check(CLI::IsMember({"normal", "saturated", "green", "red", "blue", "auto"}));
     app->add_option("--brightness", a->brightness, "Brightness in percent (-100..100)");
     app->add_option("--contrast", a->contrast, "Contrast in percent (-100..100)");

@@ -87,6 +87,7 @@ Command addSynthCommand(CLI::App& root, const bool& json)
 {
     auto a = std::make_shared<SynthArgs>();
     CLI::App* app = root.add_subcommand("synth", "Write a synthetic gel and its ground truth (OUT.truth.json)");
+    app->footer("Example:\n  kestro synth gel.tif --lanes 6 --bands 4 --seed 7");
     app->add_option("OUT", a->out, "Image to write; the extension picks the format (.tif, .png, ...)")->required();
     app->add_option("--lanes", a->options.lanes, "Number of lanes")->check(CLI::Range(1, 1000))->capture_default_str();
     app->add_option("--bands", a->options.bandsPerLane, "Bands per lane")->check(CLI::Range(1, 1000))->capture_default_str();

@@ -3,6 +3,7 @@
 // 2 for a command line that cannot be understood.
 #include "Channels.h"
 #include "Commands.h"
+#include "Records.h"
 #include "Support.h"
 
 #include <iostream>
@@ -56,6 +57,7 @@ std::string unknownOption(const CLI::App& app, const CLI::ExtrasError& e, int ar
 int run(int argc, char** argv)
 {
     using namespace kestro;
+    commandLine().assign(argv, argv + argc);
     CLI::App app{"kestro: gel images from the command line (KestroImage " KESTRO_VERSION ")", "kestro"};
     app.require_subcommand(1);
     // Options of kestro itself (--force, --channel, ...) are also taken after the command.
@@ -75,11 +77,13 @@ int run(int argc, char** argv)
                    "with its raster (6 bytes a pixel); default: 8 GiB of image and raster")
         ->check(CLI::PositiveNumber);
 
-    const std::vector<Command> commands = {addSynthCommand(app, json), addInfoCommand(app, json),
+    // Lab users come for lanes and report: they head the list.
+    const std::vector<Command> commands = {addLanesCommand(app, json), addReportCommand(app, json),
+                                           addSynthCommand(app, json), addInfoCommand(app, json),
                                            addBackgroundCommand(app, json), addSpotCommand(app, json),
                                            addDemoCommand(app, json), addProcessCommand(app, json),
                                            addRenderCommand(app, json), addPackCommand(app, json),
-                                           addDocCommand(app, json), addLanesCommand(app, json)};
+                                           addDocCommand(app, json)};
     for (const Command& c : commands)
         c.app->add_flag("--json", json, "Print the report as JSON on stdout");
 

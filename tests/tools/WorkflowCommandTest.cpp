@@ -1,0 +1,380 @@
+// The lab workflow through the built command: lanes placed by hand, rows left out, corrections
+// replayed, tables and run records, results never lost, ladders per tier, amounts,
+// normalisation and the HTML report as a browser shows it.
+#include "KestroRun.h"
+#include "synth/SyntheticGel.h"
+
+#include <KestroImage.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+using namespace kestro;
+using namespace kestrorun;
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+using Table = std::vector<std::map<std::string, std::string>>;
+
+// A CSV file as rows of named cells (no quoted commas in the tests' file names).
+Table readCsv(const fs::path& path)
+{
+    std::ifstream in(path);
+    std::string line;
+    std::vector<std::string> names;
+    Table t;
+    for (bool head = true; std::getline(in, line); head = false) {
+        std::vector<std::string> cells;
+        std::stringstream ss(line);
+        for (std::string c; std::getline(ss, c, ',');)
+            cells.push_back(c);
+        if (line.back() == ',')
+            cells.push_back("");
+        if (head) {
+            names = cells;
+            continue;
+        }
+        EXPECT_EQ(cells.size(), names.size()) << line;
+        auto& row = t.emplace_back();
+        for (size_t k = 0; k < names.size() && k < cells.size(); ++k)
+            row[names[k]] = cells[k];
+    }
+    return t;
+}
+
+double num(const std::map<std::string, std::string>& row, const std::string& column)
+{
+    return std::stod(row.at(column));
+}
+
+fs::path realGel(const char* name)
+{
+    return fs::path(KESTRO_SHARED_DIR) / "gels" / name;
+}
+
+class Workflow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (kTool.empty() || !fs::exists(kTool))
+            GTEST_SKIP() << "the kestro command is not built";
+        dir = scratch(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+    // A noiseless synthetic gel and its answer key.
+    GelTruth gel(const std::string& name, int lanes, int bands, int saturated = 0)
+    {
+        GelOptions o = gelOptions(320, 240, lanes, bands, 5);
+        o.noise = false;
+        o.saturatedBands = saturated;
+        const SyntheticGel g = SyntheticGel::generate(o);
+        g.save((dir / name).string());
+        return g.truth();
+    }
+    Result ok(const std::string& args)
+    {
+        const Result r = run(args, dir);
+        EXPECT_EQ(r.exit, 0) << args << "\n" << r.err;
+        return r;
+    }
+    fs::path dir;
+};
+
+} // namespace
+
+TEST_F(Workflow, HandPlacedLanesRowLimitsAndEditsReplay)
+{
+    const GelTruth t = gel("gel.tif", 4, 3);
+    std::string centres;
+    for (const GelLane& l : t.lanes)
+        centres += (centres.empty() ? "" : ",") + std::to_string(l.centreX);
+    ok("lanes gel.tif -o placed --lane-at " + centres + " --lane-width 30 --write-edits");
+    const Table lanes = readCsv(dir / "placed" / "lanes.csv");
+    ASSERT_EQ(lanes.size(), 4u);
+    for (size_t k = 0; k < 4; ++k) {
+        EXPECT_NEAR(num(lanes[k], "centre"), t.lanes[k].centreX, 1e-6);
+        EXPECT_NEAR(num(lanes[k], "width"), 30, 1e-9);
+    }
+    EXPECT_EQ(readCsv(dir / "placed" / "bands.csv").size(), 12u);
+    const Result counted = ok("lanes gel.tif -o four --lanes 4");
+    EXPECT_EQ(readCsv(dir / "four" / "lanes.csv").size(), 4u);
+    EXPECT_EQ(counted.out.find("asked for"), std::string::npos) << counted.out;
+
+    // The bands of one row of the gel left out: every lane loses exactly that band.
+    const GelBand& b = t.bands[1];
+    const int y0 = static_cast<int>(b.y) - 3, y1 = static_cast<int>(b.y) + 4;
+    ok("lanes gel.tif -o cut --exclude " + std::to_string(y0) + "-" + std::to_string(y1) + " --rows 0-239");
+    for (const auto& row : readCsv(dir / "cut" / "bands.csv"))
+        EXPECT_FALSE(num(row, "peak y") >= y0 && num(row, "peak y") < y1) << row.at("lane");
+
+    // The written edits replay to the same lanes and band rows; then a lane removed, one band
+    // removed and one drawn by hand.
+    const std::string written = readFile(dir / "placed" / "gel.edits.json");
+    ok("lanes gel.tif -o again --edits placed/gel.edits.json");
+    EXPECT_EQ(readFile(dir / "again" / "lanes.csv"), readFile(dir / "placed" / "lanes.csv"));
+    const Table first = readCsv(dir / "placed" / "bands.csv"), replayed = readCsv(dir / "again" / "bands.csv");
+    ASSERT_EQ(replayed.size(), first.size());
+    for (size_t k = 0; k < first.size(); ++k)
+        EXPECT_EQ(first[k].at("top") + first[k].at("bottom"), replayed[k].at("top") + replayed[k].at("bottom"));
+
+    json e = json::parse(written);
+    e["removedLanes"] = {{{"tier", 1}, {"lane", 2}}};
+    e.erase("bands");
+    const int peak = static_cast<int>(std::lround(t.bands[0].y));
+    e["removedBands"] = {{{"tier", 1}, {"lane", 1}, {"row", peak}}};
+    e["addedBands"] = {{{"tier", 1}, {"lane", 3}, {"top", 200}, {"bottom", 220}}};
+    std::ofstream(dir / "mine.json") << e.dump(2);
+    ok("lanes gel.tif -o edited --edits mine.json");
+    const Table edited = readCsv(dir / "edited" / "bands.csv");
+    std::map<std::string, int> perLane;
+    for (const auto& row : edited)
+        ++perLane[row.at("lane")];
+    EXPECT_EQ(readCsv(dir / "edited" / "lanes.csv").size(), 3u);
+    EXPECT_EQ(perLane, (std::map<std::string, int>{{"1", 2}, {"2", 3}, {"3", 4}}));
+    EXPECT_EQ(edited.back().at("top") + "-" + edited.back().at("bottom"), "200-219");
+
+    // Hostile edits and lanes files: one line naming the file and the line or field.
+    const std::pair<const char*, const char*> bad[] = {
+        {"{\"kestroEdits\": 1, \"lanes\": [}", "mine.json: not JSON, at line 1"},
+        {"{\"kestroEdits\": 1,\n \"lanes\": [{\"tier\": 1, \"centre\": 50}]}", "lanes[1].width: is missing"},
+        {"{\"kestroEdits\": 1, \"addedBands\": [{\"tier\": 1, \"lane\": 1, \"top\": 9, \"bottom\": 9}]}", "addedBands[1]: bottom"},
+        {"{\"kestroEdits\": 1, \"removedLanes\": [{\"tier\": 2, \"lane\": 1}]}", "tier 2, but the gel has 1 tier"},
+        {"{\"kestroEdits\": 1, \"removedBands\": [{\"tier\": 1, \"lane\": 9, \"row\": 5}]}", "tier 1 has no lane 9"},
+        {"{\"kestroEdits\": 1, \"lanes\": [{\"tier\": 1e300, \"left\": 1, \"right\": 2}]}", "lanes[1].tier"},
+        {"{\"kestroEdits\": 2}", "kestroEdits: must be 1"},
+        {"[1, 2]", "must be an object"},
+        {"{\"kestroEdits\": 1, \"lane\": []}", "unknown field 'lane'"},
+    };
+    for (const auto& [text, message] : bad) {
+        std::ofstream(dir / "mine.json") << text;
+        const Result r = run("lanes gel.tif -o bad --edits mine.json", dir);
+        EXPECT_EQ(r.exit, 1) << text;
+        EXPECT_NE(r.err.find(message), std::string::npos) << text << "\n" << r.err;
+        EXPECT_FALSE(fs::exists(dir / "bad" / "bands.csv")) << text;
+    }
+    std::ofstream(dir / "lanes.txt") << "# tier centre width\n1 40 30\n1 80\n";
+    const Result r = run("lanes gel.tif -o bad --lanes-file lanes.txt", dir);
+    EXPECT_NE(r.err.find("lanes.txt:3: expected three numbers"), std::string::npos) << r.err;
+}
+
+TEST_F(Workflow, TablesRunRecordAndResultsNeverLost)
+{
+    gel("gel.tif", 4, 3, 1);
+    ok("lanes gel.tif -o out");
+    const Table bands = readCsv(dir / "out" / "bands.csv"), lanes = readCsv(dir / "out" / "lanes.csv");
+    std::map<std::string, double> total;
+    for (const auto& row : bands) {
+        EXPECT_EQ(row.at("corrected volume").find_first_of("eE"), std::string::npos) << row.at("corrected volume");
+        total[row.at("lane")] += num(row, "corrected volume");
+    }
+    ASSERT_EQ(lanes.size(), 4u);
+    for (const auto& l : lanes) {
+        EXPECT_NEAR(num(l, "total volume"), total[l.at("lane")], 1e-6 * total[l.at("lane")]);
+        EXPECT_EQ(l.at("tier") + l.at("lane in tier"), "1" + l.at("lane"));
+    }
+
+    // The run record: each input's SHA-256 and size as sha256sum and the file system see them.
+    const json report = json::parse(readFile(dir / "out" / "gel.lanes.json"));
+    ASSERT_EQ(std::system(("cd " + quote(dir.string()) + " && sha256sum gel.tif > sum.txt").c_str()), 0);
+    const json& input = report["run"]["inputs"][0];
+    EXPECT_EQ(input["sha256"].get<std::string>(), readFile(dir / "sum.txt").substr(0, 64));
+    EXPECT_EQ(input["bytes"].get<std::uintmax_t>(), fs::file_size(dir / "gel.tif"));
+    EXPECT_EQ(report["run"]["commandLine"].back(), "out");
+    EXPECT_EQ(report["run"]["parameters"]["prominence"], 0.03);
+
+    // A second run into the same folder is refused by name and changes nothing; --force writes.
+    const std::string before = readFile(dir / "out" / "bands.csv");
+    const Result again = run("lanes gel.tif -o out --exclude 0-70", dir);
+    EXPECT_EQ(again.exit, 1);
+    EXPECT_NE(again.err.find("bands.csv: exists"), std::string::npos) << again.err;
+    EXPECT_EQ(readFile(dir / "out" / "bands.csv"), before);
+    ok("lanes gel.tif -o out --exclude 0-70 --force");
+    EXPECT_NE(readFile(dir / "out" / "bands.csv"), before);
+
+    // A folder run beside its own outputs does not measure them; a failed input writes nothing.
+    ok("lanes . -o . --force");
+    EXPECT_EQ(readCsv(dir / "bands.csv").size(), bands.size());
+    std::ofstream(dir / "junk.tif") << "not an image";
+    EXPECT_EQ(run("lanes junk.tif -o failed", dir).exit, 1);
+    EXPECT_FALSE(fs::exists(dir / "failed" / "bands.csv"));
+    EXPECT_FALSE(fs::exists(dir / "failed" / "junk.lanes.png"));
+
+    // render writes what the extension says, or refuses.
+    const Result jpg = run("render gel.tif -o x.jpg", dir);
+    EXPECT_EQ(jpg.exit, 1);
+    EXPECT_NE(jpg.err.find("x.jpg"), std::string::npos) << jpg.err;
+    EXPECT_FALSE(fs::exists(dir / "x.jpg"));
+    ok("render gel.tif -o x.png");
+    EXPECT_NE(run("render gel.tif -o x.png", dir).err.find("x.png: exists"), std::string::npos);
+}
+
+// Two ladders in a tier: a band is sized between their calibrations by its lane's place, and a
+// tier is never sized by another tier's ladder. Hand-made analyses: ladders at columns 0 and 100
+// run 100 rows per decade, the right one 10 rows lower (the smile).
+TEST(GelLadders, TwoLaddersPerTierLeaveOneOutAndMass)
+{
+    gel::Analysis a;
+    const auto lane = [&](int tier, double centre, std::vector<double> rows, std::vector<double> volumes = {}) {
+        gel::Lane& l = a.lanes.emplace_back();
+        l.index = static_cast<int>(a.lanes.size()) - 1;
+        l.tier = tier;
+        l.centre = centre;
+        l.box.top = tier * 500;
+        for (size_t k = 0; k < rows.size(); ++k) {
+            gel::Band& b = l.bands.emplace_back();
+            b.peakY = l.box.top + rows[k];
+            b.correctedVolume = volumes.empty() ? 1 : volumes[k];
+        }
+    };
+    lane(0, 0, {0, 100, 200}, {10, 20, 40});
+    lane(0, 50, {105, 55});
+    lane(0, 100, {10, 110, 210}, {10, 20, 40});
+    lane(1, 0, {50, 150}); // a tier without a ladder
+    a.lanes[0].bands[2].saturated = true;
+    a.lanes[2].bands[2].correctedVolume = 400; // saturated, would pull the line far off
+    a.lanes[2].bands[2].saturated = true;
+    gel::calibrateTiers(a, {0, 2}, {1000, 100, 10}, gel::SizeFit::PiecewiseLinear, {1, 2, 4});
+    EXPECT_NEAR(a.lanes[1].bands[0].size, 100, 1e-9);              // halfway, 5 rows below the left
+    EXPECT_NEAR(a.lanes[1].bands[1].size, std::pow(10, 2.5), 1e-9); // 55 rows: log 2.5 in both
+    EXPECT_EQ(a.lanes[3].bands[0].size, 0);
+    ASSERT_EQ(a.calibrations.size(), 2u);
+    bool noLadder = false, fitWarned = false;
+    for (const gel::Warning& w : a.warnings) {
+        noLadder = noLadder || (w.code == "no-ladder" && w.text.find("tier 2") != std::string::npos);
+        fitWarned = fitWarned || w.code == "ladder-fit";
+    }
+    EXPECT_TRUE(noLadder);
+    EXPECT_FALSE(fitWarned); // straight in log size: every band read back exactly
+    // Mass through the origin and the four unsaturated ladder bands: 0.1 per unit of volume.
+    ASSERT_EQ(a.massCurves.size(), 1u);
+    EXPECT_NEAR(a.massCurves[0].slope, 0.1, 1e-12);
+    EXPECT_EQ(a.massCurves[0].points, 4);
+    EXPECT_EQ(a.massCurves[0].saturatedLeftOut, 2);
+    EXPECT_NEAR(a.lanes[1].bands[0].mass, 0.1, 1e-12);
+
+    // A ladder band read 40% off by the others is warned of.
+    a.lanes.resize(1);
+    a.lanes[0].bands = {};
+    for (double row : {0.0, 100.0, 140.0, 300.0})
+        a.lanes[0].bands.emplace_back().peakY = row;
+    gel::calibrateTiers(a, {0}, {1000, 100, 10, 1}, gel::SizeFit::PiecewiseLinear);
+    fitWarned = false;
+    for (const gel::Warning& w : a.warnings)
+        fitWarned = fitWarned || w.code == "ladder-fit";
+    EXPECT_TRUE(fitWarned);
+    EXPECT_THROW(gel::calibrateTiers(a, {0, 0}, {1000, 100}), gel::ArgumentError);
+    EXPECT_THROW(gel::calibrateTiers(a, {0}, {1000, 100}, gel::SizeFit::MonotoneSpline, {1}), gel::ArgumentError);
+}
+
+TEST_F(Workflow, PerTierLaddersOnTheTwoTierGel)
+{
+    const fs::path file = realGel("agarose-dna-8bit-twotier-2x20lanes-03.tif");
+    if (!fs::exists(file))
+        GTEST_SKIP() << file << " is absent";
+    const std::string sizes = "3000,2000,1500,1000,700,500,400,300,200,100";
+    ok("lanes " + quote(file.string()) + " -o out --ladder 1 --sizes " + sizes);
+    const json report = json::parse(readFile(dir / "out" / "agarose-dna-8bit-twotier-2x20lanes-03.lanes.json"));
+    ASSERT_EQ(report["calibrations"].size(), 2u);
+    // Each tier's ladder gives its own bands back their sizes: its rows were its own.
+    for (const json& c : report["calibrations"]) {
+        const json& ladder = report["lanes"][c["ladderLane"].get<int>() - 1];
+        EXPECT_EQ(ladder["tier"], c["tier"]);
+        EXPECT_EQ(ladder["laneInTier"], 1);
+        for (const json& b : ladder["bands"])
+            for (size_t k = 0; k < c["positions"].size(); ++k)
+                if (std::fabs(b["peakY"].get<double>() - ladder["box"][1].get<double>() - c["positions"][k].get<double>()) < 1e-9) {
+                    EXPECT_NEAR(b["size"].get<double>(), c["sizes"][k].get<double>(), 1e-6);
+                }
+    }
+}
+
+// The report opened as a person opens it: headless Chromium draws it, and the screenshot holds
+// the annotated gel (its yellow lane boxes, drawn pixel for pixel) and the profile plots (their
+// green band shading). The page loads nothing from elsewhere.
+TEST_F(Workflow, ReportRendersInChromium)
+{
+    gel("gel.tif", 4, 3);
+    const Result r = ok("report gel.tif -o report.html --ladder 1 --sizes 3000,1000,300");
+    const std::string html = readFile(dir / "report.html");
+    EXPECT_EQ(html.find("http://"), html.find("http://www.w3.org/2000/svg")) << "only the SVG namespace";
+    EXPECT_EQ(html.find("https://"), std::string::npos);
+    EXPECT_EQ(html.find(" src=\"data:image/png;base64,") == std::string::npos, false);
+    EXPECT_EQ(run("report gel.tif -o report.html", dir).exit, 1); // never written over
+    if (std::system("command -v chromium >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it)";
+    const std::string shot = (dir / "shot.png").string();
+    const std::string cmd = "cd " + quote(dir.string()) + " && HOME=" + quote(dir.string()) +
+                            " timeout 180 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --no-first-run"
+                            " --window-size=1100,900 --screenshot=" + quote(shot) + " file://" +
+                            quote((dir / "report.html").string()) + " >chromium.log 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << readFile(dir / "chromium.log");
+    DalvoImage png;
+    ASSERT_TRUE(png.loadU(CString::FromUtf8(shot)));
+    ASSERT_EQ(png.getWidth(), 1100u);
+    RasterImageRGB rgb(&png);
+    int yellow = 0, shading = 0;
+    for (int y = 0; y < rgb.height; ++y)
+        for (int x = 0; x < rgb.width; ++x) {
+            const RGBQUAD* p = rgb.getPixel(x, y);
+            yellow += p->rgbRed == 255 && p->rgbGreen == 220 && p->rgbBlue == 0;
+            shading += p->rgbRed == 0xa8 && p->rgbGreen == 0xe6 && p->rgbBlue == 0xb4;
+        }
+    EXPECT_GT(yellow, 4 * 200) << "the gel's lane boxes";
+    EXPECT_GT(shading, 12 * 100) << "the profiles' band shading";
+}
+
+// A western blot normalised to its loading control (the lower row of bands, 340..399) and given
+// relative to lane 8, on the min-is-white and min-is-black copies of the same blot.
+TEST_F(Workflow, BlotNormalisedToItsLoadingControl)
+{
+    const char* names[] = {"western-blot-16bit-minisblack-01.tif", "western-blot-16bit-miniswhite-imagelab-01.tif"};
+    if (!fs::exists(realGel(names[0])) || !fs::exists(realGel(names[1])))
+        GTEST_SKIP() << "the western blots of ../shared/gels are absent";
+    Table tables[2];
+    for (int k = 0; k < 2; ++k) {
+        ok("lanes " + quote(realGel(names[k]).string()) + " -o b" + std::to_string(k) +
+           " --normalise 340-400 --exclude 200-300 --reference-lane 8");
+        tables[k] = readCsv(dir / ("b" + std::to_string(k)) / "bands.csv");
+    }
+    ASSERT_EQ(tables[0].size(), tables[1].size());
+    std::map<std::string, std::pair<double, double>> targetAndControl; // by lane
+    for (size_t i = 0; i < tables[0].size(); ++i) {
+        auto& row = tables[0][i];
+        EXPECT_EQ(row.at("normalised"), tables[1][i].at("normalised"));
+        const double y = num(row, "peak y"), v = num(row, "corrected volume");
+        EXPECT_NEAR(num(row, "normalised"), v / num(row, "divided by"), 1e-12 * num(row, "normalised"));
+        if (y >= 340 && y < 400) {
+            EXPECT_EQ(row.at("divided by"), row.at("corrected volume"));
+        }
+        (y < 200 ? targetAndControl[row.at("lane")].first : targetAndControl[row.at("lane")].second) = v;
+    }
+    const auto ratio = [&](const char* lane) { return targetAndControl.at(lane).first / targetAndControl.at(lane).second; };
+    ASSERT_GT(targetAndControl.count("11"), 0u);
+    for (const auto& row : tables[0])
+        if (row.at("lane") == "11" && num(row, "peak y") < 200) {
+            EXPECT_NEAR(num(row, "relative to reference"), ratio("11") / ratio("8"), 1e-9);
+        }
+}
+
+// Help a lab user reads: lanes and report head the list, every command shows an example, and
+// no decoder or class name reaches them.
+TEST_F(Workflow, HelpSpeaksToLabUsers)
+{
+    const std::string top = ok("--help").out;
+    EXPECT_LT(top.find("  lanes"), top.find("  synth"));
+    EXPECT_LT(top.find("  report"), top.find("  synth"));
+    for (const char* command : {"lanes", "report", "render", "info", "synth", "background", "spot", "process", "pack", "demo", "doc"}) {
+        const std::string help = ok(std::string(command) + " --help").out;
+        EXPECT_NE(help.find("Example:\n  kestro " + std::string(command)), std::string::npos) << command;
+        for (const char* internal : {"FIT_", "GS16", "CDrawImage", "RasterImage"})
+            EXPECT_EQ(help.find(internal), std::string::npos) << command << ": " << internal;
+    }
+    EXPECT_NE(ok("lanes --help").out.find("relative volume of a band is"), std::string::npos);
+}
