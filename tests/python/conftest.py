@@ -7,6 +7,7 @@ import pytest
 
 SHARED = Path(os.environ.get("KESTRO_SHARED_DIR", Path(__file__).resolve().parents[3] / "shared"))
 GELS = SHARED / "gels"
+IMAGE_SUFFIXES = {".tif", ".tiff", ".png", ".jpg", ".jpeg", ".gif", ".bmp", ".pgm"}
 
 
 @pytest.fixture(scope="session")
@@ -21,7 +22,7 @@ def real_gels():
     """The real scans beside the project, or one skipped parameter without them."""
     if not GELS.is_dir():
         return [pytest.param(None, marks=pytest.mark.skip(reason=f"no real gels in {GELS}"))]
-    return sorted(p for p in GELS.iterdir() if p.is_file() and not p.name.startswith("."))
+    return sorted(p for p in GELS.iterdir() if p.is_file() and p.suffix.lower() in IMAGE_SUFFIXES)
 
 
 @pytest.fixture(scope="session")
