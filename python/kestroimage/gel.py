@@ -12,5 +12,6 @@ Result = _gel.Result
 Tier = _gel.Tier
 Warning = _gel.Warning
 analyse = _gel.analyse
+lane_profile = _gel.lane_profile
 
-__all__ = ["Band", "Calibration", "Lane", "Result", "Tier", "Warning", "analyse"]
+__all__ = ["Band", "Calibration", "Lane", "Result", "Tier", "Warning", "analyse", "lane_profile"]

@@ -85,3 +85,7 @@ def analyse(image: Union[Image, npt.NDArray[np.uint8], npt.NDArray[np.uint16]],
             background: Literal["valleys", "minimum"] = "valleys",
             background_half: Tuple[int, int] | None = None, fit: Literal["spline", "linear"] = "spline",
             shoulders: bool = True) -> Result: ...
+
+def lane_profile(image: Union[Image, npt.NDArray[np.uint8], npt.NDArray[np.uint16]], lane: Lane, *,
+                 polarity: Literal["auto", "bright", "dark"] = "auto",
+                 region: Tuple[int, int, int, int] | None = None) -> Tuple[int, npt.NDArray[np.float64]]: ...

@@ -170,7 +170,9 @@ Pixels pixelsOf(const py::handle& source, unsigned accepted, const char* what)
     p.height = static_cast<int>(a.shape(0));
     p.width = static_cast<int>(a.shape(1));
     const py::ssize_t pixel = size * p.channels, row = pixel * p.width;
-    if ((p.width > 1 && a.strides(1) != pixel) || (p.channels > 1 && a.strides(2) != size))
+    if (p.channels > 1)
+        p.channelStep = a.strides(2) == -size ? -1 : 1;
+    if ((p.width > 1 && a.strides(1) != pixel) || (p.channels > 1 && a.strides(2) != p.channelStep * size))
         throw py::value_error(std::string(what) + " needs the samples of each row side by side; this array steps " +
                               "over them (use np.ascontiguousarray)");
     p.stride = p.height > 1 ? a.strides(0) : row;

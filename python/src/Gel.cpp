@@ -120,8 +120,8 @@ Result analyse(const py::handle& source, const py::object& lanes, const std::opt
 {
     gel::Options o;
     std::vector<gel::LanePlacement> placements;
-    if (py::isinstance<py::int_>(lanes)) {
-        o.laneCount = lanes.cast<int>();
+    if (!lanes.is_none() && PyIndex_Check(lanes.ptr())) {
+        o.laneCount = py::int_(lanes).cast<int>();
         if (o.laneCount < 1)
             throw py::value_error("lanes: a lane count is 1 or more");
     } else if (!lanes.is_none()) {
@@ -209,6 +209,24 @@ Result analyse(const py::handle& source, const py::object& lanes, const std::opt
     }
     an.greyConversion = grey.conversion;
     return result;
+}
+
+std::pair<int, py::array> laneProfile(const py::handle& source, const gel::Lane& lane, const std::string& polarity,
+                                      const std::optional<std::array<int, 4>>& region)
+{
+    gel::Options o;
+    o.polarity = choice<gel::Polarity>(polarity, "polarity",
+                                       {{"auto", gel::Polarity::Auto}, {"bright", gel::Polarity::BrightBands},
+                                        {"dark", gel::Polarity::DarkBands}});
+    if (region)
+        o.region = gel::Region{(*region)[0], (*region)[1], (*region)[2], (*region)[3]};
+    const Grey grey = greyOf(source);
+    gel::LaneProfile profile;
+    {
+        py::gil_scoped_release unlocked;
+        profile = gel::laneProfile(gel::PreparedGel(grey.view, o), lane);
+    }
+    return {profile.top, py::array_t<double>(static_cast<py::ssize_t>(profile.values.size()), profile.values.data())};
 }
 
 py::object optionalNumber(bool present, double value)
@@ -352,6 +370,12 @@ void bindGel(py::module_& m)
                    std::to_string(r.analysis.bands().size()) + " bands, " + std::to_string(r.analysis.warnings.size()) +
                    " warnings>";
         });
+
+    m.def("lane_profile", &laneProfile, py::arg("image"), py::arg("lane"), py::kw_only(), py::arg("polarity") = "auto",
+          py::arg("region") = py::none(),
+          "(top, values): a lane's profile as the analysis reads it, row by row from row top over its\n"
+          "tier, the mean of the middle half of its columns (following its path), with bright bands.\n"
+          "Give the polarity and region the analysis was given.");
 
     m.def("analyse", &analyse, py::arg("image"), py::arg("lanes") = py::none(), py::arg("ladder") = py::none(),
           py::arg("sizes") = py::none(), py::kw_only(), py::arg("bands") = py::none(), py::arg("tiers") = 0,

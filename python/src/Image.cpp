@@ -127,8 +127,8 @@ Image fromArray(const py::handle& source)
             }
             for (int x = 0; x < p.width; ++x, row += 3, line += 3) {
                 line[FI_RGBA_RED] = row[0];
-                line[FI_RGBA_GREEN] = row[1];
-                line[FI_RGBA_BLUE] = row[2];
+                line[FI_RGBA_GREEN] = row[p.channelStep];
+                line[FI_RGBA_BLUE] = row[2 * p.channelStep];
             }
         }
     }

@@ -42,6 +42,7 @@ struct Pixels {
     int height = 0;
     int channels = 1;
     std::ptrdiff_t stride = 0; ///< bytes from one row to the next
+    std::ptrdiff_t channelStep = 1; ///< red to green and green to blue: -1 in a view on a BGR bitmap
     Accept sample = UInt8;
     bool writable = false;
 };

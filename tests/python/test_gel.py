@@ -135,3 +135,15 @@ def test_records_make_a_data_frame(synthetic):
     records = ki.gel.analyse(ki.load(synthetic[0])).records()
     frame = pandas.DataFrame(records)
     assert len(frame) == len(records) and frame["lane"].min() == 1
+
+
+def test_lane_profile_peaks_at_the_bands(synthetic):
+    image = ki.load(synthetic[0])
+    result = ki.gel.analyse(image)
+    lane = result.lanes[0]
+    top, profile = ki.gel.lane_profile(image, lane)
+    assert top == lane.box[1] and len(profile) == lane.box[3] - lane.box[1]
+    for b in lane.bands:
+        row = round(b.peak_y) - top
+        near = profile[max(0, row - 4):row + 5]
+        assert abs(max(0, row - 4) + int(np.argmax(near)) - row) <= 2

@@ -42,6 +42,8 @@ def test_upside_down_and_row_padded_arrays_are_read_as_they_look(rng):
     a = sample_array("uint16", rng)
     for view in (a[::-1], a[2:30, 5:40]):
         np.testing.assert_array_equal(ki.Image.from_array(view).array(), view)
+    colour = ki.Image.from_array(sample_array("rgb", rng)).array()  # blue, green, red in memory
+    np.testing.assert_array_equal(ki.Image.from_array(colour).array(), colour)
 
 
 def test_view_writes_through_and_keeps_the_image_alive(rng, tmp_path):
