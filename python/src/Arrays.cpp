@@ -179,7 +179,6 @@ Pixels pixelsOf(const py::handle& source, unsigned accepted, const char* what)
     if (std::abs(p.stride) < row)
         throw py::value_error(std::string(what) + ": the rows of the array overlap");
     p.top = static_cast<const unsigned char*>(a.data());
-    p.writable = a.writeable();
     return p;
 }
 

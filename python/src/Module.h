@@ -44,7 +44,6 @@ struct Pixels {
     std::ptrdiff_t stride = 0; ///< bytes from one row to the next
     std::ptrdiff_t channelStep = 1; ///< red to green and green to blue: -1 in a view on a BGR bitmap
     Accept sample = UInt8;
-    bool writable = false;
 };
 
 /// The pixels of an array, or of a ki.Image through its array(); ValueError with the reason when
