@@ -99,8 +99,8 @@ std::pair<int, int> centreOfMass(const py::handle& source, const std::array<int,
 py::array outline(const py::handle& source, const std::array<int, 4>& box, const std::pair<int, int>& centre,
                   float fraction, const std::string& method)
 {
-    if (method != "rays" && method != "columns")
-        throw py::value_error("outline's method is 'rays' or 'columns', not '" + method + "'");
+    if (method != "rays" && method != "rows")
+        throw py::value_error("outline's method is 'rays' or 'rows', not '" + method + "'");
     const Pixels p = pixelsOf(source, UInt8 | UInt16, "outline");
     CPointArray points;
     {
@@ -145,7 +145,7 @@ void bindProcessing(py::module_& m)
           "The outline of a spot around centre (x, y) inside box (left, top, right, bottom), as an\n"
           "N x 2 int32 array of (x, y) points. method 'rays': 360 points, one ray a degree walking out\n"
           "until the pixel drops below fraction of the way from the box's lowest corner to the\n"
-          "centre's value (findBroundryPoints). method 'columns': a closed clockwise outline from the\n"
+          "centre's value (findBroundryPoints). method 'rows': a closed clockwise outline from the\n"
           "runs of the centre's row and of each column (findBroundryPointsUpDown).");
 }
 

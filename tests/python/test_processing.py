@@ -1,3 +1,4 @@
+import json
 import subprocess
 
 import numpy as np
@@ -76,7 +77,7 @@ def test_outline_of_a_disc_lies_on_its_rim():
     assert rays.shape == (360, 2) and rays.dtype == np.int32
     radius = np.hypot(rays[:, 0] - 30, rays[:, 1] - 30)
     assert radius.min() >= 14 and radius.max() <= 17
-    columns = ki.outline(disc, (0, 0, 61, 61), (30, 30), 0.5, method="columns")
+    columns = ki.outline(disc, (0, 0, 61, 61), (30, 30), 0.5, method="rows")
     assert len(columns) == 2 + 2 * (columns[:, 0].max() - columns[:, 0].min())
     with pytest.raises(ValueError, match="rays"):
         ki.outline(disc, (0, 0, 61, 61), (30, 30), method="spiral")
@@ -92,6 +93,18 @@ def test_operations_take_images_and_upside_down_views(rng):
             ki.background(bad, 2, 2)
     with pytest.raises(ValueError, match="at least 1"):
         ki.background(a, 0, 2)
+
+
+@pytest.mark.parametrize("method", ["rays", "rows"])
+def test_centre_and_outline_equal_kestro_spot(method, tool, synthetic):
+    image = ki.load(synthetic[0])
+    for rect in ([30, 40, 90, 80], [100, 60, 160, 130], [5, 5, 300, 220]):
+        run = subprocess.run([tool, "spot", str(synthetic[0]), "--rect", *map(str, rect), "--points", "--json",
+                              "--no-invert", "--method", method], capture_output=True, text=True, check=True)
+        spot = json.loads(run.stdout)["spots"][0]
+        centre = ki.centre_of_mass(image, tuple(rect))
+        assert list(centre) == spot["centre"]
+        assert ki.outline(image, tuple(rect), centre, 0.5, method).tolist() == spot["points"]
 
 
 def test_background_equals_the_kestro_command(tool, synthetic, tmp_path):
