@@ -5,6 +5,7 @@ import numpy as np
 import pytest
 
 import kestroimage as ki
+from conftest import real_gels
 
 SAMPLES = {
     "uint8": (np.uint8, "8-bit grayscale", 8),
@@ -151,3 +152,25 @@ def test_loads_on_two_threads(rng, tmp_path):
         t.join()
     for a, o in zip(arrays, out):
         np.testing.assert_array_equal(o, a)
+
+
+@pytest.mark.parametrize("gel", real_gels(), ids=lambda p: getattr(p, "name", "none"))
+def test_real_gels_give_arrays_of_their_size(gel):
+    image = ki.load(gel, accept_damaged=True)
+    a = image.array()
+    assert a.shape[:2] == (image.height, image.width)
+    viewed = image.bits in (8, 16, 24) or "float" in image.type
+    assert np.shares_memory(a, image.array()) == viewed
+    if image.type == "16-bit grayscale":
+        assert a.dtype == np.uint16
+
+
+def test_packed_bits_are_copied_as_indices(tmp_path):
+    pbm = tmp_path / "bits.pbm"
+    pbm.write_bytes(b"P4\n10 2\n" + bytes([0b10100000, 0b01000000, 0b01010000, 0b00000000]))
+    image = ki.load(pbm)
+    a = image.array()
+    assert image.bits == 1 and a.dtype == np.uint8
+    ink = [[1, 0, 1, 0, 0, 0, 0, 0, 0, 1], [0, 1, 0, 1, 0, 0, 0, 0, 0, 0]]
+    assert a.tolist() in (ink, [[1 - v for v in row] for row in ink])
+    assert not np.shares_memory(a, image.array())
