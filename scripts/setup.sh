@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   chromium
+  python3-dev pybind11-dev python3-numpy python3-pytest
+  python3-dask python3-distributed
 )
 
 missing=()
