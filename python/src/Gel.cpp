@@ -239,11 +239,16 @@ py::list records(const Result& r)
     py::list out;
     const bool calibrated = r.analysis.calibration.valid();
     const py::object file = r.file ? py::object(py::str(*r.file)) : py::object(py::none());
-    for (const gel::Lane& l : r.analysis.lanes)
+    int tier = -1, inTier = 0;
+    for (const gel::Lane& l : r.analysis.lanes) {
+        inTier = l.tier == tier ? inTier + 1 : 1;
+        tier = l.tier;
         for (const gel::Band& b : l.bands) {
             py::dict d;
             d["file"] = file;
+            d["tier"] = l.tier + 1;
             d["lane"] = l.index + 1;
+            d["lane in tier"] = inTier;
             d["band"] = b.index + 1;
             d["centre x"] = b.x;
             d["peak y"] = b.peakY;
@@ -259,6 +264,7 @@ py::list records(const Result& r)
             d["diffuse"] = b.diffuse;
             out.append(d);
         }
+    }
     return out;
 }
 
@@ -361,7 +367,7 @@ void bindGel(py::module_& m)
             return r.analysis.calibration.valid() ? py::cast(r.analysis.calibration) : py::object(py::none());
         }, "The size calibration, or None without a ladder.")
         .def("records", &records,
-             "One dict a band, the columns of kestro lanes' bands.csv: file, lane, band (both from 1),\n"
+             "One dict a band, the columns of kestro lanes' bands.csv: file, tier, lane, lane in tier, band (from 1),\n"
              "centre x, peak y, top, bottom (rows, inclusive), raw volume, corrected volume, relative\n"
              "volume, saturated pixels, size, size extrapolated (None without a calibration), volume\n"
              "is lower bound, diffuse. pandas.DataFrame(result.records()) takes it as it is.")

@@ -11,13 +11,13 @@ from conftest import real_gels
 
 def csv_rows(records):
     """The records as kestro lanes writes them in bands.csv, file column aside."""
-    def number(v):
-        return "" if v is None else "%.6g" % v
+    def number(v):  # shortest digits that read back, never an exponent
+        return "" if v is None else np.format_float_positional(v, unique=True, trim="-")
 
     def word(v):
         return "" if v is None else ("yes" if v else "no")
 
-    return [[str(r["lane"]), str(r["band"]), number(r["centre x"]), number(r["peak y"]), str(r["top"]),
+    return [[str(r["tier"]), str(r["lane"]), str(r["lane in tier"]), str(r["band"]), number(r["centre x"]), number(r["peak y"]), str(r["top"]),
              str(r["bottom"]), number(r["raw volume"]), number(r["corrected volume"]), number(r["relative volume"]),
              str(r["saturated pixels"]), number(r["size"]), word(r["size extrapolated"]),
              word(r["volume is lower bound"]), word(r["diffuse"])] for r in records]
