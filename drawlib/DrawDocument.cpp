@@ -2,6 +2,7 @@
 #include "drawlib/DrawDocument.h"
 
 #include "drawlib/DrawView.h"
+#include "framework/ReplaceFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -97,19 +98,17 @@ void CDrawDocument::Serialize(CArchive& ar) {
 BOOL CDrawDocument::OnSaveDocument(LPCTSTR lpszPathName) {
     if (!lpszPathName || !*lpszPathName) return FALSE;
     const CString target(lpszPathName);
-    const CString staging = target + L".saving";
     try {
-        CFile file(staging, CFile::modeCreate | CFile::modeWrite | CFile::typeBinary);
-        CArchive ar(&file, CArchive::store);
-        Serialize(ar);
-        ar.Close();
-        file.Close();
+        const bool saved = kestro::replaceFile(target.ToUtf8(), [&](std::FILE* stream) {
+            kestro::CStreamFile file(stream, target);
+            CArchive ar(&file, CArchive::store);
+            Serialize(ar);
+            ar.Close();
+            file.Close();
+            return true;
+        });
+        if (!saved) return FALSE;
     } catch (CException&) {
-        std::remove(staging.ToUtf8().c_str());
-        return FALSE;
-    }
-    if (std::rename(staging.ToUtf8().c_str(), target.ToUtf8().c_str()) != 0) {
-        std::remove(staging.ToUtf8().c_str());
         return FALSE;
     }
     SetModifiedFlag(FALSE);

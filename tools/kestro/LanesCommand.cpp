@@ -233,8 +233,8 @@ int runLanes(const LanesArgs& a, bool json)
             outputs.push_back({(fs::path(a.out) / (fs::path(file).stem().string() + suffix)).string(), file});
     checkOutputs(files, outputs);
     const int code = forEachFile(files, "lanes", json, work, print);
-    writeTextFileAtomically(csvPath, csv.str());
-    if (!json)
+    if (code == 0) writeTextFileAtomically(csvPath, csv.str());
+    if (!json && code == 0)
         std::cout << "wrote " << csvPath << '\n';
     return code;
 }
