@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <unordered_set>
 
 IMPLEMENT_DYNCREATE(CDrawDocument, CObject)
 
@@ -78,13 +79,16 @@ void CDrawDocument::Serialize(CArchive& ar) {
     if (count > ar.BytesLeft() / 2) AfxThrowArchiveException(CArchiveException::endOfFile, ar.m_strFileName);
 
     // Read into a list of our own first: the document changes only when all went well.
+    // A reference to an object read before is the same pointer again: it must not be owned twice.
     std::vector<std::unique_ptr<CDrawObject>> loaded;
+    std::unordered_set<CObject*> seen;
     for (ULONGLONG i = 0; i < count; ++i) {
         CObject* pObject = ar.ReadObject(RUNTIME_CLASS(CDrawObject));
-        const bool repeated = std::any_of(loaded.begin(), loaded.end(),
-                                          [&](const std::unique_ptr<CDrawObject>& p) { return p.get() == pObject; });
-        if (!pObject || repeated) AfxThrowArchiveException(CArchiveException::genericException, ar.m_strFileName);
-        AfxGuardAllocation([&] { loaded.emplace_back(static_cast<CDrawObject*>(pObject)); });
+        if (!pObject || seen.count(pObject)) AfxThrowArchiveException(CArchiveException::genericException, ar.m_strFileName);
+        AfxGuardAllocation([&] {
+            loaded.emplace_back(static_cast<CDrawObject*>(pObject));
+            seen.insert(pObject);
+        });
     }
     DeleteContents();
     for (auto& p : loaded) {
