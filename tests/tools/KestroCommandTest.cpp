@@ -20,6 +20,8 @@
 #include <memory>
 #include <sstream>
 
+#include <sys/stat.h>
+
 using namespace kestro;
 using namespace kestrorun;
 namespace fs = std::filesystem;
@@ -132,8 +134,26 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
         {"{gel}", synth("gel.tif", "--width 100 --height 80 --lanes 2 --bands 2")},
         {"{colour}", synth("colour.tif", "--width 100 --height 80 --lanes 2 --bands 2 --depth rgb")},
         {"{junk}", (dir / "junk.tif").string()}, {"{missing}", (dir / "missing.tif").string()}, {"{dir}", dir.string()},
-        {"{cut}", (dir / "cut.tif").string()}};
+        {"{cut}", (dir / "cut.tif").string()}, {"{fifo}", (dir / "pipe.tif").string()},
+        {"{trailing}", (dir / "trailing.kdoc").string()}, {"{far}", (dir / "far.kdoc").string()},
+        {"{schema}", (dir / "schema.kdoc").string()}};
     std::ofstream(files.at("{junk}")) << "this is not an image\n";
+    ASSERT_EQ(mkfifo(files.at("{fifo}").c_str(), 0600), 0);
+    {
+        CDrawDocument doc;
+        auto* object = new CDrawImage;
+        object->Create(4, 3, 8, nullptr);
+        doc.AddObject(object, 0);
+        ASSERT_TRUE(doc.OnSaveDocument(CString::FromUtf8(files.at("{trailing}"))));
+        std::string bytes = readFile(files.at("{trailing}"));
+        std::ofstream(files.at("{trailing}"), std::ios::app) << "more";
+        const size_t name = bytes.find("CDrawImage");
+        ASSERT_NE(name, std::string::npos);
+        bytes[name - 4] = 5; // the class's schema, before the length of its name
+        std::ofstream(files.at("{schema}"), std::ios::binary) << bytes;
+        object->m_rcBounds.SetRect(0, 0, 60000, 60000);
+        ASSERT_TRUE(doc.OnSaveDocument(CString::FromUtf8(files.at("{far}"))));
+    }
     const std::vector<BYTE> cut = damaged::cutTiff();
     ASSERT_FALSE(cut.empty());
     std::ofstream(files.at("{cut}"), std::ios::binary).write(reinterpret_cast<const char*>(cut.data()), cut.size());
@@ -152,7 +172,7 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
         EXPECT_EQ(r.err.rfind("kestro: error: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(mention), std::string::npos) << r.err;
     }
-    EXPECT_EQ(rows.size(), 32u);
+    EXPECT_EQ(rows.size(), 43u);
     // One bad file among good ones: the good one is still reported, the exit says something failed.
     const Result mixed = run("info --json " + quote(files.at("{gel}")) + " " + quote(files.at("{missing}")), dir);
     EXPECT_EQ(mixed.exit, 1);

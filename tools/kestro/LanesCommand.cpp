@@ -255,7 +255,7 @@ Command addLanesCommand(CLI::App& root, const bool& json)
     app->add_flag("--no-invert", a->noInvert, "Bright bands on a dark gel (default: detected)");
     app->add_option("--ladder", a->ladder, "Ladder lane for the size calibration, counted from 1")
         ->check(CLI::Range(1, 1000));
-    app->add_option("--sizes", a->sizes, "Ladder band sizes, largest first")->delimiter(',');
+    app->add_option("--sizes", a->sizes, "Ladder band sizes, largest first")->delimiter(',')->check(CLI::PositiveNumber & finiteNumber());
     app->add_option("--tiers", a->tiers, "Rows of wells (default: found)")->check(CLI::Range(1, 8));
     app->add_option("--fit", a->fit,
                     "Size calibration: spline (monotone cubic of log size) or linear (piecewise linear)")
@@ -267,7 +267,7 @@ Command addLanesCommand(CLI::App& root, const bool& json)
         ->check(CLI::IsMember({"valleys", "minimum"}))
         ->capture_default_str();
     app->add_option("--prominence", a->prominence, "Least band prominence, fraction of the gel's profile range")
-        ->check(CLI::Range(0.0, 1.0))
+        ->check(CLI::Range(0.0, 1.0) & finiteNumber())
         ->capture_default_str();
     return {app, [a, &json] { return runLanes(*a, json); }};
 }

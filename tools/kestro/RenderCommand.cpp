@@ -37,7 +37,7 @@ std::optional<CanvasSize> parseSize(const std::optional<std::string>& text) {
     if (!std::regex_match(*text, m, pattern))
         throw ToolError("--size takes WxH, e.g. 800x600: '" + *text + "'");
     const CanvasSize s{std::stoi(m[1]), std::stoi(m[2])};
-    if (s.width < 1 || s.height < 1 || s.width > 16384 || s.height > 16384)
+    if (s.width < 1 || s.height < 1 || s.width > kMostCanvasSide || s.height > kMostCanvasSide)
         throw ToolError("--size: width and height go from 1 to 16384: '" + *text + "'");
     return s;
 }
@@ -131,9 +131,12 @@ Command addRenderCommand(CLI::App& root, const bool& json) {
     app->add_option("-o,--out", a->out, "PNG file for one image, folder for several or a folder")->required();
     app->add_option("--palette", a->palette, "False-colour palette of 16-bit grayscale images")
         ->check(CLI::IsMember({"normal", "saturated", "green", "red", "blue", "auto"}));
-    app->add_option("--brightness", a->brightness, "Brightness in percent (-100..100)");
-    app->add_option("--contrast", a->contrast, "Contrast in percent (-100..100)");
-    app->add_option("--gamma", a->gamma, "Gamma (above 0; 1 leaves the tones)");
+    app->add_option("--brightness", a->brightness, "Brightness in percent (-100..100)")
+        ->check(CLI::Range(-100.0, 100.0) & finiteNumber());
+    app->add_option("--contrast", a->contrast, "Contrast in percent (-100..100)")
+        ->check(CLI::Range(-100.0, 100.0) & finiteNumber());
+    app->add_option("--gamma", a->gamma, "Gamma (above 0; 1 leaves the tones)")
+        ->check(CLI::PositiveNumber & finiteNumber());
     app->add_flag("--max-range", a->maxRange,
                   "Auto contrast from the darkest to the brightest pixel (implies --palette auto)");
     app->add_option("--size", a->size,

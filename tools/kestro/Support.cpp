@@ -32,10 +32,25 @@ std::string whyNotWritten()
     return errno == EISDIR || errno == EINVAL ? "not a regular file" : std::strerror(errno);
 }
 
+std::string oneLine(const std::string& text)
+{
+    std::string line;
+    for (const char c : text) {
+        const bool control = static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        if (!control)
+            line += c;
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line;
+}
+
 std::string whyNotLoaded()
 {
     const std::vector<kestro::Message> messages = kestro::recentMessages();
-    return messages.empty() ? std::string() : " (" + messages.back().text + ")";
+    return messages.empty() ? std::string() : " (" + oneLine(messages.back().text) + ")";
 }
 
 namespace {
@@ -110,7 +125,7 @@ void writeImageArchive(const DalvoImage& image, const std::string& path)
     }
 }
 
-LoadedImage loadImage(const std::string& path)
+void checkInputFile(const std::string& path)
 {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
@@ -118,6 +133,13 @@ LoadedImage loadImage(const std::string& path)
         throw ToolError(path + ": no such file");
     if (fs::is_directory(status))
         throw ToolError(path + ": is a folder, not an image file");
+    if (!fs::is_regular_file(status))
+        throw ToolError(path + ": not a regular file");
+}
+
+LoadedImage loadImage(const std::string& path)
+{
+    checkInputFile(path);
     if (isImageArchive(path))
         return loadImageArchive(path);
 
@@ -137,7 +159,7 @@ LoadedImage loadImage(const std::string& path)
     if (!loaded.image->isValid())
         throw ToolError(path + ": not an image that can be read" + whyNotLoaded());
     if (loaded.image->isLoadDamaged() && !settings().acceptDamaged)
-        throw ToolError(path + ": damaged (" + loaded.image->getLoadDamage().front() +
+        throw ToolError(path + ": damaged (" + oneLine(loaded.image->getLoadDamage().front()) +
                         "); --accept-damaged reads it anyway");
     loaded.raster = loaded.image->getRasterImage();
     return loaded;
