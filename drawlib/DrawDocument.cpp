@@ -46,8 +46,9 @@ BOOL CDrawDocument::RemoveObject(CDrawObject* pObject) {
 
 void CDrawDocument::DeleteContents() {
     for (CDrawView* pView : m_views) pView->SetSelection(nullptr, FALSE);
+    // From the tail: taking the head of the list moves every object after it, quadratic in all.
     while (!m_objects.IsEmpty()) {
-        CDrawObject* pObject = m_objects.GetHead();
+        CDrawObject* pObject = m_objects.GetTail();
         m_objects.Remove(pObject);
         pObject->m_pDocument = nullptr;
         delete pObject;
