@@ -266,7 +266,7 @@ ClaimedSize xbm(const Bytes& b, unsigned long long sourceBytes) {
         }
         return 0;
     };
-    const unsigned long long width = defined("_width "), height = defined("_height ");
+    const unsigned long long width = defined("_width"), height = defined("_height");
     const size_t open = text.find('{');
     if (!width || !height || open == std::string::npos) return broken("the XBM header is incomplete");
     const bool shorts = text.rfind("short", open) != std::string::npos;
@@ -292,7 +292,7 @@ ClaimedSize xbm(const Bytes& b, unsigned long long sourceBytes) {
 ClaimedSize jpeg(const Bytes& b) {
     if (b.be16(0) != 0xFFD8) return broken("not a JPEG stream");
     for (size_t at = 2; b.has(at, 4);) {
-        if (b.data[at] != 0xFF) return broken("a JPEG marker is out of place");
+        if (b.data[at] != 0xFF) break; // stray bytes, which libjpeg skips with a warning
         const BYTE marker = b.data[at + 1];
         if (marker == 0xFF) {
             ++at;
