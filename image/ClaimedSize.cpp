@@ -71,8 +71,10 @@ ClaimedSize iff(const Bytes& b) {
     for (size_t at = 12; b.has(at, 8);) {
         const unsigned long long length = b.be32(at + 4);
         if (b.is(at, "BMHD")) {
-            if (!b.has(at + 8, 20)) break;
+            // FreeImage's reader does not return from some headers of another length or planes.
+            if (length != 20 || !b.has(at + 8, 20)) return broken("the IFF bitmap header is not 20 bytes");
             const unsigned planes = b.data[at + 16];
+            if (planes < 1 || planes > 32) return broken("the IFF bitmap has " + std::to_string(planes) + " planes");
             return known(b.be16(at + 8), b.be16(at + 10), planes <= 8 ? 8 : 24);
         }
         if (length > b.size) break;
@@ -341,8 +343,9 @@ ClaimedSize webp(const Bytes& b) {
 
 } // namespace
 
-ClaimedSize claimedSize(FREE_IMAGE_FORMAT fif, const BYTE* head, size_t length, unsigned long long sourceBytes) {
-    const Bytes b{head, head ? length : 0};
+namespace {
+
+ClaimedSize claimOf(FREE_IMAGE_FORMAT fif, const Bytes& b, unsigned long long sourceBytes) {
     switch (fif) {
     case FIF_DDS: return dds(b);
     case FIF_SGI: return sgi(b);
@@ -368,6 +371,15 @@ ClaimedSize claimedSize(FREE_IMAGE_FORMAT fif, const BYTE* head, size_t length, 
     case FIF_WEBP: return webp(b);
     default: return ClaimedSize{};
     }
+}
+
+} // namespace
+
+// An empty image is no image; FreeImage's IFF reader does not return from one.
+ClaimedSize claimedSize(FREE_IMAGE_FORMAT fif, const BYTE* head, size_t length, unsigned long long sourceBytes) {
+    const ClaimedSize c = claimOf(fif, Bytes{head, head ? length : 0}, sourceBytes);
+    if (c.kind == ClaimedSize::known && (c.width == 0 || c.height == 0)) return broken("the header claims an empty image");
+    return c;
 }
 
 } // namespace kestro::detail
