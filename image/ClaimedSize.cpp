@@ -294,7 +294,10 @@ ClaimedSize xbm(const Bytes& b, unsigned long long sourceBytes) {
 ClaimedSize jpeg(const Bytes& b) {
     if (b.be16(0) != 0xFFD8) return broken("not a JPEG stream");
     for (size_t at = 2; b.has(at, 4);) {
-        if (b.data[at] != 0xFF) break; // stray bytes, which libjpeg skips with a warning
+        if (b.data[at] != 0xFF) { // stray bytes, which libjpeg skips with a warning
+            ++at;
+            continue;
+        }
         const BYTE marker = b.data[at + 1];
         if (marker == 0xFF) {
             ++at;
@@ -313,7 +316,8 @@ ClaimedSize jpeg(const Bytes& b) {
         if (marker == 0xD9 || marker == 0xDA || length < 2) break;
         at += 2 + length;
     }
-    return ClaimedSize{}; // FreeImage's own header read decides
+    // FreeImage's header-only read of a progressive JPEG decodes every scan, so none is left to it.
+    return broken("the JPEG frame header is not within the first " + std::to_string(b.size) + " bytes");
 }
 
 ClaimedSize cut(const Bytes& b) {

@@ -465,10 +465,10 @@ std::string missingData(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, unsigned long long
 // and checks again after decoding for formats without a header-only read. decode(flag) reads
 // from the source's start; readHead(buffer, n) gives its first bytes; both leave it at the start.
 // The claim of the file's own header, read before any decoder allocates. XBM is read whole: its
-// check must see the end of the file.
+// check must see the end of the file; a JPEG's frame header must lie within its first megabyte.
 template <typename ReadHead>
 kestro::detail::ClaimedSize readClaim(FREE_IMAGE_FORMAT fif, unsigned long long sourceBytes, ReadHead readHead) {
-    const size_t most = fif == FIF_XBM ? 16u << 20 : kestro::detail::kClaimHeadBytes;
+    const size_t most = fif == FIF_XBM ? 16u << 20 : fif == FIF_JPEG ? 1u << 20 : kestro::detail::kClaimHeadBytes;
     std::vector<BYTE> head(sourceBytes ? static_cast<size_t>(std::min<unsigned long long>(sourceBytes, most)) : most);
     head.resize(readHead(head.data(), head.size()));
     return kestro::detail::claimedSize(fif, head.data(), head.size(), sourceBytes);
