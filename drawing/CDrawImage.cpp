@@ -103,6 +103,9 @@ void CDrawImage::Serialize(CArchive& ar) {
         return;
     }
     // All or nothing: the base data come back when the position or the image cannot be read.
+    // Only schema 0 was ever written; 0xFFFFFFFF means Serialize was called outside ReadObject.
+    const UINT schema = ar.GetObjectSchema();
+    if (schema != 0 && schema != 0xFFFFFFFF) AfxThrowArchiveException(CArchiveException::badSchema, ar.m_strFileName);
     const CDrawObject before(*this);
     try {
         CDrawObject::Serialize(ar);

@@ -2,10 +2,12 @@
 #include "drawlib/DrawDocument.h"
 
 #include "drawlib/DrawView.h"
+#include "framework/ReplaceFile.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <unordered_set>
 
 IMPLEMENT_DYNCREATE(CDrawDocument, CObject)
 
@@ -44,8 +46,9 @@ BOOL CDrawDocument::RemoveObject(CDrawObject* pObject) {
 
 void CDrawDocument::DeleteContents() {
     for (CDrawView* pView : m_views) pView->SetSelection(nullptr, FALSE);
+    // From the tail: taking the head of the list moves every object after it, quadratic in all.
     while (!m_objects.IsEmpty()) {
-        CDrawObject* pObject = m_objects.GetHead();
+        CDrawObject* pObject = m_objects.GetTail();
         m_objects.Remove(pObject);
         pObject->m_pDocument = nullptr;
         delete pObject;
@@ -77,13 +80,16 @@ void CDrawDocument::Serialize(CArchive& ar) {
     if (count > ar.BytesLeft() / 2) AfxThrowArchiveException(CArchiveException::endOfFile, ar.m_strFileName);
 
     // Read into a list of our own first: the document changes only when all went well.
+    // A reference to an object read before is the same pointer again: it must not be owned twice.
     std::vector<std::unique_ptr<CDrawObject>> loaded;
+    std::unordered_set<CObject*> seen;
     for (ULONGLONG i = 0; i < count; ++i) {
         CObject* pObject = ar.ReadObject(RUNTIME_CLASS(CDrawObject));
-        const bool repeated = std::any_of(loaded.begin(), loaded.end(),
-                                          [&](const std::unique_ptr<CDrawObject>& p) { return p.get() == pObject; });
-        if (!pObject || repeated) AfxThrowArchiveException(CArchiveException::genericException, ar.m_strFileName);
-        AfxGuardAllocation([&] { loaded.emplace_back(static_cast<CDrawObject*>(pObject)); });
+        if (!pObject || seen.count(pObject)) AfxThrowArchiveException(CArchiveException::genericException, ar.m_strFileName);
+        AfxGuardAllocation([&] {
+            loaded.emplace_back(static_cast<CDrawObject*>(pObject));
+            seen.insert(pObject);
+        });
     }
     DeleteContents();
     for (auto& p : loaded) {
@@ -97,19 +103,17 @@ void CDrawDocument::Serialize(CArchive& ar) {
 BOOL CDrawDocument::OnSaveDocument(LPCTSTR lpszPathName) {
     if (!lpszPathName || !*lpszPathName) return FALSE;
     const CString target(lpszPathName);
-    const CString staging = target + L".saving";
     try {
-        CFile file(staging, CFile::modeCreate | CFile::modeWrite | CFile::typeBinary);
-        CArchive ar(&file, CArchive::store);
-        Serialize(ar);
-        ar.Close();
-        file.Close();
+        const bool saved = kestro::replaceFile(target.ToUtf8(), [&](std::FILE* stream) {
+            kestro::CStreamFile file(stream, target);
+            CArchive ar(&file, CArchive::store);
+            Serialize(ar);
+            ar.Close();
+            file.Close();
+            return true;
+        });
+        if (!saved) return FALSE;
     } catch (CException&) {
-        std::remove(staging.ToUtf8().c_str());
-        return FALSE;
-    }
-    if (std::rename(staging.ToUtf8().c_str(), target.ToUtf8().c_str()) != 0) {
-        std::remove(staging.ToUtf8().c_str());
         return FALSE;
     }
     SetModifiedFlag(FALSE);

@@ -20,8 +20,8 @@ CDrawView::~CDrawView() {
 }
 
 void CDrawView::DocumentToView(CPoint& point) {
-    point.x = static_cast<LONG>(static_cast<long long>(point.x - m_scroll.x) * m_zoomNumerator / m_zoomDenominator);
-    point.y = static_cast<LONG>(static_cast<long long>(point.y - m_scroll.y) * m_zoomNumerator / m_zoomDenominator);
+    point.x = SaturatedCoordinate((static_cast<long long>(point.x) - m_scroll.x) * m_zoomNumerator / m_zoomDenominator);
+    point.y = SaturatedCoordinate((static_cast<long long>(point.y) - m_scroll.y) * m_zoomNumerator / m_zoomDenominator);
 }
 
 void CDrawView::DocumentToView(CRect& rect, BOOL bNormalize) {
@@ -33,10 +33,10 @@ void CDrawView::DocumentToView(CRect& rect, BOOL bNormalize) {
 }
 
 void CDrawView::ViewToDocument(CPoint& point) {
-    point.x = static_cast<LONG>(floorDiv(static_cast<long long>(point.x) * m_zoomDenominator, m_zoomNumerator) +
-                                m_scroll.x);
-    point.y = static_cast<LONG>(floorDiv(static_cast<long long>(point.y) * m_zoomDenominator, m_zoomNumerator) +
-                                m_scroll.y);
+    point.x = SaturatedCoordinate(floorDiv(static_cast<long long>(point.x) * m_zoomDenominator, m_zoomNumerator) +
+                                  m_scroll.x);
+    point.y = SaturatedCoordinate(floorDiv(static_cast<long long>(point.y) * m_zoomDenominator, m_zoomNumerator) +
+                                  m_scroll.y);
 }
 
 void CDrawView::SetScrollPosition(const CPoint& documentOrigin) {

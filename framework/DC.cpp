@@ -1,4 +1,5 @@
 #include "framework/DC.h"
+#include "framework/ReplaceFile.h"
 
 #include <FreeImage.h>
 
@@ -58,18 +59,6 @@ FIBITMAP* canvasBitmap(const HDC__& canvas) {
     return dib;
 }
 
-// Writes the bytes into a file beside the target and renames it over the target.
-bool replaceFile(const std::string& path, const BYTE* data, size_t size) {
-    const std::string temporary = path + ".kestro-tmp";
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (!f) return false;
-    const bool written = std::fwrite(data, 1, size, f) == size;
-    const bool closed = std::fclose(f) == 0;
-    if (written && closed && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    std::remove(temporary.c_str());
-    return false;
-}
-
 } // namespace
 
 BOOL CDC::SaveCanvas(const CString& path) const {
@@ -82,7 +71,7 @@ BOOL CDC::SaveCanvas(const CString& path) const {
         DWORD size = 0;
         if (FreeImage_SaveToMemory(FIF_PNG, dib, memory, PNG_DEFAULT) &&
             FreeImage_AcquireMemory(memory, &data, &size))
-            saved = replaceFile(path.ToUtf8(), data, size);
+            saved = kestro::replaceFile(path.ToUtf8(), data, size);
         FreeImage_CloseMemory(memory);
     }
     FreeImage_Unload(dib);

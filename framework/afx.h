@@ -11,6 +11,7 @@
 #include "framework/Geometry.h"
 #include "framework/Module.h"
 #include "framework/Object.h"
+#include "framework/ReplaceFile.h"
 #include "framework/String.h"
 #include "framework/Window.h"
 #include "framework/Dialog.h"

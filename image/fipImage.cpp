@@ -1,5 +1,6 @@
 #include "image/fipImage.h"
 
+#include "image/detail/ClaimedSize.h"
 #include "image/detail/MessageCapture.h"
 #include "image/detail/ReplaceFile.h"
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -394,41 +396,59 @@ bool refuseOverLimit(FREE_IMAGE_FORMAT fif, unsigned long long width, unsigned l
     return true;
 }
 
-// GIF has no header-only read in FreeImage, yet its decoder allocates the logical screen that
-// the first ten bytes claim.
-bool gifScreenOverLimit(const BYTE* head, size_t length) {
-    if (length < 10 || std::memcmp(head, "GIF", 3) != 0) return false;
-    const unsigned long long width = head[6] | (head[7] << 8), height = head[8] | (head[9] << 8);
-    return refuseOverLimit(FIF_GIF, width, height, width * height * 5);
-}
-
-// No compression packs pixels of more than one bit beyond a few thousand to one (deflate stops
-// near 1032, LZW near 2700, the run-length codes near 128): a file that small for its pixels is
-// missing its data, whatever the decoder made of the gap (zeros, or a stale line buffer as PSD's
-// raw reader leaves). Wavelet and WebP codes can describe a flat image in a few bytes, so for
-// them only an image of nothing but zeros counts.
+// No compression packs pixels beyond a few thousand to one (deflate stops near 1032, LZW near
+// 2700, the run-length codes near 128): a file that small for its pixels is missing its data,
+// whatever the decoder made of the gap (zeros, or a stale line buffer as PSD's raw reader
+// leaves). Wavelet, WebP and OpenEXR codes can describe a flat image in a few bytes, and fax
+// codes a blank page of one bit a pixel, so for them only an image of nothing but zeros counts.
 constexpr unsigned long long kMostPacked = 4096;
 
 bool packsWithoutBound(FREE_IMAGE_FORMAT fif) {
-    return fif == FIF_WEBP || fif == FIF_J2K || fif == FIF_JP2 || fif == FIF_JXR;
+    return fif == FIF_WEBP || fif == FIF_J2K || fif == FIF_JP2 || fif == FIF_JXR || fif == FIF_EXR;
 }
 
-// A header that claims more pixels than its file could hold refuses the load before the
-// pixels are allocated: decoding would only fill gigabytes with nothing.
-bool refuseMissingData(FREE_IMAGE_FORMAT fif, FIBITMAP* header, unsigned long long sourceBytes) {
-    const unsigned long long width = FreeImage_GetWidth(header), height = FreeImage_GetHeight(header);
-    const unsigned long long bits = width * FreeImage_GetBPP(header);
-    if (!sourceBytes || FreeImage_GetBPP(header) <= 1 || packsWithoutBound(fif) ||
-        (bits + 31) / 32 * 4 * height <= kMostPacked * sourceBytes)
-        return false;
+bool packsWithoutBound(FREE_IMAGE_FORMAT fif, unsigned bpp) {
+    return packsWithoutBound(fif) || (bpp <= 1 && (fif == FIF_TIFF || fif == FIF_FAXG3));
+}
+
+bool tooSmallFor(FREE_IMAGE_FORMAT fif, unsigned long long width, unsigned long long height, unsigned bpp,
+                 unsigned long long sourceBytes) {
+    if (!sourceBytes || packsWithoutBound(fif, bpp)) return false;
+    const unsigned long long cap = ~0ull / 64;
+    if (width > cap / std::max(1u, bpp)) return true;
+    const unsigned long long line = (width * bpp + 31) / 32 * 4;
+    return height && line > (kMostPacked * sourceBytes) / height;
+}
+
+bool refuseTooSmall(FREE_IMAGE_FORMAT fif, unsigned long long width, unsigned long long height, unsigned bpp,
+                    unsigned long long sourceBytes) {
+    if (!tooSmallFor(fif, width, height, bpp, sourceBytes)) return false;
     say(fif, "The data is missing: " + std::to_string(sourceBytes) + " bytes cannot hold " + std::to_string(width) +
                  " x " + std::to_string(height) + " pixels");
     return true;
 }
 
+// What a claimed size costs: the bitmap, the raster and the decoder's own buffers, saturating.
+unsigned long long claimFootprint(const kestro::detail::ClaimedSize& c) {
+    const unsigned long long cap = 1ull << 62;
+    if (c.width > (1ull << 32) || c.height > (1ull << 32) || c.bitsPerPixel > 128) return ~0ull;
+    if (c.width * c.bitsPerPixel + 7 > 0xFFFFFFFFull) return ~0ull;
+    const unsigned long long pitch = (c.width * c.bitsPerPixel + 31) / 32 * 4;
+    const long double total = static_cast<long double>(pitch) * c.height +
+                              (c.raster ? 4.0L * c.width * c.height : 0.0L) + static_cast<long double>(c.decoderBytes);
+    return total >= static_cast<long double>(cap) ? ~0ull : static_cast<unsigned long long>(total);
+}
+
+// A header that claims more pixels than its file could hold refuses the load before the
+// pixels are allocated: decoding would only fill gigabytes with nothing.
+bool refuseMissingData(FREE_IMAGE_FORMAT fif, FIBITMAP* header, unsigned long long sourceBytes) {
+    return refuseTooSmall(fif, FreeImage_GetWidth(header), FreeImage_GetHeight(header), FreeImage_GetBPP(header),
+                          sourceBytes);
+}
+
 std::string missingData(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, unsigned long long sourceBytes) {
     const unsigned long long lineBytes = FreeImage_GetLine(dib), height = FreeImage_GetHeight(dib);
-    if (!sourceBytes || FreeImage_GetBPP(dib) <= 1 || !FreeImage_HasPixels(dib) ||
+    if (!sourceBytes || !FreeImage_HasPixels(dib) || (FreeImage_GetBPP(dib) <= 1 && packsWithoutBound(fif, 1)) ||
         lineBytes * height <= kMostPacked * sourceBytes)
         return {};
     const std::string size = std::to_string(FreeImage_GetWidth(dib)) + " x " + std::to_string(height) + " pixels";
@@ -444,12 +464,38 @@ std::string missingData(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, unsigned long long
 // Reads the header first (where the format allows), refuses what would exceed the load limit,
 // and checks again after decoding for formats without a header-only read. decode(flag) reads
 // from the source's start; readHead(buffer, n) gives its first bytes; both leave it at the start.
+// The claim of the file's own header, read before any decoder allocates. XBM is read whole: its
+// check must see the end of the file; a JPEG's frame header must lie within its first megabyte.
+template <typename ReadHead>
+kestro::detail::ClaimedSize readClaim(FREE_IMAGE_FORMAT fif, unsigned long long sourceBytes, ReadHead readHead) {
+    const size_t most = fif == FIF_XBM ? 16u << 20 : fif == FIF_JPEG ? 1u << 20 : kestro::detail::kClaimHeadBytes;
+    std::vector<BYTE> head(sourceBytes ? static_cast<size_t>(std::min<unsigned long long>(sourceBytes, most)) : most);
+    head.resize(readHead(head.data(), head.size()));
+    return kestro::detail::claimedSize(fif, head.data(), head.size(), sourceBytes);
+}
+
+// Reads the header first (ours, and FreeImage's where the format allows), refuses what would
+// exceed the load limit or what the file is far too small to hold, and checks again after
+// decoding. decode(flag) reads from the source's start; readHead(buffer, n) gives its first
+// bytes; both leave it at the start.
 template <typename Decode, typename ReadHead>
 FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sourceBytes, bool& refused, Decode decode,
                         ReadHead readHead) {
+    using kestro::detail::ClaimedSize;
+    refused = true;
+    const ClaimedSize claim = readClaim(fif, sourceBytes, readHead);
+    if (claim.kind == ClaimedSize::broken) {
+        say(fif, "Refused before decoding: " + claim.why);
+        return nullptr;
+    }
+    if (claim.kind == ClaimedSize::known &&
+        (refuseOverLimit(fif, claim.width, claim.height, claimFootprint(claim)) ||
+         refuseTooSmall(fif, claim.width, claim.height, claim.bitsPerPixel, sourceBytes)))
+        return nullptr;
     refused = false;
-    if (flag & FIF_LOAD_NOPIXELS) return decode(flag);
-    if (FreeImage_FIFSupportsNoPixels(fif)) {
+    const bool noPixels = FreeImage_FIFSupportsNoPixels(fif);
+    if ((flag & FIF_LOAD_NOPIXELS) && noPixels) return decode(flag);
+    if (noPixels) {
         if (FIBITMAP* header = decode(flag | FIF_LOAD_NOPIXELS)) {
             refused = refuseOverLimit(fif, FreeImage_GetWidth(header), FreeImage_GetHeight(header),
                                       loadFootprint(header)) ||
@@ -457,9 +503,6 @@ FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sour
             FreeImage_Unload(header);
             if (refused) return nullptr;
         }
-    } else if (fif == FIF_GIF) {
-        BYTE head[10] = {};
-        if ((refused = gifScreenOverLimit(head, readHead(head, sizeof head)))) return nullptr;
     }
     FIBITMAP* dib = decode(flag);
     if (dib && refuseOverLimit(fif, FreeImage_GetWidth(dib), FreeImage_GetHeight(dib), loadFootprint(dib))) {

@@ -1,6 +1,7 @@
 // CString, CArray and CRect: the parts of the framework that the image code leans on.
 #include "framework/afx.h"
 
+#include <climits>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -93,4 +94,16 @@ TEST(CRectTest, NormaliseIntersectAndHalfOpenPointTest) {
         EXPECT_EQ(!!r.PtInRect(p), inside) << p.x << "," << p.y;
         EXPECT_EQ(!!PtInRect(&r, p), inside) << p.x << "," << p.y;
     }
+}
+
+// Positions come from archives: arithmetic on them stops at the ends of int instead of wrapping.
+TEST(CRectTest, ArithmeticSaturatesAtTheEndsOfInt) {
+    CRect r(INT_MIN + 1, -5, INT_MAX - 1, 5);
+    EXPECT_EQ(r.Width(), INT_MAX);
+    r.InflateRect(10, 10);
+    EXPECT_EQ(r, CRect(INT_MIN, -15, INT_MAX, 15));
+    r.OffsetRect(-10, INT_MAX);
+    EXPECT_EQ(r, CRect(INT_MIN, INT_MAX - 15, INT_MAX - 10, INT_MAX));
+    EXPECT_EQ(r.CenterPoint(), CPoint(-5, INT_MAX - 8));
+    EXPECT_EQ(CPoint(INT_MIN, 0) - CPoint(1, 0), CSize(INT_MIN, 0));
 }

@@ -20,6 +20,8 @@
 #include <memory>
 #include <sstream>
 
+#include <sys/stat.h>
+
 using namespace kestro;
 using namespace kestrorun;
 namespace fs = std::filesystem;
@@ -143,8 +145,26 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
         {"{gel}", synth("gel.tif", "--width 100 --height 80 --lanes 2 --bands 2")},
         {"{colour}", synth("colour.tif", "--width 100 --height 80 --lanes 2 --bands 2 --depth rgb")},
         {"{junk}", (dir / "junk.tif").string()}, {"{missing}", (dir / "missing.tif").string()}, {"{dir}", dir.string()},
-        {"{cut}", (dir / "cut.tif").string()}};
+        {"{cut}", (dir / "cut.tif").string()}, {"{fifo}", (dir / "pipe.tif").string()},
+        {"{trailing}", (dir / "trailing.kdoc").string()}, {"{far}", (dir / "far.kdoc").string()},
+        {"{schema}", (dir / "schema.kdoc").string()}};
     std::ofstream(files.at("{junk}")) << "this is not an image\n";
+    ASSERT_EQ(mkfifo(files.at("{fifo}").c_str(), 0600), 0);
+    {
+        CDrawDocument doc;
+        auto* object = new CDrawImage;
+        object->Create(4, 3, 8, nullptr);
+        doc.AddObject(object, 0);
+        ASSERT_TRUE(doc.OnSaveDocument(CString::FromUtf8(files.at("{trailing}"))));
+        std::string bytes = readFile(files.at("{trailing}"));
+        std::ofstream(files.at("{trailing}"), std::ios::app) << "more";
+        const size_t name = bytes.find("CDrawImage");
+        ASSERT_NE(name, std::string::npos);
+        bytes[name - 4] = 5; // the class's schema, before the length of its name
+        std::ofstream(files.at("{schema}"), std::ios::binary) << bytes;
+        object->m_rcBounds.SetRect(0, 0, 60000, 60000);
+        ASSERT_TRUE(doc.OnSaveDocument(CString::FromUtf8(files.at("{far}"))));
+    }
     const std::vector<BYTE> cut = damaged::cutTiff();
     ASSERT_FALSE(cut.empty());
     std::ofstream(files.at("{cut}"), std::ios::binary).write(reinterpret_cast<const char*>(cut.data()), cut.size());
@@ -163,7 +183,7 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
         EXPECT_EQ(r.err.rfind("kestro: error: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(mention), std::string::npos) << r.err;
     }
-    EXPECT_EQ(rows.size(), 41u);
+    EXPECT_EQ(rows.size(), 52u);
     // One bad file among good ones: the good one is still reported, the exit says something failed.
     const Result mixed = run("info --json " + quote(files.at("{gel}")) + " " + quote(files.at("{missing}")), dir);
     EXPECT_EQ(mixed.exit, 1);
@@ -236,7 +256,7 @@ TEST_F(Kestro, PackWritesTheHostsObjectAndInfoReadsIt) {
     const Result failed = run("pack rgb565.bmp -o " + quote(packed), dir);
     EXPECT_NE(failed.err.find("cannot be stored as TIFF"), std::string::npos) << failed.err;
     EXPECT_EQ(readFile(packed), bytes);
-    EXPECT_FALSE(fs::exists(packed + ".part"));
+    for (const fs::directory_entry& e : fs::directory_iterator(dir)) EXPECT_NE(e.path().filename().string()[0], '.');
 }
 
 TEST_F(Kestro, LanesWritesTableReportsAndPictures)
@@ -331,12 +351,15 @@ TEST_F(Kestro, FoldersAreInputs) {
 TEST_F(Kestro, TextOutputsAreReplacedWholeOrNotAtAll) {
     synth("gel.tif", "--width 160 --height 120 --lanes 3 --bands 2");
     fs::create_directories(dir / "out" / "bands.csv");
-    std::ofstream(dir / "out" / "gel.lanes.json") << "earlier report\n";
-    fs::permissions(dir / "out" / "gel.lanes.json", fs::perms::owner_read | fs::perms::group_read);
-    const Result r = run("lanes gel.tif -o out --force", dir);
+    Result r = run("lanes gel.tif -o out --force", dir);
     EXPECT_EQ(r.exit, 1);
     EXPECT_NE(r.err.find("bands.csv: cannot write (not a regular file)"), std::string::npos) << r.err;
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 3); // and the PNG
     EXPECT_TRUE(fs::is_empty(dir / "out" / "bands.csv"));
+    std::ofstream(dir / "out" / "gel.lanes.json") << "earlier report\n";
+    fs::permissions(dir / "out" / "gel.lanes.json", fs::perms::owner_read | fs::perms::group_read);
+    r = run("lanes gel.tif -o out --force", dir);
+    EXPECT_NE(r.err.find("gel.lanes.json: cannot write"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(dir / "out" / "gel.lanes.json"), "earlier report\n");
     EXPECT_EQ(fs::status(dir / "out" / "gel.lanes.json").permissions(), fs::perms::owner_read | fs::perms::group_read);
 }

@@ -4,7 +4,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cmath>
+#include <cstdlib>
 #include <functional>
+#include <string>
 
 namespace kestro {
 
@@ -12,6 +15,19 @@ struct Command {
     CLI::App* app = nullptr;
     std::function<int()> run; ///< the exit code on success; failures raise ToolError
 };
+
+/// Refuses NaN and the infinities, which CLI11 reads as numbers and its ranges let through (every
+/// comparison with NaN is false). Text that is no number is left to the option's own conversion.
+inline CLI::Validator finiteNumber() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            char* end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            if (end == text.c_str() || *end) return {};
+            return std::isfinite(value) ? std::string() : "'" + text + "' is not a finite number";
+        },
+        "");
+}
 
 /// `json` is shared by all subcommands: set by --json before or after the subcommand's name.
 Command addSynthCommand(CLI::App& root, const bool& json);

@@ -22,11 +22,39 @@ struct DocArgs {
 
 CString wide(const std::string& s) { return CString::FromUtf8(s); }
 
+std::string documentFailure(const CArchiveException& e)
+{
+    switch (e.m_cause) {
+    case CArchiveException::endOfFile: return "the drawing document ends too early";
+    case CArchiveException::badSchema: return "the drawing document was written by a newer version";
+    case CArchiveException::badClass: return "the drawing document holds an object of an unknown class";
+    case CArchiveException::genericException: return "the drawing document holds an object that cannot be read";
+    default: return "not a readable drawing document";
+    }
+}
+
+// Read here rather than by OnOpenDocument, so that a failure can say what is wrong.
 std::unique_ptr<CDrawDocument> openDocument(const std::string& path)
 {
+    checkInputFile(path);
     auto doc = std::make_unique<CDrawDocument>();
-    if (!doc->OnOpenDocument(wide(path)))
-        throw ToolError("cannot read the drawing document " + path);
+    CFile file;
+    CFileException error;
+    if (!file.Open(wide(path), CFile::modeRead | CFile::typeBinary, &error))
+        throw ToolError(path + ": cannot open (" + error.GetErrorMessage().ToUtf8() + ")");
+    try {
+        CArchive ar(&file, CArchive::load);
+        ar.m_strFileName = wide(path);
+        doc->Serialize(ar);
+        if (ar.BytesLeft() > 0)
+            throw ToolError(path + ": " + std::to_string(ar.BytesLeft()) + " unexpected bytes after the drawing document");
+    } catch (const CArchiveException& e) {
+        throw ToolError(path + ": " + documentFailure(e));
+    } catch (const CFileException& e) {
+        throw ToolError(path + ": cannot read (" + e.GetErrorMessage().ToUtf8() + ")");
+    } catch (const CMemoryException&) {
+        throw ToolError(path + ": the drawing document needs more memory than there is");
+    }
     return doc;
 }
 
@@ -182,6 +210,11 @@ int runRender(const DocArgs& a, bool json)
         extent.right = std::max(extent.right, r.right);
         extent.bottom = std::max(extent.bottom, r.bottom);
     }
+    // The same bound as render --size: a position from the file must not size the canvas freely.
+    if (extent.Width() > kMostCanvasSide || extent.Height() > kMostCanvasSide)
+        throw ToolError(a.doc + ": the objects reach to " + std::to_string(extent.right) + " x " +
+                        std::to_string(extent.bottom) + ", beyond the largest canvas of " +
+                        std::to_string(kMostCanvasSide) + " x " + std::to_string(kMostCanvasSide));
     CDrawView view(doc.get(), extent.Size());
     CDC dc;
     if (!dc.CreateCanvas(extent.Width(), extent.Height()))

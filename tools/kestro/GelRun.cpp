@@ -237,7 +237,8 @@ void addGelOptions(CLI::App& app, GelArgs& a)
     app.add_option("--lane-at", a.laneAt, "Lanes placed by hand: their centre columns X1,X2,... in every tier")
         ->delimiter(',')
         ->allow_extra_args(false);
-    app.add_option("--lane-width", a.laneWidth, "Width in columns of the lanes of --lane-at")->check(CLI::PositiveNumber);
+    app.add_option("--lane-width", a.laneWidth, "Width in columns of the lanes of --lane-at")
+        ->check(CLI::PositiveNumber & finiteNumber());
     app.add_option("--lanes-file", a.lanesFile, "Lanes placed by hand: a text file, one 'tier centre width' a line");
     app.add_option("--tiers", a.tiers, "Rows of wells (default: found)")->check(CLI::Range(1, 8));
     app.add_option("--tier-rows", a.tierRows, "Tiers placed by hand: the rows Y1,Y2,... at which each starts")
@@ -255,10 +256,12 @@ void addGelOptions(CLI::App& app, GelArgs& a)
         ->delimiter(',')
         ->allow_extra_args(false);
     app.add_option("--sizes", a.sizes, "Ladder band sizes, largest first")->delimiter(',')
-        ->allow_extra_args(false);
+        ->allow_extra_args(false)
+        ->check(CLI::PositiveNumber & finiteNumber());
     app.add_option("--ladder-mass", a.masses, "Mass of each ladder band (e.g. ng), in the order of --sizes")
         ->delimiter(',')
-        ->allow_extra_args(false);
+        ->allow_extra_args(false)
+        ->check(CLI::NonNegativeNumber & finiteNumber());
     app.add_option("--fit", a.fit, "Size calibration: spline (monotone cubic of log size) or linear (piecewise linear)")
         ->check(CLI::IsMember({"spline", "linear"}))
         ->capture_default_str();
@@ -274,7 +277,7 @@ void addGelOptions(CLI::App& app, GelArgs& a)
         ->check(CLI::IsMember({"valleys", "minimum"}))
         ->capture_default_str();
     app.add_option("--prominence", a.prominence, "Least band prominence, fraction of the gel's profile range")
-        ->check(CLI::Range(0.0, 1.0))
+        ->check(CLI::Range(0.0, 1.0) & finiteNumber())
         ->capture_default_str();
 }
 

@@ -39,7 +39,7 @@ std::optional<CanvasSize> parseSize(const std::optional<std::string>& text) {
     if (!std::regex_match(*text, m, pattern))
         throw ToolError("--size takes WxH, e.g. 800x600: '" + *text + "'");
     const CanvasSize s{std::stoi(m[1]), std::stoi(m[2])};
-    if (s.width < 1 || s.height < 1 || s.width > 16384 || s.height > 16384)
+    if (s.width < 1 || s.height < 1 || s.width > kMostCanvasSide || s.height > kMostCanvasSide)
         throw ToolError("--size: width and height go from 1 to 16384: '" + *text + "'");
     return s;
 }
@@ -179,9 +179,12 @@ Command addRenderCommand(CLI::App& root, const bool& json) {
                 "0.1% and 99.9% points of the histogram, 16-bit and 8-bit grey).");
     app->add_option("--palette", a->palette, "Display palette: normal, saturated, green, red, blue or auto (see below)")
         ->check(CLI::IsMember({"normal", "saturated", "green", "red", "blue", "auto"}));
-    app->add_option("--brightness", a->brightness, "Brightness in percent (-100..100)");
-    app->add_option("--contrast", a->contrast, "Contrast in percent (-100..100)");
-    app->add_option("--gamma", a->gamma, "Gamma (above 0; 1 leaves the tones)");
+    app->add_option("--brightness", a->brightness, "Brightness in percent (-100..100)")
+        ->check(CLI::Range(-100.0, 100.0) & finiteNumber());
+    app->add_option("--contrast", a->contrast, "Contrast in percent (-100..100)")
+        ->check(CLI::Range(-100.0, 100.0) & finiteNumber());
+    app->add_option("--gamma", a->gamma, "Gamma (above 0; 1 leaves the tones)")
+        ->check(CLI::PositiveNumber & finiteNumber());
     app->add_flag("--max-range", a->maxRange,
                   "Auto contrast from the darkest to the brightest pixel (implies --palette auto)");
     app->add_option("--size", a->size,

@@ -471,7 +471,7 @@ Command addSpotCommand(CLI::App& root, const bool& json)
                     "File of rectangles, one 'left top right bottom' a line; blank lines and # comments allowed");
     app->add_option("--centre", a->centre, "Start of the outline search (default: the centre of mass)")->expected(2);
     app->add_option("--fraction", a->fraction, "Threshold between the local base (0) and the centre's value (1)")
-        ->check(CLI::Range(0.0, 1.0))
+        ->check(CLI::Range(0.0, 1.0) & finiteNumber())
         ->capture_default_str();
     app->add_option("--method", a->method, "rays: 360 rays out of the centre; rows: the centre row, then columns")
         ->check(CLI::IsMember({"rays", "rows"}))

@@ -27,10 +27,30 @@ Settings& settings()
     return s;
 }
 
+std::string whyNotWritten()
+{
+    return errno == EISDIR || errno == EINVAL ? "not a regular file" : std::strerror(errno);
+}
+
+std::string oneLine(const std::string& text)
+{
+    std::string line;
+    for (const char c : text) {
+        const bool control = static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        if (!control)
+            line += c;
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line;
+}
+
 std::string whyNotLoaded()
 {
     const std::vector<kestro::Message> messages = kestro::recentMessages();
-    return messages.empty() ? std::string() : " (" + messages.back().text + ")";
+    return messages.empty() ? std::string() : " (" + oneLine(messages.back().text) + ")";
 }
 
 namespace {
@@ -87,38 +107,25 @@ bool isImageArchive(const std::string& path)
 
 void writeImageArchive(const DalvoImage& image, const std::string& path)
 {
-    // Beside the target, so that the rename that replaces it stays on one file system; the
-    // target is untouched until the archive is complete.
-    fs::path temporary(path);
-    temporary += ".part";
-    std::error_code ec;
     try {
-        CFile file;
-        CFileException error;
-        if (!file.Open(CString::FromUtf8(temporary.string()), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary,
-                       &error))
-            throw ToolError(path + ": cannot write (" + error.GetErrorMessage().ToUtf8() + ")");
-        CArchive ar(&file, CArchive::store);
-        ar.WriteObject(&image);
-        ar.Close();
-        file.Close();
-        fs::rename(temporary, path, ec);
-        if (ec)
-            throw ToolError(path + ": cannot write (" + ec.message() + ")");
+        if (!replaceFile(path, [&](std::FILE* stream) {
+                CStreamFile file(stream, CString::FromUtf8(path));
+                CArchive ar(&file, CArchive::store);
+                ar.WriteObject(&image);
+                ar.Close();
+                file.Close();
+                return true;
+            }))
+            throw ToolError(path + ": cannot write (" + whyNotWritten() + ")");
     } catch (const CArchiveException&) {
-        fs::remove(temporary, ec);
         throw ToolError(path + ": the image cannot be stored as TIFF (" + std::to_string(image.getBitsPerPixel()) +
                         "-bit " + imageTypeName(image.getImageType()) + ")");
     } catch (const CFileException& e) {
-        fs::remove(temporary, ec);
         throw ToolError(path + ": cannot write (" + e.GetErrorMessage().ToUtf8() + ")");
-    } catch (...) {
-        fs::remove(temporary, ec);
-        throw;
     }
 }
 
-LoadedImage loadImage(const std::string& path)
+void checkInputFile(const std::string& path)
 {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
@@ -126,6 +133,13 @@ LoadedImage loadImage(const std::string& path)
         throw ToolError(path + ": no such file");
     if (fs::is_directory(status))
         throw ToolError(path + ": is a folder, not an image file");
+    if (!fs::is_regular_file(status))
+        throw ToolError(path + ": not a regular file");
+}
+
+LoadedImage loadImage(const std::string& path)
+{
+    checkInputFile(path);
     if (isImageArchive(path))
         return loadImageArchive(path);
 
@@ -145,7 +159,7 @@ LoadedImage loadImage(const std::string& path)
     if (!loaded.image->isValid())
         throw ToolError(path + ": not an image that can be read" + whyNotLoaded());
     if (loaded.image->isLoadDamaged() && !settings().acceptDamaged)
-        throw ToolError(path + ": damaged (" + loaded.image->getLoadDamage().front() +
+        throw ToolError(path + ": damaged (" + oneLine(loaded.image->getLoadDamage().front()) +
                         "); --accept-damaged reads it anyway");
     loaded.raster = loaded.image->getRasterImage();
     return loaded;
@@ -231,48 +245,8 @@ void checkOutputs(const std::vector<std::string>& inputs, const std::vector<Plan
 
 void writeTextFileAtomically(const std::string& path, const std::string& text)
 {
-    std::error_code ec;
-    fs::path target(path);
-    // A link stays a link: what it points to is replaced.
-    if (fs::is_symlink(target, ec)) {
-        const fs::path to = fs::read_symlink(target, ec);
-        if (!ec)
-            target = to.is_absolute() ? to : target.parent_path() / to;
-    }
-    const auto fail = [&](const std::string& why) { return ToolError(path + ": cannot write (" + why + ")"); };
-    struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode))
-        throw fail("not a regular file");
-    std::string temporary = (target.parent_path().empty() ? fs::path(".") : target.parent_path()) /
-                            ("." + target.filename().string() + ".XXXXXX");
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        throw fail(std::strerror(errno));
-    mode_t mode = 0;
-    if (exists) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    bool ok = ::fchmod(fd, mode) == 0;
-    for (size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        done += ok ? static_cast<size_t>(n) : 0;
-    }
-    const int error = ok ? 0 : errno;
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temporary.c_str(), target.c_str()) == 0)
-        return;
-    const int why = error ? error : errno;
-    ::unlink(temporary.c_str());
-    throw fail(std::strerror(why));
+    if (!replaceFile(path, text.data(), text.size()))
+        throw ToolError(path + ": cannot write (" + whyNotWritten() + ")");
 }
 
 std::string csvText(const std::string& s)

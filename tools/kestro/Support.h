@@ -67,6 +67,15 @@ struct PlannedOutput {
 /// same file (always).
 void checkOutputs(const std::vector<std::string>& inputs, const std::vector<PlannedOutput>& outputs);
 
+/// Text from outside (decoders' messages) on one line: control characters become single spaces.
+std::string oneLine(const std::string& text);
+
+/// The longest side of a canvas the tool draws (render --size, doc render).
+constexpr int kMostCanvasSide = 16384;
+
+/// Raises ToolError unless path names a regular file (a FIFO or a device would block or never end).
+void checkInputFile(const std::string& path);
+
 /// Writes text to a temporary file beside path and renames it into place once it is complete and
 /// on disk, so that path is either as it was or the whole new text. A symbolic link keeps pointing
 /// where it did and the file it names is replaced; an existing file keeps its permission bits.

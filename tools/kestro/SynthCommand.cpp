@@ -105,11 +105,11 @@ Command addSynthCommand(CLI::App& root, const bool& json)
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
     app->add_option("--jitter", a->options.laneJitter, "Lane centres move by up to this fraction of the spacing")
-        ->check(CLI::Range(0.0, 0.3))
+        ->check(CLI::Range(0.0, 0.3) & finiteNumber())
         ->capture_default_str();
     app->add_option("--bend", a->options.bend,
                     "Lanes bend sideways: the outermost lanes lie this many pixels further out at the bottom")
-        ->check(CLI::Range(0.0, 50.0))
+        ->check(CLI::Range(0.0, 50.0) & finiteNumber())
         ->capture_default_str();
     app->add_flag("--no-noise", a->noNoise, "Leave out the noise");
     app->add_flag("--no-background", a->noBackground, "Leave out the background");

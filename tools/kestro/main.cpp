@@ -108,7 +108,7 @@ int run(int argc, char** argv)
         return fail(message + " (see " + where + " --help)", 2);
     }
     if (verbose)
-        kestro::setMessageHandler([](const kestro::Message& m) { std::cerr << "kestro: decoder: " << m.text << '\n'; });
+        kestro::setMessageHandler([](const kestro::Message& m) { std::cerr << "kestro: decoder: " << kestro::oneLine(m.text) << '\n'; });
     if (maxPixels)
         fipImage::setLoadMemoryLimit(maxPixels > ~0ULL / 6 ? ~0ULL : maxPixels * 6);
     for (const Command& c : commands)

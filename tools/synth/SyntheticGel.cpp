@@ -512,14 +512,9 @@ std::string SyntheticGel::save(const std::string& imagePath) const
 
     const std::string truthPath = truthPathFor(imagePath);
     // A truth file cut short would pass for a gel's record: it replaces the old one only whole.
-    const std::string partial = truthPath + ".partial";
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    out << truthJson().dump(2) << '\n';
-    out.close();
-    if (!out || std::rename(partial.c_str(), truthPath.c_str()) != 0) {
-        std::remove(partial.c_str());
+    const std::string text = truthJson().dump(2) + '\n';
+    if (!kestro::replaceFile(truthPath, text.data(), text.size()))
         throw std::runtime_error("cannot write " + truthPath);
-    }
     return truthPath;
 }
 
