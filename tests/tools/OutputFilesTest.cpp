@@ -38,13 +38,16 @@ TEST(OutputFiles, EveryWriterWritesThroughLinksKeepsModesAndLeavesOtherFiles) {
         const char* output;
     } writers[] = {
         {"process gel.tif --invert -o out.tif", "out.tif"},
-        {"render gel.tif -o out.png", "out.png"},
+        {"render gel.tif -o out.png --force", "out.png"},
         {"pack gel.tif -o out.kimg", "out.kimg"},
         {"doc new out.kdoc gel.tif", "out.kdoc"},
         {"synth out.tif --width 60 --height 40 --lanes 2 --bands 1", "out.truth.json"},
-        {"lanes gel.tif -o lanes", "lanes/bands.csv"},
-        {"lanes gel.tif -o lanes", "lanes/gel.lanes.json"},
-        {"lanes gel.tif -o lanes", "lanes/gel.lanes.png"},
+        {"lanes gel.tif -o lanes --force", "lanes/bands.csv"},
+        {"lanes gel.tif -o lanes --force", "lanes/gel.lanes.json"},
+        {"lanes gel.tif -o lanes --force", "lanes/gel.lanes.png"},
+        {"lanes gel.tif -o lanes --force", "lanes/lanes.csv"},
+        {"lanes gel.tif -o lanes --force --write-edits", "lanes/gel.edits.json"},
+        {"report gel.tif -o out.html --force", "out.html"},
         {"demo --out demo", "demo/report.json"},
     };
     for (const auto& w : writers) {

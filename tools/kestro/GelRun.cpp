@@ -1,6 +1,7 @@
 #include "GelRun.h"
 
 #include "Channels.h"
+#include "Commands.h"
 #include "Overlay.h"
 
 #include <algorithm>
