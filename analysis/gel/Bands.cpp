@@ -99,21 +99,17 @@ LaneSearch findPeakBands(const Profile& profile, const Profile& gap, const Profi
         ls.rimUsual = order[static_cast<size_t>(n / 4)];
         ls.rimNoise = 5.0 * noiseOf(diff) / std::sqrt(2.0 * radius + 1);
     }
-    // The rim test looks past the neighbouring peaks, as far as three half-widths reach.
-    peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
-                               [&](const Peak& p) {
-                                   const double half = s[p.pos] - 0.5 * p.prominence;
-                                   return isWellRim(ls, p.pos, p.pos - crossing(s, p.pos, -1, half, 0),
-                                                    crossing(s, p.pos, +1, half, n - 1) - p.pos, p.prominence);
-                               }),
-                peaks.end());
     if (!between.empty())
         ls.between = boxSmooth(between, radius);
+    // Neither the rim of a well nor a line across the gel is a band; both tests look past the
+    // neighbouring peaks, as far as three half-widths reach.
     peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
                                [&](const Peak& p) {
                                    const double half = s[p.pos] - 0.5 * p.prominence;
-                                   return acrossGel(ls, p.pos, p.pos - crossing(s, p.pos, -1, half, 0),
-                                                    crossing(s, p.pos, +1, half, n - 1) - p.pos, p.prominence);
+                                   const double hwL = p.pos - crossing(s, p.pos, -1, half, 0);
+                                   const double hwR = crossing(s, p.pos, +1, half, n - 1) - p.pos;
+                                   return isWellRim(ls, p.pos, hwL, hwR, p.prominence) ||
+                                          acrossGel(ls, p.pos, hwL, hwR, p.prominence);
                                }),
                 peaks.end());
     for (size_t k = 0; k < peaks.size(); ++k) {
