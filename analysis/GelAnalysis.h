@@ -388,8 +388,8 @@ private:
 
 /// Stage: the tiers of the region (rows of wells, each with the lanes below it), top to bottom.
 KESTRO_API std::vector<Tier> findTiers(const PreparedGel& gel, const Options& options = Options());
-/// Tiers the caller places: each starts at one of the given rows (rising, inside the region;
-/// the first tier starts at the region's top whatever the first row) and ends where the next
+/// Tiers the caller places: the first starts at the region's top, and one more at each given
+/// row (rising, 16 rows apart at least and from the region's ends); each ends where the next
 /// starts. Their rows of wells are sought as findTiers seeks them.
 KESTRO_API std::vector<Tier> tiersAt(const PreparedGel& gel, const std::vector<int>& startRows,
                                      const Options& options = Options());

@@ -250,7 +250,7 @@ std::vector<Tier> tiersAt(const PreparedGel& gel, const std::vector<int>& startR
 {
     const Work& wk = gel.work();
     std::vector<int> starts{0};
-    for (size_t k = 1; k < startRows.size(); ++k) {
+    for (size_t k = 0; k < startRows.size(); ++k) {
         const long long s = static_cast<long long>(startRows[k]) - wk.y0;
         if (s < starts.back() + 16 || s > wk.h - 16)
             throw ArgumentError("the tiers must start at rising rows inside the region, 16 rows apart at least");
