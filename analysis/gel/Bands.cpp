@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <utility>
 
 namespace kestro::gel {
 
@@ -283,6 +284,60 @@ void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const LaneSu
     }
 }
 
+// The rows of a lane that lie on the gel: a scan often holds the gel inside a frame of the
+// imager or tray, which carries none of the gel's own signal and so reads darker than the gel in
+// bright-band polarity. Rows at the lane's top or bottom whose level (the lane's mean, lightly
+// smoothed) stays below halfway from the scan's darkest (its lowest percentile) to the lane's
+// blank gel (its lower quartile: bands may fill half a lane) are off the gel when the gel rises
+// out of them sharply, as a cut edge does and uneven lighting does not, the step stands well
+// out of the noise, and the frame is more than a few rows (a crop's cut through a band is not one). Returns the first and one past the last row on the gel, relative to the
+// lane's top.
+std::pair<int, int> rowsOnGel(const Profile& profile, double darkest)
+{
+    const int n = static_cast<int>(profile.size());
+    const int radius = std::max(1, n / 600);
+    const Profile s = boxSmooth(profile, radius);
+    Profile order(s);
+    std::nth_element(order.begin(), order.begin() + n / 4, order.end());
+    const double blank = order[static_cast<size_t>(n / 4)];
+    if (n < 8 || !(blank - darkest > 10 * noiseOf(profile)))
+        return {0, n};
+    const double level = 0.5 * (darkest + blank), gel = darkest + 0.75 * (blank - darkest);
+    const int sharp = std::max(4, n / 64);
+    // How far the gel reaches from an edge at row e, stepping dir, before it stands at its level.
+    const auto sharpRise = [&](int e, int dir) {
+        for (int k = 0; k < sharp && e + dir * k >= 0 && e + dir * k < n; ++k)
+            if (s[static_cast<size_t>(e + dir * k)] >= gel)
+                return true;
+        return false;
+    };
+    int a = 0, b = n;
+    while (a < n && s[static_cast<size_t>(a)] < level)
+        ++a;
+    while (b > a && s[static_cast<size_t>(b) - 1] < level)
+        --b;
+    if (a < sharp || !sharpRise(a, +1))
+        a = 0;
+    if (n - b < sharp || !sharpRise(b - 1, -1))
+        b = n;
+    return {a, b};
+}
+
+// The scan's darkest level in the work raster: its lowest percentile, over every fourth pixel of
+// every fourth row (a frame is a large area; a speck of dust is not).
+double darkestLevel(const Work& wk)
+{
+    std::vector<int> v;
+    for (int y = 0; y < wk.h; y += 4)
+        for (int x = 0; x < wk.w; x += 4)
+            v.push_back(wk.row(y)[x]);
+    if (v.empty())
+        return 0;
+    const auto at = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 100);
+    std::nth_element(v.begin(), at, v.end());
+    return *at;
+}
+
 } // namespace
 
 void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vector<Lane>& lanes, const Options& o)
@@ -367,11 +422,19 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
             widths.push_back(b.width);
         }
     }
-    // Above the wells lie the edge of the gel or its tray and the wells' rims, never a band.
-    for (Lane& l : lanes)
+    // Above the wells lie the edge of the gel or its tray and the wells' rims, never a band; nor
+    // is anything whose box reaches off the gel: the bright rim along a gel's cut edge.
+    const double darkest = darkestLevel(wk);
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        Lane& l = lanes[k];
+        const auto [on, off] = rowsOnGel(profiles[k], darkest);
         l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
-                                     [&](const Band& b) { return b.peakY < tiers[static_cast<size_t>(l.tier)].firstBandRow; }),
+                                     [&](const Band& b) {
+                                         return b.peakY < tiers[static_cast<size_t>(l.tier)].firstBandRow ||
+                                                b.box.top < l.box.top + on || b.box.bottom > l.box.top + off;
+                                     }),
                       l.bands.end());
+    }
     // A smear or a slow rise of the lane is far wider than the gel's bands: not a band. A
     // saturated band is a band however wide: its top is clipped flat and its glow spreads.
     if (!widths.empty()) {
