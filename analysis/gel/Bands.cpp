@@ -289,7 +289,7 @@ void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const LaneSu
 // bright-band polarity. Rows at the lane's top or bottom whose level (the lane's mean, lightly
 // smoothed) stays below halfway from the scan's darkest (its lowest percentile) to the lane's
 // blank gel (its lower quartile: bands may fill half a lane) are off the gel when the gel rises
-// out of them sharply, as a cut edge does and uneven lighting does not, the step stands well
+// out of them sharply and stays, as a cut edge does and uneven lighting does not, the step stands well
 // out of the noise, and the frame is more than a few rows (a crop's cut through a band is not one). Returns the first and one past the last row on the gel, relative to the
 // lane's top.
 std::pair<int, int> rowsOnGel(const Profile& profile, double darkest)
@@ -304,21 +304,34 @@ std::pair<int, int> rowsOnGel(const Profile& profile, double darkest)
         return {0, n};
     const double level = 0.5 * (darkest + blank), gel = darkest + 0.75 * (blank - darkest);
     const int sharp = std::max(4, n / 64);
-    // How far the gel reaches from an edge at row e, stepping dir, before it stands at its level.
+    // From an edge at row e, stepping dir, the gel stands at its level within a few rows and
+    // does not fall back towards the frame for several times that: a band on a dim stretch of gel
+    // rises as sharply but falls again.
     const auto sharpRise = [&](int e, int dir) {
-        for (int k = 0; k < sharp && e + dir * k >= 0 && e + dir * k < n; ++k)
-            if (s[static_cast<size_t>(e + dir * k)] >= gel)
-                return true;
-        return false;
+        bool risen = false;
+        for (int k = 0; k < 4 * sharp && e + dir * k >= 0 && e + dir * k < n; ++k) {
+            const double v = s[static_cast<size_t>(e + dir * k)];
+            if (v < level)
+                return false;
+            risen = risen || (k < sharp && v >= gel);
+        }
+        return risen;
     };
     int a = 0, b = n;
     while (a < n && s[static_cast<size_t>(a)] < level)
         ++a;
     while (b > a && s[static_cast<size_t>(b) - 1] < level)
         --b;
-    if (a < sharp || !sharpRise(a, +1))
+    // A frame is flat and at the scan's darkest; a dim end of the gel under uneven light slopes.
+    const auto flatDark = [&](int from, int to) {
+        Profile run(s.begin() + from, s.begin() + to);
+        const size_t m = run.size();
+        std::sort(run.begin(), run.end());
+        return run[m / 2] <= darkest + 0.25 * (blank - darkest) && run[3 * m / 4] - run[m / 4] <= 0.1 * (blank - darkest);
+    };
+    if (a < sharp || !sharpRise(a, +1) || !flatDark(0, a))
         a = 0;
-    if (n - b < sharp || !sharpRise(b - 1, -1))
+    if (n - b < sharp || !sharpRise(b - 1, -1) || !flatDark(b, n))
         b = n;
     return {a, b};
 }
