@@ -291,7 +291,7 @@ void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const LaneSu
 // blank gel (its lower quartile: bands may fill half a lane) are off the gel when the gel rises
 // out of them sharply and stays, as a cut edge does and uneven lighting does not, the step stands well
 // out of the noise, and the frame is more than a few rows (a crop's cut through a band is not one). Returns the first and one past the last row on the gel, relative to the
-// lane's top.
+// lane's top, with the few rows along an edge where its rim glows left out.
 std::pair<int, int> rowsOnGel(const Profile& profile, double darkest)
 {
     const int n = static_cast<int>(profile.size());
@@ -333,7 +333,8 @@ std::pair<int, int> rowsOnGel(const Profile& profile, double darkest)
         a = 0;
     if (n - b < sharp || !sharpRise(b - 1, -1) || !flatDark(b, n))
         b = n;
-    return {a, b};
+    // The cut's glow and blur reach as far into the gel as its rise takes.
+    return {a > 0 ? a + sharp : 0, b < n ? b - sharp : n};
 }
 
 // The scan's darkest level in the work raster: its lowest percentile, over every fourth pixel of
@@ -436,7 +437,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         }
     }
     // Above the wells lie the edge of the gel or its tray and the wells' rims, never a band; nor
-    // is anything whose box reaches off the gel: the bright rim along a gel's cut edge.
+    // is the bright rim along the gel's cut edge, or anything beyond it.
     const double darkest = darkestLevel(wk);
     for (size_t k = 0; k < lanes.size(); ++k) {
         Lane& l = lanes[k];
@@ -444,7 +445,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
                                      [&](const Band& b) {
                                          return b.peakY < tiers[static_cast<size_t>(l.tier)].firstBandRow ||
-                                                b.box.top < l.box.top + on || b.box.bottom > l.box.top + off;
+                                                b.peakY < l.box.top + on || b.peakY >= l.box.top + off;
                                      }),
                       l.bands.end());
     }

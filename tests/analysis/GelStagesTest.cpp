@@ -172,3 +172,26 @@ TEST(GelStages, ProfilePeaksWithProminenceAndHalfWidths)
     ASSERT_EQ(plateau.size(), 1u);
     EXPECT_DOUBLE_EQ(plateau[0].position, 1.5);
 }
+
+// A scan that holds the gel in the imager's flat dark frame, its cut bottom edge tilted and
+// glowing along a rim: the rim is no band, and every band of the gel is found as without the frame.
+TEST(GelStages, GelEdgeInAFrameIsNoBand)
+{
+    const SyntheticGel g = bentGel(0);
+    const int w = g.width(), h = g.height() + 60;
+    std::vector<std::uint16_t> scan(static_cast<size_t>(w) * h, 40);
+    for (int x = 0; x < w; ++x) {
+        const int edge = g.height() - 20 + 16 * x / w; // the cut runs downhill to the right
+        for (int y = 0; y < edge; ++y)
+            scan[static_cast<size_t>(y) * w + x] =
+                static_cast<std::uint16_t>(g.value(x, y) + (y > edge - 8 ? 900 * (8 - (edge - y)) : 0));
+    }
+    const gel::Analysis framed = gel::analyse(gel::GreyView::of(scan.data(), w, h, 2 * w));
+    const gel::Analysis plain = gel::analyse(viewOf(g));
+    ASSERT_EQ(framed.lanes.size(), plain.lanes.size());
+    for (size_t l = 0; l < plain.lanes.size(); ++l) {
+        EXPECT_EQ(framed.lanes[l].bands.size(), plain.lanes[l].bands.size()) << "lane " << l;
+        for (const gel::Band& b : framed.lanes[l].bands)
+            EXPECT_LT(b.peakY, g.height() - 30) << "lane " << l;
+    }
+}
