@@ -410,6 +410,8 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     // prominence of its peaks, 2.355 standard deviations of a Gaussian band.
     const double sigma = widths.size() >= 3 ? medianOf(widths) / 2.355 : 0.0;
     widths.clear();
+    // Each band's width as its steeper side gives it (peak row, width), lane by lane.
+    std::vector<std::vector<std::pair<double, double>>> steeper(lanes.size());
     for (size_t k = 0; k < lanes.size(); ++k) {
         LaneSearch& ls = searches[k];
         if (o.shoulders)
@@ -431,9 +433,10 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
                 break;
             ls.bands = std::move(kept);
         }
-        for (Band& b : l.bands) {
-            b.lane = static_cast<int>(k);
-            widths.push_back(b.width);
+        for (size_t i = 0; i < l.bands.size(); ++i) {
+            l.bands[i].lane = static_cast<int>(k);
+            widths.push_back(l.bands[i].width);
+            steeper[k].emplace_back(l.bands[i].peakY, 2 * std::min(ls.bands[i].hwL, ls.bands[i].hwR));
         }
     }
     // Above the wells lie the edge of the gel or its tray and the wells' rims, never a band; nor
@@ -449,14 +452,23 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
                                      }),
                       l.bands.end());
     }
-    // A smear or a slow rise of the lane is far wider than the gel's bands: not a band. A
-    // saturated band is a band however wide: its top is clipped flat and its glow spreads.
+    // A smear or a slow rise of the lane is far wider than the gel's bands on both sides: not a
+    // band. A band that sits on a shelf of the lane (the end of a smear, a neighbour it merges
+    // with) is wide only on the shelf's side. A saturated band is a band however wide: its top
+    // is clipped flat and its glow spreads.
     if (!widths.empty()) {
         const double widest = 4 * medianOf(widths);
-        for (Lane& l : lanes)
-            l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
-                                         [&](const Band& b) { return b.width > widest && !b.saturated; }),
-                          l.bands.end());
+        for (size_t k = 0; k < lanes.size(); ++k) {
+            const auto wide = [&](const Band& b) {
+                for (const auto& [row, width] : steeper[k])
+                    if (row == b.peakY)
+                        return width > widest;
+                return b.width > widest;
+            };
+            lanes[k].bands.erase(std::remove_if(lanes[k].bands.begin(), lanes[k].bands.end(),
+                                                [&](const Band& b) { return wide(b) && !b.saturated; }),
+                                 lanes[k].bands.end());
+        }
     }
     // Diffuse bands: sides that rise over more columns than the gel's bands usually do.
     std::vector<double> edges;

@@ -195,3 +195,41 @@ TEST(GelStages, GelEdgeInAFrameIsNoBand)
             EXPECT_LT(b.peakY, g.height() - 30) << "lane " << l;
     }
 }
+
+// A band at the end of a shelf in its lane (the tail of a smear it ends) is steep on its free
+// side and stays a band; a smear, wide on both sides, does not.
+TEST(GelStages, BandOnAShelfStaysSmearGoes)
+{
+    const int w = 200, h = 400;
+    std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
+    const auto bump = [](double y, double at, double sigma) { return std::exp(-0.5 * std::pow((y - at) / sigma, 2)); };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int lane = (x - 10) / 45, inLane = (x - 10) % 45;
+            double v = 1000;
+            if (x >= 10 && lane < 4 && inLane < 30) {
+                for (double at : {60.0, 120.0})
+                    v += 8000 * bump(y, at, 3);
+                if (lane == 2) // a shelf from row 150 whose end is a band at row 262
+                    v += 3000 * (y >= 150 && y < 262 ? 1.0 : bump(y, 262, 4)) + 6000 * bump(y, 262, 4);
+                if (lane == 3)
+                    v += 3000 * bump(y, 300, 40);
+            }
+            px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
+        }
+    const gel::PreparedGel prepared(gel::GreyView::of(px.data(), w, h, 2 * w));
+    const std::vector<gel::Tier> tiers = gel::findTiers(prepared);
+    std::vector<gel::LanePlacement> placed;
+    for (int k = 0; k < 4; ++k)
+        placed.push_back(gel::LanePlacement::centred(0, 25 + 45 * k, 30));
+    const gel::Analysis a = gel::analyseLanes(prepared, tiers, gel::placeLanes(prepared, tiers, placed));
+    ASSERT_EQ(a.lanes.size(), 4u);
+    const auto near = [](const gel::Lane& l, double row) {
+        for (const gel::Band& b : l.bands)
+            if (std::fabs(b.peakY - row) < 4)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(near(a.lanes[2], 262));
+    EXPECT_FALSE(near(a.lanes[3], 300));
+}
