@@ -210,8 +210,8 @@ TEST(GelStages, BandOnAShelfStaysSmearGoes)
             if (x >= 10 && lane < 4 && inLane < 30) {
                 for (double at : {60.0, 120.0})
                     v += 8000 * bump(y, at, 3);
-                if (lane == 2) // a shelf from row 150 whose end is a band at row 262
-                    v += 3000 * (y >= 150 && y < 262 ? 1.0 : bump(y, 262, 4)) + 6000 * bump(y, 262, 4);
+                if (lane == 2) // a shelf from row 150, above the band's half height, ends in a band at row 262
+                    v += 6000 * (y >= 150 && y < 262 ? 1.0 : bump(y, 262, 4)) + 3000 * bump(y, 262, 4);
                 if (lane == 3)
                     v += 3000 * bump(y, 300, 40);
             }
