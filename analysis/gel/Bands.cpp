@@ -55,8 +55,8 @@ bool acrossGel(const LaneSearch& ls, int pos, double hwL, double hwR, double hei
 }
 
 // The rims of a well stand beside its slot, which is darker than the gel between the lanes at
-// the same rows; no band's valley falls below that. The lane's usual offset from the gaps (its
-// lower quartile: a lane may run a little darker or brighter than the gel beside it) is allowed
+// the same rows; no band's valley falls below that. The lane's usual offset from the gaps where
+// it is blank (a lane may run a little darker or brighter than the gel beside it) is allowed
 // for, and the noise, and a tenth of the band's prominence.
 bool isWellRim(const LaneSearch& ls, int pos, double hwL, double hwR, double prominence)
 {
@@ -95,9 +95,16 @@ LaneSearch findPeakBands(const Profile& profile, const Profile& gap, const Profi
         for (int i = 0; i < n; ++i)
             diff[static_cast<size_t>(i)] = profile[static_cast<size_t>(i)] - gap[static_cast<size_t>(i)];
         ls.rim = boxSmooth(diff, radius);
-        Profile order(ls.rim);
-        std::nth_element(order.begin(), order.begin() + n / 4, order.end());
-        ls.rimUsual = order[static_cast<size_t>(n / 4)];
+        // The lane's usual offset from the gaps where it is blank: its dimmest quarter of rows
+        // (a ladder's valleys lie at the gel's level, far below its usual offset).
+        Profile dim(s);
+        std::nth_element(dim.begin(), dim.begin() + n / 4, dim.end());
+        const double blank = dim[static_cast<size_t>(n / 4)];
+        Profile order;
+        for (int i = 0; i < n; ++i)
+            if (s[static_cast<size_t>(i)] <= blank)
+                order.push_back(ls.rim[static_cast<size_t>(i)]);
+        ls.rimUsual = medianOf(order);
         ls.rimNoise = 5.0 * noiseOf(diff) / std::sqrt(2.0 * radius + 1);
     }
     if (!between.empty())
