@@ -177,9 +177,24 @@ int belowWells(const Profile& all, int y0, int y1)
         }
         i = j;
     }
-    if (best >= 0)
-        return y0 + std::min(n - 1, bestEnd + (bestEnd - best + 1) + 1);
-    return y0;
+    if (best < 0)
+        return y0;
+    // The lower rims glow in the lanes, brighter than the gel beside them: when they show as a
+    // clear lobe within four heights of the slots, the tier's bands start where it has half
+    // faded.
+    const int height = bestEnd - best + 1;
+    int below = std::min(n - 1, bestEnd + height + 1);
+    int lobe = bestEnd + 1;
+    for (int i = bestEnd + 1; i < std::min(n, bestEnd + 1 + 4 * height); ++i)
+        if (w[static_cast<size_t>(i)] < w[static_cast<size_t>(lobe)])
+            lobe = i;
+    if (lobe < n && w[static_cast<size_t>(lobe)] < -least) {
+        int end = lobe;
+        while (end + 1 < n && w[static_cast<size_t>(end)] < 0.5 * w[static_cast<size_t>(lobe)])
+            ++end;
+        below = std::max(below, end);
+    }
+    return y0 + below;
 }
 
 // A tier of rows y0..y1 (work coordinates) with its lanes, placed in image coordinates; the well

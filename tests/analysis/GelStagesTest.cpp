@@ -233,3 +233,30 @@ TEST(GelStages, BandOnAShelfStaysSmearGoes)
     EXPECT_TRUE(near(a.lanes[2], 262));
     EXPECT_FALSE(near(a.lanes[3], 300));
 }
+
+// The lower rims of a comb's slots glow in the lanes a little way below the slots: the tier's
+// bands start below them, and they are no band.
+TEST(GelStages, LowerRimsOfTheWellsAreNoBands)
+{
+    const int w = 300, h = 400;
+    std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool lane = x >= 10 && (x - 10) % 56 < 40 && x < 290;
+            double v = 2000;
+            if (lane && y >= 40 && y < 46)
+                v = 1200; // the slot
+            if (lane) {
+                v += 1500 * std::exp(-0.5 * std::pow((y - 54) / 3.0, 2)); // its lower rim
+                for (int at = 80; at < 360; at += 30)
+                    v += 6000 * std::exp(-0.5 * std::pow((y - at) / 4.0, 2));
+            }
+            px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
+        }
+    const gel::Analysis a = gel::analyse(gel::GreyView::of(px.data(), w, h, 2 * w));
+    ASSERT_EQ(a.tiers.size(), 1u);
+    EXPECT_GT(a.tiers[0].firstBandRow, 57);
+    ASSERT_EQ(a.lanes.size(), 5u);
+    for (const gel::Lane& l : a.lanes)
+        EXPECT_EQ(l.bands.size(), 10u) << "lane " << l.index;
+}
