@@ -296,10 +296,11 @@ void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const LaneSu
 // bright-band polarity. Rows at the lane's top or bottom whose level (the lane's mean, lightly
 // smoothed) stays below halfway from the scan's darkest (its lowest percentile) to the lane's
 // blank gel (its lower quartile: bands may fill half a lane) are off the gel when the gel rises
-// out of them sharply and stays, as a cut edge does and uneven lighting does not, the step stands well
-// out of the noise, and the frame is more than a few rows (a crop's cut through a band is not one). Returns the first and one past the last row on the gel, relative to the
-// lane's top, with the few rows along an edge where its rim glows left out.
-std::pair<int, int> rowsOnGel(const Profile& profile, double darkest)
+// out of them within `sharp` rows and stays, as a cut edge does and uneven lighting does not,
+// the step stands well out of the noise, and the frame is more than `sharp` rows (a crop's cut
+// through a band is not one). Returns the first and one past the last row on the gel, relative
+// to the lane's top, less the `sharp` rows along an edge where its rim glows.
+std::pair<int, int> rowsOnGel(const Profile& profile, double darkest, int sharp)
 {
     const int n = static_cast<int>(profile.size());
     const int radius = std::max(1, n / 600);
@@ -310,7 +311,6 @@ std::pair<int, int> rowsOnGel(const Profile& profile, double darkest)
     if (n < 8 || !(blank - darkest > 10 * noiseOf(profile)))
         return {0, n};
     const double level = 0.5 * (darkest + blank), gel = darkest + 0.75 * (blank - darkest);
-    const int sharp = std::max(4, n / 64);
     // From an edge at row e, stepping dir, the gel stands at its level within a few rows and
     // does not fall back towards the frame for several times that: a band on a dim stretch of gel
     // rises as sharply but falls again.
@@ -449,9 +449,11 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     // Above the wells lie the edge of the gel or its tray and the wells' rims, never a band; nor
     // is the bright rim along the gel's cut edge, or anything beyond it.
     const double darkest = darkestLevel(wk);
+    // An edge's blur and glow scale with the scan, not with the tier a lane lies in.
+    const int edgeRows = std::max(4, wk.h / 64);
     for (size_t k = 0; k < lanes.size(); ++k) {
         Lane& l = lanes[k];
-        const auto [on, off] = rowsOnGel(profiles[k], darkest);
+        const auto [on, off] = rowsOnGel(profiles[k], darkest, edgeRows);
         l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
                                      [&](const Band& b) {
                                          return b.peakY < tiers[static_cast<size_t>(l.tier)].firstBandRow ||
