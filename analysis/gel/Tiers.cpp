@@ -145,6 +145,225 @@ std::vector<int> wellStarts(const Profile& contrast)
     return starts;
 }
 
+// A second comb's row of wells whose lanes need not line up with the first tier's, found
+// without lanes. A slot is a stripe between a bright rim above and one below, so in most columns
+// across the gel the rows of a comb stand darker than the brightest rows within a slot's height
+// above and below; the valleys between a lane's bands do too, but a comb also shows in the
+// empty lanes, where no sample ran, and stands alone down the gel. A comb row:
+// - shows the stripe in at least 40% of the middle 80% of columns, repeating along the row at
+//   the wells' pitch (the autocorrelation of where it shows, at least 0.35 at a lag within a
+//   quarter of the lanes' spacing, of a half or third of it, or of twice or three times it:
+//   lanes are found only where samples ran, and the lanes of two tiers that do not line up
+//   interleave);
+// - shows its rims or slots (the row's second difference at half a slot's height, four times
+//   its noise) in at least 30% of the columns of empty lanes (runs of the dimmest columns at
+//   least a lane wide); a gel without an empty lane gives no evidence and is not parted;
+// - is the strongest such row within two slot heights, and rows three to ten heights away show
+//   the stripe less than 85% as widely (a lane's bands repeat down it);
+// - parts the region as a long empty stretch does: a fifth of the signal above and below it,
+//   and an eighth of the height to either end. The tier starts a slot's height above it.
+constexpr double kSlotShare = 0.4, kSlotRepeat = 0.35, kSlotPitch = 0.25, kSlotAlone = 0.85, kEmptyShare = 0.3;
+
+// For each of a column's n values, the largest of the `reach` values before it (after it, when
+// backwards); the first (last) value stands for those beyond the column's end. A sliding
+// maximum over a queue of indices whose values fall.
+void maxWithin(const float* c, int n, int reach, bool backwards, std::vector<float>& out, std::vector<int>& queue)
+{
+    out.assign(static_cast<size_t>(n), 0.0f);
+    queue.clear();
+    size_t head = 0;
+    for (int i = 0; i < n; ++i) {
+        const int y = backwards ? n - 1 - i : i;
+        while (head < queue.size() && std::abs(queue[head] - y) > reach)
+            ++head;
+        out[static_cast<size_t>(y)] = head < queue.size() ? c[queue[head]] : c[y];
+        while (queue.size() > head && c[queue.back()] <= c[y])
+            queue.pop_back();
+        queue.push_back(y);
+    }
+}
+
+std::vector<int> combStarts(const Work& wk, const std::vector<Lane>& lanes, const Profile& rows)
+{
+    std::vector<int> none{0, wk.h};
+    // A comb's slots are tens of rows high on any scan: large scans are read in blocks of bin x bin
+    // pixels, about a thousand rows in all.
+    const int bin = std::max(1, wk.h / 1024), n = wk.h / bin, w = wk.w / bin;
+    const int d = std::max(4, n / 60), half = std::max(2, d / 2);
+    if (lanes.size() < 3 || n < 8 * d || w < 64)
+        return none;
+    Profile gaps, widths;
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        widths.push_back((lanes[k].right - lanes[k].left) / bin);
+        if (k > 0)
+            gaps.push_back((lanes[k].centre - lanes[k - 1].centre) / bin);
+    }
+    const double pitch = medianOf(gaps), laneWidth = medianOf(widths);
+    std::vector<float> grid(static_cast<size_t>(n) * w, 0.0f);
+    for (int y = 0; y < n * bin; ++y) {
+        const int* r = wk.row(y);
+        float* g = grid.data() + static_cast<size_t>(y / bin) * w;
+        for (int x = 0; x < w * bin; ++x)
+            g[x / bin] += static_cast<float>(r[x]) / static_cast<float>(bin * bin);
+    }
+    const auto pixel = [&](int x, int y) { return static_cast<double>(grid[static_cast<size_t>(y) * w + x]); };
+    // The grid lightly smoothed down each column.
+    const auto at = [&](int x, int y) {
+        const int y0 = std::max(0, y - 1), y1 = std::min(n - 1, y + 1);
+        double sum = 0;
+        for (int k = y0; k <= y1; ++k)
+            sum += pixel(x, k);
+        return sum / (y1 - y0 + 1);
+    };
+
+    // Empty lanes: the dimmest 30% of the columns on the gel (a frame's columns, darker than
+    // halfway from the scan's darkest to the dimmest quarter of columns, left out), in runs at
+    // least a lane wide. The noise of the pixels along rows, from every fourth row.
+    Profile column(static_cast<size_t>(w), 0.0), sample, diffs;
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < w; ++x)
+            column[static_cast<size_t>(x)] += pixel(x, y) / n;
+        if (y % 4 == 0)
+            for (int x = 0; x + 1 < w; ++x) {
+                diffs.push_back(std::fabs(pixel(x + 1, y) - pixel(x, y)));
+                if (x % 4 == 0)
+                    sample.push_back(pixel(x, y));
+            }
+    }
+    std::nth_element(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(sample.size() / 100), sample.end());
+    const double darkest = sample[sample.size() / 100];
+    double meanDiff = 0;
+    for (double v : diffs)
+        meanDiff += v;
+    meanDiff /= static_cast<double>(diffs.size());
+    // The grid's own noise, unsmoothed down the columns: the stripe must stand out of it.
+    const double noise = std::max(medianOf(diffs) / 0.6745, 0.8 * meanDiff);
+    Profile sorted(column);
+    std::sort(sorted.begin(), sorted.end());
+    const double frame = 0.5 * (darkest + sorted[sorted.size() / 4]);
+    Profile onGel;
+    for (double v : column)
+        if (v >= frame)
+            onGel.push_back(v);
+    if (onGel.size() < 16)
+        return none;
+    std::sort(onGel.begin(), onGel.end());
+    const double dim = onGel[3 * onGel.size() / 10];
+    std::vector<char> empty(static_cast<size_t>(w), 0);
+    int emptyCount = 0;
+    for (int x = 0; x < w;) {
+        const auto isDim = [&](int c) { return column[static_cast<size_t>(c)] >= frame && column[static_cast<size_t>(c)] <= dim; };
+        if (!isDim(x)) {
+            ++x;
+            continue;
+        }
+        int e = x;
+        while (e + 1 < w && isDim(e + 1))
+            ++e;
+        if (e - x + 1 >= laneWidth) {
+            std::fill(empty.begin() + x, empty.begin() + e + 1, 1);
+            emptyCount += e - x + 1;
+        }
+        x = e + 1;
+    }
+    if (emptyCount == 0)
+        return none;
+    // Rims and slots in the empty lanes: the second difference at half a slot's height, against
+    // its noise (its median over every fourth row).
+    Profile bends;
+    for (int y = half; y + half < n; y += 4)
+        for (int x = 0; x < w; ++x)
+            if (empty[static_cast<size_t>(x)])
+                bends.push_back(std::fabs(2 * at(x, y) - at(x, y - half) - at(x, y + half)));
+    if (bends.empty())
+        return none;
+    const double bendLeast = 4 * medianOf(bends) / 0.6745;
+
+    // Column by column in blocks (rows read in order): where the stripe between rims shows in
+    // the middle 80% of columns, and where rims or slots show in the empty lanes.
+    const int x0 = w / 10, x1 = w - w / 10, cols = x1 - x0, block = 64;
+    std::vector<unsigned char> on(static_cast<size_t>(n) * cols, 0);
+    Profile share(static_cast<size_t>(n), 0.0), inEmpty(static_cast<size_t>(n), 0.0);
+    std::vector<float> buffer(static_cast<size_t>(n) * block), c(static_cast<size_t>(n)), up, down;
+    std::vector<int> window;
+    for (int xb = 0; xb < w; xb += block) {
+        const int bw = std::min(block, w - xb);
+        for (int y = 0; y < n; ++y)
+            for (int j = 0; j < bw; ++j)
+                buffer[static_cast<size_t>(y) * block + j] = static_cast<float>(at(xb + j, y));
+        for (int j = 0; j < bw; ++j) {
+            const int x = xb + j;
+            const bool middle = x >= x0 && x < x1;
+            if (!middle && !empty[static_cast<size_t>(x)])
+                continue;
+            for (int y = 0; y < n; ++y)
+                c[static_cast<size_t>(y)] = buffer[static_cast<size_t>(y) * block + j];
+            if (middle) {
+                maxWithin(c.data(), n, d, false, up, window);
+                maxWithin(c.data(), n, d, true, down, window);
+                for (int y = 0; y < n; ++y)
+                    if (std::min(up[static_cast<size_t>(y)], down[static_cast<size_t>(y)]) - c[static_cast<size_t>(y)] > 3 * noise) {
+                        on[static_cast<size_t>(y) * cols + (x - x0)] = 1;
+                        share[static_cast<size_t>(y)] += 1.0 / cols;
+                    }
+            }
+            if (empty[static_cast<size_t>(x)])
+                for (int y = half; y + half < n; ++y)
+                    if (std::fabs(2.0 * c[static_cast<size_t>(y)] - c[static_cast<size_t>(y - half)] - c[static_cast<size_t>(y + half)]) > bendLeast)
+                        inEmpty[static_cast<size_t>(y)] += 1.0 / emptyCount;
+        }
+    }
+
+    const int h = wk.h;
+    Profile cumulative(static_cast<size_t>(h) + 1, 0.0);
+    const double floor = *std::min_element(rows.begin(), rows.end());
+    for (int i = 0; i < h; ++i)
+        cumulative[static_cast<size_t>(i) + 1] = cumulative[static_cast<size_t>(i)] + (rows[static_cast<size_t>(i)] - floor);
+    const double total = cumulative[static_cast<size_t>(h)];
+    std::vector<int> starts{0};
+    for (int y = n / 8; y < n - n / 8; ++y) {
+        const double stripe = share[static_cast<size_t>(y)];
+        if (stripe < kSlotShare)
+            continue;
+        bool strongest = true, alone = true, seen = false;
+        for (int k = std::max(0, y - 2 * d); k <= std::min(n - 1, y + 2 * d) && strongest; ++k)
+            strongest = share[static_cast<size_t>(k)] < stripe || (share[static_cast<size_t>(k)] == stripe && k >= y);
+        for (int k = std::max(0, y - 10 * d); k <= std::min(n - 1, y + 10 * d) && alone; ++k)
+            alone = std::abs(k - y) < 3 * d || share[static_cast<size_t>(k)] < kSlotAlone * stripe;
+        for (int k = std::max(0, y - d); k <= std::min(n - 1, y + d); ++k)
+            seen = seen || inEmpty[static_cast<size_t>(k)] >= kEmptyShare;
+        if (!strongest || !alone || !seen)
+            continue;
+        Profile q(static_cast<size_t>(cols));
+        double zero = 0;
+        for (int j = 0; j < cols; ++j) {
+            q[static_cast<size_t>(j)] = on[static_cast<size_t>(y) * cols + j] - stripe;
+            zero += q[static_cast<size_t>(j)] * q[static_cast<size_t>(j)];
+        }
+        double best = -1;
+        int lag = 0;
+        for (int l = std::max(3, cols / 40); l <= cols / 4; ++l) {
+            double sum = 0;
+            for (int j = 0; j + l < cols; ++j)
+                sum += q[static_cast<size_t>(j)] * q[static_cast<size_t>(j + l)];
+            if (sum > best) {
+                best = sum;
+                lag = l;
+            }
+        }
+        bool atPitch = false;
+        for (int k = 1; k <= 3; ++k)
+            atPitch = atPitch || std::fabs(lag - pitch / k) <= kSlotPitch * lag || std::fabs(lag - pitch * k) <= kSlotPitch * lag;
+        const int start = std::max(0, y - d) * bin, row = y * bin;
+        if (zero > 0 && best / zero >= kSlotRepeat && atPitch && cumulative[static_cast<size_t>(start)] >= 0.2 * total &&
+            total - cumulative[static_cast<size_t>(row)] >= 0.2 * total && 8 * (start - starts.back()) >= h &&
+            8 * (h - start) >= h)
+            starts.push_back(start);
+    }
+    starts.push_back(h);
+    return starts;
+}
+
 // The row below a tier's row of wells (rows y0..y1 of the well contrast of the work raster's
 // rows, as wellContrast gives it for the tier's lanes), or y0 when it shows
 // none: the strongest run of rows in the tier's top 40% where its lanes run clearly darker than
@@ -234,6 +453,8 @@ std::vector<TierLanes> layout(const Work& wk, const Options& o)
         whole = tierLanes(wk, 0, wk.h - 1, o);
         wholeContrast = wellContrast(wk, whole);
         starts = wellStarts(wholeContrast);
+        if (starts.size() == 2)
+            starts = combStarts(wk, whole, rows);
     }
     const int tierCount = static_cast<int>(starts.size()) - 1;
     std::vector<TierLanes> tiers;

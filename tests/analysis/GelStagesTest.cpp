@@ -260,3 +260,36 @@ TEST(GelStages, LowerRimsOfTheWellsAreNoBands)
     for (const gel::Lane& l : a.lanes)
         EXPECT_EQ(l.bands.size(), 10u) << "lane " << l.index;
 }
+
+// Two combs whose lanes do not line up: the second comb's slots show as a row of rims across
+// the gel, in its empty lanes too, and part the gel into two tiers, each with its own lanes.
+TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers)
+{
+    const int w = 700, h = 600, pitch = 60;
+    std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
+    std::uint32_t seed = 7;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            // A little noise, and light falling off to the right, where the empty wells are.
+            double v = 1000 + 0.2 * (w - x) + static_cast<double>(seed >> 27);
+            for (const auto& [row, shift] : {std::pair{30, 0}, std::pair{300, pitch / 2}}) {
+                const int slot = (x - 50 - shift) % pitch;
+                const bool inComb = x >= 50 + shift && x < 50 + shift + 10 * pitch && slot < 40;
+                if (inComb && (std::abs(y - row) <= 1 || std::abs(y - row - 12) <= 1))
+                    v += 400; // the rims above and below each slot
+                // The first five wells of each comb were loaded.
+                if (inComb && x < 50 + shift + 5 * pitch && y > row + 20 && y < row + 250)
+                    v += 300 + 3000 * std::exp(-0.5 * std::pow(((y - row) % 45 - 22) / 3.0, 2));
+            }
+            px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
+        }
+    const gel::Analysis a = gel::analyse(gel::GreyView::of(px.data(), w, h, 2 * w));
+    ASSERT_EQ(a.tiers.size(), 2u);
+    EXPECT_NEAR(a.tiers[1].top, 300, 20);
+    for (const gel::Lane& l : a.lanes) {
+        const int shift = l.tier == 1 ? pitch / 2 : 0;
+        const double well = (l.centre - 50 - shift - 20) / pitch;
+        EXPECT_NEAR(well, std::round(well), 0.1) << "lane " << l.index << " in tier " << l.tier;
+    }
+}
