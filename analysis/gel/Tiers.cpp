@@ -161,7 +161,8 @@ std::vector<int> wellStarts(const Profile& contrast)
 // - is the strongest such row within two slot heights, and rows three to ten heights away show
 //   the stripe less than 85% as widely (a lane's bands repeat down it);
 // - parts the region as a long empty stretch does: a fifth of the signal above and below it,
-//   and an eighth of the height to either end. The tier starts a slot's height above it.
+//   and an eighth of the height to either end. The tier starts a slot's height above it, and
+//   its bands below the lower rims (`wellsEnd`).
 constexpr double kSlotShare = 0.4, kSlotRepeat = 0.35, kSlotPitch = 0.25, kSlotAlone = 0.85, kEmptyShare = 0.3;
 
 // For each of a column's n values, the largest of the `reach` values before it (after it, when
@@ -183,22 +184,43 @@ void maxWithin(const float* c, int n, int reach, bool backwards, std::vector<flo
     }
 }
 
-std::vector<int> combStarts(const Work& wk, const std::vector<Lane>& lanes, const Profile& rows)
+struct CombRows {
+    int bin = 1, n = 0, d = 0, cols = 0;
+    double pitch = 0;
+    std::vector<unsigned char> on; // where the stripe shows, row by row over the middle columns
+    Profile share, inEmpty;
+    bool valid = false;
+    CombRows(const Work& wk, const std::vector<Lane>& lanes);
+    bool isComb(int y) const;
+    // Below the comb whose stripe row is y, in image rows: the stripe's last row (where it
+    // still shows at least half as widely) and half a slot's height for the lower rims.
+    int below(int y) const
+    {
+        int last = y;
+        while (last + 1 < n && share[static_cast<size_t>(last) + 1] >= 0.5 * share[static_cast<size_t>(y)])
+            ++last;
+        return (last + d / 2 + 1) * bin;
+    }
+};
+
+CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes)
 {
-    std::vector<int> none{0, wk.h};
     // A comb's slots are tens of rows high on any scan: large scans are read in blocks of bin x bin
     // pixels, about a thousand rows in all.
-    const int bin = std::max(1, wk.h / 1024), n = wk.h / bin, w = wk.w / bin;
-    const int d = std::max(4, n / 60), half = std::max(2, d / 2);
+    bin = std::max(1, wk.h / 1024);
+    n = wk.h / bin;
+    d = std::max(4, n / 60);
+    const int w = wk.w / bin, half = std::max(2, d / 2);
     if (lanes.size() < 3 || n < 8 * d || w < 64)
-        return none;
+        return;
     Profile gaps, widths;
     for (size_t k = 0; k < lanes.size(); ++k) {
         widths.push_back((lanes[k].right - lanes[k].left) / bin);
         if (k > 0)
             gaps.push_back((lanes[k].centre - lanes[k - 1].centre) / bin);
     }
-    const double pitch = medianOf(gaps), laneWidth = medianOf(widths);
+    pitch = medianOf(gaps);
+    const double laneWidth = medianOf(widths);
     std::vector<float> grid(static_cast<size_t>(n) * w, 0.0f);
     for (int y = 0; y < n * bin; ++y) {
         const int* r = wk.row(y);
@@ -246,7 +268,7 @@ std::vector<int> combStarts(const Work& wk, const std::vector<Lane>& lanes, cons
         if (v >= frame)
             onGel.push_back(v);
     if (onGel.size() < 16)
-        return none;
+        return;
     std::sort(onGel.begin(), onGel.end());
     const double dim = onGel[3 * onGel.size() / 10];
     std::vector<char> empty(static_cast<size_t>(w), 0);
@@ -267,7 +289,7 @@ std::vector<int> combStarts(const Work& wk, const std::vector<Lane>& lanes, cons
         x = e + 1;
     }
     if (emptyCount == 0)
-        return none;
+        return;
     // Rims and slots in the empty lanes: the second difference at half a slot's height, against
     // its noise (its median over every fourth row).
     Profile bends;
@@ -276,14 +298,16 @@ std::vector<int> combStarts(const Work& wk, const std::vector<Lane>& lanes, cons
             if (empty[static_cast<size_t>(x)])
                 bends.push_back(std::fabs(2 * at(x, y) - at(x, y - half) - at(x, y + half)));
     if (bends.empty())
-        return none;
+        return;
     const double bendLeast = 4 * medianOf(bends) / 0.6745;
 
     // Column by column in blocks (rows read in order): where the stripe between rims shows in
     // the middle 80% of columns, and where rims or slots show in the empty lanes.
-    const int x0 = w / 10, x1 = w - w / 10, cols = x1 - x0, block = 64;
-    std::vector<unsigned char> on(static_cast<size_t>(n) * cols, 0);
-    Profile share(static_cast<size_t>(n), 0.0), inEmpty(static_cast<size_t>(n), 0.0);
+    const int x0 = w / 10, x1 = w - w / 10, block = 64;
+    cols = x1 - x0;
+    on.assign(static_cast<size_t>(n) * cols, 0);
+    share.assign(static_cast<size_t>(n), 0.0);
+    inEmpty.assign(static_cast<size_t>(n), 0.0);
     std::vector<float> buffer(static_cast<size_t>(n) * block), c(static_cast<size_t>(n)), up, down;
     std::vector<int> window;
     for (int xb = 0; xb < w; xb += block) {
@@ -313,55 +337,84 @@ std::vector<int> combStarts(const Work& wk, const std::vector<Lane>& lanes, cons
                         inEmpty[static_cast<size_t>(y)] += 1.0 / emptyCount;
         }
     }
+    valid = true;
+}
 
-    const int h = wk.h;
+bool CombRows::isComb(int y) const
+{
+    const double stripe = share[static_cast<size_t>(y)];
+    if (!valid || stripe < kSlotShare)
+        return false;
+    bool strongest = true, alone = true, seen = false;
+    for (int k = std::max(0, y - 2 * d); k <= std::min(n - 1, y + 2 * d) && strongest; ++k)
+        strongest = share[static_cast<size_t>(k)] < stripe || (share[static_cast<size_t>(k)] == stripe && k >= y);
+    for (int k = std::max(0, y - 10 * d); k <= std::min(n - 1, y + 10 * d) && alone; ++k)
+        alone = std::abs(k - y) < 3 * d || share[static_cast<size_t>(k)] < kSlotAlone * stripe;
+    for (int k = std::max(0, y - d); k <= std::min(n - 1, y + d); ++k)
+        seen = seen || inEmpty[static_cast<size_t>(k)] >= kEmptyShare;
+    if (!strongest || !alone || !seen)
+        return false;
+    Profile q(static_cast<size_t>(cols));
+    double zero = 0;
+    for (int j = 0; j < cols; ++j) {
+        q[static_cast<size_t>(j)] = on[static_cast<size_t>(y) * cols + j] - stripe;
+        zero += q[static_cast<size_t>(j)] * q[static_cast<size_t>(j)];
+    }
+    double best = -1;
+    int lag = 0;
+    for (int l = std::max(3, cols / 40); l <= cols / 4; ++l) {
+        double sum = 0;
+        for (int j = 0; j + l < cols; ++j)
+            sum += q[static_cast<size_t>(j)] * q[static_cast<size_t>(j + l)];
+        if (sum > best) {
+            best = sum;
+            lag = l;
+        }
+    }
+    bool atPitch = false;
+    for (int k = 1; k <= 3; ++k)
+        atPitch = atPitch || std::fabs(lag - pitch / k) <= kSlotPitch * lag || std::fabs(lag - pitch * k) <= kSlotPitch * lag;
+    return zero > 0 && best / zero >= kSlotRepeat && atPitch;
+}
+
+std::vector<int> combStarts(const Work& wk, const CombRows& comb, const Profile& rows, std::vector<int>& wellsEnd)
+{
+    const int h = wk.h, n = comb.n, d = comb.d, bin = comb.bin;
+    std::vector<int> starts{0};
+    if (!comb.valid) {
+        starts.push_back(h);
+        return starts;
+    }
     Profile cumulative(static_cast<size_t>(h) + 1, 0.0);
     const double floor = *std::min_element(rows.begin(), rows.end());
     for (int i = 0; i < h; ++i)
         cumulative[static_cast<size_t>(i) + 1] = cumulative[static_cast<size_t>(i)] + (rows[static_cast<size_t>(i)] - floor);
     const double total = cumulative[static_cast<size_t>(h)];
-    std::vector<int> starts{0};
     for (int y = n / 8; y < n - n / 8; ++y) {
-        const double stripe = share[static_cast<size_t>(y)];
-        if (stripe < kSlotShare)
-            continue;
-        bool strongest = true, alone = true, seen = false;
-        for (int k = std::max(0, y - 2 * d); k <= std::min(n - 1, y + 2 * d) && strongest; ++k)
-            strongest = share[static_cast<size_t>(k)] < stripe || (share[static_cast<size_t>(k)] == stripe && k >= y);
-        for (int k = std::max(0, y - 10 * d); k <= std::min(n - 1, y + 10 * d) && alone; ++k)
-            alone = std::abs(k - y) < 3 * d || share[static_cast<size_t>(k)] < kSlotAlone * stripe;
-        for (int k = std::max(0, y - d); k <= std::min(n - 1, y + d); ++k)
-            seen = seen || inEmpty[static_cast<size_t>(k)] >= kEmptyShare;
-        if (!strongest || !alone || !seen)
-            continue;
-        Profile q(static_cast<size_t>(cols));
-        double zero = 0;
-        for (int j = 0; j < cols; ++j) {
-            q[static_cast<size_t>(j)] = on[static_cast<size_t>(y) * cols + j] - stripe;
-            zero += q[static_cast<size_t>(j)] * q[static_cast<size_t>(j)];
-        }
-        double best = -1;
-        int lag = 0;
-        for (int l = std::max(3, cols / 40); l <= cols / 4; ++l) {
-            double sum = 0;
-            for (int j = 0; j + l < cols; ++j)
-                sum += q[static_cast<size_t>(j)] * q[static_cast<size_t>(j + l)];
-            if (sum > best) {
-                best = sum;
-                lag = l;
-            }
-        }
-        bool atPitch = false;
-        for (int k = 1; k <= 3; ++k)
-            atPitch = atPitch || std::fabs(lag - pitch / k) <= kSlotPitch * lag || std::fabs(lag - pitch * k) <= kSlotPitch * lag;
         const int start = std::max(0, y - d) * bin, row = y * bin;
-        if (zero > 0 && best / zero >= kSlotRepeat && atPitch && cumulative[static_cast<size_t>(start)] >= 0.2 * total &&
+        if (comb.isComb(y) && cumulative[static_cast<size_t>(start)] >= 0.2 * total &&
             total - cumulative[static_cast<size_t>(row)] >= 0.2 * total && 8 * (start - starts.back()) >= h &&
-            8 * (h - start) >= h)
+            8 * (h - start) >= h) {
             starts.push_back(start);
+            wellsEnd.push_back(std::min(h, comb.below(y)));
+        }
     }
     starts.push_back(h);
     return starts;
+}
+
+// The first tier's comb, where its slots cannot be seen darker than the gel between them: the
+// strongest comb row in the top 40% of rows y0..y1; the row below its lower rims, where the
+// tier's bands start, or y0 when there is none.
+int firstCombEnd(const CombRows& comb, int y0, int y1)
+{
+    if (!comb.valid)
+        return y0;
+    int best = -1;
+    for (int y = y0 / comb.bin; y < (y0 + 2 * (y1 - y0) / 5) / comb.bin && y < comb.n; ++y)
+        if ((best < 0 || comb.share[static_cast<size_t>(y)] > comb.share[static_cast<size_t>(best)]) && comb.isComb(y))
+            best = y;
+    return best < 0 ? y0 : std::min(y1, comb.below(best));
 }
 
 // The row below a tier's row of wells (rows y0..y1 of the well contrast of the work raster's
@@ -449,12 +502,15 @@ std::vector<TierLanes> layout(const Work& wk, const Options& o)
     // parts it; they are the lanes of its one tier when none does.
     std::vector<Lane> whole;
     Profile wholeContrast;
+    std::vector<int> wellsEnd; // tier by tier, below its comb's rims where its comb was found
     if (o.tiers == 0 && starts.size() == 2) {
         whole = tierLanes(wk, 0, wk.h - 1, o);
         wholeContrast = wellContrast(wk, whole);
         starts = wellStarts(wholeContrast);
+        const CombRows comb(wk, whole);
         if (starts.size() == 2)
-            starts = combStarts(wk, whole, rows);
+            starts = combStarts(wk, comb, rows, wellsEnd);
+        wellsEnd.insert(wellsEnd.begin(), firstCombEnd(comb, 0, starts[1] - 1));
     }
     const int tierCount = static_cast<int>(starts.size()) - 1;
     std::vector<TierLanes> tiers;
@@ -464,6 +520,9 @@ std::vector<TierLanes> layout(const Work& wk, const Options& o)
         const bool one = tierCount == 1 && !whole.empty();
         tiers.push_back(one ? tierWith(wk, t, y0, y1, whole, &wholeContrast)
                             : tierWith(wk, t, y0, y1, tierLanes(wk, y0, y1, o), nullptr));
+        if (static_cast<size_t>(t) < wellsEnd.size())
+            tiers.back().tier.firstBandRow =
+                std::max(tiers.back().tier.firstBandRow, std::min(y1, wellsEnd[static_cast<size_t>(t)]) + wk.y0);
         placeInTier(tiers.back().lanes, wk, tiers.back().tier, first);
         first += static_cast<int>(tiers.back().lanes.size());
     }

@@ -262,7 +262,8 @@ TEST(GelStages, LowerRimsOfTheWellsAreNoBands)
 }
 
 // Two combs whose lanes do not line up: the second comb's slots show as a row of rims across
-// the gel, in its empty lanes too, and part the gel into two tiers, each with its own lanes.
+// the gel, in its empty lanes too, and part the gel into two tiers, each with its own lanes
+// and its bands below its comb.
 TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers)
 {
     const int w = 700, h = 600, pitch = 60;
@@ -287,6 +288,9 @@ TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers)
     const gel::Analysis a = gel::analyse(gel::GreyView::of(px.data(), w, h, 2 * w));
     ASSERT_EQ(a.tiers.size(), 2u);
     EXPECT_NEAR(a.tiers[1].top, 300, 20);
+    // Each tier's bands start below its comb's lower rims.
+    EXPECT_GT(a.tiers[0].firstBandRow, 43);
+    EXPECT_GT(a.tiers[1].firstBandRow, 313);
     for (const gel::Lane& l : a.lanes) {
         const int shift = l.tier == 1 ? pitch / 2 : 0;
         const double well = (l.centre - 50 - shift - 20) / pitch;
