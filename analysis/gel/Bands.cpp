@@ -66,7 +66,7 @@ bool isWellRim(const LaneSearch& ls, int pos, double hwL, double hwR, double pro
     const int a = std::max(0, static_cast<int>(pos - 3 * std::max(hwL, 1.0)));
     const int b = std::min(n - 1, static_cast<int>(pos + 3 * std::max(hwR, 1.0)));
     return *std::min_element(ls.rim.begin() + a, ls.rim.begin() + b + 1) <
-           ls.rimUsual - std::max(ls.rimNoise, 0.1 * prominence);
+           std::min(ls.rimUsual, 0.0) - std::max(ls.rimNoise, 0.1 * prominence);
 }
 
 // The peaks of one lane's profile that are bands (rows relative to the lane's top), with their
@@ -124,7 +124,11 @@ LaneSearch findPeakBands(const Profile& profile, const Profile& gap, const Profi
         const int p = peaks[k].pos;
         const int lo = k > 0 ? peaks[k - 1].pos : 0;
         const int hi = k + 1 < peaks.size() ? peaks[k + 1].pos : n - 1;
-        const double half = s[p] - 0.5 * peaks[k].prominence;
+        // Half height above the higher of the valleys to its neighbours: the tallest band of a
+        // dense ladder stands far above the lane's ends, but only this high above its valleys.
+        const double valley = std::max(*std::min_element(s.begin() + lo, s.begin() + p + 1),
+                                       *std::min_element(s.begin() + p, s.begin() + hi + 1));
+        const double half = s[p] - 0.5 * std::min(peaks[k].prominence, s[p] - valley);
         BandPeak b;
         b.peak = peaks[k];
         b.hwL = p - crossing(s, p, -1, half, lo);

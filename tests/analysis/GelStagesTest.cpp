@@ -297,3 +297,30 @@ TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers)
         EXPECT_NEAR(well, std::round(well), 0.1) << "lane " << l.index << " in tier " << l.tier;
     }
 }
+
+// A dense ladder runs brighter than the gel beside it all along, even in the valleys between
+// its bands: those valleys are no wells' slots, and every band of the ladder is found.
+TEST(GelStages, DenseLadderValleysAreNoSlots)
+{
+    const int w = 200, h = 400;
+    std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            double v = 1000;
+            if (x >= 55 && x < 85) { // the second of four lanes: the ladder
+                v += 2000;
+                for (int at = 40; at <= 360; at += 20)
+                    v += 4000 * std::exp(-0.5 * std::pow((y - at) / 6.0, 2));
+            } else if ((x - 10) % 45 < 30 && x >= 10 && x < 175)
+                v += 6000 * std::exp(-0.5 * std::pow((y - 200) / 4.0, 2));
+            px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
+        }
+    const gel::PreparedGel prepared(gel::GreyView::of(px.data(), w, h, 2 * w));
+    const std::vector<gel::Tier> tiers = gel::findTiers(prepared);
+    std::vector<gel::LanePlacement> placed;
+    for (int k = 0; k < 4; ++k)
+        placed.push_back(gel::LanePlacement::centred(0, 25 + 45 * k, 30));
+    const gel::Analysis a = gel::analyseLanes(prepared, tiers, gel::placeLanes(prepared, tiers, placed));
+    ASSERT_EQ(a.lanes.size(), 4u);
+    EXPECT_EQ(a.lanes[1].bands.size(), 17u);
+}
