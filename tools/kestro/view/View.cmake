@@ -2,7 +2,8 @@
 # built into kestro. The server is Debian's cpp-httplib, a compiled library whose header needs the
 # definitions it was built with: pkg-config gives both.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+# GLOBAL: the tests talk to the server through the same library.
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET GLOBAL cpp-httplib)
 find_package(Threads REQUIRED)
 
 set(view_dir ${CMAKE_CURRENT_SOURCE_DIR}/view)
