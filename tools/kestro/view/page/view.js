@@ -408,6 +408,7 @@ function setupStage() {
     drag = null;
     if (stage.hasPointerCapture(ev.pointerId)) stage.releasePointerCapture(ev.pointerId);
     if (d.kind === 'edge' && d.moved) moveLane(d.k, d.newLeft, d.newRight);
+    else if (d.kind === 'edge') pickBandAt(d.k, toImage(ev)); // a click on a handle that crosses a band
     else if (d.kind === 'pan' && !d.moved) pickLaneAt(toImage(ev));
   };
   stage.addEventListener('pointerup', end);
@@ -418,6 +419,11 @@ function pickLaneAt(p) {
   const lanes = state.analysis ? state.analysis.lanes : [];
   const k = lanes.findIndex((l) => p.y >= l.box[1] && p.y < l.box[3] && p.x >= l.box[0] && p.x < l.box[2]);
   selectLane(k);
+}
+
+function pickBandAt(k, p) {
+  const j = state.analysis.lanes[k].bands.findIndex((b) => p.y >= b.box[1] && p.y < b.box[3]);
+  if (j >= 0) selectBand(j);
 }
 
 function setAdding(on) {
@@ -451,19 +457,20 @@ function drawLane(k, left, right) {
   const ladder = state.ladder.includes(laneRef(l));
   const cls = 'lane' + (k === state.lane ? ' chosen' : '') + (ladder ? ' ladder' : '');
   const centre = (left + right) / 2;
-  for (const [x, edge] of [[left, 'left'], [right, 'right'], [centre, 'centre']]) {
+  // Bands under the edges' handles, which stay within reach where a band's box passes them.
+  if (left === l.left && right === l.right)
+    l.bands.forEach((b, j) => {
+      el('rect', { class: 'band' + (b.diffuse ? ' diffuse' : '') + (k === state.lane && j === state.band ? ' chosen' : ''),
+        x: b.box[0], y: b.box[1], width: b.box[2] - b.box[0], height: b.box[3] - b.box[1], 'data-lane': k, 'data-band': j }, g);
+      el('line', { class: 'peak', x1: b.box[0], x2: b.box[2], y1: b.peakY + 0.5, y2: b.peakY + 0.5 }, g);
+    });
+  for (const [x, edge] of [[left, 'left'], [right, 'right'], [centre, 'centre']])
     el('polyline', { class: cls + (edge === 'centre' ? ' centre' : ''), points: edgePoints(l, x) }, g);
+  for (const [x, edge] of [[left, 'left'], [right, 'right'], [centre, 'centre']])
     el('polyline', { class: 'handle', points: edgePoints(l, x), 'data-lane': k, 'data-edge': edge }, g);
-  }
   const label = el('text', { x: centre, y: l.box[1] + 4, 'text-anchor': 'middle', 'dominant-baseline': 'hanging',
     'font-size': Math.max(10, (l.right - l.left) * 0.45) }, g);
   label.textContent = (a.tiers.length > 1 ? l.tier + ':' : '') + l.laneInTier;
-  if (left !== l.left || right !== l.right) return;
-  l.bands.forEach((b, j) => {
-    el('rect', { class: 'band' + (b.diffuse ? ' diffuse' : '') + (k === state.lane && j === state.band ? ' chosen' : ''),
-      x: b.box[0], y: b.box[1], width: b.box[2] - b.box[0], height: b.box[3] - b.box[1], 'data-lane': k, 'data-band': j }, g);
-    el('line', { class: 'peak', x1: b.box[0], x2: b.box[2], y1: b.peakY + 0.5, y2: b.peakY + 0.5 }, g);
-  });
 }
 
 function drawOverlay() {
