@@ -271,7 +271,9 @@ double numberParam(const httplib::Request& req, const char* name, double lo, dou
 void sendJson(httplib::Response& res, const OJson& j, int status = 200)
 {
     res.status = status;
-    res.set_content(j.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
+    // With its charset the type is not one httplib compresses: its Brotli at full quality takes
+    // seconds over a gel's profiles, far longer than sending them over the loopback or a tunnel.
+    res.set_content(j.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json; charset=utf-8");
 }
 
 } // namespace
@@ -492,7 +494,11 @@ struct ViewServer::Impl {
             }
             lanes[k]["path"] = path;
             const gel::LaneProfile p = gel::laneProfile(*run.prepared, lane);
-            lanes[k]["profile"] = {{"top", p.top}, {"values", p.values}};
+            // A tenth of a grey level is finer than the plot can show, and keeps the answer short.
+            std::vector<double> values(p.values.size());
+            std::transform(p.values.begin(), p.values.end(), values.begin(),
+                           [](double v) { return std::round(v * 10) / 10; });
+            lanes[k]["profile"] = {{"top", p.top}, {"values", values}};
         }
         report["tiers"] = OJson::array();
         for (const gel::Tier& t : run.analysis.tiers)
