@@ -100,6 +100,11 @@ def drag_edge(driver, lane, edge, dx):
         time.sleep(0.02)
 
 
+def line_has(out, option, value):
+    line = json.loads((out / "gel.lanes.json").read_text())["run"]["commandLine"]
+    return option in line and line[line.index(option) + 1] == value
+
+
 def untimed(text):
     return re.sub(r'\n *"milliseconds": [0-9.e+-]+', "", text)
 
@@ -133,6 +138,15 @@ def test_drag_delete_save_as_lanes_writes(tmp_path, browser):
         settle(browser)
         shown = sum(len(l["bands"]) for l in lanes(browser))
 
+        # Lane 1 (chosen with its band) made the ladder, its sizes typed in: every band gets a size.
+        browser.find_element(By.ID, "is-ladder").click()
+        browser.find_element(By.ID, "sizes").send_keys("3000,1000,500,200\t")
+        end = time.time() + 120
+        while not browser.execute_script("return !!state.analysis.calibrations"):
+            assert time.time() < end, browser.find_element(By.ID, "status").text
+            time.sleep(0.05)
+        settle(browser)
+
         browser.find_element(By.ID, "save").click()
         end = time.time() + 120
         while browser.execute_script("return document.body.dataset.saved") != "1":
@@ -146,7 +160,10 @@ def test_drag_delete_save_as_lanes_writes(tmp_path, browser):
     edits = json.loads((out / "gel.edits.json").read_text())
     assert len(edits["lanes"]) == 5 and len(edits["removedBands"]) == 1
     assert edits["lanes"][1]["right"] == pytest.approx(after[1]["right"])
-    assert len((out / "bands.csv").read_text().splitlines()) - 1 == shown
+    table = (out / "bands.csv").read_text().splitlines()
+    assert len(table) - 1 == shown
+    assert table[1].split(",")[13] != "", "lane 1's bands are sized"
+    assert line_has(out, "--ladder", "1:1")
     saved = {p.name: p.read_bytes() for p in out.iterdir()}
     line = json.loads(saved["gel.lanes.json"])["run"]["commandLine"]
     rerun = subprocess.run(line, cwd=tmp_path, capture_output=True, text=True)

@@ -187,6 +187,8 @@ function edit(change) {
 }
 
 function laneRef(l) { return l.tier + ':' + l.laneInTier; }
+// A ladder from the command line may name a lane of every tier by its number alone.
+function isLadder(l) { return state.ladder.includes(laneRef(l)) || state.ladder.includes(String(l.laneInTier)); }
 
 // The lanes as the edits file gives them, with lanes changed, added or dropped; band edits and
 // ladder lanes follow their lane to its new number in the tier.
@@ -213,6 +215,7 @@ function setLanes(list) {
   e.removedLanes = [];
   e.lanes = order.map((l) => ({ tier: l.tier, left: l.left, right: l.right }));
   state.ladder = state.ladder.map((r) => {
+    if (!r.includes(':')) return r;
     const [t, n] = r.split(':').map(Number);
     const m = renumber(t, n);
     return m === undefined ? null : t + ':' + m;
@@ -454,7 +457,7 @@ function drawLane(k, left, right) {
   if (g) svg.replaceChild(fresh, g);
   else svg.appendChild(fresh);
   g = fresh;
-  const ladder = state.ladder.includes(laneRef(l));
+  const ladder = isLadder(l);
   const cls = 'lane' + (k === state.lane ? ' chosen' : '') + (ladder ? ' ladder' : '');
   const centre = (left + right) / 2;
   // Bands under the edges' handles, which stay within reach where a band's box passes them.
@@ -517,7 +520,7 @@ function drawPanel() {
   $('delete-lane').disabled = !l;
   $('delete-band').disabled = !l || state.band < 0;
   $('is-ladder').disabled = !l;
-  $('is-ladder').checked = !!l && state.ladder.includes(laneRef(l));
+  $('is-ladder').checked = !!l && isLadder(l);
   $('lane-title').textContent = l ? 'Lane ' + l.laneInTier + (a.tiers.length > 1 ? ' of tier ' + l.tier : '') +
     ' (' + l.bands.length + ' bands)' : 'No lane chosen';
   drawProfile(l);
@@ -612,7 +615,9 @@ function setup() {
     const l = state.analysis.lanes[state.lane];
     const ref = laneRef(l);
     const on = $('is-ladder').checked;
-    edit(() => { state.ladder = on ? state.ladder.concat([ref]) : state.ladder.filter((r) => r !== ref); });
+    edit(() => {
+      state.ladder = on ? state.ladder.concat([ref]) : state.ladder.filter((r) => r !== ref && r !== String(l.laneInTier));
+    });
   });
   $('sizes').addEventListener('change', () => edit(() => { state.sizes = $('sizes').value; }));
   $('fit-kind').addEventListener('change', () => edit(() => { state.fit = $('fit-kind').value; }));
