@@ -136,6 +136,22 @@ def test_drag_delete_save_as_lanes_writes(tmp_path, browser):
             assert time.time() < end, "the band was not deleted"
             time.sleep(0.05)
         settle(browser)
+
+        # The deleted band drawn again by hand: a drag across its rows in the profile.
+        gone = after[0]["bands"][1]
+        profile = browser.find_element(By.ID, "profile")
+        p = lanes(browser)[0]["profile"]
+        x = [(row - p["top"]) / len(p["values"]) * profile.size["width"] - profile.size["width"] / 2
+             for row in (gone["top"], gone["bottom"] + 1)]
+        ActionChains(browser).move_to_element_with_offset(profile, round(x[0]), 0).click_and_hold() \
+            .move_by_offset(round(x[1] - x[0]), 0).release().perform()
+        end = time.time() + 120
+        while len(lanes(browser)[0]["bands"]) != count:
+            assert time.time() < end, "the band drawn in the profile was not added"
+            time.sleep(0.05)
+        settle(browser)
+        redrawn = lanes(browser)[0]["bands"][1]
+        assert abs(redrawn["top"] - gone["top"]) <= 1 and abs(redrawn["bottom"] - gone["bottom"]) <= 1
         shown = sum(len(l["bands"]) for l in lanes(browser))
 
         # Lane 1 (chosen with its band) made the ladder, its sizes typed in: every band gets a size.
@@ -158,7 +174,7 @@ def test_drag_delete_save_as_lanes_writes(tmp_path, browser):
 
     out = tmp_path / "out"
     edits = json.loads((out / "gel.edits.json").read_text())
-    assert len(edits["lanes"]) == 5 and len(edits["removedBands"]) == 1
+    assert len(edits["lanes"]) == 5 and len(edits["removedBands"]) == 1 and len(edits["addedBands"]) == 1
     assert edits["lanes"][1]["right"] == pytest.approx(after[1]["right"])
     table = (out / "bands.csv").read_text().splitlines()
     assert len(table) - 1 == shown

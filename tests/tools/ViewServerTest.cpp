@@ -274,7 +274,8 @@ TEST_F(View, HostileRequestsRefused)
     }
     const char* gets[] = {"/api/gels/0/image?step=0", "/api/gels/0/image?x=-1", "/api/gels/0/image?w=100000",
                           "/api/gels/0/image?palette=../../x", "/api/gels/0/image?gamma=nan",
-                          "/api/gels/0/image?step=2&x=3", "/api/gels/0/image?brightness=1e999"};
+                          "/api/gels/0/image?step=2&x=3", "/api/gels/0/image?brightness=1e999",
+                          "/api/gels/0/image?x=5-3"};
     for (const char* g : gets)
         EXPECT_EQ(c.Get(g)->status, 400) << g;
     for (const char* g : {"/api/gels/../../../etc/passwd", "/api/gels/-1", "/gel.tif", "/out/bands.csv"})
