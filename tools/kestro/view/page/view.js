@@ -525,7 +525,7 @@ function drawPanel() {
     ' (' + l.bands.length + ' bands)' : 'No lane chosen';
   drawProfile(l);
   const sized = a && a.calibrations;
-  table($('band-table'), ['band', 'peak y', 'rows', 'corrected volume', 'relative', sized ? 'size' : '', 'flags'],
+  table($('band-table'), ['band', 'peak', 'rows', 'volume', 'relative', sized ? 'size' : '', 'flags'],
     l ? l.bands.map((b) => [b.band, fmt(b.peakY), b.top + '-' + b.bottom, fmt(b.correctedVolume, 6),
       fmt(b.relativeVolume, 3), sized && b.size ? fmt(b.size, 4) + (b.extrapolated ? '*' : '') : '',
       [b.volumeIsLowerBound ? 'saturated' : '', b.diffuse ? 'diffuse' : '', b.shoulder ? 'shoulder' : ''].filter((x) => x).join(' ')]) : [],
