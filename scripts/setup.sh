@@ -9,7 +9,8 @@ packages=(
   libopencv-core-dev libopencv-imgproc-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
-  chromium
+  chromium chromium-driver python3-selenium
+  libcpp-httplib-dev
   python3-dev pybind11-dev python3-numpy python3-pytest
   python3-dask python3-distributed
 )

@@ -41,5 +41,6 @@ Command addPackCommand(CLI::App& root, const bool& json);
 Command addDocCommand(CLI::App& root, const bool& json);
 Command addLanesCommand(CLI::App& root, const bool& json);
 Command addReportCommand(CLI::App& root, const bool& json);
+Command addViewCommand(CLI::App& root, const bool& json);
 
 } // namespace kestro

@@ -282,23 +282,43 @@ void addGelOptions(CLI::App& app, GelArgs& a)
         ->capture_default_str();
 }
 
-GelRun runGel(const std::string& file, const GelArgs& a)
+namespace {
+
+// Failures of a stage name the file once, whichever stage raised them.
+template <typename F>
+void namingFile(const std::string& file, const F& stage)
+{
+    try {
+        stage();
+    } catch (const gel::ArgumentError& e) {
+        throw ToolError(file + ": " + e.what());
+    } catch (const ToolError& e) {
+        const std::string what = e.what();
+        throw ToolError(what.rfind(file, 0) == 0 ? what : file + ": " + what);
+    }
+}
+
+} // namespace
+
+GelStage stageGel(const std::string& file, const GelArgs& a)
 {
     const long long start = nowNanos();
-    GelRun r;
-    r.file = file;
+    GelStage s;
+    s.file = file;
     const LoadedImage li = loadImage(file);
     // The grey values every measuring command uses, so that --channel and equal-channel colour
     // images mean the same here as in spot and background.
     const GreyRaster grey = grayscaleRaster(li, "lanes");
     const RasterImageGS16& raster = *grey.raster;
-    r.grey.width = raster.width;
-    r.grey.height = raster.height;
-    r.grey.maxValue = raster.maxPixelValue;
-    r.grey.conversion = grey.conversion;
-    r.grey.pixels.assign(raster.pixels, raster.pixels + static_cast<size_t>(raster.width) * raster.height);
+    auto image = std::make_shared<gel::GreyImage>();
+    image->width = raster.width;
+    image->height = raster.height;
+    image->maxValue = raster.maxPixelValue;
+    image->conversion = grey.conversion;
+    image->pixels.assign(raster.pixels, raster.pixels + static_cast<size_t>(raster.width) * raster.height);
+    s.grey = std::move(image);
 
-    gel::Options o;
+    gel::Options& o = s.options;
     o.laneCount = a.lanes;
     o.polarity = a.invert ? gel::Polarity::DarkBands : a.noInvert ? gel::Polarity::BrightBands : gel::Polarity::Auto;
     o.tiers = a.tiers;
@@ -306,25 +326,40 @@ GelRun runGel(const std::string& file, const GelArgs& a)
     o.background = a.background == "minimum" ? gel::VolumeBackground::MovingMinimum : gel::VolumeBackground::LaneValleys;
     if (a.region.size() == 4)
         o.region = gel::Region{a.region[0], a.region[1], a.region[2], a.region[3]};
-    try {
-        r.prepared.emplace(r.grey.view(), o);
-        const gel::PreparedGel& g = *r.prepared;
-        const std::vector<gel::Tier> tiers = a.tierRows.empty() ? gel::findTiers(g, o) : gel::tiersAt(g, a.tierRows, o);
+    namingFile(file, [&] {
+        s.prepared.emplace(s.grey->view(), o);
+        const gel::PreparedGel& g = *s.prepared;
+        s.tiers = a.tierRows.empty() ? gel::findTiers(g, o) : gel::tiersAt(g, a.tierRows, o);
         std::vector<gel::LanePlacement> placed;
         if (!a.lanesFile.empty()) {
             placed = readLanesFile(a.lanesFile);
             for (const gel::LanePlacement& p : placed)
-                if (p.tier >= static_cast<int>(tiers.size()))
+                if (p.tier >= static_cast<int>(s.tiers.size()))
                     throw ToolError(a.lanesFile + ": a lane in tier " + std::to_string(p.tier + 1) + ", but " + file +
-                                    " has " + std::to_string(tiers.size()) + " tiers");
+                                    " has " + std::to_string(s.tiers.size()) + " tiers");
         }
-        for (const gel::Tier& t : tiers)
+        for (const gel::Tier& t : s.tiers)
             for (double x : a.laneAt)
                 placed.push_back(gel::LanePlacement::centred(t.index, x, a.laneWidth));
-        std::vector<gel::Lane> lanes = placed.empty() ? gel::findLanes(g, tiers, o) : gel::placeLanes(g, tiers, placed);
-        const GelEdits edits = a.edits.empty() ? GelEdits() : readEdits(a.edits);
-        r.analysis = replayEdits(g, tiers, std::move(lanes), edits, rowLimits(a), o);
-        r.analysis.greyConversion = grey.conversion;
+        s.lanes = placed.empty() ? gel::findLanes(g, s.tiers, o) : gel::placeLanes(g, s.tiers, placed);
+    });
+    s.milliseconds = millisecondsSince(start);
+    return s;
+}
+
+GelRun finishGel(const GelStage& s, const GelArgs& a, const GelEdits& edits)
+{
+    const long long start = nowNanos();
+    const std::string& file = s.file;
+    GelRun r;
+    r.file = file;
+    r.grey = s.grey;
+    r.prepared = s.prepared;
+    const std::vector<gel::Tier>& tiers = s.tiers;
+    namingFile(file, [&] {
+        const gel::PreparedGel& g = *r.prepared;
+        r.analysis = replayEdits(g, tiers, s.lanes, edits, rowLimits(a), s.options);
+        r.analysis.greyConversion = s.grey->conversion;
         std::map<int, int> next;
         for (const gel::Lane& l : r.analysis.lanes)
             r.laneInTier.push_back(next[l.tier]++);
@@ -361,17 +396,21 @@ GelRun runGel(const std::string& file, const GelArgs& a)
                                 a.fit == "linear" ? gel::SizeFit::PiecewiseLinear : gel::SizeFit::MonotoneSpline,
                                 a.masses);
         }
-    } catch (const gel::ArgumentError& e) {
-        throw ToolError(file + ": " + e.what());
-    } catch (const ToolError& e) {
-        const std::string what = e.what();
-        throw ToolError(what.rfind(file, 0) == 0 ? what : file + ": " + what);
-    }
+    });
     normalise(r, a);
     std::sort(r.analysis.warnings.begin(), r.analysis.warnings.end(),
               [](const gel::Warning& x, const gel::Warning& y) { return x.text < y.text; });
-    r.milliseconds = millisecondsSince(start);
+    r.milliseconds = s.milliseconds + millisecondsSince(start);
     return r;
+}
+
+GelRun runGel(const std::string& file, const GelArgs& a)
+{
+    const GelStage s = stageGel(file, a);
+    GelEdits edits;
+    if (!a.edits.empty())
+        namingFile(file, [&] { edits = readEdits(a.edits); });
+    return finishGel(s, a, edits);
 }
 
 std::string bandTableHeader(const GelArgs& a)
@@ -582,7 +621,7 @@ nlohmann::ordered_json gelReport(const GelRun& r, const GelArgs& a, const nlohma
 void drawAnnotation(const GelRun& r, const std::string& path)
 {
     const gel::Analysis& a = r.analysis;
-    Overlay m(r.grey, a.polarity == gel::Polarity::DarkBands ? 0 : r.grey.maxValue);
+    Overlay m(*r.grey, a.polarity == gel::Polarity::DarkBands ? 0 : r.grey->maxValue);
     const COLORREF yellow = RGB(255, 220, 0), green = RGB(0, 230, 60), orange = RGB(255, 140, 0),
                    cyan = RGB(0, 200, 255);
     const int scale = m.markScale();

@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,7 +57,7 @@ struct BandNorm {
 
 struct GelRun {
     std::string file;
-    gel::GreyImage grey;
+    std::shared_ptr<const gel::GreyImage> grey;
     std::optional<gel::PreparedGel> prepared;
     gel::Analysis analysis;
     std::vector<int> laneInTier;               ///< per lane, from 0
@@ -65,7 +66,24 @@ struct GelRun {
     double milliseconds = 0;
 };
 
-/// Runs the analysis on one file; raises ToolError naming the file.
+/// A gel taken through the stages that no edit changes: loaded, prepared, its tiers and its lanes
+/// (found or placed). A viewer keeps it and replays edit after edit on it.
+struct GelStage {
+    std::string file;
+    std::shared_ptr<const gel::GreyImage> grey;
+    std::optional<gel::PreparedGel> prepared;
+    gel::Options options;
+    std::vector<gel::Tier> tiers;
+    std::vector<gel::Lane> lanes;
+    double milliseconds = 0;
+};
+
+/// The stages before the edits; raises ToolError naming the file.
+GelStage stageGel(const std::string& file, const GelArgs& a);
+/// The rest of the run on a staged gel: the edits replayed, sizes, amounts, normalisation
+/// (a.edits is not read: the edits are given); raises ToolError naming the file.
+GelRun finishGel(const GelStage& stage, const GelArgs& a, const GelEdits& edits);
+/// Runs the analysis on one file, reading a.edits when set; raises ToolError naming the file.
 GelRun runGel(const std::string& file, const GelArgs& a);
 
 /// The header and rows of the band table (bands.csv) and the lane table (lanes.csv).

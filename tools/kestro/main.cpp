@@ -79,6 +79,7 @@ int run(int argc, char** argv)
 
     // Lab users come for lanes and report: they head the list.
     const std::vector<Command> commands = {addLanesCommand(app, json), addReportCommand(app, json),
+                                           addViewCommand(app, json),
                                            addSynthCommand(app, json), addInfoCommand(app, json),
                                            addBackgroundCommand(app, json), addSpotCommand(app, json),
                                            addDemoCommand(app, json), addProcessCommand(app, json),

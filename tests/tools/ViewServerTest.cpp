@@ -1,0 +1,328 @@
+// kestro view's server through its HTTP interface, the built command run as a child process: the
+// token, edits replayed as the page sends them, saves that `kestro lanes` reproduces byte for
+// byte, hostile requests refused, a gel that fails beside one that loads, and Ctrl-C.
+#include "KestroRun.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kestrorun;
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+// `kestro view ARGS` in dir, until stopped; the address comes from its first line.
+class ViewProcess {
+public:
+    ViewProcess(const std::vector<std::string>& args, const fs::path& dir)
+    {
+        int out[2];
+        if (pipe(out) != 0)
+            return;
+        // Everything the child needs is made before the fork: it only calls what is safe there.
+        std::vector<char*> argv = {const_cast<char*>(kTool.c_str()), const_cast<char*>("view")};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        const std::string log = (dir / "view.err").string();
+        pid = fork();
+        if (pid == 0) {
+            dup2(out[1], 1);
+            const int err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(err, 2);
+            close(out[0]);
+            if (chdir(dir.c_str()) != 0)
+                _exit(127);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        fd = out[0];
+        // The first line, or nothing when it stops first; a minute at most (sanitizer builds).
+        while (firstLine.find('\n') == std::string::npos) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 60000) <= 0)
+                break;
+            char c[256];
+            const ssize_t n = read(fd, c, sizeof c);
+            if (n <= 0)
+                break;
+            firstLine.append(c, static_cast<size_t>(n));
+        }
+        std::smatch m;
+        if (std::regex_search(firstLine, m, std::regex("http://127\\.0\\.0\\.1:([0-9]+)/\\?token=([0-9a-f]{32})"))) {
+            port = std::stoi(m[1]);
+            token = m[2];
+        }
+    }
+    ~ViewProcess() { stop(); }
+
+    // Ctrl-C; the exit code, -1 when it did not exit by itself.
+    int stop()
+    {
+        if (pid > 0) {
+            kill(pid, SIGINT);
+            int status = 0;
+            waitpid(pid, &status, 0);
+            code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            pid = -1;
+            close(fd);
+        }
+        return code;
+    }
+    // Waits for an exit of its own (a refusal at start).
+    int exitCode()
+    {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = -1;
+        close(fd);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    httplib::Client client() const
+    {
+        httplib::Client c("127.0.0.1", port);
+        c.set_read_timeout(120, 0);
+        c.set_default_headers({{"X-Kestro-Token", token}});
+        return c;
+    }
+
+    pid_t pid = -1;
+    int fd = -1;
+    int port = 0;
+    int code = -1;
+    std::string token, firstLine;
+};
+
+json post(httplib::Client& c, const std::string& path, const json& body, int expect = 200)
+{
+    const auto r = c.Post(path.c_str(), body.dump(), "application/json");
+    EXPECT_TRUE(r) << path;
+    if (!r)
+        return json();
+    EXPECT_EQ(r->status, expect) << path << ": " << r->body;
+    return json::parse(r->body, nullptr, false);
+}
+
+// A lanes.json with its timing line taken out: the only field two runs do not share.
+std::string untimed(const std::string& report)
+{
+    return std::regex_replace(report, std::regex("\n *\"milliseconds\": [0-9.e+-]+"), "");
+}
+
+class View : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (kTool.empty() || !fs::exists(kTool))
+            GTEST_SKIP() << "the kestro command is not built";
+        dir = scratch(std::string("view-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+    void synth(const std::string& name, int lanes, int bands)
+    {
+        ASSERT_EQ(run("synth " + name + " --lanes " + std::to_string(lanes) + " --bands " + std::to_string(bands) +
+                          " --width 400 --height 300 --seed 3",
+                      dir).exit,
+                  0);
+    }
+    fs::path dir;
+};
+
+// The page's round: load, a lane's edge moved, a band deleted and one added, a ladder picked,
+// then saved; the command line the report records writes the very same files again.
+TEST_F(View, EditsReplayAndSaveAsKestroLanesWrites)
+{
+    synth("gel.tif", 5, 4);
+    ViewProcess v({"gel.tif", "-o", "out", "--port", "0"}, dir);
+    ASSERT_GT(v.port, 0) << v.firstLine << readFile(dir / "view.err");
+    auto c = v.client();
+
+    // The token: nothing without it, nothing with a wrong one, not even the page.
+    httplib::Client bare("127.0.0.1", v.port);
+    EXPECT_EQ(bare.Get("/")->status, 403);
+    EXPECT_EQ(bare.Get("/api/gels")->status, 403);
+    EXPECT_EQ(bare.Get(("/api/gels?token=" + std::string(32, '0')).c_str())->status, 403);
+    const auto page = bare.Get(("/?token=" + v.token).c_str());
+    ASSERT_EQ(page->status, 200);
+    EXPECT_NE(page->body.find("view.js?token=" + v.token), std::string::npos);
+    EXPECT_EQ(page->body.find("http"), page->body.find("http://www.w3.org")) << "nothing from the network";
+
+    const json info = json::parse(c.Get("/api/gels/0")->body);
+    EXPECT_EQ(info["width"], 400);
+    const json found = post(c, "/api/gels/0/analyse", {{"edits", {{"kestroEdits", 1}}}});
+    ASSERT_EQ(found["lanes"].size(), 5u);
+    const json& lane2 = found["lanes"][1];
+    ASSERT_GE(lane2["bands"].size(), 2u);
+
+    // Lane 2's right edge 3 columns out; its first band removed; a band drawn in lane 1.
+    json edits = {{"kestroEdits", 1}, {"lanes", json::array()}};
+    for (const json& l : found["lanes"])
+        edits["lanes"].push_back({{"tier", l["tier"]}, {"left", l["left"]}, {"right", l["right"]}});
+    edits["lanes"][1]["right"] = lane2["right"].get<double>() + 3;
+    const json moved = post(c, "/api/gels/0/analyse", {{"edits", edits}});
+    EXPECT_DOUBLE_EQ(moved["lanes"][1]["right"].get<double>() - moved["lanes"][1]["left"].get<double>(),
+                     lane2["right"].get<double>() + 3 - lane2["left"].get<double>());
+    const size_t bands2 = moved["lanes"][1]["bands"].size();
+    edits["removedBands"] = {{{"tier", 1}, {"lane", 2}, {"row", moved["lanes"][1]["bands"][0]["peakY"]}}};
+    edits["addedBands"] = {{{"tier", 1}, {"lane", 1}, {"top", 20}, {"bottom", 31}}};
+    const json edited = post(c, "/api/gels/0/analyse", {{"edits", edits}});
+    EXPECT_EQ(edited["lanes"][1]["bands"].size(), bands2 - 1);
+    const json first = edited["lanes"][0]["bands"][0];
+    EXPECT_EQ(first["top"], 20);
+    EXPECT_EQ(first["bottom"], 30);
+
+    const json body = {{"edits", edits}, {"ladder", {"1:1"}}, {"sizes", {3000, 1000, 500, 200}}};
+    const json saved = post(c, "/api/gels/0/save", body);
+    ASSERT_EQ(saved["written"].size(), 5u);
+    const std::vector<std::string> names = {"gel.edits.json", "gel.lanes.json", "gel.lanes.png", "bands.csv",
+                                            "lanes.csv"};
+    std::map<std::string, std::string> bytes;
+    for (const std::string& n : names)
+        bytes[n] = readFile(dir / "out" / n);
+    EXPECT_NE(bytes["bands.csv"].find(",size,"), std::string::npos);
+
+    // Two tabs saving at once: whichever wins, the files are one save's, whole.
+    std::vector<std::thread> tabs;
+    for (int t = 0; t < 2; ++t)
+        tabs.emplace_back([&, t] {
+            auto tab = v.client();
+            json e = edits;
+            if (t)
+                e.erase("addedBands");
+            for (int k = 0; k < 3; ++k)
+                post(tab, "/api/gels/0/save", {{"edits", e}});
+        });
+    for (auto& t : tabs)
+        t.join();
+    const json report = json::parse(readFile(dir / "out" / "gel.lanes.json"));
+    size_t rows = 0;
+    std::istringstream csv(readFile(dir / "out" / "bands.csv"));
+    for (std::string line; std::getline(csv, line);)
+        ++rows;
+    EXPECT_EQ(rows - 1, report["bandCount"].get<size_t>());
+    EXPECT_EQ(readFile(dir / "out" / "gel.edits.json").find("addedBands\": []") != std::string::npos,
+              report["lanes"][0]["bands"][0]["top"] != 20);
+
+    // The first save again, then its own command line over it: the same bytes.
+    post(c, "/api/gels/0/save", body);
+    const json line = json::parse(readFile(dir / "out" / "gel.lanes.json"))["run"]["commandLine"];
+    ASSERT_EQ(line[1], "lanes");
+    std::string cmd = "cd " + quote(dir.string()) + " &&";
+    for (const json& w : line)
+        cmd += " " + quote(w.get<std::string>());
+    ASSERT_EQ(std::system((cmd + " >lanes.out 2>&1").c_str()), 0) << readFile(dir / "lanes.out");
+    for (const std::string& n : names) {
+        const std::string now = readFile(dir / "out" / n);
+        if (n == "gel.lanes.json")
+            EXPECT_EQ(untimed(now), untimed(bytes[n]));
+        else
+            EXPECT_EQ(now, bytes[n]) << n;
+    }
+    EXPECT_EQ(v.stop(), 0) << "Ctrl-C ends it cleanly";
+}
+
+// Requests from anyone who has the token but means harm: refused with a reason, and the server
+// serves on after every one.
+TEST_F(View, HostileRequestsRefused)
+{
+    synth("gel.tif", 3, 2);
+    ViewProcess v({"gel.tif", "-o", "out"}, dir);
+    ASSERT_GT(v.port, 0) << readFile(dir / "view.err");
+    auto c = v.client();
+    const std::string a = "/api/gels/0/analyse";
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    const json lane = {{"kestroEdits", 1}, {"removedLanes", {{{"tier", 1}, {"lane", 9}}}}};
+    const struct {
+        const char* what;
+        std::string path, body;
+        int status;
+    } posts[] = {
+        {"oversize", a, "{\"edits\":{\"kestroEdits\":1},\"x\":\"" + std::string(5u << 20, 'a') + "\"}", 413},
+        {"not JSON", a, "{\"edits\": {", 400},
+        {"not an object", a, "[1,2]", 400},
+        {"deep nesting", a, deep, 400},
+        {"no edits", a, "{}", 400},
+        {"unknown field", a, "{\"edits\":{\"kestroEdits\":1},\"path\":\"/etc/passwd\"}", 400},
+        {"edits of another version", a, "{\"edits\":{\"kestroEdits\":2}}", 400},
+        {"edits not an object", a, "{\"edits\":\"x\"}", 400},
+        {"lane width NaN-like", a, "{\"edits\":{\"kestroEdits\":1,\"lanes\":[{\"tier\":1,\"centre\":1e400,\"width\":3}]}}", 400},
+        {"tier out of range", a, "{\"edits\":{\"kestroEdits\":1,\"lanes\":[{\"tier\":65,\"left\":1,\"right\":3}]}}", 400},
+        {"lane the gel lacks", a, json{{"edits", lane}}.dump(), 422},
+        {"sizes of text", a, "{\"edits\":{\"kestroEdits\":1},\"ladder\":[\"1:1\"],\"sizes\":[\"a\",2]}", 400},
+        {"ladder of numbers", a, "{\"edits\":{\"kestroEdits\":1},\"ladder\":[1],\"sizes\":[2,1]}", 400},
+        {"ladder lane absent", a, "{\"edits\":{\"kestroEdits\":1},\"ladder\":[\"1:40\"],\"sizes\":[2,1]}", 422},
+        {"no such gel", "/api/gels/1/analyse", "{\"edits\":{\"kestroEdits\":1}}", 404},
+        {"index past int", "/api/gels/99999999999999/save", "{\"edits\":{\"kestroEdits\":1}}", 404},
+    };
+    for (const auto& p : posts) {
+        const auto r = c.Post(p.path.c_str(), p.body, "application/json");
+        ASSERT_TRUE(r) << p.what;
+        EXPECT_EQ(r->status, p.status) << p.what << ": " << r->body.substr(0, 200);
+    }
+    const char* gets[] = {"/api/gels/0/image?step=0", "/api/gels/0/image?x=-1", "/api/gels/0/image?w=100000",
+                          "/api/gels/0/image?palette=../../x", "/api/gels/0/image?gamma=nan",
+                          "/api/gels/0/image?step=2&x=3", "/api/gels/0/image?brightness=1e999",
+                          "/api/gels/0/image?x=5-3"};
+    for (const char* g : gets)
+        EXPECT_EQ(c.Get(g)->status, 400) << g;
+    for (const char* g : {"/api/gels/../../../etc/passwd", "/api/gels/-1", "/gel.tif", "/out/bands.csv"})
+        EXPECT_EQ(c.Get(g)->status, 404) << g;
+    // A region of the gel at full resolution is a PNG of that size.
+    const auto tile = c.Get("/api/gels/0/image?x=100&y=50&w=64&h=32&palette=auto");
+    ASSERT_EQ(tile->status, 200);
+    ASSERT_GT(tile->body.size(), 24u);
+    EXPECT_EQ(tile->body.substr(1, 3), "PNG");
+    EXPECT_EQ(static_cast<unsigned char>(tile->body[19]), 64u); // IHDR width, big-endian
+    EXPECT_EQ(static_cast<unsigned char>(tile->body[23]), 32u);
+    EXPECT_FALSE(fs::exists(dir / "out")) << "nothing written but by Save";
+    EXPECT_EQ(c.Get("/api/gels")->status, 200);
+    EXPECT_EQ(v.stop(), 0);
+}
+
+// A folder: each gel saves into a folder of its own, a broken gel says why while the others
+// work, and earlier results are never written over unannounced.
+TEST_F(View, FolderWithABrokenGel)
+{
+    fs::create_directories(dir / "gels");
+    synth("gels/a.tif", 3, 2);
+    std::ofstream(dir / "gels" / "b.tif", std::ios::binary) << std::string("II*\0\x08\0\0\0garbage, no TIFF", 24);
+    ViewProcess v({"gels", "-o", "out"}, dir);
+    ASSERT_GT(v.port, 0) << readFile(dir / "view.err");
+    auto c = v.client();
+    const auto broken = c.Get("/api/gels/1");
+    EXPECT_EQ(broken->status, 422);
+    EXPECT_NE(json::parse(broken->body)["error"].get<std::string>().find("b.tif"), std::string::npos);
+    EXPECT_EQ(c.Get("/api/gels/0")->status, 200);
+    post(c, "/api/gels/0/save", {{"edits", {{"kestroEdits", 1}}}});
+    EXPECT_TRUE(fs::exists(dir / "out" / "a" / "bands.csv"));
+    EXPECT_TRUE(fs::exists(dir / "out" / "a" / "a.edits.json"));
+    EXPECT_EQ(v.stop(), 0);
+
+    // Taken up again from its edits file; a folder with another run's results is refused.
+    ViewProcess again({"gels", "-o", "out"}, dir);
+    EXPECT_GT(again.port, 0) << readFile(dir / "view.err");
+    auto resumed = again.client();
+    EXPECT_NE(json::parse(resumed.Get("/api/gels/0")->body)["note"].get<std::string>().find("resumed"),
+              std::string::npos);
+    again.stop();
+    fs::create_directories(dir / "other");
+    std::ofstream(dir / "other" / "bands.csv") << "a lab's table\n";
+    ViewProcess refused({"gels/a.tif", "-o", "other"}, dir);
+    EXPECT_EQ(refused.exitCode(), 1);
+    EXPECT_EQ(readFile(dir / "other" / "bands.csv"), "a lab's table\n");
+}
+
+} // namespace
