@@ -503,14 +503,24 @@ std::vector<TierLanes> layout(const Work& wk, const Options& o)
     std::vector<Lane> whole;
     Profile wholeContrast;
     std::vector<int> wellsEnd; // tier by tier, below its comb's rims where its comb was found
-    if (o.tiers == 0 && starts.size() == 2) {
+    if (o.tiers == 0) {
+        const bool parted = starts.size() > 2;
         whole = tierLanes(wk, 0, wk.h - 1, o);
-        wholeContrast = wellContrast(wk, whole);
-        starts = wellStarts(wholeContrast);
         const CombRows comb(wk, whole);
+        if (!parted) {
+            wholeContrast = wellContrast(wk, whole);
+            starts = wellStarts(wholeContrast);
+        }
+        std::vector<int> second;
         if (starts.size() == 2)
-            starts = combStarts(wk, comb, rows, wellsEnd);
-        wellsEnd.insert(wellsEnd.begin(), firstCombEnd(comb, 0, starts[1] - 1));
+            starts = combStarts(wk, comb, rows, second);
+        // Each tier's bands start below its comb's rims, where they can be seen.
+        for (size_t t = 0; t + 1 < starts.size(); ++t) {
+            const int end = firstCombEnd(comb, starts[t], starts[t + 1] - 1);
+            wellsEnd.push_back(t > 0 && t - 1 < second.size() ? std::max(end, second[t - 1]) : end);
+        }
+        if (parted)
+            whole.clear();
     }
     const int tierCount = static_cast<int>(starts.size()) - 1;
     std::vector<TierLanes> tiers;
