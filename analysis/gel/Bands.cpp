@@ -328,11 +328,18 @@ std::pair<int, int> rowsOnGel(const Profile& profile, double darkest, int sharp)
         }
         return risen;
     };
+    // The gel runs from the first to the last stretch of several sharp heights at its level; a
+    // speck or the lip of a tray in the frame beyond it is no gel.
+    const int stretch = 4 * sharp;
     int a = 0, b = n;
-    while (a < n && s[static_cast<size_t>(a)] < level)
-        ++a;
-    while (b > a && s[static_cast<size_t>(b) - 1] < level)
-        --b;
+    for (int run = 0; a < n && run < stretch; ++a)
+        run = s[static_cast<size_t>(a)] >= level ? run + 1 : 0;
+    a -= stretch;
+    for (int run = 0; b > 0 && run < stretch; --b)
+        run = s[static_cast<size_t>(b) - 1] >= level ? run + 1 : 0;
+    b += stretch;
+    if (a < 0 || b > n || b <= a)
+        return {0, n};
     // A frame is flat and at the scan's darkest; a dim end of the gel under uneven light slopes.
     const auto flatDark = [&](int from, int to) {
         Profile run(s.begin() + from, s.begin() + to);
