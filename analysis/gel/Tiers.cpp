@@ -193,13 +193,13 @@ struct CombRows {
     CombRows(const Work& wk, const std::vector<Lane>& lanes);
     bool isComb(int y) const;
     // Below the comb whose stripe row is y, in image rows: the stripe's last row (where it
-    // still shows at least half as widely) and half a slot's height for the lower rims.
+    // still shows at least half as widely) and a slot's height for the lower rims.
     int below(int y) const
     {
         int last = y;
         while (last + 1 < n && share[static_cast<size_t>(last) + 1] >= 0.5 * share[static_cast<size_t>(y)])
             ++last;
-        return (last + d / 2 + 1) * bin;
+        return (last + d + 1) * bin;
     }
 };
 
