@@ -6,6 +6,7 @@
 #include "raster/RasterImageGS16.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestro::gel {
@@ -38,6 +39,12 @@ double meanOf(const Profile& v, int a, int b);
 double medianOf(Profile v);
 int argMin(const Profile& s, int a, int b);
 double crossing(const Profile& s, int from, int dir, double level, int limit);
+
+// The first and one past the last sample of a profile (a lane's rows, a tier's columns) that lie
+// on the gel rather than on a frame around it, less `sharp` samples along each edge found.
+std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp);
+// The scan's darkest level in the work raster (its lowest percentile).
+double darkestLevel(const PreparedGel::Work& wk);
 
 struct Peak {
     int pos = 0;         // the peak's sample (middle of a plateau)

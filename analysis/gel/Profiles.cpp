@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <utility>
 
 namespace kestro::gel {
 namespace detail {
@@ -149,8 +151,6 @@ double medianOf(Profile v)
     return v[v.size() / 2];
 }
 
-} // namespace detail
-
 std::vector<ProfilePeak> profilePeaks(const std::vector<double>& profile, double leastProminence)
 {
     std::vector<ProfilePeak> out;
@@ -164,5 +164,82 @@ std::vector<ProfilePeak> profilePeaks(const std::vector<double>& profile, double
     }
     return out;
 }
+
+// The stretch of a profile that lies on the gel: a scan often holds the gel inside a frame of the
+// imager or tray, which carries none of the gel's own signal and so reads darker than the gel in
+// bright-band polarity. Samples at the profile's ends whose level (lightly smoothed) stays below
+// halfway from the scan's darkest (its lowest percentile) to the profile's blank gel (its lower
+// quartile: bands may fill half a lane) are off the gel when the gel rises
+// out of them within `sharp` rows and stays, as a cut edge does and uneven lighting does not,
+// the step stands well out of the noise, and the frame is more than `sharp` rows (a crop's cut
+// through a band is not one). Returns the first and one past the last sample on the gel, less
+// the `sharp` samples along an edge where its rim glows.
+std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp)
+{
+    const int n = static_cast<int>(profile.size());
+    const int radius = std::max(1, n / 600);
+    const Profile s = boxSmooth(profile, radius);
+    Profile order(s);
+    std::nth_element(order.begin(), order.begin() + n / 4, order.end());
+    const double blank = order[static_cast<size_t>(n / 4)];
+    if (n < 8 || !(blank - darkest > 10 * noiseOf(profile)))
+        return {0, n};
+    const double level = 0.5 * (darkest + blank), gel = darkest + 0.75 * (blank - darkest);
+    // From an edge at row e, stepping dir, the gel stands at its level within a few rows and
+    // does not fall back towards the frame for several times that: a band on a dim stretch of gel
+    // rises as sharply but falls again.
+    const auto sharpRise = [&](int e, int dir) {
+        bool risen = false;
+        for (int k = 0; k < 4 * sharp && e + dir * k >= 0 && e + dir * k < n; ++k) {
+            const double v = s[static_cast<size_t>(e + dir * k)];
+            if (v < level)
+                return false;
+            risen = risen || (k < sharp && v >= gel);
+        }
+        return risen;
+    };
+    // The gel runs from the first to the last stretch of several sharp heights at its level; a
+    // speck or the lip of a tray in the frame beyond it is no gel.
+    const int stretch = 4 * sharp;
+    int a = 0, b = n;
+    for (int run = 0; a < n && run < stretch; ++a)
+        run = s[static_cast<size_t>(a)] >= level ? run + 1 : 0;
+    a -= stretch;
+    for (int run = 0; b > 0 && run < stretch; --b)
+        run = s[static_cast<size_t>(b) - 1] >= level ? run + 1 : 0;
+    b += stretch;
+    if (a < 0 || b > n || b <= a)
+        return {0, n};
+    // A frame is flat and at the scan's darkest; a dim end of the gel under uneven light slopes.
+    const auto flatDark = [&](int from, int to) {
+        Profile run(s.begin() + from, s.begin() + to);
+        const size_t m = run.size();
+        std::sort(run.begin(), run.end());
+        return run[m / 2] <= darkest + 0.25 * (blank - darkest) && run[3 * m / 4] - run[m / 4] <= 0.1 * (blank - darkest);
+    };
+    if (a < sharp || !sharpRise(a, +1) || !flatDark(0, a))
+        a = 0;
+    if (n - b < sharp || !sharpRise(b - 1, -1) || !flatDark(b, n))
+        b = n;
+    // The cut's glow and blur reach as far into the gel as its rise takes.
+    return {a > 0 ? a + sharp : 0, b < n ? b - sharp : n};
+}
+
+// The scan's darkest level in the work raster: its lowest percentile, over every fourth pixel of
+// every fourth row (a frame is a large area; a speck of dust is not).
+double darkestLevel(const Work& wk)
+{
+    std::vector<int> v;
+    for (int y = 0; y < wk.h; y += 4)
+        for (int x = 0; x < wk.w; x += 4)
+            v.push_back(wk.row(y)[x]);
+    if (v.empty())
+        return 0;
+    const auto at = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 100);
+    std::nth_element(v.begin(), at, v.end());
+    return *at;
+}
+
+} // namespace detail
 
 } // namespace kestro::gel

@@ -263,14 +263,14 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes)
     Profile sorted(column);
     std::sort(sorted.begin(), sorted.end());
     const double frame = 0.5 * (darkest + sorted[sorted.size() / 4]);
-    Profile onGel;
+    Profile gelColumns;
     for (double v : column)
         if (v >= frame)
-            onGel.push_back(v);
-    if (onGel.size() < 16)
+            gelColumns.push_back(v);
+    if (gelColumns.size() < 16)
         return;
-    std::sort(onGel.begin(), onGel.end());
-    const double dim = onGel[3 * onGel.size() / 10];
+    std::sort(gelColumns.begin(), gelColumns.end());
+    const double dim = gelColumns[3 * gelColumns.size() / 10];
     std::vector<char> empty(static_cast<size_t>(w), 0);
     int emptyCount = 0;
     for (int x = 0; x < w;) {
