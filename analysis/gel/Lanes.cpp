@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <cstddef>
 
 namespace kestro::gel {
@@ -386,6 +387,23 @@ std::vector<Lane> countedLanes(const Profile& s, std::vector<Lane> lanes, std::v
 } // namespace
 
 // Lanes of the rows y0..y1 of the work raster, in work coordinates.
+// The columns of a tier that lie on the gel, less the glow along its side edges: a lane is never
+// found on the edge of the gel or its tray, or beyond it on the frame (the tier's mean column
+// by column against the frame around it, the gel's level its median: lanes and the gel between
+// them fill most of it).
+static std::pair<int, int> gelColumns(const Work& wk, int y0, int y1)
+{
+    Profile columns(static_cast<size_t>(wk.w), 0.0);
+    for (int y = y0; y <= y1; ++y) {
+        const int* r = wk.row(y);
+        for (int x = 0; x < wk.w; ++x)
+            columns[static_cast<size_t>(x)] += r[x];
+    }
+    for (double& v : columns)
+        v /= y1 - y0 + 1;
+    return onGel(columns, darkestLevel(wk), std::max(4, wk.w / 64), 0.5);
+}
+
 std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
 {
     const int w = wk.w, rows = y1 - y0 + 1;
@@ -414,7 +432,8 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
         for (int x = 0; x < w; ++x)
             acc[static_cast<size_t>(x)] += std::clamp(v[x] - b[x], 0, cap);
     }
-    for (int x = 0; x < w; ++x)
+    const auto [gelLeft, gelRight] = gelColumns(wk, y0, y1);
+    for (int x = gelLeft; x < gelRight; ++x)
         columns[static_cast<size_t>(x)] = static_cast<double>(acc[static_cast<size_t>(x)]) / rows;
     const Profile s = boxSmooth(columns, std::max(1, w / 400));
     // A lane count given still finds the lanes first, then keeps or adds lanes to that count.

@@ -151,37 +151,24 @@ double medianOf(Profile v)
     return v[v.size() / 2];
 }
 
-std::vector<ProfilePeak> profilePeaks(const std::vector<double>& profile, double leastProminence)
-{
-    std::vector<ProfilePeak> out;
-    const int n = static_cast<int>(profile.size());
-    for (const detail::Peak& p : detail::findPeaks(profile)) {
-        if (p.prominence < leastProminence)
-            continue;
-        const double half = profile[static_cast<size_t>(p.pos)] - 0.5 * p.prominence;
-        out.push_back({p.at, p.prominence, p.pos - detail::crossing(profile, p.pos, -1, half, 0),
-                       detail::crossing(profile, p.pos, +1, half, n - 1) - p.pos});
-    }
-    return out;
-}
-
 // The stretch of a profile that lies on the gel: a scan often holds the gel inside a frame of the
 // imager or tray, which carries none of the gel's own signal and so reads darker than the gel in
 // bright-band polarity. Samples at the profile's ends whose level (lightly smoothed) stays below
-// halfway from the scan's darkest (its lowest percentile) to the profile's blank gel (its lower
-// quartile: bands may fill half a lane) are off the gel when the gel rises
+// halfway from the scan's darkest (its lowest percentile) to the profile's blank gel (the given
+// quantile: a lane's lower quartile, as bands may fill half of it) are off the gel when the gel rises
 // out of them within `sharp` rows and stays, as a cut edge does and uneven lighting does not,
 // the step stands well out of the noise, and the frame is more than `sharp` rows (a crop's cut
 // through a band is not one). Returns the first and one past the last sample on the gel, less
 // the `sharp` samples along an edge where its rim glows.
-std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp)
+std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, double blankShare)
 {
     const int n = static_cast<int>(profile.size());
     const int radius = std::max(1, n / 600);
     const Profile s = boxSmooth(profile, radius);
     Profile order(s);
-    std::nth_element(order.begin(), order.begin() + n / 4, order.end());
-    const double blank = order[static_cast<size_t>(n / 4)];
+    const int at = std::min(n - 1, static_cast<int>(blankShare * n));
+    std::nth_element(order.begin(), order.begin() + at, order.end());
+    const double blank = order[static_cast<size_t>(at)];
     if (n < 8 || !(blank - darkest > 10 * noiseOf(profile)))
         return {0, n};
     const double level = 0.5 * (darkest + blank), gel = darkest + 0.75 * (blank - darkest);
@@ -241,5 +228,19 @@ double darkestLevel(const Work& wk)
 }
 
 } // namespace detail
+
+std::vector<ProfilePeak> profilePeaks(const std::vector<double>& profile, double leastProminence)
+{
+    std::vector<ProfilePeak> out;
+    const int n = static_cast<int>(profile.size());
+    for (const detail::Peak& p : detail::findPeaks(profile)) {
+        if (p.prominence < leastProminence)
+            continue;
+        const double half = profile[static_cast<size_t>(p.pos)] - 0.5 * p.prominence;
+        out.push_back({p.at, p.prominence, p.pos - detail::crossing(profile, p.pos, -1, half, 0),
+                       detail::crossing(profile, p.pos, +1, half, n - 1) - p.pos});
+    }
+    return out;
+}
 
 } // namespace kestro::gel

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -173,24 +174,30 @@ TEST(GelStages, ProfilePeaksWithProminenceAndHalfWidths)
     EXPECT_DOUBLE_EQ(plateau[0].position, 1.5);
 }
 
-// A scan that holds the gel in the imager's flat dark frame, its cut bottom edge tilted and
-// glowing along a rim: the rim is no band, and every band of the gel is found as without the frame.
-TEST(GelStages, GelEdgeInAFrameIsNoBand)
+// A scan that holds the gel in the imager's flat dark frame, its cut bottom edge tilted and its
+// right edge straight, both glowing along a rim: the rims are no band and no lane, and the lanes
+// away from the frame keep every band they have without it.
+TEST(GelStages, GelEdgeInAFrameIsNoBandOrLane)
 {
     const SyntheticGel g = bentGel(0);
-    const int w = g.width(), h = g.height() + 60;
+    const int w = g.width() + 50, h = g.height() + 60;
     std::vector<std::uint16_t> scan(static_cast<size_t>(w) * h, 40);
-    for (int x = 0; x < w; ++x) {
+    for (int x = 0; x < g.width(); ++x) {
         const int edge = g.height() - 20 + 16 * x / w; // the cut runs downhill to the right
-        for (int y = 0; y < edge; ++y)
-            scan[static_cast<size_t>(y) * w + x] =
-                static_cast<std::uint16_t>(g.value(x, y) + (y > edge - 8 ? 900 * (8 - (edge - y)) : 0));
+        for (int y = 0; y < edge; ++y) {
+            const int rim = std::max(y - (edge - 8), x - (g.width() - 8));
+            scan[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(g.value(x, y) + (rim > 0 ? 600 * rim : 0));
+        }
     }
     const gel::Analysis framed = gel::analyse(gel::GreyView::of(scan.data(), w, h, 2 * w));
     const gel::Analysis plain = gel::analyse(viewOf(g));
     ASSERT_EQ(framed.lanes.size(), plain.lanes.size());
+    // The frame pulls the moving-minimum background down beside it, which widens the last lane.
+    EXPECT_LE(framed.lanes.back().right, g.width() - 8);
     for (size_t l = 0; l < plain.lanes.size(); ++l) {
-        EXPECT_EQ(framed.lanes[l].bands.size(), plain.lanes[l].bands.size()) << "lane " << l;
+        if (l + 1 < plain.lanes.size()) {
+            EXPECT_EQ(framed.lanes[l].bands.size(), plain.lanes[l].bands.size()) << "lane " << l;
+        }
         for (const gel::Band& b : framed.lanes[l].bands)
             EXPECT_LT(b.peakY, g.height() - 30) << "lane " << l;
     }
