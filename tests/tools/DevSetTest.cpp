@@ -9,9 +9,9 @@
 
 namespace fs = std::filesystem;
 
-// Floors: what the analysis reaches today, so that no change slips below it unseen. The aims are
-// recall 90%, precision 75%, 90% of the truth lanes and every tier count right; the README gives
-// the figures.
+// The aims: recall 90%, precision 75% (a lower bound: the annotators left faint bands out), 90%
+// of the truth lanes and every tier count right; the README gives the figures. The recall floor
+// leaves one band's room below the aim.
 TEST(DevSet, ExternalGelsScoreAtLeastTheirFloors)
 {
     const fs::path scorer = fs::path(KESTRO_SHARED_DIR) / "external-gels" / "score.py";
@@ -24,8 +24,8 @@ TEST(DevSet, ExternalGelsScoreAtLeastTheirFloors)
     ASSERT_EQ(std::system(cmd.c_str()), 0) << kestrorun::readFile(out / "score.txt");
     const auto r = nlohmann::json::parse(kestrorun::readFile(out / "results.json"))["overall"];
     std::printf("%s", kestrorun::readFile(out / "score.txt").c_str());
-    EXPECT_GE(r["recall_micro"].get<double>(), 0.83);
-    EXPECT_GE(r["precision_micro"].get<double>(), 0.59);
-    EXPECT_GE(r["matched_lanes"].get<double>() / r["truth_lanes"].get<double>(), 0.75);
-    EXPECT_GE(r["tiers_right"].get<int>(), 4);
+    EXPECT_GE(r["recall_micro"].get<double>(), 0.895);
+    EXPECT_GE(r["precision_micro"].get<double>(), 0.75);
+    EXPECT_GE(r["matched_lanes"].get<double>() / r["truth_lanes"].get<double>(), 0.90);
+    EXPECT_EQ(r["tiers_right"].get<int>(), 7);
 }
