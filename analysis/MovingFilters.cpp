@@ -357,7 +357,9 @@ KESTRO_KERNEL(void, movingAverageKernel,
 void movingAverageBands(int* pixels, int width, int height, int radius) {
     const std::size_t w = static_cast<std::size_t>(width);
     const long r = radius, rows = height - 2L * radius;
-    const int bands = bandCount(rows, w);
+    // Each band copies 2 radius rows beside its own; more bands than rows / (4 radius) would
+    // spend more on copies than the threads gain.
+    const int bands = static_cast<int>(std::min<long>(bandCount(rows, w), std::max(2L, rows / (4 * r))));
     auto rowAt = [&](long y) { return pixels + static_cast<std::size_t>(y) * w; };
     if (bands == 1) {
         movingAverageKernel(pixels, width, radius, r, height - r, rowAt(0), rowAt(height - r));
@@ -367,14 +369,17 @@ void movingAverageBands(int* pixels, int width, int height, int radius) {
     std::vector<int> halos = allocateBuffer<int>(2 * haloInts * static_cast<std::size_t>(bands));
     auto above = [&](int band) { return halos.data() + 2 * haloInts * static_cast<std::size_t>(band); };
     auto below = [&](int band) { return above(band) + haloInts; };
-    auto begin = [&](int band) { return r + bandBegin(rows, bands, band); };
+    // Bands start on whole groups of lanes, so that only the last one has a short group.
+    auto begin = [&](int band) { return r + (band == bands ? rows : bandBegin(rows, bands, band) / kLanes * kLanes); };
     runBands(bands, [&](int band) {
+        if (begin(band) == begin(band + 1)) return;
         std::memcpy(above(band), rowAt(begin(band) - r), haloInts * sizeof(int));
         const long end = begin(band + 1), kept = std::min(r, height - end);
         std::memcpy(below(band), rowAt(end), static_cast<std::size_t>(kept) * w * sizeof(int));
     });
     runBands(bands, [&](int band) {
-        movingAverageKernel(pixels, width, radius, begin(band), begin(band + 1), above(band), below(band));
+        if (begin(band) < begin(band + 1))
+            movingAverageKernel(pixels, width, radius, begin(band), begin(band + 1), above(band), below(band));
     });
 }
 
@@ -441,9 +446,15 @@ void movingMinimum(const int* src, int width, int height, int* dst, std::size_t 
     // A half size reaching past every line behaves as one that just reaches all of them.
     const long kx = std::min<long>(halfWidth, width - 1);
     const long ky = std::min<long>(halfHeight, height - 1);
-    // Each band of output rows reads the source alone and writes its own rows of dst.
-    parallelRows(height, static_cast<std::size_t>(width), [&](long begin, long end) {
-        movingMinimumKernel(src, width, height, dst, dstStride, kx, ky, startValue, begin, end);
+    // Each band of output rows reads the source alone and writes its own rows of dst. Bands
+    // start on whole groups of lanes, so that only the last one has a short group.
+    const int bands = bandCount(height, static_cast<std::size_t>(width));
+    auto begin = [&](int band) {
+        return band == bands ? height : bandBegin(height, bands, band) / kLanes * kLanes;
+    };
+    runBands(bands, [&](int band) {
+        if (begin(band) < begin(band + 1))
+            movingMinimumKernel(src, width, height, dst, dstStride, kx, ky, startValue, begin(band), begin(band + 1));
     });
 }
 

@@ -17,6 +17,7 @@ namespace kestro {
 namespace {
 
 constexpr int kMostThreads = 256;
+constexpr int kBandsPerThread = 4;
 
 std::atomic<int> requestedThreads{0};
 std::atomic<std::size_t> minimumPixels{16384};
@@ -123,7 +124,9 @@ namespace detail {
 
 int bandCount(long rows, std::size_t pixelsPerRow) {
     if (rows <= 1 || insideBand) return 1;
-    const long long threads = threadCount();
+    // Several bands a thread: a thread slowed by other work on its core takes fewer of them
+    // instead of holding up the rest.
+    const long long threads = threadCount() == 1 ? 1 : static_cast<long long>(threadCount()) * kBandsPerThread;
     const long long pixels = static_cast<long long>(rows) * static_cast<long long>(std::max<std::size_t>(pixelsPerRow, 1));
     const long long worth = std::max(1LL, pixels / static_cast<long long>(minimumPixels.load()));
     return static_cast<int>(std::min({threads, static_cast<long long>(rows), worth}));

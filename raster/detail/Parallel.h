@@ -7,8 +7,9 @@
 namespace kestro {
 namespace detail {
 
-/// How many bands `rows` rows of `pixelsPerRow` pixels go into: at most threadCount(), at most
-/// `rows`, and few enough that each holds the minimum pixels per thread (at least 1).
+/// How many bands `rows` rows of `pixelsPerRow` pixels go into: 1 for one thread, otherwise a
+/// few per thread, at most `rows`, and few enough that each holds the minimum pixels per thread
+/// (at least 1). The count depends on these figures alone, never on which threads are free.
 int bandCount(long rows, std::size_t pixelsPerRow);
 
 /// Band i of `bands` over rows [0, rows): rows [rows * i / bands, rows * (i + 1) / bands).
