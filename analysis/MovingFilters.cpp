@@ -37,6 +37,20 @@ std::vector<T> allocateBuffer(std::size_t count) {
     return AfxGuardAllocation([&] { return std::vector<T>(count); });
 }
 
+/// Working memory kept by each thread between calls and grown as needed; contents are left as
+/// they were. Freed after every band, large buffers would go back to the system at once (glibc
+/// trims the heaps of threads other than the first) and fault in again for the next band,
+/// which cost the pool's threads more than the filtering itself.
+int* threadBuffer(int slot, std::size_t count) {
+    thread_local std::vector<int> buffers[5];
+    std::vector<int>& buffer = buffers[slot];
+    if (buffer.size() < count) {
+        buffer = std::vector<int>();
+        buffer = allocateBuffer<int>(count);
+    }
+    return buffer.data();
+}
+
 // Portable vectors: the compiler maps them onto whatever the target offers (one AVX2 register,
 // two SSE2 or two NEON registers in the baseline builds).
 typedef int v8si __attribute__((vector_size(32)));
@@ -234,21 +248,21 @@ KESTRO_ALWAYS_INLINE void movingMinimumBody(const int* src, int width, int heigh
     // Down the rows block by block into dst; after each block, along the rows finished so far,
     // band by band in place while they are still in cache, lowered to the start value on the
     // way out. (Whole rows stream better here than strips of columns.)
-    std::vector<int> prefix = allocateBuffer<int>(columns);
-    std::vector<int> in = allocateBuffer<int>(columns * kLanes);
-    std::vector<int> out = allocateBuffer<int>(w * kLanes);
+    int* const prefix = threadBuffer(0, columns);
+    int* const in = threadBuffer(1, columns * kLanes);
+    int* const out = threadBuffer(2, w * kLanes);
     long done = rowBegin;
     for (long y0 = rowBegin; y0 < rowEnd; y0 += 2 * ky) {
-        RowLines down{src, w, dst, dstStride, columns, prefix.data()};
+        RowLines down{src, w, dst, dstStride, columns, prefix};
         slidingMinimumBlock(down, rows, ky, y0, rowEnd);
         const long finished = std::min<long>(y0 + 2 * ky, rowEnd);
         while (finished - done >= kLanes || (finished == rowEnd && done < rowEnd)) {
             const int bandRows = static_cast<int>(std::min<long>(kLanes, finished - done));
             int* band = dst + static_cast<std::size_t>(done) * dstStride;
-            transposeBandIn(band, dstStride, bandRows, columns, in.data());
-            LaneLines lines{in.data(), out.data(), {}, {}};
+            transposeBandIn(band, dstStride, bandRows, columns, in);
+            LaneLines lines{in, out, {}, {}};
             slidingMinimum(lines, static_cast<long>(columns), kx);
-            transposeBandOut(out.data(), w, bandRows, band, dstStride, true, ceiling);
+            transposeBandOut(out, w, bandRows, band, dstStride, true, ceiling);
             done += bandRows;
         }
     }
@@ -271,23 +285,24 @@ KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int radius, 
     const std::size_t w = static_cast<std::size_t>(width);
     const long r = radius, span = 2L * radius;
     const double count = static_cast<double>(span) * static_cast<double>(span);
-    std::vector<int> ring = allocateBuffer<int>(static_cast<std::size_t>(span) * w);
-    std::vector<int> firstSums = allocateBuffer<int>(w);
-    std::vector<int> bandSums = allocateBuffer<int>(w * kLanes);
-    std::vector<int> in = allocateBuffer<int>(w * kLanes);
-    std::vector<int> out = allocateBuffer<int>(w * kLanes);
+    int* const ring = threadBuffer(0, static_cast<std::size_t>(span) * w);
+    int* const bandSums = threadBuffer(1, w * kLanes);
+    int* const in = threadBuffer(2, w * kLanes);
+    int* const out = threadBuffer(3, w * kLanes);
+    int* const firstSums = threadBuffer(4, w);
+    std::fill_n(firstSums, w, 0);
     auto rowAt = [&](long y) {
         if (y < rowBegin) return above + static_cast<std::size_t>(y - (rowBegin - r)) * w;
         if (y >= rowEnd) return below + static_cast<std::size_t>(y - rowEnd) * w;
         return static_cast<const int*>(pixels + static_cast<std::size_t>(y) * w);
     };
-    auto ringAt = [&](long y) { return ring.data() + static_cast<std::size_t>(y % span) * w; };
+    auto ringAt = [&](long y) { return ring + static_cast<std::size_t>(y % span) * w; };
     auto outAt = [&](long y) { return pixels + static_cast<std::size_t>(y) * w; };
 
     for (long y = rowBegin - r; y < rowBegin + r; ++y) {
         const int* __restrict row = rowAt(y);
         int* __restrict keep = ringAt(y);
-        int* __restrict sums = firstSums.data();
+        int* __restrict sums = firstSums;
         for (std::size_t x = 0; x < w; ++x) {
             sums[x] += row[x];
             keep[x] = row[x];
@@ -296,13 +311,13 @@ KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int radius, 
 
     const std::size_t interior = w - 2 * static_cast<std::size_t>(r);
     const v4df divisor = {count, count, count, count};
-    const int* previous = firstSums.data();
+    const int* previous = firstSums;
     for (long y0 = rowBegin; y0 < rowEnd; y0 += kLanes) {
         // Column sums of the band's rows, one line each, every line from the one before.
         const int bandRows = static_cast<int>(std::min<long>(kLanes, rowEnd - y0));
         for (int lane = 0; lane < bandRows; ++lane) {
             const long y = y0 + lane;
-            int* __restrict sums = bandSums.data() + lane * w;
+            int* __restrict sums = bandSums + lane * w;
             if (y == rowBegin) {
                 std::memcpy(sums, previous, w * sizeof(int));
             } else {
@@ -317,17 +332,17 @@ KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int radius, 
             }
             previous = sums;
         }
-        transposeBandIn(bandSums.data(), w, bandRows, w, in.data());
+        transposeBandIn(bandSums, w, bandRows, w, in);
 
         // Window sums along the band, lanes 0-3 and 4-7 in two double vectors.
-        const int* t = in.data();
+        const int* t = in;
         v4df low = {}, high = {};
         for (long x = 0; x < span; ++x) {
             const v8si v = KESTRO_LOAD8(t + x * kLanes);
             low += KESTRO_LOW4_DOUBLE(v);
             high += KESTRO_HIGH4_DOUBLE(v);
         }
-        int* o = out.data();
+        int* o = out;
         for (std::size_t i = 0; i < interior; ++i) {
             const std::size_t x = i + static_cast<std::size_t>(r);
             const v4si qLow = __builtin_convertvector(low / divisor, v4si);
@@ -337,7 +352,7 @@ KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int radius, 
             low += KESTRO_LOW4_DOUBLE(d);
             high += KESTRO_HIGH4_DOUBLE(d);
         }
-        transposeBandOut(out.data(), interior, bandRows, outAt(y0) + r, w, false, 0);
+        transposeBandOut(out, interior, bandRows, outAt(y0) + r, w, false, 0);
     }
 }
 

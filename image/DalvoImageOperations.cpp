@@ -105,7 +105,11 @@ void medianInStrips(FIBITMAP* source, FIBITMAP* target, int matrixType, int size
     kestro::detail::runBands(bands, [&](int band) {
         const int bandTop = static_cast<int>(kestro::detail::bandBegin(height, bands, band));
         const int bandEnd = static_cast<int>(kestro::detail::bandBegin(height, bands, band + 1));
-        cv::Mat in(rows, width, matrixType), out(rows, width, matrixType);
+        // Kept by each thread between calls: freed after every band they would go back to the
+        // system and fault in again for the next.
+        thread_local cv::Mat in, out;
+        in.create(rows, width, matrixType);
+        out.create(rows, width, matrixType);
         for (int top = bandTop; top < bandEnd; top += core) {
             const int end = std::min(bandEnd, top + core);
             const int first = std::max(0, top - reach), last = std::min(height, end + reach);
