@@ -37,18 +37,29 @@ std::vector<T> allocateBuffer(std::size_t count) {
     return AfxGuardAllocation([&] { return std::vector<T>(count); });
 }
 
-/// Working memory kept by each thread between calls and grown as needed; contents are left as
-/// they were. Freed after every band, large buffers would go back to the system at once (glibc
-/// trims the heaps of threads other than the first) and fault in again for the next band,
-/// which cost the pool's threads more than the filtering itself.
-int* threadBuffer(int slot, std::size_t count) {
-    thread_local std::vector<int> buffers[5];
+/// Working memory of every band of a call, taken by the calling thread before any band writes
+/// (so that running out of memory leaves the rasters as they were) and kept by it for its next
+/// call, grown as needed; contents are left as they were. Fresh for every call, its pages would
+/// fault in again each time, and freed by the pool's threads they would go back to the system
+/// after every band (glibc trims the heaps of threads other than the first): either cost more
+/// than a small filter.
+int* callBuffer(int slot, std::size_t count) {
+    thread_local std::vector<int> buffers[2];
     std::vector<int>& buffer = buffers[slot];
     if (buffer.size() < count) {
         buffer = std::vector<int>();
         buffer = allocateBuffer<int>(count);
     }
     return buffer.data();
+}
+
+/// Whole cache lines of ints, so that no two buffers, and no two bands, share one.
+std::size_t lines(std::size_t ints) { return (ints + 15) / 16 * 16; }
+
+/// Ints of working memory a band of the moving minimum needs, and of the moving average.
+std::size_t minimumScratch(std::size_t width) { return lines(width - 1) + lines((width - 1) * 8) + lines(width * 8); }
+std::size_t averageScratch(std::size_t width, long radius) {
+    return lines(static_cast<std::size_t>(2 * radius) * width) + 3 * lines(width * 8) + lines(width);
 }
 
 // Portable vectors: the compiler maps them onto whatever the target offers (one AVX2 register,
@@ -236,10 +247,10 @@ struct LaneLines {
     }
 };
 
-/// Output rows [rowBegin, rowEnd) of the moving minimum; the source is only read, so bands of
-/// rows can run side by side.
+/// Output rows [rowBegin, rowEnd) of the moving minimum, with minimumScratch(width) ints of
+/// working memory; the source is only read, so bands of rows can run side by side.
 KESTRO_ALWAYS_INLINE void movingMinimumBody(const int* src, int width, int height, int* dst, std::size_t dstStride,
-                                           long kx, long ky, int ceiling, long rowBegin, long rowEnd) {
+                                           long kx, long ky, int ceiling, long rowBegin, long rowEnd, int* scratch) {
     const std::size_t w = static_cast<std::size_t>(width);
     // Columns and rows that windows can reach: the last column and the last row never enter.
     const std::size_t columns = w - 1;
@@ -248,9 +259,9 @@ KESTRO_ALWAYS_INLINE void movingMinimumBody(const int* src, int width, int heigh
     // Down the rows block by block into dst; after each block, along the rows finished so far,
     // band by band in place while they are still in cache, lowered to the start value on the
     // way out. (Whole rows stream better here than strips of columns.)
-    int* const prefix = threadBuffer(0, columns);
-    int* const in = threadBuffer(1, columns * kLanes);
-    int* const out = threadBuffer(2, w * kLanes);
+    int* const prefix = scratch;
+    int* const in = prefix + lines(columns);
+    int* const out = in + lines(columns * kLanes);
     long done = rowBegin;
     for (long y0 = rowBegin; y0 < rowEnd; y0 += 2 * ky) {
         RowLines down{src, w, dst, dstStride, columns, prefix};
@@ -280,16 +291,17 @@ KESTRO_ALWAYS_INLINE void movingMinimumBody(const int* src, int width, int heigh
 /// reading the original rows [rowBegin - radius, rowBegin) from `above` and those from rowEnd
 /// on from `below` (radius rows each at most), since in a band of rows the neighbours' rows are
 /// overwritten by their own threads. For the whole raster both point into the raster itself.
+/// Working memory: averageScratch ints.
 KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int radius, long rowBegin, long rowEnd,
-                                            const int* above, const int* below) {
+                                            const int* above, const int* below, int* scratch) {
     const std::size_t w = static_cast<std::size_t>(width);
     const long r = radius, span = 2L * radius;
     const double count = static_cast<double>(span) * static_cast<double>(span);
-    int* const ring = threadBuffer(0, static_cast<std::size_t>(span) * w);
-    int* const bandSums = threadBuffer(1, w * kLanes);
-    int* const in = threadBuffer(2, w * kLanes);
-    int* const out = threadBuffer(3, w * kLanes);
-    int* const firstSums = threadBuffer(4, w);
+    int* const ring = scratch;
+    int* const bandSums = ring + lines(static_cast<std::size_t>(span) * w);
+    int* const in = bandSums + lines(w * kLanes);
+    int* const out = in + lines(w * kLanes);
+    int* const firstSums = out + lines(w * kLanes);
     std::fill_n(firstSums, w, 0);
     auto rowAt = [&](long y) {
         if (y < rowBegin) return above + static_cast<std::size_t>(y - (rowBegin - r)) * w;
@@ -358,13 +370,14 @@ KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int radius, 
 
 KESTRO_KERNEL(void, movingMinimumKernel,
               (const int* src, int width, int height, int* dst, std::size_t dstStride, long kx, long ky, int ceiling,
-               long rowBegin, long rowEnd),
-              (src, width, height, dst, dstStride, kx, ky, ceiling, rowBegin, rowEnd),
-              movingMinimumBody(src, width, height, dst, dstStride, kx, ky, ceiling, rowBegin, rowEnd))
+               long rowBegin, long rowEnd, int* scratch),
+              (src, width, height, dst, dstStride, kx, ky, ceiling, rowBegin, rowEnd, scratch),
+              movingMinimumBody(src, width, height, dst, dstStride, kx, ky, ceiling, rowBegin, rowEnd, scratch))
 KESTRO_KERNEL(void, movingAverageKernel,
-              (int* pixels, int width, int radius, long rowBegin, long rowEnd, const int* above, const int* below),
-              (pixels, width, radius, rowBegin, rowEnd, above, below),
-              movingAverageBody(pixels, width, radius, rowBegin, rowEnd, above, below))
+              (int* pixels, int width, int radius, long rowBegin, long rowEnd, const int* above, const int* below,
+               int* scratch),
+              (pixels, width, radius, rowBegin, rowEnd, above, below, scratch),
+              movingAverageBody(pixels, width, radius, rowBegin, rowEnd, above, below, scratch))
 
 /// The fast average in bands of output rows. Each band first keeps its own copy of the original
 /// rows its windows reach beyond it (radius above, radius below), all bands together, before
@@ -372,17 +385,19 @@ KESTRO_KERNEL(void, movingAverageKernel,
 void movingAverageBands(int* pixels, int width, int height, int radius) {
     const std::size_t w = static_cast<std::size_t>(width);
     const long r = radius, rows = height - 2L * radius;
-    // Each band copies 2 radius rows beside its own; more bands than rows / (4 radius) would
-    // spend more on copies than the threads gain.
-    const int bands = static_cast<int>(std::min<long>(bandCount(rows, w), std::max(2L, rows / (4 * r))));
+    // Each band copies 2 radius rows beside its own and keeps a ring of as many; more bands than
+    // rows / (8 radius) would spend more on them than the threads gain.
+    const int bands = static_cast<int>(std::min<long>(bandCount(rows, w), std::max(2L, rows / (8 * r))));
     auto rowAt = [&](long y) { return pixels + static_cast<std::size_t>(y) * w; };
+    const std::size_t perBand = averageScratch(w, r);
+    int* const scratch = callBuffer(0, perBand * static_cast<std::size_t>(bands));
     if (bands == 1) {
-        movingAverageKernel(pixels, width, radius, r, height - r, rowAt(0), rowAt(height - r));
+        movingAverageKernel(pixels, width, radius, r, height - r, rowAt(0), rowAt(height - r), scratch);
         return;
     }
     const std::size_t haloInts = static_cast<std::size_t>(r) * w;
-    std::vector<int> halos = allocateBuffer<int>(2 * haloInts * static_cast<std::size_t>(bands));
-    auto above = [&](int band) { return halos.data() + 2 * haloInts * static_cast<std::size_t>(band); };
+    int* const halos = callBuffer(1, 2 * haloInts * static_cast<std::size_t>(bands));
+    auto above = [&](int band) { return halos + 2 * haloInts * static_cast<std::size_t>(band); };
     auto below = [&](int band) { return above(band) + haloInts; };
     // Bands start on whole groups of lanes, so that only the last one has a short group.
     auto begin = [&](int band) { return r + (band == bands ? rows : bandBegin(rows, bands, band) / kLanes * kLanes); };
@@ -394,7 +409,8 @@ void movingAverageBands(int* pixels, int width, int height, int radius) {
     });
     runBands(bands, [&](int band) {
         if (begin(band) < begin(band + 1))
-            movingAverageKernel(pixels, width, radius, begin(band), begin(band + 1), above(band), below(band));
+            movingAverageKernel(pixels, width, radius, begin(band), begin(band + 1), above(band), below(band),
+                                scratch + perBand * static_cast<std::size_t>(band));
     });
 }
 
@@ -464,12 +480,15 @@ void movingMinimum(const int* src, int width, int height, int* dst, std::size_t 
     // Each band of output rows reads the source alone and writes its own rows of dst. Bands
     // start on whole groups of lanes, so that only the last one has a short group.
     const int bands = bandCount(height, static_cast<std::size_t>(width));
+    const std::size_t perBand = minimumScratch(static_cast<std::size_t>(width));
+    int* const scratch = callBuffer(0, perBand * static_cast<std::size_t>(bands));
     auto begin = [&](int band) {
         return band == bands ? height : bandBegin(height, bands, band) / kLanes * kLanes;
     };
     runBands(bands, [&](int band) {
         if (begin(band) < begin(band + 1))
-            movingMinimumKernel(src, width, height, dst, dstStride, kx, ky, startValue, begin(band), begin(band + 1));
+            movingMinimumKernel(src, width, height, dst, dstStride, kx, ky, startValue, begin(band), begin(band + 1),
+                                scratch + perBand * static_cast<std::size_t>(band));
     });
 }
 
