@@ -524,8 +524,9 @@ int forEachFileAtOnce(const std::vector<std::string>& files, const char* verb, b
                       const std::function<nlohmann::ordered_json(const std::string& file, size_t index)>& work,
                       const std::function<void(const nlohmann::ordered_json& result, size_t index)>& print)
 {
-    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    const size_t jobs = std::min(files.size(), static_cast<size_t>(settings().jobs > 0 ? settings().jobs : cores));
+    // By default as many files as the library has threads: --threads 1 runs strictly one at a time.
+    const int threads = kestro::threadCount();
+    const size_t jobs = std::min(files.size(), static_cast<size_t>(settings().jobs > 0 ? settings().jobs : threads));
     if (jobs <= 1) {
         size_t index = 0;
         return forEachFile(files, verb, json, [&](const std::string& file) { return work(file, index++); }, print);
@@ -609,7 +610,8 @@ int forEachFileAtOnce(const std::vector<std::string>& files, const char* verb, b
 void addJobsOption(CLI::App& app)
 {
     app.add_option("--jobs", settings().jobs,
-                   "Files worked at once (default: one per core); outputs come in the same order as one at a time")
+                   "Files worked at once (default: one per core, or --threads); outputs come in the same order as one "
+                   "at a time")
         ->check(CLI::PositiveNumber);
 }
 

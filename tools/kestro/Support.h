@@ -28,7 +28,7 @@ struct Settings {
     bool acceptDamaged = false; ///< read files whose decoder reported errors or whose data is missing
     std::string channel;        ///< what colour photos are measured by: "r", "g", "b", "luma", or "" (refused)
     bool force = false;         ///< write over a file that is also an input
-    int jobs = 0;               ///< files worked at once by lanes, background and report; 0: one per core
+    int jobs = 0;               ///< files worked at once by lanes, background and report; 0: the thread count
 };
 Settings& settings();
 
@@ -143,7 +143,8 @@ int forEachFile(const std::vector<std::string>& files, const char* verb, bool js
                 const std::function<nlohmann::ordered_json(const std::string& file)>& work,
                 const std::function<void(const nlohmann::ordered_json& result, size_t index)>& print);
 
-/// As above with up to settings().jobs files worked at once (one per core for 0). `work` gets the
+/// As above with up to settings().jobs files worked at once (for 0, as many as the library's
+/// thread count). `work` gets the
 /// file's index and may run on several threads together, so it must change only what belongs to
 /// its file; results, errors and the JSON come in the order of the files, as one at a time gives
 /// them, and the bar counts files finished. While several files run, each image operation keeps
