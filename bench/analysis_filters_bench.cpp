@@ -324,7 +324,8 @@ void printSummary(const std::map<std::string, double>& ms) {
                     radius, t, literalAvg / t, t / blur, t / copy);
     }
     using rasterbench::ThreadRow;
-    const std::string one = "/real_time", mOne = "BM_MemcpyThreads<1>/real_time", mAll = "BM_MemcpyThreads<0>/real_time";
+    const std::string one = "/process_time/real_time", mOne = "BM_MemcpyThreads<1>" + one,
+                      mAll = "BM_MemcpyThreads<0>" + one;
     rasterbench::printThreadTable(get, {
         ThreadRow{"min 25 / erode 50", "BM_MinimumThreads<1>/25" + one, "BM_MinimumThreads<0>/25" + one,
                   "BM_CvErodeThreads<1>/50" + one, "BM_CvErodeThreads<0>/50" + one,
