@@ -266,18 +266,18 @@ BENCHMARK(BM_CvErode)->Arg(10)->Arg(50)->Arg(200)->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_LiteralAverage)->Arg(10)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Average)->Arg(5)->Arg(10)->Arg(25)->Arg(100)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CvBlur)->Arg(20)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_MemcpyThreads, 1)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_TEMPLATE(BM_MemcpyThreads, 0)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_TEMPLATE(BM_MinimumThreads, 1)->Arg(25)->Arg(100)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_TEMPLATE(BM_MinimumThreads, 0)->Arg(25)->Arg(100)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_TEMPLATE(BM_CvErodeThreads, 1)->Arg(50)->Arg(200)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_TEMPLATE(BM_CvErodeThreads, 0)->Arg(50)->Arg(200)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_TEMPLATE(BM_AverageThreads, 1)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_TEMPLATE(BM_AverageThreads, 0)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_TEMPLATE(BM_CvBlurThreads, 1)->Arg(20)->Arg(200)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_TEMPLATE(BM_CvBlurThreads, 0)->Arg(20)->Arg(200)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_TEMPLATE(BM_SubtractThreads, 1)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_TEMPLATE(BM_SubtractThreads, 0)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_TEMPLATE(BM_MemcpyThreads, 1)->Apply(rasterbench::repeatKeepingFastest);
+BENCHMARK_TEMPLATE(BM_MemcpyThreads, 0)->Apply(rasterbench::repeatKeepingFastest);
+BENCHMARK_TEMPLATE(BM_MinimumThreads, 1)->Arg(25)->Arg(100)->Apply(rasterbench::repeatKeepingFastest);
+BENCHMARK_TEMPLATE(BM_MinimumThreads, 0)->Arg(25)->Arg(100)->Apply(rasterbench::repeatKeepingFastest);
+BENCHMARK_TEMPLATE(BM_CvErodeThreads, 1)->Arg(50)->Arg(200)->Apply(rasterbench::repeatKeepingFastest);
+BENCHMARK_TEMPLATE(BM_CvErodeThreads, 0)->Arg(50)->Arg(200)->Apply(rasterbench::repeatKeepingFastest);
+BENCHMARK_TEMPLATE(BM_AverageThreads, 1)->Arg(10)->Arg(100)->Apply(rasterbench::repeatKeepingFastest);
+BENCHMARK_TEMPLATE(BM_AverageThreads, 0)->Arg(10)->Arg(100)->Apply(rasterbench::repeatKeepingFastest);
+BENCHMARK_TEMPLATE(BM_CvBlurThreads, 1)->Arg(20)->Arg(200)->Apply(rasterbench::repeatKeepingFastest);
+BENCHMARK_TEMPLATE(BM_CvBlurThreads, 0)->Arg(20)->Arg(200)->Apply(rasterbench::repeatKeepingFastest);
+BENCHMARK_TEMPLATE(BM_SubtractThreads, 1)->Apply(rasterbench::repeatKeepingFastest);
+BENCHMARK_TEMPLATE(BM_SubtractThreads, 0)->Apply(rasterbench::repeatKeepingFastest);
 BENCHMARK(BM_LiteralSubtract)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 /// Keeps every run's processor time (ms per iteration) for the summary: on a shared machine
@@ -288,7 +288,12 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration) continue;
+            // Of repeated runs the fastest is kept (see rasterbench::fastestOf).
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "min") {
+                ms[run.run_name.str()] = run.GetAdjustedRealTime();
+                continue;
+            }
+            if (run.run_type != Run::RT_Iteration || run.repetitions > 1) continue;
             // Benchmarks on several threads are timed by the wall clock.
             const bool wall = run.benchmark_name().find("/real_time") != std::string::npos;
             const double seconds =
@@ -324,7 +329,7 @@ void printSummary(const std::map<std::string, double>& ms) {
                     radius, t, literalAvg / t, t / blur, t / copy);
     }
     using rasterbench::ThreadRow;
-    const std::string one = "/process_time/real_time", mOne = "BM_MemcpyThreads<1>" + one,
+    const std::string one = "/repeats:5/process_time/real_time", mOne = "BM_MemcpyThreads<1>" + one,
                       mAll = "BM_MemcpyThreads<0>" + one;
     rasterbench::printThreadTable(get, {
         ThreadRow{"min 25 / erode 50", "BM_MinimumThreads<1>/25" + one, "BM_MinimumThreads<0>/25" + one,

@@ -253,9 +253,9 @@ template <int Threads> void BM_MedianBlur3Threads(benchmark::State& state) {
     cv::setNumThreads(0);
 }
 
-#define KESTRO_EVERY_CORE(name)                                                                          \
-    BENCHMARK_TEMPLATE(name, 1)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime(); \
-    BENCHMARK_TEMPLATE(name, 0)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+#define KESTRO_EVERY_CORE(name)                                                  \
+    BENCHMARK_TEMPLATE(name, 1)->Apply(rasterbench::repeatKeepingFastest); \
+    BENCHMARK_TEMPLATE(name, 0)->Apply(rasterbench::repeatKeepingFastest);
 KESTRO_EVERY_CORE(BM_MemcpyThreads)
 KESTRO_EVERY_CORE(BM_ContrastAveThreads)
 KESTRO_EVERY_CORE(BM_Apply16BitLUTThreads)
