@@ -32,17 +32,21 @@ int coreCount() {
 
 class Pool {
 public:
-    /// False, having run nothing, while another caller's bands are in the pool.
-    bool run(int bands, const std::function<void(int)>& work) {
+    /// False, having run nothing, while another caller's bands are in the pool. The caller and
+    /// at most threads - 1 workers take the bands.
+    bool run(int bands, int threads, const std::function<void(int)>& work) {
         std::unique_lock<std::mutex> turn(submit, std::try_to_lock);
         if (!turn.owns_lock()) return false;
-        addWorkers(bands - 1);
+        addWorkers(std::min(bands, threads) - 1);
         std::unique_lock<std::mutex> lock(state);
         job = &work;
         total = bands;
         next = 0;
         unfinished = bands;
         error = nullptr;
+        helpers = std::min(bands, threads) - 1;
+        joined = 0;
+        ++generation;
         wake.notify_all();
         takeBands(lock);
         finished.wait(lock, [&] { return unfinished == 0; });
@@ -67,8 +71,13 @@ private:
 
     void serve() {
         std::unique_lock<std::mutex> lock(state);
+        unsigned long served = 0;
         for (;;) {
-            wake.wait(lock, [&] { return next < total; });
+            // Workers beyond the thread count of this run stay asleep (the pool keeps the most
+            // any run asked for).
+            wake.wait(lock, [&] { return generation != served && next < total && joined < helpers; });
+            served = generation;
+            ++joined;
             takeBands(lock);
         }
     }
@@ -99,6 +108,8 @@ private:
     std::vector<std::thread> workers; // touched only by the caller holding `submit`
     const std::function<void(int)>* job = nullptr;
     int total = 0, next = 0, unfinished = 0;
+    int helpers = 0, joined = 0; // workers this run may use, and those that came
+    unsigned long generation = 0; // one a run, so that a worker joins each run once
     std::exception_ptr error;
 };
 
@@ -133,7 +144,7 @@ int bandCount(long rows, std::size_t pixelsPerRow) {
 }
 
 void runBands(int bands, const std::function<void(int)>& work) {
-    if (bands > 1 && !insideBand && pool().run(bands, work)) return;
+    if (bands > 1 && !insideBand && pool().run(bands, threadCount(), work)) return;
     for (int i = 0; i < bands; ++i) work(i);
 }
 
