@@ -17,6 +17,7 @@
 
 #include "framework/Exceptions.h"
 #include "raster/detail/Kernels.h"
+#include "raster/detail/Parallel.h"
 
 #include <algorithm>
 #include <climits>
@@ -34,6 +35,31 @@ constexpr int kLanes = 8;
 template <class T>
 std::vector<T> allocateBuffer(std::size_t count) {
     return AfxGuardAllocation([&] { return std::vector<T>(count); });
+}
+
+/// Working memory of every band of a call, taken by the calling thread before any band writes
+/// (so that running out of memory leaves the rasters as they were) and kept by it for its next
+/// call, grown as needed; contents are left as they were. Fresh for every call, its pages would
+/// fault in again each time, and freed by the pool's threads they would go back to the system
+/// after every band (glibc trims the heaps of threads other than the first): either cost more
+/// than a small filter.
+int* callBuffer(int slot, std::size_t count) {
+    thread_local std::vector<int> buffers[2];
+    std::vector<int>& buffer = buffers[slot];
+    if (buffer.size() < count) {
+        buffer = std::vector<int>();
+        buffer = allocateBuffer<int>(count);
+    }
+    return buffer.data();
+}
+
+/// Whole cache lines of ints, so that no two buffers, and no two bands, share one.
+std::size_t lines(std::size_t ints) { return (ints + 15) / 16 * 16; }
+
+/// Ints of working memory a band of the moving minimum needs, and of the moving average.
+std::size_t minimumScratch(std::size_t width) { return lines(width - 1) + lines((width - 1) * 8) + lines(width * 8); }
+std::size_t averageScratch(std::size_t width, long radius) {
+    return lines(static_cast<std::size_t>(2 * radius) * width) + 3 * lines(width * 8) + lines(width);
 }
 
 // Portable vectors: the compiler maps them onto whatever the target offers (one AVX2 register,
@@ -130,11 +156,11 @@ KESTRO_ALWAYS_INLINE void lineMinInto(int* __restrict out, const int* __restrict
 /// k >= 1 and nIn >= 1. Outputs are taken in blocks [y0, y0 + 2k), y0 a multiple of 2k; within
 /// a block every window splits at p = y0 + k into a suffix [y - k, p), filled backwards through
 /// the block, and a prefix [p, y + k), grown forwards: three minima per element whatever k.
-/// This does one block.
+/// This does one block, cut short at output line `end`; a block may start at any line, which
+/// lets bands of rows start where they like.
 template <class Lines>
-KESTRO_ALWAYS_INLINE void slidingMinimumBlock(Lines& lines, long nIn, long k, long y0) {
-    const long nOut = nIn + 1;
-    const long y1 = std::min(y0 + 2 * k, nOut), p = y0 + k, last = y1 - 1;
+KESTRO_ALWAYS_INLINE void slidingMinimumBlock(Lines& lines, long nIn, long k, long y0, long end) {
+    const long y1 = std::min(y0 + 2 * k, end), p = y0 + k, last = y1 - 1;
     // The last output's suffix is one line, except in a block cut short by the end.
     lines.suffixBegin(last, std::max(0L, last - k), std::min(p, nIn));
     long y = last - 1;
@@ -150,7 +176,7 @@ KESTRO_ALWAYS_INLINE void slidingMinimumBlock(Lines& lines, long nIn, long k, lo
 
 template <class Lines>
 KESTRO_ALWAYS_INLINE void slidingMinimum(Lines& lines, long nIn, long k) {
-    for (long y0 = 0; y0 <= nIn; y0 += 2 * k) slidingMinimumBlock(lines, nIn, k, y0);
+    for (long y0 = 0; y0 <= nIn; y0 += 2 * k) slidingMinimumBlock(lines, nIn, k, y0, nIn + 1);
 }
 
 /// Lines that are rows of a raster: n ints at a stride; the prefix is kept in a line of its own.
@@ -221,8 +247,10 @@ struct LaneLines {
     }
 };
 
+/// Output rows [rowBegin, rowEnd) of the moving minimum, with minimumScratch(width) ints of
+/// working memory; the source is only read, so bands of rows can run side by side.
 KESTRO_ALWAYS_INLINE void movingMinimumBody(const int* src, int width, int height, int* dst, std::size_t dstStride,
-                                           long kx, long ky, int ceiling) {
+                                           long kx, long ky, int ceiling, long rowBegin, long rowEnd, int* scratch) {
     const std::size_t w = static_cast<std::size_t>(width);
     // Columns and rows that windows can reach: the last column and the last row never enter.
     const std::size_t columns = w - 1;
@@ -231,21 +259,21 @@ KESTRO_ALWAYS_INLINE void movingMinimumBody(const int* src, int width, int heigh
     // Down the rows block by block into dst; after each block, along the rows finished so far,
     // band by band in place while they are still in cache, lowered to the start value on the
     // way out. (Whole rows stream better here than strips of columns.)
-    std::vector<int> prefix = allocateBuffer<int>(columns);
-    std::vector<int> in = allocateBuffer<int>(columns * kLanes);
-    std::vector<int> out = allocateBuffer<int>(w * kLanes);
-    long done = 0;
-    for (long y0 = 0; y0 < height; y0 += 2 * ky) {
-        RowLines down{src, w, dst, dstStride, columns, prefix.data()};
-        slidingMinimumBlock(down, rows, ky, y0);
-        const long finished = std::min<long>(y0 + 2 * ky, height);
-        while (finished - done >= kLanes || (finished == height && done < height)) {
+    int* const prefix = scratch;
+    int* const in = prefix + lines(columns);
+    int* const out = in + lines(columns * kLanes);
+    long done = rowBegin;
+    for (long y0 = rowBegin; y0 < rowEnd; y0 += 2 * ky) {
+        RowLines down{src, w, dst, dstStride, columns, prefix};
+        slidingMinimumBlock(down, rows, ky, y0, rowEnd);
+        const long finished = std::min<long>(y0 + 2 * ky, rowEnd);
+        while (finished - done >= kLanes || (finished == rowEnd && done < rowEnd)) {
             const int bandRows = static_cast<int>(std::min<long>(kLanes, finished - done));
             int* band = dst + static_cast<std::size_t>(done) * dstStride;
-            transposeBandIn(band, dstStride, bandRows, columns, in.data());
-            LaneLines lines{in.data(), out.data(), {}, {}};
+            transposeBandIn(band, dstStride, bandRows, columns, in);
+            LaneLines lines{in, out, {}, {}};
             slidingMinimum(lines, static_cast<long>(columns), kx);
-            transposeBandOut(out.data(), w, bandRows, band, dstStride, true, ceiling);
+            transposeBandOut(out, w, bandRows, band, dstStride, true, ceiling);
             done += bandRows;
         }
     }
@@ -259,22 +287,34 @@ KESTRO_ALWAYS_INLINE void movingMinimumBody(const int* src, int width, int heigh
 /// a ring, since rows above are overwritten with results once no window below needs them.
 /// Along the rows, window sums run in double over bands of transposed column sums; they are
 /// exact integers, so each quotient is the very double the literal loops divide.
-KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int height, int radius) {
+/// This does output rows [rowBegin, rowEnd) (radius <= rowBegin < rowEnd <= height - radius),
+/// reading the original rows [rowBegin - radius, rowBegin) from `above` and those from rowEnd
+/// on from `below` (radius rows each at most), since in a band of rows the neighbours' rows are
+/// overwritten by their own threads. For the whole raster both point into the raster itself.
+/// Working memory: averageScratch ints.
+KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int radius, long rowBegin, long rowEnd,
+                                            const int* above, const int* below, int* scratch) {
     const std::size_t w = static_cast<std::size_t>(width);
     const long r = radius, span = 2L * radius;
     const double count = static_cast<double>(span) * static_cast<double>(span);
-    std::vector<int> ring = allocateBuffer<int>(static_cast<std::size_t>(span) * w);
-    std::vector<int> firstSums = allocateBuffer<int>(w);
-    std::vector<int> bandSums = allocateBuffer<int>(w * kLanes);
-    std::vector<int> in = allocateBuffer<int>(w * kLanes);
-    std::vector<int> out = allocateBuffer<int>(w * kLanes);
-    auto rowAt = [&](long y) { return pixels + static_cast<std::size_t>(y) * w; };
-    auto ringAt = [&](long y) { return ring.data() + static_cast<std::size_t>(y % span) * w; };
+    int* const ring = scratch;
+    int* const bandSums = ring + lines(static_cast<std::size_t>(span) * w);
+    int* const in = bandSums + lines(w * kLanes);
+    int* const out = in + lines(w * kLanes);
+    int* const firstSums = out + lines(w * kLanes);
+    std::fill_n(firstSums, w, 0);
+    auto rowAt = [&](long y) {
+        if (y < rowBegin) return above + static_cast<std::size_t>(y - (rowBegin - r)) * w;
+        if (y >= rowEnd) return below + static_cast<std::size_t>(y - rowEnd) * w;
+        return static_cast<const int*>(pixels + static_cast<std::size_t>(y) * w);
+    };
+    auto ringAt = [&](long y) { return ring + static_cast<std::size_t>(y % span) * w; };
+    auto outAt = [&](long y) { return pixels + static_cast<std::size_t>(y) * w; };
 
-    for (long y = 0; y < span; ++y) {
+    for (long y = rowBegin - r; y < rowBegin + r; ++y) {
         const int* __restrict row = rowAt(y);
         int* __restrict keep = ringAt(y);
-        int* __restrict sums = firstSums.data();
+        int* __restrict sums = firstSums;
         for (std::size_t x = 0; x < w; ++x) {
             sums[x] += row[x];
             keep[x] = row[x];
@@ -283,14 +323,14 @@ KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int height, 
 
     const std::size_t interior = w - 2 * static_cast<std::size_t>(r);
     const v4df divisor = {count, count, count, count};
-    const int* previous = firstSums.data();
-    for (long y0 = r; y0 < height - r; y0 += kLanes) {
+    const int* previous = firstSums;
+    for (long y0 = rowBegin; y0 < rowEnd; y0 += kLanes) {
         // Column sums of the band's rows, one line each, every line from the one before.
-        const int bandRows = static_cast<int>(std::min<long>(kLanes, height - r - y0));
+        const int bandRows = static_cast<int>(std::min<long>(kLanes, rowEnd - y0));
         for (int lane = 0; lane < bandRows; ++lane) {
             const long y = y0 + lane;
-            int* __restrict sums = bandSums.data() + lane * w;
-            if (y == r) {
+            int* __restrict sums = bandSums + lane * w;
+            if (y == rowBegin) {
                 std::memcpy(sums, previous, w * sizeof(int));
             } else {
                 // Row y + r - 1 enters, row y - r - 1 leaves; both live in the same ring slot.
@@ -304,17 +344,17 @@ KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int height, 
             }
             previous = sums;
         }
-        transposeBandIn(bandSums.data(), w, bandRows, w, in.data());
+        transposeBandIn(bandSums, w, bandRows, w, in);
 
         // Window sums along the band, lanes 0-3 and 4-7 in two double vectors.
-        const int* t = in.data();
+        const int* t = in;
         v4df low = {}, high = {};
         for (long x = 0; x < span; ++x) {
             const v8si v = KESTRO_LOAD8(t + x * kLanes);
             low += KESTRO_LOW4_DOUBLE(v);
             high += KESTRO_HIGH4_DOUBLE(v);
         }
-        int* o = out.data();
+        int* o = out;
         for (std::size_t i = 0; i < interior; ++i) {
             const std::size_t x = i + static_cast<std::size_t>(r);
             const v4si qLow = __builtin_convertvector(low / divisor, v4si);
@@ -324,16 +364,55 @@ KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int height, 
             low += KESTRO_LOW4_DOUBLE(d);
             high += KESTRO_HIGH4_DOUBLE(d);
         }
-        transposeBandOut(out.data(), interior, bandRows, rowAt(y0) + r, w, false, 0);
+        transposeBandOut(out, interior, bandRows, outAt(y0) + r, w, false, 0);
     }
 }
 
 KESTRO_KERNEL(void, movingMinimumKernel,
-              (const int* src, int width, int height, int* dst, std::size_t dstStride, long kx, long ky, int ceiling),
-              (src, width, height, dst, dstStride, kx, ky, ceiling),
-              movingMinimumBody(src, width, height, dst, dstStride, kx, ky, ceiling))
-KESTRO_KERNEL(void, movingAverageKernel, (int* pixels, int width, int height, int radius),
-              (pixels, width, height, radius), movingAverageBody(pixels, width, height, radius))
+              (const int* src, int width, int height, int* dst, std::size_t dstStride, long kx, long ky, int ceiling,
+               long rowBegin, long rowEnd, int* scratch),
+              (src, width, height, dst, dstStride, kx, ky, ceiling, rowBegin, rowEnd, scratch),
+              movingMinimumBody(src, width, height, dst, dstStride, kx, ky, ceiling, rowBegin, rowEnd, scratch))
+KESTRO_KERNEL(void, movingAverageKernel,
+              (int* pixels, int width, int radius, long rowBegin, long rowEnd, const int* above, const int* below,
+               int* scratch),
+              (pixels, width, radius, rowBegin, rowEnd, above, below, scratch),
+              movingAverageBody(pixels, width, radius, rowBegin, rowEnd, above, below, scratch))
+
+/// The fast average in bands of output rows. Each band first keeps its own copy of the original
+/// rows its windows reach beyond it (radius above, radius below), all bands together, before
+/// any band writes a result; then every band works on its own.
+void movingAverageBands(int* pixels, int width, int height, int radius) {
+    const std::size_t w = static_cast<std::size_t>(width);
+    const long r = radius, rows = height - 2L * radius;
+    // Each band copies 2 radius rows beside its own and keeps a ring of as many; more bands than
+    // rows / (8 radius) would spend more on them than the threads gain.
+    const int bands = static_cast<int>(std::min<long>(bandCount(rows, w), std::max(2L, rows / (8 * r))));
+    auto rowAt = [&](long y) { return pixels + static_cast<std::size_t>(y) * w; };
+    const std::size_t perBand = averageScratch(w, r);
+    int* const scratch = callBuffer(0, perBand * static_cast<std::size_t>(bands));
+    if (bands == 1) {
+        movingAverageKernel(pixels, width, radius, r, height - r, rowAt(0), rowAt(height - r), scratch);
+        return;
+    }
+    const std::size_t haloInts = static_cast<std::size_t>(r) * w;
+    int* const halos = callBuffer(1, 2 * haloInts * static_cast<std::size_t>(bands));
+    auto above = [&](int band) { return halos + 2 * haloInts * static_cast<std::size_t>(band); };
+    auto below = [&](int band) { return above(band) + haloInts; };
+    // Bands start on whole groups of lanes, so that only the last one has a short group.
+    auto begin = [&](int band) { return r + (band == bands ? rows : bandBegin(rows, bands, band) / kLanes * kLanes); };
+    runBands(bands, [&](int band) {
+        if (begin(band) == begin(band + 1)) return;
+        std::memcpy(above(band), rowAt(begin(band) - r), haloInts * sizeof(int));
+        const long end = begin(band + 1), kept = std::min(r, height - end);
+        std::memcpy(below(band), rowAt(end), static_cast<std::size_t>(kept) * w * sizeof(int));
+    });
+    runBands(bands, [&](int band) {
+        if (begin(band) < begin(band + 1))
+            movingAverageKernel(pixels, width, radius, begin(band), begin(band + 1), above(band), below(band),
+                                scratch + perBand * static_cast<std::size_t>(band));
+    });
+}
 
 /// Saturating conversion for quotients that rounding may carry just past the int range.
 int truncateToInt(double value) {
@@ -352,31 +431,35 @@ void movingAverageGeneral(int* pixels, int width, int height, int radius, bool l
     std::memcpy(original.data(), pixels, original.size() * sizeof(int));
     auto at = [&](long x, long y) { return original[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)]; };
 
-    if (literalSums) {
-        for (long y = r; y < height - r; ++y)
-            for (long x = r; x < width - r; ++x) {
-                double sum = 0;
-                for (long yy = y - r; yy < y + r; ++yy)
-                    for (long xx = x - r; xx < x + r; ++xx) sum += at(xx, yy);
-                pixels[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] = truncateToInt(sum / count);
-            }
-        return;
-    }
-    std::vector<std::int64_t> sums = allocateBuffer<std::int64_t>(w);
-    for (long y = 0; y < span; ++y)
-        for (std::size_t x = 0; x < w; ++x) sums[x] += at(static_cast<long>(x), y);
-    for (long y = r; y < height - r; ++y) {
-        if (y > r)
-            for (std::size_t x = 0; x < w; ++x)
-                sums[x] += static_cast<std::int64_t>(at(static_cast<long>(x), y + r - 1)) - at(static_cast<long>(x), y - r - 1);
-        std::int64_t window = 0;
-        for (long x = 0; x < span; ++x) window += sums[static_cast<std::size_t>(x)];
-        for (long x = r; x < width - r; ++x) {
-            pixels[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] =
-                truncateToInt(static_cast<double>(window) / count);
-            if (x + r < width) window += sums[static_cast<std::size_t>(x + r)] - sums[static_cast<std::size_t>(x - r)];
+    // Every band reads the copy of the original and writes its own rows.
+    parallelRows(height - 2L * r, w, [&](long first, long end) {
+        const long top = r + first, bottom = r + end;
+        if (literalSums) {
+            for (long y = top; y < bottom; ++y)
+                for (long x = r; x < width - r; ++x) {
+                    double sum = 0;
+                    for (long yy = y - r; yy < y + r; ++yy)
+                        for (long xx = x - r; xx < x + r; ++xx) sum += at(xx, yy);
+                    pixels[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] = truncateToInt(sum / count);
+                }
+            return;
         }
-    }
+        std::vector<std::int64_t> sums = allocateBuffer<std::int64_t>(w);
+        for (long y = top - r; y < top + r; ++y)
+            for (std::size_t x = 0; x < w; ++x) sums[x] += at(static_cast<long>(x), y);
+        for (long y = top; y < bottom; ++y) {
+            if (y > top)
+                for (std::size_t x = 0; x < w; ++x)
+                    sums[x] += static_cast<std::int64_t>(at(static_cast<long>(x), y + r - 1)) - at(static_cast<long>(x), y - r - 1);
+            std::int64_t window = 0;
+            for (long x = 0; x < span; ++x) window += sums[static_cast<std::size_t>(x)];
+            for (long x = r; x < width - r; ++x) {
+                pixels[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] =
+                    truncateToInt(static_cast<double>(window) / count);
+                if (x + r < width) window += sums[static_cast<std::size_t>(x + r)] - sums[static_cast<std::size_t>(x - r)];
+            }
+        }
+    });
 }
 
 } // namespace
@@ -394,7 +477,19 @@ void movingMinimum(const int* src, int width, int height, int* dst, std::size_t 
     // A half size reaching past every line behaves as one that just reaches all of them.
     const long kx = std::min<long>(halfWidth, width - 1);
     const long ky = std::min<long>(halfHeight, height - 1);
-    movingMinimumKernel(src, width, height, dst, dstStride, kx, ky, startValue);
+    // Each band of output rows reads the source alone and writes its own rows of dst. Bands
+    // start on whole groups of lanes, so that only the last one has a short group.
+    const int bands = bandCount(height, static_cast<std::size_t>(width));
+    const std::size_t perBand = minimumScratch(static_cast<std::size_t>(width));
+    int* const scratch = callBuffer(0, perBand * static_cast<std::size_t>(bands));
+    auto begin = [&](int band) {
+        return band == bands ? height : bandBegin(height, bands, band) / kLanes * kLanes;
+    };
+    runBands(bands, [&](int band) {
+        if (begin(band) < begin(band + 1))
+            movingMinimumKernel(src, width, height, dst, dstStride, kx, ky, startValue, begin(band), begin(band + 1),
+                                scratch + perBand * static_cast<std::size_t>(band));
+    });
 }
 
 void movingAverage(int* pixels, int width, int height, int radius) {
@@ -407,7 +502,7 @@ void movingAverage(int* pixels, int width, int height, int radius) {
     // running update, which passes through one window sum plus one difference).
     const bool fast = largest * (2.0 * span + 2.0) < 2147483648.0 && largest * span * (span + 2.0) <= 4503599627370496.0;
     if (fast) {
-        movingAverageKernel(pixels, width, height, radius);
+        movingAverageBands(pixels, width, height, radius);
         return;
     }
     // Every partial sum of the literal loops stays an exact integer while |value| * count <= 2^53.

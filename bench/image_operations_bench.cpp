@@ -199,11 +199,78 @@ void BM_MemcpyFresh(benchmark::State& state) {
 }
 BENCHMARK(BM_MemcpyFresh)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// --- Every core: ours at 1 thread and all cores beside OpenCV at 1 thread and its default and
+// memcpy at 1 thread and all cores. Threads 0 means all cores.
+
+template <int Threads> void BM_MemcpyThreads(benchmark::State& state) {
+    std::vector<std::uint16_t> from(kBytes / 2, 1), to(kBytes / 2, 2);
+    for (auto _ : state) {
+        rasterbench::memcpyOnThreads(to.data(), from.data(), kBytes, Threads);
+        benchmark::ClobberMemory();
+    }
+}
+
+template <int Threads> void BM_ContrastAveThreads(benchmark::State& state) {
+    Work w;
+    rasterbench::LibraryThreads threads(Threads);
+    for (auto _ : state) {
+        w.quiet();
+        benchmark::DoNotOptimize(w.image.ContrastAve(state.iterations() % 2 ? 10 : -10));
+    }
+}
+
+template <int Threads> void BM_Apply16BitLUTThreads(benchmark::State& state) {
+    Work w;
+    std::vector<unsigned short> table = reverseTable();
+    rasterbench::LibraryThreads threads(Threads);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(w.image.apply16BitLUT(table.data()));
+}
+
+template <int Threads> void BM_ConvertToThreads(benchmark::State& state) {
+    cv::Mat m(kSize, kSize, CV_16UC1, cv::Scalar(1000));
+    cv::setNumThreads(Threads == 1 ? 1 : -1);
+    for (auto _ : state)
+        m.convertTo(m, CV_16U, state.iterations() % 2 ? 1.1 : 0.9, 100);
+    cv::setNumThreads(0);
+}
+
+template <int Threads> void BM_Median3Threads(benchmark::State& state) {
+    Work w;
+    rasterbench::LibraryThreads threads(Threads);
+    for (auto _ : state) {
+        w.quiet();
+        benchmark::DoNotOptimize(w.image.Median(3));
+    }
+}
+
+template <int Threads> void BM_MedianBlur3Threads(benchmark::State& state) {
+    cv::Mat source, destination(kSize, kSize, CV_16UC1);
+    gel().copytoOpenCV(source);
+    cv::setNumThreads(Threads == 1 ? 1 : -1);
+    for (auto _ : state)
+        cv::medianBlur(source, destination, 3);
+    cv::setNumThreads(0);
+}
+
+#define KESTRO_EVERY_CORE(name)                                                  \
+    BENCHMARK_TEMPLATE(name, 1)->Apply(rasterbench::repeatKeepingFastest); \
+    BENCHMARK_TEMPLATE(name, 0)->Apply(rasterbench::repeatKeepingFastest);
+KESTRO_EVERY_CORE(BM_MemcpyThreads)
+KESTRO_EVERY_CORE(BM_ContrastAveThreads)
+KESTRO_EVERY_CORE(BM_Apply16BitLUTThreads)
+KESTRO_EVERY_CORE(BM_ConvertToThreads)
+KESTRO_EVERY_CORE(BM_Median3Threads)
+KESTRO_EVERY_CORE(BM_MedianBlur3Threads)
+
 } // namespace
 
 int main(int argc, char** argv) {
     using rasterbench::Comparison;
     cv::setNumThreads(0); // one thread, as the library runs on the host's user-interface thread
+    kestro::setThreadCount(1);
+    using rasterbench::ThreadRow;
+    const std::string m1 = "BM_MemcpyThreads<1>", mAll = "BM_MemcpyThreads<0>";
     return rasterbench::runAndSummarise(
         argc, argv,
         {
@@ -231,5 +298,12 @@ int main(int argc, char** argv) {
                        "BM_CropHalf",
                        {{"memcpy", "BM_Memcpy<2>"}, {"memcpy fresh", "BM_MemcpyFresh"}},
                        "beside memcpy"},
+        },
+        {
+            ThreadRow{"ContrastAve", "BM_ContrastAveThreads<1>", "BM_ContrastAveThreads<0>", "", "", "", 1, m1, mAll},
+            ThreadRow{"apply16BitLUT / convertTo", "BM_Apply16BitLUTThreads<1>", "BM_Apply16BitLUTThreads<0>",
+                      "BM_ConvertToThreads<1>", "BM_ConvertToThreads<0>", "BM_Apply16BitLUT_Literal", 1, m1, mAll},
+            ThreadRow{"Median(3) / medianBlur", "BM_Median3Threads<1>", "BM_Median3Threads<0>",
+                      "BM_MedianBlur3Threads<1>", "BM_MedianBlur3Threads<0>", "BM_Median_Literal<3>", 1, m1, mAll},
         });
 }

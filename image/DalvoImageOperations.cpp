@@ -2,6 +2,7 @@
 // filters that only record themselves.
 #include "image/DalvoImage.h"
 #include "raster/detail/MatrixTypes.h"
+#include "raster/detail/Parallel.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -98,21 +99,32 @@ void medianInStrips(FIBITMAP* source, FIBITMAP* target, int matrixType, int size
     // Matrix rows run top-down, scan lines bottom-up.
     const auto line = [&](FIBITMAP* dib, int y) { return FreeImage_GetScanLine(dib, height - 1 - y); };
 
-    cv::Mat in(rows, width, matrixType), out(rows, width, matrixType);
-    for (int top = 0; top < height; top += core) {
-        const int end = std::min(height, top + core);
-        const int first = std::max(0, top - reach), last = std::min(height, end + reach);
-        for (int y = first; y < last; ++y)
-            std::memcpy(in.ptr(y - first), line(source, y), rowBytes);
-        // Plain headers, not row ranges: OpenCV must see each strip as a whole matrix.
-        const cv::Mat strip(last - first, width, matrixType, in.data, in.step);
-        cv::Mat result(last - first, width, matrixType, out.data, out.step);
-        cv::medianBlur(strip, result, size);
-        if (result.data != out.data)
-            result.copyTo(cv::Mat(last - first, width, matrixType, out.data, out.step));
-        for (int y = top; y < end; ++y)
-            std::memcpy(line(target, y), out.ptr(y - first), rowBytes);
-    }
+    // Bands of rows go to the threads, each with matrices of its own; a strip may start at any
+    // row, so a band's strips start at its first row.
+    const int bands = kestro::detail::bandCount(height, static_cast<size_t>(width));
+    kestro::detail::runBands(bands, [&](int band) {
+        const int bandTop = static_cast<int>(kestro::detail::bandBegin(height, bands, band));
+        const int bandEnd = static_cast<int>(kestro::detail::bandBegin(height, bands, band + 1));
+        // Kept by each thread between calls: freed after every band they would go back to the
+        // system and fault in again for the next.
+        thread_local cv::Mat in, out;
+        in.create(rows, width, matrixType);
+        out.create(rows, width, matrixType);
+        for (int top = bandTop; top < bandEnd; top += core) {
+            const int end = std::min(bandEnd, top + core);
+            const int first = std::max(0, top - reach), last = std::min(height, end + reach);
+            for (int y = first; y < last; ++y)
+                std::memcpy(in.ptr(y - first), line(source, y), rowBytes);
+            // Plain headers, not row ranges: OpenCV must see each strip as a whole matrix.
+            const cv::Mat strip(last - first, width, matrixType, in.data, in.step);
+            cv::Mat result(last - first, width, matrixType, out.data, out.step);
+            cv::medianBlur(strip, result, size);
+            if (result.data != out.data)
+                result.copyTo(cv::Mat(last - first, width, matrixType, out.data, out.step));
+            for (int y = top; y < end; ++y)
+                std::memcpy(line(target, y), out.ptr(y - first), rowBytes);
+        }
+    });
 }
 
 } // namespace
@@ -176,21 +188,24 @@ int DalvoImage::apply16BitLUT(unsigned short* table) {
     if (!FreeImage_HasPixels(m_dib) || !table) return 0;
     setModified(TRUE);
     const unsigned width = getWidth(), height = getHeight();
-    for (unsigned y = 0; y < height; ++y) {
-        WORD* pixel = reinterpret_cast<WORD*>(FreeImage_GetScanLine(m_dib, static_cast<int>(y)));
-        unsigned x = 0;
-        // Four independent lookups per step keep several table reads in flight.
-        for (; x + 4 <= width; x += 4) {
-            const WORD a = table[pixel[x]], b = table[pixel[x + 1]], c = table[pixel[x + 2]],
-                       d = table[pixel[x + 3]];
-            pixel[x] = a;
-            pixel[x + 1] = b;
-            pixel[x + 2] = c;
-            pixel[x + 3] = d;
+    // The table is only read; each band of threads rewrites its own scan lines.
+    kestro::detail::parallelRows(height, width, [&](long first, long end) {
+        for (long y = first; y < end; ++y) {
+            WORD* pixel = reinterpret_cast<WORD*>(FreeImage_GetScanLine(m_dib, static_cast<int>(y)));
+            unsigned x = 0;
+            // Four independent lookups per step keep several table reads in flight.
+            for (; x + 4 <= width; x += 4) {
+                const WORD a = table[pixel[x]], b = table[pixel[x + 1]], c = table[pixel[x + 2]],
+                           d = table[pixel[x + 3]];
+                pixel[x] = a;
+                pixel[x + 1] = b;
+                pixel[x + 2] = c;
+                pixel[x + 3] = d;
+            }
+            for (; x < width; ++x)
+                pixel[x] = table[pixel[x]];
         }
-        for (; x < width; ++x)
-            pixel[x] = table[pixel[x]];
-    }
+    });
     return 1;
 }
 

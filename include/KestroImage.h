@@ -11,6 +11,7 @@
 #include "raster/RasterImage.h"
 #include "raster/RasterImageGS16.h"
 #include "raster/RasterImageRGB.h"
+#include "raster/Threads.h"
 #include "image/fipImage.h"
 #include "image/fipWinImage.h"
 #include "image/DalvoImage.h"

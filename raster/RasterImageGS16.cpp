@@ -3,6 +3,7 @@
 
 #include "image/DalvoImage.h"
 #include "raster/detail/Kernels.h"
+#include "raster/detail/Parallel.h"
 
 #include <opencv2/core/mat.hpp>
 
@@ -39,6 +40,24 @@ double meanOf(const PixelStats& stats, const int* pixels, size_t count) {
     double sum = 0;
     for (size_t i = 0; i < count; ++i) sum += pixels[i];
     return sum / static_cast<double>(count);
+}
+
+/// The figures of rows [0, height) of `width` pixels, each row done by work(y, stats) on the
+/// band of threads it falls in; the bands' figures are merged afterwards (min, max and an
+/// integer sum, so the order of merging does not matter).
+template <class RowWork>
+PixelStats statsOverRows(int height, size_t width, const RowWork& work) {
+    const int bands = kestro::detail::bandCount(height, width);
+    std::vector<PixelStats> parts(static_cast<size_t>(bands));
+    kestro::detail::runBands(bands, [&](int band) {
+        PixelStats stats;
+        const long end = kestro::detail::bandBegin(height, bands, band + 1);
+        for (long y = kestro::detail::bandBegin(height, bands, band); y < end; ++y) work(static_cast<int>(y), stats);
+        parts[static_cast<size_t>(band)] = stats;
+    });
+    PixelStats total;
+    for (const PixelStats& part : parts) total.merge(part.min, part.max, part.sum);
+    return total;
 }
 
 /// Grows the array by n elements and returns the first new one (null when n is 0).
@@ -111,13 +130,14 @@ RasterImageGS16::RasterImageGS16(DalvoImage* image) : RasterImageGS16() {
     PixelStats stats;
     const size_t w = static_cast<size_t>(width);
     if (type == FIT_UINT16) {
-        for (int y = 0; y < height; ++y) {
+        stats = statsOverRows(height, w, [&](int y, PixelStats& band) {
             const WORD* line = reinterpret_cast<const WORD*>(FreeImage_GetScanLine(dib, height - 1 - y));
-            kestro::detail::widenRow(line, pixels + w * y, w, stats);
-        }
+            kestro::detail::widenRow(line, pixels + w * y, w, band);
+        });
     } else if (type == FIT_BITMAP && bpp == 8) {
-        for (int y = 0; y < height; ++y)
-            kestro::detail::widenRow(FreeImage_GetScanLine(dib, height - 1 - y), pixels + w * y, w, stats);
+        stats = statsOverRows(height, w, [&](int y, PixelStats& band) {
+            kestro::detail::widenRow(FreeImage_GetScanLine(dib, height - 1 - y), pixels + w * y, w, band);
+        });
     } else if (count > 0) {
         std::memset(pixels, 0, count * sizeof(int));
         stats.merge(0, 0, 0);
@@ -277,19 +297,19 @@ void RasterImageGS16::getHistogram(CIntDataArray* histogram) const {
 }
 
 void RasterImageGS16::subtractImage(RasterImageGS16* other) {
-    PixelStats stats;
     const size_t w = static_cast<size_t>(width);
     const bool hasOther = other && other->pixels;
     const size_t ow = hasOther ? static_cast<size_t>(std::max(other->width, 0)) : 0;
     const size_t cols = std::min(w, ow);
     const int rows = hasOther ? std::min(height, other->height) : 0;
-    for (int y = 0; y < height; ++y) {
+    // Rows of the other raster are only read, so its being this very raster changes nothing.
+    const PixelStats stats = statsOverRows(height, w, [&](int y, PixelStats& band) {
         int* row = pixels + w * y;
         const size_t covered = y < rows ? cols : 0;
-        if (covered) kestro::detail::subtractRow(row, other->pixels + ow * y, covered, stats);
+        if (covered) kestro::detail::subtractRow(row, other->pixels + ow * y, covered, band);
         // Where the other raster does not reach, it counts as 0.
-        if (covered < w) clampRow(row + covered, w - covered, stats);
-    }
+        if (covered < w) clampRow(row + covered, w - covered, band);
+    });
     minValue = stats.min;
     maxValue = stats.max;
     mean = meanOf(stats, pixels, pixelCount());
@@ -297,9 +317,11 @@ void RasterImageGS16::subtractImage(RasterImageGS16* other) {
 }
 
 void RasterImageGS16::calculateStatistics() {
-    PixelStats stats;
     const size_t count = pixelCount();
-    kestro::detail::gatherStats(pixels, count, stats);
+    const size_t w = static_cast<size_t>(std::max(width, 0));
+    const PixelStats stats = statsOverRows(count ? height : 0, w, [&](int y, PixelStats& band) {
+        kestro::detail::gatherStats(pixels + w * y, w, band);
+    });
     minValue = stats.min;
     maxValue = stats.max;
     mean = meanOf(stats, pixels, count);
@@ -312,17 +334,20 @@ DalvoImage* RasterImageGS16::convert2DalvoImage() const {
     FIBITMAP* dib = static_cast<FIBITMAP*>(*image);
     if (!dib) return image; // no pixels, or FreeImage could not allocate them
     const size_t w = static_cast<size_t>(width);
-    for (int y = 0; y < height; ++y) {
-        const int* src = pixels + w * y;
-        BYTE* line = FreeImage_GetScanLine(dib, height - 1 - y);
-        // Only the low bits are kept: unsigned conversion is modular.
-        if (eightBit) {
-            for (size_t x = 0; x < w; ++x) line[x] = static_cast<BYTE>(src[x]);
-        } else {
-            WORD* words = reinterpret_cast<WORD*>(line);
-            for (size_t x = 0; x < w; ++x) words[x] = static_cast<WORD>(src[x]);
+    // Each band writes its own scan lines.
+    kestro::detail::parallelRows(height, w, [&](long first, long end) {
+        for (long y = first; y < end; ++y) {
+            const int* src = pixels + w * y;
+            BYTE* line = FreeImage_GetScanLine(dib, static_cast<int>(height - 1 - y));
+            // Only the low bits are kept: unsigned conversion is modular.
+            if (eightBit) {
+                for (size_t x = 0; x < w; ++x) line[x] = static_cast<BYTE>(src[x]);
+            } else {
+                WORD* words = reinterpret_cast<WORD*>(line);
+                for (size_t x = 0; x < w; ++x) words[x] = static_cast<WORD>(src[x]);
+            }
         }
-    }
+    });
     return image;
 }
 

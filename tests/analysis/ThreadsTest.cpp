@@ -4,9 +4,11 @@
 #include "framework/App.h"
 #include "image/DalvoImage.h"
 #include "raster/RasterImageGS16.h"
+#include "raster/Threads.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -64,4 +66,65 @@ TEST(Threads, DistinctImagesOnDistinctThreadsGiveWhatOneThreadGives) {
     EXPECT_EQ(app->GetWaitCursorBeginCount(), kThreads * kRounds);
     EXPECT_EQ(app->GetWaitCursorEndCount(), kThreads * kRounds);
     EXPECT_FALSE(app->IsWaitCursorOn());
+}
+
+// ---- Bands of rows on the library's threads ------------------------------------------------
+
+namespace {
+
+/// Runs `work` at 1 thread and at each other count with every image split to the last row, and
+/// restores the defaults: each count must give the 1-thread result.
+template <class Work>
+void expectSameAtEveryThreadCount(const Work& work, const std::string& what) {
+    kestro::setMinimumPixelsPerThread(1);
+    kestro::setThreadCount(1);
+    const auto alone = work();
+    for (int threads : {2, 3, 7}) {
+        kestro::setThreadCount(threads);
+        EXPECT_EQ(work(), alone) << what << " at " << threads << " threads";
+    }
+    kestro::setThreadCount(0);
+    kestro::setMinimumPixelsPerThread(16384);
+}
+
+RasterImageGS16 patterned(int width, int height, int scale) {
+    RasterImageGS16 raster(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            raster.setPixel(x, y, ((x * 977 + y * 131 + x * y * 7) % 4099) * scale - (scale > 1 ? 3 * scale : 0));
+    return raster;
+}
+
+std::vector<int> pixelsOf(const RasterImageGS16& raster) {
+    return std::vector<int>(raster.pixels, raster.pixels + static_cast<size_t>(raster.width) * raster.height);
+}
+
+} // namespace
+
+// Sizes below the thread count, odd sizes, windows past the borders; values of 16 bits and values
+// whose sums leave the fast integer path.
+TEST(Threads, MovingFiltersGiveTheOneThreadResultAtEveryThreadCount) {
+    struct Case {
+        int width, height, half, scale;
+    };
+    const Case cases[] = {{1, 1, 1, 1},   {2, 3, 1, 1},    {5, 3, 2, 1},     {3, 17, 1, 1},
+                          {37, 23, 3, 1}, {131, 97, 4, 1}, {61, 45, 30, 1}, {53, 41, 2, 300000}};
+    for (const Case& c : cases) {
+        const RasterImageGS16 source = patterned(c.width, c.height, c.scale);
+        const std::string what = std::to_string(c.width) + "x" + std::to_string(c.height) + " half " +
+                                 std::to_string(c.half) + " scale " + std::to_string(c.scale);
+        expectSameAtEveryThreadCount(
+            [&] {
+                ImageProcessing ip;
+                RasterImageGS16 in(source), background(c.width, c.height), smooth(source);
+                background.maxPixelValue = 60000;
+                ip.generateBGViaMinFilter(&in, &background, c.half, c.half + 1);
+                ip.smoothenViaAverageFilter(&smooth, c.half);
+                std::vector<int> both = pixelsOf(background);
+                const std::vector<int> averaged = pixelsOf(smooth);
+                both.insert(both.end(), averaged.begin(), averaged.end());
+                return both;
+            },
+            what);
+    }
 }

@@ -86,15 +86,14 @@ int runBackground(const BackgroundArgs& a, bool json)
             throw ToolError(a.out + ": cannot create the folder (" + ec.message() + ")");
     }
 
-    size_t next = 0;
-    const auto work = [&](const std::string& file) { return processOne(file, outputs[next++].path, a); };
+    const auto work = [&](const std::string& file, size_t index) { return processOne(file, outputs[index].path, a); };
     const auto print = [&](const nlohmann::ordered_json& j, size_t) {
         std::cout << "wrote " << j["output"].get<std::string>() << ": "
                   << (a.subtract ? "image minus its background" : "background") << " by moving minimum, half window "
                   << a.half[0] << " x " << a.half[1] << ", " << j["width"] << " x " << j["height"] << ", " << j["bpp"]
                   << "-bit, values " << j["min"] << ".." << j["max"] << " (" << j["grey"].get<std::string>() << ")\n";
     };
-    return forEachFile(files, "background", json, work, print);
+    return forEachFileAtOnce(files, "background", json, work, print);
 }
 
 } // namespace
@@ -124,6 +123,7 @@ Command addBackgroundCommand(CLI::App& root, const bool& json)
         ->capture_default_str();
     addChannelOption(*app);
     app->add_flag("--subtract", a->subtract, "Write the image minus its background instead");
+    addJobsOption(*app);
     return {app, [a, &json] { return runBackground(*a, json); }};
 }
 

@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "GelRun.h"
 
+#include <atomic>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -40,9 +41,10 @@ int runLanes(const LanesArgs& a, bool json)
         throw ToolError(a.out + ": cannot create the output folder");
 
     const nlohmann::ordered_json parameters = a.gel.parameters();
-    std::string bands = bandTableHeader(a.gel), lanes = laneTableHeader();
-    size_t done = 0;
-    const auto work = [&](const std::string& file) {
+    // Each file's rows wait in its own slot, so that files worked at once join the tables in order.
+    std::vector<std::string> bandRows(files.size()), laneRows(files.size());
+    std::atomic<size_t> done{0};
+    const auto work = [&](const std::string& file, size_t index) {
         const GelRun r = runGel(file, a.gel);
         const nlohmann::ordered_json report = gelReport(r, a.gel, runRecord(parameters, {file}));
         // A failed file writes nothing: its outputs are written only once all of them are made.
@@ -51,8 +53,8 @@ int runLanes(const LanesArgs& a, bool json)
         writeTextFileAtomically(jsonPath, formatJson(report));
         if (a.writeEdits)
             writeTextFileAtomically(outputOf(file, ".edits.json"), editsText(editsOf(r.analysis)));
-        bands += bandTableRows(r, a.gel);
-        lanes += laneTableRows(r);
+        bandRows[index] = bandTableRows(r, a.gel);
+        laneRows[index] = laneTableRows(r);
         ++done;
         return nlohmann::ordered_json{{"file", file},
                                       {"tiers", report["tierCount"]},
@@ -74,9 +76,14 @@ int runLanes(const LanesArgs& a, bool json)
         for (const auto& w : j["warnings"])
             std::cout << "  note: " << w["text"].get<std::string>() << '\n';
     };
-    const int code = forEachFile(files, "lanes", json, work, print);
+    const int code = forEachFileAtOnce(files, "lanes", json, work, print);
     if (done == 0)
         return code;
+    std::string bands = bandTableHeader(a.gel), lanes = laneTableHeader();
+    for (size_t i = 0; i < files.size(); ++i) {
+        bands += bandRows[i];
+        lanes += laneRows[i];
+    }
     writeTextFileAtomically(bandsPath, bands);
     writeTextFileAtomically(lanesPath, lanes);
     if (!json)
@@ -102,6 +109,7 @@ Command addLanesCommand(CLI::App& root, const bool& json)
     app->add_flag("--write-edits", a->writeEdits,
                   "Also write NAME.edits.json: the lanes and bands found, to correct and replay with --edits");
     addGelOptions(*app, a->gel);
+    addJobsOption(*app);
     return {app, [a, &json] { return runLanes(*a, json); }};
 }
 

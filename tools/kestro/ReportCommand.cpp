@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "GelRun.h"
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -243,17 +244,18 @@ int runReport(const ReportArgs& a, bool json)
     const std::vector<std::string> files = analysisInputs(a.gel.files);
     refuseExistingOutputs(files, {{a.out, "the report"}});
     const nlohmann::ordered_json parameters = a.gel.parameters();
-    std::string body;
-    size_t done = 0;
-    const std::string picture = a.out + ".picture.part";
-    const auto work = [&](const std::string& file) {
+    // Each file's section waits in its own slot, so that files worked at once join in order.
+    std::vector<std::string> sections(files.size());
+    std::atomic<size_t> done{0};
+    const auto work = [&](const std::string& file, size_t index) {
+        const std::string picture = a.out + "." + std::to_string(index) + ".picture.part";
         const GelRun r = runGel(file, a.gel);
         const nlohmann::ordered_json report = gelReport(r, a.gel, runRecord(parameters, {file}));
         drawAnnotation(r, picture);
         const std::string png = readBytes(picture);
         std::error_code ec;
         fs::remove(picture, ec);
-        body += section(r, a.gel, report, png);
+        sections[index] = section(r, a.gel, report, png);
         ++done;
         return nlohmann::ordered_json{{"file", file},
                                       {"lanes", report["laneCount"]},
@@ -265,9 +267,12 @@ int runReport(const ReportArgs& a, bool json)
         for (const auto& w : j["warnings"])
             std::cout << "  note: " << w["text"].get<std::string>() << '\n';
     };
-    const int code = forEachFile(files, "report", json, work, print);
+    const int code = forEachFileAtOnce(files, "report", json, work, print);
     if (done == 0)
         return code;
+    std::string body;
+    for (const std::string& s : sections)
+        body += s;
     const std::string html =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Gel report</title><style>"
         "body{font-family:sans-serif;margin:16px;color:#222;background:#fff}"
@@ -297,6 +302,7 @@ Command addReportCommand(CLI::App& root, const bool& json)
     app->add_option("FILE", a->gel.files, "Gel images, or folders of them")->required();
     app->add_option("-o,--output", a->out, "The HTML file to write")->required();
     addGelOptions(*app, a->gel);
+    addJobsOption(*app);
     return {app, [a, &json] { return runReport(*a, json); }};
 }
 

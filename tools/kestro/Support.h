@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+
 namespace kestro {
 
 /// A failure to report to the user as one line: "kestro: error: <what>", exit code 1.
@@ -24,6 +28,7 @@ struct Settings {
     bool acceptDamaged = false; ///< read files whose decoder reported errors or whose data is missing
     std::string channel;        ///< what colour photos are measured by: "r", "g", "b", "luma", or "" (refused)
     bool force = false;         ///< write over a file that is also an input
+    int jobs = 0;               ///< files worked at once by lanes, background and report; 0: the thread count
 };
 Settings& settings();
 
@@ -137,5 +142,18 @@ private:
 int forEachFile(const std::vector<std::string>& files, const char* verb, bool json,
                 const std::function<nlohmann::ordered_json(const std::string& file)>& work,
                 const std::function<void(const nlohmann::ordered_json& result, size_t index)>& print);
+
+/// As above with up to settings().jobs files worked at once (for 0, as many as the library's
+/// thread count). `work` gets the
+/// file's index and may run on several threads together, so it must change only what belongs to
+/// its file; results, errors and the JSON come in the order of the files, as one at a time gives
+/// them, and the bar counts files finished. While several files run, each image operation keeps
+/// to its share of the library's threads.
+int forEachFileAtOnce(const std::vector<std::string>& files, const char* verb, bool json,
+                      const std::function<nlohmann::ordered_json(const std::string& file, size_t index)>& work,
+                      const std::function<void(const nlohmann::ordered_json& result, size_t index)>& print);
+
+/// Adds --jobs, read into settings().jobs.
+void addJobsOption(CLI::App& app);
 
 } // namespace kestro

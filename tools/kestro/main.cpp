@@ -76,6 +76,10 @@ int run(int argc, char** argv)
                    "Refuse input images that need more memory than a 16-bit grayscale image of this many pixels "
                    "with its raster (6 bytes a pixel); default: 8 GiB of image and raster")
         ->check(CLI::PositiveNumber);
+    int threads = 0;
+    app.add_option("--threads", threads,
+                   "Threads each image operation may use (default: one per core; 1 runs strictly one after the other)")
+        ->check(CLI::PositiveNumber);
 
     // Lab users come for lanes and report: they head the list.
     const std::vector<Command> commands = {addLanesCommand(app, json), addReportCommand(app, json),
@@ -110,6 +114,8 @@ int run(int argc, char** argv)
     }
     if (verbose)
         kestro::setMessageHandler([](const kestro::Message& m) { std::cerr << "kestro: decoder: " << kestro::oneLine(m.text) << '\n'; });
+    if (threads)
+        kestro::setThreadCount(threads);
     if (maxPixels)
         fipImage::setLoadMemoryLimit(maxPixels > ~0ULL / 6 ? ~0ULL : maxPixels * 6);
     for (const Command& c : commands)
