@@ -42,6 +42,18 @@ void expectSameBands(const gel::Analysis& a, const gel::Analysis& b, double rows
     }
 }
 
+// The analysis of a 16-bit image in four lanes placed by hand, 30 columns wide every 45 from
+// column 10.
+gel::Analysis inFourLanes(const std::vector<std::uint16_t>& px, int w, int h)
+{
+    const gel::PreparedGel prepared(gel::GreyView::of(px.data(), w, h, 2 * w));
+    const std::vector<gel::Tier> tiers = gel::findTiers(prepared);
+    std::vector<gel::LanePlacement> placed;
+    for (int k = 0; k < 4; ++k)
+        placed.push_back(gel::LanePlacement::centred(0, 25 + 45 * k, 30));
+    return gel::analyseLanes(prepared, tiers, gel::placeLanes(prepared, tiers, placed));
+}
+
 } // namespace
 
 TEST(GelStages, StagesOneByOneGiveTheOneCallResult)
@@ -224,12 +236,7 @@ TEST(GelStages, BandOnAShelfStaysSmearGoes)
             }
             px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
         }
-    const gel::PreparedGel prepared(gel::GreyView::of(px.data(), w, h, 2 * w));
-    const std::vector<gel::Tier> tiers = gel::findTiers(prepared);
-    std::vector<gel::LanePlacement> placed;
-    for (int k = 0; k < 4; ++k)
-        placed.push_back(gel::LanePlacement::centred(0, 25 + 45 * k, 30));
-    const gel::Analysis a = gel::analyseLanes(prepared, tiers, gel::placeLanes(prepared, tiers, placed));
+    const gel::Analysis a = inFourLanes(px, w, h);
     ASSERT_EQ(a.lanes.size(), 4u);
     const auto near = [](const gel::Lane& l, double row) {
         for (const gel::Band& b : l.bands)
@@ -322,12 +329,7 @@ TEST(GelStages, DenseLadderValleysAreNoSlots)
                 v += 6000 * std::exp(-0.5 * std::pow((y - 200) / 4.0, 2));
             px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
         }
-    const gel::PreparedGel prepared(gel::GreyView::of(px.data(), w, h, 2 * w));
-    const std::vector<gel::Tier> tiers = gel::findTiers(prepared);
-    std::vector<gel::LanePlacement> placed;
-    for (int k = 0; k < 4; ++k)
-        placed.push_back(gel::LanePlacement::centred(0, 25 + 45 * k, 30));
-    const gel::Analysis a = gel::analyseLanes(prepared, tiers, gel::placeLanes(prepared, tiers, placed));
+    const gel::Analysis a = inFourLanes(px, w, h);
     ASSERT_EQ(a.lanes.size(), 4u);
     EXPECT_EQ(a.lanes[1].bands.size(), 17u);
 }

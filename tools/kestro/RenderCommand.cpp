@@ -44,21 +44,6 @@ std::optional<CanvasSize> parseSize(const std::optional<std::string>& text) {
     return s;
 }
 
-// A 16-bit copy of the grey values spread linearly over 0..65535.
-std::unique_ptr<DalvoImage> spreadCopy(const RasterImageGS16& g) {
-    const size_t n = static_cast<size_t>(g.width) * static_cast<size_t>(g.height);
-    const auto [lo, hi] = std::minmax_element(g.pixels, g.pixels + n);
-    const long long low = n ? *lo : 0, span = n ? *hi - low : 0;
-    RasterImageGS16 spread(g.width, g.height);
-    spread.bpp = 16;
-    spread.maxPixelValue = 65535;
-    for (size_t i = 0; i < n; ++i)
-        spread.pixels[i] = span > 0 ? static_cast<int>((g.pixels[i] - low) * 65535 / span) : 0;
-    std::unique_ptr<DalvoImage> image(spread.convert2DalvoImage());
-    if (!image || !image->isValid()) throw ToolError("no memory for a copy of the image to draw");
-    return image;
-}
-
 // The history entries as a list: each one from a "{" to the first "}" after it.
 nlohmann::ordered_json historyEntries(const std::string& history) {
     nlohmann::ordered_json entries = nlohmann::ordered_json::array();
@@ -88,7 +73,8 @@ nlohmann::ordered_json render(const RenderArgs& a, const std::optional<CanvasSiz
     std::unique_ptr<DalvoImage> spread;
     // 8-bit grey images get the palette through the same copy: the display writes none for them.
     const bool grey8 = image.getImageType() == FIT_BITMAP && image.getBitsPerPixel() == 8;
-    if (palette && *palette == "auto" && grey && (image.getImageType() == FIT_UINT16 || grey8)) spread = spreadCopy(*grey);
+    if (palette && *palette == "auto" && grey && (image.getImageType() == FIT_UINT16 || grey8))
+        spread = spreadTo16Bits(grey->pixels, grey->width, grey->height, "a copy of the image to draw");
     for (DalvoImage* shown : {&image, spread.get()}) {
         if (!shown) continue;
         if (palette) shown->setPalette(kPalettes.at(*palette));

@@ -615,4 +615,20 @@ void addJobsOption(CLI::App& app)
         ->check(CLI::PositiveNumber);
 }
 
+std::unique_ptr<DalvoImage> spreadTo16Bits(const int* pixels, int width, int height, const std::string& whatFor)
+{
+    const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
+    const auto [lo, hi] = std::minmax_element(pixels, pixels + n);
+    const long long low = n ? *lo : 0, span = n ? *hi - low : 0;
+    RasterImageGS16 spread(width, height);
+    spread.bpp = 16;
+    spread.maxPixelValue = 65535;
+    for (size_t i = 0; i < n; ++i)
+        spread.pixels[i] = span > 0 ? static_cast<int>((pixels[i] - low) * 65535 / span) : 0;
+    std::unique_ptr<DalvoImage> image(spread.convert2DalvoImage());
+    if (!image || !image->isValid())
+        throw ToolError("no memory for " + whatFor);
+    return image;
+}
+
 } // namespace kestro

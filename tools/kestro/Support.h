@@ -94,6 +94,11 @@ std::string closestOption(const std::string& unknown, const std::vector<std::str
 /// this image or the file cannot be written.
 void saveImage(const DalvoImage& image, const std::string& path);
 
+/// A 16-bit image of width x height grey values spread linearly over 0..65535, for the display
+/// pass to draw 8-bit and 16-bit gels alike on the scale of the whole depth; raises ToolError
+/// (naming what it was for) when there is no memory for it.
+std::unique_ptr<DalvoImage> spreadTo16Bits(const int* pixels, int width, int height, const std::string& whatFor);
+
 /// FreeImage's name of an image type, e.g. "FIT_UINT16".
 const char* imageTypeName(FREE_IMAGE_TYPE type);
 /// A short name of a file type, e.g. "TIFF"; "unknown" for FIF_UNKNOWN.

@@ -190,24 +190,6 @@ struct Gel {
     std::string path(const char* suffix) const { return (out / (stem + suffix)).string(); }
 };
 
-// The grey values spread over 16 bits: the display pass then applies its palettes, auto contrast
-// and adjustments to 8-bit and 16-bit gels alike, on the scale of the whole depth.
-std::unique_ptr<DalvoImage> displayImage(const gel::GreyImage& g)
-{
-    const size_t n = static_cast<size_t>(g.width) * static_cast<size_t>(g.height);
-    const auto [lo, hi] = std::minmax_element(g.pixels.begin(), g.pixels.end());
-    const long long low = n ? *lo : 0, span = n ? *hi - low : 0;
-    RasterImageGS16 spread(g.width, g.height);
-    spread.bpp = 16;
-    spread.maxPixelValue = 65535;
-    for (size_t i = 0; i < n; ++i)
-        spread.pixels[i] = span > 0 ? static_cast<int>((g.pixels[i] - low) * 65535 / span) : 0;
-    std::unique_ptr<DalvoImage> image(spread.convert2DalvoImage());
-    if (!image || !image->isValid())
-        throw ToolError("no memory for the picture of the gel");
-    return image;
-}
-
 std::string encodePng(const std::vector<BYTE>& rgb, int width, int height)
 {
     FIBITMAP* dib = FreeImage_Allocate(width, height, 24);
@@ -328,7 +310,8 @@ struct ViewServer::Impl {
         try {
             l->stage = stageGel(g.file, options.gel);
             l->saturation = l->stage.prepared->polarity() == gel::Polarity::DarkBands ? 0 : l->stage.grey->maxValue;
-            l->display = displayImage(*l->stage.grey);
+            l->display = spreadTo16Bits(l->stage.grey->pixels.data(), l->stage.grey->width, l->stage.grey->height,
+                                        "the picture of the gel");
         } catch (const ToolError& e) {
             error = e.what();
         } catch (const std::bad_alloc&) {
