@@ -241,19 +241,15 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes)
     // Empty lanes: the dimmest 30% of the columns on the gel (a frame's columns, darker than
     // halfway from the scan's darkest to the dimmest quarter of columns, left out), in runs at
     // least a lane wide. The noise of the pixels along rows, from every fourth row.
-    Profile column(static_cast<size_t>(w), 0.0), sample, diffs;
+    Profile column(static_cast<size_t>(w), 0.0), diffs;
     for (int y = 0; y < n; ++y) {
         for (int x = 0; x < w; ++x)
             column[static_cast<size_t>(x)] += pixel(x, y) / n;
         if (y % 4 == 0)
-            for (int x = 0; x + 1 < w; ++x) {
+            for (int x = 0; x + 1 < w; ++x)
                 diffs.push_back(std::fabs(pixel(x + 1, y) - pixel(x, y)));
-                if (x % 4 == 0)
-                    sample.push_back(pixel(x, y));
-            }
     }
-    std::nth_element(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(sample.size() / 100), sample.end());
-    const double darkest = sample[sample.size() / 100];
+    const double darkest = darkestLevel(wk);
     double meanDiff = 0;
     for (double v : diffs)
         meanDiff += v;
