@@ -389,7 +389,8 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     const int edgeRows = std::max(4, wk.h / 64);
     for (size_t k = 0; k < lanes.size(); ++k) {
         Lane& l = lanes[k];
-        const auto [on, off] = onGel(profiles[k], darkest, edgeRows, 0.25);
+        const std::pair<int, int> span = onGel(profiles[k], darkest, edgeRows, 0.25);
+        const int on = span.first, off = span.second;
         l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
                                      [&](const Band& b) {
                                          return b.peakY < tiers[static_cast<size_t>(l.tier)].firstBandRow ||
