@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -256,14 +257,23 @@ struct Lane {
     }
 };
 
-/// Where the caller puts a lane: its tier and its edges (columns, sub-pixel, right > left).
+/// Where the caller puts a lane: its tier and its edges (columns, sub-pixel, right > left), and
+/// optionally the path of a lane found before (a lane's `centre`, `tilt`, `bow`, `pathTop` and
+/// `pathBottom`), so that a lane given back as it was found measures as it did.
 struct LanePlacement {
     int tier = 0;
     double left = 0;
     double right = 0;
+    double centre = std::numeric_limits<double>::quiet_NaN(); ///< at the tier's middle row; NaN: between the edges
+    double tilt = 0, bow = 0;                                 ///< 0 and 0: a straight lane
+    double pathTop = 0, pathBottom = 0;                       ///< image rows
     static LanePlacement centred(int tier, double centre, double width)
     {
         return {tier, centre - 0.5 * width, centre + 0.5 * width};
+    }
+    static LanePlacement of(const Lane& l)
+    {
+        return {l.tier, l.left, l.right, l.centre, l.tilt, l.bow, l.pathTop, l.pathBottom};
     }
 };
 

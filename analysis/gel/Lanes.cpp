@@ -544,12 +544,25 @@ std::vector<Lane> placeLanes(const PreparedGel& gel, const std::vector<Tier>& ti
             if (!(std::isfinite(p.left) && std::isfinite(p.right) && p.right > p.left && p.right > wk.x0 &&
                   p.left < wk.x0 + wk.w))
                 throw ArgumentError("a lane's edges must be finite, left before right, and reach into the region");
+            // A path steeper than a column a row, or bending by that over the tier, is no lane.
+            const double rows = t.bottom - t.top;
+            if (!(std::isnan(p.centre) || (p.centre >= p.left && p.centre <= p.right)) ||
+                !(std::fabs(p.tilt) <= 1 && std::fabs(p.bow) * rows <= 1 && std::isfinite(p.pathTop) &&
+                  std::isfinite(p.pathBottom) && p.pathTop <= p.pathBottom))
+                throw ArgumentError("a lane's path must have its centre between its edges, a tilt and bow of at most "
+                                    "a column a row, and its top row above its bottom row");
             if (p.tier != t.index)
                 continue;
             Lane l;
             l.left = p.left - wk.x0;
             l.right = p.right - wk.x0;
-            l.centre = 0.5 * (l.left + l.right);
+            l.centre = std::isnan(p.centre) ? 0.5 * (l.left + l.right) : p.centre - wk.x0;
+            if (p.tilt != 0 || p.bow != 0) {
+                l.tilt = p.tilt;
+                l.bow = p.bow;
+                l.pathTop = p.pathTop - wk.y0;
+                l.pathBottom = p.pathBottom - wk.y0;
+            }
             lanes.push_back(l);
         }
         std::sort(lanes.begin(), lanes.end(), [](const Lane& a, const Lane& b) { return a.centre < b.centre; });

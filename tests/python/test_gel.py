@@ -11,8 +11,8 @@ from conftest import real_gels
 
 def csv_rows(records):
     """The records as kestro lanes writes them in bands.csv, file column aside."""
-    def number(v):  # shortest digits that read back, never an exponent
-        return "" if v is None else np.format_float_positional(v, unique=True, trim="-")
+    def number(v):  # 15 significant digits, never an exponent
+        return "" if v is None else np.format_float_positional(float(f"{v:.15g}"), unique=True, trim="-")
 
     def word(v):
         return "" if v is None else ("yes" if v else "no")

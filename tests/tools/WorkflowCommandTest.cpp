@@ -151,6 +151,8 @@ TEST_F(Workflow, HandPlacedLanesRowLimitsAndEditsReplay)
         {"{\"kestroEdits\": 2}", "kestroEdits: must be 1"},
         {"[1, 2]", "must be an object"},
         {"{\"kestroEdits\": 1, \"lane\": []}", "unknown field 'lane'"},
+        {"{\"kestroEdits\": 1, \"lanes\": [{\"tier\": 1, \"left\": 10, \"right\": 40, \"path\": {\"centre\": 50}}]}",
+         "lanes[1].path.centre: must lie between 10 and 40"},
     };
     for (const auto& [text, message] : bad) {
         std::ofstream(dir / "mine.json") << text;
@@ -162,6 +164,22 @@ TEST_F(Workflow, HandPlacedLanesRowLimitsAndEditsReplay)
     std::ofstream(dir / "lanes.txt") << "# tier centre width\n1 40 30\n1 80\n";
     const Result r = run("lanes gel.tif -o bad --lanes-file lanes.txt", dir);
     EXPECT_NE(r.err.find("lanes.txt:3: expected three numbers"), std::string::npos) << r.err;
+}
+
+// Lanes and bands written as the analysis found them replay to the very same analysis, bent
+// lanes and their paths too.
+TEST_F(Workflow, FoundBentLanesReplayBitForBit)
+{
+    GelOptions o = gelOptions(640, 480, 6, 5, 5);
+    o.bend = 20;
+    SyntheticGel::generate(o).save((dir / "bent.tif").string());
+    ok("lanes bent.tif -o found --write-edits");
+    ok("lanes bent.tif -o again --edits found/bent.edits.json");
+    const json found = json::parse(readFile(dir / "found" / "bent.lanes.json"));
+    const json again = json::parse(readFile(dir / "again" / "bent.lanes.json"));
+    EXPECT_NE(found["lanes"][0]["bow"], 0) << "the lanes must be found bent";
+    EXPECT_EQ(again["lanes"], found["lanes"]);
+    EXPECT_EQ(readFile(dir / "again" / "bands.csv"), readFile(dir / "found" / "bands.csv"));
 }
 
 TEST_F(Workflow, TablesRunRecordAndResultsNeverLost)
@@ -359,6 +377,16 @@ TEST_F(Workflow, BlotNormalisedToItsLoadingControl)
         }
         (y < 200 ? targetAndControl[row.at("lane")].first : targetAndControl[row.at("lane")].second) = v;
     }
+    // The same control named by its band in lane 8 divides every lane alike.
+    std::string control;
+    for (const auto& row : tables[0])
+        if (row.at("lane") == "8" && num(row, "peak y") >= 340 && num(row, "peak y") < 400)
+            control = row.at("band");
+    ok("lanes " + quote(realGel(names[0]).string()) + " -o byLane --exclude 200-300 --control-lane 8:" + control);
+    const Table byLane = readCsv(dir / "byLane" / "bands.csv");
+    ASSERT_EQ(byLane.size(), tables[0].size());
+    for (size_t i = 0; i < byLane.size(); ++i)
+        EXPECT_EQ(byLane[i].at("divided by"), tables[0][i].at("divided by")) << i;
     const auto ratio = [&](const char* lane) { return targetAndControl.at(lane).first / targetAndControl.at(lane).second; };
     ASSERT_GT(targetAndControl.count("11"), 0u);
     for (const auto& row : tables[0])

@@ -105,8 +105,8 @@ GelEdits parseEdits(const std::string& text, const std::string& name)
         const Json& l = r.list(root, "lanes");
         for (size_t k = 0; k < l.size(); ++k) {
             const std::string f = at("lanes", k);
-            r.object(l[k], f, {"tier", "centre", "width", "left", "right"});
-            GelEdits::LaneAt a;
+            r.object(l[k], f, {"tier", "centre", "width", "left", "right", "path"});
+            gel::LanePlacement a;
             a.tier = r.integer(l[k], f, "tier", 1, 64) - 1;
             const bool centred = l[k].contains("centre") || l[k].contains("width");
             if (centred == (l[k].contains("left") || l[k].contains("right")))
@@ -121,6 +121,15 @@ GelEdits parseEdits(const std::string& text, const std::string& name)
             }
             if (!(a.right > a.left))
                 r.fail(f, "a lane must be wider than 0 columns");
+            if (l[k].contains("path")) {
+                const Json& p = r.object(l[k]["path"], f + ".path", {"centre", "tilt", "bow", "top", "bottom"});
+                const std::string fp = f + ".path";
+                a.centre = r.number(p, fp, "centre", a.left, a.right);
+                a.tilt = r.number(p, fp, "tilt", -1, 1);
+                a.bow = r.number(p, fp, "bow", -1, 1);
+                a.pathTop = r.number(p, fp, "top", 0, kMaxRow);
+                a.pathBottom = r.number(p, fp, "bottom", a.pathTop, kMaxRow);
+            }
             e.lanes.push_back(a);
         }
     }
@@ -185,8 +194,14 @@ std::string editsText(const GelEdits& e)
     if (e.replaceLanes)
         list("lanes", e.lanes.size(), [&](size_t k) {
             const auto& l = e.lanes[k];
-            // Edges, not centre and width: they replay to the very same columns.
-            return "{\"tier\": " + i(l.tier + 1) + ", \"left\": " + n(l.left) + ", \"right\": " + n(l.right) + "}";
+            // Edges, not centre and width: they replay to the very same columns. A lane found
+            // where the profile's peak is not midway between its edges, or bent, keeps its path.
+            std::string path;
+            if (!std::isnan(l.centre))
+                path = ", \"path\": {\"centre\": " + n(l.centre) + ", \"tilt\": " + n(l.tilt) + ", \"bow\": " +
+                       n(l.bow) + ", \"top\": " + n(l.pathTop) + ", \"bottom\": " + n(l.pathBottom) + "}";
+            return "{\"tier\": " + i(l.tier + 1) + ", \"left\": " + n(l.left) + ", \"right\": " + n(l.right) +
+                   path + "}";
         });
     list("removedLanes", e.removedLanes.size(), [&](size_t k) {
         return "{\"tier\": " + i(e.removedLanes[k].tier + 1) + ", \"lane\": " + i(e.removedLanes[k].lane + 1) + "}";
@@ -226,7 +241,7 @@ GelEdits editsOf(const gel::Analysis& a)
     const std::vector<int> n = numbersInTier(a.lanes);
     for (size_t k = 0; k < a.lanes.size(); ++k) {
         const gel::Lane& l = a.lanes[k];
-        e.lanes.push_back({l.tier, l.left, l.right});
+        e.lanes.push_back(gel::LanePlacement::of(l));
         for (const gel::Band& b : l.bands)
             e.bands.push_back({l.tier, n[k], b.box.top, b.box.bottom});
     }
@@ -253,11 +268,9 @@ gel::Analysis replayEdits(const gel::PreparedGel& gel, const std::vector<gel::Ti
     };
     try {
         if (e.replaceLanes) {
-            std::vector<gel::LanePlacement> placed;
-            for (size_t k = 0; k < e.lanes.size(); ++k) {
+            for (size_t k = 0; k < e.lanes.size(); ++k)
                 checkTier(e.lanes[k].tier, at("lanes", k));
-                placed.push_back({e.lanes[k].tier, e.lanes[k].left, e.lanes[k].right});
-            }
+            std::vector<gel::LanePlacement> placed = e.lanes;
             std::stable_sort(placed.begin(), placed.end(), [](const gel::LanePlacement& a, const gel::LanePlacement& b) {
                 return a.tier != b.tier ? a.tier < b.tier : a.left + a.right < b.left + b.right;
             });
@@ -304,10 +317,24 @@ gel::Analysis replayEdits(const gel::PreparedGel& gel, const std::vector<gel::Ti
             }
         };
         if (e.replaceBands) {
-            for (gel::Lane& l : a.lanes)
-                l.bands.clear();
-            for (size_t k = 0; k < e.bands.size(); ++k)
-                measure(e.bands[k], at("bands", k));
+            // A band listed with the very rows the search gave it is that band, measured as the
+            // search measured it (its own baseline, shoulders, flags): a file written from an
+            // analysis replays to the same analysis, and a drawn box only where the user drew one.
+            std::vector<std::vector<gel::Band>> found(a.lanes.size());
+            for (size_t i = 0; i < a.lanes.size(); ++i)
+                found[i].swap(a.lanes[i].bands);
+            for (size_t k = 0; k < e.bands.size(); ++k) {
+                const GelEdits::BandRows& b = e.bands[k];
+                gel::Lane& l = laneOf(b.tier, b.lane, at("bands", k));
+                std::vector<gel::Band>& mine = found[static_cast<size_t>(&l - a.lanes.data())];
+                const auto same = std::find_if(mine.begin(), mine.end(), [&](const gel::Band& f) {
+                    return f.box.top == b.top && f.box.bottom == b.bottom;
+                });
+                if (same != mine.end())
+                    l.bands.push_back(*same);
+                else
+                    measure(b, at("bands", k));
+            }
         } else {
             for (gel::Lane& l : a.lanes)
                 l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),

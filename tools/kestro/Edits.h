@@ -11,11 +11,6 @@
 namespace kestro {
 
 struct GelEdits {
-    struct LaneAt {
-        int tier = 0;
-        double left = 0;
-        double right = 0;
-    };
     struct LaneRef {
         int tier = 0;
         int lane = 0; ///< within its tier, left to right
@@ -32,7 +27,7 @@ struct GelEdits {
         double row = 0;
     };
     bool replaceLanes = false;  ///< "lanes" given: these lanes, not the ones found
-    std::vector<LaneAt> lanes;
+    std::vector<gel::LanePlacement> lanes; ///< with the path of a lane the analysis found
     std::vector<LaneRef> removedLanes; ///< numbered as before they are removed
     bool replaceBands = false;  ///< "bands" given: these bands, not the ones found
     std::vector<BandRows> bands;

@@ -5,6 +5,7 @@
 #include "Overlay.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -105,15 +106,51 @@ const gel::Band* matching(const gel::Lane& lane, double row)
     return best;
 }
 
+// Whether two bands of a tier's lanes stand in the same row: a smile moves a row of bands by tens
+// of pixels across a blot, so the nearest band within a tenth of the tier's height is the same row.
+bool sameRow(const gel::Tier& tier, const gel::Band* a, double row)
+{
+    return a && std::fabs(a->peakY - row) <= std::max(3.0, 0.1 * (tier.bottom - tier.top));
+}
+
+// The lane LANE (counted from 1) of a tier, or none.
+const gel::Lane* laneOfTier(const GelRun& r, int tier, int lane)
+{
+    for (size_t i = 0; i < r.analysis.lanes.size(); ++i)
+        if (r.analysis.lanes[i].tier == tier && r.laneInTier[i] == lane - 1)
+            return &r.analysis.lanes[i];
+    return nullptr;
+}
+
+std::pair<int, int> parseControlLane(const std::string& text)
+{
+    const size_t colon = text.find(':');
+    int lane = 0, band = 0;
+    const auto whole = [&](size_t from, size_t to, int& v) {
+        const char* end = text.data() + to;
+        const auto got = std::from_chars(text.data() + from, end, v);
+        return from < to && got.ec == std::errc() && got.ptr == end && v >= 1 && v <= 10000;
+    };
+    if (colon == std::string::npos || !whole(0, colon, lane) || !whole(colon + 1, text.size(), band))
+        throw ToolError("--control-lane takes LANE:BAND, the loading control's band number in one lane of each tier "
+                        "(counted from 1), e.g. 1:2");
+    return {lane, band};
+}
+
 void normalise(GelRun& r, const GelArgs& a)
 {
-    if (a.normalise.empty())
+    if (!a.normalising())
         return;
     const gel::Analysis& an = r.analysis;
     r.norm.assign(an.lanes.size(), {});
     const bool total = a.normalise == "total";
     RowRange rows;
-    if (!total) {
+    std::pair<int, int> control{0, 0};
+    if (!a.controlLane.empty()) {
+        control = parseControlLane(a.controlLane);
+        r.normalisedBy = "the lane's band in the row of band " + std::to_string(control.second) + " of lane " +
+                         std::to_string(control.first) + " of its tier (the loading control)";
+    } else if (!total) {
         rows = parseRows(a.normalise, "--normalise");
         r.normalisedBy = "the lane's band with its peak in rows " + std::to_string(rows.top) + " .. " +
                          std::to_string(rows.bottom - 1) + " (the loading control)";
@@ -129,13 +166,27 @@ void normalise(GelRun& r, const GelArgs& a)
                 sum += std::max(0.0, b.correctedVolume);
             if (sum > 0)
                 divisor = sum;
+        } else if (control.first > 0) {
+            const gel::Lane* marked = laneOfTier(r, l.tier, control.first);
+            if (!marked || static_cast<int>(marked->bands.size()) < control.second)
+                throw ToolError(r.file + ": tier " + std::to_string(l.tier + 1) + " has no band " +
+                                std::to_string(control.second) + " in lane " + std::to_string(control.first) +
+                                " for --control-lane");
+            const double row = marked->bands[static_cast<size_t>(control.second - 1)].peakY;
+            const gel::Band* own = matching(l, row);
+            if (sameRow(an.tiers[static_cast<size_t>(l.tier)], own, row) && own->correctedVolume > 0)
+                divisor = own->correctedVolume;
+            else
+                r.analysis.warnings.push_back({"no-control", "lane " + std::to_string(k + 1) +
+                                                                 " has no band in the loading control's row " +
+                                                                 std::to_string(std::lround(row)) + " to normalise by"});
         } else {
-            const gel::Band* control = nullptr;
+            const gel::Band* best = nullptr;
             for (const gel::Band& b : l.bands)
-                if (rows.contains(b.peakY) && (!control || b.correctedVolume > control->correctedVolume))
-                    control = &b;
-            if (control && control->correctedVolume > 0)
-                divisor = control->correctedVolume;
+                if (rows.contains(b.peakY) && (!best || b.correctedVolume > best->correctedVolume))
+                    best = &b;
+            if (best && best->correctedVolume > 0)
+                divisor = best->correctedVolume;
             else
                 r.analysis.warnings.push_back({"no-control", "lane " + std::to_string(k + 1) + " has no band in rows " +
                                                                  a.normalise + " to normalise by"});
@@ -150,19 +201,14 @@ void normalise(GelRun& r, const GelArgs& a)
     if (a.referenceLane > 0) {
         for (size_t k = 0; k < an.lanes.size(); ++k) {
             const gel::Lane& l = an.lanes[k];
-            size_t ref = an.lanes.size();
-            for (size_t i = 0; i < an.lanes.size(); ++i)
-                if (an.lanes[i].tier == l.tier && r.laneInTier[i] == a.referenceLane - 1)
-                    ref = i;
-            if (ref == an.lanes.size())
+            const gel::Lane* refLane = laneOfTier(r, l.tier, a.referenceLane);
+            if (!refLane)
                 throw ToolError(r.file + ": tier " + std::to_string(l.tier + 1) + " has no reference lane " +
                                 std::to_string(a.referenceLane));
+            const size_t ref = static_cast<size_t>(refLane - an.lanes.data());
             for (size_t j = 0; j < l.bands.size(); ++j) {
-                const gel::Band* m = matching(an.lanes[ref], l.bands[j].peakY);
-                // A smile moves a row of bands by tens of pixels across a blot: the nearest band
-                // within a tenth of the tier's height is the same row.
-                const gel::Tier& tier = an.tiers[static_cast<size_t>(l.tier)];
-                if (m && std::fabs(m->peakY - l.bands[j].peakY) <= std::max(3.0, 0.1 * (tier.bottom - tier.top)))
+                const gel::Band* m = matching(*refLane, l.bands[j].peakY);
+                if (sameRow(an.tiers[static_cast<size_t>(l.tier)], m, l.bands[j].peakY))
                     r.norm[k][j].relative = r.norm[k][j].value / r.norm[ref][static_cast<size_t>(m->index)].value;
             }
         }
@@ -201,8 +247,12 @@ void GelArgs::check() const
     rowLimits(*this);
     if (!normalise.empty() && normalise != "total")
         parseRows(normalise, "--normalise");
-    if (referenceLane > 0 && normalise.empty())
-        throw ToolError("--reference-lane needs --normalise ROWS or --normalise total");
+    if (!controlLane.empty() && !normalise.empty())
+        throw ToolError("--control-lane and --normalise exclude each other");
+    if (!controlLane.empty())
+        parseControlLane(controlLane);
+    if (referenceLane > 0 && !normalising())
+        throw ToolError("--reference-lane needs --normalise ROWS, --normalise total or --control-lane LANE:BAND");
 }
 
 nlohmann::ordered_json GelArgs::parameters() const
@@ -225,6 +275,7 @@ nlohmann::ordered_json GelArgs::parameters() const
             {"ladderMass", masses},
             {"fit", fit},
             {"normalise", normalise},
+            {"controlLane", controlLane},
             {"referenceLane", referenceLane},
             {"channel", settings().channel},
             {"acceptDamaged", settings().acceptDamaged}};
@@ -269,6 +320,9 @@ void addGelOptions(CLI::App& app, GelArgs& a)
     app.add_option("--normalise", a.normalise,
                    "Divide each band by its lane's loading control, the band in rows Y0-Y1, or by the lane's total "
                    "('total', for stain-free gels)");
+    app.add_option("--control-lane", a.controlLane,
+                   "Divide each band by its lane's loading control, the band in the row of band BAND of lane LANE "
+                   "of its tier: LANE:BAND, e.g. 1:2");
     app.add_option("--reference-lane", a.referenceLane,
                    "Give normalised values relative to this lane of each tier (counted from 1)")
         ->check(CLI::Range(1, 1000));
@@ -419,7 +473,7 @@ std::string bandTableHeader(const GelArgs& a)
                     "relative volume,saturated pixels,size,size extrapolated,volume is lower bound,diffuse";
     if (!a.masses.empty())
         h += ",mass";
-    if (!a.normalise.empty())
+    if (a.normalising())
         h += ",normalised,divided by";
     if (a.referenceLane > 0)
         h += ",relative to reference";
@@ -437,22 +491,22 @@ std::string bandTableRows(const GelRun& r, const GelArgs& a)
             const gel::Band& b = l.bands[j];
             const bool hasSize = sized && b.size > 0;
             csv << csvText(r.file) << ',' << l.tier + 1 << ',' << l.index + 1 << ',' << r.laneInTier[k] + 1 << ','
-                << b.index + 1 << ',' << fullNumber(b.x) << ',' << fullNumber(b.peakY) << ',' << b.box.top << ','
-                << b.box.bottom - 1 << ',' << fullNumber(b.rawVolume) << ',' << fullNumber(b.correctedVolume) << ','
-                << fullNumber(b.relativeVolume) << ',' << b.saturatedPixels << ','
-                << (hasSize ? fullNumber(b.size) : std::string()) << ','
+                << b.index + 1 << ',' << tableNumber(b.x) << ',' << tableNumber(b.peakY) << ',' << b.box.top << ','
+                << b.box.bottom - 1 << ',' << tableNumber(b.rawVolume) << ',' << tableNumber(b.correctedVolume) << ','
+                << tableNumber(b.relativeVolume) << ',' << b.saturatedPixels << ','
+                << (hasSize ? tableNumber(b.size) : std::string()) << ','
                 << (hasSize ? (b.extrapolated ? "yes" : "no") : "") << ',' << (b.saturated ? "yes" : "no") << ','
                 << (b.diffuse ? "yes" : "no");
             if (!a.masses.empty()) {
                 bool curve = false;
                 for (const gel::MassCurve& m : an.massCurves)
                     curve = curve || (m.tier == l.tier && m.slope > 0);
-                csv << ',' << (curve ? fullNumber(b.mass) : std::string());
+                csv << ',' << (curve ? tableNumber(b.mass) : std::string());
             }
-            if (!a.normalise.empty())
-                csv << ',' << fullNumber(r.norm[k][j].value) << ',' << fullNumber(r.norm[k][j].dividedBy);
+            if (a.normalising())
+                csv << ',' << tableNumber(r.norm[k][j].value) << ',' << tableNumber(r.norm[k][j].dividedBy);
             if (a.referenceLane > 0)
-                csv << ',' << fullNumber(r.norm[k][j].relative);
+                csv << ',' << tableNumber(r.norm[k][j].relative);
             csv << '\n';
         }
     }
@@ -476,7 +530,7 @@ std::string laneTableRows(const GelRun& r)
             saturated += b.saturated;
         }
         csv << csvText(r.file) << ',' << l.tier + 1 << ',' << l.index + 1 << ',' << r.laneInTier[k] + 1 << ','
-            << fullNumber(l.centre) << ',' << fullNumber(l.right - l.left) << ',' << fullNumber(total) << ','
+            << tableNumber(l.centre) << ',' << tableNumber(l.right - l.left) << ',' << tableNumber(total) << ','
             << l.bands.size() << ',' << saturated << '\n';
     }
     return csv.str();

@@ -37,7 +37,10 @@ struct GelArgs {
     std::string background = "valleys";
     double prominence = 0.03;
     std::string normalise;
+    std::string controlLane; ///< LANE:BAND, the loading control's band in one lane of each tier
     int referenceLane = 0;
+
+    bool normalising() const { return !normalise.empty() || !controlLane.empty(); }
 
     /// Checks what can be checked before any file is read; raises ToolError.
     void check() const;

@@ -30,6 +30,20 @@ std::string fullNumber(double v)
     return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string(std::isinf(v) ? (v > 0 ? "inf" : "-inf") : "");
 }
 
+std::string tableNumber(double v)
+{
+    // A volume is a sum of thousands of pixels less a background line, and carries the rounding
+    // of its last bits (31192.000000000007): tables give the 15 significant digits a double
+    // holds for certain, no exponent, no trailing zeros.
+    if (!std::isfinite(v))
+        return fullNumber(v);
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+    double rounded = v;
+    std::from_chars(buf, r.ptr, rounded);
+    return fullNumber(rounded);
+}
+
 namespace {
 
 class Sha256 {

@@ -15,6 +15,8 @@ std::vector<std::string>& commandLine();
 /// A number in plain decimals with as many digits as it takes to read back the same double:
 /// no exponent, so that spreadsheets and scripts read it alike. "" for NaN.
 std::string fullNumber(double v);
+/// A number for the tables: 15 significant digits, never an exponent; empty for NaN.
+std::string tableNumber(double v);
 
 /// The SHA-256 of a file's bytes in lowercase hexadecimal, and its size; raises ToolError naming
 /// the file when it cannot be read.

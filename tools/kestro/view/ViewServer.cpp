@@ -546,6 +546,8 @@ struct ViewServer::Impl {
             add("--fit", a.fit);
         if (!a.normalise.empty())
             add("--normalise", a.normalise);
+        if (!a.controlLane.empty())
+            add("--control-lane", a.controlLane);
         if (a.referenceLane > 0)
             add("--reference-lane", whole(a.referenceLane));
         if (a.region.size() == 4) {

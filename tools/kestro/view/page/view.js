@@ -213,7 +213,8 @@ function setLanes(list) {
   e.removedBands = moveBands(e.removedBands);
   if (e.bands) e.bands = moveBands(e.bands);
   e.removedLanes = [];
-  e.lanes = order.map((l) => ({ tier: l.tier, left: l.left, right: l.right }));
+  e.lanes = order.map((l) => (l.path ? { tier: l.tier, left: l.left, right: l.right, path: l.path }
+    : { tier: l.tier, left: l.left, right: l.right }));
   state.ladder = state.ladder.map((r) => {
     if (!r.includes(':')) return r;
     const [t, n] = r.split(':').map(Number);
@@ -222,8 +223,11 @@ function setLanes(list) {
   }).filter((r) => r);
 }
 
+// A lane left where the analysis put it keeps its path (a bent lane stays bent); one the user
+// moves runs straight between its new edges.
 function currentLanes() {
-  return state.analysis.lanes.map((l, k) => ({ tier: l.tier, left: l.left, right: l.right, from: k }));
+  return state.analysis.lanes.map((l, k) => ({ tier: l.tier, left: l.left, right: l.right, from: k,
+    path: { centre: l.centre, tilt: l.tilt, bow: l.bow, top: l.pathRows[0], bottom: l.pathRows[1] } }));
 }
 
 function moveLane(k, left, right) {
@@ -231,6 +235,7 @@ function moveLane(k, left, right) {
     const list = currentLanes();
     list[k].left = left;
     list[k].right = right;
+    delete list[k].path;
     setLanes(list);
   });
 }
