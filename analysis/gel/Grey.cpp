@@ -42,6 +42,39 @@ size_t sampleBytes(GreyView::Sample s)
     return s == GreyView::Sample::UInt8 ? 1 : s == GreyView::Sample::UInt16 ? 2 : 4;
 }
 
+// The background is the gel's own: a moving minimum that reached past the gel's side edge into
+// the imager's dark frame would take the frame's level for the gel beside the edge, which would
+// then read as bright as a lane, and a lane there would stand out of the gel on its far side only.
+// So the minimum runs over the gel's columns alone (found as the tiers' are), and the frame beside
+// it gets no signal at all.
+void backgroundOnGel(detail::Work& wk, int hw, int hh)
+{
+    const int step = std::max(1, wk.h / 1024);
+    detail::Profile columns(static_cast<size_t>(wk.w), 0.0);
+    for (int y = 0; y < wk.h; y += step) {
+        const int* r = wk.row(y);
+        for (int x = 0; x < wk.w; ++x)
+            columns[static_cast<size_t>(x)] += r[x];
+    }
+    for (double& v : columns)
+        v /= (wk.h + step - 1) / step;
+    const auto [left, right] = detail::onGel(columns, detail::darkestLevel(wk), std::max(4, wk.w / 64), 0.5);
+    if (left == 0 && right == wk.w) {
+        ImageProcessing().generateBGViaMinFilter(&wk.values, &wk.background, hw, hh);
+        return;
+    }
+    const int gw = right - left;
+    RasterImageGS16 gel(gw, wk.h), floor(gw, wk.h);
+    for (int y = 0; y < wk.h; ++y)
+        std::copy_n(wk.row(y) + left, gw, gel.pixels + static_cast<size_t>(y) * gw);
+    ImageProcessing().generateBGViaMinFilter(&gel, &floor, hw, hh);
+    for (int y = 0; y < wk.h; ++y) {
+        int* b = wk.background.pixels + static_cast<size_t>(y) * wk.w;
+        std::fill_n(b, wk.w, wk.maxValue);
+        std::copy_n(floor.pixels + static_cast<size_t>(y) * gw, gw, b + left);
+    }
+}
+
 } // namespace
 
 const char* polarityName(Polarity polarity)
@@ -182,7 +215,7 @@ PreparedGel::PreparedGel(const GreyView& g, const Options& o)
     }
     const int hw = o.backgroundHalfWidth > 0 ? o.backgroundHalfWidth : std::max(2, r.width / 16);
     const int hh = o.backgroundHalfHeight > 0 ? o.backgroundHalfHeight : std::max(2, r.height / 16);
-    ImageProcessing().generateBGViaMinFilter(&wk->values, &wk->background, hw, hh);
+    backgroundOnGel(*wk, hw, hh);
     m_work = std::move(wk);
 }
 
