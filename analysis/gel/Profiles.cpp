@@ -197,12 +197,14 @@ std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, dou
     b += stretch;
     if (a < 0 || b > n || b <= a)
         return {0, n};
-    // A frame is flat and at the scan's darkest; a dim end of the gel under uneven light slopes.
+    // A frame lies mostly at the scan's darkest, three quarters of it well below the gel; a dim end
+    // of the gel under uneven light slopes up to the gel's level. A casting tray's dim trough and
+    // bright lip beside the gel take up less than a quarter of the frame, and do not count.
     const auto flatDark = [&](int from, int to) {
         Profile run(s.begin() + from, s.begin() + to);
         const size_t m = run.size();
         std::sort(run.begin(), run.end());
-        return run[m / 2] <= darkest + 0.25 * (blank - darkest) && run[3 * m / 4] - run[m / 4] <= 0.1 * (blank - darkest);
+        return run[m / 2] <= darkest + 0.25 * (blank - darkest) && run[3 * m / 4] <= darkest + 0.35 * (blank - darkest);
     };
     if (a < sharp || !sharpRise(a, +1) || !flatDark(0, a))
         a = 0;

@@ -186,14 +186,18 @@ TEST(GelStages, ProfilePeaksWithProminenceAndHalfWidths)
     EXPECT_DOUBLE_EQ(plateau[0].position, 1.5);
 }
 
-// A scan that holds the gel in the imager's flat dark frame, its cut bottom edge tilted and its
-// right edge straight, both glowing along a rim: the rims are no band and no lane, and the lanes
-// away from the frame keep every band they have without it.
+// A scan that holds the gel in the imager's dark frame, its cut bottom edge tilted and its right
+// edge straight, both glowing along a rim, with the tray's dim trough and bright lip beside the
+// gel: the rims are no band and no lane, and the lanes keep every band they have without it.
 TEST(GelStages, GelEdgeInAFrameIsNoBandOrLane)
 {
     const SyntheticGel g = bentGel(0);
-    const int w = g.width() + 50, h = g.height() + 60;
+    const int w = g.width() + 120, h = g.height() + 60;
     std::vector<std::uint16_t> scan(static_cast<size_t>(w) * h, 40);
+    const int blank = g.value(g.width() - 1, 0);
+    for (int y = 0; y < h; ++y)
+        for (int x = g.width(); x < g.width() + 42; ++x)
+            scan[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(x < g.width() + 30 ? 40 + (blank - 40) / 4 : 3 * blank);
     for (int x = 0; x < g.width(); ++x) {
         const int edge = g.height() - 20 + 16 * x / w; // the cut runs downhill to the right
         for (int y = 0; y < edge; ++y) {
