@@ -384,7 +384,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     }
     // Above the wells lie the edge of the gel or its tray and the wells' rims, never a band; nor
     // is the bright rim along the gel's cut edge, or anything beyond it.
-    const double darkest = darkestLevel(wk);
+    const double darkest = wk.darkest;
     // An edge's blur and glow scale with the scan, not with the tier a lane lies in.
     const int edgeRows = std::max(4, wk.h / 64);
     for (size_t k = 0; k < lanes.size(); ++k) {

@@ -58,7 +58,7 @@ void backgroundOnGel(detail::Work& wk, int hw, int hh)
     }
     for (double& v : columns)
         v /= (wk.h + step - 1) / step;
-    const auto [left, right] = detail::onGel(columns, detail::darkestLevel(wk), std::max(4, wk.w / 64), 0.5);
+    const auto [left, right] = detail::onGel(columns, wk.darkest, std::max(4, wk.w / 64), 0.5);
     if (left == 0 && right == wk.w) {
         ImageProcessing().generateBGViaMinFilter(&wk.values, &wk.background, hw, hh);
         return;
@@ -215,6 +215,7 @@ PreparedGel::PreparedGel(const GreyView& g, const Options& o)
     }
     const int hw = o.backgroundHalfWidth > 0 ? o.backgroundHalfWidth : std::max(2, r.width / 16);
     const int hh = o.backgroundHalfHeight > 0 ? o.backgroundHalfHeight : std::max(2, r.height / 16);
+    wk->darkest = detail::darkestLevel(*wk);
     backgroundOnGel(*wk, hw, hh);
     m_work = std::move(wk);
 }

@@ -20,6 +20,7 @@ struct PreparedGel::Work {
     int maxValue = 0;
     Polarity polarity = Polarity::BrightBands;
     bool polarityDetected = false;
+    double darkest = 0; ///< the scan's darkest level (its lowest percentile), in bright-band polarity
     RasterImageGS16 values;
     RasterImageGS16 background;
     const int* row(int y) const { return values.pixels + static_cast<size_t>(y) * w; }
@@ -44,7 +45,7 @@ double crossing(const Profile& s, int from, int dir, double level, int limit);
 // on the gel rather than on a frame around it, less `sharp` samples along each edge found; the
 // gel's own level is the profile's `blankShare` quantile.
 std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, double blankShare);
-// The scan's darkest level in the work raster (its lowest percentile).
+// The scan's darkest level in the work raster (its lowest percentile); the prepared gel keeps it.
 double darkestLevel(const PreparedGel::Work& wk);
 
 struct Peak {

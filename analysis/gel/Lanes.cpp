@@ -401,7 +401,7 @@ static std::pair<int, int> gelColumns(const Work& wk, int y0, int y1)
     }
     for (double& v : columns)
         v /= y1 - y0 + 1;
-    return onGel(columns, darkestLevel(wk), std::max(4, wk.w / 64), 0.5);
+    return onGel(columns, wk.darkest, std::max(4, wk.w / 64), 0.5);
 }
 
 std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)

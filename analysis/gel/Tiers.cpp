@@ -249,7 +249,7 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes)
             for (int x = 0; x + 1 < w; ++x)
                 diffs.push_back(std::fabs(pixel(x + 1, y) - pixel(x, y)));
     }
-    const double darkest = darkestLevel(wk);
+    const double darkest = wk.darkest;
     double meanDiff = 0;
     for (double v : diffs)
         meanDiff += v;
