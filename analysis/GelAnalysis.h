@@ -447,6 +447,11 @@ KESTRO_API Band measureBand(const PreparedGel& gel, const Lane& lane, int top, i
 /// Band numbers and relative volumes of a lane, after its bands were changed.
 KESTRO_API void numberBands(Lane& lane);
 
+/// The analysis of lanes whose bands are measured already (found, drawn with measureBand, or
+/// some of each): each lane's bands put top to bottom and numbered, the gel's facts, warnings,
+/// and the calibration the options ask for.
+KESTRO_API Analysis finishAnalysis(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vector<Lane> lanes,
+                                   const Options& options = Options());
 /// Every stage after the lanes, on the lanes given: bands, warnings, and the calibration the
 /// options ask for.
 KESTRO_API Analysis analyseLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vector<Lane> lanes,

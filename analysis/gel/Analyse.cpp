@@ -26,8 +26,8 @@ std::vector<Band> Analysis::bands() const
     return all;
 }
 
-Analysis analyseLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vector<Lane> lanes,
-                      const Options& options)
+Analysis finishAnalysis(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vector<Lane> lanes,
+                        const Options& options)
 {
     Analysis a;
     a.width = gel.imageWidth();
@@ -36,9 +36,14 @@ Analysis analyseLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, st
     a.polarity = gel.polarity();
     a.polarityDetected = gel.polarityDetected();
     a.tiers = tiers;
-    for (size_t k = 0; k < lanes.size(); ++k)
-        lanes[k].index = static_cast<int>(k);
-    findBands(gel, tiers, lanes, options);
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        Lane& l = lanes[k];
+        l.index = static_cast<int>(k);
+        std::stable_sort(l.bands.begin(), l.bands.end(), [](const Band& x, const Band& y) { return x.peakY < y.peakY; });
+        for (Band& b : l.bands)
+            b.lane = l.index;
+        numberBands(l);
+    }
     a.lanes = std::move(lanes);
     if (a.lanes.empty())
         detail::addWarning(a, "no-lanes", "no lanes found");
@@ -49,6 +54,15 @@ Analysis analyseLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, st
     if (options.ladderLane >= 0)
         calibrate(a, options.ladderLane, options.ladderSizes, options.sizeFit);
     return a;
+}
+
+Analysis analyseLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vector<Lane> lanes,
+                      const Options& options)
+{
+    for (size_t k = 0; k < lanes.size(); ++k)
+        lanes[k].index = static_cast<int>(k);
+    findBands(gel, tiers, lanes, options);
+    return finishAnalysis(gel, tiers, std::move(lanes), options);
 }
 
 Analysis analyse(const GreyView& grey, const Options& options)

@@ -186,24 +186,9 @@ Result analyse(const py::handle& source, const py::object& lanes, const std::opt
                     if (b.lane < 0 || static_cast<size_t>(b.lane) >= ls.size())
                         throw gel::ArgumentError("a band box names lane " + std::to_string(b.lane) + " of " +
                                                  std::to_string(ls.size()) + " lanes (0-based)");
-                    gel::Band band = gel::measureBand(prepared, ls[b.lane], b.top, b.bottom, o);
-                    band.lane = b.lane;
-                    ls[b.lane].bands.push_back(std::move(band));
+                    ls[b.lane].bands.push_back(gel::measureBand(prepared, ls[b.lane], b.top, b.bottom, o));
                 }
-                for (gel::Lane& l : ls) {
-                    std::stable_sort(l.bands.begin(), l.bands.end(),
-                                     [](const gel::Band& a, const gel::Band& b) { return a.box.top < b.box.top; });
-                    gel::numberBands(l);
-                }
-                an.width = prepared.imageWidth();
-                an.height = prepared.imageHeight();
-                an.maxValue = prepared.maxValue();
-                an.polarity = prepared.polarity();
-                an.polarityDetected = prepared.polarityDetected();
-                an.tiers = found;
-                an.lanes = std::move(ls);
-                if (o.ladderLane >= 0)
-                    gel::calibrate(an, o.ladderLane, o.ladderSizes, o.sizeFit);
+                an = gel::finishAnalysis(prepared, found, std::move(ls), o);
             }
         }
     }

@@ -354,22 +354,7 @@ gel::Analysis replayEdits(const gel::PreparedGel& gel, const std::vector<gel::Ti
         }
         for (size_t k = 0; k < e.addedBands.size(); ++k)
             measure(e.addedBands[k], at("addedBands", k));
-        bool saturated = false;
-        for (gel::Lane& l : a.lanes) {
-            std::stable_sort(l.bands.begin(), l.bands.end(),
-                             [](const gel::Band& x, const gel::Band& y) { return x.peakY < y.peakY; });
-            gel::numberBands(l);
-            for (const gel::Band& b : l.bands)
-                saturated = saturated || b.saturated;
-        }
-        a.warnings.erase(std::remove_if(a.warnings.begin(), a.warnings.end(),
-                                        [](const gel::Warning& w) { return w.code == "saturated-bands"; }),
-                         a.warnings.end());
-        if (saturated)
-            a.warnings.push_back({"saturated-bands", "saturated bands: their volumes are lower bounds"});
-        std::sort(a.warnings.begin(), a.warnings.end(),
-                  [](const gel::Warning& x, const gel::Warning& y) { return x.text < y.text; });
-        return a;
+        return gel::finishAnalysis(gel, tiers, std::move(a.lanes), o);
     } catch (const gel::ArgumentError& x) {
         throw ToolError(std::string("edits: ") + x.what());
     }
