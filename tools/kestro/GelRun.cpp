@@ -5,7 +5,6 @@
 #include "Overlay.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -125,16 +124,13 @@ const gel::Lane* laneOfTier(const GelRun& r, int tier, int lane)
 std::pair<int, int> parseControlLane(const std::string& text)
 {
     const size_t colon = text.find(':');
-    int lane = 0, band = 0;
-    const auto whole = [&](size_t from, size_t to, int& v) {
-        const char* end = text.data() + to;
-        const auto got = std::from_chars(text.data() + from, end, v);
-        return from < to && got.ec == std::errc() && got.ptr == end && v >= 1 && v <= 10000;
-    };
-    if (colon == std::string::npos || !whole(0, colon, lane) || !whole(colon + 1, text.size(), band))
+    const std::string_view all(text);
+    const std::optional<int> lane = wholeNumber(all.substr(0, colon));
+    const std::optional<int> band = colon == std::string::npos ? std::nullopt : wholeNumber(all.substr(colon + 1));
+    if (!lane || !band || *lane < 1 || *band < 1)
         throw ToolError("--control-lane takes LANE:BAND, the loading control's band number in one lane of each tier "
                         "(counted from 1), e.g. 1:2");
-    return {lane, band};
+    return {*lane, *band};
 }
 
 void normalise(GelRun& r, const GelArgs& a)

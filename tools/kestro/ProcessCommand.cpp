@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "Records.h"
 #include "Support.h"
 
 #include <opencv2/core.hpp>
@@ -25,16 +26,10 @@ struct ProcessArgs {
 
 long toInteger(const std::string& text, const std::string& what)
 {
-    size_t used = 0;
-    long value = 0;
-    try {
-        value = std::stol(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used == 0 || used != text.size() || value < INT32_MIN || value > INT32_MAX)
+    const std::optional<int> value = wholeNumber(text);
+    if (!value)
         throw ToolError(what + ": '" + text + "' is not a whole number");
-    return value;
+    return *value;
 }
 
 std::string describe(const DalvoImage& image)

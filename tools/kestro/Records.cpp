@@ -44,6 +44,16 @@ std::string tableNumber(double v)
     return fullNumber(rounded);
 }
 
+std::optional<int> wholeNumber(std::string_view text)
+{
+    int v = 0;
+    const char* end = text.data() + text.size();
+    const auto got = std::from_chars(text.data(), end, v);
+    if (text.empty() || got.ec != std::errc() || got.ptr != end)
+        return std::nullopt;
+    return v;
+}
+
 namespace {
 
 class Sha256 {

@@ -4,7 +4,9 @@
 
 #include "Support.h"
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestro {
@@ -17,6 +19,9 @@ std::vector<std::string>& commandLine();
 std::string fullNumber(double v);
 /// A number for the tables: 15 significant digits, never an exponent; empty for NaN.
 std::string tableNumber(double v);
+/// A whole number as people type it on a command line or in a query: digits with an optional
+/// leading minus, nothing else, within an int; none otherwise.
+std::optional<int> wholeNumber(std::string_view text);
 
 /// The SHA-256 of a file's bytes in lowercase hexadecimal, and its size; raises ToolError naming
 /// the file when it cannot be read.

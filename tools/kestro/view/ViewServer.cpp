@@ -224,18 +224,10 @@ int integerParam(const httplib::Request& req, const char* name, int lo, int hi, 
 {
     if (!req.has_param(name))
         return fallback;
-    const std::string text = req.get_param_value(name);
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789-") != std::string::npos)
+    const std::optional<int> number = wholeNumber(req.get_param_value(name));
+    if (!number)
         throw Refusal{400, std::string(name) + ": a whole number"};
-    int v = 0;
-    size_t used = 0;
-    try {
-        v = std::stoi(text, &used);
-    } catch (const std::logic_error&) {
-        used = 0;
-    }
-    if (used != text.size())
-        throw Refusal{400, std::string(name) + ": a whole number"};
+    const int v = *number;
     if (v < lo || v > hi)
         throw Refusal{400, std::string(name) + ": from " + std::to_string(lo) + " to " + std::to_string(hi)};
     return v;
