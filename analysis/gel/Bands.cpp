@@ -1,5 +1,7 @@
 #include "analysis/gel/Internal.h"
 
+#include "raster/detail/Parallel.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -304,22 +306,24 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         if (l.tier < 0 || l.tier >= static_cast<int>(tiers.size()))
             throw ArgumentError("lane " + std::to_string(l.index + 1) + " lies in tier " +
                                 std::to_string(static_cast<long long>(l.tier) + 1) + " of " + std::to_string(tiers.size()));
-    std::vector<Profile> profiles;
+    // Each lane is searched and measured on a thread of its own, between the steps that need every
+    // lane's figures (the gel's range, its usual band width); those are gathered in lane order, so
+    // the result does not depend on the threads.
+    const int count = static_cast<int>(lanes.size());
+    std::vector<Profile> profiles(lanes.size());
+    kestro::detail::runBands(count, [&](int k) { profiles[static_cast<size_t>(k)] = laneProfile(gel, lanes[static_cast<size_t>(k)]).values; });
     double lowest = 0, highest = 0;
-    for (const Lane& l : lanes) {
-        Profile sums = laneProfile(gel, l).values;
-        const auto [mn, mx] = std::minmax_element(sums.begin(), sums.end());
-        if (profiles.empty() || *mn < lowest)
+    for (size_t k = 0; k < profiles.size(); ++k) {
+        const auto [mn, mx] = std::minmax_element(profiles[k].begin(), profiles[k].end());
+        if (k == 0 || *mn < lowest)
             lowest = *mn;
-        if (profiles.empty() || *mx > highest)
+        if (k == 0 || *mx > highest)
             highest = *mx;
-        profiles.push_back(std::move(sums));
     }
     std::vector<double> widths;
-    std::vector<LaneSearch> searches;
-    for (size_t k = 0; k < lanes.size(); ++k) {
-        // The gel between this lane's box and its neighbours' in the same tier, row by row: the
-        // darker of the two gaps (a bright band's glow spills into one), none at the tier's ends.
+    std::vector<LaneSearch> searches(lanes.size());
+    kestro::detail::runBands(count, [&](int lane) {
+        const size_t k = static_cast<size_t>(lane);
         const Lane& l = lanes[k];
         // The gel between this lane's box and its neighbours' in the same tier, row by row: the
         // darker of the two gaps (a bright band's glow spills into one), none at the tier's ends.
@@ -345,17 +349,19 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         }
         if (sides < 2)
             between.clear();
-        searches.push_back(findPeakBands(profiles[k], between, between, highest - lowest, o));
-        for (const BandPeak& b : searches.back().bands)
+        searches[k] = findPeakBands(profiles[k], between, between, highest - lowest, o);
+    });
+    for (const LaneSearch& ls : searches)
+        for (const BandPeak& b : ls.bands)
             widths.push_back(b.hwL + b.hwR);
-    }
     // Shoulders are sought at the scale of the gel's usual band: the median width at half
     // prominence of its peaks, 2.355 standard deviations of a Gaussian band.
     const double sigma = widths.size() >= 3 ? medianOf(widths) / 2.355 : 0.0;
     widths.clear();
     // Each band's width as its steeper side gives it (peak row, width), lane by lane.
     std::vector<std::vector<std::pair<double, double>>> steeper(lanes.size());
-    for (size_t k = 0; k < lanes.size(); ++k) {
+    kestro::detail::runBands(count, [&](int lane) {
+        const size_t k = static_cast<size_t>(lane);
         LaneSearch& ls = searches[k];
         if (o.shoulders)
             addShoulders(ls, profiles[k], sigma);
@@ -378,10 +384,12 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         }
         for (size_t i = 0; i < l.bands.size(); ++i) {
             l.bands[i].lane = static_cast<int>(k);
-            widths.push_back(l.bands[i].width);
             steeper[k].emplace_back(l.bands[i].peakY, 2 * std::min(ls.bands[i].hwL, ls.bands[i].hwR));
         }
-    }
+    });
+    for (const Lane& l : lanes)
+        for (const Band& b : l.bands)
+            widths.push_back(b.width);
     // Above the wells lie the edge of the gel or its tray and the wells' rims, never a band; nor
     // is the bright rim along the gel's cut edge, or anything beyond it.
     const double darkest = wk.darkest;
@@ -417,10 +425,15 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         }
     }
     // Diffuse bands: sides that rise over more columns than the gel's bands usually do.
-    std::vector<double> edges;
-    for (Lane& l : lanes)
+    kestro::detail::runBands(count, [&](int k) {
+        Lane& l = lanes[static_cast<size_t>(k)];
         for (Band& b : l.bands)
-            if ((b.edgeWidth = edgeWidthOf(l, b, wk)) > 0)
+            b.edgeWidth = edgeWidthOf(l, b, wk);
+    });
+    std::vector<double> edges;
+    for (const Lane& l : lanes)
+        for (const Band& b : l.bands)
+            if (b.edgeWidth > 0)
                 edges.push_back(b.edgeWidth);
     if (edges.size() >= 5 && o.diffuseEdge > 0) {
         const double widest = o.diffuseEdge * medianOf(edges);

@@ -1,10 +1,12 @@
 // Distinct images on distinct threads: each thread loads, copies, rasters and filters its own
 // image while the others do the same; every thread gets what one thread alone gets.
+#include "analysis/GelAnalysis.h"
 #include "analysis/ImageProcessing.h"
 #include "framework/App.h"
 #include "image/DalvoImage.h"
 #include "raster/RasterImageGS16.h"
 #include "raster/Threads.h"
+#include "synth/SyntheticGel.h"
 
 #include <gtest/gtest.h>
 
@@ -127,4 +129,22 @@ TEST(Threads, MovingFiltersGiveTheOneThreadResultAtEveryThreadCount) {
             },
             what);
     }
+}
+
+// Each lane's bands are searched and measured on a thread of its own.
+TEST(Threads, GelAnalysisGivesTheOneThreadResultAtEveryThreadCount) {
+    kestro::GelOptions o = kestro::gelOptions(400, 300, 7, 5, 11);
+    o.bend = 8;
+    o.diffuseBands = 2;
+    const kestro::SyntheticGel g = kestro::SyntheticGel::generate(o);
+    const auto view = kestro::gel::GreyView::of(g.values().data(), g.width(), g.height(), 2 * g.width());
+    expectSameAtEveryThreadCount(
+        [&] {
+            std::vector<double> figures;
+            for (const kestro::gel::Band& b : kestro::gel::analyse(view).bands())
+                figures.insert(figures.end(), {double(b.lane), b.peakY, double(b.box.top), double(b.box.bottom),
+                                               b.rawVolume, b.correctedVolume, b.edgeWidth, double(b.diffuse)});
+            return figures;
+        },
+        "synthetic gel");
 }
