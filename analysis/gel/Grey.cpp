@@ -45,8 +45,7 @@ size_t sampleBytes(GreyView::Sample s)
 // The background is the gel's own: a moving minimum that reached past the gel's side edge into
 // the imager's dark frame would take the frame's level for the gel beside the edge, which would
 // then read as bright as a lane, and a lane there would stand out of the gel on its far side only.
-// So the minimum runs over the gel's columns alone (found as the tiers' are), and the frame beside
-// it gets no signal at all.
+// So the minimum runs over the gel's columns alone (found as the tiers' are).
 void backgroundOnGel(detail::Work& wk, int hw, int hh)
 {
     const int step = std::max(1, wk.h / 1024);
@@ -68,9 +67,11 @@ void backgroundOnGel(detail::Work& wk, int hw, int hh)
     for (int y = 0; y < wk.h; ++y)
         std::copy_n(wk.row(y) + left, gw, gel.pixels + static_cast<size_t>(y) * gw);
     ImageProcessing().generateBGViaMinFilter(&gel, &floor, hw, hh);
+    // Off the gel the background is the pixel itself: whatever subtracts it, clamped or not, finds
+    // nothing there.
     for (int y = 0; y < wk.h; ++y) {
         int* b = wk.background.pixels + static_cast<size_t>(y) * wk.w;
-        std::fill_n(b, wk.w, wk.maxValue);
+        std::copy_n(wk.row(y), wk.w, b);
         std::copy_n(floor.pixels + static_cast<size_t>(y) * gw, gw, b + left);
     }
 }
