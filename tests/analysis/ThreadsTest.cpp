@@ -1,7 +1,7 @@
 // Distinct images on distinct threads: each thread loads, copies, rasters and filters its own
 // image while the others do the same; every thread gets what one thread alone gets.
 #include "analysis/ImageProcessing.h"
-#include "framework/App.h"
+#include "platform/framework/App.h"
 #include "image/DalvoImage.h"
 #include "raster/RasterImageGS16.h"
 #include "raster/Threads.h"

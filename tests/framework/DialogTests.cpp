@@ -1,6 +1,6 @@
 // Dialog stand-ins: message boxes and modal dialogs through replaceable handlers, list boxes,
 // dialog data exchange, standard cursors.
-#include "framework/afx.h"
+#include "platform/framework/afx.h"
 
 #include <gtest/gtest.h>
 
