@@ -1,4 +1,4 @@
-// Stands in for the application framework (MFC) on this platform: the library's load and unload.
+// The library's load and unload: its classes registered, FreeImage set up, the decoders' messages caught.
 #include "platform/framework/Module.h"
 #include "image/Messages.h"
 

@@ -1,4 +1,4 @@
-// Stands in for the application framework (MFC) on this platform: the export macro of the library.
+// The export macro of the library, below every folder that exports, the stand-ins included.
 #pragma once
 
 // The library is built with hidden visibility; exported classes and functions carry KESTRO_API.
