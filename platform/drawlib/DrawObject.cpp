@@ -3,7 +3,6 @@
 
 #include "platform/drawlib/DrawDocument.h"
 #include "platform/drawlib/DrawView.h"
-#include "platform/util/KestroListDialog.h"
 
 #include <cmath>
 
@@ -71,38 +70,10 @@ void CDrawObject::MoveTo(const CRect& position, CDrawView* pView) {
     if (m_pDocument) m_pDocument->SetModifiedFlag(TRUE);
 }
 
-int CDrawObject::GetHandleCount() { return 8; }
-
-CPoint CDrawObject::GetHandleCoordinate(int nHandle) {
-    const CRect& r = m_rcBounds;
-    const int cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2;
-    switch (nHandle) {
-    case 1: return CPoint(r.left, r.top);
-    case 2: return CPoint(cx, r.top);
-    case 3: return CPoint(r.right, r.top);
-    case 4: return CPoint(r.right, cy);
-    case 5: return CPoint(r.right, r.bottom);
-    case 6: return CPoint(cx, r.bottom);
-    case 7: return CPoint(r.left, r.bottom);
-    case 8: return CPoint(r.left, cy);
-    default: return CPoint(cx, cy);
-    }
-}
-
-CRect CDrawObject::GetHandleRect(int nHandle) {
-    const CPoint p = GetHandleCoordinate(nHandle);
-    return CRect(p.x - kHandleRadius, p.y - kHandleRadius, p.x + kHandleRadius + 1, p.y + kHandleRadius + 1);
-}
-
-HCURSOR CDrawObject::GetHandleCursor(int nHandle) {
-    switch (nHandle) {
-    case 1: case 5: return LoadCursor(nullptr, IDC_SIZENWSE);
-    case 2: case 6: return LoadCursor(nullptr, IDC_SIZENS);
-    case 3: case 7: return LoadCursor(nullptr, IDC_SIZENESW);
-    case 4: case 8: return LoadCursor(nullptr, IDC_SIZEWE);
-    default: return LoadCursor(nullptr, IDC_ARROW);
-    }
-}
+int CDrawObject::GetHandleCount() { return 0; }
+CPoint CDrawObject::GetHandleCoordinate(int) { return m_rcBounds.CenterPoint(); }
+CRect CDrawObject::GetHandleRect(int nHandle) { return CRect(GetHandleCoordinate(nHandle), CSize(0, 0)); }
+HCURSOR CDrawObject::GetHandleCursor(int) { return LoadCursor(nullptr, IDC_ARROW); }
 
 void CDrawObject::SetLineColor(COLORREF color, BOOL) { m_clrLine = color; }
 void CDrawObject::SetFillColor(COLORREF color, BOOL) { m_clrFill = color; }
@@ -111,27 +82,8 @@ BOOL CDrawObject::CanBeSelected() { return TRUE; }
 void CDrawObject::Draw(CDC*, CDrawView*) {}
 void CDrawObject::DrawSolidRect(CDC*, CDrawView*, CRect&) {}
 
-void CDrawObject::Rotate(CPoint& centre, double angle) {
-    const double a = angle * 3.14159265 / 180.0;
-    const double x = (m_rcBounds.left + m_rcBounds.right) / 2.0 - centre.x;
-    const double y = (m_rcBounds.top + m_rcBounds.bottom) / 2.0 - centre.y;
-    const double nx = centre.x + x * std::cos(a) - y * std::sin(a);
-    const double ny = centre.y + x * std::sin(a) + y * std::cos(a);
-    Offset(static_cast<int>(std::floor(nx - (m_rcBounds.left + m_rcBounds.right) / 2.0 + 0.5)),
-           static_cast<int>(std::floor(ny - (m_rcBounds.top + m_rcBounds.bottom) / 2.0 + 0.5)));
-}
-
-void CDrawObject::FillInPositionInfo(CStringArray& lines) {
-    CString line;
-    line.Format(L"Left|%d", static_cast<int>(m_rcBounds.left));
-    lines.Add(line);
-    line.Format(L"Top|%d", static_cast<int>(m_rcBounds.top));
-    lines.Add(line);
-    line.Format(L"Right|%d", static_cast<int>(m_rcBounds.right));
-    lines.Add(line);
-    line.Format(L"Bottom|%d", static_cast<int>(m_rcBounds.bottom));
-    lines.Add(line);
-}
+void CDrawObject::Rotate(CPoint&, double) {}
+void CDrawObject::FillInPositionInfo(CStringArray&) {}
 
 void CDrawObject::MoveDelta(const CPoint& delta, CDrawView* pView) {
     CRect position = m_rcBounds;
@@ -165,30 +117,11 @@ BOOL CDrawObject::IsInside(CRect& rect) {
            mine.bottom <= theirs.bottom;
 }
 
-void CDrawObject::MoveHandleTo(int nHandle, const CPoint& point, CDrawView* pView) {
-    CRect position = m_rcBounds;
-    switch (nHandle) {
-    case 1: position.left = point.x, position.top = point.y; break;
-    case 2: position.top = point.y; break;
-    case 3: position.right = point.x, position.top = point.y; break;
-    case 4: position.right = point.x; break;
-    case 5: position.right = point.x, position.bottom = point.y; break;
-    case 6: position.bottom = point.y; break;
-    case 7: position.left = point.x, position.bottom = point.y; break;
-    case 8: position.left = point.x; break;
-    default: return;
-    }
-    MoveTo(position, pView);
-}
+void CDrawObject::MoveHandleTo(int, const CPoint&, CDrawView*) {}
 
 void CDrawObject::OnOpen(CDrawView* pView) { OnEditProperties(pView); }
 
-void CDrawObject::OnEditProperties(CDrawView* pView) {
-    CStringArray lines;
-    FillInPositionInfo(lines);
-    KestroListDialog dialog(L"Position", pView, &lines);
-    dialog.DoModal();
-}
+void CDrawObject::OnEditProperties(CDrawView*) {}
 
 void CDrawObject::AddPropertyPages(CPropertySheet*) {}
 void CDrawObject::DeletePropertyPages(CPropertySheet*) {}

@@ -41,10 +41,10 @@ public:
 
     /// Moves the object to a new position and repaints the old and new places in the view.
     virtual void MoveTo(const CRect& position, CDrawView* pView);
-    /// Eight resize handles: the corners and the middles of the edges, clockwise from top left.
+    /// No resize handles: nothing here resizes an object by hand (the image object keeps to its
+    /// image's size). The coordinate and the mark of any handle are the centre of the position.
     virtual int GetHandleCount();
     virtual CPoint GetHandleCoordinate(int nHandle);
-    /// The handle's mark: 7 by 7 document units around its point.
     virtual CRect GetHandleRect(int nHandle);
     virtual HCURSOR GetHandleCursor(int nHandle);
     virtual void SetLineColor(COLORREF color, BOOL bRepaint);
@@ -56,10 +56,9 @@ public:
     virtual void Draw(CDC* pDC, CDrawView* pView);
 
     virtual void DrawSolidRect(CDC* pDC, CDrawView* pView, CRect& rect);
-    /// Turns the object's centre about a point by an angle in degrees (+90: +x to +y); the
-    /// size stays, as the position is an upright rectangle.
+    /// Does nothing: objects here stay upright where they are.
     virtual void Rotate(CPoint& centre, double angle);
-    /// Appends "Left|l", "Top|t", "Right|r" and "Bottom|b".
+    /// Appends nothing: a plain object shows no properties.
     virtual void FillInPositionInfo(CStringArray& lines);
 
     /// Moves the object by a distance.
@@ -75,12 +74,12 @@ public:
     virtual BOOL Intersects(CRect& rect);
     /// Nonzero when the normalised position lies wholly inside the rectangle.
     virtual BOOL IsInside(CRect& rect);
-    /// Moves one handle (and with it its edges) to a point.
+    /// Does nothing, as there are no handles.
     virtual void MoveHandleTo(int nHandle, const CPoint& point, CDrawView* pView);
     /// Double click: edits the properties.
     virtual void OnOpen(CDrawView* pView);
 
-    /// Shows the position in a list dialog titled "Position".
+    /// Shows nothing: a plain object has no properties of its own; objects that have some override it.
     virtual void OnEditProperties(CDrawView* pView);
     virtual void AddPropertyPages(CPropertySheet* pSheet);
     virtual void DeletePropertyPages(CPropertySheet* pSheet);

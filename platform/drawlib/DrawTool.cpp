@@ -71,16 +71,11 @@ void CSelectTool::OnLButtonUp(CDrawDocument* pDoc, CDrawView* pView, UINT nFlags
 }
 
 void CSelectTool::OnMouseMove(CDrawDocument* pDoc, CDrawView* pView, UINT nFlags, const CPoint& point) {
-    if (pView && pView->m_bDragging) {
-        if (pView->m_bRubberBand) {
-            const CRect band(c_pntDown, point);
-            pView->SetRubberBand(&band);
-        } else {
-            const CPoint delta(point.x - c_pntLast.x, point.y - c_pntLast.y);
-            CDrawObjectList* pSelection = pView->GetSelectedObjects();
-            for (POSITION pos = pSelection->GetHeadPosition(); pos;)
-                pSelection->GetNext(pos)->MoveDelta(delta, pView);
-        }
+    // A drag from an object selects it and moves nothing: the tools built on this one use the
+    // band, and the image object cannot move.
+    if (pView && pView->m_bDragging && pView->m_bRubberBand) {
+        const CRect band(c_pntDown, point);
+        pView->SetRubberBand(&band);
     }
     CDrawTool::OnMouseMove(pDoc, pView, nFlags, point);
 }

@@ -61,18 +61,17 @@ protected:
     ToolType m_drawShape;
 };
 
-/// The selection tool. A press on an object selects it (with MK_SHIFT, adds it) and starts
-/// moving the selection; a press on empty space clears the selection and starts a rubber band.
-/// Moves follow the gesture; the release ends it with FinishGesture.
+/// The selection tool. A press on an object selects it (with MK_SHIFT, adds it); a press on
+/// empty space clears the selection and starts a rubber band that follows the gesture; the
+/// release ends it with FinishGesture.
 class KESTRO_API CSelectTool : public CDrawTool {
 public:
     CSelectTool();
 
     void OnLButtonDown(CDrawDocument* pDoc, CDrawView* pView, UINT nFlags, const CPoint& point) override;
     void OnLButtonUp(CDrawDocument* pDoc, CDrawView* pView, UINT nFlags, const CPoint& point) override;
-    /// While dragging: with a rubber band the band runs from c_pntDown to the point (the view
-    /// repaints the old and the new band); without one the selected objects move by the
-    /// distance from c_pntLast. Then as the base tool.
+    /// While dragging a rubber band, the band runs from c_pntDown to the point (the view
+    /// repaints the old and the new band). Then as the base tool.
     void OnMouseMove(CDrawDocument* pDoc, CDrawView* pView, UINT nFlags, const CPoint& point) override;
 
     /// Ends the gesture at a point: a rubber band on the view is taken down (its place

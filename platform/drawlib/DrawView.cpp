@@ -5,11 +5,6 @@
 
 IMPLEMENT_DYNAMIC(CDrawView, CWnd)
 
-namespace {
-// Floor division, so that drawing coordinates left of the origin map to the unit they lie in.
-long long floorDiv(long long a, long long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-} // namespace
-
 CDrawView::CDrawView(CDrawDocument* pDoc, const CSize& clientSize) : m_pDocument(pDoc) {
     Create(L"CDrawView", nullptr, WS_CHILD | WS_VISIBLE, CRect(CPoint(0, 0), clientSize), nullptr, 0);
     if (m_pDocument) m_pDocument->AddView(this);
@@ -19,38 +14,8 @@ CDrawView::~CDrawView() {
     if (m_pDocument) m_pDocument->RemoveView(this);
 }
 
-void CDrawView::DocumentToView(CPoint& point) {
-    point.x = SaturatedCoordinate((static_cast<long long>(point.x) - m_scroll.x) * m_zoomNumerator / m_zoomDenominator);
-    point.y = SaturatedCoordinate((static_cast<long long>(point.y) - m_scroll.y) * m_zoomNumerator / m_zoomDenominator);
-}
-
 void CDrawView::DocumentToView(CRect& rect, BOOL bNormalize) {
-    CPoint topLeft = rect.TopLeft(), bottomRight = rect.BottomRight();
-    DocumentToView(topLeft);
-    DocumentToView(bottomRight);
-    rect = CRect(topLeft, bottomRight);
     if (bNormalize) rect.NormalizeRect();
-}
-
-void CDrawView::ViewToDocument(CPoint& point) {
-    point.x = SaturatedCoordinate(floorDiv(static_cast<long long>(point.x) * m_zoomDenominator, m_zoomNumerator) +
-                                  m_scroll.x);
-    point.y = SaturatedCoordinate(floorDiv(static_cast<long long>(point.y) * m_zoomDenominator, m_zoomNumerator) +
-                                  m_scroll.y);
-}
-
-void CDrawView::SetScrollPosition(const CPoint& documentOrigin) {
-    if (documentOrigin == m_scroll) return;
-    m_scroll = documentOrigin;
-    Invalidate(TRUE);
-}
-
-BOOL CDrawView::SetZoom(int numerator, int denominator) {
-    if (numerator <= 0 || denominator <= 0) return FALSE;
-    m_zoomNumerator = numerator;
-    m_zoomDenominator = denominator;
-    Invalidate(TRUE);
-    return TRUE;
 }
 
 void CDrawView::SetSelection(CDrawObject* pObject, BOOL bAdd) {
@@ -100,27 +65,22 @@ void CDrawView::SetRubberBand(const CRect* pBand) {
 }
 
 void CDrawView::OnLButtonDown(UINT nFlags, CPoint point) {
-    ViewToDocument(point);
     if (m_pTool) m_pTool->OnLButtonDown(m_pDocument, this, nFlags, point);
 }
 
 void CDrawView::OnLButtonDblClk(UINT nFlags, CPoint point) {
-    ViewToDocument(point);
     if (m_pTool) m_pTool->OnLButtonDblClk(m_pDocument, this, nFlags, point);
 }
 
 void CDrawView::OnLButtonUp(UINT nFlags, CPoint point) {
-    ViewToDocument(point);
     if (m_pTool) m_pTool->OnLButtonUp(m_pDocument, this, nFlags, point);
 }
 
 void CDrawView::OnRButtonDown(UINT nFlags, CPoint point) {
-    ViewToDocument(point);
     if (m_pTool) m_pTool->OnRButtonDown(m_pDocument, this, nFlags, point);
 }
 
 void CDrawView::OnMouseMove(UINT nFlags, CPoint point) {
-    ViewToDocument(point);
     if (m_pTool) m_pTool->OnMouseMove(m_pDocument, this, nFlags, point);
 }
 

@@ -9,7 +9,7 @@ class CDrawDocument;
 
 /// A window that shows a drawing document, keeps the selection and hands mouse and key
 /// events to its active tool in document coordinates. Drawing coordinates are document
-/// coordinates minus the scroll position, scaled by the zoom (numerator / denominator).
+/// coordinates: the view neither scrolls nor zooms (the host's own views do).
 /// Repaint requests and the cursor are observable: GetInvalidations() of the window, and the
 /// process's GetCursor().
 class KESTRO_API CDrawView : public CWnd {
@@ -21,16 +21,9 @@ public:
 
     CDrawDocument* GetDocument() const { return m_pDocument; }
 
-    /// Converts a document rectangle in place into drawing coordinates; when bNormalize the
-    /// result is normalised (left <= right, top <= bottom).
+    /// Converts a document rectangle in place into drawing coordinates (the same here); when
+    /// bNormalize the result is normalised (left <= right, top <= bottom).
     void DocumentToView(CRect& rect, BOOL bNormalize);
-    void DocumentToView(CPoint& point);
-    /// Converts a point in drawing coordinates into document coordinates (rounded down).
-    void ViewToDocument(CPoint& point);
-    void SetScrollPosition(const CPoint& documentOrigin);
-    CPoint GetScrollPosition() const { return m_scroll; }
-    /// Zoom as a fraction; non-positive parts are refused (FALSE).
-    BOOL SetZoom(int numerator, int denominator);
 
     // Selection.
     /// NULL clears the selection; otherwise the object becomes the selection (bAdd FALSE) or is
@@ -53,7 +46,7 @@ public:
     BOOL HasRubberBand() const { return m_bHasBand; }
     CRect GetRubberBand() const { return m_band; }
 
-    // Tools and events (points in drawing coordinates, as the window system gives them).
+    // Tools and events (points in drawing coordinates, as the window system gives them, which are document coordinates here).
     /// The active tool; null makes the view ignore the mouse. The tool stays the caller's.
     void SetTool(CDrawTool* pTool) { m_pTool = pTool; }
     CDrawTool* GetTool() const { return m_pTool; }
@@ -75,9 +68,6 @@ private:
     CDrawDocument* m_pDocument;
     CDrawObjectList m_selection;
     CDrawTool* m_pTool = nullptr;
-    CPoint m_scroll;
-    int m_zoomNumerator = 1;
-    int m_zoomDenominator = 1;
     BOOL m_bHasBand = FALSE;
     CRect m_band;
 };

@@ -24,9 +24,7 @@ public:
     void BeginWaitCursor() { DoWaitCursor(1); }
     /// Switches it off again; an unmatched call is counted but changes nothing else.
     void EndWaitCursor() { DoWaitCursor(-1); }
-    /// Shows the wait cursor again if it is on (after a dialog changed the cursor).
-    void RestoreWaitCursor() { DoWaitCursor(0); }
-    /// 1 on, -1 off, 0 restore.
+    /// 1 on, -1 off (0, restore, is the host's: the library never asks for it).
     virtual void DoWaitCursor(int nCode);
 
     BOOL IsWaitCursorOn() const { return m_nWaitCursorDepth > 0; }
@@ -56,5 +54,4 @@ public:
     ~CWaitCursor() { AfxGetApp()->EndWaitCursor(); }
     CWaitCursor(const CWaitCursor&) = delete;
     CWaitCursor& operator=(const CWaitCursor&) = delete;
-    void Restore() { AfxGetApp()->RestoreWaitCursor(); }
 };

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-/// The framework's CArray: a dynamic array whose checked accessors (GetAt, SetAt, ElementAt,
-/// operator[]) raise CInvalidArgException for an index outside 0..size-1. Appending is
+/// The framework's CArray: a dynamic array whose checked accessors (GetAt, SetAt, operator[])
+/// raise CInvalidArgException for an index outside 0..size-1. Appending is
 /// amortised O(1); SetSize value-initialises new elements (0 for numbers).
 /// Storage failures raise CMemoryException.
 /// Serialize stores the count (WriteCount) and then the elements: through the archive's << and
@@ -30,32 +30,23 @@ public:
     INT_PTR GetSize() const { return static_cast<INT_PTR>(m_data.size()); }
     INT_PTR GetCount() const { return GetSize(); }
     BOOL IsEmpty() const { return m_data.empty(); }
-    INT_PTR GetUpperBound() const { return GetSize() - 1; }
 
     void SetSize(INT_PTR nNewSize, INT_PTR nGrowBy = -1) {
         (void)nGrowBy;
         if (nNewSize < 0) AfxThrowInvalidArgException();
         AfxGuardAllocation([&] { m_data.resize(static_cast<size_t>(nNewSize)); });
     }
-    void FreeExtra() { m_data.shrink_to_fit(); }
     void RemoveAll() { std::vector<TYPE>().swap(m_data); }
 
     const TYPE& GetAt(INT_PTR i) const { return m_data[check(i)]; }
     TYPE& GetAt(INT_PTR i) { return m_data[check(i)]; }
     void SetAt(INT_PTR i, ARG_TYPE value) { m_data[check(i)] = value; }
-    TYPE& ElementAt(INT_PTR i) { return m_data[check(i)]; }
-    const TYPE& ElementAt(INT_PTR i) const { return m_data[check(i)]; }
     TYPE& operator[](INT_PTR i) { return m_data[check(i)]; }
     const TYPE& operator[](INT_PTR i) const { return m_data[check(i)]; }
 
     const TYPE* GetData() const { return m_data.empty() ? nullptr : m_data.data(); }
     TYPE* GetData() { return m_data.empty() ? nullptr : m_data.data(); }
 
-    void SetAtGrow(INT_PTR i, ARG_TYPE value) {
-        if (i < 0) AfxThrowInvalidArgException();
-        if (i >= GetSize()) SetSize(i + 1);
-        m_data[static_cast<size_t>(i)] = value;
-    }
     INT_PTR Add(ARG_TYPE value) {
         AfxGuardAllocation([&] { m_data.push_back(value); });
         return GetSize() - 1;
@@ -73,17 +64,6 @@ public:
     }
     void Copy(const CArray& src) {
         if (&src != this) AfxGuardAllocation([&] { m_data = src.m_data; });
-    }
-    void InsertAt(INT_PTR nIndex, ARG_TYPE value, INT_PTR nCount = 1) {
-        if (nIndex < 0 || nCount < 0) AfxThrowInvalidArgException();
-        if (nIndex > GetSize()) SetSize(nIndex);
-        TYPE copy(value);
-        AfxGuardAllocation(
-            [&] { m_data.insert(m_data.begin() + nIndex, static_cast<size_t>(nCount), copy); });
-    }
-    void RemoveAt(INT_PTR nIndex, INT_PTR nCount = 1) {
-        if (nIndex < 0 || nCount < 0 || nIndex + nCount > GetSize()) AfxThrowInvalidArgException();
-        m_data.erase(m_data.begin() + nIndex, m_data.begin() + nIndex + nCount);
     }
 
     void Serialize(CArchive& ar) override {

@@ -32,15 +32,6 @@ const BYTE* CDC::GetCanvasBits() const {
     return m_hDC && !m_hDC->rgb.empty() ? m_hDC->rgb.data() : nullptr;
 }
 
-void CDC::FillSolidRect(const RECT& rect, COLORREF colour) {
-    if (!m_hDC) return;
-    const int left = std::max<int>(rect.left, 0), right = std::min<int>(rect.right, m_hDC->width);
-    const int top = std::max<int>(rect.top, 0), bottom = std::min<int>(rect.bottom, m_hDC->height);
-    for (int y = top; y < bottom; ++y)
-        for (int x = left; x < right; ++x)
-            ::SetPixel(m_hDC, x, y, colour);
-}
-
 namespace {
 
 // The canvas as a 24-bit FreeImage bitmap (scan lines bottom-up, bytes in FreeImage's order).

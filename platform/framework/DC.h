@@ -33,13 +33,9 @@ public:
     /// The canvas rows from the top, 3 bytes per pixel (red, green, blue); null without a canvas.
     const BYTE* GetCanvasBits() const;
 
-    int SetStretchBltMode(int mode) { return ::SetStretchBltMode(m_hDC, mode); }
-    int GetStretchBltMode() const { return ::GetStretchBltMode(m_hDC); }
     COLORREF GetPixel(int x, int y) const { return ::GetPixel(m_hDC, x, y); }
     COLORREF GetPixel(POINT point) const { return ::GetPixel(m_hDC, point.x, point.y); }
     COLORREF SetPixel(int x, int y, COLORREF colour) { return ::SetPixel(m_hDC, x, y, colour); }
-    /// Fills the rectangle (half-open, clipped at the canvas) with one colour.
-    void FillSolidRect(const RECT& rect, COLORREF colour);
 
     /// Writes the canvas as a 24-bit PNG file. The file is written whole or not at all: on
     /// failure (no canvas, encoder or disk error) an existing file keeps its old content.

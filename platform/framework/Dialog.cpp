@@ -141,7 +141,6 @@ BOOL CDialog::CreateFromTemplate(CWnd* pParentWnd) {
 
 INT_PTR CDialog::DoModal() {
     if (!CreateFromTemplate(m_pParentWnd)) return -1;
-    m_nEndResult = 0;
     INT_PTR result = IDCANCEL;
     try {
         result = runModal(*this);
@@ -152,8 +151,6 @@ INT_PTR CDialog::DoModal() {
     DestroyWindow();
     return result;
 }
-
-void CDialog::EndDialog(int nResult) { m_nEndResult = nResult; }
 
 BOOL CDialog::UpdateData(BOOL bSaveAndValidate) {
     CDataExchange dx(this, bSaveAndValidate);
@@ -195,15 +192,6 @@ void CPropertySheet::AddPage(CPropertyPage* pPage) {
     if (pPage) m_pages.push_back(pPage);
 }
 
-void CPropertySheet::RemovePage(CPropertyPage* pPage) {
-    m_pages.erase(std::remove(m_pages.begin(), m_pages.end(), pPage), m_pages.end());
-}
-
-CPropertyPage* CPropertySheet::GetPage(int nPage) const {
-    if (nPage < 0 || nPage >= GetPageCount()) AfxThrowInvalidArgException();
-    return m_pages[static_cast<size_t>(nPage)];
-}
-
 BOOL CPropertySheet::SetActivePage(int nPage) {
     if (!IsWindow() || nPage < 0 || nPage >= GetPageCount()) return FALSE;
     CPropertyPage* pPage = m_pages[static_cast<size_t>(nPage)];
@@ -238,12 +226,6 @@ BOOL CListBox::Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nI
 int CListBox::AddString(LPCTSTR lpszItem) {
     return static_cast<int>(SendMessage(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(lpszItem)));
 }
-int CListBox::InsertString(int nIndex, LPCTSTR lpszItem) {
-    return static_cast<int>(
-        SendMessage(LB_INSERTSTRING, static_cast<WPARAM>(nIndex), reinterpret_cast<LPARAM>(lpszItem)));
-}
-int CListBox::DeleteString(UINT nIndex) { return static_cast<int>(SendMessage(LB_DELETESTRING, nIndex)); }
-void CListBox::ResetContent() { SendMessage(LB_RESETCONTENT); }
 int CListBox::GetCount() const { return static_cast<int>(const_cast<CListBox*>(this)->SendMessage(LB_GETCOUNT)); }
 int CListBox::GetTextLen(int nIndex) const {
     return static_cast<int>(const_cast<CListBox*>(this)->SendMessage(LB_GETTEXTLEN, static_cast<WPARAM>(nIndex)));
@@ -274,17 +256,6 @@ LRESULT CListBox::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at), CString(text ? text : L""));
         return static_cast<LRESULT>(at);
     }
-    case LB_INSERTSTRING: {
-        const size_t at = static_cast<INT_PTR>(wParam) == -1 ? m_lines.size() : index;
-        if (at > m_lines.size()) return LB_ERR;
-        m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at), CString(text ? text : L""));
-        return static_cast<LRESULT>(at);
-    }
-    case LB_DELETESTRING:
-        if (index >= m_lines.size()) return LB_ERR;
-        m_lines.erase(m_lines.begin() + static_cast<std::ptrdiff_t>(index));
-        return static_cast<LRESULT>(m_lines.size());
-    case LB_RESETCONTENT: m_lines.clear(); return 0;
     case LB_GETCOUNT: return static_cast<LRESULT>(m_lines.size());
     case LB_GETTEXTLEN: return index < m_lines.size() ? m_lines[index].GetLength() : LB_ERR;
     case LB_GETTEXT:

@@ -109,16 +109,12 @@ public:
     virtual INT_PTR DoModal();
     /// Makes the window (modeless) and runs OnInitDialog; FALSE when it could not be made.
     BOOL CreateFromTemplate(CWnd* pParentWnd);
-    /// Ends a modal dialog with a result (kept for the modal handler to return).
-    void EndDialog(int nResult);
-    int GetEndResult() const { return m_nEndResult; }
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
 
     virtual BOOL OnInitDialog();
     virtual void DoDataExchange(CDataExchange* pDX);
 
     UINT m_nIDHelp = 0;
-    UINT GetTemplateID() const { return m_nIDTemplate; }
     CWnd* GetParentWnd() const { return m_pParentWnd; }
 
 protected:
@@ -127,7 +123,6 @@ protected:
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;
-    int m_nEndResult = 0;
 };
 
 /// A page of a property sheet: a dialog made from a child-window template. Its caption is
@@ -138,7 +133,6 @@ public:
     explicit CPropertyPage(UINT nIDTemplate = 0, UINT nIDCaption = 0);
     ~CPropertyPage() override;
     CString GetCaption() const;
-    UINT GetCaptionID() const { return m_nIDCaption; }
 
 protected:
     UINT m_nIDCaption;
@@ -160,9 +154,7 @@ public:
     explicit CPropertySheet(LPCTSTR pszCaption = nullptr, CWnd* pParentWnd = nullptr);
     ~CPropertySheet() override;
     void AddPage(CPropertyPage* pPage);
-    void RemovePage(CPropertyPage* pPage);
     int GetPageCount() const { return static_cast<int>(m_pages.size()); }
-    CPropertyPage* GetPage(int nPage) const;
     /// Makes the page's window if it has none yet; FALSE for a bad index or no sheet window.
     BOOL SetActivePage(int nPage);
     /// Makes the sheet and its first page, hands the sheet to the modal dialog handler as
@@ -178,9 +170,6 @@ private:
 // ---- List box ------------------------------------------------------------------------------
 
 #define LB_ADDSTRING 0x0180u
-#define LB_INSERTSTRING 0x0181u
-#define LB_DELETESTRING 0x0182u
-#define LB_RESETCONTENT 0x0184u
 #define LB_GETCOUNT 0x018Bu
 #define LB_GETTEXT 0x0189u
 #define LB_GETTEXTLEN 0x018Au
@@ -202,15 +191,12 @@ public:
     BOOL Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID);
 
     int AddString(LPCTSTR lpszItem);
-    int InsertString(int nIndex, LPCTSTR lpszItem);
-    int DeleteString(UINT nIndex);
-    void ResetContent();
     int GetCount() const;
     /// LB_ERR for an index out of range (text then unchanged).
     int GetText(int nIndex, CString& text) const;
     int GetTextLen(int nIndex) const;
 
-    /// LB_ADDSTRING and LB_INSERTSTRING take the text in lParam (LPCTSTR); LB_GETTEXT copies
+    /// LB_ADDSTRING takes the text in lParam (LPCTSTR); LB_GETTEXT copies
     /// the line with its terminating zero into the buffer in lParam, which must hold
     /// LB_GETTEXTLEN + 1 characters.
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) override;

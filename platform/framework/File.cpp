@@ -251,10 +251,6 @@ CString CFile::GetFileName() const {
     return slash < 0 ? path : path.Mid(slash + 1);
 }
 
-void CFile::SetFilePath(LPCTSTR lpszNewName) {
-    m_strFileName = lpszNewName ? lpszNewName : L"";
-}
-
 // ---------------------------------------------------------------------------------------------
 // CMemFile
 
@@ -283,15 +279,6 @@ void CMemFile::Attach(BYTE* lpBuffer, UINT nBufferSize, UINT nGrowBytes) {
     // A fixed buffer holds its data; a growable one is only room to write into.
     m_nFileSize = nGrowBytes == 0 ? m_nBufferSize : 0;
     m_bAutoDelete = false;
-}
-
-BYTE* CMemFile::Detach() {
-    BYTE* buffer = m_lpBuffer;
-    m_lpBuffer = nullptr;
-    m_nBufferSize = m_nFileSize = m_nPosition = 0;
-    m_bAutoDelete = true;
-    if (m_nGrowBytes == 0) m_nGrowBytes = 1024;
-    return buffer;
 }
 
 BOOL CMemFile::Open(LPCTSTR, UINT, CFileException* pError) {

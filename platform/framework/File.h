@@ -42,7 +42,6 @@ public:
     virtual void Write(const void* lpBuf, UINT nCount);
     virtual ULONGLONG Seek(LONGLONG lOff, UINT nFrom);
     ULONGLONG SeekToBegin() { return Seek(0, begin); }
-    ULONGLONG SeekToEnd() { return Seek(0, end); }
     virtual ULONGLONG GetPosition() const;
     virtual ULONGLONG GetLength() const;
     virtual void SetLength(ULONGLONG dwNewLen);
@@ -54,9 +53,7 @@ public:
     virtual CString GetFilePath() const;
     /// The file name without its folder.
     virtual CString GetFileName() const;
-    virtual void SetFilePath(LPCTSTR lpszNewName);
 
-    BOOL IsOpen() const { return m_pStream != nullptr; }
 
 protected:
     std::FILE* m_pStream = nullptr;
@@ -83,9 +80,6 @@ public:
     ~CMemFile() override;
 
     void Attach(BYTE* lpBuffer, UINT nBufferSize, UINT nGrowBytes = 0);
-    /// Gives up the buffer and leaves the file empty. A buffer the file allocated itself
-    /// belongs to the caller afterwards (free it with free()); an attached one was the caller's anyway.
-    BYTE* Detach();
 
     BOOL Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr) override;
     UINT Read(void* lpBuf, UINT nCount) override;

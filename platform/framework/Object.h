@@ -108,12 +108,9 @@ public:
     CDumpContext& operator<<(unsigned value);
     CDumpContext& operator<<(double value);
     CDumpContext& operator<<(const void* pointer);
-    int GetDepth() const { return m_depth; }
-    void SetDepth(int depth) { m_depth = depth; }
 
 private:
     std::ostream* m_stream;
-    int m_depth = 0;
 };
 
 /// The framework's root class: virtual destructor, run-time class, serialisation hook.

@@ -86,10 +86,6 @@ void CWnd::InvalidateRect(const RECT* lpRect, BOOL bErase) {
     m_invalidations.push_back({lpRect == nullptr, lpRect ? CRect(*lpRect) : CRect(), bErase});
 }
 
-void CWnd::GetClientRect(RECT* lpRect) const {
-    if (lpRect) *lpRect = CRect(0, 0, m_rect.Width(), m_rect.Height());
-}
-
 CWnd* CWnd::GetDlgItem(int nID) const {
     for (CWnd* pChild : m_children)
         if (static_cast<int>(pChild->m_nID) == nID) return pChild;
@@ -111,10 +107,3 @@ const AFX_MSGMAP* PASCAL CWnd::GetThisMessageMap() {
 }
 
 const AFX_MSGMAP* CWnd::GetMessageMap() const { return GetThisMessageMap(); }
-
-BOOL CWnd::HandlesMessage(UINT message) const {
-    for (const AFX_MSGMAP* map = GetMessageMap(); map; map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr)
-        for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e->nMessage; ++e)
-            if (e->nMessage == message) return TRUE;
-    return FALSE;
-}

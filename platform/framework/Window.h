@@ -109,15 +109,15 @@ public:
     CWnd(const CWnd&) = delete;
     CWnd& operator=(const CWnd&) = delete;
 
-    /// Makes this object a window with the given class name, text, style, rectangle, parent and
-    /// identifier; FALSE when it already is one. A parent owns no C++ objects, it only lists
-    /// its children.
     /// Takes the place of the child window nID of pParent (which must be a child the parent
     /// made itself, from a dialog template): the same class, text, style, rectangle and
     /// identifier; the stand-in is ended and deleted. FALSE when there is no such child or this
     /// object already is a window.
     BOOL SubclassDlgItem(UINT nID, CWnd* pParent);
 
+    /// Makes this object a window with the given class name, text, style, rectangle, parent and
+    /// identifier; FALSE when it already is one. A parent owns no C++ objects, it only lists
+    /// its children.
     virtual BOOL Create(LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
                         CWnd* pParentWnd, UINT nID);
     /// Ends the window (its children first); the C++ object stays.
@@ -134,18 +134,10 @@ public:
     const std::vector<Invalidation>& GetInvalidations() const { return m_invalidations; }
     void ClearInvalidations() { m_invalidations.clear(); }
 
-    void GetClientRect(RECT* lpRect) const;
     void GetWindowText(CString& text) const { text = m_strText; }
-    void SetWindowText(LPCTSTR lpszText) { m_strText = lpszText; }
     DWORD GetStyle() const { return m_dwStyle; }
-    UINT GetDlgCtrlID() const { return m_nID; }
-    CWnd* GetParent() const { return m_pParent; }
     /// The child window with identifier nID, or null.
     CWnd* GetDlgItem(int nID) const;
-    const CString& GetClassName() const { return m_strClass; }
-
-    /// Whether the class's message map or one of its bases' lists the message.
-    BOOL HandlesMessage(UINT message) const;
 
     /// A window message; the base answers 0 to every message.
     virtual LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);

@@ -230,33 +230,12 @@ BOOL ShowWindow(HWND window, int command) {
     return was;
 }
 
-BOOL IsWindowVisible(HWND window) {
-    const Window* w = findWindow(window);
-    return w && w->visible;
-}
-
-BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
+BOOL SetWindowPos(HWND window, HWND insertAfter, int, int, int, int, UINT flags) {
     Window* w = findWindow(window);
-    if (!w) return FALSE;
-    if (!(flags & SWP_NOSIZE) && (cx < 1 || cy < 1)) return FALSE;
-    RECT r = w->rect;
-    if (!(flags & SWP_NOMOVE)) r = RECT{x, y, x + (r.right - r.left), y + (r.bottom - r.top)};
-    if (!(flags & SWP_NOSIZE)) r.right = r.left + cx, r.bottom = r.top + cy;
-    const int newWidth = r.right - r.left, newHeight = r.bottom - r.top;
-    if (newWidth != w->width() || newHeight != w->height()) {
-        // A resized window keeps its pixels where old and new overlap; the rest is black.
-        std::vector<COLORREF> pixels(std::size_t(newWidth) * std::size_t(newHeight), 0);
-        for (int row = 0; row < std::min(w->height(), newHeight); ++row)
-            std::copy_n(&w->pixels[std::size_t(row) * std::size_t(w->width())],
-                        std::min(w->width(), newWidth), &pixels[std::size_t(row) * std::size_t(newWidth)]);
-        w->pixels.swap(pixels);
-    }
-    w->rect = r;
-    if (!(flags & SWP_NOZORDER)) {
-        if (insertAfter == HWND_TOPMOST) w->topmost = true;
-        if (insertAfter == HWND_NOTOPMOST) w->topmost = false;
-        place(window, *w, insertAfter);
-    }
+    if (!w || (flags & (SWP_NOMOVE | SWP_NOSIZE)) != (SWP_NOMOVE | SWP_NOSIZE)) return FALSE;
+    if (insertAfter == HWND_TOPMOST) w->topmost = true;
+    if (insertAfter == HWND_NOTOPMOST) w->topmost = false;
+    place(window, *w, insertAfter);
     send(window, WM_WINDOWPOSCHANGED, 0);
     return TRUE;
 }

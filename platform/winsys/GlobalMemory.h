@@ -4,12 +4,10 @@
 #include "platform/wintypes/Export.h"
 #include "platform/winsys/WinHandles.h"
 
-/// Allocation flags. A movable block is reached only through GlobalLock; a fixed one too here.
-constexpr UINT GMEM_FIXED = 0x0000;
+/// Allocation flags. A movable block is reached only through GlobalLock.
 constexpr UINT GMEM_MOVEABLE = 0x0002;
 constexpr UINT GMEM_ZEROINIT = 0x0040;
 constexpr UINT GHND = GMEM_MOVEABLE | GMEM_ZEROINIT;
-constexpr UINT GPTR = GMEM_FIXED | GMEM_ZEROINIT;
 
 /// A new block of exactly bytes bytes (zero-filled with GMEM_ZEROINIT); null when memory runs
 /// out. The handle is valid until GlobalFree; the functions below accept any value as a handle

@@ -11,7 +11,6 @@ constexpr int SW_HIDE = 0;
 constexpr int SW_SHOW = 5;
 constexpr UINT SWP_NOSIZE = 0x0001;
 constexpr UINT SWP_NOMOVE = 0x0002;
-constexpr UINT SWP_NOZORDER = 0x0004;
 /// Places in the order of windows for SetWindowPos.
 #define HWND_TOP (reinterpret_cast<HWND>(0))
 #define HWND_BOTTOM (reinterpret_cast<HWND>(1))
@@ -19,7 +18,7 @@ constexpr UINT SWP_NOZORDER = 0x0004;
 #define HWND_NOTOPMOST (reinterpret_cast<HWND>(-2))
 /// Sent to a window's procedure: wParam TRUE when it is shown, FALSE when it is hidden.
 constexpr UINT WM_SHOWWINDOW = 0x0018;
-/// Sent after SetWindowPos changed a window's place in the order, position or size.
+/// Sent after SetWindowPos changed a window's place in the order.
 constexpr UINT WM_WINDOWPOSCHANGED = 0x0047;
 typedef LRESULT (*WNDPROC)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -34,10 +33,10 @@ KESTRO_API BOOL GetWindowRect(HWND window, RECT* rect);
 /// SW_HIDE hides the window, SW_SHOW shows it (a change sends WM_SHOWWINDOW). Returns whether it
 /// was visible before.
 KESTRO_API BOOL ShowWindow(HWND window, int command);
-KESTRO_API BOOL IsWindowVisible(HWND window);
-/// Moves and sizes the window (unless SWP_NOMOVE, SWP_NOSIZE) and places it in the order
-/// (unless SWP_NOZORDER): after insertAfter, or HWND_TOP, HWND_BOTTOM, HWND_TOPMOST (topmost
-/// from now on, above them all) or HWND_NOTOPMOST (no longer topmost, above the others).
+/// Places the window in the order: after insertAfter, or HWND_TOP, HWND_BOTTOM, HWND_TOPMOST
+/// (topmost from now on, above them all) or HWND_NOTOPMOST (no longer topmost, above the others).
+/// Windows are only restacked here (the capture raises one, nothing moves one): flags without
+/// both SWP_NOMOVE and SWP_NOSIZE are refused with FALSE.
 KESTRO_API BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 /// Waits on the calling thread.
 KESTRO_API void Sleep(DWORD milliseconds);

@@ -38,7 +38,7 @@ BOOL DeleteDC(HDC dc) {
 }
 
 int SetStretchBltMode(HDC dc, int mode) {
-    if (!dc || mode < BLACKONWHITE || mode > HALFTONE) return 0;
+    if (!dc || mode != COLORONCOLOR) return 0;
     const int previous = dc->stretchMode;
     dc->stretchMode = mode;
     return previous;

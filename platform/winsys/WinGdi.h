@@ -7,18 +7,11 @@
 
 #include <vector>
 
-// Stretch modes. COLORONCOLOR deletes or repeats whole pixels (nearest colour); the others are
-// accepted and stored, and sample the same way here.
-#define BLACKONWHITE 1
-#define WHITEONBLACK 2
+// The one stretch mode the display asks for: whole pixels deleted or repeated (nearest colour).
 #define COLORONCOLOR 3
-#define HALFTONE 4
-#define STRETCH_DELETESCANS COLORONCOLOR
 
-// How the colour table of a bitmap is read: RGB quads, or indices into the context's logical
-// palette (which these contexts do not have).
+// A bitmap's colour table holds RGB quads (these contexts have no logical palette to index).
 #define DIB_RGB_COLORS 0
-#define DIB_PAL_COLORS 1
 
 #ifndef BI_RGB
 #define BI_RGB 0L
@@ -43,7 +36,7 @@ struct HDC__ {
     int width = 0;
     int height = 0;
     std::vector<BYTE> rgb; ///< width * height * 3 bytes: red, green, blue; row 0 is the top
-    int stretchMode = BLACKONWHITE;
+    int stretchMode = COLORONCOLOR;
 };
 typedef HDC__* HDC;
 
@@ -53,8 +46,8 @@ KESTRO_API HDC CreateCanvasDC(int width, int height, COLORREF background = RGB(2
 /// Releases a context made by CreateCanvasDC; FALSE for null.
 KESTRO_API BOOL DeleteDC(HDC dc);
 
-/// Sets the stretch mode (BLACKONWHITE..HALFTONE) and returns the previous one; 0 for a null
-/// context or an unknown mode, which leaves the mode as it was.
+/// Sets the stretch mode and returns the previous one; 0 for a null context or a mode other than
+/// COLORONCOLOR, the only one drawn here, which leaves the mode as it was.
 KESTRO_API int SetStretchBltMode(HDC dc, int mode);
 KESTRO_API int GetStretchBltMode(HDC dc);
 

@@ -1,4 +1,4 @@
-// Stands in for the application framework (MFC) on this platform: points, sizes and rectangles.
+// Stands in for the framework's (MFC) points, sizes and rectangles, kept with the base types because the window system uses them too.
 #pragma once
 
 #include "platform/wintypes/AfxTypes.h"
@@ -52,7 +52,6 @@ public:
     explicit CPoint(SIZE s) : POINT{s.cx, s.cy} {}
     void Offset(int dx, int dy) { x = SaturatedSum(x, dx), y = SaturatedSum(y, dy); }
     void Offset(POINT p) { Offset(p.x, p.y); }
-    void SetPoint(int nx, int ny) { x = nx, y = ny; }
     bool operator==(const POINT& p) const { return x == p.x && y == p.y; }
     bool operator!=(const POINT& p) const { return !(*this == p); }
     CPoint& operator+=(SIZE s) { return Offset(s.cx, s.cy), *this; }
@@ -91,15 +90,10 @@ public:
     }
     /// True when the width or height is not positive.
     BOOL IsRectEmpty() const { return right <= left || bottom <= top; }
-    BOOL IsRectNull() const { return left == 0 && top == 0 && right == 0 && bottom == 0; }
     BOOL PtInRect(POINT p) const { return ::PtInRect(this, p); }
 
     void SetRect(int l, int t, int r, int b) { left = l, top = t, right = r, bottom = b; }
     void SetRectEmpty() { SetRect(0, 0, 0, 0); }
-    void CopyRect(const RECT* r) { *static_cast<RECT*>(this) = *r; }
-    BOOL EqualRect(const RECT* r) const {
-        return left == r->left && top == r->top && right == r->right && bottom == r->bottom;
-    }
     /// Swaps left/right and top/bottom where they are reversed.
     void NormalizeRect() {
         if (left > right) std::swap(left, right);
@@ -114,10 +108,6 @@ public:
         left = SaturatedDifference(left, dx), right = SaturatedSum(right, dx);
         top = SaturatedDifference(top, dy), bottom = SaturatedSum(bottom, dy);
     }
-    void DeflateRect(int dx, int dy) {
-        left = SaturatedSum(left, dx), right = SaturatedDifference(right, dx);
-        top = SaturatedSum(top, dy), bottom = SaturatedDifference(bottom, dy);
-    }
     /// The overlap of two rectangles; an empty result becomes (0,0,0,0) and returns FALSE.
     BOOL IntersectRect(const RECT* a, const RECT* b) {
         CRect r(std::max(a->left, b->left), std::max(a->top, b->top), std::min(a->right, b->right),
@@ -129,19 +119,8 @@ public:
         *this = r;
         return TRUE;
     }
-    /// The smallest rectangle holding both; empty inputs are ignored.
-    BOOL UnionRect(const RECT* a, const RECT* b) {
-        CRect ra(*a), rb(*b);
-        if (ra.IsRectEmpty()) ra.SetRectEmpty();
-        if (rb.IsRectEmpty()) rb.SetRectEmpty();
-        if (ra.IsRectEmpty()) *this = rb;
-        else if (rb.IsRectEmpty()) *this = ra;
-        else SetRect(std::min(ra.left, rb.left), std::min(ra.top, rb.top), std::max(ra.right, rb.right),
-                     std::max(ra.bottom, rb.bottom));
-        return !IsRectEmpty();
-    }
 
-    bool operator==(const RECT& r) const { return EqualRect(&r) != FALSE; }
+    bool operator==(const RECT& r) const { return left == r.left && top == r.top && right == r.right && bottom == r.bottom; }
     bool operator!=(const RECT& r) const { return !(*this == r); }
     operator RECT*() { return this; }
     operator const RECT*() const { return this; }
