@@ -2,7 +2,7 @@
 // size calibration from a ladder lane.
 #pragma once
 
-#include "framework/Export.h"
+#include "platform/wintypes/Export.h"
 
 #include <algorithm>
 #include <cstddef>

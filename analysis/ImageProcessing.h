@@ -1,8 +1,8 @@
 // Analysis algorithms on grayscale rasters: background, smoothing, centre of mass, spot outlines.
 #pragma once
 
-#include "data/DataArray.h"
-#include "framework/afx.h"
+#include "platform/data/DataArray.h"
+#include "platform/framework/afx.h"
 #include "raster/RasterImageGS16.h"
 
 /// The analysis operations on grayscale rasters. They keep no state between calls and report

@@ -15,7 +15,7 @@
 // way. Elsewhere the baseline alone is built.
 #include "analysis/detail/MovingFilters.h"
 
-#include "framework/Exceptions.h"
+#include "platform/framework/Exceptions.h"
 #include "raster/detail/Kernels.h"
 #include "raster/detail/Parallel.h"
 

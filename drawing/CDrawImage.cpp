@@ -1,9 +1,9 @@
 // The drawing object that places one gel image in a drawing document.
 #include "drawing/CDrawImage.h"
 
-#include "drawlib/DrawDocument.h"
-#include "drawlib/DrawView.h"
-#include "util/KestroListDialog.h"
+#include "platform/drawlib/DrawDocument.h"
+#include "platform/drawlib/DrawView.h"
+#include "platform/util/KestroListDialog.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 // The drawing object that places one gel image in a drawing document.
 #pragma once
 
-#include "drawlib/DrawObject.h"
+#include "platform/drawlib/DrawObject.h"
 #include "image/DalvoImage.h"
 
 /// A drawing object that owns one DalvoImage (never null) and shows it stretched onto its

@@ -1,7 +1,7 @@
 // The property page that lists an image's processing history, one step per line.
 #pragma once
 
-#include "framework/afx.h"
+#include "platform/framework/afx.h"
 
 class DalvoImage;
 

@@ -2,8 +2,8 @@
 #include "drawing/ImageTools.h"
 
 #include "drawing/CDrawImage.h"
-#include "drawlib/DrawDocument.h"
-#include "drawlib/DrawView.h"
+#include "platform/drawlib/DrawDocument.h"
+#include "platform/drawlib/DrawView.h"
 
 #include <memory>
 

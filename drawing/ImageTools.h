@@ -1,7 +1,7 @@
 // Mouse tools that work on image objects: a cross-cursor image tool, crop, and copy of a rectangle.
 #pragma once
 
-#include "drawlib/DrawTool.h"
+#include "platform/drawlib/DrawTool.h"
 
 class CDrawDocument;
 class CDrawView;

@@ -1,7 +1,7 @@
 // Auto contrast: display limits of a grayscale image from its histogram or its full range.
 #include "image/DalvoImage.h"
 #include "raster/RasterImageGS16.h"
-#include "winsys/WinGdi.h"
+#include "platform/winsys/WinGdi.h"
 
 #include <cmath>
 

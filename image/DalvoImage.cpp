@@ -1,6 +1,6 @@
 #include "image/DalvoImage.h"
 
-#include "framework/App.h"
+#include "platform/framework/App.h"
 #include "raster/RasterImageGS16.h"
 #include "raster/RasterImageRGB.h"
 

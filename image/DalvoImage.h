@@ -1,7 +1,7 @@
 // The gel image object: a displayable image with its processing history and its raster cache.
 #pragma once
 
-#include "framework/afx.h"
+#include "platform/framework/afx.h"
 #include "image/fipWinImage.h"
 
 class RasterImage;

@@ -1,7 +1,7 @@
 // What the decoders say: the library prints nothing; FreeImage's and libtiff's messages reach the caller here.
 #pragma once
 
-#include "framework/Export.h"
+#include "platform/wintypes/Export.h"
 
 #include <FreeImage.h>
 

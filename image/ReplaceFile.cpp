@@ -1,6 +1,6 @@
 #include "image/detail/ReplaceFile.h"
 
-#include "framework/ReplaceFile.h"
+#include "platform/framework/ReplaceFile.h"
 
 #include <cstdio>
 

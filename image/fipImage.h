@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/afx.h"
+#include "platform/framework/afx.h"
 
 #include <FreeImage.h>
 

@@ -1,9 +1,9 @@
 // The displayable image: a fipImage with the settings it is shown with and the bitmap that is drawn.
 #pragma once
 
-#include "framework/afx.h"
+#include "platform/framework/afx.h"
 #include "image/fipImage.h"
-#include "winsys/WinHandles.h"
+#include "platform/winsys/WinHandles.h"
 
 /// False-colour palette of the display pass. Any other value can be stored; it selects none.
 enum enPalette : int {

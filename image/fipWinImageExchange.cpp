@@ -2,13 +2,13 @@
 // bitmaps and window captures.
 #include "image/fipWinImage.h"
 
-#include "framework/Window.h"
+#include "platform/framework/Window.h"
 #include "image/DalvoImage.h"
 
-#include "winsys/Clipboard.h"
-#include "winsys/DeviceContext.h"
-#include "winsys/GlobalMemory.h"
-#include "winsys/Screen.h"
+#include "platform/winsys/Clipboard.h"
+#include "platform/winsys/DeviceContext.h"
+#include "platform/winsys/GlobalMemory.h"
+#include "platform/winsys/Screen.h"
 
 #include <algorithm>
 #include <cstdint>

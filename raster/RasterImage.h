@@ -1,7 +1,7 @@
 // Integer raster views of an image: the common base of the grayscale and colour rasters.
 #pragma once
 
-#include "framework/afx.h"
+#include "platform/framework/afx.h"
 
 class DalvoImage;
 namespace cv {

@@ -1,7 +1,7 @@
 // The grayscale raster: one int per pixel of an 8-bit or 16-bit grayscale image.
 #pragma once
 
-#include "data/DataArray.h"
+#include "platform/data/DataArray.h"
 #include "raster/RasterImage.h"
 
 /// A detached copy of a grayscale image's pixels as plain ints in one block (pixels[width*y + x]),

@@ -1,7 +1,7 @@
 // The threads the library's pixel work may use, one setting for the whole process.
 #pragma once
 
-#include "framework/Export.h"
+#include "platform/wintypes/Export.h"
 
 #include <cstddef>
 

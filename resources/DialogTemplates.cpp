@@ -1,7 +1,7 @@
 // The library's dialog templates, found by the framework through the chain of extension libraries.
 #include "resources/resource.h"
 
-#include "framework/Dialog.h"
+#include "platform/framework/Dialog.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config git clang
+  build-essential cmake pkg-config git clang clang-format
   libfreeimage-dev
   libopencv-core-dev libopencv-imgproc-dev
   libgtest-dev libgmock-dev libbenchmark-dev

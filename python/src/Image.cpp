@@ -1,8 +1,8 @@
 #include "Module.h"
 
-#include "framework/Archive.h"
-#include "framework/Exceptions.h"
-#include "framework/File.h"
+#include "platform/framework/Archive.h"
+#include "platform/framework/Exceptions.h"
+#include "platform/framework/File.h"
 #include "image/DalvoImage.h"
 #include "image/Messages.h"
 

@@ -1,6 +1,6 @@
 #include "Module.h"
 
-#include "framework/Exceptions.h"
+#include "platform/framework/Exceptions.h"
 
 namespace kestro::python {
 

@@ -2,7 +2,7 @@
 // image while the others do the same; every thread gets what one thread alone gets.
 #include "analysis/GelAnalysis.h"
 #include "analysis/ImageProcessing.h"
-#include "framework/App.h"
+#include "platform/framework/App.h"
 #include "image/DalvoImage.h"
 #include "raster/RasterImageGS16.h"
 #include "raster/Threads.h"

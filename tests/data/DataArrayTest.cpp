@@ -1,4 +1,4 @@
-#include "data/DataArray.h"
+#include "platform/data/DataArray.h"
 
 #include "TestTables.h"
 

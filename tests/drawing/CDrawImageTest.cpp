@@ -222,18 +222,17 @@ TEST(CDrawImage, DrawsTheWholeImageOntoItsPositionInDrawingCoordinates) {
     CDrawDocument doc;
     CDrawImage* o = patterned(6, 5);
     doc.AddObject(o, 0);
+    o->m_rcBounds = CRect(2, 1, 14, 11); // twice the image's size, away from the origin
     CDrawView view(&doc);
-    view.SetZoom(2, 1);
-    view.SetScrollPosition(CPoint(1, 0));
     CDC dc;
-    ASSERT_TRUE(dc.CreateCanvas(12, 10, RGB(1, 2, 3)));
+    ASSERT_TRUE(dc.CreateCanvas(16, 12, RGB(1, 2, 3)));
     view.OnDraw(&dc);
-    // Image pixel (x, y) lands on drawing units 2(x - 1) .. 2(x - 1) + 1: column 0 lies left of
-    // the canvas.
+    // Image pixel (x, y) lands on units 2 + 2x .. 3 + 2x, 1 + 2y .. 2 + 2y.
     for (int y = 0; y < 5; ++y)
-        for (int x = 1; x < 6; ++x) {
+        for (int x = 0; x < 6; ++x) {
             const int v = x + 7 * y;
-            EXPECT_EQ(dc.GetPixel(2 * (x - 1) + 1, 2 * y + 1), RGB(v, v, v)) << x << "," << y;
+            EXPECT_EQ(dc.GetPixel(3 + 2 * x, 2 + 2 * y), RGB(v, v, v)) << x << "," << y;
         }
-    EXPECT_EQ(dc.GetPixel(10, 0), RGB(1, 2, 3)); // beyond the image: the background
+    EXPECT_EQ(dc.GetPixel(1, 0), RGB(1, 2, 3)); // outside the position: the background
+    EXPECT_EQ(dc.GetPixel(14, 11), RGB(1, 2, 3));
 }

@@ -2,7 +2,7 @@
 // cause of the archive exception an action raises.
 #pragma once
 
-#include "framework/afx.h"
+#include "platform/framework/afx.h"
 
 #include <gtest/gtest.h>
 

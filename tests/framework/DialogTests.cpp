@@ -1,13 +1,16 @@
 // Dialog stand-ins: message boxes and modal dialogs through replaceable handlers, list boxes,
 // dialog data exchange, standard cursors.
-#include "framework/afx.h"
+#include "platform/framework/afx.h"
 
 #include <gtest/gtest.h>
 
-TEST(Dialogs, MessageBoxesGoToTheHandlerAndTheDefaultAnswersAsADismissedBox) {
+TEST(Dialogs, WithoutAHandlerAMessageBoxAnswersAsADismissedOne) {
     EXPECT_EQ(AfxMessageBox(L"x"), IDOK);
     EXPECT_EQ(AfxMessageBox(L"x", MB_OKCANCEL), IDCANCEL);
     EXPECT_EQ(AfxMessageBox(L"x", MB_YESNO | MB_ICONEXCLAMATION), IDNO);
+}
+
+TEST(Dialogs, MessageBoxesGoToTheHandler) {
     // The drawing tests read text and type through the handler; here its answer and the help id.
     UINT seenHelp = 0;
     AfxSetMessageBoxHandler([&](LPCTSTR, UINT, UINT help) { return seenHelp = help, IDYES; });
@@ -16,22 +19,30 @@ TEST(Dialogs, MessageBoxesGoToTheHandlerAndTheDefaultAnswersAsADismissedBox) {
     AfxSetMessageBoxHandler(nullptr);
 }
 
-TEST(Dialogs, ListBoxKeepsOrderAndAnswersErrWithoutAWindow) {
+TEST(Dialogs, ListBoxKeepsTheOrderLinesWereAddedIn) {
     CListBox list;
-    EXPECT_EQ(list.AddString(L"b"), LB_ERR);
     ASSERT_TRUE(list.Create(WS_CHILD, CRect(), nullptr, 1));
     for (const wchar_t* s : {L"b", L"C", L"a"}) list.AddString(s);
     CString text;
     list.GetText(2, text);
     EXPECT_EQ(text.ToUtf8(), "a");
     EXPECT_EQ(list.GetText(3, text), LB_ERR);
+}
+
+TEST(Dialogs, ListBoxWithoutAWindowAnswersErr) {
+    CListBox list;
+    EXPECT_EQ(list.AddString(L"b"), LB_ERR);
+    ASSERT_TRUE(list.Create(WS_CHILD, CRect(), nullptr, 1));
     list.DestroyWindow();
     EXPECT_EQ(list.GetCount(), LB_ERR);
 }
 
-TEST(Dialogs, ModalDialogWithoutTemplateFailsAndDataExchangeNeedsTheControl) {
+TEST(Dialogs, ModalDialogWithoutTemplateFails) {
     CDialog missing(4242);
     EXPECT_EQ(missing.DoModal(), -1);
+}
+
+TEST(Dialogs, DataExchangeNeedsTheControl) {
     CWnd parent, control;
     ASSERT_TRUE(parent.Create(L"#32770", L"", 0, CRect(), nullptr, 0));
     CDataExchange dx(&parent, FALSE);
@@ -39,10 +50,13 @@ TEST(Dialogs, ModalDialogWithoutTemplateFailsAndDataExchangeNeedsTheControl) {
     EXPECT_FALSE(control.IsWindow());
 }
 
-TEST(Dialogs, StandardCursorsByNumberAndTheCurrentCursor) {
-    HCURSOR cross = LoadCursor(nullptr, IDC_CROSS);
-    EXPECT_EQ(LoadCursor(nullptr, MAKEINTRESOURCE(32515)), cross);
+TEST(Dialogs, StandardCursorsAreFoundByNumber) {
+    EXPECT_EQ(LoadCursor(nullptr, MAKEINTRESOURCE(32515)), LoadCursor(nullptr, IDC_CROSS));
     EXPECT_EQ(LoadCursor(nullptr, MAKEINTRESOURCE(1)), nullptr);
+}
+
+TEST(Dialogs, SetCursorGivesThePreviousOne) {
+    HCURSOR cross = LoadCursor(nullptr, IDC_CROSS);
     SetCursor(LoadCursor(nullptr, IDC_ARROW));
     EXPECT_EQ(AfxGetCursorId(SetCursor(cross)), 32512u);
     EXPECT_EQ(GetCursor(), cross);

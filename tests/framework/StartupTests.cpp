@@ -1,6 +1,6 @@
 // What loading the library sets up: registered classes, the extension-module chain,
 // FreeImage, and the application object with its wait cursor.
-#include "framework/afx.h"
+#include "platform/framework/afx.h"
 
 #include <gtest/gtest.h>
 

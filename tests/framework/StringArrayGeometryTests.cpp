@@ -1,5 +1,5 @@
 // CString, CArray and CRect: the parts of the framework that the image code leans on.
-#include "framework/afx.h"
+#include "platform/framework/afx.h"
 
 #include <climits>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // whatever was made, exactly once.
 #pragma once
 
-#include "framework/afx.h"
+#include "platform/framework/afx.h"
 
 #include <set>
 #include <vector>

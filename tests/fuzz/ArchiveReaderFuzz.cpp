@@ -5,7 +5,7 @@
 // back: it must return with the same history, type, size and pixels (abort otherwise).
 #include "FuzzDriver.h"
 
-#include "framework/afx.h"
+#include "platform/framework/afx.h"
 #include "image/DalvoImage.h"
 
 #include <cstdint>

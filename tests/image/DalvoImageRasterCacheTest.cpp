@@ -2,7 +2,7 @@
 // lines and pixel readout, on hand-made bitmaps and on real scans.
 #include "ImageTestKit.h"
 
-#include "framework/App.h"
+#include "platform/framework/App.h"
 #include "raster/RasterImageGS16.h"
 #include "raster/RasterImageRGB.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "image/fipWinImage.h"
-#include "winsys/GlobalMemory.h"
+#include "platform/winsys/GlobalMemory.h"
 #include "TestTables.h"
 
 #include <algorithm>

@@ -3,8 +3,8 @@
 #include "DibBlocks.h"
 
 #include "image/DalvoImage.h"
-#include "winsys/DeviceContext.h"
-#include "winsys/Screen.h"
+#include "platform/winsys/DeviceContext.h"
+#include "platform/winsys/Screen.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 
 #include "image/DalvoImage.h"
 #include "framework/ArchiveTestSupport.h"
-#include "framework/Window.h"
-#include "winsys/Clipboard.h"
-#include "winsys/Screen.h"
+#include "platform/framework/Window.h"
+#include "platform/winsys/Clipboard.h"
+#include "platform/winsys/Screen.h"
 
 #include <gtest/gtest.h>
 

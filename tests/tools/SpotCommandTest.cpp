@@ -44,6 +44,14 @@ void writeRgb(const fs::path& path, const std::function<RGBQUAD(int, int)>& rgb)
         }
     ASSERT_TRUE(image.save(CString::FromUtf8(path.string())));
 }
+// An 8-bit image of index(x, y) whose palette gives each index the colour rgb(index).
+void writePalette(const fs::path& path, const std::function<int(int, int)>& index, const std::function<RGBQUAD(int)>& rgb) {
+    DalvoImage image(FIT_BITMAP, kW, kH, 8);
+    for (int i = 0; i < 256; ++i) image.getPalette()[i] = rgb(i);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) image.getScanLine(kH - 1 - y)[x] = BYTE(index(x, y));
+    ASSERT_TRUE(image.save(CString::FromUtf8(path.string())));
+}
 
 class Spot : public ::testing::Test {
 protected:
@@ -62,6 +70,9 @@ TEST_F(Spot, VolumeAreaPeakAndSaturationInEveryGreyForm) {
     write16(dir / "dark.tif", [](int x, int y) { return 65535 - level(x, y) * 257; });
     writeRgb(dir / "equal.png", [](int x, int y) { const BYTE v = BYTE(level(x, y)); return RGBQUAD{v, v, v, 0}; });
     writeRgb(dir / "colour.png", [](int x, int y) { return RGBQUAD{60, BYTE(255 - level(x, y)), BYTE(level(x, y)), 0}; });
+    writePalette(dir / "palette.png", level, [](int i) { return RGBQUAD{60, BYTE(255 - i), BYTE(i), 0}; });
+    DalvoImage rgba16(FIT_RGBA16, kW, kH, 64);
+    ASSERT_TRUE(rgba16.save(CString::FromUtf8((dir / "rgba16.tif").string())));
     const auto luma = [](int x, int y) { return (299 * level(x, y) + 587 * (255 - level(x, y)) + 114 * 60 + 500) / 1000; };
     struct Row {
         std::string args, grey;
@@ -73,9 +84,10 @@ TEST_F(Spot, VolumeAreaPeakAndSaturationInEveryGreyForm) {
         {"bright.tif", "16-bit grayscale", false, 65535, [](int x, int y) { return level(x, y) * 257; }},
         {"bright.tif --method rows", "16-bit grayscale", false, 65535, [](int x, int y) { return level(x, y) * 257; }},
         {"dark.tif", "16-bit grayscale", true, 65535, [](int x, int y) { return 65535 - level(x, y) * 257; }},
-        {"equal.png", "8-bit RGB with three equal channels", false, 255, level},
+        {"equal.png", "luma of 8-bit RGB", false, 255, level},
+        {"colour.png", "luma of 8-bit RGB", true, 255, luma},
+        {"palette.png", "8-bit palette indices looked up", true, 255, luma},
         {"colour.png --channel r", "red channel of 8-bit RGB", false, 255, level},
-        {"colour.png --channel luma", "luma of 8-bit RGB", true, 255, luma},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args);
@@ -104,9 +116,10 @@ TEST_F(Spot, VolumeAreaPeakAndSaturationInEveryGreyForm) {
         EXPECT_EQ(s["saturatedPixels"], saturated);
         EXPECT_EQ(r.err.find("saturated") != std::string::npos, saturated > 0) << r.err;
     }
-    const Result refused = run("spot " + at("colour.png") + kRect, dir);
+    // 16-bit RGBA has no grey form in the gel analysis, so none here either.
+    const Result refused = run("spot " + at("rgba16.tif") + kRect, dir);
     EXPECT_EQ(refused.exit, 1);
-    EXPECT_NE(refused.err.find("--channel"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("needs a grayscale or RGB image"), std::string::npos) << refused.err;
     // The picture: saturated pixels red, the rest grey.
     ASSERT_EQ(run("spot " + at("bright.tif") + kRect + " --png " + at("pic.png"), dir).exit, 0);
     DalvoImage pic;

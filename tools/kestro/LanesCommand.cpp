@@ -104,7 +104,7 @@ Command addLanesCommand(CLI::App& root, const bool& json)
                 "The relative volume of a band is its corrected volume divided by the sum of its lane's.\n"
                 "In the annotated PNG: lanes yellow with their numbers, bands green (diffuse bands orange),\n"
                 "each band's peak row cyan, saturated pixels red.");
-    app->add_option("FILE", a->gel.files, "Gel images (grey, or colour with --channel), or folders of them")->required();
+    app->add_option("FILE", a->gel.files, "Gel images (grey or colour), or folders of them")->required();
     app->add_option("-o,--output", a->out, "Folder for the tables, reports and pictures")->capture_default_str();
     app->add_flag("--write-edits", a->writeEdits,
                   "Also write NAME.edits.json: the lanes and bands found, to correct and replay with --edits");

@@ -465,7 +465,7 @@ Command addSpotCommand(CLI::App& root, const bool& json)
         "value - background (background - value for dark spots) over the pixels strictly inside the outline; "
         "area: their number. Saturated: pixels inside at the depth's maximum (at 0 for dark spots).");
     app->footer("Example:\n  kestro spot gel.tif --rect 105 195 165 235");
-    app->add_option("FILE", a->file, "Gel image: grayscale, or colour with --channel")->required();
+    app->add_option("FILE", a->file, "Gel image, grey or colour")->required();
     app->add_option("--rect", a->rect, "Rectangle: left top right bottom (right and bottom excluded)")->expected(4);
     app->add_option("--rects", a->rectsFile,
                     "File of rectangles, one 'left top right bottom' a line; blank lines and # comments allowed");
