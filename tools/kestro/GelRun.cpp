@@ -356,8 +356,8 @@ GelStage stageGel(const std::string& file, const GelArgs& a)
     GelStage s;
     s.file = file;
     const LoadedImage li = loadImage(file);
-    // The grey values every measuring command uses, so that --channel and equal-channel colour
-    // images mean the same here as in spot and background.
+    // The grey values every measuring command uses, so that --channel and colour images mean the
+    // same here as in spot and background.
     const GreyRaster grey = grayscaleRaster(li, "lanes");
     const RasterImageGS16& raster = *grey.raster;
     auto image = std::make_shared<gel::GreyImage>();
