@@ -41,20 +41,22 @@ bool headerIsGrayscale(FIBITMAP* header) {
 // FreeImage's camera-raw plugin claims any TIFF that LibRaw can parse, so detection by signature
 // says FIF_RAW for plain 16-bit grayscale TIFFs written by some gel imagers, and the raw decoder
 // then returns a 48-bit colour demosaic. Such a file is a TIFF when its header is a TIFF header
-// and FreeImage's TIFF reader sees a grayscale image in it. readHeader gives the first four bytes
-// of the file, tiffHeader the TIFF plugin's header-only load; both leave the source's position.
-template <typename ReadHeader, typename LoadTiffHeader>
-FREE_IMAGE_FORMAT correctCameraRaw(FREE_IMAGE_FORMAT fif, ReadHeader readHeader, LoadTiffHeader tiffHeader) {
-    if (fif != FIF_RAW) return fif;
+// and FreeImage's TIFF reader sees a grayscale image in it. That is asked first: FreeImage's
+// detection runs the camera-raw parser on every TIFF (most of the time of reading a document of
+// many small images), and for a grayscale TIFF its answer would be overruled anyway. detect is
+// FreeImage's detection, readHeader gives the first four bytes of the file, tiffHeader the TIFF
+// plugin's header-only load; all leave the source's position.
+template <typename Detect, typename ReadHeader, typename LoadTiffHeader>
+FREE_IMAGE_FORMAT correctCameraRaw(Detect detect, ReadHeader readHeader, LoadTiffHeader tiffHeader) {
     BYTE head[4] = {0, 0, 0, 0};
-    if (!startsWithTiffHeader(head, readHeader(head))) return fif;
-    return headerIsGrayscale(tiffHeader()) ? FIF_TIFF : fif;
+    if (startsWithTiffHeader(head, readHeader(head)) && headerIsGrayscale(tiffHeader())) return FIF_TIFF;
+    return detect();
 }
 
 FREE_IMAGE_FORMAT signatureOfFile(const char* path) {
     if (!path) return FIF_UNKNOWN;
     return correctCameraRaw(
-        FreeImage_GetFileType(path, 0),
+        [path] { return FreeImage_GetFileType(path, 0); },
         [path](BYTE* head) -> size_t {
             std::FILE* file = std::fopen(path, "rb");
             if (!file) return 0;
@@ -68,7 +70,7 @@ FREE_IMAGE_FORMAT signatureOfFile(const char* path) {
 FREE_IMAGE_FORMAT signatureOfHandle(FreeImageIO* io, fi_handle handle) {
     const long start = io->tell_proc(handle);
     return correctCameraRaw(
-        FreeImage_GetFileTypeFromHandle(io, handle, 16),
+        [io, handle] { return FreeImage_GetFileTypeFromHandle(io, handle, 16); },
         [io, handle, start](BYTE* head) -> size_t {
             const unsigned got = io->read_proc(head, 1, 4, handle);
             io->seek_proc(handle, start, SEEK_SET);
@@ -84,7 +86,7 @@ FREE_IMAGE_FORMAT signatureOfHandle(FreeImageIO* io, fi_handle handle) {
 FREE_IMAGE_FORMAT signatureOfMemory(FIMEMORY* hmem) {
     const long start = FreeImage_TellMemory(hmem);
     return correctCameraRaw(
-        FreeImage_GetFileTypeFromMemory(hmem, 0),
+        [hmem] { return FreeImage_GetFileTypeFromMemory(hmem, 0); },
         [hmem, start](BYTE* head) -> size_t {
             const unsigned got = FreeImage_ReadMemory(head, 1, 4, hmem);
             FreeImage_SeekMemory(hmem, start, SEEK_SET);
