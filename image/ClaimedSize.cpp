@@ -345,6 +345,56 @@ ClaimedSize webp(const Bytes& b) {
     return ClaimedSize{};
 }
 
+// JPEG XR: a TIFF-like directory (little-endian) whose width and height tags give the size, and
+// the codestream's own header, which the decoder follows where the two disagree. The larger of
+// each counts. A file whose size cannot be read here goes to no decoder.
+ClaimedSize jxr(const Bytes& b) {
+    if (!b.is(0, "II\xBC")) return broken("not a JPEG XR file");
+    const unsigned long long directory = b.le32(4);
+    if (directory > b.size || !b.has(static_cast<size_t>(directory), 2))
+        return broken("the JPEG XR directory lies beyond the first " + std::to_string(b.size) + " bytes");
+    const size_t first = static_cast<size_t>(directory) + 2;
+    const size_t entries = std::min<size_t>(b.le16(first - 2), (b.size - first) / 12);
+    unsigned long long width = 0, height = 0, codestream = 0;
+    unsigned bpp = 32;
+    for (size_t i = 0; i < entries; ++i) {
+        const size_t at = first + 12 * i;
+        const unsigned tag = b.le16(at), type = b.le16(at + 2);
+        const unsigned long long value = type == 3 ? b.le16(at + 8) : b.le32(at + 8);
+        if (tag == 0xBC80) width = value;
+        else if (tag == 0xBC81) height = value;
+        else if (tag == 0xBCC0) codestream = value;
+        else if (tag == 0xBC01 && b.le32(at + 4) == 16 && value <= b.size && b.has(static_cast<size_t>(value), 16)) {
+            // The pixel formats share one GUID but its last byte; the narrow ones keep their
+            // width, the rest count as 32 bits until FreeImage's own header read says more.
+            switch (b.data[static_cast<size_t>(value) + 15]) {
+            case 0x05: bpp = 1; break;
+            case 0x08: bpp = 8; break;
+            case 0x0B: bpp = 16; break;
+            case 0x0C:
+            case 0x0D: bpp = 24; break;
+            default: bpp = 32; break;
+            }
+        }
+    }
+    if (!width || !height) return broken("the JPEG XR directory gives no image size");
+    // The codestream header: signature, four bytes of flags, then width and height less one,
+    // in 16 bits with the short-header flag and 32 bits without.
+    if (codestream && codestream <= b.size && b.is(static_cast<size_t>(codestream), "WMPHOTO")) {
+        const size_t at = static_cast<size_t>(codestream) + 8;
+        if (b.has(at, 4)) {
+            const bool shortHeader = (b.data[at + 2] & 0x80) != 0;
+            const unsigned long long w = shortHeader ? b.be16(at + 4) + 1ull : b.be32(at + 4) + 1;
+            const unsigned long long h = shortHeader ? b.be16(at + 6) + 1ull : b.be32(at + 8) + 1;
+            if (b.has(at + 4, shortHeader ? 4 : 8)) {
+                width = std::max(width, w);
+                height = std::max(height, h);
+            }
+        }
+    }
+    return known(width, height, bpp);
+}
+
 } // namespace
 
 namespace {
@@ -373,6 +423,7 @@ ClaimedSize claimOf(FREE_IMAGE_FORMAT fif, const Bytes& b, unsigned long long so
     case FIF_TARGA: return targa(b);
     case FIF_RAS: return ras(b);
     case FIF_WEBP: return webp(b);
+    case FIF_JXR: return jxr(b);
     default: return ClaimedSize{};
     }
 }

@@ -54,8 +54,16 @@ bool packsWithoutBound(FREE_IMAGE_FORMAT fif, unsigned bpp) {
     return packsWithoutBound(fif) || (bpp <= 1 && (fif == FIF_TIFF || fif == FIF_FAXG3));
 }
 
+// JPEG XR codes every macroblock of 16 x 16 pixels of every tile, each in one bit at the least,
+// however flat the image.
+bool tooSmallForMacroblocks(unsigned long long width, unsigned long long height, unsigned long long sourceBytes) {
+    const long double macroblocks = static_cast<long double>((width + 15) / 16) * static_cast<long double>((height + 15) / 16);
+    return macroblocks > 8.0L * static_cast<long double>(sourceBytes);
+}
+
 bool tooSmallFor(FREE_IMAGE_FORMAT fif, unsigned long long width, unsigned long long height, unsigned bpp,
                  unsigned long long sourceBytes) {
+    if (sourceBytes && fif == FIF_JXR) return tooSmallForMacroblocks(width, height, sourceBytes);
     if (!sourceBytes || packsWithoutBound(fif, bpp)) return false;
     const unsigned long long cap = ~0ull / 64;
     if (width > cap / std::max(1u, bpp)) return true;

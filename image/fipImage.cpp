@@ -28,32 +28,39 @@ bool startsWithTiffHeader(const BYTE* head, size_t length) {
 }
 
 // Grayscale means one sample per pixel: what the first directory of a gel imager's TIFF holds,
-// while the first directory of a camera-raw file is a colour preview.
-bool headerIsGrayscale(FIBITMAP* header) {
+// while the first directory of a camera-raw file is a colour preview. The header goes to keep
+// when it is grayscale and keep is given (the load that follows needs the same header read).
+bool headerIsGrayscale(FIBITMAP* header, FIBITMAP** keep) {
     if (!header) return false;
     const FREE_IMAGE_COLOR_TYPE colorType = FreeImage_GetColorType(header);
     const bool gray = colorType == FIC_MINISBLACK || colorType == FIC_MINISWHITE;
-    FreeImage_Unload(header);
+    if (gray && keep)
+        *keep = header;
+    else
+        FreeImage_Unload(header);
     return gray;
 }
 
 // FreeImage's camera-raw plugin claims any TIFF that LibRaw can parse, so detection by signature
 // says FIF_RAW for plain 16-bit grayscale TIFFs written by some gel imagers, and the raw decoder
 // then returns a 48-bit colour demosaic. Such a file is a TIFF when its header is a TIFF header
-// and FreeImage's TIFF reader sees a grayscale image in it. readHeader gives the first four bytes
-// of the file, tiffHeader the TIFF plugin's header-only load; both leave the source's position.
-template <typename ReadHeader, typename LoadTiffHeader>
-FREE_IMAGE_FORMAT correctCameraRaw(FREE_IMAGE_FORMAT fif, ReadHeader readHeader, LoadTiffHeader tiffHeader) {
-    if (fif != FIF_RAW) return fif;
+// and FreeImage's TIFF reader sees a grayscale image in it. That is asked first: FreeImage's
+// detection runs the camera-raw parser on every TIFF (most of the time of reading a document of
+// many small images), and for a grayscale TIFF its answer would be overruled anyway. detect is
+// FreeImage's detection, readHeader gives the first four bytes of the file, tiffHeader the TIFF
+// plugin's header-only load; all leave the source's position.
+template <typename Detect, typename ReadHeader, typename LoadTiffHeader>
+FREE_IMAGE_FORMAT correctCameraRaw(Detect detect, ReadHeader readHeader, LoadTiffHeader tiffHeader,
+                                   FIBITMAP** keep) {
     BYTE head[4] = {0, 0, 0, 0};
-    if (!startsWithTiffHeader(head, readHeader(head))) return fif;
-    return headerIsGrayscale(tiffHeader()) ? FIF_TIFF : fif;
+    if (startsWithTiffHeader(head, readHeader(head)) && headerIsGrayscale(tiffHeader(), keep)) return FIF_TIFF;
+    return detect();
 }
 
-FREE_IMAGE_FORMAT signatureOfFile(const char* path) {
+FREE_IMAGE_FORMAT signatureOfFile(const char* path, FIBITMAP** keep = nullptr) {
     if (!path) return FIF_UNKNOWN;
     return correctCameraRaw(
-        FreeImage_GetFileType(path, 0),
+        [path] { return FreeImage_GetFileType(path, 0); },
         [path](BYTE* head) -> size_t {
             std::FILE* file = std::fopen(path, "rb");
             if (!file) return 0;
@@ -61,13 +68,13 @@ FREE_IMAGE_FORMAT signatureOfFile(const char* path) {
             std::fclose(file);
             return got;
         },
-        [path] { return FreeImage_Load(FIF_TIFF, path, FIF_LOAD_NOPIXELS); });
+        [path] { return FreeImage_Load(FIF_TIFF, path, FIF_LOAD_NOPIXELS); }, keep);
 }
 
-FREE_IMAGE_FORMAT signatureOfHandle(FreeImageIO* io, fi_handle handle) {
+FREE_IMAGE_FORMAT signatureOfHandle(FreeImageIO* io, fi_handle handle, FIBITMAP** keep = nullptr) {
     const long start = io->tell_proc(handle);
     return correctCameraRaw(
-        FreeImage_GetFileTypeFromHandle(io, handle, 16),
+        [io, handle] { return FreeImage_GetFileTypeFromHandle(io, handle, 16); },
         [io, handle, start](BYTE* head) -> size_t {
             const unsigned got = io->read_proc(head, 1, 4, handle);
             io->seek_proc(handle, start, SEEK_SET);
@@ -77,13 +84,14 @@ FREE_IMAGE_FORMAT signatureOfHandle(FreeImageIO* io, fi_handle handle) {
             FIBITMAP* header = FreeImage_LoadFromHandle(FIF_TIFF, io, handle, FIF_LOAD_NOPIXELS);
             io->seek_proc(handle, start, SEEK_SET);
             return header;
-        });
+        },
+        keep);
 }
 
-FREE_IMAGE_FORMAT signatureOfMemory(FIMEMORY* hmem) {
+FREE_IMAGE_FORMAT signatureOfMemory(FIMEMORY* hmem, FIBITMAP** keep = nullptr) {
     const long start = FreeImage_TellMemory(hmem);
     return correctCameraRaw(
-        FreeImage_GetFileTypeFromMemory(hmem, 0),
+        [hmem] { return FreeImage_GetFileTypeFromMemory(hmem, 0); },
         [hmem, start](BYTE* head) -> size_t {
             const unsigned got = FreeImage_ReadMemory(head, 1, 4, hmem);
             FreeImage_SeekMemory(hmem, start, SEEK_SET);
@@ -93,10 +101,29 @@ FREE_IMAGE_FORMAT signatureOfMemory(FIMEMORY* hmem) {
             FIBITMAP* header = FreeImage_LoadFromMemory(FIF_TIFF, hmem, FIF_LOAD_NOPIXELS);
             FreeImage_SeekMemory(hmem, start, SEEK_SET);
             return header;
-        });
+        },
+        keep);
 }
 
 bool readable(FREE_IMAGE_FORMAT fif) { return fif != FIF_UNKNOWN && FreeImage_FIFSupportsReading(fif); }
+
+// The TIFF header that detection read, handed to the load's own header read once (a header-only
+// read with no other flag is the same read) and freed if the load never asks for it.
+struct DetectedHeader {
+    FIBITMAP* header = nullptr;
+    DetectedHeader() = default;
+    DetectedHeader(const DetectedHeader&) = delete;
+    DetectedHeader& operator=(const DetectedHeader&) = delete;
+    ~DetectedHeader() {
+        if (header) FreeImage_Unload(header);
+    }
+    FIBITMAP* take(int flag) {
+        if (flag != FIF_LOAD_NOPIXELS || !header) return nullptr;
+        FIBITMAP* taken = header;
+        header = nullptr;
+        return taken;
+    }
+};
 
 } // namespace
 
@@ -397,12 +424,19 @@ BOOL fipImage::loadBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long s
 }
 
 BOOL fipImage::load(const char* path, int flag) {
-    const FREE_IMAGE_FORMAT fif = identifyFIF(path);
+    if (!path) return FALSE;
+    DetectedHeader detected;
+    FREE_IMAGE_FORMAT fif = signatureOfFile(path, &detected.header);
+    if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path);
     if (!readable(fif)) return FALSE;
     struct stat st;
     const unsigned long long bytes = stat(path, &st) == 0 ? static_cast<unsigned long long>(st.st_size) : 0;
     return loadBounded(
-        fif, flag, bytes, [&](int f) { return FreeImage_Load(fif, path, f); },
+        fif, flag, bytes,
+        [&](int f) {
+            FIBITMAP* known = detected.take(f);
+            return known ? known : FreeImage_Load(fif, path, f);
+        },
         [&](BYTE* head, size_t n) -> size_t {
             std::FILE* file = std::fopen(path, "rb");
             if (!file) return 0;
@@ -418,7 +452,9 @@ BOOL fipImage::loadU(const wchar_t* path, int flag) {
 }
 
 BOOL fipImage::loadFromHandle(FreeImageIO* io, fi_handle handle, int flag) {
-    const FREE_IMAGE_FORMAT fif = identifyFIFFromHandle(io, handle);
+    if (!io || !handle) return FALSE;
+    DetectedHeader detected;
+    const FREE_IMAGE_FORMAT fif = signatureOfHandle(io, handle, &detected.header);
     if (!readable(fif)) return FALSE;
     const long start = io->tell_proc(handle);
     io->seek_proc(handle, 0, SEEK_END);
@@ -427,6 +463,7 @@ BOOL fipImage::loadFromHandle(FreeImageIO* io, fi_handle handle, int flag) {
     return loadBounded(
         fif, flag, end > start ? static_cast<unsigned long long>(end - start) : 0,
         [&](int f) {
+            if (FIBITMAP* known = detected.take(f)) return known;
             FIBITMAP* dib = FreeImage_LoadFromHandle(fif, io, handle, f);
             if (f & FIF_LOAD_NOPIXELS) io->seek_proc(handle, start, SEEK_SET);
             return dib;
@@ -440,7 +477,9 @@ BOOL fipImage::loadFromHandle(FreeImageIO* io, fi_handle handle, int flag) {
 
 BOOL fipImage::loadFromMemory(fipMemoryIO& stream, int flag) {
     FIMEMORY* hmem = stream;
-    const FREE_IMAGE_FORMAT fif = identifyFIFFromMemory(hmem);
+    if (!hmem) return FALSE;
+    DetectedHeader detected;
+    const FREE_IMAGE_FORMAT fif = signatureOfMemory(hmem, &detected.header);
     if (!readable(fif)) return FALSE;
     const long start = FreeImage_TellMemory(hmem);
     FreeImage_SeekMemory(hmem, 0, SEEK_END);
@@ -449,6 +488,7 @@ BOOL fipImage::loadFromMemory(fipMemoryIO& stream, int flag) {
     return loadBounded(
         fif, flag, end > start ? static_cast<unsigned long long>(end - start) : 0,
         [&](int f) {
+            if (FIBITMAP* known = detected.take(f)) return known;
             FIBITMAP* dib = FreeImage_LoadFromMemory(fif, hmem, f);
             if (f & FIF_LOAD_NOPIXELS) FreeImage_SeekMemory(hmem, start, SEEK_SET);
             return dib;

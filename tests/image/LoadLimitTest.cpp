@@ -6,7 +6,6 @@
 #include "support/DamagedFiles.h"
 #include "TestTables.h"
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -45,7 +44,8 @@ std::string g_message;
 void keepMessage(FREE_IMAGE_FORMAT, const char* message) { g_message = message; }
 
 // Runs one load in a child process and reads its peak memory afterwards: what it takes beyond
-// the resident pages it starts with (the parent's, large in a sanitized run).
+// the resident pages it starts with (the parent's, large in a sanitized run). Its time is the CPU
+// time it took: on a loaded machine the wait for a core is no part of the load.
 struct Bounded {
     int exit = -1;
     long peakKiB = 0;
@@ -55,7 +55,6 @@ struct Bounded {
 Bounded inChild(const std::function<int()>& load) {
     long pages = 0, residentPages = 0;
     std::ifstream("/proc/self/statm") >> pages >> residentPages;
-    const auto start = std::chrono::steady_clock::now();
     const pid_t child = fork();
     if (child == 0) _exit(load());
     int status = 0;
@@ -64,7 +63,8 @@ Bounded inChild(const std::function<int()>& load) {
     Bounded b;
     b.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     b.peakKiB = usage.ru_maxrss - residentPages * (sysconf(_SC_PAGESIZE) / 1024);
-    b.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    b.seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     return b;
 }
 
@@ -123,7 +123,7 @@ int refusedFromArchive(const Bytes& bytes, Reader read) {
 // document, each time within a second and 100 MB, and a refused file leaves the image as it was.
 TEST(LoadLimit, HeadersClaimingHugeImagesAreRefusedBeforeTheirPixels) {
     const std::vector<std::string> rows = TableRows("image/data/hostile-headers.txt");
-    ASSERT_EQ(rows.size(), 26u);
+    ASSERT_EQ(rows.size(), 39u);
     const std::string dir = std::string(KESTRO_TEST_TMP) + "/hostile";
     std::filesystem::create_directories(dir);
     for (const std::string& row : rows) {
@@ -196,8 +196,11 @@ TEST(Messages, ACutTiffIsADamagedLoadThatSpeaksToTheHandlerNotToStderr) {
     EXPECT_TRUE(image.Load(const_cast<BYTE*>(cut.data()), static_cast<DWORD>(cut.size())));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_TRUE(image.isLoadDamaged());
+    const size_t spoken = seen.size();
     ASSERT_TRUE(image.Load(whole.data(), static_cast<DWORD>(whole.size())));
     EXPECT_FALSE(image.isLoadDamaged()) << image.getLoadDamage().front();
+    // libtiff's answers to FreeImage's questions about tags are not the file's words.
+    EXPECT_EQ(seen.size(), spoken);
     kestro::setMessageHandler(nullptr);
 
     ASSERT_FALSE(seen.empty());
