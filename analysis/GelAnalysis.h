@@ -57,8 +57,8 @@ class RasterImageGS16;
 ///   which dust does not reach) is below a fifth of the median lane's. A lane count given is
 ///   then met exactly: the lanes with the least such signal go, or lanes are added on a grid at
 ///   the found lanes' pitch (gaps first, then past the end with more signal), each moved to the
-///   profile's highest point within a quarter pitch. A smile that shifts each lane's bands down by its own offset needs
-///   nothing more, as every lane is read on its own. Lanes that drift or bend sideways are
+///   profile's highest point within a quarter pitch. A smile that shifts each lane's bands down by its own
+///   offset needs nothing more, as every lane is read on its own. Lanes that drift or bend sideways are
 ///   followed: the tier is cut into strips of rows, each strip's column profile is matched
 ///   against the tier's in each lane (the shift of best correlation, weighted by the strip's
 ///   signal in the lane), and a parabola fitted to the shifts of the strips with a fifth of the
@@ -178,63 +178,63 @@ struct RowSpan {
 };
 
 struct Options {
-    int laneCount = 0;       ///< lanes per tier, exactly; 0 finds how many
+    int laneCount = 0; ///< lanes per tier, exactly; 0 finds how many
     Polarity polarity = Polarity::Auto;
-    int tiers = 0;           ///< rows of wells; 0 finds them (empty runs of rows, wells), n splits
-                             ///< the region at the emptiest row near each of n equal shares
-    Region region;           ///< the part of the image to analyse
-    double minProminence = 0.03; ///< least band prominence, as a fraction of the gel's profile range
+    int tiers = 0;                   ///< rows of wells; 0 finds them (empty runs of rows, wells), n splits
+                                     ///< the region at the emptiest row near each of n equal shares
+    Region region;                   ///< the part of the image to analyse
+    double minProminence = 0.03;     ///< least band prominence, as a fraction of the gel's profile range
     double minLaneProminence = 0.12; ///< least lane prominence, as a fraction of the strongest lane's
-    double diffuseEdge = 1.4; ///< bands whose sides spread over more than this many times the gel's
-                              ///< median band edge are flagged diffuse; 0 flags none
+    double diffuseEdge = 1.4;        ///< bands whose sides spread over more than this many times the gel's
+                                     ///< median band edge are flagged diffuse; 0 flags none
     VolumeBackground background = VolumeBackground::LaneValleys;
-    int backgroundHalfWidth = 0;  ///< moving-minimum window half sizes; 0: a 16th of the region
+    int backgroundHalfWidth = 0; ///< moving-minimum window half sizes; 0: a 16th of the region
     int backgroundHalfHeight = 0;
-    int ladderLane = -1;     ///< index into the result's lanes (0-based), -1 for no calibration
+    int ladderLane = -1;             ///< index into the result's lanes (0-based), -1 for no calibration
     std::vector<double> ladderSizes; ///< sizes of the ladder's bands, largest (top) first
     SizeFit sizeFit = SizeFit::MonotoneSpline;
-    bool shoulders = true;   ///< also find faint bands that are only shoulders on a brighter band's flank
+    bool shoulders = true; ///< also find faint bands that are only shoulders on a brighter band's flank
 };
 
 struct Band {
-    int lane = 0;            ///< index into the result's lanes
-    int index = 0;           ///< 0 for the band nearest the top of its lane
-    double x = 0;            ///< lane centre at the peak row, column
-    double peakY = 0;        ///< row of the peak, sub-pixel
-    Box box;                 ///< the box at the peak row, as drawn; the lane's columns, valley to valley
-    std::vector<RowSpan> rows; ///< the columns summed in each row of the box, top first: on a lane
-                               ///< that bends they follow its path, so rawVolume is the sum of the
-                               ///< (polarity-corrected) pixels of these spans
-    double prominence = 0;   ///< in lane-profile units (mean pixel value)
-    double width = 0;        ///< rows between the half-prominence crossings
-    double rawVolume = 0;    ///< sum of the box's pixels
-    double backgroundVolume = 0;  ///< the background under the box
-    double correctedVolume = 0;   ///< raw minus background
-    double relativeVolume = 0;    ///< corrected volume / the sum of the lane's positive corrected volumes
-    int saturatedPixels = 0; ///< pixels of the box at the saturation level
-    bool saturated = false;  ///< then the volumes are lower bounds
-    double size = 0;         ///< estimated size (the ladder's unit); 0 without a calibration
-    bool extrapolated = false; ///< the size lies outside the ladder's range
-    double edgeWidth = 0;    ///< columns over which its sides rise from 20% to 80% across the lane
-    bool diffuse = false;    ///< its sides spread far wider than the gel's bands: a cloud (primer
-                             ///< dimers, degraded DNA) rather than a sharp band
-    bool shoulder = false;   ///< a shoulder on a brighter band's flank, not a peak of its own: its
-                             ///< place and volume are less certain
-    double mass = 0;         ///< estimated mass (the ladder masses' unit) from its tier's mass curve;
-                             ///< 0 without one
+    int lane = 0;                ///< index into the result's lanes
+    int index = 0;               ///< 0 for the band nearest the top of its lane
+    double x = 0;                ///< lane centre at the peak row, column
+    double peakY = 0;            ///< row of the peak, sub-pixel
+    Box box;                     ///< the box at the peak row, as drawn; the lane's columns, valley to valley
+    std::vector<RowSpan> rows;   ///< the columns summed in each row of the box, top first: on a lane
+                                 ///< that bends they follow its path, so rawVolume is the sum of the
+                                 ///< (polarity-corrected) pixels of these spans
+    double prominence = 0;       ///< in lane-profile units (mean pixel value)
+    double width = 0;            ///< rows between the half-prominence crossings
+    double rawVolume = 0;        ///< sum of the box's pixels
+    double backgroundVolume = 0; ///< the background under the box
+    double correctedVolume = 0;  ///< raw minus background
+    double relativeVolume = 0;   ///< corrected volume / the sum of the lane's positive corrected volumes
+    int saturatedPixels = 0;     ///< pixels of the box at the saturation level
+    bool saturated = false;      ///< then the volumes are lower bounds
+    double size = 0;             ///< estimated size (the ladder's unit); 0 without a calibration
+    bool extrapolated = false;   ///< the size lies outside the ladder's range
+    double edgeWidth = 0;        ///< columns over which its sides rise from 20% to 80% across the lane
+    bool diffuse = false;        ///< its sides spread far wider than the gel's bands: a cloud (primer
+                                 ///< dimers, degraded DNA) rather than a sharp band
+    bool shoulder = false;       ///< a shoulder on a brighter band's flank, not a peak of its own: its
+                                 ///< place and volume are less certain
+    double mass = 0;             ///< estimated mass (the ladder masses' unit) from its tier's mass curve;
+                                 ///< 0 without one
 };
 
 /// A row of wells and the lanes below it, down to the next tier.
 struct Tier {
     int index = 0;
-    int top = 0;             ///< first row
-    int bottom = 0;          ///< one past the last row
-    int firstBandRow = 0;    ///< the row below the tier's wells (top when they cannot be seen):
-                             ///< DNA runs down from the wells, so no band lies above it
+    int top = 0;          ///< first row
+    int bottom = 0;       ///< one past the last row
+    int firstBandRow = 0; ///< the row below the tier's wells (top when they cannot be seen):
+                          ///< DNA runs down from the wells, so no band lies above it
 };
 
 struct Lane {
-    int index = 0;           ///< in the result's lanes, tier by tier, left to right
+    int index = 0; ///< in the result's lanes, tier by tier, left to right
     int tier = 0;
     double centre = 0;       ///< column, sub-pixel
     double left = 0;         ///< left edge, column, sub-pixel
@@ -250,8 +250,7 @@ struct Lane {
 
     /// The lane's centre column at a row: lanes bend along a parabola (straight lanes have
     /// tilt and bow 0); the edges move with the centre.
-    double centreAt(double row) const
-    {
+    double centreAt(double row) const {
         const double u = (pathBottom > pathTop ? std::clamp(row, pathTop, pathBottom) : row) - middle;
         return centre + (tilt + bow * u) * u;
     }
@@ -264,15 +263,14 @@ struct LanePlacement {
     int tier = 0;
     double left = 0;
     double right = 0;
-    double centre = std::numeric_limits<double>::quiet_NaN(); ///< at the tier's middle row; NaN: between the edges
-    double tilt = 0, bow = 0;                                 ///< 0 and 0: a straight lane
-    double pathTop = 0, pathBottom = 0;                       ///< image rows
-    static LanePlacement centred(int tier, double centre, double width)
-    {
+    double centre =
+        std::numeric_limits<double>::quiet_NaN(); ///< at the tier's middle row; NaN: between the edges
+    double tilt = 0, bow = 0;                     ///< 0 and 0: a straight lane
+    double pathTop = 0, pathBottom = 0;           ///< image rows
+    static LanePlacement centred(int tier, double centre, double width) {
         return {tier, centre - 0.5 * width, centre + 0.5 * width};
     }
-    static LanePlacement of(const Lane& l)
-    {
+    static LanePlacement of(const Lane& l) {
         return {l.tier, l.left, l.right, l.centre, l.tilt, l.bow, l.pathTop, l.pathBottom};
     }
 };
@@ -286,10 +284,10 @@ struct Warning {
 
 struct KESTRO_API SizeCalibration {
     int ladderLane = -1;
-    int tier = 0;                  ///< the ladder lane's tier: it sizes the bands of this tier only
-    double centre = 0;             ///< the ladder lane's centre column
-    std::vector<int> bands;        ///< the ladder bands used (indices in its lane), paired with sizes
-    std::vector<int> sizeIndices;  ///< for each, the index of its size in the sizes given
+    int tier = 0;                 ///< the ladder lane's tier: it sizes the bands of this tier only
+    double centre = 0;            ///< the ladder lane's centre column
+    std::vector<int> bands;       ///< the ladder bands used (indices in its lane), paired with sizes
+    std::vector<int> sizeIndices; ///< for each, the index of its size in the sizes given
     SizeFit fit = SizeFit::MonotoneSpline;
     std::vector<double> positions; ///< migration distances of the ladder bands used, rising
     std::vector<double> sizes;     ///< their sizes, falling
@@ -306,25 +304,25 @@ struct KESTRO_API SizeCalibration {
 /// volume, the least-squares line through the origin and the ladder bands that are not saturated.
 struct MassCurve {
     int tier = 0;
-    double slope = 0;              ///< mass per unit of corrected volume; 0 when nothing could be fitted
-    int points = 0;                ///< ladder bands fitted
-    int saturatedLeftOut = 0;      ///< saturated ladder bands left out of the fit
-    double rSquared = 0;           ///< 1 - residual / total sum of squares about the mean mass
+    double slope = 0;         ///< mass per unit of corrected volume; 0 when nothing could be fitted
+    int points = 0;           ///< ladder bands fitted
+    int saturatedLeftOut = 0; ///< saturated ladder bands left out of the fit
+    double rSquared = 0;      ///< 1 - residual / total sum of squares about the mean mass
 };
 
 struct KESTRO_API Analysis {
-    int width = 0;           ///< of the image
+    int width = 0; ///< of the image
     int height = 0;
-    int maxValue = 0;        ///< saturation level (255 or 65535)
+    int maxValue = 0;                          ///< saturation level (255 or 65535)
     Polarity polarity = Polarity::BrightBands; ///< as used: never Auto
-    bool polarityDetected = false; ///< found from the histogram rather than given
-    std::string greyConversion;    ///< how the pixels became grey values
+    bool polarityDetected = false;             ///< found from the histogram rather than given
+    std::string greyConversion;                ///< how the pixels became grey values
     std::vector<Tier> tiers;
-    std::vector<Lane> lanes;       ///< tier by tier, left to right
-    SizeCalibration calibration;   ///< the first of calibrations
+    std::vector<Lane> lanes;                   ///< tier by tier, left to right
+    SizeCalibration calibration;               ///< the first of calibrations
     std::vector<SizeCalibration> calibrations; ///< one per ladder lane, tier by tier, left to right
     std::vector<MassCurve> massCurves;         ///< one per tier with ladder masses
-    std::vector<Warning> warnings; ///< sorted by text, each once
+    std::vector<Warning> warnings;             ///< sorted by text, each once
 
     /// All bands of all lanes, lane by lane.
     std::vector<Band> bands() const;
@@ -342,16 +340,15 @@ struct GreyView {
     std::ptrdiff_t stride = 0; ///< bytes from one row to the next
     int maxValue = 0;          ///< the saturation level; samples are clamped to 0 .. maxValue
 
-    static GreyView of(const std::uint8_t* p, int width, int height, std::ptrdiff_t stride, int maxValue = 255)
-    {
+    static GreyView of(const std::uint8_t* p, int width, int height, std::ptrdiff_t stride,
+                       int maxValue = 255) {
         return {p, Sample::UInt8, width, height, stride, maxValue};
     }
-    static GreyView of(const std::uint16_t* p, int width, int height, std::ptrdiff_t stride, int maxValue = 65535)
-    {
+    static GreyView of(const std::uint16_t* p, int width, int height, std::ptrdiff_t stride,
+                       int maxValue = 65535) {
         return {p, Sample::UInt16, width, height, stride, maxValue};
     }
-    static GreyView of(const int* p, int width, int height, std::ptrdiff_t stride, int maxValue)
-    {
+    static GreyView of(const int* p, int width, int height, std::ptrdiff_t stride, int maxValue) {
         return {p, Sample::Int32, width, height, stride, maxValue};
     }
 };
@@ -364,7 +361,10 @@ struct GreyImage {
     int maxValue = 0;
     std::vector<int> pixels;
     std::string conversion;
-    GreyView view() const { return GreyView::of(pixels.data(), width, height, width * static_cast<std::ptrdiff_t>(sizeof(int)), maxValue); }
+    GreyView view() const {
+        return GreyView::of(pixels.data(), width, height, width * static_cast<std::ptrdiff_t>(sizeof(int)),
+                            maxValue);
+    }
 };
 KESTRO_API GreyImage greyImage(const DalvoImage& image);
 /// A view of a raster's values (no copy); the raster must outlive it.
@@ -382,7 +382,7 @@ public:
     int imageHeight() const;
     const Region& region() const;
     int maxValue() const;
-    Polarity polarity() const;     ///< as used: never Auto
+    Polarity polarity() const; ///< as used: never Auto
     bool polarityDetected() const;
     /// The grey value at a pixel of the region (image coordinates), in bright-band polarity.
     int value(int x, int y) const;
@@ -415,7 +415,7 @@ KESTRO_API std::vector<Lane> placeLanes(const PreparedGel& gel, const std::vecto
 /// A lane's profile: row by row over its tier, the mean of the middle half of its columns
 /// (following its path), in bright-band polarity.
 struct LaneProfile {
-    int top = 0;                  ///< the row of values[0]
+    int top = 0; ///< the row of values[0]
     std::vector<double> values;
 };
 KESTRO_API LaneProfile laneProfile(const PreparedGel& gel, const Lane& lane);
@@ -450,12 +450,12 @@ KESTRO_API void numberBands(Lane& lane);
 /// The analysis of lanes whose bands are measured already (found, drawn with measureBand, or
 /// some of each): each lane's bands put top to bottom and numbered, the gel's facts, warnings,
 /// and the calibration the options ask for.
-KESTRO_API Analysis finishAnalysis(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vector<Lane> lanes,
-                                   const Options& options = Options());
+KESTRO_API Analysis finishAnalysis(const PreparedGel& gel, const std::vector<Tier>& tiers,
+                                   std::vector<Lane> lanes, const Options& options = Options());
 /// Every stage after the lanes, on the lanes given: bands, warnings, and the calibration the
 /// options ask for.
-KESTRO_API Analysis analyseLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vector<Lane> lanes,
-                                 const Options& options = Options());
+KESTRO_API Analysis analyseLanes(const PreparedGel& gel, const std::vector<Tier>& tiers,
+                                 std::vector<Lane> lanes, const Options& options = Options());
 /// Every stage.
 KESTRO_API Analysis analyse(const GreyView& grey, const Options& options = Options());
 /// Analyses a grayscale raster (8-bit or 16-bit values; saturation at its maxPixelValue).
@@ -479,8 +479,9 @@ KESTRO_API void calibrate(Analysis& analysis, int ladderLane, const std::vector<
 /// one to one. Raises ArgumentError for a lane that does not exist, more than two ladders in a
 /// tier, sizes that are not positive and falling, masses that are not positive or not one per
 /// size, or a ladder with fewer than two bands that pair with sizes.
-KESTRO_API void calibrateTiers(Analysis& analysis, const std::vector<int>& ladderLanes, const std::vector<double>& sizes,
-                               SizeFit fit = SizeFit::MonotoneSpline, const std::vector<double>& masses = {});
+KESTRO_API void calibrateTiers(Analysis& analysis, const std::vector<int>& ladderLanes,
+                               const std::vector<double>& sizes, SizeFit fit = SizeFit::MonotoneSpline,
+                               const std::vector<double>& masses = {});
 
 /// The polarity the histogram suggests for grey values of the given saturation level.
 KESTRO_API Polarity detectPolarity(const int* pixels, size_t count, int maxValue);

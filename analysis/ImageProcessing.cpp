@@ -25,12 +25,15 @@ int saturateToInt(std::int64_t value) {
 }
 
 /// Rounding rule R: the value as a float, plus 0.5 in float, floored in double.
-int roundR(float value) { return saturateToInt(std::floor(static_cast<double>(value + 0.5f))); }
+int roundR(float value) {
+    return saturateToInt(std::floor(static_cast<double>(value + 0.5f)));
+}
 
 /// R((high - low) * fraction) + low: a level the given fraction of the way from low to high,
 /// the difference taken as an int (wrapping as the machine does) and scaled in float.
 int levelBetween(int low, int high, float fraction) {
-    const int difference = static_cast<int>(static_cast<std::uint32_t>(high) - static_cast<std::uint32_t>(low));
+    const int difference =
+        static_cast<int>(static_cast<std::uint32_t>(high) - static_cast<std::uint32_t>(low));
     return saturateToInt(static_cast<std::int64_t>(roundR(static_cast<float>(difference) * fraction)) + low);
 }
 
@@ -75,13 +78,14 @@ void ImageProcessing::getMinValue(RasterImageGS16* raster, int x1, int y1, int x
     int m = minimum;
     for (int y = top; y < bottom; ++y) {
         const int* row = raster->pixels + static_cast<size_t>(raster->width) * y;
-        for (int x = left; x < right; ++x) m = row[x] < m ? row[x] : m;
+        for (int x = left; x < right; ++x)
+            m = row[x] < m ? row[x] : m;
     }
     minimum = m;
 }
 
-void ImageProcessing::generateBGViaMinFilter(RasterImageGS16* source, RasterImageGS16* background, int halfWidth,
-                                             int halfHeight) {
+void ImageProcessing::generateBGViaMinFilter(RasterImageGS16* source, RasterImageGS16* background,
+                                             int halfWidth, int halfHeight) {
     if (!hasPixels(source) || !hasPixels(background)) return;
     const int w = source->width, h = source->height;
     if (background->width < w || background->height < h) return;
@@ -89,11 +93,12 @@ void ImageProcessing::generateBGViaMinFilter(RasterImageGS16* source, RasterImag
     std::vector<int> original;
     if (background->pixels == source->pixels) {
         // The estimate is made from the source as it was, not from pixels already replaced.
-        AfxGuardAllocation([&] { original.assign(src, src + static_cast<size_t>(w) * static_cast<size_t>(h)); });
+        AfxGuardAllocation(
+            [&] { original.assign(src, src + static_cast<size_t>(w) * static_cast<size_t>(h)); });
         src = original.data();
     }
-    kestro::detail::movingMinimum(src, w, h, background->pixels, static_cast<size_t>(background->width), halfWidth,
-                                  halfHeight, background->maxPixelValue);
+    kestro::detail::movingMinimum(src, w, h, background->pixels, static_cast<size_t>(background->width),
+                                  halfWidth, halfHeight, background->maxPixelValue);
 }
 
 void ImageProcessing::smoothenViaAverageFilter(RasterImageGS16* raster, int radius) {
@@ -131,17 +136,20 @@ void ImageProcessing::findBroundryPoints(RasterImageGS16* raster, CRect rect, CP
     rect = clampToRaster(raster, rect);
     const int steps = saturateToInt(std::floor((static_cast<double>(rect.right) - rect.left) * 0.75 + 0.5));
     if (steps <= 0) {
-        for (int a = 0; a < 360; ++a) appendPoint(points, 0, 0);
+        for (int a = 0; a < 360; ++a)
+            appendPoint(points, 0, 0);
         return;
     }
     // Step 0 of every ray is the centre itself, so a centre outside the rectangle ends every
     // ray there; its pixel and the corners (which may lie outside the raster then) are not read.
     if (!rect.PtInRect(centre)) {
-        for (int a = 0; a < 360; ++a) appendPoint(points, centre.x, centre.y);
+        for (int a = 0; a < 360; ++a)
+            appendPoint(points, centre.x, centre.y);
         return;
     }
-    const int base = std::min(std::min(raster->getPixel(rect.left, rect.top), raster->getPixel(rect.right, rect.top)),
-                              std::min(raster->getPixel(rect.left, rect.bottom), raster->getPixel(rect.right, rect.bottom)));
+    const int base = std::min(
+        std::min(raster->getPixel(rect.left, rect.top), raster->getPixel(rect.right, rect.top)),
+        std::min(raster->getPixel(rect.left, rect.bottom), raster->getPixel(rect.right, rect.bottom)));
     const int threshold = std::max(0, levelBetween(base, raster->getPixel(centre), fraction));
     const int lastX = raster->width - 1, lastY = raster->height - 1;
 
@@ -159,8 +167,8 @@ void ImageProcessing::findBroundryPoints(RasterImageGS16* raster, CRect rect, CP
     }
 }
 
-void ImageProcessing::findBroundryPointsUpDown(RasterImageGS16* raster, CRect rect, CPoint centre, float fraction,
-                                               CPointArray* points) {
+void ImageProcessing::findBroundryPointsUpDown(RasterImageGS16* raster, CRect rect, CPoint centre,
+                                               float fraction, CPointArray* points) {
     if (!hasPixels(raster) || !points) return;
     rect = clampToRaster(raster, rect);
     const int cx = centre.x, cy = centre.y;
@@ -195,5 +203,6 @@ void ImageProcessing::findBroundryPointsUpDown(RasterImageGS16* raster, CRect re
     appendPoint(points, leftX, cy);
     points->Append(upper);
     appendPoint(points, rightX, cy);
-    for (INT_PTR i = lower.GetSize() - 1; i >= 0; --i) points->Add(lower[i]);
+    for (INT_PTR i = lower.GetSize() - 1; i >= 0; --i)
+        points->Add(lower[i]);
 }

@@ -32,8 +32,7 @@ namespace {
 // Lanes of a transposed band: one 8-int vector.
 constexpr int kLanes = 8;
 
-template <class T>
-std::vector<T> allocateBuffer(std::size_t count) {
+template <class T> std::vector<T> allocateBuffer(std::size_t count) {
     return AfxGuardAllocation([&] { return std::vector<T>(count); });
 }
 
@@ -54,10 +53,14 @@ int* callBuffer(int slot, std::size_t count) {
 }
 
 /// Whole cache lines of ints, so that no two buffers, and no two bands, share one.
-std::size_t lines(std::size_t ints) { return (ints + 15) / 16 * 16; }
+std::size_t lines(std::size_t ints) {
+    return (ints + 15) / 16 * 16;
+}
 
 /// Ints of working memory a band of the moving minimum needs, and of the moving average.
-std::size_t minimumScratch(std::size_t width) { return lines(width - 1) + lines((width - 1) * 8) + lines(width * 8); }
+std::size_t minimumScratch(std::size_t width) {
+    return lines(width - 1) + lines((width - 1) * 8) + lines(width * 8);
+}
 std::size_t averageScratch(std::size_t width, long radius) {
     return lines(static_cast<std::size_t>(2 * radius) * width) + 3 * lines(width * 8) + lines(width);
 }
@@ -87,10 +90,10 @@ typedef int v8si_unaligned __attribute__((vector_size(32), aligned(4), may_alias
 /// eight source lines.
 KESTRO_ALWAYS_INLINE void transpose8x8(const int* src, std::size_t srcStride, int* dst, std::size_t dstStride,
                                        bool clampToCeiling, int ceiling) {
-    const v8si r0 = KESTRO_LOAD8(src), r1 = KESTRO_LOAD8(src + srcStride), r2 = KESTRO_LOAD8(src + 2 * srcStride),
-               r3 = KESTRO_LOAD8(src + 3 * srcStride), r4 = KESTRO_LOAD8(src + 4 * srcStride),
-               r5 = KESTRO_LOAD8(src + 5 * srcStride), r6 = KESTRO_LOAD8(src + 6 * srcStride),
-               r7 = KESTRO_LOAD8(src + 7 * srcStride);
+    const v8si r0 = KESTRO_LOAD8(src), r1 = KESTRO_LOAD8(src + srcStride),
+               r2 = KESTRO_LOAD8(src + 2 * srcStride), r3 = KESTRO_LOAD8(src + 3 * srcStride),
+               r4 = KESTRO_LOAD8(src + 4 * srcStride), r5 = KESTRO_LOAD8(src + 5 * srcStride),
+               r6 = KESTRO_LOAD8(src + 6 * srcStride), r7 = KESTRO_LOAD8(src + 7 * srcStride);
     const v8si t0 = KESTRO_LO32(r0, r1), t1 = KESTRO_HI32(r0, r1);
     const v8si t2 = KESTRO_LO32(r2, r3), t3 = KESTRO_HI32(r2, r3);
     const v8si t4 = KESTRO_LO32(r4, r5), t5 = KESTRO_HI32(r4, r5);
@@ -99,10 +102,8 @@ KESTRO_ALWAYS_INLINE void transpose8x8(const int* src, std::size_t srcStride, in
     const v8si u2 = KESTRO_LO64(t1, t3), u3 = KESTRO_HI64(t1, t3);
     const v8si u4 = KESTRO_LO64(t4, t6), u5 = KESTRO_HI64(t4, t6);
     const v8si u6 = KESTRO_LO64(t5, t7), u7 = KESTRO_HI64(t5, t7);
-    v8si o[8] = {KESTRO_LO128(u0, u4), KESTRO_LO128(u1, u5),
-                 KESTRO_LO128(u2, u6), KESTRO_LO128(u3, u7),
-                 KESTRO_HI128(u0, u4), KESTRO_HI128(u1, u5),
-                 KESTRO_HI128(u2, u6), KESTRO_HI128(u3, u7)};
+    v8si o[8] = {KESTRO_LO128(u0, u4), KESTRO_LO128(u1, u5), KESTRO_LO128(u2, u6), KESTRO_LO128(u3, u7),
+                 KESTRO_HI128(u0, u4), KESTRO_HI128(u1, u5), KESTRO_HI128(u2, u6), KESTRO_HI128(u3, u7)};
     const v8si top = {ceiling, ceiling, ceiling, ceiling, ceiling, ceiling, ceiling, ceiling};
     for (int c = 0; c < 8; ++c) {
         if (clampToCeiling) o[c] = o[c] < top ? o[c] : top;
@@ -116,7 +117,8 @@ KESTRO_ALWAYS_INLINE void transposeBandIn(const int* src, std::size_t stride, in
                                           int* t) {
     std::size_t x = 0;
     if (rows == kLanes)
-        for (; x + 8 <= columns; x += 8) transpose8x8(src + x, stride, t + x * kLanes, kLanes, false, 0);
+        for (; x + 8 <= columns; x += 8)
+            transpose8x8(src + x, stride, t + x * kLanes, kLanes, false, 0);
     for (; x < columns; ++x)
         for (int lane = 0; lane < kLanes; ++lane)
             t[x * kLanes + lane] = src[std::min(lane, rows - 1) * stride + x];
@@ -124,11 +126,12 @@ KESTRO_ALWAYS_INLINE void transposeBandIn(const int* src, std::size_t stride, in
 
 /// Writes lanes 0..rows-1 of the transposed buffer back into raster lines, optionally lowered
 /// to a ceiling on the way.
-KESTRO_ALWAYS_INLINE void transposeBandOut(const int* t, std::size_t columns, int rows, int* dst, std::size_t stride,
-                                           bool clampToCeiling, int ceiling) {
+KESTRO_ALWAYS_INLINE void transposeBandOut(const int* t, std::size_t columns, int rows, int* dst,
+                                           std::size_t stride, bool clampToCeiling, int ceiling) {
     std::size_t x = 0;
     if (rows == kLanes)
-        for (; x + 8 <= columns; x += 8) transpose8x8(t + x * kLanes, kLanes, dst + x, stride, clampToCeiling, ceiling);
+        for (; x + 8 <= columns; x += 8)
+            transpose8x8(t + x * kLanes, kLanes, dst + x, stride, clampToCeiling, ceiling);
     for (; x < columns; ++x)
         for (int lane = 0; lane < rows; ++lane) {
             const int v = t[x * kLanes + lane];
@@ -143,11 +146,13 @@ KESTRO_ALWAYS_INLINE void lineCopy(int* __restrict out, const int* __restrict a,
 
 KESTRO_ALWAYS_INLINE void lineMin(int* __restrict out, const int* __restrict a, const int* __restrict b,
                                   std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) out[i] = a[i] < b[i] ? a[i] : b[i];
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = a[i] < b[i] ? a[i] : b[i];
 }
 
 KESTRO_ALWAYS_INLINE void lineMinInto(int* __restrict out, const int* __restrict a, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) out[i] = a[i] < out[i] ? a[i] : out[i];
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = a[i] < out[i] ? a[i] : out[i];
 }
 
 /// One dimension of the moving minimum (van Herk / Gil-Werman). Input line i (0 <= i < nIn)
@@ -164,19 +169,23 @@ KESTRO_ALWAYS_INLINE void slidingMinimumBlock(Lines& lines, long nIn, long k, lo
     // The last output's suffix is one line, except in a block cut short by the end.
     lines.suffixBegin(last, std::max(0L, last - k), std::min(p, nIn));
     long y = last - 1;
-    for (; y >= y0 && y >= k; --y) lines.suffixAdd(y, y - k);
-    for (; y >= y0; --y) lines.suffixRepeat(y);
+    for (; y >= y0 && y >= k; --y)
+        lines.suffixAdd(y, y - k);
+    for (; y >= y0; --y)
+        lines.suffixRepeat(y);
     if (p >= nIn || y0 + 1 >= y1) return;
     // Line y + k - 1 joins the prefix of output y while it exists.
     const long grow = std::min(y1, nIn - k + 1);
     lines.prefixBegin(y0 + 1, p);
-    for (y = y0 + 2; y < grow; ++y) lines.prefixAdd(y, y + k - 1);
-    for (; y < y1; ++y) lines.prefixRepeat(y);
+    for (y = y0 + 2; y < grow; ++y)
+        lines.prefixAdd(y, y + k - 1);
+    for (; y < y1; ++y)
+        lines.prefixRepeat(y);
 }
 
-template <class Lines>
-KESTRO_ALWAYS_INLINE void slidingMinimum(Lines& lines, long nIn, long k) {
-    for (long y0 = 0; y0 <= nIn; y0 += 2 * k) slidingMinimumBlock(lines, nIn, k, y0, nIn + 1);
+template <class Lines> KESTRO_ALWAYS_INLINE void slidingMinimum(Lines& lines, long nIn, long k) {
+    for (long y0 = 0; y0 <= nIn; y0 += 2 * k)
+        slidingMinimumBlock(lines, nIn, k, y0, nIn + 1);
 }
 
 /// Lines that are rows of a raster: n ints at a stride; the prefix is kept in a line of its own.
@@ -193,7 +202,8 @@ struct RowLines {
 
     KESTRO_ALWAYS_INLINE void suffixBegin(long y, long first, long end) {
         lineCopy(outLine(y), inLine(first), n);
-        for (long i = first + 1; i < end; ++i) lineMinInto(outLine(y), inLine(i), n);
+        for (long i = first + 1; i < end; ++i)
+            lineMinInto(outLine(y), inLine(i), n);
     }
     KESTRO_ALWAYS_INLINE void suffixAdd(long y, long i) { lineMin(outLine(y), inLine(i), outLine(y + 1), n); }
     KESTRO_ALWAYS_INLINE void suffixRepeat(long y) { lineCopy(outLine(y), outLine(y + 1), n); }
@@ -225,7 +235,8 @@ struct LaneLines {
 
     KESTRO_ALWAYS_INLINE void suffixBegin(long y, long first, long end) {
         suffix = KESTRO_LOAD8(in + first * kLanes);
-        for (long i = first + 1; i < end; ++i) suffix = KESTRO_MIN8(suffix, KESTRO_LOAD8(in + i * kLanes));
+        for (long i = first + 1; i < end; ++i)
+            suffix = KESTRO_MIN8(suffix, KESTRO_LOAD8(in + i * kLanes));
         KESTRO_STORE8(out + y * kLanes, suffix);
     }
     KESTRO_ALWAYS_INLINE void suffixAdd(long y, long i) {
@@ -249,8 +260,9 @@ struct LaneLines {
 
 /// Output rows [rowBegin, rowEnd) of the moving minimum, with minimumScratch(width) ints of
 /// working memory; the source is only read, so bands of rows can run side by side.
-KESTRO_ALWAYS_INLINE void movingMinimumBody(const int* src, int width, int height, int* dst, std::size_t dstStride,
-                                           long kx, long ky, int ceiling, long rowBegin, long rowEnd, int* scratch) {
+KESTRO_ALWAYS_INLINE void movingMinimumBody(const int* src, int width, int height, int* dst,
+                                            std::size_t dstStride, long kx, long ky, int ceiling,
+                                            long rowBegin, long rowEnd, int* scratch) {
     const std::size_t w = static_cast<std::size_t>(width);
     // Columns and rows that windows can reach: the last column and the last row never enter.
     const std::size_t columns = w - 1;
@@ -369,13 +381,14 @@ KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int radius, 
 }
 
 KESTRO_KERNEL(void, movingMinimumKernel,
-              (const int* src, int width, int height, int* dst, std::size_t dstStride, long kx, long ky, int ceiling,
-               long rowBegin, long rowEnd, int* scratch),
+              (const int* src, int width, int height, int* dst, std::size_t dstStride, long kx, long ky,
+               int ceiling, long rowBegin, long rowEnd, int* scratch),
               (src, width, height, dst, dstStride, kx, ky, ceiling, rowBegin, rowEnd, scratch),
-              movingMinimumBody(src, width, height, dst, dstStride, kx, ky, ceiling, rowBegin, rowEnd, scratch))
+              movingMinimumBody(src, width, height, dst, dstStride, kx, ky, ceiling, rowBegin, rowEnd,
+                                scratch))
 KESTRO_KERNEL(void, movingAverageKernel,
-              (int* pixels, int width, int radius, long rowBegin, long rowEnd, const int* above, const int* below,
-               int* scratch),
+              (int* pixels, int width, int radius, long rowBegin, long rowEnd, const int* above,
+               const int* below, int* scratch),
               (pixels, width, radius, rowBegin, rowEnd, above, below, scratch),
               movingAverageBody(pixels, width, radius, rowBegin, rowEnd, above, below, scratch))
 
@@ -400,7 +413,9 @@ void movingAverageBands(int* pixels, int width, int height, int radius) {
     auto above = [&](int band) { return halos + 2 * haloInts * static_cast<std::size_t>(band); };
     auto below = [&](int band) { return above(band) + haloInts; };
     // Bands start on whole groups of lanes, so that only the last one has a short group.
-    auto begin = [&](int band) { return r + (band == bands ? rows : bandBegin(rows, bands, band) / kLanes * kLanes); };
+    auto begin = [&](int band) {
+        return r + (band == bands ? rows : bandBegin(rows, bands, band) / kLanes * kLanes);
+    };
     runBands(bands, [&](int band) {
         if (begin(band) == begin(band + 1)) return;
         std::memcpy(above(band), rowAt(begin(band) - r), haloInts * sizeof(int));
@@ -429,7 +444,9 @@ void movingAverageGeneral(int* pixels, int width, int height, int radius, bool l
     const double count = static_cast<double>(span) * static_cast<double>(span);
     std::vector<int> original = allocateBuffer<int>(w * static_cast<std::size_t>(height));
     std::memcpy(original.data(), pixels, original.size() * sizeof(int));
-    auto at = [&](long x, long y) { return original[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)]; };
+    auto at = [&](long x, long y) {
+        return original[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)];
+    };
 
     // Every band reads the copy of the original and writes its own rows.
     parallelRows(height - 2L * r, w, [&](long first, long end) {
@@ -439,24 +456,30 @@ void movingAverageGeneral(int* pixels, int width, int height, int radius, bool l
                 for (long x = r; x < width - r; ++x) {
                     double sum = 0;
                     for (long yy = y - r; yy < y + r; ++yy)
-                        for (long xx = x - r; xx < x + r; ++xx) sum += at(xx, yy);
-                    pixels[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] = truncateToInt(sum / count);
+                        for (long xx = x - r; xx < x + r; ++xx)
+                            sum += at(xx, yy);
+                    pixels[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] =
+                        truncateToInt(sum / count);
                 }
             return;
         }
         std::vector<std::int64_t> sums = allocateBuffer<std::int64_t>(w);
         for (long y = top - r; y < top + r; ++y)
-            for (std::size_t x = 0; x < w; ++x) sums[x] += at(static_cast<long>(x), y);
+            for (std::size_t x = 0; x < w; ++x)
+                sums[x] += at(static_cast<long>(x), y);
         for (long y = top; y < bottom; ++y) {
             if (y > top)
                 for (std::size_t x = 0; x < w; ++x)
-                    sums[x] += static_cast<std::int64_t>(at(static_cast<long>(x), y + r - 1)) - at(static_cast<long>(x), y - r - 1);
+                    sums[x] += static_cast<std::int64_t>(at(static_cast<long>(x), y + r - 1)) -
+                               at(static_cast<long>(x), y - r - 1);
             std::int64_t window = 0;
-            for (long x = 0; x < span; ++x) window += sums[static_cast<std::size_t>(x)];
+            for (long x = 0; x < span; ++x)
+                window += sums[static_cast<std::size_t>(x)];
             for (long x = r; x < width - r; ++x) {
                 pixels[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] =
                     truncateToInt(static_cast<double>(window) / count);
-                if (x + r < width) window += sums[static_cast<std::size_t>(x + r)] - sums[static_cast<std::size_t>(x - r)];
+                if (x + r < width)
+                    window += sums[static_cast<std::size_t>(x + r)] - sums[static_cast<std::size_t>(x - r)];
             }
         }
     });
@@ -487,8 +510,8 @@ void movingMinimum(const int* src, int width, int height, int* dst, std::size_t 
     };
     runBands(bands, [&](int band) {
         if (begin(band) < begin(band + 1))
-            movingMinimumKernel(src, width, height, dst, dstStride, kx, ky, startValue, begin(band), begin(band + 1),
-                                scratch + perBand * static_cast<std::size_t>(band));
+            movingMinimumKernel(src, width, height, dst, dstStride, kx, ky, startValue, begin(band),
+                                begin(band + 1), scratch + perBand * static_cast<std::size_t>(band));
     });
 }
 
@@ -496,11 +519,13 @@ void movingAverage(int* pixels, int width, int height, int radius) {
     if (radius < 1 || 2L * radius >= width || 2L * radius >= height) return;
     int lowest, highest;
     valueRange(pixels, static_cast<std::size_t>(width) * static_cast<std::size_t>(height), lowest, highest);
-    const double largest = std::max(std::fabs(static_cast<double>(lowest)), std::fabs(static_cast<double>(highest)));
+    const double largest =
+        std::max(std::fabs(static_cast<double>(lowest)), std::fabs(static_cast<double>(highest)));
     const double span = 2.0 * radius;
     // Column sums and their differences in int; window sums exact in double (with room for the
     // running update, which passes through one window sum plus one difference).
-    const bool fast = largest * (2.0 * span + 2.0) < 2147483648.0 && largest * span * (span + 2.0) <= 4503599627370496.0;
+    const bool fast =
+        largest * (2.0 * span + 2.0) < 2147483648.0 && largest * span * (span + 2.0) <= 4503599627370496.0;
     if (fast) {
         movingAverageBands(pixels, width, height, radius);
         return;

@@ -63,7 +63,8 @@ cv::Mat matrixOf() {
     cv::Mat m(kSide, kSide, CV_16UC1);
     const std::vector<int>& p = picture();
     for (int y = 0; y < kSide; ++y)
-        for (int x = 0; x < kSide; ++x) m.at<unsigned short>(y, x) = static_cast<unsigned short>(p[size_t(y) * kSide + x]);
+        for (int x = 0; x < kSide; ++x)
+            m.at<unsigned short>(y, x) = static_cast<unsigned short>(p[size_t(y) * kSide + x]);
     return m;
 }
 
@@ -88,12 +89,14 @@ void literalAverage(RasterImageGS16& r, int radius) {
             int n = 0;
             for (int yy = y - radius; yy < y + radius; ++yy) {
                 const int* row = r.pixels + yy * w;
-                for (int xx = x - radius; xx < x + radius; ++xx) sum += row[xx], ++n;
+                for (int xx = x - radius; xx < x + radius; ++xx)
+                    sum += row[xx], ++n;
             }
             copy.pixels[y * w + x] = static_cast<int>(sum / n);
         }
     for (int x = radius; x < w - radius; ++x)
-        for (int y = radius; y < h - radius; ++y) r.pixels[y * w + x] = copy.pixels[y * w + x];
+        for (int y = radius; y < h - radius; ++y)
+            r.pixels[y * w + x] = copy.pixels[y * w + x];
 }
 
 void BM_LiteralMinimum(benchmark::State& state) {
@@ -296,8 +299,8 @@ public:
             if (run.run_type != Run::RT_Iteration || run.repetitions > 1) continue;
             // Benchmarks on several threads are timed by the wall clock.
             const bool wall = run.benchmark_name().find("/real_time") != std::string::npos;
-            const double seconds =
-                (wall ? run.real_accumulated_time : run.cpu_accumulated_time) / static_cast<double>(run.iterations);
+            const double seconds = (wall ? run.real_accumulated_time : run.cpu_accumulated_time) /
+                                   static_cast<double>(run.iterations);
             ms[run.benchmark_name()] = seconds * 1e3;
         }
     }
@@ -311,40 +314,47 @@ void printSummary(const std::map<std::string, double>& ms) {
     const double literalMin = get("BM_LiteralMinimum/25/iterations:1") * kLiteralScale;
     const double literalAvg = get("BM_LiteralAverage/10/iterations:1") * kLiteralScale;
     const double erode = get("BM_CvErode/50"), blur = get("BM_CvBlur/20"), copy = get("BM_Memcpy");
-    std::printf("\n4096 x 4096, 16-bit values in ints, one thread (processor ms per run; literal loops scaled\n"
-                "from 1024 x 1024)\n");
+    std::printf(
+        "\n4096 x 4096, 16-bit values in ints, one thread (processor ms per run; literal loops scaled\n"
+        "from 1024 x 1024)\n");
     std::printf("  memcpy of the raster            %10.2f\n", copy);
     std::printf("  moving minimum, literal (25)    %10.0f\n", literalMin);
     std::printf("  cv::erode 50x50                 %10.2f\n", erode);
     for (int half : {5, 25, 100}) {
         const double t = get("BM_Minimum/" + std::to_string(half));
-        std::printf("  moving minimum, half %-3d        %10.2f   %7.0fx literal(25)  %5.2fx erode time  %5.2fx memcpy\n",
+        std::printf("  moving minimum, half %-3d        %10.2f   %7.0fx literal(25)  %5.2fx erode time  "
+                    "%5.2fx memcpy\n",
                     half, t, literalMin / t, t / erode, t / copy);
     }
     std::printf("  moving average, literal (10)    %10.0f\n", literalAvg);
     std::printf("  cv::blur 20x20                  %10.2f\n", blur);
     for (int radius : {5, 10, 25, 100}) {
         const double t = get("BM_Average/" + std::to_string(radius));
-        std::printf("  moving average, radius %-3d      %10.2f   %7.0fx literal(10)  %5.2fx blur time   %5.2fx memcpy\n",
+        std::printf("  moving average, radius %-3d      %10.2f   %7.0fx literal(10)  %5.2fx blur time   "
+                    "%5.2fx memcpy\n",
                     radius, t, literalAvg / t, t / blur, t / copy);
     }
     using rasterbench::ThreadRow;
     const std::string one = "/repeats:5/process_time/real_time", mOne = "BM_MemcpyThreads<1>" + one,
                       mAll = "BM_MemcpyThreads<0>" + one;
-    rasterbench::printThreadTable(get, {
-        ThreadRow{"min 25 / erode 50", "BM_MinimumThreads<1>/25" + one, "BM_MinimumThreads<0>/25" + one,
-                  "BM_CvErodeThreads<1>/50" + one, "BM_CvErodeThreads<0>/50" + one,
-                  "BM_LiteralMinimum/25/iterations:1", kLiteralScale, mOne, mAll},
-        ThreadRow{"min 100 / erode 200", "BM_MinimumThreads<1>/100" + one, "BM_MinimumThreads<0>/100" + one,
-                  "BM_CvErodeThreads<1>/200" + one, "BM_CvErodeThreads<0>/200" + one, "", 1, mOne, mAll},
-        ThreadRow{"avg 10 / blur 20", "BM_AverageThreads<1>/10" + one, "BM_AverageThreads<0>/10" + one,
-                  "BM_CvBlurThreads<1>/20" + one, "BM_CvBlurThreads<0>/20" + one,
-                  "BM_LiteralAverage/10/iterations:1", kLiteralScale, mOne, mAll},
-        ThreadRow{"avg 100 / blur 200", "BM_AverageThreads<1>/100" + one, "BM_AverageThreads<0>/100" + one,
-                  "BM_CvBlurThreads<1>/200" + one, "BM_CvBlurThreads<0>/200" + one, "", 1, mOne, mAll},
-        ThreadRow{"subtractImage", "BM_SubtractThreads<1>" + one, "BM_SubtractThreads<0>" + one, "", "",
-                  "BM_LiteralSubtract/iterations:2/real_time", 1, mOne, mAll},
-    });
+    rasterbench::printThreadTable(
+        get,
+        {
+            ThreadRow{"min 25 / erode 50", "BM_MinimumThreads<1>/25" + one, "BM_MinimumThreads<0>/25" + one,
+                      "BM_CvErodeThreads<1>/50" + one, "BM_CvErodeThreads<0>/50" + one,
+                      "BM_LiteralMinimum/25/iterations:1", kLiteralScale, mOne, mAll},
+            ThreadRow{"min 100 / erode 200", "BM_MinimumThreads<1>/100" + one,
+                      "BM_MinimumThreads<0>/100" + one, "BM_CvErodeThreads<1>/200" + one,
+                      "BM_CvErodeThreads<0>/200" + one, "", 1, mOne, mAll},
+            ThreadRow{"avg 10 / blur 20", "BM_AverageThreads<1>/10" + one, "BM_AverageThreads<0>/10" + one,
+                      "BM_CvBlurThreads<1>/20" + one, "BM_CvBlurThreads<0>/20" + one,
+                      "BM_LiteralAverage/10/iterations:1", kLiteralScale, mOne, mAll},
+            ThreadRow{"avg 100 / blur 200", "BM_AverageThreads<1>/100" + one,
+                      "BM_AverageThreads<0>/100" + one, "BM_CvBlurThreads<1>/200" + one,
+                      "BM_CvBlurThreads<0>/200" + one, "", 1, mOne, mAll},
+            ThreadRow{"subtractImage", "BM_SubtractThreads<1>" + one, "BM_SubtractThreads<0>" + one, "", "",
+                      "BM_LiteralSubtract/iterations:2/real_time", 1, mOne, mAll},
+        });
 }
 
 } // namespace

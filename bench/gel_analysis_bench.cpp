@@ -18,10 +18,10 @@ namespace {
 
 constexpr int kSide = 4096;
 
-const RasterImageGS16& gelRaster()
-{
+const RasterImageGS16& gelRaster() {
     static const std::unique_ptr<RasterImageGS16> raster = [] {
-        const kestro::SyntheticGel gel = kestro::SyntheticGel::generate(kestro::gelOptions(kSide, kSide, 16, 12, 7));
+        const kestro::SyntheticGel gel =
+            kestro::SyntheticGel::generate(kestro::gelOptions(kSide, kSide, 16, 12, 7));
         auto r = std::make_unique<RasterImageGS16>(kSide, kSide);
         std::copy(gel.values().begin(), gel.values().end(), r->pixels);
         return r;
@@ -29,8 +29,7 @@ const RasterImageGS16& gelRaster()
     return *raster;
 }
 
-void BM_GelAnalysis(benchmark::State& state)
-{
+void BM_GelAnalysis(benchmark::State& state) {
     const RasterImageGS16& r = gelRaster();
     size_t bands = 0;
     for (auto _ : state) {
@@ -41,8 +40,7 @@ void BM_GelAnalysis(benchmark::State& state)
     state.counters["bands"] = static_cast<double>(bands);
 }
 
-void BM_MovingMinimumAlone(benchmark::State& state)
-{
+void BM_MovingMinimumAlone(benchmark::State& state) {
     RasterImageGS16 source(gelRaster());
     RasterImageGS16 background(kSide, kSide);
     ImageProcessing processing;
@@ -56,19 +54,18 @@ BENCHMARK(BM_MovingMinimumAlone)->Unit(benchmark::kMillisecond);
 class RecordingReporter : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, double> ms;
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
+    void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
             if (run.run_type == Run::RT_Iteration)
-                ms[run.benchmark_name()] = run.cpu_accumulated_time / static_cast<double>(run.iterations) * 1e3;
+                ms[run.benchmark_name()] =
+                    run.cpu_accumulated_time / static_cast<double>(run.iterations) * 1e3;
     }
 };
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     rasterbench::initialiseWithWarmUp(argc, argv);
     gelRaster();
     RecordingReporter reporter;

@@ -23,7 +23,8 @@ using Bytes = std::vector<BYTE>;
 
 DalvoImage& gel() {
     static DalvoImage* image = [] {
-        DalvoImage* img = kestro::SyntheticGel::generate(kestro::gelOptions(kSize, kSize, 20, 12, 7)).toImage();
+        DalvoImage* img =
+            kestro::SyntheticGel::generate(kestro::gelOptions(kSize, kSize, 20, 12, 7)).toImage();
         img->AddPreprocessStr(L"Median 3");
         img->AddPreprocessStr(L"Crop");
         return img;
@@ -87,7 +88,8 @@ void BM_Store_FreeImage(benchmark::State& state) {
 BENCHMARK(BM_Store_FreeImage)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Load_Ours(benchmark::State& state) {
-    for (auto _ : state) loadArchive();
+    for (auto _ : state)
+        loadArchive();
 }
 BENCHMARK(BM_Load_Ours)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -112,7 +114,8 @@ BENCHMARK(BM_Load_Literal)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_Load_FreeImage(benchmark::State& state) {
     const Bytes& tiff = tiffBytes();
     for (auto _ : state) {
-        FIMEMORY* stream = FreeImage_OpenMemory(const_cast<BYTE*>(tiff.data()), static_cast<DWORD>(tiff.size()));
+        FIMEMORY* stream =
+            FreeImage_OpenMemory(const_cast<BYTE*>(tiff.data()), static_cast<DWORD>(tiff.size()));
         FIBITMAP* dib = FreeImage_LoadFromMemory(FIF_TIFF, stream, 0);
         benchmark::DoNotOptimize(dib);
         FreeImage_Unload(dib);
@@ -132,7 +135,7 @@ long statusKilobytes(const char* field) {
 // Peak resident memory that one load adds: the kernel's high-water mark is reset to the
 // current resident size just before, and read just after.
 void reportPeakMemory() {
-    loadArchive(); // warm: libraries and the archive bytes resident
+    loadArchive();  // warm: libraries and the archive bytes resident
     malloc_trim(0); // what the warm load freed goes back, so that the next load must map anew
     std::ofstream("/proc/self/clear_refs") << "5";
     const long before = statusKilobytes("VmRSS:");
@@ -145,9 +148,10 @@ void reportPeakMemory() {
     const double mb = 1024.0 * 1024.0;
     const double image = FreeImage_GetDIBSize(gel()) / mb;
     const double stored = tiffBytes().size() / mb;
-    std::printf("\npeak memory while loading: %.1f MB above the resident %.1f MB; image %.1f MB, stored %.1f MB,"
-                " budget image + 2 x stored = %.1f MB\n",
-                (peak - before) / 1024.0, before / 1024.0, image, stored, image + 2 * stored);
+    std::printf(
+        "\npeak memory while loading: %.1f MB above the resident %.1f MB; image %.1f MB, stored %.1f MB,"
+        " budget image + 2 x stored = %.1f MB\n",
+        (peak - before) / 1024.0, before / 1024.0, image, stored, image + 2 * stored);
 }
 
 } // namespace
@@ -158,7 +162,8 @@ int main(int argc, char** argv) {
         argc, argv,
         {
             Comparison{"store", "BM_Store_Ours", {{"FreeImage", "BM_Store_FreeImage"}}, "<= 1.15x FreeImage"},
-            Comparison{"load", "BM_Load_Ours",
+            Comparison{"load",
+                       "BM_Load_Ours",
                        {{"FreeImage", "BM_Load_FreeImage"}, {"literal", "BM_Load_Literal"}},
                        "<= 1.15x FreeImage"},
         });

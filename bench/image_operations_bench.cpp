@@ -253,8 +253,8 @@ template <int Threads> void BM_MedianBlur3Threads(benchmark::State& state) {
     cv::setNumThreads(0);
 }
 
-#define KESTRO_EVERY_CORE(name)                                                  \
-    BENCHMARK_TEMPLATE(name, 1)->Apply(rasterbench::repeatKeepingFastest); \
+#define KESTRO_EVERY_CORE(name)                                                                              \
+    BENCHMARK_TEMPLATE(name, 1)->Apply(rasterbench::repeatKeepingFastest);                                   \
     BENCHMARK_TEMPLATE(name, 0)->Apply(rasterbench::repeatKeepingFastest);
 KESTRO_EVERY_CORE(BM_MemcpyThreads)
 KESTRO_EVERY_CORE(BM_ContrastAveThreads)
@@ -300,10 +300,13 @@ int main(int argc, char** argv) {
                        "beside memcpy"},
         },
         {
-            ThreadRow{"ContrastAve", "BM_ContrastAveThreads<1>", "BM_ContrastAveThreads<0>", "", "", "", 1, m1, mAll},
+            ThreadRow{"ContrastAve", "BM_ContrastAveThreads<1>", "BM_ContrastAveThreads<0>", "", "", "", 1,
+                      m1, mAll},
             ThreadRow{"apply16BitLUT / convertTo", "BM_Apply16BitLUTThreads<1>", "BM_Apply16BitLUTThreads<0>",
-                      "BM_ConvertToThreads<1>", "BM_ConvertToThreads<0>", "BM_Apply16BitLUT_Literal", 1, m1, mAll},
+                      "BM_ConvertToThreads<1>", "BM_ConvertToThreads<0>", "BM_Apply16BitLUT_Literal", 1, m1,
+                      mAll},
             ThreadRow{"Median(3) / medianBlur", "BM_Median3Threads<1>", "BM_Median3Threads<0>",
-                      "BM_MedianBlur3Threads<1>", "BM_MedianBlur3Threads<0>", "BM_Median_Literal<3>", 1, m1, mAll},
+                      "BM_MedianBlur3Threads<1>", "BM_MedianBlur3Threads<0>", "BM_Median_Literal<3>", 1, m1,
+                      mAll},
         });
 }

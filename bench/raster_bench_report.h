@@ -30,7 +30,8 @@ public:
             const std::string name = baseName(run.run_name.function_name);
             // The fastest run, where kept, stands for the time of a machine no one else loads.
             if (fastest) fastestNames.push_back(name);
-            const bool taken = std::find(fastestNames.begin(), fastestNames.end(), name) != fastestNames.end();
+            const bool taken =
+                std::find(fastestNames.begin(), fastestNames.end(), name) != fastestNames.end();
             if (run.run_type == Run::RT_Iteration || median || fastest)
                 if (fastest || !taken) times[name] = run.GetAdjustedRealTime() * multiplier(run.time_unit);
         }
@@ -46,10 +47,14 @@ private:
 
     static double multiplier(benchmark::TimeUnit unit) {
         switch (unit) {
-        case benchmark::kSecond: return 1e9;
-        case benchmark::kMillisecond: return 1e6;
-        case benchmark::kMicrosecond: return 1e3;
-        default: return 1;
+        case benchmark::kSecond:
+            return 1e9;
+        case benchmark::kMillisecond:
+            return 1e6;
+        case benchmark::kMicrosecond:
+            return 1e3;
+        default:
+            return 1;
         }
     }
 };
@@ -69,17 +74,20 @@ inline void initialiseWithWarmUp(int& argc, char** argv) {
     static char warmUp[] = "--benchmark_min_warmup_time=0.2";
     args.assign(argv, argv + argc);
     bool given = false;
-    for (int i = 1; i < argc; ++i) given = given || std::string(argv[i]).rfind("--benchmark_min_warmup_time", 0) == 0;
+    for (int i = 1; i < argc; ++i)
+        given = given || std::string(argv[i]).rfind("--benchmark_min_warmup_time", 0) == 0;
     if (!given) args.insert(args.begin() + 1, warmUp);
     int count = static_cast<int>(args.size());
     args.push_back(nullptr);
     benchmark::Initialize(&count, args.data());
     argc = count;
-    for (int i = 0; i <= count; ++i) argv[i] = i < count ? args[static_cast<size_t>(i)] : nullptr;
+    for (int i = 0; i <= count; ++i)
+        argv[i] = i < count ? args[static_cast<size_t>(i)] : nullptr;
 }
 
 struct ThreadRow;
-inline void printThreadTable(const std::function<double(const std::string&)>& ms, const std::vector<ThreadRow>& rows);
+inline void printThreadTable(const std::function<double(const std::string&)>& ms,
+                             const std::vector<ThreadRow>& rows);
 
 /// Runs the benchmarks and prints the comparisons, then the table of threads when rows are given.
 inline int runAndSummarise(int argc, char** argv, const std::vector<Comparison>& comparisons,
@@ -96,7 +104,8 @@ inline int runAndSummarise(int argc, char** argv, const std::vector<Comparison>&
         for (const auto& [label, name] : c.peers) {
             auto peer = reporter.times.find(name);
             if (peer != reporter.times.end())
-                std::printf(" | %s %8.2f ms x%.2f", label.c_str(), peer->second / 1e6, ours->second / peer->second);
+                std::printf(" | %s %8.2f ms x%.2f", label.c_str(), peer->second / 1e6,
+                            ours->second / peer->second);
         }
         std::printf("   goal: %s\n", c.goal.c_str());
     }
@@ -122,15 +131,22 @@ inline void memcpyOnThreads(void* dst, const void* src, size_t bytes, unsigned t
             std::memcpy(static_cast<char*>(dst) + from, static_cast<const char*>(src) + from, to - from);
         });
     std::memcpy(dst, src, bytes / threads);
-    for (std::thread& w : workers) w.join();
+    for (std::thread& w : workers)
+        w.join();
 }
 
 /// The fastest of the repetitions: on a machine shared with other work, the run least disturbed.
-inline double fastestOf(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+inline double fastestOf(const std::vector<double>& v) {
+    return *std::min_element(v.begin(), v.end());
+}
 
 /// Five repetitions with their fastest kept beside the usual figures (see fastestOf).
 inline void repeatKeepingFastest(benchmark::internal::Benchmark* b) {
-    b->Repetitions(5)->ComputeStatistics("min", fastestOf)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+    b->Repetitions(5)
+        ->ComputeStatistics("min", fastestOf)
+        ->Unit(benchmark::kMillisecond)
+        ->MeasureProcessCPUTime()
+        ->UseRealTime();
 }
 
 /// Sets the library's thread count for one benchmark (0: every core) and restores it after.
@@ -152,20 +168,23 @@ struct ThreadRow {
 /// memcpy at 1 thread and all cores and the literal loops, in ms, with the gains: ours all / 1
 /// ("gain"), ours all against the peer at its default, and our gain as a fraction of memcpy's,
 /// the limit of memory-bound work.
-inline void printThreadTable(const std::function<double(const std::string&)>& ms, const std::vector<ThreadRow>& rows) {
+inline void printThreadTable(const std::function<double(const std::string&)>& ms,
+                             const std::vector<ThreadRow>& rows) {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    std::printf("\nEvery core: real ms per run, %u cores (ours 1 / all = the library at 1 and %u threads;\n"
-                "OpenCV 1 / default = cv::setNumThreads(1) and its default; gain = 1-thread time / all-cores time)\n",
-                cores, cores);
-    std::printf("%-22s %8s %8s %6s %8s %8s %9s %8s %8s %6s %9s %9s\n", "", "ours 1", "ours all", "gain", "cv 1",
-                "cv dflt", "all/cv", "memcpy 1", "mcpy all", "gain", "of mcpy", "literal");
+    std::printf(
+        "\nEvery core: real ms per run, %u cores (ours 1 / all = the library at 1 and %u threads;\n"
+        "OpenCV 1 / default = cv::setNumThreads(1) and its default; gain = 1-thread time / all-cores time)\n",
+        cores, cores);
+    std::printf("%-22s %8s %8s %6s %8s %8s %9s %8s %8s %6s %9s %9s\n", "", "ours 1", "ours all", "gain",
+                "cv 1", "cv dflt", "all/cv", "memcpy 1", "mcpy all", "gain", "of mcpy", "literal");
     auto get = [&](const std::string& name) { return name.empty() ? NAN : ms(name); };
     for (const ThreadRow& r : rows) {
         const double o1 = get(r.oursOne), oa = get(r.oursAll), c1 = get(r.peerOne), ca = get(r.peerAll);
         const double m1 = get(r.memcpyOne), ma = get(r.memcpyAll), lit = get(r.literal) * r.literalScale;
         const double gain = o1 / oa, memGain = m1 / ma;
-        std::printf("%-22s %8.2f %8.2f %5.2fx %8.2f %8.2f %8.2fx %8.2f %8.2f %5.2fx %8.0f%% %9.0f\n", r.title.c_str(), o1,
-                    oa, gain, c1, ca, oa / ca, m1, ma, memGain, 100 * gain / memGain, lit);
+        std::printf("%-22s %8.2f %8.2f %5.2fx %8.2f %8.2f %8.2fx %8.2f %8.2f %5.2fx %8.0f%% %9.0f\n",
+                    r.title.c_str(), o1, oa, gain, c1, ca, oa / ca, m1, ma, memGain, 100 * gain / memGain,
+                    lit);
     }
 }
 

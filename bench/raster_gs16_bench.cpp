@@ -78,7 +78,8 @@ void BM_Build_Literal(benchmark::State& state) {
         double sum = 0;
         for (int y = 0; y < kSize; ++y) {
             const WORD* line = reinterpret_cast<const WORD*>(FreeImage_GetScanLine(dib, kSize - 1 - y));
-            for (int x = 0; x < kSize; ++x) pixels[kSize * y + x] = line[x];
+            for (int x = 0; x < kSize; ++x)
+                pixels[kSize * y + x] = line[x];
         }
         for (size_t i = 0; i < kCount; ++i) {
             lo = std::min(lo, pixels[i]), hi = std::max(hi, pixels[i]);
@@ -119,7 +120,8 @@ void BM_Histogram_PlainLoop(benchmark::State& state) {
     std::vector<int> bins(65536);
     for (auto _ : state) {
         std::fill(bins.begin(), bins.end(), 0);
-        for (size_t i = 0; i < kCount; ++i) ++bins[pixels[i]];
+        for (size_t i = 0; i < kCount; ++i)
+            ++bins[pixels[i]];
         benchmark::DoNotOptimize(bins.data());
     }
 }
@@ -130,8 +132,10 @@ void BM_Histogram_LiteralChecked(benchmark::State& state) {
     CIntDataArray bins;
     for (auto _ : state) {
         bins.RemoveAll();
-        for (int i = 0; i <= r.maxPixelValue; ++i) bins.Add(0);
-        for (size_t i = 0; i < kCount; ++i) bins[r.pixels[i]] += 1;
+        for (int i = 0; i <= r.maxPixelValue; ++i)
+            bins.Add(0);
+        for (size_t i = 0; i < kCount; ++i)
+            bins[r.pixels[i]] += 1;
         benchmark::DoNotOptimize(bins.GetData());
     }
 }
@@ -155,7 +159,8 @@ BENCHMARK(BM_Histogram_OpenCV)->Unit(benchmark::kMillisecond)->UseRealTime();
 RasterImageGS16& raster8() {
     static RasterImageGS16 r = [] {
         RasterImageGS16 g(raster());
-        for (size_t i = 0; i < kCount; ++i) g.pixels[i] >>= 8;
+        for (size_t i = 0; i < kCount; ++i)
+            g.pixels[i] >>= 8;
         g.bpp = 8;
         g.maxPixelValue = 255;
         return g;
@@ -178,7 +183,8 @@ void BM_Histogram8_PlainLoop(benchmark::State& state) {
     std::vector<int> bins(256);
     for (auto _ : state) {
         std::fill(bins.begin(), bins.end(), 0);
-        for (size_t i = 0; i < kCount; ++i) ++bins[pixels[i]];
+        for (size_t i = 0; i < kCount; ++i)
+            ++bins[pixels[i]];
         benchmark::DoNotOptimize(bins.data());
     }
 }
@@ -223,7 +229,8 @@ BENCHMARK(BM_Statistics_OpenCV)->Unit(benchmark::kMillisecond)->UseRealTime();
 RasterImageGS16& background() {
     static RasterImageGS16 b = [] {
         RasterImageGS16 r(kSize, kSize);
-        for (size_t i = 0; i < kCount; ++i) r.pixels[i] = static_cast<int>((i * 2654435761u) >> 22) & 1023;
+        for (size_t i = 0; i < kCount; ++i)
+            r.pixels[i] = static_cast<int>((i * 2654435761u) >> 22) & 1023;
         return r;
     }();
     return b;
@@ -243,7 +250,8 @@ void BM_Subtract_Literal(benchmark::State& state) {
     const int* other = background().pixels;
     for (auto _ : state) {
         int* p = target.pixels;
-        for (size_t i = 0; i < kCount; ++i) p[i] = std::max(0, p[i] - other[i]);
+        for (size_t i = 0; i < kCount; ++i)
+            p[i] = std::max(0, p[i] - other[i]);
         int lo = INT_MAX, hi = INT_MIN;
         double sum = 0;
         for (size_t i = 0; i < kCount; ++i) {
@@ -283,7 +291,8 @@ void BM_CopyTo_Literal(benchmark::State& state) {
     for (auto _ : state) {
         values.RemoveAll();
         for (int y = 0; y < r.height; ++y)
-            for (int x = 0; x < r.width; ++x) values.Add(r.pixels[r.width * y + x]);
+            for (int x = 0; x < r.width; ++x)
+                values.Add(r.pixels[r.width * y + x]);
         benchmark::DoNotOptimize(values.GetData());
     }
 }
@@ -307,24 +316,39 @@ int main(int argc, char** argv) {
     return rasterbench::runAndSummarise(
         argc, argv,
         {
-            Comparison{"build raster", "BM_Build_Ours",
-                       {{"memcpy", "BM_Memcpy"}, {"literal", "BM_Build_Literal"}, {"convertTo", "BM_Build_OpenCV"}},
-                       "<= 8x memcpy"},
-            Comparison{"getHistogram", "BM_Histogram_Ours",
+            Comparison{
+                "build raster",
+                "BM_Build_Ours",
+                {{"memcpy", "BM_Memcpy"}, {"literal", "BM_Build_Literal"}, {"convertTo", "BM_Build_OpenCV"}},
+                "<= 8x memcpy"},
+            Comparison{"getHistogram",
+                       "BM_Histogram_Ours",
                        {{"memcpy", "BM_Memcpy"},
                         {"plain loop", "BM_Histogram_PlainLoop"},
                         {"literal checked", "BM_Histogram_LiteralChecked"},
                         {"calcHist", "BM_Histogram_OpenCV"}},
                        "<= 1x plain loop, <= 0.5x calcHist"},
-            Comparison{"getHistogram 8-bit", "BM_Histogram8_Ours", {{"plain loop", "BM_Histogram8_PlainLoop"}}, "<= 1x plain loop"},
-            Comparison{"calculateStatistics", "BM_Statistics_Ours",
-                       {{"memcpy", "BM_Memcpy"}, {"literal", "BM_Statistics_Literal"}, {"minMaxLoc+mean", "BM_Statistics_OpenCV"}},
+            Comparison{"getHistogram 8-bit",
+                       "BM_Histogram8_Ours",
+                       {{"plain loop", "BM_Histogram8_PlainLoop"}},
+                       "<= 1x plain loop"},
+            Comparison{"calculateStatistics",
+                       "BM_Statistics_Ours",
+                       {{"memcpy", "BM_Memcpy"},
+                        {"literal", "BM_Statistics_Literal"},
+                        {"minMaxLoc+mean", "BM_Statistics_OpenCV"}},
                        "<= 3x memcpy"},
-            Comparison{"subtractImage", "BM_Subtract_Ours",
-                       {{"memcpy", "BM_Memcpy"}, {"literal", "BM_Subtract_Literal"}, {"cv::subtract", "BM_Subtract_OpenCV"}},
+            Comparison{"subtractImage",
+                       "BM_Subtract_Ours",
+                       {{"memcpy", "BM_Memcpy"},
+                        {"literal", "BM_Subtract_Literal"},
+                        {"cv::subtract", "BM_Subtract_OpenCV"}},
                        "<= 3x memcpy"},
-            Comparison{"copyTo", "BM_CopyTo_Ours",
-                       {{"memcpy", "BM_Memcpy"}, {"literal", "BM_CopyTo_Literal"}, {"Mat::copyTo", "BM_CopyTo_OpenCV"}},
+            Comparison{"copyTo",
+                       "BM_CopyTo_Ours",
+                       {{"memcpy", "BM_Memcpy"},
+                        {"literal", "BM_CopyTo_Literal"},
+                        {"Mat::copyTo", "BM_CopyTo_OpenCV"}},
                        "printed only"},
         });
 }

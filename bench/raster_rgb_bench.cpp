@@ -56,7 +56,8 @@ void BM_Build_Query(benchmark::State& state) {
     for (auto _ : state) {
         RGBQUAD* pixels = new RGBQUAD[kCount]();
         for (int y = 0; y < kSize; ++y)
-            for (int x = 0; x < kSize; ++x) FreeImage_GetPixelColor(dib, x, kSize - 1 - y, &pixels[size_t(kSize) * y + x]);
+            for (int x = 0; x < kSize; ++x)
+                FreeImage_GetPixelColor(dib, x, kSize - 1 - y, &pixels[size_t(kSize) * y + x]);
         benchmark::DoNotOptimize(pixels);
         delete[] pixels;
     }
@@ -69,6 +70,8 @@ int main(int argc, char** argv) {
     using rasterbench::Comparison;
     return rasterbench::runAndSummarise(
         argc, argv,
-        {Comparison{"build RGB raster", "BM_Build_Ours", {{"memcpy", "BM_Memcpy"}, {"per-pixel query", "BM_Build_Query"}},
+        {Comparison{"build RGB raster",
+                    "BM_Build_Ours",
+                    {{"memcpy", "BM_Memcpy"}, {"per-pixel query", "BM_Build_Query"}},
                     "<= 3x memcpy, <= 0.1x per-pixel query"}});
 }

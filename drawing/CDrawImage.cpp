@@ -28,7 +28,9 @@ CDrawImage::CDrawImage(const CDrawImage& src) : CDrawObject(src), m_pImage(new D
     }
 }
 
-CDrawImage::~CDrawImage() { delete m_pImage; }
+CDrawImage::~CDrawImage() {
+    delete m_pImage;
+}
 
 CDrawImage& CDrawImage::operator=(const CDrawImage& src) {
     CDrawObject::operator=(src);
@@ -41,7 +43,8 @@ int CDrawImage::operator==(const CDrawImage& other) const {
     if (CDrawObject::operator!=(other)) return 0;
     if (!m_pImage->IsAvailable()) return 0;
     if (m_pImage->GetPreprocessStr().CompareNoCase(other.m_pImage->GetPreprocessStr()) != 0) return 0;
-    if (m_pImage->getWidth() != other.m_pImage->getWidth() || m_pImage->getHeight() != other.m_pImage->getHeight())
+    if (m_pImage->getWidth() != other.m_pImage->getWidth() ||
+        m_pImage->getHeight() != other.m_pImage->getHeight())
         return 0;
     return m_pImage->getBitsPerPixel() == other.m_pImage->getBitsPerPixel() ? 1 : 0;
 }
@@ -50,7 +53,8 @@ int CDrawImage::operator!=(const CDrawImage& other) const {
     if (!other.IsKindOf(RUNTIME_CLASS(CDrawImage))) return 1;
     if (CDrawObject::operator!=(other)) return 1;
     if (m_pImage->GetPreprocessStr().CompareNoCase(other.m_pImage->GetPreprocessStr()) != 0) return 1;
-    return m_pImage->getWidth() != other.m_pImage->getWidth() || m_pImage->getHeight() != other.m_pImage->getHeight()
+    return m_pImage->getWidth() != other.m_pImage->getWidth() ||
+                   m_pImage->getHeight() != other.m_pImage->getHeight()
                ? 1
                : 0;
 }
@@ -105,7 +109,8 @@ void CDrawImage::Serialize(CArchive& ar) {
     // All or nothing: the base data come back when the position or the image cannot be read.
     // Only schema 0 was ever written; 0xFFFFFFFF means Serialize was called outside ReadObject.
     const UINT schema = ar.GetObjectSchema();
-    if (schema != 0 && schema != 0xFFFFFFFF) AfxThrowArchiveException(CArchiveException::badSchema, ar.m_strFileName);
+    if (schema != 0 && schema != 0xFFFFFFFF)
+        AfxThrowArchiveException(CArchiveException::badSchema, ar.m_strFileName);
     const CDrawObject before(*this);
     try {
         CDrawObject::Serialize(ar);

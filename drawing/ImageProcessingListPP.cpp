@@ -6,16 +6,21 @@
 
 // Creatable by name for the host's property sheets, never stored; the framework knows the
 // page as a CPropertyPage.
-CObject* PASCAL ImageProcessingListPP::CreateObject() { return new ImageProcessingListPP; }
+CObject* PASCAL ImageProcessingListPP::CreateObject() {
+    return new ImageProcessingListPP;
+}
 IMPLEMENT_RUNTIMECLASS(ImageProcessingListPP, CPropertyPage, 0xFFFF, ImageProcessingListPP::CreateObject)
 static const AFX_CLASSINIT _init_ImageProcessingListPP(RUNTIME_CLASS(ImageProcessingListPP));
 
 BEGIN_MESSAGE_MAP(ImageProcessingListPP, CMFCPropertyPage)
 END_MESSAGE_MAP()
 
-ImageProcessingListPP::ImageProcessingListPP() : CMFCPropertyPage(IDD_PROCESSING_LIST, 0), m_pImage(nullptr) {}
+ImageProcessingListPP::ImageProcessingListPP()
+    : CMFCPropertyPage(IDD_PROCESSING_LIST, 0), m_pImage(nullptr) {}
 
-ImageProcessingListPP::~ImageProcessingListPP() { DestroyWindow(); }
+ImageProcessingListPP::~ImageProcessingListPP() {
+    DestroyWindow();
+}
 
 void ImageProcessingListPP::DoDataExchange(CDataExchange* pDX) {
     CMFCPropertyPage::DoDataExchange(pDX);

@@ -9,10 +9,13 @@
 
 namespace {
 
-void showCross() { SetCursor(LoadCursor(nullptr, IDC_CROSS)); }
+void showCross() {
+    SetCursor(LoadCursor(nullptr, IDC_CROSS));
+}
 
 // The press and move that the crop and copy tools share.
-void rectanglePress(CDrawTool& tool, CDrawDocument* pDoc, CDrawView* pView, UINT nFlags, const CPoint& point) {
+void rectanglePress(CDrawTool& tool, CDrawDocument* pDoc, CDrawView* pView, UINT nFlags,
+                    const CPoint& point) {
     tool.CDrawTool::OnLButtonDown(pDoc, pView, nFlags, point);
     pView->m_bRubberBand = TRUE;
 }
@@ -60,7 +63,9 @@ void CImageTool::OnLButtonDblClk(CDrawDocument* pDoc, CDrawView* pView, UINT nFl
 
 void CImageTool::OnLButtonUp(CDrawDocument*, CDrawView*, UINT, const CPoint&) {}
 
-void CImageTool::OnMouseMove(CDrawDocument*, CDrawView*, UINT, const CPoint&) { showCross(); }
+void CImageTool::OnMouseMove(CDrawDocument*, CDrawView*, UINT, const CPoint&) {
+    showCross();
+}
 
 // ---- CCropImageTool ------------------------------------------------------------------------
 
@@ -70,7 +75,8 @@ void CCropImageTool::OnLButtonDown(CDrawDocument* pDoc, CDrawView* pView, UINT n
     rectanglePress(*this, pDoc, pView, nFlags, point);
 }
 
-void CCropImageTool::OnLButtonDblClk(CDrawDocument* pDoc, CDrawView* pView, UINT nFlags, const CPoint& point) {
+void CCropImageTool::OnLButtonDblClk(CDrawDocument* pDoc, CDrawView* pView, UINT nFlags,
+                                     const CPoint& point) {
     CDrawTool::OnLButtonDblClk(pDoc, pView, nFlags, point);
 }
 
@@ -106,7 +112,8 @@ void CCropImageTool::OnLButtonUp(CDrawDocument* pDoc, CDrawView* pView, UINT nFl
 CCopyImageRectTool::CCopyImageRectTool(CSelectTool* pSelectTool)
     : CDrawTool(copyImageRect), m_pSelectTool(pSelectTool) {}
 
-void CCopyImageRectTool::OnLButtonDown(CDrawDocument* pDoc, CDrawView* pView, UINT nFlags, const CPoint& point) {
+void CCopyImageRectTool::OnLButtonDown(CDrawDocument* pDoc, CDrawView* pView, UINT nFlags,
+                                       const CPoint& point) {
     rectanglePress(*this, pDoc, pView, nFlags, point);
 }
 
@@ -115,11 +122,13 @@ void CCopyImageRectTool::OnLButtonDblClk(CDrawDocument* pDoc, CDrawView* pView, 
     CDrawTool::OnLButtonDblClk(pDoc, pView, nFlags, point);
 }
 
-void CCopyImageRectTool::OnMouseMove(CDrawDocument* pDoc, CDrawView* pView, UINT nFlags, const CPoint& point) {
+void CCopyImageRectTool::OnMouseMove(CDrawDocument* pDoc, CDrawView* pView, UINT nFlags,
+                                     const CPoint& point) {
     rectangleMove(m_pSelectTool, pDoc, pView, nFlags, point);
 }
 
-void CCopyImageRectTool::OnLButtonUp(CDrawDocument* pDoc, CDrawView* pView, UINT nFlags, const CPoint& point) {
+void CCopyImageRectTool::OnLButtonUp(CDrawDocument* pDoc, CDrawView* pView, UINT nFlags,
+                                     const CPoint& point) {
     CRect rect = selectionRectangle(point);
     CDrawObject* pTarget = targetObject(pDoc, pView);
     const bool isImage = pTarget && pTarget->IsKindOf(RUNTIME_CLASS(CDrawImage));

@@ -74,7 +74,8 @@ ClaimedSize iff(const Bytes& b) {
             // FreeImage's reader does not return from some headers of another length or planes.
             if (length != 20 || !b.has(at + 8, 20)) return broken("the IFF bitmap header is not 20 bytes");
             const unsigned planes = b.data[at + 16];
-            if (planes < 1 || planes > 32) return broken("the IFF bitmap has " + std::to_string(planes) + " planes");
+            if (planes < 1 || planes > 32)
+                return broken("the IFF bitmap has " + std::to_string(planes) + " planes");
             return known(b.be16(at + 8), b.be16(at + 10), planes <= 8 ? 8 : 24);
         }
         if (length > b.size) break;
@@ -92,11 +93,13 @@ ClaimedSize gif(const Bytes& b) {
     while (b.has(at, 1)) {
         if (b.data[at] == 0x21) { // an extension: label, then sub-blocks up to an empty one
             at += 2;
-            while (b.has(at, 1) && b.data[at]) at += 1 + b.data[at];
+            while (b.has(at, 1) && b.data[at])
+                at += 1 + b.data[at];
             ++at;
         } else if (b.data[at] == 0x2C && b.has(at, 10)) {
             const unsigned long long right = b.le16(at + 1) + static_cast<unsigned long long>(b.le16(at + 5));
-            const unsigned long long bottom = b.le16(at + 3) + static_cast<unsigned long long>(b.le16(at + 7));
+            const unsigned long long bottom =
+                b.le16(at + 3) + static_cast<unsigned long long>(b.le16(at + 7));
             width = std::max(width, right);
             height = std::max(height, bottom);
             break;
@@ -164,8 +167,8 @@ ClaimedSize pcx(const Bytes& b) {
     const unsigned xmin = b.le16(4), ymin = b.le16(6), xmax = b.le16(8), ymax = b.le16(10);
     if (xmax < xmin || ymax < ymin) return broken("the PCX window is reversed");
     const unsigned bpp = std::max(1u, static_cast<unsigned>(b.data[3]) * std::max<unsigned>(1, b.data[65]));
-    return known(xmax - xmin + 1ull, ymax - ymin + 1ull, std::min(bpp, 32u),
-                 true, static_cast<unsigned long long>(b.le16(66)) * std::max<unsigned>(1, b.data[65]));
+    return known(xmax - xmin + 1ull, ymax - ymin + 1ull, std::min(bpp, 32u), true,
+                 static_cast<unsigned long long>(b.le16(66)) * std::max<unsigned>(1, b.data[65]));
 }
 
 // PICT: the picture frame after the 512-byte file header.
@@ -174,7 +177,8 @@ ClaimedSize pict(const Bytes& b) {
     const int top = static_cast<int16_t>(b.be16(514)), left = static_cast<int16_t>(b.be16(516));
     const int bottom = static_cast<int16_t>(b.be16(518)), right = static_cast<int16_t>(b.be16(520));
     if (bottom <= top || right <= left) return broken("the PICT frame is empty");
-    return known(static_cast<unsigned long long>(right - left), static_cast<unsigned long long>(bottom - top), 32);
+    return known(static_cast<unsigned long long>(right - left), static_cast<unsigned long long>(bottom - top),
+                 32);
 }
 
 // Radiance: text lines up to an empty one, then the resolution line "-Y h +X w" (or its turns).
@@ -194,17 +198,20 @@ ClaimedSize exr(const Bytes& b) {
     for (size_t at = 8; b.has(at, 1) && b.data[at];) {
         const BYTE* end = static_cast<const BYTE*>(std::memchr(b.data + at, 0, b.size - at));
         if (!end) break;
-        const std::string name(reinterpret_cast<const char*>(b.data + at), static_cast<size_t>(end - b.data - at));
+        const std::string name(reinterpret_cast<const char*>(b.data + at),
+                               static_cast<size_t>(end - b.data - at));
         size_t next = static_cast<size_t>(end - b.data) + 1;
-        const BYTE* typeEnd = b.has(next, 1) ? static_cast<const BYTE*>(std::memchr(b.data + next, 0, b.size - next))
-                                             : nullptr;
+        const BYTE* typeEnd =
+            b.has(next, 1) ? static_cast<const BYTE*>(std::memchr(b.data + next, 0, b.size - next)) : nullptr;
         if (!typeEnd) break;
         next = static_cast<size_t>(typeEnd - b.data) + 1;
         const unsigned long long size = b.le32(next);
         next += 4;
         if (name == "dataWindow" && size == 16 && b.has(next, 16)) {
-            const long long xmin = static_cast<int32_t>(b.le32(next)), ymin = static_cast<int32_t>(b.le32(next + 4));
-            const long long xmax = static_cast<int32_t>(b.le32(next + 8)), ymax = static_cast<int32_t>(b.le32(next + 12));
+            const long long xmin = static_cast<int32_t>(b.le32(next)),
+                            ymin = static_cast<int32_t>(b.le32(next + 4));
+            const long long xmax = static_cast<int32_t>(b.le32(next + 8)),
+                            ymax = static_cast<int32_t>(b.le32(next + 12));
             if (xmax < xmin || ymax < ymin) return broken("the OpenEXR data window is reversed");
             const unsigned long long width = xmax - xmin + 1, height = ymax - ymin + 1;
             return known(width, height, 96, false, width * height * 8);
@@ -220,7 +227,8 @@ ClaimedSize pfm(const Bytes& b) {
     const std::string text(reinterpret_cast<const char*>(b.data), std::min<size_t>(b.size, 256));
     char kind = 0;
     unsigned long long width = 0, height = 0;
-    if (std::sscanf(text.c_str(), "P%c %llu %llu", &kind, &width, &height) != 3) return broken("the PFM header is cut short");
+    if (std::sscanf(text.c_str(), "P%c %llu %llu", &kind, &width, &height) != 3)
+        return broken("the PFM header is cut short");
     return known(width, height, kind == 'F' ? 96 : 32, false);
 }
 
@@ -231,8 +239,10 @@ ClaimedSize ico(const Bytes& b) {
     if (!b.has(static_cast<size_t>(std::min<unsigned long long>(offset, b.size)), 24)) return ClaimedSize{};
     const size_t at = static_cast<size_t>(offset);
     if (b.is(at, "\x89PNG")) return known(b.be32(at + 16), b.be32(at + 20), 32);
-    const long long width = static_cast<int32_t>(b.le32(at + 4)), height = static_cast<int32_t>(b.le32(at + 8));
-    return known(static_cast<unsigned long long>(std::llabs(width)), static_cast<unsigned long long>(std::llabs(height)) / 2,
+    const long long width = static_cast<int32_t>(b.le32(at + 4)),
+                    height = static_cast<int32_t>(b.le32(at + 8));
+    return known(static_cast<unsigned long long>(std::llabs(width)),
+                 static_cast<unsigned long long>(std::llabs(height)) / 2,
                  std::max(1u, std::min(b.le16(at + 14), 32u)));
 }
 
@@ -249,7 +259,8 @@ ClaimedSize wbmp(const Bytes& b) {
         return false;
     };
     unsigned long long type = 0, width = 0, height = 0;
-    if (!number(type) || type != 0 || !b.has(at, 1) || (b.data[at++] & 0x80) || !number(width) || !number(height))
+    if (!number(type) || type != 0 || !b.has(at, 1) || (b.data[at++] & 0x80) || !number(width) ||
+        !number(height))
         return broken("the WBMP header is not a plain type 0 header");
     return known(width, height, 1);
 }
@@ -264,7 +275,8 @@ ClaimedSize xbm(const Bytes& b, unsigned long long sourceBytes) {
             const size_t lineEnd = std::min(text.find('\n', at), text.size());
             const std::string line = text.substr(at, lineEnd - at);
             const size_t name = line.find(suffix);
-            if (name != std::string::npos) return std::strtoull(line.c_str() + name + std::strlen(suffix), nullptr, 10);
+            if (name != std::string::npos)
+                return std::strtoull(line.c_str() + name + std::strlen(suffix), nullptr, 10);
         }
         return 0;
     };
@@ -276,17 +288,22 @@ ClaimedSize xbm(const Bytes& b, unsigned long long sourceBytes) {
     unsigned long long values = 0;
     size_t at = open + 1;
     for (;;) {
-        while (at < text.size() && (std::isspace(static_cast<unsigned char>(text[at])) || text[at] == ',')) ++at;
+        while (at < text.size() && (std::isspace(static_cast<unsigned char>(text[at])) || text[at] == ','))
+            ++at;
         if (at >= text.size()) return broken("the XBM data does not end");
         if (text[at] == '}') break;
-        if (text.compare(at, 2, "0x") != 0 && text.compare(at, 2, "0X") != 0) return broken("the XBM data is not hex");
+        if (text.compare(at, 2, "0x") != 0 && text.compare(at, 2, "0X") != 0)
+            return broken("the XBM data is not hex");
         at += 2;
         const size_t digits = at;
-        while (at < text.size() && std::isxdigit(static_cast<unsigned char>(text[at]))) ++at;
+        while (at < text.size() && std::isxdigit(static_cast<unsigned char>(text[at])))
+            ++at;
         if (at == digits || at - digits > (shorts ? 4u : 2u)) return broken("the XBM data is not hex");
         ++values;
     }
-    if (values < needed) return broken("the XBM data holds " + std::to_string(values) + " of " + std::to_string(needed) + " values");
+    if (values < needed)
+        return broken("the XBM data holds " + std::to_string(values) + " of " + std::to_string(needed) +
+                      " values");
     return known(width, height, 1);
 }
 
@@ -304,7 +321,8 @@ ClaimedSize jpeg(const Bytes& b) {
             continue;
         }
         const unsigned length = b.be16(at + 2);
-        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) {
             if (!b.has(at + 4, 6)) break;
             const unsigned long long height = b.be16(at + 5), width = b.be16(at + 7);
@@ -332,7 +350,8 @@ ClaimedSize targa(const Bytes& b) {
 
 ClaimedSize ras(const Bytes& b) {
     if (!b.has(0, 32)) return broken("the Sun raster header is cut short");
-    return known(b.be32(4), b.be32(8), std::max(1u, std::min<unsigned>(static_cast<unsigned>(b.be32(12)), 32)));
+    return known(b.be32(4), b.be32(8),
+                 std::max(1u, std::min<unsigned>(static_cast<unsigned>(b.be32(12)), 32)));
 }
 
 // WebP: only the extended header can claim more than 16384 pixels a side.
@@ -361,19 +380,33 @@ ClaimedSize jxr(const Bytes& b) {
         const size_t at = first + 12 * i;
         const unsigned tag = b.le16(at), type = b.le16(at + 2);
         const unsigned long long value = type == 3 ? b.le16(at + 8) : b.le32(at + 8);
-        if (tag == 0xBC80) width = value;
-        else if (tag == 0xBC81) height = value;
-        else if (tag == 0xBCC0) codestream = value;
-        else if (tag == 0xBC01 && b.le32(at + 4) == 16 && value <= b.size && b.has(static_cast<size_t>(value), 16)) {
+        if (tag == 0xBC80)
+            width = value;
+        else if (tag == 0xBC81)
+            height = value;
+        else if (tag == 0xBCC0)
+            codestream = value;
+        else if (tag == 0xBC01 && b.le32(at + 4) == 16 && value <= b.size &&
+                 b.has(static_cast<size_t>(value), 16)) {
             // The pixel formats share one GUID but its last byte; the narrow ones keep their
             // width, the rest count as 32 bits until FreeImage's own header read says more.
             switch (b.data[static_cast<size_t>(value) + 15]) {
-            case 0x05: bpp = 1; break;
-            case 0x08: bpp = 8; break;
-            case 0x0B: bpp = 16; break;
+            case 0x05:
+                bpp = 1;
+                break;
+            case 0x08:
+                bpp = 8;
+                break;
+            case 0x0B:
+                bpp = 16;
+                break;
             case 0x0C:
-            case 0x0D: bpp = 24; break;
-            default: bpp = 32; break;
+            case 0x0D:
+                bpp = 24;
+                break;
+            default:
+                bpp = 32;
+                break;
             }
         }
     }
@@ -401,39 +434,64 @@ namespace {
 
 ClaimedSize claimOf(FREE_IMAGE_FORMAT fif, const Bytes& b, unsigned long long sourceBytes) {
     switch (fif) {
-    case FIF_DDS: return dds(b);
-    case FIF_SGI: return sgi(b);
-    case FIF_IFF: return iff(b);
-    case FIF_GIF: return gif(b);
+    case FIF_DDS:
+        return dds(b);
+    case FIF_SGI:
+        return sgi(b);
+    case FIF_IFF:
+        return iff(b);
+    case FIF_GIF:
+        return gif(b);
     case FIF_MNG:
-    case FIF_JNG: return mng(b);
-    case FIF_J2K: return j2kCodestream(b, 0);
-    case FIF_JP2: return jp2(b);
-    case FIF_PCX: return pcx(b);
-    case FIF_PICT: return pict(b);
-    case FIF_HDR: return hdr(b);
-    case FIF_EXR: return exr(b);
-    case FIF_PFM: return pfm(b);
-    case FIF_ICO: return ico(b);
-    case FIF_CUT: return cut(b);
-    case FIF_WBMP: return wbmp(b);
-    case FIF_XBM: return xbm(b, sourceBytes);
-    case FIF_KOALA: return known(320, 200, 8);
-    case FIF_JPEG: return jpeg(b);
-    case FIF_TARGA: return targa(b);
-    case FIF_RAS: return ras(b);
-    case FIF_WEBP: return webp(b);
-    case FIF_JXR: return jxr(b);
-    default: return ClaimedSize{};
+    case FIF_JNG:
+        return mng(b);
+    case FIF_J2K:
+        return j2kCodestream(b, 0);
+    case FIF_JP2:
+        return jp2(b);
+    case FIF_PCX:
+        return pcx(b);
+    case FIF_PICT:
+        return pict(b);
+    case FIF_HDR:
+        return hdr(b);
+    case FIF_EXR:
+        return exr(b);
+    case FIF_PFM:
+        return pfm(b);
+    case FIF_ICO:
+        return ico(b);
+    case FIF_CUT:
+        return cut(b);
+    case FIF_WBMP:
+        return wbmp(b);
+    case FIF_XBM:
+        return xbm(b, sourceBytes);
+    case FIF_KOALA:
+        return known(320, 200, 8);
+    case FIF_JPEG:
+        return jpeg(b);
+    case FIF_TARGA:
+        return targa(b);
+    case FIF_RAS:
+        return ras(b);
+    case FIF_WEBP:
+        return webp(b);
+    case FIF_JXR:
+        return jxr(b);
+    default:
+        return ClaimedSize{};
     }
 }
 
 } // namespace
 
 // An empty image is no image; FreeImage's IFF reader does not return from one.
-ClaimedSize claimedSize(FREE_IMAGE_FORMAT fif, const BYTE* head, size_t length, unsigned long long sourceBytes) {
+ClaimedSize claimedSize(FREE_IMAGE_FORMAT fif, const BYTE* head, size_t length,
+                        unsigned long long sourceBytes) {
     const ClaimedSize c = claimOf(fif, Bytes{head, head ? length : 0}, sourceBytes);
-    if (c.kind == ClaimedSize::known && (c.width == 0 || c.height == 0)) return broken("the header claims an empty image");
+    if (c.kind == ClaimedSize::known && (c.width == 0 || c.height == 0))
+        return broken("the header claims an empty image");
     return c;
 }
 

@@ -8,7 +8,9 @@
 
 IMPLEMENT_SERIAL(DalvoImage, fipWinImage, VERSIONABLE_SCHEMA | 1)
 
-DalvoImage::DalvoImage() { init(); }
+DalvoImage::DalvoImage() {
+    init();
+}
 
 DalvoImage::DalvoImage(FREE_IMAGE_TYPE type, unsigned width, unsigned height, unsigned bpp)
     : fipWinImage(type, width, height, bpp) {
@@ -65,7 +67,9 @@ void DalvoImage::dropRasterCache() {
 // ---------------------------------------------------------------------------------------------
 // Loading
 
-BOOL DalvoImage::CreateFromFile(CFile* file) { return file ? CreateFromFileName(file->GetFilePath()) : FALSE; }
+BOOL DalvoImage::CreateFromFile(CFile* file) {
+    return file ? CreateFromFileName(file->GetFilePath()) : FALSE;
+}
 
 BOOL DalvoImage::CreateFromFileName(CString path) {
     if (!loadU(path, 0)) return FALSE;
@@ -81,7 +85,9 @@ BOOL DalvoImage::Load(BYTE* data, DWORD size) {
     return loadFromMemory(stream, 0);
 }
 
-BOOL DalvoImage::Create(BYTE* data, DWORD size) { return Load(data, size); }
+BOOL DalvoImage::Create(BYTE* data, DWORD size) {
+    return Load(data, size);
+}
 
 // ---------------------------------------------------------------------------------------------
 // File types, saving and queries
@@ -94,7 +100,7 @@ FREE_IMAGE_FORMAT DalvoImage::GetFileType(CString fileName) {
     static const struct {
         const wchar_t* extension;
         FREE_IMAGE_FORMAT format;
-    } table[] = {{L"TIF", FIF_TIFF}, {L"TIFF", FIF_TIFF}, {L"BMP", FIF_BMP},   {L"JPG", FIF_JPEG},
+    } table[] = {{L"TIF", FIF_TIFF}, {L"TIFF", FIF_TIFF}, {L"BMP", FIF_BMP}, {L"JPG", FIF_JPEG},
                  {L"PCX", FIF_PCX},  {L"TGA", FIF_TARGA}, {L"RAS", FIF_RAS}, {L"PSD", FIF_PSD},
                  {L"PNG", FIF_PNG},  {L"GIF", FIF_GIF}};
     const int dot = fileName.ReverseFind(L'.');
@@ -106,17 +112,29 @@ FREE_IMAGE_FORMAT DalvoImage::GetFileType(CString fileName) {
     return FIF_UNKNOWN;
 }
 
-BOOL DalvoImage::canSave(CString fileName) const { return fipImage::canSave(CT2A(fileName)); }
+BOOL DalvoImage::canSave(CString fileName) const {
+    return fipImage::canSave(CT2A(fileName));
+}
 
-BOOL DalvoImage::save(CString fileName) const { return saveU(fileName, 0); }
+BOOL DalvoImage::save(CString fileName) const {
+    return saveU(fileName, 0);
+}
 
-BOOL DalvoImage::Combine(CString, CString) { return FALSE; }
+BOOL DalvoImage::Combine(CString, CString) {
+    return FALSE;
+}
 
-CSize DalvoImage::GetSize() { return CSize(static_cast<int>(getWidth()), static_cast<int>(getHeight())); }
+CSize DalvoImage::GetSize() {
+    return CSize(static_cast<int>(getWidth()), static_cast<int>(getHeight()));
+}
 
-BOOL DalvoImage::IsAvailable() const { return isValid(); }
+BOOL DalvoImage::IsAvailable() const {
+    return isValid();
+}
 
-unsigned DalvoImage::GetBytesPerLine() const { return getLine(); }
+unsigned DalvoImage::GetBytesPerLine() const {
+    return getLine();
+}
 
 int DalvoImage::SetPaletteState(int state) {
     const int previous = paletteState;
@@ -137,9 +155,13 @@ void DalvoImage::AddPreprocessStr(const CString& entry) {
     }
 }
 
-void DalvoImage::SetPreprocessStr(const CString& text) { preprocessStr = text; }
+void DalvoImage::SetPreprocessStr(const CString& text) {
+    preprocessStr = text;
+}
 
-CString DalvoImage::GetPreprocessStr() const { return preprocessStr; }
+CString DalvoImage::GetPreprocessStr() const {
+    return preprocessStr;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Raster cache

@@ -231,6 +231,7 @@ public:
     /// Draws into dc's context (nothing is blitted for a null dc, but the display bitmap is
     /// rebuilt as usual) in the destination rectangle; a null rectangle is an empty one.
     void draw(CDC* dc, const CRect* destination);
+
 private:
     void saveV0(CArchive& ar) const;
     void loadV0(CArchive& ar);

@@ -252,7 +252,8 @@ int DalvoImage::Median(int size) {
         // The result is the bitmap the matrix bridge would copy back (its palette, resolution
         // and metadata are FreeImage's defaults), filled without a matrix of the whole image.
         std::unique_ptr<FIBITMAP, void (*)(FIBITMAP*)> target(
-            kestro::detail::allocateForMatrix(matrixType, static_cast<int>(getWidth()), static_cast<int>(getHeight())),
+            kestro::detail::allocateForMatrix(matrixType, static_cast<int>(getWidth()),
+                                              static_cast<int>(getHeight())),
             FreeImage_Unload);
         if (target) {
             medianInStrips(m_dib, target.get(), matrixType, size);

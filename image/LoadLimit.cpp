@@ -28,7 +28,9 @@ unsigned long long loadFootprint(FIBITMAP* dib) {
 }
 
 // FreeImage's own formatting knows no 64-bit conversions, so the text is made here.
-void say(FREE_IMAGE_FORMAT fif, const std::string& text) { FreeImage_OutputMessageProc(fif, "%s", text.c_str()); }
+void say(FREE_IMAGE_FORMAT fif, const std::string& text) {
+    FreeImage_OutputMessageProc(fif, "%s", text.c_str());
+}
 
 bool refuseOverLimit(FREE_IMAGE_FORMAT fif, unsigned long long width, unsigned long long height,
                      unsigned long long footprint) {
@@ -56,8 +58,10 @@ bool packsWithoutBound(FREE_IMAGE_FORMAT fif, unsigned bpp) {
 
 // JPEG XR codes every macroblock of 16 x 16 pixels of every tile, each in one bit at the least,
 // however flat the image.
-bool tooSmallForMacroblocks(unsigned long long width, unsigned long long height, unsigned long long sourceBytes) {
-    const long double macroblocks = static_cast<long double>((width + 15) / 16) * static_cast<long double>((height + 15) / 16);
+bool tooSmallForMacroblocks(unsigned long long width, unsigned long long height,
+                            unsigned long long sourceBytes) {
+    const long double macroblocks =
+        static_cast<long double>((width + 15) / 16) * static_cast<long double>((height + 15) / 16);
     return macroblocks > 8.0L * static_cast<long double>(sourceBytes);
 }
 
@@ -74,8 +78,8 @@ bool tooSmallFor(FREE_IMAGE_FORMAT fif, unsigned long long width, unsigned long 
 bool refuseTooSmall(FREE_IMAGE_FORMAT fif, unsigned long long width, unsigned long long height, unsigned bpp,
                     unsigned long long sourceBytes) {
     if (!tooSmallFor(fif, width, height, bpp, sourceBytes)) return false;
-    say(fif, "The data is missing: " + std::to_string(sourceBytes) + " bytes cannot hold " + std::to_string(width) +
-                 " x " + std::to_string(height) + " pixels");
+    say(fif, "The data is missing: " + std::to_string(sourceBytes) + " bytes cannot hold " +
+                 std::to_string(width) + " x " + std::to_string(height) + " pixels");
     return true;
 }
 
@@ -86,23 +90,28 @@ unsigned long long claimFootprint(const kestro::detail::ClaimedSize& c) {
     if (c.width * c.bitsPerPixel + 7 > 0xFFFFFFFFull) return ~0ull;
     const unsigned long long pitch = (c.width * c.bitsPerPixel + 31) / 32 * 4;
     const long double total = static_cast<long double>(pitch) * c.height +
-                              (c.raster ? 4.0L * c.width * c.height : 0.0L) + static_cast<long double>(c.decoderBytes);
+                              (c.raster ? 4.0L * c.width * c.height : 0.0L) +
+                              static_cast<long double>(c.decoderBytes);
     return total >= static_cast<long double>(cap) ? ~0ull : static_cast<unsigned long long>(total);
 }
 
 // A header that claims more pixels than its file could hold refuses the load before the
 // pixels are allocated: decoding would only fill gigabytes with nothing.
 bool refuseMissingData(FREE_IMAGE_FORMAT fif, FIBITMAP* header, unsigned long long sourceBytes) {
-    return refuseTooSmall(fif, FreeImage_GetWidth(header), FreeImage_GetHeight(header), FreeImage_GetBPP(header),
-                          sourceBytes);
+    return refuseTooSmall(fif, FreeImage_GetWidth(header), FreeImage_GetHeight(header),
+                          FreeImage_GetBPP(header), sourceBytes);
 }
 
 // The claim of the file's own header, read before any decoder allocates. XBM is read whole: its
 // check must see the end of the file; a JPEG's frame header must lie within its first megabyte.
 template <typename ReadHead>
-kestro::detail::ClaimedSize readClaim(FREE_IMAGE_FORMAT fif, unsigned long long sourceBytes, ReadHead readHead) {
-    const size_t most = fif == FIF_XBM ? 16u << 20 : fif == FIF_JPEG ? 1u << 20 : kestro::detail::kClaimHeadBytes;
-    std::vector<BYTE> head(sourceBytes ? static_cast<size_t>(std::min<unsigned long long>(sourceBytes, most)) : most);
+kestro::detail::ClaimedSize readClaim(FREE_IMAGE_FORMAT fif, unsigned long long sourceBytes,
+                                      ReadHead readHead) {
+    const size_t most = fif == FIF_XBM    ? 16u << 20
+                        : fif == FIF_JPEG ? 1u << 20
+                                          : kestro::detail::kClaimHeadBytes;
+    std::vector<BYTE> head(sourceBytes ? static_cast<size_t>(std::min<unsigned long long>(sourceBytes, most))
+                                       : most);
     head.resize(readHead(head.data(), head.size()));
     return kestro::detail::claimedSize(fif, head.data(), head.size(), sourceBytes);
 }
@@ -113,10 +122,12 @@ namespace kestro::detail {
 
 std::string missingData(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, unsigned long long sourceBytes) {
     const unsigned long long lineBytes = FreeImage_GetLine(dib), height = FreeImage_GetHeight(dib);
-    if (!sourceBytes || !FreeImage_HasPixels(dib) || (FreeImage_GetBPP(dib) <= 1 && packsWithoutBound(fif, 1)) ||
+    if (!sourceBytes || !FreeImage_HasPixels(dib) ||
+        (FreeImage_GetBPP(dib) <= 1 && packsWithoutBound(fif, 1)) ||
         lineBytes * height <= kMostPacked * sourceBytes)
         return {};
-    const std::string size = std::to_string(FreeImage_GetWidth(dib)) + " x " + std::to_string(height) + " pixels";
+    const std::string size =
+        std::to_string(FreeImage_GetWidth(dib)) + " x " + std::to_string(height) + " pixels";
     if (!packsWithoutBound(fif))
         return "the data is missing: " + std::to_string(sourceBytes) + " bytes cannot hold " + size;
     for (unsigned y = 0; y < height; ++y) {
@@ -131,7 +142,8 @@ std::string missingData(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, unsigned long long
 // decoding. decode(flag) reads from the source's start; readHead(buffer, n) gives its first
 // bytes; both leave it at the start.
 FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sourceBytes, bool& refused,
-                        const std::function<FIBITMAP*(int)>& decode, const std::function<size_t(BYTE*, size_t)>& readHead) {
+                        const std::function<FIBITMAP*(int)>& decode,
+                        const std::function<size_t(BYTE*, size_t)>& readHead) {
     using kestro::detail::ClaimedSize;
     refused = true;
     const ClaimedSize claim = readClaim(fif, sourceBytes, readHead);
@@ -165,6 +177,10 @@ FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sour
 
 } // namespace kestro::detail
 
-void fipImage::setLoadMemoryLimit(unsigned long long bytes) { g_loadMemoryLimit = bytes; }
+void fipImage::setLoadMemoryLimit(unsigned long long bytes) {
+    g_loadMemoryLimit = bytes;
+}
 
-unsigned long long fipImage::getLoadMemoryLimit() { return g_loadMemoryLimit.load(); }
+unsigned long long fipImage::getLoadMemoryLimit() {
+    return g_loadMemoryLimit.load();
+}

@@ -40,7 +40,8 @@ void DLL_CALLCONV fromFreeImage(FREE_IMAGE_FORMAT fif, const char* text) {
 void fromTiff(MessageSource source, const char* module, const char* format, va_list args) {
     char buffer[1024];
     std::vsnprintf(buffer, sizeof buffer, format ? format : "", args);
-    deliver({source, FIF_TIFF, module && *module ? std::string(module) + ": " + buffer : std::string(buffer)});
+    deliver(
+        {source, FIF_TIFF, module && *module ? std::string(module) + ": " + buffer : std::string(buffer)});
 }
 
 void tiffWarning(const char* module, const char* format, va_list args) {
@@ -60,12 +61,17 @@ void tiffError(const char* module, const char* format, va_list args) {
 
 namespace detail {
 
-MessageCapture::MessageCapture() : m_outer(t_capture) { t_capture = this; }
+MessageCapture::MessageCapture() : m_outer(t_capture) {
+    t_capture = this;
+}
 
-MessageCapture::~MessageCapture() { t_capture = m_outer; }
+MessageCapture::~MessageCapture() {
+    t_capture = m_outer;
+}
 
 void noteError(const std::string& text) {
-    for (MessageCapture* capture = t_capture; capture; capture = capture->m_outer) capture->m_errors.push_back(text);
+    for (MessageCapture* capture = t_capture; capture; capture = capture->m_outer)
+        capture->m_errors.push_back(text);
 }
 
 } // namespace detail
@@ -76,9 +82,13 @@ void setMessageHandler(MessageHandler handler) {
     g_handler = std::move(shared);
 }
 
-std::vector<Message> recentMessages() { return std::vector<Message>(t_recent.begin(), t_recent.end()); }
+std::vector<Message> recentMessages() {
+    return std::vector<Message>(t_recent.begin(), t_recent.end());
+}
 
-void clearRecentMessages() { t_recent.clear(); }
+void clearRecentMessages() {
+    t_recent.clear();
+}
 
 void installMessageReceivers() {
     FreeImage_SetOutputMessage(fromFreeImage);
@@ -88,7 +98,8 @@ void installMessageReceivers() {
     using SetHandler = Handler (*)(Handler);
     if (void* symbol = dlsym(RTLD_DEFAULT, "TIFFSetWarningHandler"))
         reinterpret_cast<SetHandler>(symbol)(tiffWarning);
-    if (void* symbol = dlsym(RTLD_DEFAULT, "TIFFSetErrorHandler")) reinterpret_cast<SetHandler>(symbol)(tiffError);
+    if (void* symbol = dlsym(RTLD_DEFAULT, "TIFFSetErrorHandler"))
+        reinterpret_cast<SetHandler>(symbol)(tiffError);
 }
 
 } // namespace kestro

@@ -1,4 +1,5 @@
-// What the decoders say: the library prints nothing; FreeImage's and libtiff's messages reach the caller here.
+// What the decoders say: the library prints nothing; FreeImage's and libtiff's messages reach the caller
+// here.
 #pragma once
 
 #include "platform/wintypes/Export.h"

@@ -31,7 +31,9 @@ int DLL_CALLCONV seekProc(fi_handle handle, long offset, int origin) {
     return result;
 }
 
-long DLL_CALLCONV tellProc(fi_handle handle) { return std::ftell(static_cast<Stream*>(handle)->file); }
+long DLL_CALLCONV tellProc(fi_handle handle) {
+    return std::ftell(static_cast<Stream*>(handle)->file);
+}
 
 } // namespace
 

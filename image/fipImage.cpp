@@ -53,59 +53,61 @@ template <typename Detect, typename ReadHeader, typename LoadTiffHeader>
 FREE_IMAGE_FORMAT correctCameraRaw(Detect detect, ReadHeader readHeader, LoadTiffHeader tiffHeader,
                                    FIBITMAP** keep) {
     BYTE head[4] = {0, 0, 0, 0};
-    if (startsWithTiffHeader(head, readHeader(head)) && headerIsGrayscale(tiffHeader(), keep)) return FIF_TIFF;
+    if (startsWithTiffHeader(head, readHeader(head)) && headerIsGrayscale(tiffHeader(), keep))
+        return FIF_TIFF;
     return detect();
 }
 
 FREE_IMAGE_FORMAT signatureOfFile(const char* path, FIBITMAP** keep = nullptr) {
     if (!path) return FIF_UNKNOWN;
-    return correctCameraRaw(
-        [path] { return FreeImage_GetFileType(path, 0); },
-        [path](BYTE* head) -> size_t {
-            std::FILE* file = std::fopen(path, "rb");
-            if (!file) return 0;
-            const size_t got = std::fread(head, 1, 4, file);
-            std::fclose(file);
-            return got;
-        },
-        [path] { return FreeImage_Load(FIF_TIFF, path, FIF_LOAD_NOPIXELS); }, keep);
+    return correctCameraRaw([path] { return FreeImage_GetFileType(path, 0); },
+                            [path](BYTE* head) -> size_t {
+                                std::FILE* file = std::fopen(path, "rb");
+                                if (!file) return 0;
+                                const size_t got = std::fread(head, 1, 4, file);
+                                std::fclose(file);
+                                return got;
+                            },
+                            [path] { return FreeImage_Load(FIF_TIFF, path, FIF_LOAD_NOPIXELS); }, keep);
 }
 
 FREE_IMAGE_FORMAT signatureOfHandle(FreeImageIO* io, fi_handle handle, FIBITMAP** keep = nullptr) {
     const long start = io->tell_proc(handle);
-    return correctCameraRaw(
-        [io, handle] { return FreeImage_GetFileTypeFromHandle(io, handle, 16); },
-        [io, handle, start](BYTE* head) -> size_t {
-            const unsigned got = io->read_proc(head, 1, 4, handle);
-            io->seek_proc(handle, start, SEEK_SET);
-            return got;
-        },
-        [io, handle, start] {
-            FIBITMAP* header = FreeImage_LoadFromHandle(FIF_TIFF, io, handle, FIF_LOAD_NOPIXELS);
-            io->seek_proc(handle, start, SEEK_SET);
-            return header;
-        },
-        keep);
+    return correctCameraRaw([io, handle] { return FreeImage_GetFileTypeFromHandle(io, handle, 16); },
+                            [io, handle, start](BYTE* head) -> size_t {
+                                const unsigned got = io->read_proc(head, 1, 4, handle);
+                                io->seek_proc(handle, start, SEEK_SET);
+                                return got;
+                            },
+                            [io, handle, start] {
+                                FIBITMAP* header =
+                                    FreeImage_LoadFromHandle(FIF_TIFF, io, handle, FIF_LOAD_NOPIXELS);
+                                io->seek_proc(handle, start, SEEK_SET);
+                                return header;
+                            },
+                            keep);
 }
 
 FREE_IMAGE_FORMAT signatureOfMemory(FIMEMORY* hmem, FIBITMAP** keep = nullptr) {
     const long start = FreeImage_TellMemory(hmem);
-    return correctCameraRaw(
-        [hmem] { return FreeImage_GetFileTypeFromMemory(hmem, 0); },
-        [hmem, start](BYTE* head) -> size_t {
-            const unsigned got = FreeImage_ReadMemory(head, 1, 4, hmem);
-            FreeImage_SeekMemory(hmem, start, SEEK_SET);
-            return got;
-        },
-        [hmem, start] {
-            FIBITMAP* header = FreeImage_LoadFromMemory(FIF_TIFF, hmem, FIF_LOAD_NOPIXELS);
-            FreeImage_SeekMemory(hmem, start, SEEK_SET);
-            return header;
-        },
-        keep);
+    return correctCameraRaw([hmem] { return FreeImage_GetFileTypeFromMemory(hmem, 0); },
+                            [hmem, start](BYTE* head) -> size_t {
+                                const unsigned got = FreeImage_ReadMemory(head, 1, 4, hmem);
+                                FreeImage_SeekMemory(hmem, start, SEEK_SET);
+                                return got;
+                            },
+                            [hmem, start] {
+                                FIBITMAP* header =
+                                    FreeImage_LoadFromMemory(FIF_TIFF, hmem, FIF_LOAD_NOPIXELS);
+                                FreeImage_SeekMemory(hmem, start, SEEK_SET);
+                                return header;
+                            },
+                            keep);
 }
 
-bool readable(FREE_IMAGE_FORMAT fif) { return fif != FIF_UNKNOWN && FreeImage_FIFSupportsReading(fif); }
+bool readable(FREE_IMAGE_FORMAT fif) {
+    return fif != FIF_UNKNOWN && FreeImage_FIFSupportsReading(fif);
+}
 
 // The TIFF header that detection read, handed to the load's own header read once (a header-only
 // read with no other flag is the same read) and freed if the load never asks for it.
@@ -136,7 +138,9 @@ fipMemoryIO::~fipMemoryIO() {
     if (m_hmem) FreeImage_CloseMemory(m_hmem);
 }
 
-BOOL fipMemoryIO::isValid() const { return m_hmem != nullptr; }
+BOOL fipMemoryIO::isValid() const {
+    return m_hmem != nullptr;
+}
 
 unsigned fipMemoryIO::read(void* buffer, unsigned size, unsigned count) const {
     return m_hmem ? FreeImage_ReadMemory(buffer, size, count, m_hmem) : 0;
@@ -146,9 +150,13 @@ unsigned fipMemoryIO::write(const void* buffer, unsigned size, unsigned count) {
     return m_hmem ? FreeImage_WriteMemory(buffer, size, count, m_hmem) : 0;
 }
 
-long fipMemoryIO::tell() const { return m_hmem ? FreeImage_TellMemory(m_hmem) : -1; }
+long fipMemoryIO::tell() const {
+    return m_hmem ? FreeImage_TellMemory(m_hmem) : -1;
+}
 
-BOOL fipMemoryIO::seek(long offset, int origin) { return m_hmem ? FreeImage_SeekMemory(m_hmem, offset, origin) : FALSE; }
+BOOL fipMemoryIO::seek(long offset, int origin) {
+    return m_hmem ? FreeImage_SeekMemory(m_hmem, offset, origin) : FALSE;
+}
 
 BOOL fipMemoryIO::acquire(BYTE** data, DWORD* size) {
     return m_hmem ? FreeImage_AcquireMemory(m_hmem, data, size) : FALSE;
@@ -178,7 +186,9 @@ fipTag& fipTag::operator=(FITAG* tag) {
     return *this;
 }
 
-BOOL fipTag::isValid() const { return m_tag != nullptr; }
+BOOL fipTag::isValid() const {
+    return m_tag != nullptr;
+}
 
 BOOL fipTag::setKeyValue(const char* key, const char* value) {
     if (!m_tag || !key || !value) return FALSE;
@@ -188,15 +198,25 @@ BOOL fipTag::setKeyValue(const char* key, const char* value) {
            FreeImage_SetTagValue(m_tag, value);
 }
 
-const char* fipTag::getKey() const { return m_tag ? FreeImage_GetTagKey(m_tag) : nullptr; }
+const char* fipTag::getKey() const {
+    return m_tag ? FreeImage_GetTagKey(m_tag) : nullptr;
+}
 
-FREE_IMAGE_MDTYPE fipTag::getType() const { return m_tag ? FreeImage_GetTagType(m_tag) : FIDT_NOTYPE; }
+FREE_IMAGE_MDTYPE fipTag::getType() const {
+    return m_tag ? FreeImage_GetTagType(m_tag) : FIDT_NOTYPE;
+}
 
-DWORD fipTag::getCount() const { return m_tag ? FreeImage_GetTagCount(m_tag) : 0; }
+DWORD fipTag::getCount() const {
+    return m_tag ? FreeImage_GetTagCount(m_tag) : 0;
+}
 
-DWORD fipTag::getLength() const { return m_tag ? FreeImage_GetTagLength(m_tag) : 0; }
+DWORD fipTag::getLength() const {
+    return m_tag ? FreeImage_GetTagLength(m_tag) : 0;
+}
 
-const void* fipTag::getValue() const { return m_tag ? FreeImage_GetTagValue(m_tag) : nullptr; }
+const void* fipTag::getValue() const {
+    return m_tag ? FreeImage_GetTagValue(m_tag) : nullptr;
+}
 
 // ---------------------------------------------------------------------------------------------
 // fipImage: construction and ownership
@@ -237,7 +257,9 @@ BOOL fipImage::replace(FIBITMAP* new_dib) {
     return TRUE;
 }
 
-BOOL fipImage::isValid() const { return m_dib != nullptr; }
+BOOL fipImage::isValid() const {
+    return m_dib != nullptr;
+}
 
 void fipImage::clear() {
     if (m_dib) FreeImage_Unload(m_dib);
@@ -270,18 +292,42 @@ BOOL fipImage::setSize(FREE_IMAGE_TYPE type, unsigned width, unsigned height, un
 // ---------------------------------------------------------------------------------------------
 // Queries
 
-FREE_IMAGE_TYPE fipImage::getImageType() const { return FreeImage_GetImageType(m_dib); }
-unsigned fipImage::getWidth() const { return FreeImage_GetWidth(m_dib); }
-unsigned fipImage::getHeight() const { return FreeImage_GetHeight(m_dib); }
-unsigned fipImage::getScanWidth() const { return FreeImage_GetPitch(m_dib); }
-unsigned fipImage::getLine() const { return FreeImage_GetLine(m_dib); }
-unsigned fipImage::getBitsPerPixel() const { return FreeImage_GetBPP(m_dib); }
-unsigned fipImage::getImageSize() const { return FreeImage_GetDIBSize(m_dib); }
-BITMAPINFO* fipImage::getInfo() const { return m_dib ? FreeImage_GetInfo(m_dib) : nullptr; }
-BITMAPINFOHEADER* fipImage::getInfoHeader() const { return m_dib ? FreeImage_GetInfoHeader(m_dib) : nullptr; }
-RGBQUAD* fipImage::getPalette() const { return FreeImage_GetPalette(m_dib); }
-unsigned fipImage::getColorsUsed() const { return FreeImage_GetColorsUsed(m_dib); }
-unsigned fipImage::getPaletteSize() const { return FreeImage_GetColorsUsed(m_dib) * sizeof(RGBQUAD); }
+FREE_IMAGE_TYPE fipImage::getImageType() const {
+    return FreeImage_GetImageType(m_dib);
+}
+unsigned fipImage::getWidth() const {
+    return FreeImage_GetWidth(m_dib);
+}
+unsigned fipImage::getHeight() const {
+    return FreeImage_GetHeight(m_dib);
+}
+unsigned fipImage::getScanWidth() const {
+    return FreeImage_GetPitch(m_dib);
+}
+unsigned fipImage::getLine() const {
+    return FreeImage_GetLine(m_dib);
+}
+unsigned fipImage::getBitsPerPixel() const {
+    return FreeImage_GetBPP(m_dib);
+}
+unsigned fipImage::getImageSize() const {
+    return FreeImage_GetDIBSize(m_dib);
+}
+BITMAPINFO* fipImage::getInfo() const {
+    return m_dib ? FreeImage_GetInfo(m_dib) : nullptr;
+}
+BITMAPINFOHEADER* fipImage::getInfoHeader() const {
+    return m_dib ? FreeImage_GetInfoHeader(m_dib) : nullptr;
+}
+RGBQUAD* fipImage::getPalette() const {
+    return FreeImage_GetPalette(m_dib);
+}
+unsigned fipImage::getColorsUsed() const {
+    return FreeImage_GetColorsUsed(m_dib);
+}
+unsigned fipImage::getPaletteSize() const {
+    return FreeImage_GetColorsUsed(m_dib) * sizeof(RGBQUAD);
+}
 
 FREE_IMAGE_COLOR_TYPE fipImage::getColorType() const {
     // FreeImage reads the header of whatever it is given; an empty image has no colour type of
@@ -289,7 +335,9 @@ FREE_IMAGE_COLOR_TYPE fipImage::getColorType() const {
     return m_dib ? FreeImage_GetColorType(m_dib) : FIC_MINISBLACK;
 }
 
-BYTE* fipImage::accessPixels() const { return FreeImage_GetBits(m_dib); }
+BYTE* fipImage::accessPixels() const {
+    return FreeImage_GetBits(m_dib);
+}
 
 BYTE* fipImage::getScanLine(unsigned y) const {
     return y < FreeImage_GetHeight(m_dib) ? FreeImage_GetScanLine(m_dib, static_cast<int>(y)) : nullptr;
@@ -303,11 +351,21 @@ BOOL fipImage::getPixelColor(unsigned x, unsigned y, RGBQUAD* value) const {
     return FreeImage_GetPixelColor(m_dib, x, y, value);
 }
 
-BOOL fipImage::isTransparent() const { return FreeImage_IsTransparent(m_dib); }
-unsigned fipImage::getTransparencyCount() const { return FreeImage_GetTransparencyCount(m_dib); }
-BYTE* fipImage::getTransparencyTable() const { return FreeImage_GetTransparencyTable(m_dib); }
-BOOL fipImage::hasFileBkColor() const { return FreeImage_HasBackgroundColor(m_dib); }
-BOOL fipImage::getFileBkColor(RGBQUAD* bkcolor) const { return FreeImage_GetBackgroundColor(m_dib, bkcolor); }
+BOOL fipImage::isTransparent() const {
+    return FreeImage_IsTransparent(m_dib);
+}
+unsigned fipImage::getTransparencyCount() const {
+    return FreeImage_GetTransparencyCount(m_dib);
+}
+BYTE* fipImage::getTransparencyTable() const {
+    return FreeImage_GetTransparencyTable(m_dib);
+}
+BOOL fipImage::hasFileBkColor() const {
+    return FreeImage_HasBackgroundColor(m_dib);
+}
+BOOL fipImage::getFileBkColor(RGBQUAD* bkcolor) const {
+    return FreeImage_GetBackgroundColor(m_dib, bkcolor);
+}
 
 unsigned fipImage::getMetadataCount(FREE_IMAGE_MDMODEL model) const {
     return FreeImage_GetMetadataCount(model, m_dib);
@@ -327,8 +385,12 @@ BOOL fipImage::getHistogram(DWORD* histo, FREE_IMAGE_COLOR_CHANNEL channel) cons
     return m_dib ? FreeImage_GetHistogram(m_dib, histo, channel) : FALSE;
 }
 
-double fipImage::getHorizontalResolution() const { return FreeImage_GetDotsPerMeterX(m_dib) / 100.0; }
-double fipImage::getVerticalResolution() const { return FreeImage_GetDotsPerMeterY(m_dib) / 100.0; }
+double fipImage::getHorizontalResolution() const {
+    return FreeImage_GetDotsPerMeterX(m_dib) / 100.0;
+}
+double fipImage::getVerticalResolution() const {
+    return FreeImage_GetDotsPerMeterY(m_dib) / 100.0;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Setters
@@ -372,7 +434,9 @@ BOOL fipImage::storeLoaded(FIBITMAP* dib) {
     return m_dib != nullptr;
 }
 
-FREE_IMAGE_FORMAT fipImage::identifySignature(const char* path) { return signatureOfFile(path); }
+FREE_IMAGE_FORMAT fipImage::identifySignature(const char* path) {
+    return signatureOfFile(path);
+}
 
 FREE_IMAGE_FORMAT fipImage::identifyFIF(const char* path) {
     if (!path) return FIF_UNKNOWN;
@@ -549,13 +613,17 @@ BOOL fipImage::saveToMemory(FREE_IMAGE_FORMAT fif, fipMemoryIO& stream, int flag
 // ---------------------------------------------------------------------------------------------
 // Conversions
 
-BOOL fipImage::replaceBy(FIBITMAP* (*convert)(FIBITMAP*)) { return m_dib ? replace(convert(m_dib)) : FALSE; }
+BOOL fipImage::replaceBy(FIBITMAP* (*convert)(FIBITMAP*)) {
+    return m_dib ? replace(convert(m_dib)) : FALSE;
+}
 
 BOOL fipImage::convertToType(FREE_IMAGE_TYPE type, BOOL scale_linear) {
     return m_dib ? replace(FreeImage_ConvertToType(m_dib, type, scale_linear)) : FALSE;
 }
 
-BOOL fipImage::threshold(BYTE T) { return m_dib ? replace(FreeImage_Threshold(m_dib, T)) : FALSE; }
+BOOL fipImage::threshold(BYTE T) {
+    return m_dib ? replace(FreeImage_Threshold(m_dib, T)) : FALSE;
+}
 BOOL fipImage::convertTo4Bits() {
     // FreeImage allocates the 4-bit result before it looks at the type, and leaks it when it then
     // gives up (double, complex and the 16-bit and float colour types); those get FALSE here.
@@ -571,12 +639,24 @@ BOOL fipImage::convertTo4Bits() {
         return replaceBy(FreeImage_ConvertTo4Bits);
     }
 }
-BOOL fipImage::convertTo8Bits() { return replaceBy(FreeImage_ConvertTo8Bits); }
-BOOL fipImage::convertTo16Bits555() { return replaceBy(FreeImage_ConvertTo16Bits555); }
-BOOL fipImage::convertTo16Bits565() { return replaceBy(FreeImage_ConvertTo16Bits565); }
-BOOL fipImage::convertTo24Bits() { return replaceBy(FreeImage_ConvertTo24Bits); }
-BOOL fipImage::convertTo32Bits() { return replaceBy(FreeImage_ConvertTo32Bits); }
-BOOL fipImage::convertToGrayscale() { return replaceBy(FreeImage_ConvertToGreyscale); }
+BOOL fipImage::convertTo8Bits() {
+    return replaceBy(FreeImage_ConvertTo8Bits);
+}
+BOOL fipImage::convertTo16Bits555() {
+    return replaceBy(FreeImage_ConvertTo16Bits555);
+}
+BOOL fipImage::convertTo16Bits565() {
+    return replaceBy(FreeImage_ConvertTo16Bits565);
+}
+BOOL fipImage::convertTo24Bits() {
+    return replaceBy(FreeImage_ConvertTo24Bits);
+}
+BOOL fipImage::convertTo32Bits() {
+    return replaceBy(FreeImage_ConvertTo32Bits);
+}
+BOOL fipImage::convertToGrayscale() {
+    return replaceBy(FreeImage_ConvertToGreyscale);
+}
 
 BOOL fipImage::colorQuantize(FREE_IMAGE_QUANTIZE algorithm) {
     return m_dib ? replace(FreeImage_ColorQuantize(m_dib, algorithm)) : FALSE;
@@ -586,16 +666,25 @@ BOOL fipImage::dither(FREE_IMAGE_DITHER algorithm) {
     return m_dib ? replace(FreeImage_Dither(m_dib, algorithm)) : FALSE;
 }
 
-BOOL fipImage::convertToFloat() { return replaceBy(FreeImage_ConvertToFloat); }
-BOOL fipImage::convertToRGBF() { return replaceBy(FreeImage_ConvertToRGBF); }
-BOOL fipImage::convertToUINT16() { return replaceBy(FreeImage_ConvertToUINT16); }
-BOOL fipImage::convertToRGB16() { return replaceBy(FreeImage_ConvertToRGB16); }
+BOOL fipImage::convertToFloat() {
+    return replaceBy(FreeImage_ConvertToFloat);
+}
+BOOL fipImage::convertToRGBF() {
+    return replaceBy(FreeImage_ConvertToRGBF);
+}
+BOOL fipImage::convertToUINT16() {
+    return replaceBy(FreeImage_ConvertToUINT16);
+}
+BOOL fipImage::convertToRGB16() {
+    return replaceBy(FreeImage_ConvertToRGB16);
+}
 
 BOOL fipImage::toneMapping(FREE_IMAGE_TMO tmo, double first_param, double second_param, double third_param,
                            double fourth_param) {
     if (!m_dib) return FALSE;
     if (tmo == FITMO_REINHARD05) {
-        return replace(FreeImage_TmoReinhard05Ex(m_dib, first_param, second_param, third_param, fourth_param));
+        return replace(
+            FreeImage_TmoReinhard05Ex(m_dib, first_param, second_param, third_param, fourth_param));
     }
     return replace(FreeImage_ToneMapping(m_dib, tmo, first_param, second_param));
 }
@@ -629,8 +718,7 @@ bool inRotateGate(FREE_IMAGE_TYPE type, unsigned bpp) {
 // (FIC_MINISBLACK or FIC_MINISWHITE, such as the index ramp setSize writes) to a size other than
 // its own. Only such a call is given the image widened to 8 bits, which FreeImage scales to the
 // grey image the 4 bits show; every other call goes to FreeImage as it is.
-template <typename Scale>
-FIBITMAP* scaleSafely(FIBITMAP* dib, bool resizes, Scale scale) {
+template <typename Scale> FIBITMAP* scaleSafely(FIBITMAP* dib, bool resizes, Scale scale) {
     const FREE_IMAGE_COLOR_TYPE colour = FreeImage_GetColorType(dib);
     const bool greyNibbles = FreeImage_GetImageType(dib) == FIT_BITMAP && FreeImage_GetBPP(dib) == 4 &&
                              (colour == FIC_MINISBLACK || colour == FIC_MINISWHITE);
@@ -722,9 +810,15 @@ BOOL fipImage::adjustCurve(BYTE* LUT, FREE_IMAGE_COLOR_CHANNEL channel) {
     return FreeImage_AdjustCurve(m_dib, LUT, channel);
 }
 
-BOOL fipImage::adjustGamma(double gamma) { return adjustInPlace(FreeImage_AdjustGamma, gamma); }
-BOOL fipImage::adjustBrightness(double percentage) { return adjustInPlace(FreeImage_AdjustBrightness, percentage); }
-BOOL fipImage::adjustContrast(double percentage) { return adjustInPlace(FreeImage_AdjustContrast, percentage); }
+BOOL fipImage::adjustGamma(double gamma) {
+    return adjustInPlace(FreeImage_AdjustGamma, gamma);
+}
+BOOL fipImage::adjustBrightness(double percentage) {
+    return adjustInPlace(FreeImage_AdjustBrightness, percentage);
+}
+BOOL fipImage::adjustContrast(double percentage) {
+    return adjustInPlace(FreeImage_AdjustContrast, percentage);
+}
 
 BOOL fipImage::adjustBrightnessContrastGamma(double brightness, double contrast, double gamma) {
     if (!m_dib) return FALSE;
@@ -779,11 +873,17 @@ BOOL fipImage::getThumbnail(fipImage& image) const {
     return image.isValid();
 }
 
-BOOL fipImage::setThumbnail(const fipImage& image) { return FreeImage_SetThumbnail(m_dib, image.m_dib); }
+BOOL fipImage::setThumbnail(const fipImage& image) {
+    return FreeImage_SetThumbnail(m_dib, image.m_dib);
+}
 
-BOOL fipImage::hasThumbnail() const { return m_dib && FreeImage_GetThumbnail(m_dib) != nullptr; }
+BOOL fipImage::hasThumbnail() const {
+    return m_dib && FreeImage_GetThumbnail(m_dib) != nullptr;
+}
 
-BOOL fipImage::clearThumbnail() { return FreeImage_SetThumbnail(m_dib, nullptr); }
+BOOL fipImage::clearThumbnail() {
+    return FreeImage_SetThumbnail(m_dib, nullptr);
+}
 
 BOOL fipImage::getMetadata(FREE_IMAGE_MDMODEL model, const char* key, fipTag& tag) const {
     FITAG* found = nullptr;

@@ -5,9 +5,13 @@ IMPLEMENT_SERIAL(fipWinImage, CObject, VERSIONABLE_SCHEMA | 1)
 fipWinImage::fipWinImage(FREE_IMAGE_TYPE type, unsigned width, unsigned height, unsigned bpp)
     : fipImage(type, width, height, bpp) {}
 
-fipWinImage::fipWinImage(const fipWinImage& src) : fipImage(src) { copyDisplaySettings(src); }
+fipWinImage::fipWinImage(const fipWinImage& src) : fipImage(src) {
+    copyDisplaySettings(src);
+}
 
-fipWinImage::~fipWinImage() { releaseDisplayBitmap(); }
+fipWinImage::~fipWinImage() {
+    releaseDisplayBitmap();
+}
 
 fipWinImage& fipWinImage::operator=(const fipWinImage& src) {
     if (this == &src) return *this;
@@ -50,13 +54,13 @@ void fipWinImage::copyDisplaySettings(const fipWinImage& src) {
 
 namespace {
 
-template <typename Word>
-void complementPixels(FIBITMAP* dib, unsigned wordsPerPixel) {
+template <typename Word> void complementPixels(FIBITMAP* dib, unsigned wordsPerPixel) {
     const unsigned width = FreeImage_GetWidth(dib);
     const unsigned height = FreeImage_GetHeight(dib);
     for (unsigned y = 0; y < height; ++y) {
         Word* line = reinterpret_cast<Word*>(FreeImage_GetScanLine(dib, static_cast<int>(y)));
-        for (unsigned i = 0; i < width * wordsPerPixel; ++i) line[i] = static_cast<Word>(~line[i]);
+        for (unsigned i = 0; i < width * wordsPerPixel; ++i)
+            line[i] = static_cast<Word>(~line[i]);
     }
 }
 
@@ -75,7 +79,8 @@ BOOL fipWinImage::invertPixels() {
             // Whole bytes of the line, so palettised images invert their indices.
             for (unsigned y = 0; y < getHeight(); ++y) {
                 BYTE* line = FreeImage_GetScanLine(m_dib, static_cast<int>(y));
-                for (unsigned i = 0; i < lineBytes; ++i) line[i] = static_cast<BYTE>(~line[i]);
+                for (unsigned i = 0; i < lineBytes; ++i)
+                    line[i] = static_cast<BYTE>(~line[i]);
             }
             return TRUE;
         case 24:

@@ -64,8 +64,8 @@ public:
     /// first (FreeImage_Composite with the three background arguments), as is FIT_RGBA16 after
     /// its conversion to 32 bits. When a conversion fails there is no display bitmap and nothing
     /// is drawn.
-    void drawEx(HDC dc, RECT& destination, BOOL useFileBackground = FALSE, RGBQUAD* applicationBackground = nullptr,
-                FIBITMAP* backgroundBitmap = nullptr) const;
+    void drawEx(HDC dc, RECT& destination, BOOL useFileBackground = FALSE,
+                RGBQUAD* applicationBackground = nullptr, FIBITMAP* backgroundBitmap = nullptr) const;
 
     double getBrightness() const { return brightness; }
     double getContrast() const { return contrast; }

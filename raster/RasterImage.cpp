@@ -87,9 +87,12 @@ void* RasterImage::allocateBlock(size_t count, size_t elementSize, bool zeroed) 
     return block;
 }
 
-void RasterImage::freeBlock(void* block) { std::free(block); }
+void RasterImage::freeBlock(void* block) {
+    std::free(block);
+}
 
-void RasterImage::copyOverlap(void* dst, const void* src, int srcWidth, int srcHeight, size_t elementSize) const {
+void RasterImage::copyOverlap(void* dst, const void* src, int srcWidth, int srcHeight,
+                              size_t elementSize) const {
     if (!dst || width <= 0 || height <= 0) return;
     const size_t w = static_cast<size_t>(width);
     const size_t sw = static_cast<size_t>(std::max(srcWidth, 0));

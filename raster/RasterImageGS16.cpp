@@ -23,7 +23,8 @@ using kestro::detail::PixelStats;
 
 /// dst[i] = max(0, dst[i]), for pixels the other raster of a subtraction does not reach.
 void clampRow(int* dst, size_t n, PixelStats& stats) {
-    for (size_t i = 0; i < n; ++i) dst[i] = dst[i] > 0 ? dst[i] : 0;
+    for (size_t i = 0; i < n; ++i)
+        dst[i] = dst[i] > 0 ? dst[i] : 0;
     kestro::detail::gatherStats(dst, n, stats);
 }
 
@@ -38,25 +39,27 @@ double meanOf(const PixelStats& stats, const int* pixels, size_t count) {
     if (count <= (std::uint64_t(1) << 32) && count * largest <= exactLimit)
         return static_cast<double>(stats.sum) / static_cast<double>(count);
     double sum = 0;
-    for (size_t i = 0; i < count; ++i) sum += pixels[i];
+    for (size_t i = 0; i < count; ++i)
+        sum += pixels[i];
     return sum / static_cast<double>(count);
 }
 
 /// The figures of rows [0, height) of `width` pixels, each row done by work(y, stats) on the
 /// band of threads it falls in; the bands' figures are merged afterwards (min, max and an
 /// integer sum, so the order of merging does not matter).
-template <class RowWork>
-PixelStats statsOverRows(int height, size_t width, const RowWork& work) {
+template <class RowWork> PixelStats statsOverRows(int height, size_t width, const RowWork& work) {
     const int bands = kestro::detail::bandCount(height, width);
     std::vector<PixelStats> parts(static_cast<size_t>(bands));
     kestro::detail::runBands(bands, [&](int band) {
         PixelStats stats;
         const long end = kestro::detail::bandBegin(height, bands, band + 1);
-        for (long y = kestro::detail::bandBegin(height, bands, band); y < end; ++y) work(static_cast<int>(y), stats);
+        for (long y = kestro::detail::bandBegin(height, bands, band); y < end; ++y)
+            work(static_cast<int>(y), stats);
         parts[static_cast<size_t>(band)] = stats;
     });
     PixelStats total;
-    for (const PixelStats& part : parts) total.merge(part.min, part.max, part.sum);
+    for (const PixelStats& part : parts)
+        total.merge(part.min, part.max, part.sum);
     return total;
 }
 
@@ -86,7 +89,8 @@ size_t runLength(int a, int b) {
 /// neighbours repeat (8-bit scans, flat backgrounds) the increments of one bin no longer wait for
 /// each other: about twice as fast for 256 bins, but for 65536 bins the tables fall out of cache.
 template <bool Split>
-size_t countGroups(const int* __restrict p, size_t n, unsigned maxValue, int* __restrict bins, size_t stride) {
+size_t countGroups(const int* __restrict p, size_t n, unsigned maxValue, int* __restrict bins,
+                   size_t stride) {
     const size_t table = Split ? stride : 0;
     size_t i = 0;
     for (; i + 4 <= n; i += 4) {
@@ -171,10 +175,12 @@ RasterImageGS16::RasterImageGS16(cv::Mat* matrix) : RasterImageGS16() {
         int* dst = pixels + w * y;
         if (bpp == 8) {
             const unsigned char* src = matrix->ptr<unsigned char>(y);
-            for (size_t x = 0; x < w; ++x) dst[x] = src[x];
+            for (size_t x = 0; x < w; ++x)
+                dst[x] = src[x];
         } else {
             const unsigned short* src = matrix->ptr<unsigned short>(y);
-            for (size_t x = 0; x < w; ++x) dst[x] = src[x];
+            for (size_t x = 0; x < w; ++x)
+                dst[x] = src[x];
         }
     }
 }
@@ -187,7 +193,9 @@ RasterImageGS16& RasterImageGS16::operator=(const RasterImageGS16& other) {
     return *this;
 }
 
-RasterImageGS16::~RasterImageGS16() { freePixels(); }
+RasterImageGS16::~RasterImageGS16() {
+    freePixels();
+}
 
 void RasterImageGS16::Serialize(CArchive&) {}
 
@@ -221,7 +229,8 @@ void RasterImageGS16::getPixelsFor(CPointArray* points, CIntDataArray* values) c
     if (!points) return;
     const INT_PTR n = points->GetSize();
     int* dst = appendSlots(values, static_cast<size_t>(n));
-    for (INT_PTR i = 0; i < n; ++i) dst[i] = getPixel(points->GetAt(i));
+    for (INT_PTR i = 0; i < n; ++i)
+        dst[i] = getPixel(points->GetAt(i));
 }
 
 void RasterImageGS16::getPixelsFor(CRect rect, CIntDataArray* values) const {
@@ -232,7 +241,8 @@ void RasterImageGS16::getPixelsFor(CRect rect, CIntDataArray* values) const {
     if (cols <= 0 || rows <= 0) return;
     int* dst = appendSlots(values, static_cast<size_t>(cols * rows));
     for (int x = rect.left; x < rect.right; ++x)
-        for (int y = rect.top; y < rect.bottom; ++y) *dst++ = getPixel(x, y);
+        for (int y = rect.top; y < rect.bottom; ++y)
+            *dst++ = getPixel(x, y);
 }
 
 void RasterImageGS16::getHorizontalPixels(CIntDataArray* values, int x1, int x2, int y) const {
@@ -241,7 +251,8 @@ void RasterImageGS16::getHorizontalPixels(CIntDataArray* values, int x1, int x2,
     int* dst = appendSlots(values, n);
     const int* row = pixels + static_cast<size_t>(width) * y;
     const int step = x2 > x1 ? 1 : -1;
-    for (size_t i = 0; i < n; ++i) dst[i] = row[x1 + step * static_cast<long long>(i)];
+    for (size_t i = 0; i < n; ++i)
+        dst[i] = row[x1 + step * static_cast<long long>(i)];
 }
 
 void RasterImageGS16::getVerticalPixels(CIntDataArray* values, int y1, int y2, int x) const {
@@ -249,7 +260,8 @@ void RasterImageGS16::getVerticalPixels(CIntDataArray* values, int y1, int y2, i
     const size_t n = runLength(y1, y2);
     int* dst = appendSlots(values, n);
     const int step = y2 > y1 ? 1 : -1;
-    for (size_t i = 0; i < n; ++i) dst[i] = getPixel(x, static_cast<int>(y1 + step * static_cast<long long>(i)));
+    for (size_t i = 0; i < n; ++i)
+        dst[i] = getPixel(x, static_cast<int>(y1 + step * static_cast<long long>(i)));
 }
 
 void RasterImageGS16::getxAveregedVertricalBeamProfile(CIntDataArray* values, int x1, int x2) const {
@@ -262,7 +274,8 @@ void RasterImageGS16::getxAveregedVertricalBeamProfile(CIntDataArray* values, in
     }
     double sum = 0;
     for (int y = 0; y < height; ++y)
-        for (int x = first; x < end; ++x) sum += getPixel(x, y);
+        for (int x = first; x < end; ++x)
+            sum += getPixel(x, y);
     const double rounded = std::floor(sum / (static_cast<double>(end) - first + 1) + 0.5);
     values->Add(static_cast<int>(std::clamp(rounded, double(INT_MIN), double(INT_MAX))));
 }
@@ -281,7 +294,8 @@ void RasterImageGS16::getHistogram(CIntDataArray* histogram) const {
         const size_t stride = static_cast<size_t>(bins);
         int* counts = appendSlots(histogram, 4 * stride);
         done = countGroups<true>(pixels, count, top, counts, stride);
-        for (size_t i = 0; i < stride; ++i) counts[i] += counts[stride + i] + counts[2 * stride + i] + counts[3 * stride + i];
+        for (size_t i = 0; i < stride; ++i)
+            counts[i] += counts[stride + i] + counts[2 * stride + i] + counts[3 * stride + i];
         histogram->SetSize(static_cast<INT_PTR>(bins));
     } else {
         int* counts = appendSlots(histogram, static_cast<size_t>(bins));
@@ -341,10 +355,12 @@ DalvoImage* RasterImageGS16::convert2DalvoImage() const {
             BYTE* line = FreeImage_GetScanLine(dib, static_cast<int>(height - 1 - y));
             // Only the low bits are kept: unsigned conversion is modular.
             if (eightBit) {
-                for (size_t x = 0; x < w; ++x) line[x] = static_cast<BYTE>(src[x]);
+                for (size_t x = 0; x < w; ++x)
+                    line[x] = static_cast<BYTE>(src[x]);
             } else {
                 WORD* words = reinterpret_cast<WORD*>(line);
-                for (size_t x = 0; x < w; ++x) words[x] = static_cast<WORD>(src[x]);
+                for (size_t x = 0; x < w; ++x)
+                    words[x] = static_cast<WORD>(src[x]);
             }
         }
     });

@@ -57,7 +57,8 @@ KESTRO_AVX2 void readRow24Shuffle(const BYTE* line, RGBQUAD* dst, size_t width, 
         const __m256i bytes = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + x), _mm256_shuffle_epi8(bytes, spread));
     }
-    for (; x < width; ++x) dst[x] = RGBQUAD{line[3 * x], line[3 * x + 1], line[3 * x + 2], 0};
+    for (; x < width; ++x)
+        dst[x] = RGBQUAD{line[3 * x], line[3 * x + 1], line[3 * x + 2], 0};
 }
 #endif
 
@@ -97,16 +98,17 @@ std::vector<RGBQUAD> wordTable(FIBITMAP* dib) {
     AfxGuardAllocation([&] { table.resize(65536); });
     for (unsigned line = 0; line < 256; ++line) {
         WORD* row = reinterpret_cast<WORD*>(FreeImage_GetScanLine(words, static_cast<int>(line)));
-        for (unsigned x = 0; x < 256; ++x) row[x] = static_cast<WORD>(line * 256 + x);
-        for (unsigned x = 0; x < 256; ++x) table[line * 256 + x] = queried(words, x, line);
+        for (unsigned x = 0; x < 256; ++x)
+            row[x] = static_cast<WORD>(line * 256 + x);
+        for (unsigned x = 0; x < 256; ++x)
+            table[line * 256 + x] = queried(words, x, line);
     }
     FreeImage_Unload(words);
     return table;
 }
 
 /// A new object for the caller; OpenCV reports a failed allocation as its own exception.
-template <class T, class... Args>
-T* newOwned(Args&&... args) {
+template <class T, class... Args> T* newOwned(Args&&... args) {
     return AfxGuardAllocation([&]() -> T* {
         try {
             return new T(std::forward<Args>(args)...);
@@ -120,7 +122,8 @@ T* newOwned(Args&&... args) {
 
 RasterImageRGB::RasterImageRGB() : pixels(nullptr) {}
 
-RasterImageRGB::RasterImageRGB(int w, int h) : RasterImage(std::max(w, 0), std::max(h, 0), 24), pixels(nullptr) {
+RasterImageRGB::RasterImageRGB(int w, int h)
+    : RasterImage(std::max(w, 0), std::max(h, 0), 24), pixels(nullptr) {
     pixels = static_cast<RGBQUAD*>(allocateBlock(pixelCount(), sizeof(RGBQUAD), true));
 }
 
@@ -148,7 +151,8 @@ RasterImageRGB::RasterImageRGB(DalvoImage* image) : RasterImage(image), pixels(n
         if (read) {
             read(FreeImage_GetScanLine(dib, static_cast<int>(line)), dst, w, table.data());
         } else {
-            for (size_t x = 0; x < w; ++x) dst[x] = queried(dib, static_cast<unsigned>(x), line);
+            for (size_t x = 0; x < w; ++x)
+                dst[x] = queried(dib, static_cast<unsigned>(x), line);
         }
     }
 }
@@ -165,7 +169,9 @@ RasterImageRGB& RasterImageRGB::operator=(const RasterImageRGB& other) {
     return *this;
 }
 
-RasterImageRGB::~RasterImageRGB() { freeBlock(pixels); }
+RasterImageRGB::~RasterImageRGB() {
+    freeBlock(pixels);
+}
 
 void RasterImageRGB::Serialize(CArchive&) {}
 
@@ -196,14 +202,21 @@ cv::Mat_<cv::Vec<unsigned char, 3>>* RasterImageRGB::getRGBCVMatrix() const {
     for (int y = 0; y < height; ++y) {
         cv::Vec<unsigned char, 3>* dst = (*matrix)[y];
         const RGBQUAD* src = pixels + w * y;
-        for (size_t x = 0; x < w; ++x) dst[x] = cv::Vec<unsigned char, 3>(src[x].rgbBlue, src[x].rgbGreen, src[x].rgbRed);
+        for (size_t x = 0; x < w; ++x)
+            dst[x] = cv::Vec<unsigned char, 3>(src[x].rgbBlue, src[x].rgbGreen, src[x].rgbRed);
     }
     return matrix;
 }
 
-cv::Mat* RasterImageRGB::getRedChannelCVMatrix() const { return channelMatrix(offsetof(RGBQUAD, rgbRed)); }
-cv::Mat* RasterImageRGB::getGreenChannelCVMatrix() const { return channelMatrix(offsetof(RGBQUAD, rgbGreen)); }
-cv::Mat* RasterImageRGB::getBlueChannelCVMatrix() const { return channelMatrix(offsetof(RGBQUAD, rgbBlue)); }
+cv::Mat* RasterImageRGB::getRedChannelCVMatrix() const {
+    return channelMatrix(offsetof(RGBQUAD, rgbRed));
+}
+cv::Mat* RasterImageRGB::getGreenChannelCVMatrix() const {
+    return channelMatrix(offsetof(RGBQUAD, rgbGreen));
+}
+cv::Mat* RasterImageRGB::getBlueChannelCVMatrix() const {
+    return channelMatrix(offsetof(RGBQUAD, rgbBlue));
+}
 
 cv::Mat* RasterImageRGB::channelMatrix(int channel) const {
     cv::Mat* matrix = newOwned<cv::Mat>(std::max(height, 0), std::max(width, 0), CV_8UC1);
@@ -211,7 +224,8 @@ cv::Mat* RasterImageRGB::channelMatrix(int channel) const {
     for (int y = 0; y < height; ++y) {
         unsigned char* dst = matrix->ptr<unsigned char>(y);
         const unsigned char* src = reinterpret_cast<const unsigned char*>(pixels + w * y) + channel;
-        for (size_t x = 0; x < w; ++x) dst[x] = src[x * sizeof(RGBQUAD)];
+        for (size_t x = 0; x < w; ++x)
+            dst[x] = src[x * sizeof(RGBQUAD)];
     }
     return matrix;
 }

@@ -108,7 +108,7 @@ private:
     std::vector<std::thread> workers; // touched only by the caller holding `submit`
     const std::function<void(int)>* job = nullptr;
     int total = 0, next = 0, unfinished = 0;
-    int helpers = 0, joined = 0; // workers this run may use, and those that came
+    int helpers = 0, joined = 0;  // workers this run may use, and those that came
     unsigned long generation = 0; // one a run, so that a worker joins each run once
     std::exception_ptr error;
 };
@@ -122,14 +122,18 @@ Pool& pool() {
 
 } // namespace
 
-void setThreadCount(int count) { requestedThreads.store(std::clamp(count, 0, kMostThreads)); }
+void setThreadCount(int count) {
+    requestedThreads.store(std::clamp(count, 0, kMostThreads));
+}
 
 int threadCount() {
     const int requested = requestedThreads.load();
     return requested > 0 ? requested : coreCount();
 }
 
-void setMinimumPixelsPerThread(std::size_t pixels) { minimumPixels.store(std::max<std::size_t>(pixels, 1)); }
+void setMinimumPixelsPerThread(std::size_t pixels) {
+    minimumPixels.store(std::max<std::size_t>(pixels, 1));
+}
 
 namespace detail {
 
@@ -137,15 +141,18 @@ int bandCount(long rows, std::size_t pixelsPerRow) {
     if (rows <= 1 || insideBand) return 1;
     // Several bands a thread: a thread slowed by other work on its core takes fewer of them
     // instead of holding up the rest.
-    const long long threads = threadCount() == 1 ? 1 : static_cast<long long>(threadCount()) * kBandsPerThread;
-    const long long pixels = static_cast<long long>(rows) * static_cast<long long>(std::max<std::size_t>(pixelsPerRow, 1));
+    const long long threads =
+        threadCount() == 1 ? 1 : static_cast<long long>(threadCount()) * kBandsPerThread;
+    const long long pixels =
+        static_cast<long long>(rows) * static_cast<long long>(std::max<std::size_t>(pixelsPerRow, 1));
     const long long worth = std::max(1LL, pixels / static_cast<long long>(minimumPixels.load()));
     return static_cast<int>(std::min({threads, static_cast<long long>(rows), worth}));
 }
 
 void runBands(int bands, const std::function<void(int)>& work) {
     if (bands > 1 && !insideBand && pool().run(bands, threadCount(), work)) return;
-    for (int i = 0; i < bands; ++i) work(i);
+    for (int i = 0; i < bands; ++i)
+        work(i);
 }
 
 void parallelRows(long rows, std::size_t pixelsPerRow, const std::function<void(long, long)>& work) {

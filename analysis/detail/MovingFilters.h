@@ -12,8 +12,8 @@ namespace detail {
 /// source pixels in columns [max(0, x - halfWidth), min(x + halfWidth, width - 1)) and rows
 /// [max(0, y - halfHeight), min(y + halfHeight, height - 1)). dst must not overlap src.
 /// Cost per pixel does not depend on the half sizes.
-void movingMinimum(const int* src, int width, int height, int* dst, std::size_t dstStride,
-                   int halfWidth, int halfHeight, int startValue);
+void movingMinimum(const int* src, int width, int height, int* dst, std::size_t dstStride, int halfWidth,
+                   int halfHeight, int startValue);
 
 /// The moving average of ImageProcessing::smoothenViaAverageFilter, in place over a row-major
 /// array: every pixel (x, y) with radius <= x < width - radius and radius <= y < height - radius

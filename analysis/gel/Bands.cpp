@@ -27,25 +27,23 @@ struct BandPeak {
 constexpr double kAcrossShare = 0.85;
 
 struct LaneSearch {
-    Profile s;            // the profile, lightly smoothed
-    Profile rim;          // lane minus the gel beside it, smoothed; empty without neighbours
+    Profile s;   // the profile, lightly smoothed
+    Profile rim; // lane minus the gel beside it, smoothed; empty without neighbours
     double rimUsual = 0, rimNoise = 0;
-    double least = 0;     // least prominence of a band
-    double typical = 0;   // the lane's median
-    double noise = 0;     // of the unsmoothed profile
+    double least = 0;            // least prominence of a band
+    double typical = 0;          // the lane's median
+    double noise = 0;            // of the unsmoothed profile
     std::vector<BandPeak> bands; // by position
-    Profile curvature;    // second difference at the band scale, once shoulders were sought
-    Profile between;      // the gel between the lanes, smoothed; empty without neighbours
+    Profile curvature;           // second difference at the band scale, once shoulders were sought
+    Profile between;             // the gel between the lanes, smoothed; empty without neighbours
 };
 
 // A line straight across the gel (a dye front, the gel's or a tray's edge, a stacking-gel
 // boundary) rises between the lanes as well as in them; a band stays inside its lane. Both
 // rises are read alike, above the higher of the lows within three half-widths either side; the
 // lane's is the band's height where that is more (a valley beyond a neighbour, a shoulder's bend).
-bool acrossGel(const LaneSearch& ls, int pos, double hwL, double hwR, double height)
-{
-    if (ls.between.empty())
-        return false;
+bool acrossGel(const LaneSearch& ls, int pos, double hwL, double hwR, double height) {
+    if (ls.between.empty()) return false;
     const int n = static_cast<int>(ls.between.size());
     const int a = std::max(0, static_cast<int>(std::floor(pos - 3 * std::max(hwL, 1.0))));
     const int b = std::min(n - 1, static_cast<int>(std::ceil(pos + 3 * std::max(hwR, 1.0))));
@@ -60,10 +58,8 @@ bool acrossGel(const LaneSearch& ls, int pos, double hwL, double hwR, double hei
 // the same rows; no band's valley falls below that. The lane's usual offset from the gaps where
 // it is blank (a lane may run a little darker or brighter than the gel beside it) is allowed
 // for, and the noise, and a tenth of the band's prominence.
-bool isWellRim(const LaneSearch& ls, int pos, double hwL, double hwR, double prominence)
-{
-    if (ls.rim.empty())
-        return false;
+bool isWellRim(const LaneSearch& ls, int pos, double hwL, double hwR, double prominence) {
+    if (ls.rim.empty()) return false;
     const int n = static_cast<int>(ls.rim.size());
     const int a = std::max(0, static_cast<int>(pos - 3 * std::max(hwL, 1.0)));
     const int b = std::min(n - 1, static_cast<int>(pos + 3 * std::max(hwR, 1.0)));
@@ -74,8 +70,7 @@ bool isWellRim(const LaneSearch& ls, int pos, double hwL, double hwR, double pro
 // The peaks of one lane's profile that are bands (rows relative to the lane's top), with their
 // half-widths between the neighbouring peaks.
 LaneSearch findPeakBands(const Profile& profile, const Profile& gap, const Profile& between, double range,
-                         const Options& o)
-{
+                         const Options& o) {
     LaneSearch ls;
     const int n = static_cast<int>(profile.size());
     const int radius = std::max(1, n / 600);
@@ -104,13 +99,11 @@ LaneSearch findPeakBands(const Profile& profile, const Profile& gap, const Profi
         const double blank = dim[static_cast<size_t>(n / 4)];
         Profile order;
         for (int i = 0; i < n; ++i)
-            if (s[static_cast<size_t>(i)] <= blank)
-                order.push_back(ls.rim[static_cast<size_t>(i)]);
+            if (s[static_cast<size_t>(i)] <= blank) order.push_back(ls.rim[static_cast<size_t>(i)]);
         ls.rimUsual = medianOf(order);
         ls.rimNoise = 5.0 * noiseOf(diff) / std::sqrt(2.0 * radius + 1);
     }
-    if (!between.empty())
-        ls.between = boxSmooth(between, radius);
+    if (!between.empty()) ls.between = boxSmooth(between, radius);
     // Neither the rim of a well nor a line across the gel is a band; both tests look past the
     // neighbouring peaks, as far as three half-widths reach.
     peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
@@ -152,17 +145,16 @@ LaneSearch findPeakBands(const Profile& profile, const Profile& gap, const Profi
 // filter and the spread of the lane's own second difference away from its peaks (median
 // absolute value over 0.6745), which holds what JPEG blocks and uneven staining do at the band
 // scale.
-void addShoulders(LaneSearch& ls, const Profile& profile, double sigma)
-{
+void addShoulders(LaneSearch& ls, const Profile& profile, double sigma) {
     const int n = static_cast<int>(profile.size());
-    if (!(sigma > 0.5) || n < 8)
-        return;
+    if (!(sigma > 0.5) || n < 8) return;
     const double ss = 0.5 * sigma, sp = std::sqrt(sigma * sigma + ss * ss);
     const Profile g = gaussSmooth(profile, ss);
     Profile& c = ls.curvature;
     c.assign(static_cast<size_t>(n), 0.0);
     for (int i = 1; i + 1 < n; ++i)
-        c[static_cast<size_t>(i)] = g[static_cast<size_t>(i - 1)] - 2 * g[static_cast<size_t>(i)] + g[static_cast<size_t>(i + 1)];
+        c[static_cast<size_t>(i)] =
+            g[static_cast<size_t>(i - 1)] - 2 * g[static_cast<size_t>(i)] + g[static_cast<size_t>(i + 1)];
     // White noise through the filter: the norm of the filter's response to one sample.
     Profile impulse(static_cast<size_t>(2 * static_cast<int>(std::ceil(3 * ss)) + 7), 0.0);
     const int mid = static_cast<int>(impulse.size()) / 2;
@@ -178,8 +170,7 @@ void addShoulders(LaneSearch& ls, const Profile& profile, double sigma)
         bool clear = true;
         for (const BandPeak& b : ls.bands)
             clear = clear && (i < b.peak.at - b.hwL - 2 * sigma || i > b.peak.at + b.hwR + 2 * sigma);
-        if (clear)
-            spread.push_back(std::fabs(c[static_cast<size_t>(i)]));
+        if (clear) spread.push_back(std::fabs(c[static_cast<size_t>(i)]));
     }
     double noise = ls.noise * std::sqrt(norm);
     if (spread.size() >= 16) {
@@ -195,15 +186,13 @@ void addShoulders(LaneSearch& ls, const Profile& profile, double sigma)
         if (!(ci < c[static_cast<size_t>(i - 1)] && ci <= c[static_cast<size_t>(i + 1)]) || -ci < 5 * noise)
             continue;
         const double height = -ci * gain;
-        if (height < ls.least || ls.s[static_cast<size_t>(i)] - ls.typical < ls.least)
-            continue;
+        if (height < ls.least || ls.s[static_cast<size_t>(i)] - ls.typical < ls.least) continue;
         // Away from the peaks: two sigma beyond their half-prominence span, where the corners
         // of a flat top no longer bend the profile.
         bool clear = true;
         for (const BandPeak& b : ls.bands)
             clear = clear && (i < b.peak.at - b.hwL - 2 * sigma || i > b.peak.at + b.hwR + 2 * sigma);
-        if (!clear)
-            continue;
+        if (!clear) continue;
         // Its width: where the bend changes sign lies sigma' from a Gaussian band's middle.
         int za = i, zb = i;
         while (za > 1 && c[static_cast<size_t>(za - 1)] < 0)
@@ -231,34 +220,33 @@ void addShoulders(LaneSearch& ls, const Profile& profile, double sigma)
         bool clear = true;
         for (const BandPeak& k : kept)
             clear = clear && std::fabs(b.peak.at - k.peak.at) >= reach;
-        if (clear)
-            kept.push_back(b);
+        if (clear) kept.push_back(b);
     }
     ls.bands.insert(ls.bands.end(), kept.begin(), kept.end());
-    std::sort(ls.bands.begin(), ls.bands.end(), [](const BandPeak& a, const BandPeak& b) { return a.peak.at < b.peak.at; });
+    std::sort(ls.bands.begin(), ls.bands.end(),
+              [](const BandPeak& a, const BandPeak& b) { return a.peak.at < b.peak.at; });
 }
 
 // Boxes and volumes of one lane's bands. Two peaks part at the lowest row between them; a
 // shoulder parts from its neighbours where the profile bends up most (the largest second
 // difference between them), as a valley would. Each row belongs to one band's box at most.
-void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const LaneSums& rows, const Options& o)
-{
+void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const LaneSums& rows, const Options& o) {
     const Profile& s = ls.s;
     const int n = static_cast<int>(s.size());
 
     const std::vector<BandPeak>& bands = ls.bands;
     const size_t count = bands.size();
-    std::vector<int> cuts;      // cuts[k]: the last row of band k's share, before band k + 1
-    std::vector<bool> joined;   // joined[k]: bands k and k + 1 part without a valley
+    std::vector<int> cuts;    // cuts[k]: the last row of band k's share, before band k + 1
+    std::vector<bool> joined; // joined[k]: bands k and k + 1 part without a valley
     for (size_t k = 0; k + 1 < count; ++k) {
         const int a = bands[k].peak.pos, b = bands[k + 1].peak.pos;
         int cut = argMin(s, a, b);
-        const bool shoulder = (bands[k].shoulder || bands[k + 1].shoulder) && b - a >= 2 && !ls.curvature.empty();
+        const bool shoulder =
+            (bands[k].shoulder || bands[k + 1].shoulder) && b - a >= 2 && !ls.curvature.empty();
         if (shoulder) {
             cut = a + 1;
             for (int i = a + 1; i < b; ++i)
-                if (ls.curvature[static_cast<size_t>(i)] > ls.curvature[static_cast<size_t>(cut)])
-                    cut = i;
+                if (ls.curvature[static_cast<size_t>(i)] > ls.curvature[static_cast<size_t>(cut)]) cut = i;
         }
         cuts.push_back(cut);
         joined.push_back(shoulder);
@@ -299,26 +287,27 @@ void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const LaneSu
 
 } // namespace
 
-void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vector<Lane>& lanes, const Options& o)
-{
+void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vector<Lane>& lanes,
+               const Options& o) {
     const Work& wk = gel.work();
     for (const Lane& l : lanes)
         if (l.tier < 0 || l.tier >= static_cast<int>(tiers.size()))
             throw ArgumentError("lane " + std::to_string(l.index + 1) + " lies in tier " +
-                                std::to_string(static_cast<long long>(l.tier) + 1) + " of " + std::to_string(tiers.size()));
+                                std::to_string(static_cast<long long>(l.tier) + 1) + " of " +
+                                std::to_string(tiers.size()));
     // Each lane is searched and measured on a thread of its own, between the steps that need every
     // lane's figures (the gel's range, its usual band width); those are gathered in lane order, so
     // the result does not depend on the threads.
     const int count = static_cast<int>(lanes.size());
     std::vector<Profile> profiles(lanes.size());
-    kestro::detail::runBands(count, [&](int k) { profiles[static_cast<size_t>(k)] = laneProfile(gel, lanes[static_cast<size_t>(k)]).values; });
+    kestro::detail::runBands(count, [&](int k) {
+        profiles[static_cast<size_t>(k)] = laneProfile(gel, lanes[static_cast<size_t>(k)]).values;
+    });
     double lowest = 0, highest = 0;
     for (size_t k = 0; k < profiles.size(); ++k) {
         const auto [mn, mx] = std::minmax_element(profiles[k].begin(), profiles[k].end());
-        if (k == 0 || *mn < lowest)
-            lowest = *mn;
-        if (k == 0 || *mx > highest)
-            highest = *mx;
+        if (k == 0 || *mn < lowest) lowest = *mn;
+        if (k == 0 || *mx > highest) highest = *mx;
     }
     std::vector<double> widths;
     std::vector<LaneSearch> searches(lanes.size());
@@ -336,8 +325,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
             const bool neighbour = !(dir < 0 && k == 0) && m < lanes.size() && lanes[m].tier == l.tier;
             const int g0 = neighbour ? (dir < 0 ? lanes[m].box.right : l.box.right) - wk.x0 : 0;
             const int g1 = neighbour ? (dir < 0 ? l.box.left - 1 : lanes[m].box.left - 1) - wk.x0 : -1;
-            if (g1 < g0)
-                continue;
+            if (g1 < g0) continue;
             rowSums(wk, g0, g1, l.box.top - wk.y0, l.box.bottom - 1 - wk.y0, shifts, side, nullptr, sat);
             for (double& v : side)
                 v /= g1 - g0 + 1;
@@ -347,8 +335,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
                 for (size_t i = 0; i < between.size(); ++i)
                     between[i] = std::min(between[i], side[i]);
         }
-        if (sides < 2)
-            between.clear();
+        if (sides < 2) between.clear();
         searches[k] = findPeakBands(profiles[k], between, between, highest - lowest, o);
     });
     for (const LaneSearch& ls : searches)
@@ -363,8 +350,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     kestro::detail::runBands(count, [&](int lane) {
         const size_t k = static_cast<size_t>(lane);
         LaneSearch& ls = searches[k];
-        if (o.shoulders)
-            addShoulders(ls, profiles[k], sigma);
+        if (o.shoulders) addShoulders(ls, profiles[k], sigma);
         // A shoulder holds at least a third of the volume of a band of the least prominence and the
         // usual width across the lane: the corners of a flat, saturated top bend the profile as
         // a shoulder does, but the box between them and the top holds nothing.
@@ -376,10 +362,8 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
             measureBands(l, wk, ls, sums, o);
             std::vector<BandPeak> kept;
             for (size_t i = 0; i < ls.bands.size(); ++i)
-                if (!ls.bands[i].shoulder || l.bands[i].correctedVolume >= least)
-                    kept.push_back(ls.bands[i]);
-            if (kept.size() == ls.bands.size())
-                break;
+                if (!ls.bands[i].shoulder || l.bands[i].correctedVolume >= least) kept.push_back(ls.bands[i]);
+            if (kept.size() == ls.bands.size()) break;
             ls.bands = std::move(kept);
         }
         for (size_t i = 0; i < l.bands.size(); ++i) {
@@ -415,8 +399,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         for (size_t k = 0; k < lanes.size(); ++k) {
             const auto wide = [&](const Band& b) {
                 for (const auto& [row, width] : steeper[k])
-                    if (row == b.peakY)
-                        return width > widest;
+                    if (row == b.peakY) return width > widest;
                 return b.width > widest;
             };
             lanes[k].bands.erase(std::remove_if(lanes[k].bands.begin(), lanes[k].bands.end(),
@@ -433,8 +416,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     std::vector<double> edges;
     for (const Lane& l : lanes)
         for (const Band& b : l.bands)
-            if (b.edgeWidth > 0)
-                edges.push_back(b.edgeWidth);
+            if (b.edgeWidth > 0) edges.push_back(b.edgeWidth);
     if (edges.size() >= 5 && o.diffuseEdge > 0) {
         const double widest = o.diffuseEdge * medianOf(edges);
         for (Lane& l : lanes)

@@ -8,12 +8,9 @@
 
 namespace kestro::gel {
 
-double SizeCalibration::sizeAt(double distance, bool* extrapolated) const
-{
-    if (extrapolated)
-        *extrapolated = false;
-    if (!valid() || sizes.size() != positions.size())
-        return 0;
+double SizeCalibration::sizeAt(double distance, bool* extrapolated) const {
+    if (extrapolated) *extrapolated = false;
+    if (!valid() || sizes.size() != positions.size()) return 0;
     const std::vector<double>& x = positions;
     const size_t n = x.size();
     std::vector<double> y(n);
@@ -23,12 +20,10 @@ double SizeCalibration::sizeAt(double distance, bool* extrapolated) const
     while (k + 2 < n && distance > x[k + 1])
         ++k;
     const bool outside = distance < x.front() || distance > x.back();
-    if (extrapolated)
-        *extrapolated = outside;
+    if (extrapolated) *extrapolated = outside;
     const double h = x[k + 1] - x[k];
     const double t = (distance - x[k]) / h;
-    if (fit == SizeFit::PiecewiseLinear || outside)
-        return std::pow(10.0, y[k] + t * (y[k + 1] - y[k]));
+    if (fit == SizeFit::PiecewiseLinear || outside) return std::pow(10.0, y[k] + t * (y[k + 1] - y[k]));
 
     // Fritsch-Carlson tangents: the mean of the neighbouring secants (the secant at the ends),
     // zero where the secants change sign, and scaled back into the circle of radius 3 around
@@ -53,16 +48,14 @@ double SizeCalibration::sizeAt(double distance, bool* extrapolated) const
         }
     }
     const double t2 = t * t, t3 = t2 * t;
-    const double v = (2 * t3 - 3 * t2 + 1) * y[k] + (t3 - 2 * t2 + t) * h * m[k] + (-2 * t3 + 3 * t2) * y[k + 1] +
-                     (t3 - t2) * h * m[k + 1];
+    const double v = (2 * t3 - 3 * t2 + 1) * y[k] + (t3 - 2 * t2 + t) * h * m[k] +
+                     (-2 * t3 + 3 * t2) * y[k + 1] + (t3 - t2) * h * m[k + 1];
     return std::pow(10.0, v);
 }
 
-std::vector<double> SizeCalibration::leaveOneOut() const
-{
+std::vector<double> SizeCalibration::leaveOneOut() const {
     std::vector<double> out;
-    if (positions.size() < 3 || sizes.size() != positions.size())
-        return out;
+    if (positions.size() < 3 || sizes.size() != positions.size()) return out;
     for (size_t k = 0; k < positions.size(); ++k) {
         SizeCalibration c = *this;
         c.positions.erase(c.positions.begin() + static_cast<std::ptrdiff_t>(k));
@@ -84,9 +77,8 @@ namespace {
 // pairings the spacing cannot tell apart. Fewer than three pairs, more than 24 left out, or lists
 // too long to search (its memory grows as pairs times (left out + 1) cubed) are paired from the
 // top, and searched is then false.
-std::vector<std::pair<size_t, size_t>> pairLadder(const std::vector<double>& positions, const std::vector<double>& sizes,
-                                                  bool& searched)
-{
+std::vector<std::pair<size_t, size_t>> pairLadder(const std::vector<double>& positions,
+                                                  const std::vector<double>& sizes, bool& searched) {
     const size_t k = positions.size(), m = sizes.size();
     const bool bandsShorter = k <= m;
     const size_t n = std::min(k, m), N = std::max(k, m), D = N - n + 1;
@@ -127,8 +119,7 @@ std::vector<std::pair<size_t, size_t>> pairLadder(const std::vector<double>& pos
             for (size_t b = c; b < D; ++b)
                 for (size_t a = b; a < D; ++a) {
                     const double here = cost[at(t, a, b, c)];
-                    if (here == none)
-                        continue;
+                    if (here == none) continue;
                     const double g2 = g(t - 2, c, b), g1 = g(t - 1, b, a);
                     for (size_t e = a; e < D; ++e) {
                         const double bend = g(t, a, e) - 2 * g1 + g2;
@@ -145,8 +136,7 @@ std::vector<std::pair<size_t, size_t>> pairLadder(const std::vector<double>& pos
         for (size_t b = c; b < D; ++b)
             for (size_t a = b; a < D; ++a) {
                 double total = cost[at(n - 1, a, b, c)] + skip(n + a, N);
-                if (n == 3)
-                    total += std::pow(g(1, b, a) - g(0, c, b), 2);
+                if (n == 3) total += std::pow(g(1, b, a) - g(0, c, b), 2);
                 if (total < best) {
                     best = total;
                     offset[n - 1] = a;
@@ -161,8 +151,7 @@ std::vector<std::pair<size_t, size_t>> pairLadder(const std::vector<double>& pos
     return pairs;
 }
 
-std::string number(double v)
-{
+std::string number(double v) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", v);
     return text;
@@ -172,8 +161,7 @@ std::string number(double v)
 
 namespace {
 
-void checkSizes(const std::vector<double>& sizes)
-{
+void checkSizes(const std::vector<double>& sizes) {
     for (size_t k = 0; k < sizes.size(); ++k)
         if (!(sizes[k] > 0) || !std::isfinite(sizes[k]) || (k > 0 && !(sizes[k] < sizes[k - 1])))
             throw ArgumentError("ladder sizes must be finite, positive and falling, largest first");
@@ -182,18 +170,19 @@ void checkSizes(const std::vector<double>& sizes)
 // The calibration of one ladder lane, with the warnings its pairing and spacing call for; the
 // warnings name the lane when the gel has several ladders.
 SizeCalibration fitLadder(Analysis& analysis, int ladderLane, const std::vector<double>& sizes, SizeFit fit,
-                          bool nameLane)
-{
+                          bool nameLane) {
     if (ladderLane < 0 || ladderLane >= static_cast<int>(analysis.lanes.size()))
-        throw ArgumentError("there is no ladder lane " + std::to_string(static_cast<long long>(ladderLane) + 1) + " (lanes found: " +
-                                    std::to_string(analysis.lanes.size()) + ")");
+        throw ArgumentError("there is no ladder lane " +
+                            std::to_string(static_cast<long long>(ladderLane) + 1) +
+                            " (lanes found: " + std::to_string(analysis.lanes.size()) + ")");
     const Lane& ladder = analysis.lanes[static_cast<size_t>(ladderLane)];
     const size_t n = std::min(sizes.size(), ladder.bands.size());
     if (n < 2)
         throw ArgumentError("a size calibration needs two ladder bands with sizes at least; lane " +
-                                    std::to_string(ladderLane + 1) + " has " + std::to_string(ladder.bands.size()) +
-                                    " bands");
-    const std::string which = nameLane ? "the ladder lane " + std::to_string(ladderLane + 1) : "the ladder lane";
+                            std::to_string(ladderLane + 1) + " has " + std::to_string(ladder.bands.size()) +
+                            " bands");
+    const std::string which =
+        nameLane ? "the ladder lane " + std::to_string(ladderLane + 1) : "the ladder lane";
     // Migration distance: rows below the top of the lane's tier.
     std::vector<double> distances;
     for (const Band& b : ladder.bands)
@@ -223,23 +212,25 @@ SizeCalibration fitLadder(Analysis& analysis, int ladderLane, const std::vector<
             else
                 ++more;
         }
-        if (more > 0)
-            left += " and " + std::to_string(more) + " more";
-        detail::addWarning(analysis, "ladder-count", which + " has " + std::to_string(ladder.bands.size()) + " bands for " +
-                                    std::to_string(sizes.size()) + " sizes: paired " +
-                                    (searched ? "where log(size) runs smoothest against distance" : "from the top") +
-                                    ", without " +
-                                    (ladder.bands.size() > sizes.size() ? "its bands " : "the sizes ") + left);
+        if (more > 0) left += " and " + std::to_string(more) + " more";
+        detail::addWarning(
+            analysis, "ladder-count",
+            which + " has " + std::to_string(ladder.bands.size()) + " bands for " +
+                std::to_string(sizes.size()) + " sizes: paired " +
+                (searched ? "where log(size) runs smoothest against distance" : "from the top") +
+                ", without " + (ladder.bands.size() > sizes.size() ? "its bands " : "the sizes ") + left);
     }
     // A jump in the spacing of log(size) against distance (a segment 2.5 times as steep or as
     // flat as the one before) is a band missed, or one too many, near it.
     for (size_t t = 2; t < c.positions.size(); ++t) {
-        const double before = std::log10(c.sizes[t - 2] / c.sizes[t - 1]) / (c.positions[t - 1] - c.positions[t - 2]);
+        const double before =
+            std::log10(c.sizes[t - 2] / c.sizes[t - 1]) / (c.positions[t - 1] - c.positions[t - 2]);
         const double after = std::log10(c.sizes[t - 1] / c.sizes[t]) / (c.positions[t] - c.positions[t - 1]);
         if (std::fabs(std::log(after / before)) > std::log(2.5)) {
-            detail::addWarning(analysis, "ladder-spacing", (nameLane ? which + "'s" : std::string("the ladder's")) +
-                                        " spacing of log(size) against distance jumps at size " +
-                                        number(c.sizes[t - 1]) + ": a band may be missed or extra there");
+            detail::addWarning(analysis, "ladder-spacing",
+                               (nameLane ? which + "'s" : std::string("the ladder's")) +
+                                   " spacing of log(size) against distance jumps at size " +
+                                   number(c.sizes[t - 1]) + ": a band may be missed or extra there");
             break;
         }
     }
@@ -248,8 +239,7 @@ SizeCalibration fitLadder(Analysis& analysis, int ladderLane, const std::vector<
 
 } // namespace
 
-void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes, SizeFit fit)
-{
+void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& sizes, SizeFit fit) {
     checkSizes(sizes);
     const SizeCalibration c = fitLadder(analysis, ladderLane, sizes, fit, false);
     for (Lane& l : analysis.lanes)
@@ -260,15 +250,13 @@ void calibrate(Analysis& analysis, int ladderLane, const std::vector<double>& si
 }
 
 void calibrateTiers(Analysis& analysis, const std::vector<int>& ladderLanes, const std::vector<double>& sizes,
-                    SizeFit fit, const std::vector<double>& masses)
-{
+                    SizeFit fit, const std::vector<double>& masses) {
     checkSizes(sizes);
     if (!masses.empty() && masses.size() != sizes.size())
         throw ArgumentError("ladder masses pair with sizes one to one: " + std::to_string(masses.size()) +
                             " masses for " + std::to_string(sizes.size()) + " sizes");
     for (double m : masses)
-        if (!(m > 0) || !std::isfinite(m))
-            throw ArgumentError("ladder masses must be finite and positive");
+        if (!(m > 0) || !std::isfinite(m)) throw ArgumentError("ladder masses must be finite and positive");
     std::vector<SizeCalibration> all;
     for (int lane : ladderLanes) {
         for (const SizeCalibration& c : all)
@@ -285,14 +273,12 @@ void calibrateTiers(Analysis& analysis, const std::vector<int>& ladderLanes, con
     for (int t = 0; t < tiers; ++t) {
         std::vector<const SizeCalibration*> here;
         for (const SizeCalibration& c : all)
-            if (c.tier == t)
-                here.push_back(&c);
+            if (c.tier == t) here.push_back(&c);
         if (here.size() > 2)
             throw ArgumentError("tier " + std::to_string(t + 1) + " has " + std::to_string(here.size()) +
                                 " ladder lanes; a tier takes one or two");
         for (Lane& l : analysis.lanes) {
-            if (l.tier != t)
-                continue;
+            if (l.tier != t) continue;
             for (Band& b : l.bands) {
                 const double d = b.peakY - l.box.top;
                 b.size = 0;
@@ -305,15 +291,17 @@ void calibrateTiers(Analysis& analysis, const std::vector<int>& ladderLanes, con
                     bool e0 = false, e1 = false;
                     const double s0 = here[0]->sizeAt(d, &e0), s1 = here[1]->sizeAt(d, &e1);
                     const double span = here[1]->centre - here[0]->centre;
-                    const double w = span > 0 ? std::clamp((l.centreAt(b.peakY) - here[0]->centre) / span, 0.0, 1.0) : 0.5;
+                    const double w =
+                        span > 0 ? std::clamp((l.centreAt(b.peakY) - here[0]->centre) / span, 0.0, 1.0) : 0.5;
                     b.size = std::pow(10.0, (1 - w) * std::log10(s0) + w * std::log10(s1));
                     b.extrapolated = e0 || e1;
                 }
             }
         }
         if (here.empty() && !all.empty())
-            detail::addWarning(analysis, "no-ladder", "tier " + std::to_string(t + 1) +
-                                                          " has no ladder lane: its bands are not sized");
+            detail::addWarning(analysis, "no-ladder",
+                               "tier " + std::to_string(t + 1) +
+                                   " has no ladder lane: its bands are not sized");
     }
     // Each ladder band read off the others: a band the fit cannot reach within 10% is a ladder
     // band missed, mispaired or misread.
@@ -327,24 +315,23 @@ void calibrateTiers(Analysis& analysis, const std::vector<int>& ladderLanes, con
                 at = k;
             }
         if (worst > 0.1)
-            detail::addWarning(analysis, "ladder-fit", "the ladder lane " + std::to_string(c.ladderLane + 1) +
-                                                           " fits loosely: its band of size " + number(c.sizes[at]) +
-                                                           " is read as " + number(loo[at]) + " from the others (" +
-                                                           number(std::round(worst * 1000) / 10) + "% off)");
+            detail::addWarning(analysis, "ladder-fit",
+                               "the ladder lane " + std::to_string(c.ladderLane + 1) +
+                                   " fits loosely: its band of size " + number(c.sizes[at]) + " is read as " +
+                                   number(loo[at]) + " from the others (" +
+                                   number(std::round(worst * 1000) / 10) + "% off)");
     }
     analysis.calibrations = all;
     analysis.calibration = all.empty() ? SizeCalibration() : all.front();
     analysis.massCurves.clear();
-    if (masses.empty())
-        return;
+    if (masses.empty()) return;
     for (int t = 0; t < tiers; ++t) {
         MassCurve m;
         m.tier = t;
         double mv = 0, vv = 0, sm = 0, smm = 0;
         std::vector<std::pair<double, double>> points;
         for (const SizeCalibration& c : all) {
-            if (c.tier != t)
-                continue;
+            if (c.tier != t) continue;
             const Lane& ladder = analysis.lanes[static_cast<size_t>(c.ladderLane)];
             for (size_t k = 0; k < c.bands.size(); ++k) {
                 const Band& b = ladder.bands[static_cast<size_t>(c.bands[k])];
@@ -360,8 +347,7 @@ void calibrateTiers(Analysis& analysis, const std::vector<int>& ladderLanes, con
                 smm += mass * mass;
             }
         }
-        if (points.empty() && m.saturatedLeftOut == 0)
-            continue;
+        if (points.empty() && m.saturatedLeftOut == 0) continue;
         m.points = static_cast<int>(points.size());
         if (vv > 0 && mv > 0) {
             m.slope = mv / vv;
@@ -371,8 +357,9 @@ void calibrateTiers(Analysis& analysis, const std::vector<int>& ladderLanes, con
             const double total = smm - sm * sm / static_cast<double>(points.size());
             m.rSquared = total > 0 ? 1 - residual / total : 0;
         } else {
-            detail::addWarning(analysis, "no-mass-curve", "tier " + std::to_string(t + 1) +
-                                                              " has no unsaturated ladder band to fit masses to");
+            detail::addWarning(analysis, "no-mass-curve",
+                               "tier " + std::to_string(t + 1) +
+                                   " has no unsaturated ladder band to fit masses to");
         }
         for (Lane& l : analysis.lanes)
             if (l.tier == t)

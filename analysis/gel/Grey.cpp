@@ -10,19 +10,19 @@ namespace kestro::gel {
 
 namespace {
 
-int luma(int r, int g, int b)
-{
+int luma(int r, int g, int b) {
     return (299 * r + 587 * g + 114 * b + 500) / 1000;
 }
 
 // One row of a view's samples as ints, clamped to the saturation level.
-void readRow(const GreyView& v, int y, int x0, int count, int* out)
-{
+void readRow(const GreyView& v, int y, int x0, int count, int* out) {
     const auto* line = static_cast<const unsigned char*>(v.pixels) + y * v.stride;
     for (int x = 0; x < count; ++x) {
         int s = 0;
         switch (v.sample) {
-        case GreyView::Sample::UInt8: s = line[x0 + x]; break;
+        case GreyView::Sample::UInt8:
+            s = line[x0 + x];
+            break;
         case GreyView::Sample::UInt16: {
             std::uint16_t u;
             std::memcpy(&u, line + 2 * static_cast<size_t>(x0 + x), sizeof u);
@@ -37,8 +37,7 @@ void readRow(const GreyView& v, int y, int x0, int count, int* out)
     }
 }
 
-size_t sampleBytes(GreyView::Sample s)
-{
+size_t sampleBytes(GreyView::Sample s) {
     return s == GreyView::Sample::UInt8 ? 1 : s == GreyView::Sample::UInt16 ? 2 : 4;
 }
 
@@ -46,8 +45,7 @@ size_t sampleBytes(GreyView::Sample s)
 // the imager's dark frame would take the frame's level for the gel beside the edge, which would
 // then read as bright as a lane, and a lane there would stand out of the gel on its far side only.
 // So the minimum runs over the gel's columns alone (found as the tiers' are).
-void backgroundOnGel(detail::Work& wk, int hw, int hh)
-{
+void backgroundOnGel(detail::Work& wk, int hw, int hh) {
     const int step = std::max(1, wk.h / 1024);
     detail::Profile columns(static_cast<size_t>(wk.w), 0.0);
     for (int y = 0; y < wk.h; y += step) {
@@ -78,20 +76,20 @@ void backgroundOnGel(detail::Work& wk, int hw, int hh)
 
 } // namespace
 
-const char* polarityName(Polarity polarity)
-{
+const char* polarityName(Polarity polarity) {
     switch (polarity) {
-    case Polarity::Auto: return "auto";
-    case Polarity::BrightBands: return "bright bands";
-    case Polarity::DarkBands: return "dark bands";
+    case Polarity::Auto:
+        return "auto";
+    case Polarity::BrightBands:
+        return "bright bands";
+    case Polarity::DarkBands:
+        return "dark bands";
     }
     return "auto";
 }
 
-Polarity detectPolarity(const int* pixels, size_t count, int maxValue)
-{
-    if (count == 0 || maxValue <= 0)
-        return Polarity::BrightBands;
+Polarity detectPolarity(const int* pixels, size_t count, int maxValue) {
+    if (count == 0 || maxValue <= 0) return Polarity::BrightBands;
     std::vector<size_t> histogram(static_cast<size_t>(maxValue) + 1, 0);
     for (size_t i = 0; i < count; ++i)
         ++histogram[static_cast<size_t>(std::clamp(pixels[i], 0, maxValue))];
@@ -100,8 +98,7 @@ Polarity detectPolarity(const int* pixels, size_t count, int maxValue)
         size_t seen = 0;
         for (size_t v = 0; v < histogram.size(); ++v) {
             seen += histogram[v];
-            if (seen > target)
-                return static_cast<double>(v);
+            if (seen > target) return static_cast<double>(v);
         }
         return static_cast<double>(maxValue);
     };
@@ -109,8 +106,7 @@ Polarity detectPolarity(const int* pixels, size_t count, int maxValue)
     return p99 - p50 >= p50 - p1 ? Polarity::BrightBands : Polarity::DarkBands;
 }
 
-GreyImage greyImage(const DalvoImage& image)
-{
+GreyImage greyImage(const DalvoImage& image) {
     if (!image.isValid() || image.getWidth() == 0 || image.getHeight() == 0)
         throw ArgumentError("the image is empty");
     GreyImage g;
@@ -138,7 +134,8 @@ GreyImage greyImage(const DalvoImage& image)
         g.maxValue = 255;
         g.conversion = "luma of 8-bit RGB: (299 R + 587 G + 114 B + 500) / 1000";
     } else {
-        throw ArgumentError("a " + std::to_string(bpp) + "-bit image of this type has no grey form for gel analysis");
+        throw ArgumentError("a " + std::to_string(bpp) +
+                            "-bit image of this type has no grey form for gel analysis");
     }
     for (int y = 0; y < g.height; ++y) {
         const BYTE* line = image.getScanLine(static_cast<unsigned>(g.height - 1 - y));
@@ -151,7 +148,9 @@ GreyImage greyImage(const DalvoImage& image)
                 out[x] = luma(c.red, c.green, c.blue);
             } else if (bpp == 8) {
                 const BYTE i = line[x];
-                out[x] = !palette || identity ? i : luma(palette[i].rgbRed, palette[i].rgbGreen, palette[i].rgbBlue);
+                out[x] = !palette || identity
+                             ? i
+                             : luma(palette[i].rgbRed, palette[i].rgbGreen, palette[i].rgbBlue);
             } else {
                 const BYTE* c = line + x * (bpp / 8);
                 out[x] = luma(c[FI_RGBA_RED], c[FI_RGBA_GREEN], c[FI_RGBA_BLUE]);
@@ -161,32 +160,30 @@ GreyImage greyImage(const DalvoImage& image)
     return g;
 }
 
-GreyView greyView(const RasterImageGS16& raster)
-{
+GreyView greyView(const RasterImageGS16& raster) {
     return GreyView::of(raster.pixels, raster.width, raster.height,
                         static_cast<std::ptrdiff_t>(raster.width) * static_cast<std::ptrdiff_t>(sizeof(int)),
                         raster.maxPixelValue);
 }
 
-PreparedGel::PreparedGel(const GreyView& g, const Options& o)
-{
-    if (!g.pixels || g.width <= 0 || g.height <= 0)
-        throw ArgumentError("the image is empty");
-    if (std::abs(g.stride) < static_cast<std::ptrdiff_t>(sampleBytes(g.sample) * static_cast<size_t>(g.width)))
+PreparedGel::PreparedGel(const GreyView& g, const Options& o) {
+    if (!g.pixels || g.width <= 0 || g.height <= 0) throw ArgumentError("the image is empty");
+    if (std::abs(g.stride) <
+        static_cast<std::ptrdiff_t>(sampleBytes(g.sample) * static_cast<size_t>(g.width)))
         throw ArgumentError("the rows of the grey view overlap: its stride is shorter than a row");
     // The analysis keeps histograms of every grey level.
     if (g.maxValue < 1 || g.maxValue > 65535)
-        throw ArgumentError("the saturation level " + std::to_string(g.maxValue) + " is not within 1 .. 65535");
-    if (o.tiers < 0)
-        throw ArgumentError("the tier count cannot be negative");
-    if (o.laneCount < 0)
-        throw ArgumentError("the lane count cannot be negative");
+        throw ArgumentError("the saturation level " + std::to_string(g.maxValue) +
+                            " is not within 1 .. 65535");
+    if (o.tiers < 0) throw ArgumentError("the tier count cannot be negative");
+    if (o.laneCount < 0) throw ArgumentError("the lane count cannot be negative");
     Region r = o.region;
-    if (r.width == 0)
-        r = Region{0, 0, g.width, g.height};
-    if (r.x < 0 || r.y < 0 || r.width < 1 || r.height < 1 || r.x > g.width - r.width || r.y > g.height - r.height)
+    if (r.width == 0) r = Region{0, 0, g.width, g.height};
+    if (r.x < 0 || r.y < 0 || r.width < 1 || r.height < 1 || r.x > g.width - r.width ||
+        r.y > g.height - r.height)
         throw ArgumentError("the region " + std::to_string(r.x) + " " + std::to_string(r.y) + " " +
-                            std::to_string(r.width) + " x " + std::to_string(r.height) + " does not lie inside the image");
+                            std::to_string(r.width) + " x " + std::to_string(r.height) +
+                            " does not lie inside the image");
     if (r.width < 16 || r.height / 16 < std::max(1, o.tiers))
         throw ArgumentError("the region is too small for a gel (16 x 16 pixels per tier at least)");
 
@@ -221,13 +218,29 @@ PreparedGel::PreparedGel(const GreyView& g, const Options& o)
     m_work = std::move(wk);
 }
 
-int PreparedGel::imageWidth() const { return m_work->imageWidth; }
-int PreparedGel::imageHeight() const { return m_work->imageHeight; }
-const Region& PreparedGel::region() const { return m_work->region; }
-int PreparedGel::maxValue() const { return m_work->maxValue; }
-Polarity PreparedGel::polarity() const { return m_work->polarity; }
-bool PreparedGel::polarityDetected() const { return m_work->polarityDetected; }
-int PreparedGel::value(int x, int y) const { return m_work->row(y - m_work->y0)[x - m_work->x0]; }
-int PreparedGel::background(int x, int y) const { return m_work->bgRow(y - m_work->y0)[x - m_work->x0]; }
+int PreparedGel::imageWidth() const {
+    return m_work->imageWidth;
+}
+int PreparedGel::imageHeight() const {
+    return m_work->imageHeight;
+}
+const Region& PreparedGel::region() const {
+    return m_work->region;
+}
+int PreparedGel::maxValue() const {
+    return m_work->maxValue;
+}
+Polarity PreparedGel::polarity() const {
+    return m_work->polarity;
+}
+bool PreparedGel::polarityDetected() const {
+    return m_work->polarityDetected;
+}
+int PreparedGel::value(int x, int y) const {
+    return m_work->row(y - m_work->y0)[x - m_work->x0];
+}
+int PreparedGel::background(int x, int y) const {
+    return m_work->bgRow(y - m_work->y0)[x - m_work->x0];
+}
 
 } // namespace kestro::gel

@@ -49,8 +49,8 @@ std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, dou
 double darkestLevel(const PreparedGel::Work& wk);
 
 struct Peak {
-    int pos = 0;         // the peak's sample (middle of a plateau)
-    double at = 0;       // sub-pixel position
+    int pos = 0;   // the peak's sample (middle of a plateau)
+    double at = 0; // sub-pixel position
     double prominence = 0;
 };
 std::vector<Peak> findPeaks(const Profile& s);
@@ -78,16 +78,15 @@ void rowSums(const Work& wk, int a, int b, int y0, int y1, const std::vector<int
 struct LaneSums {
     Profile sums, background; // background only with the moving-minimum background
     std::vector<int> saturated;
-    std::vector<int> shift;   // the lane's path, whole columns per row
-
+    std::vector<int> shift; // the lane's path, whole columns per row
 };
 LaneSums laneSums(const Lane& lane, const Work& wk, const Options& o);
 
 // Volumes of the band whose box holds rows top..bottom of the lane's sums (relative to the
 // lane's top, included), its background line drawn from the mean sums around lineTop to those
 // around lineBottom; also its spans and saturated pixels.
-void measureVolumes(Band& b, const Lane& lane, const Work& wk, const LaneSums& rows, int top, int bottom, int lineTop,
-                    int lineBottom, const Options& o);
+void measureVolumes(Band& b, const Lane& lane, const Work& wk, const LaneSums& rows, int top, int bottom,
+                    int lineTop, int lineBottom, const Options& o);
 double edgeWidthOf(const Lane& lane, const Band& band, const Work& wk);
 
 // Warnings of an analysis, sorted by text, each once.

@@ -11,8 +11,7 @@ namespace detail {
 namespace {
 
 // The peaks of a tier's smoothed column profile that are lanes, left to right.
-std::vector<Peak> lanePeaks(const Profile& s, const Options& o)
-{
+std::vector<Peak> lanePeaks(const Profile& s, const Options& o) {
     const int n = static_cast<int>(s.size());
     // A lane is a plateau in the profile, often with a bump at either edge where the bands
     // are brighter: a peak counts as a lane only when the valleys on both sides fall at least
@@ -25,17 +24,19 @@ std::vector<Peak> lanePeaks(const Profile& s, const Options& o)
     for (const Peak& p : findPeaks(s)) {
         const double floor = *std::min_element(s.begin() + std::max(0, p.pos - reach),
                                                s.begin() + std::min(n, p.pos + reach + 1));
-        if (p.prominence >= (s[p.pos] - floor) / 3)
-            peaks.push_back(p);
+        if (p.prominence >= (s[p.pos] - floor) / 3) peaks.push_back(p);
     }
-    std::sort(peaks.begin(), peaks.end(), [](const Peak& a, const Peak& b) { return a.prominence > b.prominence; });
+    std::sort(peaks.begin(), peaks.end(),
+              [](const Peak& a, const Peak& b) { return a.prominence > b.prominence; });
     std::vector<Peak> kept;
     if (!peaks.empty()) {
         // The strongest peaks first; with a lane count given, they keep a third of the even
         // spacing between them.
         // The threshold follows the third strongest peak: the bright walls of a casting tray
         // or the edge of the gel outshine every lane and would hide the fainter ones.
-        const double least = o.laneCount > 0 ? 0.0 : o.minLaneProminence * peaks[std::min<size_t>(2, peaks.size() - 1)].prominence;
+        const double least =
+            o.laneCount > 0 ? 0.0
+                            : o.minLaneProminence * peaks[std::min<size_t>(2, peaks.size() - 1)].prominence;
         const double minGap = o.laneCount > 0 ? n / (3.0 * o.laneCount) : 0.0;
         for (const Peak& p : peaks) {
             if ((o.laneCount > 0 && static_cast<int>(kept.size()) == o.laneCount) || p.prominence < least)
@@ -43,8 +44,7 @@ std::vector<Peak> lanePeaks(const Profile& s, const Options& o)
             bool clear = true;
             for (const Peak& q : kept)
                 clear = clear && std::fabs(p.at - q.at) >= minGap;
-            if (clear)
-                kept.push_back(p);
+            if (clear) kept.push_back(p);
         }
     }
     std::sort(kept.begin(), kept.end(), [](const Peak& a, const Peak& b) { return a.at < b.at; });
@@ -55,8 +55,7 @@ std::vector<Peak> lanePeaks(const Profile& s, const Options& o)
 // neighbouring peaks, and for each lane the index of its peak. Slivers at the region's sides
 // (the border of a scan) are no lanes: a lane is at least 40% as wide as the median lane; their
 // neighbours keep the edges the sliver bounded.
-std::vector<Lane> lanesAt(const Profile& s, const std::vector<Peak>& kept, std::vector<size_t>& from)
-{
+std::vector<Lane> lanesAt(const Profile& s, const std::vector<Peak>& kept, std::vector<size_t>& from) {
     const int n = static_cast<int>(s.size());
     std::vector<Lane> lanes;
     from.resize(kept.size());
@@ -66,7 +65,8 @@ std::vector<Lane> lanesAt(const Profile& s, const std::vector<Peak>& kept, std::
         const int lo = k > 0 ? kept[k - 1].pos : 0;
         const int hi = k + 1 < kept.size() ? kept[k + 1].pos : n - 1;
         const double h = s[static_cast<size_t>(p)];
-        const double floorL = s[static_cast<size_t>(argMin(s, lo, p))], floorR = s[static_cast<size_t>(argMin(s, p, hi))];
+        const double floorL = s[static_cast<size_t>(argMin(s, lo, p))],
+                     floorR = s[static_cast<size_t>(argMin(s, p, hi))];
         Lane lane;
         const double halfL = crossing(s, p, -1, floorL + 0.5 * (h - floorL), lo);
         const double halfR = crossing(s, p, +1, floorR + 0.5 * (h - floorR), hi);
@@ -83,7 +83,8 @@ std::vector<Lane> lanesAt(const Profile& s, const std::vector<Peak>& kept, std::
         std::vector<double> widths;
         for (const Lane& l : lanes)
             widths.push_back(l.right - l.left);
-        std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
+        std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2),
+                         widths.end());
         const double least = 0.4 * widths[widths.size() / 2];
         size_t j = 0;
         for (size_t k = 0; k < lanes.size(); ++k)
@@ -101,12 +102,10 @@ std::vector<Lane> lanesAt(const Profile& s, const std::vector<Peak>& kept, std::
 // strips of rows, the shift at which the strip's column profile best matches the tier's within
 // the lane, then a parabola through the shifts weighted by the strip's signal. Positions stay in
 // work coordinates.
-void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const Profile& columns)
-{
+void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const Profile& columns) {
     const int rows = y1 - y0 + 1;
     const int strips = std::min(16, rows / 40);
-    if (strips < 4 || lanes.empty())
-        return;
+    if (strips < 4 || lanes.empty()) return;
     std::vector<Profile> stripProfiles(static_cast<size_t>(strips), Profile(static_cast<size_t>(wk.w), 0.0));
     std::vector<double> stripMiddle(static_cast<size_t>(strips));
     std::vector<long long> acc(static_cast<size_t>(wk.w));
@@ -120,7 +119,8 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
                 acc[static_cast<size_t>(x)] += std::max(0, v[x] - g[x]);
         }
         for (int x = 0; x < wk.w; ++x)
-            stripProfiles[static_cast<size_t>(k)][static_cast<size_t>(x)] = static_cast<double>(acc[static_cast<size_t>(x)]) / (b - a + 1);
+            stripProfiles[static_cast<size_t>(k)][static_cast<size_t>(x)] =
+                static_cast<double>(acc[static_cast<size_t>(x)]) / (b - a + 1);
         stripMiddle[static_cast<size_t>(k)] = 0.5 * (a + b);
     }
     const double middle = 0.5 * (y0 + y1);
@@ -128,8 +128,7 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
         const int L = std::max(0, static_cast<int>(std::floor(lane.left)));
         const int R = std::min(wk.w - 1, static_cast<int>(std::ceil(lane.right)));
         const int reach = std::clamp(static_cast<int>(0.3 * (R - L)), 1, 24);
-        if (R - L < 4)
-            continue;
+        if (R - L < 4) continue;
         double refFloor = columns[static_cast<size_t>(L)];
         for (int x = L; x <= R; ++x)
             refFloor = std::min(refFloor, columns[static_cast<size_t>(x)]);
@@ -158,7 +157,8 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
             const double ca = corr[static_cast<size_t>(best - 1)], cb = corr[static_cast<size_t>(best)],
                          cc = corr[static_cast<size_t>(best + 1)];
             const double den = ca - 2 * cb + cc;
-            const double shift = best - reach + (den < 0 ? std::clamp(0.5 * (ca - cc) / den, -0.5, 0.5) : 0.0);
+            const double shift =
+                best - reach + (den < 0 ? std::clamp(0.5 * (ca - cc) / den, -0.5, 0.5) : 0.0);
             us.push_back(stripMiddle[static_cast<size_t>(k)] - middle);
             shifts.push_back(shift);
             weights.push_back(signal);
@@ -176,9 +176,9 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
         us.resize(used);
         shifts.resize(used);
         weights.resize(used);
-        if (used < 4)
-            continue;
-        const double uTop = *std::min_element(us.begin(), us.end()), uBottom = *std::max_element(us.begin(), us.end());
+        if (used < 4) continue;
+        const double uTop = *std::min_element(us.begin(), us.end()),
+                     uBottom = *std::max_element(us.begin(), us.end());
         // Normal equations of the weighted parabola in u = row - middle.
         double m[3][4] = {};
         for (size_t i = 0; i < used; ++i) {
@@ -196,11 +196,9 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
         for (int i = 0; i < 3 && ok; ++i) {
             int p = i;
             for (int r = i + 1; r < 3; ++r)
-                if (std::fabs(m[r][i]) > std::fabs(m[p][i]))
-                    p = r;
+                if (std::fabs(m[r][i]) > std::fabs(m[p][i])) p = r;
             std::swap(m[i], m[p]);
-            if (!(std::fabs(m[i][i]) > 1e-12 * std::fabs(m[0][0])))
-                ok = false;
+            if (!(std::fabs(m[i][i]) > 1e-12 * std::fabs(m[0][0]))) ok = false;
             for (int r = 0; r < 3 && ok; ++r)
                 if (r != i) {
                     const double f = m[r][i] / m[i][i];
@@ -208,8 +206,7 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
                         m[r][j] -= f * m[i][j];
                 }
         }
-        if (!ok)
-            continue;
+        if (!ok) continue;
         for (int i = 0; i < 3; ++i)
             c[i] = m[i][3] / m[i][i];
         // A path whose ends stray less than a pixel from its middle is straight; one that leaves
@@ -222,8 +219,7 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
             residual += weights[i] * e * e;
             weight += weights[i];
         }
-        if (stray < 1.0 || std::fabs(c[0]) + stray > reach || residual > weight)
-            continue;
+        if (stray < 1.0 || std::fabs(c[0]) + stray > reach || residual > weight) continue;
         lane.centre += c[0];
         lane.left += c[0];
         lane.right += c[0];
@@ -241,15 +237,14 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
 // and of the gaps, of the background-corrected values, each capped: bands and smears rise, an
 // empty well column with dust in it (specks narrower than half the columns) does not, and a line
 // across the whole gel (the edge of a tray) cancels. One pass over the rows reads every stripe.
-std::vector<double> laneSignals(const Work& wk, int y0, int y1, const std::vector<Lane>& lanes, int cap)
-{
-    struct Span { int a = 0, b = -1; };
+std::vector<double> laneSignals(const Work& wk, int y0, int y1, const std::vector<Lane>& lanes, int cap) {
+    struct Span {
+        int a = 0, b = -1;
+    };
     auto span = [&](double a, double b) {
         Span sp{static_cast<int>(std::ceil(a)), static_cast<int>(std::floor(b))};
-        if (sp.b < sp.a)
-            sp.a = sp.b = static_cast<int>(std::lround(0.5 * (a + b)));
-        if (sp.b < 0 || sp.a > wk.w - 1)
-            return Span{};
+        if (sp.b < sp.a) sp.a = sp.b = static_cast<int>(std::lround(0.5 * (a + b)));
+        if (sp.b < 0 || sp.a > wk.w - 1) return Span{};
         sp.a = std::clamp(sp.a, 0, wk.w - 1);
         sp.b = std::clamp(sp.b, sp.a, wk.w - 1);
         return sp;
@@ -269,7 +264,8 @@ std::vector<double> laneSignals(const Work& wk, int y0, int y1, const std::vecto
         spans.push_back(span(lanes[k].right, lanes[k + 1].left));
         right[k] = left[k + 1] = spans.size() - 1;
     }
-    spans.push_back(span(lanes[n - 1].right, lanes[n - 1].right + 0.5 * (lanes[n - 1].right - lanes[n - 1].left)));
+    spans.push_back(
+        span(lanes[n - 1].right, lanes[n - 1].right + 0.5 * (lanes[n - 1].right - lanes[n - 1].left)));
     right[n - 1] = spans.size() - 1;
 
     // A tier of 2048 rows or more is read in steps of rows: a lane's signal stretches over
@@ -283,8 +279,7 @@ std::vector<double> laneSignals(const Work& wk, int y0, int y1, const std::vecto
         const int* g = wk.bgRow(y);
         for (size_t i = 0; i < spans.size(); ++i) {
             const Span& sp = spans[i];
-            if (sp.b < sp.a)
-                continue;
+            if (sp.b < sp.a) continue;
             v.resize(static_cast<size_t>(sp.b - sp.a + 1));
             for (int x = sp.a; x <= sp.b; ++x)
                 v[static_cast<size_t>(x - sp.a)] = std::clamp(r[x] - g[x], 0, cap);
@@ -296,26 +291,29 @@ std::vector<double> laneSignals(const Work& wk, int y0, int y1, const std::vecto
     const int radius = std::max(1, static_cast<int>(rows) / 200);
     for (size_t k = 0; k < n; ++k) {
         Profile diff = medians[k];
-        const bool hasLeft = spans[left[k]].b >= spans[left[k]].a, hasRight = spans[right[k]].b >= spans[right[k]].a;
+        const bool hasLeft = spans[left[k]].b >= spans[left[k]].a,
+                   hasRight = spans[right[k]].b >= spans[right[k]].a;
         const int sides = hasLeft + hasRight;
         for (size_t i = 0; i < rows && sides > 0; ++i)
-            diff[i] -= ((hasLeft ? medians[left[k]][i] : 0.0) + (hasRight ? medians[right[k]][i] : 0.0)) / sides;
+            diff[i] -=
+                ((hasLeft ? medians[left[k]][i] : 0.0) + (hasRight ? medians[right[k]][i] : 0.0)) / sides;
         const Profile sm = boxSmooth(diff, radius);
         Profile order(sm);
-        std::nth_element(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(order.size() / 2), order.end());
+        std::nth_element(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(order.size() / 2),
+                         order.end());
         signal[k] = *std::max_element(sm.begin(), sm.end()) - order[order.size() / 2];
     }
     return signal;
 }
 
 // Exactly `count` lanes from the lanes found (left to right), which keep their places: those with
-// the least signal along them (laneSignals) go while there are too many; while there are too few, a lane grid at the found lanes'
-// pitch (the median spacing of neighbours) fills the widest gap that holds a lane at that pitch,
-// else extends past the end with more signal beside it, else takes the middle of the widest
-// stretch free of lanes. Each added lane moves to the profile's highest point within a quarter
-// pitch of the grid and spans 0.8 pitches; neighbours that would overlap part halfway.
-std::vector<Lane> countedLanes(const Profile& s, std::vector<Lane> lanes, std::vector<double> signal, int count)
-{
+// the least signal along them (laneSignals) go while there are too many; while there are too few, a lane grid
+// at the found lanes' pitch (the median spacing of neighbours) fills the widest gap that holds a lane at that
+// pitch, else extends past the end with more signal beside it, else takes the middle of the widest stretch
+// free of lanes. Each added lane moves to the profile's highest point within a quarter pitch of the grid and
+// spans 0.8 pitches; neighbours that would overlap part halfway.
+std::vector<Lane> countedLanes(const Profile& s, std::vector<Lane> lanes, std::vector<double> signal,
+                               int count) {
     const int n = static_cast<int>(s.size());
     while (static_cast<int>(lanes.size()) > count) {
         const size_t k = static_cast<size_t>(std::min_element(signal.begin(), signal.end()) - signal.begin());
@@ -327,7 +325,8 @@ std::vector<Lane> countedLanes(const Profile& s, std::vector<Lane> lanes, std::v
         std::vector<double> gaps;
         for (size_t k = 0; k + 1 < lanes.size(); ++k)
             gaps.push_back(lanes[k + 1].centre - lanes[k].centre);
-        std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
+        std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2),
+                         gaps.end());
         pitch = std::min(pitch, gaps[gaps.size() / 2]);
     }
     const auto add = [&](double at, bool refine) {
@@ -371,8 +370,7 @@ std::vector<Lane> countedLanes(const Profile& s, std::vector<Lane> lanes, std::v
             room = n - 1 - lanes.back().centre;
             at = 0.5 * (lanes.back().centre + n - 1);
         }
-        if (gap > room)
-            at = lanes[widest].centre + 0.5 * gap;
+        if (gap > room) at = lanes[widest].centre + 0.5 * gap;
         add(at, false);
     }
     for (size_t k = 0; k + 1 < lanes.size(); ++k)
@@ -391,8 +389,7 @@ std::vector<Lane> countedLanes(const Profile& s, std::vector<Lane> lanes, std::v
 // found on the edge of the gel or its tray, or beyond it on the frame (the tier's mean column
 // by column against the frame around it, the gel's level its median: lanes and the gel between
 // them fill most of it).
-static std::pair<int, int> gelColumns(const Work& wk, int y0, int y1)
-{
+static std::pair<int, int> gelColumns(const Work& wk, int y0, int y1) {
     Profile columns(static_cast<size_t>(wk.w), 0.0);
     for (int y = y0; y <= y1; ++y) {
         const int* r = wk.row(y);
@@ -404,8 +401,7 @@ static std::pair<int, int> gelColumns(const Work& wk, int y0, int y1)
     return onGel(columns, wk.darkest, std::max(4, wk.w / 64), 0.5);
 }
 
-std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
-{
+std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o) {
     const int w = wk.w, rows = y1 - y0 + 1;
     // One bright (often saturated) band would outweigh whole lanes of ordinary ones and hide
     // them under the lane threshold: each pixel counts up to the tier's 99.8th percentile.
@@ -420,8 +416,7 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
     int cap = wk.maxValue;
     for (long long seen = 0, target = static_cast<long long>(0.998 * total); cap > 0; --cap) {
         seen += histogram[static_cast<size_t>(cap)];
-        if (total - seen < target)
-            break;
+        if (total - seen < target) break;
     }
     cap = std::max(cap, 1);
     Profile columns(static_cast<size_t>(w), 0.0);
@@ -459,8 +454,9 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
                 dropped = true;
             }
         if (dropped) {
-            peaks.erase(std::remove_if(peaks.begin(), peaks.end(), [](const Peak& p) { return p.prominence < 0; }),
-                        peaks.end());
+            peaks.erase(
+                std::remove_if(peaks.begin(), peaks.end(), [](const Peak& p) { return p.prominence < 0; }),
+                peaks.end());
             lanes = lanesAt(s, peaks, from);
         }
     }
@@ -475,17 +471,16 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o)
 }
 
 // A lane's sideways shift, in whole columns, for each row of its tier.
-std::vector<int> laneShifts(const Lane& lane)
-{
+std::vector<int> laneShifts(const Lane& lane) {
     std::vector<int> shift(static_cast<size_t>(std::max(0, lane.box.height())), 0);
     if (lane.tilt != 0 || lane.bow != 0)
         for (int y = lane.box.top; y < lane.box.bottom; ++y)
-            shift[static_cast<size_t>(y - lane.box.top)] = static_cast<int>(std::lround(lane.centreAt(y) - lane.centre));
+            shift[static_cast<size_t>(y - lane.box.top)] =
+                static_cast<int>(std::lround(lane.centreAt(y) - lane.centre));
     return shift;
 }
 
-void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int first)
-{
+void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int first) {
     const int y0 = tier.top - wk.y0, y1 = tier.bottom - 1 - wk.y0;
     for (size_t k = 0; k < lanes.size(); ++k) {
         Lane& l = lanes[k];
@@ -493,10 +488,8 @@ void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int
         // to the middle of the gap at most.
         const double margin = 0.1 * (l.right - l.left);
         double left = l.left - margin, right = l.right + margin;
-        if (k > 0)
-            left = std::max(left, 0.5 * (lanes[k - 1].right + l.left) + 0.5);
-        if (k + 1 < lanes.size())
-            right = std::min(right, 0.5 * (l.right + lanes[k + 1].left) - 0.5);
+        if (k > 0) left = std::max(left, 0.5 * (lanes[k - 1].right + l.left) + 0.5);
+        if (k + 1 < lanes.size()) right = std::min(right, 0.5 * (l.right + lanes[k + 1].left) - 0.5);
         l.box.left = static_cast<int>(std::ceil(std::max(0.0, left))) + wk.x0;
         l.box.right = static_cast<int>(std::floor(std::min(wk.w - 1.0, right))) + 1 + wk.x0;
         l.box.top = tier.top;
@@ -516,13 +509,13 @@ void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int
 
 using namespace detail;
 
-std::vector<Lane> findLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, const Options& options)
-{
+std::vector<Lane> findLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, const Options& options) {
     const Work& wk = gel.work();
     std::vector<Lane> all;
     for (const Tier& t : tiers) {
         if (t.top < wk.y0 || t.bottom > wk.y0 + wk.h || t.bottom - t.top < 16)
-            throw ArgumentError("tier " + std::to_string(t.index + 1) + " does not lie inside the region or is under 16 rows");
+            throw ArgumentError("tier " + std::to_string(t.index + 1) +
+                                " does not lie inside the region or is under 16 rows");
         std::vector<Lane> lanes = tierLanes(wk, t.top - wk.y0, t.bottom - 1 - wk.y0, options);
         placeInTier(lanes, wk, t, static_cast<int>(all.size()));
         all.insert(all.end(), lanes.begin(), lanes.end());
@@ -531,28 +524,29 @@ std::vector<Lane> findLanes(const PreparedGel& gel, const std::vector<Tier>& tie
 }
 
 std::vector<Lane> placeLanes(const PreparedGel& gel, const std::vector<Tier>& tiers,
-                             const std::vector<LanePlacement>& placements)
-{
+                             const std::vector<LanePlacement>& placements) {
     const Work& wk = gel.work();
     std::vector<Lane> all;
     for (const Tier& t : tiers) {
         std::vector<Lane> lanes;
         for (const LanePlacement& p : placements) {
             if (p.tier < 0 || p.tier >= static_cast<int>(tiers.size()))
-                throw ArgumentError("a lane is placed in tier " + std::to_string(static_cast<long long>(p.tier) + 1) +
-                                    " of " + std::to_string(tiers.size()));
+                throw ArgumentError("a lane is placed in tier " +
+                                    std::to_string(static_cast<long long>(p.tier) + 1) + " of " +
+                                    std::to_string(tiers.size()));
             if (!(std::isfinite(p.left) && std::isfinite(p.right) && p.right > p.left && p.right > wk.x0 &&
                   p.left < wk.x0 + wk.w))
-                throw ArgumentError("a lane's edges must be finite, left before right, and reach into the region");
+                throw ArgumentError(
+                    "a lane's edges must be finite, left before right, and reach into the region");
             // A path steeper than a column a row, or bending by that over the tier, is no lane.
             const double rows = t.bottom - t.top;
             if (!(std::isnan(p.centre) || (p.centre >= p.left && p.centre <= p.right)) ||
                 !(std::fabs(p.tilt) <= 1 && std::fabs(p.bow) * rows <= 1 && std::isfinite(p.pathTop) &&
                   std::isfinite(p.pathBottom) && p.pathTop <= p.pathBottom))
-                throw ArgumentError("a lane's path must have its centre between its edges, a tilt and bow of at most "
-                                    "a column a row, and its top row above its bottom row");
-            if (p.tier != t.index)
-                continue;
+                throw ArgumentError(
+                    "a lane's path must have its centre between its edges, a tilt and bow of at most "
+                    "a column a row, and its top row above its bottom row");
+            if (p.tier != t.index) continue;
             Lane l;
             l.left = p.left - wk.x0;
             l.right = p.right - wk.x0;
@@ -565,19 +559,20 @@ std::vector<Lane> placeLanes(const PreparedGel& gel, const std::vector<Tier>& ti
             }
             lanes.push_back(l);
         }
-        std::sort(lanes.begin(), lanes.end(), [](const Lane& a, const Lane& b) { return a.centre < b.centre; });
+        std::sort(lanes.begin(), lanes.end(),
+                  [](const Lane& a, const Lane& b) { return a.centre < b.centre; });
         placeInTier(lanes, wk, t, static_cast<int>(all.size()));
         all.insert(all.end(), lanes.begin(), lanes.end());
     }
     return all;
 }
 
-LaneProfile laneProfile(const PreparedGel& gel, const Lane& l)
-{
+LaneProfile laneProfile(const PreparedGel& gel, const Lane& l) {
     const Work& wk = gel.work();
     const double quarter = 0.25 * (l.right - l.left);
     const int c0 = std::max(0, static_cast<int>(std::lround(l.centre - quarter)) - wk.x0);
-    const int c1 = std::min(wk.w - 1, std::max(c0, static_cast<int>(std::lround(l.centre + quarter)) - wk.x0));
+    const int c1 =
+        std::min(wk.w - 1, std::max(c0, static_cast<int>(std::lround(l.centre + quarter)) - wk.x0));
     LaneProfile p;
     p.top = l.box.top;
     if (l.box.top < wk.y0 || l.box.bottom > wk.y0 + wk.h || l.box.bottom <= l.box.top || c0 > wk.w - 1)

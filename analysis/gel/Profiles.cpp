@@ -9,8 +9,7 @@ namespace kestro::gel {
 namespace detail {
 
 // Moving average of radius r; the window shrinks at the ends instead of reading past them.
-Profile boxSmooth(const Profile& v, int r)
-{
+Profile boxSmooth(const Profile& v, int r) {
     const int n = static_cast<int>(v.size());
     Profile prefix(n + 1, 0.0), out(n);
     for (int i = 0; i < n; ++i)
@@ -24,10 +23,8 @@ Profile boxSmooth(const Profile& v, int r)
 
 // Standard deviation of a profile's noise, from the median of its absolute first differences,
 // which smooth structure (bands, slopes) hardly moves.
-double noiseOf(const Profile& v)
-{
-    if (v.size() < 3)
-        return 0;
+double noiseOf(const Profile& v) {
+    if (v.size() < 3) return 0;
     std::vector<double> d(v.size() - 1);
     for (size_t i = 0; i + 1 < v.size(); ++i)
         d[i] = std::fabs(v[i + 1] - v[i]);
@@ -38,8 +35,7 @@ double noiseOf(const Profile& v)
 // Local maxima (a plateau counts once, at its middle) with their prominence: the height above
 // the higher of the lowest points between the peak and higher ground on either side (or the
 // profile's end). Peaks on the first or last sample are not peaks.
-std::vector<Peak> findPeaks(const Profile& s)
-{
+std::vector<Peak> findPeaks(const Profile& s) {
     std::vector<Peak> peaks;
     const int n = static_cast<int>(s.size());
     int i = 1;
@@ -58,8 +54,7 @@ std::vector<Peak> findPeaks(const Profile& s)
             if (i == j) {
                 const double a = s[i - 1], b = s[i], c = s[i + 1];
                 const double den = a - 2 * b + c;
-                if (den < 0)
-                    p.at = i + std::clamp(0.5 * (a - c) / den, -0.5, 0.5);
+                if (den < 0) p.at = i + std::clamp(0.5 * (a - c) / den, -0.5, 0.5);
             }
             const double h = s[i];
             double leftMin = h, rightMin = h;
@@ -78,8 +73,7 @@ std::vector<Peak> findPeaks(const Profile& s)
 
 // Where the profile, walked from `from` in direction dir, first falls below level, interpolated
 // between samples; `limit` when it never does before reaching it.
-double crossing(const Profile& s, int from, int dir, double level, int limit)
-{
+double crossing(const Profile& s, int from, int dir, double level, int limit) {
     for (int k = from + dir; dir < 0 ? k >= limit : k <= limit; k += dir) {
         if (s[k] < level) {
             const double prev = s[k - dir];
@@ -90,17 +84,14 @@ double crossing(const Profile& s, int from, int dir, double level, int limit)
     return limit;
 }
 
-int argMin(const Profile& s, int a, int b)
-{
+int argMin(const Profile& s, int a, int b) {
     int best = a;
     for (int k = a; k <= b; ++k)
-        if (s[k] < s[best])
-            best = k;
+        if (s[k] < s[best]) best = k;
     return best;
 }
 
-double meanOf(const Profile& v, int a, int b)
-{
+double meanOf(const Profile& v, int a, int b) {
     a = std::max(a, 0);
     b = std::min(b, static_cast<int>(v.size()) - 1);
     double s = 0;
@@ -111,8 +102,7 @@ double meanOf(const Profile& v, int a, int b)
 
 // Moving average with Gaussian weights of standard deviation sigma, to three sigma; at the ends
 // the weights are cut and renormalised instead of reading past them.
-Profile gaussSmooth(const Profile& v, double sigma)
-{
+Profile gaussSmooth(const Profile& v, double sigma) {
     const int n = static_cast<int>(v.size());
     const int r = std::max(1, static_cast<int>(std::ceil(3 * sigma)));
     std::vector<double> w(static_cast<size_t>(2 * r + 1));
@@ -143,10 +133,8 @@ Profile gaussSmooth(const Profile& v, double sigma)
     return out;
 }
 
-double medianOf(Profile v)
-{
-    if (v.empty())
-        return 0;
+double medianOf(Profile v) {
+    if (v.empty()) return 0;
     std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
     return v[v.size() / 2];
 }
@@ -160,8 +148,7 @@ double medianOf(Profile v)
 // the step stands well out of the noise, and the frame is more than `sharp` rows (a crop's cut
 // through a band is not one). Returns the first and one past the last sample on the gel, less
 // the `sharp` samples along an edge where its rim glows.
-std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, double blankShare)
-{
+std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, double blankShare) {
     const int n = static_cast<int>(profile.size());
     const int radius = std::max(1, n / 600);
     const Profile s = boxSmooth(profile, radius);
@@ -169,8 +156,7 @@ std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, dou
     const int at = std::min(n - 1, static_cast<int>(blankShare * n));
     std::nth_element(order.begin(), order.begin() + at, order.end());
     const double blank = order[static_cast<size_t>(at)];
-    if (n < 8 || !(blank - darkest > 10 * noiseOf(profile)))
-        return {0, n};
+    if (n < 8 || !(blank - darkest > 10 * noiseOf(profile))) return {0, n};
     const double level = 0.5 * (darkest + blank), gel = darkest + 0.75 * (blank - darkest);
     // From an edge at row e, stepping dir, the gel stands at its level within a few rows and
     // does not fall back towards the frame for several times that: a band on a dim stretch of gel
@@ -179,8 +165,7 @@ std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, dou
         bool risen = false;
         for (int k = 0; k < 4 * sharp && e + dir * k >= 0 && e + dir * k < n; ++k) {
             const double v = s[static_cast<size_t>(e + dir * k)];
-            if (v < level)
-                return false;
+            if (v < level) return false;
             risen = risen || (k < sharp && v >= gel);
         }
         return risen;
@@ -195,8 +180,7 @@ std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, dou
     for (int run = 0; b > 0 && run < stretch; --b)
         run = s[static_cast<size_t>(b) - 1] >= level ? run + 1 : 0;
     b += stretch;
-    if (a < 0 || b > n || b <= a)
-        return {0, n};
+    if (a < 0 || b > n || b <= a) return {0, n};
     // A frame lies mostly at the scan's darkest, three quarters of it well below the gel; a dim end
     // of the gel under uneven light slopes up to the gel's level. A casting tray's dim trough and
     // bright lip beside the gel take up less than a quarter of the frame, and do not count.
@@ -204,26 +188,23 @@ std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, dou
         Profile run(s.begin() + from, s.begin() + to);
         const size_t m = run.size();
         std::sort(run.begin(), run.end());
-        return run[m / 2] <= darkest + 0.25 * (blank - darkest) && run[3 * m / 4] <= darkest + 0.35 * (blank - darkest);
+        return run[m / 2] <= darkest + 0.25 * (blank - darkest) &&
+               run[3 * m / 4] <= darkest + 0.35 * (blank - darkest);
     };
-    if (a < sharp || !sharpRise(a, +1) || !flatDark(0, a))
-        a = 0;
-    if (n - b < sharp || !sharpRise(b - 1, -1) || !flatDark(b, n))
-        b = n;
+    if (a < sharp || !sharpRise(a, +1) || !flatDark(0, a)) a = 0;
+    if (n - b < sharp || !sharpRise(b - 1, -1) || !flatDark(b, n)) b = n;
     // The cut's glow and blur reach as far into the gel as its rise takes.
     return {a > 0 ? a + sharp : 0, b < n ? b - sharp : n};
 }
 
 // The scan's darkest level in the work raster: its lowest percentile, over every fourth pixel of
 // every fourth row (a frame is a large area; a speck of dust is not).
-double darkestLevel(const Work& wk)
-{
+double darkestLevel(const Work& wk) {
     std::vector<int> v;
     for (int y = 0; y < wk.h; y += 4)
         for (int x = 0; x < wk.w; x += 4)
             v.push_back(wk.row(y)[x]);
-    if (v.empty())
-        return 0;
+    if (v.empty()) return 0;
     const auto at = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 100);
     std::nth_element(v.begin(), at, v.end());
     return *at;
@@ -231,13 +212,11 @@ double darkestLevel(const Work& wk)
 
 } // namespace detail
 
-std::vector<ProfilePeak> profilePeaks(const std::vector<double>& profile, double leastProminence)
-{
+std::vector<ProfilePeak> profilePeaks(const std::vector<double>& profile, double leastProminence) {
     std::vector<ProfilePeak> out;
     const int n = static_cast<int>(profile.size());
     for (const detail::Peak& p : detail::findPeaks(profile)) {
-        if (p.prominence < leastProminence)
-            continue;
+        if (p.prominence < leastProminence) continue;
         const double half = profile[static_cast<size_t>(p.pos)] - 0.5 * p.prominence;
         out.push_back({p.at, p.prominence, p.pos - detail::crossing(profile, p.pos, -1, half, 0),
                        detail::crossing(profile, p.pos, +1, half, n - 1) - p.pos});

@@ -14,15 +14,15 @@ namespace {
 // runs of the row profile: below 5% of its range above its floor for at least an eighth of the
 // height, with a fifth of the profile's signal on either side (a lane's empty stretch between
 // two bands is shorter, and an empty top or bottom of the scan has no signal beyond it).
-std::vector<int> tierStarts(const Profile& rows, int tiers)
-{
+std::vector<int> tierStarts(const Profile& rows, int tiers) {
     const int n = static_cast<int>(rows.size());
     std::vector<int> starts{0};
     const Profile s = boxSmooth(rows, std::max(1, n / 100));
     if (tiers > 0) {
         for (int k = 1; k < tiers; ++k) {
             const int mid = k * n / tiers, reach = n / (4 * tiers);
-            starts.push_back(argMin(s, std::max(starts.back() + 1, mid - reach), std::min(n - 1, mid + reach)));
+            starts.push_back(
+                argMin(s, std::max(starts.back() + 1, mid - reach), std::min(n - 1, mid + reach)));
         }
     } else {
         const auto [lo, hi] = std::minmax_element(s.begin(), s.end());
@@ -39,7 +39,8 @@ std::vector<int> tierStarts(const Profile& rows, int tiers)
             int j = i;
             while (j + 1 < n && s[j + 1] < low)
                 ++j;
-            if (8 * (j - i + 1) >= n && cumulative[i] >= 0.2 * total && total - cumulative[j + 1] >= 0.2 * total)
+            if (8 * (j - i + 1) >= n && cumulative[i] >= 0.2 * total &&
+                total - cumulative[j + 1] >= 0.2 * total)
                 starts.push_back((i + j + 1) / 2);
             i = j + 1;
         }
@@ -51,12 +52,12 @@ std::vector<int> tierStarts(const Profile& rows, int tiers)
 // Row by row, how much darker than the gel beside them the lanes are (the median over lanes of
 // the darker gap's mean less the mean of the lane's middle half), in the work raster's values:
 // high along a row of wells, whose slots are darker than the gel between them.
-Profile wellContrast(const Work& wk, const std::vector<Lane>& lanes)
-{
+Profile wellContrast(const Work& wk, const std::vector<Lane>& lanes) {
     Profile out(static_cast<size_t>(wk.h), 0.0);
-    if (lanes.size() < 2)
-        return out;
-    struct Span { int a, b; };
+    if (lanes.size() < 2) return out;
+    struct Span {
+        int a, b;
+    };
     std::vector<Span> mids, gaps;
     for (size_t k = 0; k < lanes.size(); ++k) {
         const Lane& l = lanes[k];
@@ -66,9 +67,9 @@ Profile wellContrast(const Work& wk, const std::vector<Lane>& lanes)
     }
     // The gaps between neighbours; the outer lanes have their one gap on both sides.
     for (size_t k = 0; k + 1 < lanes.size(); ++k) {
-        int a = static_cast<int>(std::ceil(lanes[k].right)), b = static_cast<int>(std::floor(lanes[k + 1].left));
-        if (b < a)
-            a = b = static_cast<int>(std::lround(0.5 * (lanes[k].right + lanes[k + 1].left)));
+        int a = static_cast<int>(std::ceil(lanes[k].right)),
+            b = static_cast<int>(std::floor(lanes[k + 1].left));
+        if (b < a) a = b = static_cast<int>(std::lround(0.5 * (lanes[k].right + lanes[k + 1].left)));
         gaps.push_back({std::clamp(a, 0, wk.w - 1), std::clamp(b, 0, wk.w - 1)});
     }
     std::vector<double> dark(lanes.size());
@@ -89,7 +90,8 @@ Profile wellContrast(const Work& wk, const std::vector<Lane>& lanes)
             const double right = k < gaps.size() ? gapMean[k] : gapMean[k - 1];
             dark[k] = std::min(left, right) - mean(r, g, mids[k]);
         }
-        std::nth_element(dark.begin(), dark.begin() + static_cast<std::ptrdiff_t>(dark.size() / 2), dark.end());
+        std::nth_element(dark.begin(), dark.begin() + static_cast<std::ptrdiff_t>(dark.size() / 2),
+                         dark.end());
         out[static_cast<size_t>(y)] = dark[dark.size() / 2];
     }
     return out;
@@ -102,12 +104,12 @@ struct WellRows {
     double least = 0;
 };
 
-WellRows wellRows(const Profile& contrast, double share)
-{
+WellRows wellRows(const Profile& contrast, double share) {
     const int radius = std::max(1, static_cast<int>(contrast.size()) / 400);
     WellRows r;
     r.w = boxSmooth(contrast, radius);
-    r.least = std::max(5 * noiseOf(contrast) / std::sqrt(2.0 * radius + 1), -share * *std::min_element(r.w.begin(), r.w.end()));
+    r.least = std::max(5 * noiseOf(contrast) / std::sqrt(2.0 * radius + 1),
+                       -share * *std::min_element(r.w.begin(), r.w.end()));
     return r;
 }
 
@@ -117,14 +119,14 @@ WellRows wellRows(const Profile& contrast, double share)
 // gel), a run shorter than an eighth of the height, with a fifth of the lanes' brightness over
 // the gel above and below it. A tier starts half the run's height above it, taking in the rims
 // of the slots, and spans an eighth of the height at least.
-std::vector<int> wellStarts(const Profile& contrast)
-{
+std::vector<int> wellStarts(const Profile& contrast) {
     const int n = static_cast<int>(contrast.size());
     std::vector<int> starts{0};
     const auto [w, least] = wellRows(contrast, 0.1);
     Profile cumulative(static_cast<size_t>(n) + 1, 0.0);
     for (int i = 0; i < n; ++i)
-        cumulative[static_cast<size_t>(i) + 1] = cumulative[static_cast<size_t>(i)] + std::max(0.0, -w[static_cast<size_t>(i)]);
+        cumulative[static_cast<size_t>(i) + 1] =
+            cumulative[static_cast<size_t>(i)] + std::max(0.0, -w[static_cast<size_t>(i)]);
     const double total = cumulative[static_cast<size_t>(n)];
     for (int i = 0; i < n && total > 0 && least > 0;) {
         if (!(w[static_cast<size_t>(i)] > least)) {
@@ -136,8 +138,8 @@ std::vector<int> wellStarts(const Profile& contrast)
             ++j;
         const int start = std::max(0, i - (j - i + 1) / 2);
         if (8 * (j - i + 1) < n && cumulative[static_cast<size_t>(start)] >= 0.2 * total &&
-            total - cumulative[static_cast<size_t>(j) + 1] >= 0.2 * total && 8 * (start - starts.back()) >= n &&
-            8 * (n - start) >= n)
+            total - cumulative[static_cast<size_t>(j) + 1] >= 0.2 * total &&
+            8 * (start - starts.back()) >= n && 8 * (n - start) >= n)
             starts.push_back(start);
         i = j + 1;
     }
@@ -163,13 +165,14 @@ std::vector<int> wellStarts(const Profile& contrast)
 // - parts the region as a long empty stretch does: a fifth of the signal above and below it,
 //   and an eighth of the height to either end. The tier starts a slot's height above it, and
 //   its bands below the lower rims (`wellsEnd`).
-constexpr double kSlotShare = 0.4, kSlotRepeat = 0.35, kSlotPitch = 0.25, kSlotAlone = 0.85, kEmptyShare = 0.3;
+constexpr double kSlotShare = 0.4, kSlotRepeat = 0.35, kSlotPitch = 0.25, kSlotAlone = 0.85,
+                 kEmptyShare = 0.3;
 
 // For each of a column's n values, the largest of the `reach` values before it (after it, when
 // backwards); the first (last) value stands for those beyond the column's end. A sliding
 // maximum over a queue of indices whose values fall.
-void maxWithin(const float* c, int n, int reach, bool backwards, std::vector<float>& out, std::vector<int>& queue)
-{
+void maxWithin(const float* c, int n, int reach, bool backwards, std::vector<float>& out,
+               std::vector<int>& queue) {
     out.assign(static_cast<size_t>(n), 0.0f);
     queue.clear();
     size_t head = 0;
@@ -194,8 +197,7 @@ struct CombRows {
     bool isComb(int y) const;
     // Below the comb whose stripe row is y, in image rows: the stripe's last row (where it
     // still shows at least half as widely) and a slot's height for the lower rims.
-    int below(int y) const
-    {
+    int below(int y) const {
         int last = y;
         while (last + 1 < n && share[static_cast<size_t>(last) + 1] >= 0.5 * share[static_cast<size_t>(y)])
             ++last;
@@ -203,21 +205,18 @@ struct CombRows {
     }
 };
 
-CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes)
-{
+CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     // A comb's slots are tens of rows high on any scan: large scans are read in blocks of bin x bin
     // pixels, about a thousand rows in all.
     bin = std::max(1, wk.h / 1024);
     n = wk.h / bin;
     d = std::max(4, n / 60);
     const int w = wk.w / bin, half = std::max(2, d / 2);
-    if (lanes.size() < 3 || n < 8 * d || w < 64)
-        return;
+    if (lanes.size() < 3 || n < 8 * d || w < 64) return;
     Profile gaps, widths;
     for (size_t k = 0; k < lanes.size(); ++k) {
         widths.push_back((lanes[k].right - lanes[k].left) / bin);
-        if (k > 0)
-            gaps.push_back((lanes[k].centre - lanes[k - 1].centre) / bin);
+        if (k > 0) gaps.push_back((lanes[k].centre - lanes[k - 1].centre) / bin);
     }
     pitch = medianOf(gaps);
     const double laneWidth = medianOf(widths);
@@ -228,7 +227,9 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes)
         for (int x = 0; x < w * bin; ++x)
             g[x / bin] += static_cast<float>(r[x]) / static_cast<float>(bin * bin);
     }
-    const auto pixel = [&](int x, int y) { return static_cast<double>(grid[static_cast<size_t>(y) * w + x]); };
+    const auto pixel = [&](int x, int y) {
+        return static_cast<double>(grid[static_cast<size_t>(y) * w + x]);
+    };
     // The grid lightly smoothed down each column.
     const auto at = [&](int x, int y) {
         const int y0 = std::max(0, y - 1), y1 = std::min(n - 1, y + 1);
@@ -261,16 +262,16 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes)
     const double frame = 0.5 * (darkest + sorted[sorted.size() / 4]);
     Profile gelColumns;
     for (double v : column)
-        if (v >= frame)
-            gelColumns.push_back(v);
-    if (gelColumns.size() < 16)
-        return;
+        if (v >= frame) gelColumns.push_back(v);
+    if (gelColumns.size() < 16) return;
     std::sort(gelColumns.begin(), gelColumns.end());
     const double dim = gelColumns[3 * gelColumns.size() / 10];
     std::vector<char> empty(static_cast<size_t>(w), 0);
     int emptyCount = 0;
     for (int x = 0; x < w;) {
-        const auto isDim = [&](int c) { return column[static_cast<size_t>(c)] >= frame && column[static_cast<size_t>(c)] <= dim; };
+        const auto isDim = [&](int c) {
+            return column[static_cast<size_t>(c)] >= frame && column[static_cast<size_t>(c)] <= dim;
+        };
         if (!isDim(x)) {
             ++x;
             continue;
@@ -284,8 +285,7 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes)
         }
         x = e + 1;
     }
-    if (emptyCount == 0)
-        return;
+    if (emptyCount == 0) return;
     // Rims and slots in the empty lanes: the second difference at half a slot's height, against
     // its noise (its median over every fourth row).
     Profile bends;
@@ -293,8 +293,7 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes)
         for (int x = 0; x < w; ++x)
             if (empty[static_cast<size_t>(x)])
                 bends.push_back(std::fabs(2 * at(x, y) - at(x, y - half) - at(x, y + half)));
-    if (bends.empty())
-        return;
+    if (bends.empty()) return;
     const double bendLeast = 4 * medianOf(bends) / 0.6745;
 
     // Column by column in blocks (rows read in order): where the stripe between rims shows in
@@ -314,42 +313,42 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes)
         for (int j = 0; j < bw; ++j) {
             const int x = xb + j;
             const bool middle = x >= x0 && x < x1;
-            if (!middle && !empty[static_cast<size_t>(x)])
-                continue;
+            if (!middle && !empty[static_cast<size_t>(x)]) continue;
             for (int y = 0; y < n; ++y)
                 c[static_cast<size_t>(y)] = buffer[static_cast<size_t>(y) * block + j];
             if (middle) {
                 maxWithin(c.data(), n, d, false, up, window);
                 maxWithin(c.data(), n, d, true, down, window);
                 for (int y = 0; y < n; ++y)
-                    if (std::min(up[static_cast<size_t>(y)], down[static_cast<size_t>(y)]) - c[static_cast<size_t>(y)] > 3 * noise) {
+                    if (std::min(up[static_cast<size_t>(y)], down[static_cast<size_t>(y)]) -
+                            c[static_cast<size_t>(y)] >
+                        3 * noise) {
                         on[static_cast<size_t>(y) * cols + (x - x0)] = 1;
                         share[static_cast<size_t>(y)] += 1.0 / cols;
                     }
             }
             if (empty[static_cast<size_t>(x)])
                 for (int y = half; y + half < n; ++y)
-                    if (std::fabs(2.0 * c[static_cast<size_t>(y)] - c[static_cast<size_t>(y - half)] - c[static_cast<size_t>(y + half)]) > bendLeast)
+                    if (std::fabs(2.0 * c[static_cast<size_t>(y)] - c[static_cast<size_t>(y - half)] -
+                                  c[static_cast<size_t>(y + half)]) > bendLeast)
                         inEmpty[static_cast<size_t>(y)] += 1.0 / emptyCount;
         }
     }
     valid = true;
 }
 
-bool CombRows::isComb(int y) const
-{
+bool CombRows::isComb(int y) const {
     const double stripe = share[static_cast<size_t>(y)];
-    if (!valid || stripe < kSlotShare)
-        return false;
+    if (!valid || stripe < kSlotShare) return false;
     bool strongest = true, alone = true, seen = false;
     for (int k = std::max(0, y - 2 * d); k <= std::min(n - 1, y + 2 * d) && strongest; ++k)
-        strongest = share[static_cast<size_t>(k)] < stripe || (share[static_cast<size_t>(k)] == stripe && k >= y);
+        strongest =
+            share[static_cast<size_t>(k)] < stripe || (share[static_cast<size_t>(k)] == stripe && k >= y);
     for (int k = std::max(0, y - 10 * d); k <= std::min(n - 1, y + 10 * d) && alone; ++k)
         alone = std::abs(k - y) < 3 * d || share[static_cast<size_t>(k)] < kSlotAlone * stripe;
     for (int k = std::max(0, y - d); k <= std::min(n - 1, y + d); ++k)
         seen = seen || inEmpty[static_cast<size_t>(k)] >= kEmptyShare;
-    if (!strongest || !alone || !seen)
-        return false;
+    if (!strongest || !alone || !seen) return false;
     Profile q(static_cast<size_t>(cols));
     double zero = 0;
     for (int j = 0; j < cols; ++j) {
@@ -369,12 +368,13 @@ bool CombRows::isComb(int y) const
     }
     bool atPitch = false;
     for (int k = 1; k <= 3; ++k)
-        atPitch = atPitch || std::fabs(lag - pitch / k) <= kSlotPitch * lag || std::fabs(lag - pitch * k) <= kSlotPitch * lag;
+        atPitch = atPitch || std::fabs(lag - pitch / k) <= kSlotPitch * lag ||
+                  std::fabs(lag - pitch * k) <= kSlotPitch * lag;
     return zero > 0 && best / zero >= kSlotRepeat && atPitch;
 }
 
-std::vector<int> combStarts(const Work& wk, const CombRows& comb, const Profile& rows, std::vector<int>& wellsEnd)
-{
+std::vector<int> combStarts(const Work& wk, const CombRows& comb, const Profile& rows,
+                            std::vector<int>& wellsEnd) {
     const int h = wk.h, n = comb.n, d = comb.d, bin = comb.bin;
     std::vector<int> starts{0};
     if (!comb.valid) {
@@ -384,7 +384,8 @@ std::vector<int> combStarts(const Work& wk, const CombRows& comb, const Profile&
     Profile cumulative(static_cast<size_t>(h) + 1, 0.0);
     const double floor = *std::min_element(rows.begin(), rows.end());
     for (int i = 0; i < h; ++i)
-        cumulative[static_cast<size_t>(i) + 1] = cumulative[static_cast<size_t>(i)] + (rows[static_cast<size_t>(i)] - floor);
+        cumulative[static_cast<size_t>(i) + 1] =
+            cumulative[static_cast<size_t>(i)] + (rows[static_cast<size_t>(i)] - floor);
     const double total = cumulative[static_cast<size_t>(h)];
     for (int y = n / 8; y < n - n / 8; ++y) {
         const int start = std::max(0, y - d) * bin, row = y * bin;
@@ -402,13 +403,12 @@ std::vector<int> combStarts(const Work& wk, const CombRows& comb, const Profile&
 // The first tier's comb, where its slots cannot be seen darker than the gel between them: the
 // strongest comb row in the top 40% of rows y0..y1; the row below its lower rims, where the
 // tier's bands start, or y0 when there is none.
-int firstCombEnd(const CombRows& comb, int y0, int y1)
-{
-    if (!comb.valid)
-        return y0;
+int firstCombEnd(const CombRows& comb, int y0, int y1) {
+    if (!comb.valid) return y0;
     int best = -1;
     for (int y = y0 / comb.bin; y < (y0 + 2 * (y1 - y0) / 5) / comb.bin && y < comb.n; ++y)
-        if ((best < 0 || comb.share[static_cast<size_t>(y)] > comb.share[static_cast<size_t>(best)]) && comb.isComb(y))
+        if ((best < 0 || comb.share[static_cast<size_t>(y)] > comb.share[static_cast<size_t>(best)]) &&
+            comb.isComb(y))
             best = y;
     return best < 0 ? y0 : std::min(y1, comb.below(best));
 }
@@ -420,8 +420,7 @@ int firstCombEnd(const CombRows& comb, int y0, int y1)
 // lanes' strongest brightness over the gel: the slots of a comb are shallower than the
 // brightest band is high), and its height again for the bright lower rims of the slots. DNA
 // runs down from the wells: nothing above them is a band.
-int belowWells(const Profile& all, int y0, int y1)
-{
+int belowWells(const Profile& all, int y0, int y1) {
     const Profile contrast(all.begin() + y0, all.begin() + y1 + 1);
     const int n = static_cast<int>(contrast.size());
     const auto [w, least] = wellRows(contrast, 0.05);
@@ -430,8 +429,7 @@ int belowWells(const Profile& all, int y0, int y1)
     int best = -1, bestEnd = -1;
     double strongest = 0;
     for (int i = 0; 5 * i < 2 * n && least > 0; ++i) {
-        if (!(w[static_cast<size_t>(i)] > least))
-            continue;
+        if (!(w[static_cast<size_t>(i)] > least)) continue;
         int j = i;
         double top = 0;
         while (j + 1 < n && w[static_cast<size_t>(j) + 1] > least)
@@ -445,8 +443,7 @@ int belowWells(const Profile& all, int y0, int y1)
         }
         i = j;
     }
-    if (best < 0)
-        return y0;
+    if (best < 0) return y0;
     // The lower rims glow in the lanes, brighter than the gel beside them: when they show as a
     // clear lobe within four heights of the slots, the tier's bands start where it has half
     // faded.
@@ -454,8 +451,7 @@ int belowWells(const Profile& all, int y0, int y1)
     int below = std::min(n - 1, bestEnd + height + 1);
     int lobe = bestEnd + 1;
     for (int i = bestEnd + 1; i < std::min(n, bestEnd + 1 + 4 * height); ++i)
-        if (w[static_cast<size_t>(i)] < w[static_cast<size_t>(lobe)])
-            lobe = i;
+        if (w[static_cast<size_t>(i)] < w[static_cast<size_t>(lobe)]) lobe = i;
     if (lobe < n && w[static_cast<size_t>(lobe)] < -least) {
         int end = lobe;
         while (end + 1 < n && w[static_cast<size_t>(end)] < 0.5 * w[static_cast<size_t>(lobe)])
@@ -467,8 +463,8 @@ int belowWells(const Profile& all, int y0, int y1)
 
 // A tier of rows y0..y1 (work coordinates) with its lanes, placed in image coordinates; the well
 // contrast of those lanes, when the caller has it, spares computing it again.
-TierLanes tierWith(const Work& wk, int index, int y0, int y1, std::vector<Lane> lanes, const Profile* contrast)
-{
+TierLanes tierWith(const Work& wk, int index, int y0, int y1, std::vector<Lane> lanes,
+                   const Profile* contrast) {
     TierLanes t;
     t.tier.index = index;
     t.tier.top = y0 + wk.y0;
@@ -481,8 +477,7 @@ TierLanes tierWith(const Work& wk, int index, int y0, int y1, std::vector<Lane> 
 
 } // namespace
 
-std::vector<TierLanes> layout(const Work& wk, const Options& o)
-{
+std::vector<TierLanes> layout(const Work& wk, const Options& o) {
     // Row profile of the background-corrected pixels.
     Profile rows(static_cast<size_t>(wk.h), 0.0);
     for (int y = 0; y < wk.h; ++y) {
@@ -508,15 +503,13 @@ std::vector<TierLanes> layout(const Work& wk, const Options& o)
             starts = wellStarts(wholeContrast);
         }
         std::vector<int> second;
-        if (starts.size() == 2)
-            starts = combStarts(wk, comb, rows, second);
+        if (starts.size() == 2) starts = combStarts(wk, comb, rows, second);
         // Each tier's bands start below its comb's rims, where they can be seen.
         for (size_t t = 0; t + 1 < starts.size(); ++t) {
             const int end = firstCombEnd(comb, starts[t], starts[t + 1] - 1);
             wellsEnd.push_back(t > 0 && t - 1 < second.size() ? std::max(end, second[t - 1]) : end);
         }
-        if (parted)
-            whole.clear();
+        if (parted) whole.clear();
     }
     const int tierCount = static_cast<int>(starts.size()) - 1;
     std::vector<TierLanes> tiers;
@@ -527,8 +520,8 @@ std::vector<TierLanes> layout(const Work& wk, const Options& o)
         tiers.push_back(one ? tierWith(wk, t, y0, y1, whole, &wholeContrast)
                             : tierWith(wk, t, y0, y1, tierLanes(wk, y0, y1, o), nullptr));
         if (static_cast<size_t>(t) < wellsEnd.size())
-            tiers.back().tier.firstBandRow =
-                std::max(tiers.back().tier.firstBandRow, std::min(y1, wellsEnd[static_cast<size_t>(t)]) + wk.y0);
+            tiers.back().tier.firstBandRow = std::max(tiers.back().tier.firstBandRow,
+                                                      std::min(y1, wellsEnd[static_cast<size_t>(t)]) + wk.y0);
         placeInTier(tiers.back().lanes, wk, tiers.back().tier, first);
         first += static_cast<int>(tiers.back().lanes.size());
     }
@@ -539,29 +532,29 @@ std::vector<TierLanes> layout(const Work& wk, const Options& o)
 
 using namespace detail;
 
-std::vector<Tier> findTiers(const PreparedGel& gel, const Options& options)
-{
+std::vector<Tier> findTiers(const PreparedGel& gel, const Options& options) {
     std::vector<Tier> tiers;
     for (const TierLanes& t : layout(gel.work(), options))
         tiers.push_back(t.tier);
     return tiers;
 }
 
-std::vector<Tier> tiersAt(const PreparedGel& gel, const std::vector<int>& startRows, const Options& options)
-{
+std::vector<Tier> tiersAt(const PreparedGel& gel, const std::vector<int>& startRows, const Options& options) {
     const Work& wk = gel.work();
     std::vector<int> starts{0};
     for (size_t k = 0; k < startRows.size(); ++k) {
         const long long s = static_cast<long long>(startRows[k]) - wk.y0;
         if (s < starts.back() + 16 || s > wk.h - 16)
-            throw ArgumentError("the tiers must start at rising rows inside the region, 16 rows apart at least");
+            throw ArgumentError(
+                "the tiers must start at rising rows inside the region, 16 rows apart at least");
         starts.push_back(static_cast<int>(s));
     }
     starts.push_back(wk.h);
     std::vector<Tier> tiers;
     for (size_t t = 0; t + 1 < starts.size(); ++t) {
         const int y0 = starts[t], y1 = starts[t + 1] - 1;
-        tiers.push_back(tierWith(wk, static_cast<int>(t), y0, y1, tierLanes(wk, y0, y1, options), nullptr).tier);
+        tiers.push_back(
+            tierWith(wk, static_cast<int>(t), y0, y1, tierLanes(wk, y0, y1, options), nullptr).tier);
     }
     return tiers;
 }

@@ -8,13 +8,11 @@ namespace kestro::gel {
 namespace detail {
 
 void rowSums(const Work& wk, int a, int b, int y0, int y1, const std::vector<int>& shift, Profile& values,
-             Profile* background, std::vector<int>& saturated)
-{
+             Profile* background, std::vector<int>& saturated) {
     const int n = y1 - y0 + 1;
     values.assign(n, 0.0);
     saturated.assign(n, 0);
-    if (background)
-        background->assign(n, 0.0);
+    if (background) background->assign(n, 0.0);
     for (int y = y0; y <= y1; ++y) {
         const int d = shift.empty() ? 0 : shift[y - y0];
         const int xa = std::clamp(a + d, 0, wk.w - 1), xb = std::clamp(b + d, 0, wk.w - 1);
@@ -37,40 +35,41 @@ void rowSums(const Work& wk, int a, int b, int y0, int y1, const std::vector<int
     }
 }
 
-LaneSums laneSums(const Lane& lane, const Work& wk, const Options& o)
-{
+LaneSums laneSums(const Lane& lane, const Work& wk, const Options& o) {
     LaneSums ls;
     ls.shift = laneShifts(lane);
-    rowSums(wk, lane.box.left - wk.x0, lane.box.right - 1 - wk.x0, lane.box.top - wk.y0, lane.box.bottom - 1 - wk.y0,
-            ls.shift, ls.sums, o.background == VolumeBackground::MovingMinimum ? &ls.background : nullptr,
-            ls.saturated);
+    rowSums(wk, lane.box.left - wk.x0, lane.box.right - 1 - wk.x0, lane.box.top - wk.y0,
+            lane.box.bottom - 1 - wk.y0, ls.shift, ls.sums,
+            o.background == VolumeBackground::MovingMinimum ? &ls.background : nullptr, ls.saturated);
     return ls;
 }
 
-void measureVolumes(Band& b, const Lane& lane, const Work& wk, const LaneSums& rows, int top, int bottom, int lineTop,
-                    int lineBottom, const Options& o)
-{
+void measureVolumes(Band& b, const Lane& lane, const Work& wk, const LaneSums& rows, int top, int bottom,
+                    int lineTop, int lineBottom, const Options& o) {
     const Profile& sums = rows.sums;
     const bool minimum = o.background == VolumeBackground::MovingMinimum;
     // The box at the peak row, and row by row the columns the sums took: the lane's box moved
     // with its path, inside the region.
     const int boxLeft = lane.box.left - wk.x0, boxRight = lane.box.right - 1 - wk.x0;
     const int shift = static_cast<int>(std::lround(b.x - lane.centre));
-    b.box = {std::max(0, boxLeft + shift) + wk.x0, lane.box.top + top, std::min(wk.w - 1, boxRight + shift) + 1 + wk.x0,
-             lane.box.top + bottom + 1};
+    b.box = {std::max(0, boxLeft + shift) + wk.x0, lane.box.top + top,
+             std::min(wk.w - 1, boxRight + shift) + 1 + wk.x0, lane.box.top + bottom + 1};
     b.rows.clear();
     for (int y = top; y <= bottom; ++y) {
         const int d = rows.shift.empty() ? 0 : rows.shift[static_cast<size_t>(y)];
-        b.rows.push_back({std::clamp(boxLeft + d, 0, wk.w - 1) + wk.x0, std::clamp(boxRight + d, 0, wk.w - 1) + 1 + wk.x0});
+        b.rows.push_back({std::clamp(boxLeft + d, 0, wk.w - 1) + wk.x0,
+                          std::clamp(boxRight + d, 0, wk.w - 1) + 1 + wk.x0});
         b.rawVolume += sums[static_cast<size_t>(y)];
         b.saturatedPixels += rows.saturated[static_cast<size_t>(y)];
-        if (minimum)
-            b.backgroundVolume += rows.background[static_cast<size_t>(y)];
+        if (minimum) b.backgroundVolume += rows.background[static_cast<size_t>(y)];
     }
     if (!minimum) {
-        const double st = meanOf(sums, lineTop - 1, lineTop + 1), sb = meanOf(sums, lineBottom - 1, lineBottom + 1);
+        const double st = meanOf(sums, lineTop - 1, lineTop + 1),
+                     sb = meanOf(sums, lineBottom - 1, lineBottom + 1);
         const double middle = 0.5 * (top + bottom);
-        const double line = lineBottom > lineTop ? st + (sb - st) * (middle - lineTop) / (lineBottom - lineTop) : 0.5 * (st + sb);
+        const double line = lineBottom > lineTop
+                                ? st + (sb - st) * (middle - lineTop) / (lineBottom - lineTop)
+                                : 0.5 * (st + sb);
         b.backgroundVolume = line * (bottom - top + 1);
     }
     b.correctedVolume = b.rawVolume - b.backgroundVolume;
@@ -83,18 +82,19 @@ void measureVolumes(Band& b, const Lane& lane, const Work& wk, const LaneSums& r
 // (the median of its middle half), walked in from the floor, averaged over the sides that rise.
 // A band keeps the straight sides of its well; DNA that spread sideways (primer dimers,
 // degraded samples) rises over twice as many columns.
-double edgeWidthOf(const Lane& lane, const Band& band, const Work& wk)
-{
+double edgeWidthOf(const Lane& lane, const Band& band, const Work& wk) {
     const double hw = std::max(1.0, 0.5 * band.width);
-    const int y0 = std::max({0, band.box.top - wk.y0, static_cast<int>(std::lround(band.peakY - hw)) - wk.y0});
-    const int y1 = std::min({wk.h - 1, band.box.bottom - 1 - wk.y0, static_cast<int>(std::lround(band.peakY + hw)) - wk.y0});
+    const int y0 =
+        std::max({0, band.box.top - wk.y0, static_cast<int>(std::lround(band.peakY - hw)) - wk.y0});
+    const int y1 = std::min(
+        {wk.h - 1, band.box.bottom - 1 - wk.y0, static_cast<int>(std::lround(band.peakY + hw)) - wk.y0});
     const double c = lane.centreAt(band.peakY) - wk.x0, half = 0.5 * (lane.right - lane.left);
     const int xa = std::max(0, static_cast<int>(std::floor(c - 1.6 * half)));
     const int xb = std::min(wk.w - 1, static_cast<int>(std::ceil(c + 1.6 * half)));
     const int ci = static_cast<int>(std::lround(c)) - xa;
-    const int qa = static_cast<int>(std::lround(c - 0.5 * half)) - xa, qb = static_cast<int>(std::lround(c + 0.5 * half)) - xa;
-    if (y1 < y0 || half < 2 || qa < 0 || qb >= xb - xa + 1 || qb < qa)
-        return 0;
+    const int qa = static_cast<int>(std::lround(c - 0.5 * half)) - xa,
+              qb = static_cast<int>(std::lround(c + 0.5 * half)) - xa;
+    if (y1 < y0 || half < 2 || qa < 0 || qb >= xb - xa + 1 || qb < qa) return 0;
     Profile p(static_cast<size_t>(xb - xa + 1), 0.0);
     for (int y = y0; y <= y1; ++y) {
         const int* r = wk.row(y);
@@ -109,16 +109,13 @@ double edgeWidthOf(const Lane& lane, const Band& band, const Work& wk)
     for (int dir : {-1, 1}) {
         int fi = ci;
         for (int k = ci; k >= 0 && k < static_cast<int>(p.size()); k += dir)
-            if (p[static_cast<size_t>(k)] < p[static_cast<size_t>(fi)])
-                fi = k;
+            if (p[static_cast<size_t>(k)] < p[static_cast<size_t>(fi)]) fi = k;
         const double floor = p[static_cast<size_t>(fi)];
-        if (!(top > floor) || fi == ci)
-            continue;
+        if (!(top > floor) || fi == ci) continue;
         const auto inward = [&](double level) {
             for (int k = fi; k != ci; k -= dir) {
                 const double a = p[static_cast<size_t>(k)], b = p[static_cast<size_t>(k - dir)];
-                if (b >= level)
-                    return k - dir * (level - a) / (b - a);
+                if (b >= level) return k - dir * (level - a) / (b - a);
             }
             return static_cast<double>(ci);
         };
@@ -133,8 +130,7 @@ double edgeWidthOf(const Lane& lane, const Band& band, const Work& wk)
 using namespace detail;
 
 // Band numbers and relative volumes, once the lane's bands are final.
-void numberBands(Lane& lane)
-{
+void numberBands(Lane& lane) {
     double total = 0;
     for (const Band& b : lane.bands)
         total += std::max(0.0, b.correctedVolume);
@@ -144,15 +140,16 @@ void numberBands(Lane& lane)
     }
 }
 
-Band measureBand(const PreparedGel& gel, const Lane& lane, int top, int bottom, const Options& o)
-{
+Band measureBand(const PreparedGel& gel, const Lane& lane, int top, int bottom, const Options& o) {
     const Work& wk = gel.work();
     if (top >= bottom || top < lane.box.top || bottom > lane.box.bottom)
         throw ArgumentError("the band's rows " + std::to_string(top) + " .. " + std::to_string(bottom) +
-                            " (half-open) are empty or leave the rows of lane " + std::to_string(lane.index + 1) + "'s tier");
+                            " (half-open) are empty or leave the rows of lane " +
+                            std::to_string(lane.index + 1) + "'s tier");
     const LaneProfile profile = laneProfile(gel, lane);
     if (lane.box.left < wk.x0 || lane.box.right > wk.x0 + wk.w || lane.box.right <= lane.box.left)
-        throw ArgumentError("lane " + std::to_string(lane.index + 1) + "'s box does not lie inside the region");
+        throw ArgumentError("lane " + std::to_string(lane.index + 1) +
+                            "'s box does not lie inside the region");
     // The peak as the band search places it: on the lightly smoothed profile, the middle of the
     // highest run of rows (a saturated top is flat), refined by a parabola where it is one row.
     const Profile p = boxSmooth(profile.values, std::max(1, static_cast<int>(profile.values.size()) / 600));
@@ -165,14 +162,15 @@ Band measureBand(const PreparedGel& gel, const Lane& lane, int top, int bottom, 
         ++j;
     double at = 0.5 * (i + j);
     if (i == j && i > a && i < b) {
-        const double l = p[static_cast<size_t>(i) - 1], c = p[static_cast<size_t>(i)], r = p[static_cast<size_t>(i) + 1];
-        if (l - 2 * c + r < 0)
-            at = i + std::clamp(0.5 * (l - r) / (l - 2 * c + r), -0.5, 0.5);
+        const double l = p[static_cast<size_t>(i) - 1], c = p[static_cast<size_t>(i)],
+                     r = p[static_cast<size_t>(i) + 1];
+        if (l - 2 * c + r < 0) at = i + std::clamp(0.5 * (l - r) / (l - 2 * c + r), -0.5, 0.5);
     }
     const int peak = (i + j) / 2;
     band.peakY = lane.box.top + at;
     band.x = lane.centreAt(band.peakY);
-    band.prominence = p[static_cast<size_t>(peak)] - std::max(p[static_cast<size_t>(a)], p[static_cast<size_t>(b)]);
+    band.prominence =
+        p[static_cast<size_t>(peak)] - std::max(p[static_cast<size_t>(a)], p[static_cast<size_t>(b)]);
     const double half = p[static_cast<size_t>(peak)] - 0.5 * band.prominence;
     band.width = crossing(p, peak, +1, half, b) - crossing(p, peak, -1, half, a);
     measureVolumes(band, lane, wk, laneSums(lane, wk, o), a, b, a, b, o);

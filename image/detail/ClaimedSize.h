@@ -25,7 +25,8 @@ struct ClaimedSize {
 };
 
 /// Reads the claim from the first length bytes of a file in format fif of sourceBytes bytes in all.
-ClaimedSize claimedSize(FREE_IMAGE_FORMAT fif, const BYTE* head, size_t length, unsigned long long sourceBytes);
+ClaimedSize claimedSize(FREE_IMAGE_FORMAT fif, const BYTE* head, size_t length,
+                        unsigned long long sourceBytes);
 
 /// How many bytes of the head claimedSize may need.
 constexpr size_t kClaimHeadBytes = 256 * 1024;

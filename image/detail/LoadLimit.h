@@ -15,7 +15,8 @@ namespace kestro::detail {
 /// decode(flag) reads from the source's start; readHead(buffer, n) gives its first bytes; both
 /// leave it at the start.
 FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sourceBytes, bool& refused,
-                        const std::function<FIBITMAP*(int)>& decode, const std::function<size_t(BYTE*, size_t)>& readHead);
+                        const std::function<FIBITMAP*(int)>& decode,
+                        const std::function<size_t(BYTE*, size_t)>& readHead);
 
 /// Why a decoded bitmap cannot have come from a file of sourceBytes bytes (its pixels far beyond
 /// what any code packs into it); empty when it can.

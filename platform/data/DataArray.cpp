@@ -21,7 +21,8 @@ namespace {
 // Every partial sum of ints fits in 64 bits for any array a process can hold (< 2^32 elements).
 std::int64_t sum64(const int* data, INT_PTR count) {
     std::int64_t sum = 0;
-    for (INT_PTR i = 0; i < count; ++i) sum += data[i];
+    for (INT_PTR i = 0; i < count; ++i)
+        sum += data[i];
     return sum;
 }
 } // namespace

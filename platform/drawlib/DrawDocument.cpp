@@ -19,16 +19,20 @@ const unsigned kDocumentFormat = 1;
 CDrawDocument::CDrawDocument() = default;
 
 CDrawDocument::~CDrawDocument() {
-    for (CDrawView* pView : m_views) pView->m_pDocument = nullptr;
+    for (CDrawView* pView : m_views)
+        pView->m_pDocument = nullptr;
     DeleteContents();
 }
 
 BOOL CDrawDocument::AddObject(CDrawObject* pObject, int nWhere) {
     if (!pObject || pObject->m_pDocument || m_objects.Find(pObject)) return FALSE;
-    if (nWhere == 0) m_objects.AddTail(pObject);
-    else m_objects.AddHead(pObject);
+    if (nWhere == 0)
+        m_objects.AddTail(pObject);
+    else
+        m_objects.AddHead(pObject);
     pObject->m_pDocument = this;
-    for (CDrawView* pView : m_views) pView->InvalidateObject(pObject);
+    for (CDrawView* pView : m_views)
+        pView->InvalidateObject(pObject);
     SetModifiedFlag(TRUE);
     return TRUE;
 }
@@ -45,7 +49,8 @@ BOOL CDrawDocument::RemoveObject(CDrawObject* pObject) {
 }
 
 void CDrawDocument::DeleteContents() {
-    for (CDrawView* pView : m_views) pView->SetSelection(nullptr, FALSE);
+    for (CDrawView* pView : m_views)
+        pView->SetSelection(nullptr, FALSE);
     // From the tail: taking the head of the list moves every object after it, quadratic in all.
     while (!m_objects.IsEmpty()) {
         CDrawObject* pObject = m_objects.GetTail();
@@ -60,14 +65,16 @@ void CDrawDocument::NoteChange(CString strWho) {
 }
 
 void CDrawDocument::UpdateAllViews() {
-    for (CDrawView* pView : m_views) pView->Invalidate(TRUE);
+    for (CDrawView* pView : m_views)
+        pView->Invalidate(TRUE);
 }
 
 void CDrawDocument::Serialize(CArchive& ar) {
     if (ar.IsStoring()) {
         ar << kDocumentTag << kDocumentFormat;
         ar.WriteCount(static_cast<ULONGLONG>(m_objects.GetCount()));
-        for (POSITION pos = m_objects.GetHeadPosition(); pos;) ar.WriteObject(m_objects.GetNext(pos));
+        for (POSITION pos = m_objects.GetHeadPosition(); pos;)
+            ar.WriteObject(m_objects.GetNext(pos));
         return;
     }
     unsigned tag = 0, format = 0;
@@ -85,7 +92,8 @@ void CDrawDocument::Serialize(CArchive& ar) {
     std::unordered_set<CObject*> seen;
     for (ULONGLONG i = 0; i < count; ++i) {
         CObject* pObject = ar.ReadObject(RUNTIME_CLASS(CDrawObject));
-        if (!pObject || seen.count(pObject)) AfxThrowArchiveException(CArchiveException::genericException, ar.m_strFileName);
+        if (!pObject || seen.count(pObject))
+            AfxThrowArchiveException(CArchiveException::genericException, ar.m_strFileName);
         AfxGuardAllocation([&] {
             loaded.emplace_back(static_cast<CDrawObject*>(pObject));
             seen.insert(pObject);

@@ -26,9 +26,9 @@ CDrawObject::~CDrawObject() = default;
 void CDrawObject::Serialize(CArchive& ar) {
     if (ar.IsStoring()) {
         ar << kBaseDataFormat << static_cast<int>(m_rcBounds.left) << static_cast<int>(m_rcBounds.top)
-           << static_cast<int>(m_rcBounds.right) << static_cast<int>(m_rcBounds.bottom) << static_cast<int>(m_bOption1)
-           << static_cast<int>(m_bOption2) << static_cast<int>(m_bTranslucent) << static_cast<unsigned>(m_clrLine)
-           << static_cast<unsigned>(m_clrFill);
+           << static_cast<int>(m_rcBounds.right) << static_cast<int>(m_rcBounds.bottom)
+           << static_cast<int>(m_bOption1) << static_cast<int>(m_bOption2) << static_cast<int>(m_bTranslucent)
+           << static_cast<unsigned>(m_clrLine) << static_cast<unsigned>(m_clrFill);
         return;
     }
     unsigned format = 0;
@@ -56,11 +56,14 @@ CDrawObject& CDrawObject::operator=(const CDrawObject& src) {
 }
 
 int CDrawObject::operator==(const CDrawObject& other) const {
-    return m_rcBounds == other.m_rcBounds && m_bOption1 == other.m_bOption1 && m_bOption2 == other.m_bOption2 &&
-           m_bTranslucent == other.m_bTranslucent && m_clrLine == other.m_clrLine && m_clrFill == other.m_clrFill;
+    return m_rcBounds == other.m_rcBounds && m_bOption1 == other.m_bOption1 &&
+           m_bOption2 == other.m_bOption2 && m_bTranslucent == other.m_bTranslucent &&
+           m_clrLine == other.m_clrLine && m_clrFill == other.m_clrFill;
 }
 
-int CDrawObject::operator!=(const CDrawObject& other) const { return !CDrawObject::operator==(other); }
+int CDrawObject::operator!=(const CDrawObject& other) const {
+    return !CDrawObject::operator==(other);
+}
 
 void CDrawObject::MoveTo(const CRect& position, CDrawView* pView) {
     if (position == m_rcBounds) return;
@@ -70,15 +73,31 @@ void CDrawObject::MoveTo(const CRect& position, CDrawView* pView) {
     if (m_pDocument) m_pDocument->SetModifiedFlag(TRUE);
 }
 
-int CDrawObject::GetHandleCount() { return 0; }
-CPoint CDrawObject::GetHandleCoordinate(int) { return m_rcBounds.CenterPoint(); }
-CRect CDrawObject::GetHandleRect(int nHandle) { return CRect(GetHandleCoordinate(nHandle), CSize(0, 0)); }
-HCURSOR CDrawObject::GetHandleCursor(int) { return LoadCursor(nullptr, IDC_ARROW); }
+int CDrawObject::GetHandleCount() {
+    return 0;
+}
+CPoint CDrawObject::GetHandleCoordinate(int) {
+    return m_rcBounds.CenterPoint();
+}
+CRect CDrawObject::GetHandleRect(int nHandle) {
+    return CRect(GetHandleCoordinate(nHandle), CSize(0, 0));
+}
+HCURSOR CDrawObject::GetHandleCursor(int) {
+    return LoadCursor(nullptr, IDC_ARROW);
+}
 
-void CDrawObject::SetLineColor(COLORREF color, BOOL) { m_clrLine = color; }
-void CDrawObject::SetFillColor(COLORREF color, BOOL) { m_clrFill = color; }
-void CDrawObject::SetTranslucent(BOOL bTranslucent) { m_bTranslucent = bTranslucent; }
-BOOL CDrawObject::CanBeSelected() { return TRUE; }
+void CDrawObject::SetLineColor(COLORREF color, BOOL) {
+    m_clrLine = color;
+}
+void CDrawObject::SetFillColor(COLORREF color, BOOL) {
+    m_clrFill = color;
+}
+void CDrawObject::SetTranslucent(BOOL bTranslucent) {
+    m_bTranslucent = bTranslucent;
+}
+BOOL CDrawObject::CanBeSelected() {
+    return TRUE;
+}
 void CDrawObject::Draw(CDC*, CDrawView*) {}
 void CDrawObject::DrawSolidRect(CDC*, CDrawView*, CRect&) {}
 
@@ -93,7 +112,9 @@ void CDrawObject::MoveDelta(const CPoint& delta, CDrawView* pView) {
 
 void CDrawObject::DrawTracker(CDC*, CDrawView*, TrackerState) {}
 
-void CDrawObject::Offset(int dx, int dy) { m_rcBounds.OffsetRect(dx, dy); }
+void CDrawObject::Offset(int dx, int dy) {
+    m_rcBounds.OffsetRect(dx, dy);
+}
 
 int CDrawObject::HitTest(const CPoint& point, int nTolerance) {
     CRect r = m_rcBounds;
@@ -119,7 +140,9 @@ BOOL CDrawObject::IsInside(CRect& rect) {
 
 void CDrawObject::MoveHandleTo(int, const CPoint&, CDrawView*) {}
 
-void CDrawObject::OnOpen(CDrawView* pView) { OnEditProperties(pView); }
+void CDrawObject::OnOpen(CDrawView* pView) {
+    OnEditProperties(pView);
+}
 
 void CDrawObject::OnEditProperties(CDrawView*) {}
 
@@ -147,17 +170,29 @@ CRect CDrawObject::GetAreaToBeRepainted() {
 }
 
 void CDrawObject::DrawTextW(CDC*, CDrawView*, CString, CPoint) {}
-BOOL CDrawObject::CanChangeFillColor() const { return TRUE; }
-BOOL CDrawObject::CanChangeLineColor() const { return TRUE; }
-BOOL CDrawObject::CanChangeLineWeight() const { return TRUE; }
-BOOL CDrawObject::CanHaveArrowEnd() { return FALSE; }
+BOOL CDrawObject::CanChangeFillColor() const {
+    return TRUE;
+}
+BOOL CDrawObject::CanChangeLineColor() const {
+    return TRUE;
+}
+BOOL CDrawObject::CanChangeLineWeight() const {
+    return TRUE;
+}
+BOOL CDrawObject::CanHaveArrowEnd() {
+    return FALSE;
+}
 
 // ---- CDrawObjectList -----------------------------------------------------------------------
 // A position is the index of its object plus one, so that null means past the end.
 
 namespace {
-POSITION toPosition(size_t index) { return reinterpret_cast<POSITION>(index + 1); }
-size_t toIndex(POSITION pos) { return reinterpret_cast<size_t>(pos) - 1; }
+POSITION toPosition(size_t index) {
+    return reinterpret_cast<POSITION>(index + 1);
+}
+size_t toIndex(POSITION pos) {
+    return reinterpret_cast<size_t>(pos) - 1;
+}
 } // namespace
 
 CDrawObject* CDrawObjectList::GetHead() const {
@@ -170,7 +205,9 @@ CDrawObject* CDrawObjectList::GetTail() const {
     return m_objects.back();
 }
 
-POSITION CDrawObjectList::GetHeadPosition() const { return m_objects.empty() ? nullptr : toPosition(0); }
+POSITION CDrawObjectList::GetHeadPosition() const {
+    return m_objects.empty() ? nullptr : toPosition(0);
+}
 
 CDrawObject* CDrawObjectList::GetNext(POSITION& pos) const {
     const size_t i = toIndex(pos);

@@ -27,7 +27,9 @@ void CDrawTool::OnLButtonUp(CDrawDocument*, CDrawView* pView, UINT, const CPoint
     if (pView) pView->m_bDragging = FALSE;
 }
 
-void CDrawTool::OnRButtonDown(CDrawDocument*, CDrawView* pView, UINT, const CPoint&) { OnCancel(pView); }
+void CDrawTool::OnRButtonDown(CDrawDocument*, CDrawView* pView, UINT, const CPoint&) {
+    OnCancel(pView);
+}
 
 void CDrawTool::OnMouseMove(CDrawDocument*, CDrawView*, UINT, const CPoint& point) {
     c_pntLast = point;
@@ -80,7 +82,8 @@ void CSelectTool::OnMouseMove(CDrawDocument* pDoc, CDrawView* pView, UINT nFlags
     CDrawTool::OnMouseMove(pDoc, pView, nFlags, point);
 }
 
-void CSelectTool::FinishGesture(CDrawDocument* pDoc, CDrawView* pView, UINT, const CPoint& point, BOOL bSelect) {
+void CSelectTool::FinishGesture(CDrawDocument* pDoc, CDrawView* pView, UINT, const CPoint& point,
+                                BOOL bSelect) {
     c_pntLast = point;
     if (!pView) return;
     if (pView->HasRubberBand()) {

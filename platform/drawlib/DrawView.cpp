@@ -20,7 +20,8 @@ void CDrawView::DocumentToView(CRect& rect, BOOL bNormalize) {
 
 void CDrawView::SetSelection(CDrawObject* pObject, BOOL bAdd) {
     if (!pObject || !bAdd) {
-        while (!m_selection.IsEmpty()) Deselect(m_selection.GetHead());
+        while (!m_selection.IsEmpty())
+            Deselect(m_selection.GetHead());
         if (!pObject) return;
     }
     if (IsSelected(pObject) || !pObject->CanBeSelected()) return;
@@ -32,7 +33,9 @@ void CDrawView::Deselect(CDrawObject* pObject) {
     if (m_selection.Remove(pObject)) InvalidateObject(pObject);
 }
 
-BOOL CDrawView::IsSelected(const CDrawObject* pObject) const { return m_selection.Find(pObject) != nullptr; }
+BOOL CDrawView::IsSelected(const CDrawObject* pObject) const {
+    return m_selection.Find(pObject) != nullptr;
+}
 
 CDrawObject* CDrawView::ObjectAt(const CPoint& point) {
     if (!m_pDocument) return nullptr;
@@ -91,7 +94,8 @@ void CDrawView::OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags) {
 void CDrawView::OnDraw(CDC* pDC) {
     if (!m_pDocument) return;
     CDrawObjectList* pObjects = m_pDocument->GetObjectList();
-    for (POSITION pos = pObjects->GetHeadPosition(); pos;) pObjects->GetNext(pos)->Draw(pDC, this);
+    for (POSITION pos = pObjects->GetHeadPosition(); pos;)
+        pObjects->GetNext(pos)->Draw(pDC, this);
     for (POSITION pos = m_selection.GetHeadPosition(); pos;)
         m_selection.GetNext(pos)->DrawTracker(pDC, this, selected);
 }

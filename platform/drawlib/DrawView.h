@@ -46,7 +46,8 @@ public:
     BOOL HasRubberBand() const { return m_bHasBand; }
     CRect GetRubberBand() const { return m_band; }
 
-    // Tools and events (points in drawing coordinates, as the window system gives them, which are document coordinates here).
+    // Tools and events (points in drawing coordinates, as the window system gives them, which are document
+    // coordinates here).
     /// The active tool; null makes the view ignore the mouse. The tool stays the caller's.
     void SetTool(CDrawTool* pTool) { m_pTool = pTool; }
     CDrawTool* GetTool() const { return m_pTool; }

@@ -1,4 +1,5 @@
-// Stands in for the application framework (MFC) on this platform: dialogs, property pages, list boxes and message boxes.
+// Stands in for the application framework (MFC) on this platform: dialogs, property pages, list boxes and
+// message boxes.
 #include "platform/framework/Dialog.h"
 
 #include "platform/framework/Exceptions.h"
@@ -55,13 +56,20 @@ const DLGTEMPLATEEX_DATA* AfxFindDialogTemplate(UINT nID) {
 
 CString AfxGetSystemClassName(WORD atom) {
     switch (atom) {
-    case 0x0080: return L"Button";
-    case 0x0081: return L"Edit";
-    case 0x0082: return L"Static";
-    case AFX_WNDCLASS_LISTBOX: return L"ListBox";
-    case 0x0084: return L"ScrollBar";
-    case 0x0085: return L"ComboBox";
-    default: return CString();
+    case 0x0080:
+        return L"Button";
+    case 0x0081:
+        return L"Edit";
+    case 0x0082:
+        return L"Static";
+    case AFX_WNDCLASS_LISTBOX:
+        return L"ListBox";
+    case 0x0084:
+        return L"ScrollBar";
+    case 0x0085:
+        return L"ComboBox";
+    default:
+        return CString();
     }
 }
 
@@ -87,9 +95,12 @@ int AfxMessageBox(LPCTSTR lpszText, UINT nType, UINT nIDHelp) {
     }
     if (handler) return handler(lpszText ? lpszText : L"", nType, nIDHelp);
     switch (nType & 0xFu) {
-    case MB_OKCANCEL: return IDCANCEL;
-    case MB_YESNO: return IDNO;
-    default: return IDOK;
+    case MB_OKCANCEL:
+        return IDCANCEL;
+    case MB_YESNO:
+        return IDNO;
+    default:
+        return IDOK;
     }
 }
 
@@ -104,7 +115,8 @@ static INT_PTR runModal(CDialog& dialog) {
 
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
     if (rControl.IsWindow()) return;
-    if (!pDX || !rControl.SubclassDlgItem(static_cast<UINT>(nIDC), pDX->m_pDlgWnd)) AfxThrowNotSupportedException();
+    if (!pDX || !rControl.SubclassDlgItem(static_cast<UINT>(nIDC), pDX->m_pDlgWnd))
+        AfxThrowNotSupportedException();
 }
 
 // ---- Dialogs -------------------------------------------------------------------------------
@@ -115,7 +127,9 @@ END_MESSAGE_MAP()
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
 
-CDialog::~CDialog() { DestroyWindow(); }
+CDialog::~CDialog() {
+    DestroyWindow();
+}
 
 BOOL CDialog::CreateControls(CWnd* pParentWnd) {
     const DLGTEMPLATEEX_DATA* t = AfxFindDialogTemplate(m_nIDTemplate);
@@ -128,7 +142,8 @@ BOOL CDialog::CreateControls(CWnd* pParentWnd) {
         const CRect rect(item.x, item.y, item.x + item.cx, item.y + item.cy);
         CWnd* pControl = item.windowClassAtom == AFX_WNDCLASS_LISTBOX ? new CListBox : new CWnd;
         AdoptChild(pControl);
-        pControl->Create(AfxGetSystemClassName(item.windowClassAtom), item.title, item.style, rect, this, item.id);
+        pControl->Create(AfxGetSystemClassName(item.windowClassAtom), item.title, item.style, rect, this,
+                         item.id);
     }
     return TRUE;
 }
@@ -167,7 +182,8 @@ void CDialog::DoDataExchange(CDataExchange*) {}
 
 IMPLEMENT_DYNAMIC(CPropertyPage, CDialog)
 
-CPropertyPage::CPropertyPage(UINT nIDTemplate, UINT nIDCaption) : CDialog(nIDTemplate), m_nIDCaption(nIDCaption) {}
+CPropertyPage::CPropertyPage(UINT nIDTemplate, UINT nIDCaption)
+    : CDialog(nIDTemplate), m_nIDCaption(nIDCaption) {}
 CPropertyPage::~CPropertyPage() = default;
 
 CString CPropertyPage::GetCaption() const {
@@ -179,14 +195,17 @@ CString CPropertyPage::GetCaption() const {
 
 IMPLEMENT_DYNAMIC(CMFCPropertyPage, CPropertyPage)
 
-CMFCPropertyPage::CMFCPropertyPage(UINT nIDTemplate, UINT nIDCaption) : CPropertyPage(nIDTemplate, nIDCaption) {}
+CMFCPropertyPage::CMFCPropertyPage(UINT nIDTemplate, UINT nIDCaption)
+    : CPropertyPage(nIDTemplate, nIDCaption) {}
 CMFCPropertyPage::~CMFCPropertyPage() = default;
 
 IMPLEMENT_DYNAMIC(CPropertySheet, CWnd)
 
 CPropertySheet::CPropertySheet(LPCTSTR pszCaption, CWnd* pParentWnd)
     : m_strCaption(pszCaption ? pszCaption : L""), m_pParentWnd(pParentWnd) {}
-CPropertySheet::~CPropertySheet() { DestroyWindow(); }
+CPropertySheet::~CPropertySheet() {
+    DestroyWindow();
+}
 
 void CPropertySheet::AddPage(CPropertyPage* pPage) {
     if (pPage) m_pages.push_back(pPage);
@@ -226,9 +245,12 @@ BOOL CListBox::Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nI
 int CListBox::AddString(LPCTSTR lpszItem) {
     return static_cast<int>(SendMessage(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(lpszItem)));
 }
-int CListBox::GetCount() const { return static_cast<int>(const_cast<CListBox*>(this)->SendMessage(LB_GETCOUNT)); }
+int CListBox::GetCount() const {
+    return static_cast<int>(const_cast<CListBox*>(this)->SendMessage(LB_GETCOUNT));
+}
 int CListBox::GetTextLen(int nIndex) const {
-    return static_cast<int>(const_cast<CListBox*>(this)->SendMessage(LB_GETTEXTLEN, static_cast<WPARAM>(nIndex)));
+    return static_cast<int>(
+        const_cast<CListBox*>(this)->SendMessage(LB_GETTEXTLEN, static_cast<WPARAM>(nIndex)));
 }
 int CListBox::GetText(int nIndex, CString& text) const {
     const int len = GetTextLen(nIndex);
@@ -248,20 +270,23 @@ LRESULT CListBox::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case LB_ADDSTRING: {
         size_t at = m_lines.size();
         if (GetStyle() & LBS_SORT)
-            at = static_cast<size_t>(std::upper_bound(m_lines.begin(), m_lines.end(), CString(text ? text : L""),
-                                                      [](const CString& a, const CString& b) {
-                                                          return a.CompareNoCase(b) < 0;
-                                                      }) -
-                                     m_lines.begin());
+            at = static_cast<size_t>(
+                std::upper_bound(m_lines.begin(), m_lines.end(), CString(text ? text : L""),
+                                 [](const CString& a, const CString& b) { return a.CompareNoCase(b) < 0; }) -
+                m_lines.begin());
         m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at), CString(text ? text : L""));
         return static_cast<LRESULT>(at);
     }
-    case LB_GETCOUNT: return static_cast<LRESULT>(m_lines.size());
-    case LB_GETTEXTLEN: return index < m_lines.size() ? m_lines[index].GetLength() : LB_ERR;
+    case LB_GETCOUNT:
+        return static_cast<LRESULT>(m_lines.size());
+    case LB_GETTEXTLEN:
+        return index < m_lines.size() ? m_lines[index].GetLength() : LB_ERR;
     case LB_GETTEXT:
         if (index >= m_lines.size() || !lParam) return LB_ERR;
-        std::copy_n(m_lines[index].GetString(), m_lines[index].GetLength() + 1, reinterpret_cast<wchar_t*>(lParam));
+        std::copy_n(m_lines[index].GetString(), m_lines[index].GetLength() + 1,
+                    reinterpret_cast<wchar_t*>(lParam));
         return m_lines[index].GetLength();
-    default: return CWnd::SendMessage(message, wParam, lParam);
+    default:
+        return CWnd::SendMessage(message, wParam, lParam);
     }
 }

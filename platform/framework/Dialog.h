@@ -1,4 +1,5 @@
-// Stands in for the application framework (MFC) on this platform: dialogs, property pages, list boxes and message boxes.
+// Stands in for the application framework (MFC) on this platform: dialogs, property pages, list boxes and
+// message boxes.
 #pragma once
 
 #include "platform/framework/Window.h"
@@ -85,7 +86,8 @@ KESTRO_API int AfxMessageBox(LPCTSTR lpszText, UINT nType = MB_OK, UINT nIDHelp 
 /// What DoDataExchange is given: the dialog and the direction (FALSE: into the controls).
 class KESTRO_API CDataExchange {
 public:
-    CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate) : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd) {}
+    CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate)
+        : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd) {}
     BOOL m_bSaveAndValidate;
     CWnd* m_pDlgWnd;
 };

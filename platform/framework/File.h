@@ -54,7 +54,6 @@ public:
     /// The file name without its folder.
     virtual CString GetFileName() const;
 
-
 protected:
     std::FILE* m_pStream = nullptr;
     CString m_strFileName;

@@ -21,7 +21,9 @@ const CRuntimeClass CObject::classCObject = {"CObject", static_cast<int>(sizeof(
                                              nullptr};
 static const AFX_CLASSINIT _init_CObject(&CObject::classCObject);
 
-CObject* CRuntimeClass::CreateObject() const { return m_pfnCreateObject ? m_pfnCreateObject() : nullptr; }
+CObject* CRuntimeClass::CreateObject() const {
+    return m_pfnCreateObject ? m_pfnCreateObject() : nullptr;
+}
 
 BOOL CRuntimeClass::IsDerivedFrom(const CRuntimeClass* pBaseClass) const {
     for (const CRuntimeClass* c = this; c; c = c->m_pBaseClass)
@@ -53,7 +55,8 @@ CObject* CRuntimeClass::CreateObject(const wchar_t* lpszClassName) {
 
 void CRuntimeClass::Register(const CRuntimeClass* pClass) {
     auto& classes = registry();
-    if (pClass && std::find(classes.begin(), classes.end(), pClass) == classes.end()) classes.push_back(pClass);
+    if (pClass && std::find(classes.begin(), classes.end(), pClass) == classes.end())
+        classes.push_back(pClass);
 }
 
 void CRuntimeClass::Unregister(const CRuntimeClass* pClass) {
@@ -61,7 +64,9 @@ void CRuntimeClass::Unregister(const CRuntimeClass* pClass) {
     classes.erase(std::remove(classes.begin(), classes.end(), pClass), classes.end());
 }
 
-int CRuntimeClass::GetRegisteredCount() { return static_cast<int>(registry().size()); }
+int CRuntimeClass::GetRegisteredCount() {
+    return static_cast<int>(registry().size());
+}
 
 const CRuntimeClass* CRuntimeClass::GetRegistered(int index) {
     const auto& classes = registry();
@@ -69,9 +74,13 @@ const CRuntimeClass* CRuntimeClass::GetRegistered(int index) {
     return classes[static_cast<size_t>(index)];
 }
 
-AFX_CLASSINIT::AFX_CLASSINIT(const CRuntimeClass* pClass) : m_pClass(pClass) { CRuntimeClass::Register(pClass); }
+AFX_CLASSINIT::AFX_CLASSINIT(const CRuntimeClass* pClass) : m_pClass(pClass) {
+    CRuntimeClass::Register(pClass);
+}
 
-AFX_CLASSINIT::~AFX_CLASSINIT() { CRuntimeClass::Unregister(m_pClass); }
+AFX_CLASSINIT::~AFX_CLASSINIT() {
+    CRuntimeClass::Unregister(m_pClass);
+}
 
 CDumpContext::CDumpContext(std::ostream* stream) : m_stream(stream ? stream : &std::cerr) {}
 CDumpContext& CDumpContext::operator<<(const char* text) {
@@ -99,7 +108,9 @@ CDumpContext& CDumpContext::operator<<(const void* pointer) {
     return *this;
 }
 
-CRuntimeClass* CObject::GetRuntimeClass() const { return RUNTIME_CLASS(CObject); }
+CRuntimeClass* CObject::GetRuntimeClass() const {
+    return RUNTIME_CLASS(CObject);
+}
 CObject::~CObject() = default;
 void CObject::Serialize(CArchive&) {}
 void CObject::AssertValid() const {}
@@ -107,6 +118,10 @@ void CObject::Dump(CDumpContext& dc) const {
     dc << "a " << GetRuntimeClass()->m_lpszClassName << " at " << static_cast<const void*>(this) << "\n";
 }
 
-BOOL CObject::IsKindOf(const CRuntimeClass* pClass) const { return GetRuntimeClass()->IsDerivedFrom(pClass); }
+BOOL CObject::IsKindOf(const CRuntimeClass* pClass) const {
+    return GetRuntimeClass()->IsDerivedFrom(pClass);
+}
 
-BOOL CObject::IsSerializable() const { return GetRuntimeClass()->m_wSchema != 0xFFFF; }
+BOOL CObject::IsSerializable() const {
+    return GetRuntimeClass()->m_wSchema != 0xFFFF;
+}

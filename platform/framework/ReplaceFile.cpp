@@ -132,9 +132,8 @@ bool replaceFile(const std::string& path, const StreamWriter& write) {
 }
 
 bool replaceFile(const std::string& path, const void* data, size_t size) {
-    return replaceFile(path, [&](std::FILE* stream) {
-        return size == 0 || std::fwrite(data, 1, size, stream) == size;
-    });
+    return replaceFile(
+        path, [&](std::FILE* stream) { return size == 0 || std::fwrite(data, 1, size, stream) == size; });
 }
 
 CStreamFile::CStreamFile(std::FILE* stream, const CString& name) {
@@ -142,13 +141,17 @@ CStreamFile::CStreamFile(std::FILE* stream, const CString& name) {
     m_strFileName = name;
 }
 
-CStreamFile::~CStreamFile() { m_pStream = nullptr; }
+CStreamFile::~CStreamFile() {
+    m_pStream = nullptr;
+}
 
 void CStreamFile::Close() {
     Flush();
     m_pStream = nullptr;
 }
 
-void CStreamFile::Abort() { m_pStream = nullptr; }
+void CStreamFile::Abort() {
+    m_pStream = nullptr;
+}
 
 } // namespace kestro

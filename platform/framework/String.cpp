@@ -302,16 +302,12 @@ int CString::ReverseFind(wchar_t ch) const {
     return i == std::wstring::npos ? -1 : static_cast<int>(i);
 }
 
-
-
-
 void CString::Format(const wchar_t* pszFormat, ...) {
     va_list args;
     va_start(args, pszFormat);
     m_str = vformat(pszFormat, args);
     va_end(args);
 }
-
 
 std::string CString::ToUtf8() const {
     std::string out;

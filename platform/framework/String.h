@@ -80,16 +80,36 @@ KESTRO_API CString operator+(const wchar_t* a, const CString& b);
 KESTRO_API CString operator+(const CString& a, wchar_t b);
 KESTRO_API CString operator+(wchar_t a, const CString& b);
 
-inline bool operator==(const CString& a, const CString& b) { return a.str() == b.str(); }
-inline bool operator==(const CString& a, const wchar_t* b) { return a.Compare(b) == 0; }
-inline bool operator==(const wchar_t* a, const CString& b) { return b.Compare(a) == 0; }
-inline bool operator!=(const CString& a, const CString& b) { return !(a == b); }
-inline bool operator!=(const CString& a, const wchar_t* b) { return !(a == b); }
-inline bool operator!=(const wchar_t* a, const CString& b) { return !(a == b); }
-inline bool operator<(const CString& a, const CString& b) { return a.str() < b.str(); }
-inline bool operator>(const CString& a, const CString& b) { return b < a; }
-inline bool operator<=(const CString& a, const CString& b) { return !(b < a); }
-inline bool operator>=(const CString& a, const CString& b) { return !(a < b); }
+inline bool operator==(const CString& a, const CString& b) {
+    return a.str() == b.str();
+}
+inline bool operator==(const CString& a, const wchar_t* b) {
+    return a.Compare(b) == 0;
+}
+inline bool operator==(const wchar_t* a, const CString& b) {
+    return b.Compare(a) == 0;
+}
+inline bool operator!=(const CString& a, const CString& b) {
+    return !(a == b);
+}
+inline bool operator!=(const CString& a, const wchar_t* b) {
+    return !(a == b);
+}
+inline bool operator!=(const wchar_t* a, const CString& b) {
+    return !(a == b);
+}
+inline bool operator<(const CString& a, const CString& b) {
+    return a.str() < b.str();
+}
+inline bool operator>(const CString& a, const CString& b) {
+    return b < a;
+}
+inline bool operator<=(const CString& a, const CString& b) {
+    return !(b < a);
+}
+inline bool operator>=(const CString& a, const CString& b) {
+    return !(a < b);
+}
 
 /// Narrow copy of a wide string for APIs that take char* (the framework's CT2A): UTF-8 here.
 class KESTRO_API CT2A {

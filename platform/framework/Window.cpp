@@ -10,9 +10,9 @@ namespace {
 struct StandardCursor {
     UINT id;
 };
-const StandardCursor g_standardCursors[] = {{32512}, {32513}, {32514}, {32515}, {32516}, {32640}, {32641},
-                                            {32642}, {32643}, {32644}, {32645}, {32646}, {32648}, {32649},
-                                            {32650}, {32651}};
+const StandardCursor g_standardCursors[] = {{32512}, {32513}, {32514}, {32515}, {32516}, {32640},
+                                            {32641}, {32642}, {32643}, {32644}, {32645}, {32646},
+                                            {32648}, {32649}, {32650}, {32651}};
 std::atomic<HCURSOR> g_currentCursor{nullptr};
 } // namespace
 
@@ -24,9 +24,13 @@ HCURSOR LoadCursor(HINSTANCE hInstance, LPCTSTR lpCursorName) {
     return nullptr;
 }
 
-HCURSOR SetCursor(HCURSOR hCursor) { return g_currentCursor.exchange(hCursor); }
+HCURSOR SetCursor(HCURSOR hCursor) {
+    return g_currentCursor.exchange(hCursor);
+}
 
-HCURSOR GetCursor() { return g_currentCursor.load(); }
+HCURSOR GetCursor() {
+    return g_currentCursor.load();
+}
 
 UINT AfxGetCursorId(HCURSOR hCursor) {
     return hCursor ? reinterpret_cast<const StandardCursor*>(hCursor)->id : 0;
@@ -38,7 +42,9 @@ CWnd::CWnd() = default;
 
 CWnd::CWnd(HWND window) : m_hWnd(window) {}
 
-CWnd::~CWnd() { DestroyWindow(); }
+CWnd::~CWnd() {
+    DestroyWindow();
+}
 
 BOOL CWnd::Create(LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
                   CWnd* pParentWnd, UINT nID) {
@@ -72,8 +78,10 @@ BOOL CWnd::SubclassDlgItem(UINT nID, CWnd* pParent) {
 BOOL CWnd::DestroyWindow() {
     if (!m_bCreated) return FALSE;
     OnDestroy();
-    while (!m_children.empty()) m_children.back()->DestroyWindow();
-    for (CWnd* pOwned : m_owned) delete pOwned;
+    while (!m_children.empty())
+        m_children.back()->DestroyWindow();
+    for (CWnd* pOwned : m_owned)
+        delete pOwned;
     m_owned.clear();
     if (m_pParent) m_pParent->RemoveChild(this);
     m_pParent = nullptr;
@@ -92,9 +100,13 @@ CWnd* CWnd::GetDlgItem(int nID) const {
     return nullptr;
 }
 
-LRESULT CWnd::SendMessage(UINT, WPARAM, LPARAM) { return 0; }
+LRESULT CWnd::SendMessage(UINT, WPARAM, LPARAM) {
+    return 0;
+}
 
-void CWnd::AddChild(CWnd* pChild) { m_children.push_back(pChild); }
+void CWnd::AddChild(CWnd* pChild) {
+    m_children.push_back(pChild);
+}
 
 void CWnd::RemoveChild(CWnd* pChild) {
     m_children.erase(std::remove(m_children.begin(), m_children.end(), pChild), m_children.end());
@@ -106,4 +118,6 @@ const AFX_MSGMAP* PASCAL CWnd::GetThisMessageMap() {
     return &map;
 }
 
-const AFX_MSGMAP* CWnd::GetMessageMap() const { return GetThisMessageMap(); }
+const AFX_MSGMAP* CWnd::GetMessageMap() const {
+    return GetThisMessageMap();
+}

@@ -75,14 +75,18 @@ protected:                                                                      
     const AFX_MSGMAP* GetMessageMap() const override;
 
 #define BEGIN_MESSAGE_MAP(theClass, baseClass)                                                               \
-    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }                        \
+    const AFX_MSGMAP* theClass::GetMessageMap() const {                                                      \
+        return GetThisMessageMap();                                                                          \
+    }                                                                                                        \
     const AFX_MSGMAP* PASCAL theClass::GetThisMessageMap() {                                                 \
         using ThisClass = theClass;                                                                          \
         using TheBaseClass = baseClass;                                                                      \
         (void)sizeof(ThisClass);                                                                             \
         static const AFX_MSGMAP_ENTRY _messageEntries[] = {
 #define END_MESSAGE_MAP()                                                                                    \
-    {0}};                                                                                                    \
+    { 0 }                                                                                                    \
+    }                                                                                                        \
+    ;                                                                                                        \
     static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, &_messageEntries[0]};            \
     return &messageMap;                                                                                      \
     }

@@ -1,4 +1,5 @@
-// Stands in for the Windows base types on this platform: the scalar types the framework and the window system share.
+// Stands in for the Windows base types on this platform: the scalar types the framework and the window system
+// share.
 #pragma once
 
 // FreeImage already defines BOOL, BYTE, WORD, DWORD, LONG (32-bit), RGBQUAD, BITMAPINFOHEADER,

@@ -1,4 +1,5 @@
-// Stands in for the framework's (MFC) points, sizes and rectangles, kept with the base types because the window system uses them too.
+// Stands in for the framework's (MFC) points, sizes and rectangles, kept with the base types because the
+// window system uses them too.
 #pragma once
 
 #include "platform/wintypes/AfxTypes.h"
@@ -12,8 +13,12 @@
 inline LONG SaturatedCoordinate(long long value) {
     return static_cast<LONG>(std::min<long long>(std::max<long long>(value, INT_MIN), INT_MAX));
 }
-inline LONG SaturatedSum(LONG a, LONG b) { return SaturatedCoordinate(static_cast<long long>(a) + b); }
-inline LONG SaturatedDifference(LONG a, LONG b) { return SaturatedCoordinate(static_cast<long long>(a) - b); }
+inline LONG SaturatedSum(LONG a, LONG b) {
+    return SaturatedCoordinate(static_cast<long long>(a) + b);
+}
+inline LONG SaturatedDifference(LONG a, LONG b) {
+    return SaturatedCoordinate(static_cast<long long>(a) - b);
+}
 
 typedef struct tagPOINT {
     LONG x;
@@ -40,7 +45,9 @@ public:
     bool operator==(const SIZE& s) const { return cx == s.cx && cy == s.cy; }
     bool operator!=(const SIZE& s) const { return !(*this == s); }
     CSize operator+(SIZE s) const { return CSize(SaturatedSum(cx, s.cx), SaturatedSum(cy, s.cy)); }
-    CSize operator-(SIZE s) const { return CSize(SaturatedDifference(cx, s.cx), SaturatedDifference(cy, s.cy)); }
+    CSize operator-(SIZE s) const {
+        return CSize(SaturatedDifference(cx, s.cx), SaturatedDifference(cy, s.cy));
+    }
     CSize operator-() const { return CSize(SaturatedDifference(0, cx), SaturatedDifference(0, cy)); }
 };
 
@@ -55,11 +62,17 @@ public:
     bool operator==(const POINT& p) const { return x == p.x && y == p.y; }
     bool operator!=(const POINT& p) const { return !(*this == p); }
     CPoint& operator+=(SIZE s) { return Offset(s.cx, s.cy), *this; }
-    CPoint& operator-=(SIZE s) { return x = SaturatedDifference(x, s.cx), y = SaturatedDifference(y, s.cy), *this; }
+    CPoint& operator-=(SIZE s) {
+        return x = SaturatedDifference(x, s.cx), y = SaturatedDifference(y, s.cy), *this;
+    }
     CPoint& operator+=(POINT p) { return Offset(p.x, p.y), *this; }
-    CPoint& operator-=(POINT p) { return x = SaturatedDifference(x, p.x), y = SaturatedDifference(y, p.y), *this; }
+    CPoint& operator-=(POINT p) {
+        return x = SaturatedDifference(x, p.x), y = SaturatedDifference(y, p.y), *this;
+    }
     CPoint operator+(SIZE s) const { return CPoint(SaturatedSum(x, s.cx), SaturatedSum(y, s.cy)); }
-    CPoint operator-(SIZE s) const { return CPoint(SaturatedDifference(x, s.cx), SaturatedDifference(y, s.cy)); }
+    CPoint operator-(SIZE s) const {
+        return CPoint(SaturatedDifference(x, s.cx), SaturatedDifference(y, s.cy));
+    }
     CPoint operator+(POINT p) const { return CPoint(SaturatedSum(x, p.x), SaturatedSum(y, p.y)); }
     CSize operator-(POINT p) const { return CSize(SaturatedDifference(x, p.x), SaturatedDifference(y, p.y)); }
     CPoint operator-() const { return CPoint(SaturatedDifference(0, x), SaturatedDifference(0, y)); }
@@ -120,7 +133,9 @@ public:
         return TRUE;
     }
 
-    bool operator==(const RECT& r) const { return left == r.left && top == r.top && right == r.right && bottom == r.bottom; }
+    bool operator==(const RECT& r) const {
+        return left == r.left && top == r.top && right == r.right && bottom == r.bottom;
+    }
     bool operator!=(const RECT& r) const { return !(*this == r); }
     operator RECT*() { return this; }
     operator const RECT*() const { return this; }

@@ -14,13 +14,11 @@ namespace {
 
 namespace gel = kestro::gel;
 
-py::tuple boxTuple(const gel::Box& b)
-{
+py::tuple boxTuple(const gel::Box& b) {
     return py::make_tuple(b.left, b.top, b.right, b.bottom);
 }
 
-const char* polarityWord(gel::Polarity p)
-{
+const char* polarityWord(gel::Polarity p) {
     return p == gel::Polarity::DarkBands ? "dark" : p == gel::Polarity::BrightBands ? "bright" : "auto";
 }
 
@@ -40,29 +38,24 @@ struct Grey {
     std::optional<std::string> file;
 };
 
-bool greyRamp(const DalvoImage& image)
-{
+bool greyRamp(const DalvoImage& image) {
     const RGBQUAD* palette = image.getPalette();
-    if (!palette)
-        return true;
-    if (image.getPaletteSize() < 256 * sizeof(RGBQUAD))
-        return false;
+    if (!palette) return true;
+    if (image.getPaletteSize() < 256 * sizeof(RGBQUAD)) return false;
     for (int i = 0; i < 256; ++i)
-        if (palette[i].rgbRed != i || palette[i].rgbGreen != i || palette[i].rgbBlue != i)
-            return false;
+        if (palette[i].rgbRed != i || palette[i].rgbGreen != i || palette[i].rgbBlue != i) return false;
     return true;
 }
 
-Grey greyOf(const py::handle& source)
-{
+Grey greyOf(const py::handle& source) {
     Grey g;
     if (py::isinstance<Image>(source)) {
         const Image& im = source.cast<const Image&>();
-        if (!im.path.empty())
-            g.file = im.path;
+        if (!im.path.empty()) g.file = im.path;
         const DalvoImage& image = *im.image;
         const bool grey16 = image.getImageType() == FIT_UINT16;
-        const bool grey8 = image.getImageType() == FIT_BITMAP && image.getBitsPerPixel() == 8 && greyRamp(image);
+        const bool grey8 =
+            image.getImageType() == FIT_BITMAP && image.getBitsPerPixel() == 8 && greyRamp(image);
         if (!grey16 && !grey8) {
             py::gil_scoped_release unlocked;
             g.converted = gel::greyImage(image);
@@ -75,19 +68,18 @@ Grey greyOf(const py::handle& source)
     g.pixels = pixelsOf(source, UInt8 | UInt16, "gel.analyse");
     const Pixels& p = g.pixels;
     g.view = p.sample == UInt8 ? gel::GreyView::of(p.top, p.width, p.height, p.stride)
-                               : gel::GreyView::of(reinterpret_cast<const std::uint16_t*>(p.top), p.width, p.height, p.stride);
+                               : gel::GreyView::of(reinterpret_cast<const std::uint16_t*>(p.top), p.width,
+                                                   p.height, p.stride);
     if (g.conversion.empty())
         g.conversion = p.sample == UInt8 ? "8-bit grey values as stored" : "16-bit grey values as stored";
     return g;
 }
 
 template <typename T>
-T choice(const std::string& word, const char* what, std::initializer_list<std::pair<const char*, T>> words)
-{
+T choice(const std::string& word, const char* what, std::initializer_list<std::pair<const char*, T>> words) {
     std::string known;
     for (const auto& w : words) {
-        if (word == w.first)
-            return w.second;
+        if (word == w.first) return w.second;
         known += (known.empty() ? "'" : ", '") + std::string(w.first) + "'";
     }
     throw py::value_error(std::string(what) + " is one of " + known + ", not '" + word + "'");
@@ -95,16 +87,13 @@ T choice(const std::string& word, const char* what, std::initializer_list<std::p
 
 // A lane the caller places: (left, right) in the first tier, (tier, left, right), or anything
 // with tier, left and right attributes (a Lane of an earlier result).
-gel::LanePlacement placementOf(const py::handle& item)
-{
+gel::LanePlacement placementOf(const py::handle& item) {
     if (py::hasattr(item, "left") && py::hasattr(item, "right"))
-        return {py::hasattr(item, "tier") ? item.attr("tier").cast<int>() : 0, item.attr("left").cast<double>(),
-                item.attr("right").cast<double>()};
+        return {py::hasattr(item, "tier") ? item.attr("tier").cast<int>() : 0,
+                item.attr("left").cast<double>(), item.attr("right").cast<double>()};
     const auto v = item.cast<std::vector<double>>();
-    if (v.size() == 2)
-        return {0, v[0], v[1]};
-    if (v.size() == 3 && v[0] == static_cast<int>(v[0]))
-        return {static_cast<int>(v[0]), v[1], v[2]};
+    if (v.size() == 2) return {0, v[0], v[1]};
+    if (v.size() == 3 && v[0] == static_cast<int>(v[0])) return {static_cast<int>(v[0]), v[1], v[2]};
     throw py::value_error("a lane is placed as (left, right) or (tier, left, right)");
 }
 
@@ -114,16 +103,15 @@ struct BandBox {
 
 Result analyse(const py::handle& source, const py::object& lanes, const std::optional<int>& ladder,
                const std::optional<std::vector<double>>& sizes, const py::object& bands, int tiers,
-               const std::string& polarity, const std::optional<std::array<int, 4>>& region, double minProminence,
-               double minLaneProminence, double diffuseEdge, const std::string& background,
-               const std::optional<std::pair<int, int>>& backgroundHalf, const std::string& fit, bool shoulders)
-{
+               const std::string& polarity, const std::optional<std::array<int, 4>>& region,
+               double minProminence, double minLaneProminence, double diffuseEdge,
+               const std::string& background, const std::optional<std::pair<int, int>>& backgroundHalf,
+               const std::string& fit, bool shoulders) {
     gel::Options o;
     std::vector<gel::LanePlacement> placements;
     if (!lanes.is_none() && PyIndex_Check(lanes.ptr())) {
         o.laneCount = py::int_(lanes).cast<int>();
-        if (o.laneCount < 1)
-            throw py::value_error("lanes: a lane count is 1 or more");
+        if (o.laneCount < 1) throw py::value_error("lanes: a lane count is 1 or more");
     } else if (!lanes.is_none()) {
         for (const py::handle item : lanes)
             placements.push_back(placementOf(item));
@@ -131,7 +119,8 @@ Result analyse(const py::handle& source, const py::object& lanes, const std::opt
             throw py::value_error("lanes: place one lane at least, or give None to find them");
     }
     if (ladder.has_value() != sizes.has_value())
-        throw py::value_error(ladder ? "ladder needs sizes, largest first" : "sizes need the ladder lane (ladder=)");
+        throw py::value_error(ladder ? "ladder needs sizes, largest first"
+                                     : "sizes need the ladder lane (ladder=)");
     if (ladder) {
         o.ladderLane = *ladder;
         o.ladderSizes = *sizes;
@@ -146,22 +135,22 @@ Result analyse(const py::handle& source, const py::object& lanes, const std::opt
         }
     o.tiers = tiers;
     o.polarity = choice<gel::Polarity>(polarity, "polarity",
-                                       {{"auto", gel::Polarity::Auto}, {"bright", gel::Polarity::BrightBands},
+                                       {{"auto", gel::Polarity::Auto},
+                                        {"bright", gel::Polarity::BrightBands},
                                         {"dark", gel::Polarity::DarkBands}});
-    if (region)
-        o.region = gel::Region{(*region)[0], (*region)[1], (*region)[2], (*region)[3]};
+    if (region) o.region = gel::Region{(*region)[0], (*region)[1], (*region)[2], (*region)[3]};
     o.minProminence = minProminence;
     o.minLaneProminence = minLaneProminence;
     o.diffuseEdge = diffuseEdge;
-    o.background = choice<gel::VolumeBackground>(background, "background",
-                                                 {{"valleys", gel::VolumeBackground::LaneValleys},
-                                                  {"minimum", gel::VolumeBackground::MovingMinimum}});
+    o.background = choice<gel::VolumeBackground>(
+        background, "background",
+        {{"valleys", gel::VolumeBackground::LaneValleys}, {"minimum", gel::VolumeBackground::MovingMinimum}});
     if (backgroundHalf) {
         o.backgroundHalfWidth = backgroundHalf->first;
         o.backgroundHalfHeight = backgroundHalf->second;
     }
-    o.sizeFit = choice<gel::SizeFit>(fit, "fit", {{"spline", gel::SizeFit::MonotoneSpline},
-                                                 {"linear", gel::SizeFit::PiecewiseLinear}});
+    o.sizeFit = choice<gel::SizeFit>(
+        fit, "fit", {{"spline", gel::SizeFit::MonotoneSpline}, {"linear", gel::SizeFit::PiecewiseLinear}});
     o.shoulders = shoulders;
 
     Grey grey = greyOf(source);
@@ -196,31 +185,30 @@ Result analyse(const py::handle& source, const py::object& lanes, const std::opt
     return result;
 }
 
-std::pair<int, py::array> laneProfile(const py::handle& source, const gel::Lane& lane, const std::string& polarity,
-                                      const std::optional<std::array<int, 4>>& region)
-{
+std::pair<int, py::array> laneProfile(const py::handle& source, const gel::Lane& lane,
+                                      const std::string& polarity,
+                                      const std::optional<std::array<int, 4>>& region) {
     gel::Options o;
     o.polarity = choice<gel::Polarity>(polarity, "polarity",
-                                       {{"auto", gel::Polarity::Auto}, {"bright", gel::Polarity::BrightBands},
+                                       {{"auto", gel::Polarity::Auto},
+                                        {"bright", gel::Polarity::BrightBands},
                                         {"dark", gel::Polarity::DarkBands}});
-    if (region)
-        o.region = gel::Region{(*region)[0], (*region)[1], (*region)[2], (*region)[3]};
+    if (region) o.region = gel::Region{(*region)[0], (*region)[1], (*region)[2], (*region)[3]};
     const Grey grey = greyOf(source);
     gel::LaneProfile profile;
     {
         py::gil_scoped_release unlocked;
         profile = gel::laneProfile(gel::PreparedGel(grey.view, o), lane);
     }
-    return {profile.top, py::array_t<double>(static_cast<py::ssize_t>(profile.values.size()), profile.values.data())};
+    return {profile.top,
+            py::array_t<double>(static_cast<py::ssize_t>(profile.values.size()), profile.values.data())};
 }
 
-py::object optionalNumber(bool present, double value)
-{
+py::object optionalNumber(bool present, double value) {
     return present ? py::object(py::float_(value)) : py::object(py::none());
 }
 
-py::list records(const Result& r)
-{
+py::list records(const Result& r) {
     py::list out;
     const bool calibrated = r.analysis.calibration.valid();
     const py::object file = r.file ? py::object(py::str(*r.file)) : py::object(py::none());
@@ -244,7 +232,8 @@ py::list records(const Result& r)
             d["relative volume"] = b.relativeVolume;
             d["saturated pixels"] = b.saturatedPixels;
             d["size"] = optionalNumber(calibrated, b.size);
-            d["size extrapolated"] = calibrated ? py::object(py::bool_(b.extrapolated)) : py::object(py::none());
+            d["size extrapolated"] =
+                calibrated ? py::object(py::bool_(b.extrapolated)) : py::object(py::none());
             d["volume is lower bound"] = b.saturated;
             d["diffuse"] = b.diffuse;
             out.append(d);
@@ -255,30 +244,37 @@ py::list records(const Result& r)
 
 } // namespace
 
-void bindGel(py::module_& m)
-{
+void bindGel(py::module_& m) {
     py::class_<gel::Tier>(m, "Tier", "A row of wells and the lanes below it, down to the next tier.")
         .def_readonly("index", &gel::Tier::index)
         .def_readonly("top", &gel::Tier::top, "First row.")
         .def_readonly("bottom", &gel::Tier::bottom, "One past the last row.")
-        .def_readonly("first_band_row", &gel::Tier::firstBandRow, "The row below the wells: no band lies above it.")
+        .def_readonly("first_band_row", &gel::Tier::firstBandRow,
+                      "The row below the wells: no band lies above it.")
         .def("__repr__", [](const gel::Tier& t) {
-            return "<Tier " + std::to_string(t.index) + ": rows " + std::to_string(t.top) + ".." + std::to_string(t.bottom) + ">";
+            return "<Tier " + std::to_string(t.index) + ": rows " + std::to_string(t.top) + ".." +
+                   std::to_string(t.bottom) + ">";
         });
 
-    py::class_<gel::Band>(m, "Band", "A band: its place, box, volumes and flags. Positions are sub-pixel image\n"
-                                     "coordinates (x the column, y the row from the top); boxes are half-open.")
+    py::class_<gel::Band>(m, "Band",
+                          "A band: its place, box, volumes and flags. Positions are sub-pixel image\n"
+                          "coordinates (x the column, y the row from the top); boxes are half-open.")
         .def_readonly("lane", &gel::Band::lane, "Index of its lane in result.lanes.")
         .def_readonly("index", &gel::Band::index, "0 for the band nearest the top of its lane.")
         .def_readonly("x", &gel::Band::x, "Lane centre at the peak row.")
         .def_readonly("peak_y", &gel::Band::peakY, "Row of the peak, sub-pixel.")
-        .def_property_readonly("box", [](const gel::Band& b) { return boxTuple(b.box); }, "(left, top, right, bottom), half-open.")
-        .def_property_readonly("rows", [](const gel::Band& b) {
-            py::list l;
-            for (const gel::RowSpan& s : b.rows)
-                l.append(py::make_tuple(s.left, s.right));
-            return l;
-        }, "The (left, right) columns summed in each row of the box, top first; they follow a bent lane.")
+        .def_property_readonly(
+            "box", [](const gel::Band& b) { return boxTuple(b.box); },
+            "(left, top, right, bottom), half-open.")
+        .def_property_readonly(
+            "rows",
+            [](const gel::Band& b) {
+                py::list l;
+                for (const gel::RowSpan& s : b.rows)
+                    l.append(py::make_tuple(s.left, s.right));
+                return l;
+            },
+            "The (left, right) columns summed in each row of the box, top first; they follow a bent lane.")
         .def_readonly("prominence", &gel::Band::prominence)
         .def_readonly("width", &gel::Band::width, "Rows between the half-prominence crossings.")
         .def_readonly("raw_volume", &gel::Band::rawVolume)
@@ -297,18 +293,22 @@ void bindGel(py::module_& m)
                    std::to_string(b.peakY) + ">";
         });
 
-    py::class_<gel::Lane>(m, "Lane", "A lane: its tier, centre and edges (sub-pixel columns), path and bands.")
+    py::class_<gel::Lane>(m, "Lane",
+                          "A lane: its tier, centre and edges (sub-pixel columns), path and bands.")
         .def_readonly("index", &gel::Lane::index, "Its index in result.lanes.")
         .def_readonly("tier", &gel::Lane::tier)
         .def_readonly("centre", &gel::Lane::centre)
         .def_readonly("left", &gel::Lane::left)
         .def_readonly("right", &gel::Lane::right)
-        .def_property_readonly("box", [](const gel::Lane& l) { return boxTuple(l.box); }, "(left, top, right, bottom), half-open.")
+        .def_property_readonly(
+            "box", [](const gel::Lane& l) { return boxTuple(l.box); },
+            "(left, top, right, bottom), half-open.")
         .def_readonly("prominence", &gel::Lane::prominence, "0 for a lane the caller placed.")
         .def_readonly("tilt", &gel::Lane::tilt)
         .def_readonly("bow", &gel::Lane::bow)
         .def_readonly("bands", &gel::Lane::bands)
-        .def("centre_at", &gel::Lane::centreAt, py::arg("row"), "The lane's centre column at a row (lanes may bend).")
+        .def("centre_at", &gel::Lane::centreAt, py::arg("row"),
+             "The lane's centre column at a row (lanes may bend).")
         .def("__repr__", [](const gel::Lane& l) {
             return "<Lane " + std::to_string(l.index) + ": centre " + std::to_string(l.centre) + ", " +
                    std::to_string(l.bands.size()) + " bands>";
@@ -319,18 +319,24 @@ void bindGel(py::module_& m)
         .def_readonly("text", &gel::Warning::text)
         .def("__repr__", [](const gel::Warning& w) { return "<Warning " + w.code + ": " + w.text + ">"; });
 
-    py::class_<gel::SizeCalibration>(m, "Calibration", "Sizes from a ladder lane: log10(size) against migration distance.")
+    py::class_<gel::SizeCalibration>(m, "Calibration",
+                                     "Sizes from a ladder lane: log10(size) against migration distance.")
         .def_readonly("ladder_lane", &gel::SizeCalibration::ladderLane)
-        .def_property_readonly("fit", [](const gel::SizeCalibration& c) {
-            return c.fit == gel::SizeFit::PiecewiseLinear ? "linear" : "spline";
-        })
-        .def_readonly("positions", &gel::SizeCalibration::positions, "Migration distances of the ladder bands used.")
+        .def_property_readonly("fit",
+                               [](const gel::SizeCalibration& c) {
+                                   return c.fit == gel::SizeFit::PiecewiseLinear ? "linear" : "spline";
+                               })
+        .def_readonly("positions", &gel::SizeCalibration::positions,
+                      "Migration distances of the ladder bands used.")
         .def_readonly("sizes", &gel::SizeCalibration::sizes)
-        .def("size_at", [](const gel::SizeCalibration& c, double d) {
-            bool extrapolated = false;
-            const double s = c.sizeAt(d, &extrapolated);
-            return py::make_tuple(s, extrapolated);
-        }, py::arg("distance"), "(size, extrapolated) at a migration distance.")
+        .def(
+            "size_at",
+            [](const gel::SizeCalibration& c, double d) {
+                bool extrapolated = false;
+                const double s = c.sizeAt(d, &extrapolated);
+                return py::make_tuple(s, extrapolated);
+            },
+            py::arg("distance"), "(size, extrapolated) at a migration distance.")
         .def("leave_one_out", &gel::SizeCalibration::leaveOneOut,
              "For each ladder band, the size the fit gives it from the other bands alone.");
 
@@ -338,41 +344,54 @@ void bindGel(py::module_& m)
         .def_property_readonly("width", [](const Result& r) { return r.analysis.width; })
         .def_property_readonly("height", [](const Result& r) { return r.analysis.height; })
         .def_property_readonly("saturation_level", [](const Result& r) { return r.analysis.maxValue; })
-        .def_property_readonly("polarity", [](const Result& r) { return polarityWord(r.analysis.polarity); },
-                               "'bright' or 'dark' bands, as used.")
-        .def_property_readonly("polarity_detected", [](const Result& r) { return r.analysis.polarityDetected; })
-        .def_property_readonly("grey", [](const Result& r) { return r.analysis.greyConversion; },
-                               "How the pixels became grey values.")
-        .def_property_readonly("file", [](const Result& r) { return r.file; }, "The image's file, or None.")
+        .def_property_readonly(
+            "polarity", [](const Result& r) { return polarityWord(r.analysis.polarity); },
+            "'bright' or 'dark' bands, as used.")
+        .def_property_readonly("polarity_detected",
+                               [](const Result& r) { return r.analysis.polarityDetected; })
+        .def_property_readonly(
+            "grey", [](const Result& r) { return r.analysis.greyConversion; },
+            "How the pixels became grey values.")
+        .def_property_readonly(
+            "file", [](const Result& r) { return r.file; }, "The image's file, or None.")
         .def_property_readonly("tiers", [](const Result& r) { return r.analysis.tiers; })
-        .def_property_readonly("lanes", [](const Result& r) { return r.analysis.lanes; }, "Tier by tier, left to right.")
-        .def_property_readonly("bands", [](const Result& r) { return r.analysis.bands(); }, "All bands, lane by lane.")
+        .def_property_readonly(
+            "lanes", [](const Result& r) { return r.analysis.lanes; }, "Tier by tier, left to right.")
+        .def_property_readonly(
+            "bands", [](const Result& r) { return r.analysis.bands(); }, "All bands, lane by lane.")
         .def_property_readonly("warnings", [](const Result& r) { return r.analysis.warnings; })
-        .def_property_readonly("calibration", [](const Result& r) {
-            return r.analysis.calibration.valid() ? py::cast(r.analysis.calibration) : py::object(py::none());
-        }, "The size calibration, or None without a ladder.")
+        .def_property_readonly(
+            "calibration",
+            [](const Result& r) {
+                return r.analysis.calibration.valid() ? py::cast(r.analysis.calibration)
+                                                      : py::object(py::none());
+            },
+            "The size calibration, or None without a ladder.")
         .def("records", &records,
-             "One dict a band, the columns of kestro lanes' bands.csv: file, tier, lane, lane in tier, band (from 1),\n"
+             "One dict a band, the columns of kestro lanes' bands.csv: file, tier, lane, lane in tier, band "
+             "(from 1),\n"
              "centre x, peak y, top, bottom (rows, inclusive), raw volume, corrected volume, relative\n"
              "volume, saturated pixels, size, size extrapolated (None without a calibration), volume\n"
              "is lower bound, diffuse. pandas.DataFrame(result.records()) takes it as it is.")
         .def("__repr__", [](const Result& r) {
             return "<gel.Result " + std::to_string(r.analysis.lanes.size()) + " lanes, " +
-                   std::to_string(r.analysis.bands().size()) + " bands, " + std::to_string(r.analysis.warnings.size()) +
-                   " warnings>";
+                   std::to_string(r.analysis.bands().size()) + " bands, " +
+                   std::to_string(r.analysis.warnings.size()) + " warnings>";
         });
 
-    m.def("lane_profile", &laneProfile, py::arg("image"), py::arg("lane"), py::kw_only(), py::arg("polarity") = "auto",
-          py::arg("region") = py::none(),
+    m.def("lane_profile", &laneProfile, py::arg("image"), py::arg("lane"), py::kw_only(),
+          py::arg("polarity") = "auto", py::arg("region") = py::none(),
           "(top, values): a lane's profile as the analysis reads it, row by row from row top over its\n"
           "tier, the mean of the middle half of its columns (following its path), with bright bands.\n"
           "Give the polarity and region the analysis was given.");
 
-    m.def("analyse", &analyse, py::arg("image"), py::arg("lanes") = py::none(), py::arg("ladder") = py::none(),
-          py::arg("sizes") = py::none(), py::kw_only(), py::arg("bands") = py::none(), py::arg("tiers") = 0,
-          py::arg("polarity") = "auto", py::arg("region") = py::none(), py::arg("min_prominence") = 0.03,
-          py::arg("min_lane_prominence") = 0.12, py::arg("diffuse_edge") = 1.4, py::arg("background") = "valleys",
-          py::arg("background_half") = py::none(), py::arg("fit") = "spline", py::arg("shoulders") = true,
+    m.def("analyse", &analyse, py::arg("image"), py::arg("lanes") = py::none(),
+          py::arg("ladder") = py::none(), py::arg("sizes") = py::none(), py::kw_only(),
+          py::arg("bands") = py::none(), py::arg("tiers") = 0, py::arg("polarity") = "auto",
+          py::arg("region") = py::none(), py::arg("min_prominence") = 0.03,
+          py::arg("min_lane_prominence") = 0.12, py::arg("diffuse_edge") = 1.4,
+          py::arg("background") = "valleys", py::arg("background_half") = py::none(),
+          py::arg("fit") = "spline", py::arg("shoulders") = true,
           "Finds the tiers, lanes and bands of a gel and measures the bands.\n\n"
           "image: a kestroimage.Image (grey, palette or colour; colour by luma) or a 2-D uint8 or\n"
           "uint16 array (read in place, without a copy).\n"

@@ -36,12 +36,12 @@ enum Accept : unsigned { UInt8 = 1, UInt16 = 2, Float32 = 4, Rgb8 = 8 };
 /// Samples an array hands over without a copy: rows may lie any distance apart (an upside-down
 /// view of a bitmap included), but the samples of a row must be adjacent.
 struct Pixels {
-    py::object owner;                  ///< keeps the buffer alive
+    py::object owner;                   ///< keeps the buffer alive
     const unsigned char* top = nullptr; ///< the first sample of the top row
     int width = 0;
     int height = 0;
     int channels = 1;
-    std::ptrdiff_t stride = 0; ///< bytes from one row to the next
+    std::ptrdiff_t stride = 0;      ///< bytes from one row to the next
     std::ptrdiff_t channelStep = 1; ///< red to green and green to blue: -1 in a view on a BGR bitmap
     Accept sample = UInt8;
 };

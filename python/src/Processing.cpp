@@ -12,8 +12,7 @@ namespace kestro::python {
 namespace {
 
 // The raster the operations work on: the library's ints, copied from the array's samples.
-std::unique_ptr<RasterImageGS16> rasterOf(const Pixels& p)
-{
+std::unique_ptr<RasterImageGS16> rasterOf(const Pixels& p) {
     auto r = std::make_unique<RasterImageGS16>(p.width, p.height);
     r->bpp = p.sample == UInt8 ? 8 : 16;
     r->maxPixelValue = RasterImage::maxPixelValueForDepth(r->bpp);
@@ -31,16 +30,13 @@ std::unique_ptr<RasterImageGS16> rasterOf(const Pixels& p)
 }
 
 // Values stay within the depth: minima and means of the samples.
-template <typename T>
-void copyOut(const RasterImageGS16& r, T* out)
-{
+template <typename T> void copyOut(const RasterImageGS16& r, T* out) {
     const size_t n = static_cast<size_t>(r.width) * r.height;
     for (size_t i = 0; i < n; ++i)
         out[i] = static_cast<T>(r.pixels[i]);
 }
 
-py::array arrayOf(const RasterImageGS16& r, Accept sample)
-{
+py::array arrayOf(const RasterImageGS16& r, Accept sample) {
     py::array out = newArray(sample, r.width, r.height);
     void* data = out.mutable_data();
     py::gil_scoped_release unlocked;
@@ -51,15 +47,14 @@ py::array arrayOf(const RasterImageGS16& r, Accept sample)
     return out;
 }
 
-CRect rectOf(const std::array<int, 4>& box)
-{
+CRect rectOf(const std::array<int, 4>& box) {
     return CRect(box[0], box[1], box[2], box[3]);
 }
 
-py::array background(const py::handle& source, int halfWidth, int halfHeight)
-{
+py::array background(const py::handle& source, int halfWidth, int halfHeight) {
     if (halfWidth < 1 || halfHeight < 1)
-        throw py::value_error("background needs half sizes of at least 1 (the window is 2 half_width x 2 half_height)");
+        throw py::value_error(
+            "background needs half sizes of at least 1 (the window is 2 half_width x 2 half_height)");
     const Pixels p = pixelsOf(source, UInt8 | UInt16, "background");
     std::unique_ptr<RasterImageGS16> raster, result;
     {
@@ -73,10 +68,8 @@ py::array background(const py::handle& source, int halfWidth, int halfHeight)
     return arrayOf(*result, p.sample);
 }
 
-py::array smooth(const py::handle& source, int radius)
-{
-    if (radius < 0)
-        throw py::value_error("smooth needs a radius of 0 or more");
+py::array smooth(const py::handle& source, int radius) {
+    if (radius < 0) throw py::value_error("smooth needs a radius of 0 or more");
     const Pixels p = pixelsOf(source, UInt8 | UInt16, "smooth");
     std::unique_ptr<RasterImageGS16> raster;
     {
@@ -87,8 +80,7 @@ py::array smooth(const py::handle& source, int radius)
     return arrayOf(*raster, p.sample);
 }
 
-std::pair<int, int> centreOfMass(const py::handle& source, const std::array<int, 4>& box)
-{
+std::pair<int, int> centreOfMass(const py::handle& source, const std::array<int, 4>& box) {
     const Pixels p = pixelsOf(source, UInt8 | UInt16, "centre_of_mass");
     py::gil_scoped_release unlocked;
     const std::unique_ptr<RasterImageGS16> raster = rasterOf(p);
@@ -97,8 +89,7 @@ std::pair<int, int> centreOfMass(const py::handle& source, const std::array<int,
 }
 
 py::array outline(const py::handle& source, const std::array<int, 4>& box, const std::pair<int, int>& centre,
-                  float fraction, const std::string& method)
-{
+                  float fraction, const std::string& method) {
     if (method != "rays" && method != "rows")
         throw py::value_error("outline's method is 'rays' or 'rows', not '" + method + "'");
     const Pixels p = pixelsOf(source, UInt8 | UInt16, "outline");
@@ -123,8 +114,7 @@ py::array outline(const py::handle& source, const std::array<int, 4>& box, const
 
 } // namespace
 
-void bindProcessing(py::module_& m)
-{
+void bindProcessing(py::module_& m) {
     m.def("background", &background, py::arg("image"), py::arg("half_width"), py::arg("half_height"),
           "The background by a moving minimum, the library's generateBGViaMinFilter: each pixel\n"
           "becomes the smallest value in a window of 2 half_width x 2 half_height pixels reaching\n"
@@ -140,8 +130,8 @@ void bindProcessing(py::module_& m)
           "The intensity-weighted centre (x, y) of a box (left, top, right, bottom), half-open and\n"
           "clamped to the image, rounded half up; the box's middle when its pixels sum to 0.\n"
           "The library's findCenterOfMass3D, on a 2-D uint8 or uint16 array or a grey Image.");
-    m.def("outline", &outline, py::arg("image"), py::arg("box"), py::arg("centre"), py::arg("fraction") = 0.5f,
-          py::arg("method") = "rays",
+    m.def("outline", &outline, py::arg("image"), py::arg("box"), py::arg("centre"),
+          py::arg("fraction") = 0.5f, py::arg("method") = "rays",
           "The outline of a spot around centre (x, y) inside box (left, top, right, bottom), as an\n"
           "N x 2 int32 array of (x, y) points. method 'rays': 360 points, one ray a degree walking out\n"
           "until the pixel drops below fraction of the way from the box's lowest corner to the\n"

@@ -23,13 +23,21 @@
 #if KESTRO_AVX2_BUILDS
 #define KESTRO_KERNEL(ret, name, params, args, body)                                                         \
     namespace {                                                                                              \
-    ret name##Baseline params { return body; }                                                               \
-    KESTRO_AVX2 ret name##Avx2 params { return body; }                                                       \
+    ret name##Baseline params {                                                                              \
+        return body;                                                                                         \
     }                                                                                                        \
-    ret name params { return ::kestro::detail::wideVectors() ? name##Avx2 args : name##Baseline args; }
+    KESTRO_AVX2 ret name##Avx2 params {                                                                      \
+        return body;                                                                                         \
+    }                                                                                                        \
+    }                                                                                                        \
+    ret name params {                                                                                        \
+        return ::kestro::detail::wideVectors() ? name##Avx2 args : name##Baseline args;                      \
+    }
 #else
 #define KESTRO_KERNEL(ret, name, params, args, body)                                                         \
-    ret name params { return body; }
+    ret name params {                                                                                        \
+        return body;                                                                                         \
+    }
 #endif
 
 namespace kestro {

@@ -13,7 +13,9 @@ namespace detail {
 int bandCount(long rows, std::size_t pixelsPerRow);
 
 /// Band i of `bands` over rows [0, rows): rows [rows * i / bands, rows * (i + 1) / bands).
-inline long bandBegin(long rows, int bands, int i) { return static_cast<long>(static_cast<long long>(rows) * i / bands); }
+inline long bandBegin(long rows, int bands, int i) {
+    return static_cast<long>(static_cast<long long>(rows) * i / bands);
+}
 
 /// Runs work(i) for i in [0, bands), on the pool's threads and the calling one, and returns
 /// when all have finished. One band, a call made from inside a band, or a pool busy with

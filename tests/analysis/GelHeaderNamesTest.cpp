@@ -5,12 +5,13 @@
 
 #include <gtest/gtest.h>
 
-constexpr int RGB = 1, Sleep = 2, GetDC = 3, SetPixel = 4, image = 5, line = 6, rect = 7, BOOL = 8, DWORD = 9, HWND = 10,
-              CString = 11, CRect = 12, TRUE = 13, MulDiv = 14;
-static_assert(RGB + Sleep + GetDC + SetPixel + image + line + rect + BOOL + DWORD + HWND + CString + CRect + TRUE + MulDiv == 105);
+constexpr int RGB = 1, Sleep = 2, GetDC = 3, SetPixel = 4, image = 5, line = 6, rect = 7, BOOL = 8, DWORD = 9,
+              HWND = 10, CString = 11, CRect = 12, TRUE = 13, MulDiv = 14;
+static_assert(RGB + Sleep + GetDC + SetPixel + image + line + rect + BOOL + DWORD + HWND + CString + CRect +
+                  TRUE + MulDiv ==
+              105);
 
-TEST(GelHeader, LeavesTheWindowsNamesToItsUser)
-{
+TEST(GelHeader, LeavesTheWindowsNamesToItsUser) {
     const kestro::gel::GreyView empty{};
     EXPECT_THROW(kestro::gel::PreparedGel{empty}, kestro::gel::ArgumentError);
 }

@@ -13,36 +13,34 @@
 
 namespace {
 
-std::unique_ptr<DalvoImage> loadGel(const char* name)
-{
+std::unique_ptr<DalvoImage> loadGel(const char* name) {
     const std::filesystem::path path = std::filesystem::path(KESTRO_SHARED_DIR) / "gels" / name;
     CFile file;
     auto image = std::make_unique<DalvoImage>();
-    if (!std::filesystem::exists(path) || !file.Open(CString::FromUtf8(path.string().c_str()), CFile::modeRead))
+    if (!std::filesystem::exists(path) ||
+        !file.Open(CString::FromUtf8(path.string().c_str()), CFile::modeRead))
         return nullptr;
     image->CreateFromFile(&file);
     return image->isValid() ? std::move(image) : nullptr;
 }
 
-#define LOAD_OR_SKIP(var, name)                                                                                       \
-    const std::unique_ptr<DalvoImage> var = loadGel(name);                                                            \
-    if (!var)                                                                                                          \
-        GTEST_SKIP() << name << " is not there";
+#define LOAD_OR_SKIP(var, name)                                                                              \
+    const std::unique_ptr<DalvoImage> var = loadGel(name);                                                   \
+    if (!var) GTEST_SKIP() << name << " is not there";
 
 // The band of a lane whose peak lies nearest a row, if within reach.
-const kestro::gel::Band* bandNear(const kestro::gel::Lane& lane, double row, double reach)
-{
+const kestro::gel::Band* bandNear(const kestro::gel::Lane& lane, double row, double reach) {
     const kestro::gel::Band* best = nullptr;
     for (const kestro::gel::Band& b : lane.bands)
-        if (std::fabs(b.peakY - row) <= reach && (!best || std::fabs(b.peakY - row) < std::fabs(best->peakY - row)))
+        if (std::fabs(b.peakY - row) <= reach &&
+            (!best || std::fabs(b.peakY - row) < std::fabs(best->peakY - row)))
             best = &b;
     return best;
 }
 
 // Volumes along lanes that should weaken: each at most 5% above the one before, the last one
 // below `lastShare` of the first.
-void expectWeakening(const std::vector<double>& v, double lastShare)
-{
+void expectWeakening(const std::vector<double>& v, double lastShare) {
     for (size_t k = 1; k < v.size(); ++k)
         EXPECT_LE(v[k], 1.05 * v[k - 1]) << "lane " << k + 1;
     EXPECT_LT(v.back(), lastShare * v.front());
@@ -54,8 +52,7 @@ using namespace kestro;
 
 // ImageJ's sample gel: dark bands on light, 6 lanes at about x = 30, 75, 120, 163, 207, 253, a
 // major band at about y = 150 in every lane, bands at 240 and 300 weakening from lane 2 to 6.
-TEST(GelLanesScan, ImageJSampleGel)
-{
+TEST(GelLanesScan, ImageJSampleGel) {
     LOAD_OR_SKIP(image, "gel-1d-8bit-imagej-sample-01.gif");
     const gel::Analysis a = gel::analyse(*image);
     EXPECT_EQ(a.polarity, gel::Polarity::DarkBands);
@@ -80,8 +77,7 @@ TEST(GelLanesScan, ImageJSampleGel)
 }
 
 // Eight lanes, bright bands on dark.
-TEST(GelLanesScan, FingerprintGel)
-{
+TEST(GelLanesScan, FingerprintGel) {
     LOAD_OR_SKIP(image, "dna-fingerprint-8bit-gray-icc-8lanes-01.png");
     const gel::Analysis a = gel::analyse(*image);
     EXPECT_EQ(a.polarity, gel::Polarity::BrightBands);
@@ -89,8 +85,7 @@ TEST(GelLanesScan, FingerprintGel)
 }
 
 // Six lanes of two bands, dark on light; the lower band falls from lane 1 to lane 6.
-TEST(GelLanesScan, TwoBandGel)
-{
+TEST(GelLanesScan, TwoBandGel) {
     LOAD_OR_SKIP(image, "gel-6lanes-8bit-gray-as-rgb-01.jpg");
     const gel::Analysis a = gel::analyse(*image);
     EXPECT_EQ(a.polarity, gel::Polarity::DarkBands);
@@ -99,8 +94,7 @@ TEST(GelLanesScan, TwoBandGel)
     for (const gel::Lane& l : a.lanes) {
         const gel::Band* best = nullptr;
         for (const gel::Band& b : l.bands)
-            if (b.peakY > a.height / 4 && (!best || b.correctedVolume > best->correctedVolume))
-                best = &b;
+            if (b.peakY > a.height / 4 && (!best || b.correctedVolume > best->correctedVolume)) best = &b;
         ASSERT_TRUE(best);
         lower.push_back(best->correctedVolume);
     }
@@ -109,8 +103,7 @@ TEST(GelLanesScan, TwoBandGel)
 
 // Four identical 1 kb Plus ladders in the spans 339-437, 566-664, 791-891, 1020-1121; the
 // reference bands at 3.0, 1.0 and 0.5 kb hold 120-124 ng, the 1.5 kb band 57 ng.
-TEST(GelLanesScan, FourLadderGel)
-{
+TEST(GelLanesScan, FourLadderGel) {
     LOAD_OR_SKIP(image, "agarose-dna-8bit-lzw-ladders-01.tif");
     const gel::Analysis a = gel::analyse(*image);
     ASSERT_EQ(a.lanes.size(), 4u);
@@ -131,12 +124,14 @@ TEST(GelLanesScan, FourLadderGel)
         std::vector<const gel::Band*> byVolume;
         for (const gel::Band& b : lane.bands)
             byVolume.push_back(&b);
-        std::sort(byVolume.begin(), byVolume.end(),
-                  [](const gel::Band* x, const gel::Band* y) { return x->correctedVolume > y->correctedVolume; });
+        std::sort(byVolume.begin(), byVolume.end(), [](const gel::Band* x, const gel::Band* y) {
+            return x->correctedVolume > y->correctedVolume;
+        });
         ASSERT_GE(byVolume.size(), 5u);
         EXPECT_GT(byVolume[2]->correctedVolume, 1.4 * byVolume[3]->correctedVolume) << "lane " << l + 1;
         std::vector<const gel::Band*> refs(byVolume.begin(), byVolume.begin() + 3);
-        std::sort(refs.begin(), refs.end(), [](const gel::Band* x, const gel::Band* y) { return x->peakY < y->peakY; });
+        std::sort(refs.begin(), refs.end(),
+                  [](const gel::Band* x, const gel::Band* y) { return x->peakY < y->peakY; });
         // 3.0 kb against 1.5 kb, two bands further down: 120 / 57 ng.
         const gel::Band& kb3 = *refs[0];
         ASSERT_LT(kb3.index + 2, static_cast<int>(lane.bands.size()));
@@ -147,12 +142,10 @@ TEST(GelLanesScan, FourLadderGel)
     // are not): each band's volume agrees across the four lanes within 15% of their mean.
     int compared = 0;
     for (const gel::Band& b : a.lanes[1].bands) {
-        if (b.shoulder || b.peakY < references[1][0]->peakY || b.peakY > references[1][2]->peakY)
-            continue;
+        if (b.shoulder || b.peakY < references[1][0]->peakY || b.peakY > references[1][2]->peakY) continue;
         std::vector<double> v;
         for (const gel::Lane& l : a.lanes)
-            if (const gel::Band* m = bandNear(l, b.peakY, 12))
-                v.push_back(m->correctedVolume);
+            if (const gel::Band* m = bandNear(l, b.peakY, 12)) v.push_back(m->correctedVolume);
         ASSERT_EQ(v.size(), 4u) << "band at row " << b.peakY;
         const double mean = (v[0] + v[1] + v[2] + v[3]) / 4;
         for (double x : v)
@@ -170,37 +163,41 @@ TEST(GelLanesScan, FourLadderGel)
         ASSERT_TRUE(references[l][0]->index == 5 && references[l][1]->index == 9) << "lane " << l + 1;
         gel::SizeCalibration c;
         for (int k = 0; k <= 10; ++k)
-            c.positions.push_back(k < 10 ? a.lanes[l].bands[static_cast<size_t>(k)].peakY : references[l][2]->peakY);
+            c.positions.push_back(k < 10 ? a.lanes[l].bands[static_cast<size_t>(k)].peakY
+                                         : references[l][2]->peakY);
         c.sizes.assign(std::begin(kb), std::end(kb));
         for (gel::SizeFit fit : {gel::SizeFit::PiecewiseLinear, gel::SizeFit::MonotoneSpline}) {
             c.fit = fit;
             for (size_t k = 0; k < 11; ++k)
-                errors[fit == gel::SizeFit::MonotoneSpline].push_back(std::fabs(c.leaveOneOut()[k] / kb[k] - 1));
+                errors[fit == gel::SizeFit::MonotoneSpline].push_back(
+                    std::fabs(c.leaveOneOut()[k] / kb[k] - 1));
         }
     }
     for (auto& e : errors)
         std::nth_element(e.begin(), e.begin() + 22, e.end());
-    std::printf("ladder leave-one-out median size error: linear %.3f, spline %.3f\n", errors[0][22], errors[1][22]);
+    std::printf("ladder leave-one-out median size error: linear %.3f, spline %.3f\n", errors[0][22],
+                errors[1][22]);
     EXPECT_LT(errors[1][22], 0.05);
     EXPECT_LE(errors[1][22], errors[0][22]);
 
     // Calibrated on the full list of 19 sizes, with bands missing, every lane's reference bands
     // still get their own sizes.
-    const std::vector<double> all = {10, 8, 6, 5, 4, 3, 2, 1.5, 1.2, 1.0, 0.9, 0.8, 0.7, 0.6, 0.5, 0.4, 0.3, 0.2, 0.1};
+    const std::vector<double> all = {10,  8,   6,   5,   4,   3,   2,   1.5, 1.2, 1.0,
+                                     0.9, 0.8, 0.7, 0.6, 0.5, 0.4, 0.3, 0.2, 0.1};
     const double referenceSizes[] = {3, 1, 0.5};
     for (size_t l = 0; l < 4; ++l) {
         gel::Analysis c = a;
         gel::calibrate(c, static_cast<int>(l), all);
         for (size_t r = 0; r < 3; ++r)
-            EXPECT_NEAR(c.lanes[l].bands[static_cast<size_t>(references[l][r]->index)].size, referenceSizes[r], 1e-6)
+            EXPECT_NEAR(c.lanes[l].bands[static_cast<size_t>(references[l][r]->index)].size,
+                        referenceSizes[r], 1e-6)
                 << "lane " << l + 1;
     }
 }
 
 // Two tiers of 20 lanes; the mask of its source has bands in 20 lanes of the top tier and 18 of
 // the bottom one, 91 blobs in all, among them one bright (saturated) product band per sample lane.
-TEST(GelLanesScan, TwoTierGel)
-{
+TEST(GelLanesScan, TwoTierGel) {
     LOAD_OR_SKIP(image, "agarose-dna-8bit-twotier-2x20lanes-03.tif");
     const gel::Analysis a = gel::analyse(*image); // the tiers found, not given
     int lanes[2] = {0, 0}, withSaturated = 0;
@@ -208,7 +205,8 @@ TEST(GelLanesScan, TwoTierGel)
         ++lanes[l.tier];
         // The lanes run straight; a path fitted to the bands must not swing out above them.
         EXPECT_NEAR(l.centreAt(l.box.top), l.centreAt(l.box.bottom - 1), 3) << "lane " << l.index + 1;
-        withSaturated += std::any_of(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return b.saturated; });
+        withSaturated +=
+            std::any_of(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return b.saturated; });
     }
     EXPECT_EQ(lanes[0], 20);
     EXPECT_EQ(lanes[1], 18); // the last two wells of the bottom comb are empty
@@ -217,13 +215,13 @@ TEST(GelLanesScan, TwoTierGel)
     // bands are the blobs.
     int sharp = 0;
     for (const gel::Lane& l : a.lanes)
-        sharp += static_cast<int>(std::count_if(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return !b.diffuse; }));
+        sharp += static_cast<int>(
+            std::count_if(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return !b.diffuse; }));
     EXPECT_NEAR(sharp, 91, 9);
 }
 
 // A gel still in its casting tray, about ten lanes; the bright tray walls outshine every lane.
-TEST(GelLanesScan, CastingTrayGel)
-{
+TEST(GelLanesScan, CastingTrayGel) {
     LOAD_OR_SKIP(image, "agarose-dna-16bit-le-saturated-01.tif");
     // Found, and asked for (a count below and above the wells' 11 as well): the lane count given
     // is the count got, and neither saturated lane is lost to it.
@@ -257,8 +255,7 @@ TEST(GelLanesScan, CastingTrayGel)
 
 // Two combs with a short gap between the tiers (no long empty stretch): the second row of wells,
 // at about row 600, parts them; 8 or 9 lanes in each.
-TEST(GelLanesScan, TwoTierGelWithAShortGap)
-{
+TEST(GelLanesScan, TwoTierGelWithAShortGap) {
     LOAD_OR_SKIP(image, "agarose-dna-16bit-le-twotier-03.tif");
     const gel::Analysis a = gel::analyse(*image);
     int lanes[2] = {0, 0};

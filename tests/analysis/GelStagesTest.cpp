@@ -13,22 +13,19 @@ using namespace kestro;
 
 namespace {
 
-SyntheticGel bentGel(double bend)
-{
+SyntheticGel bentGel(double bend) {
     GelOptions o = gelOptions(800, 600, 10, 6, 3);
     o.bend = bend;
     o.saturatedBands = 1;
     return SyntheticGel::generate(o);
 }
 
-gel::GreyView viewOf(const SyntheticGel& g)
-{
+gel::GreyView viewOf(const SyntheticGel& g) {
     return gel::GreyView::of(g.values().data(), g.width(), g.height(), 2 * g.width());
 }
 
 // Bands alike: to the bit, or within a tolerance of peak rows and volumes.
-void expectSameBands(const gel::Analysis& a, const gel::Analysis& b, double rows = 0, double share = 0)
-{
+void expectSameBands(const gel::Analysis& a, const gel::Analysis& b, double rows = 0, double share = 0) {
     ASSERT_EQ(a.lanes.size(), b.lanes.size());
     for (size_t l = 0; l < a.lanes.size(); ++l) {
         ASSERT_EQ(a.lanes[l].bands.size(), b.lanes[l].bands.size()) << "lane " << l;
@@ -44,8 +41,7 @@ void expectSameBands(const gel::Analysis& a, const gel::Analysis& b, double rows
 
 // The analysis of a 16-bit image in four lanes placed by hand, 30 columns wide every 45 from
 // column 10.
-gel::Analysis inFourLanes(const std::vector<std::uint16_t>& px, int w, int h)
-{
+gel::Analysis inFourLanes(const std::vector<std::uint16_t>& px, int w, int h) {
     const gel::PreparedGel prepared(gel::GreyView::of(px.data(), w, h, 2 * w));
     const std::vector<gel::Tier> tiers = gel::findTiers(prepared);
     std::vector<gel::LanePlacement> placed;
@@ -56,8 +52,7 @@ gel::Analysis inFourLanes(const std::vector<std::uint16_t>& px, int w, int h)
 
 } // namespace
 
-TEST(GelStages, StagesOneByOneGiveTheOneCallResult)
-{
+TEST(GelStages, StagesOneByOneGiveTheOneCallResult) {
     const SyntheticGel g = bentGel(6);
     const gel::Analysis whole = gel::analyse(viewOf(g));
     const gel::PreparedGel prepared(viewOf(g));
@@ -69,11 +64,11 @@ TEST(GelStages, StagesOneByOneGiveTheOneCallResult)
     for (int y = 0; y < g.height(); ++y)
         for (int x = 0; x < g.width(); ++x)
             padded[static_cast<size_t>(y) * (g.width() + 3) + x] = g.value(x, y);
-    expectSameBands(whole, gel::analyse(gel::GreyView::of(padded.data(), g.width(), g.height(), 4 * (g.width() + 3), 65535)));
+    expectSameBands(whole, gel::analyse(gel::GreyView::of(padded.data(), g.width(), g.height(),
+                                                          4 * (g.width() + 3), 65535)));
 }
 
-TEST(GelStages, BandRowsHoldTheRawVolumeAndMeasureAlike)
-{
+TEST(GelStages, BandRowsHoldTheRawVolumeAndMeasureAlike) {
     const SyntheticGel g = bentGel(6);
     const gel::PreparedGel prepared(viewOf(g));
     const gel::Analysis a = gel::analyse(viewOf(g));
@@ -85,7 +80,8 @@ TEST(GelStages, BandRowsHoldTheRawVolumeAndMeasureAlike)
             ASSERT_EQ(static_cast<int>(b.rows.size()), b.box.height());
             double sum = 0;
             for (int i = 0; i < b.box.height(); ++i)
-                for (int x = b.rows[static_cast<size_t>(i)].left; x < b.rows[static_cast<size_t>(i)].right; ++x)
+                for (int x = b.rows[static_cast<size_t>(i)].left; x < b.rows[static_cast<size_t>(i)].right;
+                     ++x)
                     sum += prepared.value(x, b.box.top + i);
             EXPECT_EQ(sum, b.rawVolume);
             // A box drawn by the caller where the band is measures what the analysis measured.
@@ -103,8 +99,7 @@ TEST(GelStages, BandRowsHoldTheRawVolumeAndMeasureAlike)
     EXPECT_GE(measured, 50);
 }
 
-TEST(GelStages, PlacedLanesGetTheBandsOfFoundOnes)
-{
+TEST(GelStages, PlacedLanesGetTheBandsOfFoundOnes) {
     const SyntheticGel g = bentGel(0);
     const gel::PreparedGel prepared(viewOf(g));
     const gel::Analysis found = gel::analyse(viewOf(g));
@@ -126,8 +121,7 @@ TEST(GelStages, PlacedLanesGetTheBandsOfFoundOnes)
     EXPECT_EQ(gel::analyseLanes(prepared, found.tiers, lanes).lanes[0].bands.size(), first.bands.size());
 }
 
-TEST(GelStages, BadArgumentsRaiseArgumentError)
-{
+TEST(GelStages, BadArgumentsRaiseArgumentError) {
     const SyntheticGel g = bentGel(0);
     const gel::GreyView view = viewOf(g);
     const gel::PreparedGel prepared(view);
@@ -149,13 +143,23 @@ TEST(GelStages, BadArgumentsRaiseArgumentError)
         withView([](gel::GreyView& v) { v.stride = 2 * v.width - 1; }),
         withView([](gel::GreyView& v) { v.maxValue = 0; }),
         withView([](gel::GreyView& v) { v.maxValue = 70000; }),
-        withOptions([](gel::Options& o) { o.region = {790, 0, 20, 100}; }),
+        withOptions([](gel::Options& o) {
+            o.region = {790, 0, 20, 100};
+        }),
         withOptions([](gel::Options& o) { o.tiers = std::numeric_limits<int>::max(); }),
         withOptions([](gel::Options& o) { o.laneCount = -1; }),
-        [&] { gel::tiersAt(prepared, {0, 300, 290}); },
-        [&] { gel::placeLanes(prepared, tiers, {{3, 10, 40}}); },
-        [&] { gel::placeLanes(prepared, tiers, {{0, 40, 10}}); },
-        [&] { gel::placeLanes(prepared, tiers, {{0, nan, 10}}); },
+        [&] {
+            gel::tiersAt(prepared, {0, 300, 290});
+        },
+        [&] {
+            gel::placeLanes(prepared, tiers, {{3, 10, 40}});
+        },
+        [&] {
+            gel::placeLanes(prepared, tiers, {{0, 40, 10}});
+        },
+        [&] {
+            gel::placeLanes(prepared, tiers, {{0, nan, 10}});
+        },
         [&] { gel::measureBand(prepared, lanes[0], 200, 200); },
         [&] { gel::measureBand(prepared, lanes[0], -5, 20); },
         [&] {
@@ -171,8 +175,7 @@ TEST(GelStages, BadArgumentsRaiseArgumentError)
 // Hand-computed: 0 1 3 1 0 2 5 2 0 holds peaks at 2 (prominence 3: its valleys fall to 0) and
 // 6 (5); the half-prominence crossings lie 0.75 and 0.8333 rows from them by linear
 // interpolation; a plateau counts once, at its middle.
-TEST(GelStages, ProfilePeaksWithProminenceAndHalfWidths)
-{
+TEST(GelStages, ProfilePeaksWithProminenceAndHalfWidths) {
     const std::vector<gel::ProfilePeak> p = gel::profilePeaks({0, 1, 3, 1, 0, 2, 5, 2, 0}, 1);
     ASSERT_EQ(p.size(), 2u);
     EXPECT_DOUBLE_EQ(p[0].position, 2);
@@ -189,20 +192,21 @@ TEST(GelStages, ProfilePeaksWithProminenceAndHalfWidths)
 // A scan that holds the gel in the imager's dark frame, its cut bottom edge tilted and its right
 // edge straight, both glowing along a rim, with the tray's dim trough and bright lip beside the
 // gel: the rims are no band and no lane, and the lanes keep every band they have without it.
-TEST(GelStages, GelEdgeInAFrameIsNoBandOrLane)
-{
+TEST(GelStages, GelEdgeInAFrameIsNoBandOrLane) {
     const SyntheticGel g = bentGel(0);
     const int w = g.width() + 120, h = g.height() + 60;
     std::vector<std::uint16_t> scan(static_cast<size_t>(w) * h, 40);
     const int blank = g.value(g.width() - 1, 0);
     for (int y = 0; y < h; ++y)
         for (int x = g.width(); x < g.width() + 42; ++x)
-            scan[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(x < g.width() + 30 ? 40 + (blank - 40) / 4 : 3 * blank);
+            scan[static_cast<size_t>(y) * w + x] =
+                static_cast<std::uint16_t>(x < g.width() + 30 ? 40 + (blank - 40) / 4 : 3 * blank);
     for (int x = 0; x < g.width(); ++x) {
         const int edge = g.height() - 20 + 16 * x / w; // the cut runs downhill to the right
         for (int y = 0; y < edge; ++y) {
             const int rim = std::max(y - (edge - 8), x - (g.width() - 8));
-            scan[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(g.value(x, y) + (rim > 0 ? 600 * rim : 0));
+            scan[static_cast<size_t>(y) * w + x] =
+                static_cast<std::uint16_t>(g.value(x, y) + (rim > 0 ? 600 * rim : 0));
         }
     }
     const gel::Analysis framed = gel::analyse(gel::GreyView::of(scan.data(), w, h, 2 * w));
@@ -219,11 +223,12 @@ TEST(GelStages, GelEdgeInAFrameIsNoBandOrLane)
 
 // A band at the end of a shelf in its lane (the tail of a smear it ends) is steep on its free
 // side and stays a band; a smear, wide on both sides, does not.
-TEST(GelStages, BandOnAShelfStaysSmearGoes)
-{
+TEST(GelStages, BandOnAShelfStaysSmearGoes) {
     const int w = 200, h = 400;
     std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
-    const auto bump = [](double y, double at, double sigma) { return std::exp(-0.5 * std::pow((y - at) / sigma, 2)); };
+    const auto bump = [](double y, double at, double sigma) {
+        return std::exp(-0.5 * std::pow((y - at) / sigma, 2));
+    };
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const int lane = (x - 10) / 45, inLane = (x - 10) % 45;
@@ -231,10 +236,10 @@ TEST(GelStages, BandOnAShelfStaysSmearGoes)
             if (x >= 10 && lane < 4 && inLane < 30) {
                 for (double at : {60.0, 120.0})
                     v += 8000 * bump(y, at, 3);
-                if (lane == 2) // a shelf from row 150, above the band's half height, ends in a band at row 262
+                if (lane ==
+                    2) // a shelf from row 150, above the band's half height, ends in a band at row 262
                     v += 6000 * (y >= 150 && y < 262 ? 1.0 : bump(y, 262, 4)) + 3000 * bump(y, 262, 4);
-                if (lane == 3)
-                    v += 3000 * bump(y, 300, 40);
+                if (lane == 3) v += 3000 * bump(y, 300, 40);
             }
             px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
         }
@@ -242,8 +247,7 @@ TEST(GelStages, BandOnAShelfStaysSmearGoes)
     ASSERT_EQ(a.lanes.size(), 4u);
     const auto near = [](const gel::Lane& l, double row) {
         for (const gel::Band& b : l.bands)
-            if (std::fabs(b.peakY - row) < 4)
-                return true;
+            if (std::fabs(b.peakY - row) < 4) return true;
         return false;
     };
     EXPECT_TRUE(near(a.lanes[2], 262));
@@ -252,16 +256,14 @@ TEST(GelStages, BandOnAShelfStaysSmearGoes)
 
 // The lower rims of a comb's slots glow in the lanes a little way below the slots: the tier's
 // bands start below them, and they are no band.
-TEST(GelStages, LowerRimsOfTheWellsAreNoBands)
-{
+TEST(GelStages, LowerRimsOfTheWellsAreNoBands) {
     const int w = 300, h = 400;
     std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const bool lane = x >= 10 && (x - 10) % 56 < 40 && x < 290;
             double v = 2000;
-            if (lane && y >= 40 && y < 46)
-                v = 1200; // the slot
+            if (lane && y >= 40 && y < 46) v = 1200; // the slot
             if (lane) {
                 v += 1500 * std::exp(-0.5 * std::pow((y - 54) / 3.0, 2)); // its lower rim
                 for (int at = 80; at < 360; at += 30)
@@ -280,8 +282,7 @@ TEST(GelStages, LowerRimsOfTheWellsAreNoBands)
 // Two combs whose lanes do not line up: the second comb's slots show as a row of rims across
 // the gel, in its empty lanes too, and part the gel into two tiers, each with its own lanes
 // and its bands below its comb.
-TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers)
-{
+TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
     const int w = 700, h = 600, pitch = 60;
     std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
     std::uint32_t seed = 7;
@@ -316,8 +317,7 @@ TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers)
 
 // A dense ladder runs brighter than the gel beside it all along, even in the valleys between
 // its bands: those valleys are no wells' slots, and every band of the ladder is found.
-TEST(GelStages, DenseLadderValleysAreNoSlots)
-{
+TEST(GelStages, DenseLadderValleysAreNoSlots) {
     const int w = 200, h = 400;
     std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
     for (int y = 0; y < h; ++y)

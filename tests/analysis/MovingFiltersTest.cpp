@@ -22,11 +22,15 @@ Raster randomRaster(int w, int h, Values kind, std::uint32_t seed) {
     std::mt19937 gen(seed);
     std::uniform_int_distribution<int> depth16(0, 65535), full(INT_MIN, INT_MAX), few(-3, 3);
     for (int i = 0; i < w * h; ++i)
-        r->pixels[i] = kind == Values::Depth16 ? depth16(gen) : kind == Values::FullInt ? full(gen) : few(gen);
+        r->pixels[i] = kind == Values::Depth16   ? depth16(gen)
+                       : kind == Values::FullInt ? full(gen)
+                                                 : few(gen);
     return r;
 }
 
-Ints pixelsOf(const RasterImageGS16& r) { return Ints(r.pixels, r.pixels + static_cast<size_t>(r.width) * r.height); }
+Ints pixelsOf(const RasterImageGS16& r) {
+    return Ints(r.pixels, r.pixels + static_cast<size_t>(r.width) * r.height);
+}
 
 // The background loops as written: columns outer, rows inner, window clamped at width - 1 and
 // height - 1 (which stay excluded), start value the background's maxPixelValue.
@@ -54,23 +58,27 @@ void literalSmooth(RasterImageGS16& r, int radius) {
             double sum = 0;
             int n = 0;
             for (long yy = y - radius; yy < y + radius; ++yy)
-                for (long xx = x - radius; xx < x + radius; ++xx) sum += r.pixels[yy * w + xx], ++n;
+                for (long xx = x - radius; xx < x + radius; ++xx)
+                    sum += r.pixels[yy * w + xx], ++n;
             copy[y * w + x] = static_cast<int>(sum / n);
         }
     for (long x = radius; x <= w - radius - 1; ++x)
-        for (long y = radius; y <= h - radius - 1; ++y) r.pixels[y * w + x] = copy[y * w + x];
+        for (long y = radius; y <= h - radius - 1; ++y)
+            r.pixels[y * w + x] = copy[y * w + x];
 }
 
 // The background may be larger than the source: written with its own width, the rest kept. Its
 // start value is not the depth's maximum, so that an empty window shows where it comes from.
-void expectBackgroundMatches(const RasterImageGS16& src, int halfWidth, int halfHeight, int bgWidth, int bgHeight) {
+void expectBackgroundMatches(const RasterImageGS16& src, int halfWidth, int halfHeight, int bgWidth,
+                             int bgHeight) {
     RasterImageGS16 ours(bgWidth, bgHeight), expected(bgWidth, bgHeight), source(src);
     ours.maxPixelValue = expected.maxPixelValue = 40000;
-    for (int i = 0; i < bgWidth * bgHeight; ++i) ours.pixels[i] = expected.pixels[i] = -7 - i;
+    for (int i = 0; i < bgWidth * bgHeight; ++i)
+        ours.pixels[i] = expected.pixels[i] = -7 - i;
     ImageProcessing().generateBGViaMinFilter(&source, &ours, halfWidth, halfHeight);
     literalBackground(src, expected, halfWidth, halfHeight);
-    ASSERT_EQ(pixelsOf(ours), pixelsOf(expected))
-        << src.width << "x" << src.height << " half " << halfWidth << "x" << halfHeight << " into " << bgWidth;
+    ASSERT_EQ(pixelsOf(ours), pixelsOf(expected)) << src.width << "x" << src.height << " half " << halfWidth
+                                                  << "x" << halfHeight << " into " << bgWidth;
     ASSERT_EQ(pixelsOf(source), pixelsOf(src)) << "the source must stay as it was";
 }
 
@@ -81,7 +89,8 @@ void expectSmoothingMatches(const RasterImageGS16& src, int radius) {
     ASSERT_EQ(pixelsOf(ours), pixelsOf(expected)) << src.width << "x" << src.height << " radius " << radius;
 }
 
-const std::vector<std::pair<int, int>> kSmallShapes = {{1, 1}, {1, 9}, {9, 1}, {2, 2}, {7, 5}, {5, 7}, {16, 3}, {23, 17}};
+const std::vector<std::pair<int, int>> kSmallShapes = {{1, 1}, {1, 9}, {9, 1},  {2, 2},
+                                                       {7, 5}, {5, 7}, {16, 3}, {23, 17}};
 
 } // namespace
 
@@ -92,18 +101,21 @@ TEST(MovingMinimum, MatchesLiteralLoopsOnEveryShapeAndWindow) {
         for (Values kind : {Values::Depth16, Values::FullInt, Values::FewLevels}) {
             Raster src = randomRaster(w, h, kind, seed++);
             for (int hw = -1; hw <= w + 2; ++hw)
-                for (int hh = -1; hh <= h + 2; ++hh) expectBackgroundMatches(*src, hw, hh, w, h);
+                for (int hh = -1; hh <= h + 2; ++hh)
+                    expectBackgroundMatches(*src, hw, hh, w, h);
         }
     // Larger rasters with square, tall, wide, overflowing and empty windows; a larger background.
-    const int halves[][2] = {{1, 1}, {1, 7}, {9, 2}, {3, 3}, {25, 4}, {4, 25}, {2, 1000}, {1000, 2},
-                             {INT_MAX, 1}, {1, INT_MAX}, {INT_MIN, 3}, {3, INT_MIN}};
+    const int halves[][2] = {{1, 1},    {1, 7},    {9, 2},       {3, 3},       {25, 4},      {4, 25},
+                             {2, 1000}, {1000, 2}, {INT_MAX, 1}, {1, INT_MAX}, {INT_MIN, 3}, {3, INT_MIN}};
     for (auto [w, h] : {std::pair{257, 129}, {64, 300}, {1000, 3}, {3, 700}}) {
         Raster src = randomRaster(w, h, seed % 2 ? Values::Depth16 : Values::FullInt, seed);
         ++seed;
-        for (const auto& half : halves) expectBackgroundMatches(*src, half[0], half[1], w, h);
+        for (const auto& half : halves)
+            expectBackgroundMatches(*src, half[0], half[1], w, h);
     }
     Raster src = randomRaster(37, 21, Values::Depth16, 7);
-    for (int half : {0, 1, 4, 30}) expectBackgroundMatches(*src, half, half + 1, 50, 29);
+    for (int half : {0, 1, 4, 30})
+        expectBackgroundMatches(*src, half, half + 1, 50, 29);
 }
 
 TEST(MovingMinimum, DarkPixelReachesTheWindowsThatContainItAndBrighterOnesNeverEnter) {
@@ -124,14 +136,16 @@ TEST(MovingFilters, BackgroundMayBeTheSourceAndNullEmptyOrTooSmallRastersAreLeft
     Raster src = randomRaster(40, 30, Values::Depth16, 11);
     RasterImageGS16 expected(40, 30), before(*src), narrow(39, 30), low(40, 29), empty;
     literalBackground(*src, expected, 5, 3);
-    for (RasterImageGS16* bg : {&narrow, &low}) ip.generateBGViaMinFilter(src.get(), bg, 2, 2);
+    for (RasterImageGS16* bg : {&narrow, &low})
+        ip.generateBGViaMinFilter(src.get(), bg, 2, 2);
     ip.generateBGViaMinFilter(nullptr, &low, 2, 2);
     ip.generateBGViaMinFilter(&empty, &low, 2, 2);
     ip.generateBGViaMinFilter(src.get(), nullptr, 2, 2);
     EXPECT_EQ(pixelsOf(narrow), Ints(39 * 30, 0));
     EXPECT_EQ(pixelsOf(low), Ints(40 * 29, 0));
     // Smoothing with a radius below one changes nothing.
-    for (int radius : {0, -1, INT_MIN}) ip.smoothenViaAverageFilter(src.get(), radius);
+    for (int radius : {0, -1, INT_MIN})
+        ip.smoothenViaAverageFilter(src.get(), radius);
     ip.smoothenViaAverageFilter(nullptr, 2);
     ip.smoothenViaAverageFilter(&empty, 1);
     EXPECT_EQ(pixelsOf(*src), pixelsOf(before));
@@ -142,10 +156,14 @@ TEST(MovingFilters, BackgroundMayBeTheSourceAndNullEmptyOrTooSmallRastersAreLeft
 
 TEST(MinValue, LowersButNeverRaisesAndSkipsWhatLiesOutside) {
     RasterImageGS16 r(4, 3);
-    for (int i = 0; i < 12; ++i) r.pixels[i] = 100 + i;
+    for (int i = 0; i < 12; ++i)
+        r.pixels[i] = 100 + i;
     r.setPixel(3, 2, 7); // outside the half-open rectangles that stop at column 3 or row 2
-    const int cases[][6] = {{1, 1, 3, 2, 1000, 105}, {0, 0, 4, 3, 50, 7}, {0, 0, 3, 2, 50, 50},
-                            {2, 2, 2, 3, 1000, 1000}, {-5, -5, 50, 50, 1000, 7}}; // x1 y1 x2 y2 start result
+    const int cases[][6] = {{1, 1, 3, 2, 1000, 105},
+                            {0, 0, 4, 3, 50, 7},
+                            {0, 0, 3, 2, 50, 50},
+                            {2, 2, 2, 3, 1000, 1000},
+                            {-5, -5, 50, 50, 1000, 7}}; // x1 y1 x2 y2 start result
     for (const auto& c : cases) {
         int m = c[4];
         ImageProcessing().getMinValue(&r, c[0], c[1], c[2], c[3], m);
@@ -161,12 +179,14 @@ TEST(MovingAverage, MatchesLiteralLoopsOnEveryShapeAndRadius) {
     for (auto [w, h] : shapes)
         for (Values kind : {Values::Depth16, Values::FullInt, Values::FewLevels}) {
             Raster src = randomRaster(w, h, kind, seed++);
-            for (int radius = 1; radius <= std::max(w, h) / 2 + 2; ++radius) expectSmoothingMatches(*src, radius);
+            for (int radius = 1; radius <= std::max(w, h) / 2 + 2; ++radius)
+                expectSmoothingMatches(*src, radius);
         }
     for (auto [w, h] : {std::pair{257, 129}, {64, 300}, {1000, 12}})
         for (Values kind : {Values::Depth16, Values::FullInt}) {
             Raster src = randomRaster(w, h, kind, seed++);
-            for (int radius : {1, 2, 3, 5, 8, 9, 31, 64, 65, INT_MAX}) expectSmoothingMatches(*src, radius);
+            for (int radius : {1, 2, 3, 5, 8, 9, 31, 64, 65, INT_MAX})
+                expectSmoothingMatches(*src, radius);
         }
 }
 
@@ -181,7 +201,8 @@ TEST(MovingAverage, HandCheckedMeansTruncateTowardZeroAndConstantsStay) {
     for (int v : {0, 65535, -40000, INT_MAX, INT_MIN}) {
         RasterImageGS16 flat(30, 20);
         std::fill(flat.pixels, flat.pixels + 600, v);
-        for (int radius : {1, 4, 9}) ImageProcessing().smoothenViaAverageFilter(&flat, radius);
+        for (int radius : {1, 4, 9})
+            ImageProcessing().smoothenViaAverageFilter(&flat, radius);
         EXPECT_EQ(pixelsOf(flat), Ints(600, v)) << v;
     }
 }
@@ -194,7 +215,8 @@ TEST(MovingAverage, SumsBeyondTwoToThe53AreAddedAsTheLiteralLoopsAddThem) {
     const std::int64_t count = 4LL * radius * radius;
     auto windowSum = [&](auto zero) {
         for (long y = 0; y < 2 * radius; ++y)
-            for (long x = 0; x < 2 * radius; ++x) zero += src->pixels[y * side + x];
+            for (long x = 0; x < 2 * radius; ++x)
+                zero += src->pixels[y * side + x];
         return zero;
     };
     bool found = false;
@@ -206,7 +228,8 @@ TEST(MovingAverage, SumsBeyondTwoToThe53AreAddedAsTheLiteralLoopsAddThem) {
         }
         // Make the exact sum a multiple of the count, so that rounding either way is visible.
         src->pixels[0] -= static_cast<int>(windowSum(std::int64_t(0)) % count);
-        found = static_cast<int>(windowSum(0.0) / count) != static_cast<int>(windowSum(std::int64_t(0)) / count);
+        found =
+            static_cast<int>(windowSum(0.0) / count) != static_cast<int>(windowSum(std::int64_t(0)) / count);
     }
     ASSERT_TRUE(found) << "no window found where the rounded sum differs from the exact one";
     expectSmoothingMatches(*src, radius);

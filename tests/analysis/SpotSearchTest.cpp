@@ -10,7 +10,9 @@
 #include <vector>
 
 // Readable points in failure messages.
-static void PrintTo(const CPoint& p, std::ostream* os) { *os << "(" << p.x << ", " << p.y << ")"; }
+static void PrintTo(const CPoint& p, std::ostream* os) {
+    *os << "(" << p.x << ", " << p.y << ")";
+}
 
 namespace {
 
@@ -22,12 +24,15 @@ RasterImageGS16 gaussianSpot(int w, int h, double cx, double cy, double sigma, i
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const double d2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
-            r.setPixel(x, y, base + static_cast<int>(std::floor(peak * std::exp(-d2 / (2 * sigma * sigma)) + 0.5)));
+            r.setPixel(x, y,
+                       base + static_cast<int>(std::floor(peak * std::exp(-d2 / (2 * sigma * sigma)) + 0.5)));
         }
     return r;
 }
 
-int R(float v) { return static_cast<int>(std::floor(static_cast<double>(v + 0.5f))); }
+int R(float v) {
+    return static_cast<int>(std::floor(static_cast<double>(v + 0.5f)));
+}
 
 CRect clampedTo(const RasterImageGS16& r, const CRect& rc) {
     return CRect(std::max<LONG>(rc.left, 0), std::max<LONG>(rc.top, 0), std::min<LONG>(rc.right, r.width - 1),
@@ -39,8 +44,8 @@ CRect clampedTo(const RasterImageGS16& r, const CRect& rc) {
 Points literalRays(const RasterImageGS16& r, CRect rc, CPoint c, float fraction) {
     rc = clampedTo(r, rc);
     const int n = static_cast<int>(std::floor((rc.right - rc.left) * 0.75 + 0.5));
-    const int b = std::min({r.getPixel(rc.left, rc.top), r.getPixel(rc.right, rc.top), r.getPixel(rc.left, rc.bottom),
-                            r.getPixel(rc.right, rc.bottom)});
+    const int b = std::min({r.getPixel(rc.left, rc.top), r.getPixel(rc.right, rc.top),
+                            r.getPixel(rc.left, rc.bottom), r.getPixel(rc.right, rc.bottom)});
     const int t = std::max(0, R(static_cast<float>(r.getPixel(c.x, c.y) - b) * fraction) + b);
     Points out;
     for (float a = 0.0f; a < 360.0f; a += 1.0f) {
@@ -70,7 +75,8 @@ template <class Pixel> int firstBelow(int from, int to, int step, int threshold,
 Points literalOutline(const RasterImageGS16& r, CRect rc, CPoint c, float fraction) {
     rc = clampedTo(r, rc);
     int lo = INT_MAX, hi = INT_MIN;
-    for (int x = rc.left; x < rc.right; ++x) lo = std::min(lo, r.getPixel(x, c.y)), hi = std::max(hi, r.getPixel(x, c.y));
+    for (int x = rc.left; x < rc.right; ++x)
+        lo = std::min(lo, r.getPixel(x, c.y)), hi = std::max(hi, r.getPixel(x, c.y));
     const int th = R(static_cast<float>(hi - lo) * fraction) + lo;
     auto inRow = [&](int x) { return r.getPixel(x, c.y); };
     const int leftX = c.x - firstBelow(c.x, rc.left + 2, -1, th, inRow);
@@ -79,8 +85,10 @@ Points literalOutline(const RasterImageGS16& r, CRect rc, CPoint c, float fracti
     for (int x = leftX; x < rightX; ++x) {
         auto inColumn = [&](int y) { return r.getPixel(x, y); };
         int base = INT_MAX;
-        for (int y = c.y; y >= rc.top + 2; --y) base = std::min(base, r.getPixel(x, y));
-        for (int y = c.y; c.y < rc.top + 2 && y <= rc.bottom - 1; ++y) base = std::min(base, r.getPixel(x, y));
+        for (int y = c.y; y >= rc.top + 2; --y)
+            base = std::min(base, r.getPixel(x, y));
+        for (int y = c.y; c.y < rc.top + 2 && y <= rc.bottom - 1; ++y)
+            base = std::min(base, r.getPixel(x, y));
         const int tc = R(static_cast<float>(r.getPixel(x, c.y) - base) * fraction) + base;
         upper.emplace_back(x, c.y - firstBelow(c.y, rc.top + 2, -1, tc, inColumn));
         lower.emplace_back(x, c.y + firstBelow(c.y, rc.bottom - 1, 1, tc, inColumn));
@@ -100,8 +108,7 @@ struct Search {
 };
 
 // Runs every search appending to one array behind a point that must stay; gives each search's points.
-template <class F>
-std::vector<Points> appendAll(const std::vector<Search>& cases, F search) {
+template <class F> std::vector<Points> appendAll(const std::vector<Search>& cases, F search) {
     CPointArray points;
     CPoint kept(-4, 9);
     points.Add(kept);
@@ -145,12 +152,13 @@ TEST(RayBoundary, MatchesALiteralWalkOnSpotsFlatsAndDegenerateCasesAndAppends) {
     RasterImageGS16 gauss = gaussianSpot(80, 70, 40, 35, 6.0, 200, 10000), flat(50, 40),
                     small = gaussianSpot(30, 30, 15, 15, 3, 10, 1000);
     std::fill(flat.pixels, flat.pixels + 2000, 300);
-    const std::vector<Search> cases = {{&gauss, CRect(10, 8, 72, 64), CPoint(40, 35), 0.5f},
-                                       {&flat, CRect(5, 5, 45, 15), CPoint(20, 10), 0.3f}, // 30 steps, 10 rows
-                                       {&flat, CRect(0, 0, 60, 39), CPoint(2, 20), 0.3f},  // 49 columns: 37 steps
-                                       {&small, CRect(2, 2, 28, 28), CPoint(15, 15), 1.5f},
-                                       {&small, CRect(29, 2, 40, 28), CPoint(15, 15), 0.5f},
-                                       {&small, CRect(2, 2, 28, 28), CPoint(-50, 400), 0.5f}};
+    const std::vector<Search> cases = {
+        {&gauss, CRect(10, 8, 72, 64), CPoint(40, 35), 0.5f},
+        {&flat, CRect(5, 5, 45, 15), CPoint(20, 10), 0.3f}, // 30 steps, 10 rows
+        {&flat, CRect(0, 0, 60, 39), CPoint(2, 20), 0.3f},  // 49 columns: 37 steps
+        {&small, CRect(2, 2, 28, 28), CPoint(15, 15), 1.5f},
+        {&small, CRect(29, 2, 40, 28), CPoint(15, 15), 0.5f},
+        {&small, CRect(2, 2, 28, 28), CPoint(-50, 400), 0.5f}};
     ImageProcessing ip;
     const std::vector<Points> got = appendAll(cases, [&](const Search& s, CPointArray* points) {
         ip.findBroundryPoints(s.r, s.rect, s.c, s.fraction, points);
@@ -173,7 +181,8 @@ TEST(RayBoundary, MatchesALiteralWalkOnSpotsFlatsAndDegenerateCasesAndAppends) {
         EXPECT_LT(gauss.getPixel(p), 200 + 5000) << p.x << "," << p.y;
     }
     // Angle 0 runs along +x and 90 along +y (down); flat rays leave through each side or run out of steps.
-    EXPECT_EQ((Points{got[0][0], got[0][90]}), (Points{CPoint(48, 35), CPoint(40, 43)})); // 6 sqrt(2 ln 2) = 7.06
+    EXPECT_EQ((Points{got[0][0], got[0][90]}),
+              (Points{CPoint(48, 35), CPoint(40, 43)})); // 6 sqrt(2 ln 2) = 7.06
     EXPECT_EQ((Points{got[1][0], got[1][90], got[1][180], got[1][270], got[2][0]}),
               (Points{CPoint(45, 10), CPoint(20, 15), CPoint(4, 10), CPoint(20, 4), CPoint(2 + 36, 20)}));
 }
@@ -209,7 +218,8 @@ TEST(OutlineUpDown, ClosedClockwiseOutlinesMatchALiteralSearchAndDegenerateRunsA
             area += (long long)g[j].x * g[k].y - (long long)g[k].x * g[j].y;
         EXPECT_GT(area, 0) << i;
     }
-    EXPECT_GE(got[0][got[0].size() / 2].x - got[0].front().x, 2 * 4); // a quarter of the peak reaches past sigma
+    EXPECT_GE(got[0][got[0].size() / 2].x - got[0].front().x,
+              2 * 4); // a quarter of the peak reaches past sigma
     // Nothing below the threshold: the left run ends at left + 1, the right at right, up runs at top + 1,
     // down runs at bottom.
     EXPECT_EQ((Points{got[3][0], got[3][1], got[3][12], got[3].back()}),
@@ -218,5 +228,6 @@ TEST(OutlineUpDown, ClosedClockwiseOutlinesMatchALiteralSearchAndDegenerateRunsA
     EXPECT_EQ(got[6], (Points{CPoint(12, 5), CPoint(12, 5)}));   // a centre outside: just the centre, twice
     // A centre on the top row has no up run: the upper points stay on it.
     ASSERT_GE(got[5].size(), 4u);
-    for (size_t i = 1; i < got[5].size() / 2; ++i) EXPECT_EQ(got[5][i].y, 10) << i;
+    for (size_t i = 1; i < got[5].size() / 2; ++i)
+        EXPECT_EQ(got[5][i].y, 10) << i;
 }

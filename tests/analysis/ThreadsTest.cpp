@@ -20,7 +20,8 @@ std::vector<BYTE> encodedGel() {
     fipImage gel(FIT_UINT16, 203, 157, 16);
     for (unsigned y = 0; y < gel.getHeight(); ++y) {
         auto* line = reinterpret_cast<WORD*>(gel.getScanLine(y));
-        for (unsigned x = 0; x < gel.getWidth(); ++x) line[x] = static_cast<WORD>((x * 977u + y * 131u + x * y) & 0xFFFF);
+        for (unsigned x = 0; x < gel.getWidth(); ++x)
+            line[x] = static_cast<WORD>((x * 977u + y * 131u + x * y) & 0xFFFF);
     }
     fipMemoryIO stream;
     BYTE* data = nullptr;
@@ -60,11 +61,14 @@ TEST(Threads, DistinctImagesOnDistinctThreadsGiveWhatOneThreadGives) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
-            for (int r = 0; r < kRounds; ++r) results[t * kRounds + r] = analyse(bytes);
+            for (int r = 0; r < kRounds; ++r)
+                results[t * kRounds + r] = analyse(bytes);
         });
-    for (std::thread& thread : threads) thread.join();
+    for (std::thread& thread : threads)
+        thread.join();
 
-    for (const std::vector<int>& result : results) EXPECT_EQ(result, alone);
+    for (const std::vector<int>& result : results)
+        EXPECT_EQ(result, alone);
     EXPECT_EQ(app->GetWaitCursorBeginCount(), kThreads * kRounds);
     EXPECT_EQ(app->GetWaitCursorEndCount(), kThreads * kRounds);
     EXPECT_FALSE(app->IsWaitCursorOn());
@@ -76,8 +80,7 @@ namespace {
 
 /// Runs `work` at 1 thread and at each other count with every image split to the last row, and
 /// restores the defaults: each count must give the 1-thread result.
-template <class Work>
-void expectSameAtEveryThreadCount(const Work& work, const std::string& what) {
+template <class Work> void expectSameAtEveryThreadCount(const Work& work, const std::string& what) {
     kestro::setMinimumPixelsPerThread(1);
     kestro::setThreadCount(1);
     const auto alone = work();
@@ -93,7 +96,8 @@ RasterImageGS16 patterned(int width, int height, int scale) {
     RasterImageGS16 raster(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            raster.setPixel(x, y, ((x * 977 + y * 131 + x * y * 7) % 4099) * scale - (scale > 1 ? 3 * scale : 0));
+            raster.setPixel(x, y,
+                            ((x * 977 + y * 131 + x * y * 7) % 4099) * scale - (scale > 1 ? 3 * scale : 0));
     return raster;
 }
 
@@ -109,7 +113,7 @@ TEST(Threads, MovingFiltersGiveTheOneThreadResultAtEveryThreadCount) {
     struct Case {
         int width, height, half, scale;
     };
-    const Case cases[] = {{1, 1, 1, 1},   {2, 3, 1, 1},    {5, 3, 2, 1},     {3, 17, 1, 1},
+    const Case cases[] = {{1, 1, 1, 1},   {2, 3, 1, 1},    {5, 3, 2, 1},    {3, 17, 1, 1},
                           {37, 23, 3, 1}, {131, 97, 4, 1}, {61, 45, 30, 1}, {53, 41, 2, 300000}};
     for (const Case& c : cases) {
         const RasterImageGS16 source = patterned(c.width, c.height, c.scale);
@@ -142,8 +146,9 @@ TEST(Threads, GelAnalysisGivesTheOneThreadResultAtEveryThreadCount) {
         [&] {
             std::vector<double> figures;
             for (const kestro::gel::Band& b : kestro::gel::analyse(view).bands())
-                figures.insert(figures.end(), {double(b.lane), b.peakY, double(b.box.top), double(b.box.bottom),
-                                               b.rawVolume, b.correctedVolume, b.edgeWidth, double(b.diffuse)});
+                figures.insert(figures.end(),
+                               {double(b.lane), b.peakY, double(b.box.top), double(b.box.bottom), b.rawVolume,
+                                b.correctedVolume, b.edgeWidth, double(b.diffuse)});
             return figures;
         },
         "synthetic gel");

@@ -12,9 +12,11 @@ TEST(CIntDataArray, StatisticsAreZeroWhenEmptySaturateTheSumAndTruncateTheMean) 
     for (const std::string& row : rows) {
         std::istringstream values(row.substr(0, row.find('|'))), expected(row.substr(row.find('|') + 1));
         CIntDataArray a;
-        for (int v; values >> v;) a.Add(v);
+        for (int v; values >> v;)
+            a.Add(v);
         std::vector<int> want;
-        for (int v; expected >> v;) want.push_back(v);
+        for (int v; expected >> v;)
+            want.push_back(v);
         EXPECT_EQ((std::vector<int>{a.GetMax(), a.GetMin(), a.GetSum(), a.GetMean()}), want) << row;
     }
     EXPECT_EQ(rows.size(), 6u);

@@ -148,10 +148,15 @@ TEST(CDrawImage, ArchiveRecordIsBaseDataPositionThenTheImageObject) {
     CDrawImage back;
     back.Create(2, 2, 8, nullptr);
     DalvoImage* kept = back.GetImage();
-    const Bytes cut(bytes.begin(), bytes.begin() + 50), foreign = Bytes(bytes.begin(), bytes.begin() + 56) +
-                                                                  StoreBytes([](CArchive& ar) { CDrawObject o; ar << &o; });
-    for (const auto& c : {std::pair{cut, CArchiveException::endOfFile}, {foreign, CArchiveException::badClass}}) {
-        EXPECT_EQ(ArchiveCause([&] { LoadBytes(c.first, [&](CArchive& ar) { back.Serialize(ar); }); }), c.second);
+    const Bytes cut(bytes.begin(), bytes.begin() + 50),
+        foreign = Bytes(bytes.begin(), bytes.begin() + 56) + StoreBytes([](CArchive&ar) {
+                      CDrawObject o;
+                      ar << &o;
+                  });
+    for (const auto& c :
+         {std::pair{cut, CArchiveException::endOfFile}, {foreign, CArchiveException::badClass}}) {
+        EXPECT_EQ(ArchiveCause([&] { LoadBytes(c.first, [&](CArchive& ar) { back.Serialize(ar); }); }),
+                  c.second);
         EXPECT_EQ(back.GetImage(), kept);
         EXPECT_EQ(back.m_rcBounds, CRect(0, 0, 2, 2));
     }
@@ -191,14 +196,16 @@ TEST(CDrawImage, DocumentOfImagesAndShapesStoresAndLoadsWholeOrNotAtAll) {
     EXPECT_EQ(*b2 == *b, 1);
     EXPECT_EQ(b2->GetImage()->getGamma(), 1.5);
     for (int y = 0; y < 7; ++y)
-        for (int x = 0; x < 5; ++x) ASSERT_EQ(pixel(*b2->GetImage(), x, y), x + 7 * y);
+        for (int x = 0; x < 5; ++x)
+            ASSERT_EQ(pixel(*b2->GetImage(), x, y), x + 7 * y);
     EXPECT_EQ(back.GetObjectList()->GetAt(1)->m_rcBounds, CRect(1, 2, 3, 4));
     EXPECT_TRUE(back.GetObjectList()->GetAt(1)->m_bOption2);
 
     // Cut anywhere, or a second object that is the first again or holds the first one's image
     // (one owner per object): refused, and the document keeps what it had.
     std::vector<Bytes> damaged;
-    for (size_t cut = 0; cut < bytes.size(); cut += 7) damaged.emplace_back(bytes.begin(), bytes.begin() + cut);
+    for (size_t cut = 0; cut < bytes.size(); cut += 7)
+        damaged.emplace_back(bytes.begin(), bytes.begin() + cut);
     for (bool sameImage : {false, true})
         damaged.push_back(StoreBytes([&](CArchive& ar) {
             ar << 0x434F444Bu << 1u;
@@ -212,7 +219,8 @@ TEST(CDrawImage, DocumentOfImagesAndShapesStoresAndLoadsWholeOrNotAtAll) {
     for (const Bytes& bad : damaged) {
         CDrawDocument kept;
         kept.AddObject(new CDrawObject(CRect(1, 1, 2, 2)), 0);
-        EXPECT_NE(ArchiveCause([&] { LoadBytes(bad, [&](CArchive& ar) { kept.Serialize(ar); }); }), -1) << bad.size();
+        EXPECT_NE(ArchiveCause([&] { LoadBytes(bad, [&](CArchive& ar) { kept.Serialize(ar); }); }), -1)
+            << bad.size();
         ASSERT_EQ(kept.GetObjectList()->GetCount(), 1);
         EXPECT_EQ(kept.GetObjectList()->GetHead()->m_rcBounds, CRect(1, 1, 2, 2));
     }

@@ -13,7 +13,9 @@
 
 namespace drawtest {
 
-inline std::string utf8(const CString& s) { return s.ToUtf8(); }
+inline std::string utf8(const CString& s) {
+    return s.ToUtf8();
+}
 
 /// Captures every message box and modal dialog while it lives; the dialogs are looked at by
 /// `inspect` while they are shown.
@@ -59,7 +61,6 @@ inline std::vector<std::string> lines(const CListBox& list) {
     return out;
 }
 
-
 /// An image object of a blank 8-bit w x h image whose pixel at (x, y), counted from the top,
 /// holds (x + 7 * y) mod 256, with a history.
 inline CDrawImage* patterned(int w, int h, const wchar_t* history = L"{Flip Vertically}") {
@@ -68,7 +69,8 @@ inline CDrawImage* patterned(int w, int h, const wchar_t* history = L"{Flip Vert
     FIBITMAP* dib = *o->GetImage();
     for (int y = 0; y < h; ++y) {
         BYTE* row = FreeImage_GetScanLine(dib, h - 1 - y);
-        for (int x = 0; x < w; ++x) row[x] = static_cast<BYTE>(x + 7 * y);
+        for (int x = 0; x < w; ++x)
+            row[x] = static_cast<BYTE>(x + 7 * y);
     }
     o->GetImage()->SetPreprocessStr(history);
     return o;

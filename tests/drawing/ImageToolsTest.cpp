@@ -32,7 +32,8 @@ struct Scene {
     }
     std::vector<std::string> notes() const {
         std::vector<std::string> out;
-        for (const CString& n : doc.GetChangeNotes()) out.push_back(utf8(n));
+        for (const CString& n : doc.GetChangeNotes())
+            out.push_back(utf8(n));
         return out;
     }
     bool repaintedWhole() const {
@@ -78,10 +79,10 @@ TEST(ImageTools, CropKeepsAndCopyAddsThePartInsideTheDragInEitherDirection) {
         CPoint from, to;
         CRect kept; // in source pixels
     } cases[] = {
-        {true, {5, 4}, {25, 14}, {5, 4, 25, 14}},      {true, {25, 14}, {5, 4}, {5, 4, 25, 14}},
-        {true, {30, 20}, {60, 50}, {30, 20, 40, 30}},  // beyond the image: the overlap
-        {true, {-9, 25}, {3, -2}, {0, 0, 3, 25}},      {false, {5, 4}, {25, 14}, {5, 4, 25, 14}},
-        {false, {25, 14}, {5, 4}, {5, 4, 25, 14}},     {false, {30, 20}, {60, 50}, {30, 20, 40, 30}},
+        {true, {5, 4}, {25, 14}, {5, 4, 25, 14}},     {true, {25, 14}, {5, 4}, {5, 4, 25, 14}},
+        {true, {30, 20}, {60, 50}, {30, 20, 40, 30}}, // beyond the image: the overlap
+        {true, {-9, 25}, {3, -2}, {0, 0, 3, 25}},     {false, {5, 4}, {25, 14}, {5, 4, 25, 14}},
+        {false, {25, 14}, {5, 4}, {5, 4, 25, 14}},    {false, {30, 20}, {60, 50}, {30, 20, 40, 30}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << (c.crop ? "crop " : "copy ") << c.from.x << "," << c.from.y);
@@ -97,7 +98,8 @@ TEST(ImageTools, CropKeepsAndCopyAddsThePartInsideTheDragInEitherDirection) {
         EXPECT_EQ(utf8(made->GetImage()->GetPreprocessStr()), "{Flip Vertically}{Crop}");
         EXPECT_EQ(s.view.GetSelectedObjects()->GetCount(), 1);
         EXPECT_EQ(s.view.GetSelectedObjects()->GetHead(), made);
-        EXPECT_EQ(s.notes(), (c.crop ? std::vector<std::string>{kCropNote} : std::vector<std::string>(2, kCopyNote)));
+        EXPECT_EQ(s.notes(),
+                  (c.crop ? std::vector<std::string>{kCropNote} : std::vector<std::string>(2, kCopyNote)));
         EXPECT_TRUE(s.doc.IsModified());
         EXPECT_TRUE(s.repaintedWhole());
         EXPECT_FALSE(s.view.m_bDragging);

@@ -59,7 +59,9 @@ static std::wstring Spelled(const std::string& spelled) {
     return text;
 }
 
-static std::wstring Text(const CString& s) { return std::wstring(s.GetString(), s.GetLength()); }
+static std::wstring Text(const CString& s) {
+    return std::wstring(s.GetString(), s.GetLength());
+}
 
 TEST(ArchiveStrings, CountsLengthPrefixesAndCountedStringsReadAndWriteAsTheirTableSays) {
     const std::vector<std::string> rows = TableRows("framework/data/counted-strings.txt");
@@ -86,15 +88,21 @@ TEST(ArchiveStrings, CountsLengthPrefixesAndCountedStringsReadAndWriteAsTheirTab
                   Hex(bytes));
         int charSize = 0;
         ULONGLONG read = 0;
-        EXPECT_EQ(LoadBytes(bytes, [&](CArchive& ar) { read = kind == "count" ? ar.ReadCount() : AfxReadStringLength(ar, charSize); }), 0u);
+        EXPECT_EQ(LoadBytes(bytes,
+                            [&](CArchive& ar) {
+                                read = kind == "count" ? ar.ReadCount() : AfxReadStringLength(ar, charSize);
+                            }),
+                  0u);
         EXPECT_EQ(read, n);
         EXPECT_EQ(charSize, kind == "count" ? 0 : kind == "narrow" ? 1 : 2);
     }
     EXPECT_EQ(rows.size(), 26u);
     // A value beyond Unicode cannot be stored and becomes the replacement character.
-    EXPECT_EQ(Hex(WriteString(CString(std::wstring(1, static_cast<wchar_t>(0x110000))))), Hex(Hx("FF FEFF 01 FDFF")));
+    EXPECT_EQ(Hex(WriteString(CString(std::wstring(1, static_cast<wchar_t>(0x110000))))),
+              Hex(Hx("FF FEFF 01 FDFF")));
     // After the wide marker, 0xFFFE is a length, not a second marker.
-    EXPECT_EQ(ReadString(Hx("FF FEFF FF FEFF") + Units(std::vector<unsigned>(0xFFFE, 'x'))), CString(L'x', 0xFFFE));
+    EXPECT_EQ(ReadString(Hx("FF FEFF FF FEFF") + Units(std::vector<unsigned>(0xFFFE, 'x'))),
+              CString(L'x', 0xFFFE));
 }
 
 TEST(ArchiveObjects, WriterFollowsThePublishedIndicesAndTheReaderRebuildsTheGraph) {

@@ -28,16 +28,36 @@ void* Allocate(size_t size) noexcept {
 
 // ThreadSanitizer's runtime brings its own operators, and its build runs only the thread tests.
 #if !defined(KESTRO_THREAD_SANITIZER)
-void* operator new(size_t size) { return AllocateOrThrow(size); }
-void* operator new[](size_t size) { return AllocateOrThrow(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void* operator new(size_t size) {
+    return AllocateOrThrow(size);
+}
+void* operator new[](size_t size) {
+    return AllocateOrThrow(size);
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
 #endif
 
 namespace {
@@ -117,8 +137,10 @@ TEST(ArchiveHostile, TruncationAtEveryByteRaisesEndOfFileOrBadClassInsideAName) 
 }
 
 TEST(ArchiveHostile, MalformedArchivesRaiseTheRightCauseBeforeAnythingIsMade) {
-    const std::map<std::string, int> causes = {{"none", -1},          {"badIndex", E::badIndex},
-                                               {"badClass", E::badClass}, {"badSchema", E::badSchema},
+    const std::map<std::string, int> causes = {{"none", -1},
+                                               {"badIndex", E::badIndex},
+                                               {"badClass", E::badClass},
+                                               {"badSchema", E::badSchema},
                                                {"endOfFile", E::endOfFile}};
     const std::vector<std::string> rows = TableRows("framework/data/malformed-archives.txt");
     for (const std::string& line : rows) {
@@ -129,7 +151,8 @@ TEST(ArchiveHostile, MalformedArchivesRaiseTheRightCauseBeforeAnythingIsMade) {
         const std::string bytes = line.substr(line.rfind(" | ") + 3);
         const CRuntimeClass* rc = required == "-" ? nullptr : CRuntimeClass::FromName(required.c_str());
         const std::function<void(CArchive&)> read = [&](CArchive& ar) {
-            for (size_t i = 1; i < objects; ++i) ar.ReadObject(nullptr);
+            for (size_t i = 1; i < objects; ++i)
+                ar.ReadObject(nullptr);
             ar.ReadObject(rc);
         };
         Outcome o = ReadHostile(Hx(bytes), required == "string" ? ReadString : read);

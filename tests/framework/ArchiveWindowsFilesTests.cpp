@@ -9,10 +9,12 @@
 
 namespace {
 
-std::string ArchivesDir() { return std::string(KESTRO_SHARED_DIR) + "/mfc-archives/"; }
+std::string ArchivesDir() {
+    return std::string(KESTRO_SHARED_DIR) + "/mfc-archives/";
+}
 
-#define SKIP_WITHOUT_ARCHIVES()                                                                                      \
-    if (!std::ifstream(ArchivesDir() + "SOURCES.md"))                                                                \
+#define SKIP_WITHOUT_ARCHIVES()                                                                              \
+    if (!std::ifstream(ArchivesDir() + "SOURCES.md"))                                                        \
     GTEST_SKIP() << "no framework-written archives at " << ArchivesDir() << " (set KESTRO_SHARED_DIR)"
 
 // 8-bit files are read through Latin-1, where each character is the byte it came from, and so
@@ -25,10 +27,13 @@ void Text(CArchive& ar, CString& s) {
         return;
     }
     AfxWriteStringLength(ar, s.GetLength(), FALSE);
-    for (int i = 0; i < s.GetLength(); ++i) ar << static_cast<BYTE>(s[i]);
+    for (int i = 0; i < s.GetLength(); ++i)
+        ar << static_cast<BYTE>(s[i]);
 }
 
-template <class T> void Value(CArchive& ar, T& v) { ar.IsLoading() ? ar >> v : ar << v; }
+template <class T> void Value(CArchive& ar, T& v) {
+    ar.IsLoading() ? ar >> v : ar << v;
+}
 
 size_t Count(CArchive& ar, size_t n) {
     if (ar.IsLoading()) return static_cast<size_t>(ar.ReadCount());
@@ -114,7 +119,8 @@ TEST(ArchiveWindowsFiles, WorldTablesOfBothBuildsReadWholeAndWriteBackByteForByt
             for (Country& c : countries) {
                 Value(ar, c.id), Text(ar, c.name);
                 c.cities.resize(Count(ar, c.cities.size()));
-                for (City& city : c.cities) Text(ar, city.name), Text(ar, city.state), Value(ar, city.location);
+                for (City& city : c.cities)
+                    Text(ar, city.name), Text(ar, city.state), Value(ar, city.location);
             }
         }
     };

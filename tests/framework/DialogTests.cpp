@@ -22,7 +22,8 @@ TEST(Dialogs, MessageBoxesGoToTheHandler) {
 TEST(Dialogs, ListBoxKeepsTheOrderLinesWereAddedIn) {
     CListBox list;
     ASSERT_TRUE(list.Create(WS_CHILD, CRect(), nullptr, 1));
-    for (const wchar_t* s : {L"b", L"C", L"a"}) list.AddString(s);
+    for (const wchar_t* s : {L"b", L"C", L"a"})
+        list.AddString(s);
     CString text;
     list.GetText(2, text);
     EXPECT_EQ(text.ToUtf8(), "a");

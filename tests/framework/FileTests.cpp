@@ -8,7 +8,9 @@
 
 namespace {
 
-std::string TempPath(const std::string& name) { return std::string(KESTRO_TEST_TMP) + "/" + name; }
+std::string TempPath(const std::string& name) {
+    return std::string(KESTRO_TEST_TMP) + "/" + name;
+}
 
 std::string Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -16,25 +16,32 @@ template <class... Args> CString Fmt(const wchar_t* format, Args... args) {
     return s;
 }
 
-template <class T> std::vector<T> Items(const CArray<T, T>& a) { return std::vector<T>(a.GetData(), a.GetData() + a.GetSize()); }
+template <class T> std::vector<T> Items(const CArray<T, T>& a) {
+    return std::vector<T>(a.GetData(), a.GetData() + a.GetSize());
+}
 
 } // namespace
 
 TEST(CStringTest, FormatFollowsPrintfWithWideText) {
     const std::pair<CString, const wchar_t*> cases[] = {
         {Fmt(L"(%.3d,%.3d)=[%.3d]", 7, 12, 1234), L"(007,012)=[1234]"},
-        {Fmt(L"Brightness %0.2f,Contrast %0.2f", 1.005, -0.5), L"Brightness 1.00,Contrast -0.50"}, // 1.005 is below
-        {Fmt(L"[%s] [%5s] [%.2s] %c", L"Gel \u00fc\u4e2d", L"ab", L"xyz", L'\u00e9'), L"[Gel \u00fc\u4e2d] [   ab] [xy] \u00e9"}};
-    for (const auto& [got, want] : cases) EXPECT_EQ(got, CString(want));
+        {Fmt(L"Brightness %0.2f,Contrast %0.2f", 1.005, -0.5),
+         L"Brightness 1.00,Contrast -0.50"}, // 1.005 is below
+        {Fmt(L"[%s] [%5s] [%.2s] %c", L"Gel \u00fc\u4e2d", L"ab", L"xyz", L'\u00e9'),
+         L"[Gel \u00fc\u4e2d] [   ab] [xy] \u00e9"}};
+    for (const auto& [got, want] : cases)
+        EXPECT_EQ(got, CString(want));
 }
 
 TEST(CStringTest, MidFindAndCompareWithoutCase) {
     CString s(L"Gel Lane 12");
     EXPECT_EQ((std::vector<CString>{s.Mid(4), s.Mid(4, 4), s.Mid(-3, 3), s.Mid(9, 100), s.Mid(50)}),
               (std::vector<CString>{L"Lane 12", L"Lane", L"Gel", L"12", L""}));
-    EXPECT_EQ((std::vector<int>{s.Find(L"12"), s.Find(L'e', 2), s.Find(L"x"), s.Find(L'G', 100), s.ReverseFind(L'e')}),
+    EXPECT_EQ((std::vector<int>{s.Find(L"12"), s.Find(L'e', 2), s.Find(L"x"), s.Find(L'G', 100),
+                                s.ReverseFind(L'e')}),
               (std::vector<int>{9, 7, -1, -1, 7}));
-    EXPECT_EQ((std::vector<int>{CString(L"\u00c9CRAN").CompareNoCase(L"\u00e9cran"), CString(L"abc").CompareNoCase(L"ABD") < 0,
+    EXPECT_EQ((std::vector<int>{CString(L"\u00c9CRAN").CompareNoCase(L"\u00e9cran"),
+                                CString(L"abc").CompareNoCase(L"ABD") < 0,
                                 CString(L"abcd").CompareNoCase(L"ABC") > 0, CString(L"B").Compare(L"a") < 0}),
               (std::vector<int>{0, 1, 1, 1})); // ordinal Compare: uppercase first
 }
@@ -47,13 +54,15 @@ TEST(CStringTest, NonAsciiAndInvalidUtf8RoundTrip) {
     // encoded surrogate, sequences cut at the end) come back as the same bytes.
     const std::string invalid = "caf\xE9-\x80-\xC0\xAF-\xED\xA0\x80-\xF4\x90\x80\x80";
     EXPECT_EQ(CString::FromUtf8(invalid)[3], static_cast<wchar_t>(0xDCE9));
-    for (std::string bytes : {invalid, std::string("\xC3"), std::string("\xE4\xB8"), std::string("\xF0\x9F\x98")})
+    for (std::string bytes :
+         {invalid, std::string("\xC3"), std::string("\xE4\xB8"), std::string("\xF0\x9F\x98")})
         EXPECT_EQ(CString::FromUtf8(bytes).ToUtf8(), bytes);
 }
 
 TEST(CArrayTest, GrowsAppendsItselfAndRaisesInvalidArgumentOutsideCaughtAsTheBaseException) {
     CArray<double, double> a, b;
-    for (int i = 0; i < 1000; ++i) a.Add(i * 0.5);
+    for (int i = 0; i < 1000; ++i)
+        a.Add(i * 0.5);
     b.Add(-1);
     b.Add(-2);
     EXPECT_EQ(a.Append(b), 1000);
@@ -63,8 +72,9 @@ TEST(CArrayTest, GrowsAppendsItselfAndRaisesInvalidArgumentOutsideCaughtAsTheBas
     a.SetSize(5);
     EXPECT_EQ(Items(a), (std::vector<double>{0, 0.5, 1, 0, 0}));
     const CArray<double, double>& c = a;
-    const std::function<void()> outside[] = {[&] { a[5]; },         [&] { a[-1]; },      [&] { a.GetAt(5); },
-                                             [&] { a.SetAt(5, 0); }, [&] { a.SetSize(-1); }, [&] { c[7]; }};
+    const std::function<void()> outside[] = {[&] { a[5]; },          [&] { a[-1]; },
+                                             [&] { a.GetAt(5); },    [&] { a.SetAt(5, 0); },
+                                             [&] { a.SetSize(-1); }, [&] { c[7]; }};
     for (const auto& f : outside) {
         try {
             f();
@@ -89,7 +99,8 @@ TEST(CRectTest, NormaliseIntersectAndHalfOpenPointTest) {
     EXPECT_FALSE(i.IntersectRect(&r, CRect(10, 5, 12, 20)));
     EXPECT_EQ(i, CRect(0, 0, 0, 0));
     // left <= x < right and top <= y < bottom, for the member and the free function.
-    const std::pair<CPoint, bool> probes[] = {{{2, 5}, true}, {{9, 19}, true}, {{10, 19}, false}, {{9, 20}, false}, {{1, 5}, false}};
+    const std::pair<CPoint, bool> probes[] = {
+        {{2, 5}, true}, {{9, 19}, true}, {{10, 19}, false}, {{9, 20}, false}, {{1, 5}, false}};
     for (const auto& [p, inside] : probes) {
         EXPECT_EQ(!!r.PtInRect(p), inside) << p.x << "," << p.y;
         EXPECT_EQ(!!PtInRect(&r, p), inside) << p.x << "," << p.y;

@@ -16,8 +16,8 @@
 namespace {
 
 bool samePixels(DalvoImage& a, DalvoImage& b) {
-    if (a.getImageType() != b.getImageType() || a.getWidth() != b.getWidth() || a.getHeight() != b.getHeight() ||
-        a.getBitsPerPixel() != b.getBitsPerPixel())
+    if (a.getImageType() != b.getImageType() || a.getWidth() != b.getWidth() ||
+        a.getHeight() != b.getHeight() || a.getBitsPerPixel() != b.getBitsPerPixel())
         return false;
     // Bits past the last pixel of 1 and 4-bit lines are not pixels: TIFF does not keep them.
     const size_t bits = size_t(a.getWidth()) * a.getBitsPerPixel(), whole = bits / 8;
@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         // The first envelope cannot refer back to anything, so the object is new and ours.
         std::unique_ptr<CObject> object(ar.ReadObject(nullptr));
-        if (object && object->IsKindOf(RUNTIME_CLASS(DalvoImage))) checkRoundTrip(*static_cast<DalvoImage*>(object.get()));
+        if (object && object->IsKindOf(RUNTIME_CLASS(DalvoImage)))
+            checkRoundTrip(*static_cast<DalvoImage*>(object.get()));
         while (ar.BytesLeft() > 0) {
             BYTE what;
             ar >> what;
@@ -87,4 +88,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 // The seeds are files in corpus/archive: envelopes of the library's serialisable classes followed by
 // strings and counts, and image bodies (both schemas and a newer one, wide and 8-bit histories, TIFF,
 // PNG and BMP in the byte block, a byte count past the end).
-std::vector<FuzzInput> fuzzSeeds() { return {}; }
+std::vector<FuzzInput> fuzzSeeds() {
+    return {};
+}

@@ -1,6 +1,7 @@
 // Fuzz target of the memory DIB reader: the input is the block. A block the reader takes must
 // give an image whose own block reads back to the same bytes (but for 16-bit RGB, whose block
-// says BI_BITFIELDS and holds no masks); anything it refuses must leave the image as it was. The sanitizers report reads and writes outside the block or the bitmap.
+// says BI_BITFIELDS and holds no masks); anything it refuses must leave the image as it was. The sanitizers
+// report reads and writes outside the block or the bitmap.
 #include "FuzzDriver.h"
 
 #include "image/DibBlocks.h"
@@ -25,7 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 // Every depth and the hostile-block table of the exchange tests.
 std::vector<FuzzInput> fuzzSeeds() {
     std::vector<FuzzInput> seeds;
-    for (const dibtest::Depth& d : dibtest::depths()) seeds.push_back(dibtest::blockOfDepth(d));
-    for (const dibtest::Hostile& h : dibtest::hostileBlocks()) seeds.push_back(h.block);
+    for (const dibtest::Depth& d : dibtest::depths())
+        seeds.push_back(dibtest::blockOfDepth(d));
+    for (const dibtest::Hostile& h : dibtest::hostileBlocks())
+        seeds.push_back(h.block);
     return seeds;
 }

@@ -31,7 +31,8 @@ int replay(const std::string& path) {
     if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
         std::uint8_t buffer[4096];
         size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
+        while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+            bytes.insert(bytes.end(), buffer, buffer + got);
         std::fclose(f);
     }
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
@@ -53,7 +54,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     int n = 0;
-    for (const FuzzInput& seed : seeds) n += LLVMFuzzerTestOneInput(seed.data(), seed.size()) == 0;
+    for (const FuzzInput& seed : seeds)
+        n += LLVMFuzzerTestOneInput(seed.data(), seed.size()) == 0;
     for (int i = 1; i < argc; ++i) {
         const int got = replay(argv[i]);
         if (got < 0) return 1;

@@ -10,10 +10,14 @@ using namespace imagetest;
 namespace {
 
 /// Little-endian 32-bit number.
-Bytes Le32(size_t v) { return {BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)}; }
+Bytes Le32(size_t v) {
+    return {BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)};
+}
 
 /// The version-0 body around image bytes: a history already spelled, N, the bytes.
-Bytes Body(const Bytes& history, const Bytes& image) { return history + Le32(image.size()) + image; }
+Bytes Body(const Bytes& history, const Bytes& image) {
+    return history + Le32(image.size()) + image;
+}
 
 /// A display block: brightness 12.5, contrast -3.25, gamma 2.2, limits 10 and 200, the palette code.
 Bytes Block(unsigned palette) {
@@ -38,13 +42,16 @@ std::unique_ptr<DalvoImage> readImage(const Bytes& bytes, ULONGLONG* left = null
     return image;
 }
 
-Bytes storeImage(const DalvoImage& image) { return StoreBytes([&](CArchive& ar) { ar.WriteObject(&image); }); }
+Bytes storeImage(const DalvoImage& image) {
+    return StoreBytes([&](CArchive& ar) { ar.WriteObject(&image); });
+}
 
 /// Brightness, contrast, gamma, the two limits and the palette (what the display block holds),
 /// or the tone mapping (what it does not).
 std::vector<double> storedSettings(const fipWinImage& image, bool tones = false) {
     const std::vector<double> all = displaySettings(image);
-    return tones ? std::vector<double>(all.begin() + 6, all.end()) : std::vector<double>(all.begin(), all.begin() + 6);
+    return tones ? std::vector<double>(all.begin() + 6, all.end())
+                 : std::vector<double>(all.begin(), all.begin() + 6);
 }
 
 class PaletteProbe : public DalvoImage {
@@ -61,15 +68,28 @@ TEST(DalvoImageArchive, ReadsHandBuiltBodiesOfBothSchemas) {
     const std::vector<double> stored = {12.5, -3.25, 2.2, 10, 200, PaletteShadesOfRed};
     const std::vector<double> fresh = {0, 0, 1, 0, 255, PaletteNormal};
 
-    const struct { const char* what; Bytes bytes; std::wstring history; FREE_IMAGE_TYPE type; unsigned width;
-                   std::vector<double> settings; ULONGLONG left; } cases[] = {
+    const struct {
+        const char* what;
+        Bytes bytes;
+        std::wstring history;
+        FREE_IMAGE_TYPE type;
+        unsigned width;
+        std::vector<double> settings;
+        ULONGLONG left;
+    } cases[] = {
         {"schema 1", kEnvelope1 + Body(kCropHistory, gray8) + Block(3), L"{Crop}", FIT_BITMAP, 4, stored, 0},
-        {"palette code 9", kEnvelope1 + Body(kCropHistory, gray8) + Block(9), L"{Crop}", FIT_BITMAP, 4,
-         {12.5, -3.25, 2.2, 10, 200, PaletteNormal}, 0},
-        {"schema 0, then the host's bytes", kEnvelope0 + Body(kCropHistory, gray8) + tail, L"{Crop}", FIT_BITMAP, 4,
-         fresh, 4},
+        {"palette code 9",
+         kEnvelope1 + Body(kCropHistory, gray8) + Block(9),
+         L"{Crop}",
+         FIT_BITMAP,
+         4,
+         {12.5, -3.25, 2.2, 10, 200, PaletteNormal},
+         0},
+        {"schema 0, then the host's bytes", kEnvelope0 + Body(kCropHistory, gray8) + tail, L"{Crop}",
+         FIT_BITMAP, 4, fresh, 4},
         {"BMP bytes", kEnvelope1 + Body(kCropHistory, kBmp) + Block(3), L"{Crop}", FIT_BITMAP, 2, stored, 0},
-        {"imager TIFF", kEnvelope1 + Body(kCropHistory, imager16) + Block(3), L"{Crop}", FIT_UINT16, 6, stored, 0},
+        {"imager TIFF", kEnvelope1 + Body(kCropHistory, imager16) + Block(3), L"{Crop}", FIT_UINT16, 6,
+         stored, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -174,12 +194,18 @@ TEST(DalvoImageArchive, WritesTheBodyByteForByte) {
 TEST(DalvoImageArchive, HostileBodiesRaiseTheirCause) {
     const Bytes tiff = handWrittenTiff({{4, 3, 1, 8, ""}});
     const Bytes whole = kEnvelope1 + Body(kCropHistory, tiff) + Block(0);
-    const struct { const char* what; Bytes bytes; int cause; } cases[] = {
+    const struct {
+        const char* what;
+        Bytes bytes;
+        int cause;
+    } cases[] = {
         {"history cut short", kEnvelope1 + Hx("FF FEFF 06 7B00 4300"), CArchiveException::endOfFile},
         {"no byte count", kEnvelope1 + kCropHistory + Hx("0400"), CArchiveException::endOfFile},
-        {"count past the end", kEnvelope1 + kCropHistory + Le32(tiff.size() + 1) + tiff, CArchiveException::endOfFile},
+        {"count past the end", kEnvelope1 + kCropHistory + Le32(tiff.size() + 1) + tiff,
+         CArchiveException::endOfFile},
         {"count of 4 GB", kEnvelope1 + kCropHistory + Hx("F0FFFFFF") + tiff, CArchiveException::endOfFile},
-        {"no image bytes", kEnvelope1 + Body(kCropHistory, {}) + Block(0), CArchiveException::genericException},
+        {"no image bytes", kEnvelope1 + Body(kCropHistory, {}) + Block(0),
+         CArchiveException::genericException},
         {"bytes no format takes", kEnvelope1 + Body(kCropHistory, Hx("'not an image'")) + Block(0),
          CArchiveException::genericException},
         {"TIFF cut short", kEnvelope1 + Body(kCropHistory, Bytes(tiff.begin(), tiff.begin() + 40)) + Block(0),
@@ -188,7 +214,8 @@ TEST(DalvoImageArchive, HostileBodiesRaiseTheirCause) {
         {"schema of a newer writer", Hx(Cls(2, "DalvoImage")) + Body(kCropHistory, tiff) + Block(0),
          CArchiveException::badSchema},
     };
-    for (const auto& c : cases) EXPECT_EQ(ArchiveCause([&] { readImage(c.bytes); }), c.cause) << c.what;
+    for (const auto& c : cases)
+        EXPECT_EQ(ArchiveCause([&] { readImage(c.bytes); }), c.cause) << c.what;
 
     // Undecodable bytes leave the image empty, and the old bitmap is gone.
     DalvoImage image(FIT_BITMAP, 4, 4, 8);
@@ -230,7 +257,8 @@ TEST(DalvoImageArchive, EveryKindOfScanComesBackWithItsHistory) {
     std::wstring history = L"{Rotate 90\u00B0}{\U0001F9EC}{";
     history += wchar_t(0xDC00), history += L"x", history += wchar_t(0xD800), history += L"}";
     // The kinds of scan a gel comes as; what TIFF keeps of other types is FreeImage's affair.
-    const std::pair<FREE_IMAGE_TYPE, unsigned> types[] = {{FIT_BITMAP, 1}, {FIT_BITMAP, 8}, {FIT_UINT16, 16}, {FIT_BITMAP, 24}};
+    const std::pair<FREE_IMAGE_TYPE, unsigned> types[] = {
+        {FIT_BITMAP, 1}, {FIT_BITMAP, 8}, {FIT_UINT16, 16}, {FIT_BITMAP, 24}};
     for (const auto& [type, bpp] : types) {
         SCOPED_TRACE(::testing::Message() << type << "/" << bpp);
         DisplayProbe<DalvoImage> image;

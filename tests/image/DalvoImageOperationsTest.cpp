@@ -26,7 +26,10 @@ struct Command {
 
 unsigned short gIdentity[65536];
 
-#define CMD(name, type, bpp, call, ...) Command{name, type, bpp, [](DalvoImage& i) { return i.call; }, __VA_ARGS__}
+#define CMD(name, type, bpp, call, ...)                                                                      \
+    Command {                                                                                                \
+        name, type, bpp, [](DalvoImage& i) { return i.call; }, __VA_ARGS__                                   \
+    }
 const Command kCommands[] = {
     CMD("rotate", FIT_UINT16, 16, rotate(150, 0ul), 1, L"Rotatation of 1.50 Degrees", true),
     CMD("rotate back", FIT_UINT16, 16, rotate(-150, 0ul), 1, L"Rotatation of -1.50 Degrees", true),
@@ -74,7 +77,8 @@ int literalTone(int v, int percent, bool centred) {
 } // namespace
 
 TEST(ImageOperations, EveryCommandRecordsItsEntryResultAndModifiedFlag) {
-    for (int v = 0; v < 65536; ++v) gIdentity[v] = static_cast<unsigned short>(v);
+    for (int v = 0; v < 65536; ++v)
+        gIdentity[v] = static_cast<unsigned short>(v);
     for (const Command& c : kCommands) {
         SCOPED_TRACE(c.name);
         DalvoImage image(c.type, 9, 7, c.bpp);
@@ -99,10 +103,12 @@ TEST(ImageOperations, ToneTablesMatchTheLiteralFormulaForEveryValue) {
             SCOPED_TRACE(testing::Message() << (centred ? "ContrastAve " : "Intensity ") << percent);
             DalvoImage image(FIT_UINT16, 65536, 1, 16);
             WORD* pixel = reinterpret_cast<WORD*>(image.getScanLine(0));
-            for (int v = 0; v < 65536; ++v) pixel[v] = static_cast<WORD>(v);
+            for (int v = 0; v < 65536; ++v)
+                pixel[v] = static_cast<WORD>(v);
             ASSERT_EQ(centred ? image.ContrastAve(percent) : image.Intensity(percent), 1);
             int wrong = 0;
-            for (int v = 0; v < 65536; ++v) wrong += pixel[v] != literalTone(v, percent, centred);
+            for (int v = 0; v < 65536; ++v)
+                wrong += pixel[v] != literalTone(v, percent, centred);
             EXPECT_EQ(wrong, 0);
             for (const auto& a : anchors)
                 if (a[0] == centred && a[1] == percent) {
@@ -114,9 +120,15 @@ TEST(ImageOperations, ToneTablesMatchTheLiteralFormulaForEveryValue) {
 
 TEST(ImageOperations, MedianIsOpenCVsMedianOfTheImagesMatrix) {
     // Wide rows make the filter work in several strips of rows.
-    const struct { int matrixType; double low, high; std::vector<int> sizes; } cases[] = {
-        {CV_8UC1, 0, 256, {1, 3, 5, 7}}, {CV_8UC3, 0, 256, {3, 5}}, {CV_16UC1, 0, 65536, {1, 3, 5}},
-        {CV_16SC1, -32768, 32768, {3}},  {CV_32FC1, -1, 1, {3, 5}}};
+    const struct {
+        int matrixType;
+        double low, high;
+        std::vector<int> sizes;
+    } cases[] = {{CV_8UC1, 0, 256, {1, 3, 5, 7}},
+                 {CV_8UC3, 0, 256, {3, 5}},
+                 {CV_16UC1, 0, 65536, {1, 3, 5}},
+                 {CV_16SC1, -32768, 32768, {3}},
+                 {CV_32FC1, -1, 1, {3, 5}}};
     cv::RNG rng(12);
     for (const auto& c : cases) {
         cv::Mat source(203, 4099, c.matrixType);
@@ -143,7 +155,8 @@ TEST(ImageOperations, MedianLeavesTheBridgesBitmap) {
     DalvoImage image(FIT_BITMAP, 40, 30, 8);
     imagetest::fill(image);
     RGBQUAD* palette = image.getPalette();
-    for (int i = 0; i < 256; ++i) palette[i].rgbRed = palette[i].rgbGreen = palette[i].rgbBlue = BYTE(255 - i);
+    for (int i = 0; i < 256; ++i)
+        palette[i].rgbRed = palette[i].rgbGreen = palette[i].rgbBlue = BYTE(255 - i);
     image.setHorizontalResolution(600);
     image.setVerticalResolution(600);
     DalvoImage literal(image);
@@ -160,7 +173,11 @@ TEST(ImageOperations, MedianLeavesTheBridgesBitmap) {
 }
 
 TEST(ImageOperations, MedianRefusedByOpenCVChangesNothing) {
-    const struct { FREE_IMAGE_TYPE type; unsigned bpp; int size; } cases[] = {
+    const struct {
+        FREE_IMAGE_TYPE type;
+        unsigned bpp;
+        int size;
+    } cases[] = {
         {FIT_UINT16, 16, 7}, {FIT_BITMAP, 8, 4}, {FIT_BITMAP, 8, 0}, {FIT_BITMAP, 32, 3}, {FIT_BITMAP, 0, 3}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.bpp << " bits, size " << c.size);

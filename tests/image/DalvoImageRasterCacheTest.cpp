@@ -17,8 +17,10 @@ struct CursorWatch {
     CursorWatch() : app(AfxGetApp()), depth(app->GetWaitCursorDepth()) { app->ResetWaitCursorCounters(); }
     /// "<begins> on, balanced" or "... unbalanced".
     std::string state() const {
-        const bool balanced = app->GetWaitCursorDepth() == depth && app->GetWaitCursorBeginCount() == app->GetWaitCursorEndCount();
-        return std::to_string(app->GetWaitCursorBeginCount()) + (balanced ? " on, balanced" : " on, unbalanced");
+        const bool balanced = app->GetWaitCursorDepth() == depth &&
+                              app->GetWaitCursorBeginCount() == app->GetWaitCursorEndCount();
+        return std::to_string(app->GetWaitCursorBeginCount()) +
+               (balanced ? " on, balanced" : " on, unbalanced");
     }
     CWinApp* app;
     int depth;
@@ -40,7 +42,9 @@ Kind expectedKind(FIBITMAP* dib) {
     return type == FIT_BITMAP && (c == FIC_RGB || c == FIC_RGBALPHA) ? Kind::Colour : Kind::None;
 }
 
-int grayAt(RasterImage* raster, int x, int y) { return static_cast<RasterImageGS16*>(raster)->getPixel(x, y); }
+int grayAt(RasterImage* raster, int x, int y) {
+    return static_cast<RasterImageGS16*>(raster)->getPixel(x, y);
+}
 
 std::string readout(DalvoImage& image, int x, int y) {
     CPoint point(x, y);
@@ -63,12 +67,18 @@ BOOL createFromFile(DalvoImage& image, const std::string& path) {
 } // namespace
 
 TEST(DalvoImageRasterCache, BuildsOnceUnderTheWaitCursorAndKeepsItOrTriesAgainEachTime) {
-    const struct { FREE_IMAGE_TYPE type; unsigned bpp; Kind kind; } cases[] = {
-        {FIT_UINT16, 16, Kind::Gray}, {FIT_BITMAP, 8, Kind::Gray}, {FIT_BITMAP, 16, Kind::Colour},
-        {FIT_BITMAP, 24, Kind::Colour}, {FIT_BITMAP, 32, Kind::Colour}, {FIT_BITMAP, 1, Kind::None},
-        {FIT_BITMAP, 4, Kind::None}, {FIT_FLOAT, 32, Kind::None}, {FIT_RGB16, 48, Kind::None}, {FIT_INT16, 16, Kind::None}};
+    const struct {
+        FREE_IMAGE_TYPE type;
+        unsigned bpp;
+        Kind kind;
+    } cases[] = {{FIT_UINT16, 16, Kind::Gray},   {FIT_BITMAP, 8, Kind::Gray},
+                 {FIT_BITMAP, 16, Kind::Colour}, {FIT_BITMAP, 24, Kind::Colour},
+                 {FIT_BITMAP, 32, Kind::Colour}, {FIT_BITMAP, 1, Kind::None},
+                 {FIT_BITMAP, 4, Kind::None},    {FIT_FLOAT, 32, Kind::None},
+                 {FIT_RGB16, 48, Kind::None},    {FIT_INT16, 16, Kind::None}};
     ImageProbe images[std::size(cases)], empty, cmyk(FIT_BITMAP, 5, 4, 32), headerOnly;
-    std::vector<std::pair<ImageProbe*, Kind>> all = {{&empty, Kind::None}, {&cmyk, Kind::None}, {&headerOnly, Kind::None}};
+    std::vector<std::pair<ImageProbe*, Kind>> all = {
+        {&empty, Kind::None}, {&cmyk, Kind::None}, {&headerOnly, Kind::None}};
     for (size_t i = 0; i < std::size(cases); ++i) {
         makePatterned(images[i], cases[i].type, cases[i].bpp);
         all.push_back({&images[i], cases[i].kind});
@@ -77,7 +87,8 @@ TEST(DalvoImageRasterCache, BuildsOnceUnderTheWaitCursorAndKeepsItOrTriesAgainEa
     // bitmap has no scan lines to copy.
     FreeImage_GetICCProfile(cmyk)->flags |= FIICC_COLOR_IS_CMYK;
     ASSERT_EQ(FreeImage_GetColorType(cmyk), FIC_CMYK);
-    static_cast<fipImage&>(headerOnly) = FreeImage_Load(FIF_TIFF, saved(images[0], "cache-header-only.tif").c_str(), FIF_LOAD_NOPIXELS);
+    static_cast<fipImage&>(headerOnly) =
+        FreeImage_Load(FIF_TIFF, saved(images[0], "cache-header-only.tif").c_str(), FIF_LOAD_NOPIXELS);
     ASSERT_FALSE(FreeImage_HasPixels(headerOnly));
     for (const auto& [image, kind] : all) {
         SCOPED_TRACE(image->getImageType() * 1000 + image->getBitsPerPixel());
@@ -91,7 +102,8 @@ TEST(DalvoImageRasterCache, BuildsOnceUnderTheWaitCursorAndKeepsItOrTriesAgainEa
     }
     // An 8-bit image is grayscale whatever its palette: the raster holds the indices.
     ImageProbe coloured(FIT_BITMAP, 4, 3, 8);
-    for (unsigned i = 0; i < 256; ++i) coloured.getPalette()[i] = RGBQUAD{BYTE(i), 0, BYTE(255 - i), 0};
+    for (unsigned i = 0; i < 256; ++i)
+        coloured.getPalette()[i] = RGBQUAD{BYTE(i), 0, BYTE(255 - i), 0};
     coloured.getScanLine(2)[1] = 200; // top row, column 1
     ASSERT_EQ(kindOf(coloured.getRasterImage()), Kind::Gray);
     EXPECT_EQ(grayAt(coloured.getRasterImage(), 1, 0), 200);
@@ -119,9 +131,15 @@ TEST(DalvoImageRasterCache, WaitCursorGoesOffWhenTheRasterCannotBeAllocated) {
 }
 
 TEST(DalvoImageRasterCache, LoadingAFileEndsWithTheRasterCheck) {
-    const struct { FREE_IMAGE_TYPE type; unsigned bpp; const char* name; Kind kind; } cases[] = {
-        {FIT_BITMAP, 1, "cache-1bit.png", Kind::None}, {FIT_BITMAP, 8, "cache-8bit.tif", Kind::Gray},
-        {FIT_UINT16, 16, "cache-16bit.tif", Kind::Gray}, {FIT_BITMAP, 24, "cache-24bit.png", Kind::Colour}};
+    const struct {
+        FREE_IMAGE_TYPE type;
+        unsigned bpp;
+        const char* name;
+        Kind kind;
+    } cases[] = {{FIT_BITMAP, 1, "cache-1bit.png", Kind::None},
+                 {FIT_BITMAP, 8, "cache-8bit.tif", Kind::Gray},
+                 {FIT_UINT16, 16, "cache-16bit.tif", Kind::Gray},
+                 {FIT_BITMAP, 24, "cache-24bit.png", Kind::Colour}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fipImage file;
@@ -149,16 +167,21 @@ TEST(DalvoImageRasterCache, LoadingAFileEndsWithTheRasterCheck) {
 TEST(DalvoImageInfo, FourLinesAppendedInOrder) {
     // 40 header + 256 * 4 palette + 1024 * 768 pixels = 787432 bytes = 0.75095 MB; 16 bits at
     // 3001 pixels make 6002 bytes, filled to 6004 a row: 40 + 6004 * 2000 = 12008040 = 11.45176 MB.
-    struct { DalvoImage image; const char* expected; } cases[] = {
-        {DalvoImage(FIT_BITMAP, 1024, 768, 8), "Width (pixels)|1024;Height (pixels)|768;Bits Per Pixel|8;Image Size (MB)|0.751"},
-        {DalvoImage(FIT_UINT16, 3001, 2000, 16), "Width (pixels)|3001;Height (pixels)|2000;Bits Per Pixel|16;Image Size (MB)|11.452"},
-        {DalvoImage(), "Width (pixels)|0;Height (pixels)|0;Bits Per Pixel|0;Image Size (MB)|0.000"}};
+    struct {
+        DalvoImage image;
+        const char* expected;
+    } cases[] = {{DalvoImage(FIT_BITMAP, 1024, 768, 8),
+                  "Width (pixels)|1024;Height (pixels)|768;Bits Per Pixel|8;Image Size (MB)|0.751"},
+                 {DalvoImage(FIT_UINT16, 3001, 2000, 16),
+                  "Width (pixels)|3001;Height (pixels)|2000;Bits Per Pixel|16;Image Size (MB)|11.452"},
+                 {DalvoImage(), "Width (pixels)|0;Height (pixels)|0;Bits Per Pixel|0;Image Size (MB)|0.000"}};
     for (auto& c : cases) {
         CStringArray lines;
         lines.Add(L"Name|gel 7");
         c.image.getImageInfo(lines);
         std::string joined;
-        for (int i = 0; i < lines.GetSize(); ++i) joined += lines[i].ToUtf8() + ";";
+        for (int i = 0; i < lines.GetSize(); ++i)
+            joined += lines[i].ToUtf8() + ";";
         EXPECT_EQ(joined, std::string("Name|gel 7;") + c.expected + ";");
     }
 }
@@ -176,7 +199,8 @@ TEST(DalvoImageReadout, GrayAndColourFormatsReadTheRowFromTheTopAndOthersLeaveTh
     // The text stays without a raster form, for a point outside and for null arguments.
     DalvoImage oneBit(FIT_BITMAP, 8, 8, 1), empty, gray(FIT_UINT16, 4, 3, 16);
     EXPECT_EQ(readout(oneBit, 0, 0) + readout(empty, 0, 0), "untoucheduntouched");
-    for (const CPoint& p : {CPoint(-1, 0), CPoint(0, -1), CPoint(4, 0), CPoint(0, 3), CPoint(1 << 30, 1 << 30)})
+    for (const CPoint& p :
+         {CPoint(-1, 0), CPoint(0, -1), CPoint(4, 0), CPoint(0, 3), CPoint(1 << 30, 1 << 30)})
         EXPECT_EQ(readout(gray, p.x, p.y), "untouched") << p.x << "," << p.y;
     CPoint point(0, 0);
     CString text = L"kept";
@@ -210,7 +234,8 @@ TEST(DalvoImageRealScans, EveryScanHoldsTheRasterOfWhatFreeImageReads) {
                 if (kind == Kind::Gray) mismatches += grayAt(image.cache(), x, y) != v;
                 if (kind == Kind::Gray) low = std::min(low, v), high = std::max(high, v);
                 if (kind == Kind::Colour && FreeImage_GetPixelColor(dib, x, h - 1 - y, &q))
-                    mismatches += std::memcmp(static_cast<RasterImageRGB*>(image.cache())->getPixel(x, y), &q, 4) != 0;
+                    mismatches +=
+                        std::memcmp(static_cast<RasterImageRGB*>(image.cache())->getPixel(x, y), &q, 4) != 0;
             }
         EXPECT_EQ(mismatches, 0);
         if (kind == Kind::Gray) {

@@ -3,7 +3,6 @@
 
 #include "raster/RasterImage.h"
 
-
 using namespace imagetest;
 
 namespace {
@@ -14,18 +13,20 @@ const char* const kNonAsciiName = "Gel \xCE\xA9 \xC3\xA4 2026.tif"; // "Gel Î© Ã
 void makeBlot(fipImage& image) {
     makePatterned(image, FIT_UINT16, 16, 21, 9);
     WORD* line = reinterpret_cast<WORD*>(image.getScanLine(4));
-    for (unsigned x = 3; x < 18; ++x) line[x] = 60000;
+    for (unsigned x = 3; x < 18; ++x)
+        line[x] = 60000;
 }
 
 } // namespace
 
 TEST(DalvoImage, PaletteArgumentReplacesTheRampAndBytesPerLineLeaveOutTheFill) {
     RGBQUAD palette[16] = {};
-    for (int i = 0; i < 16; ++i) palette[i].rgbGreen = static_cast<BYTE>(i * 17);
+    for (int i = 0; i < 16; ++i)
+        palette[i].rgbGreen = static_cast<BYTE>(i * 17);
     DalvoImage withPalette(5, 5, 4, palette), withoutPalette(5, 5, 4), rgb(5, 5, 24, palette);
     EXPECT_EQ(withPalette.getPalette()[15].rgbGreen, 255);
     EXPECT_EQ(withoutPalette.getPalette()[15].rgbGreen, 15); // setSize's index ramp
-    EXPECT_EQ(rgb.getPalette(), nullptr);                     // no palette to replace
+    EXPECT_EQ(rgb.getPalette(), nullptr);                    // no palette to replace
     EXPECT_EQ((std::vector<unsigned>{rgb.GetBytesPerLine(), DalvoImage(FIT_BITMAP, 9, 1, 1).GetBytesPerLine(),
                                      DalvoImage().GetBytesPerLine()}),
               (std::vector<unsigned>{15, 2, 0}));
@@ -42,7 +43,8 @@ TEST(DalvoImage, CopiesCarryHistoryStateFlagAndDisplaySettingsButNoRasterOrDispl
     source.makePrivateDisplay();
     auto expectCarried = [](const ImageProbe& copy) {
         EXPECT_EQ(copy.GetPreprocessStr(), CString(L"{Crop}{Flip Vertically}"));
-        EXPECT_EQ((std::vector<int>{copy.GetPaletteState(), copy.GetHistoryRecording()}), (std::vector<int>{7, 0}));
+        EXPECT_EQ((std::vector<int>{copy.GetPaletteState(), copy.GetHistoryRecording()}),
+                  (std::vector<int>{7, 0}));
         EXPECT_EQ(copy.cache(), nullptr);
         EXPECT_EQ(displaySettings(copy), kOddSettings);
     };
@@ -80,7 +82,8 @@ TEST(DalvoImage, CopiesCarryHistoryStateFlagAndDisplaySettingsButNoRasterOrDispl
 
 TEST(DalvoImageHistory, EntriesAreBracedAndOneCanBeSkipped) {
     DalvoImage image;
-    for (const wchar_t* entry : {L"Crop", L"Crop", L""}) image.AddPreprocessStr(entry);
+    for (const wchar_t* entry : {L"Crop", L"Crop", L""})
+        image.AddPreprocessStr(entry);
     EXPECT_EQ(image.GetPreprocessStr(), CString(L"{Crop}{Crop}{}"));
     // Recording off skips exactly the next entry and turns recording back on; SetPreprocessStr
     // replaces the text as given and leaves the flag alone.
@@ -97,25 +100,42 @@ TEST(DalvoImageHistory, EntriesAreBracedAndOneCanBeSkipped) {
 
 TEST(DalvoImageFileTypes, ExtensionTableIsTheOnlyGuideForNamesAndTheSignatureForOpenFiles) {
     const std::pair<const wchar_t*, FREE_IMAGE_FORMAT> names[] = {
-        {L"gel.tif", FIF_TIFF}, {L"gel.TiFf", FIF_TIFF}, {L"C:\\scans\\blot.BMP", FIF_BMP}, {L"a.b.jpg", FIF_JPEG},
-        {L"x.pcx", FIF_PCX}, {L"x.tga", FIF_TARGA}, {L"x.ras", FIF_RAS}, {L"x.psd", FIF_PSD}, {L"x.Png", FIF_PNG},
+        {L"gel.tif", FIF_TIFF},
+        {L"gel.TiFf", FIF_TIFF},
+        {L"C:\\scans\\blot.BMP", FIF_BMP},
+        {L"a.b.jpg", FIF_JPEG},
+        {L"x.pcx", FIF_PCX},
+        {L"x.tga", FIF_TARGA},
+        {L"x.ras", FIF_RAS},
+        {L"x.psd", FIF_PSD},
+        {L"x.Png", FIF_PNG},
         {L"x.gif", FIF_GIF},
         // Only JPG is in the table; the text after a folder's dot is no extension.
-        {L"gel.jpeg", FIF_UNKNOWN}, {L"gel.j2k", FIF_UNKNOWN}, {L"gel", FIF_UNKNOWN}, {L"/data/run.2024/gel", FIF_UNKNOWN},
-        {L"/data/run.tif/gel", FIF_UNKNOWN}, {L"gel.", FIF_UNKNOWN}, {L"gel.tif.bak", FIF_UNKNOWN}, {L"", FIF_UNKNOWN}};
-    for (const auto& [name, fif] : names) EXPECT_EQ(DalvoImage::GetFileType(CString(name)), fif) << CT2A(name).c_str();
+        {L"gel.jpeg", FIF_UNKNOWN},
+        {L"gel.j2k", FIF_UNKNOWN},
+        {L"gel", FIF_UNKNOWN},
+        {L"/data/run.2024/gel", FIF_UNKNOWN},
+        {L"/data/run.tif/gel", FIF_UNKNOWN},
+        {L"gel.", FIF_UNKNOWN},
+        {L"gel.tif.bak", FIF_UNKNOWN},
+        {L"", FIF_UNKNOWN}};
+    for (const auto& [name, fif] : names)
+        EXPECT_EQ(DalvoImage::GetFileType(CString(name)), fif) << CT2A(name).c_str();
 
     fipImage blot;
     makeBlot(blot);
-    const std::string pngNamedTif = scratch("filetype-png-named.tif"), junkNamedTif = scratch("filetype-junk.tif");
+    const std::string pngNamedTif = scratch("filetype-png-named.tif"),
+                      junkNamedTif = scratch("filetype-junk.tif");
     const std::string nonAscii = scratch(kNonAsciiName), imager = scratch("filetype-imager.tif");
     writeBytes(pngNamedTif, encoded(fipImage(FIT_BITMAP, 4, 4, 8), FIF_PNG));
     writeBytes(junkNamedTif, {'n', 'o', 'p', 'e'});
     writeBytes(imager, handWrittenTiff({{64, 48, 1, 16, "Bio-Rad Laboratories"}}));
     ASSERT_TRUE(blot.save(nonAscii.c_str()));
     const std::pair<std::string, FREE_IMAGE_FORMAT> files[] = {
-        {pngNamedTif, FIF_PNG}, {junkNamedTif, FIF_UNKNOWN}, // no fallback to ".tif"
-        {nonAscii, FIF_TIFF}, {imager, FIF_TIFF}};           // camera raw by FreeImage's signature
+        {pngNamedTif, FIF_PNG},
+        {junkNamedTif, FIF_UNKNOWN}, // no fallback to ".tif"
+        {nonAscii, FIF_TIFF},
+        {imager, FIF_TIFF}}; // camera raw by FreeImage's signature
     for (const auto& [path, fif] : files) {
         CFile file(wide(path), CFile::modeRead);
         EXPECT_EQ(DalvoImage::GetFileType(&file), fif) << path;
@@ -145,8 +165,8 @@ TEST(DalvoImageLoading, FilesAndMemoryLoadTheBitmapOnlyAndFailuresKeepTheImage) 
     BYTE bytes[] = {'J', 'U', 'N', 'K', 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
     image.setModified(FALSE);
     FIBITMAP* before = image;
-    EXPECT_EQ((std::vector<BOOL>{image.CreateFromFile(nullptr), image.Load(bytes, sizeof bytes), image.Load(nullptr, 0),
-                                 image.Load(nullptr, 100)}),
+    EXPECT_EQ((std::vector<BOOL>{image.CreateFromFile(nullptr), image.Load(bytes, sizeof bytes),
+                                 image.Load(nullptr, 0), image.Load(nullptr, 100)}),
               std::vector<BOOL>(4, FALSE));
     EXPECT_EQ(bitmapState(image, before), "kept, unmodified");
 

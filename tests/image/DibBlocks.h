@@ -52,13 +52,23 @@ struct Depth {
 
 inline const std::vector<Depth>& depths() {
     static const std::vector<Depth> all = {
-        {"1", FIT_BITMAP, 1, 0, 0, 0},        {"4", FIT_BITMAP, 4, 0, 0, 0},    {"8", FIT_BITMAP, 8, 0, 0, 0},
+        {"1", FIT_BITMAP, 1, 0, 0, 0},
+        {"4", FIT_BITMAP, 4, 0, 0, 0},
+        {"8", FIT_BITMAP, 8, 0, 0, 0},
         {"16-565", FIT_BITMAP, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK, FI16_565_BLUE_MASK},
         {"16-555", FIT_BITMAP, 16, FI16_555_RED_MASK, FI16_555_GREEN_MASK, FI16_555_BLUE_MASK},
-        {"24", FIT_BITMAP, 24, 0, 0, 0},      {"32", FIT_BITMAP, 32, 0, 0, 0},  {"UINT16", FIT_UINT16, 16, 0, 0, 0},
-        {"INT16", FIT_INT16, 16, 0, 0, 0},    {"UINT32", FIT_UINT32, 32, 0, 0, 0}, {"INT32", FIT_INT32, 32, 0, 0, 0},
-        {"FLOAT", FIT_FLOAT, 32, 0, 0, 0},    {"DOUBLE", FIT_DOUBLE, 64, 0, 0, 0}, {"COMPLEX", FIT_COMPLEX, 128, 0, 0, 0},
-        {"RGB16", FIT_RGB16, 48, 0, 0, 0},    {"RGBA16", FIT_RGBA16, 64, 0, 0, 0}, {"RGBF", FIT_RGBF, 96, 0, 0, 0},
+        {"24", FIT_BITMAP, 24, 0, 0, 0},
+        {"32", FIT_BITMAP, 32, 0, 0, 0},
+        {"UINT16", FIT_UINT16, 16, 0, 0, 0},
+        {"INT16", FIT_INT16, 16, 0, 0, 0},
+        {"UINT32", FIT_UINT32, 32, 0, 0, 0},
+        {"INT32", FIT_INT32, 32, 0, 0, 0},
+        {"FLOAT", FIT_FLOAT, 32, 0, 0, 0},
+        {"DOUBLE", FIT_DOUBLE, 64, 0, 0, 0},
+        {"COMPLEX", FIT_COMPLEX, 128, 0, 0, 0},
+        {"RGB16", FIT_RGB16, 48, 0, 0, 0},
+        {"RGBA16", FIT_RGBA16, 64, 0, 0, 0},
+        {"RGBF", FIT_RGBF, 96, 0, 0, 0},
         {"RGBAF", FIT_RGBAF, 128, 0, 0, 0}};
     return all;
 }
@@ -98,7 +108,7 @@ struct Hostile {
 /// The block after the edits of the hostile-block table (image/data/dib-blocks.txt), in order.
 inline Bytes edited(Bytes b, const std::string& edits) {
     static const std::vector<std::pair<std::string, unsigned>> fields = {
-        {"Size", 0},         {"Width", 4}, {"Height", 8},   {"Planes", 12},      {"BitCount", 14},
+        {"Size", 0},         {"Width", 4},  {"Height", 8},   {"Planes", 12},      {"BitCount", 14},
         {"Compression", 16}, {"XPels", 24}, {"ClrUsed", 32}, {"ClrImportant", 36}};
     std::istringstream in(edits);
     for (std::string edit; in >> edit;) {
@@ -110,10 +120,12 @@ inline Bytes edited(Bytes b, const std::string& edits) {
             for (unsigned i = 0; op == name && i < (offset == 12 || offset == 14 ? 2u : 4u); ++i)
                 b[offset + i] = static_cast<BYTE>(static_cast<unsigned long long>(n[0]) >> (8 * i));
         if (op == "cut") b.erase(b.begin() + n[0], b.begin() + n[0] + n[1]);
-        if (op == "keep") b.resize(static_cast<size_t>(n[0] < 0 ? static_cast<long long>(b.size()) + n[0] : n[0]));
+        if (op == "keep")
+            b.resize(static_cast<size_t>(n[0] < 0 ? static_cast<long long>(b.size()) + n[0] : n[0]));
         if (op == "pad") b.resize(b.size() + static_cast<size_t>(n[0]), 0xEE);
         for (int i = 2; op == "masks" && i >= 0; --i)
-            for (int k = 3; k >= 0; --k) b.insert(b.begin() + 40, static_cast<BYTE>(n[i] >> (8 * k)));
+            for (int k = 3; k >= 0; --k)
+                b.insert(b.begin() + 40, static_cast<BYTE>(n[i] >> (8 * k)));
         const Bytes rows = b; // the 8-bit block: 40 header bytes, 1024 of palette, 3 rows of 8 bytes
         for (size_t r = 0; op == "flip" && r < 3; ++r)
             std::copy_n(rows.begin() + 1064 + 8 * (2 - r), 8, b.begin() + 1064 + 8 * r);
@@ -133,7 +145,8 @@ inline std::vector<Hostile> hostileBlocks() {
         const Bytes base = blockOfDepth(depth(cells.at(1).substr(cells[1].find_first_not_of(' '))));
         Hostile h{cells[0], edited(base, cells.at(2)), {}};
         if (cells.at(3).find("same") != std::string::npos) h.expected = h.block;
-        if (cells[3].find("base") != std::string::npos) h.expected = edited(base, cells[3].substr(cells[3].find("base") + 4));
+        if (cells[3].find("base") != std::string::npos)
+            h.expected = edited(base, cells[3].substr(cells[3].find("base") + 4));
         all.push_back(h);
     }
     return all;

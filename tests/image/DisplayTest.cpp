@@ -77,7 +77,8 @@ TEST(Display, EveryPaletteDrawsItsTableIntoTheCanvas) {
             reinterpret_cast<WORD*>(image.getScanLine(0))[x] = WORD(x * 257);
         image.setPalette(enPalette(palette));
         if (palette == PaletteAutoContrast) image.autoContrastMaxRange(1);
-        for (int i = 0; i < 256; ++i) ASSERT_EQ(drawn(image, 256, 1, i, 0), tableColour(palette, i)) << palette << " @" << i;
+        for (int i = 0; i < 256; ++i)
+            ASSERT_EQ(drawn(image, 256, 1, i, 0), tableColour(palette, i)) << palette << " @" << i;
     }
     DalvoImage grey; // an 8-bit image keeps its own palette whatever is selected
     makePatterned(grey, FIT_BITMAP, 8);
@@ -87,7 +88,12 @@ TEST(Display, EveryPaletteDrawsItsTableIntoTheCanvas) {
 }
 
 TEST(Display, AutoContrastLimitsFromHistogramAndFullRange) {
-    const struct { unsigned w, h; WORD left, right; bool eightBit, maxRange; int low, high; } cases[] = {
+    const struct {
+        unsigned w, h;
+        WORD left, right;
+        bool eightBit, maxRange;
+        int low, high;
+    } cases[] = {
         {100, 100, 1000, 1000, false, false, 4, 4}, // the whole histogram in one bin
         {10, 10, 16384, 32768, false, true, 63, 127},
         {10, 10, 0, 65535, false, true, 0, 255},
@@ -99,7 +105,8 @@ TEST(Display, AutoContrastLimitsFromHistogramAndFullRange) {
         if (c.eightBit) image.convertToType(FIT_BITMAP, FALSE);
         image.setPalette(PaletteAutoContrast);
         if (c.maxRange) image.autoContrastMaxRange(1);
-        EXPECT_EQ(std::make_pair(image.getAutoContrastLow(), image.getAutoContrastHigh()), std::make_pair(c.low, c.high))
+        EXPECT_EQ(std::make_pair(image.getAutoContrastLow(), image.getAutoContrastHigh()),
+                  std::make_pair(c.low, c.high))
             << c.left;
         if (c.low == c.high) {
             EXPECT_EQ(drawn(image, 4, 4, 2, 2), RGB(0, 0, 0)); // equal limits: black
@@ -109,7 +116,8 @@ TEST(Display, AutoContrastLimitsFromHistogramAndFullRange) {
     makePatterned(colour, FIT_BITMAP, 24);
     colour.setPalette(PaletteAutoContrast);
     colour.autoContrastMaxRange(1);
-    EXPECT_EQ(std::make_pair(colour.getAutoContrastLow(), colour.getAutoContrastHigh()), std::make_pair(0, 255));
+    EXPECT_EQ(std::make_pair(colour.getAutoContrastLow(), colour.getAutoContrastHigh()),
+              std::make_pair(0, 255));
     EXPECT_EQ(colour.GetPreprocessStr(), L"{setting palette to auto contrast}{autoContrastMaxRange}");
 }
 
@@ -126,7 +134,8 @@ TEST(Display, SettingsAreRecordedAndNeverMarkTheImageModified) {
               L"{setting palette to show saturated pixel}{setting palette to Shades of Green}"
               L"{setting palette to Shades of Red}{setting palette to Shades of Blue}{autoContrastMaxRange}");
     EXPECT_EQ(image.getPaletteType(), -1);
-    EXPECT_EQ(std::make_pair(image.getAutoContrastLow(), image.getAutoContrastHigh()), std::make_pair(0, 255));
+    EXPECT_EQ(std::make_pair(image.getAutoContrastLow(), image.getAutoContrastHigh()),
+              std::make_pair(0, 255));
     EXPECT_FALSE(image.isModified());
 }
 
@@ -166,7 +175,7 @@ TEST(Display, UnchangedImageIsOnlyBlitted) {
 TEST(Display, EveryWayToADisplayBitmapDraws) {
     // Converted, magnitude, tone mapped by either operator, composited.
     const std::tuple<FREE_IMAGE_TYPE, int, FREE_IMAGE_TMO> kinds[] = {
-        {FIT_INT16, 8, FITMO_DRAGO03},  {FIT_COMPLEX, 8, FITMO_DRAGO03},    {FIT_RGBF, 24, FITMO_DRAGO03},
+        {FIT_INT16, 8, FITMO_DRAGO03},  {FIT_COMPLEX, 8, FITMO_DRAGO03},  {FIT_RGBF, 24, FITMO_DRAGO03},
         {FIT_RGB16, 24, FITMO_DRAGO03}, {FIT_RGBF, 24, FITMO_REINHARD05}, {FIT_RGBA16, 32, FITMO_DRAGO03}};
     for (const auto& [type, bpp, tmo] : kinds) {
         DalvoImage image;

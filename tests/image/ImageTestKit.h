@@ -27,12 +27,24 @@
 
 namespace imagetest {
 
-inline std::string scratch(const std::string& name) { return std::string(KESTRO_TEST_TMP) + "/" + name; }
-inline CString wide(const std::string& utf8) { return CString::FromUtf8(utf8); }
-inline bool exists(const std::string& path) { return std::ifstream(path, std::ios::binary).good(); }
-inline std::string gel(const std::string& name) { return std::string(KESTRO_SHARED_DIR) + "/gels/" + name; }
-inline bool gelsPresent() { return exists(gel("SOURCES.md")); }
-inline FIBITMAP* handle(fipImage& image) { return image; }
+inline std::string scratch(const std::string& name) {
+    return std::string(KESTRO_TEST_TMP) + "/" + name;
+}
+inline CString wide(const std::string& utf8) {
+    return CString::FromUtf8(utf8);
+}
+inline bool exists(const std::string& path) {
+    return std::ifstream(path, std::ios::binary).good();
+}
+inline std::string gel(const std::string& name) {
+    return std::string(KESTRO_SHARED_DIR) + "/gels/" + name;
+}
+inline bool gelsPresent() {
+    return exists(gel("SOURCES.md"));
+}
+inline FIBITMAP* handle(fipImage& image) {
+    return image;
+}
 
 /// For a child process: caps its address space at what it uses now and extra bytes more.
 inline bool capAddressSpace(unsigned long long extra) {
@@ -69,7 +81,9 @@ inline std::vector<BYTE> encoded(const fipImage& image, FREE_IMAGE_FORMAT fif) {
 }
 
 /// Deterministic value of pixel (x, y): distinct neighbours, every bit exercised.
-inline unsigned pattern(unsigned x, unsigned y) { return x * 37u + y * 101u + x * y; }
+inline unsigned pattern(unsigned x, unsigned y) {
+    return x * 37u + y * 101u + x * y;
+}
 
 /// Fills a bitmap of any type with pattern(); palettised depths get indices within range.
 inline void fill(fipImage& image) {
@@ -77,19 +91,24 @@ inline void fill(fipImage& image) {
     const FREE_IMAGE_TYPE type = image.getImageType();
     for (unsigned y = 0; y < image.getHeight(); ++y) {
         BYTE* line = image.getScanLine(y);
-        for (unsigned i = 0; i < image.getLine(); ++i) line[i] = static_cast<BYTE>(pattern(i, y));
+        for (unsigned i = 0; i < image.getLine(); ++i)
+            line[i] = static_cast<BYTE>(pattern(i, y));
         for (unsigned x = 0; x < image.getWidth(); ++x) {
             BYTE index = static_cast<BYTE>(pattern(x, y) % (colors ? colors : 1));
-            if (type == FIT_UINT16) reinterpret_cast<WORD*>(line)[x] = static_cast<WORD>(pattern(x, y) * 251u);
-            else if (type == FIT_FLOAT) reinterpret_cast<float*>(line)[x] = (pattern(x, y) % 1000) / 1000.0f;
-            else if (colors) image.setPixelIndex(x, y, &index);
+            if (type == FIT_UINT16)
+                reinterpret_cast<WORD*>(line)[x] = static_cast<WORD>(pattern(x, y) * 251u);
+            else if (type == FIT_FLOAT)
+                reinterpret_cast<float*>(line)[x] = (pattern(x, y) % 1000) / 1000.0f;
+            else if (colors)
+                image.setPixelIndex(x, y, &index);
         }
     }
 }
 
 /// A new bitmap filled with pattern(). Palettised depths get a grey ramp spread over 0..255
 /// instead of setSize's index ramp, so that every index shows its own colour.
-inline void makePatterned(fipImage& image, FREE_IMAGE_TYPE type, unsigned bpp, unsigned w = 13, unsigned h = 7) {
+inline void makePatterned(fipImage& image, FREE_IMAGE_TYPE type, unsigned bpp, unsigned w = 13,
+                          unsigned h = 7) {
     ASSERT_TRUE(image.setSize(type, w, h, bpp));
     const unsigned colors = image.getColorsUsed();
     for (unsigned i = 0; i < colors; ++i) {
@@ -103,8 +122,10 @@ inline void makePatterned(fipImage& image, FREE_IMAGE_TYPE type, unsigned bpp, u
 inline unsigned shownColor(fipImage& image, unsigned x, unsigned y) {
     RGBQUAD c{};
     BYTE index = 0;
-    if (image.getBitsPerPixel() > 8) image.getPixelColor(x, y, &c);
-    else if (image.getPixelIndex(x, y, &index)) c = image.getPalette()[index];
+    if (image.getBitsPerPixel() > 8)
+        image.getPixelColor(x, y, &c);
+    else if (image.getPixelIndex(x, y, &index))
+        c = image.getPalette()[index];
     const unsigned alpha = image.getBitsPerPixel() == 32 ? c.rgbReserved : 0u;
     return alpha << 24 | unsigned(c.rgbRed) << 16 | unsigned(c.rgbGreen) << 8 | c.rgbBlue;
 }
@@ -112,12 +133,14 @@ inline unsigned shownColor(fipImage& image, unsigned x, unsigned y) {
 /// Same size and type and, pixel for pixel, the same shown colour (standard bitmaps; alpha when
 /// both have it) or the same sample bytes (all other types).
 inline ::testing::AssertionResult samePixels(fipImage& a, fipImage& b) {
-    if (a.getWidth() != b.getWidth() || a.getHeight() != b.getHeight() || a.getImageType() != b.getImageType()) {
+    if (a.getWidth() != b.getWidth() || a.getHeight() != b.getHeight() ||
+        a.getImageType() != b.getImageType()) {
         return ::testing::AssertionFailure() << "size or type differs";
     }
     const unsigned mask = a.getBitsPerPixel() == 32 && b.getBitsPerPixel() == 32 ? ~0u : 0xFFFFFFu;
     for (unsigned y = 0; y < a.getHeight(); ++y) {
-        if (a.getImageType() != FIT_BITMAP && std::memcmp(a.getScanLine(y), b.getScanLine(y), a.getLine()) != 0) {
+        if (a.getImageType() != FIT_BITMAP &&
+            std::memcmp(a.getScanLine(y), b.getScanLine(y), a.getLine()) != 0) {
             return ::testing::AssertionFailure() << "scan line " << y << " differs";
         }
         for (unsigned x = 0; a.getImageType() == FIT_BITMAP && x < a.getWidth(); ++x) {
@@ -139,12 +162,14 @@ inline ::testing::AssertionResult sameBitmap(FIBITMAP* a, FIBITMAP* b) {
                                  {FreeImage_GetRedMask(a), FreeImage_GetRedMask(b)},
                                  {FreeImage_GetColorsUsed(a), FreeImage_GetColorsUsed(b)}};
     for (const auto& s : shape)
-        if (s[0] != s[1]) return ::testing::AssertionFailure() << "shape " << &s - shape << ": " << s[0] << " vs " << s[1];
-    if (FreeImage_GetColorsUsed(a) &&
-        std::memcmp(FreeImage_GetPalette(a), FreeImage_GetPalette(b), FreeImage_GetColorsUsed(a) * sizeof(RGBQUAD)))
+        if (s[0] != s[1])
+            return ::testing::AssertionFailure() << "shape " << &s - shape << ": " << s[0] << " vs " << s[1];
+    if (FreeImage_GetColorsUsed(a) && std::memcmp(FreeImage_GetPalette(a), FreeImage_GetPalette(b),
+                                                  FreeImage_GetColorsUsed(a) * sizeof(RGBQUAD)))
         return ::testing::AssertionFailure() << "palette differs";
     for (unsigned y = 0; y < FreeImage_GetHeight(a); ++y)
-        if (std::memcmp(FreeImage_GetScanLine(a, int(y)), FreeImage_GetScanLine(b, int(y)), FreeImage_GetLine(a)))
+        if (std::memcmp(FreeImage_GetScanLine(a, int(y)), FreeImage_GetScanLine(b, int(y)),
+                        FreeImage_GetLine(a)))
             return ::testing::AssertionFailure() << "scan line " << y << " differs";
     return ::testing::AssertionSuccess();
 }
@@ -162,7 +187,8 @@ struct TiffDirectory {
 inline std::vector<BYTE> handWrittenTiff(const std::vector<TiffDirectory>& dirs) {
     std::vector<BYTE> out = {'I', 'I', 42, 0, 0, 0, 0, 0};
     auto put = [&out](size_t at, unsigned v, unsigned bytes) {
-        for (unsigned i = 0; i < bytes; ++i) out[at + i] = static_cast<BYTE>(v >> 8 * i);
+        for (unsigned i = 0; i < bytes; ++i)
+            out[at + i] = static_cast<BYTE>(v >> 8 * i);
     };
     size_t link = 4;
     for (const TiffDirectory& d : dirs) {
@@ -171,12 +197,18 @@ inline std::vector<BYTE> handWrittenTiff(const std::vector<TiffDirectory>& dirs)
         const unsigned bpsAt = ifd + 6 + 12 * count, resAt = bpsAt + 6, makeAt = resAt + 8;
         const unsigned pixelsAt = makeAt + static_cast<unsigned>(d.make.size() + 2) / 2 * 2;
         const unsigned pixelBytes = d.width * d.height * d.samples * d.bits / 8;
-        std::vector<std::vector<unsigned>> tags = {{256, 3, 1, d.width}, {257, 3, 1, d.height},
+        std::vector<std::vector<unsigned>> tags = {{256, 3, 1, d.width},
+                                                   {257, 3, 1, d.height},
                                                    {258, 3, d.samples, d.samples == 1 ? d.bits : bpsAt},
-                                                   {259, 3, 1, 1}, {262, 3, 1, d.samples == 1 ? 1u : 2u}};
+                                                   {259, 3, 1, 1},
+                                                   {262, 3, 1, d.samples == 1 ? 1u : 2u}};
         if (!d.make.empty()) tags.push_back({271, 2, unsigned(d.make.size() + 1), makeAt});
-        tags.insert(tags.end(), {{273, 4, 1, pixelsAt}, {277, 3, 1, d.samples}, {278, 3, 1, d.height},
-                                 {279, 4, 1, pixelBytes}, {282, 5, 1, resAt}, {283, 5, 1, resAt}});
+        tags.insert(tags.end(), {{273, 4, 1, pixelsAt},
+                                 {277, 3, 1, d.samples},
+                                 {278, 3, 1, d.height},
+                                 {279, 4, 1, pixelBytes},
+                                 {282, 5, 1, resAt},
+                                 {283, 5, 1, resAt}});
         out.resize((pixelsAt + pixelBytes + 1) / 2 * 2); // the next directory starts on a word
         put(link, ifd, 4), put(ifd, count, 2);
         for (unsigned i = 0; i < count; ++i) {
@@ -185,17 +217,18 @@ inline std::vector<BYTE> handWrittenTiff(const std::vector<TiffDirectory>& dirs)
             put(ifd + 10 + 12 * i, t[3], t[1] == 3 && t[2] == 1 ? 2 : 4);
         }
         link = ifd + 2 + 12 * count;
-        for (unsigned i = 0; i < 3; ++i) put(bpsAt + 2 * i, d.bits, 2);
+        for (unsigned i = 0; i < 3; ++i)
+            put(bpsAt + 2 * i, d.bits, 2);
         put(resAt, 72, 4), put(resAt + 4, 1, 4);
         std::copy(d.make.begin(), d.make.end(), out.begin() + makeAt);
-        for (unsigned i = 0; i < pixelBytes; ++i) out[pixelsAt + i] = static_cast<BYTE>(i * 7);
+        for (unsigned i = 0; i < pixelBytes; ++i)
+            out[pixelsAt + i] = static_cast<BYTE>(i * 7);
     }
     return out;
 }
 
 /// Exposes the display state of a fipWinImage or a class derived from it to the tests.
-template <class Image>
-class DisplayProbe : public Image {
+template <class Image> class DisplayProbe : public Image {
 public:
     using Image::Image;
 
@@ -225,10 +258,19 @@ inline std::vector<double> displaySettings(const fipWinImage& image) {
     FREE_IMAGE_TMO tmo = FITMO_FATTAL02;
     double p[4] = {-1, -1, -1, -1};
     image.getToneMappingOperator(&tmo, &p[0], &p[1], &p[2], &p[3]);
-    return {image.getBrightness(), image.getContrast(), image.getGamma(), double(image.getAutoContrastLow()),
-            double(image.getAutoContrastHigh()), double(image.getPaletteType()), double(tmo), p[0], p[1], p[2], p[3]};
+    return {image.getBrightness(),
+            image.getContrast(),
+            image.getGamma(),
+            double(image.getAutoContrastLow()),
+            double(image.getAutoContrastHigh()),
+            double(image.getPaletteType()),
+            double(tmo),
+            p[0],
+            p[1],
+            p[2],
+            p[3]};
 }
-const std::vector<double> kOddSettings = {10, 20, 2.2, 12, 200, PaletteShadesOfGreen, FITMO_REINHARD05,
+const std::vector<double> kOddSettings = {10,  20,   2.2,  12,   200, PaletteShadesOfGreen, FITMO_REINHARD05,
                                           0.5, 0.25, 0.75, 0.125};
 
 /// Exposes the protected state of DalvoImage to the tests.

@@ -35,13 +35,16 @@ Bytes headerOfRow(const std::string& row, std::string& name) {
 
 // SGI has no header-only read: 512 bytes of header claiming 8-bit pixels stored plainly.
 Bytes sgiClaiming(unsigned side) {
-    Bytes b = {0x01, 0xDA, 0, 1, 0, 2, BYTE(side >> 8), BYTE(side), BYTE(side >> 8), BYTE(side), 0, 1, 0, 0, 0, 0, 0, 0, 0, 255};
+    Bytes b = {0x01, 0xDA, 0, 1, 0, 2,  BYTE(side >> 8), BYTE(side), BYTE(side >> 8), BYTE(side), 0, 1, 0, 0,
+               0,    0,    0, 0, 0, 255};
     b.resize(512, 0);
     return b;
 }
 
 std::string g_message;
-void keepMessage(FREE_IMAGE_FORMAT, const char* message) { g_message = message; }
+void keepMessage(FREE_IMAGE_FORMAT, const char* message) {
+    g_message = message;
+}
 
 // Runs one load in a child process and reads its peak memory afterwards: what it takes beyond
 // the resident pages it starts with (the parent's, large in a sanitized run). Its time is the CPU
@@ -71,9 +74,11 @@ Bounded inChild(const std::function<int()>& load) {
 // The bytes as the image of an image archive: the class, an empty history, the stored file, the
 // display block.
 Bytes inArchive(const Bytes& file) {
-    Bytes a = {0xFF, 0xFF, 1, 0, 10, 0, 'D', 'a', 'l', 'v', 'o', 'I', 'm', 'a', 'g', 'e', 0xFF, 0xFE, 0xFF, 0};
+    Bytes a = {0xFF, 0xFF, 1,   0,   10,  0,   'D',  'a',  'l',  'v',
+               'o',  'I',  'm', 'a', 'g', 'e', 0xFF, 0xFE, 0xFF, 0};
     const DWORD size = static_cast<DWORD>(file.size());
-    for (int i = 0; i < 4; ++i) a.push_back(static_cast<BYTE>(size >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        a.push_back(static_cast<BYTE>(size >> (8 * i)));
     a.insert(a.end(), file.begin(), file.end());
     a.resize(a.size() + 36, 0);
     return a;
@@ -96,7 +101,8 @@ Bytes inDocument(const Bytes& file) {
         if (std::memcmp(&d[i], "II*", 4) != 0) continue;
         const size_t size = d[i - 4] | d[i - 3] << 8 | d[i - 2] << 16 | static_cast<size_t>(d[i - 1]) << 24;
         Bytes out(d.begin(), d.begin() + static_cast<long>(i) - 4);
-        for (int k = 0; k < 4; ++k) out.push_back(static_cast<BYTE>(file.size() >> (8 * k)));
+        for (int k = 0; k < 4; ++k)
+            out.push_back(static_cast<BYTE>(file.size() >> (8 * k)));
         out.insert(out.end(), file.begin(), file.end());
         out.insert(out.end(), d.begin() + static_cast<long>(i + size), d.end());
         return out;
@@ -104,8 +110,7 @@ Bytes inDocument(const Bytes& file) {
     return {};
 }
 
-template <typename Reader>
-int refusedFromArchive(const Bytes& bytes, Reader read) {
+template <typename Reader> int refusedFromArchive(const Bytes& bytes, Reader read) {
     Bytes copy = bytes;
     CMemFile memory(copy.data(), static_cast<UINT>(copy.size()));
     CArchive ar(&memory, CArchive::load);
@@ -131,8 +136,8 @@ TEST(LoadLimit, HeadersClaimingHugeImagesAreRefusedBeforeTheirPixels) {
         const Bytes claim = headerOfRow(row, name);
         SCOPED_TRACE(name);
         const std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(claim.data()),
-                                                    static_cast<std::streamsize>(claim.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(claim.data()), static_cast<std::streamsize>(claim.size()));
         const Bytes archive = inArchive(claim), document = inDocument(claim);
         ASSERT_FALSE(document.empty());
         const std::function<int()> loads[] = {
@@ -146,15 +151,15 @@ TEST(LoadLimit, HeadersClaimingHugeImagesAreRefusedBeforeTheirPixels) {
                 return loaded ? 1 : !refused ? 2 : image.getWidth() != 3 ? 3 : 0;
             },
             [&] {
-                return refusedFromArchive(archive, [](CArchive& ar) {
-                    delete ar.ReadObject(RUNTIME_CLASS(DalvoImage));
-                });
+                return refusedFromArchive(
+                    archive, [](CArchive& ar) { delete ar.ReadObject(RUNTIME_CLASS(DalvoImage)); });
             },
             [&] { return refusedFromArchive(document, [](CArchive& ar) { CDrawDocument().Serialize(ar); }); },
         };
         for (const auto& load : loads) {
             const Bounded b = inChild(load);
-            EXPECT_EQ(b.exit, 0) << "1 loaded, 2 not refused by the limit or the header check, 3 image changed";
+            EXPECT_EQ(b.exit, 0)
+                << "1 loaded, 2 not refused by the limit or the header check, 3 image changed";
             EXPECT_LT(b.peakKiB, 100 * 1024) << "peak KiB";
             EXPECT_LT(b.seconds, 1.0);
         }

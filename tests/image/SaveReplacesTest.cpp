@@ -39,8 +39,11 @@ fipImage patterned(unsigned width, unsigned height, unsigned bpp) {
 } // namespace
 
 TEST(SaveReplaces, WriterThatRefusesAfterTheExportTestLeavesTheOldFile) {
-    const struct { unsigned width, bpp; const char* name; } cases[] = {
-        {16, 32, "a.jpg"}, {16, 1, "a.ico"}, {70000, 24, "w.jpg"}, {70000, 24, "w.ico"}, {70000, 24, "w.webp"}, {16, 24, "a.jxr"}};
+    const struct {
+        unsigned width, bpp;
+        const char* name;
+    } cases[] = {{16, 32, "a.jpg"},    {16, 1, "a.ico"},      {70000, 24, "w.jpg"},
+                 {70000, 24, "w.ico"}, {70000, 24, "w.webp"}, {16, 24, "a.jxr"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = userFile("refused", c.name);
@@ -53,7 +56,8 @@ TEST(SaveReplaces, WriterThatRefusesAfterTheExportTestLeavesTheOldFile) {
 }
 
 TEST(SaveReplaces, SuccessReplacesThroughLinksAndKeepsPermissions) {
-    const std::string real = userFile("links", "real.png"), link = fs::path(real).replace_filename("link.png");
+    const std::string real = userFile("links", "real.png"),
+                      link = fs::path(real).replace_filename("link.png");
     fs::permissions(real, fs::perms(0640));
     ASSERT_EQ(symlink("real.png", link.c_str()), 0);
     ASSERT_TRUE(DalvoImage(FIT_BITMAP, 5, 4, 8).save(wide(link)));

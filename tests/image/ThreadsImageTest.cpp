@@ -41,10 +41,11 @@ TEST(Threads, ToneTablesAndMedianGiveTheOneThreadPixels) {
         FREE_IMAGE_TYPE type;
         unsigned bpp, width, height;
     };
-    const Case cases[] = {{FIT_UINT16, 16, 1, 1}, {FIT_UINT16, 16, 5, 3},  {FIT_UINT16, 16, 37, 29},
+    const Case cases[] = {{FIT_UINT16, 16, 1, 1},   {FIT_UINT16, 16, 5, 3},  {FIT_UINT16, 16, 37, 29},
                           {FIT_UINT16, 16, 3, 131}, {FIT_BITMAP, 8, 41, 23}, {FIT_BITMAP, 8, 2, 6}};
     std::vector<unsigned short> table(65536);
-    for (size_t v = 0; v < table.size(); ++v) table[v] = static_cast<unsigned short>((v * 40503u) >> 7);
+    for (size_t v = 0; v < table.size(); ++v)
+        table[v] = static_cast<unsigned short>((v * 40503u) >> 7);
     for (const Case& c : cases) {
         auto run = [&] {
             std::vector<std::vector<BYTE>> all;

@@ -18,7 +18,11 @@ const bool kLeakChecked = true;
 const bool kLeakChecked = false;
 #endif
 
-struct Depth { const char* name; FREE_IMAGE_TYPE type; unsigned bpp; };
+struct Depth {
+    const char* name;
+    FREE_IMAGE_TYPE type;
+    unsigned bpp;
+};
 
 const Depth kDepths[] = {{"1-bit", FIT_BITMAP, 1},   {"4-bit", FIT_BITMAP, 4},   {"8-bit", FIT_BITMAP, 8},
                          {"uint16", FIT_UINT16, 16}, {"24-bit", FIT_BITMAP, 24}, {"32-bit", FIT_BITMAP, 32},
@@ -42,26 +46,36 @@ TEST(fipImageFormats, EveryWriterRefusesOrWritesEachDepthAsItsTableSays) {
             fipImage image;
             makePatterned(image, d.type, d.bpp, side ? side : 13, side ? side : 7);
             fipMemoryIO stream;
-            EXPECT_EQ(image.saveToMemory(fif, stream) != FALSE, outcome != "refused") << format << " " << d.name;
+            EXPECT_EQ(image.saveToMemory(fif, stream) != FALSE, outcome != "refused")
+                << format << " " << d.name;
         }
     }
     int present = 0;
-    for (int i = 0; i < FreeImage_GetFIFCount(); ++i) present += FreeImage_FIFSupportsWriting(FREE_IMAGE_FORMAT(i));
+    for (int i = 0; i < FreeImage_GetFIFCount(); ++i)
+        present += FreeImage_FIFSupportsWriting(FREE_IMAGE_FORMAT(i));
     EXPECT_EQ(int(rows.size()), present); // every writer has its row
 }
 
 namespace {
 
-std::FILE* stdioFile(fi_handle h) { return static_cast<std::FILE*>(h); }
+std::FILE* stdioFile(fi_handle h) {
+    return static_cast<std::FILE*>(h);
+}
 
 // A FreeImageIO over a stdio file.
 struct FileHandle {
     explicit FileHandle(const std::string& path) : file(std::fopen(path.c_str(), "rb")) {
-        io.read_proc = [](void* to, unsigned size, unsigned n, fi_handle h) { return unsigned(std::fread(to, size, n, stdioFile(h))); };
-        io.seek_proc = [](fi_handle h, long offset, int origin) { return std::fseek(stdioFile(h), offset, origin); };
+        io.read_proc = [](void* to, unsigned size, unsigned n, fi_handle h) {
+            return unsigned(std::fread(to, size, n, stdioFile(h)));
+        };
+        io.seek_proc = [](fi_handle h, long offset, int origin) {
+            return std::fseek(stdioFile(h), offset, origin);
+        };
         io.tell_proc = [](fi_handle h) { return std::ftell(stdioFile(h)); };
     }
-    ~FileHandle() { if (file) std::fclose(file); }
+    ~FileHandle() {
+        if (file) std::fclose(file);
+    }
     FreeImageIO io{};
     std::FILE* file;
 };
@@ -95,7 +109,8 @@ void expectEveryRouteLoadsAs(const std::string& path, FREE_IMAGE_FORMAT fif, FRE
 TEST(fipImageFormats, GrayscaleTiffClaimedAsCameraRawLoadsAsTiff) {
     const std::string path = scratch("formats-imager-gray16.tif");
     writeBytes(path, handWrittenTiff({{64, 48, 1, 16, "Bio-Rad Laboratories"}}));
-    if (FreeImage_GetFileType(path.c_str(), 0) != FIF_RAW) GTEST_SKIP() << "FreeImage does not take it for camera raw";
+    if (FreeImage_GetFileType(path.c_str(), 0) != FIF_RAW)
+        GTEST_SKIP() << "FreeImage does not take it for camera raw";
     expectEveryRouteLoadsAs(path, FIF_TIFF, FIT_UINT16); // the samples are then libtiff's reading
 }
 
@@ -103,13 +118,15 @@ TEST(fipImageFormats, CameraRawWithColourPreviewKeepsRawDecoding) {
     // A camera's TIFF-based raw file opens with a colour preview; the raw data follows.
     const std::string path = scratch("formats-camera.tif");
     writeBytes(path, handWrittenTiff({{32, 24, 3, 8, "Canon"}, {64, 48, 1, 16, "Canon"}}));
-    if (FreeImage_GetFileType(path.c_str(), 0) != FIF_RAW) GTEST_SKIP() << "FreeImage does not take it for camera raw";
+    if (FreeImage_GetFileType(path.c_str(), 0) != FIF_RAW)
+        GTEST_SKIP() << "FreeImage does not take it for camera raw";
     expectEveryRouteLoadsAs(path, FIF_RAW, FIT_RGB16);
 }
 
 TEST(fipImageFormats, RealBlotScansFromTheImagerLoadAsSixteenBitGray) {
     if (!gelsPresent()) GTEST_SKIP() << "no real scans at " << gel("") << " (set KESTRO_SHARED_DIR)";
-    for (const char* name : {"western-blot-16bit-minisblack-01.tif", "western-blot-16bit-miniswhite-imagelab-01.tif"}) {
+    for (const char* name :
+         {"western-blot-16bit-minisblack-01.tif", "western-blot-16bit-miniswhite-imagelab-01.tif"}) {
         const std::string path = gel(name);
         ASSERT_EQ(FreeImage_GetFileType(path.c_str(), 0), FIF_RAW) << path; // the reason for the fix
         expectEveryRouteLoadsAs(path, FIF_TIFF, FIT_UINT16);

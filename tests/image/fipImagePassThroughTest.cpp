@@ -22,8 +22,8 @@ struct Call {
     std::function<BOOL(fipImage&)> wrapper;
     Direct direct; // gets a clone it may change; returns the result (null for failure)
     Rule rule;
-    Gate gate;     // the wrapper refuses some types before FreeImage sees them
-    bool resizes;  // scales to another size, which crashes FreeImage on grey-classed 4-bit images
+    Gate gate;    // the wrapper refuses some types before FreeImage sees them
+    bool resizes; // scales to another size, which crashes FreeImage on grey-classed 4-bit images
 };
 
 // An operation in place answers with the changed clone.
@@ -33,8 +33,13 @@ Direct inPlace(std::function<BOOL(FIBITMAP*)> f) {
 
 BYTE kLut[256] = {};
 
-#define CALL(call, direct, ...) Call{#call, [](fipImage& i) { return i.call; }, direct, __VA_ARGS__}
-#define REPLACE(call, fn, ...) CALL(call, [](FIBITMAP* d) { return fn; }, kReplaces, __VA_ARGS__)
+#define CALL(call, direct, ...)                                                                              \
+    Call {                                                                                                   \
+#call, [](fipImage & i) { return i.call; }, direct, __VA_ARGS__                                      \
+    }
+#define REPLACE(call, fn, ...)                                                                               \
+    CALL(                                                                                                    \
+        call, [](FIBITMAP* d) { return fn; }, kReplaces, __VA_ARGS__)
 #define IN_PLACE(call, fn) CALL(call, inPlace([](FIBITMAP* d) { return fn; }), kInPlace, kNone, false)
 const Call kCalls[] = {
     REPLACE(convertToType(FIT_UINT16, TRUE), FreeImage_ConvertToType(d, FIT_UINT16, TRUE), kNone, false),
@@ -105,11 +110,16 @@ const Call kCalls[] = {
 // tells apart for 4 bits: setSize's index ramp (classed as black-is-zero grey), the same reversed
 // (white-is-zero) and a spread ramp (a palette).
 enum Palette { kIndexRamp, kReversed, kSpread };
-struct Bitmap { FREE_IMAGE_TYPE type; unsigned bpp; Palette palette; bool admits[4]; };
+struct Bitmap {
+    FREE_IMAGE_TYPE type;
+    unsigned bpp;
+    Palette palette;
+    bool admits[4];
+};
 const Bitmap kBitmaps[] = {
-    {FIT_BITMAP, 1, kIndexRamp, {1, 1, 0, 1}}, {FIT_BITMAP, 4, kIndexRamp, {1, 0, 0, 1}},
-    {FIT_BITMAP, 4, kReversed, {1, 0, 0, 1}},  {FIT_BITMAP, 4, kSpread, {1, 0, 0, 1}},
-    {FIT_BITMAP, 8, kIndexRamp, {1, 1, 1, 1}}, {FIT_BITMAP, 8, kSpread, {1, 1, 1, 1}},
+    {FIT_BITMAP, 1, kIndexRamp, {1, 1, 0, 1}},  {FIT_BITMAP, 4, kIndexRamp, {1, 0, 0, 1}},
+    {FIT_BITMAP, 4, kReversed, {1, 0, 0, 1}},   {FIT_BITMAP, 4, kSpread, {1, 0, 0, 1}},
+    {FIT_BITMAP, 8, kIndexRamp, {1, 1, 1, 1}},  {FIT_BITMAP, 8, kSpread, {1, 1, 1, 1}},
     {FIT_BITMAP, 16, kIndexRamp, {1, 0, 0, 1}}, {FIT_BITMAP, 24, kIndexRamp, {1, 1, 1, 1}},
     {FIT_BITMAP, 32, kIndexRamp, {1, 1, 1, 1}}, {FIT_UINT16, 16, kIndexRamp, {1, 1, 0, 1}},
     {FIT_INT16, 16, kIndexRamp, {1, 0, 0, 0}},  {FIT_UINT32, 32, kIndexRamp, {1, 0, 1, 0}},
@@ -151,7 +161,8 @@ TEST(fipImageOperations, EveryOneCallOperationKeepsItsRuleAndGivesWhatTheDirectC
                 }
                 if (call.gate == kOther && !answered) continue;
                 // FreeImage itself would crash: the wrapper answers for the 8-bit widening.
-                FIBITMAP* input = greyNibbles && call.resizes ? FreeImage_ConvertTo8Bits(source) : FreeImage_Clone(source);
+                FIBITMAP* input =
+                    greyNibbles && call.resizes ? FreeImage_ConvertTo8Bits(source) : FreeImage_Clone(source);
                 FIBITMAP* result = call.direct(input);
                 EXPECT_EQ(!!answered, result != nullptr);
                 if (answered && result) {
@@ -173,7 +184,8 @@ TEST(fipImageOperations, EmptyGuardRefusesEveryOperationWithoutTouchingTheImage)
         {"setChannel", [&](fipImage& i) { return i.setChannel(other, FICC_RED); }},
         {"splitChannels", [&](fipImage& i) { return i.splitChannels(other, other, other); }},
         {"getHistogram", [&](fipImage& i) { return i.getHistogram(histo); }}};
-    for (const Call& call : kCalls) ops.emplace_back(call.name, call.wrapper);
+    for (const Call& call : kCalls)
+        ops.emplace_back(call.name, call.wrapper);
     for (const auto& [name, op] : ops) {
         EXPECT_FALSE(op(empty)) << name;
         EXPECT_EQ(bitmapState(empty, nullptr), "kept, unmodified") << name;
@@ -182,12 +194,14 @@ TEST(fipImageOperations, EmptyGuardRefusesEveryOperationWithoutTouchingTheImage)
 
     // Queries on an empty image answer zero or null instead of reading a header.
     EXPECT_EQ(empty.getImageType(), FIT_UNKNOWN);
-    EXPECT_EQ((std::vector<double>{double(empty.getWidth()), double(empty.getLine()), double(empty.getImageSize()),
-                                   double(empty.getColorsUsed()), empty.getHorizontalResolution()}),
-              std::vector<double>(5, 0));
-    EXPECT_EQ((std::vector<const void*>{empty.getInfo(), empty.getInfoHeader(), empty.getPalette(),
-                                        empty.accessPixels(), empty.getScanLine(0), empty.getTransparencyTable()}),
-              std::vector<const void*>(6, nullptr));
+    EXPECT_EQ(
+        (std::vector<double>{double(empty.getWidth()), double(empty.getLine()), double(empty.getImageSize()),
+                             double(empty.getColorsUsed()), empty.getHorizontalResolution()}),
+        std::vector<double>(5, 0));
+    EXPECT_EQ(
+        (std::vector<const void*>{empty.getInfo(), empty.getInfoHeader(), empty.getPalette(),
+                                  empty.accessPixels(), empty.getScanLine(0), empty.getTransparencyTable()}),
+        std::vector<const void*>(6, nullptr));
     EXPECT_EQ((std::vector<BOOL>{empty.isTransparent(), empty.hasFileBkColor(), empty.hasThumbnail(),
                                  empty.isGrayscale(), empty.isHighResGrayscale()}),
               std::vector<BOOL>(5, FALSE));

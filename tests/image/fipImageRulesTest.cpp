@@ -83,18 +83,27 @@ TEST(fipImageRules, SetSizeWritesTheIndexRampAndFailsToEmpty) {
 
 TEST(fipImageQueries, ResolutionRoundsToWholeDotsPerMetreAndGrayscaleNeedsNoPalette) {
     fipImage image(FIT_BITMAP, 2, 2, 8);
-    const std::pair<double, unsigned> cases[] = {{1.5, 150}, {0.004, 0}, {0.005, 1}, {118.11, 11811}}; // 300 dpi
+    const std::pair<double, unsigned> cases[] = {
+        {1.5, 150}, {0.004, 0}, {0.005, 1}, {118.11, 11811}}; // 300 dpi
     for (const auto& [dotsPerCm, dotsPerMetre] : cases) {
         image.setVerticalResolution(dotsPerCm);
         EXPECT_EQ(FreeImage_GetDotsPerMeterY(image), dotsPerMetre) << dotsPerCm;
     }
     // Grayscale: 8 or 16 bits without a palette (setSize's ramp is still one), whatever the type.
-    const struct { FREE_IMAGE_TYPE type; unsigned bpp; int gray, highRes; } types[] = {
-        {FIT_BITMAP, 8, 0, 0}, {FIT_UINT16, 16, 1, 1}, {FIT_INT16, 16, 1, 1}, {FIT_BITMAP, 16, 1, 0}, {FIT_BITMAP, 24, 0, 0}};
+    const struct {
+        FREE_IMAGE_TYPE type;
+        unsigned bpp;
+        int gray, highRes;
+    } types[] = {{FIT_BITMAP, 8, 0, 0},
+                 {FIT_UINT16, 16, 1, 1},
+                 {FIT_INT16, 16, 1, 1},
+                 {FIT_BITMAP, 16, 1, 0},
+                 {FIT_BITMAP, 24, 0, 0}};
     for (const auto& t : types) {
         fipImage sized(t.type, 2, 2, t.bpp);
         EXPECT_EQ((std::vector<int>{!!sized.isGrayscale(), !!sized.isHighResGrayscale()}),
-                  (std::vector<int>{t.gray, t.highRes})) << t.type << "/" << t.bpp;
+                  (std::vector<int>{t.gray, t.highRes}))
+            << t.type << "/" << t.bpp;
     }
 }
 
@@ -131,10 +140,11 @@ TEST(fipImageLoading, FormatChecksComeBeforeAnyChange) {
     EXPECT_EQ((std::vector<BOOL>{image.load(junk.c_str()), image.load(fax.c_str()), image.load(nullptr),
                                  image.loadU(nullptr), image.loadFromMemory(noBytes)}),
               std::vector<BOOL>(5, FALSE));
-    EXPECT_EQ((std::vector<FREE_IMAGE_FORMAT>{fipImage::identifyFIF(junk.c_str()), fipImage::identifyFIFU(nullptr),
-                                              fipImage::identifyFIFFromHandle(nullptr, nullptr),
-                                              fipImage::identifyFIFFromMemory(nullptr)}),
-              std::vector<FREE_IMAGE_FORMAT>(4, FIF_UNKNOWN));
+    EXPECT_EQ(
+        (std::vector<FREE_IMAGE_FORMAT>{fipImage::identifyFIF(junk.c_str()), fipImage::identifyFIFU(nullptr),
+                                        fipImage::identifyFIFFromHandle(nullptr, nullptr),
+                                        fipImage::identifyFIFFromMemory(nullptr)}),
+        std::vector<FREE_IMAGE_FORMAT>(4, FIF_UNKNOWN));
     EXPECT_EQ(bitmapState(image, before), "kept, unmodified");
 
     // A known signature whose contents do not decode: the image ends up empty and modified.
@@ -162,9 +172,11 @@ TEST(fipImageSaving, ExportTestGuardsEverySaver) {
     EXPECT_TRUE(uint16.save(scratch("rules-uint16.png").c_str()));
     EXPECT_FALSE(uint16.isModified()); // saving never touches the flag
     // By name: GIF takes 8 bits, not 24; FreeImage declares 1-bit PSD, but its writer corrupts memory on it.
-    const std::pair<fipImage*, const char*> savable[] = {{&rgb, "x.bmp"}, {&rgb, "x.psd"}, {&bilevel, "x.tif"},
-                                                          {&rgb, "x.gif"}, {&bilevel, "x.psd"}, {&empty, "x.tif"}};
-    for (size_t i = 0; i < 6; ++i) EXPECT_EQ(!!savable[i].first->canSave(savable[i].second), i < 3) << i;
+    const std::pair<fipImage*, const char*> savable[] = {{&rgb, "x.bmp"},     {&rgb, "x.psd"},
+                                                         {&bilevel, "x.tif"}, {&rgb, "x.gif"},
+                                                         {&bilevel, "x.psd"}, {&empty, "x.tif"}};
+    for (size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(!!savable[i].first->canSave(savable[i].second), i < 3) << i;
     fipMemoryIO stream;
     EXPECT_EQ((std::vector<BOOL>{rgb.saveToMemory(FIF_UNKNOWN, stream), empty.saveToMemory(FIF_TIFF, stream),
                                  rgb.saveToHandle(FIF_BMP, nullptr, nullptr)}),

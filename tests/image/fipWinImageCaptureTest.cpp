@@ -77,8 +77,10 @@ TEST(WindowCapture, ClippedAtTheScreenEdgesWhileTheApplicationIsHiddenAndNothing
                 for (int x = 0; x < c.width; ++x)
                     ASSERT_EQ(shown(image, x, y), colourAt(c.left + x, c.top + y)) << x << "," << y;
             // Hidden, shown again and put above the captured window, which is topmost no more.
-            const decltype(sent) expected = {{application, WM_SHOWWINDOW, FALSE}, {captured, WM_WINDOWPOSCHANGED, 0},
-                                             {application, WM_SHOWWINDOW, TRUE}, {captured, WM_WINDOWPOSCHANGED, 0},
+            const decltype(sent) expected = {{application, WM_SHOWWINDOW, FALSE},
+                                             {captured, WM_WINDOWPOSCHANGED, 0},
+                                             {application, WM_SHOWWINDOW, TRUE},
+                                             {captured, WM_WINDOWPOSCHANGED, 0},
                                              {application, WM_WINDOWPOSCHANGED, 0}};
             EXPECT_EQ(sent, expected);
         } else {

@@ -8,7 +8,8 @@ using WinProbe = DisplayProbe<fipWinImage>;
 
 TEST(fipWinImage, AssignmentAndClearDropTheDisplayBitmapAndSettingsComeFromAWinImageOnly) {
     // Assignments from a fipWinImage are checked with DalvoImage's copies; these are its own.
-    WinProbe source(FIT_BITMAP, 3, 3, 8), target(FIT_BITMAP, 9, 9, 24), keeper(FIT_BITMAP, 7, 2, 8), emptySource;
+    WinProbe source(FIT_BITMAP, 3, 3, 8), target(FIT_BITMAP, 9, 9, 24), keeper(FIT_BITMAP, 7, 2, 8),
+        emptySource;
     source.setOddSettings();
     emptySource.setOddSettings();
     keeper = emptySource; // from an empty one: the settings, and the bitmap stays
@@ -41,8 +42,8 @@ TEST(fipWinImage, AssignmentAndClearDropTheDisplayBitmapAndSettingsComeFromAWinI
 }
 
 TEST(fipWinImage, ToneMappingChangesMarkOnlyToneMappedTypes) {
-    const std::pair<FREE_IMAGE_TYPE, unsigned> types[] = {{FIT_UINT16, 16}, {FIT_RGBF, 96}, {FIT_RGBAF, 128},
-                                                          {FIT_RGB16, 48}, {FIT_RGBA16, 64}};
+    const std::pair<FREE_IMAGE_TYPE, unsigned> types[] = {
+        {FIT_UINT16, 16}, {FIT_RGBF, 96}, {FIT_RGBAF, 128}, {FIT_RGB16, 48}, {FIT_RGBA16, 64}};
     for (const auto& [type, bpp] : types) {
         WinProbe image(type, 2, 2, bpp);
         image.setModified(FALSE);
@@ -61,10 +62,14 @@ TEST(fipWinImage, ToneMappingChangesMarkOnlyToneMappedTypes) {
 }
 
 TEST(fipWinImage, InvertPixelsComplementsEverySampleOfTheTypesItTakes) {
-    const struct { FREE_IMAGE_TYPE type; unsigned bpp; bool supported; } cases[] = {
-        {FIT_BITMAP, 1, true},  {FIT_BITMAP, 4, true},  {FIT_BITMAP, 8, true},  {FIT_BITMAP, 16, false},
-        {FIT_BITMAP, 24, true}, {FIT_BITMAP, 32, true}, {FIT_UINT16, 16, true}, {FIT_RGB16, 48, true},
-        {FIT_RGBA16, 64, true}, {FIT_FLOAT, 32, false}, {FIT_INT16, 16, false}, {FIT_RGBF, 96, false}};
+    const struct {
+        FREE_IMAGE_TYPE type;
+        unsigned bpp;
+        bool supported;
+    } cases[] = {{FIT_BITMAP, 1, true},   {FIT_BITMAP, 4, true},  {FIT_BITMAP, 8, true},
+                 {FIT_BITMAP, 16, false}, {FIT_BITMAP, 24, true}, {FIT_BITMAP, 32, true},
+                 {FIT_UINT16, 16, true},  {FIT_RGB16, 48, true},  {FIT_RGBA16, 64, true},
+                 {FIT_FLOAT, 32, false},  {FIT_INT16, 16, false}, {FIT_RGBF, 96, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.type << "/" << c.bpp);
         WinProbe image(c.type, 7, 3, c.bpp);
@@ -77,7 +82,8 @@ TEST(fipWinImage, InvertPixelsComplementsEverySampleOfTheTypesItTakes) {
         int wrong = 0;
         for (unsigned y = 0; y < image.getHeight(); ++y)
             for (unsigned i = 0; i < image.getLine(); ++i)
-                wrong += image.getScanLine(y)[i] != BYTE(c.supported ? ~original.getScanLine(y)[i] : original.getScanLine(y)[i]);
+                wrong += image.getScanLine(y)[i] !=
+                         BYTE(c.supported ? ~original.getScanLine(y)[i] : original.getScanLine(y)[i]);
         EXPECT_EQ(wrong, 0);
         if (original.getPaletteSize()) {
             EXPECT_EQ(std::memcmp(image.getPalette(), original.getPalette(), original.getPaletteSize()), 0);

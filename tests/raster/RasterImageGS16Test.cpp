@@ -17,17 +17,23 @@ namespace {
 
 using Ints = std::vector<int>;
 
-Ints values(const CIntDataArray& a) { return a.GetSize() ? Ints(a.GetData(), a.GetData() + a.GetSize()) : Ints(); }
+Ints values(const CIntDataArray& a) {
+    return a.GetSize() ? Ints(a.GetData(), a.GetData() + a.GetSize()) : Ints();
+}
 
-Ints pixelsOf(const RasterImageGS16& r) { return Ints(r.pixels, r.pixels + r.width * r.height); }
+Ints pixelsOf(const RasterImageGS16& r) {
+    return Ints(r.pixels, r.pixels + r.width * r.height);
+}
 
-Ints fields(const RasterImage& r) { return {r.width, r.height, r.bpp, r.maxPixelValue}; }
+Ints fields(const RasterImage& r) {
+    return {r.width, r.height, r.bpp, r.maxPixelValue};
+}
 
 /// A raster of the given size with pixel (x, y) = f(x, y), statistics computed.
-template <class F>
-std::unique_ptr<RasterImageGS16> rasterOf(int w, int h, F f) {
+template <class F> std::unique_ptr<RasterImageGS16> rasterOf(int w, int h, F f) {
     auto r = std::make_unique<RasterImageGS16>(w, h);
-    for (int i = 0; i < w * h; ++i) r->pixels[i] = f(i % w, i / w);
+    for (int i = 0; i < w * h; ++i)
+        r->pixels[i] = f(i % w, i / w);
     r->calculateStatistics();
     return r;
 }
@@ -36,7 +42,8 @@ std::unique_ptr<RasterImageGS16> rasterOf(int w, int h, F f) {
 void expectStatisticsOf(const RasterImageGS16& r, const std::string& what) {
     int lo = INT_MAX, hi = INT_MIN;
     double sum = 0;
-    for (int v : pixelsOf(r)) lo = std::min(lo, v), hi = std::max(hi, v), sum += v;
+    for (int v : pixelsOf(r))
+        lo = std::min(lo, v), hi = std::max(hi, v), sum += v;
     EXPECT_EQ(r.minValue, lo) << what;
     EXPECT_EQ(r.maxValue, hi) << what;
     EXPECT_EQ(r.mean, sum / (double(r.width) * r.height)) << what;
@@ -45,15 +52,19 @@ void expectStatisticsOf(const RasterImageGS16& r, const std::string& what) {
 /// The histogram loop as written: zero bins, then a checked increment per pixel.
 void literalHistogram(const RasterImageGS16& r, CIntDataArray& h) {
     h.RemoveAll();
-    for (int i = 0; i <= r.maxPixelValue; ++i) h.Add(0);
-    for (int i = 0; i < r.width * r.height; ++i) h[r.pixels[i]] += 1;
+    for (int i = 0; i <= r.maxPixelValue; ++i)
+        h.Add(0);
+    for (int i = 0; i < r.width * r.height; ++i)
+        h[r.pixels[i]] += 1;
 }
 
 } // namespace
 
 TEST(RasterImageGS16, DepthMaximaZeroedSizedRastersAndEmptyOnesWithTheStatisticsOfNoPixels) {
-    const int maxima[][2] = {{1, 1}, {8, 255}, {16, 65535}, {24, 16777215}, {30, 1073741823}, {31, INT_MAX}, {32, INT_MAX}};
-    for (const auto& m : maxima) EXPECT_EQ(RasterImage::maxPixelValueForDepth(m[0]), m[1]) << m[0];
+    const int maxima[][2] = {{1, 1},           {8, 255},      {16, 65535},  {24, 16777215},
+                             {30, 1073741823}, {31, INT_MAX}, {32, INT_MAX}};
+    for (const auto& m : maxima)
+        EXPECT_EQ(RasterImage::maxPixelValueForDepth(m[0]), m[1]) << m[0];
     RasterImageGS16 sized(5, 3), negative(-4, 3), none;
     EXPECT_EQ(fields(sized), (Ints{5, 3, 16, 65535}));
     EXPECT_EQ(pixelsOf(sized), Ints(15, 0));
@@ -63,7 +74,8 @@ TEST(RasterImageGS16, DepthMaximaZeroedSizedRastersAndEmptyOnesWithTheStatistics
         r->extraStatistic = 3;
         r->calculateStatistics();
         EXPECT_EQ(r->pixels, nullptr);
-        EXPECT_EQ((Ints{r->width, r->minValue, r->maxValue, int(r->extraStatistic)}), (Ints{0, INT_MAX, INT_MIN, 0}));
+        EXPECT_EQ((Ints{r->width, r->minValue, r->maxValue, int(r->extraStatistic)}),
+                  (Ints{0, INT_MAX, INT_MIN, 0}));
         EXPECT_TRUE(std::isnan(r->mean));
     }
 }
@@ -75,7 +87,8 @@ TEST(RasterImageGS16, ReadsSixteenBitsAndByteIndicesUprightWithOddWidthsAndOther
     std::unique_ptr<DalvoImage> wide(grayImage<WORD>(w, h, quadrant)), narrow(grayImage<BYTE>(w, h, small)),
         colour(new DalvoImage(FIT_BITMAP, w, h, 24)), floats(new DalvoImage(FIT_FLOAT, w, h, 32));
     RGBQUAD* palette = FreeImage_GetPalette(*narrow); // inverted: the index must be read, not the colour
-    for (int i = 0; i < 256; ++i) palette[i] = RGBQUAD{BYTE(255 - i), BYTE(255 - i), BYTE(255 - i), 0};
+    for (int i = 0; i < 256; ++i)
+        palette[i] = RGBQUAD{BYTE(255 - i), BYTE(255 - i), BYTE(255 - i), 0};
     std::memset(FreeImage_GetBits(*colour), 0x77, FreeImage_GetPitch(*colour) * h);
     for (DalvoImage* image : {wide.get(), narrow.get(), colour.get(), floats.get()}) {
         RasterImageGS16 r(image);
@@ -91,13 +104,16 @@ TEST(RasterImageGS16, ReadsSixteenBitsAndByteIndicesUprightWithOddWidthsAndOther
 }
 
 TEST(RasterImageGS16, MatrixConstructorTakesRowsUnflippedAndPitchAware) {
-    cv::Mat big(6, 9, CV_16UC1), bytes(2, 3, CV_8UC1, cv::Scalar(255)), floats(2, 3, CV_32FC1, cv::Scalar(9.0));
-    for (int i = 0; i < 54; ++i) big.at<unsigned short>(i / 9, i % 9) = static_cast<unsigned short>(1000 * (i / 9) + i % 9);
+    cv::Mat big(6, 9, CV_16UC1), bytes(2, 3, CV_8UC1, cv::Scalar(255)),
+        floats(2, 3, CV_32FC1, cv::Scalar(9.0));
+    for (int i = 0; i < 54; ++i)
+        big.at<unsigned short>(i / 9, i % 9) = static_cast<unsigned short>(1000 * (i / 9) + i % 9);
     cv::Mat roi = big(cv::Rect(2, 1, 5, 4)); // not continuous: row step of the big matrix
     RasterImageGS16 r(&roi), b(&bytes), f(&floats);
     EXPECT_EQ(fields(RasterImage(&roi)), (Ints{5, 4, 0, 0}));
     EXPECT_EQ(fields(r), (Ints{5, 4, 16, 65535}));
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(r.pixels[i], 1000 * (i / 5 + 1) + i % 5 + 2) << i;
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(r.pixels[i], 1000 * (i / 5 + 1) + i % 5 + 2) << i;
     EXPECT_EQ(fields(b), (Ints{3, 2, 8, 255}));
     EXPECT_EQ(pixelsOf(b), Ints(6, 255));
     EXPECT_EQ(fields(f), (Ints{3, 2, 1, 1}));
@@ -117,7 +133,8 @@ TEST(RasterImageGS16, CopiesAreDeepAndCarryOrRecomputeStatistics) {
         EXPECT_EQ(r->maxValue, 23); // carried over, stale as in the source
         EXPECT_EQ(r->extraStatistic, 2.5);
     }
-    EXPECT_EQ((Ints{recomputed.minValue, recomputed.maxValue, int(recomputed.extraStatistic)}), (Ints{1, 99, 0}));
+    EXPECT_EQ((Ints{recomputed.minValue, recomputed.maxValue, int(recomputed.extraStatistic)}),
+              (Ints{1, 99, 0}));
     copied.setPixel(1, 1, -5);
     EXPECT_EQ(src->getPixel(1, 1), 11); // deep copy
     // copy() from a source of another size fills the overlap and keeps this raster's size.
@@ -125,7 +142,8 @@ TEST(RasterImageGS16, CopiesAreDeepAndCarryOrRecomputeStatistics) {
     large.copy(*src);
     EXPECT_EQ(pixelsOf(small), (Ints{99, 1, 10, 11}));
     EXPECT_EQ(small.maxValue, 23);
-    EXPECT_EQ(pixelsOf(large), (Ints{99, 1, 2, 3, 0, 0, 10, 11, 12, 13, 0, 0, 20, 21, 22, 23, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(pixelsOf(large),
+              (Ints{99, 1, 2, 3, 0, 0, 10, 11, 12, 13, 0, 0, 20, 21, 22, 23, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST(RasterImageGS16, PolarPixelMatchesLiteralReferenceAtEveryAngle) {
@@ -154,7 +172,8 @@ TEST(RasterImageGS16, ReadoutsInTheirOrdersAndTheBeamProfile) {
     r->copyTo(&a);
     EXPECT_EQ(values(a), pixelsOf(*r));
     CPointArray pts;
-    for (CPoint p : {CPoint(5, 3), CPoint(0, 0), CPoint(2, 1), CPoint(2, 1)}) pts.Add(p);
+    for (CPoint p : {CPoint(5, 3), CPoint(0, 0), CPoint(2, 1), CPoint(2, 1)})
+        pts.Add(p);
     r->getPixelsFor(&pts, &a);
     EXPECT_EQ(values(a), (Ints{35, 0, 12, 12}));
     r->getPixelsFor(CRect(0, 0, 2, 2), &a);
@@ -164,15 +183,18 @@ TEST(RasterImageGS16, ReadoutsInTheirOrdersAndTheBeamProfile) {
     r->getPixelsFor(CRect(4, 1, 4, 3), &a);
     EXPECT_EQ(a.GetSize(), 0);
     a.Add(-7);
-    for (auto [x1, x2] : {std::pair{2, 5}, {5, 2}, {3, 3}, {4, 3}}) r->getHorizontalPixels(&a, x1, x2, 1);
-    for (auto [y1, y2] : {std::pair{0, 4}, {3, 0}, {1, 1}}) r->getVerticalPixels(&a, y1, y2, 2);
+    for (auto [x1, x2] : {std::pair{2, 5}, {5, 2}, {3, 3}, {4, 3}})
+        r->getHorizontalPixels(&a, x1, x2, 1);
+    for (auto [y1, y2] : {std::pair{0, 4}, {3, 0}, {1, 1}})
+        r->getVerticalPixels(&a, y1, y2, 2);
     EXPECT_EQ(values(a), (Ints{-7, 12, 13, 14, 15, 14, 2, 12, 22, 32, 32, 22})); // falling by one: nothing
 
     // Beam profile: the sum of columns [x1, x2) clamped to the raster, over all rows, divided by
     // x2 - x1 + 1 and rounded half up; empty ranges give 0, sums beyond the int range saturate.
     a.RemoveAll();
     const int ranges[][2] = {{1, 3}, {-4, 99}, {5, 6}, {3, 3}, {4, 2}, {7, 9}};
-    for (const auto& x : ranges) r->getxAveregedVertricalBeamProfile(&a, x[0], x[1]);
+    for (const auto& x : ranges)
+        r->getxAveregedVertricalBeamProfile(&a, x[0], x[1]);
     for (int v : {INT_MAX, INT_MIN})
         rasterOf(1, 4, [&](int, int) { return v; })->getxAveregedVertricalBeamProfile(&a, 0, 1);
     // (12 + 120) / 3 = 44; 420 / 7 = 60; 80 / 2 = 40.
@@ -182,7 +204,8 @@ TEST(RasterImageGS16, ReadoutsInTheirOrdersAndTheBeamProfile) {
 TEST(RasterImageGS16, HistogramBinsAndRangeCheckKeepsCountsSoFar) {
     std::mt19937 rng(7);
     const int w = 301, h = 97; // several blocks of the fast path
-    std::unique_ptr<DalvoImage> image8(grayImage<BYTE>(13, 11, [](int x, int y) { return (x * y * 37 + x) % 256; })),
+    std::unique_ptr<DalvoImage> image8(
+        grayImage<BYTE>(13, 11, [](int x, int y) { return (x * y * 37 + x) % 256; })),
         image16(grayImage<WORD>(w, h, [&](int, int) { return rng() % 4 == 0 ? 65535 : rng() % 300; }));
     RasterImageGS16 r8(image8.get()), r16(image16.get());
     for (RasterImageGS16* r : {&r8, &r16}) {
@@ -214,11 +237,13 @@ TEST(RasterImageGS16, MeanIsTheSerialDoubleSumEvenBeyondTwoToThe53) {
     // 2^22 + 64 pixels of INT_MAX push the running double sum past 2^53, where adding 1 is lost;
     // the mean must still equal the literal serial double sum, not the exact integer sum.
     const int w = 2048, h = 2080, big = (1 << 22) + 64;
-    auto r = rasterOf(w, h, [&](int x, int y) { return y * w + x < big ? INT_MAX : ((y * w + x) % 3 ? 1 : -2); });
+    auto r =
+        rasterOf(w, h, [&](int x, int y) { return y * w + x < big ? INT_MAX : ((y * w + x) % 3 ? 1 : -2); });
     expectStatisticsOf(*r, "beyond 2^53");
     long long exact = 0;
     double sum = 0;
-    for (int v : pixelsOf(*r)) exact += v, sum += v;
+    for (int v : pixelsOf(*r))
+        exact += v, sum += v;
     EXPECT_NE(static_cast<double>(exact), sum); // the case really differs from an exact sum
 }
 
@@ -248,7 +273,8 @@ TEST(RasterImageGS16, ConvertKeepsLowBitsAndRoundTrips) {
     for (int bpp : {8, 16, 24}) { // any depth but 8 gives a 16-bit image
         auto r = rasterOf(5, 3, [](int x, int y) { return quadrantValue(x, y, 5, 3); });
         r->bpp = bpp, r->maxPixelValue = RasterImage::maxPixelValueForDepth(bpp);
-        for (auto [x, v] : {std::pair{1, 300}, {2, -1}, {3, 70000}, {4, 0x12345}}) r->setPixel(x, 2, v);
+        for (auto [x, v] : {std::pair{1, 300}, {2, -1}, {3, 70000}, {4, 0x12345}})
+            r->setPixel(x, 2, v);
         std::unique_ptr<DalvoImage> image(r->convert2DalvoImage());
         const bool bytes = bpp == 8;
         ASSERT_TRUE(image->isValid());
@@ -258,7 +284,8 @@ TEST(RasterImageGS16, ConvertKeepsLowBitsAndRoundTrips) {
         for (int i = 0; i < 15; ++i) {
             const int want = r->pixels[i] & (bytes ? 0xFF : 0xFFFF); // 300 -> 44, -1 -> 255 in 8 bits
             const BYTE* row = pictureRow(*image, i / 5);
-            EXPECT_EQ(bytes ? row[i % 5] : reinterpret_cast<const WORD*>(row)[i % 5], want) << bpp << ": " << i;
+            EXPECT_EQ(bytes ? row[i % 5] : reinterpret_cast<const WORD*>(row)[i % 5], want)
+                << bpp << ": " << i;
             EXPECT_EQ(back.pixels[i], want) << bpp << ": " << i;
         }
     }

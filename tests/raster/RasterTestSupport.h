@@ -24,13 +24,13 @@ inline int quadrantValue(int x, int y, int w, int h) {
 
 /// An image whose picture pixel (x, y) is f(x, y): FIT_UINT16 for 16-bit samples, an 8-bit
 /// FIT_BITMAP (indices) for bytes. The scan-line fill is 0xAB so that a mis-pitched read shows.
-template <class Sample, class F>
-DalvoImage* grayImage(int w, int h, F f) {
+template <class Sample, class F> DalvoImage* grayImage(int w, int h, F f) {
     const bool wide = sizeof(Sample) == 2;
     auto* image = new DalvoImage(wide ? FIT_UINT16 : FIT_BITMAP, w, h, wide ? 16 : 8);
     std::memset(FreeImage_GetBits(*image), 0xAB, static_cast<size_t>(FreeImage_GetPitch(*image)) * h);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) reinterpret_cast<Sample*>(pictureRow(*image, y))[x] = static_cast<Sample>(f(x, y));
+        for (int x = 0; x < w; ++x)
+            reinterpret_cast<Sample*>(pictureRow(*image, y))[x] = static_cast<Sample>(f(x, y));
     return image;
 }
 

@@ -23,8 +23,12 @@ struct Figures {
 };
 
 Figures figuresOf(const RasterImageGS16& raster) {
-    return {std::vector<int>(raster.pixels, raster.pixels + static_cast<size_t>(raster.width) * raster.height),
-            raster.minValue, raster.maxValue, raster.mean, {}};
+    return {
+        std::vector<int>(raster.pixels, raster.pixels + static_cast<size_t>(raster.width) * raster.height),
+        raster.minValue,
+        raster.maxValue,
+        raster.mean,
+        {}};
 }
 
 } // namespace
@@ -35,7 +39,8 @@ TEST(Threads, RasterBuildsSubtractionAndStatisticsGiveTheOneThreadFigures) {
         DalvoImage gel(FIT_UINT16, static_cast<unsigned>(w), static_cast<unsigned>(h), 16);
         for (int y = 0; y < h; ++y) {
             auto* line = reinterpret_cast<WORD*>(gel.getScanLine(static_cast<unsigned>(y)));
-            for (int x = 0; x < w; ++x) line[x] = static_cast<WORD>((x * 4099 + y * 257 + x * y) & 0xFFFF);
+            for (int x = 0; x < w; ++x)
+                line[x] = static_cast<WORD>((x * 4099 + y * 257 + x * y) & 0xFFFF);
         }
         auto run = [&] {
             std::vector<Figures> all;
@@ -43,11 +48,13 @@ TEST(Threads, RasterBuildsSubtractionAndStatisticsGiveTheOneThreadFigures) {
             all.push_back(figuresOf(built));
             RasterImageGS16 shifted(w + 1, h);
             for (int y = 0; y < h; ++y)
-                for (int x = 0; x <= w; ++x) shifted.setPixel(x, y, (x * 31 + y * 17) % 40000);
+                for (int x = 0; x <= w; ++x)
+                    shifted.setPixel(x, y, (x * 31 + y * 17) % 40000);
             // A smaller other raster leaves rows it does not reach to the clamp.
             RasterImageGS16 smaller(w, h > 1 ? h - 1 : h);
             for (int y = 0; y < smaller.height; ++y)
-                for (int x = 0; x < w; ++x) smaller.setPixel(x, y, -(x + y) * 1000 + 30000);
+                for (int x = 0; x < w; ++x)
+                    smaller.setPixel(x, y, -(x + y) * 1000 + 30000);
             built.subtractImage(&shifted);
             all.push_back(figuresOf(built));
             RasterImageGS16 again(&gel);

@@ -15,7 +15,8 @@ inline std::vector<BYTE> cutTiff() {
     unsigned noise = 12345; // incompressible, so that cutting the file cuts the pixels
     for (unsigned y = 0; y < 64; ++y)
         for (unsigned x = 0; x < 64; ++x)
-            reinterpret_cast<WORD*>(gel.getScanLine(y))[x] = static_cast<WORD>((noise = noise * 1103515245u + 12345u) >> 16);
+            reinterpret_cast<WORD*>(gel.getScanLine(y))[x] =
+                static_cast<WORD>((noise = noise * 1103515245u + 12345u) >> 16);
     fipMemoryIO stream;
     BYTE* data = nullptr;
     DWORD size = 0;
@@ -24,7 +25,8 @@ inline std::vector<BYTE> cutTiff() {
     const unsigned directory = cut[4] | cut[5] << 8 | cut[6] << 16 | cut[7] << 24;
     if (directory <= 6000) return {};
     cut.erase(cut.begin() + 4000, cut.begin() + 6000);
-    for (int i = 0; i < 4; ++i) cut[4 + i] = static_cast<BYTE>((directory - 2000) >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        cut[4 + i] = static_cast<BYTE>((directory - 2000) >> (8 * i));
     return cut;
 }
 

@@ -18,8 +18,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // What may differ between two runs: the command line and the clock, kept in the run records.
-std::string withoutRunRecords(const fs::path& file)
-{
+std::string withoutRunRecords(const fs::path& file) {
     const std::string text = readFile(file);
     if (file.extension() == ".json") {
         nlohmann::ordered_json j = nlohmann::ordered_json::parse(text);
@@ -32,8 +31,7 @@ std::string withoutRunRecords(const fs::path& file)
     return text;
 }
 
-std::set<std::string> namesIn(const fs::path& dir)
-{
+std::set<std::string> namesIn(const fs::path& dir) {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir))
         names.insert(entry.path().filename().string());
@@ -42,10 +40,8 @@ std::set<std::string> namesIn(const fs::path& dir)
 
 } // namespace
 
-TEST(Threads, FilesWorkedAtOnceGiveWhatOneAtATimeGives)
-{
-    if (kTool.empty() || !fs::exists(kTool))
-        GTEST_SKIP() << "the kestro command is not built";
+TEST(Threads, FilesWorkedAtOnceGiveWhatOneAtATimeGives) {
+    if (kTool.empty() || !fs::exists(kTool)) GTEST_SKIP() << "the kestro command is not built";
     const fs::path dir = scratch("FilesWorkedAtOnce");
     fs::create_directories(dir / "in");
     for (int k = 0; k < 5; ++k) {
@@ -56,7 +52,8 @@ TEST(Threads, FilesWorkedAtOnceGiveWhatOneAtATimeGives)
     std::ofstream(dir / "in" / "gel2b.tif") << "not an image";
 
     const std::string files = "in/gel0.tif in/gel1.tif in/gel2b.tif in/gel2.tif in/gel3.tif in/gel4.tif";
-    const std::string commands[] = {"lanes " + files + " -o OUT", "background " + files + " -o OUT --half 6 2",
+    const std::string commands[] = {"lanes " + files + " -o OUT",
+                                    "background " + files + " -o OUT --half 6 2",
                                     "report " + files + " -o OUT/r.html"};
     for (const std::string& command : commands) {
         std::string one = command, many = command;

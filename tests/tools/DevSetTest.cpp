@@ -12,15 +12,14 @@ namespace fs = std::filesystem;
 // The aims: recall 90%, precision 75% (a lower bound: the annotators left faint bands out), 90%
 // of the truth lanes and every tier count right; the README gives the figures. The recall floor
 // leaves one band's room below the aim.
-TEST(DevSet, ExternalGelsScoreAtLeastTheirFloors)
-{
+TEST(DevSet, ExternalGelsScoreAtLeastTheirFloors) {
     const fs::path scorer = fs::path(KESTRO_SHARED_DIR) / "external-gels" / "score.py";
     if (kestrorun::kTool.empty() || !fs::exists(scorer) || std::system("python3 -c '' 2>/dev/null") != 0)
         GTEST_SKIP() << "needs the kestro command, python3 and " << scorer;
     const fs::path out = kestrorun::scratch("devset");
     const std::string cmd = "python3 " + kestrorun::quote(scorer.string()) + " --kestro " +
-                            kestrorun::quote(kestrorun::kTool) + " --out " + kestrorun::quote(out.string()) + " >" +
-                            kestrorun::quote((out / "score.txt").string()) + " 2>&1";
+                            kestrorun::quote(kestrorun::kTool) + " --out " + kestrorun::quote(out.string()) +
+                            " >" + kestrorun::quote((out / "score.txt").string()) + " 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << kestrorun::readFile(out / "score.txt");
     const auto r = nlohmann::json::parse(kestrorun::readFile(out / "results.json"))["overall"];
     std::printf("%s", kestrorun::readFile(out / "score.txt").c_str());

@@ -48,7 +48,8 @@ void roundTrip(const fs::path& dir, const std::string& gel) {
         const int offset = i == 0 ? 10 : 15, width = static_cast<int>(image.getWidth());
         if (image.getBitsPerPixel() < 8) continue;
         for (int y = 0; y < static_cast<int>(image.getHeight()); ++y)
-            ASSERT_EQ(rowBytes(image, y, 0, width), rowBytes(source, y + offset, offset, offset + width)) << i;
+            ASSERT_EQ(rowBytes(image, y, 0, width), rowBytes(source, y + offset, offset, offset + width))
+                << i;
     }
 
     r = run("doc render d.kdoc -o view.png", dir);

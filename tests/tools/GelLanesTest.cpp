@@ -21,7 +21,7 @@ struct Case {
     GelDepth depth;
     bool noise;
     int saturated;
-    bool invert; // dark bands on a light gel
+    bool invert;          // dark bands on a light gel
     double jitter = 0.04; // unequal lane spacing
     double bend = 0;      // lanes bending sideways, pixels at the bottom
     int diffuse = 0;      // diffuse clouds among the bands
@@ -33,24 +33,22 @@ struct Score {
     std::vector<double> volumeErrors;
 };
 
-double median(std::vector<double> v)
-{
+double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
 // Scores one gel; lanes must all be found, each within 2 px of its true centre at every band.
-void score(const SyntheticGel& gel, const gel::Analysis& a, double volumeScale, Score& s)
-{
+void score(const SyntheticGel& gel, const gel::Analysis& a, double volumeScale, Score& s) {
     const GelTruth& t = gel.truth();
     ASSERT_EQ(a.lanes.size(), t.lanes.size()) << "seed " << t.options.seed;
     for (const GelBand& tb : t.bands) {
-        EXPECT_NEAR(a.lanes[tb.lane].centreAt(tb.y), tb.x, 2.0) << "seed " << t.options.seed << " lane " << tb.lane;
+        EXPECT_NEAR(a.lanes[tb.lane].centreAt(tb.y), tb.x, 2.0)
+            << "seed " << t.options.seed << " lane " << tb.lane;
         ++s.truthBands;
         s.saturatedTruth += tb.saturated;
         for (const gel::Band& b : a.lanes[tb.lane].bands) {
-            if (std::fabs(b.peakY - tb.y) > 3)
-                continue;
+            if (std::fabs(b.peakY - tb.y) > 3) continue;
             ++s.found;
             s.saturatedFlagged += tb.saturated && b.saturated;
             s.wronglyFlagged += !tb.saturated && b.saturated;
@@ -73,8 +71,7 @@ void score(const SyntheticGel& gel, const gel::Analysis& a, double volumeScale, 
 
 } // namespace
 
-TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
-{
+TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels) {
     const Case cases[] = {
         {640, 480, 4, 6, GelDepth::Gray16, false, 1, false},
         {640, 480, 8, 6, GelDepth::Gray16, true, 1, false, 0.04, 0, 3},
@@ -99,8 +96,7 @@ TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
             o.diffuseBands = c.diffuse;
             const SyntheticGel gel = SyntheticGel::generate(o);
             const std::unique_ptr<DalvoImage> image(gel.toImage());
-            if (c.invert)
-                image->invert(); // dark bands on a light gel
+            if (c.invert) image->invert(); // dark bands on a light gel
             const gel::Analysis a = gel::analyse(*image);
             const bool dark = c.invert || c.depth == GelDepth::Rgb24;
             EXPECT_EQ(a.polarity, dark ? gel::Polarity::DarkBands : gel::Polarity::BrightBands);
@@ -123,8 +119,7 @@ TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels)
     }
 }
 
-TEST(GelAnalysis, SizesFollowTheLadderInLogSize)
-{
+TEST(GelAnalysis, SizesFollowTheLadderInLogSize) {
     // Ladder at 0, 100 and 300 rows: log10 sizes 3, 2, 1. Hand-computed: linear halfway is the
     // mean of the logs; the Fritsch-Carlson tangents are -0.01, -0.0075, -0.005 per row, so at
     // t = 1/2 the Hermite cubic gives 2.5 - 0.125 + 0.09375 and 1.5 - 0.1875 + 0.125; beyond the
@@ -133,9 +128,9 @@ TEST(GelAnalysis, SizesFollowTheLadderInLogSize)
     const struct {
         gel::SizeFit fit;
         double distance, log10Size;
-    } rows[] = {{gel::SizeFit::PiecewiseLinear, 50, 2.5},      {gel::SizeFit::PiecewiseLinear, 200, 1.5},
-                {gel::SizeFit::MonotoneSpline, 50, 2.46875},   {gel::SizeFit::MonotoneSpline, 200, 1.4375},
-                {gel::SizeFit::MonotoneSpline, 400, 0.5},      {gel::SizeFit::MonotoneSpline, -50, 3.5}};
+    } rows[] = {{gel::SizeFit::PiecewiseLinear, 50, 2.5},    {gel::SizeFit::PiecewiseLinear, 200, 1.5},
+                {gel::SizeFit::MonotoneSpline, 50, 2.46875}, {gel::SizeFit::MonotoneSpline, 200, 1.4375},
+                {gel::SizeFit::MonotoneSpline, 400, 0.5},    {gel::SizeFit::MonotoneSpline, -50, 3.5}};
     gel::SizeCalibration c;
     c.positions = {0, 100, 300};
     c.sizes = {1000, 100, 10};
@@ -204,23 +199,25 @@ TEST(GelAnalysis, SizesFollowTheLadderInLogSize)
         EXPECT_NEAR(g.lanes[0].bands[k].size, truth[k], 1e-9 * truth[k]);
     ASSERT_EQ(g.warnings.size(), 1u);
     EXPECT_EQ(g.warnings[0].code, "ladder-count");
-    EXPECT_NE(g.warnings[0].text.find("without the sizes 1500, 300"), std::string::npos) << g.warnings[0].text;
+    EXPECT_NE(g.warnings[0].text.find("without the sizes 1500, 300"), std::string::npos)
+        << g.warnings[0].text;
 }
 
 // A faint band on the trailing flank of a bright one makes no peak of its own, only a shoulder:
 // found as a band of its own (and missed without the shoulder search).
-TEST(GelAnalysis, FindsFaintBandOnBrightFlank)
-{
+TEST(GelAnalysis, FindsFaintBandOnBrightFlank) {
     const double bands[][2] = {{40, 1500}, {80, 3000}, {96, 300}, {140, 1200}, {180, 900}}; // row, height
     RasterImageGS16 raster(260, 220);
     raster.maxPixelValue = 65535;
     for (int y = 0; y < raster.height; ++y) {
-        double v = 500 + 600 * std::exp(-(y - 80) / 10.0) / (1 + std::exp(-(y - 80) / 2.0)); // the bright band's trail
+        double v = 500 + 600 * std::exp(-(y - 80) / 10.0) /
+                             (1 + std::exp(-(y - 80) / 2.0)); // the bright band's trail
         for (const auto& b : bands)
             v += b[1] * std::exp(-(y - b[0]) * (y - b[0]) / 32.0);
         for (int x = 0; x < raster.width; ++x) {
             const double across = std::fabs(std::fmod(x, 40.0) - 20); // lanes 24 px wide every 40 px
-            raster.pixels[y * raster.width + x] = static_cast<int>(500 + (v - 500) / (1 + std::exp(across - 12)));
+            raster.pixels[y * raster.width + x] =
+                static_cast<int>(500 + (v - 500) / (1 + std::exp(across - 12)));
         }
     }
     for (bool shoulders : {true, false}) {
@@ -230,7 +227,8 @@ TEST(GelAnalysis, FindsFaintBandOnBrightFlank)
         const gel::Analysis a = gel::analyse(raster, o);
         ASSERT_EQ(a.lanes.size(), 6u);
         for (const gel::Lane& l : a.lanes) {
-            const auto faint = std::find_if(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return std::fabs(b.peakY - 96) <= 2; });
+            const auto faint = std::find_if(l.bands.begin(), l.bands.end(),
+                                            [](const gel::Band& b) { return std::fabs(b.peakY - 96) <= 2; });
             EXPECT_EQ(faint != l.bands.end(), shoulders) << "lane " << l.index;
             EXPECT_EQ(l.bands.size(), shoulders ? 5u : 4u) << "lane " << l.index;
         }
@@ -239,8 +237,7 @@ TEST(GelAnalysis, FindsFaintBandOnBrightFlank)
 
 // A lane count given is the count got: too few drops the faintest lanes, too many adds lanes on
 // the grid of the found ones; the found lanes keep their places either way.
-TEST(GelAnalysis, GivesTheLaneCountAskedFor)
-{
+TEST(GelAnalysis, GivesTheLaneCountAskedFor) {
     const SyntheticGel gel = SyntheticGel::generate(gelOptions(800, 600, 10, 6, 2));
     const std::unique_ptr<DalvoImage> image(gel.toImage());
     const double pitch = gel.truth().lanes[1].centreX - gel.truth().lanes[0].centreX;
@@ -257,7 +254,8 @@ TEST(GelAnalysis, GivesTheLaneCountAskedFor)
             onTruth += nearest <= 2;
             // Added lanes squeeze in where the gel has no room, but never onto another lane.
             if (l.index > 0) {
-                EXPECT_GE(l.centre - a.lanes[static_cast<size_t>(l.index) - 1].centre, 0.4 * pitch) << "count " << count;
+                EXPECT_GE(l.centre - a.lanes[static_cast<size_t>(l.index) - 1].centre, 0.4 * pitch)
+                    << "count " << count;
             }
         }
         EXPECT_EQ(onTruth, std::min(count, 10)) << "count " << count;
@@ -265,10 +263,9 @@ TEST(GelAnalysis, GivesTheLaneCountAskedFor)
 }
 
 // A line across the whole gel (a dye front, the gel's edge) is as bright between the lanes as in
-// them: no band in a lane with a neighbour on either side. A saturated band clipped flat and far wider than the gel's other bands is still
-// a band, flagged saturated.
-TEST(GelAnalysis, LinesAcrossTheGelAreNoBandsSaturatedPlateausAre)
-{
+// them: no band in a lane with a neighbour on either side. A saturated band clipped flat and far wider than
+// the gel's other bands is still a band, flagged saturated.
+TEST(GelAnalysis, LinesAcrossTheGelAreNoBandsSaturatedPlateausAre) {
     RasterImageGS16 raster(260, 240);
     raster.maxPixelValue = 65535;
     for (int y = 0; y < raster.height; ++y) {
@@ -290,7 +287,8 @@ TEST(GelAnalysis, LinesAcrossTheGelAreNoBandsSaturatedPlateausAre)
     ASSERT_EQ(a.lanes.size(), 6u);
     for (const gel::Lane& l : a.lanes) {
         const auto near = [&](double row) {
-            return std::find_if(l.bands.begin(), l.bands.end(), [&](const gel::Band& b) { return std::fabs(b.peakY - row) <= 3; });
+            return std::find_if(l.bands.begin(), l.bands.end(),
+                                [&](const gel::Band& b) { return std::fabs(b.peakY - row) <= 3; });
         };
         for (double row : {50.0, 90.0, 190.0})
             EXPECT_NE(near(row), l.bands.end()) << "lane " << l.index << " row " << row;

@@ -88,12 +88,19 @@ TEST_F(Kestro, InfoSpeaksPlainly) {
         for (int y = 0; y < 30; ++y)
             for (int x = 0; x < 40; ++x) {
                 const int v = cases[i].value(x, y);
-                min = std::min<long long>(min, v), max = std::max<long long>(max, v), sum += v, saturated += v == top;
+                min = std::min<long long>(min, v), max = std::max<long long>(max, v), sum += v,
+                saturated += v == top;
             }
-        const json expected = {{"format", i == 3 ? "PNG" : "TIFF"}, {"pixelType", i == 3 ? "8-bit grayscale" : "16-bit grayscale"},
-                               {"bitsUsed", cases[i].bits}, {"min", min}, {"max", max}, {"saturationLevel", top},
-                               {"saturated", saturated}, {"dpi", {300.0, 150.0}}};
-        for (const auto& [key, value] : expected.items()) EXPECT_EQ(j[i][key], value) << key;
+        const json expected = {{"format", i == 3 ? "PNG" : "TIFF"},
+                               {"pixelType", i == 3 ? "8-bit grayscale" : "16-bit grayscale"},
+                               {"bitsUsed", cases[i].bits},
+                               {"min", min},
+                               {"max", max},
+                               {"saturationLevel", top},
+                               {"saturated", saturated},
+                               {"dpi", {300.0, 150.0}}};
+        for (const auto& [key, value] : expected.items())
+            EXPECT_EQ(j[i][key], value) << key;
         EXPECT_NEAR(j[i]["mean"].get<double>(), sum / 1200, 1e-6);
         EXPECT_EQ(j[i]["info"]["Bits Per Pixel"], i == 3 ? 8 : 16);
         EXPECT_EQ(j[i].contains("minIsWhite"), i != 3);
@@ -113,15 +120,19 @@ TEST_F(Kestro, InfoSpeaksPlainly) {
     // A float image has no raster to measure.
     ASSERT_TRUE(DalvoImage(FIT_FLOAT, 8, 6, 32).save(CString::FromUtf8((dir / "float.tif").string())));
     const json floats = json::parse(run("info --json float.tif", dir).out)[0];
-    EXPECT_EQ(floats["pixelType"].get<std::string>() + floats["bitsUsed"].dump(), "32-bit floating-point grayscalenull");
+    EXPECT_EQ(floats["pixelType"].get<std::string>() + floats["bitsUsed"].dump(),
+              "32-bit floating-point grayscalenull");
 }
 
 TEST_F(Kestro, BackgroundKeepsTheDepthAndSubtractIsTheImageLessItsBackground) {
     for (const std::string depth : {"16", "8"}) {
-        const std::string gel = synth("gel" + depth + ".tif", "--width 160 --height 120 --lanes 3 --depth " + depth);
-        const std::string bg = (dir / ("bg" + depth + ".tif")).string(), sub = (dir / ("sub" + depth + ".tif")).string();
+        const std::string gel =
+            synth("gel" + depth + ".tif", "--width 160 --height 120 --lanes 3 --depth " + depth);
+        const std::string bg = (dir / ("bg" + depth + ".tif")).string(),
+                          sub = (dir / ("sub" + depth + ".tif")).string();
         ASSERT_EQ(run("background " + quote(gel) + " -o " + quote(bg) + " --half 12 3", dir).exit, 0);
-        ASSERT_EQ(run("background " + quote(gel) + " -o " + quote(sub) + " --half 12 3 --subtract", dir).exit, 0);
+        ASSERT_EQ(run("background " + quote(gel) + " -o " + quote(sub) + " --half 12 3 --subtract", dir).exit,
+                  0);
         std::unique_ptr<DalvoImage> images[3];
         for (int i = 0; i < 3; ++i) {
             images[i] = std::make_unique<DalvoImage>();
@@ -144,9 +155,13 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
     const std::map<std::string, std::string> files = {
         {"{gel}", synth("gel.tif", "--width 100 --height 80 --lanes 2 --bands 2")},
         {"{colour}", synth("colour.tif", "--width 100 --height 80 --lanes 2 --bands 2 --depth rgb")},
-        {"{junk}", (dir / "junk.tif").string()}, {"{missing}", (dir / "missing.tif").string()}, {"{dir}", dir.string()},
-        {"{cut}", (dir / "cut.tif").string()}, {"{fifo}", (dir / "pipe.tif").string()},
-        {"{trailing}", (dir / "trailing.kdoc").string()}, {"{far}", (dir / "far.kdoc").string()},
+        {"{junk}", (dir / "junk.tif").string()},
+        {"{missing}", (dir / "missing.tif").string()},
+        {"{dir}", dir.string()},
+        {"{cut}", (dir / "cut.tif").string()},
+        {"{fifo}", (dir / "pipe.tif").string()},
+        {"{trailing}", (dir / "trailing.kdoc").string()},
+        {"{far}", (dir / "far.kdoc").string()},
         {"{schema}", (dir / "schema.kdoc").string()}};
     std::ofstream(files.at("{junk}")) << "this is not an image\n";
     ASSERT_EQ(mkfifo(files.at("{fifo}").c_str(), 0600), 0);
@@ -167,7 +182,8 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
     }
     const std::vector<BYTE> cut = damaged::cutTiff();
     ASSERT_FALSE(cut.empty());
-    std::ofstream(files.at("{cut}"), std::ios::binary).write(reinterpret_cast<const char*>(cut.data()), cut.size());
+    std::ofstream(files.at("{cut}"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(cut.data()), cut.size());
     EXPECT_EQ(run("--accept-damaged info " + quote(files.at("{cut}")), dir).exit, 0);
     const std::vector<std::string> rows = TableRows("tools/data/kestro-errors.txt");
     for (const std::string& line : rows) {
@@ -175,7 +191,8 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
         std::string mention = line.substr(bar1 + 1, bar2 - bar1 - 1), args = line.substr(bar2 + 1);
         mention = mention.substr(1, mention.find_last_not_of(' '));
         for (const auto& [name, path] : files)
-            for (size_t at; (at = args.find(name)) != std::string::npos;) args.replace(at, name.size(), quote(path));
+            for (size_t at; (at = args.find(name)) != std::string::npos;)
+                args.replace(at, name.size(), quote(path));
         const Result r = run(args, dir);
         SCOPED_TRACE(args);
         EXPECT_EQ(r.exit, std::stoi(line));
@@ -185,7 +202,8 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
     }
     EXPECT_EQ(rows.size(), 55u);
     // One bad file among good ones: the good one is still reported, the exit says something failed.
-    const Result mixed = run("info --json " + quote(files.at("{gel}")) + " " + quote(files.at("{missing}")), dir);
+    const Result mixed =
+        run("info --json " + quote(files.at("{gel}")) + " " + quote(files.at("{missing}")), dir);
     EXPECT_EQ(mixed.exit, 1);
     EXPECT_EQ(json::parse(mixed.out)[0]["raster"], "GS16");
     EXPECT_TRUE(json::parse(mixed.out)[1].contains("error"));
@@ -194,7 +212,8 @@ TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
 TEST_F(Kestro, ProgressOnlyOnATerminal) {
     std::string args;
     for (int i = 0; i < 3; ++i)
-        args += " " + quote(synth("g" + std::to_string(i) + ".tif", "--width 64 --height 48 --lanes 2 --bands 2"));
+        args += " " +
+                quote(synth("g" + std::to_string(i) + ".tif", "--width 64 --height 48 --lanes 2 --bands 2"));
     const Result piped = run("info" + args, dir), shown = run("info" + args, dir, true);
     EXPECT_EQ(piped.err, "");
     EXPECT_EQ(piped.out.find("reading"), std::string::npos);
@@ -202,7 +221,8 @@ TEST_F(Kestro, ProgressOnlyOnATerminal) {
     EXPECT_NE(shown.out.find("reading ["), std::string::npos) << shown.out;
     EXPECT_NE(shown.out.find("3/3"), std::string::npos) << shown.out;
     EXPECT_NE(shown.out.find("16-bit grey"), std::string::npos) << shown.out; // the reports still come whole
-    EXPECT_EQ(run("info" + args.substr(0, args.find(' ', 1)), dir, true).out.find("reading ["), std::string::npos);
+    EXPECT_EQ(run("info" + args.substr(0, args.find(' ', 1)), dir, true).out.find("reading ["),
+              std::string::npos);
 }
 
 TEST_F(Kestro, DemoFindsTheTrueBands) {
@@ -225,7 +245,10 @@ TEST_F(Kestro, PackWritesTheHostsObjectAndInfoReadsIt) {
     ASSERT_EQ(run("pack " + quote(gel) + " -o " + quote(packed), dir).exit, 0);
     // The envelope of a new "DalvoImage" class, schema 1, then an empty wide history.
     const std::string bytes = readFile(packed);
-    EXPECT_EQ(bytes.substr(0, 20), std::string("\xFF\xFF\x01\x00\x0A\x00" "DalvoImage" "\xFF\xFE\xFF\x00", 20));
+    EXPECT_EQ(bytes.substr(0, 20), std::string("\xFF\xFF\x01\x00\x0A\x00"
+                                               "DalvoImage"
+                                               "\xFF\xFE\xFF\x00",
+                                               20));
     DalvoImage fromFile;
     ASSERT_TRUE(fromFile.loadU(CString::FromUtf8(gel)));
     CFile file(CString::FromUtf8(packed), CFile::modeRead);
@@ -233,7 +256,8 @@ TEST_F(Kestro, PackWritesTheHostsObjectAndInfoReadsIt) {
     std::unique_ptr<CObject> read(ar.ReadObject(RUNTIME_CLASS(DalvoImage)));
     auto* image = static_cast<DalvoImage*>(read.get());
     ASSERT_EQ(image->getHeight(), 70u);
-    for (unsigned y = 0; y < 70; ++y) EXPECT_EQ(std::memcmp(image->getScanLine(y), fromFile.getScanLine(y), 180), 0) << y;
+    for (unsigned y = 0; y < 70; ++y)
+        EXPECT_EQ(std::memcmp(image->getScanLine(y), fromFile.getScanLine(y), 180), 0) << y;
 
     // An archive with a history and display settings, as a host would store it.
     image->setImageAdjustmentValues(10, 20, 2.2);
@@ -245,28 +269,30 @@ TEST_F(Kestro, PackWritesTheHostsObjectAndInfoReadsIt) {
         store.WriteObject(image);
     }
     EXPECT_EQ(json::parse(run("info --json " + quote(stored), dir).out)[0]["history"], "{Crop}{Median 3}");
-    EXPECT_NE(run("info " + quote(stored), dir).out.find("brightness 10, contrast 20, gamma 2.2"), std::string::npos);
+    EXPECT_NE(run("info " + quote(stored), dir).out.find("brightness 10, contrast 20, gamma 2.2"),
+              std::string::npos);
 
     // A cut archive is refused; a failed pack leaves the file it was to replace as it was.
     std::ofstream(dir / "cut.kimg", std::ios::binary) << bytes.substr(0, 100);
-    EXPECT_NE(run("info " + quote((dir / "cut.kimg").string()), dir).err.find("ends too early"), std::string::npos);
+    EXPECT_NE(run("info " + quote((dir / "cut.kimg").string()), dir).err.find("ends too early"),
+              std::string::npos);
     DalvoImage refused;
     refused.setSize(FIT_BITMAP, 4, 4, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK, FI16_565_BLUE_MASK);
     ASSERT_TRUE(refused.save(CString::FromUtf8((dir / "rgb565.bmp").string())));
     const Result failed = run("pack rgb565.bmp -o " + quote(packed), dir);
     EXPECT_NE(failed.err.find("cannot be stored as TIFF"), std::string::npos) << failed.err;
     EXPECT_EQ(readFile(packed), bytes);
-    for (const fs::directory_entry& e : fs::directory_iterator(dir)) EXPECT_NE(e.path().filename().string()[0], '.');
+    for (const fs::directory_entry& e : fs::directory_iterator(dir))
+        EXPECT_NE(e.path().filename().string()[0], '.');
 }
 
-TEST_F(Kestro, LanesWritesTableReportsAndPictures)
-{
+TEST_F(Kestro, LanesWritesTableReportsAndPictures) {
     const std::string a = synth("a.tif", "--lanes 6 --bands 5 --saturated 2");
     const std::string b = synth("b.png", "--lanes 5 --bands 4 --depth 8 --seed 3");
     const fs::path out = dir / "out";
     const Result r = run("lanes --json -o " + quote(out.string()) + " " + quote(a) + " " + quote(b) +
-                                   " --ladder 1 --sizes 5000,3000,2000,1000,500",
-                               dir);
+                             " --ladder 1 --sizes 5000,3000,2000,1000,500",
+                         dir);
     ASSERT_EQ(r.exit, 0) << r.err;
     const json j = json::parse(r.out, nullptr, false);
     ASSERT_EQ(j.size(), 2u);
@@ -305,20 +331,23 @@ TEST_F(Kestro, LanesWritesTableReportsAndPictures)
     EXPECT_EQ(png.getBitsPerPixel(), 24u);
     EXPECT_EQ(png.getWidth(), 640u);
 
-    const Result bad = run("lanes -o " + quote(out.string()) + " " + quote(a) + " --ladder 9 --sizes 2,1 --force", dir);
+    const Result bad =
+        run("lanes -o " + quote(out.string()) + " " + quote(a) + " --ladder 9 --sizes 2,1 --force", dir);
     EXPECT_EQ(bad.exit, 1);
     EXPECT_NE(bad.err.find("no ladder lane 9"), std::string::npos) << bad.err;
 }
 
 // An output that is an input, by name or through a link, is refused and the input kept; --force
-// (before or after the command) writes it. The one-line refusals by name, and clashing batch outputs, are in the errors table.
+// (before or after the command) writes it. The one-line refusals by name, and clashing batch outputs, are in
+// the errors table.
 TEST_F(Kestro, OutputsNeverOverwriteAnInput) {
     synth("gel.tif", "--width 60 --height 40 --lanes 2 --bands 1");
     fs::create_symlink("gel.tif", dir / "soft.tif");
     fs::create_hard_link(dir / "gel.tif", dir / "hard.tif");
     const std::string before = readFile(dir / "gel.tif");
-    for (const char* args : {"process gel.tif -o soft.tif --flip-h", "process soft.tif -o hard.tif --invert",
-                             "pack hard.tif -o gel.tif", "render gel.tif -o soft.tif", "background gel.tif -o hard.tif"}) {
+    for (const char* args :
+         {"process gel.tif -o soft.tif --flip-h", "process soft.tif -o hard.tif --invert",
+          "pack hard.tif -o gel.tif", "render gel.tif -o soft.tif", "background gel.tif -o hard.tif"}) {
         const Result r = run(args, dir);
         EXPECT_EQ(r.exit, 1) << args;
         EXPECT_NE(r.err.find("same file as the input"), std::string::npos) << args << ": " << r.err;
@@ -338,7 +367,8 @@ TEST_F(Kestro, FoldersAreInputs) {
     const Result r = run("info --json scans", dir);
     ASSERT_EQ(r.exit, 0) << r.err;
     std::vector<std::string> files;
-    for (const json& e : json::parse(r.out)) files.push_back(e["file"]);
+    for (const json& e : json::parse(r.out))
+        files.push_back(e["file"]);
     EXPECT_EQ(files, std::vector<std::string>({"scans/a.png", "scans/b.tif"}));
     EXPECT_EQ(r.err, "kestro: note: scans/a.truth.json: not an image, skipped\n"
                      "kestro: note: scans/b.truth.json: not an image, skipped\n"
@@ -361,5 +391,6 @@ TEST_F(Kestro, TextOutputsAreReplacedWholeOrNotAtAll) {
     r = run("lanes gel.tif -o out --force", dir);
     EXPECT_NE(r.err.find("gel.lanes.json: cannot write"), std::string::npos) << r.err;
     EXPECT_EQ(readFile(dir / "out" / "gel.lanes.json"), "earlier report\n");
-    EXPECT_EQ(fs::status(dir / "out" / "gel.lanes.json").permissions(), fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_EQ(fs::status(dir / "out" / "gel.lanes.json").permissions(),
+              fs::perms::owner_read | fs::perms::group_read);
 }

@@ -24,7 +24,8 @@ struct Result {
 
 inline std::string quote(const std::string& s) {
     std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
 

@@ -18,14 +18,16 @@ const char* const kDecoys[] = {".part", ".saving", ".kestro-tmp", ".partial", ".
 void plantDecoys(const fs::path& beside) {
     for (const char* suffix : kDecoys) {
         std::ofstream(beside.string() + suffix) << "decoy";
-        std::ofstream((beside.parent_path() / ("." + beside.filename().string() + suffix)).string()) << "decoy";
+        std::ofstream((beside.parent_path() / ("." + beside.filename().string() + suffix)).string())
+            << "decoy";
     }
 }
 
 // Hidden files: the decoys, and any temporary left behind.
 size_t hidden(const fs::path& dir) {
     size_t n = 0;
-    for (const fs::directory_entry& e : fs::directory_iterator(dir)) n += e.path().filename().string()[0] == '.';
+    for (const fs::directory_entry& e : fs::directory_iterator(dir))
+        n += e.path().filename().string()[0] == '.';
     return n;
 }
 

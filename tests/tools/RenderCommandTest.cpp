@@ -31,7 +31,8 @@ TEST(RenderCommand, DrawsEveryRealScanAtItsOwnSize) {
     const json report = json::parse(r.out);
     ASSERT_EQ(report.size(), 19u);
     for (const json& e : report) {
-        const Dib source = load(e["file"].get<std::string>()), png = load(dir / e["output"].get<std::string>());
+        const Dib source = load(e["file"].get<std::string>()),
+                  png = load(dir / e["output"].get<std::string>());
         ASSERT_TRUE(source && png) << e["file"];
         EXPECT_EQ(FreeImage_GetWidth(png.get()), FreeImage_GetWidth(source.get())) << e["file"];
         EXPECT_EQ(FreeImage_GetHeight(png.get()), FreeImage_GetHeight(source.get())) << e["file"];
@@ -44,8 +45,9 @@ TEST(RenderCommand, PaletteSizeAndSettingsOfASyntheticGel) {
     ASSERT_EQ(run("synth gel.tif --width 96 --height 64 --lanes 4 --bands 3", dir).exit, 0);
     const Result r = run("render gel.tif -o green.png --palette green --size 48x40 --gamma 1.5 --json", dir);
     ASSERT_EQ(r.exit, 0) << r.err;
-    EXPECT_EQ(json::parse(r.out)[0]["history"], json({"setting palette to Shades of Green",
-                                                      "adjustDisplayValue: Brightness 0.00,Contrast 0.00,Gamma 1.50"}));
+    EXPECT_EQ(json::parse(r.out)[0]["history"],
+              json({"setting palette to Shades of Green",
+                    "adjustDisplayValue: Brightness 0.00,Contrast 0.00,Gamma 1.50"}));
     const Dib png = load(dir / "green.png");
     ASSERT_TRUE(png);
     ASSERT_EQ(FreeImage_GetWidth(png.get()) * 1000 + FreeImage_GetHeight(png.get()), 48040u);
@@ -57,8 +59,9 @@ TEST(RenderCommand, PaletteSizeAndSettingsOfASyntheticGel) {
         other += c.rgbRed != 0 || c.rgbBlue != 0;
     }
     EXPECT_TRUE(other == 0 && green > 48 * 40 / 2) << other << " " << green;
-    for (const char* refused : {"render gel.tif -o x.png --size 0x5", "render gel.tif -o x.png --max-range --palette red",
-                                "render missing.tif -o x.png"})
+    for (const char* refused :
+         {"render gel.tif -o x.png --size 0x5", "render gel.tif -o x.png --max-range --palette red",
+          "render missing.tif -o x.png"})
         EXPECT_EQ(run(refused, dir).exit, 1) << refused;
     EXPECT_FALSE(fs::exists(dir / "x.png"));
 }
@@ -68,9 +71,11 @@ TEST(RenderCommand, PaletteSizeAndSettingsOfASyntheticGel) {
 TEST(RenderCommand, SaturatedMarksOf8BitAndAutoContrastOf14Bit) {
     if (kTool.empty()) GTEST_SKIP() << "the kestro command is not built";
     const fs::path dir = scratch("render-display-checks");
-    Dib bytes(FreeImage_Allocate(40, 30, 8), &FreeImage_Unload), words(FreeImage_AllocateT(FIT_UINT16, 64, 64, 16), &FreeImage_Unload);
+    Dib bytes(FreeImage_Allocate(40, 30, 8), &FreeImage_Unload),
+        words(FreeImage_AllocateT(FIT_UINT16, 64, 64, 16), &FreeImage_Unload);
     RGBQUAD* ramp = FreeImage_GetPalette(bytes.get());
-    for (int i = 0; i < 256; ++i) ramp[i].rgbRed = ramp[i].rgbGreen = ramp[i].rgbBlue = static_cast<BYTE>(i);
+    for (int i = 0; i < 256; ++i)
+        ramp[i].rgbRed = ramp[i].rgbGreen = ramp[i].rgbBlue = static_cast<BYTE>(i);
     int full = 0;
     for (int y = 0; y < 30; ++y)
         for (int x = 0; x < 40; ++x) {
@@ -79,7 +84,9 @@ TEST(RenderCommand, SaturatedMarksOf8BitAndAutoContrastOf14Bit) {
             full += v == 255;
         }
     for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x) reinterpret_cast<WORD*>(FreeImage_GetScanLine(words.get(), y))[x] = static_cast<WORD>((x * 64 + y) * 8931 / 4095);
+        for (int x = 0; x < 64; ++x)
+            reinterpret_cast<WORD*>(FreeImage_GetScanLine(words.get(), y))[x] =
+                static_cast<WORD>((x * 64 + y) * 8931 / 4095);
     ASSERT_TRUE(FreeImage_Save(FIF_TIFF, bytes.get(), (dir / "g8.tif").c_str()) &&
                 FreeImage_Save(FIF_TIFF, words.get(), (dir / "g14.tif").c_str()));
     ASSERT_EQ(run("render g8.tif -o s.png --palette saturated", dir).exit, 0);

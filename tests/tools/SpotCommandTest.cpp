@@ -20,7 +20,9 @@ namespace {
 // outline are exactly the band's.
 constexpr int kW = 60, kH = 40;
 const std::string kRect = " --rect 10 5 50 35";
-bool inBand(int x, int y) { return x >= 20 && x < 40 && y >= 12 && y < 28; }
+bool inBand(int x, int y) {
+    return x >= 20 && x < 40 && y >= 12 && y < 28;
+}
 int level(int x, int y) {
     if (!inBand(x, y)) return 20;
     if ((x == 22 && y == 14) || (x == 37 && y == 26) || (x == 24 && y == 25)) return 255;
@@ -31,7 +33,8 @@ int level(int x, int y) {
 void write16(const fs::path& path, const std::function<int(int, int)>& value) {
     DalvoImage image(FIT_UINT16, kW, kH, 16);
     for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kW; ++x) reinterpret_cast<WORD*>(image.getScanLine(kH - 1 - y))[x] = WORD(value(x, y));
+        for (int x = 0; x < kW; ++x)
+            reinterpret_cast<WORD*>(image.getScanLine(kH - 1 - y))[x] = WORD(value(x, y));
     ASSERT_TRUE(image.save(CString::FromUtf8(path.string())));
 }
 void writeRgb(const fs::path& path, const std::function<RGBQUAD(int, int)>& rgb) {
@@ -45,11 +48,14 @@ void writeRgb(const fs::path& path, const std::function<RGBQUAD(int, int)>& rgb)
     ASSERT_TRUE(image.save(CString::FromUtf8(path.string())));
 }
 // An 8-bit image of index(x, y) whose palette gives each index the colour rgb(index).
-void writePalette(const fs::path& path, const std::function<int(int, int)>& index, const std::function<RGBQUAD(int)>& rgb) {
+void writePalette(const fs::path& path, const std::function<int(int, int)>& index,
+                  const std::function<RGBQUAD(int)>& rgb) {
     DalvoImage image(FIT_BITMAP, kW, kH, 8);
-    for (int i = 0; i < 256; ++i) image.getPalette()[i] = rgb(i);
+    for (int i = 0; i < 256; ++i)
+        image.getPalette()[i] = rgb(i);
     for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kW; ++x) image.getScanLine(kH - 1 - y)[x] = BYTE(index(x, y));
+        for (int x = 0; x < kW; ++x)
+            image.getScanLine(kH - 1 - y)[x] = BYTE(index(x, y));
     ASSERT_TRUE(image.save(CString::FromUtf8(path.string())));
 }
 
@@ -68,12 +74,19 @@ protected:
 
 TEST_F(Spot, VolumeAreaPeakAndSaturationInEveryGreyForm) {
     write16(dir / "dark.tif", [](int x, int y) { return 65535 - level(x, y) * 257; });
-    writeRgb(dir / "equal.png", [](int x, int y) { const BYTE v = BYTE(level(x, y)); return RGBQUAD{v, v, v, 0}; });
-    writeRgb(dir / "colour.png", [](int x, int y) { return RGBQUAD{60, BYTE(255 - level(x, y)), BYTE(level(x, y)), 0}; });
+    writeRgb(dir / "equal.png", [](int x, int y) {
+        const BYTE v = BYTE(level(x, y));
+        return RGBQUAD{v, v, v, 0};
+    });
+    writeRgb(dir / "colour.png", [](int x, int y) {
+        return RGBQUAD{60, BYTE(255 - level(x, y)), BYTE(level(x, y)), 0};
+    });
     writePalette(dir / "palette.png", level, [](int i) { return RGBQUAD{60, BYTE(255 - i), BYTE(i), 0}; });
     DalvoImage rgba16(FIT_RGBA16, kW, kH, 64);
     ASSERT_TRUE(rgba16.save(CString::FromUtf8((dir / "rgba16.tif").string())));
-    const auto luma = [](int x, int y) { return (299 * level(x, y) + 587 * (255 - level(x, y)) + 114 * 60 + 500) / 1000; };
+    const auto luma = [](int x, int y) {
+        return (299 * level(x, y) + 587 * (255 - level(x, y)) + 114 * 60 + 500) / 1000;
+    };
     struct Row {
         std::string args, grey;
         bool dark;
@@ -82,7 +95,8 @@ TEST_F(Spot, VolumeAreaPeakAndSaturationInEveryGreyForm) {
     };
     const std::vector<Row> rows = {
         {"bright.tif", "16-bit grayscale", false, 65535, [](int x, int y) { return level(x, y) * 257; }},
-        {"bright.tif --method rows", "16-bit grayscale", false, 65535, [](int x, int y) { return level(x, y) * 257; }},
+        {"bright.tif --method rows", "16-bit grayscale", false, 65535,
+         [](int x, int y) { return level(x, y) * 257; }},
         {"dark.tif", "16-bit grayscale", true, 65535, [](int x, int y) { return 65535 - level(x, y) * 257; }},
         {"equal.png", "luma of 8-bit RGB", false, 255, level},
         {"colour.png", "luma of 8-bit RGB", true, 255, luma},
@@ -146,14 +160,16 @@ TEST_F(Spot, DarkBandOfTheImageJSampleGelFoundByItsPolarity) {
 }
 
 TEST_F(Spot, RectanglesFromAFileAsCsvRows) {
-    std::ofstream(dir / "rects.txt") << "# the band, then the whole image\n10 5 50 35\n\n  0 0 60 40  # all\n";
+    std::ofstream(dir / "rects.txt")
+        << "# the band, then the whole image\n10 5 50 35\n\n  0 0 60 40  # all\n";
     const Result r = run("spot --csv " + at("bright.tif") + " --rects " + at("rects.txt"), dir);
     ASSERT_EQ(r.exit, 0) << r.err;
     std::istringstream lines(r.out);
     std::vector<std::vector<std::string>> cells;
     for (std::string line, cell; std::getline(lines, line);) {
         cells.emplace_back();
-        for (std::istringstream in(line); std::getline(in, cell, ',');) cells.back().push_back(cell);
+        for (std::istringstream in(line); std::getline(in, cell, ',');)
+            cells.back().push_back(cell);
     }
     ASSERT_EQ(cells.size(), 3u);
     EXPECT_EQ(cells[0][11], "area");

@@ -69,14 +69,16 @@ TEST(SyntheticGel, SameSeedGivesSameBytesInTheDepthAskedAndOtherSeedsDiffer) {
         std::unique_ptr<DalvoImage> image(a.toImage());
         EXPECT_EQ(image->getBitsPerPixel(), bpps[d]);
         const BYTE* top = image->getScanLine(159);
-        const int first = o.depth == GelDepth::Rgb24 ? top[FI_RGBA_BLUE]
-                        : o.depth == GelDepth::Gray8 ? top[0] : reinterpret_cast<const WORD*>(top)[0];
+        const int first = o.depth == GelDepth::Rgb24   ? top[FI_RGBA_BLUE]
+                          : o.depth == GelDepth::Gray8 ? top[0]
+                                                       : reinterpret_cast<const WORD*>(top)[0];
         EXPECT_EQ(first, o.depth == GelDepth::Rgb24 ? a.rgb()[2] : a.value(0, 0));
     }
     // Switching the noise off keeps the layout: the truth is the same gel.
     GelOptions quiet = o;
     quiet.noise = false;
-    EXPECT_EQ(SyntheticGel::generate(o).truthJson()["bands"], SyntheticGel::generate(quiet).truthJson()["bands"]);
+    EXPECT_EQ(SyntheticGel::generate(o).truthJson()["bands"],
+              SyntheticGel::generate(quiet).truthJson()["bands"]);
 }
 
 TEST(SyntheticGel, BandCentresRecoveredByCentreOfMassWithinHalfAPixel) {
@@ -99,15 +101,16 @@ TEST(SyntheticGel, BandCentresRecoveredByCentreOfMassWithinHalfAPixel) {
             for (const GelBand& b : t.bands) {
                 const CRect w = bandWindow(b);
                 const CPoint c = processing.findCenterOfMass3D(&raster, w);
-                SCOPED_TRACE(::testing::Message() << gelDepthName(depth) << " bg " << background << " band " << b.lane
-                                                  << "/" << b.index);
+                SCOPED_TRACE(::testing::Message() << gelDepthName(depth) << " bg " << background << " band "
+                                                  << b.lane << "/" << b.index);
                 EXPECT_LE(std::fabs(c.x - b.x), 0.5);
                 EXPECT_LE(std::fabs(c.y - b.y), 0.5);
                 if (depth != GelDepth::Gray16 || background || b.saturated) continue;
                 // The pixels sum to the band's intensity, less what rounding each pixel moves.
                 double sum = 0;
                 for (int y = w.top; y < w.bottom; ++y)
-                    for (int x = w.left; x < w.right; ++x) sum += gel.value(x, y);
+                    for (int x = w.left; x < w.right; ++x)
+                        sum += gel.value(x, y);
                 EXPECT_NEAR(sum, b.integratedIntensity, 0.5 * w.Width() * w.Height());
             }
         }
@@ -123,7 +126,8 @@ TEST(SyntheticGel, TruthFileDescribesTheImage) {
     std::ifstream in(scratch("truth.truth.json"));
     const nlohmann::json j = nlohmann::json::parse(in);
     ASSERT_EQ(j["lanes"].size(), 8u);
-    for (const auto& k : j["saturatedBands"]) EXPECT_TRUE(j["bands"][k.get<size_t>()]["saturated"].get<bool>());
+    for (const auto& k : j["saturatedBands"])
+        EXPECT_TRUE(j["bands"][k.get<size_t>()]["saturated"].get<bool>());
 
     // The background between the lanes is the recorded formula, evaluated here from the JSON.
     const auto& bg = j["background"];
@@ -132,9 +136,11 @@ TEST(SyntheticGel, TruthFileDescribesTheImage) {
         const double sx = bg["blobSigmaX"], sy = bg["blobSigmaY"];
         return bg["base"].get<double>() + bg["gradientX"].get<double>() * x / 640 +
                bg["gradientY"].get<double>() * y / 480 +
-               bg["blobAmplitude"].get<double>() * std::exp(-(dx * dx / (2 * sx * sx) + dy * dy / (2 * sy * sy)));
+               bg["blobAmplitude"].get<double>() *
+                   std::exp(-(dx * dx / (2 * sx * sx) + dy * dy / (2 * sy * sy)));
     };
-    const int gapX = int((j["lanes"][0]["centreX"].get<double>() + j["lanes"][1]["centreX"].get<double>()) / 2);
+    const int gapX =
+        int((j["lanes"][0]["centreX"].get<double>() + j["lanes"][1]["centreX"].get<double>()) / 2);
     for (int y : {0, 240, 479}) {
         EXPECT_NEAR(gel.value(gapX, y), formula(gapX, y), 1.0) << y;
         EXPECT_NEAR(gel.value(0, y), formula(0, y), 1.0) << y;

@@ -27,11 +27,9 @@ namespace {
 // `kestro view ARGS` in dir, until stopped; the address comes from its first line.
 class ViewProcess {
 public:
-    ViewProcess(const std::vector<std::string>& args, const fs::path& dir)
-    {
+    ViewProcess(const std::vector<std::string>& args, const fs::path& dir) {
         int out[2];
-        if (pipe(out) != 0)
-            return;
+        if (pipe(out) != 0) return;
         // Everything the child needs is made before the fork: it only calls what is safe there.
         std::vector<char*> argv = {const_cast<char*>(kTool.c_str()), const_cast<char*>("view")};
         for (const std::string& a : args)
@@ -44,8 +42,7 @@ public:
             const int err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(err, 2);
             close(out[0]);
-            if (chdir(dir.c_str()) != 0)
-                _exit(127);
+            if (chdir(dir.c_str()) != 0) _exit(127);
             execv(argv[0], argv.data());
             _exit(127);
         }
@@ -54,16 +51,15 @@ public:
         // The first line, or nothing when it stops first; a minute at most (sanitizer builds).
         while (firstLine.find('\n') == std::string::npos) {
             pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 60000) <= 0)
-                break;
+            if (poll(&p, 1, 60000) <= 0) break;
             char c[256];
             const ssize_t n = read(fd, c, sizeof c);
-            if (n <= 0)
-                break;
+            if (n <= 0) break;
             firstLine.append(c, static_cast<size_t>(n));
         }
         std::smatch m;
-        if (std::regex_search(firstLine, m, std::regex("http://127\\.0\\.0\\.1:([0-9]+)/\\?token=([0-9a-f]{32})"))) {
+        if (std::regex_search(firstLine, m,
+                              std::regex("http://127\\.0\\.0\\.1:([0-9]+)/\\?token=([0-9a-f]{32})"))) {
             port = std::stoi(m[1]);
             token = m[2];
         }
@@ -71,8 +67,7 @@ public:
     ~ViewProcess() { stop(); }
 
     // Ctrl-C; the exit code, -1 when it did not exit by itself.
-    int stop()
-    {
+    int stop() {
         if (pid > 0) {
             kill(pid, SIGINT);
             int status = 0;
@@ -84,16 +79,14 @@ public:
         return code;
     }
     // Waits for an exit of its own (a refusal at start).
-    int exitCode()
-    {
+    int exitCode() {
         int status = 0;
         waitpid(pid, &status, 0);
         pid = -1;
         close(fd);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    httplib::Client client() const
-    {
+    httplib::Client client() const {
         httplib::Client c("127.0.0.1", port);
         c.set_read_timeout(120, 0);
         c.set_default_headers({{"X-Kestro-Token", token}});
@@ -107,35 +100,30 @@ public:
     std::string token, firstLine;
 };
 
-json post(httplib::Client& c, const std::string& path, const json& body, int expect = 200)
-{
+json post(httplib::Client& c, const std::string& path, const json& body, int expect = 200) {
     const auto r = c.Post(path.c_str(), body.dump(), "application/json");
     EXPECT_TRUE(r) << path;
-    if (!r)
-        return json();
+    if (!r) return json();
     EXPECT_EQ(r->status, expect) << path << ": " << r->body;
     return json::parse(r->body, nullptr, false);
 }
 
 // A lanes.json with its timing line taken out: the only field two runs do not share.
-std::string untimed(const std::string& report)
-{
+std::string untimed(const std::string& report) {
     return std::regex_replace(report, std::regex("\n *\"milliseconds\": [0-9.e+-]+"), "");
 }
 
 class View : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (kTool.empty() || !fs::exists(kTool))
-            GTEST_SKIP() << "the kestro command is not built";
+    void SetUp() override {
+        if (kTool.empty() || !fs::exists(kTool)) GTEST_SKIP() << "the kestro command is not built";
         dir = scratch(std::string("view-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     }
-    void synth(const std::string& name, int lanes, int bands)
-    {
-        ASSERT_EQ(run("synth " + name + " --lanes " + std::to_string(lanes) + " --bands " + std::to_string(bands) +
-                          " --width 400 --height 300 --seed 3",
-                      dir).exit,
+    void synth(const std::string& name, int lanes, int bands) {
+        ASSERT_EQ(run("synth " + name + " --lanes " + std::to_string(lanes) + " --bands " +
+                          std::to_string(bands) + " --width 400 --height 300 --seed 3",
+                      dir)
+                      .exit,
                   0);
     }
     fs::path dir;
@@ -143,8 +131,7 @@ protected:
 
 // The page's round: load, a lane's edge moved, a band deleted and one added, a ladder picked,
 // then saved; the command line the report records writes the very same files again.
-TEST_F(View, EditsReplayAndSaveAsKestroLanesWrites)
-{
+TEST_F(View, EditsReplayAndSaveAsKestroLanesWrites) {
     synth("gel.tif", 5, 4);
     ViewProcess v({"gel.tif", "-o", "out", "--port", "0"}, dir);
     ASSERT_GT(v.port, 0) << v.firstLine << readFile(dir / "view.err");
@@ -200,8 +187,7 @@ TEST_F(View, EditsReplayAndSaveAsKestroLanesWrites)
         tabs.emplace_back([&, t] {
             auto tab = v.client();
             json e = edits;
-            if (t)
-                e.erase("addedBands");
+            if (t) e.erase("addedBands");
             for (int k = 0; k < 3; ++k)
                 post(tab, "/api/gels/0/save", {{"edits", e}});
         });
@@ -236,8 +222,7 @@ TEST_F(View, EditsReplayAndSaveAsKestroLanesWrites)
 
 // Requests from anyone who has the token but means harm: refused with a reason, and the server
 // serves on after every one.
-TEST_F(View, HostileRequestsRefused)
-{
+TEST_F(View, HostileRequestsRefused) {
     synth("gel.tif", 3, 2);
     ViewProcess v({"gel.tif", "-o", "out"}, dir);
     ASSERT_GT(v.port, 0) << readFile(dir / "view.err");
@@ -258,12 +243,15 @@ TEST_F(View, HostileRequestsRefused)
         {"unknown field", a, "{\"edits\":{\"kestroEdits\":1},\"path\":\"/etc/passwd\"}", 400},
         {"edits of another version", a, "{\"edits\":{\"kestroEdits\":2}}", 400},
         {"edits not an object", a, "{\"edits\":\"x\"}", 400},
-        {"lane width NaN-like", a, "{\"edits\":{\"kestroEdits\":1,\"lanes\":[{\"tier\":1,\"centre\":1e400,\"width\":3}]}}", 400},
-        {"tier out of range", a, "{\"edits\":{\"kestroEdits\":1,\"lanes\":[{\"tier\":65,\"left\":1,\"right\":3}]}}", 400},
+        {"lane width NaN-like", a,
+         "{\"edits\":{\"kestroEdits\":1,\"lanes\":[{\"tier\":1,\"centre\":1e400,\"width\":3}]}}", 400},
+        {"tier out of range", a,
+         "{\"edits\":{\"kestroEdits\":1,\"lanes\":[{\"tier\":65,\"left\":1,\"right\":3}]}}", 400},
         {"lane the gel lacks", a, json{{"edits", lane}}.dump(), 422},
         {"sizes of text", a, "{\"edits\":{\"kestroEdits\":1},\"ladder\":[\"1:1\"],\"sizes\":[\"a\",2]}", 400},
         {"ladder of numbers", a, "{\"edits\":{\"kestroEdits\":1},\"ladder\":[1],\"sizes\":[2,1]}", 400},
-        {"ladder lane absent", a, "{\"edits\":{\"kestroEdits\":1},\"ladder\":[\"1:40\"],\"sizes\":[2,1]}", 422},
+        {"ladder lane absent", a, "{\"edits\":{\"kestroEdits\":1},\"ladder\":[\"1:40\"],\"sizes\":[2,1]}",
+         422},
         {"no such gel", "/api/gels/1/analyse", "{\"edits\":{\"kestroEdits\":1}}", 404},
         {"index past int", "/api/gels/99999999999999/save", "{\"edits\":{\"kestroEdits\":1}}", 404},
     };
@@ -272,10 +260,10 @@ TEST_F(View, HostileRequestsRefused)
         ASSERT_TRUE(r) << p.what;
         EXPECT_EQ(r->status, p.status) << p.what << ": " << r->body.substr(0, 200);
     }
-    const char* gets[] = {"/api/gels/0/image?step=0", "/api/gels/0/image?x=-1", "/api/gels/0/image?w=100000",
-                          "/api/gels/0/image?palette=../../x", "/api/gels/0/image?gamma=nan",
-                          "/api/gels/0/image?step=2&x=3", "/api/gels/0/image?brightness=1e999",
-                          "/api/gels/0/image?x=5-3"};
+    const char* gets[] = {"/api/gels/0/image?step=0",           "/api/gels/0/image?x=-1",
+                          "/api/gels/0/image?w=100000",         "/api/gels/0/image?palette=../../x",
+                          "/api/gels/0/image?gamma=nan",        "/api/gels/0/image?step=2&x=3",
+                          "/api/gels/0/image?brightness=1e999", "/api/gels/0/image?x=5-3"};
     for (const char* g : gets)
         EXPECT_EQ(c.Get(g)->status, 400) << g;
     for (const char* g : {"/api/gels/../../../etc/passwd", "/api/gels/-1", "/gel.tif", "/out/bands.csv"})
@@ -294,11 +282,11 @@ TEST_F(View, HostileRequestsRefused)
 
 // A folder: each gel saves into a folder of its own, a broken gel says why while the others
 // work, and earlier results are never written over unannounced.
-TEST_F(View, FolderWithABrokenGel)
-{
+TEST_F(View, FolderWithABrokenGel) {
     fs::create_directories(dir / "gels");
     synth("gels/a.tif", 3, 2);
-    std::ofstream(dir / "gels" / "b.tif", std::ios::binary) << std::string("II*\0\x08\0\0\0garbage, no TIFF", 24);
+    std::ofstream(dir / "gels" / "b.tif", std::ios::binary)
+        << std::string("II*\0\x08\0\0\0garbage, no TIFF", 24);
     ViewProcess v({"gels", "-o", "out"}, dir);
     ASSERT_GT(v.port, 0) << readFile(dir / "view.err");
     auto c = v.client();

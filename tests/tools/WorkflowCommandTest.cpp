@@ -25,8 +25,7 @@ namespace {
 using Table = std::vector<std::map<std::string, std::string>>;
 
 // A CSV file as rows of named cells (no quoted commas in the tests' file names).
-Table readCsv(const fs::path& path)
-{
+Table readCsv(const fs::path& path) {
     std::ifstream in(path);
     std::string line;
     std::vector<std::string> names;
@@ -36,8 +35,7 @@ Table readCsv(const fs::path& path)
         std::stringstream ss(line);
         for (std::string c; std::getline(ss, c, ',');)
             cells.push_back(c);
-        if (line.back() == ',')
-            cells.push_back("");
+        if (line.back() == ',') cells.push_back("");
         if (head) {
             names = cells;
             continue;
@@ -50,27 +48,22 @@ Table readCsv(const fs::path& path)
     return t;
 }
 
-double num(const std::map<std::string, std::string>& row, const std::string& column)
-{
+double num(const std::map<std::string, std::string>& row, const std::string& column) {
     return std::stod(row.at(column));
 }
 
-fs::path realGel(const char* name)
-{
+fs::path realGel(const char* name) {
     return fs::path(KESTRO_SHARED_DIR) / "gels" / name;
 }
 
 class Workflow : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (kTool.empty() || !fs::exists(kTool))
-            GTEST_SKIP() << "the kestro command is not built";
+    void SetUp() override {
+        if (kTool.empty() || !fs::exists(kTool)) GTEST_SKIP() << "the kestro command is not built";
         dir = scratch(::testing::UnitTest::GetInstance()->current_test_info()->name());
     }
     // A noiseless synthetic gel and its answer key.
-    GelTruth gel(const std::string& name, int lanes, int bands, int saturated = 0)
-    {
+    GelTruth gel(const std::string& name, int lanes, int bands, int saturated = 0) {
         GelOptions o = gelOptions(320, 240, lanes, bands, 5);
         o.noise = false;
         o.saturatedBands = saturated;
@@ -78,8 +71,7 @@ protected:
         g.save((dir / name).string());
         return g.truth();
     }
-    Result ok(const std::string& args)
-    {
+    Result ok(const std::string& args) {
         const Result r = run(args, dir);
         EXPECT_EQ(r.exit, 0) << args << "\n" << r.err;
         return r;
@@ -89,8 +81,7 @@ protected:
 
 } // namespace
 
-TEST_F(Workflow, HandPlacedLanesRowLimitsAndEditsReplay)
-{
+TEST_F(Workflow, HandPlacedLanesRowLimitsAndEditsReplay) {
     const GelTruth t = gel("gel.tif", 4, 3);
     std::string centres;
     for (const GelLane& l : t.lanes)
@@ -119,10 +110,12 @@ TEST_F(Workflow, HandPlacedLanesRowLimitsAndEditsReplay)
     const std::string written = readFile(dir / "placed" / "gel.edits.json");
     ok("lanes gel.tif -o again --edits placed/gel.edits.json");
     EXPECT_EQ(readFile(dir / "again" / "lanes.csv"), readFile(dir / "placed" / "lanes.csv"));
-    const Table first = readCsv(dir / "placed" / "bands.csv"), replayed = readCsv(dir / "again" / "bands.csv");
+    const Table first = readCsv(dir / "placed" / "bands.csv"),
+                replayed = readCsv(dir / "again" / "bands.csv");
     ASSERT_EQ(replayed.size(), first.size());
     for (size_t k = 0; k < first.size(); ++k)
-        EXPECT_EQ(first[k].at("top") + first[k].at("bottom"), replayed[k].at("top") + replayed[k].at("bottom"));
+        EXPECT_EQ(first[k].at("top") + first[k].at("bottom"),
+                  replayed[k].at("top") + replayed[k].at("bottom"));
 
     json e = json::parse(written);
     e["removedLanes"] = {{{"tier", 1}, {"lane", 2}}};
@@ -144,14 +137,18 @@ TEST_F(Workflow, HandPlacedLanesRowLimitsAndEditsReplay)
     const std::pair<const char*, const char*> bad[] = {
         {"{\"kestroEdits\": 1, \"lanes\": [}", "mine.json: not JSON, at line 1"},
         {"{\"kestroEdits\": 1,\n \"lanes\": [{\"tier\": 1, \"centre\": 50}]}", "lanes[1].width: is missing"},
-        {"{\"kestroEdits\": 1, \"addedBands\": [{\"tier\": 1, \"lane\": 1, \"top\": 9, \"bottom\": 9}]}", "addedBands[1]: bottom"},
-        {"{\"kestroEdits\": 1, \"removedLanes\": [{\"tier\": 2, \"lane\": 1}]}", "tier 2, but the gel has 1 tier"},
-        {"{\"kestroEdits\": 1, \"removedBands\": [{\"tier\": 1, \"lane\": 9, \"row\": 5}]}", "tier 1 has no lane 9"},
+        {"{\"kestroEdits\": 1, \"addedBands\": [{\"tier\": 1, \"lane\": 1, \"top\": 9, \"bottom\": 9}]}",
+         "addedBands[1]: bottom"},
+        {"{\"kestroEdits\": 1, \"removedLanes\": [{\"tier\": 2, \"lane\": 1}]}",
+         "tier 2, but the gel has 1 tier"},
+        {"{\"kestroEdits\": 1, \"removedBands\": [{\"tier\": 1, \"lane\": 9, \"row\": 5}]}",
+         "tier 1 has no lane 9"},
         {"{\"kestroEdits\": 1, \"lanes\": [{\"tier\": 1e300, \"left\": 1, \"right\": 2}]}", "lanes[1].tier"},
         {"{\"kestroEdits\": 2}", "kestroEdits: must be 1"},
         {"[1, 2]", "must be an object"},
         {"{\"kestroEdits\": 1, \"lane\": []}", "unknown field 'lane'"},
-        {"{\"kestroEdits\": 1, \"lanes\": [{\"tier\": 1, \"left\": 10, \"right\": 40, \"path\": {\"centre\": 50}}]}",
+        {"{\"kestroEdits\": 1, \"lanes\": [{\"tier\": 1, \"left\": 10, \"right\": 40, \"path\": {\"centre\": "
+         "50}}]}",
          "lanes[1].path.centre: must lie between 10 and 40"},
     };
     for (const auto& [text, message] : bad) {
@@ -168,8 +165,7 @@ TEST_F(Workflow, HandPlacedLanesRowLimitsAndEditsReplay)
 
 // Lanes and bands written as the analysis found them replay to the very same analysis, bent
 // lanes and their paths too.
-TEST_F(Workflow, FoundBentLanesReplayBitForBit)
-{
+TEST_F(Workflow, FoundBentLanesReplayBitForBit) {
     GelOptions o = gelOptions(640, 480, 6, 5, 5);
     o.bend = 20;
     SyntheticGel::generate(o).save((dir / "bent.tif").string());
@@ -182,14 +178,14 @@ TEST_F(Workflow, FoundBentLanesReplayBitForBit)
     EXPECT_EQ(readFile(dir / "again" / "bands.csv"), readFile(dir / "found" / "bands.csv"));
 }
 
-TEST_F(Workflow, TablesRunRecordAndResultsNeverLost)
-{
+TEST_F(Workflow, TablesRunRecordAndResultsNeverLost) {
     gel("gel.tif", 4, 3, 1);
     ok("lanes gel.tif -o out");
     const Table bands = readCsv(dir / "out" / "bands.csv"), lanes = readCsv(dir / "out" / "lanes.csv");
     std::map<std::string, double> total;
     for (const auto& row : bands) {
-        EXPECT_EQ(row.at("corrected volume").find_first_of("eE"), std::string::npos) << row.at("corrected volume");
+        EXPECT_EQ(row.at("corrected volume").find_first_of("eE"), std::string::npos)
+            << row.at("corrected volume");
         total[row.at("lane")] += num(row, "corrected volume");
     }
     ASSERT_EQ(lanes.size(), 4u);
@@ -236,10 +232,10 @@ TEST_F(Workflow, TablesRunRecordAndResultsNeverLost)
 // Two ladders in a tier: a band is sized between their calibrations by its lane's place, and a
 // tier is never sized by another tier's ladder. Hand-made analyses: ladders at columns 0 and 100
 // run 100 rows per decade, the right one 10 rows lower (the smile).
-TEST(GelLadders, TwoLaddersPerTierLeaveOneOutAndMass)
-{
+TEST(GelLadders, TwoLaddersPerTierLeaveOneOutAndMass) {
     gel::Analysis a;
-    const auto lane = [&](int tier, double centre, std::vector<double> rows, std::vector<double> volumes = {}) {
+    const auto lane = [&](int tier, double centre, std::vector<double> rows,
+                          std::vector<double> volumes = {}) {
         gel::Lane& l = a.lanes.emplace_back();
         l.index = static_cast<int>(a.lanes.size()) - 1;
         l.tier = tier;
@@ -259,7 +255,7 @@ TEST(GelLadders, TwoLaddersPerTierLeaveOneOutAndMass)
     a.lanes[2].bands[2].correctedVolume = 400; // saturated, would pull the line far off
     a.lanes[2].bands[2].saturated = true;
     gel::calibrateTiers(a, {0, 2}, {1000, 100, 10}, gel::SizeFit::PiecewiseLinear, {1, 2, 4});
-    EXPECT_NEAR(a.lanes[1].bands[0].size, 100, 1e-9);              // halfway, 5 rows below the left
+    EXPECT_NEAR(a.lanes[1].bands[0].size, 100, 1e-9);               // halfway, 5 rows below the left
     EXPECT_NEAR(a.lanes[1].bands[1].size, std::pow(10, 2.5), 1e-9); // 55 rows: log 2.5 in both
     EXPECT_EQ(a.lanes[3].bands[0].size, 0);
     ASSERT_EQ(a.calibrations.size(), 2u);
@@ -288,21 +284,21 @@ TEST(GelLadders, TwoLaddersPerTierLeaveOneOutAndMass)
         fitWarned = fitWarned || w.code == "ladder-fit";
     EXPECT_TRUE(fitWarned);
     EXPECT_THROW(gel::calibrateTiers(a, {0, 0}, {1000, 100}), gel::ArgumentError);
-    EXPECT_THROW(gel::calibrateTiers(a, {0}, {1000, 100}, gel::SizeFit::MonotoneSpline, {1}), gel::ArgumentError);
+    EXPECT_THROW(gel::calibrateTiers(a, {0}, {1000, 100}, gel::SizeFit::MonotoneSpline, {1}),
+                 gel::ArgumentError);
 }
 
-TEST_F(Workflow, PerTierLaddersOnTheTwoTierGel)
-{
+TEST_F(Workflow, PerTierLaddersOnTheTwoTierGel) {
     const fs::path file = realGel("agarose-dna-8bit-twotier-2x20lanes-03.tif");
-    if (!fs::exists(file))
-        GTEST_SKIP() << file << " is absent";
+    if (!fs::exists(file)) GTEST_SKIP() << file << " is absent";
     const std::string sizes = "3000,2000,1500,1000,700,500,400,300,200,100";
     // Tiers placed by hand where the gel's own split lies give the tiers found.
     ok("lanes " + quote(file.string()) + " -o placed --tier-rows 661");
     EXPECT_EQ(readFile(dir / "placed" / "lanes.csv").find(".tif,3,"), std::string::npos); // no third tier
     EXPECT_NE(readFile(dir / "placed" / "lanes.csv").find(".tif,2,21,1,"), std::string::npos);
     ok("lanes " + quote(file.string()) + " -o out --ladder 1 --sizes " + sizes);
-    const json report = json::parse(readFile(dir / "out" / "agarose-dna-8bit-twotier-2x20lanes-03.lanes.json"));
+    const json report =
+        json::parse(readFile(dir / "out" / "agarose-dna-8bit-twotier-2x20lanes-03.lanes.json"));
     ASSERT_EQ(report["calibrations"].size(), 2u);
     // Each tier's ladder gives its own bands back their sizes: its rows were its own.
     for (const json& c : report["calibrations"]) {
@@ -311,7 +307,8 @@ TEST_F(Workflow, PerTierLaddersOnTheTwoTierGel)
         EXPECT_EQ(ladder["laneInTier"], 1);
         for (const json& b : ladder["bands"])
             for (size_t k = 0; k < c["positions"].size(); ++k)
-                if (std::fabs(b["peakY"].get<double>() - ladder["box"][1].get<double>() - c["positions"][k].get<double>()) < 1e-9) {
+                if (std::fabs(b["peakY"].get<double>() - ladder["box"][1].get<double>() -
+                              c["positions"][k].get<double>()) < 1e-9) {
                     EXPECT_NEAR(b["size"].get<double>(), c["sizes"][k].get<double>(), 1e-6);
                 }
     }
@@ -320,8 +317,7 @@ TEST_F(Workflow, PerTierLaddersOnTheTwoTierGel)
 // The report opened as a person opens it: headless Chromium draws it, and the screenshot holds
 // the annotated gel (its yellow lane boxes, drawn pixel for pixel) and the profile plots (their
 // green band shading). The page loads nothing from elsewhere.
-TEST_F(Workflow, ReportRendersInChromium)
-{
+TEST_F(Workflow, ReportRendersInChromium) {
     gel("gel.tif", 4, 3);
     const Result r = ok("report gel.tif -o report.html --ladder 1 --sizes 3000,1000,300");
     const std::string html = readFile(dir / "report.html");
@@ -332,10 +328,11 @@ TEST_F(Workflow, ReportRendersInChromium)
     if (std::system("command -v chromium >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it)";
     const std::string shot = (dir / "shot.png").string();
-    const std::string cmd = "cd " + quote(dir.string()) + " && HOME=" + quote(dir.string()) +
-                            " timeout 180 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --no-first-run"
-                            " --window-size=1100,900 --screenshot=" + quote(shot) + " file://" +
-                            quote((dir / "report.html").string()) + " >chromium.log 2>&1";
+    const std::string cmd =
+        "cd " + quote(dir.string()) + " && HOME=" + quote(dir.string()) +
+        " timeout 180 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --no-first-run"
+        " --window-size=1100,900 --screenshot=" +
+        quote(shot) + " file://" + quote((dir / "report.html").string()) + " >chromium.log 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << readFile(dir / "chromium.log");
     DalvoImage png;
     ASSERT_TRUE(png.loadU(CString::FromUtf8(shot)));
@@ -354,9 +351,9 @@ TEST_F(Workflow, ReportRendersInChromium)
 
 // A western blot normalised to its loading control (the lower row of bands, 340..399) and given
 // relative to lane 8, on the min-is-white and min-is-black copies of the same blot.
-TEST_F(Workflow, BlotNormalisedToItsLoadingControl)
-{
-    const char* names[] = {"western-blot-16bit-minisblack-01.tif", "western-blot-16bit-miniswhite-imagelab-01.tif"};
+TEST_F(Workflow, BlotNormalisedToItsLoadingControl) {
+    const char* names[] = {"western-blot-16bit-minisblack-01.tif",
+                           "western-blot-16bit-miniswhite-imagelab-01.tif"};
     if (!fs::exists(realGel(names[0])) || !fs::exists(realGel(names[1])))
         GTEST_SKIP() << "the western blots of ../shared/gels are absent";
     Table tables[2];
@@ -382,12 +379,15 @@ TEST_F(Workflow, BlotNormalisedToItsLoadingControl)
     for (const auto& row : tables[0])
         if (row.at("lane") == "8" && num(row, "peak y") >= 340 && num(row, "peak y") < 400)
             control = row.at("band");
-    ok("lanes " + quote(realGel(names[0]).string()) + " -o byLane --exclude 200-300 --control-lane 8:" + control);
+    ok("lanes " + quote(realGel(names[0]).string()) +
+       " -o byLane --exclude 200-300 --control-lane 8:" + control);
     const Table byLane = readCsv(dir / "byLane" / "bands.csv");
     ASSERT_EQ(byLane.size(), tables[0].size());
     for (size_t i = 0; i < byLane.size(); ++i)
         EXPECT_EQ(byLane[i].at("divided by"), tables[0][i].at("divided by")) << i;
-    const auto ratio = [&](const char* lane) { return targetAndControl.at(lane).first / targetAndControl.at(lane).second; };
+    const auto ratio = [&](const char* lane) {
+        return targetAndControl.at(lane).first / targetAndControl.at(lane).second;
+    };
     ASSERT_GT(targetAndControl.count("11"), 0u);
     for (const auto& row : tables[0])
         if (row.at("lane") == "11" && num(row, "peak y") < 200) {
@@ -397,12 +397,12 @@ TEST_F(Workflow, BlotNormalisedToItsLoadingControl)
 
 // Help a lab user reads: lanes and report head the list, every command shows an example, and
 // no decoder or class name reaches them.
-TEST_F(Workflow, HelpSpeaksToLabUsers)
-{
+TEST_F(Workflow, HelpSpeaksToLabUsers) {
     const std::string top = ok("--help").out;
     EXPECT_LT(top.find("  lanes"), top.find("  synth"));
     EXPECT_LT(top.find("  report"), top.find("  synth"));
-    for (const char* command : {"lanes", "report", "render", "info", "synth", "background", "spot", "process", "pack", "demo", "doc"}) {
+    for (const char* command : {"lanes", "report", "render", "info", "synth", "background", "spot", "process",
+                                "pack", "demo", "doc"}) {
         const std::string help = ok(std::string(command) + " --help").out;
         EXPECT_NE(help.find("Example:\n  kestro " + std::string(command)), std::string::npos) << command;
         for (const char* internal : {"FIT_", "GS16", "CDrawImage", "RasterImage"})

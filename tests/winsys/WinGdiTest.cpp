@@ -79,8 +79,8 @@ TEST(StretchDIBits, ReadsEveryDepth) {
         }
         CDC dc;
         dc.CreateCanvas(2, 1);
-        EXPECT_EQ(StretchDIBits(dc, 0, 0, 2, 1, 0, 0, 2, 1, FreeImage_GetBits(dib.get()), FreeImage_GetInfo(dib.get()),
-                                DIB_RGB_COLORS, SRCCOPY),
+        EXPECT_EQ(StretchDIBits(dc, 0, 0, 2, 1, 0, 0, 2, 1, FreeImage_GetBits(dib.get()),
+                                FreeImage_GetInfo(dib.get()), DIB_RGB_COLORS, SRCCOPY),
                   1);
         EXPECT_EQ(dc.GetPixel(0, 0), RGB(40, 50, 60)) << bpp;
         EXPECT_EQ(dc.GetPixel(1, 0), RGB(10, 20, 30)) << bpp;
@@ -93,7 +93,9 @@ TEST(CDC, KeepsAnOldFileWhenItCannotSave) {
     CDC dc, empty;
     ASSERT_TRUE(dc.CreateCanvas(3, 2, RGB(1, 2, 3)));
     ASSERT_TRUE(dc.SaveCanvas(CString::FromUtf8(path)));
-    const auto bytes = [&] { return std::string(std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {}); };
+    const auto bytes = [&] {
+        return std::string(std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {});
+    };
     const std::string saved = bytes();
     EXPECT_FALSE(empty.SaveCanvas(CString::FromUtf8(path)));
     EXPECT_EQ(bytes(), saved);

@@ -19,14 +19,12 @@ struct BackgroundArgs {
     bool subtract = false;
 };
 
-std::string outputFor(const std::string& file, const fs::path& folder, bool subtract)
-{
+std::string outputFor(const std::string& file, const fs::path& folder, bool subtract) {
     const std::string stem = fs::path(file).stem().string();
     return (folder / (stem + (subtract ? ".subtracted.tif" : ".background.tif"))).string();
 }
 
-nlohmann::ordered_json processOne(const std::string& file, const std::string& out, const BackgroundArgs& a)
-{
+nlohmann::ordered_json processOne(const std::string& file, const std::string& out, const BackgroundArgs& a) {
     const long long start = nowNanos();
     const LoadedImage li = loadImage(file);
     const GreyRaster grey = grayscaleRaster(li, "background");
@@ -46,8 +44,7 @@ nlohmann::ordered_json processOne(const std::string& file, const std::string& ou
     else
         background.calculateStatistics();
     std::unique_ptr<DalvoImage> image(result.convert2DalvoImage());
-    if (!image || !image->isValid())
-        throw ToolError(file + ": cannot make the output image");
+    if (!image || !image->isValid()) throw ToolError(file + ": cannot make the output image");
     saveImage(*image, out);
 
     return {{"file", file},
@@ -64,8 +61,7 @@ nlohmann::ordered_json processOne(const std::string& file, const std::string& ou
             {"milliseconds", millisecondsSince(start)}};
 }
 
-int runBackground(const BackgroundArgs& a, bool json)
-{
+int runBackground(const BackgroundArgs& a, bool json) {
     if (a.half.size() != 2 || a.half[0] < 1 || a.half[1] < 1)
         throw ToolError("--half needs two numbers of at least 1 (half width and half height of the window)");
 
@@ -79,30 +75,31 @@ int runBackground(const BackgroundArgs& a, bool json)
         outputs.push_back({intoFolder ? outputFor(file, a.out, a.subtract) : a.out, file});
     checkOutputs(files, outputs);
     if (several && !fs::is_directory(a.out, ec)) {
-        if (fs::exists(a.out, ec))
-            throw ToolError(a.out + ": with several files -o must name a folder");
+        if (fs::exists(a.out, ec)) throw ToolError(a.out + ": with several files -o must name a folder");
         fs::create_directories(a.out, ec);
-        if (ec)
-            throw ToolError(a.out + ": cannot create the folder (" + ec.message() + ")");
+        if (ec) throw ToolError(a.out + ": cannot create the folder (" + ec.message() + ")");
     }
 
-    const auto work = [&](const std::string& file, size_t index) { return processOne(file, outputs[index].path, a); };
+    const auto work = [&](const std::string& file, size_t index) {
+        return processOne(file, outputs[index].path, a);
+    };
     const auto print = [&](const nlohmann::ordered_json& j, size_t) {
         std::cout << "wrote " << j["output"].get<std::string>() << ": "
-                  << (a.subtract ? "image minus its background" : "background") << " by moving minimum, half window "
-                  << a.half[0] << " x " << a.half[1] << ", " << j["width"] << " x " << j["height"] << ", " << j["bpp"]
-                  << "-bit, values " << j["min"] << ".." << j["max"] << " (" << j["grey"].get<std::string>() << ")\n";
+                  << (a.subtract ? "image minus its background" : "background")
+                  << " by moving minimum, half window " << a.half[0] << " x " << a.half[1] << ", "
+                  << j["width"] << " x " << j["height"] << ", " << j["bpp"] << "-bit, values " << j["min"]
+                  << ".." << j["max"] << " (" << j["grey"].get<std::string>() << ")\n";
     };
     return forEachFileAtOnce(files, "background", json, work, print);
 }
 
 } // namespace
 
-Command addBackgroundCommand(CLI::App& root, const bool& json)
-{
+Command addBackgroundCommand(CLI::App& root, const bool& json) {
     auto a = std::make_shared<BackgroundArgs>();
     CLI::App* app = root.add_subcommand(
-        "background", "Estimate the background by a moving minimum (or subtract it) and write it at the image's depth");
+        "background",
+        "Estimate the background by a moving minimum (or subtract it) and write it at the image's depth");
     app->footer(
         "Example:\n  kestro background gel.tif -o background.tif --half 40 3\n\n"
         "Choosing the window: the background at a pixel is the darkest value within the window of\n"
@@ -117,8 +114,9 @@ Command addBackgroundCommand(CLI::App& root, const bool& json)
     app->add_option("FILE", a->files, "Grayscale image files (8 or 16 bit), or folders of them")->required();
     app->add_option("-o,--output", a->out, "Output image; a folder when several files or a folder are given")
         ->required();
-    app->add_option("--half", a->half,
-                    "Half width and half height of the minimum window, in pixels (see below how to choose them)")
+    app->add_option(
+           "--half", a->half,
+           "Half width and half height of the minimum window, in pixels (see below how to choose them)")
         ->expected(2)
         ->capture_default_str();
     addChannelOption(*app);

@@ -7,8 +7,7 @@
 
 namespace kestro {
 
-void addChannelOption(CLI::App& app)
-{
+void addChannelOption(CLI::App& app) {
     app.add_option("--channel", settings().channel,
                    "What is measured in a colour image: the r, g or b channel, or luma, "
                    "(299 R + 587 G + 114 B + 500) / 1000 (Rec. 601 weights), which is also what is measured "
@@ -18,34 +17,30 @@ void addChannelOption(CLI::App& app)
 
 namespace {
 
-std::unique_ptr<RasterImageGS16> newRaster(int width, int height, int bpp)
-{
+std::unique_ptr<RasterImageGS16> newRaster(int width, int height, int bpp) {
     auto raster = std::make_unique<RasterImageGS16>(width, height);
     raster->bpp = bpp;
     raster->maxPixelValue = RasterImage::maxPixelValueForDepth(bpp);
     return raster;
 }
 
-bool isGreyRamp(const RGBQUAD* palette, unsigned entries)
-{
-    if (!palette || entries < 256)
-        return palette == nullptr;
+bool isGreyRamp(const RGBQUAD* palette, unsigned entries) {
+    if (!palette || entries < 256) return palette == nullptr;
     for (int i = 0; i < 256; ++i)
-        if (palette[i].rgbRed != i || palette[i].rgbGreen != i || palette[i].rgbBlue != i)
-            return false;
+        if (palette[i].rgbRed != i || palette[i].rgbGreen != i || palette[i].rgbBlue != i) return false;
     return true;
 }
 
-std::string notMeasurable(const LoadedImage& loaded, const char* command)
-{
-    return loaded.path + ": " + command + " needs a grayscale or RGB image of 8 or 16 bits a sample, this one is " +
-           std::to_string(loaded.image->getBitsPerPixel()) + "-bit " + imageTypeName(loaded.image->getImageType());
+std::string notMeasurable(const LoadedImage& loaded, const char* command) {
+    return loaded.path + ": " + command +
+           " needs a grayscale or RGB image of 8 or 16 bits a sample, this one is " +
+           std::to_string(loaded.image->getBitsPerPixel()) + "-bit " +
+           imageTypeName(loaded.image->getImageType());
 }
 
 } // namespace
 
-GreyRaster grayscaleRaster(const LoadedImage& loaded, const char* command)
-{
+GreyRaster grayscaleRaster(const LoadedImage& loaded, const char* command) {
     GreyRaster grey;
     const DalvoImage& image = *loaded.image;
     const FREE_IMAGE_TYPE type = image.getImageType();
@@ -57,7 +52,8 @@ GreyRaster grayscaleRaster(const LoadedImage& loaded, const char* command)
     const unsigned paletteEntries = image.getPaletteSize() / sizeof(RGBQUAD);
 
     // The image's own raster already holds these values: no copy.
-    if (ownGrey && (type == FIT_UINT16 || (type == FIT_BITMAP && bpp == 8 && isGreyRamp(palette, paletteEntries)))) {
+    if (ownGrey &&
+        (type == FIT_UINT16 || (type == FIT_BITMAP && bpp == 8 && isGreyRamp(palette, paletteEntries)))) {
         grey.raster = static_cast<RasterImageGS16*>(own);
         grey.conversion = type == FIT_UINT16 ? "16-bit grayscale" : "8-bit grayscale";
         return grey;
@@ -82,10 +78,11 @@ GreyRaster grayscaleRaster(const LoadedImage& loaded, const char* command)
             pick = [step, at](const BYTE* line, int x) { return int(line[x * step + at]); };
         } else if (type == FIT_RGB16) {
             source = "16-bit RGB";
-            pick = [c](const BYTE* line, int x) { return int(reinterpret_cast<const WORD*>(line)[3 * x + c]); };
+            pick = [c](const BYTE* line, int x) {
+                return int(reinterpret_cast<const WORD*>(line)[3 * x + c]);
+            };
         }
-        if (pick)
-            grey.conversion = std::string(name) + " channel of " + source;
+        if (pick) grey.conversion = std::string(name) + " channel of " + source;
     }
 
     if (!pick) {
@@ -100,8 +97,7 @@ GreyRaster grayscaleRaster(const LoadedImage& loaded, const char* command)
         std::copy(g.pixels.begin(), g.pixels.end(), grey.owned->pixels);
         grey.conversion = g.conversion;
     } else {
-        if (width <= 0 || height <= 0)
-            throw ToolError(notMeasurable(loaded, command));
+        if (width <= 0 || height <= 0) throw ToolError(notMeasurable(loaded, command));
         grey.owned = newRaster(width, height, type == FIT_RGB16 ? 16 : 8);
         for (int y = 0; y < height; ++y) {
             const BYTE* line = image.getScanLine(static_cast<unsigned>(height - 1 - y));

@@ -12,9 +12,9 @@ namespace kestro {
 
 /// The grayscale raster a command measures, and how it was made from the image.
 struct GreyRaster {
-    RasterImageGS16* raster = nullptr;       ///< the image's own raster, or `owned`
-    std::unique_ptr<RasterImageGS16> owned;  ///< made here when the image had to be converted
-    std::string conversion;                  ///< in words, for the reports
+    RasterImageGS16* raster = nullptr;      ///< the image's own raster, or `owned`
+    std::unique_ptr<RasterImageGS16> owned; ///< made here when the image had to be converted
+    std::string conversion;                 ///< in words, for the reports
 };
 
 /// The grey values of an image, 8-bit or 16-bit as the image holds them, as the gel analysis

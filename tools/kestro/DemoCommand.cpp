@@ -31,8 +31,7 @@ struct Found {
 };
 
 // A window around a true band that holds all of it and some background on every side.
-CRect windowAround(const GelBand& b, int width, int height)
-{
+CRect windowAround(const GelBand& b, int width, int height) {
     const double halfX = b.width / 2 + 3 * b.edgeSigma + 2;
     const double halfY = 4 * b.sigmaY + 1;
     return CRect(std::max(0, static_cast<int>(std::floor(b.x - halfX))),
@@ -42,8 +41,7 @@ CRect windowAround(const GelBand& b, int width, int height)
 }
 
 // An 8-bit colour view of the subtracted gel with each outline in red and each centre in green.
-void writeOutlineView(const RasterImageGS16& sub, const std::vector<Found>& found, const std::string& path)
-{
+void writeOutlineView(const RasterImageGS16& sub, const std::vector<Found>& found, const std::string& path) {
     RasterImageRGB view(sub.width, sub.height);
     const double top = std::max(1, sub.maxValue);
     for (int y = 0; y < sub.height; ++y)
@@ -66,19 +64,16 @@ void writeOutlineView(const RasterImageGS16& sub, const std::vector<Found>& foun
     saveImage(*image, path);
 }
 
-std::string fixed(double v, int decimals)
-{
+std::string fixed(double v, int decimals) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
     return buf;
 }
 
-int runDemo(const DemoArgs& a, bool json)
-{
+int runDemo(const DemoArgs& a, bool json) {
     std::error_code ec;
     fs::create_directories(a.out, ec);
-    if (ec || !fs::is_directory(a.out, ec))
-        throw ToolError(a.out + ": cannot create the folder");
+    if (ec || !fs::is_directory(a.out, ec)) throw ToolError(a.out + ": cannot create the folder");
     const fs::path dir(a.out);
     const std::string gelPath = (dir / "gel.tif").string();
     nlohmann::ordered_json timings;
@@ -177,24 +172,23 @@ int runDemo(const DemoArgs& a, bool json)
                          {"clipped", f.clipped},
                          {"outline", pts}});
     }
-    const nlohmann::ordered_json report = {
-        {"gel", gelPath},
-        {"truth", truthPath},
-        {"images",
-         {{"background", (dir / "background.tif").string()},
-          {"subtracted", (dir / "subtracted.tif").string()},
-          {"outlines", (dir / "outlines.png").string()}}},
-        {"width", gel.width()},
-        {"height", gel.height()},
-        {"seed", a.seed},
-        {"backgroundHalf", {halfWidth, halfHeight}},
-        {"bands", bands},
-        {"summary",
-         {{"bands", found.size()},
-          {"withinOnePixel", within},
-          {"saturated", saturated},
-          {"saturatedAndClipped", clippedSaturated}}},
-        {"milliseconds", timings}};
+    const nlohmann::ordered_json report = {{"gel", gelPath},
+                                           {"truth", truthPath},
+                                           {"images",
+                                            {{"background", (dir / "background.tif").string()},
+                                             {"subtracted", (dir / "subtracted.tif").string()},
+                                             {"outlines", (dir / "outlines.png").string()}}},
+                                           {"width", gel.width()},
+                                           {"height", gel.height()},
+                                           {"seed", a.seed},
+                                           {"backgroundHalf", {halfWidth, halfHeight}},
+                                           {"bands", bands},
+                                           {"summary",
+                                            {{"bands", found.size()},
+                                             {"withinOnePixel", within},
+                                             {"saturated", saturated},
+                                             {"saturatedAndClipped", clippedSaturated}}},
+                                           {"milliseconds", timings}};
     const std::string reportPath = (dir / "report.json").string();
     writeTextFileAtomically(reportPath, formatJson(report));
 
@@ -219,21 +213,21 @@ int runDemo(const DemoArgs& a, bool json)
     std::cout << '\n'
               << within << " of " << found.size() << " bands found within 1 pixel of the truth; " << saturated
               << " saturated band" << (saturated == 1 ? "" : "s") << " (" << clippedSaturated
-              << " clipped in the image); timings: generate " << fixed(timings["generate"], 1) << " ms, write "
-              << fixed(timings["write"], 1) << " ms, load with raster "
-              << fixed(timings["load"].get<double>() + timings["raster"].get<double>(), 1) << " ms, background " << fixed(timings["background"], 1)
-              << " ms, subtract " << fixed(timings["subtract"], 1) << " ms, centres and outlines "
-              << fixed(timings["centres"], 1) << " ms\n";
+              << " clipped in the image); timings: generate " << fixed(timings["generate"], 1)
+              << " ms, write " << fixed(timings["write"], 1) << " ms, load with raster "
+              << fixed(timings["load"].get<double>() + timings["raster"].get<double>(), 1)
+              << " ms, background " << fixed(timings["background"], 1) << " ms, subtract "
+              << fixed(timings["subtract"], 1) << " ms, centres and outlines " << fixed(timings["centres"], 1)
+              << " ms\n";
     return 0;
 }
 
 } // namespace
 
-Command addDemoCommand(CLI::App& root, const bool& json)
-{
+Command addDemoCommand(CLI::App& root, const bool& json) {
     auto a = std::make_shared<DemoArgs>();
-    CLI::App* app = root.add_subcommand(
-        "demo", "The typical road on a synthetic 16-bit gel: generate, load, background, subtract, centres, outlines");
+    CLI::App* app = root.add_subcommand("demo", "The typical road on a synthetic 16-bit gel: generate, load, "
+                                                "background, subtract, centres, outlines");
     app->footer("Example:\n  kestro demo --out demo");
     app->add_option("--out", a->out, "Folder for the images and report.json")->capture_default_str();
     app->add_option("--seed", a->seed, "Seed of the synthetic gel")->capture_default_str();

@@ -21,14 +21,12 @@ constexpr int kMaxRow = 1 << 24;
 struct Reader {
     const std::string& name;
 
-    [[noreturn]] void fail(const std::string& field, const std::string& why) const
-    {
+    [[noreturn]] void fail(const std::string& field, const std::string& why) const {
         throw ToolError(name + ": " + field + ": " + why);
     }
-    const Json& object(const Json& j, const std::string& field, const std::vector<const char*>& allowed) const
-    {
-        if (!j.is_object())
-            fail(field, "must be an object");
+    const Json& object(const Json& j, const std::string& field,
+                       const std::vector<const char*>& allowed) const {
+        if (!j.is_object()) fail(field, "must be an object");
         for (const auto& item : j.items()) {
             const std::string key = item.key();
             if (std::none_of(allowed.begin(), allowed.end(), [&](const char* a) { return key == a; }))
@@ -37,53 +35,42 @@ struct Reader {
         return j;
     }
     bool has(const Json& j, const char* key) const { return j.contains(key); }
-    double number(const Json& j, const std::string& field, const char* key, double lo, double hi) const
-    {
+    double number(const Json& j, const std::string& field, const char* key, double lo, double hi) const {
         const std::string f = field + "." + key;
-        if (!j.contains(key))
-            fail(f, "is missing");
+        if (!j.contains(key)) fail(f, "is missing");
         const Json& v = j.at(key);
-        if (!v.is_number())
-            fail(f, "must be a number");
+        if (!v.is_number()) fail(f, "must be a number");
         const double d = v.get<double>();
         if (!std::isfinite(d) || d < lo || d > hi)
             fail(f, "must lie between " + fullNumber(lo) + " and " + fullNumber(hi));
         return d;
     }
-    int integer(const Json& j, const std::string& field, const char* key, int lo, int hi) const
-    {
+    int integer(const Json& j, const std::string& field, const char* key, int lo, int hi) const {
         const double d = number(j, field, key, lo, hi);
-        if (d != std::floor(d))
-            fail(field + "." + key, "must be a whole number");
+        if (d != std::floor(d)) fail(field + "." + key, "must be a whole number");
         return static_cast<int>(d);
     }
-    const Json& list(const Json& root, const char* key) const
-    {
+    const Json& list(const Json& root, const char* key) const {
         const Json& v = root.at(key);
-        if (!v.is_array())
-            fail(key, "must be a list");
+        if (!v.is_array()) fail(key, "must be a list");
         return v;
     }
-    GelEdits::BandRows bandRows(const Json& j, const std::string& f) const
-    {
+    GelEdits::BandRows bandRows(const Json& j, const std::string& f) const {
         object(j, f, {"tier", "lane", "top", "bottom"});
         GelEdits::BandRows b{integer(j, f, "tier", 1, 64) - 1, integer(j, f, "lane", 1, 10000) - 1,
                              integer(j, f, "top", 0, kMaxRow), integer(j, f, "bottom", 0, kMaxRow)};
-        if (b.bottom <= b.top)
-            fail(f, "bottom must be greater than top (rows top .. bottom - 1)");
+        if (b.bottom <= b.top) fail(f, "bottom must be greater than top (rows top .. bottom - 1)");
         return b;
     }
 };
 
-std::string at(const char* list, size_t k)
-{
+std::string at(const char* list, size_t k) {
     return std::string(list) + "[" + std::to_string(k + 1) + "]";
 }
 
 } // namespace
 
-GelEdits parseEdits(const std::string& text, const std::string& name)
-{
+GelEdits parseEdits(const std::string& text, const std::string& name) {
     const Reader r{name};
     if (text.size() > kMaxEditsBytes)
         throw ToolError(name + ": too large for an edits file (" + std::to_string(text.size()) + " bytes)");
@@ -96,7 +83,8 @@ GelEdits parseEdits(const std::string& text, const std::string& name)
         const size_t p = what.find("at line");
         throw ToolError(name + ": not JSON, " + (p == std::string::npos ? what : what.substr(p)));
     }
-    r.object(root, "the file", {"kestroEdits", "lanes", "removedLanes", "bands", "addedBands", "removedBands"});
+    r.object(root, "the file",
+             {"kestroEdits", "lanes", "removedLanes", "bands", "addedBands", "removedBands"});
     if (!root.contains("kestroEdits") || root["kestroEdits"] != 1)
         r.fail("kestroEdits", "must be 1 (the version of the format)");
     GelEdits e;
@@ -112,17 +100,18 @@ GelEdits parseEdits(const std::string& text, const std::string& name)
             if (centred == (l[k].contains("left") || l[k].contains("right")))
                 r.fail(f, "give either centre and width or left and right");
             if (centred) {
-                const double c = r.number(l[k], f, "centre", -1e7, 1e7), w = r.number(l[k], f, "width", 0, 1e7);
+                const double c = r.number(l[k], f, "centre", -1e7, 1e7),
+                             w = r.number(l[k], f, "width", 0, 1e7);
                 a.left = c - w / 2;
                 a.right = c + w / 2;
             } else {
                 a.left = r.number(l[k], f, "left", -1e7, 1e7);
                 a.right = r.number(l[k], f, "right", -1e7, 1e7);
             }
-            if (!(a.right > a.left))
-                r.fail(f, "a lane must be wider than 0 columns");
+            if (!(a.right > a.left)) r.fail(f, "a lane must be wider than 0 columns");
             if (l[k].contains("path")) {
-                const Json& p = r.object(l[k]["path"], f + ".path", {"centre", "tilt", "bow", "top", "bottom"});
+                const Json& p =
+                    r.object(l[k]["path"], f + ".path", {"centre", "tilt", "bow", "top", "bottom"});
                 const std::string fp = f + ".path";
                 a.centre = r.number(p, fp, "centre", a.left, a.right);
                 a.tilt = r.number(p, fp, "tilt", -1, 1);
@@ -138,7 +127,8 @@ GelEdits parseEdits(const std::string& text, const std::string& name)
         for (size_t k = 0; k < l.size(); ++k) {
             const std::string f = at("removedLanes", k);
             r.object(l[k], f, {"tier", "lane"});
-            e.removedLanes.push_back({r.integer(l[k], f, "tier", 1, 64) - 1, r.integer(l[k], f, "lane", 1, 10000) - 1});
+            e.removedLanes.push_back(
+                {r.integer(l[k], f, "tier", 1, 64) - 1, r.integer(l[k], f, "lane", 1, 10000) - 1});
         }
     }
     if (root.contains("bands")) {
@@ -157,30 +147,27 @@ GelEdits parseEdits(const std::string& text, const std::string& name)
         for (size_t k = 0; k < l.size(); ++k) {
             const std::string f = at("removedBands", k);
             r.object(l[k], f, {"tier", "lane", "row"});
-            e.removedBands.push_back({r.integer(l[k], f, "tier", 1, 64) - 1, r.integer(l[k], f, "lane", 1, 10000) - 1,
+            e.removedBands.push_back({r.integer(l[k], f, "tier", 1, 64) - 1,
+                                      r.integer(l[k], f, "lane", 1, 10000) - 1,
                                       r.number(l[k], f, "row", 0, kMaxRow)});
         }
     }
     return e;
 }
 
-GelEdits readEdits(const std::string& path)
-{
+GelEdits readEdits(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw ToolError(path + ": cannot open the edits file");
+    if (!in) throw ToolError(path + ": cannot open the edits file");
     std::string text;
     char buf[65536];
     while (in.read(buf, sizeof buf) || in.gcount() > 0) {
         text.append(buf, static_cast<size_t>(in.gcount()));
-        if (text.size() > kMaxEditsBytes)
-            throw ToolError(path + ": too large for an edits file");
+        if (text.size() > kMaxEditsBytes) throw ToolError(path + ": too large for an edits file");
     }
     return parseEdits(text, path);
 }
 
-std::string editsText(const GelEdits& e)
-{
+std::string editsText(const GelEdits& e) {
     // Plain numbers and one entry per line: a file people edit by hand and diff.
     std::string s = "{\n  \"kestroEdits\": 1";
     const auto list = [&](const char* key, size_t n, const auto& entry) {
@@ -198,24 +185,26 @@ std::string editsText(const GelEdits& e)
             // where the profile's peak is not midway between its edges, or bent, keeps its path.
             std::string path;
             if (!std::isnan(l.centre))
-                path = ", \"path\": {\"centre\": " + n(l.centre) + ", \"tilt\": " + n(l.tilt) + ", \"bow\": " +
-                       n(l.bow) + ", \"top\": " + n(l.pathTop) + ", \"bottom\": " + n(l.pathBottom) + "}";
+                path = ", \"path\": {\"centre\": " + n(l.centre) + ", \"tilt\": " + n(l.tilt) +
+                       ", \"bow\": " + n(l.bow) + ", \"top\": " + n(l.pathTop) +
+                       ", \"bottom\": " + n(l.pathBottom) + "}";
             return "{\"tier\": " + i(l.tier + 1) + ", \"left\": " + n(l.left) + ", \"right\": " + n(l.right) +
                    path + "}";
         });
     list("removedLanes", e.removedLanes.size(), [&](size_t k) {
-        return "{\"tier\": " + i(e.removedLanes[k].tier + 1) + ", \"lane\": " + i(e.removedLanes[k].lane + 1) + "}";
+        return "{\"tier\": " + i(e.removedLanes[k].tier + 1) +
+               ", \"lane\": " + i(e.removedLanes[k].lane + 1) + "}";
     });
     const auto rows = [&](const GelEdits::BandRows& b) {
         return "{\"tier\": " + i(b.tier + 1) + ", \"lane\": " + i(b.lane + 1) + ", \"top\": " + i(b.top) +
                ", \"bottom\": " + i(b.bottom) + "}";
     };
-    if (e.replaceBands)
-        list("bands", e.bands.size(), [&](size_t k) { return rows(e.bands[k]); });
+    if (e.replaceBands) list("bands", e.bands.size(), [&](size_t k) { return rows(e.bands[k]); });
     list("addedBands", e.addedBands.size(), [&](size_t k) { return rows(e.addedBands[k]); });
     list("removedBands", e.removedBands.size(), [&](size_t k) {
         const auto& b = e.removedBands[k];
-        return "{\"tier\": " + i(b.tier + 1) + ", \"lane\": " + i(b.lane + 1) + ", \"row\": " + n(b.row) + "}";
+        return "{\"tier\": " + i(b.tier + 1) + ", \"lane\": " + i(b.lane + 1) + ", \"row\": " + n(b.row) +
+               "}";
     });
     return s + "\n}\n";
 }
@@ -223,8 +212,7 @@ std::string editsText(const GelEdits& e)
 namespace {
 
 // Each lane's number within its tier, left to right.
-std::vector<int> numbersInTier(const std::vector<gel::Lane>& lanes)
-{
+std::vector<int> numbersInTier(const std::vector<gel::Lane>& lanes) {
     std::vector<int> n(lanes.size());
     std::map<int, int> next;
     for (size_t k = 0; k < lanes.size(); ++k)
@@ -234,8 +222,7 @@ std::vector<int> numbersInTier(const std::vector<gel::Lane>& lanes)
 
 } // namespace
 
-GelEdits editsOf(const gel::Analysis& a)
-{
+GelEdits editsOf(const gel::Analysis& a) {
     GelEdits e;
     e.replaceLanes = e.replaceBands = true;
     const std::vector<int> n = numbersInTier(a.lanes);
@@ -248,18 +235,15 @@ GelEdits editsOf(const gel::Analysis& a)
     return e;
 }
 
-bool RowLimits::keeps(double row) const
-{
-    if (limited && !(row >= top && row < bottom))
-        return false;
+bool RowLimits::keeps(double row) const {
+    if (limited && !(row >= top && row < bottom)) return false;
     return std::none_of(excluded.begin(), excluded.end(),
                         [&](const std::pair<int, int>& r) { return row >= r.first && row < r.second; });
 }
 
 gel::Analysis replayEdits(const gel::PreparedGel& gel, const std::vector<gel::Tier>& tiers,
                           std::vector<gel::Lane> lanes, const GelEdits& e, const RowLimits& limits,
-                          const gel::Options& options)
-{
+                          const gel::Options& options) {
     const int tierCount = static_cast<int>(tiers.size());
     const auto checkTier = [&](int tier, const std::string& field) {
         if (tier >= tierCount)
@@ -271,9 +255,10 @@ gel::Analysis replayEdits(const gel::PreparedGel& gel, const std::vector<gel::Ti
             for (size_t k = 0; k < e.lanes.size(); ++k)
                 checkTier(e.lanes[k].tier, at("lanes", k));
             std::vector<gel::LanePlacement> placed = e.lanes;
-            std::stable_sort(placed.begin(), placed.end(), [](const gel::LanePlacement& a, const gel::LanePlacement& b) {
-                return a.tier != b.tier ? a.tier < b.tier : a.left + a.right < b.left + b.right;
-            });
+            std::stable_sort(
+                placed.begin(), placed.end(), [](const gel::LanePlacement& a, const gel::LanePlacement& b) {
+                    return a.tier != b.tier ? a.tier < b.tier : a.left + a.right < b.left + b.right;
+                });
             lanes = gel::placeLanes(gel, tiers, placed);
         }
         if (!e.removedLanes.empty()) {
@@ -284,16 +269,15 @@ gel::Analysis replayEdits(const gel::PreparedGel& gel, const std::vector<gel::Ti
                 checkTier(r.tier, at("removedLanes", k));
                 bool found = false;
                 for (size_t i = 0; i < lanes.size(); ++i)
-                    if (lanes[i].tier == r.tier && n[i] == r.lane)
-                        found = drop[i] = true;
+                    if (lanes[i].tier == r.tier && n[i] == r.lane) found = drop[i] = true;
                 if (!found)
-                    throw ToolError("edits: " + at("removedLanes", k) + ": tier " + std::to_string(r.tier + 1) +
-                                    " has no lane " + std::to_string(r.lane + 1));
+                    throw ToolError("edits: " + at("removedLanes", k) + ": tier " +
+                                    std::to_string(r.tier + 1) + " has no lane " +
+                                    std::to_string(r.lane + 1));
             }
             std::vector<gel::Lane> kept;
             for (size_t i = 0; i < lanes.size(); ++i)
-                if (!drop[i])
-                    kept.push_back(lanes[i]);
+                if (!drop[i]) kept.push_back(lanes[i]);
             lanes = std::move(kept);
         }
         gel::Options o = options;
@@ -303,8 +287,7 @@ gel::Analysis replayEdits(const gel::PreparedGel& gel, const std::vector<gel::Ti
         const auto laneOf = [&](int tier, int lane, const std::string& field) -> gel::Lane& {
             checkTier(tier, field);
             for (size_t i = 0; i < a.lanes.size(); ++i)
-                if (a.lanes[i].tier == tier && n[i] == lane)
-                    return a.lanes[i];
+                if (a.lanes[i].tier == tier && n[i] == lane) return a.lanes[i];
             throw ToolError("edits: " + field + ": tier " + std::to_string(tier + 1) + " has no lane " +
                             std::to_string(lane + 1));
         };
@@ -349,7 +332,8 @@ gel::Analysis replayEdits(const gel::PreparedGel& gel, const std::vector<gel::Ti
             });
             if (hit == l.bands.end())
                 throw ToolError("edits: " + at("removedBands", k) + ": lane " + std::to_string(r.lane + 1) +
-                                " of tier " + std::to_string(r.tier + 1) + " has no band at row " + fullNumber(r.row));
+                                " of tier " + std::to_string(r.tier + 1) + " has no band at row " +
+                                fullNumber(r.row));
             l.bands.erase(hit);
         }
         for (size_t k = 0; k < e.addedBands.size(); ++k)

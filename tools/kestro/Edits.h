@@ -26,13 +26,13 @@ struct GelEdits {
         int lane = 0;
         double row = 0;
     };
-    bool replaceLanes = false;  ///< "lanes" given: these lanes, not the ones found
+    bool replaceLanes = false;             ///< "lanes" given: these lanes, not the ones found
     std::vector<gel::LanePlacement> lanes; ///< with the path of a lane the analysis found
-    std::vector<LaneRef> removedLanes; ///< numbered as before they are removed
-    bool replaceBands = false;  ///< "bands" given: these bands, not the ones found
+    std::vector<LaneRef> removedLanes;     ///< numbered as before they are removed
+    bool replaceBands = false;             ///< "bands" given: these bands, not the ones found
     std::vector<BandRows> bands;
-    std::vector<BandRows> addedBands;  ///< lanes numbered after removals, as the results show them
-    std::vector<BandAt> removedBands;  ///< the band whose rows hold the row
+    std::vector<BandRows> addedBands; ///< lanes numbered after removals, as the results show them
+    std::vector<BandAt> removedBands; ///< the band whose rows hold the row
 };
 
 /// Reads an edits file. The file may be anything: raises ToolError with the file's name and the

@@ -17,8 +17,7 @@ namespace kestro {
 
 namespace fs = std::filesystem;
 
-std::string whyNotLoaded()
-{
+std::string whyNotLoaded() {
     const std::vector<kestro::Message> messages = kestro::recentMessages();
     return messages.empty() ? std::string() : " (" + oneLine(messages.back().text) + ")";
 }
@@ -29,18 +28,20 @@ namespace {
 // class name with its length.
 const char kArchiveName[] = "DalvoImage";
 
-std::string archiveFailure(const CArchiveException& e)
-{
+std::string archiveFailure(const CArchiveException& e) {
     switch (e.m_cause) {
-    case CArchiveException::endOfFile: return "the image archive ends too early";
-    case CArchiveException::badSchema: return "the image archive was written by a newer version";
-    case CArchiveException::genericException: return "the image archive holds no image that can be decoded";
-    default: return "not a readable image archive";
+    case CArchiveException::endOfFile:
+        return "the image archive ends too early";
+    case CArchiveException::badSchema:
+        return "the image archive was written by a newer version";
+    case CArchiveException::genericException:
+        return "the image archive holds no image that can be decoded";
+    default:
+        return "not a readable image archive";
     }
 }
 
-LoadedImage loadImageArchive(const std::string& path)
-{
+LoadedImage loadImageArchive(const std::string& path) {
     LoadedImage loaded;
     loaded.path = path;
     loaded.archive = true;
@@ -52,46 +53,38 @@ LoadedImage loadImageArchive(const std::string& path)
         CArchive ar(&file, CArchive::load);
         loaded.image.reset(static_cast<DalvoImage*>(ar.ReadObject(RUNTIME_CLASS(DalvoImage))));
         if (ar.BytesLeft() > 0)
-            throw ToolError(path + ": " + std::to_string(ar.BytesLeft()) + " unexpected bytes after the image");
+            throw ToolError(path + ": " + std::to_string(ar.BytesLeft()) +
+                            " unexpected bytes after the image");
     } catch (const CArchiveException& e) {
         throw ToolError(path + ": " + archiveFailure(e));
     }
-    if (!loaded.image)
-        throw ToolError(path + ": the image archive holds no image");
+    if (!loaded.image) throw ToolError(path + ": the image archive holds no image");
     loaded.raster = loaded.image->getRasterImage();
     return loaded;
 }
 
 } // namespace
 
-bool isImageArchive(const std::string& path)
-{
+bool isImageArchive(const std::string& path) {
     unsigned char head[6 + sizeof kArchiveName - 1] = {};
     std::ifstream in(path, std::ios::binary);
-    if (!in.read(reinterpret_cast<char*>(head), sizeof head))
-        return false;
+    if (!in.read(reinterpret_cast<char*>(head), sizeof head)) return false;
     const size_t nameLength = sizeof kArchiveName - 1;
     return head[0] == 0xFF && head[1] == 0xFF && head[4] == nameLength && head[5] == 0 &&
            std::memcmp(head + 6, kArchiveName, nameLength) == 0;
 }
 
-void checkInputFile(const std::string& path)
-{
+void checkInputFile(const std::string& path) {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
-    if (ec || !fs::exists(status))
-        throw ToolError(path + ": no such file");
-    if (fs::is_directory(status))
-        throw ToolError(path + ": is a folder, not an image file");
-    if (!fs::is_regular_file(status))
-        throw ToolError(path + ": not a regular file");
+    if (ec || !fs::exists(status)) throw ToolError(path + ": no such file");
+    if (fs::is_directory(status)) throw ToolError(path + ": is a folder, not an image file");
+    if (!fs::is_regular_file(status)) throw ToolError(path + ": not a regular file");
 }
 
-LoadedImage loadImage(const std::string& path)
-{
+LoadedImage loadImage(const std::string& path) {
     checkInputFile(path);
-    if (isImageArchive(path))
-        return loadImageArchive(path);
+    if (isImageArchive(path)) return loadImageArchive(path);
 
     LoadedImage loaded;
     loaded.path = path;
@@ -106,8 +99,7 @@ LoadedImage loadImage(const std::string& path)
     // those are still worth a report, so what counts is whether a bitmap arrived.
     loaded.image->CreateFromFile(&file);
     file.Close();
-    if (!loaded.image->isValid())
-        throw ToolError(path + ": not an image that can be read" + whyNotLoaded());
+    if (!loaded.image->isValid()) throw ToolError(path + ": not an image that can be read" + whyNotLoaded());
     if (loaded.image->isLoadDamaged() && !settings().acceptDamaged)
         throw ToolError(path + ": damaged (" + oneLine(loaded.image->getLoadDamage().front()) +
                         "); --accept-damaged reads it anyway");
@@ -117,15 +109,13 @@ LoadedImage loadImage(const std::string& path)
 
 namespace {
 
-bool isImageFile(const fs::path& path)
-{
+bool isImageFile(const fs::path& path) {
     return FreeImage_GetFileType(path.c_str(), 0) != FIF_UNKNOWN || isImageArchive(path.string());
 }
 
 // What identifies a file: device and inode where it exists (so links to it are the same file),
 // else the path with every existing part resolved.
-std::string fileIdentity(const std::string& path)
-{
+std::string fileIdentity(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0)
         return "inode " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
@@ -136,15 +126,13 @@ std::string fileIdentity(const std::string& path)
 
 } // namespace
 
-bool anyFolder(const std::vector<std::string>& arguments)
-{
+bool anyFolder(const std::vector<std::string>& arguments) {
     std::error_code ec;
     return std::any_of(arguments.begin(), arguments.end(),
                        [&](const std::string& a) { return fs::is_directory(a, ec); });
 }
 
-std::vector<std::string> expandInputs(const std::vector<std::string>& arguments)
-{
+std::vector<std::string> expandInputs(const std::vector<std::string>& arguments) {
     std::vector<std::string> files;
     for (const std::string& argument : arguments) {
         std::error_code ec;
@@ -154,10 +142,8 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& arguments)
         }
         std::vector<fs::path> entries;
         for (fs::directory_iterator it(argument, ec), end; !ec && it != end; it.increment(ec))
-            if (it->is_regular_file(ec))
-                entries.push_back(it->path());
-        if (ec)
-            throw ToolError(argument + ": cannot read the folder (" + ec.message() + ")");
+            if (it->is_regular_file(ec)) entries.push_back(it->path());
+        if (ec) throw ToolError(argument + ": cannot read the folder (" + ec.message() + ")");
         std::sort(entries.begin(), entries.end());
         size_t images = 0;
         for (const fs::path& entry : entries) {
@@ -168,14 +154,12 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& arguments)
                 std::cerr << "kestro: note: " << entry.string() << ": not an image, skipped\n";
             }
         }
-        if (images == 0)
-            throw ToolError(argument + ": the folder holds no image files");
+        if (images == 0) throw ToolError(argument + ": the folder holds no image files");
     }
     return files;
 }
 
-void checkOutputs(const std::vector<std::string>& inputs, const std::vector<PlannedOutput>& outputs)
-{
+void checkOutputs(const std::vector<std::string>& inputs, const std::vector<PlannedOutput>& outputs) {
     std::map<std::string, std::string> inputOf;
     for (const std::string& input : inputs)
         inputOf.emplace(fileIdentity(input), input);

@@ -63,9 +63,9 @@ struct GelRun {
     std::shared_ptr<const gel::GreyImage> grey;
     std::optional<gel::PreparedGel> prepared;
     gel::Analysis analysis;
-    std::vector<int> laneInTier;               ///< per lane, from 0
-    std::vector<std::vector<BandNorm>> norm;   ///< per lane, per band; empty without normalisation
-    std::string normalisedBy;                  ///< in words
+    std::vector<int> laneInTier;             ///< per lane, from 0
+    std::vector<std::vector<BandNorm>> norm; ///< per lane, per band; empty without normalisation
+    std::string normalisedBy;                ///< in words
     double milliseconds = 0;
 };
 

@@ -17,8 +17,7 @@ namespace kestro {
 
 int forEachFile(const std::vector<std::string>& files, const char* verb, bool json,
                 const std::function<nlohmann::ordered_json(const std::string& file)>& work,
-                const std::function<void(const nlohmann::ordered_json& result, size_t index)>& print)
-{
+                const std::function<void(const nlohmann::ordered_json& result, size_t index)>& print) {
     Progress progress(static_cast<int>(files.size()), verb);
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     int failures = 0;
@@ -39,8 +38,7 @@ int forEachFile(const std::vector<std::string>& files, const char* verb, bool js
         }
     }
     progress.clear();
-    if (json)
-        printJson(all);
+    if (json) printJson(all);
     return failures ? 1 : 0;
 }
 
@@ -58,8 +56,7 @@ struct Outcome {
 /// Restores the library's thread count when a batch ends, however it ends.
 struct ThreadShare {
     int saved;
-    explicit ThreadShare(int jobs) : saved(kestro::threadCount())
-    {
+    explicit ThreadShare(int jobs) : saved(kestro::threadCount()) {
         kestro::setThreadCount(std::max(1, saved / jobs));
     }
     ~ThreadShare() { kestro::setThreadCount(saved); }
@@ -67,16 +64,18 @@ struct ThreadShare {
 
 } // namespace
 
-int forEachFileAtOnce(const std::vector<std::string>& files, const char* verb, bool json,
-                      const std::function<nlohmann::ordered_json(const std::string& file, size_t index)>& work,
-                      const std::function<void(const nlohmann::ordered_json& result, size_t index)>& print)
-{
+int forEachFileAtOnce(
+    const std::vector<std::string>& files, const char* verb, bool json,
+    const std::function<nlohmann::ordered_json(const std::string& file, size_t index)>& work,
+    const std::function<void(const nlohmann::ordered_json& result, size_t index)>& print) {
     // By default as many files as the library has threads: --threads 1 runs strictly one at a time.
     const int threads = kestro::threadCount();
-    const size_t jobs = std::min(files.size(), static_cast<size_t>(settings().jobs > 0 ? settings().jobs : threads));
+    const size_t jobs =
+        std::min(files.size(), static_cast<size_t>(settings().jobs > 0 ? settings().jobs : threads));
     if (jobs <= 1) {
         size_t index = 0;
-        return forEachFile(files, verb, json, [&](const std::string& file) { return work(file, index++); }, print);
+        return forEachFile(
+            files, verb, json, [&](const std::string& file) { return work(file, index++); }, print);
     }
 
     std::vector<Outcome> outcomes(files.size());
@@ -120,8 +119,7 @@ int forEachFileAtOnce(const std::vector<std::string>& files, const char* verb, b
                 std::unique_lock<std::mutex> hold(lock);
                 for (;;) {
                     const size_t count = finishedCount;
-                    if (outcomes[i].ready)
-                        break;
+                    if (outcomes[i].ready) break;
                     hold.unlock();
                     progress.show(static_cast<int>(count), files[i]);
                     hold.lock();
@@ -147,17 +145,15 @@ int forEachFileAtOnce(const std::vector<std::string>& files, const char* verb, b
             t.join();
     }
     progress.clear();
-    if (failure)
-        std::rethrow_exception(failure);
-    if (json)
-        printJson(all);
+    if (failure) std::rethrow_exception(failure);
+    if (json) printJson(all);
     return failures ? 1 : 0;
 }
 
-void addJobsOption(CLI::App& app)
-{
+void addJobsOption(CLI::App& app) {
     app.add_option("--jobs", settings().jobs,
-                   "Files worked at once (default: one per core, or --threads); outputs come in the same order as one "
+                   "Files worked at once (default: one per core, or --threads); outputs come in the same "
+                   "order as one "
                    "at a time")
         ->check(CLI::PositiveNumber);
 }

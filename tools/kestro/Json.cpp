@@ -8,20 +8,16 @@ namespace kestro {
 
 namespace {
 
-bool isNumbers(const nlohmann::ordered_json& j)
-{
-    if (!j.is_array())
-        return false;
+bool isNumbers(const nlohmann::ordered_json& j) {
+    if (!j.is_array()) return false;
     for (const auto& e : j)
-        if (!e.is_number())
-            return false;
+        if (!e.is_number()) return false;
     return true;
 }
 
 // Arrays of numbers, and arrays of such arrays (points, rectangles), stay on one line; the rest
 // is indented as usual. Invalid UTF-8 in odd file names is replaced rather than thrown about.
-void writeJson(std::ostream& os, const nlohmann::ordered_json& j, int indent)
-{
+void writeJson(std::ostream& os, const nlohmann::ordered_json& j, int indent) {
     const auto scalar = [](const nlohmann::ordered_json& v) {
         return v.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     };
@@ -64,16 +60,14 @@ void writeJson(std::ostream& os, const nlohmann::ordered_json& j, int indent)
 
 } // namespace
 
-std::string formatJson(const nlohmann::ordered_json& j)
-{
+std::string formatJson(const nlohmann::ordered_json& j) {
     std::ostringstream os;
     writeJson(os, j, 0);
     os << '\n';
     return os.str();
 }
 
-void printJson(const nlohmann::ordered_json& j)
-{
+void printJson(const nlohmann::ordered_json& j) {
     std::cout << formatJson(j);
 }
 

@@ -13,30 +13,25 @@ namespace kestro {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string>& commandLine()
-{
+std::vector<std::string>& commandLine() {
     static std::vector<std::string> line;
     return line;
 }
 
-std::string fullNumber(double v)
-{
-    if (std::isnan(v))
-        return "";
-    if (v == 0)
-        return "0"; // also -0, which tables should not show
+std::string fullNumber(double v) {
+    if (std::isnan(v)) return "";
+    if (v == 0) return "0"; // also -0, which tables should not show
     char buf[400];
     const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string(std::isinf(v) ? (v > 0 ? "inf" : "-inf") : "");
+    return r.ec == std::errc() ? std::string(buf, r.ptr)
+                               : std::string(std::isinf(v) ? (v > 0 ? "inf" : "-inf") : "");
 }
 
-std::string tableNumber(double v)
-{
+std::string tableNumber(double v) {
     // A volume is a sum of thousands of pixels less a background line, and carries the rounding
     // of its last bits (31192.000000000007): tables give the 15 significant digits a double
     // holds for certain, no exponent, no trailing zeros.
-    if (!std::isfinite(v))
-        return fullNumber(v);
+    if (!std::isfinite(v)) return fullNumber(v);
     char buf[64];
     const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
     double rounded = v;
@@ -44,13 +39,11 @@ std::string tableNumber(double v)
     return fullNumber(rounded);
 }
 
-std::optional<int> wholeNumber(std::string_view text)
-{
+std::optional<int> wholeNumber(std::string_view text) {
     int v = 0;
     const char* end = text.data() + text.size();
     const auto got = std::from_chars(text.data(), end, v);
-    if (text.empty() || got.ec != std::errc() || got.ptr != end)
-        return std::nullopt;
+    if (text.empty() || got.ec != std::errc() || got.ptr != end) return std::nullopt;
     return v;
 }
 
@@ -58,8 +51,7 @@ namespace {
 
 class Sha256 {
 public:
-    void add(const unsigned char* p, size_t n)
-    {
+    void add(const unsigned char* p, size_t n) {
         m_length += n;
         while (n > 0) {
             const size_t take = std::min(n, 64 - m_used);
@@ -73,8 +65,7 @@ public:
             }
         }
     }
-    std::string hex()
-    {
+    std::string hex() {
         const std::uint64_t bits = m_length * 8;
         const unsigned char one = 0x80, zero = 0;
         add(&one, 1);
@@ -95,8 +86,7 @@ public:
 
 private:
     static std::uint32_t rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-    void compress()
-    {
+    void compress() {
         static const std::uint32_t k[64] = {
             0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
             0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
@@ -115,9 +105,11 @@ private:
             const std::uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
             w[i] = w[i - 16] + s0 + w[i - 7] + s1;
         }
-        std::uint32_t a = m_h[0], b = m_h[1], c = m_h[2], d = m_h[3], e = m_h[4], f = m_h[5], g = m_h[6], h = m_h[7];
+        std::uint32_t a = m_h[0], b = m_h[1], c = m_h[2], d = m_h[3], e = m_h[4], f = m_h[5], g = m_h[6],
+                      h = m_h[7];
         for (int i = 0; i < 64; ++i) {
-            const std::uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
+            const std::uint32_t t1 =
+                h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
             const std::uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
             h = g;
             g = f;
@@ -142,18 +134,15 @@ private:
 
 } // namespace
 
-std::string sha256Hex(const std::string& bytes)
-{
+std::string sha256Hex(const std::string& bytes) {
     Sha256 s;
     s.add(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     return s.hex();
 }
 
-FileDigest digestFile(const std::string& path)
-{
+FileDigest digestFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw ToolError(path + ": cannot read the file for its digest");
+    if (!in) throw ToolError(path + ": cannot read the file for its digest");
     Sha256 s;
     FileDigest d;
     std::vector<char> buf(1 << 16);
@@ -163,14 +152,13 @@ FileDigest digestFile(const std::string& path)
         s.add(reinterpret_cast<const unsigned char*>(buf.data()), got);
         d.bytes += got;
     }
-    if (in.bad())
-        throw ToolError(path + ": cannot read the file for its digest");
+    if (in.bad()) throw ToolError(path + ": cannot read the file for its digest");
     d.sha256 = s.hex();
     return d;
 }
 
-nlohmann::ordered_json runRecord(const nlohmann::ordered_json& parameters, const std::vector<std::string>& inputs)
-{
+nlohmann::ordered_json runRecord(const nlohmann::ordered_json& parameters,
+                                 const std::vector<std::string>& inputs) {
     nlohmann::ordered_json files = nlohmann::ordered_json::array();
     for (const std::string& f : inputs) {
         const FileDigest d = digestFile(f);
@@ -182,19 +170,17 @@ nlohmann::ordered_json runRecord(const nlohmann::ordered_json& parameters, const
             {"inputs", files}};
 }
 
-void refuseExistingOutputs(const std::vector<std::string>& inputs, const std::vector<PlannedOutput>& outputs)
-{
+void refuseExistingOutputs(const std::vector<std::string>& inputs,
+                           const std::vector<PlannedOutput>& outputs) {
     checkOutputs(inputs, outputs);
-    if (settings().force)
-        return;
+    if (settings().force) return;
     std::error_code ec;
     for (const PlannedOutput& out : outputs)
         if (fs::exists(fs::symlink_status(out.path, ec)))
             throw ToolError(out.path + ": exists; refusing to write over a result (--force writes anyway)");
 }
 
-RowRange parseRows(const std::string& text, const std::string& option)
-{
+RowRange parseRows(const std::string& text, const std::string& option) {
     static const std::regex pattern("\\s*([0-9]{1,9})\\s*-\\s*([0-9]{1,9})\\s*");
     std::smatch m;
     if (!std::regex_match(text, m, pattern))

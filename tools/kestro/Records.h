@@ -35,7 +35,8 @@ std::string sha256Hex(const std::string& bytes);
 
 /// The run record of a report: the program's version, the command line, the parameters in
 /// force and each input's digest and size.
-nlohmann::ordered_json runRecord(const nlohmann::ordered_json& parameters, const std::vector<std::string>& inputs);
+nlohmann::ordered_json runRecord(const nlohmann::ordered_json& parameters,
+                                 const std::vector<std::string>& inputs);
 
 /// Call before anything is written: refuses (ToolError naming it) an output that already exists
 /// unless --force, after checkOutputs' own checks.

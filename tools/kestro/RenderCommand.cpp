@@ -69,7 +69,9 @@ nlohmann::ordered_json render(const RenderArgs& a, const std::optional<CanvasSiz
     // the limits land near the bottom of the stretched range and the picture is blown out. A copy
     // whose values span the whole depth puts both on one scale.
     RasterImage* raster = image.getRasterImage();
-    auto* grey = raster && raster->IsKindOf(RUNTIME_CLASS(RasterImageGS16)) ? static_cast<RasterImageGS16*>(raster) : nullptr;
+    auto* grey = raster && raster->IsKindOf(RUNTIME_CLASS(RasterImageGS16))
+                     ? static_cast<RasterImageGS16*>(raster)
+                     : nullptr;
     std::unique_ptr<DalvoImage> spread;
     // 8-bit grey images get the palette through the same copy: the display writes none for them.
     const bool grey8 = image.getImageType() == FIT_BITMAP && image.getBitsPerPixel() == 8;
@@ -79,7 +81,8 @@ nlohmann::ordered_json render(const RenderArgs& a, const std::optional<CanvasSiz
         if (!shown) continue;
         if (palette) shown->setPalette(kPalettes.at(*palette));
         if (a.brightness || a.contrast || a.gamma)
-            shown->setImageAdjustmentValues(a.brightness.value_or(0), a.contrast.value_or(0), a.gamma.value_or(1.0));
+            shown->setImageAdjustmentValues(a.brightness.value_or(0), a.contrast.value_or(0),
+                                            a.gamma.value_or(1.0));
         if (a.maxRange) shown->autoContrastMaxRange(1);
         shown->setModified();
     }
@@ -131,14 +134,17 @@ int runRender(const RenderArgs& a, bool json) {
     } else {
         for (const std::string& file : files)
             outputs.push_back(
-                {(std::filesystem::path(a.out) / std::filesystem::path(file).stem()).string() + ".png", file});
+                {(std::filesystem::path(a.out) / std::filesystem::path(file).stem()).string() + ".png",
+                 file});
     }
     refuseExistingOutputs(files, outputs);
     // The canvas is saved as PNG whatever the name says: a name that promises another format is
     // refused rather than filled with PNG bytes.
     std::string ext = std::filesystem::path(outputs[0].path).extension().string();
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (ext != ".png") throw ToolError(outputs[0].path + ": render writes PNG pictures only; name the output .png");
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext != ".png")
+        throw ToolError(outputs[0].path + ": render writes PNG pictures only; name the output .png");
     if (outputs.size() > 1 || outputs[0].path != a.out) {
         std::error_code ec;
         std::filesystem::create_directories(a.out, ec);
@@ -159,11 +165,13 @@ Command addRenderCommand(CLI::App& root, const bool& json) {
                                       "prints the history the display settings recorded");
     app->add_option("FILE", a->files, "Image files, or folders of them")->required();
     app->add_option("-o,--out", a->out, "PNG file for one image, folder for several or a folder")->required();
-    app->footer("Example:\n  kestro render gel.tif -o gel.png --palette saturated\n\n"
-                "Palettes: normal; saturated (pixels at the top of the depth in red, 8-bit and 16-bit grey);\n"
-                "green, red, blue (shades of one colour, 16-bit grey); auto (contrast stretched between the\n"
-                "0.1% and 99.9% points of the histogram, 16-bit and 8-bit grey).");
-    app->add_option("--palette", a->palette, "Display palette: normal, saturated, green, red, blue or auto (see below)")
+    app->footer(
+        "Example:\n  kestro render gel.tif -o gel.png --palette saturated\n\n"
+        "Palettes: normal; saturated (pixels at the top of the depth in red, 8-bit and 16-bit grey);\n"
+        "green, red, blue (shades of one colour, 16-bit grey); auto (contrast stretched between the\n"
+        "0.1% and 99.9% points of the histogram, 16-bit and 8-bit grey).");
+    app->add_option("--palette", a->palette,
+                    "Display palette: normal, saturated, green, red, blue or auto (see below)")
         ->check(CLI::IsMember({"normal", "saturated", "green", "red", "blue", "auto"}));
     app->add_option("--brightness", a->brightness, "Brightness in percent (-100..100)")
         ->check(CLI::Range(-100.0, 100.0) & finiteNumber());

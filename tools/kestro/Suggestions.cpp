@@ -5,8 +5,7 @@
 
 namespace kestro {
 
-std::string closestOption(const std::string& unknown, const std::vector<std::string>& candidates)
-{
+std::string closestOption(const std::string& unknown, const std::vector<std::string>& candidates) {
     // Levenshtein distance, one row at a time.
     const auto distance = [](const std::string& a, const std::string& b) {
         std::vector<size_t> row(b.size() + 1);

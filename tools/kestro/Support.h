@@ -26,9 +26,9 @@ public:
 /// Options of the whole command that reach every subcommand.
 struct Settings {
     bool acceptDamaged = false; ///< read files whose decoder reported errors or whose data is missing
-    std::string channel;        ///< what colour photos are measured by: "r", "g", "b", "luma", or "" (refused)
-    bool force = false;         ///< write over a file that is also an input
-    int jobs = 0;               ///< files worked at once by lanes, background and report; 0: the thread count
+    std::string channel; ///< what colour photos are measured by: "r", "g", "b", "luma", or "" (refused)
+    bool force = false;  ///< write over a file that is also an input
+    int jobs = 0;        ///< files worked at once by lanes, background and report; 0: the thread count
 };
 Settings& settings();
 
@@ -39,7 +39,6 @@ struct LoadedImage {
     RasterImage* raster = nullptr;            ///< the image's own raster, or null when it has none
     bool archive = false;                     ///< read from an image archive (.kimg), not an image file
 };
-
 
 /// Loads an image from an image file or an image archive (.kimg, with its history and display
 /// settings); raises ToolError naming the file when it is missing, not a file, cannot be opened
@@ -97,7 +96,8 @@ void saveImage(const DalvoImage& image, const std::string& path);
 /// A 16-bit image of width x height grey values spread linearly over 0..65535, for the display
 /// pass to draw 8-bit and 16-bit gels alike on the scale of the whole depth; raises ToolError
 /// (naming what it was for) when there is no memory for it.
-std::unique_ptr<DalvoImage> spreadTo16Bits(const int* pixels, int width, int height, const std::string& whatFor);
+std::unique_ptr<DalvoImage> spreadTo16Bits(const int* pixels, int width, int height,
+                                           const std::string& whatFor);
 
 /// FreeImage's name of an image type, e.g. "FIT_UINT16".
 const char* imageTypeName(FREE_IMAGE_TYPE type);
@@ -154,9 +154,10 @@ int forEachFile(const std::vector<std::string>& files, const char* verb, bool js
 /// its file; results, errors and the JSON come in the order of the files, as one at a time gives
 /// them, and the bar counts files finished. While several files run, each image operation keeps
 /// to its share of the library's threads.
-int forEachFileAtOnce(const std::vector<std::string>& files, const char* verb, bool json,
-                      const std::function<nlohmann::ordered_json(const std::string& file, size_t index)>& work,
-                      const std::function<void(const nlohmann::ordered_json& result, size_t index)>& print);
+int forEachFileAtOnce(
+    const std::vector<std::string>& files, const char* verb, bool json,
+    const std::function<nlohmann::ordered_json(const std::string& file, size_t index)>& work,
+    const std::function<void(const nlohmann::ordered_json& result, size_t index)>& print);
 
 /// Adds --jobs, read into settings().jobs.
 void addJobsOption(CLI::App& app);

@@ -14,15 +14,13 @@
 
 namespace {
 
-int fail(const std::string& message, int code = 1)
-{
+int fail(const std::string& message, int code = 1) {
     std::cerr << "kestro: error: " << message << '\n';
     return code;
 }
 
 // The long and short names of the options of app and of its subcommands that were named.
-void optionNames(const CLI::App& app, std::vector<std::string>& names)
-{
+void optionNames(const CLI::App& app, std::vector<std::string>& names) {
     for (const CLI::Option* option : app.get_options()) {
         for (const std::string& n : option->get_lnames())
             names.push_back("--" + n);
@@ -34,17 +32,16 @@ void optionNames(const CLI::App& app, std::vector<std::string>& names)
 }
 
 // "unknown option --jsn; did you mean --json?" for the first unexpected option of the command line.
-std::string unknownOption(const CLI::App& app, const CLI::ExtrasError& e, int argc, char** argv)
-{
+std::string unknownOption(const CLI::App& app, const CLI::ExtrasError& e, int argc, char** argv) {
     // CLI11 lists the unexpected arguments after a colon, separated by spaces.
     const std::string what = e.what();
     const size_t colon = what.find(": ");
     std::istringstream listed(colon == std::string::npos ? std::string() : what.substr(colon + 2));
-    const std::set<std::string> extras{std::istream_iterator<std::string>(listed), std::istream_iterator<std::string>()};
+    const std::set<std::string> extras{std::istream_iterator<std::string>(listed),
+                                       std::istream_iterator<std::string>()};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg.size() < 2 || arg[0] != '-' || !extras.count(arg))
-            continue;
+        if (arg.size() < 2 || arg[0] != '-' || !extras.count(arg)) continue;
         const std::string name = arg.substr(0, arg.find('='));
         std::vector<std::string> names;
         optionNames(app, names);
@@ -54,8 +51,7 @@ std::string unknownOption(const CLI::App& app, const CLI::ExtrasError& e, int ar
     return what;
 }
 
-int run(int argc, char** argv)
-{
+int run(int argc, char** argv) {
     using namespace kestro;
     commandLine().assign(argv, argv + argc);
     CLI::App app{"kestro: gel images from the command line (KestroImage " KESTRO_VERSION ")", "kestro"};
@@ -72,23 +68,23 @@ int run(int argc, char** argv)
     addChannelOption(app);
     app.add_flag("--force", settings().force, "Write outputs even over a file that is also an input");
     unsigned long long maxPixels = 0;
-    app.add_option("--max-pixels", maxPixels,
-                   "Refuse input images that need more memory than a 16-bit grayscale image of this many pixels "
-                   "with its raster (6 bytes a pixel); default: 8 GiB of image and raster")
+    app.add_option(
+           "--max-pixels", maxPixels,
+           "Refuse input images that need more memory than a 16-bit grayscale image of this many pixels "
+           "with its raster (6 bytes a pixel); default: 8 GiB of image and raster")
         ->check(CLI::PositiveNumber);
     int threads = 0;
     app.add_option("--threads", threads,
-                   "Threads each image operation may use (default: one per core; 1 runs strictly one after the other)")
+                   "Threads each image operation may use (default: one per core; 1 runs strictly one after "
+                   "the other)")
         ->check(CLI::PositiveNumber);
 
     // Lab users come for lanes and report: they head the list.
-    const std::vector<Command> commands = {addLanesCommand(app, json), addReportCommand(app, json),
-                                           addViewCommand(app, json),
-                                           addSynthCommand(app, json), addInfoCommand(app, json),
-                                           addBackgroundCommand(app, json), addSpotCommand(app, json),
-                                           addDemoCommand(app, json), addProcessCommand(app, json),
-                                           addRenderCommand(app, json), addPackCommand(app, json),
-                                           addDocCommand(app, json)};
+    const std::vector<Command> commands = {
+        addLanesCommand(app, json),  addReportCommand(app, json), addViewCommand(app, json),
+        addSynthCommand(app, json),  addInfoCommand(app, json),   addBackgroundCommand(app, json),
+        addSpotCommand(app, json),   addDemoCommand(app, json),   addProcessCommand(app, json),
+        addRenderCommand(app, json), addPackCommand(app, json),   addDocCommand(app, json)};
     for (const Command& c : commands)
         c.app->add_flag("--json", json, "Print the report as JSON on stdout");
 
@@ -103,8 +99,7 @@ int run(int argc, char** argv)
     } catch (const CLI::ParseError& e) {
         std::string where = "kestro";
         for (const Command& c : commands)
-            if (c.app->parsed())
-                where += " " + c.app->get_name();
+            if (c.app->parsed()) where += " " + c.app->get_name();
         // A misspelt command reaches CLI11 as a stray argument; say what it is.
         if (where == "kestro" && argc > 1 && argv[1][0] != '-')
             return fail(std::string("unknown command '") + argv[1] + "' (see kestro --help)", 2);
@@ -113,21 +108,19 @@ int run(int argc, char** argv)
         return fail(message + " (see " + where + " --help)", 2);
     }
     if (verbose)
-        kestro::setMessageHandler([](const kestro::Message& m) { std::cerr << "kestro: decoder: " << kestro::oneLine(m.text) << '\n'; });
-    if (threads)
-        kestro::setThreadCount(threads);
-    if (maxPixels)
-        fipImage::setLoadMemoryLimit(maxPixels > ~0ULL / 6 ? ~0ULL : maxPixels * 6);
+        kestro::setMessageHandler([](const kestro::Message& m) {
+            std::cerr << "kestro: decoder: " << kestro::oneLine(m.text) << '\n';
+        });
+    if (threads) kestro::setThreadCount(threads);
+    if (maxPixels) fipImage::setLoadMemoryLimit(maxPixels > ~0ULL / 6 ? ~0ULL : maxPixels * 6);
     for (const Command& c : commands)
-        if (c.app->parsed())
-            return c.run();
+        if (c.app->parsed()) return c.run();
     return fail("no command given (see kestro --help)", 2);
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     try {
         return run(argc, argv);
     } catch (const kestro::ToolError& e) {

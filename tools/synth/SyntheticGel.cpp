@@ -27,25 +27,21 @@ constexpr int kDye[3] = {22, 38, 120};
 
 // Keeps a centre at least 0.1 pixel away from a half-pixel position, so that a centre measured
 // to the nearest pixel has one right answer.
-double awayFromHalfPixel(double v)
-{
+double awayFromHalfPixel(double v) {
     const double f = v - std::floor(v);
-    if (std::fabs(f - 0.5) < 0.1)
-        v += (f < 0.5) ? -0.1 : 0.1;
+    if (std::fabs(f - 0.5) < 0.1) v += (f < 0.5) ? -0.1 : 0.1;
     return v;
 }
 
 // An antiderivative of erf.
-double erfIntegral(double t)
-{
+double erfIntegral(double t) {
     return t * std::erf(t) + std::exp(-t * t) / kSqrtPi;
 }
 
 // Mean over the pixel [x - 0.5, x + 0.5) of the flat top from a to b whose edges are blurred
 // by a Gaussian of sigma s: 0.5 * (erf((u - a) / (s sqrt 2)) - erf((u - b) / (s sqrt 2))).
 // Summed over all pixels it gives b - a exactly.
-double flatTopPixel(double x, double a, double b, double s)
-{
+double flatTopPixel(double x, double a, double b, double s) {
     const double k = kSqrt2 * s;
     auto rise = [&](double edge) {
         return k * (erfIntegral((x + 0.5 - edge) / k) - erfIntegral((x - 0.5 - edge) / k));
@@ -56,8 +52,7 @@ double flatTopPixel(double x, double a, double b, double s)
 // Integral over the pixel [y - 0.5, y + 0.5) of exp(-(u - c)^2 / (2 s^2)): 1 at most (for a
 // wide Gaussian), summing to s sqrt(2 pi) over all pixels. Works on the side of the tail that
 // keeps precision.
-double gaussianPixel(double y, double c, double s)
-{
+double gaussianPixel(double y, double c, double s) {
     const double lo = (y - 0.5 - c) / (s * kSqrt2);
     const double hi = (y + 0.5 - c) / (s * kSqrt2);
     double mass;
@@ -71,8 +66,7 @@ double gaussianPixel(double y, double c, double s)
 }
 
 // Column and row span outside which a band adds less than 1e-9 of its amplitude.
-void bandSpan(const GelBand& b, int width, int height, int& x0, int& x1, int& y0, int& y1)
-{
+void bandSpan(const GelBand& b, int width, int height, int& x0, int& x1, int& y0, int& y1) {
     const double halfX = b.width / 2 + 7 * b.edgeSigma + 1;
     const double halfY = 7 * b.sigmaY + 1;
     x0 = std::max(0, static_cast<int>(std::floor(b.x - halfX)));
@@ -81,45 +75,36 @@ void bandSpan(const GelBand& b, int width, int height, int& x0, int& x1, int& y0
     y1 = std::min(height - 1, static_cast<int>(std::ceil(b.y + halfY)));
 }
 
-double bandAt(const GelBand& b, int x, int y)
-{
+double bandAt(const GelBand& b, int x, int y) {
     const double a = b.x - b.width / 2;
     return b.amplitude * flatTopPixel(x, a, a + b.width, b.edgeSigma) * gaussianPixel(y, b.y, b.sigmaY);
 }
 
-int depthMax(GelDepth depth)
-{
+int depthMax(GelDepth depth) {
     return depth == GelDepth::Gray16 ? 65535 : 255;
 }
 
-std::string lowerExtension(const std::string& path)
-{
+std::string lowerExtension(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return std::string();
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
     std::string ext = path.substr(dot);
     for (char& c : ext)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return ext;
 }
 
-double rounded(double v, double scale = 1e4)
-{
+double rounded(double v, double scale = 1e4) {
     return std::round(v * scale) / scale;
 }
 
 // Lays out lanes, bands and background from the seed; renders nothing.
-GelTruth drawLayout(const GelOptions& o)
-{
-    if (o.width < 32 || o.height < 32)
-        throw std::invalid_argument("a gel must be at least 32 x 32 pixels");
+GelTruth drawLayout(const GelOptions& o) {
+    if (o.width < 32 || o.height < 32) throw std::invalid_argument("a gel must be at least 32 x 32 pixels");
     if (o.width > 16384 || o.height > 16384)
         throw std::invalid_argument("a gel can be at most 16384 x 16384 pixels");
-    if (o.lanes < 1)
-        throw std::invalid_argument("a gel needs at least one lane");
-    if (o.bandsPerLane < 1)
-        throw std::invalid_argument("a lane needs at least one band");
+    if (o.lanes < 1) throw std::invalid_argument("a gel needs at least one lane");
+    if (o.bandsPerLane < 1) throw std::invalid_argument("a lane needs at least one band");
     if (!(o.laneJitter >= 0 && o.laneJitter <= 0.3))
         throw std::invalid_argument("the lane jitter must lie between 0 and 0.3");
     if (!(o.bend >= 0 && o.bend <= 50))
@@ -172,10 +157,12 @@ GelTruth drawLayout(const GelOptions& o)
     }
     const int bandCount = o.lanes * o.bandsPerLane;
     if (o.saturatedBands < 0 || o.saturatedBands > bandCount)
-        throw std::invalid_argument("the number of saturated bands must lie between 0 and the number of bands");
+        throw std::invalid_argument(
+            "the number of saturated bands must lie between 0 and the number of bands");
     if (o.diffuseBands < 0 || o.diffuseBands > bandCount - o.saturatedBands)
-        throw std::invalid_argument("the number of diffuse bands must lie between 0 and the number of bands that are "
-                                    "not saturated");
+        throw std::invalid_argument(
+            "the number of diffuse bands must lie between 0 and the number of bands that are "
+            "not saturated");
 
     t.photonsAtFullScale = kPhotonsAtFullScale;
     t.readNoise = kReadNoiseFraction * full;
@@ -185,8 +172,10 @@ GelTruth drawLayout(const GelOptions& o)
     for (int l = 0; l < o.lanes; ++l) {
         GelLane lane;
         lane.index = l;
-        lane.centreX = awayFromHalfPixel(marginX + pitch * (l + 0.5) + rng.uniform(-o.laneJitter, o.laneJitter) * pitch);
-        lane.width = pitch * rng.uniform(0.5, 0.6) * (o.laneJitter > 0.04 ? (1 - 2 * o.laneJitter) / 0.92 : 1.0);
+        lane.centreX =
+            awayFromHalfPixel(marginX + pitch * (l + 0.5) + rng.uniform(-o.laneJitter, o.laneJitter) * pitch);
+        lane.width =
+            pitch * rng.uniform(0.5, 0.6) * (o.laneJitter > 0.04 ? (1 - 2 * o.laneJitter) / 0.92 : 1.0);
         // The smile: lanes in the middle of the gel run furthest.
         const double u = (lane.centreX - o.width / 2.0) / (o.width / 2.0);
         lane.smileOffset = t.smileDepth * (1 - u * u);
@@ -241,48 +230,42 @@ GelTruth drawLayout(const GelOptions& o)
 
 } // namespace
 
-std::uint64_t SplitMix64::next()
-{
+std::uint64_t SplitMix64::next() {
     std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
 }
 
-double SplitMix64::uniform()
-{
+double SplitMix64::uniform() {
     return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0);
 }
 
-double SplitMix64::normal()
-{
+double SplitMix64::normal() {
     // 1 - uniform() lies in (0, 1], so the logarithm is finite.
     const double u1 = 1.0 - uniform();
     const double u2 = uniform();
     return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * 3.14159265358979323846 * u2);
 }
 
-double GelBackground::at(double x, double y) const
-{
+double GelBackground::at(double x, double y) const {
     const double dx = x - blobX, dy = y - blobY;
     return base + gradientX * x / width + gradientY * y / height +
-           blobAmplitude * std::exp(-(dx * dx / (2 * blobSigmaX * blobSigmaX) + dy * dy / (2 * blobSigmaY * blobSigmaY)));
+           blobAmplitude *
+               std::exp(-(dx * dx / (2 * blobSigmaX * blobSigmaX) + dy * dy / (2 * blobSigmaY * blobSigmaY)));
 }
 
-double GelTruth::modelAt(int x, int y) const
-{
+double GelTruth::modelAt(int x, int y) const {
     double v = background.at(x, y);
     for (const GelBand& b : bands) {
         int x0, x1, y0, y1;
         bandSpan(b, options.width, options.height, x0, x1, y0, y1);
-        if (x >= x0 && x <= x1 && y >= y0 && y <= y1)
-            v += bandAt(b, x, y);
+        if (x >= x0 && x <= x1 && y >= y0 && y <= y1) v += bandAt(b, x, y);
     }
     return v;
 }
 
-GelOptions gelOptions(int width, int height, int lanes, int bandsPerLane, std::uint64_t seed)
-{
+GelOptions gelOptions(int width, int height, int lanes, int bandsPerLane, std::uint64_t seed) {
     GelOptions o;
     o.width = width;
     o.height = height;
@@ -292,25 +275,25 @@ GelOptions gelOptions(int width, int height, int lanes, int bandsPerLane, std::u
     return o;
 }
 
-const char* gelDepthName(GelDepth depth)
-{
+const char* gelDepthName(GelDepth depth) {
     switch (depth) {
-    case GelDepth::Gray8: return "8";
-    case GelDepth::Gray16: return "16";
-    case GelDepth::Rgb24: return "rgb";
+    case GelDepth::Gray8:
+        return "8";
+    case GelDepth::Gray16:
+        return "16";
+    case GelDepth::Rgb24:
+        return "rgb";
     }
     return "16";
 }
 
-void SyntheticGel::stainColour(int density, std::uint8_t rgbOut[3])
-{
+void SyntheticGel::stainColour(int density, std::uint8_t rgbOut[3]) {
     const int d = std::clamp(density, 0, 255);
     for (int c = 0; c < 3; ++c)
         rgbOut[c] = static_cast<std::uint8_t>((kPaper[c] * (255 - d) + kDye[c] * d + 127) / 255);
 }
 
-SyntheticGel SyntheticGel::generate(const GelOptions& options)
-{
+SyntheticGel SyntheticGel::generate(const GelOptions& options) {
     SyntheticGel gel;
     gel.m_truth = drawLayout(options);
     const GelTruth& t = gel.m_truth;
@@ -349,8 +332,7 @@ SyntheticGel SyntheticGel::generate(const GelOptions& options)
     gel.m_values.resize(n);
     for (size_t i = 0; i < n; ++i) {
         double v = model[i];
-        if (options.noise)
-            v += std::sqrt(std::max(0.0, v) * shotScale + read2) * noise.normal();
+        if (options.noise) v += std::sqrt(std::max(0.0, v) * shotScale + read2) * noise.normal();
         const double q = std::floor(v + 0.5);
         gel.m_values[i] = static_cast<std::uint16_t>(std::clamp(q, 0.0, full));
     }
@@ -364,25 +346,31 @@ SyntheticGel SyntheticGel::generate(const GelOptions& options)
     for (GelBand& b : gel.m_truth.bands) {
         const int px = static_cast<int>(std::floor(b.x + 0.5));
         const int py = static_cast<int>(std::floor(b.y + 0.5));
-        b.saturated = px >= 0 && px < w && py >= 0 && py < h &&
-                      model[static_cast<size_t>(py) * w + px] >= full - 0.5;
+        b.saturated =
+            px >= 0 && px < w && py >= 0 && py < h && model[static_cast<size_t>(py) * w + px] >= full - 0.5;
     }
     return gel;
 }
 
-DalvoImage* SyntheticGel::toImage() const
-{
+DalvoImage* SyntheticGel::toImage() const {
     const unsigned w = static_cast<unsigned>(width());
     const unsigned h = static_cast<unsigned>(height());
     DalvoImage* image = nullptr;
     switch (m_truth.options.depth) {
-    case GelDepth::Gray16: image = new DalvoImage(FIT_UINT16, w, h, 16); break;
-    case GelDepth::Gray8: image = new DalvoImage(FIT_BITMAP, w, h, 8); break;
-    case GelDepth::Rgb24: image = new DalvoImage(FIT_BITMAP, w, h, 24); break;
+    case GelDepth::Gray16:
+        image = new DalvoImage(FIT_UINT16, w, h, 16);
+        break;
+    case GelDepth::Gray8:
+        image = new DalvoImage(FIT_BITMAP, w, h, 8);
+        break;
+    case GelDepth::Rgb24:
+        image = new DalvoImage(FIT_BITMAP, w, h, 24);
+        break;
     }
     if (!image->isValid()) {
         delete image;
-        throw std::runtime_error("cannot allocate a " + std::to_string(w) + " x " + std::to_string(h) + " image");
+        throw std::runtime_error("cannot allocate a " + std::to_string(w) + " x " + std::to_string(h) +
+                                 " image");
     }
     // Scan lines run bottom-up: picture row y is scan line h - 1 - y.
     for (unsigned y = 0; y < h; ++y) {
@@ -412,8 +400,7 @@ DalvoImage* SyntheticGel::toImage() const
     return image;
 }
 
-nlohmann::ordered_json SyntheticGel::truthJson() const
-{
+nlohmann::ordered_json SyntheticGel::truthJson() const {
     using json = nlohmann::ordered_json;
     const GelTruth& t = m_truth;
     const GelOptions& o = t.options;
@@ -427,20 +414,23 @@ nlohmann::ordered_json SyntheticGel::truthJson() const
     j["bpp"] = o.depth == GelDepth::Gray16 ? 16 : o.depth == GelDepth::Gray8 ? 8 : 24;
     j["maxValue"] = t.maxValue;
     j["coordinates"] = "x is the column, y the row from the top; pixel centres lie at integer positions";
-    j["units"] = o.depth == GelDepth::Rgb24
-                     ? "stain density 0..255 behind the colour (see colour)"
-                     : "pixel values of the image";
+    j["units"] = o.depth == GelDepth::Rgb24 ? "stain density 0..255 behind the colour (see colour)"
+                                            : "pixel values of the image";
     if (o.depth == GelDepth::Rgb24)
         j["colour"] = {{"paper", {kPaper[0], kPaper[1], kPaper[2]}},
                        {"dye", {kDye[0], kDye[1], kDye[2]}},
                        {"formula", "rgb = (paper * (255 - d) + dye * d + 127) / 255 for density d"}};
-    j["noise"] = {{"enabled", o.noise},
-                  {"model", "value + normal(0, sqrt(value * maxValue / photonsAtFullScale + readNoise^2)), rounded and clipped"},
-                  {"photonsAtFullScale", t.photonsAtFullScale},
-                  {"readNoise", rounded(t.readNoise)}};
+    j["noise"] = {
+        {"enabled", o.noise},
+        {"model",
+         "value + normal(0, sqrt(value * maxValue / photonsAtFullScale + readNoise^2)), rounded and clipped"},
+        {"photonsAtFullScale", t.photonsAtFullScale},
+        {"readNoise", rounded(t.readNoise)}};
     const GelBackground& bg = t.background;
+    const char* formula = "base + gradientX*x/width + gradientY*y/height + "
+                          "blobAmplitude*exp(-((x-blobX)^2/(2*blobSigmaX^2) + (y-blobY)^2/(2*blobSigmaY^2)))";
     j["background"] = {{"enabled", o.background},
-                       {"formula", "base + gradientX*x/width + gradientY*y/height + blobAmplitude*exp(-((x-blobX)^2/(2*blobSigmaX^2) + (y-blobY)^2/(2*blobSigmaY^2)))"},
+                       {"formula", formula},
                        {"base", rounded(bg.base)},
                        {"gradientX", rounded(bg.gradientX)},
                        {"gradientY", rounded(bg.gradientY)},
@@ -449,13 +439,14 @@ nlohmann::ordered_json SyntheticGel::truthJson() const
                        {"blobY", rounded(bg.blobY)},
                        {"blobSigmaX", rounded(bg.blobSigmaX)},
                        {"blobSigmaY", rounded(bg.blobSigmaY)}};
-    if (o.laneJitter != 0.04)
-        j["laneJitter"] = o.laneJitter;
+    if (o.laneJitter != 0.04) j["laneJitter"] = o.laneJitter;
     if (o.bend != 0)
-        j["bend"] = {{"depth", o.bend},
-                     {"formula", "a lane's centre at row y is centreX + bend * (y / height)^2, bend = depth * u"}};
-    j["smile"] = {{"depth", rounded(t.smileDepth)},
-                  {"formula", "a lane's bands move down by depth * (1 - u^2), u = (centreX - width/2) / (width/2)"}};
+        j["bend"] = {
+            {"depth", o.bend},
+            {"formula", "a lane's centre at row y is centreX + bend * (y / height)^2, bend = depth * u"}};
+    j["smile"] = {
+        {"depth", rounded(t.smileDepth)},
+        {"formula", "a lane's bands move down by depth * (1 - u^2), u = (centreX - width/2) / (width/2)"}};
     json lanes = json::array();
     for (const GelLane& l : t.lanes)
         lanes.push_back({{"index", l.index},
@@ -480,22 +471,19 @@ nlohmann::ordered_json SyntheticGel::truthJson() const
                          {"integratedIntensity", rounded(b.integratedIntensity, 10)},
                          {"saturated", b.saturated},
                          {"diffuse", b.diffuse}});
-        if (b.saturated)
-            saturated.push_back(i);
+        if (b.saturated) saturated.push_back(i);
     }
     j["bands"] = bands;
     j["saturatedBands"] = saturated;
     return j;
 }
 
-std::string SyntheticGel::truthPathFor(const std::string& imagePath)
-{
+std::string SyntheticGel::truthPathFor(const std::string& imagePath) {
     const std::string ext = lowerExtension(imagePath);
     return imagePath.substr(0, imagePath.size() - ext.size()) + ".truth.json";
 }
 
-std::string SyntheticGel::save(const std::string& imagePath) const
-{
+std::string SyntheticGel::save(const std::string& imagePath) const {
     DalvoImage* image = toImage();
     const CString name = CString::FromUtf8(imagePath);
     const bool exportable = image->canSave(name) != FALSE;
@@ -507,8 +495,7 @@ std::string SyntheticGel::save(const std::string& imagePath) const
                                  (m_truth.options.depth == GelDepth::Rgb24 ? "" : "-bit") + " gel as '" +
                                  (ext.empty() ? std::string("(no extension)") : ext) + "'; use .tif or .png");
     }
-    if (!written)
-        throw std::runtime_error("cannot write " + imagePath);
+    if (!written) throw std::runtime_error("cannot write " + imagePath);
 
     const std::string truthPath = truthPathFor(imagePath);
     // A truth file cut short would pass for a gel's record: it replaces the old one only whole.

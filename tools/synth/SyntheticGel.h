@@ -27,9 +27,9 @@ struct GelOptions {
     int bandsPerLane = 6;
     GelDepth depth = GelDepth::Gray16;
     std::uint64_t seed = 1;
-    bool noise = true;        ///< Poisson-like shot noise plus a little read noise
-    bool background = true;   ///< the smooth uneven background; off gives 0 between bands
-    int saturatedBands = 1;   ///< bands pushed well past the depth's largest value
+    bool noise = true;      ///< Poisson-like shot noise plus a little read noise
+    bool background = true; ///< the smooth uneven background; off gives 0 between bands
+    int saturatedBands = 1; ///< bands pushed well past the depth's largest value
     /// Bands drawn as diffuse clouds (primer dimers, degraded DNA): their sides blurred over a
     /// fifth of the lane's width instead of the well's sharp edge. Never saturated ones.
     int diffuseBands = 0;
@@ -61,17 +61,17 @@ struct GelLane {
 /// image sum to `integratedIntensity` (before rounding, clipping and noise).
 struct GelBand {
     int lane = 0;
-    int index = 0;               ///< 0 for the band nearest the top of its lane
-    double x = 0;                ///< centre column
-    double y = 0;                ///< centre row
-    double width = 0;            ///< flat-top width across the lane, pixels
-    double edgeSigma = 0;        ///< blur of the band's left and right edges, pixels
-    double sigmaY = 0;           ///< Gaussian sigma along the lane, pixels
-    double amplitude = 0;        ///< height of the continuous profile, image units above background
-    double peak = 0;             ///< largest pixel value of the band alone, image units
+    int index = 0;                  ///< 0 for the band nearest the top of its lane
+    double x = 0;                   ///< centre column
+    double y = 0;                   ///< centre row
+    double width = 0;               ///< flat-top width across the lane, pixels
+    double edgeSigma = 0;           ///< blur of the band's left and right edges, pixels
+    double sigmaY = 0;              ///< Gaussian sigma along the lane, pixels
+    double amplitude = 0;           ///< height of the continuous profile, image units above background
+    double peak = 0;                ///< largest pixel value of the band alone, image units
     double integratedIntensity = 0; ///< sum of the band alone over all pixels, image units
-    bool saturated = false;      ///< the noiseless band plus background reaches the depth's largest value
-    bool diffuse = false;        ///< drawn as a diffuse cloud (a wide edgeSigma)
+    bool saturated = false;         ///< the noiseless band plus background reaches the depth's largest value
+    bool diffuse = false;           ///< drawn as a diffuse cloud (a wide edgeSigma)
 };
 
 /// The smooth uneven background in image units:
@@ -95,10 +95,10 @@ struct GelBackground {
 /// Everything the generator decided: the answer key of a synthetic gel.
 struct GelTruth {
     GelOptions options;
-    int maxValue = 65535;     ///< largest value of the depth (255 for 8-bit and colour)
-    double smileDepth = 0;    ///< smile offset of a lane in the middle of the gel, pixels
+    int maxValue = 65535;          ///< largest value of the depth (255 for 8-bit and colour)
+    double smileDepth = 0;         ///< smile offset of a lane in the middle of the gel, pixels
     double photonsAtFullScale = 0; ///< noise: variance of a value v is v * maxValue / this + readNoise^2
-    double readNoise = 0;     ///< noise: image units
+    double readNoise = 0;          ///< noise: image units
     GelBackground background;
     std::vector<GelLane> lanes;
     std::vector<GelBand> bands; ///< lane by lane, top to bottom within each lane

@@ -25,7 +25,7 @@ namespace {
 
 constexpr size_t kMostBodyBytes = 4u << 20;
 constexpr int kMostNesting = 16;
-constexpr size_t kMostLoaded = 3;          // gels kept in memory at once
+constexpr size_t kMostLoaded = 3; // gels kept in memory at once
 constexpr long long kMostImagePixels = 4096LL * 4096;
 constexpr int kPreviewSide = 2048;
 
@@ -35,8 +35,7 @@ struct Refusal {
     std::string message;
 };
 
-std::string randomToken()
-{
+std::string randomToken() {
     std::random_device device;
     std::string token;
     static const char* hex = "0123456789abcdef";
@@ -45,8 +44,7 @@ std::string randomToken()
     return token;
 }
 
-bool sameText(const std::string& a, const std::string& b)
-{
+bool sameText(const std::string& a, const std::string& b) {
     // Compared whole, so that the time taken says nothing about where a guess went wrong.
     unsigned diff = static_cast<unsigned>(a.size() ^ b.size());
     for (size_t i = 0; i < a.size(); ++i)
@@ -55,8 +53,7 @@ bool sameText(const std::string& a, const std::string& b)
 }
 
 // Deep nesting would take the JSON reader's stack far before the size limit: refused unread.
-bool shallow(const std::string& text)
-{
+bool shallow(const std::string& text) {
     int depth = 0;
     bool inString = false, escaped = false;
     for (char c : text) {
@@ -70,8 +67,7 @@ bool shallow(const std::string& text)
         } else if (c == '"') {
             inString = true;
         } else if (c == '[' || c == '{') {
-            if (++depth > kMostNesting)
-                return false;
+            if (++depth > kMostNesting) return false;
         } else if (c == ']' || c == '}') {
             --depth;
         }
@@ -86,23 +82,19 @@ struct Request {
     GelArgs args;
 };
 
-Request parseRequest(const std::string& body, const GelArgs& base)
-{
-    if (!shallow(body))
-        throw Refusal{400, "the request is nested too deeply"};
+Request parseRequest(const std::string& body, const GelArgs& base) {
+    if (!shallow(body)) throw Refusal{400, "the request is nested too deeply"};
     Json root;
     try {
         root = Json::parse(body);
     } catch (const Json::exception& e) {
         throw Refusal{400, std::string("the request is not JSON: ") + e.what()};
     }
-    if (!root.is_object())
-        throw Refusal{400, "the request must be a JSON object"};
+    if (!root.is_object()) throw Refusal{400, "the request must be a JSON object"};
     for (const auto& item : root.items())
         if (item.key() != "edits" && item.key() != "ladder" && item.key() != "sizes" && item.key() != "fit")
             throw Refusal{400, "unknown field '" + item.key() + "'"};
-    if (!root.contains("edits"))
-        throw Refusal{400, "the request has no edits"};
+    if (!root.contains("edits")) throw Refusal{400, "the request has no edits"};
     Request r;
     r.args = base;
     try {
@@ -139,10 +131,8 @@ Request parseRequest(const std::string& body, const GelArgs& base)
             throw Refusal{400, "fit: spline or linear"};
         r.args.fit = root["fit"].get<std::string>();
     }
-    if (r.args.ladder.empty())
-        r.args.sizes.clear();
-    if (!r.args.masses.empty() && r.args.masses.size() != r.args.sizes.size())
-        r.args.masses.clear();
+    if (r.args.ladder.empty()) r.args.sizes.clear();
+    if (!r.args.masses.empty() && r.args.masses.size() != r.args.sizes.size()) r.args.masses.clear();
     try {
         r.args.check();
     } catch (const ToolError& e) {
@@ -155,23 +145,23 @@ Request parseRequest(const std::string& body, const GelArgs& base)
 struct Display {
     std::string palette = "normal";
     double brightness = 0, contrast = 0, gamma = 1;
-    bool operator==(const Display& o) const
-    {
-        return palette == o.palette && brightness == o.brightness && contrast == o.contrast && gamma == o.gamma;
+    bool operator==(const Display& o) const {
+        return palette == o.palette && brightness == o.brightness && contrast == o.contrast &&
+               gamma == o.gamma;
     }
 };
 
 const std::map<std::string, enPalette> kPalettes = {{"normal", PaletteNormal},
-                                                     {"green", PaletteShadesOfGreen},
-                                                     {"red", PaletteShadesOfRed},
-                                                     {"blue", PaletteShadesOfBlue},
-                                                     {"auto", PaletteAutoContrast}};
+                                                    {"green", PaletteShadesOfGreen},
+                                                    {"red", PaletteShadesOfRed},
+                                                    {"blue", PaletteShadesOfBlue},
+                                                    {"auto", PaletteAutoContrast}};
 
 // A gel in memory: the stages no edit changes, and the picture the display pass draws from.
 struct Loaded {
     GelStage stage;
-    int saturation = 0;  // the grey value at which a pixel is saturated
-    std::mutex drawing;  // the display image is drawn by one request at a time
+    int saturation = 0; // the grey value at which a pixel is saturated
+    std::mutex drawing; // the display image is drawn by one request at a time
     std::unique_ptr<DalvoImage> display;
     Display shown;
     bool drawn = false;
@@ -190,11 +180,9 @@ struct Gel {
     std::string path(const char* suffix) const { return (out / (stem + suffix)).string(); }
 };
 
-std::string encodePng(const std::vector<BYTE>& rgb, int width, int height)
-{
+std::string encodePng(const std::vector<BYTE>& rgb, int width, int height) {
     FIBITMAP* dib = FreeImage_Allocate(width, height, 24);
-    if (!dib)
-        throw Refusal{500, "no memory for the picture"};
+    if (!dib) throw Refusal{500, "no memory for the picture"};
     for (int y = 0; y < height; ++y) {
         BYTE* line = FreeImage_GetScanLine(dib, height - 1 - y);
         const BYTE* from = &rgb[static_cast<size_t>(y) * width * 3];
@@ -212,31 +200,24 @@ std::string encodePng(const std::vector<BYTE>& rgb, int width, int height)
         if (FreeImage_AcquireMemory(memory, &data, &size))
             png.assign(reinterpret_cast<const char*>(data), size);
     }
-    if (memory)
-        FreeImage_CloseMemory(memory);
+    if (memory) FreeImage_CloseMemory(memory);
     FreeImage_Unload(dib);
-    if (png.empty())
-        throw Refusal{500, "the picture could not be encoded"};
+    if (png.empty()) throw Refusal{500, "the picture could not be encoded"};
     return png;
 }
 
-int integerParam(const httplib::Request& req, const char* name, int lo, int hi, int fallback)
-{
-    if (!req.has_param(name))
-        return fallback;
+int integerParam(const httplib::Request& req, const char* name, int lo, int hi, int fallback) {
+    if (!req.has_param(name)) return fallback;
     const std::optional<int> number = wholeNumber(req.get_param_value(name));
-    if (!number)
-        throw Refusal{400, std::string(name) + ": a whole number"};
+    if (!number) throw Refusal{400, std::string(name) + ": a whole number"};
     const int v = *number;
     if (v < lo || v > hi)
         throw Refusal{400, std::string(name) + ": from " + std::to_string(lo) + " to " + std::to_string(hi)};
     return v;
 }
 
-double numberParam(const httplib::Request& req, const char* name, double lo, double hi, double fallback)
-{
-    if (!req.has_param(name))
-        return fallback;
+double numberParam(const httplib::Request& req, const char* name, double lo, double hi, double fallback) {
+    if (!req.has_param(name)) return fallback;
     const std::string text = req.get_param_value(name);
     char* end = nullptr;
     const double v = text.size() > 32 ? NAN : std::strtod(text.c_str(), &end);
@@ -245,12 +226,12 @@ double numberParam(const httplib::Request& req, const char* name, double lo, dou
     return v;
 }
 
-void sendJson(httplib::Response& res, const OJson& j, int status = 200)
-{
+void sendJson(httplib::Response& res, const OJson& j, int status = 200) {
     res.status = status;
     // With its charset the type is not one httplib compresses: its Brotli at full quality takes
     // seconds over a gel's profiles, far longer than sending them over the loopback or a tunnel.
-    res.set_content(j.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json; charset=utf-8");
+    res.set_content(j.dump(-1, ' ', false, Json::error_handler_t::replace),
+                    "application/json; charset=utf-8");
 }
 
 } // namespace
@@ -262,48 +243,41 @@ struct ViewServer::Impl {
     httplib::Server server;
     std::string host = "127.0.0.1";
     int port = 0;
-    std::mutex loading;  // one gel is loaded at a time: loads take memory and both cores
-    std::mutex saving;   // saves one after the other, so tables and report always agree
+    std::mutex loading; // one gel is loaded at a time: loads take memory and both cores
+    std::mutex saving;  // saves one after the other, so tables and report always agree
     std::atomic<unsigned long long> clock{0};
 
     // The gel of an index from a request; 404 for any other.
-    Gel& gelAt(const std::string& digits)
-    {
-        if (digits.empty() || digits.size() > 6)
-            throw Refusal{404, "no such gel"};
+    Gel& gelAt(const std::string& digits) {
+        if (digits.empty() || digits.size() > 6) throw Refusal{404, "no such gel"};
         const size_t k = std::stoul(digits);
-        if (k >= gels.size())
-            throw Refusal{404, "no such gel"};
+        if (k >= gels.size()) throw Refusal{404, "no such gel"};
         return *gels[k];
     }
 
     // The gel in memory, loaded on first use; a gel that cannot be loaded says why (422), and
     // says it again on every later request without trying again.
-    std::shared_ptr<Loaded> load(Gel& g)
-    {
+    std::shared_ptr<Loaded> load(Gel& g) {
         {
             std::lock_guard<std::mutex> lock(g.mutex);
             g.lastUse = ++clock;
-            if (g.loaded)
-                return g.loaded;
-            if (!g.error.empty())
-                throw Refusal{422, g.error};
+            if (g.loaded) return g.loaded;
+            if (!g.error.empty()) throw Refusal{422, g.error};
         }
         std::lock_guard<std::mutex> one(loading);
         {
             std::lock_guard<std::mutex> lock(g.mutex);
-            if (g.loaded)
-                return g.loaded;
-            if (!g.error.empty())
-                throw Refusal{422, g.error};
+            if (g.loaded) return g.loaded;
+            if (!g.error.empty()) throw Refusal{422, g.error};
         }
         auto l = std::make_shared<Loaded>();
         std::string error;
         try {
             l->stage = stageGel(g.file, options.gel);
-            l->saturation = l->stage.prepared->polarity() == gel::Polarity::DarkBands ? 0 : l->stage.grey->maxValue;
-            l->display = spreadTo16Bits(l->stage.grey->pixels.data(), l->stage.grey->width, l->stage.grey->height,
-                                        "the picture of the gel");
+            l->saturation =
+                l->stage.prepared->polarity() == gel::Polarity::DarkBands ? 0 : l->stage.grey->maxValue;
+            l->display = spreadTo16Bits(l->stage.grey->pixels.data(), l->stage.grey->width,
+                                        l->stage.grey->height, "the picture of the gel");
         } catch (const ToolError& e) {
             error = e.what();
         } catch (const std::bad_alloc&) {
@@ -325,16 +299,13 @@ struct ViewServer::Impl {
 
     // Keeps the most recently used gels in memory; a request still at work keeps its own. Called
     // under the loading mutex; the gels' own mutexes are taken one at a time.
-    void evict()
-    {
+    void evict() {
         std::vector<std::pair<unsigned long long, Gel*>> held;
         for (auto& g : gels) {
             std::lock_guard<std::mutex> lock(g->mutex);
-            if (g->loaded)
-                held.push_back({g->lastUse, g.get()});
+            if (g->loaded) held.push_back({g->lastUse, g.get()});
         }
-        if (held.size() <= kMostLoaded)
-            return;
+        if (held.size() <= kMostLoaded) return;
         std::sort(held.begin(), held.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
         for (size_t k = kMostLoaded; k < held.size(); ++k) {
             std::lock_guard<std::mutex> lock(held[k].second->mutex);
@@ -342,23 +313,21 @@ struct ViewServer::Impl {
         }
     }
 
-    std::string image(Gel& g, const httplib::Request& req)
-    {
+    std::string image(Gel& g, const httplib::Request& req) {
         const std::shared_ptr<Loaded> l = load(g);
         const gel::GreyImage& grey = *l->stage.grey;
         const int step = integerParam(req, "step", 1, 256, 1);
-        const int x = integerParam(req, "x", 0, grey.width - 1, 0), y = integerParam(req, "y", 0, grey.height - 1, 0);
+        const int x = integerParam(req, "x", 0, grey.width - 1, 0),
+                  y = integerParam(req, "y", 0, grey.height - 1, 0);
         const int w = integerParam(req, "w", 1, grey.width - x, grey.width - x);
         const int h = integerParam(req, "h", 1, grey.height - y, grey.height - y);
-        if (x % step || y % step)
-            throw Refusal{400, "x and y must be multiples of step"};
+        if (x % step || y % step) throw Refusal{400, "x and y must be multiples of step"};
         const int cw = (w + step - 1) / step, ch = (h + step - 1) / step;
         if (static_cast<long long>(cw) * ch > kMostImagePixels)
             throw Refusal{400, "the picture asked for is too large; give a larger step"};
         Display d;
         d.palette = req.has_param("palette") ? req.get_param_value("palette") : "normal";
-        if (!kPalettes.count(d.palette))
-            throw Refusal{400, "palette: normal, green, red, blue or auto"};
+        if (!kPalettes.count(d.palette)) throw Refusal{400, "palette: normal, green, red, blue or auto"};
         d.brightness = numberParam(req, "brightness", -100, 100, 0);
         d.contrast = numberParam(req, "contrast", -100, 100, 0);
         d.gamma = numberParam(req, "gamma", 0.05, 20, 1);
@@ -375,12 +344,12 @@ struct ViewServer::Impl {
                 l->shown = d;
                 l->drawn = true;
             }
-            if (!dc.CreateCanvas(cw, ch))
-                throw Refusal{500, "no memory for the picture"};
+            if (!dc.CreateCanvas(cw, ch)) throw Refusal{500, "no memory for the picture"};
             // The whole gel drawn at the step's scale, shifted so that the region asked for
             // lands on the canvas; what falls outside is clipped, not drawn.
             const int left = -x / step, top = -y / step;
-            const CRect whole(left, top, left + (grey.width + step - 1) / step, top + (grey.height + step - 1) / step);
+            const CRect whole(left, top, left + (grey.width + step - 1) / step,
+                              top + (grey.height + step - 1) / step);
             l->display->draw(&dc, &whole);
             rgb = dc.GetSafeHdc()->rgb;
         }
@@ -405,8 +374,7 @@ struct ViewServer::Impl {
         return encodePng(rgb, cw, ch);
     }
 
-    OJson gelInfo(Gel& g)
-    {
+    OJson gelInfo(Gel& g) {
         const std::shared_ptr<Loaded> l = load(g);
         const gel::GreyImage& grey = *l->stage.grey;
         GelEdits edits;
@@ -421,7 +389,8 @@ struct ViewServer::Impl {
             }
         }
         int step = 1;
-        while ((grey.width + step - 1) / step > kPreviewSide || (grey.height + step - 1) / step > kPreviewSide)
+        while ((grey.width + step - 1) / step > kPreviewSide ||
+               (grey.height + step - 1) / step > kPreviewSide)
             ++step;
         return {{"index", indexOf(g)},
                 {"name", g.name},
@@ -439,16 +408,13 @@ struct ViewServer::Impl {
                 {"loadMilliseconds", l->stage.milliseconds}};
     }
 
-    size_t indexOf(const Gel& g) const
-    {
+    size_t indexOf(const Gel& g) const {
         for (size_t k = 0; k < gels.size(); ++k)
-            if (gels[k].get() == &g)
-                return k;
+            if (gels[k].get() == &g) return k;
         return 0;
     }
 
-    OJson analyse(Gel& g, const std::string& body)
-    {
+    OJson analyse(Gel& g, const std::string& body) {
         const Request r = parseRequest(body, options.gel);
         const std::shared_ptr<Loaded> l = load(g);
         GelRun run;
@@ -487,8 +453,7 @@ struct ViewServer::Impl {
     }
 
     // The command line of kestro lanes that writes the same files from the edits file saved.
-    std::vector<std::string> lanesCommand(const Gel& g, const GelArgs& a) const
-    {
+    std::vector<std::string> lanesCommand(const Gel& g, const GelArgs& a) const {
         std::vector<std::string> line = {options.program, "lanes", g.file, "-o", g.out.string()};
         const auto add = [&](const std::string& option, const std::string& value) {
             line.push_back(option);
@@ -503,61 +468,42 @@ struct ViewServer::Impl {
         const auto number = [](double v) { return fullNumber(v); };
         const auto whole = [](int v) { return std::to_string(v); };
         const auto same = [](const std::string& v) { return v; };
-        if (a.lanes > 0)
-            add("--lanes", whole(a.lanes));
-        if (!a.laneAt.empty())
-            add("--lane-at", joined(a.laneAt, number));
-        if (a.laneWidth > 0)
-            add("--lane-width", number(a.laneWidth));
-        if (!a.lanesFile.empty())
-            add("--lanes-file", a.lanesFile);
-        if (a.tiers > 0)
-            add("--tiers", whole(a.tiers));
-        if (!a.tierRows.empty())
-            add("--tier-rows", joined(a.tierRows, whole));
-        if (a.invert)
-            line.push_back("--invert");
-        if (a.noInvert)
-            line.push_back("--no-invert");
-        if (!a.rows.empty())
-            add("--rows", a.rows);
+        if (a.lanes > 0) add("--lanes", whole(a.lanes));
+        if (!a.laneAt.empty()) add("--lane-at", joined(a.laneAt, number));
+        if (a.laneWidth > 0) add("--lane-width", number(a.laneWidth));
+        if (!a.lanesFile.empty()) add("--lanes-file", a.lanesFile);
+        if (a.tiers > 0) add("--tiers", whole(a.tiers));
+        if (!a.tierRows.empty()) add("--tier-rows", joined(a.tierRows, whole));
+        if (a.invert) line.push_back("--invert");
+        if (a.noInvert) line.push_back("--no-invert");
+        if (!a.rows.empty()) add("--rows", a.rows);
         for (const std::string& e : a.exclude)
             add("--exclude", e);
         add("--edits", a.edits);
-        if (a.prominence != GelArgs().prominence)
-            add("--prominence", number(a.prominence));
-        if (a.background != GelArgs().background)
-            add("--background", a.background);
+        if (a.prominence != GelArgs().prominence) add("--prominence", number(a.prominence));
+        if (a.background != GelArgs().background) add("--background", a.background);
         if (!a.ladder.empty()) {
             add("--ladder", joined(a.ladder, same));
             add("--sizes", joined(a.sizes, number));
         }
-        if (!a.masses.empty())
-            add("--ladder-mass", joined(a.masses, number));
-        if (a.fit != GelArgs().fit)
-            add("--fit", a.fit);
-        if (!a.normalise.empty())
-            add("--normalise", a.normalise);
-        if (!a.controlLane.empty())
-            add("--control-lane", a.controlLane);
-        if (a.referenceLane > 0)
-            add("--reference-lane", whole(a.referenceLane));
+        if (!a.masses.empty()) add("--ladder-mass", joined(a.masses, number));
+        if (a.fit != GelArgs().fit) add("--fit", a.fit);
+        if (!a.normalise.empty()) add("--normalise", a.normalise);
+        if (!a.controlLane.empty()) add("--control-lane", a.controlLane);
+        if (a.referenceLane > 0) add("--reference-lane", whole(a.referenceLane));
         if (a.region.size() == 4) {
             line.push_back("--region");
             for (int v : a.region)
                 line.push_back(whole(v));
         }
-        if (!settings().channel.empty())
-            add("--channel", settings().channel);
-        if (settings().acceptDamaged)
-            line.push_back("--accept-damaged");
+        if (!settings().channel.empty()) add("--channel", settings().channel);
+        if (settings().acceptDamaged) line.push_back("--accept-damaged");
         // The saved results are replaced by the same bytes when the line is run again.
         line.push_back("--force");
         return line;
     }
 
-    OJson save(Gel& g, const std::string& body)
-    {
+    OJson save(Gel& g, const std::string& body) {
         Request r = parseRequest(body, options.gel);
         const std::shared_ptr<Loaded> l = load(g);
         std::lock_guard<std::mutex> one(saving);
@@ -590,9 +536,7 @@ struct ViewServer::Impl {
     }
 
     // Runs a handler, turning refusals and failures into statuses with a sentence.
-    template <typename F>
-    void guarded(httplib::Response& res, const F& handler)
-    {
+    template <typename F> void guarded(httplib::Response& res, const F& handler) {
         try {
             handler();
         } catch (const Refusal& r) {
@@ -608,8 +552,7 @@ struct ViewServer::Impl {
         }
     }
 
-    void routes()
-    {
+    void routes() {
         server.set_payload_max_length(kMostBodyBytes);
         server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
             res.set_header("Cache-Control", "no-store");
@@ -617,9 +560,8 @@ struct ViewServer::Impl {
             res.set_header("X-Content-Type-Options", "nosniff");
             res.set_header("X-Frame-Options", "DENY");
             const std::string given = req.has_param("token") ? req.get_param_value("token")
-                                                              : req.get_header_value("X-Kestro-Token");
-            if (sameText(given, token))
-                return httplib::Server::HandlerResponse::Unhandled;
+                                                             : req.get_header_value("X-Kestro-Token");
+            if (sameText(given, token)) return httplib::Server::HandlerResponse::Unhandled;
             sendJson(res, {{"error", "the address lacks the token kestro view printed"}}, 403);
             return httplib::Server::HandlerResponse::Handled;
         });
@@ -628,9 +570,10 @@ struct ViewServer::Impl {
             std::string html(reinterpret_cast<const char*>(page->data), page->size);
             for (size_t p = html.find("{{TOKEN}}"); p != std::string::npos; p = html.find("{{TOKEN}}", p))
                 html.replace(p, 9, token);
-            res.set_header("Content-Security-Policy",
-                           "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' blob: data:; "
-                           "connect-src 'self'; base-uri 'none'; form-action 'none'");
+            res.set_header(
+                "Content-Security-Policy",
+                "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' blob: data:; "
+                "connect-src 'self'; base-uri 'none'; form-action 'none'");
             res.set_content(html, "text/html; charset=utf-8");
         });
         for (const char* name : {"view.js", "view.css"})
@@ -642,7 +585,8 @@ struct ViewServer::Impl {
             OJson list = OJson::array();
             for (size_t k = 0; k < gels.size(); ++k)
                 list.push_back({{"index", k}, {"name", gels[k]->name}});
-            sendJson(res, {{"gels", list}, {"output", options.output}, {"program", "kestro " KESTRO_VERSION}});
+            sendJson(res,
+                     {{"gels", list}, {"output", options.output}, {"program", "kestro " KESTRO_VERSION}});
         });
         server.Get(R"(/api/gels/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
             guarded(res, [&] { sendJson(res, gelInfo(gelAt(req.matches[1]))); });
@@ -650,22 +594,21 @@ struct ViewServer::Impl {
         server.Get(R"(/api/gels/(\d+)/image)", [this](const httplib::Request& req, httplib::Response& res) {
             guarded(res, [&] { res.set_content(image(gelAt(req.matches[1]), req), "image/png"); });
         });
-        server.Post(R"(/api/gels/(\d+)/analyse)", [this](const httplib::Request& req, httplib::Response& res) {
-            guarded(res, [&] { sendJson(res, analyse(gelAt(req.matches[1]), req.body)); });
-        });
+        server.Post(R"(/api/gels/(\d+)/analyse)",
+                    [this](const httplib::Request& req, httplib::Response& res) {
+                        guarded(res, [&] { sendJson(res, analyse(gelAt(req.matches[1]), req.body)); });
+                    });
         server.Post(R"(/api/gels/(\d+)/save)", [this](const httplib::Request& req, httplib::Response& res) {
             guarded(res, [&] { sendJson(res, save(gelAt(req.matches[1]), req.body)); });
         });
     }
 };
 
-ViewServer::ViewServer(ViewOptions options) : m(std::make_unique<Impl>())
-{
+ViewServer::ViewServer(ViewOptions options) : m(std::make_unique<Impl>()) {
     m->options = std::move(options);
     ViewOptions& o = m->options;
     o.gel.check();
-    if (!o.gel.edits.empty())
-        throw ToolError("kestro view makes its own edits; --edits is for kestro lanes");
+    if (!o.gel.edits.empty()) throw ToolError("kestro view makes its own edits; --edits is for kestro lanes");
     const bool folder = anyFolder(o.inputs);
     const std::vector<std::string> files = analysisInputs(o.inputs);
     std::set<std::string> stems;
@@ -693,19 +636,18 @@ ViewServer::ViewServer(ViewOptions options) : m(std::make_unique<Impl>())
         for (const PlannedOutput& p : planned) {
             std::error_code ec;
             if (!p.input.empty() && fs::exists(fs::symlink_status(p.path, ec)))
-                throw ToolError(p.path + ": exists; refusing to write over a result (--force writes anyway; a "
-                                         "folder holding the view's own edits file is taken up again)");
+                throw ToolError(p.path +
+                                ": exists; refusing to write over a result (--force writes anyway; a "
+                                "folder holding the view's own edits file is taken up again)");
         }
     m->routes();
 }
 
 ViewServer::~ViewServer() = default;
 
-int ViewServer::bind()
-{
+int ViewServer::bind() {
     const int port = m->options.port;
-    if (port < 0 || port > 65535)
-        throw ToolError("--port takes 0 (any free port) to 65535");
+    if (port < 0 || port > 65535) throw ToolError("--port takes 0 (any free port) to 65535");
     if (port == 0) {
         m->port = m->server.bind_to_any_port(m->host);
     } else if (m->server.bind_to_port(m->host, port)) {
@@ -718,18 +660,15 @@ int ViewServer::bind()
     return m->port;
 }
 
-std::string ViewServer::url() const
-{
+std::string ViewServer::url() const {
     return "http://" + m->host + ":" + std::to_string(m->port) + "/?token=" + m->token;
 }
 
-void ViewServer::run()
-{
+void ViewServer::run() {
     m->server.listen_after_bind();
 }
 
-void ViewServer::stop()
-{
+void ViewServer::stop() {
     m->server.stop();
 }
 
