@@ -1,6 +1,7 @@
 // The processing commands of the image object: geometry, tone, the median filter and the named
 // filters that only record themselves.
 #include "image/DalvoImage.h"
+#include "raster/detail/Kernels.h"
 #include "raster/detail/MatrixTypes.h"
 #include "raster/detail/Parallel.h"
 
@@ -9,8 +10,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -77,15 +80,12 @@ RotationBackground rotationBackground(FREE_IMAGE_TYPE type, unsigned long colour
     return bk;
 }
 
-// cv::medianBlur over the whole matrix of the bitmap, done in strips of rows that stay in the
-// cache, and written back into the same bitmap. Each strip is read with size / 2 rows of its
-// neighbours above and below, so every row that is kept saw exactly the rows the whole matrix
-// would give it; the neighbours' own results are dropped. Rows go in matrix order (top first),
-// so even float samples meet the same comparisons. A fresh bitmap or matrices of the image's
-// size would cost a first touch of every page, which on large scans takes longer than the
-// filter. OpenCV refuses a size on the first strip, before anything is written back.
-// The median of the source's pixels into a bitmap of the same size and type, in strips of rows so
-// that no matrix of the whole image is ever made.
+// cv::medianBlur of the source's pixels into a bitmap of the same size and type, in strips of
+// rows that stay in the cache, so that no matrix of the whole image is ever made. Each strip is
+// read with size / 2 rows of its neighbours above and below, so every row that is kept saw
+// exactly the rows the whole matrix would give it; the neighbours' own results are dropped. Rows
+// go in matrix order (top first), so even float samples meet the same comparisons. OpenCV
+// refuses a size on the first strip, before anything is written.
 void medianInStrips(FIBITMAP* source, FIBITMAP* target, int matrixType, int size) {
     const int width = static_cast<int>(FreeImage_GetWidth(source));
     const int height = static_cast<int>(FreeImage_GetHeight(source));
@@ -125,6 +125,69 @@ void medianInStrips(FIBITMAP* source, FIBITMAP* target, int matrixType, int size
                 std::memcpy(line(target, y), out.ptr(y - first), rowBytes);
         }
     });
+}
+
+// The 3 x 3 median of integer samples written over the bitmap's own pixels: a fresh bitmap of a
+// large scan costs a first touch of every page, which takes longer than the filter. Each row is
+// copied before it is overwritten, so every pixel sees the original rows above, at and below it;
+// the median does not depend on which way up the rows run, so they go in memory order. Each
+// band of rows keeps copies of the rows just outside it, which its neighbours overwrite. All the
+// memory is taken before the first pixel is written.
+template <class T> void median3InPlace(FIBITMAP* dib, std::size_t samplesPerPixel) {
+    const long height = static_cast<long>(FreeImage_GetHeight(dib));
+    const std::size_t width = FreeImage_GetWidth(dib), n = width * samplesPerPixel;
+    const int bands = kestro::detail::bandCount(height, width);
+    const auto row = [&](long y) {
+        return reinterpret_cast<T*>(FreeImage_GetScanLine(dib, static_cast<int>(y)));
+    };
+    // Per band: the rows above and below it, two working rows and the sorted columns.
+    constexpr std::size_t kRows = 7;
+    std::vector<T> memory(static_cast<std::size_t>(bands) * kRows * n);
+    const auto buffer = [&](int band, std::size_t k) { return memory.data() + (band * kRows + k) * n; };
+    for (int band = 0; band < bands; ++band) {
+        const long begin = kestro::detail::bandBegin(height, bands, band);
+        const long end = kestro::detail::bandBegin(height, bands, band + 1);
+        if (begin > 0) std::memcpy(buffer(band, 0), row(begin - 1), n * sizeof(T));
+        if (end < height) std::memcpy(buffer(band, 1), row(end), n * sizeof(T));
+    }
+    kestro::detail::runBands(bands, [&](int band) {
+        const long begin = kestro::detail::bandBegin(height, bands, band);
+        const long end = kestro::detail::bandBegin(height, bands, band + 1);
+        T *current = buffer(band, 2), *spare = buffer(band, 3);
+        T *lo = buffer(band, 4), *mid = buffer(band, 5), *hi = buffer(band, 6);
+        if (begin == end) return;
+        std::memcpy(current, row(begin), n * sizeof(T));
+        const T* above = begin > 0 ? buffer(band, 0) : current;
+        for (long y = begin; y < end; ++y) {
+            const T* below = y + 1 < end ? row(y + 1) : y + 1 < height ? buffer(band, 1) : current;
+            kestro::detail::median3Row(above, current, below, row(y), n, samplesPerPixel, lo, mid, hi);
+            if (y + 1 == end) break;
+            std::memcpy(spare, row(y + 1), n * sizeof(T));
+            above = current;
+            std::swap(current, spare);
+        }
+    });
+}
+
+// Whether Median(size) of this matrix type runs in place, and does so.
+bool medianInPlace(FIBITMAP* dib, int matrixType, int size) {
+    if (size != 3) return false;
+    switch (matrixType) {
+    case CV_8UC1:
+        median3InPlace<std::uint8_t>(dib, 1);
+        return true;
+    case CV_8UC3:
+        median3InPlace<std::uint8_t>(dib, 3);
+        return true;
+    case CV_16UC1:
+        median3InPlace<std::uint16_t>(dib, 1);
+        return true;
+    case CV_16SC1:
+        median3InPlace<std::int16_t>(dib, 1);
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -248,7 +311,14 @@ int DalvoImage::Intensity(int percent) {
 
 int DalvoImage::Median(int size) {
     const int matrixType = kestro::detail::matrixTypeOf(m_dib);
-    if (matrixType >= 0) {
+    // The bitmap's other attributes become those of the bitmap the matrix bridge would copy back.
+    std::unique_ptr<FIBITMAP, void (*)(FIBITMAP*)> fresh(
+        matrixType >= 0 ? kestro::detail::allocateForMatrix(matrixType, 1, 1) : nullptr, FreeImage_Unload);
+    if (fresh && medianInPlace(m_dib, matrixType, size)) {
+        kestro::detail::takeFreshAttributes(m_dib, fresh.get());
+        releaseDisplayBitmap();
+        m_modified = TRUE;
+    } else if (matrixType >= 0) {
         // The result is the bitmap the matrix bridge would copy back (its palette, resolution
         // and metadata are FreeImage's defaults), filled without a matrix of the whole image.
         std::unique_ptr<FIBITMAP, void (*)(FIBITMAP*)> target(

@@ -89,6 +89,45 @@ KESTRO_ALWAYS_INLINE void rangeBody(const int* values, std::size_t n, int& lowes
     highest = hi;
 }
 
+// The median of nine as the median of three figures of the sorted columns: the largest of the
+// column minima, the median of the column medians and the smallest of the column maxima. Each
+// column is sorted once for the three pixels that share it.
+template <class T> KESTRO_ALWAYS_INLINE T median3Of(T a, T b, T c) {
+    const T low = a < b ? a : b, high = a < b ? b : a;
+    const T top = high < c ? high : c;
+    return low > top ? low : top;
+}
+
+template <class T>
+KESTRO_ALWAYS_INLINE T median3At(const T* lo, const T* mid, const T* hi, std::size_t left, std::size_t i,
+                                 std::size_t right) {
+    const T l01 = lo[left] > lo[i] ? lo[left] : lo[i], h01 = hi[left] < hi[i] ? hi[left] : hi[i];
+    const T l = l01 > lo[right] ? l01 : lo[right], h = h01 < hi[right] ? h01 : hi[right];
+    return median3Of(l, median3Of(mid[left], mid[i], mid[right]), h);
+}
+
+template <class T>
+KESTRO_ALWAYS_INLINE void
+median3Body(const T* __restrict above, const T* __restrict here, const T* __restrict below, T* __restrict out,
+            std::size_t n, std::size_t step, T* __restrict lo, T* __restrict mid, T* __restrict hi) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const T a = above[i], b = here[i], c = below[i];
+        const T low = a < b ? a : b, high = a < b ? b : a;
+        const T least = low < c ? low : c, other = low < c ? c : low;
+        lo[i] = least;
+        mid[i] = other < high ? other : high;
+        hi[i] = other < high ? high : other;
+    }
+    // Pixels at either end take themselves for the missing neighbour.
+    const std::size_t first = std::min(step, n), inner = n > 2 * step ? n - step : first;
+    for (std::size_t i = first; i < inner; ++i)
+        out[i] = median3At(lo, mid, hi, i - step, i, i + step);
+    for (std::size_t i = 0; i < first; ++i)
+        out[i] = median3At(lo, mid, hi, i, i, i + step < n ? i + step : i);
+    for (std::size_t i = inner; i < n; ++i)
+        out[i] = median3At(lo, mid, hi, i >= step ? i - step : i, i, i);
+}
+
 } // namespace
 
 KESTRO_KERNEL(void, widenRow, (const std::uint8_t* src, int* dst, std::size_t n, PixelStats& stats),
@@ -101,6 +140,16 @@ KESTRO_KERNEL(void, subtractRow, (int* dst, const int* other, std::size_t n, Pix
               (dst, other, n, stats), subtractBody(dst, other, n, stats))
 KESTRO_KERNEL(void, valueRange, (const int* values, std::size_t n, int& lowest, int& highest),
               (values, n, lowest, highest), rangeBody(values, n, lowest, highest))
+#define KESTRO_MEDIAN3(T)                                                                                    \
+    KESTRO_KERNEL(void, median3Row,                                                                          \
+                  (const T* above, const T* here, const T* below, T* out, std::size_t n, std::size_t step,   \
+                   T* lo, T* mid, T* hi),                                                                    \
+                  (above, here, below, out, n, step, lo, mid, hi),                                           \
+                  median3Body(above, here, below, out, n, step, lo, mid, hi))
+KESTRO_MEDIAN3(std::uint8_t)
+KESTRO_MEDIAN3(std::uint16_t)
+KESTRO_MEDIAN3(std::int16_t)
+#undef KESTRO_MEDIAN3
 
 } // namespace detail
 } // namespace kestro

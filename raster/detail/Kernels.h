@@ -63,6 +63,19 @@ struct PixelStats {
 /// dst[i] = src[i] for n samples, their figures merged into stats.
 void widenRow(const std::uint8_t* src, int* dst, std::size_t n, PixelStats& stats);
 void widenRow(const std::uint16_t* src, int* dst, std::size_t n, PixelStats& stats);
+/// One row of the 3 x 3 median: out[i] is the median of the samples at i - step, i and i + step
+/// of the rows above, here and below, a neighbour beyond either end of the row taken as the end
+/// sample itself (as cv::medianBlur replicates the border). n samples a row; step is the
+/// samples per pixel; out may be none of the inputs; lo, mid and hi are n samples of scratch.
+void median3Row(const std::uint8_t* above, const std::uint8_t* here, const std::uint8_t* below,
+                std::uint8_t* out, std::size_t n, std::size_t step, std::uint8_t* lo, std::uint8_t* mid,
+                std::uint8_t* hi);
+void median3Row(const std::uint16_t* above, const std::uint16_t* here, const std::uint16_t* below,
+                std::uint16_t* out, std::size_t n, std::size_t step, std::uint16_t* lo, std::uint16_t* mid,
+                std::uint16_t* hi);
+void median3Row(const std::int16_t* above, const std::int16_t* here, const std::int16_t* below,
+                std::int16_t* out, std::size_t n, std::size_t step, std::int16_t* lo, std::int16_t* mid,
+                std::int16_t* hi);
 /// The figures of n ints merged into stats.
 void gatherStats(const int* values, std::size_t n, PixelStats& stats);
 /// dst[i] = max(0, dst[i] - other[i]), the difference saturated at INT_MAX; figures of the

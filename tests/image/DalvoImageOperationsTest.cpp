@@ -130,46 +130,87 @@ TEST(ImageOperations, MedianIsOpenCVsMedianOfTheImagesMatrix) {
                  {CV_16SC1, -32768, 32768, {3}},
                  {CV_32FC1, -1, 1, {3, 5}}};
     cv::RNG rng(12);
-    for (const auto& c : cases) {
-        cv::Mat source(203, 4099, c.matrixType);
-        rng.fill(source, cv::RNG::UNIFORM, cv::Scalar::all(c.low), cv::Scalar::all(c.high));
-        if (c.matrixType == CV_32FC1) source.at<float>(70, 9) = NAN, source.at<float>(71, 9) = -0.0f;
-        for (const int size : c.sizes) {
-            SCOPED_TRACE(testing::Message() << "type " << c.matrixType << " size " << size);
-            DalvoImage image;
-            ASSERT_EQ(image.copyFromOpenCV(source), 1);
-            cv::Mat expected, result;
-            cv::medianBlur(source, expected, size);
-            image.Median(size);
-            ASSERT_EQ(image.copytoOpenCV(result), 1);
-            for (int y = 0; y < result.rows; ++y)
-                ASSERT_EQ(std::memcmp(result.ptr(y), expected.ptr(y), result.cols * result.elemSize()), 0)
-                    << "row " << y;
+    // Rows of one and two pixels have both ends in one window.
+    for (const cv::Size shape : {cv::Size(4099, 203), cv::Size(1, 3), cv::Size(2, 1), cv::Size(3, 2)})
+        for (const auto& c : cases) {
+            cv::Mat source(shape, c.matrixType);
+            rng.fill(source, cv::RNG::UNIFORM, cv::Scalar::all(c.low), cv::Scalar::all(c.high));
+            if (c.matrixType == CV_32FC1 && shape.height > 71)
+                source.at<float>(70, 9) = NAN, source.at<float>(71, 9) = -0.0f;
+            for (const int size : c.sizes) {
+                SCOPED_TRACE(testing::Message()
+                             << "type " << c.matrixType << " size " << size << " " << shape);
+                DalvoImage image;
+                ASSERT_EQ(image.copyFromOpenCV(source), 1);
+                cv::Mat expected, result;
+                cv::medianBlur(source, expected, size);
+                image.Median(size);
+                ASSERT_EQ(image.copytoOpenCV(result), 1);
+                for (int y = 0; y < result.rows; ++y)
+                    ASSERT_EQ(std::memcmp(result.ptr(y), expected.ptr(y), result.cols * result.elemSize()), 0)
+                        << "row " << y;
+            }
         }
-    }
 }
 
-// The filtered image is the bitmap the matrix bridge copies back: an inverted palette and a
-// resolution of its own give way to FreeImage's defaults, as a copy filtered the literal way shows.
+// The filtered image is the bitmap the matrix bridge copies back: an inverted palette, a
+// resolution, metadata, a colour profile, a background colour, transparency, a thumbnail and
+// bytes after each row's pixels give way to FreeImage's defaults, as a copy filtered the literal
+// way shows.
 TEST(ImageOperations, MedianLeavesTheBridgesBitmap) {
-    DalvoImage image(FIT_BITMAP, 40, 30, 8);
-    imagetest::fill(image);
-    RGBQUAD* palette = image.getPalette();
-    for (int i = 0; i < 256; ++i)
-        palette[i].rgbRed = palette[i].rgbGreen = palette[i].rgbBlue = BYTE(255 - i);
-    image.setHorizontalResolution(600);
-    image.setVerticalResolution(600);
-    DalvoImage literal(image);
-    cv::Mat source;
-    ASSERT_EQ(literal.copytoOpenCV(source), 1);
-    cv::Mat destination = source.clone();
-    cv::medianBlur(source, destination, 3);
-    ASSERT_EQ(literal.copyFromOpenCV(destination), 1);
-    image.Median(3);
-    EXPECT_TRUE(imagetest::samePixels(image, literal));
-    EXPECT_EQ(std::memcmp(image.getPalette(), literal.getPalette(), 256 * sizeof(RGBQUAD)), 0);
-    EXPECT_EQ(image.getHorizontalResolution(), literal.getHorizontalResolution());
-    EXPECT_NE(image.getHorizontalResolution(), 600);
+    for (const unsigned bpp : {8u, 24u}) {
+        SCOPED_TRACE(bpp);
+        DalvoImage image(FIT_BITMAP, 41, 30, bpp);
+        imagetest::fill(image);
+        FIBITMAP* dib = image;
+        for (unsigned y = 0; y < 30; ++y)
+            image.getScanLine(y)[FreeImage_GetPitch(dib) - 1] = 0xAB;
+        if (bpp == 8) {
+            RGBQUAD* palette = image.getPalette();
+            for (int i = 0; i < 256; ++i)
+                palette[i].rgbRed = palette[i].rgbGreen = palette[i].rgbBlue = BYTE(255 - i);
+            BYTE alpha[3] = {0, 9, 200};
+            FreeImage_SetTransparencyTable(dib, alpha, 3);
+        }
+        image.setHorizontalResolution(600);
+        image.setVerticalResolution(600);
+        RGBQUAD background = {1, 2, 3, 0};
+        FreeImage_SetBackgroundColor(dib, &background);
+        BYTE profile[16] = {7};
+        FreeImage_CreateICCProfile(dib, profile, sizeof profile);
+        FITAG* tag = FreeImage_CreateTag();
+        FreeImage_SetTagKey(tag, "Comment");
+        FreeImage_SetTagType(tag, FIDT_ASCII);
+        FreeImage_SetTagCount(tag, 3);
+        FreeImage_SetTagLength(tag, 3);
+        FreeImage_SetTagValue(tag, "gel");
+        FreeImage_SetMetadata(FIMD_COMMENTS, dib, "Comment", tag);
+        FreeImage_DeleteTag(tag);
+        FIBITMAP* thumbnail = FreeImage_Allocate(2, 2, 24);
+        FreeImage_SetThumbnail(dib, thumbnail);
+        FreeImage_Unload(thumbnail);
+
+        DalvoImage literal(image);
+        cv::Mat source;
+        ASSERT_EQ(literal.copytoOpenCV(source), 1);
+        cv::Mat destination = source.clone();
+        cv::medianBlur(source, destination, 3);
+        ASSERT_EQ(literal.copyFromOpenCV(destination), 1);
+        image.Median(3);
+        FIBITMAP* result = image;
+        FIBITMAP* expected = literal;
+        const size_t bytes = size_t(FreeImage_GetPitch(result)) * 30;
+        EXPECT_EQ(std::memcmp(FreeImage_GetBits(result), FreeImage_GetBits(expected), bytes), 0);
+        EXPECT_EQ(std::memcmp(FreeImage_GetInfoHeader(result), FreeImage_GetInfoHeader(expected), 40), 0);
+        EXPECT_EQ(std::memcmp(image.getPalette(), literal.getPalette(), image.getPaletteSize()), 0);
+        EXPECT_NE(image.getHorizontalResolution(), 600);
+        EXPECT_EQ(FreeImage_GetTransparencyCount(result), 0u);
+        EXPECT_FALSE(FreeImage_IsTransparent(result));
+        EXPECT_FALSE(FreeImage_HasBackgroundColor(result));
+        EXPECT_EQ(FreeImage_GetICCProfile(result)->size, 0u);
+        EXPECT_EQ(FreeImage_GetMetadataCount(FIMD_COMMENTS, result), 0u);
+        EXPECT_EQ(FreeImage_GetThumbnail(result), nullptr);
+    }
 }
 
 TEST(ImageOperations, MedianRefusedByOpenCVChangesNothing) {
