@@ -1,6 +1,7 @@
 // The processing commands of the image object: geometry, tone, the median filter and the named
 // filters that only record themselves.
 #include "image/DalvoImage.h"
+#include "image/detail/InPlace.h"
 #include "raster/detail/Kernels.h"
 #include "raster/detail/MatrixTypes.h"
 #include "raster/detail/Parallel.h"
@@ -226,7 +227,11 @@ BOOL DalvoImage::flipHorizontal() {
 
 int DalvoImage::crop(const CRect& rectangle) {
     int result = 0;
-    if (m_dib) {
+    if (kestro::detail::cropInPlace(m_dib, rectangle.left, rectangle.top, rectangle.right,
+                                    rectangle.bottom)) {
+        m_modified = TRUE;
+        result = 1;
+    } else if (m_dib) {
         FIBITMAP* part =
             FreeImage_Copy(m_dib, rectangle.left, rectangle.top, rectangle.right, rectangle.bottom);
         if (part) result = replace(part) ? 1 : 0;
@@ -315,7 +320,7 @@ int DalvoImage::Median(int size) {
     std::unique_ptr<FIBITMAP, void (*)(FIBITMAP*)> fresh(
         matrixType >= 0 ? kestro::detail::allocateForMatrix(matrixType, 1, 1) : nullptr, FreeImage_Unload);
     if (fresh && medianInPlace(m_dib, matrixType, size)) {
-        kestro::detail::takeFreshAttributes(m_dib, fresh.get());
+        kestro::detail::takeAttributes(m_dib, fresh.get());
         releaseDisplayBitmap();
         m_modified = TRUE;
     } else if (matrixType >= 0) {

@@ -1,5 +1,6 @@
 #include "image/fipImage.h"
 
+#include "image/detail/InPlace.h"
 #include "image/detail/LoadLimit.h"
 #include "image/detail/MessageCapture.h"
 #include "image/detail/ReplaceFile.h"
@@ -733,6 +734,10 @@ template <typename Scale> FIBITMAP* scaleSafely(FIBITMAP* dib, bool resizes, Sca
 } // namespace
 
 BOOL fipImage::crop(int left, int top, int right, int bottom) {
+    if (kestro::detail::cropInPlace(m_dib, left, top, right, bottom)) {
+        m_modified = TRUE;
+        return TRUE;
+    }
     return m_dib ? replace(FreeImage_Copy(m_dib, left, top, right, bottom)) : FALSE;
 }
 

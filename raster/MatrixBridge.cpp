@@ -81,26 +81,6 @@ FIBITMAP* kestro::detail::allocateForMatrix(int matrixType, int cols, int rows) 
     return FreeImage_AllocateT(form.type, cols, rows, static_cast<int>(form.bpp), 0, 0, 0);
 }
 
-void kestro::detail::takeFreshAttributes(FIBITMAP* dib, FIBITMAP* fresh) {
-    BITMAPINFOHEADER* header = FreeImage_GetInfoHeader(dib);
-    const LONG width = header->biWidth, height = header->biHeight;
-    std::memcpy(header, FreeImage_GetInfoHeader(fresh), sizeof(BITMAPINFOHEADER));
-    header->biWidth = width;
-    header->biHeight = height;
-    if (const unsigned colours = FreeImage_GetColorsUsed(fresh))
-        std::memcpy(FreeImage_GetPalette(dib), FreeImage_GetPalette(fresh), colours * sizeof(RGBQUAD));
-    FreeImage_SetTransparencyTable(dib, nullptr, 0);
-    FreeImage_SetTransparent(dib, FreeImage_IsTransparent(fresh));
-    FreeImage_SetBackgroundColor(dib, nullptr);
-    FreeImage_DestroyICCProfile(dib);
-    for (int model = FIMD_COMMENTS; model <= FIMD_CUSTOM; ++model)
-        FreeImage_SetMetadata(static_cast<FREE_IMAGE_MDMODEL>(model), dib, nullptr, nullptr);
-    FreeImage_SetThumbnail(dib, nullptr);
-    const unsigned used = FreeImage_GetLine(dib), pitch = FreeImage_GetPitch(dib);
-    for (unsigned y = 0; used < pitch && y < FreeImage_GetHeight(dib); ++y)
-        std::memset(FreeImage_GetScanLine(dib, static_cast<int>(y)) + used, 0, pitch - used);
-}
-
 int DalvoImage::copytoOpenCV(cv::Mat& matrix) const {
     const int type = kestro::detail::matrixTypeOf(m_dib);
     const unsigned width = getWidth();

@@ -15,10 +15,4 @@ int matrixTypeOf(FIBITMAP* dib);
 /// null for a type the bridge does not take or a failed allocation.
 FIBITMAP* allocateForMatrix(int matrixType, int cols, int rows);
 
-/// Gives dib, whose pixels are already of this matrix type, everything else a bitmap fresh from
-/// allocateForMatrix has: fresh's info header and palette, no transparency, background colour,
-/// colour profile, metadata or thumbnail, and zero bytes after each row's last pixel. fresh is
-/// such a bitmap of the type, of any size: dib keeps its own.
-void takeFreshAttributes(FIBITMAP* dib, FIBITMAP* fresh);
-
 } // namespace kestro::detail

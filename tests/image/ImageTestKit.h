@@ -174,6 +174,75 @@ inline ::testing::AssertionResult sameBitmap(FIBITMAP* a, FIBITMAP* b) {
     return ::testing::AssertionSuccess();
 }
 
+/// Gives the bitmap everything a bitmap can carry besides its pixels, each unlike FreeImage's
+/// default: a resolution, transparency, a background colour, a colour profile, metadata of two
+/// models (one of them the animation model, which copies leave out), a thumbnail, and nonzero
+/// bytes after each row's pixels.
+inline void dress(FIBITMAP* dib) {
+    FreeImage_SetDotsPerMeterX(dib, 23622);
+    FreeImage_SetDotsPerMeterY(dib, 11811);
+    BYTE alpha[3] = {0, 9, 200};
+    FreeImage_SetTransparencyTable(dib, alpha, 3);
+    RGBQUAD background = {1, 2, 3, 0};
+    FreeImage_SetBackgroundColor(dib, &background);
+    BYTE profile[16] = {7, 6, 5};
+    FreeImage_CreateICCProfile(dib, profile, sizeof profile)->flags = FIICC_COLOR_IS_CMYK;
+    FITAG* tag = FreeImage_CreateTag();
+    FreeImage_SetTagKey(tag, "Comment");
+    FreeImage_SetTagType(tag, FIDT_ASCII);
+    FreeImage_SetTagCount(tag, 4);
+    FreeImage_SetTagLength(tag, 4);
+    FreeImage_SetTagValue(tag, "gel");
+    FreeImage_SetMetadata(FIMD_COMMENTS, dib, "Comment", tag);
+    FreeImage_SetMetadata(FIMD_ANIMATION, dib, "Comment", tag);
+    FreeImage_DeleteTag(tag);
+    FIBITMAP* thumbnail = FreeImage_Allocate(2, 2, 24);
+    FreeImage_SetThumbnail(dib, thumbnail);
+    FreeImage_Unload(thumbnail);
+    for (unsigned y = 0; y < FreeImage_GetHeight(dib); ++y)
+        for (unsigned i = FreeImage_GetLine(dib); i < FreeImage_GetPitch(dib); ++i)
+            FreeImage_GetScanLine(dib, int(y))[i] = 0xAB;
+}
+
+/// sameBitmap, and the same in all that dress() sets and in the whole info header.
+inline ::testing::AssertionResult sameWholeBitmap(FIBITMAP* a, FIBITMAP* b) {
+    if (auto same = sameBitmap(a, b); !same) return same;
+    const auto profile = [](FIBITMAP* d) {
+        const FIICCPROFILE* p = FreeImage_GetICCProfile(d);
+        const BYTE* data = static_cast<const BYTE*>(p->data);
+        return std::vector<BYTE>(data, data + p->size);
+    };
+    const auto background = [](FIBITMAP* d) {
+        RGBQUAD c = {};
+        return FreeImage_GetBackgroundColor(d, &c) ? int(c.rgbRed) << 16 | c.rgbGreen << 8 | c.rgbBlue : -1;
+    };
+    const auto transparency = [](FIBITMAP* d) {
+        const BYTE* table = FreeImage_GetTransparencyTable(d);
+        return table ? std::vector<BYTE>(table, table + FreeImage_GetTransparencyCount(d))
+                     : std::vector<BYTE>();
+    };
+    const auto metadata = [](FIBITMAP* d) {
+        std::vector<unsigned> counts;
+        for (int model = FIMD_COMMENTS; model <= FIMD_CUSTOM; ++model)
+            counts.push_back(FreeImage_GetMetadataCount(FREE_IMAGE_MDMODEL(model), d));
+        return counts;
+    };
+    const size_t bytes = size_t(FreeImage_GetPitch(a)) * FreeImage_GetHeight(a);
+    if (std::memcmp(FreeImage_GetInfoHeader(a), FreeImage_GetInfoHeader(b), sizeof(BITMAPINFOHEADER)))
+        return ::testing::AssertionFailure() << "info header differs";
+    if (std::memcmp(FreeImage_GetBits(a), FreeImage_GetBits(b), bytes))
+        return ::testing::AssertionFailure() << "bytes after the pixels differ";
+    if (transparency(a) != transparency(b) || FreeImage_IsTransparent(a) != FreeImage_IsTransparent(b))
+        return ::testing::AssertionFailure() << "transparency differs";
+    if (background(a) != background(b)) return ::testing::AssertionFailure() << "background differs";
+    if (profile(a) != profile(b) || FreeImage_GetICCProfile(a)->flags != FreeImage_GetICCProfile(b)->flags)
+        return ::testing::AssertionFailure() << "colour profile differs";
+    if (metadata(a) != metadata(b)) return ::testing::AssertionFailure() << "metadata differs";
+    if (!FreeImage_GetThumbnail(a) != !FreeImage_GetThumbnail(b))
+        return ::testing::AssertionFailure() << "thumbnail differs";
+    return ::testing::AssertionSuccess();
+}
+
 /// One image directory of a hand-written TIFF: 1 (gray) or 3 (RGB) samples of the given bits;
 /// an empty make leaves the Make tag out.
 struct TiffDirectory {

@@ -174,6 +174,37 @@ TEST(fipImageOperations, EveryOneCallOperationKeepsItsRuleAndGivesWhatTheDirectC
         }
 }
 
+// A crop that keeps most of the image is made within the bitmap, and must give the bitmap
+// FreeImage_Copy gives in everything; smaller crops, sub-byte pixels and rectangles FreeImage
+// refuses go to FreeImage_Copy itself.
+TEST(fipImageOperations, CropGivesFreeImageCopysBitmap) {
+    const struct {
+        int left, top, right, bottom;
+        bool inPlace; // for whole-byte pixels
+    } rectangles[] = {{0, 0, 13, 9, true}, {1, 0, 13, 9, true},  {0, 2, 12, 9, true}, {2, 1, 12, 8, true},
+                      {3, 3, 6, 5, false}, {0, 0, 14, 9, false}, {5, 5, 5, 7, false}, {-1, 0, 12, 9, false}};
+    for (const Bitmap& b : kBitmaps)
+        for (const auto& r : rectangles) {
+            SCOPED_TRACE(testing::Message() << "type " << b.type << "/" << b.bpp << " rectangle " << r.left
+                                            << "," << r.top << "," << r.right << "," << r.bottom);
+            fipImage image(b.type, 13, 9, b.bpp);
+            fill(image);
+            dress(image);
+            FIBITMAP* expected = FreeImage_Copy(image, r.left, r.top, r.right, r.bottom);
+            FIBITMAP* before = image;
+            image.setModified(FALSE);
+            EXPECT_EQ(image.crop(r.left, r.top, r.right, r.bottom), expected != nullptr);
+            const bool inPlace = r.inPlace && b.bpp % 8 == 0;
+            EXPECT_EQ(bitmapState(image, before), inPlace    ? "kept, modified"
+                                                  : expected ? "replaced, modified"
+                                                             : "kept, unmodified");
+            if (expected) {
+                EXPECT_TRUE(sameWholeBitmap(image, expected));
+                FreeImage_Unload(expected);
+            }
+        }
+}
+
 TEST(fipImageOperations, EmptyGuardRefusesEveryOperationWithoutTouchingTheImage) {
     fipImage other(FIT_BITMAP, 4, 4, 8), empty;
     DWORD histo[256] = {};
