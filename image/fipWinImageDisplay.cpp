@@ -1,5 +1,6 @@
 // Drawing a displayable image: the display bitmap rebuild, the display pass and the blit.
 #include "image/fipWinImage.h"
+#include "image/detail/StandardType.h"
 
 #include <climits>
 #include <cmath>
@@ -91,7 +92,12 @@ void fipWinImage::drawEx(HDC dc, RECT& destination, BOOL useFileBackground, RGBQ
     // (the host cleared the flag after a replacement): rebuild it as if marked modified.
     const bool stale = displayBitmap && !ownsDisplayBitmap && displayBitmap != m_dib;
     if (isModified() || stale) {
-        if (ownsDisplayBitmap && displayBitmap) FreeImage_Unload(displayBitmap);
+        // A private display bitmap of a 16-bit image is refilled; any other goes.
+        FIBITMAP* spare = ownsDisplayBitmap ? displayBitmap : nullptr;
+        if (spare && FreeImage_GetImageType(m_dib) != FIT_UINT16) {
+            FreeImage_Unload(spare);
+            spare = nullptr;
+        }
         displayBitmap = nullptr;
         ownsDisplayBitmap = FALSE;
         FIBITMAP* display = nullptr;
@@ -134,10 +140,15 @@ void fipWinImage::drawEx(HDC dc, RECT& destination, BOOL useFileBackground, RGBQ
                 FreeImage_Unload(wide);
             }
             break;
+        case FIT_UINT16:
+            display = kestro::detail::linearTo8Bits(m_dib, spare);
+            if (display == spare) spare = nullptr;
+            break;
         default:
             if (m_dib) display = FreeImage_ConvertToStandardType(m_dib, TRUE);
             break;
         }
+        if (spare) FreeImage_Unload(spare);
         if (display) {
             displayBitmap = display;
             ownsDisplayBitmap = owned ? TRUE : FALSE;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -71,4 +72,54 @@ TEST(Threads, ToneTablesAndMedianGiveTheOneThreadPixels) {
         kestro::setThreadCount(0);
         kestro::setMinimumPixelsPerThread(16384);
     }
+}
+
+namespace {
+
+struct DisplayProbe : DalvoImage {
+    using DalvoImage::DalvoImage;
+    FIBITMAP* display() const { return displayBitmap; }
+};
+
+} // namespace
+
+// The display of a 16-bit image has the pixels of FreeImage's linear conversion to 8 bits, which
+// it replaces, at every thread count: a full range, narrow ones above and below 255 (FreeImage
+// scales from 255 at most) and flat images (scaled as though they spanned 0..255).
+TEST(Threads, DisplayOfSixteenBitsIsFreeImagesLinearConversion) {
+    const struct {
+        unsigned width, height;
+        WORD low, high;
+    } cases[] = {{37, 29, 0, 65535}, {5, 3, 1000, 1003}, {4, 3, 100, 301},
+                 {3, 2, 1000, 1000}, {1, 1, 7, 7},       {2, 1, 0, 65535}};
+    kestro::setMinimumPixelsPerThread(1);
+    for (const auto& c : cases)
+        for (const int threads : {1, 2, 3, 7}) {
+            kestro::setThreadCount(threads);
+            DisplayProbe image(FIT_UINT16, c.width, c.height, 16);
+            // Drawn twice: the second display, after the pixels change, refills the first.
+            for (const unsigned turn : {0u, 1u}) {
+                for (unsigned y = 0; y < c.height; ++y)
+                    for (unsigned x = 0; x < c.width; ++x)
+                        reinterpret_cast<WORD*>(image.getScanLine(y))[x] = static_cast<WORD>(
+                            c.low + (x * 7919u + y * 104729u + turn) % (c.high - c.low + 1u));
+                image.setModified();
+                RECT whole{0, 0, 1, 1};
+                image.draw(nullptr, whole);
+                FIBITMAP* expected = FreeImage_ConvertToStandardType(image, TRUE);
+                ASSERT_NE(image.display(), nullptr);
+                EXPECT_EQ(
+                    std::memcmp(FreeImage_GetPalette(image.display()), FreeImage_GetPalette(expected), 1024),
+                    0);
+                for (unsigned y = 0; y < c.height; ++y)
+                    EXPECT_EQ(std::memcmp(FreeImage_GetScanLine(image.display(), int(y)),
+                                          FreeImage_GetScanLine(expected, int(y)), c.width),
+                              0)
+                        << c.width << "x" << c.height << " row " << y << " at " << threads
+                        << " threads, turn " << turn;
+                FreeImage_Unload(expected);
+            }
+        }
+    kestro::setThreadCount(0);
+    kestro::setMinimumPixelsPerThread(16384);
 }
