@@ -2,6 +2,7 @@
 #include "raster/RasterImage.h"
 
 #include "image/DalvoImage.h"
+#include "raster/detail/Parallel.h"
 
 #include <opencv2/core/mat.hpp>
 
@@ -83,7 +84,17 @@ void* RasterImage::allocateBlock(size_t count, size_t elementSize, bool zeroed) 
     // Only whole huge pages are advised; the tail stays in ordinary pages.
     if (alignment == kHugePage) madvise(block, bytes & ~(kHugePage - 1), MADV_HUGEPAGE);
 #endif
-    if (zeroed) std::memset(block, 0, bytes);
+    // Zeroed in bands on the library's threads, so that the first touch of a large block, which
+    // faults its pages in, is shared out too.
+    if (zeroed) {
+        constexpr size_t kPage = 4096;
+        kestro::detail::parallelRows(
+            static_cast<long>((bytes + kPage - 1) / kPage), kPage / sizeof(int), [&](long first, long last) {
+                const size_t begin = static_cast<size_t>(first) * kPage;
+                const size_t end = std::min(bytes, static_cast<size_t>(last) * kPage);
+                std::memset(static_cast<char*>(block) + begin, 0, end - begin);
+            });
+    }
     return block;
 }
 

@@ -2,6 +2,7 @@
 
 #include "analysis/ImageProcessing.h"
 #include "image/DalvoImage.h"
+#include "raster/detail/Parallel.h"
 
 #include <algorithm>
 #include <cstring>
@@ -48,11 +49,14 @@ size_t sampleBytes(GreyView::Sample s) {
 void backgroundOnGel(detail::Work& wk, int hw, int hh) {
     const int step = std::max(1, wk.h / 1024);
     detail::Profile columns(static_cast<size_t>(wk.w), 0.0);
-    for (int y = 0; y < wk.h; y += step) {
-        const int* r = wk.row(y);
-        for (int x = 0; x < wk.w; ++x)
-            columns[static_cast<size_t>(x)] += r[x];
-    }
+    // Threads take runs of columns, so each column adds its rows in the same order.
+    kestro::detail::parallelRows(wk.w, static_cast<size_t>(wk.h / step), [&](long x0, long x1) {
+        for (int y = 0; y < wk.h; y += step) {
+            const int* r = wk.row(y);
+            for (long x = x0; x < x1; ++x)
+                columns[static_cast<size_t>(x)] += r[x];
+        }
+    });
     for (double& v : columns)
         v /= (wk.h + step - 1) / step;
     const auto [left, right] = detail::onGel(columns, wk.darkest, std::max(4, wk.w / 64), 0.5);
@@ -62,16 +66,20 @@ void backgroundOnGel(detail::Work& wk, int hw, int hh) {
     }
     const int gw = right - left;
     RasterImageGS16 gel(gw, wk.h), floor(gw, wk.h);
-    for (int y = 0; y < wk.h; ++y)
-        std::copy_n(wk.row(y) + left, gw, gel.pixels + static_cast<size_t>(y) * gw);
+    kestro::detail::parallelRows(wk.h, static_cast<size_t>(gw), [&](long y0, long y1) {
+        for (long y = y0; y < y1; ++y)
+            std::copy_n(wk.row(static_cast<int>(y)) + left, gw, gel.pixels + static_cast<size_t>(y) * gw);
+    });
     ImageProcessing().generateBGViaMinFilter(&gel, &floor, hw, hh);
     // Off the gel the background is the pixel itself: whatever subtracts it, clamped or not, finds
     // nothing there.
-    for (int y = 0; y < wk.h; ++y) {
-        int* b = wk.background.pixels + static_cast<size_t>(y) * wk.w;
-        std::copy_n(wk.row(y), wk.w, b);
-        std::copy_n(floor.pixels + static_cast<size_t>(y) * gw, gw, b + left);
-    }
+    kestro::detail::parallelRows(wk.h, static_cast<size_t>(wk.w), [&](long y0, long y1) {
+        for (long y = y0; y < y1; ++y) {
+            int* b = wk.background.pixels + static_cast<size_t>(y) * wk.w;
+            std::copy_n(wk.row(static_cast<int>(y)), wk.w, b);
+            std::copy_n(floor.pixels + static_cast<size_t>(y) * gw, gw, b + left);
+        }
+    });
 }
 
 } // namespace
@@ -90,9 +98,24 @@ const char* polarityName(Polarity polarity) {
 
 Polarity detectPolarity(const int* pixels, size_t count, int maxValue) {
     if (count == 0 || maxValue <= 0) return Polarity::BrightBands;
-    std::vector<size_t> histogram(static_cast<size_t>(maxValue) + 1, 0);
-    for (size_t i = 0; i < count; ++i)
-        ++histogram[static_cast<size_t>(std::clamp(pixels[i], 0, maxValue))];
+    // Each band of pixels counts into a histogram of its own; the counts add up exactly.
+    const size_t levels = static_cast<size_t>(maxValue) + 1, chunk = 4096;
+    const long chunks = static_cast<long>((count + chunk - 1) / chunk);
+    const int bands = kestro::detail::bandCount(chunks, chunk);
+    std::vector<std::vector<size_t>> partial(static_cast<size_t>(bands));
+    kestro::detail::runBands(bands, [&](int band) {
+        std::vector<size_t>& h = partial[static_cast<size_t>(band)];
+        h.assign(levels, 0);
+        const size_t end =
+            std::min(count, chunk * static_cast<size_t>(kestro::detail::bandBegin(chunks, bands, band + 1)));
+        for (size_t i = chunk * static_cast<size_t>(kestro::detail::bandBegin(chunks, bands, band)); i < end;
+             ++i)
+            ++h[static_cast<size_t>(std::clamp(pixels[i], 0, maxValue))];
+    });
+    std::vector<size_t> histogram(levels, 0);
+    for (const std::vector<size_t>& h : partial)
+        for (size_t v = 0; v < levels; ++v)
+            histogram[v] += h[v];
     auto percentile = [&](double q) {
         const size_t target = static_cast<size_t>(q * (count - 1));
         size_t seen = 0;
@@ -198,19 +221,24 @@ PreparedGel::PreparedGel(const GreyView& g, const Options& o) {
     wk->maxValue = g.maxValue;
     wk->values = RasterImageGS16(r.width, r.height);
     wk->background = RasterImageGS16(r.width, r.height);
-    for (int y = 0; y < r.height; ++y)
-        readRow(g, r.y + y, r.x, r.width, wk->values.pixels + static_cast<size_t>(y) * r.width);
+    kestro::detail::parallelRows(r.height, static_cast<size_t>(r.width), [&](long y0, long y1) {
+        for (long y = y0; y < y1; ++y)
+            readRow(g, r.y + static_cast<int>(y), r.x, r.width,
+                    wk->values.pixels + static_cast<size_t>(y) * r.width);
+    });
 
     wk->polarity = o.polarity;
     if (wk->polarity == Polarity::Auto) {
         wk->polarity = detectPolarity(wk->values.pixels, static_cast<size_t>(r.width) * r.height, g.maxValue);
         wk->polarityDetected = true;
     }
-    if (wk->polarity == Polarity::DarkBands) {
-        int* p = wk->values.pixels;
-        for (size_t i = 0, n = static_cast<size_t>(r.width) * r.height; i < n; ++i)
-            p[i] = g.maxValue - p[i];
-    }
+    if (wk->polarity == Polarity::DarkBands)
+        kestro::detail::parallelRows(r.height, static_cast<size_t>(r.width), [&](long y0, long y1) {
+            int* p = wk->values.pixels;
+            for (size_t i = static_cast<size_t>(y0) * r.width, n = static_cast<size_t>(y1) * r.width; i < n;
+                 ++i)
+                p[i] = g.maxValue - p[i];
+        });
     const int hw = o.backgroundHalfWidth > 0 ? o.backgroundHalfWidth : std::max(2, r.width / 16);
     const int hh = o.backgroundHalfHeight > 0 ? o.backgroundHalfHeight : std::max(2, r.height / 16);
     wk->darkest = detail::darkestLevel(*wk);

@@ -1,4 +1,5 @@
 #include "analysis/gel/Internal.h"
+#include "raster/detail/Parallel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -108,10 +109,9 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
     if (strips < 4 || lanes.empty()) return;
     std::vector<Profile> stripProfiles(static_cast<size_t>(strips), Profile(static_cast<size_t>(wk.w), 0.0));
     std::vector<double> stripMiddle(static_cast<size_t>(strips));
-    std::vector<long long> acc(static_cast<size_t>(wk.w));
-    for (int k = 0; k < strips; ++k) {
+    kestro::detail::runBands(strips, [&](int k) {
         const int a = y0 + k * rows / strips, b = y0 + (k + 1) * rows / strips - 1;
-        std::fill(acc.begin(), acc.end(), 0);
+        std::vector<long long> acc(static_cast<size_t>(wk.w), 0);
         for (int y = a; y <= b; ++y) {
             const int* v = wk.row(y);
             const int* g = wk.bgRow(y);
@@ -122,7 +122,7 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
             stripProfiles[static_cast<size_t>(k)][static_cast<size_t>(x)] =
                 static_cast<double>(acc[static_cast<size_t>(x)]) / (b - a + 1);
         stripMiddle[static_cast<size_t>(k)] = 0.5 * (a + b);
-    }
+    });
     const double middle = 0.5 * (y0 + y1);
     for (Lane& lane : lanes) {
         const int L = std::max(0, static_cast<int>(std::floor(lane.left)));
@@ -273,20 +273,23 @@ std::vector<double> laneSignals(const Work& wk, int y0, int y1, const std::vecto
     const int step = std::max(1, (y1 - y0 + 1) / 1024);
     const size_t rows = static_cast<size_t>((y1 - y0) / step + 1);
     std::vector<Profile> medians(spans.size(), Profile(rows, 0.0));
-    std::vector<int> v;
-    for (int y = y0; y <= y1; y += step) {
-        const int* r = wk.row(y);
-        const int* g = wk.bgRow(y);
-        for (size_t i = 0; i < spans.size(); ++i) {
-            const Span& sp = spans[i];
-            if (sp.b < sp.a) continue;
-            v.resize(static_cast<size_t>(sp.b - sp.a + 1));
-            for (int x = sp.a; x <= sp.b; ++x)
-                v[static_cast<size_t>(x - sp.a)] = std::clamp(r[x] - g[x], 0, cap);
-            std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
-            medians[i][static_cast<size_t>((y - y0) / step)] = v[v.size() / 2];
+    kestro::detail::parallelRows(static_cast<long>(rows), static_cast<size_t>(wk.w), [&](long i0, long i1) {
+        std::vector<int> v;
+        for (long i = i0; i < i1; ++i) {
+            const int y = y0 + static_cast<int>(i) * step;
+            const int* r = wk.row(y);
+            const int* g = wk.bgRow(y);
+            for (size_t k = 0; k < spans.size(); ++k) {
+                const Span& sp = spans[k];
+                if (sp.b < sp.a) continue;
+                v.resize(static_cast<size_t>(sp.b - sp.a + 1));
+                for (int x = sp.a; x <= sp.b; ++x)
+                    v[static_cast<size_t>(x - sp.a)] = std::clamp(r[x] - g[x], 0, cap);
+                std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+                medians[k][static_cast<size_t>(i)] = v[v.size() / 2];
+            }
         }
-    }
+    });
     std::vector<double> signal(n);
     const int radius = std::max(1, static_cast<int>(rows) / 200);
     for (size_t k = 0; k < n; ++k) {
@@ -391,11 +394,14 @@ std::vector<Lane> countedLanes(const Profile& s, std::vector<Lane> lanes, std::v
 // them fill most of it).
 static std::pair<int, int> gelColumns(const Work& wk, int y0, int y1) {
     Profile columns(static_cast<size_t>(wk.w), 0.0);
-    for (int y = y0; y <= y1; ++y) {
-        const int* r = wk.row(y);
-        for (int x = 0; x < wk.w; ++x)
-            columns[static_cast<size_t>(x)] += r[x];
-    }
+    // Threads take runs of columns, so each column adds its rows in the same order.
+    kestro::detail::parallelRows(wk.w, static_cast<size_t>(y1 - y0 + 1), [&](long x0, long x1) {
+        for (int y = y0; y <= y1; ++y) {
+            const int* r = wk.row(y);
+            for (long x = x0; x < x1; ++x)
+                columns[static_cast<size_t>(x)] += r[x];
+        }
+    });
     for (double& v : columns)
         v /= y1 - y0 + 1;
     return onGel(columns, wk.darkest, std::max(4, wk.w / 64), 0.5);
@@ -405,13 +411,24 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o) {
     const int w = wk.w, rows = y1 - y0 + 1;
     // One bright (often saturated) band would outweigh whole lanes of ordinary ones and hide
     // them under the lane threshold: each pixel counts up to the tier's 99.8th percentile.
-    std::vector<long long> histogram(static_cast<size_t>(wk.maxValue) + 1, 0);
-    for (int y = y0; y <= y1; ++y) {
-        const int* v = wk.row(y);
-        const int* b = wk.bgRow(y);
-        for (int x = 0; x < w; ++x)
-            ++histogram[static_cast<size_t>(std::clamp(v[x] - b[x], 0, wk.maxValue))];
-    }
+    const size_t levels = static_cast<size_t>(wk.maxValue) + 1;
+    const int bands = kestro::detail::bandCount(rows, static_cast<size_t>(w));
+    std::vector<std::vector<long long>> partial(static_cast<size_t>(bands));
+    kestro::detail::runBands(bands, [&](int band) {
+        std::vector<long long>& h = partial[static_cast<size_t>(band)];
+        h.assign(levels, 0);
+        const int end = y0 + static_cast<int>(kestro::detail::bandBegin(rows, bands, band + 1));
+        for (int y = y0 + static_cast<int>(kestro::detail::bandBegin(rows, bands, band)); y < end; ++y) {
+            const int* v = wk.row(y);
+            const int* b = wk.bgRow(y);
+            for (int x = 0; x < w; ++x)
+                ++h[static_cast<size_t>(std::clamp(v[x] - b[x], 0, wk.maxValue))];
+        }
+    });
+    std::vector<long long> histogram(levels, 0);
+    for (const std::vector<long long>& h : partial)
+        for (size_t v = 0; v < levels; ++v)
+            histogram[v] += h[v];
     const long long total = static_cast<long long>(w) * rows;
     int cap = wk.maxValue;
     for (long long seen = 0, target = static_cast<long long>(0.998 * total); cap > 0; --cap) {
@@ -421,12 +438,14 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o) {
     cap = std::max(cap, 1);
     Profile columns(static_cast<size_t>(w), 0.0);
     std::vector<long long> acc(static_cast<size_t>(w), 0);
-    for (int y = y0; y <= y1; ++y) {
-        const int* v = wk.row(y);
-        const int* b = wk.bgRow(y);
-        for (int x = 0; x < w; ++x)
-            acc[static_cast<size_t>(x)] += std::clamp(v[x] - b[x], 0, cap);
-    }
+    kestro::detail::parallelRows(w, static_cast<size_t>(rows), [&](long x0, long x1) {
+        for (int y = y0; y <= y1; ++y) {
+            const int* v = wk.row(y);
+            const int* b = wk.bgRow(y);
+            for (long x = x0; x < x1; ++x)
+                acc[static_cast<size_t>(x)] += std::clamp(v[x] - b[x], 0, cap);
+        }
+    });
     const auto [gelLeft, gelRight] = gelColumns(wk, y0, y1);
     for (int x = gelLeft; x < gelRight; ++x)
         columns[static_cast<size_t>(x)] = static_cast<double>(acc[static_cast<size_t>(x)]) / rows;

@@ -1,4 +1,5 @@
 #include "analysis/gel/Internal.h"
+#include "raster/detail/Parallel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -199,15 +200,29 @@ std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, dou
 
 // The scan's darkest level in the work raster: its lowest percentile, over every fourth pixel of
 // every fourth row (a frame is a large area; a speck of dust is not).
+// Counted level by level (the values lie within 0..maxValue), each band of rows on its own.
 double darkestLevel(const Work& wk) {
-    std::vector<int> v;
-    for (int y = 0; y < wk.h; y += 4)
-        for (int x = 0; x < wk.w; x += 4)
-            v.push_back(wk.row(y)[x]);
-    if (v.empty()) return 0;
-    const auto at = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 100);
-    std::nth_element(v.begin(), at, v.end());
-    return *at;
+    const long rows = (wk.h + 3) / 4;
+    const size_t levels = static_cast<size_t>(wk.maxValue) + 1, perRow = static_cast<size_t>((wk.w + 3) / 4);
+    const int bands = kestro::detail::bandCount(rows, perRow * 16);
+    std::vector<std::vector<size_t>> counts(static_cast<size_t>(bands));
+    kestro::detail::runBands(bands, [&](int band) {
+        std::vector<size_t>& c = counts[static_cast<size_t>(band)];
+        c.assign(levels, 0);
+        for (long i = kestro::detail::bandBegin(rows, bands, band);
+             i < kestro::detail::bandBegin(rows, bands, band + 1); ++i)
+            for (int x = 0; x < wk.w; x += 4)
+                ++c[static_cast<size_t>(wk.row(static_cast<int>(4 * i))[x])];
+    });
+    // The sample's element at rank size / 100, as the smallest level whose count passes it.
+    const size_t rank = static_cast<size_t>(rows) * perRow / 100;
+    size_t seen = 0;
+    for (size_t v = 0; v < levels; ++v) {
+        for (const std::vector<size_t>& c : counts)
+            seen += c[v];
+        if (seen > rank) return static_cast<double>(v);
+    }
+    return 0;
 }
 
 } // namespace detail

@@ -1,4 +1,5 @@
 #include "analysis/gel/Internal.h"
+#include "raster/detail/Parallel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -72,28 +73,29 @@ Profile wellContrast(const Work& wk, const std::vector<Lane>& lanes) {
         if (b < a) a = b = static_cast<int>(std::lround(0.5 * (lanes[k].right + lanes[k + 1].left)));
         gaps.push_back({std::clamp(a, 0, wk.w - 1), std::clamp(b, 0, wk.w - 1)});
     }
-    std::vector<double> dark(lanes.size());
     auto mean = [](const int* r, const int* g, Span s) {
         long long sum = 0;
         for (int x = s.a; x <= s.b; ++x)
             sum += r[x] - g[x];
         return static_cast<double>(sum) / (s.b - s.a + 1);
     };
-    for (int y = 0; y < wk.h; ++y) {
-        const int* r = wk.row(y);
-        const int* g = wk.bgRow(y);
-        std::vector<double> gapMean(gaps.size());
-        for (size_t k = 0; k < gaps.size(); ++k)
-            gapMean[k] = mean(r, g, gaps[k]);
-        for (size_t k = 0; k < lanes.size(); ++k) {
-            const double left = k > 0 ? gapMean[k - 1] : gapMean[k];
-            const double right = k < gaps.size() ? gapMean[k] : gapMean[k - 1];
-            dark[k] = std::min(left, right) - mean(r, g, mids[k]);
+    kestro::detail::parallelRows(wk.h, static_cast<size_t>(wk.w), [&](long y0, long y1) {
+        std::vector<double> dark(lanes.size()), gapMean(gaps.size());
+        for (int y = static_cast<int>(y0); y < y1; ++y) {
+            const int* r = wk.row(y);
+            const int* g = wk.bgRow(y);
+            for (size_t k = 0; k < gaps.size(); ++k)
+                gapMean[k] = mean(r, g, gaps[k]);
+            for (size_t k = 0; k < lanes.size(); ++k) {
+                const double left = k > 0 ? gapMean[k - 1] : gapMean[k];
+                const double right = k < gaps.size() ? gapMean[k] : gapMean[k - 1];
+                dark[k] = std::min(left, right) - mean(r, g, mids[k]);
+            }
+            std::nth_element(dark.begin(), dark.begin() + static_cast<std::ptrdiff_t>(dark.size() / 2),
+                             dark.end());
+            out[static_cast<size_t>(y)] = dark[dark.size() / 2];
         }
-        std::nth_element(dark.begin(), dark.begin() + static_cast<std::ptrdiff_t>(dark.size() / 2),
-                         dark.end());
-        out[static_cast<size_t>(y)] = dark[dark.size() / 2];
-    }
+    });
     return out;
 }
 
@@ -221,12 +223,14 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     pitch = medianOf(gaps);
     const double laneWidth = medianOf(widths);
     std::vector<float> grid(static_cast<size_t>(n) * w, 0.0f);
-    for (int y = 0; y < n * bin; ++y) {
-        const int* r = wk.row(y);
-        float* g = grid.data() + static_cast<size_t>(y / bin) * w;
-        for (int x = 0; x < w * bin; ++x)
-            g[x / bin] += static_cast<float>(r[x]) / static_cast<float>(bin * bin);
-    }
+    kestro::detail::parallelRows(n, static_cast<size_t>(w) * bin * bin, [&](long g0, long g1) {
+        for (int y = static_cast<int>(g0) * bin; y < g1 * bin; ++y) {
+            const int* r = wk.row(y);
+            float* g = grid.data() + static_cast<size_t>(y / bin) * w;
+            for (int x = 0; x < w * bin; ++x)
+                g[x / bin] += static_cast<float>(r[x]) / static_cast<float>(bin * bin);
+        }
+    });
     const auto pixel = [&](int x, int y) {
         return static_cast<double>(grid[static_cast<size_t>(y) * w + x]);
     };
@@ -303,10 +307,14 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     on.assign(static_cast<size_t>(n) * cols, 0);
     share.assign(static_cast<size_t>(n), 0.0);
     inEmpty.assign(static_cast<size_t>(n), 0.0);
-    std::vector<float> buffer(static_cast<size_t>(n) * block), c(static_cast<size_t>(n)), up, down;
-    std::vector<int> window;
-    for (int xb = 0; xb < w; xb += block) {
-        const int bw = std::min(block, w - xb);
+    // Blocks of columns go to the threads, which mark rows; the shares are then added up column by
+    // column, in the order one thread would.
+    std::vector<unsigned char> bent(static_cast<size_t>(n) * w, 0);
+    const int blocks = (w + block - 1) / block;
+    kestro::detail::runBands(blocks, [&](int blockIndex) {
+        const int xb = blockIndex * block, bw = std::min(block, w - xb);
+        std::vector<float> buffer(static_cast<size_t>(n) * block), c(static_cast<size_t>(n)), up, down;
+        std::vector<int> window;
         for (int y = 0; y < n; ++y)
             for (int j = 0; j < bw; ++j)
                 buffer[static_cast<size_t>(y) * block + j] = static_cast<float>(at(xb + j, y));
@@ -322,18 +330,22 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
                 for (int y = 0; y < n; ++y)
                     if (std::min(up[static_cast<size_t>(y)], down[static_cast<size_t>(y)]) -
                             c[static_cast<size_t>(y)] >
-                        3 * noise) {
+                        3 * noise)
                         on[static_cast<size_t>(y) * cols + (x - x0)] = 1;
-                        share[static_cast<size_t>(y)] += 1.0 / cols;
-                    }
             }
             if (empty[static_cast<size_t>(x)])
                 for (int y = half; y + half < n; ++y)
                     if (std::fabs(2.0 * c[static_cast<size_t>(y)] - c[static_cast<size_t>(y - half)] -
                                   c[static_cast<size_t>(y + half)]) > bendLeast)
-                        inEmpty[static_cast<size_t>(y)] += 1.0 / emptyCount;
+                        bent[static_cast<size_t>(y) * w + x] = 1;
         }
-    }
+    });
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < w; ++x) {
+            if (x >= x0 && x < x1 && on[static_cast<size_t>(y) * cols + (x - x0)])
+                share[static_cast<size_t>(y)] += 1.0 / cols;
+            if (bent[static_cast<size_t>(y) * w + x]) inEmpty[static_cast<size_t>(y)] += 1.0 / emptyCount;
+        }
     valid = true;
 }
 

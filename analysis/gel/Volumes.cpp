@@ -1,4 +1,5 @@
 #include "analysis/gel/Internal.h"
+#include "raster/detail/Parallel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,26 +14,28 @@ void rowSums(const Work& wk, int a, int b, int y0, int y1, const std::vector<int
     values.assign(n, 0.0);
     saturated.assign(n, 0);
     if (background) background->assign(n, 0.0);
-    for (int y = y0; y <= y1; ++y) {
-        const int d = shift.empty() ? 0 : shift[y - y0];
-        const int xa = std::clamp(a + d, 0, wk.w - 1), xb = std::clamp(b + d, 0, wk.w - 1);
-        const int* r = wk.row(y);
-        long long sum = 0;
-        int sat = 0;
-        for (int x = xa; x <= xb; ++x) {
-            sum += r[x];
-            sat += r[x] >= wk.maxValue;
+    kestro::detail::parallelRows(n, static_cast<size_t>(std::max(1, b - a + 1)), [&](long i0, long i1) {
+        for (int y = y0 + static_cast<int>(i0); y < y0 + i1; ++y) {
+            const int d = shift.empty() ? 0 : shift[y - y0];
+            const int xa = std::clamp(a + d, 0, wk.w - 1), xb = std::clamp(b + d, 0, wk.w - 1);
+            const int* r = wk.row(y);
+            long long sum = 0;
+            int sat = 0;
+            for (int x = xa; x <= xb; ++x) {
+                sum += r[x];
+                sat += r[x] >= wk.maxValue;
+            }
+            values[y - y0] = static_cast<double>(sum);
+            saturated[y - y0] = sat;
+            if (background) {
+                const int* g = wk.bgRow(y);
+                long long bs = 0;
+                for (int x = xa; x <= xb; ++x)
+                    bs += g[x];
+                (*background)[y - y0] = static_cast<double>(bs);
+            }
         }
-        values[y - y0] = static_cast<double>(sum);
-        saturated[y - y0] = sat;
-        if (background) {
-            const int* g = wk.bgRow(y);
-            long long bs = 0;
-            for (int x = xa; x <= xb; ++x)
-                bs += g[x];
-            (*background)[y - y0] = static_cast<double>(bs);
-        }
-    }
+    });
 }
 
 LaneSums laneSums(const Lane& lane, const Work& wk, const Options& o) {
