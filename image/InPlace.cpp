@@ -17,7 +17,8 @@ void takeAttributes(FIBITMAP* dib, FIBITMAP* from) {
                                    static_cast<int>(FreeImage_GetTransparencyCount(from)));
     FreeImage_SetTransparent(dib, FreeImage_IsTransparent(from));
     RGBQUAD background;
-    FreeImage_SetBackgroundColor(dib, FreeImage_GetBackgroundColor(from, &background) ? &background : nullptr);
+    FreeImage_SetBackgroundColor(dib,
+                                 FreeImage_GetBackgroundColor(from, &background) ? &background : nullptr);
     // Destroying a profile keeps its flags.
     FreeImage_DestroyICCProfile(dib);
     const FIICCPROFILE* profile = FreeImage_GetICCProfile(from);
@@ -47,7 +48,7 @@ bool cropInPlace(FIBITMAP* dib, int left, int top, int right, int bottom) {
     if (2 * newPitch * static_cast<size_t>(rows) < oldPitch * static_cast<size_t>(height)) return false;
     // What FreeImage_Copy gives besides the pixels, taken from a copy of one pixel.
     std::unique_ptr<FIBITMAP, void (*)(FIBITMAP*)> model(FreeImage_Copy(dib, left, top, left + 1, top + 1),
-                                                          FreeImage_Unload);
+                                                         FreeImage_Unload);
     if (!model) return false;
     // Scan lines run bottom-up: the kept ones start at height - bottom. Each moves to a place no
     // later than its own, so going upwards never overwrites a line still to be moved.

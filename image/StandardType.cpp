@@ -13,7 +13,8 @@ FIBITMAP* linearTo8Bits(FIBITMAP* dib, FIBITMAP* reuse) {
     const unsigned width = FreeImage_GetWidth(dib), height = FreeImage_GetHeight(dib);
     FIBITMAP* out = nullptr;
     if (reuse && FreeImage_GetImageType(reuse) == FIT_BITMAP && FreeImage_GetBPP(reuse) == 8 &&
-        FreeImage_GetWidth(reuse) == width && FreeImage_GetHeight(reuse) == height && FreeImage_HasPixels(reuse)) {
+        FreeImage_GetWidth(reuse) == width && FreeImage_GetHeight(reuse) == height &&
+        FreeImage_HasPixels(reuse)) {
         out = reuse;
         RGBQUAD* palette = FreeImage_GetPalette(out);
         for (int i = 0; i < 256; ++i)
@@ -28,7 +29,8 @@ FIBITMAP* linearTo8Bits(FIBITMAP* dib, FIBITMAP* reuse) {
     runBands(bands, [&](int band) {
         std::uint16_t lo = 0xFFFF, hi = 0;
         for (long y = bandBegin(height, bands, band); y < bandBegin(height, bands, band + 1); ++y) {
-            const auto* line = reinterpret_cast<const std::uint16_t*>(FreeImage_GetScanLine(dib, static_cast<int>(y)));
+            const auto* line =
+                reinterpret_cast<const std::uint16_t*>(FreeImage_GetScanLine(dib, static_cast<int>(y)));
             for (unsigned x = 0; x < width; ++x) {
                 lo = std::min(lo, line[x]);
                 hi = std::max(hi, line[x]);
@@ -49,7 +51,8 @@ FIBITMAP* linearTo8Bits(FIBITMAP* dib, FIBITMAP* reuse) {
         table[static_cast<size_t>(v)] = static_cast<BYTE>(scale * (v - low) + 0.5);
     parallelRows(height, width, [&](long y0, long y1) {
         for (long y = y0; y < y1; ++y) {
-            const auto* line = reinterpret_cast<const std::uint16_t*>(FreeImage_GetScanLine(dib, static_cast<int>(y)));
+            const auto* line =
+                reinterpret_cast<const std::uint16_t*>(FreeImage_GetScanLine(dib, static_cast<int>(y)));
             BYTE* target = FreeImage_GetScanLine(out, static_cast<int>(y));
             for (unsigned x = 0; x < width; ++x)
                 target[x] = table[line[x]];
