@@ -170,8 +170,75 @@ template <class T> void median3InPlace(FIBITMAP* dib, std::size_t samplesPerPixe
     });
 }
 
+// cv::medianBlur written over the bitmap's own rows, in strips that stay in the cache, for sizes
+// whose filter allocates nothing (so it cannot fail half way). Each strip reads size / 2 rows
+// beyond it each way; the ones above it were overwritten by the strip before, so the strip's
+// input buffer carries the originals over from one strip to the next, and the rows just outside a
+// band are kept before any band writes. Rows go in memory order: for integers the median does
+// not depend on which way up they run.
+void medianInPlaceStrips(FIBITMAP* dib, int matrixType, int size) {
+    const long height = static_cast<long>(FreeImage_GetHeight(dib));
+    const int width = static_cast<int>(FreeImage_GetWidth(dib));
+    const size_t rowBytes = CV_ELEM_SIZE(matrixType) * static_cast<size_t>(width);
+    const long reach = std::min<long>(size / 2, height);
+    constexpr size_t kStripBytes = 512 * 1024;
+    const long core =
+        std::min<long>(height, std::max<long>(4 * reach, static_cast<long>(kStripBytes / rowBytes)));
+    const size_t stripBytes = static_cast<size_t>(core + 2 * reach) * rowBytes;
+    const int bands = kestro::detail::bandCount(height, static_cast<size_t>(width));
+    // Per band: the rows above and below it, then the strip's input and output.
+    const size_t keptBytes = 2 * static_cast<size_t>(reach) * rowBytes, perBand = keptBytes + 2 * stripBytes;
+    std::vector<unsigned char> memory(perBand * static_cast<size_t>(bands));
+    const auto row = [&](long y) { return FreeImage_GetScanLine(dib, static_cast<int>(y)); };
+    const auto begin = [&](int band) { return kestro::detail::bandBegin(height, bands, band); };
+    const auto above = [&](int band) { return memory.data() + perBand * static_cast<size_t>(band); };
+    const auto below = [&](int band) { return above(band) + keptBytes / 2; };
+    for (int band = 0; band < bands; ++band) {
+        for (long y = std::max(0L, begin(band) - reach); y < begin(band); ++y)
+            std::memcpy(above(band) + (y - (begin(band) - reach)) * rowBytes, row(y), rowBytes);
+        for (long y = begin(band + 1); y < std::min(height, begin(band + 1) + reach); ++y)
+            std::memcpy(below(band) + (y - begin(band + 1)) * rowBytes, row(y), rowBytes);
+    }
+    kestro::detail::runBands(bands, [&](int band) {
+        const long b0 = begin(band), b1 = begin(band + 1);
+        unsigned char* in = below(band) + keptBytes / 2;
+        unsigned char* out = in + stripBytes;
+        const auto original = [&](long y) -> const unsigned char* {
+            if (y < b0) return above(band) + (y - (b0 - reach)) * rowBytes;
+            if (y >= b1) return below(band) + (y - b1) * rowBytes;
+            return row(y);
+        };
+        long heldFirst = 0, heldLast = 0; // the original rows `in` holds
+        for (long top = b0; top < b1; top += core) {
+            const long end = std::min(b1, top + core);
+            const long first = std::max(0L, top - reach), last = std::min(height, end + reach);
+            long from = first;
+            if (top > b0) {
+                std::memmove(in, in + (first - heldFirst) * rowBytes, (heldLast - first) * rowBytes);
+                from = heldLast;
+            }
+            for (long y = from; y < last; ++y)
+                std::memcpy(in + (y - first) * rowBytes, original(y), rowBytes);
+            heldFirst = first;
+            heldLast = last;
+            const int rows = static_cast<int>(last - first);
+            const cv::Mat strip(rows, width, matrixType, in, rowBytes);
+            cv::Mat result(rows, width, matrixType, out, rowBytes);
+            cv::medianBlur(strip, result, size);
+            for (long y = top; y < end; ++y)
+                std::memcpy(row(y), result.ptr(static_cast<int>(y - first)), rowBytes);
+        }
+    });
+}
+
 // Whether Median(size) of this matrix type runs in place, and does so.
 bool medianInPlace(FIBITMAP* dib, int matrixType, int size) {
+    const bool integers =
+        matrixType == CV_8UC1 || matrixType == CV_8UC3 || matrixType == CV_16UC1 || matrixType == CV_16SC1;
+    if (size == 5 && integers) {
+        medianInPlaceStrips(dib, matrixType, size);
+        return true;
+    }
     if (size != 3) return false;
     switch (matrixType) {
     case CV_8UC1:

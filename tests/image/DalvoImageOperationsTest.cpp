@@ -127,11 +127,13 @@ TEST(ImageOperations, MedianIsOpenCVsMedianOfTheImagesMatrix) {
     } cases[] = {{CV_8UC1, 0, 256, {1, 3, 5, 7}},
                  {CV_8UC3, 0, 256, {3, 5}},
                  {CV_16UC1, 0, 65536, {1, 3, 5}},
-                 {CV_16SC1, -32768, 32768, {3}},
+                 {CV_16SC1, -32768, 32768, {3, 5}},
                  {CV_32FC1, -1, 1, {3, 5}}};
     cv::RNG rng(12);
-    // Rows of one and two pixels have both ends in one window.
-    for (const cv::Size shape : {cv::Size(4099, 203), cv::Size(1, 3), cv::Size(2, 1), cv::Size(3, 2)})
+    // Rows of one and two pixels have both ends in one window; narrow tall images take several
+    // strips of rows a band.
+    for (const cv::Size shape :
+         {cv::Size(4099, 203), cv::Size(1, 3), cv::Size(2, 1), cv::Size(3, 2), cv::Size(1024, 2600)})
         for (const auto& c : cases) {
             cv::Mat source(shape, c.matrixType);
             rng.fill(source, cv::RNG::UNIFORM, cv::Scalar::all(c.low), cv::Scalar::all(c.high));
@@ -157,24 +159,25 @@ TEST(ImageOperations, MedianIsOpenCVsMedianOfTheImagesMatrix) {
 // else a bitmap carries besides its pixels give way to FreeImage's defaults, as a copy filtered
 // the literal way shows.
 TEST(ImageOperations, MedianLeavesTheBridgesBitmap) {
-    for (const unsigned bpp : {8u, 24u}) {
-        SCOPED_TRACE(bpp);
-        DalvoImage image(FIT_BITMAP, 41, 30, bpp);
-        imagetest::fill(image);
-        RGBQUAD* palette = image.getPalette();
-        for (int i = 0; palette && i < 256; ++i)
-            palette[i].rgbRed = palette[i].rgbGreen = palette[i].rgbBlue = BYTE(255 - i);
-        imagetest::dress(image);
-        DalvoImage literal(image);
-        cv::Mat source;
-        ASSERT_EQ(literal.copytoOpenCV(source), 1);
-        cv::Mat destination = source.clone();
-        cv::medianBlur(source, destination, 3);
-        ASSERT_EQ(literal.copyFromOpenCV(destination), 1);
-        image.Median(3);
-        EXPECT_TRUE(imagetest::sameWholeBitmap(image, literal));
-        EXPECT_EQ(FreeImage_GetMetadataCount(FIMD_COMMENTS, literal), 0u); // the defaults differ
-    }
+    for (const unsigned bpp : {8u, 24u})
+        for (const int size : {3, 5}) {
+            SCOPED_TRACE(testing::Message() << bpp << " bits, size " << size);
+            DalvoImage image(FIT_BITMAP, 41, 30, bpp);
+            imagetest::fill(image);
+            RGBQUAD* palette = image.getPalette();
+            for (int i = 0; palette && i < 256; ++i)
+                palette[i].rgbRed = palette[i].rgbGreen = palette[i].rgbBlue = BYTE(255 - i);
+            imagetest::dress(image);
+            DalvoImage literal(image);
+            cv::Mat source;
+            ASSERT_EQ(literal.copytoOpenCV(source), 1);
+            cv::Mat destination = source.clone();
+            cv::medianBlur(source, destination, size);
+            ASSERT_EQ(literal.copyFromOpenCV(destination), 1);
+            image.Median(size);
+            EXPECT_TRUE(imagetest::sameWholeBitmap(image, literal));
+            EXPECT_EQ(FreeImage_GetMetadataCount(FIMD_COMMENTS, literal), 0u); // the defaults differ
+        }
 }
 
 TEST(ImageOperations, MedianRefusedByOpenCVChangesNothing) {
