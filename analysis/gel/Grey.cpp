@@ -59,7 +59,8 @@ void backgroundOnGel(detail::Work& wk, int hw, int hh) {
     });
     for (double& v : columns)
         v /= (wk.h + step - 1) / step;
-    const auto [left, right] = detail::onGel(columns, wk.darkest, std::max(4, wk.w / 64), 0.5);
+    const std::pair<int, int> span = detail::onGel(columns, wk.darkest, std::max(4, wk.w / 64), 0.5);
+    const int left = span.first, right = span.second;
     if (left == 0 && right == wk.w) {
         ImageProcessing().generateBGViaMinFilter(&wk.values, &wk.background, hw, hh);
         return;
