@@ -517,8 +517,16 @@ void movingMinimum(const int* src, int width, int height, int* dst, std::size_t 
 
 void movingAverage(int* pixels, int width, int height, int radius) {
     if (radius < 1 || 2L * radius >= width || 2L * radius >= height) return;
-    int lowest, highest;
-    valueRange(pixels, static_cast<std::size_t>(width) * static_cast<std::size_t>(height), lowest, highest);
+    const std::size_t w = static_cast<std::size_t>(width);
+    const int bands = bandCount(height, w);
+    std::vector<int> lows(static_cast<std::size_t>(bands)), highs(static_cast<std::size_t>(bands));
+    runBands(bands, [&](int band) {
+        const long first = bandBegin(height, bands, band), end = bandBegin(height, bands, band + 1);
+        valueRange(pixels + static_cast<std::size_t>(first) * w, static_cast<std::size_t>(end - first) * w,
+                   lows[static_cast<std::size_t>(band)], highs[static_cast<std::size_t>(band)]);
+    });
+    const int lowest = *std::min_element(lows.begin(), lows.end());
+    const int highest = *std::max_element(highs.begin(), highs.end());
     const double largest =
         std::max(std::fabs(static_cast<double>(lowest)), std::fabs(static_cast<double>(highest)));
     const double span = 2.0 * radius;
