@@ -492,14 +492,16 @@ TierLanes tierWith(const Work& wk, int index, int y0, int y1, std::vector<Lane> 
 std::vector<TierLanes> layout(const Work& wk, const Options& o) {
     // Row profile of the background-corrected pixels.
     Profile rows(static_cast<size_t>(wk.h), 0.0);
-    for (int y = 0; y < wk.h; ++y) {
-        const int* v = wk.row(y);
-        const int* b = wk.bgRow(y);
-        long long sum = 0;
-        for (int x = 0; x < wk.w; ++x)
-            sum += std::max(0, v[x] - b[x]);
-        rows[static_cast<size_t>(y)] = static_cast<double>(sum) / wk.w;
-    }
+    kestro::detail::parallelRows(wk.h, static_cast<size_t>(wk.w), [&](long y0, long y1) {
+        for (int y = static_cast<int>(y0); y < y1; ++y) {
+            const int* v = wk.row(y);
+            const int* b = wk.bgRow(y);
+            long long sum = 0;
+            for (int x = 0; x < wk.w; ++x)
+                sum += std::max(0, v[x] - b[x]);
+            rows[static_cast<size_t>(y)] = static_cast<double>(sum) / wk.w;
+        }
+    });
     std::vector<int> starts = tierStarts(rows, o.tiers);
     // Without a long empty stretch, the lanes of the whole region show where a row of wells
     // parts it; they are the lanes of its one tier when none does.
