@@ -1,6 +1,7 @@
 // What loading the library sets up: registered classes, the extension-module chain,
 // FreeImage, and the application object with its wait cursor.
 #include "platform/framework/afx.h"
+#include "support/WaitCursorCount.h"
 
 #include <gtest/gtest.h>
 
@@ -45,19 +46,14 @@ TEST(Startup, TheLibraryJoinedTheChainOfExtensionLibrariesWithItsModuleAndStarte
     EXPECT_TRUE(FreeImage_FIFSupportsReading(FIF_TIFF));
 }
 
-TEST(Startup, TheWaitCursorIsCountedOnTheApplicationObjectAndAHostsOwnTakesOver) {
+TEST(Startup, TheNewestApplicationObjectTakesTheWaitCursorUntilItGoes) {
     CWinApp* app = AfxGetApp();
     ASSERT_NE(app, nullptr);
-    // Balanced use, exceptions included, is checked where the image code shows the cursor.
-    app->ResetWaitCursorCounters();
-    app->EndWaitCursor(); // unmatched: counted, stays off
-    EXPECT_EQ(app->GetWaitCursorDepth(), 0);
-    EXPECT_EQ(app->GetWaitCursorEndCount(), 1);
     {
-        CWinApp host(L"Host");
+        testsupport::WaitCursorCount host;
         EXPECT_EQ(AfxGetApp(), &host);
-        CWaitCursor wait;
-        EXPECT_FALSE(app->IsWaitCursorOn());
+        { CWaitCursor wait; }
+        EXPECT_EQ(host.state(), "1 on, balanced");
     }
     EXPECT_EQ(AfxGetApp(), app);
 }
