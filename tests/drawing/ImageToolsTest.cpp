@@ -50,7 +50,7 @@ const std::string kCopyNote = "CCopyImageRectTool::OnLButtonUp";
 
 } // namespace
 
-TEST(ImageTools, TheImageToolOnlyRecordsTheClickAndTheRectangleToolsDragABandUnderTheCross) {
+TEST(ImageTools, TheImageToolOnlyRecordsTheClick) {
     CSelectTool select;
     CImageTool imageTool(&select);
     CDrawDocument doc;
@@ -65,8 +65,13 @@ TEST(ImageTools, TheImageToolOnlyRecordsTheClickAndTheRectangleToolsDragABandUnd
     SetCursor(nullptr);
     view.OnMouseMove(0, CPoint(1, 1));
     EXPECT_EQ(AfxGetCursorId(GetCursor()), 32515u);
+}
 
+TEST(ImageTools, TheRectangleToolsDragABandUnderTheCross) {
+    CSelectTool select;
     CCropImageTool crop(&select);
+    CDrawDocument doc;
+    CDrawView view(&doc);
     view.SetTool(&crop);
     view.OnLButtonDown(0, CPoint(2, 2));
     EXPECT_TRUE(view.m_bRubberBand);
@@ -75,7 +80,7 @@ TEST(ImageTools, TheImageToolOnlyRecordsTheClickAndTheRectangleToolsDragABandUnd
     EXPECT_EQ(AfxGetCursorId(GetCursor()), 32515u);
 }
 
-TEST(ImageTools, CropKeepsAndCopyAddsThePartInsideTheDragInEitherDirection) {
+TEST(ImageTools, TheRectangleToolsTakeThePartInsideTheDragInEitherDirection) {
     const struct {
         bool crop;
         CPoint from, to;
@@ -152,7 +157,7 @@ TEST(ImageTools, MessagesLeaveTheDocumentUnchanged) {
     }
 }
 
-TEST(ImageTools, SeveralOrNoSelectedObjectsMeanTheFirstAndAnEmptyDocumentNothing) {
+TEST(ImageTools, SeveralOrNoSelectedObjectsMeanTheFirst) {
     Scene s;
     CDrawImage* first = s.add(patterned(40, 30));
     CDrawImage* second = s.add(patterned(20, 20));
@@ -165,7 +170,9 @@ TEST(ImageTools, SeveralOrNoSelectedObjectsMeanTheFirstAndAnEmptyDocumentNothing
     s.drag(s.copy, CPoint(0, 0), CPoint(5, 5));
     EXPECT_EQ(s.doc.GetObjectList()->GetCount(), 3);
     EXPECT_EQ(utf8(s.view.GetSelectedObjects()->GetHead()->GetRuntimeClass()->m_lpszClassName), "CDrawImage");
+}
 
+TEST(ImageTools, AnEmptyDocumentIsLeftAlone) {
     Scene empty;
     empty.drag(empty.crop, CPoint(0, 0), CPoint(10, 10));
     empty.drag(empty.copy, CPoint(0, 0), CPoint(10, 10));

@@ -52,7 +52,7 @@ BOOL createFromFile(DalvoImage& image, const std::string& path) {
 
 } // namespace
 
-TEST(DalvoImageRasterCache, BuildsOnceUnderTheWaitCursorAndKeepsItOrTriesAgainEachTime) {
+TEST(DalvoImageRasterCache, BuiltUnderTheWaitCursorOnceOrEachTimeItFails) {
     const struct {
         FREE_IMAGE_TYPE type;
         unsigned bpp;
@@ -172,7 +172,7 @@ TEST(DalvoImageInfo, FourLinesAppendedInOrder) {
     }
 }
 
-TEST(DalvoImageReadout, GrayAndColourFormatsReadTheRowFromTheTopAndOthersLeaveTheText) {
+TEST(DalvoImageReadout, RowsCountFromTheTopOtherFormatsLeaveTheText) {
     DalvoImage eight(FIT_BITMAP, 9, 20, 8), sixteen(FIT_UINT16, 1300, 60, 16), colour(FIT_BITMAP, 3, 2, 32);
     eight.getScanLine(20 - 1 - 12)[5] = 7;
     eight.getScanLine(12)[5] = 99; // the same row counted from the bottom

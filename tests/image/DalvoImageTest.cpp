@@ -19,7 +19,7 @@ void makeBlot(fipImage& image) {
 
 } // namespace
 
-TEST(DalvoImage, PaletteArgumentReplacesTheRampAndBytesPerLineLeaveOutTheFill) {
+TEST(DalvoImage, APaletteArgumentReplacesTheRamp) {
     RGBQUAD palette[16] = {};
     for (int i = 0; i < 16; ++i)
         palette[i].rgbGreen = static_cast<BYTE>(i * 17);
@@ -27,12 +27,16 @@ TEST(DalvoImage, PaletteArgumentReplacesTheRampAndBytesPerLineLeaveOutTheFill) {
     EXPECT_EQ(withPalette.getPalette()[15].rgbGreen, 255);
     EXPECT_EQ(withoutPalette.getPalette()[15].rgbGreen, 15); // setSize's index ramp
     EXPECT_EQ(rgb.getPalette(), nullptr);                    // no palette to replace
-    EXPECT_EQ((std::vector<unsigned>{rgb.GetBytesPerLine(), DalvoImage(FIT_BITMAP, 9, 1, 1).GetBytesPerLine(),
+}
+
+TEST(DalvoImage, BytesPerLineLeaveOutThePadding) {
+    EXPECT_EQ((std::vector<unsigned>{DalvoImage(5, 5, 24).GetBytesPerLine(),
+                                     DalvoImage(FIT_BITMAP, 9, 1, 1).GetBytesPerLine(),
                                      DalvoImage().GetBytesPerLine()}),
               (std::vector<unsigned>{15, 2, 0}));
 }
 
-TEST(DalvoImage, CopiesCarryHistoryStateFlagAndDisplaySettingsButNoRasterOrDisplayBitmap) {
+TEST(DalvoImage, CopiesCarryHistoryFlagsSettingsButNoRasterOrDisplayBitmap) {
     ImageProbe source(FIT_UINT16, 8, 3, 16), target(FIT_BITMAP, 2, 2, 8), empty;
     fill(source);
     source.SetPreprocessStr(L"{Crop}{Flip Vertically}");
@@ -80,13 +84,17 @@ TEST(DalvoImage, CopiesCarryHistoryStateFlagAndDisplaySettingsButNoRasterOrDispl
     EXPECT_EQ(target.GetPreprocessStr(), CString(L"{Crop}"));
 }
 
-TEST(DalvoImageHistory, EntriesAreBracedAndOneCanBeSkipped) {
+TEST(DalvoImageHistory, EntriesAreBraced) {
     DalvoImage image;
     for (const wchar_t* entry : {L"Crop", L"Crop", L""})
         image.AddPreprocessStr(entry);
     EXPECT_EQ(image.GetPreprocessStr(), CString(L"{Crop}{Crop}{}"));
-    // Recording off skips exactly the next entry and turns recording back on; SetPreprocessStr
-    // replaces the text as given and leaves the flag alone.
+}
+
+// ...and turns recording back on; SetPreprocessStr replaces the text as given and leaves the flag
+// alone.
+TEST(DalvoImageHistory, RecordingOffSkipsExactlyTheNextEntry) {
+    DalvoImage image;
     image.SetHistoryRecording(0);
     image.SetPreprocessStr(L"loaded from scanner");
     EXPECT_EQ(image.GetHistoryRecording(), 0);
@@ -94,11 +102,15 @@ TEST(DalvoImageHistory, EntriesAreBracedAndOneCanBeSkipped) {
     EXPECT_EQ(image.GetHistoryRecording(), 1);
     image.AddPreprocessStr(L"B");
     EXPECT_EQ(image.GetPreprocessStr(), CString(L"loaded from scanner{B}"));
-    EXPECT_EQ(image.SetPaletteState(7), 0); // gives the previous state
+}
+
+TEST(DalvoImage, SetPaletteStateGivesThePreviousState) {
+    DalvoImage image;
+    EXPECT_EQ(image.SetPaletteState(7), 0);
     EXPECT_EQ(image.SetPaletteState(-3), 7);
 }
 
-TEST(DalvoImageFileTypes, ExtensionTableIsTheOnlyGuideForNamesAndTheSignatureForOpenFiles) {
+TEST(DalvoImageFileTypes, ANameIsTypedByTheExtensionTableOnly) {
     const std::pair<const wchar_t*, FREE_IMAGE_FORMAT> names[] = {
         {L"gel.tif", FIF_TIFF},
         {L"gel.TiFf", FIF_TIFF},
@@ -121,7 +133,9 @@ TEST(DalvoImageFileTypes, ExtensionTableIsTheOnlyGuideForNamesAndTheSignatureFor
         {L"", FIF_UNKNOWN}};
     for (const auto& [name, fif] : names)
         EXPECT_EQ(DalvoImage::GetFileType(CString(name)), fif) << CT2A(name).c_str();
+}
 
+TEST(DalvoImageFileTypes, AnOpenFileIsTypedBySignature) {
     fipImage blot;
     makeBlot(blot);
     const std::string pngNamedTif = scratch("filetype-png-named.tif"),
@@ -143,7 +157,7 @@ TEST(DalvoImageFileTypes, ExtensionTableIsTheOnlyGuideForNamesAndTheSignatureFor
     EXPECT_EQ(DalvoImage::GetFileType(static_cast<CFile*>(nullptr)), FIF_UNKNOWN);
 }
 
-TEST(DalvoImageLoading, FilesAndMemoryLoadTheBitmapOnlyAndFailuresKeepTheImage) {
+TEST(DalvoImageLoading, LoadsTouchTheBitmapOnly) {
     fipImage blot;
     makeBlot(blot);
     const std::string path = scratch(kNonAsciiName);

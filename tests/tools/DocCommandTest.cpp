@@ -65,7 +65,7 @@ void roundTrip(const fs::path& dir, const std::string& gel) {
 
 } // namespace
 
-TEST(DocCommand, NewCropCopyShowRenderOnASyntheticAndARealGel) {
+TEST(DocCommand, EveryDocumentCommandOnASyntheticThenARealGel) {
     if (kTool.empty()) GTEST_SKIP() << "kestro is not built";
     const fs::path dir = scratch("doc");
     ASSERT_EQ(run("synth gel.tif --width 120 --height 90", dir).exit, 0);

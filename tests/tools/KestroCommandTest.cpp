@@ -45,7 +45,7 @@ protected:
 
 } // namespace
 
-TEST_F(Kestro, SynthWritesWhatTheGeneratorMakesAndItsTruth) {
+TEST_F(Kestro, SynthWritesWhatTheGeneratorMakes) {
     const std::string options = " --lanes 4 --bands 3 --width 200 --height 160 --seed 7";
     const Result r = run("synth " + quote((dir / "gel.tif").string()) + options + " --json", dir);
     ASSERT_EQ(r.exit, 0) << r.err;
@@ -124,7 +124,7 @@ TEST_F(Kestro, InfoSpeaksPlainly) {
               "32-bit floating-point grayscalenull");
 }
 
-TEST_F(Kestro, BackgroundKeepsTheDepthAndSubtractIsTheImageLessItsBackground) {
+TEST_F(Kestro, SubtractIsTheImageLessItsBackgroundInEitherDepth) {
     for (const std::string depth : {"16", "8"}) {
         const std::string gel =
             synth("gel" + depth + ".tif", "--width 160 --height 120 --lanes 3 --depth " + depth);
@@ -151,7 +151,7 @@ TEST_F(Kestro, BackgroundKeepsTheDepthAndSubtractIsTheImageLessItsBackground) {
     }
 }
 
-TEST_F(Kestro, EveryFailureIsOneLineAndANormalExit) {
+TEST_F(Kestro, EveryFailureIsOneLineWithANormalExit) {
     const std::map<std::string, std::string> files = {
         {"{gel}", synth("gel.tif", "--width 100 --height 80 --lanes 2 --bands 2")},
         {"{colour}", synth("colour.tif", "--width 100 --height 80 --lanes 2 --bands 2 --depth rgb")},
@@ -239,7 +239,7 @@ TEST_F(Kestro, DemoFindsTheTrueBands) {
     EXPECT_EQ(j["summary"]["saturatedAndClipped"], j["summary"]["saturated"]);
 }
 
-TEST_F(Kestro, PackWritesTheHostsObjectAndInfoReadsIt) {
+TEST_F(Kestro, PackWritesTheHostsObjectThatInfoReads) {
     const std::string gel = synth("gel.tif", "--width 90 --height 70 --lanes 2 --bands 2");
     const std::string packed = (dir / "gel.kimg").string();
     ASSERT_EQ(run("pack " + quote(gel) + " -o " + quote(packed), dir).exit, 0);
@@ -286,7 +286,7 @@ TEST_F(Kestro, PackWritesTheHostsObjectAndInfoReadsIt) {
         EXPECT_NE(e.path().filename().string()[0], '.');
 }
 
-TEST_F(Kestro, LanesWritesTableReportsAndPictures) {
+TEST_F(Kestro, LanesWritesItsTablesReportsPictures) {
     const std::string a = synth("a.tif", "--lanes 6 --bands 5 --saturated 2");
     const std::string b = synth("b.png", "--lanes 5 --bands 4 --depth 8 --seed 3");
     const fs::path out = dir / "out";

@@ -33,7 +33,7 @@ size_t hidden(const fs::path& dir) {
 
 } // namespace
 
-TEST(OutputFiles, EveryWriterWritesThroughLinksKeepsModesAndLeavesOtherFiles) {
+TEST(OutputFiles, EveryWriterReplacesTheLinkedFileOnlyKeepingItsMode) {
     if (kTool.empty()) GTEST_SKIP() << "kestro is not built";
     const struct {
         const char* command;

@@ -131,7 +131,7 @@ protected:
 
 // The page's round: load, a lane's edge moved, a band deleted and one added, a ladder picked,
 // then saved; the command line the report records writes the very same files again.
-TEST_F(View, EditsReplayAndSaveAsKestroLanesWrites) {
+TEST_F(View, ThePagesRoundSavesWhatKestroLanesWrites) {
     synth("gel.tif", 5, 4);
     ViewProcess v({"gel.tif", "-o", "out", "--port", "0"}, dir);
     ASSERT_GT(v.port, 0) << v.firstLine << readFile(dir / "view.err");
