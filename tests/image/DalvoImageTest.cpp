@@ -2,6 +2,7 @@
 #include "ImageTestKit.h"
 
 #include "raster/RasterImage.h"
+#include "TestTables.h"
 
 using namespace imagetest;
 
@@ -111,28 +112,14 @@ TEST(DalvoImage, SetPaletteStateGivesThePreviousState) {
 }
 
 TEST(DalvoImageFileTypes, ANameIsTypedByTheExtensionTableOnly) {
-    const std::pair<const wchar_t*, FREE_IMAGE_FORMAT> names[] = {
-        {L"gel.tif", FIF_TIFF},
-        {L"gel.TiFf", FIF_TIFF},
-        {L"C:\\scans\\blot.BMP", FIF_BMP},
-        {L"a.b.jpg", FIF_JPEG},
-        {L"x.pcx", FIF_PCX},
-        {L"x.tga", FIF_TARGA},
-        {L"x.ras", FIF_RAS},
-        {L"x.psd", FIF_PSD},
-        {L"x.Png", FIF_PNG},
-        {L"x.gif", FIF_GIF},
-        // Only JPG is in the table; the text after a folder's dot is no extension.
-        {L"gel.jpeg", FIF_UNKNOWN},
-        {L"gel.j2k", FIF_UNKNOWN},
-        {L"gel", FIF_UNKNOWN},
-        {L"/data/run.2024/gel", FIF_UNKNOWN},
-        {L"/data/run.tif/gel", FIF_UNKNOWN},
-        {L"gel.", FIF_UNKNOWN},
-        {L"gel.tif.bak", FIF_UNKNOWN},
-        {L"", FIF_UNKNOWN}};
-    for (const auto& [name, fif] : names)
-        EXPECT_EQ(DalvoImage::GetFileType(CString(name)), fif) << CT2A(name).c_str();
+    const std::vector<std::string> rows = TableRows("image/data/file-types.txt");
+    for (const std::string& row : rows) {
+        const size_t bar = row.find(" | ");
+        EXPECT_EQ(DalvoImage::GetFileType(wide(row.substr(0, bar))),
+                  FreeImage_GetFIFFromFormat(row.substr(bar + 3).c_str()))
+            << row;
+    }
+    EXPECT_EQ(rows.size(), 18u);
 }
 
 TEST(DalvoImageFileTypes, AnOpenFileIsTypedBySignature) {

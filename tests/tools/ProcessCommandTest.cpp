@@ -8,9 +8,9 @@
 
 using namespace kestrorun;
 
-TEST(ProcessCommand, AppliesStepsInOrderPrintingTheHistory) {
-    if (kTool.empty()) GTEST_SKIP() << "kestro is not built";
-    const auto dir = scratch("process");
+class ProcessCommand : public ToolTest {};
+
+TEST_F(ProcessCommand, AppliesStepsInOrderPrintingTheHistory) {
     std::unique_ptr<DalvoImage> source(
         rastertest::grayImage<WORD>(5, 3, [](int x, int y) { return 30000 + 100 * y + x; }));
     ASSERT_TRUE(source->save(CString::FromUtf8((dir / "in.tif").string())));
@@ -32,9 +32,7 @@ TEST(ProcessCommand, AppliesStepsInOrderPrintingTheHistory) {
             EXPECT_EQ(reinterpret_cast<WORD*>(rastertest::pictureRow(result, y))[x], expected[y][x]);
 }
 
-TEST(ProcessCommand, ARefusedStepIsOneLineWritingNothing) {
-    if (kTool.empty()) GTEST_SKIP() << "kestro is not built";
-    const auto dir = scratch("process-refused");
+TEST_F(ProcessCommand, ARefusedStepIsOneLineWritingNothing) {
     ASSERT_TRUE(DalvoImage(FIT_UINT16, 5, 3, 16).save(CString::FromUtf8((dir / "in.tif").string())));
     for (const std::string step : {"--median 7", "--crop 9 9 12 12", "--rescale 0x4"}) {
         const Result refused = run("process in.tif -o out.tif --flip-h " + step, dir);

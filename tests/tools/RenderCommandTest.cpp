@@ -19,13 +19,14 @@ Dib load(const fs::path& p) {
     return Dib(FreeImage_Load(FreeImage_GetFileType(p.c_str(), 0), p.c_str(), 0), &FreeImage_Unload);
 }
 
+class RenderCommand : public ToolTest {};
+
 } // namespace
 
 // The folder of scans as one input: every image drawn at its own size, the notes skipped.
-TEST(RenderCommand, DrawsEveryRealScanAtItsOwnSize) {
+TEST_F(RenderCommand, DrawsEveryRealScanAtItsOwnSize) {
     const fs::path gels = fs::path(KESTRO_SHARED_DIR) / "gels";
-    if (kTool.empty() || !fs::exists(gels / "SOURCES.md")) GTEST_SKIP() << "no kestro or no real scans";
-    const fs::path dir = scratch("render-gels");
+    if (!fs::exists(gels / "SOURCES.md")) GTEST_SKIP() << "no real scans at " << gels;
     const Result r = run("render --json --palette auto -o pngs " + quote(gels.string()), dir);
     ASSERT_EQ(r.exit, 0) << r.err;
     const json report = json::parse(r.out);
@@ -39,9 +40,7 @@ TEST(RenderCommand, DrawsEveryRealScanAtItsOwnSize) {
     }
 }
 
-TEST(RenderCommand, RenderOptionsReachThePicture) {
-    if (kTool.empty()) GTEST_SKIP() << "kestro was not built";
-    const fs::path dir = scratch("render-synth");
+TEST_F(RenderCommand, RenderOptionsReachThePicture) {
     ASSERT_EQ(run("synth gel.tif --width 96 --height 64 --lanes 4 --bands 3", dir).exit, 0);
     const Result r = run("render gel.tif -o green.png --palette green --size 48x40 --gamma 1.5 --json", dir);
     ASSERT_EQ(r.exit, 0) << r.err;
@@ -68,9 +67,7 @@ TEST(RenderCommand, RenderOptionsReachThePicture) {
 
 // Display checks that do not mislead: an 8-bit gel's saturated pixels are marked red as a 16-bit
 // gel's are, and auto contrast on a gel that uses 14 of its 16 bits is not blown out.
-TEST(RenderCommand, TheSaturatedPaletteMarksFullPixelsRed) {
-    if (kTool.empty()) GTEST_SKIP() << "the kestro command is not built";
-    const fs::path dir = scratch("render-saturated");
+TEST_F(RenderCommand, TheSaturatedPaletteMarksFullPixelsRed) {
     Dib bytes(FreeImage_Allocate(40, 30, 8), &FreeImage_Unload);
     RGBQUAD* ramp = FreeImage_GetPalette(bytes.get());
     for (int i = 0; i < 256; ++i)
@@ -96,9 +93,7 @@ TEST(RenderCommand, TheSaturatedPaletteMarksFullPixelsRed) {
     EXPECT_EQ(red, full);
 }
 
-TEST(RenderCommand, AutoContrastStretchesA14BitRamp) {
-    if (kTool.empty()) GTEST_SKIP() << "the kestro command is not built";
-    const fs::path dir = scratch("render-auto-contrast");
+TEST_F(RenderCommand, AutoContrastStretchesA14BitRamp) {
     Dib words(FreeImage_AllocateT(FIT_UINT16, 64, 64, 16), &FreeImage_Unload);
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 64; ++x)

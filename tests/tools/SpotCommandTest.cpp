@@ -59,15 +59,13 @@ void writePalette(const fs::path& path, const std::function<int(int, int)>& inde
     ASSERT_TRUE(image.save(CString::FromUtf8(path.string())));
 }
 
-class Spot : public ::testing::Test {
+class Spot : public ToolTest {
 protected:
     void SetUp() override {
-        if (kTool.empty() || !fs::exists(kTool)) GTEST_SKIP() << "the kestro command is not built";
-        dir = scratch(std::string("Spot") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        write16(dir / "bright.tif", [](int x, int y) { return level(x, y) * 257; });
+        ToolTest::SetUp();
+        if (!IsSkipped()) write16(dir / "bright.tif", [](int x, int y) { return level(x, y) * 257; });
     }
     std::string at(const std::string& name) const { return quote((dir / name).string()); }
-    fs::path dir;
 };
 
 } // namespace

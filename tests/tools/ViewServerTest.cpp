@@ -113,12 +113,8 @@ std::string untimed(const std::string& report) {
     return std::regex_replace(report, std::regex("\n *\"milliseconds\": [0-9.e+-]+"), "");
 }
 
-class View : public ::testing::Test {
+class View : public ToolTest {
 protected:
-    void SetUp() override {
-        if (kTool.empty() || !fs::exists(kTool)) GTEST_SKIP() << "the kestro command is not built";
-        dir = scratch(std::string("view-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    }
     void synth(const std::string& name, int lanes, int bands) {
         ASSERT_EQ(run("synth " + name + " --lanes " + std::to_string(lanes) + " --bands " +
                           std::to_string(bands) + " --width 400 --height 300 --seed 3",
@@ -126,7 +122,6 @@ protected:
                       .exit,
                   0);
     }
-    fs::path dir;
 };
 
 // The page's round: load, a lane's edge moved, a band deleted and one added, a ladder picked,

@@ -2,6 +2,7 @@
 // replayed, tables and run records, results never lost, ladders per tier, amounts,
 // normalisation and the HTML report as a browser shows it.
 #include "KestroRun.h"
+#include "TestTables.h"
 #include "synth/SyntheticGel.h"
 
 #include <KestroImage.h>
@@ -56,12 +57,8 @@ fs::path realGel(const char* name) {
     return fs::path(KESTRO_SHARED_DIR) / "gels" / name;
 }
 
-class Workflow : public ::testing::Test {
+class Workflow : public ToolTest {
 protected:
-    void SetUp() override {
-        if (kTool.empty() || !fs::exists(kTool)) GTEST_SKIP() << "the kestro command is not built";
-        dir = scratch(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    }
     // A noiseless synthetic gel and its answer key.
     GelTruth gel(const std::string& name, int lanes, int bands, int saturated = 0) {
         GelOptions o = gelOptions(320, 240, lanes, bands, 5);
@@ -71,12 +68,6 @@ protected:
         g.save((dir / name).string());
         return g.truth();
     }
-    Result ok(const std::string& args) {
-        const Result r = run(args, dir);
-        EXPECT_EQ(r.exit, 0) << args << "\n" << r.err;
-        return r;
-    }
-    fs::path dir;
 };
 
 } // namespace
@@ -141,30 +132,16 @@ TEST_F(Workflow, HandEditsApply) {
 // One line naming the file and the line or field.
 TEST_F(Workflow, HostileEditsOrLanesFilesAreRefused) {
     gel("gel.tif", 4, 3);
-    const std::pair<const char*, const char*> bad[] = {
-        {"{\"kestroEdits\": 1, \"lanes\": [}", "mine.json: not JSON, at line 1"},
-        {"{\"kestroEdits\": 1,\n \"lanes\": [{\"tier\": 1, \"centre\": 50}]}", "lanes[1].width: is missing"},
-        {"{\"kestroEdits\": 1, \"addedBands\": [{\"tier\": 1, \"lane\": 1, \"top\": 9, \"bottom\": 9}]}",
-         "addedBands[1]: bottom"},
-        {"{\"kestroEdits\": 1, \"removedLanes\": [{\"tier\": 2, \"lane\": 1}]}",
-         "tier 2, but the gel has 1 tier"},
-        {"{\"kestroEdits\": 1, \"removedBands\": [{\"tier\": 1, \"lane\": 9, \"row\": 5}]}",
-         "tier 1 has no lane 9"},
-        {"{\"kestroEdits\": 1, \"lanes\": [{\"tier\": 1e300, \"left\": 1, \"right\": 2}]}", "lanes[1].tier"},
-        {"{\"kestroEdits\": 2}", "kestroEdits: must be 1"},
-        {"[1, 2]", "must be an object"},
-        {"{\"kestroEdits\": 1, \"lane\": []}", "unknown field 'lane'"},
-        {"{\"kestroEdits\": 1, \"lanes\": [{\"tier\": 1, \"left\": 10, \"right\": 40, \"path\": {\"centre\": "
-         "50}}]}",
-         "lanes[1].path.centre: must lie between 10 and 40"},
-    };
-    for (const auto& [text, message] : bad) {
+    const std::vector<std::string> rows = TableRows("tools/data/hostile-edits.txt");
+    for (const std::string& row : rows) {
+        const std::string message = row.substr(0, row.find(" | ")), text = row.substr(row.find(" | ") + 3);
         std::ofstream(dir / "mine.json") << text;
         const Result r = run("lanes gel.tif -o bad --edits mine.json", dir);
         EXPECT_EQ(r.exit, 1) << text;
         EXPECT_NE(r.err.find(message), std::string::npos) << text << "\n" << r.err;
         EXPECT_FALSE(fs::exists(dir / "bad" / "bands.csv")) << text;
     }
+    EXPECT_EQ(rows.size(), 10u);
     std::ofstream(dir / "lanes.txt") << "# tier centre width\n1 40 30\n1 80\n";
     const Result r = run("lanes gel.tif -o bad --lanes-file lanes.txt", dir);
     EXPECT_NE(r.err.find("lanes.txt:3: expected three numbers"), std::string::npos) << r.err;
