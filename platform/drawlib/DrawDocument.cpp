@@ -60,10 +60,6 @@ void CDrawDocument::DeleteContents() {
     }
 }
 
-void CDrawDocument::NoteChange(CString strWho) {
-    AfxGuardAllocation([&] { m_changeNotes.push_back(std::move(strWho)); });
-}
-
 void CDrawDocument::UpdateAllViews() {
     for (CDrawView* pView : m_views)
         pView->Invalidate(TRUE);

@@ -8,7 +8,7 @@
 class CDrawView;
 
 /// A drawing document: the objects it owns, in drawing order (first drawn first), the views
-/// that show it, a modified flag and the names of the changes announced to it.
+/// that show it and a modified flag.
 ///
 /// Stored form (Serialize): the 32-bit number 0x434F444B ("KDOC" in the file), the 32-bit
 /// format number 1, the object count as the archive writes counts, then every object as a
@@ -36,11 +36,9 @@ public:
     /// Deletes every object.
     void DeleteContents();
 
-    /// Announces a change about to be made, by the qualified name of the caller; the names
-    /// are kept in order for whoever keeps an undo history (and for tests).
-    void NoteChange(CString strWho);
-    const std::vector<CString>& GetChangeNotes() const { return m_changeNotes; }
-    void ClearChangeNotes() { m_changeNotes.clear(); }
+    /// Announces a change about to be made, by the qualified name of the caller; a host that
+    /// keeps an undo history overrides it.
+    virtual void NoteChange(CString /*strWho*/) {}
 
     void SetModifiedFlag(BOOL bModified = TRUE) { m_bModified = bModified; }
     BOOL IsModified() const { return m_bModified; }
@@ -62,6 +60,5 @@ public:
 private:
     CDrawObjectList m_objects;
     std::vector<CDrawView*> m_views;
-    std::vector<CString> m_changeNotes;
     BOOL m_bModified = FALSE;
 };

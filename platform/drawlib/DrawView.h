@@ -10,8 +10,7 @@ class CDrawDocument;
 /// A window that shows a drawing document, keeps the selection and hands mouse and key
 /// events to its active tool in document coordinates. Drawing coordinates are document
 /// coordinates: the view neither scrolls nor zooms (the host's own views do).
-/// Repaint requests and the cursor are observable: GetInvalidations() of the window, and the
-/// process's GetCursor().
+/// Repaint requests go to the window's InvalidateRect; the cursor is the process's GetCursor().
 class KESTRO_API CDrawView : public CWnd {
     DECLARE_DYNAMIC(CDrawView)
 public:

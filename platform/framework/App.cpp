@@ -21,18 +21,6 @@ CWinApp::~CWinApp() {
     g_pApp.compare_exchange_strong(self, m_pPreviousApp);
 }
 
-void CWinApp::DoWaitCursor(int nCode) {
-    if (nCode > 0) {
-        ++m_nWaitCursorBegins;
-        ++m_nWaitCursorDepth;
-    } else if (nCode < 0) {
-        ++m_nWaitCursorEnds;
-        int depth = m_nWaitCursorDepth.load();
-        while (depth > 0 && !m_nWaitCursorDepth.compare_exchange_weak(depth, depth - 1)) {
-        }
-    }
-}
-
 CWinApp* AfxGetApp() {
     if (CWinApp* app = g_pApp.load()) return app;
     // Made once (the static's initialisation is thread-safe) and never destroyed, so that objects

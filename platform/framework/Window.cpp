@@ -56,7 +56,6 @@ BOOL CWnd::Create(LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle, 
     m_nID = nID;
     m_pParent = pParentWnd;
     m_bCreated = TRUE;
-    m_invalidations.clear();
     if (m_pParent) m_pParent->AddChild(this);
     return TRUE;
 }
@@ -87,11 +86,6 @@ BOOL CWnd::DestroyWindow() {
     m_pParent = nullptr;
     m_bCreated = FALSE;
     return TRUE;
-}
-
-void CWnd::InvalidateRect(const RECT* lpRect, BOOL bErase) {
-    if (!m_bCreated) return;
-    m_invalidations.push_back({lpRect == nullptr, lpRect ? CRect(*lpRect) : CRect(), bErase});
 }
 
 CWnd* CWnd::GetDlgItem(int nID) const {

@@ -97,14 +97,6 @@ protected:                                                                      
 class KESTRO_API CWnd : public CObject {
     DECLARE_DYNAMIC(CWnd)
 public:
-    /// A request to repaint: the whole client area (bWhole) or a rectangle, with or without
-    /// erasing the background first.
-    struct Invalidation {
-        BOOL bWhole;
-        CRect rect;
-        BOOL bErase;
-    };
-
     CWnd();
     /// An object attached to a window of the screen (the window system's handle), such as the
     /// owner of the clipboard.
@@ -131,12 +123,10 @@ public:
     HWND GetSafeHwnd() const { return m_hWnd; }
     HWND m_hWnd = nullptr;
 
-    /// Queues a repaint of rect (null: the whole window). Only an existing window records it.
-    void InvalidateRect(const RECT* lpRect, BOOL bErase = TRUE);
+    /// Asks for a repaint of rect (null: the whole window). There is nothing to paint here; a host
+    /// with a window system overrides it.
+    virtual void InvalidateRect(const RECT* /*lpRect*/, BOOL /*bErase*/ = TRUE) {}
     void Invalidate(BOOL bErase = TRUE) { InvalidateRect(nullptr, bErase); }
-    /// The repaint requests since the window was made or the list was last cleared.
-    const std::vector<Invalidation>& GetInvalidations() const { return m_invalidations; }
-    void ClearInvalidations() { m_invalidations.clear(); }
 
     void GetWindowText(CString& text) const { text = m_strText; }
     DWORD GetStyle() const { return m_dwStyle; }
@@ -168,7 +158,6 @@ private:
     CWnd* m_pParent = nullptr;
     std::vector<CWnd*> m_children;
     std::vector<CWnd*> m_owned;
-    std::vector<Invalidation> m_invalidations;
     CString m_strClass;
     CString m_strText;
 };

@@ -68,7 +68,7 @@ TEST(GelStages, StagesOneByOneGiveTheOneCallResult) {
                                                           4 * (g.width() + 3), 65535)));
 }
 
-TEST(GelStages, BandRowsHoldTheRawVolumeAndMeasureAlike) {
+TEST(GelStages, EveryRawVolumeIsTheSumOfItsRowsAsARemeasureFinds) {
     const SyntheticGel g = bentGel(6);
     const gel::PreparedGel prepared(viewOf(g));
     const gel::Analysis a = gel::analyse(viewOf(g));
@@ -175,7 +175,7 @@ TEST(GelStages, BadArgumentsRaiseArgumentError) {
 // Hand-computed: 0 1 3 1 0 2 5 2 0 holds peaks at 2 (prominence 3: its valleys fall to 0) and
 // 6 (5); the half-prominence crossings lie 0.75 and 0.8333 rows from them by linear
 // interpolation; a plateau counts once, at its middle.
-TEST(GelStages, ProfilePeaksWithProminenceAndHalfWidths) {
+TEST(GelStages, ProfilePeaksOfAHandCheckedProfile) {
     const std::vector<gel::ProfilePeak> p = gel::profilePeaks({0, 1, 3, 1, 0, 2, 5, 2, 0}, 1);
     ASSERT_EQ(p.size(), 2u);
     EXPECT_DOUBLE_EQ(p[0].position, 2);

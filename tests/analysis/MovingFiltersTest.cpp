@@ -94,7 +94,7 @@ const std::vector<std::pair<int, int>> kSmallShapes = {{1, 1}, {1, 9}, {9, 1},  
 
 } // namespace
 
-TEST(MovingMinimum, MatchesLiteralLoopsOnEveryShapeAndWindow) {
+TEST(MovingMinimum, MatchesLiteralLoopsForEveryWindowOnEveryShape) {
     std::uint32_t seed = 1;
     // Small rasters: every half size from empty windows up to beyond the raster.
     for (auto [w, h] : kSmallShapes)
@@ -118,7 +118,7 @@ TEST(MovingMinimum, MatchesLiteralLoopsOnEveryShapeAndWindow) {
         expectBackgroundMatches(*src, half, half + 1, 50, 29);
 }
 
-TEST(MovingMinimum, DarkPixelReachesTheWindowsThatContainItAndBrighterOnesNeverEnter) {
+TEST(MovingMinimum, ADarkPixelReachesExactlyTheWindowsHoldingIt) {
     RasterImageGS16 bright(20, 16), bg(20, 16);
     std::fill(bright.pixels, bright.pixels + 320, 900);
     bright.setPixel(8, 6, 3);
@@ -131,11 +131,10 @@ TEST(MovingMinimum, DarkPixelReachesTheWindowsThatContainItAndBrighterOnesNeverE
         }
 }
 
-TEST(MovingFilters, BackgroundMayBeTheSourceAndNullEmptyOrTooSmallRastersAreLeftAlone) {
+TEST(MovingFilters, NullEmptyOrTooSmallRastersAreLeftAlone) {
     ImageProcessing ip;
     Raster src = randomRaster(40, 30, Values::Depth16, 11);
-    RasterImageGS16 expected(40, 30), before(*src), narrow(39, 30), low(40, 29), empty;
-    literalBackground(*src, expected, 5, 3);
+    RasterImageGS16 before(*src), narrow(39, 30), low(40, 29), empty;
     for (RasterImageGS16* bg : {&narrow, &low})
         ip.generateBGViaMinFilter(src.get(), bg, 2, 2);
     ip.generateBGViaMinFilter(nullptr, &low, 2, 2);
@@ -150,11 +149,17 @@ TEST(MovingFilters, BackgroundMayBeTheSourceAndNullEmptyOrTooSmallRastersAreLeft
     ip.smoothenViaAverageFilter(&empty, 1);
     EXPECT_EQ(pixelsOf(*src), pixelsOf(before));
     EXPECT_EQ(empty.pixels, nullptr);
-    ip.generateBGViaMinFilter(src.get(), src.get(), 5, 3);
+}
+
+TEST(MovingFilters, TheBackgroundMayBeTheSource) {
+    Raster src = randomRaster(40, 30, Values::Depth16, 11);
+    RasterImageGS16 expected(40, 30);
+    literalBackground(*src, expected, 5, 3);
+    ImageProcessing().generateBGViaMinFilter(src.get(), src.get(), 5, 3);
     EXPECT_EQ(pixelsOf(*src), pixelsOf(expected));
 }
 
-TEST(MinValue, LowersButNeverRaisesAndSkipsWhatLiesOutside) {
+TEST(MinValue, LowersButNeverRaisesWithinTheHalfOpenRectangle) {
     RasterImageGS16 r(4, 3);
     for (int i = 0; i < 12; ++i)
         r.pixels[i] = 100 + i;
@@ -171,7 +176,7 @@ TEST(MinValue, LowersButNeverRaisesAndSkipsWhatLiesOutside) {
     }
 }
 
-TEST(MovingAverage, MatchesLiteralLoopsOnEveryShapeAndRadius) {
+TEST(MovingAverage, MatchesLiteralLoopsForEveryRadiusOnEveryShape) {
     std::uint32_t seed = 200;
     // Small rasters: every radius up to beyond half the raster.
     std::vector<std::pair<int, int>> shapes = kSmallShapes;
@@ -190,7 +195,7 @@ TEST(MovingAverage, MatchesLiteralLoopsOnEveryShapeAndRadius) {
         }
 }
 
-TEST(MovingAverage, HandCheckedMeansTruncateTowardZeroAndConstantsStay) {
+TEST(MovingAverage, HandCheckedMeansTruncateTowardZero) {
     RasterImageGS16 r(4, 4);
     const int values[16] = {-1, 0, 0, 9, 0, 0, -7, 9, 9, 9, 9, 9, 9, 9, 9, 9};
     std::copy(values, values + 16, r.pixels);
@@ -198,6 +203,9 @@ TEST(MovingAverage, HandCheckedMeansTruncateTowardZeroAndConstantsStay) {
     // (1,1): -1, 0, 0, 0 -> -0.25 -> 0, not -1.  (2,1): 0, 0, 0, -7 -> -1.75 -> -1.
     // (1,2): 0, 0, 9, 9 -> 4.5 -> 4.  (2,2): 0, -7, 9, 9 -> 2.75 -> 2.  The border stays.
     EXPECT_EQ(pixelsOf(r), (Ints{-1, 0, 0, 9, 0, 0, -1, 9, 9, 4, 2, 9, 9, 9, 9, 9}));
+}
+
+TEST(MovingAverage, ConstantsStay) {
     for (int v : {0, 65535, -40000, INT_MAX, INT_MIN}) {
         RasterImageGS16 flat(30, 20);
         std::fill(flat.pixels, flat.pixels + 600, v);

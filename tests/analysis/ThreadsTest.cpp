@@ -2,7 +2,7 @@
 // image while the others do the same; every thread gets what one thread alone gets.
 #include "analysis/GelAnalysis.h"
 #include "analysis/ImageProcessing.h"
-#include "platform/framework/App.h"
+#include "support/WaitCursorCount.h"
 #include "image/DalvoImage.h"
 #include "raster/RasterImageGS16.h"
 #include "raster/Threads.h"
@@ -54,8 +54,7 @@ TEST(Threads, DistinctImagesOnDistinctThreadsGiveWhatOneThreadGives) {
     const std::vector<int> alone = analyse(bytes);
     ASSERT_FALSE(alone.empty());
 
-    CWinApp* app = AfxGetApp();
-    app->ResetWaitCursorCounters();
+    testsupport::WaitCursorCount cursor;
     constexpr int kThreads = 6, kRounds = 4;
     std::vector<std::vector<int>> results(kThreads * kRounds);
     std::vector<std::thread> threads;
@@ -69,9 +68,7 @@ TEST(Threads, DistinctImagesOnDistinctThreadsGiveWhatOneThreadGives) {
 
     for (const std::vector<int>& result : results)
         EXPECT_EQ(result, alone);
-    EXPECT_EQ(app->GetWaitCursorBeginCount(), kThreads * kRounds);
-    EXPECT_EQ(app->GetWaitCursorEndCount(), kThreads * kRounds);
-    EXPECT_FALSE(app->IsWaitCursorOn());
+    EXPECT_EQ(cursor.state(), std::to_string(kThreads * kRounds) + " on, balanced");
 }
 
 // ---- Bands of rows on the library's threads ------------------------------------------------

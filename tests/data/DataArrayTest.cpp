@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-TEST(CIntDataArray, StatisticsAreZeroWhenEmptySaturateTheSumAndTruncateTheMean) {
+TEST(CIntDataArray, StatisticsSaturateSumsTruncateMeansAsTheTableSays) {
     const std::vector<std::string> rows = TableRows("data/data/int-statistics.txt");
     for (const std::string& row : rows) {
         std::istringstream values(row.substr(0, row.find('|'))), expected(row.substr(row.find('|') + 1));

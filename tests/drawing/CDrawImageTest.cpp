@@ -8,7 +8,7 @@ using drawtest::patterned;
 using drawtest::pixel;
 using drawtest::utf8;
 
-TEST(CDrawImage, ConstructorsCopiesAndClonesOwnTheirOwnImage) {
+TEST(CDrawImage, EveryWayOfMakingOneOwnsItsOwnImage) {
     CDrawImage plain, placed(CRect(1, 2, 3, 4));
     EXPECT_TRUE(plain.m_bOption1);
     EXPECT_FALSE(plain.m_bOption2);
@@ -38,7 +38,7 @@ TEST(CDrawImage, ConstructorsCopiesAndClonesOwnTheirOwnImage) {
     EXPECT_EQ(added->GetImage()->getWidth(), 6u);
 }
 
-TEST(CDrawImage, EqualityAndDifferenceAreNotEachOthersNegation) {
+TEST(CDrawImage, InequalityIsNotTheNegationOfEquality) {
     auto make = [](int w, int h, int bpp, const wchar_t* history) {
         auto o = std::make_unique<CDrawImage>();
         o->Create(w, h, bpp, nullptr);
@@ -73,7 +73,7 @@ TEST(CDrawImage, EqualityAndDifferenceAreNotEachOthersNegation) {
     EXPECT_EQ(empty != empty, 0);
 }
 
-TEST(CDrawImage, CreateReplacesTheImageAndFitsTheObjectOnSuccessOnly) {
+TEST(CDrawImage, CreateFitsTheObjectToANewImageOnSuccessOnly) {
     CDrawImage o;
     EXPECT_EQ(o.Create(100, 50, 8, nullptr), 1);
     EXPECT_EQ(o.m_rcBounds, CRect(0, 0, 100, 50));
@@ -174,7 +174,7 @@ TEST(CDrawImage, ArchiveRecordIsBaseDataPositionThenTheImageObject) {
     }
 }
 
-TEST(CDrawImage, DocumentOfImagesAndShapesStoresAndLoadsWholeOrNotAtAll) {
+TEST(CDrawImage, DocumentsOfImagesRoundTripWholeOrNotAtAll) {
     CDrawDocument doc;
     CDrawImage* a = patterned(12, 9, L"{Crop}");
     doc.AddObject(a, 0);

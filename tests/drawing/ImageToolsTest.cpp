@@ -9,9 +9,22 @@ using drawtest::utf8;
 
 namespace {
 
+/// Keeps the changes announced to it, as a host's undo history would.
+struct NotedDocument : CDrawDocument {
+    void NoteChange(CString strWho) override { notes.push_back(utf8(strWho)); }
+    std::vector<std::string> notes;
+};
+
+/// Remembers whether it was asked to repaint whole with the background erased.
+struct RepaintedView : CDrawView {
+    using CDrawView::CDrawView;
+    void InvalidateRect(const RECT* lpRect, BOOL bErase) override { whole |= !lpRect && bErase; }
+    bool whole = false;
+};
+
 struct Scene {
-    CDrawDocument doc;
-    CDrawView view{&doc};
+    NotedDocument doc;
+    RepaintedView view{&doc};
     CSelectTool select;
     CCropImageTool crop{&select};
     CCopyImageRectTool copy{&select};
@@ -24,22 +37,11 @@ struct Scene {
     }
     void drag(CDrawTool& tool, CPoint from, CPoint to) {
         view.SetTool(&tool);
-        doc.ClearChangeNotes();
-        view.ClearInvalidations();
+        doc.notes.clear();
+        view.whole = false;
         view.OnLButtonDown(0, from);
         view.OnMouseMove(MK_LBUTTON, to);
         view.OnLButtonUp(0, to);
-    }
-    std::vector<std::string> notes() const {
-        std::vector<std::string> out;
-        for (const CString& n : doc.GetChangeNotes())
-            out.push_back(utf8(n));
-        return out;
-    }
-    bool repaintedWhole() const {
-        for (const auto& i : view.GetInvalidations())
-            if (i.bWhole && i.bErase) return true;
-        return false;
     }
 };
 
@@ -48,7 +50,7 @@ const std::string kCopyNote = "CCopyImageRectTool::OnLButtonUp";
 
 } // namespace
 
-TEST(ImageTools, TheImageToolOnlyRecordsTheClickAndTheRectangleToolsDragABandUnderTheCross) {
+TEST(ImageTools, TheImageToolOnlyRecordsTheClick) {
     CSelectTool select;
     CImageTool imageTool(&select);
     CDrawDocument doc;
@@ -63,8 +65,13 @@ TEST(ImageTools, TheImageToolOnlyRecordsTheClickAndTheRectangleToolsDragABandUnd
     SetCursor(nullptr);
     view.OnMouseMove(0, CPoint(1, 1));
     EXPECT_EQ(AfxGetCursorId(GetCursor()), 32515u);
+}
 
+TEST(ImageTools, TheRectangleToolsDragABandUnderTheCross) {
+    CSelectTool select;
     CCropImageTool crop(&select);
+    CDrawDocument doc;
+    CDrawView view(&doc);
     view.SetTool(&crop);
     view.OnLButtonDown(0, CPoint(2, 2));
     EXPECT_TRUE(view.m_bRubberBand);
@@ -73,7 +80,7 @@ TEST(ImageTools, TheImageToolOnlyRecordsTheClickAndTheRectangleToolsDragABandUnd
     EXPECT_EQ(AfxGetCursorId(GetCursor()), 32515u);
 }
 
-TEST(ImageTools, CropKeepsAndCopyAddsThePartInsideTheDragInEitherDirection) {
+TEST(ImageTools, TheRectangleToolsTakeThePartInsideTheDragInEitherDirection) {
     const struct {
         bool crop;
         CPoint from, to;
@@ -98,10 +105,10 @@ TEST(ImageTools, CropKeepsAndCopyAddsThePartInsideTheDragInEitherDirection) {
         EXPECT_EQ(utf8(made->GetImage()->GetPreprocessStr()), "{Flip Vertically}{Crop}");
         EXPECT_EQ(s.view.GetSelectedObjects()->GetCount(), 1);
         EXPECT_EQ(s.view.GetSelectedObjects()->GetHead(), made);
-        EXPECT_EQ(s.notes(),
+        EXPECT_EQ(s.doc.notes,
                   (c.crop ? std::vector<std::string>{kCropNote} : std::vector<std::string>(2, kCopyNote)));
         EXPECT_TRUE(s.doc.IsModified());
-        EXPECT_TRUE(s.repaintedWhole());
+        EXPECT_TRUE(s.view.whole);
         EXPECT_FALSE(s.view.m_bDragging);
         EXPECT_TRUE(s.captured.boxes.empty());
         if (c.crop) continue;
@@ -127,8 +134,8 @@ TEST(ImageTools, MessagesLeaveTheDocumentUnchanged) {
         EXPECT_EQ(img->m_rcBounds, CRect(0, 0, 40, 30));
         EXPECT_EQ(s.doc.GetObjectList()->GetCount(), 1);
         EXPECT_FALSE(s.doc.IsModified());
-        EXPECT_TRUE(s.notes().empty());
-        EXPECT_TRUE(s.repaintedWhole());
+        EXPECT_TRUE(s.doc.notes.empty());
+        EXPECT_TRUE(s.view.whole);
     }
     { // A selected object that is not an image: the crop says so and repaints nothing.
         Scene s;
@@ -139,7 +146,7 @@ TEST(ImageTools, MessagesLeaveTheDocumentUnchanged) {
         s.drag(s.crop, CPoint(1, 1), CPoint(20, 20));
         ASSERT_EQ(s.captured.boxes.size(), 1u);
         EXPECT_EQ(s.captured.boxes[0].text, "You can only crop an image!");
-        EXPECT_FALSE(s.repaintedWhole());
+        EXPECT_FALSE(s.view.whole);
         EXPECT_TRUE(s.view.m_bDragging); // the release returned at once
         EXPECT_FALSE(s.doc.IsModified());
         // The copy tool does not take it for an image and says nothing.
@@ -150,7 +157,7 @@ TEST(ImageTools, MessagesLeaveTheDocumentUnchanged) {
     }
 }
 
-TEST(ImageTools, SeveralOrNoSelectedObjectsMeanTheFirstAndAnEmptyDocumentNothing) {
+TEST(ImageTools, SeveralOrNoSelectedObjectsMeanTheFirst) {
     Scene s;
     CDrawImage* first = s.add(patterned(40, 30));
     CDrawImage* second = s.add(patterned(20, 20));
@@ -163,7 +170,9 @@ TEST(ImageTools, SeveralOrNoSelectedObjectsMeanTheFirstAndAnEmptyDocumentNothing
     s.drag(s.copy, CPoint(0, 0), CPoint(5, 5));
     EXPECT_EQ(s.doc.GetObjectList()->GetCount(), 3);
     EXPECT_EQ(utf8(s.view.GetSelectedObjects()->GetHead()->GetRuntimeClass()->m_lpszClassName), "CDrawImage");
+}
 
+TEST(ImageTools, AnEmptyDocumentIsLeftAlone) {
     Scene empty;
     empty.drag(empty.crop, CPoint(0, 0), CPoint(10, 10));
     empty.drag(empty.copy, CPoint(0, 0), CPoint(10, 10));

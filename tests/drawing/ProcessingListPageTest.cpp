@@ -42,7 +42,7 @@ TEST(ProcessingListPage, ListsEachEntryWithItsBracesInHistoryOrder) {
     EXPECT_EQ(rows.size(), 9u);
 }
 
-TEST(ProcessingListPage, ShowsTheHistoryAsItWasWhenMadeAndNothingForNoImage) {
+TEST(ProcessingListPage, ListsTheImagesHistoryAsItWasWhenMade) {
     DalvoImage image;
     image.AddPreprocessStr(L"Crop");
     ImageProcessingListPP page, empty;

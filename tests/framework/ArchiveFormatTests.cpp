@@ -63,7 +63,7 @@ static std::wstring Text(const CString& s) {
     return std::wstring(s.GetString(), s.GetLength());
 }
 
-TEST(ArchiveStrings, CountsLengthPrefixesAndCountedStringsReadAndWriteAsTheirTableSays) {
+TEST(ArchiveStrings, CountsLengthsStringsFollowTheirTable) {
     const std::vector<std::string> rows = TableRows("framework/data/counted-strings.txt");
     for (const std::string& line : rows) {
         const size_t bar1 = line.find('|'), bar2 = line.find('|', bar1 + 1);
@@ -105,7 +105,7 @@ TEST(ArchiveStrings, CountsLengthPrefixesAndCountedStringsReadAndWriteAsTheirTab
               CString(L'x', 0xFFFE));
 }
 
-TEST(ArchiveObjects, WriterFollowsThePublishedIndicesAndTheReaderRebuildsTheGraph) {
+TEST(ArchiveObjects, ObjectGraphsRoundTripThroughThePublishedIndices) {
     Bytes expected = Hx(Cls(2, "CTestNode") + "07000000 0000"      // class 1, object 2 (n1)
                         + "0180 08000000 0000"                     // object 3 (n2)
                         + Cls(2, "CTestDerived") + "09000000 0000" // class 4, object 5

@@ -79,7 +79,7 @@ public:
 };
 IMPLEMENT_SERIAL(CServerNode, CObject, 0)
 
-TEST(ArchiveWindowsFiles, ServerNodeTreeReadsWholeAndWritesBackByteForByte) {
+TEST(ArchiveWindowsFiles, ServerNodeTreeRoundTripsByteForByte) {
     SKIP_WITHOUT_ARCHIVES();
     struct {
         BYTE logFont[28];
@@ -101,7 +101,7 @@ TEST(ArchiveWindowsFiles, ServerNodeTreeReadsWholeAndWritesBackByteForByte) {
 }
 
 // Shareaza's world table: counted strings in WORD counts, 8-bit in 2004, wide in 2007.
-TEST(ArchiveWindowsFiles, WorldTablesOfBothBuildsReadWholeAndWriteBackByteForByte) {
+TEST(ArchiveWindowsFiles, WorldTablesOfBothBuildsRoundTripByteForByte) {
     SKIP_WITHOUT_ARCHIVES();
     struct City {
         CString name, state;

@@ -31,7 +31,7 @@ void WriteAndReadBack(CFile& f) {
 
 } // namespace
 
-TEST(CFileTest, FilesOnDiskAndInMemoryWriteAndReadAlike) {
+TEST(CFileTest, MemoryFilesBehaveAsDiskFiles) {
     const std::string p = TempPath("file-basics.bin");
     {
         CFile disk(CString::FromUtf8(p), CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary);
@@ -59,7 +59,7 @@ TEST(CFileTest, PathsAreMadeAbsolute) {
     EXPECT_EQ(::access(TempPath(name).c_str(), F_OK), 0);
 }
 
-TEST(CFileTest, FailuresCarryCauseAndName) {
+TEST(CFileTest, FailuresCarryTheirCauseWithTheFileName) {
     CFileException error;
     CFile f;
     const CString missing = CString::FromUtf8(TempPath("no-such-folder/x.bin"));

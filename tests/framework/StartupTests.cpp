@@ -1,17 +1,17 @@
 // What loading the library sets up: registered classes, the extension-module chain,
-// FreeImage, and the application object with its wait cursor.
+// and the application object with its wait cursor.
 #include "platform/framework/afx.h"
+#include "support/WaitCursorCount.h"
 
 #include <gtest/gtest.h>
 
-#include <FreeImage.h>
 #include <dlfcn.h>
 
 #include <memory>
 #include <set>
 #include <string>
 
-TEST(Startup, EveryRegisteredClassIsFoundAndCreatedByNameAndDeleted) {
+TEST(Startup, EveryRegisteredClassIsMadeByItsName) {
     const int count = CRuntimeClass::GetRegisteredCount();
     std::set<std::string> names;
     for (int i = 0; i < count; ++i) {
@@ -34,7 +34,7 @@ TEST(Startup, EveryRegisteredClassIsFoundAndCreatedByNameAndDeleted) {
     EXPECT_EQ(CRuntimeClass::FromName("DalvoImage")->m_pBaseClass, CRuntimeClass::FromName("fipWinImage"));
 }
 
-TEST(Startup, TheLibraryJoinedTheChainOfExtensionLibrariesWithItsModuleAndStartedFreeImage) {
+TEST(Startup, TheLibraryJoinedTheChainOfExtensionLibrariesWithItsModule) {
     // The module handle is the base address at which the library is mapped.
     Dl_info info{};
     ASSERT_NE(::dladdr(reinterpret_cast<void*>(&AfxInitExtensionModule), &info), 0);
@@ -42,22 +42,16 @@ TEST(Startup, TheLibraryJoinedTheChainOfExtensionLibrariesWithItsModuleAndStarte
     for (CDynLinkLibrary* p = CDynLinkLibrary::GetFirst(); p; p = p->m_pNextDLL)
         found |= p->m_hModule == info.dli_fbase && p->m_hResource == info.dli_fbase;
     EXPECT_TRUE(found);
-    EXPECT_TRUE(FreeImage_FIFSupportsReading(FIF_TIFF));
 }
 
-TEST(Startup, TheWaitCursorIsCountedOnTheApplicationObjectAndAHostsOwnTakesOver) {
+TEST(Startup, TheNewestApplicationObjectTakesTheWaitCursorUntilItGoes) {
     CWinApp* app = AfxGetApp();
     ASSERT_NE(app, nullptr);
-    // Balanced use, exceptions included, is checked where the image code shows the cursor.
-    app->ResetWaitCursorCounters();
-    app->EndWaitCursor(); // unmatched: counted, stays off
-    EXPECT_EQ(app->GetWaitCursorDepth(), 0);
-    EXPECT_EQ(app->GetWaitCursorEndCount(), 1);
     {
-        CWinApp host(L"Host");
+        testsupport::WaitCursorCount host;
         EXPECT_EQ(AfxGetApp(), &host);
-        CWaitCursor wait;
-        EXPECT_FALSE(app->IsWaitCursorOn());
+        { CWaitCursor wait; }
+        EXPECT_EQ(host.state(), "1 on, balanced");
     }
     EXPECT_EQ(AfxGetApp(), app);
 }

@@ -33,20 +33,27 @@ TEST(CStringTest, FormatFollowsPrintfWithWideText) {
         EXPECT_EQ(got, CString(want));
 }
 
-TEST(CStringTest, MidFindAndCompareWithoutCase) {
+TEST(CStringTest, MidClampsItsRange) {
     CString s(L"Gel Lane 12");
     EXPECT_EQ((std::vector<CString>{s.Mid(4), s.Mid(4, 4), s.Mid(-3, 3), s.Mid(9, 100), s.Mid(50)}),
               (std::vector<CString>{L"Lane 12", L"Lane", L"Gel", L"12", L""}));
+}
+
+TEST(CStringTest, FindGivesMinusOneWhenAbsent) {
+    CString s(L"Gel Lane 12");
     EXPECT_EQ((std::vector<int>{s.Find(L"12"), s.Find(L'e', 2), s.Find(L"x"), s.Find(L'G', 100),
                                 s.ReverseFind(L'e')}),
               (std::vector<int>{9, 7, -1, -1, 7}));
+}
+
+TEST(CStringTest, CompareNoCaseFoldsBeyondAsciiCompareIsOrdinal) {
     EXPECT_EQ((std::vector<int>{CString(L"\u00c9CRAN").CompareNoCase(L"\u00e9cran"),
                                 CString(L"abc").CompareNoCase(L"ABD") < 0,
                                 CString(L"abcd").CompareNoCase(L"ABC") > 0, CString(L"B").Compare(L"a") < 0}),
               (std::vector<int>{0, 1, 1, 1})); // ordinal Compare: uppercase first
 }
 
-TEST(CStringTest, NonAsciiAndInvalidUtf8RoundTrip) {
+TEST(CStringTest, Utf8RoundTripsEvenInvalidBytes) {
     CString s(L"gel-\u00e9\u4e2d\U0001F600");
     EXPECT_EQ(s.ToUtf8(), "gel-\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80");
     EXPECT_EQ(CString::FromUtf8(s.ToUtf8()), s);
@@ -59,7 +66,7 @@ TEST(CStringTest, NonAsciiAndInvalidUtf8RoundTrip) {
         EXPECT_EQ(CString::FromUtf8(bytes).ToUtf8(), bytes);
 }
 
-TEST(CArrayTest, GrowsAppendsItselfAndRaisesInvalidArgumentOutsideCaughtAsTheBaseException) {
+TEST(CArrayTest, GrowthKeepsTheItemsEvenAppendingItself) {
     CArray<double, double> a, b;
     for (int i = 0; i < 1000; ++i)
         a.Add(i * 0.5);
@@ -71,6 +78,13 @@ TEST(CArrayTest, GrowsAppendsItselfAndRaisesInvalidArgumentOutsideCaughtAsTheBas
     a.SetSize(3);
     a.SetSize(5);
     EXPECT_EQ(Items(a), (std::vector<double>{0, 0.5, 1, 0, 0}));
+    a.RemoveAll();
+    EXPECT_EQ(a.GetData(), nullptr);
+}
+
+TEST(CArrayTest, AnIndexOutsideRaisesInvalidArgumentCaughtAsTheBaseException) {
+    CArray<double, double> a;
+    a.SetSize(5);
     const CArray<double, double>& c = a;
     const std::function<void()> outside[] = {[&] { a[5]; },          [&] { a[-1]; },
                                              [&] { a.GetAt(5); },    [&] { a.SetAt(5, 0); },
@@ -83,22 +97,24 @@ TEST(CArrayTest, GrowsAppendsItselfAndRaisesInvalidArgumentOutsideCaughtAsTheBas
             EXPECT_TRUE(e.IsKindOf(RUNTIME_CLASS(CInvalidArgException)));
         }
     }
-    a.RemoveAll();
-    EXPECT_EQ(a.GetData(), nullptr);
 }
 
-TEST(CRectTest, NormaliseIntersectAndHalfOpenPointTest) {
+TEST(CRectTest, NormalisedRectanglesIntersectButTouchingOnesShareNothing) {
     CRect r(10, 20, 2, 5);
-    EXPECT_FALSE(r.PtInRect(CPoint(3, 6))); // not normalised: nothing is inside
     r.NormalizeRect();
     EXPECT_EQ(r, CRect(2, 5, 10, 20));
     CRect i;
     EXPECT_TRUE(i.IntersectRect(&r, CRect(8, 0, 30, 6)));
     EXPECT_EQ(i, CRect(8, 5, 10, 6));
-    // Rectangles that only touch share nothing: the result is empty and all zero.
     EXPECT_FALSE(i.IntersectRect(&r, CRect(10, 5, 12, 20)));
     EXPECT_EQ(i, CRect(0, 0, 0, 0));
-    // left <= x < right and top <= y < bottom, for the member and the free function.
+}
+
+// left <= x < right and top <= y < bottom, for the member and the free function.
+TEST(CRectTest, PointsInsideAreHalfOpen) {
+    CRect r(10, 20, 2, 5);
+    EXPECT_FALSE(r.PtInRect(CPoint(3, 6))); // not normalised: nothing is inside
+    r.NormalizeRect();
     const std::pair<CPoint, bool> probes[] = {
         {{2, 5}, true}, {{9, 19}, true}, {{10, 19}, false}, {{9, 20}, false}, {{1, 5}, false}};
     for (const auto& [p, inside] : probes) {

@@ -76,7 +76,7 @@ int literalTone(int v, int percent, bool centred) {
 
 } // namespace
 
-TEST(ImageOperations, EveryCommandRecordsItsEntryResultAndModifiedFlag) {
+TEST(ImageOperations, EveryCommandMatchesItsRowOfResultEntryFlag) {
     for (int v = 0; v < 65536; ++v)
         gIdentity[v] = static_cast<unsigned short>(v);
     for (const Command& c : kCommands) {
@@ -221,7 +221,7 @@ TEST(ImageOperations, OnlyCropDropsTheRaster) {
     EXPECT_EQ(value(0, 0), 49234); // picture pixel (1, 1): 41001 stretched
 }
 
-TEST(ImageOperations, RotateTakesHundredthsOfADegreeAndABackground) {
+TEST(ImageOperations, RotateTakesHundredthsOfADegree) {
     // Picture rows 1 2 3 / 4 5 6 turned 90 degrees counter-clockwise: 3 6 / 2 5 / 1 4.
     std::unique_ptr<DalvoImage> image(
         rastertest::grayImage<BYTE>(3, 2, [](int x, int y) { return 1 + x + 3 * y; }));
@@ -231,8 +231,10 @@ TEST(ImageOperations, RotateTakesHundredthsOfADegreeAndABackground) {
     for (int y = 0; y < 3; ++y)
         EXPECT_EQ(std::memcmp(pictureRow(*image, y), turned[y], 2), 0) << "row " << y;
     EXPECT_EQ(image->GetPreprocessStr(), CString(L"{Rotatation of 90.00 Degrees}"));
+}
 
-    // The corners uncovered by 45 degrees: a grey value, and a colour given as 0x00BBGGRR.
+// The corners uncovered by 45 degrees: a grey value, and a colour given as 0x00BBGGRR.
+TEST(ImageOperations, RotateFillsTheUncoveredCornersWithTheBackground) {
     DalvoImage gray(FIT_UINT16, 20, 20, 16), colour(FIT_BITMAP, 20, 20, 24);
     ASSERT_EQ(gray.rotate(4500, 1234ul), 1);
     EXPECT_EQ(reinterpret_cast<WORD*>(pictureRow(gray, 0))[0], 1234);

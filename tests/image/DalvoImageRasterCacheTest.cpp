@@ -2,7 +2,7 @@
 // lines and pixel readout, on hand-made bitmaps and on real scans.
 #include "ImageTestKit.h"
 
-#include "platform/framework/App.h"
+#include "support/WaitCursorCount.h"
 #include "raster/RasterImageGS16.h"
 #include "raster/RasterImageRGB.h"
 
@@ -11,20 +11,6 @@
 using namespace imagetest;
 
 namespace {
-
-/// Counts the wait cursor switches of the application object during its lifetime.
-struct CursorWatch {
-    CursorWatch() : app(AfxGetApp()), depth(app->GetWaitCursorDepth()) { app->ResetWaitCursorCounters(); }
-    /// "<begins> on, balanced" or "... unbalanced".
-    std::string state() const {
-        const bool balanced = app->GetWaitCursorDepth() == depth &&
-                              app->GetWaitCursorBeginCount() == app->GetWaitCursorEndCount();
-        return std::to_string(app->GetWaitCursorBeginCount()) +
-               (balanced ? " on, balanced" : " on, unbalanced");
-    }
-    CWinApp* app;
-    int depth;
-};
 
 enum class Kind { None, Gray, Colour };
 
@@ -66,7 +52,7 @@ BOOL createFromFile(DalvoImage& image, const std::string& path) {
 
 } // namespace
 
-TEST(DalvoImageRasterCache, BuildsOnceUnderTheWaitCursorAndKeepsItOrTriesAgainEachTime) {
+TEST(DalvoImageRasterCache, BuiltUnderTheWaitCursorOnceOrEachTimeItFails) {
     const struct {
         FREE_IMAGE_TYPE type;
         unsigned bpp;
@@ -92,7 +78,7 @@ TEST(DalvoImageRasterCache, BuildsOnceUnderTheWaitCursorAndKeepsItOrTriesAgainEa
     ASSERT_FALSE(FreeImage_HasPixels(headerOnly));
     for (const auto& [image, kind] : all) {
         SCOPED_TRACE(image->getImageType() * 1000 + image->getBitsPerPixel());
-        CursorWatch watch;
+        testsupport::WaitCursorCount watch;
         RasterImage* raster = image->getRasterImage();
         EXPECT_EQ(kindOf(raster), kind);
         EXPECT_EQ(image->getRasterImage(), raster);
@@ -118,7 +104,7 @@ TEST(DalvoImageRasterCache, WaitCursorGoesOffWhenTheRasterCannotBeAllocated) {
     auto child = [] {
         ImageProbe image(FIT_UINT16, 4096, 4096, 16);
         if (!image.isValid() || !capAddressSpace(16ull << 20)) _exit(10);
-        CursorWatch watch;
+        testsupport::WaitCursorCount watch;
         try {
             image.getRasterImage();
             _exit(11);
@@ -146,7 +132,7 @@ TEST(DalvoImageRasterCache, LoadingAFileEndsWithTheRasterCheck) {
         makePatterned(file, c.type, c.bpp);
         const std::string path = saved(file, c.name);
         ImageProbe image, fromMemory;
-        CursorWatch watch;
+        testsupport::WaitCursorCount watch;
         EXPECT_EQ(createFromFile(image, path), c.kind != Kind::None);
         EXPECT_EQ(image.getBitsPerPixel(), c.bpp); // the bitmap stays also when the check fails
         EXPECT_EQ(kindOf(image.cache()), c.kind);
@@ -186,7 +172,7 @@ TEST(DalvoImageInfo, FourLinesAppendedInOrder) {
     }
 }
 
-TEST(DalvoImageReadout, GrayAndColourFormatsReadTheRowFromTheTopAndOthersLeaveTheText) {
+TEST(DalvoImageReadout, RowsCountFromTheTopOtherFormatsLeaveTheText) {
     DalvoImage eight(FIT_BITMAP, 9, 20, 8), sixteen(FIT_UINT16, 1300, 60, 16), colour(FIT_BITMAP, 3, 2, 32);
     eight.getScanLine(20 - 1 - 12)[5] = 7;
     eight.getScanLine(12)[5] = 99; // the same row counted from the bottom

@@ -2,6 +2,7 @@
 #include "ImageTestKit.h"
 
 #include "raster/RasterImage.h"
+#include "TestTables.h"
 
 using namespace imagetest;
 
@@ -19,7 +20,7 @@ void makeBlot(fipImage& image) {
 
 } // namespace
 
-TEST(DalvoImage, PaletteArgumentReplacesTheRampAndBytesPerLineLeaveOutTheFill) {
+TEST(DalvoImage, APaletteArgumentReplacesTheRamp) {
     RGBQUAD palette[16] = {};
     for (int i = 0; i < 16; ++i)
         palette[i].rgbGreen = static_cast<BYTE>(i * 17);
@@ -27,12 +28,16 @@ TEST(DalvoImage, PaletteArgumentReplacesTheRampAndBytesPerLineLeaveOutTheFill) {
     EXPECT_EQ(withPalette.getPalette()[15].rgbGreen, 255);
     EXPECT_EQ(withoutPalette.getPalette()[15].rgbGreen, 15); // setSize's index ramp
     EXPECT_EQ(rgb.getPalette(), nullptr);                    // no palette to replace
-    EXPECT_EQ((std::vector<unsigned>{rgb.GetBytesPerLine(), DalvoImage(FIT_BITMAP, 9, 1, 1).GetBytesPerLine(),
+}
+
+TEST(DalvoImage, BytesPerLineLeaveOutThePadding) {
+    EXPECT_EQ((std::vector<unsigned>{DalvoImage(5, 5, 24).GetBytesPerLine(),
+                                     DalvoImage(FIT_BITMAP, 9, 1, 1).GetBytesPerLine(),
                                      DalvoImage().GetBytesPerLine()}),
               (std::vector<unsigned>{15, 2, 0}));
 }
 
-TEST(DalvoImage, CopiesCarryHistoryStateFlagAndDisplaySettingsButNoRasterOrDisplayBitmap) {
+TEST(DalvoImage, CopiesCarryHistoryFlagsSettingsButNoRasterOrDisplayBitmap) {
     ImageProbe source(FIT_UINT16, 8, 3, 16), target(FIT_BITMAP, 2, 2, 8), empty;
     fill(source);
     source.SetPreprocessStr(L"{Crop}{Flip Vertically}");
@@ -80,13 +85,17 @@ TEST(DalvoImage, CopiesCarryHistoryStateFlagAndDisplaySettingsButNoRasterOrDispl
     EXPECT_EQ(target.GetPreprocessStr(), CString(L"{Crop}"));
 }
 
-TEST(DalvoImageHistory, EntriesAreBracedAndOneCanBeSkipped) {
+TEST(DalvoImageHistory, EntriesAreBraced) {
     DalvoImage image;
     for (const wchar_t* entry : {L"Crop", L"Crop", L""})
         image.AddPreprocessStr(entry);
     EXPECT_EQ(image.GetPreprocessStr(), CString(L"{Crop}{Crop}{}"));
-    // Recording off skips exactly the next entry and turns recording back on; SetPreprocessStr
-    // replaces the text as given and leaves the flag alone.
+}
+
+// ...and turns recording back on; SetPreprocessStr replaces the text as given and leaves the flag
+// alone.
+TEST(DalvoImageHistory, RecordingOffSkipsExactlyTheNextEntry) {
+    DalvoImage image;
     image.SetHistoryRecording(0);
     image.SetPreprocessStr(L"loaded from scanner");
     EXPECT_EQ(image.GetHistoryRecording(), 0);
@@ -94,34 +103,26 @@ TEST(DalvoImageHistory, EntriesAreBracedAndOneCanBeSkipped) {
     EXPECT_EQ(image.GetHistoryRecording(), 1);
     image.AddPreprocessStr(L"B");
     EXPECT_EQ(image.GetPreprocessStr(), CString(L"loaded from scanner{B}"));
-    EXPECT_EQ(image.SetPaletteState(7), 0); // gives the previous state
+}
+
+TEST(DalvoImage, SetPaletteStateGivesThePreviousState) {
+    DalvoImage image;
+    EXPECT_EQ(image.SetPaletteState(7), 0);
     EXPECT_EQ(image.SetPaletteState(-3), 7);
 }
 
-TEST(DalvoImageFileTypes, ExtensionTableIsTheOnlyGuideForNamesAndTheSignatureForOpenFiles) {
-    const std::pair<const wchar_t*, FREE_IMAGE_FORMAT> names[] = {
-        {L"gel.tif", FIF_TIFF},
-        {L"gel.TiFf", FIF_TIFF},
-        {L"C:\\scans\\blot.BMP", FIF_BMP},
-        {L"a.b.jpg", FIF_JPEG},
-        {L"x.pcx", FIF_PCX},
-        {L"x.tga", FIF_TARGA},
-        {L"x.ras", FIF_RAS},
-        {L"x.psd", FIF_PSD},
-        {L"x.Png", FIF_PNG},
-        {L"x.gif", FIF_GIF},
-        // Only JPG is in the table; the text after a folder's dot is no extension.
-        {L"gel.jpeg", FIF_UNKNOWN},
-        {L"gel.j2k", FIF_UNKNOWN},
-        {L"gel", FIF_UNKNOWN},
-        {L"/data/run.2024/gel", FIF_UNKNOWN},
-        {L"/data/run.tif/gel", FIF_UNKNOWN},
-        {L"gel.", FIF_UNKNOWN},
-        {L"gel.tif.bak", FIF_UNKNOWN},
-        {L"", FIF_UNKNOWN}};
-    for (const auto& [name, fif] : names)
-        EXPECT_EQ(DalvoImage::GetFileType(CString(name)), fif) << CT2A(name).c_str();
+TEST(DalvoImageFileTypes, ANameIsTypedByTheExtensionTableOnly) {
+    const std::vector<std::string> rows = TableRows("image/data/file-types.txt");
+    for (const std::string& row : rows) {
+        const size_t bar = row.find(" | ");
+        EXPECT_EQ(DalvoImage::GetFileType(wide(row.substr(0, bar))),
+                  FreeImage_GetFIFFromFormat(row.substr(bar + 3).c_str()))
+            << row;
+    }
+    EXPECT_EQ(rows.size(), 18u);
+}
 
+TEST(DalvoImageFileTypes, AnOpenFileIsTypedBySignature) {
     fipImage blot;
     makeBlot(blot);
     const std::string pngNamedTif = scratch("filetype-png-named.tif"),
@@ -143,7 +144,7 @@ TEST(DalvoImageFileTypes, ExtensionTableIsTheOnlyGuideForNamesAndTheSignatureFor
     EXPECT_EQ(DalvoImage::GetFileType(static_cast<CFile*>(nullptr)), FIF_UNKNOWN);
 }
 
-TEST(DalvoImageLoading, FilesAndMemoryLoadTheBitmapOnlyAndFailuresKeepTheImage) {
+TEST(DalvoImageLoading, LoadsTouchTheBitmapOnly) {
     fipImage blot;
     makeBlot(blot);
     const std::string path = scratch(kNonAsciiName);

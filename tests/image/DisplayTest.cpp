@@ -87,7 +87,7 @@ TEST(Display, EveryPaletteDrawsItsTableIntoTheCanvas) {
     EXPECT_EQ(drawn(grey, 13, 7, 3, 0), RGB(level, level, level));
 }
 
-TEST(Display, AutoContrastLimitsFromHistogramAndFullRange) {
+TEST(Display, AutoContrastLimitsFromTheHistogramOrTheFullRange) {
     const struct {
         unsigned w, h;
         WORD left, right;
@@ -121,7 +121,7 @@ TEST(Display, AutoContrastLimitsFromHistogramAndFullRange) {
     EXPECT_EQ(colour.GetPreprocessStr(), L"{setting palette to auto contrast}{autoContrastMaxRange}");
 }
 
-TEST(Display, SettingsAreRecordedAndNeverMarkTheImageModified) {
+TEST(Display, SettingsGoIntoTheHistoryNotTheModifiedFlag) {
     DalvoImage image;
     fillWords(image, 4, 4, 0, 65535);
     image.setModified(FALSE);

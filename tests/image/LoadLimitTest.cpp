@@ -166,7 +166,7 @@ TEST(LoadLimit, HeadersClaimingHugeImagesAreRefusedBeforeTheirPixels) {
     }
 }
 
-TEST(LoadLimit, TheLimitIsTheCallersAndCountsTheRaster) {
+TEST(LoadLimit, TheCallersLimitCountsTheRasterToo) {
     Bytes png = encoded(fipImage(FIT_UINT16, 100, 50, 16), FIF_PNG);
     const unsigned long long footprint = 100 * 50 * 2 + 100 * 50 * 4;
     DalvoImage image(FIT_BITMAP, 3, 3, 8);

@@ -55,7 +55,7 @@ TEST(SaveReplaces, WriterThatRefusesAfterTheExportTestLeavesTheOldFile) {
     }
 }
 
-TEST(SaveReplaces, SuccessReplacesThroughLinksAndKeepsPermissions) {
+TEST(SaveReplaces, ASaveThroughALinkReplacesItsTargetKeepingItsMode) {
     const std::string real = userFile("links", "real.png"),
                       link = fs::path(real).replace_filename("link.png");
     fs::permissions(real, fs::perms(0640));
@@ -69,7 +69,7 @@ TEST(SaveReplaces, SuccessReplacesThroughLinksAndKeepsPermissions) {
     EXPECT_EQ(entriesBeside(real), 2u);
 }
 
-TEST(SaveReplaces, ReadOnlyTargetsAndFoldersAreNotWritten) {
+TEST(SaveReplaces, UnwritableTargetsAreRefused) {
     const std::string path = userFile("readonly", "locked.png"), dir = fs::path(path).parent_path();
     const fipImage image = patterned(4, 4, 8);
     fs::permissions(path, fs::perms(0444));

@@ -37,7 +37,7 @@ DalvoImage patterned(FREE_IMAGE_TYPE type, unsigned bpp, unsigned w, unsigned h)
 
 } // namespace
 
-TEST(Threads, ToneTablesAndMedianGiveTheOneThreadPixels) {
+TEST(Threads, PixelOperationsGiveTheOneThreadPixels) {
     struct Case {
         FREE_IMAGE_TYPE type;
         unsigned bpp, width, height;

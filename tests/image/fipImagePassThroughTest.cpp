@@ -130,7 +130,7 @@ const Bitmap kBitmaps[] = {
 
 } // namespace
 
-TEST(fipImageOperations, EveryOneCallOperationKeepsItsRuleAndGivesWhatTheDirectCallGives) {
+TEST(fipImageOperations, EveryOneCallOperationMatchesTheDirectCallUnderItsRule) {
     for (const Bitmap& b : kBitmaps)
         for (const auto& size : {std::make_pair(13u, 7u), std::make_pair(7u, 13u)}) {
             fipImage source(b.type, size.first, size.second, b.bpp);

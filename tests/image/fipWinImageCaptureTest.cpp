@@ -49,7 +49,7 @@ void collect(FREE_IMAGE_FORMAT fif, const char* text) {
 
 } // namespace
 
-TEST(WindowCapture, ClippedAtTheScreenEdgesWhileTheApplicationIsHiddenAndNothingWhenOffScreen) {
+TEST(WindowCapture, ClippedToTheScreenWhileTheApplicationIsHidden) {
     const struct {
         RECT window;
         int depth;

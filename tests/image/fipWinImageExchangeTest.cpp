@@ -81,7 +81,7 @@ TEST(MemoryDib, HostileBlocks) {
     }
 }
 
-TEST(MemoryDib, TruncatedBlocksAndUnknownHandlesAreRefused) {
+TEST(MemoryDib, TruncatedBlocksOrUnknownHandlesAreRefused) {
     fipWinImage image;
     for (const Depth& d : depths()) {
         const Bytes block = blockOfDepth(d);

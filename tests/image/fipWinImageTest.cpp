@@ -6,11 +6,9 @@ using namespace imagetest;
 
 using WinProbe = DisplayProbe<fipWinImage>;
 
-TEST(fipWinImage, AssignmentAndClearDropTheDisplayBitmapAndSettingsComeFromAWinImageOnly) {
+TEST(fipWinImage, AssignmentTakesSettingsFromAWinImageOnly) {
     // Assignments from a fipWinImage are checked with DalvoImage's copies; these are its own.
-    WinProbe source(FIT_BITMAP, 3, 3, 8), target(FIT_BITMAP, 9, 9, 24), keeper(FIT_BITMAP, 7, 2, 8),
-        emptySource;
-    source.setOddSettings();
+    WinProbe target(FIT_BITMAP, 9, 9, 24), keeper(FIT_BITMAP, 7, 2, 8), emptySource;
     emptySource.setOddSettings();
     keeper = emptySource; // from an empty one: the settings, and the bitmap stays
     EXPECT_EQ(displaySettings(keeper), kOddSettings);
@@ -33,8 +31,12 @@ TEST(fipWinImage, AssignmentAndClearDropTheDisplayBitmapAndSettingsComeFromAWinI
     static_cast<fipWinImage&>(target) = static_cast<const fipImage&>(target);
     EXPECT_EQ(target.display(), nullptr);
     EXPECT_EQ(bitmapState(target, bitmap), "kept, unmodified");
-    // clear drops both bitmaps (a shared display bitmap is forgotten, not unloaded twice) and
-    // keeps the settings.
+}
+
+// A shared display bitmap is forgotten, not unloaded twice.
+TEST(fipWinImage, ClearDropsBothBitmapsButKeepsTheSettings) {
+    WinProbe source(FIT_BITMAP, 3, 3, 8);
+    source.setOddSettings();
     source.makeSharedDisplay();
     source.clear();
     EXPECT_EQ(source.display(), nullptr);

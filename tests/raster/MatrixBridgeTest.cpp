@@ -33,7 +33,7 @@ void fillPatterned(DalvoImage& image) {
 
 } // namespace
 
-TEST(MatrixBridge, EveryTypeRoundTripsWithRowsFlippedAndPaddingUntouched) {
+TEST(MatrixBridge, EveryTypeRoundTripsRowsFlippedLeavingPaddingAlone) {
     for (const BridgeCase& c : kCases) {
         SCOPED_TRACE(c.matrixType);
         DalvoImage image(c.type, 5, 3, c.bpp);

@@ -60,14 +60,21 @@ void literalHistogram(const RasterImageGS16& r, CIntDataArray& h) {
 
 } // namespace
 
-TEST(RasterImageGS16, DepthMaximaZeroedSizedRastersAndEmptyOnesWithTheStatisticsOfNoPixels) {
+TEST(RasterImageGS16, TheMaximumOfEachDepth) {
     const int maxima[][2] = {{1, 1},           {8, 255},      {16, 65535},  {24, 16777215},
                              {30, 1073741823}, {31, INT_MAX}, {32, INT_MAX}};
     for (const auto& m : maxima)
         EXPECT_EQ(RasterImage::maxPixelValueForDepth(m[0]), m[1]) << m[0];
-    RasterImageGS16 sized(5, 3), negative(-4, 3), none;
+}
+
+TEST(RasterImageGS16, SizedRastersStartAtZero) {
+    RasterImageGS16 sized(5, 3);
     EXPECT_EQ(fields(sized), (Ints{5, 3, 16, 65535}));
     EXPECT_EQ(pixelsOf(sized), Ints(15, 0));
+}
+
+TEST(RasterImageGS16, EmptyRastersHaveTheStatisticsOfNoPixels) {
+    RasterImageGS16 negative(-4, 3), none;
     DalvoImage noBitmap;
     RasterImageGS16 fromNothing(&noBitmap);
     for (RasterImageGS16* r : {&negative, &none, &fromNothing}) {
@@ -80,7 +87,7 @@ TEST(RasterImageGS16, DepthMaximaZeroedSizedRastersAndEmptyOnesWithTheStatistics
     }
 }
 
-TEST(RasterImageGS16, ReadsSixteenBitsAndByteIndicesUprightWithOddWidthsAndOtherKindsAsZeros) {
+TEST(RasterImageGS16, ReadsAnImageUprightByItsKind) {
     const int w = 7, h = 5; // 14 bytes of 16-bit pixels in a 16-byte scan line, 7 bytes in 8
     auto quadrant = [&](int x, int y) { return quadrantValue(x, y, w, h); };
     auto small = [](int x, int y) { return 40 * y + 7 * x + 1; };
@@ -103,7 +110,7 @@ TEST(RasterImageGS16, ReadsSixteenBitsAndByteIndicesUprightWithOddWidthsAndOther
     }
 }
 
-TEST(RasterImageGS16, MatrixConstructorTakesRowsUnflippedAndPitchAware) {
+TEST(RasterImageGS16, MatrixConstructorTakesRowsUnflippedThroughThePitch) {
     cv::Mat big(6, 9, CV_16UC1), bytes(2, 3, CV_8UC1, cv::Scalar(255)),
         floats(2, 3, CV_32FC1, cv::Scalar(9.0));
     for (int i = 0; i < 54; ++i)
@@ -120,7 +127,7 @@ TEST(RasterImageGS16, MatrixConstructorTakesRowsUnflippedAndPitchAware) {
     EXPECT_EQ(pixelsOf(f), Ints(6, 0));
 }
 
-TEST(RasterImageGS16, CopiesAreDeepAndCarryOrRecomputeStatistics) {
+TEST(RasterImageGS16, CopiesAreDeepCarryingOrRecomputingStatistics) {
     auto src = rasterOf(4, 3, [](int x, int y) { return 10 * y + x; });
     src->extraStatistic = 2.5;
     src->setPixel(0, 0, 99); // statistics now stale: max still 23
@@ -165,7 +172,7 @@ TEST(RasterImageGS16, PolarPixelMatchesLiteralReferenceAtEveryAngle) {
     EXPECT_EQ(r->getPolarPixel(CPoint(20, 18), 1e30f, 45), 0);
 }
 
-TEST(RasterImageGS16, ReadoutsInTheirOrdersAndTheBeamProfile) {
+TEST(RasterImageGS16, ReadoutsInTheirOrders) {
     auto r = rasterOf(6, 4, [](int x, int y) { return 10 * y + x; });
     CIntDataArray a;
     a.Add(-1);
@@ -188,10 +195,13 @@ TEST(RasterImageGS16, ReadoutsInTheirOrdersAndTheBeamProfile) {
     for (auto [y1, y2] : {std::pair{0, 4}, {3, 0}, {1, 1}})
         r->getVerticalPixels(&a, y1, y2, 2);
     EXPECT_EQ(values(a), (Ints{-7, 12, 13, 14, 15, 14, 2, 12, 22, 32, 32, 22})); // falling by one: nothing
+}
 
-    // Beam profile: the sum of columns [x1, x2) clamped to the raster, over all rows, divided by
-    // x2 - x1 + 1 and rounded half up; empty ranges give 0, sums beyond the int range saturate.
-    a.RemoveAll();
+// The sum of columns [x1, x2) clamped to the raster, over all rows, divided by x2 - x1 + 1 and
+// rounded half up; empty ranges give 0, sums beyond the int range saturate.
+TEST(RasterImageGS16, BeamProfileAveragesClampedColumns) {
+    auto r = rasterOf(6, 4, [](int x, int y) { return 10 * y + x; });
+    CIntDataArray a;
     const int ranges[][2] = {{1, 3}, {-4, 99}, {5, 6}, {3, 3}, {4, 2}, {7, 9}};
     for (const auto& x : ranges)
         r->getxAveregedVertricalBeamProfile(&a, x[0], x[1]);
@@ -201,7 +211,7 @@ TEST(RasterImageGS16, ReadoutsInTheirOrdersAndTheBeamProfile) {
     EXPECT_EQ(values(a), (Ints{44, 60, 40, 0, 0, 0, INT_MAX, INT_MIN}));
 }
 
-TEST(RasterImageGS16, HistogramBinsAndRangeCheckKeepsCountsSoFar) {
+TEST(RasterImageGS16, HistogramMatchesTheLiteralLoopEvenWhenItThrows) {
     std::mt19937 rng(7);
     const int w = 301, h = 97; // several blocks of the fast path
     std::unique_ptr<DalvoImage> image8(
@@ -247,7 +257,7 @@ TEST(RasterImageGS16, MeanIsTheSerialDoubleSumEvenBeyondTwoToThe53) {
     EXPECT_NE(static_cast<double>(exact), sum); // the case really differs from an exact sum
 }
 
-TEST(RasterImageGS16, SubtractClampsAtZeroAndRecomputes) {
+TEST(RasterImageGS16, SubtractClampsAtZeroRecomputingStatistics) {
     auto a = rasterOf(4, 3, [](int x, int y) { return 10 * y + x; });
     RasterImageGS16 self(*a);
     self.subtractImage(&self);
@@ -267,7 +277,7 @@ TEST(RasterImageGS16, SubtractClampsAtZeroAndRecomputes) {
     EXPECT_EQ(pixelsOf(*c), (Ints{0, INT_MAX}));
 }
 
-TEST(RasterImageGS16, ConvertKeepsLowBitsAndRoundTrips) {
+TEST(RasterImageGS16, ConvertKeepsTheLowBitsThatReadBack) {
     RasterImageGS16 none;
     EXPECT_FALSE(std::unique_ptr<DalvoImage>(none.convert2DalvoImage())->isValid());
     for (int bpp : {8, 16, 24}) { // any depth but 8 gives a 16-bit image

@@ -73,7 +73,7 @@ TEST(RasterImageRGB, EveryDepthGivesWhatThePixelQueryGives) {
         }
 }
 
-TEST(RasterImageRGB, PixelsUprightWithOddWidthMatricesAgreeAndConvertRoundTrips) {
+TEST(RasterImageRGB, PixelsRoundTripUprightThroughTheRaster) {
     const int w = 7, h = 5; // 21 bytes of 24-bit pixels in a 24-byte scan line
     for (int bpp : {24, 32}) {
         std::unique_ptr<DalvoImage> image(randomImage(FIT_BITMAP, w, h, bpp, bpp));
@@ -110,10 +110,14 @@ TEST(RasterImageRGB, PixelsUprightWithOddWidthMatricesAgreeAndConvertRoundTrips)
     }
 }
 
-TEST(RasterImageRGB, SizedRastersStartAtZeroCopiesAreDeepAndPolarPixelsAreAddresses) {
-    RasterImageRGB a(3, 2), empty;
+TEST(RasterImageRGB, SizedRastersStartAtZero) {
+    RasterImageRGB a(3, 2);
     for (int i = 0; i < 6; ++i)
         EXPECT_TRUE(same(a.pixels[i], RGBQUAD{0, 0, 0, 0})) << i;
+}
+
+TEST(RasterImageRGB, CopiesAreDeep) {
+    RasterImageRGB a(3, 2);
     a.setPixel(2, 1, RGBQUAD{1, 2, 3, 4});
     RasterImageRGB b(a), c;
     c = a;
@@ -122,12 +126,20 @@ TEST(RasterImageRGB, SizedRastersStartAtZeroCopiesAreDeepAndPolarPixelsAreAddres
     a.setPixel(2, 1, RGBQUAD{9, 9, 9, 9});
     for (RasterImageRGB* r : {&b, &c})
         EXPECT_TRUE(same(*r->getPixel(2, 1), RGBQUAD{1, 2, 3, 4}));
+}
+
+TEST(RasterImageRGB, AnEmptyRasterConvertsToNothing) {
+    RasterImageRGB empty;
     EXPECT_EQ(empty.pixels, nullptr);
     std::unique_ptr<DalvoImage> none(empty.convert2DalvoImage());
     std::unique_ptr<cv::Mat> m(empty.getRedChannelCVMatrix());
     EXPECT_FALSE(none->isValid());
     EXPECT_TRUE(m->empty());
-    // The sampling point is the grey raster's (checked there against its literal reference).
+}
+
+// The sampling point is the grey raster's (checked there against its literal reference).
+TEST(RasterImageRGB, PolarPixelsAreAddressesInTheRaster) {
+    RasterImageRGB a(3, 2);
     EXPECT_EQ(a.getPolarPixel(CPoint(1, 0), 1, 90), a.getPixel(1, 1));
     EXPECT_EQ(a.getPolarPixel(CPoint(2, 1), 1, 0), nullptr);
 }

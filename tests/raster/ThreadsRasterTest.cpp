@@ -33,7 +33,7 @@ Figures figuresOf(const RasterImageGS16& raster) {
 
 } // namespace
 
-TEST(Threads, RasterBuildsSubtractionAndStatisticsGiveTheOneThreadFigures) {
+TEST(Threads, RasterFiguresAreTheOneThreadFigures) {
     for (const auto& size : {std::pair<int, int>{1, 1}, {2, 5}, {7, 3}, {33, 19}, {129, 65}}) {
         const int w = size.first, h = size.second;
         DalvoImage gel(FIT_UINT16, static_cast<unsigned>(w), static_cast<unsigned>(h), 16);

@@ -38,11 +38,11 @@ std::set<std::string> namesIn(const fs::path& dir) {
     return names;
 }
 
+class Threads : public ToolTest {};
+
 } // namespace
 
-TEST(Threads, FilesWorkedAtOnceGiveWhatOneAtATimeGives) {
-    if (kTool.empty() || !fs::exists(kTool)) GTEST_SKIP() << "the kestro command is not built";
-    const fs::path dir = scratch("FilesWorkedAtOnce");
+TEST_F(Threads, FilesWorkedAtOnceGiveWhatOneAtATimeGives) {
     fs::create_directories(dir / "in");
     for (int k = 0; k < 5; ++k) {
         kestro::GelOptions o = kestro::gelOptions(161 + 16 * k, 121 + 8 * k, 3 + k % 3, 2 + k % 2, 7 + k);

@@ -63,11 +63,11 @@ void roundTrip(const fs::path& dir, const std::string& gel) {
     EXPECT_EQ(r.err, "kestro: error: Copied nothing!\n");
 }
 
+class DocCommand : public ToolTest {};
+
 } // namespace
 
-TEST(DocCommand, NewCropCopyShowRenderOnASyntheticAndARealGel) {
-    if (kTool.empty()) GTEST_SKIP() << "kestro is not built";
-    const fs::path dir = scratch("doc");
+TEST_F(DocCommand, EveryDocumentCommandOnASyntheticThenARealGel) {
     ASSERT_EQ(run("synth gel.tif --width 120 --height 90", dir).exit, 0);
     roundTrip(dir, (dir / "gel.tif").string());
     const fs::path real = fs::path(KESTRO_SHARED_DIR) / "gels" / "agarose-dna-16bit-le-saturated-01.tif";

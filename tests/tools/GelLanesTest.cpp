@@ -71,7 +71,7 @@ void score(const SyntheticGel& gel, const gel::Analysis& a, double volumeScale, 
 
 } // namespace
 
-TEST(GelAnalysis, FindsLanesBandsAndVolumesOfSyntheticGels) {
+TEST(GelAnalysis, MeasuresSyntheticGelsAgainstTheirAnswerKeys) {
     const Case cases[] = {
         {640, 480, 4, 6, GelDepth::Gray16, false, 1, false},
         {640, 480, 8, 6, GelDepth::Gray16, true, 1, false, 0.04, 0, 3},

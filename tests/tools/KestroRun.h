@@ -1,5 +1,8 @@
-// Running the built kestro command from a test: its exit code, stdout and stderr.
+// Running the built kestro command from a test: its exit code, stdout and stderr; the tests'
+// fixture with a scratch folder of its own.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -53,5 +56,24 @@ inline std::filesystem::path scratch(const std::string& name) {
     std::filesystem::create_directories(dir);
     return dir;
 }
+
+/// A test of the built command in a fresh scratch folder named after it; skipped when the command
+/// was not built.
+class ToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (kTool.empty() || !std::filesystem::exists(kTool))
+            GTEST_SKIP() << "the kestro command is not built";
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = scratch(std::string(test->test_suite_name()) + "." + test->name());
+    }
+    /// Runs kestro in the folder, expecting success.
+    Result ok(const std::string& args) {
+        const Result r = run(args, dir);
+        EXPECT_EQ(r.exit, 0) << args << "\n" << r.err;
+        return r;
+    }
+    std::filesystem::path dir;
+};
 
 } // namespace kestrorun

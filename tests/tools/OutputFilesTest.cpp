@@ -1,6 +1,7 @@
 // Every file kestro writes: through a link to what it points to, keeping the link and the old
 // file's mode, beside files whose names look temporary without touching them.
 #include "KestroRun.h"
+#include "TestTables.h"
 
 #include <gtest/gtest.h>
 
@@ -31,32 +32,19 @@ size_t hidden(const fs::path& dir) {
     return n;
 }
 
+class OutputFiles : public ToolTest {};
+
 } // namespace
 
-TEST(OutputFiles, EveryWriterWritesThroughLinksKeepsModesAndLeavesOtherFiles) {
-    if (kTool.empty()) GTEST_SKIP() << "kestro is not built";
-    const struct {
-        const char* command;
-        const char* output;
-    } writers[] = {
-        {"process gel.tif --invert -o out.tif", "out.tif"},
-        {"render gel.tif -o out.png --force", "out.png"},
-        {"pack gel.tif -o out.kimg", "out.kimg"},
-        {"doc new out.kdoc gel.tif", "out.kdoc"},
-        {"synth out.tif --width 60 --height 40 --lanes 2 --bands 1", "out.truth.json"},
-        {"lanes gel.tif -o lanes --force", "lanes/bands.csv"},
-        {"lanes gel.tif -o lanes --force", "lanes/gel.lanes.json"},
-        {"lanes gel.tif -o lanes --force", "lanes/gel.lanes.png"},
-        {"lanes gel.tif -o lanes --force", "lanes/lanes.csv"},
-        {"lanes gel.tif -o lanes --force --write-edits", "lanes/gel.edits.json"},
-        {"report gel.tif -o out.html --force", "out.html"},
-        {"demo --out demo", "demo/report.json"},
-    };
-    for (const auto& w : writers) {
-        SCOPED_TRACE(w.command + std::string(" -> ") + w.output);
-        const fs::path dir = scratch("outputs");
+TEST_F(OutputFiles, EveryWriterReplacesTheLinkedFileOnlyKeepingItsMode) {
+    const std::vector<std::string> rows = TableRows("tools/data/output-writers.txt");
+    for (const std::string& row : rows) {
+        SCOPED_TRACE(row);
+        const std::string output = row.substr(0, row.find(" | ")), command = row.substr(row.find(" | ") + 3);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
         ASSERT_EQ(run("synth gel.tif --width 160 --height 120 --lanes 3 --bands 2", dir).exit, 0);
-        const fs::path link = dir / w.output, real = dir / "kept" / "real";
+        const fs::path link = dir / output, real = dir / "kept" / "real";
         fs::create_directories(real.parent_path());
         fs::create_directories(link.parent_path());
         std::ofstream(real) << "old";
@@ -66,7 +54,7 @@ TEST(OutputFiles, EveryWriterWritesThroughLinksKeepsModesAndLeavesOtherFiles) {
         plantDecoys(link);
         const size_t besideReal = hidden(real.parent_path()), besideLink = hidden(link.parent_path());
 
-        const Result r = run(w.command, dir);
+        const Result r = run(command, dir);
         ASSERT_EQ(r.exit, 0) << r.err;
         EXPECT_TRUE(fs::is_symlink(link));
         EXPECT_NE(readFile(real), "old");
@@ -77,12 +65,11 @@ TEST(OutputFiles, EveryWriterWritesThroughLinksKeepsModesAndLeavesOtherFiles) {
             for (const char* suffix : kDecoys)
                 EXPECT_EQ(readFile(beside.string() + suffix), "decoy") << suffix;
     }
+    EXPECT_EQ(rows.size(), 12u);
 }
 
 // A run whose every input fails leaves the table of an earlier run whole.
-TEST(OutputFiles, AFailedRerunLeavesTheEarlierTable) {
-    if (kTool.empty()) GTEST_SKIP() << "kestro is not built";
-    const fs::path dir = scratch("rerun");
+TEST_F(OutputFiles, AFailedRerunLeavesTheEarlierTable) {
     ASSERT_EQ(run("synth gel.tif --width 160 --height 120 --lanes 3 --bands 2", dir).exit, 0);
     ASSERT_EQ(run("lanes gel.tif -o out", dir).exit, 0);
     const std::string table = readFile(dir / "out" / "bands.csv");

@@ -8,9 +8,9 @@
 
 using namespace kestrorun;
 
-TEST(ProcessCommand, AppliesStepsInOrderAndPrintsTheHistory) {
-    if (kTool.empty()) GTEST_SKIP() << "kestro is not built";
-    const auto dir = scratch("process");
+class ProcessCommand : public ToolTest {};
+
+TEST_F(ProcessCommand, AppliesStepsInOrderPrintingTheHistory) {
     std::unique_ptr<DalvoImage> source(
         rastertest::grayImage<WORD>(5, 3, [](int x, int y) { return 30000 + 100 * y + x; }));
     ASSERT_TRUE(source->save(CString::FromUtf8((dir / "in.tif").string())));
@@ -30,9 +30,10 @@ TEST(ProcessCommand, AppliesStepsInOrderAndPrintsTheHistory) {
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 2; ++x)
             EXPECT_EQ(reinterpret_cast<WORD*>(rastertest::pictureRow(result, y))[x], expected[y][x]);
+}
 
-    // A step the image refuses is one line, and nothing is written.
-    std::filesystem::remove(dir / "out.tif");
+TEST_F(ProcessCommand, ARefusedStepIsOneLineWritingNothing) {
+    ASSERT_TRUE(DalvoImage(FIT_UINT16, 5, 3, 16).save(CString::FromUtf8((dir / "in.tif").string())));
     for (const std::string step : {"--median 7", "--crop 9 9 12 12", "--rescale 0x4"}) {
         const Result refused = run("process in.tif -o out.tif --flip-h " + step, dir);
         EXPECT_EQ(refused.exit, 1) << step;

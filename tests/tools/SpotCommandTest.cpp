@@ -59,20 +59,18 @@ void writePalette(const fs::path& path, const std::function<int(int, int)>& inde
     ASSERT_TRUE(image.save(CString::FromUtf8(path.string())));
 }
 
-class Spot : public ::testing::Test {
+class Spot : public ToolTest {
 protected:
     void SetUp() override {
-        if (kTool.empty() || !fs::exists(kTool)) GTEST_SKIP() << "the kestro command is not built";
-        dir = scratch(std::string("Spot") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        write16(dir / "bright.tif", [](int x, int y) { return level(x, y) * 257; });
+        ToolTest::SetUp();
+        if (!IsSkipped()) write16(dir / "bright.tif", [](int x, int y) { return level(x, y) * 257; });
     }
     std::string at(const std::string& name) const { return quote((dir / name).string()); }
-    fs::path dir;
 };
 
 } // namespace
 
-TEST_F(Spot, VolumeAreaPeakAndSaturationInEveryGreyForm) {
+TEST_F(Spot, MeasuresInEveryGreyForm) {
     write16(dir / "dark.tif", [](int x, int y) { return 65535 - level(x, y) * 257; });
     writeRgb(dir / "equal.png", [](int x, int y) {
         const BYTE v = BYTE(level(x, y));
@@ -82,8 +80,6 @@ TEST_F(Spot, VolumeAreaPeakAndSaturationInEveryGreyForm) {
         return RGBQUAD{60, BYTE(255 - level(x, y)), BYTE(level(x, y)), 0};
     });
     writePalette(dir / "palette.png", level, [](int i) { return RGBQUAD{60, BYTE(255 - i), BYTE(i), 0}; });
-    DalvoImage rgba16(FIT_RGBA16, kW, kH, 64);
-    ASSERT_TRUE(rgba16.save(CString::FromUtf8((dir / "rgba16.tif").string())));
     const auto luma = [](int x, int y) {
         return (299 * level(x, y) + 587 * (255 - level(x, y)) + 114 * 60 + 500) / 1000;
     };
@@ -130,11 +126,17 @@ TEST_F(Spot, VolumeAreaPeakAndSaturationInEveryGreyForm) {
         EXPECT_EQ(s["saturatedPixels"], saturated);
         EXPECT_EQ(r.err.find("saturated") != std::string::npos, saturated > 0) << r.err;
     }
-    // 16-bit RGBA has no grey form in the gel analysis, so none here either.
+}
+
+// 16-bit RGBA has no grey form in the gel analysis, so none here either.
+TEST_F(Spot, SixteenBitRgbaIsRefused) {
+    ASSERT_TRUE(DalvoImage(FIT_RGBA16, kW, kH, 64).save(CString::FromUtf8((dir / "rgba16.tif").string())));
     const Result refused = run("spot " + at("rgba16.tif") + kRect, dir);
     EXPECT_EQ(refused.exit, 1);
     EXPECT_NE(refused.err.find("needs a grayscale or RGB image"), std::string::npos) << refused.err;
-    // The picture: saturated pixels red, the rest grey.
+}
+
+TEST_F(Spot, ThePictureShowsSaturatedPixelsRedTheRestGrey) {
     ASSERT_EQ(run("spot " + at("bright.tif") + kRect + " --png " + at("pic.png"), dir).exit, 0);
     DalvoImage pic;
     ASSERT_TRUE(pic.load((dir / "pic.png").string().c_str()));
@@ -181,7 +183,7 @@ TEST_F(Spot, RectanglesFromAFileAsCsvRows) {
     EXPECT_NE(bad.err.find("bad.txt:3: "), std::string::npos) << bad.err;
 }
 
-TEST_F(Spot, CollapsedOutlineWarnsAndFailsWhenStrict) {
+TEST_F(Spot, ACollapsedOutlineWarnsOrWhenStrictFails) {
     write16(dir / "dot.tif", [](int x, int y) { return x == 30 && y == 20 ? 60000 : 100; });
     const Result r = run("spot --json " + at("dot.tif") + kRect, dir);
     EXPECT_EQ(r.exit, 0);

@@ -47,7 +47,7 @@ const GelDepth kDepths[] = {GelDepth::Gray16, GelDepth::Gray8, GelDepth::Rgb24};
 
 } // namespace
 
-TEST(SyntheticGel, SameSeedGivesSameBytesInTheDepthAskedAndOtherSeedsDiffer) {
+TEST(SyntheticGel, TheSeedAloneDecidesTheGelInEveryDepth) {
     const unsigned bpps[] = {16, 8, 24};
     GelOptions o = gelOptions(200, 160, 4, 3, 42);
     for (int d = 0; d < 3; ++d) {
@@ -74,7 +74,11 @@ TEST(SyntheticGel, SameSeedGivesSameBytesInTheDepthAskedAndOtherSeedsDiffer) {
                                                        : reinterpret_cast<const WORD*>(top)[0];
         EXPECT_EQ(first, o.depth == GelDepth::Rgb24 ? a.rgb()[2] : a.value(0, 0));
     }
-    // Switching the noise off keeps the layout: the truth is the same gel.
+}
+
+// The truth is the same gel.
+TEST(SyntheticGel, SwitchingTheNoiseOffKeepsTheLayout) {
+    const GelOptions o = gelOptions(200, 160, 4, 3, 42);
     GelOptions quiet = o;
     quiet.noise = false;
     EXPECT_EQ(SyntheticGel::generate(o).truthJson()["bands"],

@@ -2,6 +2,7 @@
 // token, edits replayed as the page sends them, saves that `kestro lanes` reproduces byte for
 // byte, hostile requests refused, a gel that fails beside one that loads, and Ctrl-C.
 #include "KestroRun.h"
+#include "TestTables.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -113,12 +114,8 @@ std::string untimed(const std::string& report) {
     return std::regex_replace(report, std::regex("\n *\"milliseconds\": [0-9.e+-]+"), "");
 }
 
-class View : public ::testing::Test {
+class View : public ToolTest {
 protected:
-    void SetUp() override {
-        if (kTool.empty() || !fs::exists(kTool)) GTEST_SKIP() << "the kestro command is not built";
-        dir = scratch(std::string("view-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    }
     void synth(const std::string& name, int lanes, int bands) {
         ASSERT_EQ(run("synth " + name + " --lanes " + std::to_string(lanes) + " --bands " +
                           std::to_string(bands) + " --width 400 --height 300 --seed 3",
@@ -126,12 +123,11 @@ protected:
                       .exit,
                   0);
     }
-    fs::path dir;
 };
 
 // The page's round: load, a lane's edge moved, a band deleted and one added, a ladder picked,
 // then saved; the command line the report records writes the very same files again.
-TEST_F(View, EditsReplayAndSaveAsKestroLanesWrites) {
+TEST_F(View, ThePagesRoundSavesWhatKestroLanesWrites) {
     synth("gel.tif", 5, 4);
     ViewProcess v({"gel.tif", "-o", "out", "--port", "0"}, dir);
     ASSERT_GT(v.port, 0) << v.firstLine << readFile(dir / "view.err");
@@ -227,38 +223,18 @@ TEST_F(View, HostileRequestsRefused) {
     ViewProcess v({"gel.tif", "-o", "out"}, dir);
     ASSERT_GT(v.port, 0) << readFile(dir / "view.err");
     auto c = v.client();
-    const std::string a = "/api/gels/0/analyse";
-    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
-    const json lane = {{"kestroEdits", 1}, {"removedLanes", {{{"tier", 1}, {"lane", 9}}}}};
-    const struct {
-        const char* what;
-        std::string path, body;
-        int status;
-    } posts[] = {
-        {"oversize", a, "{\"edits\":{\"kestroEdits\":1},\"x\":\"" + std::string(5u << 20, 'a') + "\"}", 413},
-        {"not JSON", a, "{\"edits\": {", 400},
-        {"not an object", a, "[1,2]", 400},
-        {"deep nesting", a, deep, 400},
-        {"no edits", a, "{}", 400},
-        {"unknown field", a, "{\"edits\":{\"kestroEdits\":1},\"path\":\"/etc/passwd\"}", 400},
-        {"edits of another version", a, "{\"edits\":{\"kestroEdits\":2}}", 400},
-        {"edits not an object", a, "{\"edits\":\"x\"}", 400},
-        {"lane width NaN-like", a,
-         "{\"edits\":{\"kestroEdits\":1,\"lanes\":[{\"tier\":1,\"centre\":1e400,\"width\":3}]}}", 400},
-        {"tier out of range", a,
-         "{\"edits\":{\"kestroEdits\":1,\"lanes\":[{\"tier\":65,\"left\":1,\"right\":3}]}}", 400},
-        {"lane the gel lacks", a, json{{"edits", lane}}.dump(), 422},
-        {"sizes of text", a, "{\"edits\":{\"kestroEdits\":1},\"ladder\":[\"1:1\"],\"sizes\":[\"a\",2]}", 400},
-        {"ladder of numbers", a, "{\"edits\":{\"kestroEdits\":1},\"ladder\":[1],\"sizes\":[2,1]}", 400},
-        {"ladder lane absent", a, "{\"edits\":{\"kestroEdits\":1},\"ladder\":[\"1:40\"],\"sizes\":[2,1]}",
-         422},
-        {"no such gel", "/api/gels/1/analyse", "{\"edits\":{\"kestroEdits\":1}}", 404},
-        {"index past int", "/api/gels/99999999999999/save", "{\"edits\":{\"kestroEdits\":1}}", 404},
-    };
-    for (const auto& p : posts) {
-        const auto r = c.Post(p.path.c_str(), p.body, "application/json");
-        ASSERT_TRUE(r) << p.what;
-        EXPECT_EQ(r->status, p.status) << p.what << ": " << r->body.substr(0, 200);
+    const std::string a = "/api/gels/0/analyse", deep = std::string(100000, '[') + std::string(100000, ']');
+    std::vector<std::string> posts = TableRows("tools/data/view-hostile-posts.txt");
+    ASSERT_EQ(posts.size(), 14u);
+    posts.push_back("413 | " + a + " | {\"edits\":{\"kestroEdits\":1},\"x\":\"" + std::string(5u << 20, 'a') +
+                    "\"} | oversize");
+    posts.push_back("400 | " + a + " | " + deep + " | deep nesting");
+    for (const std::string& p : posts) {
+        const size_t bar1 = p.find(" | "), bar2 = p.find(" | ", bar1 + 3), bar3 = p.rfind(" | ");
+        const std::string path = p.substr(bar1 + 3, bar2 - bar1 - 3), what = p.substr(bar3 + 3);
+        const auto r = c.Post(path.c_str(), p.substr(bar2 + 3, bar3 - bar2 - 3), "application/json");
+        ASSERT_TRUE(r) << what;
+        EXPECT_EQ(r->status, std::stoi(p)) << what << ": " << r->body.substr(0, 200);
     }
     const char* gets[] = {"/api/gels/0/image?step=0",           "/api/gels/0/image?x=-1",
                           "/api/gels/0/image?w=100000",         "/api/gels/0/image?palette=../../x",

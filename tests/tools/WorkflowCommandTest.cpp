@@ -2,6 +2,7 @@
 // replayed, tables and run records, results never lost, ladders per tier, amounts,
 // normalisation and the HTML report as a browser shows it.
 #include "KestroRun.h"
+#include "TestTables.h"
 #include "synth/SyntheticGel.h"
 
 #include <KestroImage.h>
@@ -56,12 +57,8 @@ fs::path realGel(const char* name) {
     return fs::path(KESTRO_SHARED_DIR) / "gels" / name;
 }
 
-class Workflow : public ::testing::Test {
+class Workflow : public ToolTest {
 protected:
-    void SetUp() override {
-        if (kTool.empty() || !fs::exists(kTool)) GTEST_SKIP() << "the kestro command is not built";
-        dir = scratch(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    }
     // A noiseless synthetic gel and its answer key.
     GelTruth gel(const std::string& name, int lanes, int bands, int saturated = 0) {
         GelOptions o = gelOptions(320, 240, lanes, bands, 5);
@@ -71,17 +68,11 @@ protected:
         g.save((dir / name).string());
         return g.truth();
     }
-    Result ok(const std::string& args) {
-        const Result r = run(args, dir);
-        EXPECT_EQ(r.exit, 0) << args << "\n" << r.err;
-        return r;
-    }
-    fs::path dir;
 };
 
 } // namespace
 
-TEST_F(Workflow, HandPlacedLanesRowLimitsAndEditsReplay) {
+TEST_F(Workflow, LanesPlacedByHandOrCountAreTheLanesGotAgainOnReplay) {
     const GelTruth t = gel("gel.tif", 4, 3);
     std::string centres;
     for (const GelLane& l : t.lanes)
@@ -97,17 +88,7 @@ TEST_F(Workflow, HandPlacedLanesRowLimitsAndEditsReplay) {
     const Result counted = ok("lanes gel.tif -o four --lanes 4");
     EXPECT_EQ(readCsv(dir / "four" / "lanes.csv").size(), 4u);
     EXPECT_EQ(counted.out.find("asked for"), std::string::npos) << counted.out;
-
-    // The bands of one row of the gel left out: every lane loses exactly that band.
-    const GelBand& b = t.bands[1];
-    const int y0 = static_cast<int>(b.y) - 3, y1 = static_cast<int>(b.y) + 4;
-    ok("lanes gel.tif -o cut --exclude " + std::to_string(y0) + "-" + std::to_string(y1) + " --rows 0-239");
-    for (const auto& row : readCsv(dir / "cut" / "bands.csv"))
-        EXPECT_FALSE(num(row, "peak y") >= y0 && num(row, "peak y") < y1) << row.at("lane");
-
-    // The written edits replay to the same lanes and band rows; then a lane removed, one band
-    // removed and one drawn by hand.
-    const std::string written = readFile(dir / "placed" / "gel.edits.json");
+    // The written edits replay to the same lanes and band rows.
     ok("lanes gel.tif -o again --edits placed/gel.edits.json");
     EXPECT_EQ(readFile(dir / "again" / "lanes.csv"), readFile(dir / "placed" / "lanes.csv"));
     const Table first = readCsv(dir / "placed" / "bands.csv"),
@@ -116,8 +97,22 @@ TEST_F(Workflow, HandPlacedLanesRowLimitsAndEditsReplay) {
     for (size_t k = 0; k < first.size(); ++k)
         EXPECT_EQ(first[k].at("top") + first[k].at("bottom"),
                   replayed[k].at("top") + replayed[k].at("bottom"));
+}
 
-    json e = json::parse(written);
+TEST_F(Workflow, ARowLeftOutLosesItsBandInEveryLane) {
+    const GelTruth t = gel("gel.tif", 4, 3);
+    const GelBand& b = t.bands[1];
+    const int y0 = static_cast<int>(b.y) - 3, y1 = static_cast<int>(b.y) + 4;
+    ok("lanes gel.tif -o cut --exclude " + std::to_string(y0) + "-" + std::to_string(y1) + " --rows 0-239");
+    for (const auto& row : readCsv(dir / "cut" / "bands.csv"))
+        EXPECT_FALSE(num(row, "peak y") >= y0 && num(row, "peak y") < y1) << row.at("lane");
+}
+
+// A lane removed, one band removed and one drawn by hand.
+TEST_F(Workflow, HandEditsApply) {
+    const GelTruth t = gel("gel.tif", 4, 3);
+    ok("lanes gel.tif -o found --write-edits");
+    json e = json::parse(readFile(dir / "found" / "gel.edits.json"));
     e["removedLanes"] = {{{"tier", 1}, {"lane", 2}}};
     e.erase("bands");
     const int peak = static_cast<int>(std::lround(t.bands[0].y));
@@ -132,32 +127,21 @@ TEST_F(Workflow, HandPlacedLanesRowLimitsAndEditsReplay) {
     EXPECT_EQ(readCsv(dir / "edited" / "lanes.csv").size(), 3u);
     EXPECT_EQ(perLane, (std::map<std::string, int>{{"1", 2}, {"2", 3}, {"3", 4}}));
     EXPECT_EQ(edited.back().at("top") + "-" + edited.back().at("bottom"), "200-219");
+}
 
-    // Hostile edits and lanes files: one line naming the file and the line or field.
-    const std::pair<const char*, const char*> bad[] = {
-        {"{\"kestroEdits\": 1, \"lanes\": [}", "mine.json: not JSON, at line 1"},
-        {"{\"kestroEdits\": 1,\n \"lanes\": [{\"tier\": 1, \"centre\": 50}]}", "lanes[1].width: is missing"},
-        {"{\"kestroEdits\": 1, \"addedBands\": [{\"tier\": 1, \"lane\": 1, \"top\": 9, \"bottom\": 9}]}",
-         "addedBands[1]: bottom"},
-        {"{\"kestroEdits\": 1, \"removedLanes\": [{\"tier\": 2, \"lane\": 1}]}",
-         "tier 2, but the gel has 1 tier"},
-        {"{\"kestroEdits\": 1, \"removedBands\": [{\"tier\": 1, \"lane\": 9, \"row\": 5}]}",
-         "tier 1 has no lane 9"},
-        {"{\"kestroEdits\": 1, \"lanes\": [{\"tier\": 1e300, \"left\": 1, \"right\": 2}]}", "lanes[1].tier"},
-        {"{\"kestroEdits\": 2}", "kestroEdits: must be 1"},
-        {"[1, 2]", "must be an object"},
-        {"{\"kestroEdits\": 1, \"lane\": []}", "unknown field 'lane'"},
-        {"{\"kestroEdits\": 1, \"lanes\": [{\"tier\": 1, \"left\": 10, \"right\": 40, \"path\": {\"centre\": "
-         "50}}]}",
-         "lanes[1].path.centre: must lie between 10 and 40"},
-    };
-    for (const auto& [text, message] : bad) {
+// One line naming the file and the line or field.
+TEST_F(Workflow, HostileEditsOrLanesFilesAreRefused) {
+    gel("gel.tif", 4, 3);
+    const std::vector<std::string> rows = TableRows("tools/data/hostile-edits.txt");
+    for (const std::string& row : rows) {
+        const std::string message = row.substr(0, row.find(" | ")), text = row.substr(row.find(" | ") + 3);
         std::ofstream(dir / "mine.json") << text;
         const Result r = run("lanes gel.tif -o bad --edits mine.json", dir);
         EXPECT_EQ(r.exit, 1) << text;
         EXPECT_NE(r.err.find(message), std::string::npos) << text << "\n" << r.err;
         EXPECT_FALSE(fs::exists(dir / "bad" / "bands.csv")) << text;
     }
+    EXPECT_EQ(rows.size(), 10u);
     std::ofstream(dir / "lanes.txt") << "# tier centre width\n1 40 30\n1 80\n";
     const Result r = run("lanes gel.tif -o bad --lanes-file lanes.txt", dir);
     EXPECT_NE(r.err.find("lanes.txt:3: expected three numbers"), std::string::npos) << r.err;
@@ -178,7 +162,7 @@ TEST_F(Workflow, FoundBentLanesReplayBitForBit) {
     EXPECT_EQ(readFile(dir / "again" / "bands.csv"), readFile(dir / "found" / "bands.csv"));
 }
 
-TEST_F(Workflow, TablesRunRecordAndResultsNeverLost) {
+TEST_F(Workflow, LaneTotalsAreTheirBandsSums) {
     gel("gel.tif", 4, 3, 1);
     ok("lanes gel.tif -o out");
     const Table bands = readCsv(dir / "out" / "bands.csv"), lanes = readCsv(dir / "out" / "lanes.csv");
@@ -193,8 +177,12 @@ TEST_F(Workflow, TablesRunRecordAndResultsNeverLost) {
         EXPECT_NEAR(num(l, "total volume"), total[l.at("lane")], 1e-6 * total[l.at("lane")]);
         EXPECT_EQ(l.at("tier") + l.at("lane in tier"), "1" + l.at("lane"));
     }
+}
 
-    // The run record: each input's SHA-256 and size as sha256sum and the file system see them.
+// Each input's SHA-256 and size as sha256sum and the file system see them.
+TEST_F(Workflow, TheRunRecordNamesEachInput) {
+    gel("gel.tif", 4, 3, 1);
+    ok("lanes gel.tif -o out");
     const json report = json::parse(readFile(dir / "out" / "gel.lanes.json"));
     ASSERT_EQ(std::system(("cd " + quote(dir.string()) + " && sha256sum gel.tif > sum.txt").c_str()), 0);
     const json& input = report["run"]["inputs"][0];
@@ -202,8 +190,13 @@ TEST_F(Workflow, TablesRunRecordAndResultsNeverLost) {
     EXPECT_EQ(input["bytes"].get<std::uintmax_t>(), fs::file_size(dir / "gel.tif"));
     EXPECT_EQ(report["run"]["commandLine"].back(), "out");
     EXPECT_EQ(report["run"]["parameters"]["prominence"], 0.03);
+}
 
-    // A second run into the same folder is refused by name and changes nothing; --force writes.
+// A second run into the same folder is refused by name and changes nothing; --force writes.
+TEST_F(Workflow, ResultsAreNeverLost) {
+    gel("gel.tif", 4, 3, 1);
+    ok("lanes gel.tif -o out");
+    const size_t bands = readCsv(dir / "out" / "bands.csv").size();
     const std::string before = readFile(dir / "out" / "bands.csv");
     const Result again = run("lanes gel.tif -o out --exclude 0-70", dir);
     EXPECT_EQ(again.exit, 1);
@@ -214,7 +207,7 @@ TEST_F(Workflow, TablesRunRecordAndResultsNeverLost) {
 
     // A folder run beside its own outputs does not measure them; a failed input writes nothing.
     ok("lanes . -o . --force");
-    EXPECT_EQ(readCsv(dir / "bands.csv").size(), bands.size());
+    EXPECT_EQ(readCsv(dir / "bands.csv").size(), bands);
     std::ofstream(dir / "junk.tif") << "not an image";
     EXPECT_EQ(run("lanes junk.tif -o failed", dir).exit, 1);
     EXPECT_FALSE(fs::exists(dir / "failed" / "bands.csv"));
@@ -232,7 +225,7 @@ TEST_F(Workflow, TablesRunRecordAndResultsNeverLost) {
 // Two ladders in a tier: a band is sized between their calibrations by its lane's place, and a
 // tier is never sized by another tier's ladder. Hand-made analyses: ladders at columns 0 and 100
 // run 100 rows per decade, the right one 10 rows lower (the smile).
-TEST(GelLadders, TwoLaddersPerTierLeaveOneOutAndMass) {
+TEST(GelLadders, TwoLaddersPerTierSizeFitMassTheirTier) {
     gel::Analysis a;
     const auto lane = [&](int tier, double centre, std::vector<double> rows,
                           std::vector<double> volumes = {}) {

@@ -46,7 +46,7 @@ std::string picture(CDC& dc) {
 
 } // namespace
 
-TEST(StretchDIBits, PlacesScalesMirrorsAndClipsNearestPixels) {
+TEST(StretchDIBits, DrawsNearestPixelsAsItsTableSays) {
     Info info;
     Dib dib = letters(info);
     const std::vector<std::string> rows = TableRows("winsys/data/stretch-dibits.txt");
