@@ -211,7 +211,7 @@ PreparedGel::PreparedGel(const GreyView& g, const Options& o) {
     if (r.width < 16 || r.height / 16 < std::max(1, o.tiers))
         throw ArgumentError("the region is too small for a gel (16 x 16 pixels per tier at least)");
 
-    auto wk = std::make_shared<Work>();
+    auto wk = std::make_shared<Work>(r.width, r.height);
     wk->imageWidth = g.width;
     wk->imageHeight = g.height;
     wk->region = r;
@@ -220,8 +220,6 @@ PreparedGel::PreparedGel(const GreyView& g, const Options& o) {
     wk->w = r.width;
     wk->h = r.height;
     wk->maxValue = g.maxValue;
-    wk->values = RasterImageGS16(r.width, r.height);
-    wk->background = RasterImageGS16(r.width, r.height);
     kestro::detail::parallelRows(r.height, static_cast<size_t>(r.width), [&](long y0, long y1) {
         for (long y = y0; y < y1; ++y)
             readRow(g, r.y + static_cast<int>(y), r.x, r.width,

@@ -14,6 +14,9 @@ namespace kestro::gel {
 // The region's pixels in bright-band polarity, and their background, as rasters the library's
 // filters take; positions in it ("work coordinates") count from the region's corner.
 struct PreparedGel::Work {
+    // The rasters are made in place: assigning one copies its pixels into fresh pages, on one
+    // thread.
+    Work(int width, int height) : values(width, height), background(width, height) {}
     int imageWidth = 0, imageHeight = 0;
     Region region;
     int x0 = 0, y0 = 0, w = 0, h = 0;
