@@ -204,6 +204,7 @@ std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, dou
 double darkestLevel(const Work& wk) {
     const long rows = (wk.h + 3) / 4;
     const size_t levels = static_cast<size_t>(wk.maxValue) + 1, perRow = static_cast<size_t>((wk.w + 3) / 4);
+    // A sampled row stands for the 4 x 4 pixels around each of its samples.
     const int bands = kestro::detail::bandCount(rows, perRow * 16);
     std::vector<std::vector<size_t>> counts(static_cast<size_t>(bands));
     kestro::detail::runBands(bands, [&](int band) {
