@@ -192,6 +192,10 @@ struct Options {
     int backgroundHalfHeight = 0;
     int ladderLane = -1;             ///< index into the result's lanes (0-based), -1 for no calibration
     std::vector<double> ladderSizes; ///< sizes of the ladder's bands, largest (top) first
+    /// Lanes (indices, as ladderLane) that hold the ladder of ladderSizes; with ladderLane, their
+    /// sizes the band search missed between two bands it paired are sought where those bands'
+    /// calibration puts them (Band::fromLadder)
+    std::vector<int> ladderLanes;
     SizeFit sizeFit = SizeFit::MonotoneSpline;
     bool shoulders = true; ///< also find faint bands that are only shoulders on a brighter band's flank
 };
@@ -220,6 +224,8 @@ struct Band {
                                  ///< dimers, degraded DNA) rather than a sharp band
     bool shoulder = false;       ///< a shoulder on a brighter band's flank, not a peak of its own: its
                                  ///< place and volume are less certain
+    bool fromLadder = false;     ///< not found by the search but sought where the ladder's sizes put a
+                                 ///< band it missed (Options::ladderLanes)
     double mass = 0;             ///< estimated mass (the ladder masses' unit) from its tier's mass curve;
                                  ///< 0 without one
 };

@@ -18,6 +18,8 @@ struct BandPeak {
     Peak peak;
     double hwL = 0, hwR = 0; // half-widths at half prominence, rows
     bool shoulder = false;
+    bool fromLadder = false;
+    bool seen = false; // sought on a peak of the profile too weak to pass as a band alone
 };
 
 // What the search for a lane's bands keeps for the second pass, which adds the shoulders once
@@ -33,6 +35,7 @@ struct LaneSearch {
     double least = 0;            // least prominence of a band
     double typical = 0;          // the lane's median
     double noise = 0;            // of the unsmoothed profile
+    double noiseLeast = 0;       // the least prominence the noise allows
     std::vector<BandPeak> bands; // by position
     Profile curvature;           // second difference at the band scale, once shoulders were sought
     Profile between;             // the gel between the lanes, smoothed; empty without neighbours
@@ -77,7 +80,8 @@ LaneSearch findPeakBands(const Profile& profile, const Profile& gap, const Profi
     ls.s = boxSmooth(profile, radius);
     const Profile& s = ls.s;
     ls.noise = noiseOf(profile);
-    ls.least = std::max(5.0 * ls.noise / std::sqrt(2.0 * radius + 1), o.minProminence * range);
+    ls.noiseLeast = 5.0 * ls.noise / std::sqrt(2.0 * radius + 1);
+    ls.least = std::max(ls.noiseLeast, o.minProminence * range);
     // A band stands out of its valleys and also above the lane's typical level (its median):
     // the bright rim of a dark well has prominence but no height.
     Profile sorted(s);
@@ -271,6 +275,7 @@ void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const LaneSu
         b.prominence = bp.peak.prominence;
         b.width = bp.hwL + bp.hwR;
         b.shoulder = bp.shoulder;
+        b.fromLadder = bp.fromLadder;
         // The line between the mean row sums around the top and the bottom row; bands that part
         // without a valley (a shoulder and its neighbours) share one line from the top of the
         // first to the bottom of the last, and each takes what lies above it in its own rows, as
@@ -283,6 +288,80 @@ void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const LaneSu
         measureVolumes(b, lane, wk, rows, tops[k], bottoms[k], tops[first], bottoms[last], o);
         lane.bands.push_back(b);
     }
+}
+
+// Measures a lane's bands, leaving out shoulders that hold less than `least`: the search's
+// bands then change, as do the boxes of their neighbours.
+void measureKept(Lane& l, LaneSearch& ls, const Work& wk, const LaneSums& sums, double least,
+                 const Options& o) {
+    for (;;) {
+        l.bands.clear();
+        measureBands(l, wk, ls, sums, o);
+        std::vector<BandPeak> kept;
+        for (size_t i = 0; i < ls.bands.size(); ++i)
+            if (!ls.bands[i].shoulder || l.bands[i].correctedVolume >= least ||
+                (ls.bands[i].seen && l.bands[i].correctedVolume > 0))
+                kept.push_back(ls.bands[i]);
+        if (kept.size() == ls.bands.size()) break;
+        ls.bands = std::move(kept);
+    }
+}
+
+// A dense ladder hides faint bands in the flanks of bright ones, where they make neither a peak
+// nor a bend the search can tell from noise; the user's list of sizes says they are there. Each
+// size the pairing left out between two paired bands is sought where their calibration puts it,
+// as a shoulder: it parts from its neighbours where the profile bends up most and shares their
+// baseline. A band found within 1.5 sigma of that row is taken to be it. Where the profile has
+// a peak of its own within that reach, too weak to pass as a band alone, the sizes confirm it:
+// the band is put on that peak and kept if it holds anything above its baseline; elsewhere it
+// must hold what a found shoulder holds.
+void completeLadder(Lane& l, LaneSearch& ls, const Work& wk, double sigma, double least, const Options& o) {
+    if (!(sigma > 0.5) || l.bands.size() < 3) return;
+    // The search's bands that the later tests dropped (above the wells, too wide) stay dropped.
+    std::vector<BandPeak> kept;
+    for (const BandPeak& bp : ls.bands)
+        for (const Band& b : l.bands)
+            if (b.peakY == l.box.top + bp.peak.at) kept.push_back(bp);
+    std::vector<double> distances;
+    for (const Band& b : l.bands)
+        distances.push_back(b.peakY - l.box.top);
+    const int n = static_cast<int>(ls.s.size());
+    const std::vector<Peak> peaks = findPeaks(ls.s);
+    bool added = false;
+    for (double at : missingLadderRows(distances, o.ladderSizes)) {
+        bool clear = at >= 1 && at <= n - 2;
+        for (const BandPeak& bp : kept)
+            clear = clear && std::fabs(bp.peak.at - at) >= 1.5 * sigma;
+        if (!clear) continue;
+        BandPeak b;
+        b.shoulder = b.fromLadder = true;
+        b.peak.pos = static_cast<int>(std::lround(at));
+        b.peak.at = at;
+        // A peak counts when it stands out of the noise and above the lane's usual level, as a
+        // found band must, though not by a band's least prominence.
+        for (const Peak& p : peaks) {
+            bool fits = std::fabs(p.at - at) <= 1.5 * sigma && p.prominence >= ls.noiseLeast &&
+                        ls.s[static_cast<size_t>(p.pos)] - ls.typical >= ls.least;
+            for (const BandPeak& bp : kept)
+                fits = fits && std::fabs(bp.peak.at - p.at) >= sigma; // not a found band's own top
+            if (fits && (!b.seen || p.prominence > b.peak.prominence)) {
+                b.seen = true;
+                b.peak = p;
+            }
+        }
+        if (!b.seen) {
+            if (ls.s[static_cast<size_t>(b.peak.pos)] - ls.typical < ls.least) continue;
+            b.peak.prominence = ls.s[static_cast<size_t>(b.peak.pos)] - ls.typical;
+        }
+        b.hwL = b.hwR = 1.1774 * sigma;
+        kept.push_back(b);
+        added = true;
+    }
+    if (!added) return;
+    std::sort(kept.begin(), kept.end(),
+              [](const BandPeak& a, const BandPeak& b) { return a.peak.at < b.peak.at; });
+    ls.bands = std::move(kept);
+    measureKept(l, ls, wk, laneSums(l, wk, o), least, o);
 }
 
 } // namespace
@@ -347,6 +426,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     widths.clear();
     // Each band's width as its steeper side gives it (peak row, width), lane by lane.
     std::vector<std::vector<std::pair<double, double>>> steeper(lanes.size());
+    std::vector<double> leastShoulder(lanes.size());
     kestro::detail::runBands(count, [&](int lane) {
         const size_t k = static_cast<size_t>(lane);
         LaneSearch& ls = searches[k];
@@ -355,21 +435,10 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         // usual width across the lane: the corners of a flat, saturated top bend the profile as
         // a shoulder does, but the box between them and the top holds nothing.
         Lane& l = lanes[k];
-        const double least = 0.35 * ls.least * sigma * std::sqrt(2 * 3.14159265358979) * l.box.width();
-        const LaneSums sums = laneSums(l, wk, o);
-        for (;;) {
-            l.bands.clear();
-            measureBands(l, wk, ls, sums, o);
-            std::vector<BandPeak> kept;
-            for (size_t i = 0; i < ls.bands.size(); ++i)
-                if (!ls.bands[i].shoulder || l.bands[i].correctedVolume >= least) kept.push_back(ls.bands[i]);
-            if (kept.size() == ls.bands.size()) break;
-            ls.bands = std::move(kept);
-        }
-        for (size_t i = 0; i < l.bands.size(); ++i) {
-            l.bands[i].lane = static_cast<int>(k);
+        leastShoulder[k] = 0.35 * ls.least * sigma * std::sqrt(2 * 3.14159265358979) * l.box.width();
+        measureKept(l, ls, wk, laneSums(l, wk, o), leastShoulder[k], o);
+        for (size_t i = 0; i < l.bands.size(); ++i)
             steeper[k].emplace_back(l.bands[i].peakY, 2 * std::min(ls.bands[i].hwL, ls.bands[i].hwR));
-        }
     });
     for (const Lane& l : lanes)
         for (const Band& b : l.bands)
@@ -407,6 +476,19 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
                                  lanes[k].bands.end());
         }
     }
+    if (!o.ladderSizes.empty()) {
+        std::vector<int> ladders = o.ladderLanes;
+        if (o.ladderLane >= 0) ladders.push_back(o.ladderLane);
+        std::sort(ladders.begin(), ladders.end());
+        ladders.erase(std::unique(ladders.begin(), ladders.end()), ladders.end());
+        for (int k : ladders)
+            if (k >= 0 && k < count)
+                completeLadder(lanes[static_cast<size_t>(k)], searches[static_cast<size_t>(k)], wk, sigma,
+                               leastShoulder[static_cast<size_t>(k)], o);
+    }
+    for (size_t k = 0; k < lanes.size(); ++k)
+        for (Band& b : lanes[k].bands)
+            b.lane = static_cast<int>(k);
     // Diffuse bands: sides that rise over more columns than the gel's bands usually do.
     kestro::detail::runBands(count, [&](int k) {
         Lane& l = lanes[static_cast<size_t>(k)];

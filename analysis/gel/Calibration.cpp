@@ -65,7 +65,7 @@ std::vector<double> SizeCalibration::leaveOneOut() const {
     return out;
 }
 
-namespace {
+namespace detail {
 
 // Which ladder bands go with which sizes, as (band, size) index pairs. Both lists run from the
 // top; the shorter one is paired in order with a part of the longer one. Migration is a smooth
@@ -150,6 +150,38 @@ std::vector<std::pair<size_t, size_t>> pairLadder(const std::vector<double>& pos
         pairs.push_back(pairOf(t, offset[t]));
     return pairs;
 }
+
+std::vector<double> missingLadderRows(const std::vector<double>& distances,
+                                      const std::vector<double>& sizes) {
+    std::vector<double> rows;
+    if (sizes.size() <= distances.size()) return rows;
+    bool searched = false;
+    const std::vector<std::pair<size_t, size_t>> pairs = pairLadder(distances, sizes, searched);
+    // Paired from the top, the pairing says nothing about where a size is missing.
+    if (!searched) return rows;
+    SizeCalibration c;
+    for (const auto& [band, size] : pairs) {
+        c.positions.push_back(distances[band]);
+        c.sizes.push_back(sizes[size]);
+    }
+    for (size_t t = 0; t + 1 < pairs.size(); ++t)
+        for (size_t k = pairs[t].second + 1; k < pairs[t + 1].second; ++k) {
+            // Between two of its nodes the monotone spline falls from one size to the other.
+            double lo = c.positions[t], hi = c.positions[t + 1];
+            for (int i = 0; i < 60; ++i) {
+                const double mid = 0.5 * (lo + hi);
+                (c.sizeAt(mid) > sizes[k] ? lo : hi) = mid;
+            }
+            rows.push_back(0.5 * (lo + hi));
+        }
+    return rows;
+}
+
+} // namespace detail
+
+namespace {
+
+using detail::pairLadder;
 
 std::string number(double v) {
     char text[32];

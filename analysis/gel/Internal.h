@@ -92,6 +92,14 @@ void measureVolumes(Band& b, const Lane& lane, const Work& wk, const LaneSums& r
                     int lineTop, int lineBottom, const Options& o);
 double edgeWidthOf(const Lane& lane, const Band& band, const Work& wk);
 
+// Ladder bands paired with sizes, as (band, size) index pairs; searched is false when they were
+// paired from the top.
+std::vector<std::pair<size_t, size_t>> pairLadder(const std::vector<double>& positions,
+                                                  const std::vector<double>& sizes, bool& searched);
+// Where a ladder lane's missing sizes lie (distances from its top, rising): the sizes its
+// pairing left out between two paired bands, placed by the monotone calibration of those bands.
+std::vector<double> missingLadderRows(const std::vector<double>& distances, const std::vector<double>& sizes);
+
 // Warnings of an analysis, sorted by text, each once.
 void addWarning(Analysis& a, const char* code, std::string text);
 

@@ -288,6 +288,7 @@ void bindGel(py::module_& m) {
         .def_readonly("edge_width", &gel::Band::edgeWidth)
         .def_readonly("diffuse", &gel::Band::diffuse)
         .def_readonly("shoulder", &gel::Band::shoulder)
+        .def_readonly("from_ladder", &gel::Band::fromLadder)
         .def("__repr__", [](const gel::Band& b) {
             return "<Band " + std::to_string(b.index) + " of lane " + std::to_string(b.lane) + " at y " +
                    std::to_string(b.peakY) + ">";

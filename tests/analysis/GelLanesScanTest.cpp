@@ -193,6 +193,27 @@ TEST(GelLanesScan, FourLadderGel) {
                         referenceSizes[r], 1e-6)
                 << "lane " << l + 1;
     }
+
+    // Told that every lane holds the ladder, the analysis seeks the sizes the search missed: each
+    // lane then has all 19, and a band of one size lies at the same place in all four lanes,
+    // measured from the 3.0 kb band (the 6th) as a share of the way to the 0.5 kb band (the 15th).
+    gel::Options o;
+    o.ladderLanes = {0, 1, 2, 3};
+    o.ladderSizes = all;
+    const gel::Analysis full = gel::analyse(*image, o);
+    ASSERT_EQ(full.lanes.size(), 4u);
+    for (const gel::Lane& l : full.lanes)
+        ASSERT_EQ(l.bands.size(), all.size()) << "lane " << l.index + 1;
+    for (size_t k = 0; k < all.size(); ++k) {
+        double place[4], mean = 0;
+        for (size_t l = 0; l < 4; ++l) {
+            const std::vector<gel::Band>& b = full.lanes[l].bands;
+            place[l] = (b[k].peakY - b[5].peakY) / (b[14].peakY - b[5].peakY);
+            mean += place[l] / 4;
+        }
+        for (size_t l = 0; l < 4; ++l)
+            EXPECT_NEAR(place[l], mean, 0.04) << all[k] << " kb, lane " << l + 1;
+    }
 }
 
 // Two tiers of 20 lanes; the mask of its source has bands in 20 lanes of the top tier and 18 of

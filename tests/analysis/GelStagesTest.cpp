@@ -41,13 +41,14 @@ void expectSameBands(const gel::Analysis& a, const gel::Analysis& b, double rows
 
 // The analysis of a 16-bit image in four lanes placed by hand, 30 columns wide every 45 from
 // column 10.
-gel::Analysis inFourLanes(const std::vector<std::uint16_t>& px, int w, int h) {
+gel::Analysis inFourLanes(const std::vector<std::uint16_t>& px, int w, int h,
+                          const gel::Options& o = gel::Options()) {
     const gel::PreparedGel prepared(gel::GreyView::of(px.data(), w, h, 2 * w));
     const std::vector<gel::Tier> tiers = gel::findTiers(prepared);
     std::vector<gel::LanePlacement> placed;
     for (int k = 0; k < 4; ++k)
         placed.push_back(gel::LanePlacement::centred(0, 25 + 45 * k, 30));
-    return gel::analyseLanes(prepared, tiers, gel::placeLanes(prepared, tiers, placed));
+    return gel::analyseLanes(prepared, tiers, gel::placeLanes(prepared, tiers, placed), o);
 }
 
 } // namespace
@@ -334,4 +335,40 @@ TEST(GelStages, DenseLadderValleysAreNoSlots) {
     const gel::Analysis a = inFourLanes(px, w, h);
     ASSERT_EQ(a.lanes.size(), 4u);
     EXPECT_EQ(a.lanes[1].bands.size(), 17u);
+}
+
+// A faint ladder band three sigma below a bright one makes neither a peak nor a bend clear of
+// it; the ladder's sizes say it is there. A size where the gel is blank adds nothing.
+TEST(GelStages, LadderSizesFindTheBandHiddenInAFlank) {
+    const int w = 200, h = 300;
+    std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
+    // Migration falls with log size, a decade in 100 rows: rows 60 .. 220 hold 10 .. 0.251.
+    const std::vector<std::pair<double, double>> ladder = {{60, 8000},  {100, 8000}, {140, 8000},
+                                                           {152, 1000}, {180, 8000}, {220, 8000}};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            double v = 1000;
+            if (x >= 10 && x < 40)
+                for (const auto& [at, height] : ladder)
+                    v += height * std::exp(-0.5 * std::pow((y - at) / 4.0, 2));
+            else if ((x - 10) % 45 < 30 && x >= 10 && x < 175)
+                v += 6000 * std::exp(-0.5 * std::pow((y - 200) / 4.0, 2));
+            px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
+        }
+    EXPECT_EQ(inFourLanes(px, w, h).lanes[0].bands.size(), 5u);
+    gel::Options o;
+    o.ladderLanes = {0};
+    for (const std::vector<double>& sizes :
+         {std::vector<double>{10, 3.98, 1.585, 1.202, 0.631, 0.251},
+          std::vector<double>{10, 6.31, 3.98, 1.585, 1.202, 0.631, 0.251}}) {
+        o.ladderSizes = sizes;
+        const gel::Analysis a = inFourLanes(px, w, h, o);
+        const std::vector<gel::Band>& bands = a.lanes[0].bands;
+        ASSERT_EQ(bands.size(), 6u) << sizes.size() << " sizes";
+        for (size_t k = 0; k < 6; ++k) {
+            EXPECT_NEAR(bands[k].peakY, ladder[k].first, 2) << k;
+            EXPECT_EQ(bands[k].fromLadder, k == 3) << k;
+        }
+        EXPECT_EQ(a.lanes[1].bands.size(), 1u);
+    }
 }

@@ -243,7 +243,7 @@ bool RowLimits::keeps(double row) const {
 
 gel::Analysis replayEdits(const gel::PreparedGel& gel, const std::vector<gel::Tier>& tiers,
                           std::vector<gel::Lane> lanes, const GelEdits& e, const RowLimits& limits,
-                          const gel::Options& options) {
+                          const gel::Options& options, const std::vector<LadderRef>& ladders) {
     const int tierCount = static_cast<int>(tiers.size());
     const auto checkTier = [&](int tier, const std::string& field) {
         if (tier >= tierCount)
@@ -282,6 +282,11 @@ gel::Analysis replayEdits(const gel::PreparedGel& gel, const std::vector<gel::Ti
         }
         gel::Options o = options;
         o.ladderLane = -1;
+        const std::vector<int> numbers = numbersInTier(lanes);
+        for (size_t k = 0; k < lanes.size(); ++k)
+            for (const LadderRef& ref : ladders)
+                if ((ref.tier < 0 || ref.tier == lanes[k].tier) && numbers[k] == ref.lane - 1)
+                    o.ladderLanes.push_back(static_cast<int>(k));
         gel::Analysis a = gel::analyseLanes(gel, tiers, std::move(lanes), o);
         const std::vector<int> n = numbersInTier(a.lanes);
         const auto laneOf = [&](int tier, int lane, const std::string& field) -> gel::Lane& {

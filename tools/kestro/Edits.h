@@ -54,12 +54,20 @@ struct RowLimits {
     bool keeps(double row) const;
 };
 
+/// A ladder lane as --ladder names it: its number within its tier, in one tier or in each.
+struct LadderRef {
+    int tier = -1; ///< -1: every tier
+    int lane = 0;  ///< within the tier, from 1
+};
+
 /// The analysis after the lanes, replaying the edits on the lanes given (found or placed): lanes
 /// replaced and removed, bands found (or listed) and kept within the limits, bands removed and
 /// added, bands renumbered. No calibration: the caller sizes the bands after. Raises ToolError
 /// (naming the edit) for an edit that does not fit the gel, such as a tier or lane it lacks.
+/// The search seeks the ladder lanes' missing sizes (options.ladderSizes) among the lanes
+/// replayed.
 gel::Analysis replayEdits(const gel::PreparedGel& gel, const std::vector<gel::Tier>& tiers,
                           std::vector<gel::Lane> lanes, const GelEdits& edits, const RowLimits& limits,
-                          const gel::Options& options);
+                          const gel::Options& options, const std::vector<LadderRef>& ladders);
 
 } // namespace kestro

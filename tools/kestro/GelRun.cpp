@@ -17,11 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct LadderRef {
-    int tier = -1; ///< -1: every tier
-    int lane = 0;  ///< within the tier, from 1
-};
-
 std::vector<LadderRef> ladderRefs(const std::vector<std::string>& items) {
     std::vector<LadderRef> refs;
     for (const std::string& item : items) {
@@ -366,6 +361,7 @@ GelStage stageGel(const std::string& file, const GelArgs& a) {
     o.minProminence = a.prominence;
     o.background =
         a.background == "minimum" ? gel::VolumeBackground::MovingMinimum : gel::VolumeBackground::LaneValleys;
+    o.ladderSizes = a.sizes;
     if (a.region.size() == 4) o.region = gel::Region{a.region[0], a.region[1], a.region[2], a.region[3]};
     namingFile(file, [&] {
         s.prepared.emplace(s.grey->view(), o);
@@ -398,7 +394,7 @@ GelRun finishGel(const GelStage& s, const GelArgs& a, const GelEdits& edits) {
     const std::vector<gel::Tier>& tiers = s.tiers;
     namingFile(file, [&] {
         const gel::PreparedGel& g = *r.prepared;
-        r.analysis = replayEdits(g, tiers, s.lanes, edits, rowLimits(a), s.options);
+        r.analysis = replayEdits(g, tiers, s.lanes, edits, rowLimits(a), s.options, ladderRefs(a.ladder));
         r.analysis.greyConversion = s.grey->conversion;
         std::map<int, int> next;
         for (const gel::Lane& l : r.analysis.lanes)
@@ -559,7 +555,8 @@ nlohmann::ordered_json gelReport(const GelRun& r, const GelArgs& a, const nlohma
                                         {"volumeIsLowerBound", b.saturated},
                                         {"edgeWidth", b.edgeWidth},
                                         {"diffuse", b.diffuse},
-                                        {"shoulder", b.shoulder}};
+                                        {"shoulder", b.shoulder},
+                                        {"fromLadder", b.fromLadder}};
             if (!an.calibrations.empty()) {
                 o["size"] = b.size;
                 o["extrapolated"] = b.extrapolated;
