@@ -59,9 +59,8 @@ std::vector<Peak> lanePeaks(const Profile& s, const Options& o) {
 std::vector<Lane> lanesAt(const Profile& s, const std::vector<Peak>& kept, std::vector<size_t>& from) {
     const int n = static_cast<int>(s.size());
     std::vector<Lane> lanes;
-    from.resize(kept.size());
+    from.clear();
     for (size_t k = 0; k < kept.size(); ++k) {
-        from[k] = k;
         const int p = kept[k].pos;
         const int lo = k > 0 ? kept[k - 1].pos : 0;
         const int hi = k + 1 < kept.size() ? kept[k + 1].pos : n - 1;
@@ -78,7 +77,13 @@ std::vector<Lane> lanesAt(const Profile& s, const std::vector<Peak>& kept, std::
         lane.left = std::max(crossing(s, p, -1, floorL + 0.15 * (h - floorL), lo), lane.centre - reach);
         lane.right = std::min(crossing(s, p, +1, floorR + 0.15 * (h - floorR), hi), lane.centre + reach);
         lane.prominence = kept[k].prominence;
+        // The cut edge of a gel glows, and falls off only towards the gel: a stripe at the side
+        // of the region that does not fall halfway back towards it is the edge, not a lane.
+        const bool outer = k == 0 || k + 1 == kept.size();
+        const double outerFloor = k == 0 ? floorL : floorR, innerFloor = k == 0 ? floorR : floorL;
+        if (outer && kept.size() > 1 && h - outerFloor < 0.5 * (h - innerFloor)) continue;
         lanes.push_back(lane);
+        from.push_back(k);
     }
     if (lanes.size() >= 3) {
         std::vector<double> widths;
@@ -91,7 +96,7 @@ std::vector<Lane> lanesAt(const Profile& s, const std::vector<Peak>& kept, std::
         for (size_t k = 0; k < lanes.size(); ++k)
             if (lanes[k].right - lanes[k].left >= least) {
                 lanes[j] = lanes[k];
-                from[j++] = k;
+                from[j++] = from[k];
             }
         lanes.resize(j);
         from.resize(j);

@@ -290,3 +290,12 @@ TEST(GelLanesScan, TwoTierGelWithAShortGap) {
     for (int n : lanes)
         EXPECT_TRUE(n == 8 || n == 9) << n;
 }
+
+// A camera photo of a gel that fills the frame: the gel's cut left edge glows over the first 30
+// columns, brightest some columns in; the first lane, a ladder, lies at about x = 110 by eye.
+TEST(GelLanesScan, GlowingCutEdgeIsNoLane) {
+    LOAD_OR_SKIP(image, "agarose-dna-rgb-camera-02.tif");
+    const gel::Analysis a = gel::analyse(*image);
+    ASSERT_FALSE(a.lanes.empty());
+    EXPECT_NEAR(a.lanes[0].centre, 110, 10);
+}
