@@ -444,7 +444,10 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         for (const Band& b : l.bands)
             widths.push_back(b.width);
     // Above the wells lie the edge of the gel or its tray and the wells' rims, never a band; nor
-    // is the bright rim along the gel's cut edge, or anything beyond it.
+    // is the bright rim along the gel's cut edge, or anything beyond it. Where the scan cuts
+    // through the wells or a front, what is left of them rises from the region's top or bottom
+    // row without a valley and peaks within an edge's glow of it; a band so cut cannot be
+    // measured either.
     const double darkest = wk.darkest;
     // An edge's blur and glow scale with the scan, not with the tier a lane lies in.
     const int edgeRows = std::max(4, wk.h / 64);
@@ -455,7 +458,10 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
                                      [&](const Band& b) {
                                          return b.peakY < tiers[static_cast<size_t>(l.tier)].firstBandRow ||
-                                                b.peakY < l.box.top + on || b.peakY >= l.box.top + off;
+                                                b.peakY < l.box.top + on || b.peakY >= l.box.top + off ||
+                                                (b.box.top <= wk.y0 && b.peakY < wk.y0 + edgeRows) ||
+                                                (b.box.bottom >= wk.y0 + wk.h &&
+                                                 b.peakY >= wk.y0 + wk.h - edgeRows);
                                      }),
                       l.bands.end());
     }

@@ -372,3 +372,28 @@ TEST(GelStages, LadderSizesFindTheBandHiddenInAFlank) {
         EXPECT_EQ(a.lanes[1].bands.size(), 1u);
     }
 }
+
+// A scan cut through the wells: what is left of them rises from the top row and peaks within an
+// edge's glow of it (a 64th of the rows). A band cut by the scan further down is still a band.
+TEST(GelStages, WellsCutByTheScanAreNoBands) {
+    const int w = 200, h = 640;
+    std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            double v = 1000;
+            if (x >= 10 && (x - 10) % 45 < 30 && x < 175) {
+                const int lane = (x - 10) / 45;
+                for (double at : {lane == 3 ? 14.0 : 3.0, 60.0, 100.0})
+                    v += 8000 * std::exp(-0.5 * std::pow((y - at) / 5.0, 2));
+            }
+            px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
+        }
+    const gel::Analysis a = inFourLanes(px, w, h);
+    for (size_t l = 0; l < 4; ++l) {
+        std::vector<double> rows;
+        for (const gel::Band& b : a.lanes[l].bands)
+            rows.push_back(std::round(b.peakY));
+        EXPECT_EQ(rows, l == 3 ? std::vector<double>({14, 60, 100}) : std::vector<double>({60, 100}))
+            << "lane " << l + 1;
+    }
+}
