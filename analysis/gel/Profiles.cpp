@@ -158,18 +158,24 @@ std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, dou
     std::nth_element(order.begin(), order.begin() + at, order.end());
     const double blank = order[static_cast<size_t>(at)];
     if (n < 8 || !(blank - darkest > 10 * noiseOf(profile))) return {0, n};
-    const double level = 0.5 * (darkest + blank), gel = darkest + 0.75 * (blank - darkest);
+    const double level = 0.5 * (darkest + blank);
     // From an edge at row e, stepping dir, the gel stands at its level within a few rows and
     // does not fall back towards the frame for several times that: a band on a dim stretch of gel
     // rises as sharply but falls again.
-    const auto sharpRise = [&](int e, int dir) {
+    const auto sharpRise = [&](int e, int dir, double top) {
         bool risen = false;
         for (int k = 0; k < 4 * sharp && e + dir * k >= 0 && e + dir * k < n; ++k) {
             const double v = s[static_cast<size_t>(e + dir * k)];
             if (v < level) return false;
-            risen = risen || (k < sharp && v >= gel);
+            risen = risen || (k < sharp && v >= darkest + 0.75 * (top - darkest));
         }
         return risen;
+    };
+    const auto margin = [&](int e, int dir) {
+        Profile m;
+        for (int k = 0; k < 4 * sharp && e + dir * k >= 0 && e + dir * k < n; ++k)
+            m.push_back(s[static_cast<size_t>(e + dir * k)]);
+        return medianOf(m);
     };
     // The gel runs from the first to the last stretch of several sharp heights at its level; a
     // speck or the lip of a tray in the frame beyond it is no gel.
@@ -185,15 +191,23 @@ std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, dou
     // A frame lies mostly at the scan's darkest, three quarters of it well below the gel; a dim end
     // of the gel under uneven light slopes up to the gel's level. A casting tray's dim trough and
     // bright lip beside the gel take up less than a quarter of the frame, and do not count.
-    const auto flatDark = [&](int from, int to) {
+    const auto flatDark = [&](int from, int to, double top) {
         Profile run(s.begin() + from, s.begin() + to);
         const size_t m = run.size();
         std::sort(run.begin(), run.end());
-        return run[m / 2] <= darkest + 0.25 * (blank - darkest) &&
-               run[3 * m / 4] <= darkest + 0.35 * (blank - darkest);
+        return run[m / 2] <= darkest + 0.25 * (top - darkest) &&
+               run[3 * m / 4] <= darkest + 0.35 * (top - darkest);
     };
-    if (a < sharp || !sharpRise(a, +1) || !flatDark(0, a)) a = 0;
-    if (n - b < sharp || !sharpRise(b - 1, -1) || !flatDark(b, n)) b = n;
+    // The gel beside its edge may stand well below the level its lanes give the whole (a thin
+    // margin, lanes that glow): the rise to that margin's own level counts then, if the frame
+    // lies as far below the margin as it must below the gel.
+    const auto edge = [&](int e, int dir, int from, int to) {
+        if (sharpRise(e, dir, blank) && flatDark(from, to, blank)) return true;
+        const double own = margin(e, dir);
+        return own < blank && sharpRise(e, dir, own) && flatDark(from, to, own);
+    };
+    if (a < sharp || !edge(a, +1, 0, a)) a = 0;
+    if (n - b < sharp || !edge(b - 1, -1, b, n)) b = n;
     // The cut's glow and blur reach as far into the gel as its rise takes.
     return {a > 0 ? a + sharp : 0, b < n ? b - sharp : n};
 }

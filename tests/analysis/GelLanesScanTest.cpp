@@ -275,13 +275,18 @@ TEST(GelLanesScan, CastingTrayGel) {
 }
 
 // Two combs with a short gap between the tiers (no long empty stretch): the second row of wells,
-// at about row 600, parts them; 8 or 9 lanes in each.
+// at about row 600, parts them; 8 or 9 lanes in each. Each tier's first lane is a ladder, in
+// columns 390-460 and 384-450 by its bands; the gel's margin between them and the frame is
+// dimmer than the lanes.
 TEST(GelLanesScan, TwoTierGelWithAShortGap) {
     LOAD_OR_SKIP(image, "agarose-dna-16bit-le-twotier-03.tif");
     const gel::Analysis a = gel::analyse(*image);
     int lanes[2] = {0, 0};
     for (const gel::Lane& l : a.lanes) {
         ASSERT_LT(l.tier, 2);
+        if (lanes[l.tier] == 0) {
+            EXPECT_NEAR(l.centre, l.tier == 0 ? 425 : 417, 8) << "tier " << l.tier + 1;
+        }
         ++lanes[l.tier];
         if (l.tier == 1) {
             EXPECT_NEAR(l.box.top, 585, 25);
