@@ -33,6 +33,7 @@ class Band:
     edge_width: float
     diffuse: bool
     shoulder: bool
+    from_ladder: bool  # sought where the ladder's sizes put a band the search missed
 
 class Lane:
     index: int
