@@ -2,10 +2,10 @@
 // image while the others do the same; every thread gets what one thread alone gets.
 #include "analysis/GelAnalysis.h"
 #include "analysis/ImageProcessing.h"
+#include "image/ImageTestKit.h"
+#include "support/ThreadCounts.h"
 #include "support/WaitCursorCount.h"
-#include "image/DalvoImage.h"
 #include "raster/RasterImageGS16.h"
-#include "raster/Threads.h"
 #include "synth/SyntheticGel.h"
 
 #include <gtest/gtest.h>
@@ -15,20 +15,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<BYTE> encodedGel() {
-    fipImage gel(FIT_UINT16, 203, 157, 16);
-    for (unsigned y = 0; y < gel.getHeight(); ++y) {
-        auto* line = reinterpret_cast<WORD*>(gel.getScanLine(y));
-        for (unsigned x = 0; x < gel.getWidth(); ++x)
-            line[x] = static_cast<WORD>((x * 977u + y * 131u + x * y) & 0xFFFF);
-    }
-    fipMemoryIO stream;
-    BYTE* data = nullptr;
-    DWORD size = 0;
-    if (!gel.saveToMemory(FIF_TIFF, stream) || !stream.acquire(&data, &size)) return {};
-    return std::vector<BYTE>(data, data + size);
-}
 
 // Load, copy, raster, background, subtraction and smoothing: the pixels at the end.
 std::vector<int> analyse(std::vector<BYTE> bytes) {
@@ -49,7 +35,9 @@ std::vector<int> analyse(std::vector<BYTE> bytes) {
 } // namespace
 
 TEST(Threads, DistinctImagesOnDistinctThreadsGiveWhatOneThreadGives) {
-    const std::vector<BYTE> bytes = encodedGel();
+    fipImage gel;
+    imagetest::makePatterned(gel, FIT_UINT16, 16, 203, 157);
+    const std::vector<BYTE> bytes = imagetest::encoded(gel, FIF_TIFF);
     ASSERT_FALSE(bytes.empty());
     const std::vector<int> alone = analyse(bytes);
     ASSERT_FALSE(alone.empty());
@@ -74,20 +62,6 @@ TEST(Threads, DistinctImagesOnDistinctThreadsGiveWhatOneThreadGives) {
 // ---- Bands of rows on the library's threads ------------------------------------------------
 
 namespace {
-
-/// Runs `work` at 1 thread and at each other count with every image split to the last row, and
-/// restores the defaults: each count must give the 1-thread result.
-template <class Work> void expectSameAtEveryThreadCount(const Work& work, const std::string& what) {
-    kestro::setMinimumPixelsPerThread(1);
-    kestro::setThreadCount(1);
-    const auto alone = work();
-    for (int threads : {2, 3, 7}) {
-        kestro::setThreadCount(threads);
-        EXPECT_EQ(work(), alone) << what << " at " << threads << " threads";
-    }
-    kestro::setThreadCount(0);
-    kestro::setMinimumPixelsPerThread(16384);
-}
 
 RasterImageGS16 patterned(int width, int height, int scale) {
     RasterImageGS16 raster(width, height);
@@ -116,7 +90,7 @@ TEST(Threads, MovingFiltersGiveTheOneThreadResultAtEveryThreadCount) {
         const RasterImageGS16 source = patterned(c.width, c.height, c.scale);
         const std::string what = std::to_string(c.width) + "x" + std::to_string(c.height) + " half " +
                                  std::to_string(c.half) + " scale " + std::to_string(c.scale);
-        expectSameAtEveryThreadCount(
+        testsupport::expectSameAtEveryThreadCount(
             [&] {
                 ImageProcessing ip;
                 RasterImageGS16 in(source), background(c.width, c.height), smooth(source);
@@ -139,7 +113,7 @@ TEST(Threads, GelAnalysisGivesTheOneThreadResultAtEveryThreadCount) {
     o.diffuseBands = 2;
     const kestro::SyntheticGel g = kestro::SyntheticGel::generate(o);
     const auto view = kestro::gel::GreyView::of(g.values().data(), g.width(), g.height(), 2 * g.width());
-    expectSameAtEveryThreadCount(
+    testsupport::expectSameAtEveryThreadCount(
         [&] {
             std::vector<double> figures;
             for (const kestro::gel::Band& b : kestro::gel::analyse(view).bands())
