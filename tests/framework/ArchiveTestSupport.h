@@ -49,6 +49,11 @@ inline Bytes Units(const std::vector<unsigned>& units) {
     return out;
 }
 
+/// Little-endian 32-bit number.
+inline Bytes Le32(size_t v) {
+    return {BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)};
+}
+
 inline Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
