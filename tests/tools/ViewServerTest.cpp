@@ -190,11 +190,7 @@ TEST_F(View, ThePagesRoundSavesWhatKestroLanesWrites) {
     for (auto& t : tabs)
         t.join();
     const json report = json::parse(readFile(dir / "out" / "gel.lanes.json"));
-    size_t rows = 0;
-    std::istringstream csv(readFile(dir / "out" / "bands.csv"));
-    for (std::string line; std::getline(csv, line);)
-        ++rows;
-    EXPECT_EQ(rows - 1, report["bandCount"].get<size_t>());
+    EXPECT_EQ(readCsv(dir / "out" / "bands.csv").size(), report["bandCount"].get<size_t>());
     EXPECT_EQ(readFile(dir / "out" / "gel.edits.json").find("addedBands\": []") != std::string::npos,
               report["lanes"][0]["bands"][0]["top"] != 20);
 
