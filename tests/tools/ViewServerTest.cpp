@@ -69,15 +69,9 @@ public:
 
     // Ctrl-C; the exit code, -1 when it did not exit by itself.
     int stop() {
-        if (pid > 0) {
-            kill(pid, SIGINT);
-            int status = 0;
-            waitpid(pid, &status, 0);
-            code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            pid = -1;
-            close(fd);
-        }
-        return code;
+        if (pid <= 0) return code;
+        kill(pid, SIGINT);
+        return code = exitCode();
     }
     // Waits for an exit of its own (a refusal at start).
     int exitCode() {
