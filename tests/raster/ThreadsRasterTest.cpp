@@ -1,5 +1,5 @@
 // The raster builds, subtraction and statistics give the 1-thread figures at every thread count.
-#include "image/DalvoImage.h"
+#include "image/ImageTestKit.h"
 #include "raster/RasterImageGS16.h"
 #include "support/ThreadCounts.h"
 
@@ -21,12 +21,8 @@ std::vector<double> figuresOf(const RasterImageGS16& raster) {
 TEST(Threads, RasterFiguresAreTheOneThreadFigures) {
     for (const auto& size : {std::pair<int, int>{1, 1}, {2, 5}, {7, 3}, {33, 19}, {129, 65}}) {
         const int w = size.first, h = size.second;
-        DalvoImage gel(FIT_UINT16, static_cast<unsigned>(w), static_cast<unsigned>(h), 16);
-        for (int y = 0; y < h; ++y) {
-            auto* line = reinterpret_cast<WORD*>(gel.getScanLine(static_cast<unsigned>(y)));
-            for (int x = 0; x < w; ++x)
-                line[x] = static_cast<WORD>((x * 4099 + y * 257 + x * y) & 0xFFFF);
-        }
+        DalvoImage gel;
+        imagetest::makePatterned(gel, FIT_UINT16, 16, static_cast<unsigned>(w), static_cast<unsigned>(h));
         testsupport::expectSameAtEveryThreadCount(
             [&] {
                 std::vector<std::vector<double>> all;
