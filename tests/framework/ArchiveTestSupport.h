@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>

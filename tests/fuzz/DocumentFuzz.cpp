@@ -7,8 +7,6 @@
 
 #include <KestroImage.h>
 
-#include <memory>
-
 namespace {
 
 void drag(CDrawDocument& doc, CDrawObject* object, CDrawTool& tool) {

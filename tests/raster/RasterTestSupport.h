@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <string>
 
 namespace rastertest {
 
