@@ -5,7 +5,7 @@
 #include "image/ImageTestKit.h"
 #include "support/ThreadCounts.h"
 #include "support/WaitCursorCount.h"
-#include "raster/RasterImageGS16.h"
+#include "raster/RasterTestSupport.h"
 #include "synth/SyntheticGel.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +29,7 @@ std::vector<int> analyse(std::vector<BYTE> bytes) {
     RasterImageGS16 bands(*raster);
     bands.subtractImage(&background);
     ip.smoothenViaAverageFilter(&bands, 3);
-    return std::vector<int>(bands.pixels, bands.pixels + static_cast<size_t>(bands.width) * bands.height);
+    return rastertest::pixelsOf(bands);
 }
 
 } // namespace
@@ -72,10 +72,6 @@ RasterImageGS16 patterned(int width, int height, int scale) {
     return raster;
 }
 
-std::vector<int> pixelsOf(const RasterImageGS16& raster) {
-    return std::vector<int>(raster.pixels, raster.pixels + static_cast<size_t>(raster.width) * raster.height);
-}
-
 } // namespace
 
 // Sizes below the thread count, odd sizes, windows past the borders; values of 16 bits and values
@@ -97,10 +93,8 @@ TEST(Threads, MovingFiltersGiveTheOneThreadResultAtEveryThreadCount) {
                 background.maxPixelValue = 60000;
                 ip.generateBGViaMinFilter(&in, &background, c.half, c.half + 1);
                 ip.smoothenViaAverageFilter(&smooth, c.half);
-                std::vector<int> both = pixelsOf(background);
-                const std::vector<int> averaged = pixelsOf(smooth);
-                both.insert(both.end(), averaged.begin(), averaged.end());
-                return both;
+                return std::vector<std::vector<int>>{rastertest::pixelsOf(background),
+                                                     rastertest::pixelsOf(smooth)};
             },
             what);
     }
