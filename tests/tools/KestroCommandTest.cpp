@@ -173,8 +173,7 @@ TEST_F(Kestro, EveryFailureIsOneLineWithANormalExit) {
     }
     const std::vector<BYTE> cut = damaged::cutTiff();
     ASSERT_FALSE(cut.empty());
-    std::ofstream(files.at("{cut}"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(cut.data()), cut.size());
+    imagetest::writeBytes(files.at("{cut}"), cut);
     EXPECT_EQ(run("--accept-damaged info " + quote(files.at("{cut}")), dir).exit, 0);
     const std::vector<std::string> rows = TableRows("tools/data/kestro-errors.txt");
     for (const std::string& line : rows) {
