@@ -288,10 +288,12 @@ TEST_F(Kestro, LanesWritesItsTablesReportsPictures) {
 
     // One row per band; the ladder's own bands get their sizes back; saturated bands say their
     // volume is a lower bound.
-    EXPECT_EQ(readFile(out / "bands.csv").substr(0, 39), "file,tier,lane,lane in tier,band,centre");
+    const std::string table = readFile(out / "bands.csv");
+    EXPECT_EQ(table.substr(0, table.find('\n')),
+              "file,tier,lane,lane in tier,band,centre x,peak y,top,bottom,raw volume,corrected volume,"
+              "relative volume,saturated pixels,size,size extrapolated,volume is lower bound,diffuse");
     const Table bands = readCsv(out / "bands.csv");
     ASSERT_EQ(bands.size(), 30u + 20);
-    EXPECT_EQ(bands[0].size(), 17u);
     int lowerBounds = 0;
     const double sizes[] = {5000, 3000, 2000, 1000, 500};
     for (const auto& row : bands) {
