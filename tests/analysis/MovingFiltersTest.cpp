@@ -1,5 +1,6 @@
 // The moving minimum and moving average against literal implementations of their loops.
 #include "analysis/ImageProcessing.h"
+#include "raster/RasterTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,8 @@
 #include <memory>
 #include <random>
 #include <vector>
+
+using rastertest::pixelsOf;
 
 namespace {
 
@@ -26,10 +29,6 @@ Raster randomRaster(int w, int h, Values kind, std::uint32_t seed) {
                        : kind == Values::FullInt ? full(gen)
                                                  : few(gen);
     return r;
-}
-
-Ints pixelsOf(const RasterImageGS16& r) {
-    return Ints(r.pixels, r.pixels + static_cast<size_t>(r.width) * r.height);
 }
 
 // The background loops as written: columns outer, rows inner, window clamped at width - 1 and

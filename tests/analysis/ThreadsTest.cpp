@@ -2,10 +2,10 @@
 // image while the others do the same; every thread gets what one thread alone gets.
 #include "analysis/GelAnalysis.h"
 #include "analysis/ImageProcessing.h"
+#include "image/ImageTestKit.h"
+#include "support/ThreadCounts.h"
 #include "support/WaitCursorCount.h"
-#include "image/DalvoImage.h"
-#include "raster/RasterImageGS16.h"
-#include "raster/Threads.h"
+#include "raster/RasterTestSupport.h"
 #include "synth/SyntheticGel.h"
 
 #include <gtest/gtest.h>
@@ -15,20 +15,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<BYTE> encodedGel() {
-    fipImage gel(FIT_UINT16, 203, 157, 16);
-    for (unsigned y = 0; y < gel.getHeight(); ++y) {
-        auto* line = reinterpret_cast<WORD*>(gel.getScanLine(y));
-        for (unsigned x = 0; x < gel.getWidth(); ++x)
-            line[x] = static_cast<WORD>((x * 977u + y * 131u + x * y) & 0xFFFF);
-    }
-    fipMemoryIO stream;
-    BYTE* data = nullptr;
-    DWORD size = 0;
-    if (!gel.saveToMemory(FIF_TIFF, stream) || !stream.acquire(&data, &size)) return {};
-    return std::vector<BYTE>(data, data + size);
-}
 
 // Load, copy, raster, background, subtraction and smoothing: the pixels at the end.
 std::vector<int> analyse(std::vector<BYTE> bytes) {
@@ -43,13 +29,15 @@ std::vector<int> analyse(std::vector<BYTE> bytes) {
     RasterImageGS16 bands(*raster);
     bands.subtractImage(&background);
     ip.smoothenViaAverageFilter(&bands, 3);
-    return std::vector<int>(bands.pixels, bands.pixels + static_cast<size_t>(bands.width) * bands.height);
+    return rastertest::pixelsOf(bands);
 }
 
 } // namespace
 
 TEST(Threads, DistinctImagesOnDistinctThreadsGiveWhatOneThreadGives) {
-    const std::vector<BYTE> bytes = encodedGel();
+    fipImage gel;
+    imagetest::makePatterned(gel, FIT_UINT16, 16, 203, 157);
+    const std::vector<BYTE> bytes = imagetest::encoded(gel, FIF_TIFF);
     ASSERT_FALSE(bytes.empty());
     const std::vector<int> alone = analyse(bytes);
     ASSERT_FALSE(alone.empty());
@@ -75,20 +63,6 @@ TEST(Threads, DistinctImagesOnDistinctThreadsGiveWhatOneThreadGives) {
 
 namespace {
 
-/// Runs `work` at 1 thread and at each other count with every image split to the last row, and
-/// restores the defaults: each count must give the 1-thread result.
-template <class Work> void expectSameAtEveryThreadCount(const Work& work, const std::string& what) {
-    kestro::setMinimumPixelsPerThread(1);
-    kestro::setThreadCount(1);
-    const auto alone = work();
-    for (int threads : {2, 3, 7}) {
-        kestro::setThreadCount(threads);
-        EXPECT_EQ(work(), alone) << what << " at " << threads << " threads";
-    }
-    kestro::setThreadCount(0);
-    kestro::setMinimumPixelsPerThread(16384);
-}
-
 RasterImageGS16 patterned(int width, int height, int scale) {
     RasterImageGS16 raster(width, height);
     for (int y = 0; y < height; ++y)
@@ -96,10 +70,6 @@ RasterImageGS16 patterned(int width, int height, int scale) {
             raster.setPixel(x, y,
                             ((x * 977 + y * 131 + x * y * 7) % 4099) * scale - (scale > 1 ? 3 * scale : 0));
     return raster;
-}
-
-std::vector<int> pixelsOf(const RasterImageGS16& raster) {
-    return std::vector<int>(raster.pixels, raster.pixels + static_cast<size_t>(raster.width) * raster.height);
 }
 
 } // namespace
@@ -116,17 +86,15 @@ TEST(Threads, MovingFiltersGiveTheOneThreadResultAtEveryThreadCount) {
         const RasterImageGS16 source = patterned(c.width, c.height, c.scale);
         const std::string what = std::to_string(c.width) + "x" + std::to_string(c.height) + " half " +
                                  std::to_string(c.half) + " scale " + std::to_string(c.scale);
-        expectSameAtEveryThreadCount(
+        testsupport::expectSameAtEveryThreadCount(
             [&] {
                 ImageProcessing ip;
                 RasterImageGS16 in(source), background(c.width, c.height), smooth(source);
                 background.maxPixelValue = 60000;
                 ip.generateBGViaMinFilter(&in, &background, c.half, c.half + 1);
                 ip.smoothenViaAverageFilter(&smooth, c.half);
-                std::vector<int> both = pixelsOf(background);
-                const std::vector<int> averaged = pixelsOf(smooth);
-                both.insert(both.end(), averaged.begin(), averaged.end());
-                return both;
+                return std::vector<std::vector<int>>{rastertest::pixelsOf(background),
+                                                     rastertest::pixelsOf(smooth)};
             },
             what);
     }
@@ -139,7 +107,7 @@ TEST(Threads, GelAnalysisGivesTheOneThreadResultAtEveryThreadCount) {
     o.diffuseBands = 2;
     const kestro::SyntheticGel g = kestro::SyntheticGel::generate(o);
     const auto view = kestro::gel::GreyView::of(g.values().data(), g.width(), g.height(), 2 * g.width());
-    expectSameAtEveryThreadCount(
+    testsupport::expectSameAtEveryThreadCount(
         [&] {
             std::vector<double> figures;
             for (const kestro::gel::Band& b : kestro::gel::analyse(view).bands())

@@ -1,8 +1,6 @@
 // The image tools driven headless: a document, a view, mouse events, message boxes captured.
 #include "DrawingTestKit.h"
 
-#include <memory>
-
 using drawtest::patterned;
 using drawtest::pixel;
 using drawtest::utf8;
@@ -68,15 +66,12 @@ TEST(ImageTools, TheImageToolOnlyRecordsTheClick) {
 }
 
 TEST(ImageTools, TheRectangleToolsDragABandUnderTheCross) {
-    CSelectTool select;
-    CCropImageTool crop(&select);
-    CDrawDocument doc;
-    CDrawView view(&doc);
-    view.SetTool(&crop);
-    view.OnLButtonDown(0, CPoint(2, 2));
-    EXPECT_TRUE(view.m_bRubberBand);
-    view.OnMouseMove(MK_LBUTTON, CPoint(9, 8));
-    EXPECT_EQ(view.GetRubberBand(), CRect(2, 2, 9, 8));
+    Scene s;
+    s.view.SetTool(&s.crop);
+    s.view.OnLButtonDown(0, CPoint(2, 2));
+    EXPECT_TRUE(s.view.m_bRubberBand);
+    s.view.OnMouseMove(MK_LBUTTON, CPoint(9, 8));
+    EXPECT_EQ(s.view.GetRubberBand(), CRect(2, 2, 9, 8));
     EXPECT_EQ(AfxGetCursorId(GetCursor()), 32515u);
 }
 

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -47,6 +46,11 @@ inline Bytes Units(const std::vector<unsigned>& units) {
     for (unsigned u : units)
         out.insert(out.end(), {BYTE(u), BYTE(u >> 8)});
     return out;
+}
+
+/// Little-endian 32-bit number.
+inline Bytes Le32(size_t v) {
+    return {BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)};
 }
 
 inline Bytes operator+(Bytes a, const Bytes& b) {

@@ -7,8 +7,6 @@
 
 #include <KestroImage.h>
 
-#include <memory>
-
 namespace {
 
 void drag(CDrawDocument& doc, CDrawObject* object, CDrawTool& tool) {
@@ -56,26 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
 }
 
-// Documents of patterned image objects: one, two with a copy's history, and one whose object lies
-// far out at the end of int.
+// The seeds are files in corpus/document: documents of blank image objects, one, two with a copy's
+// history, and one whose object lies far out at the ends of int.
 std::vector<FuzzInput> fuzzSeeds() {
-    std::vector<FuzzInput> seeds;
-    for (int kind = 0; kind < 3; ++kind) {
-        CDrawDocument doc;
-        for (int n = 0; n <= (kind == 1); ++n) {
-            auto* object = new CDrawImage;
-            object->Create(6 + n, 5, 8, nullptr);
-            object->GetImage()->SetPreprocessStr(n ? L"{Crop}" : L"");
-            if (kind == 2) object->m_rcBounds.SetRect(INT_MAX - 3, -4, INT_MAX, INT_MIN);
-            doc.AddObject(object, 0);
-        }
-        CMemFile stored;
-        {
-            CArchive ar(&stored, CArchive::store);
-            doc.Serialize(ar);
-        }
-        const BYTE* bytes = stored.GetBuffer();
-        seeds.emplace_back(bytes, bytes + stored.GetLength());
-    }
-    return seeds;
+    return {};
 }

@@ -4,37 +4,28 @@
 #include "FuzzDriver.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
-
-#include <dirent.h>
-#include <sys/stat.h>
 
 #if !defined(KESTRO_LIBFUZZER)
 namespace {
 
-int replay(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) {
+int replay(const std::filesystem::path& path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        int n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(path))
+            if (entry.path().filename().string()[0] != '.') n += replay(entry.path());
+        return n;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
         std::fprintf(stderr, "cannot read %s\n", path.c_str());
         return -1;
     }
-    if (S_ISDIR(st.st_mode)) {
-        int n = 0;
-        if (DIR* dir = ::opendir(path.c_str())) {
-            while (dirent* e = ::readdir(dir))
-                if (e->d_name[0] != '.') n += replay(path + "/" + e->d_name);
-            ::closedir(dir);
-        }
-        return n;
-    }
-    FuzzInput bytes;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        std::uint8_t buffer[4096];
-        size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-            bytes.insert(bytes.end(), buffer, buffer + got);
-        std::fclose(f);
-    }
+    const FuzzInput bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     return 1;
 }
@@ -44,12 +35,10 @@ int replay(const std::string& path) {
 int main(int argc, char** argv) {
     const std::vector<FuzzInput> seeds = fuzzSeeds();
     if (argc == 3 && std::string(argv[1]) == "--write-seeds") {
-        for (size_t i = 0; i < seeds.size(); ++i) {
-            std::FILE* f = std::fopen((std::string(argv[2]) + "/seed-" + std::to_string(i)).c_str(), "wb");
-            if (!f) return 1;
-            std::fwrite(seeds[i].data(), 1, seeds[i].size(), f);
-            std::fclose(f);
-        }
+        for (size_t i = 0; i < seeds.size(); ++i)
+            if (!std::ofstream(std::string(argv[2]) + "/seed-" + std::to_string(i), std::ios::binary)
+                     .write(reinterpret_cast<const char*>(seeds[i].data()), std::streamsize(seeds[i].size())))
+                return 1;
         std::printf("wrote %zu seeds\n", seeds.size());
         return 0;
     }

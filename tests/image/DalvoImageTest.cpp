@@ -105,12 +105,6 @@ TEST(DalvoImageHistory, RecordingOffSkipsExactlyTheNextEntry) {
     EXPECT_EQ(image.GetPreprocessStr(), CString(L"loaded from scanner{B}"));
 }
 
-TEST(DalvoImage, SetPaletteStateGivesThePreviousState) {
-    DalvoImage image;
-    EXPECT_EQ(image.SetPaletteState(7), 0);
-    EXPECT_EQ(image.SetPaletteState(-3), 7);
-}
-
 TEST(DalvoImageFileTypes, ANameIsTypedByTheExtensionTableOnly) {
     const std::vector<std::string> rows = TableRows("image/data/file-types.txt");
     for (const std::string& row : rows) {

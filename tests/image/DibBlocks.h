@@ -47,35 +47,26 @@ struct Depth {
     const char* name;
     FREE_IMAGE_TYPE type;
     unsigned bpp;
-    unsigned red, green, blue;
+    unsigned layout; // of 16-bit RGB: 565 or 555
 };
 
 inline const std::vector<Depth>& depths() {
     static const std::vector<Depth> all = {
-        {"1", FIT_BITMAP, 1, 0, 0, 0},
-        {"4", FIT_BITMAP, 4, 0, 0, 0},
-        {"8", FIT_BITMAP, 8, 0, 0, 0},
-        {"16-565", FIT_BITMAP, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK, FI16_565_BLUE_MASK},
-        {"16-555", FIT_BITMAP, 16, FI16_555_RED_MASK, FI16_555_GREEN_MASK, FI16_555_BLUE_MASK},
-        {"24", FIT_BITMAP, 24, 0, 0, 0},
-        {"32", FIT_BITMAP, 32, 0, 0, 0},
-        {"UINT16", FIT_UINT16, 16, 0, 0, 0},
-        {"INT16", FIT_INT16, 16, 0, 0, 0},
-        {"UINT32", FIT_UINT32, 32, 0, 0, 0},
-        {"INT32", FIT_INT32, 32, 0, 0, 0},
-        {"FLOAT", FIT_FLOAT, 32, 0, 0, 0},
-        {"DOUBLE", FIT_DOUBLE, 64, 0, 0, 0},
-        {"COMPLEX", FIT_COMPLEX, 128, 0, 0, 0},
-        {"RGB16", FIT_RGB16, 48, 0, 0, 0},
-        {"RGBA16", FIT_RGBA16, 64, 0, 0, 0},
-        {"RGBF", FIT_RGBF, 96, 0, 0, 0},
-        {"RGBAF", FIT_RGBAF, 128, 0, 0, 0}};
+        {"1", FIT_BITMAP, 1, 0},         {"4", FIT_BITMAP, 4, 0},          {"8", FIT_BITMAP, 8, 0},
+        {"16-565", FIT_BITMAP, 16, 565}, {"16-555", FIT_BITMAP, 16, 555},  {"24", FIT_BITMAP, 24, 0},
+        {"32", FIT_BITMAP, 32, 0},       {"UINT16", FIT_UINT16, 16, 0},    {"INT16", FIT_INT16, 16, 0},
+        {"UINT32", FIT_UINT32, 32, 0},   {"INT32", FIT_INT32, 32, 0},      {"FLOAT", FIT_FLOAT, 32, 0},
+        {"DOUBLE", FIT_DOUBLE, 64, 0},   {"COMPLEX", FIT_COMPLEX, 128, 0}, {"RGB16", FIT_RGB16, 48, 0},
+        {"RGBA16", FIT_RGBA16, 64, 0},   {"RGBF", FIT_RGBF, 96, 0},        {"RGBAF", FIT_RGBAF, 128, 0}};
     return all;
 }
 
 /// A w x h image of that depth with a byte pattern in every pixel byte and palette entry.
 inline bool paint(fipWinImage& image, const Depth& d, unsigned w = 5, unsigned h = 3) {
-    if (!image.setSize(d.type, w, h, d.bpp, d.red, d.green, d.blue)) return false;
+    const unsigned red = d.layout == 565 ? FI16_565_RED_MASK : d.layout ? FI16_555_RED_MASK : 0;
+    const unsigned green = d.layout == 565 ? FI16_565_GREEN_MASK : d.layout ? FI16_555_GREEN_MASK : 0;
+    const unsigned blue = d.layout ? FI16_565_BLUE_MASK : 0; // the same in both layouts
+    if (!image.setSize(d.type, w, h, d.bpp, red, green, blue)) return false;
     for (unsigned y = 0; y < h; ++y) {
         BYTE* line = image.getScanLine(y);
         for (unsigned i = 0; i < image.getLine(); ++i)

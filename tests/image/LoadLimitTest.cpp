@@ -1,6 +1,7 @@
 // Untrusted files: a header that claims a huge image is refused before its pixels are allocated; a
 // load that decodes with damage says so, and the decoders' words reach the caller's handler only.
 #include "ImageTestKit.h"
+#include "framework/ArchiveTestSupport.h"
 #include "image/Messages.h"
 #include <KestroImage.h>
 #include "support/DamagedFiles.h"
@@ -19,17 +20,14 @@ using namespace imagetest;
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
-
 // The bytes of a row of the hostile-header table: name, file size, hex bytes then zeros.
 Bytes headerOfRow(const std::string& row, std::string& name) {
     std::istringstream in(row);
     size_t size = 0;
     std::string hex;
     in >> name >> size >> hex;
-    Bytes b(size, 0);
-    for (size_t i = 0; i + 1 < hex.size() && i / 2 < size; i += 2)
-        b[i / 2] = static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    Bytes b = Hx(hex);
+    b.resize(size, 0);
     return b;
 }
 
@@ -74,14 +72,7 @@ Bounded inChild(const std::function<int()>& load) {
 // The bytes as the image of an image archive: the class, an empty history, the stored file, the
 // display block.
 Bytes inArchive(const Bytes& file) {
-    Bytes a = {0xFF, 0xFF, 1,   0,   10,  0,   'D',  'a',  'l',  'v',
-               'o',  'I',  'm', 'a', 'g', 'e', 0xFF, 0xFE, 0xFF, 0};
-    const DWORD size = static_cast<DWORD>(file.size());
-    for (int i = 0; i < 4; ++i)
-        a.push_back(static_cast<BYTE>(size >> (8 * i)));
-    a.insert(a.end(), file.begin(), file.end());
-    a.resize(a.size() + 36, 0);
-    return a;
+    return Hx(Cls(1, "DalvoImage") + "FF FEFF 00") + Le32(file.size()) + file + Bytes(36, 0);
 }
 
 // A drawing document of one image object whose stored image file is the given bytes.
@@ -90,36 +81,19 @@ Bytes inDocument(const Bytes& file) {
     auto* object = new CDrawImage;
     object->Create(2, 2, 8, nullptr);
     doc.AddObject(object, 0);
-    CMemFile memory;
-    {
-        CArchive ar(&memory, CArchive::store);
-        doc.Serialize(ar);
-    }
-    const BYTE* data = memory.GetBuffer();
-    Bytes d(data, data + memory.GetLength());
+    const Bytes d = StoreBytes([&](CArchive& ar) { doc.Serialize(ar); });
     for (size_t i = 4; i + 4 <= d.size(); ++i) {
         if (std::memcmp(&d[i], "II*", 4) != 0) continue;
         const size_t size = d[i - 4] | d[i - 3] << 8 | d[i - 2] << 16 | static_cast<size_t>(d[i - 1]) << 24;
-        Bytes out(d.begin(), d.begin() + static_cast<long>(i) - 4);
-        for (int k = 0; k < 4; ++k)
-            out.push_back(static_cast<BYTE>(file.size() >> (8 * k)));
-        out.insert(out.end(), file.begin(), file.end());
-        out.insert(out.end(), d.begin() + static_cast<long>(i + size), d.end());
-        return out;
+        return Bytes(d.begin(), d.begin() + static_cast<long>(i) - 4) + Le32(file.size()) + file +
+               Bytes(d.begin() + static_cast<long>(i + size), d.end());
     }
     return {};
 }
 
-template <typename Reader> int refusedFromArchive(const Bytes& bytes, Reader read) {
-    Bytes copy = bytes;
-    CMemFile memory(copy.data(), static_cast<UINT>(copy.size()));
-    CArchive ar(&memory, CArchive::load);
-    try {
-        read(ar);
-    } catch (const CArchiveException&) {
-        return 0;
-    }
-    return 1;
+// 0 when reading the bytes raises an archive exception, 1 when it does not.
+int refusedFromArchive(const Bytes& bytes, const std::function<void(CArchive&)>& read) {
+    return ArchiveCause([&] { LoadBytes(bytes, read); }) == -1;
 }
 
 } // namespace
@@ -136,8 +110,7 @@ TEST(LoadLimit, HeadersClaimingHugeImagesAreRefusedBeforeTheirPixels) {
         const Bytes claim = headerOfRow(row, name);
         SCOPED_TRACE(name);
         const std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(claim.data()), static_cast<std::streamsize>(claim.size()));
+        writeBytes(path, claim);
         const Bytes archive = inArchive(claim), document = inDocument(claim);
         ASSERT_FALSE(document.empty());
         const std::function<int()> loads[] = {

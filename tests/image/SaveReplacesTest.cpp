@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace imagetest;
@@ -87,18 +86,13 @@ TEST(SaveReplaces, UnwritableTargetsAreRefused) {
 // A file-size limit makes the writes fail as a full disk would, in a child process.
 TEST(SaveReplaces, FullDiskLeavesTheOldFile) {
     const std::string path = userFile("full", "big.tif");
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const auto child = [&] {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{4096, 4096};
         setrlimit(RLIMIT_FSIZE, &limit);
-        _exit(patterned(256, 256, 24).save(path.c_str()) ? 1 : 0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the save reported success";
+        _exit(patterned(256, 256, 24).save(path.c_str()) ? 1 : 0); // 1: the save reported success
+    };
+    EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(readBytes(path), kOld);
     EXPECT_EQ(entriesBeside(path), 1u);
 }

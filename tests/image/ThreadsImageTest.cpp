@@ -1,38 +1,20 @@
 // The tone tables and the median give the 1-thread pixels at every thread count.
-#include "image/DalvoImage.h"
-#include "raster/Threads.h"
-
-#include <gtest/gtest.h>
+#include "ImageTestKit.h"
+#include "support/ThreadCounts.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+using imagetest::DisplayProbe;
+
 namespace {
 
 std::vector<BYTE> bytesOf(DalvoImage& image) {
     std::vector<BYTE> bytes;
-    const unsigned rowBytes = image.getLine();
-    for (unsigned y = 0; y < image.getHeight(); ++y) {
-        const BYTE* line = image.getScanLine(y);
-        bytes.insert(bytes.end(), line, line + rowBytes);
-    }
+    for (unsigned y = 0; y < image.getHeight(); ++y)
+        bytes.insert(bytes.end(), image.getScanLine(y), image.getScanLine(y) + image.getLine());
     return bytes;
-}
-
-DalvoImage patterned(FREE_IMAGE_TYPE type, unsigned bpp, unsigned w, unsigned h) {
-    DalvoImage image(type, w, h, bpp);
-    for (unsigned y = 0; y < h; ++y) {
-        BYTE* line = image.getScanLine(y);
-        for (unsigned x = 0; x < w; ++x) {
-            const unsigned v = (x * 4099u + y * 257u + x * y * 13u) & 0xFFFFu;
-            if (bpp == 16)
-                reinterpret_cast<WORD*>(line)[x] = static_cast<WORD>(v);
-            else
-                line[x] = static_cast<BYTE>(v >> 3);
-        }
-    }
-    return image;
 }
 
 } // namespace
@@ -47,41 +29,24 @@ TEST(Threads, PixelOperationsGiveTheOneThreadPixels) {
     std::vector<unsigned short> table(65536);
     for (size_t v = 0; v < table.size(); ++v)
         table[v] = static_cast<unsigned short>((v * 40503u) >> 7);
-    for (const Case& c : cases) {
-        auto run = [&] {
-            std::vector<std::vector<BYTE>> all;
-            for (int operation = 0; operation < 5; ++operation) {
-                DalvoImage image = patterned(c.type, c.bpp, c.width, c.height);
-                if (operation == 0) image.ContrastAve(37);
-                if (operation == 1) image.Intensity(-23);
-                if (operation == 2) image.apply16BitLUT(table.data());
-                if (operation == 3) image.Median(3);
-                if (operation == 4) image.Median(5);
-                all.push_back(bytesOf(image));
-            }
-            return all;
-        };
-        kestro::setMinimumPixelsPerThread(1);
-        kestro::setThreadCount(1);
-        const auto alone = run();
-        for (int threads : {2, 3, 7}) {
-            kestro::setThreadCount(threads);
-            EXPECT_EQ(run(), alone) << c.width << "x" << c.height << " " << c.bpp << " bits at " << threads
-                                    << " threads";
-        }
-        kestro::setThreadCount(0);
-        kestro::setMinimumPixelsPerThread(16384);
-    }
+    for (const Case& c : cases)
+        testsupport::expectSameAtEveryThreadCount(
+            [&] {
+                std::vector<std::vector<BYTE>> all;
+                for (int operation = 0; operation < 5; ++operation) {
+                    DalvoImage image;
+                    imagetest::makePatterned(image, c.type, c.bpp, c.width, c.height);
+                    if (operation == 0) image.ContrastAve(37);
+                    if (operation == 1) image.Intensity(-23);
+                    if (operation == 2) image.apply16BitLUT(table.data());
+                    if (operation == 3) image.Median(3);
+                    if (operation == 4) image.Median(5);
+                    all.push_back(bytesOf(image));
+                }
+                return all;
+            },
+            std::to_string(c.width) + "x" + std::to_string(c.height) + " " + std::to_string(c.bpp) + " bits");
 }
-
-namespace {
-
-struct DisplayProbe : DalvoImage {
-    using DalvoImage::DalvoImage;
-    FIBITMAP* display() const { return displayBitmap; }
-};
-
-} // namespace
 
 // The display of a 16-bit image has the pixels of FreeImage's linear conversion to 8 bits, which
 // it replaces, at every thread count: a full range, narrow ones above and below 255 (FreeImage
@@ -96,7 +61,7 @@ TEST(Threads, DisplayOfSixteenBitsIsFreeImagesLinearConversion) {
     for (const auto& c : cases)
         for (const int threads : {1, 2, 3, 7}) {
             kestro::setThreadCount(threads);
-            DisplayProbe image(FIT_UINT16, c.width, c.height, 16);
+            DisplayProbe<DalvoImage> image(FIT_UINT16, c.width, c.height, 16);
             // Drawn twice: the second display, after the pixels change, refills the first.
             for (const unsigned turn : {0u, 1u}) {
                 for (unsigned y = 0; y < c.height; ++y)

@@ -21,10 +21,6 @@ Ints values(const CIntDataArray& a) {
     return a.GetSize() ? Ints(a.GetData(), a.GetData() + a.GetSize()) : Ints();
 }
 
-Ints pixelsOf(const RasterImageGS16& r) {
-    return Ints(r.pixels, r.pixels + r.width * r.height);
-}
-
 Ints fields(const RasterImage& r) {
     return {r.width, r.height, r.bpp, r.maxPixelValue};
 }

@@ -2,10 +2,11 @@
 #pragma once
 
 #include "image/DalvoImage.h"
+#include "raster/RasterImageGS16.h"
 
 #include <cmath>
 #include <cstring>
-#include <string>
+#include <vector>
 
 namespace rastertest {
 
@@ -14,6 +15,11 @@ namespace rastertest {
 inline BYTE* pictureRow(FIBITMAP* dib, int y) {
     const int h = static_cast<int>(FreeImage_GetHeight(dib));
     return FreeImage_GetBits(dib) + static_cast<size_t>(FreeImage_GetPitch(dib)) * (h - 1 - y);
+}
+
+/// The raster's pixels, row by row.
+inline std::vector<int> pixelsOf(const RasterImageGS16& r) {
+    return std::vector<int>(r.pixels, r.pixels + static_cast<size_t>(r.width) * r.height);
 }
 
 /// A quadrant pattern that tells every pixel apart: the quadrant in the high digits, x and y below.

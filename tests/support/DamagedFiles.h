@@ -1,7 +1,7 @@
 // Image files broken the way copies and scanners break them, made from the library's own output.
 #pragma once
 
-#include "image/fipImage.h"
+#include "image/ImageTestKit.h"
 
 #include <vector>
 
@@ -17,11 +17,8 @@ inline std::vector<BYTE> cutTiff() {
         for (unsigned x = 0; x < 64; ++x)
             reinterpret_cast<WORD*>(gel.getScanLine(y))[x] =
                 static_cast<WORD>((noise = noise * 1103515245u + 12345u) >> 16);
-    fipMemoryIO stream;
-    BYTE* data = nullptr;
-    DWORD size = 0;
-    if (!gel.saveToMemory(FIF_TIFF, stream) || !stream.acquire(&data, &size)) return {};
-    std::vector<BYTE> cut(data, data + size);
+    std::vector<BYTE> cut = imagetest::encoded(gel, FIF_TIFF);
+    if (cut.empty()) return {};
     const unsigned directory = cut[4] | cut[5] << 8 | cut[6] << 16 | cut[7] << 24;
     if (directory <= 6000) return {};
     cut.erase(cut.begin() + 4000, cut.begin() + 6000);

@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstring>
-
 namespace fs = std::filesystem;
 using namespace kestrorun;
 

@@ -10,7 +10,6 @@
 #include <climits>
 #include <cmath>
 #include <memory>
-#include <stdexcept>
 
 using namespace kestro;
 

@@ -1,5 +1,5 @@
 // Running the built kestro command from a test: its exit code, stdout and stderr; the tests'
-// fixture with a scratch folder of its own.
+// fixture with a scratch folder of its own; the tables and real scans the tests read.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,7 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <sys/wait.h>
 
@@ -35,6 +38,39 @@ inline std::string quote(const std::string& s) {
 inline std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+/// A CSV file as rows of named cells (no quoted commas in the tests' tables).
+using Table = std::vector<std::map<std::string, std::string>>;
+inline Table readCsv(const std::filesystem::path& path) {
+    std::istringstream in(readFile(path));
+    std::vector<std::string> names;
+    Table t;
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> cells;
+        std::stringstream ss(line);
+        for (std::string c; std::getline(ss, c, ',');)
+            cells.push_back(c);
+        if (line.back() == ',') cells.push_back("");
+        if (names.empty()) {
+            names = cells;
+            continue;
+        }
+        EXPECT_EQ(cells.size(), names.size()) << line;
+        auto& row = t.emplace_back();
+        for (size_t k = 0; k < names.size() && k < cells.size(); ++k)
+            row[names[k]] = cells[k];
+    }
+    return t;
+}
+
+inline double num(const std::map<std::string, std::string>& row, const std::string& column) {
+    return std::stod(row.at(column));
+}
+
+/// A real scan of the shared folder; the tests that use one skip where it is absent.
+inline std::filesystem::path realGel(const std::string& name) {
+    return std::filesystem::path(KESTRO_SHARED_DIR) / "gels" / name;
 }
 
 // Runs kestro in dir with stdout and stderr in files, so neither is a terminal; or, with terminal

@@ -16,8 +16,7 @@ TEST_F(ProcessCommand, AppliesStepsInOrderPrintingTheHistory) {
     ASSERT_TRUE(source->save(CString::FromUtf8((dir / "in.tif").string())));
 
     // Flipped, rows 2 and 1 cropped to columns 1..3, stretched by 2 about 32768, turned left.
-    const Result r = run("process in.tif -o out.tif --flip-v --crop 1 0 4 2 --contrast 100 --rotate 90", dir);
-    ASSERT_EQ(r.exit, 0) << r.err;
+    const Result r = ok("process in.tif -o out.tif --flip-v --crop 1 0 4 2 --contrast 100 --rotate 90");
     EXPECT_NE(
         r.out.find(
             "1. Flip Vertically\n  2. Crop\n  3. Contrast: Average 100\n  4. Rotatation of 90.00 Degrees\n"),

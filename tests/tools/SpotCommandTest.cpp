@@ -101,8 +101,7 @@ TEST_F(Spot, MeasuresInEveryGreyForm) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args);
-        const Result r = run("spot --json " + (dir / row.args).string() + kRect, dir);
-        ASSERT_EQ(r.exit, 0) << r.err;
+        const Result r = ok("spot --json " + (dir / row.args).string() + kRect);
         const json j = json::parse(r.out), s = j["spots"][0];
         EXPECT_EQ(j["grey"].get<std::string>().rfind(row.grey, 0), 0u) << j["grey"];
         EXPECT_EQ(s["polarity"], row.dark ? "dark" : "bright");
@@ -151,8 +150,7 @@ TEST_F(Spot, DarkBandOfTheImageJSampleGelFoundByItsPolarity) {
     const fs::path gel = fs::path(KESTRO_SHARED_DIR) / "gels" / "gel-1d-8bit-imagej-sample-01.gif";
     if (!fs::exists(gel)) GTEST_SKIP() << gel << " is not here";
     // Lane 2's band at y = 240: dark on a light gel.
-    const Result r = run("spot --json " + quote(gel.string()) + " --rect 55 210 100 270", dir);
-    ASSERT_EQ(r.exit, 0) << r.err;
+    const Result r = ok("spot --json " + quote(gel.string()) + " --rect 55 210 100 270");
     const json s = json::parse(r.out)["spots"][0];
     EXPECT_EQ(s["polarity"], "dark");
     EXPECT_TRUE(s["polarityDetected"].get<bool>());
@@ -164,8 +162,7 @@ TEST_F(Spot, DarkBandOfTheImageJSampleGelFoundByItsPolarity) {
 TEST_F(Spot, RectanglesFromAFileAsCsvRows) {
     std::ofstream(dir / "rects.txt")
         << "# the band, then the whole image\n10 5 50 35\n\n  0 0 60 40  # all\n";
-    const Result r = run("spot --csv " + at("bright.tif") + " --rects " + at("rects.txt"), dir);
-    ASSERT_EQ(r.exit, 0) << r.err;
+    const Result r = ok("spot --csv " + at("bright.tif") + " --rects " + at("rects.txt"));
     std::istringstream lines(r.out);
     std::vector<std::vector<std::string>> cells;
     for (std::string line, cell; std::getline(lines, line);) {

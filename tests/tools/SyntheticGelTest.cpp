@@ -1,4 +1,5 @@
 // The synthetic gels against their own answer key.
+#include "KestroRun.h"
 #include "synth/SyntheticGel.h"
 
 #include <KestroImage.h>
@@ -7,11 +8,10 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 using namespace kestro;
+using kestrorun::readFile;
 namespace fs = std::filesystem;
 
 namespace {
@@ -19,11 +19,6 @@ namespace {
 std::string scratch(const std::string& name) {
     fs::create_directories(fs::path(KESTRO_TEST_TMP) / "synth");
     return (fs::path(KESTRO_TEST_TMP) / "synth" / name).string();
-}
-
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // A window around a band that holds it whole, with background on every side.
@@ -58,9 +53,9 @@ TEST(SyntheticGel, TheSeedAloneDecidesTheGelInEveryDepth) {
         const std::string pb = scratch(std::string("same-b-") + gelDepthName(o.depth) + ".tif");
         a.save(pa);
         SyntheticGel::generate(o).save(pb);
-        EXPECT_GT(readBytes(pa).size(), 1000u);
-        EXPECT_EQ(readBytes(pa), readBytes(pb));
-        EXPECT_EQ(readBytes(SyntheticGel::truthPathFor(pa)), readBytes(SyntheticGel::truthPathFor(pb)));
+        EXPECT_GT(readFile(pa).size(), 1000u);
+        EXPECT_EQ(readFile(pa), readFile(pb));
+        EXPECT_EQ(readFile(SyntheticGel::truthPathFor(pa)), readFile(SyntheticGel::truthPathFor(pb)));
         GelOptions other = o;
         other.seed = 43;
         EXPECT_NE(a.values(), SyntheticGel::generate(other).values());
@@ -127,8 +122,7 @@ TEST(SyntheticGel, TruthFileDescribesTheImage) {
     const SyntheticGel gel = SyntheticGel::generate(o);
     const std::string path = scratch("truth.tif");
     EXPECT_EQ(gel.save(path), scratch("truth.truth.json"));
-    std::ifstream in(scratch("truth.truth.json"));
-    const nlohmann::json j = nlohmann::json::parse(in);
+    const nlohmann::json j = nlohmann::json::parse(readFile(scratch("truth.truth.json")));
     ASSERT_EQ(j["lanes"].size(), 8u);
     for (const auto& k : j["saturatedBands"])
         EXPECT_TRUE(j["bands"][k.get<size_t>()]["saturated"].get<bool>());

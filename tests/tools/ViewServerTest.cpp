@@ -69,15 +69,9 @@ public:
 
     // Ctrl-C; the exit code, -1 when it did not exit by itself.
     int stop() {
-        if (pid > 0) {
-            kill(pid, SIGINT);
-            int status = 0;
-            waitpid(pid, &status, 0);
-            code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            pid = -1;
-            close(fd);
-        }
-        return code;
+        if (pid <= 0) return code;
+        kill(pid, SIGINT);
+        return code = exitCode();
     }
     // Waits for an exit of its own (a refusal at start).
     int exitCode() {
@@ -190,11 +184,7 @@ TEST_F(View, ThePagesRoundSavesWhatKestroLanesWrites) {
     for (auto& t : tabs)
         t.join();
     const json report = json::parse(readFile(dir / "out" / "gel.lanes.json"));
-    size_t rows = 0;
-    std::istringstream csv(readFile(dir / "out" / "bands.csv"));
-    for (std::string line; std::getline(csv, line);)
-        ++rows;
-    EXPECT_EQ(rows - 1, report["bandCount"].get<size_t>());
+    EXPECT_EQ(readCsv(dir / "out" / "bands.csv").size(), report["bandCount"].get<size_t>());
     EXPECT_EQ(readFile(dir / "out" / "gel.edits.json").find("addedBands\": []") != std::string::npos,
               report["lanes"][0]["bands"][0]["top"] != 20);
 

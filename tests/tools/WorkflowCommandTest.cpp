@@ -10,11 +10,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 using namespace kestro;
 using namespace kestrorun;
@@ -22,40 +22,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
-
-using Table = std::vector<std::map<std::string, std::string>>;
-
-// A CSV file as rows of named cells (no quoted commas in the tests' file names).
-Table readCsv(const fs::path& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::vector<std::string> names;
-    Table t;
-    for (bool head = true; std::getline(in, line); head = false) {
-        std::vector<std::string> cells;
-        std::stringstream ss(line);
-        for (std::string c; std::getline(ss, c, ',');)
-            cells.push_back(c);
-        if (line.back() == ',') cells.push_back("");
-        if (head) {
-            names = cells;
-            continue;
-        }
-        EXPECT_EQ(cells.size(), names.size()) << line;
-        auto& row = t.emplace_back();
-        for (size_t k = 0; k < names.size() && k < cells.size(); ++k)
-            row[names[k]] = cells[k];
-    }
-    return t;
-}
-
-double num(const std::map<std::string, std::string>& row, const std::string& column) {
-    return std::stod(row.at(column));
-}
-
-fs::path realGel(const char* name) {
-    return fs::path(KESTRO_SHARED_DIR) / "gels" / name;
-}
 
 class Workflow : public ToolTest {
 protected:
@@ -252,13 +218,13 @@ TEST(GelLadders, TwoLaddersPerTierSizeFitMassTheirTier) {
     EXPECT_NEAR(a.lanes[1].bands[1].size, std::pow(10, 2.5), 1e-9); // 55 rows: log 2.5 in both
     EXPECT_EQ(a.lanes[3].bands[0].size, 0);
     ASSERT_EQ(a.calibrations.size(), 2u);
-    bool noLadder = false, fitWarned = false;
-    for (const gel::Warning& w : a.warnings) {
-        noLadder = noLadder || (w.code == "no-ladder" && w.text.find("tier 2") != std::string::npos);
-        fitWarned = fitWarned || w.code == "ladder-fit";
-    }
-    EXPECT_TRUE(noLadder);
-    EXPECT_FALSE(fitWarned); // straight in log size: every band read back exactly
+    const auto warned = [&](const std::string& code, const std::string& text = "") {
+        return std::any_of(a.warnings.begin(), a.warnings.end(), [&](const gel::Warning& w) {
+            return w.code == code && w.text.find(text) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(warned("no-ladder", "tier 2"));
+    EXPECT_FALSE(warned("ladder-fit")); // straight in log size: every band read back exactly
     // Mass through the origin and the four unsaturated ladder bands: 0.1 per unit of volume.
     ASSERT_EQ(a.massCurves.size(), 1u);
     EXPECT_NEAR(a.massCurves[0].slope, 0.1, 1e-12);
@@ -272,10 +238,7 @@ TEST(GelLadders, TwoLaddersPerTierSizeFitMassTheirTier) {
     for (double row : {0.0, 100.0, 140.0, 300.0})
         a.lanes[0].bands.emplace_back().peakY = row;
     gel::calibrateTiers(a, {0}, {1000, 100, 10, 1}, gel::SizeFit::PiecewiseLinear);
-    fitWarned = false;
-    for (const gel::Warning& w : a.warnings)
-        fitWarned = fitWarned || w.code == "ladder-fit";
-    EXPECT_TRUE(fitWarned);
+    EXPECT_TRUE(warned("ladder-fit"));
     EXPECT_THROW(gel::calibrateTiers(a, {0, 0}, {1000, 100}), gel::ArgumentError);
     EXPECT_THROW(gel::calibrateTiers(a, {0}, {1000, 100}, gel::SizeFit::MonotoneSpline, {1}),
                  gel::ArgumentError);
@@ -316,7 +279,7 @@ TEST_F(Workflow, ReportRendersInChromium) {
     const std::string html = readFile(dir / "report.html");
     EXPECT_EQ(html.find("http://"), html.find("http://www.w3.org/2000/svg")) << "only the SVG namespace";
     EXPECT_EQ(html.find("https://"), std::string::npos);
-    EXPECT_EQ(html.find(" src=\"data:image/png;base64,") == std::string::npos, false);
+    EXPECT_NE(html.find(" src=\"data:image/png;base64,"), std::string::npos);
     EXPECT_EQ(run("report gel.tif -o report.html", dir).exit, 1); // never written over
     if (std::system("command -v chromium >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it)";

@@ -1,0 +1,27 @@
+// The library's thread counts from a test: a piece of work must give the 1-thread result at every
+// other count.
+#pragma once
+
+#include "raster/Threads.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace testsupport {
+
+/// Runs `work` at 1 thread and at each other count with every image split to the last row, and
+/// restores the defaults: each count must give the 1-thread result.
+template <class Work> void expectSameAtEveryThreadCount(const Work& work, const std::string& what) {
+    kestro::setMinimumPixelsPerThread(1);
+    kestro::setThreadCount(1);
+    const auto alone = work();
+    for (int threads : {2, 3, 7}) {
+        kestro::setThreadCount(threads);
+        EXPECT_EQ(work(), alone) << what << " at " << threads << " threads";
+    }
+    kestro::setThreadCount(0);
+    kestro::setMinimumPixelsPerThread(16384);
+}
+
+} // namespace testsupport
