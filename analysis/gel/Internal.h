@@ -46,7 +46,8 @@ double crossing(const Profile& s, int from, int dir, double level, int limit);
 
 // The first and one past the last sample of a profile (a lane's rows, a tier's columns) that lie
 // on the gel rather than on a frame around it, less `sharp` samples along each edge found; the
-// gel's own level is the profile's `blankShare` quantile.
+// gel's own level is the profile's `blankShare` quantile, or its level just inside an edge where
+// that is lower.
 std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, double blankShare);
 // The scan's darkest level in the work raster (its lowest percentile); the prepared gel keeps it.
 double darkestLevel(const PreparedGel::Work& wk);

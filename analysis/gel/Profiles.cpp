@@ -147,7 +147,8 @@ double medianOf(Profile v) {
 // quantile: a lane's lower quartile, as bands may fill half of it) are off the gel when the gel rises
 // out of them within `sharp` rows and stays, as a cut edge does and uneven lighting does not,
 // the step stands well out of the noise, and the frame is more than `sharp` rows (a crop's cut
-// through a band is not one). Returns the first and one past the last sample on the gel, less
+// through a band is not one); where the gel just inside the edge lies below the blank level, the
+// rise is to its own level. Returns the first and one past the last sample on the gel, less
 // the `sharp` samples along an edge where its rim glows.
 std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, double blankShare) {
     const int n = static_cast<int>(profile.size());
@@ -171,6 +172,7 @@ std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, dou
         }
         return risen;
     };
+    // The gel's level just inside an edge: the median of the samples its rise is judged over.
     const auto margin = [&](int e, int dir) {
         Profile m;
         for (int k = 0; k < 4 * sharp && e + dir * k >= 0 && e + dir * k < n; ++k)
