@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,15 @@ struct NarrowName {
     std::string text;
     bool valid;
 };
+
+// FreeImage finds the format of a name with strtok over each plugin's extensions, and strtok keeps
+// its place in one pointer for the whole process: two threads naming files at once (a batch saving
+// its results) walk each other's lists, into freed memory. One lookup at a time.
+FREE_IMAGE_FORMAT formatOfName(const char* path) {
+    static std::mutex lookup;
+    const std::lock_guard<std::mutex> hold(lookup);
+    return FreeImage_GetFIFFromFilename(path);
+}
 
 bool startsWithTiffHeader(const BYTE* head, size_t length) {
     static const BYTE little[4] = {'I', 'I', 0x2A, 0x00};
@@ -442,7 +452,7 @@ FREE_IMAGE_FORMAT fipImage::identifySignature(const char* path) {
 FREE_IMAGE_FORMAT fipImage::identifyFIF(const char* path) {
     if (!path) return FIF_UNKNOWN;
     const FREE_IMAGE_FORMAT fif = signatureOfFile(path);
-    return fif != FIF_UNKNOWN ? fif : FreeImage_GetFIFFromFilename(path);
+    return fif != FIF_UNKNOWN ? fif : formatOfName(path);
 }
 
 FREE_IMAGE_FORMAT fipImage::identifyFIFU(const wchar_t* path) {
@@ -492,7 +502,7 @@ BOOL fipImage::load(const char* path, int flag) {
     if (!path) return FALSE;
     DetectedHeader detected;
     FREE_IMAGE_FORMAT fif = signatureOfFile(path, &detected.header);
-    if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path);
+    if (fif == FIF_UNKNOWN) fif = formatOfName(path);
     if (!readable(fif)) return FALSE;
     struct stat st;
     const unsigned long long bytes = stat(path, &st) == 0 ? static_cast<unsigned long long>(st.st_size) : 0;
@@ -582,14 +592,14 @@ BOOL fipImage::passesExportTest(FREE_IMAGE_FORMAT fif) const {
 }
 
 BOOL fipImage::canSave(const char* path) const {
-    return path && passesExportTest(FreeImage_GetFIFFromFilename(path));
+    return path && passesExportTest(formatOfName(path));
 }
 
 // Writers may refuse an image after the export test passed, or the disk may fill: the file the
 // user had is replaced only by a complete new one.
 BOOL fipImage::save(const char* path, int flag) const {
     if (!canSave(path)) return FALSE;
-    const FREE_IMAGE_FORMAT fif = FreeImage_GetFIFFromFilename(path);
+    const FREE_IMAGE_FORMAT fif = formatOfName(path);
     return kestro::detail::replaceFileWith(path, [&](FreeImageIO* io, fi_handle handle) {
         return FreeImage_SaveToHandle(fif, m_dib, io, handle, flag) != FALSE;
     });
