@@ -39,6 +39,19 @@ void expectSameBands(const gel::Analysis& a, const gel::Analysis& b, double rows
     }
 }
 
+// A 16-bit image of w x h pixels, each the value the function gives it, row by row.
+std::vector<std::uint16_t> image16(int w, int h, const std::function<double(int x, int y)>& value) {
+    std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(value(x, y));
+    return px;
+}
+
+double bump(double y, double at, double sigma) {
+    return std::exp(-0.5 * std::pow((y - at) / sigma, 2));
+}
+
 // The analysis of a 16-bit image in four lanes placed by hand, 30 columns wide every 45 from
 // column 10.
 gel::Analysis inFourLanes(const std::vector<std::uint16_t>& px, int w, int h,
@@ -226,24 +239,18 @@ TEST(GelStages, GelEdgeInAFrameIsNoBandOrLane) {
 // side and stays a band; a smear, wide on both sides, does not.
 TEST(GelStages, BandOnAShelfStaysSmearGoes) {
     const int w = 200, h = 400;
-    std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
-    const auto bump = [](double y, double at, double sigma) {
-        return std::exp(-0.5 * std::pow((y - at) / sigma, 2));
-    };
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const int lane = (x - 10) / 45, inLane = (x - 10) % 45;
-            double v = 1000;
-            if (x >= 10 && lane < 4 && inLane < 30) {
-                for (double at : {60.0, 120.0})
-                    v += 8000 * bump(y, at, 3);
-                if (lane ==
-                    2) // a shelf from row 150, above the band's half height, ends in a band at row 262
-                    v += 6000 * (y >= 150 && y < 262 ? 1.0 : bump(y, 262, 4)) + 3000 * bump(y, 262, 4);
-                if (lane == 3) v += 3000 * bump(y, 300, 40);
-            }
-            px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
+    const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
+        const int lane = (x - 10) / 45, inLane = (x - 10) % 45;
+        double v = 1000;
+        if (x >= 10 && lane < 4 && inLane < 30) {
+            for (double at : {60.0, 120.0})
+                v += 8000 * bump(y, at, 3);
+            if (lane == 2) // a shelf from row 150, above the band's half height, ends in a band at row 262
+                v += 6000 * (y >= 150 && y < 262 ? 1.0 : bump(y, 262, 4)) + 3000 * bump(y, 262, 4);
+            if (lane == 3) v += 3000 * bump(y, 300, 40);
         }
+        return v;
+    });
     const gel::Analysis a = inFourLanes(px, w, h);
     ASSERT_EQ(a.lanes.size(), 4u);
     const auto near = [](const gel::Lane& l, double row) {
@@ -259,19 +266,17 @@ TEST(GelStages, BandOnAShelfStaysSmearGoes) {
 // bands start below them, and they are no band.
 TEST(GelStages, LowerRimsOfTheWellsAreNoBands) {
     const int w = 300, h = 400;
-    std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const bool lane = x >= 10 && (x - 10) % 56 < 40 && x < 290;
-            double v = 2000;
-            if (lane && y >= 40 && y < 46) v = 1200; // the slot
-            if (lane) {
-                v += 1500 * std::exp(-0.5 * std::pow((y - 54) / 3.0, 2)); // its lower rim
-                for (int at = 80; at < 360; at += 30)
-                    v += 6000 * std::exp(-0.5 * std::pow((y - at) / 4.0, 2));
-            }
-            px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
+    const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
+        const bool lane = x >= 10 && (x - 10) % 56 < 40 && x < 290;
+        double v = 2000;
+        if (lane && y >= 40 && y < 46) v = 1200; // the slot
+        if (lane) {
+            v += 1500 * bump(y, 54, 3.0); // its lower rim
+            for (int at = 80; at < 360; at += 30)
+                v += 6000 * bump(y, at, 4.0);
         }
+        return v;
+    });
     const gel::Analysis a = gel::analyse(gel::GreyView::of(px.data(), w, h, 2 * w));
     ASSERT_EQ(a.tiers.size(), 1u);
     EXPECT_GT(a.tiers[0].firstBandRow, 57);
@@ -285,24 +290,22 @@ TEST(GelStages, LowerRimsOfTheWellsAreNoBands) {
 // and its bands below its comb.
 TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
     const int w = 700, h = 600, pitch = 60;
-    std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
     std::uint32_t seed = 7;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            // A little noise, and light falling off to the right, where the empty wells are.
-            double v = 1000 + 0.2 * (w - x) + static_cast<double>(seed >> 27);
-            for (const auto& [row, shift] : {std::pair{30, 0}, std::pair{300, pitch / 2}}) {
-                const int slot = (x - 50 - shift) % pitch;
-                const bool inComb = x >= 50 + shift && x < 50 + shift + 10 * pitch && slot < 40;
-                if (inComb && (std::abs(y - row) <= 1 || std::abs(y - row - 12) <= 1))
-                    v += 400; // the rims above and below each slot
-                // The first five wells of each comb were loaded.
-                if (inComb && x < 50 + shift + 5 * pitch && y > row + 20 && y < row + 250)
-                    v += 300 + 3000 * std::exp(-0.5 * std::pow(((y - row) % 45 - 22) / 3.0, 2));
-            }
-            px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
+    const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
+        seed = seed * 1664525u + 1013904223u;
+        // A little noise, and light falling off to the right, where the empty wells are.
+        double v = 1000 + 0.2 * (w - x) + static_cast<double>(seed >> 27);
+        for (const auto& [row, shift] : {std::pair{30, 0}, std::pair{300, pitch / 2}}) {
+            const int slot = (x - 50 - shift) % pitch;
+            const bool inComb = x >= 50 + shift && x < 50 + shift + 10 * pitch && slot < 40;
+            if (inComb && (std::abs(y - row) <= 1 || std::abs(y - row - 12) <= 1))
+                v += 400; // the rims above and below each slot
+            // The first five wells of each comb were loaded.
+            if (inComb && x < 50 + shift + 5 * pitch && y > row + 20 && y < row + 250)
+                v += 300 + 3000 * std::exp(-0.5 * std::pow(((y - row) % 45 - 22) / 3.0, 2));
         }
+        return v;
+    });
     const gel::Analysis a = gel::analyse(gel::GreyView::of(px.data(), w, h, 2 * w));
     ASSERT_EQ(a.tiers.size(), 2u);
     EXPECT_NEAR(a.tiers[1].top, 300, 20);
@@ -320,18 +323,16 @@ TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
 // its bands: those valleys are no wells' slots, and every band of the ladder is found.
 TEST(GelStages, DenseLadderValleysAreNoSlots) {
     const int w = 200, h = 400;
-    std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            double v = 1000;
-            if (x >= 55 && x < 85) { // the second of four lanes: the ladder
-                v += 2000;
-                for (int at = 40; at <= 360; at += 20)
-                    v += 4000 * std::exp(-0.5 * std::pow((y - at) / 6.0, 2));
-            } else if ((x - 10) % 45 < 30 && x >= 10 && x < 175)
-                v += 6000 * std::exp(-0.5 * std::pow((y - 200) / 4.0, 2));
-            px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
-        }
+    const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
+        double v = 1000;
+        if (x >= 55 && x < 85) { // the second of four lanes: the ladder
+            v += 2000;
+            for (int at = 40; at <= 360; at += 20)
+                v += 4000 * bump(y, at, 6.0);
+        } else if ((x - 10) % 45 < 30 && x >= 10 && x < 175)
+            v += 6000 * bump(y, 200, 4.0);
+        return v;
+    });
     const gel::Analysis a = inFourLanes(px, w, h);
     ASSERT_EQ(a.lanes.size(), 4u);
     EXPECT_EQ(a.lanes[1].bands.size(), 17u);
@@ -341,20 +342,18 @@ TEST(GelStages, DenseLadderValleysAreNoSlots) {
 // it; the ladder's sizes say it is there. A size where the gel is blank adds nothing.
 TEST(GelStages, LadderSizesFindTheBandHiddenInAFlank) {
     const int w = 200, h = 300;
-    std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
     // Migration falls with log size, a decade in 100 rows: rows 60 .. 220 hold 10 .. 0.251.
     const std::vector<std::pair<double, double>> ladder = {{60, 8000},  {100, 8000}, {140, 8000},
                                                            {152, 1000}, {180, 8000}, {220, 8000}};
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            double v = 1000;
-            if (x >= 10 && x < 40)
-                for (const auto& [at, height] : ladder)
-                    v += height * std::exp(-0.5 * std::pow((y - at) / 4.0, 2));
-            else if ((x - 10) % 45 < 30 && x >= 10 && x < 175)
-                v += 6000 * std::exp(-0.5 * std::pow((y - 200) / 4.0, 2));
-            px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
-        }
+    const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
+        double v = 1000;
+        if (x >= 10 && x < 40)
+            for (const auto& [at, height] : ladder)
+                v += height * bump(y, at, 4.0);
+        else if ((x - 10) % 45 < 30 && x >= 10 && x < 175)
+            v += 6000 * bump(y, 200, 4.0);
+        return v;
+    });
     EXPECT_EQ(inFourLanes(px, w, h).lanes[0].bands.size(), 5u);
     gel::Options o;
     o.ladderLanes = {0};
@@ -377,17 +376,15 @@ TEST(GelStages, LadderSizesFindTheBandHiddenInAFlank) {
 // edge's glow of it (a 64th of the rows). A band cut by the scan further down is still a band.
 TEST(GelStages, WellsCutByTheScanAreNoBands) {
     const int w = 200, h = 640;
-    std::vector<std::uint16_t> px(static_cast<size_t>(w) * h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            double v = 1000;
-            if (x >= 10 && (x - 10) % 45 < 30 && x < 175) {
-                const int lane = (x - 10) / 45;
-                for (double at : {lane == 3 ? 14.0 : 3.0, 60.0, 100.0})
-                    v += 8000 * std::exp(-0.5 * std::pow((y - at) / 5.0, 2));
-            }
-            px[static_cast<size_t>(y) * w + x] = static_cast<std::uint16_t>(v);
+    const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
+        double v = 1000;
+        if (x >= 10 && (x - 10) % 45 < 30 && x < 175) {
+            const int lane = (x - 10) / 45;
+            for (double at : {lane == 3 ? 14.0 : 3.0, 60.0, 100.0})
+                v += 8000 * bump(y, at, 5.0);
         }
+        return v;
+    });
     const gel::Analysis a = inFourLanes(px, w, h);
     for (size_t l = 0; l < 4; ++l) {
         std::vector<double> rows;
