@@ -237,6 +237,8 @@ struct Tier {
     int bottom = 0;       ///< one past the last row
     int firstBandRow = 0; ///< the row below the tier's wells (top when they cannot be seen):
                           ///< DNA runs down from the wells, so no band lies above it
+    int wellsTop = 0;     ///< rows of the wells' slots, from wellsTop to one before wellsBottom;
+    int wellsBottom = 0;  ///< none when equal (the slots cannot be seen darker than the gel)
 };
 
 struct Lane {
@@ -247,6 +249,7 @@ struct Lane {
     double right = 0;        ///< right edge
     Box box;                 ///< columns of its band boxes (at its middle row), rows of its tier
     double prominence = 0;   ///< of its peak in the column profile; 0 for a lane the caller placed
+                             ///< or one found under its well alone
     double middle = 0;       ///< the row at which centre, left and right hold (the tier's middle)
     double tilt = 0;         ///< sideways drift of the centre at the middle row, columns per row
     double bow = 0;          ///< change of the drift, columns per row squared

@@ -61,6 +61,10 @@ std::vector<Peak> findPeaks(const Profile& s);
 
 // Lanes (work coordinates until placed).
 std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o);
+// Lanes added, left to right among the found ones, under wells of the tier (rows y0..y1) that
+// the column profile missed; slotTop..slotBottom are the rows of its wells' slots.
+void addLanesUnderWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom,
+                        std::vector<Lane>& lanes);
 // Image coordinates, tier, index and band boxes for lanes of one tier found or placed in work
 // coordinates, left to right; the index of the first is `first`.
 void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int first);

@@ -494,6 +494,182 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o) {
     return lanes;
 }
 
+// Lanes under a tier's wells that the column profile missed. A lane of one short band beside a
+// long bright one (a ladder, a smear) makes no peak of its own in the columns, but its well
+// shows in the row of slots like every other well. That row repeats at the wells' pitch; the
+// found lanes' wells, moved onto one another, give the look of a well, and each gap between
+// found lanes a pitch or more too wide is searched for it. A lane is put under a well that looks
+// like the others only where signal runs down from it as it does in the found lanes: an empty
+// well is no lane.
+// The row must repeat at least this well (autocorrelation at the pitch), since wells that
+// cannot be told from the gel between them say nothing.
+constexpr double kWellRepeat = 0.3;
+// A missing well correlates at least this well with the found ones' look.
+constexpr double kWellMatch = 0.5;
+// A lane under it holds at least this share of the found lanes' median signal along them.
+constexpr double kWellSignal = 0.5;
+
+void addLanesUnderWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom,
+                        std::vector<Lane>& lanes) {
+    if (lanes.size() < 2 || slotBottom < slotTop) return;
+    const int w = wk.w;
+    Profile widths;
+    for (const Lane& l : lanes)
+        widths.push_back(l.right - l.left);
+    const double width = medianOf(widths);
+    if (!(width >= 8)) return;
+    const auto at = [](double x) { return static_cast<int>(std::lround(x)); };
+    const int a0 = std::max(0, at(lanes.front().centre)), a1 = std::min(w - 1, at(lanes.back().centre));
+    // Wells are as wide as their lanes at most and seldom less than three quarters of the pitch.
+    const int lo = at(0.75 * width) - 1, hi = at(1.6 * width) + 1;
+    if (hi + 2 >= a1 - a0) return;
+    // The mean of rows r0..r1 along x, less its trend over a lane's width either side, clipped to
+    // its 10th and 90th percentiles between the outer lanes (a glowing edge or a bright band
+    // there would outweigh the wells); and the lag and strength of its strongest repeat there.
+    const auto rowRepeat = [&](int r0, int r1, Profile& p, int& pitch) {
+        p.assign(static_cast<size_t>(w), 0.0);
+        for (int y = r0; y <= r1; ++y) {
+            const int* r = wk.row(y);
+            for (int x = 0; x < w; ++x)
+                p[static_cast<size_t>(x)] += r[x];
+        }
+        const Profile trend = boxSmooth(p, at(width));
+        for (size_t x = 0; x < p.size(); ++x)
+            p[x] -= trend[x];
+        Profile order(p.begin() + a0, p.begin() + a1 + 1);
+        std::sort(order.begin(), order.end());
+        const double low = order[order.size() / 10], high = order[order.size() - 1 - order.size() / 10];
+        for (double& v : p)
+            v = std::clamp(v, low, high);
+        const double mean = meanOf(p, a0, a1);
+        double zero = 0;
+        for (int x = a0; x <= a1; ++x)
+            zero += (p[static_cast<size_t>(x)] - mean) * (p[static_cast<size_t>(x)] - mean);
+        Profile repeat;
+        for (int lag = lo; lag <= hi; ++lag) {
+            double c = 0;
+            for (int x = a0; x + lag <= a1; ++x)
+                c += (p[static_cast<size_t>(x)] - mean) * (p[static_cast<size_t>(x + lag)] - mean);
+            repeat.push_back(zero > 0 ? c / (zero * (a1 - a0 + 1 - lag) / (a1 - a0 + 1)) : 0.0);
+        }
+        double best = 0;
+        pitch = 0;
+        for (size_t i = 1; i + 1 < repeat.size(); ++i)
+            if (repeat[i] > best && repeat[i] >= repeat[i - 1] && repeat[i] >= repeat[i + 1]) {
+                best = repeat[i];
+                pitch = lo + static_cast<int>(i);
+            }
+        return best;
+    };
+    // The slots' rows as the well contrast gives them, or as many rows near them where the wells
+    // repeat more clearly (the contrast may have caught their upper or lower rims).
+    const int rows = std::max(4, slotBottom - slotTop + 1);
+    Profile p;
+    int pitch = 0;
+    double strongest = 0;
+    for (int top = slotTop - 3 * rows; top <= slotTop + 3 * rows; top += std::max(1, rows / 2)) {
+        if (top < y0 || top + rows - 1 > y1) continue;
+        Profile q;
+        int lag = 0;
+        const double r = rowRepeat(top, top + rows - 1, q, lag);
+        if (r > strongest) {
+            strongest = r;
+            pitch = lag;
+            p = std::move(q);
+        }
+    }
+    if (pitch == 0 || strongest < kWellRepeat) return;
+    const int half = pitch / 2, reach = std::max(1, pitch / 4);
+    const auto correlation = [&](const Profile& t, int x) {
+        Profile seg(t.size());
+        for (int u = -half; u <= half; ++u)
+            seg[static_cast<size_t>(u + half)] = p[static_cast<size_t>(std::clamp(x + u, 0, w - 1))];
+        const double mt = meanOf(t, 0, 2 * half), ms = meanOf(seg, 0, 2 * half);
+        double sts = 0, stt = 0, sss = 0;
+        for (size_t i = 0; i < t.size(); ++i) {
+            sts += (t[i] - mt) * (seg[i] - ms);
+            stt += (t[i] - mt) * (t[i] - mt);
+            sss += (seg[i] - ms) * (seg[i] - ms);
+        }
+        return stt > 0 && sss > 0 ? sts / std::sqrt(stt * sss) : 0.0;
+    };
+    const auto lookOf = [&](const std::vector<int>& centres) {
+        Profile t(static_cast<size_t>(2 * half + 1));
+        for (int u = 0; u <= 2 * half; ++u) {
+            Profile column;
+            for (int c : centres)
+                column.push_back(p[static_cast<size_t>(std::clamp(c - half + u, 0, w - 1))]);
+            t[static_cast<size_t>(u)] = medianOf(column);
+        }
+        return t;
+    };
+    // The column within a quarter pitch of x where the row best matches the look, and how well.
+    const auto bestMatch = [&](const Profile& t, int x, double& score) {
+        int found = x;
+        score = -2;
+        for (int d = -reach; d <= reach; ++d) {
+            const double c = correlation(t, x + d);
+            if (c > score) {
+                score = c;
+                found = x + d;
+            }
+        }
+        return found;
+    };
+    std::vector<int> centres;
+    for (const Lane& l : lanes)
+        centres.push_back(at(l.centre));
+    const Profile rough = lookOf(centres);
+    for (int& c : centres) {
+        double score = 0;
+        c = bestMatch(rough, c, score);
+    }
+    const Profile well = lookOf(centres);
+    std::vector<Lane> trial;
+    std::vector<bool> added;
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        trial.push_back(lanes[k]);
+        added.push_back(false);
+        if (k + 1 == lanes.size()) break;
+        const double gap = lanes[k + 1].centre - lanes[k].centre;
+        const int missing = at(gap / pitch) - 1;
+        for (int j = 1; j <= missing; ++j) {
+            double score = 0;
+            const int x = bestMatch(well, at(lanes[k].centre + j * gap / (missing + 1)), score);
+            // Beside its neighbours: a quarter of a lane's width may overlap them, no more.
+            if (score < kWellMatch || x - width / 2 < lanes[k].right - 0.25 * width ||
+                x + width / 2 > lanes[k + 1].left + 0.25 * width || x <= trial.back().centre)
+                continue;
+            Lane l;
+            l.centre = x;
+            l.left = x - width / 2;
+            l.right = x + width / 2;
+            trial.push_back(l);
+            added.push_back(true);
+        }
+    }
+    if (trial.size() == lanes.size()) return;
+    const std::vector<double> signal = laneSignals(wk, y0, y1, trial, wk.maxValue);
+    Profile foundSignal;
+    for (size_t k = 0; k < trial.size(); ++k)
+        if (!added[k]) foundSignal.push_back(signal[k]);
+    const double least = kWellSignal * medianOf(foundSignal);
+    std::vector<Lane> out;
+    std::vector<bool> outAdded;
+    for (size_t k = 0; k < trial.size(); ++k)
+        if (!added[k] || signal[k] >= least) {
+            out.push_back(trial[k]);
+            outAdded.push_back(added[k]);
+        }
+    for (size_t k = 0; k + 1 < out.size(); ++k)
+        if ((outAdded[k] || outAdded[k + 1]) && out[k].right > out[k + 1].left) {
+            const double mid = 0.5 * (out[k].centre + out[k + 1].centre);
+            out[k].right = std::min(out[k].right, mid - 0.5);
+            out[k + 1].left = std::max(out[k + 1].left, mid + 0.5);
+        }
+    lanes = std::move(out);
+}
+
 // A lane's sideways shift, in whole columns, for each row of its tier.
 std::vector<int> laneShifts(const Lane& lane) {
     std::vector<int> shift(static_cast<size_t>(std::max(0, lane.box.height())), 0);
@@ -541,6 +717,11 @@ std::vector<Lane> findLanes(const PreparedGel& gel, const std::vector<Tier>& tie
             throw ArgumentError("tier " + std::to_string(t.index + 1) +
                                 " does not lie inside the region or is under 16 rows");
         std::vector<Lane> lanes = tierLanes(wk, t.top - wk.y0, t.bottom - 1 - wk.y0, options);
+        // A caller's tier whose wells lie outside it has none to go by.
+        if (options.laneCount == 0 && t.wellsBottom > t.wellsTop && t.wellsTop >= t.top &&
+            t.wellsBottom <= t.bottom)
+            addLanesUnderWells(wk, t.top - wk.y0, t.bottom - 1 - wk.y0, t.wellsTop - wk.y0,
+                               t.wellsBottom - 1 - wk.y0, lanes);
         placeInTier(lanes, wk, t, static_cast<int>(all.size()));
         all.insert(all.end(), lanes.begin(), lanes.end());
     }

@@ -432,7 +432,7 @@ int firstCombEnd(const CombRows& comb, int y0, int y1) {
 // lanes' strongest brightness over the gel: the slots of a comb are shallower than the
 // brightest band is high), and its height again for the bright lower rims of the slots. DNA
 // runs down from the wells: nothing above them is a band.
-int belowWells(const Profile& all, int y0, int y1) {
+int belowWells(const Profile& all, int y0, int y1, std::pair<int, int>* slots = nullptr) {
     const Profile contrast(all.begin() + y0, all.begin() + y1 + 1);
     const int n = static_cast<int>(contrast.size());
     const auto [w, least] = wellRows(contrast, 0.05);
@@ -456,6 +456,7 @@ int belowWells(const Profile& all, int y0, int y1) {
         i = j;
     }
     if (best < 0) return y0;
+    if (slots) *slots = {y0 + best, y0 + bestEnd};
     // The lower rims glow in the lanes, brighter than the gel beside them: when they show as a
     // clear lobe within four heights of the slots, the tier's bands start where it has half
     // faded.
@@ -474,15 +475,25 @@ int belowWells(const Profile& all, int y0, int y1) {
 }
 
 // A tier of rows y0..y1 (work coordinates) with its lanes, placed in image coordinates; the well
-// contrast of those lanes, when the caller has it, spares computing it again.
+// contrast of those lanes, when the caller has it, spares computing it again. With `underWells`,
+// lanes the column profile missed are added under the tier's wells (not when a lane count is
+// given: that count is the count got).
 TierLanes tierWith(const Work& wk, int index, int y0, int y1, std::vector<Lane> lanes,
-                   const Profile* contrast) {
+                   const Profile* contrast, bool underWells) {
     TierLanes t;
     t.tier.index = index;
     t.tier.top = y0 + wk.y0;
     t.tier.bottom = y1 + 1 + wk.y0;
+    std::pair<int, int> slots{0, -1};
     t.tier.firstBandRow =
-        (lanes.size() >= 2 ? belowWells(contrast ? *contrast : wellContrast(wk, lanes), y0, y1) : y0) + wk.y0;
+        (lanes.size() >= 2 ? belowWells(contrast ? *contrast : wellContrast(wk, lanes), y0, y1, &slots)
+                           : y0) +
+        wk.y0;
+    if (slots.second >= slots.first) {
+        t.tier.wellsTop = slots.first + wk.y0;
+        t.tier.wellsBottom = slots.second + 1 + wk.y0;
+    }
+    if (underWells) addLanesUnderWells(wk, y0, y1, slots.first, slots.second, lanes);
     t.lanes = std::move(lanes);
     return t;
 }
@@ -531,8 +542,8 @@ std::vector<TierLanes> layout(const Work& wk, const Options& o) {
     for (int t = 0; t < tierCount; ++t) {
         const int y0 = starts[static_cast<size_t>(t)], y1 = starts[static_cast<size_t>(t) + 1] - 1;
         const bool one = tierCount == 1 && !whole.empty();
-        tiers.push_back(one ? tierWith(wk, t, y0, y1, whole, &wholeContrast)
-                            : tierWith(wk, t, y0, y1, tierLanes(wk, y0, y1, o), nullptr));
+        tiers.push_back(one ? tierWith(wk, t, y0, y1, whole, &wholeContrast, o.laneCount == 0)
+                            : tierWith(wk, t, y0, y1, tierLanes(wk, y0, y1, o), nullptr, o.laneCount == 0));
         if (static_cast<size_t>(t) < wellsEnd.size())
             tiers.back().tier.firstBandRow = std::max(tiers.back().tier.firstBandRow,
                                                       std::min(y1, wellsEnd[static_cast<size_t>(t)]) + wk.y0);
@@ -568,7 +579,7 @@ std::vector<Tier> tiersAt(const PreparedGel& gel, const std::vector<int>& startR
     for (size_t t = 0; t + 1 < starts.size(); ++t) {
         const int y0 = starts[t], y1 = starts[t + 1] - 1;
         tiers.push_back(
-            tierWith(wk, static_cast<int>(t), y0, y1, tierLanes(wk, y0, y1, options), nullptr).tier);
+            tierWith(wk, static_cast<int>(t), y0, y1, tierLanes(wk, y0, y1, options), nullptr, false).tier);
     }
     return tiers;
 }

@@ -12,6 +12,8 @@ class Tier:
     top: int
     bottom: int
     first_band_row: int
+    wells_top: int
+    wells_bottom: int
 
 class Band:
     lane: int

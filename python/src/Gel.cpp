@@ -251,6 +251,9 @@ void bindGel(py::module_& m) {
         .def_readonly("bottom", &gel::Tier::bottom, "One past the last row.")
         .def_readonly("first_band_row", &gel::Tier::firstBandRow,
                       "The row below the wells: no band lies above it.")
+        .def_readonly("wells_top", &gel::Tier::wellsTop, "First row of the wells' slots.")
+        .def_readonly("wells_bottom", &gel::Tier::wellsBottom,
+                      "One past their last row; equal to wells_top when the slots cannot be seen.")
         .def("__repr__", [](const gel::Tier& t) {
             return "<Tier " + std::to_string(t.index) + ": rows " + std::to_string(t.top) + ".." +
                    std::to_string(t.bottom) + ">";

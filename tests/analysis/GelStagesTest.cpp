@@ -394,3 +394,37 @@ TEST(GelStages, WellsCutByTheScanAreNoBands) {
             << "lane " << l + 1;
     }
 }
+
+// A lane with one short band beside a long, bright ladder makes no peak of its own in the
+// columns, but its well shows in the row of slots: a lane is put under it, and none under the
+// empty well beside it.
+TEST(GelStages, LaneUnderItsWellBesideALadder) {
+    const int w = 540, h = 400, pitch = 60;
+    const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
+        const int lane = (x - 30) / pitch, inLane = (x - 30) % pitch;
+        double v = 1000;
+        if (y > 40) // the ladder's glow spreads across the lane beside it
+            v += 2500 * bump(x, 50, 45) + 6000 * bump(y, 300, 3) * (lane == 1 && inLane < 40);
+        if (x < 30 || lane > 7 || inLane >= 40) return v;
+        if (y >= 20 && y < 28) return 600.0;                         // the slot
+        if (y == 18 || y == 19 || y == 28 || y == 29) return 1800.0; // its rims
+        if (lane == 0)                                               // the ladder
+            for (int at = 60; at < 380; at += 20)
+                v += 9000 * bump(y, at, 3);
+        if (lane >= 3)
+            for (int at : {120, 200, 260})
+                v += 3000 * bump(y, at + 5 * lane, 3);
+        return std::min(v, 65535.0);
+    });
+    const gel::Analysis a = gel::analyse(gel::GreyView::of(px.data(), w, h, 2 * w));
+    EXPECT_NEAR(a.tiers[0].wellsTop, 20, 1); // the slots, rows 20 .. 27
+    EXPECT_NEAR(a.tiers[0].wellsBottom, 28, 1);
+    std::vector<double> centres;
+    for (const gel::Lane& l : a.lanes)
+        centres.push_back(std::round(l.centre / pitch));
+    EXPECT_EQ(centres, (std::vector<double>{1, 2, 4, 5, 6, 7, 8})); // lanes under wells 0, 1, 3 .. 7
+    ASSERT_EQ(a.lanes.size(), 7u);
+    EXPECT_NEAR(a.lanes[1].centre, 110, 2);
+    ASSERT_EQ(a.lanes[1].bands.size(), 1u);
+    EXPECT_NEAR(a.lanes[1].bands[0].peakY, 300, 1);
+}
