@@ -27,14 +27,7 @@ using nlohmann::json;
 
 namespace {
 
-class Kestro : public ToolTest {
-protected:
-    std::string synth(const std::string& name, const std::string& options) {
-        const std::string path = (dir / name).string();
-        EXPECT_EQ(run("synth " + quote(path) + " " + options, dir).exit, 0);
-        return path;
-    }
-};
+class Kestro : public ToolTest {};
 
 } // namespace
 

@@ -53,7 +53,7 @@ TEST_F(RenderCommand, DrawsEveryRealScanAtItsOwnSize) {
 }
 
 TEST_F(RenderCommand, RenderOptionsReachThePicture) {
-    ASSERT_EQ(run("synth gel.tif --width 96 --height 64 --lanes 4 --bands 3", dir).exit, 0);
+    synth("gel.tif", "--width 96 --height 64 --lanes 4 --bands 3");
     const Result r = ok("render gel.tif -o green.png --palette green --size 48x40 --gamma 1.5 --json");
     EXPECT_EQ(json::parse(r.out)[0]["history"],
               json({"setting palette to Shades of Green",

@@ -128,7 +128,10 @@ TEST_F(Workflow, FoundBentLanesReplayBitForBit) {
     EXPECT_EQ(readFile(dir / "again" / "bands.csv"), readFile(dir / "found" / "bands.csv"));
 }
 
-TEST_F(Workflow, LaneTotalsAreTheirBandsSums) {
+// One run's tables: each lane's total is its bands' sum, and the run record gives each input's
+// SHA-256 and size as sha256sum and the file system see them. A second run into the same folder
+// is refused by name and changes nothing; --force writes.
+TEST_F(Workflow, ARunsTablesAddUpNameTheirInputsAndAreNeverLost) {
     gel("gel.tif", 4, 3, 1);
     ok("lanes gel.tif -o out");
     const Table bands = readCsv(dir / "out" / "bands.csv"), lanes = readCsv(dir / "out" / "lanes.csv");
@@ -143,12 +146,6 @@ TEST_F(Workflow, LaneTotalsAreTheirBandsSums) {
         EXPECT_NEAR(num(l, "total volume"), total[l.at("lane")], 1e-6 * total[l.at("lane")]);
         EXPECT_EQ(l.at("tier") + l.at("lane in tier"), "1" + l.at("lane"));
     }
-}
-
-// Each input's SHA-256 and size as sha256sum and the file system see them.
-TEST_F(Workflow, TheRunRecordNamesEachInput) {
-    gel("gel.tif", 4, 3, 1);
-    ok("lanes gel.tif -o out");
     const json report = json::parse(readFile(dir / "out" / "gel.lanes.json"));
     ASSERT_EQ(std::system(("cd " + quote(dir.string()) + " && sha256sum gel.tif > sum.txt").c_str()), 0);
     const json& input = report["run"]["inputs"][0];
@@ -156,13 +153,7 @@ TEST_F(Workflow, TheRunRecordNamesEachInput) {
     EXPECT_EQ(input["bytes"].get<std::uintmax_t>(), fs::file_size(dir / "gel.tif"));
     EXPECT_EQ(report["run"]["commandLine"].back(), "out");
     EXPECT_EQ(report["run"]["parameters"]["prominence"], 0.03);
-}
 
-// A second run into the same folder is refused by name and changes nothing; --force writes.
-TEST_F(Workflow, ResultsAreNeverLost) {
-    gel("gel.tif", 4, 3, 1);
-    ok("lanes gel.tif -o out");
-    const size_t bands = readCsv(dir / "out" / "bands.csv").size();
     const std::string before = readFile(dir / "out" / "bands.csv");
     const Result again = run("lanes gel.tif -o out --exclude 0-70", dir);
     EXPECT_EQ(again.exit, 1);
@@ -173,7 +164,7 @@ TEST_F(Workflow, ResultsAreNeverLost) {
 
     // A folder run beside its own outputs does not measure them; a failed input writes nothing.
     ok("lanes . -o . --force");
-    EXPECT_EQ(readCsv(dir / "bands.csv").size(), bands);
+    EXPECT_EQ(readCsv(dir / "bands.csv").size(), bands.size());
     std::ofstream(dir / "junk.tif") << "not an image";
     EXPECT_EQ(run("lanes junk.tif -o failed", dir).exit, 1);
     EXPECT_FALSE(fs::exists(dir / "failed" / "bands.csv"));
