@@ -85,17 +85,13 @@ TEST(DalvoImage, CopiesCarryHistoryFlagsSettingsButNoRasterOrDisplayBitmap) {
     EXPECT_EQ(target.GetPreprocessStr(), CString(L"{Crop}"));
 }
 
-TEST(DalvoImageHistory, EntriesAreBraced) {
-    DalvoImage image;
+// Entries are braced. Recording off skips exactly the next entry and turns recording back on;
+// SetPreprocessStr replaces the text as given and leaves the flag alone.
+TEST(DalvoImageHistory, EntriesAreBracedRecordingOffSkipsExactlyTheNextOne) {
+    DalvoImage braced, image;
     for (const wchar_t* entry : {L"Crop", L"Crop", L""})
-        image.AddPreprocessStr(entry);
-    EXPECT_EQ(image.GetPreprocessStr(), CString(L"{Crop}{Crop}{}"));
-}
-
-// ...and turns recording back on; SetPreprocessStr replaces the text as given and leaves the flag
-// alone.
-TEST(DalvoImageHistory, RecordingOffSkipsExactlyTheNextEntry) {
-    DalvoImage image;
+        braced.AddPreprocessStr(entry);
+    EXPECT_EQ(braced.GetPreprocessStr(), CString(L"{Crop}{Crop}{}"));
     image.SetHistoryRecording(0);
     image.SetPreprocessStr(L"loaded from scanner");
     EXPECT_EQ(image.GetHistoryRecording(), 0);

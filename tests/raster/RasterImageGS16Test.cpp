@@ -63,13 +63,10 @@ TEST(RasterImageGS16, TheMaximumOfEachDepth) {
         EXPECT_EQ(RasterImage::maxPixelValueForDepth(m[0]), m[1]) << m[0];
 }
 
-TEST(RasterImageGS16, SizedRastersStartAtZero) {
+TEST(RasterImageGS16, SizedRastersStartAtZeroEmptyOnesHaveTheStatisticsOfNoPixels) {
     RasterImageGS16 sized(5, 3);
     EXPECT_EQ(fields(sized), (Ints{5, 3, 16, 65535}));
     EXPECT_EQ(pixelsOf(sized), Ints(15, 0));
-}
-
-TEST(RasterImageGS16, EmptyRastersHaveTheStatisticsOfNoPixels) {
     RasterImageGS16 negative(-4, 3), none;
     DalvoImage noBitmap;
     RasterImageGS16 fromNothing(&noBitmap);
