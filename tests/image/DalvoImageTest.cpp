@@ -20,7 +20,7 @@ void makeBlot(fipImage& image) {
 
 } // namespace
 
-TEST(DalvoImage, APaletteArgumentReplacesTheRamp) {
+TEST(DalvoImage, APaletteArgumentReplacesTheRampBytesPerLineLeaveOutThePadding) {
     RGBQUAD palette[16] = {};
     for (int i = 0; i < 16; ++i)
         palette[i].rgbGreen = static_cast<BYTE>(i * 17);
@@ -28,9 +28,7 @@ TEST(DalvoImage, APaletteArgumentReplacesTheRamp) {
     EXPECT_EQ(withPalette.getPalette()[15].rgbGreen, 255);
     EXPECT_EQ(withoutPalette.getPalette()[15].rgbGreen, 15); // setSize's index ramp
     EXPECT_EQ(rgb.getPalette(), nullptr);                    // no palette to replace
-}
-
-TEST(DalvoImage, BytesPerLineLeaveOutThePadding) {
+    // Bytes per line leave out the padding.
     EXPECT_EQ((std::vector<unsigned>{DalvoImage(5, 5, 24).GetBytesPerLine(),
                                      DalvoImage(FIT_BITMAP, 9, 1, 1).GetBytesPerLine(),
                                      DalvoImage().GetBytesPerLine()}),
