@@ -57,26 +57,19 @@ TEST_F(Workflow, LanesPlacedByHandOrCountAreTheLanesGotAgainOnReplay) {
     // The written edits replay to the same lanes and band rows.
     ok("lanes gel.tif -o again --edits placed/gel.edits.json");
     EXPECT_EQ(readFile(dir / "again" / "lanes.csv"), readFile(dir / "placed" / "lanes.csv"));
-    const Table first = readCsv(dir / "placed" / "bands.csv"),
-                replayed = readCsv(dir / "again" / "bands.csv");
-    ASSERT_EQ(replayed.size(), first.size());
-    for (size_t k = 0; k < first.size(); ++k)
-        EXPECT_EQ(first[k].at("top") + first[k].at("bottom"),
-                  replayed[k].at("top") + replayed[k].at("bottom"));
+    EXPECT_EQ(readFile(dir / "again" / "bands.csv"), readFile(dir / "placed" / "bands.csv"));
 }
 
-TEST_F(Workflow, ARowLeftOutLosesItsBandInEveryLane) {
+// A row left out loses its band in every lane; a lane removed, one band removed and one drawn by
+// hand.
+TEST_F(Workflow, RowsLeftOutAndHandEditsApply) {
     const GelTruth t = gel("gel.tif", 4, 3);
     const GelBand& b = t.bands[1];
     const int y0 = static_cast<int>(b.y) - 3, y1 = static_cast<int>(b.y) + 4;
     ok("lanes gel.tif -o cut --exclude " + std::to_string(y0) + "-" + std::to_string(y1) + " --rows 0-239");
     for (const auto& row : readCsv(dir / "cut" / "bands.csv"))
         EXPECT_FALSE(num(row, "peak y") >= y0 && num(row, "peak y") < y1) << row.at("lane");
-}
 
-// A lane removed, one band removed and one drawn by hand.
-TEST_F(Workflow, HandEditsApply) {
-    const GelTruth t = gel("gel.tif", 4, 3);
     ok("lanes gel.tif -o found --write-edits");
     json e = json::parse(readFile(dir / "found" / "gel.edits.json"));
     e["removedLanes"] = {{{"tier", 1}, {"lane", 2}}};
