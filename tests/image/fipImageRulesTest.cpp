@@ -59,7 +59,7 @@ TEST(fipImageRules, SettersWithoutAnEmptyGuardMarkTheImageEvenWhenFreeImageRefus
     EXPECT_TRUE(blank.isModified());
 }
 
-TEST(fipImageRules, SetSizeWritesAnIndexRamp) {
+TEST(fipImageRules, SetSizeWritesAnIndexRampOrLeavesTheImageEmpty) {
     for (unsigned bpp : {1u, 4u, 8u}) {
         fipImage image;
         ASSERT_TRUE(image.setSize(FIT_BITMAP, 3, 2, bpp));
@@ -72,10 +72,7 @@ TEST(fipImageRules, SetSizeWritesAnIndexRamp) {
         EXPECT_EQ(ramp, want) << bpp;
     }
     EXPECT_EQ(fipImage(FIT_BITMAP, 3, 2, 24).getPalette(), nullptr);
-}
-
-// The flag stays as it was.
-TEST(fipImageRules, ASizeFreeImageRefusesLeavesTheImageEmpty) {
+    // A size FreeImage refuses leaves the image empty; the flag stays as it was.
     fipImage image(FIT_BITMAP, 3, 3, 8);
     image.setModified(FALSE);
     FIBITMAP* had = image;
