@@ -130,7 +130,7 @@ TEST(MovingMinimum, ADarkPixelReachesExactlyTheWindowsHoldingIt) {
         }
 }
 
-TEST(MovingFilters, NullEmptyOrTooSmallRastersAreLeftAlone) {
+TEST(MovingFilters, NullEmptyOrTooSmallRastersAreLeftAloneTheBackgroundMayBeTheSource) {
     ImageProcessing ip;
     Raster src = randomRaster(40, 30, Values::Depth16, 11);
     RasterImageGS16 before(*src), narrow(39, 30), low(40, 29), empty;
@@ -148,10 +148,8 @@ TEST(MovingFilters, NullEmptyOrTooSmallRastersAreLeftAlone) {
     ip.smoothenViaAverageFilter(&empty, 1);
     EXPECT_EQ(pixelsOf(*src), pixelsOf(before));
     EXPECT_EQ(empty.pixels, nullptr);
-}
 
-TEST(MovingFilters, TheBackgroundMayBeTheSource) {
-    Raster src = randomRaster(40, 30, Values::Depth16, 11);
+    // The background may be the source.
     RasterImageGS16 expected(40, 30);
     literalBackground(*src, expected, 5, 3);
     ImageProcessing().generateBGViaMinFilter(src.get(), src.get(), 5, 3);

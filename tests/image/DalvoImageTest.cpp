@@ -99,7 +99,7 @@ TEST(DalvoImageHistory, EntriesAreBracedRecordingOffSkipsExactlyTheNextOne) {
     EXPECT_EQ(image.GetPreprocessStr(), CString(L"loaded from scanner{B}"));
 }
 
-TEST(DalvoImageFileTypes, ANameIsTypedByTheExtensionTableOnly) {
+TEST(DalvoImageFileTypes, ANameIsTypedByTheExtensionTableOnlyAnOpenFileBySignature) {
     const std::vector<std::string> rows = TableRows("image/data/file-types.txt");
     for (const std::string& row : rows) {
         const size_t bar = row.find(" | ");
@@ -108,9 +108,8 @@ TEST(DalvoImageFileTypes, ANameIsTypedByTheExtensionTableOnly) {
             << row;
     }
     EXPECT_EQ(rows.size(), 18u);
-}
 
-TEST(DalvoImageFileTypes, AnOpenFileIsTypedBySignature) {
+    // An open file is typed by its signature.
     fipImage blot;
     makeBlot(blot);
     const std::string pngNamedTif = scratch("filetype-png-named.tif"),

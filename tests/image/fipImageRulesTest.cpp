@@ -81,7 +81,7 @@ TEST(fipImageRules, SetSizeWritesAnIndexRampOrLeavesTheImageEmpty) {
     EXPECT_FALSE(image.setSize(FIT_UINT16, 0x80000000u, 2, 16));
 }
 
-TEST(fipImageQueries, ResolutionRoundsToWholeDotsPerMetre) {
+TEST(fipImageQueries, ResolutionRoundsToWholeDotsPerMetreGrayscaleNeedsNoPalette) {
     fipImage image(FIT_BITMAP, 2, 2, 8);
     const std::pair<double, unsigned> cases[] = {
         {1.5, 150}, {0.004, 0}, {0.005, 1}, {118.11, 11811}}; // 300 dpi
@@ -89,10 +89,7 @@ TEST(fipImageQueries, ResolutionRoundsToWholeDotsPerMetre) {
         image.setVerticalResolution(dotsPerCm);
         EXPECT_EQ(FreeImage_GetDotsPerMeterY(image), dotsPerMetre) << dotsPerCm;
     }
-}
-
-// 8 or 16 bits without a palette (setSize's ramp is still one), whatever the type.
-TEST(fipImageQueries, GrayscaleNeedsNoPalette) {
+    // Grayscale is 8 or 16 bits without a palette (setSize's ramp is still one), whatever the type.
     const struct {
         FREE_IMAGE_TYPE type;
         unsigned bpp;
