@@ -38,7 +38,9 @@ protected:
 
 } // namespace
 
-TEST_F(Workflow, LanesPlacedByHandOrCountAreTheLanesGotAgainOnReplay) {
+// Lanes placed by hand or by count are the lanes got, and again on replay; rows left out and hand
+// edits apply.
+TEST_F(Workflow, LanesPlacedByHandOrCountReplayRowsLeftOutAndHandEditsApply) {
     const GelTruth t = gel("gel.tif", 4, 3);
     std::string centres;
     for (const GelLane& l : t.lanes)
@@ -58,12 +60,9 @@ TEST_F(Workflow, LanesPlacedByHandOrCountAreTheLanesGotAgainOnReplay) {
     ok("lanes gel.tif -o again --edits placed/gel.edits.json");
     EXPECT_EQ(readFile(dir / "again" / "lanes.csv"), readFile(dir / "placed" / "lanes.csv"));
     EXPECT_EQ(readFile(dir / "again" / "bands.csv"), readFile(dir / "placed" / "bands.csv"));
-}
 
-// A row left out loses its band in every lane; a lane removed, one band removed and one drawn by
-// hand.
-TEST_F(Workflow, RowsLeftOutAndHandEditsApply) {
-    const GelTruth t = gel("gel.tif", 4, 3);
+    // A row left out loses its band in every lane; a lane removed, one band removed and one drawn
+    // by hand.
     const GelBand& b = t.bands[1];
     const int y0 = static_cast<int>(b.y) - 3, y1 = static_cast<int>(b.y) + 4;
     ok("lanes gel.tif -o cut --exclude " + std::to_string(y0) + "-" + std::to_string(y1) + " --rows 0-239");
