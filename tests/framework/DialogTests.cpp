@@ -4,14 +4,12 @@
 
 #include <gtest/gtest.h>
 
-TEST(Dialogs, WithoutAHandlerAMessageBoxAnswersAsADismissedOne) {
+// Without a handler a message box answers as a dismissed one. The drawing tests read text and
+// type through the handler; here its answer and the help id.
+TEST(Dialogs, MessageBoxesGoToTheHandlerOrAnswerAsDismissed) {
     EXPECT_EQ(AfxMessageBox(L"x"), IDOK);
     EXPECT_EQ(AfxMessageBox(L"x", MB_OKCANCEL), IDCANCEL);
     EXPECT_EQ(AfxMessageBox(L"x", MB_YESNO | MB_ICONEXCLAMATION), IDNO);
-}
-
-TEST(Dialogs, MessageBoxesGoToTheHandler) {
-    // The drawing tests read text and type through the handler; here its answer and the help id.
     UINT seenHelp = 0;
     AfxSetMessageBoxHandler([&](LPCTSTR, UINT, UINT help) { return seenHelp = help, IDYES; });
     EXPECT_EQ(AfxMessageBox(L"x", MB_YESNO, 7), IDYES);
@@ -19,7 +17,7 @@ TEST(Dialogs, MessageBoxesGoToTheHandler) {
     AfxSetMessageBoxHandler(nullptr);
 }
 
-TEST(Dialogs, ListBoxKeepsTheOrderLinesWereAddedIn) {
+TEST(Dialogs, ListBoxKeepsTheOrderLinesWereAddedInWhileItHasAWindow) {
     CListBox list;
     ASSERT_TRUE(list.Create(WS_CHILD, CRect(), nullptr, 1));
     for (const wchar_t* s : {L"b", L"C", L"a"})
@@ -28,22 +26,15 @@ TEST(Dialogs, ListBoxKeepsTheOrderLinesWereAddedIn) {
     list.GetText(2, text);
     EXPECT_EQ(text.ToUtf8(), "a");
     EXPECT_EQ(list.GetText(3, text), LB_ERR);
-}
-
-TEST(Dialogs, ListBoxWithoutAWindowAnswersErr) {
-    CListBox list;
-    EXPECT_EQ(list.AddString(L"b"), LB_ERR);
-    ASSERT_TRUE(list.Create(WS_CHILD, CRect(), nullptr, 1));
+    // Without a window, before it or after, it answers LB_ERR.
     list.DestroyWindow();
     EXPECT_EQ(list.GetCount(), LB_ERR);
+    EXPECT_EQ(CListBox().AddString(L"b"), LB_ERR);
 }
 
-TEST(Dialogs, ModalDialogWithoutTemplateFails) {
+TEST(Dialogs, AModalDialogNeedsItsTemplateDataExchangeTheControl) {
     CDialog missing(4242);
     EXPECT_EQ(missing.DoModal(), -1);
-}
-
-TEST(Dialogs, DataExchangeNeedsTheControl) {
     CWnd parent, control;
     ASSERT_TRUE(parent.Create(L"#32770", L"", 0, CRect(), nullptr, 0));
     CDataExchange dx(&parent, FALSE);
@@ -51,13 +42,10 @@ TEST(Dialogs, DataExchangeNeedsTheControl) {
     EXPECT_FALSE(control.IsWindow());
 }
 
-TEST(Dialogs, StandardCursorsAreFoundByNumber) {
-    EXPECT_EQ(LoadCursor(nullptr, MAKEINTRESOURCE(32515)), LoadCursor(nullptr, IDC_CROSS));
-    EXPECT_EQ(LoadCursor(nullptr, MAKEINTRESOURCE(1)), nullptr);
-}
-
-TEST(Dialogs, SetCursorGivesThePreviousOne) {
+TEST(Dialogs, StandardCursorsAreFoundByNumberAndSetCursorGivesThePreviousOne) {
     HCURSOR cross = LoadCursor(nullptr, IDC_CROSS);
+    EXPECT_EQ(LoadCursor(nullptr, MAKEINTRESOURCE(32515)), cross);
+    EXPECT_EQ(LoadCursor(nullptr, MAKEINTRESOURCE(1)), nullptr);
     SetCursor(LoadCursor(nullptr, IDC_ARROW));
     EXPECT_EQ(AfxGetCursorId(SetCursor(cross)), 32512u);
     EXPECT_EQ(GetCursor(), cross);

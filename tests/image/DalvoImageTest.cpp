@@ -20,7 +20,7 @@ void makeBlot(fipImage& image) {
 
 } // namespace
 
-TEST(DalvoImage, APaletteArgumentReplacesTheRamp) {
+TEST(DalvoImage, APaletteArgumentReplacesTheRampBytesPerLineLeaveOutThePadding) {
     RGBQUAD palette[16] = {};
     for (int i = 0; i < 16; ++i)
         palette[i].rgbGreen = static_cast<BYTE>(i * 17);
@@ -28,9 +28,7 @@ TEST(DalvoImage, APaletteArgumentReplacesTheRamp) {
     EXPECT_EQ(withPalette.getPalette()[15].rgbGreen, 255);
     EXPECT_EQ(withoutPalette.getPalette()[15].rgbGreen, 15); // setSize's index ramp
     EXPECT_EQ(rgb.getPalette(), nullptr);                    // no palette to replace
-}
-
-TEST(DalvoImage, BytesPerLineLeaveOutThePadding) {
+    // Bytes per line leave out the padding.
     EXPECT_EQ((std::vector<unsigned>{DalvoImage(5, 5, 24).GetBytesPerLine(),
                                      DalvoImage(FIT_BITMAP, 9, 1, 1).GetBytesPerLine(),
                                      DalvoImage().GetBytesPerLine()}),
@@ -85,17 +83,13 @@ TEST(DalvoImage, CopiesCarryHistoryFlagsSettingsButNoRasterOrDisplayBitmap) {
     EXPECT_EQ(target.GetPreprocessStr(), CString(L"{Crop}"));
 }
 
-TEST(DalvoImageHistory, EntriesAreBraced) {
-    DalvoImage image;
+// Entries are braced. Recording off skips exactly the next entry and turns recording back on;
+// SetPreprocessStr replaces the text as given and leaves the flag alone.
+TEST(DalvoImageHistory, EntriesAreBracedRecordingOffSkipsExactlyTheNextOne) {
+    DalvoImage braced, image;
     for (const wchar_t* entry : {L"Crop", L"Crop", L""})
-        image.AddPreprocessStr(entry);
-    EXPECT_EQ(image.GetPreprocessStr(), CString(L"{Crop}{Crop}{}"));
-}
-
-// ...and turns recording back on; SetPreprocessStr replaces the text as given and leaves the flag
-// alone.
-TEST(DalvoImageHistory, RecordingOffSkipsExactlyTheNextEntry) {
-    DalvoImage image;
+        braced.AddPreprocessStr(entry);
+    EXPECT_EQ(braced.GetPreprocessStr(), CString(L"{Crop}{Crop}{}"));
     image.SetHistoryRecording(0);
     image.SetPreprocessStr(L"loaded from scanner");
     EXPECT_EQ(image.GetHistoryRecording(), 0);
@@ -105,7 +99,7 @@ TEST(DalvoImageHistory, RecordingOffSkipsExactlyTheNextEntry) {
     EXPECT_EQ(image.GetPreprocessStr(), CString(L"loaded from scanner{B}"));
 }
 
-TEST(DalvoImageFileTypes, ANameIsTypedByTheExtensionTableOnly) {
+TEST(DalvoImageFileTypes, ANameIsTypedByTheExtensionTableOnlyAnOpenFileBySignature) {
     const std::vector<std::string> rows = TableRows("image/data/file-types.txt");
     for (const std::string& row : rows) {
         const size_t bar = row.find(" | ");
@@ -114,9 +108,8 @@ TEST(DalvoImageFileTypes, ANameIsTypedByTheExtensionTableOnly) {
             << row;
     }
     EXPECT_EQ(rows.size(), 18u);
-}
 
-TEST(DalvoImageFileTypes, AnOpenFileIsTypedBySignature) {
+    // An open file is typed by its signature.
     fipImage blot;
     makeBlot(blot);
     const std::string pngNamedTif = scratch("filetype-png-named.tif"),

@@ -6,7 +6,7 @@ using namespace imagetest;
 
 using WinProbe = DisplayProbe<fipWinImage>;
 
-TEST(fipWinImage, AssignmentTakesSettingsFromAWinImageOnly) {
+TEST(fipWinImage, AssignmentTakesSettingsFromAWinImageOnlyClearKeepsThem) {
     // Assignments from a fipWinImage are checked with DalvoImage's copies; these are its own.
     WinProbe target(FIT_BITMAP, 9, 9, 24), keeper(FIT_BITMAP, 7, 2, 8), emptySource;
     emptySource.setOddSettings();
@@ -31,10 +31,9 @@ TEST(fipWinImage, AssignmentTakesSettingsFromAWinImageOnly) {
     static_cast<fipWinImage&>(target) = static_cast<const fipImage&>(target);
     EXPECT_EQ(target.display(), nullptr);
     EXPECT_EQ(bitmapState(target, bitmap), "kept, unmodified");
-}
 
-// A shared display bitmap is forgotten, not unloaded twice.
-TEST(fipWinImage, ClearDropsBothBitmapsButKeepsTheSettings) {
+    // Clear drops both bitmaps but keeps the settings; a shared display bitmap is forgotten, not
+    // unloaded twice.
     WinProbe source(FIT_BITMAP, 3, 3, 8);
     source.setOddSettings();
     source.makeSharedDisplay();
