@@ -498,7 +498,8 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o) {
 // long bright one (a ladder, a smear) makes no peak of its own in the columns, but its well
 // shows in the row of slots like every other well. That row repeats at the wells' pitch; the
 // found lanes' wells, moved onto one another, give the look of a well, and each gap between
-// found lanes a pitch or more too wide is searched for it. A lane is put under a well that looks
+// found lanes a pitch or more too wide is searched for it, and a pitch or two beyond the outer
+// lanes (a ladder beside the tray's wall). A lane is put under a well that looks
 // like the others only where signal runs down from it as it does in the found lanes: an empty
 // well is no lane.
 // The row must repeat at least this well (autocorrelation at the pitch), since wells that
@@ -625,49 +626,57 @@ void addLanesUnderWells(const Work& wk, int y0, int y1, int slotTop, int slotBot
         c = bestMatch(rough, c, score);
     }
     const Profile well = lookOf(centres);
-    std::vector<Lane> trial;
-    std::vector<bool> added;
+    // A lane under the well best matching the look within a quarter pitch of `guess`, if it
+    // matches well enough, lies within the image and overlaps the lanes beside it (edges `low`
+    // and `high`) by a quarter of a lane's width at most.
+    std::vector<std::pair<Lane, bool>> trial; // lanes, and whether added
+    const auto tryAt = [&](double guess, double low, double high) {
+        double score = 0;
+        const int x = bestMatch(well, at(guess), score);
+        if (score < kWellMatch || x - width / 2 < low - 0.25 * width || x + width / 2 > high + 0.25 * width ||
+            x - half < 0 || x + half > w - 1 || (!trial.empty() && x <= trial.back().first.centre))
+            return;
+        Lane l;
+        l.centre = x;
+        l.left = x - width / 2;
+        l.right = x + width / 2;
+        trial.emplace_back(l, true);
+    };
+    // Beyond the outer lanes, two wells out at most (the one between may be empty).
+    for (int j = 2; j >= 1; --j)
+        tryAt(lanes.front().centre - j * pitch, -1e300, lanes.front().left);
     for (size_t k = 0; k < lanes.size(); ++k) {
-        trial.push_back(lanes[k]);
-        added.push_back(false);
+        trial.emplace_back(lanes[k], false);
         if (k + 1 == lanes.size()) break;
         const double gap = lanes[k + 1].centre - lanes[k].centre;
         const int missing = at(gap / pitch) - 1;
-        for (int j = 1; j <= missing; ++j) {
-            double score = 0;
-            const int x = bestMatch(well, at(lanes[k].centre + j * gap / (missing + 1)), score);
-            // Beside its neighbours: a quarter of a lane's width may overlap them, no more.
-            if (score < kWellMatch || x - width / 2 < lanes[k].right - 0.25 * width ||
-                x + width / 2 > lanes[k + 1].left + 0.25 * width || x <= trial.back().centre)
-                continue;
-            Lane l;
-            l.centre = x;
-            l.left = x - width / 2;
-            l.right = x + width / 2;
-            trial.push_back(l);
-            added.push_back(true);
-        }
+        for (int j = 1; j <= missing; ++j)
+            tryAt(lanes[k].centre + j * gap / (missing + 1), lanes[k].right, lanes[k + 1].left);
     }
+    for (int j = 1; j <= 2; ++j)
+        tryAt(lanes.back().centre + j * pitch, lanes.back().right, 1e300);
     if (trial.size() == lanes.size()) return;
-    const std::vector<double> signal = laneSignals(wk, y0, y1, trial, wk.maxValue);
+    std::vector<Lane> all;
+    for (const auto& t : trial)
+        all.push_back(t.first);
+    const std::vector<double> signal = laneSignals(wk, y0, y1, all, wk.maxValue);
     Profile foundSignal;
     for (size_t k = 0; k < trial.size(); ++k)
-        if (!added[k]) foundSignal.push_back(signal[k]);
+        if (!trial[k].second) foundSignal.push_back(signal[k]);
     const double least = kWellSignal * medianOf(foundSignal);
-    std::vector<Lane> out;
-    std::vector<bool> outAdded;
+    std::vector<std::pair<Lane, bool>> out;
     for (size_t k = 0; k < trial.size(); ++k)
-        if (!added[k] || signal[k] >= least) {
-            out.push_back(trial[k]);
-            outAdded.push_back(added[k]);
+        if (!trial[k].second || signal[k] >= least) out.push_back(trial[k]);
+    lanes.clear();
+    for (size_t k = 0; k < out.size(); ++k) {
+        Lane& l = out[k].first;
+        if (k + 1 < out.size() && (out[k].second || out[k + 1].second) && l.right > out[k + 1].first.left) {
+            const double mid = 0.5 * (l.centre + out[k + 1].first.centre);
+            l.right = std::min(l.right, mid - 0.5);
+            out[k + 1].first.left = std::max(out[k + 1].first.left, mid + 0.5);
         }
-    for (size_t k = 0; k + 1 < out.size(); ++k)
-        if ((outAdded[k] || outAdded[k + 1]) && out[k].right > out[k + 1].left) {
-            const double mid = 0.5 * (out[k].centre + out[k + 1].centre);
-            out[k].right = std::min(out[k].right, mid - 0.5);
-            out[k + 1].left = std::max(out[k + 1].left, mid + 0.5);
-        }
-    lanes = std::move(out);
+        lanes.push_back(l);
+    }
 }
 
 // A lane's sideways shift, in whole columns, for each row of its tier.

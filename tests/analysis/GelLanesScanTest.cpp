@@ -297,10 +297,14 @@ TEST(GelLanesScan, TwoTierGelWithAShortGap) {
 }
 
 // A camera photo of a gel that fills the frame: the gel's cut left edge glows over the first 30
-// columns, brightest some columns in; the first lane, a ladder, lies at about x = 110 by eye.
+// columns, brightest some columns in; the first lane, a ladder, lies at about x = 110 by eye, and
+// a second ladder at about x = 606 beside the right wall.
 TEST(GelLanesScan, GlowingCutEdgeIsNoLane) {
     LOAD_OR_SKIP(image, "agarose-dna-rgb-camera-02.tif");
     const gel::Analysis a = gel::analyse(*image);
     ASSERT_FALSE(a.lanes.empty());
     EXPECT_NEAR(a.lanes[0].centre, 110, 10);
+    // The ladder beside the right wall, one well beyond the last lane the columns give, is a lane.
+    EXPECT_NEAR(a.lanes.back().centre, 606, 10);
+    EXPECT_GE(a.lanes.back().bands.size(), 6u);
 }
