@@ -73,7 +73,7 @@ TEST(CDrawImage, InequalityIsNotTheNegationOfEquality) {
     EXPECT_EQ(empty != empty, 0);
 }
 
-TEST(CDrawImage, CreateAndResampleFitTheObjectToANewImageOnSuccessOnly) {
+TEST(CDrawImage, CreateFitsTheObjectToANewImageOnSuccessOnly) {
     CDrawImage o;
     EXPECT_EQ(o.Create(100, 50, 8, nullptr), 1);
     EXPECT_EQ(o.m_rcBounds, CRect(0, 0, 100, 50));
@@ -105,15 +105,17 @@ TEST(CDrawImage, CreateAndResampleFitTheObjectToANewImageOnSuccessOnly) {
     EXPECT_EQ(o.Create(&file), 1);
     EXPECT_EQ(o.m_rcBounds, CRect(0, 0, 12, 9));
     EXPECT_EQ(pixel(*o.GetImage(), 11, 8), 11 + 56);
+}
 
-    // Resample fits it too; it never moves by a delta or an offset.
-    o.Offset(10, 10);
-    o.MoveDelta(CPoint(3, 3), nullptr);
-    EXPECT_EQ(o.m_rcBounds, CRect(0, 0, 12, 9));
-    o.Resample(7, 3);
-    EXPECT_EQ(o.m_rcBounds, CRect(0, 0, 7, 3));
-    o.Resample(0, 3); // refused by the image: the object still fits the image
-    EXPECT_EQ(o.m_rcBounds, CRect(0, 0, 7, 3));
+TEST(CDrawImage, ResampleFitsTheObjectWhichNeverMovesByDeltaOrOffset) {
+    std::unique_ptr<CDrawImage> o(patterned(20, 10));
+    o->Offset(10, 10);
+    o->MoveDelta(CPoint(3, 3), nullptr);
+    EXPECT_EQ(o->m_rcBounds, CRect(0, 0, 20, 10));
+    o->Resample(7, 3);
+    EXPECT_EQ(o->m_rcBounds, CRect(0, 0, 7, 3));
+    o->Resample(0, 3); // refused by the image: the object still fits the image
+    EXPECT_EQ(o->m_rcBounds, CRect(0, 0, 7, 3));
 }
 
 TEST(CDrawImage, PropertiesShowTheImageInformationInAListDialog) {

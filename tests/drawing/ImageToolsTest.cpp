@@ -48,7 +48,7 @@ const std::string kCopyNote = "CCopyImageRectTool::OnLButtonUp";
 
 } // namespace
 
-TEST(ImageTools, TheImageToolOnlyRecordsTheClickTheRectangleToolsDragABand) {
+TEST(ImageTools, TheImageToolOnlyRecordsTheClick) {
     CSelectTool select;
     CImageTool imageTool(&select);
     CDrawDocument doc;
@@ -63,9 +63,9 @@ TEST(ImageTools, TheImageToolOnlyRecordsTheClickTheRectangleToolsDragABand) {
     SetCursor(nullptr);
     view.OnMouseMove(0, CPoint(1, 1));
     EXPECT_EQ(AfxGetCursorId(GetCursor()), 32515u);
+}
 
-    // The rectangle tools drag a band under the cross.
-    SetCursor(nullptr);
+TEST(ImageTools, TheRectangleToolsDragABandUnderTheCross) {
     Scene s;
     s.view.SetTool(&s.crop);
     s.view.OnLButtonDown(0, CPoint(2, 2));
@@ -152,7 +152,7 @@ TEST(ImageTools, MessagesLeaveTheDocumentUnchanged) {
     }
 }
 
-TEST(ImageTools, SeveralOrNoSelectedObjectsMeanTheFirstNoneAtAllNothing) {
+TEST(ImageTools, SeveralOrNoSelectedObjectsMeanTheFirst) {
     Scene s;
     CDrawImage* first = s.add(patterned(40, 30));
     CDrawImage* second = s.add(patterned(20, 20));
@@ -165,8 +165,9 @@ TEST(ImageTools, SeveralOrNoSelectedObjectsMeanTheFirstNoneAtAllNothing) {
     s.drag(s.copy, CPoint(0, 0), CPoint(5, 5));
     EXPECT_EQ(s.doc.GetObjectList()->GetCount(), 3);
     EXPECT_EQ(utf8(s.view.GetSelectedObjects()->GetHead()->GetRuntimeClass()->m_lpszClassName), "CDrawImage");
+}
 
-    // An empty document is left alone.
+TEST(ImageTools, AnEmptyDocumentIsLeftAlone) {
     Scene empty;
     empty.drag(empty.crop, CPoint(0, 0), CPoint(10, 10));
     empty.drag(empty.copy, CPoint(0, 0), CPoint(10, 10));

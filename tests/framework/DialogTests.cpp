@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
-// Without a handler a message box answers as a dismissed one. The drawing tests read text and
-// type through the handler; here its answer and the help id.
-TEST(Dialogs, MessageBoxesGoToTheHandlerOrAnswerAsDismissed) {
+TEST(Dialogs, WithoutAHandlerAMessageBoxAnswersAsADismissedOne) {
     EXPECT_EQ(AfxMessageBox(L"x"), IDOK);
     EXPECT_EQ(AfxMessageBox(L"x", MB_OKCANCEL), IDCANCEL);
     EXPECT_EQ(AfxMessageBox(L"x", MB_YESNO | MB_ICONEXCLAMATION), IDNO);
+}
+
+TEST(Dialogs, MessageBoxesGoToTheHandler) {
+    // The drawing tests read text and type through the handler; here its answer and the help id.
     UINT seenHelp = 0;
     AfxSetMessageBoxHandler([&](LPCTSTR, UINT, UINT help) { return seenHelp = help, IDYES; });
     EXPECT_EQ(AfxMessageBox(L"x", MB_YESNO, 7), IDYES);
@@ -17,7 +19,7 @@ TEST(Dialogs, MessageBoxesGoToTheHandlerOrAnswerAsDismissed) {
     AfxSetMessageBoxHandler(nullptr);
 }
 
-TEST(Dialogs, ListBoxKeepsTheOrderLinesWereAddedInWhileItHasAWindow) {
+TEST(Dialogs, ListBoxKeepsTheOrderLinesWereAddedIn) {
     CListBox list;
     ASSERT_TRUE(list.Create(WS_CHILD, CRect(), nullptr, 1));
     for (const wchar_t* s : {L"b", L"C", L"a"})
@@ -26,15 +28,22 @@ TEST(Dialogs, ListBoxKeepsTheOrderLinesWereAddedInWhileItHasAWindow) {
     list.GetText(2, text);
     EXPECT_EQ(text.ToUtf8(), "a");
     EXPECT_EQ(list.GetText(3, text), LB_ERR);
-    // Without a window, before it or after, it answers LB_ERR.
-    list.DestroyWindow();
-    EXPECT_EQ(list.GetCount(), LB_ERR);
-    EXPECT_EQ(CListBox().AddString(L"b"), LB_ERR);
 }
 
-TEST(Dialogs, AModalDialogNeedsItsTemplateDataExchangeTheControl) {
+TEST(Dialogs, ListBoxWithoutAWindowAnswersErr) {
+    CListBox list;
+    EXPECT_EQ(list.AddString(L"b"), LB_ERR);
+    ASSERT_TRUE(list.Create(WS_CHILD, CRect(), nullptr, 1));
+    list.DestroyWindow();
+    EXPECT_EQ(list.GetCount(), LB_ERR);
+}
+
+TEST(Dialogs, ModalDialogWithoutTemplateFails) {
     CDialog missing(4242);
     EXPECT_EQ(missing.DoModal(), -1);
+}
+
+TEST(Dialogs, DataExchangeNeedsTheControl) {
     CWnd parent, control;
     ASSERT_TRUE(parent.Create(L"#32770", L"", 0, CRect(), nullptr, 0));
     CDataExchange dx(&parent, FALSE);
@@ -42,10 +51,13 @@ TEST(Dialogs, AModalDialogNeedsItsTemplateDataExchangeTheControl) {
     EXPECT_FALSE(control.IsWindow());
 }
 
-TEST(Dialogs, StandardCursorsAreFoundByNumberAndSetCursorGivesThePreviousOne) {
-    HCURSOR cross = LoadCursor(nullptr, IDC_CROSS);
-    EXPECT_EQ(LoadCursor(nullptr, MAKEINTRESOURCE(32515)), cross);
+TEST(Dialogs, StandardCursorsAreFoundByNumber) {
+    EXPECT_EQ(LoadCursor(nullptr, MAKEINTRESOURCE(32515)), LoadCursor(nullptr, IDC_CROSS));
     EXPECT_EQ(LoadCursor(nullptr, MAKEINTRESOURCE(1)), nullptr);
+}
+
+TEST(Dialogs, SetCursorGivesThePreviousOne) {
+    HCURSOR cross = LoadCursor(nullptr, IDC_CROSS);
     SetCursor(LoadCursor(nullptr, IDC_ARROW));
     EXPECT_EQ(AfxGetCursorId(SetCursor(cross)), 32512u);
     EXPECT_EQ(GetCursor(), cross);

@@ -33,10 +33,14 @@ TEST(CStringTest, FormatFollowsPrintfWithWideText) {
         EXPECT_EQ(got, CString(want));
 }
 
-TEST(CStringTest, MidClampsItsRangeFindGivesMinusOneWhenAbsent) {
+TEST(CStringTest, MidClampsItsRange) {
     CString s(L"Gel Lane 12");
     EXPECT_EQ((std::vector<CString>{s.Mid(4), s.Mid(4, 4), s.Mid(-3, 3), s.Mid(9, 100), s.Mid(50)}),
               (std::vector<CString>{L"Lane 12", L"Lane", L"Gel", L"12", L""}));
+}
+
+TEST(CStringTest, FindGivesMinusOneWhenAbsent) {
+    CString s(L"Gel Lane 12");
     EXPECT_EQ((std::vector<int>{s.Find(L"12"), s.Find(L'e', 2), s.Find(L"x"), s.Find(L'G', 100),
                                 s.ReverseFind(L'e')}),
               (std::vector<int>{9, 7, -1, -1, 7}));
@@ -95,7 +99,7 @@ TEST(CArrayTest, AnIndexOutsideRaisesInvalidArgumentCaughtAsTheBaseException) {
     }
 }
 
-TEST(CRectTest, NormalisedRectanglesIntersectTouchingOnesShareNothingPointsInsideAreHalfOpen) {
+TEST(CRectTest, NormalisedRectanglesIntersectButTouchingOnesShareNothing) {
     CRect r(10, 20, 2, 5);
     r.NormalizeRect();
     EXPECT_EQ(r, CRect(2, 5, 10, 20));
@@ -104,9 +108,13 @@ TEST(CRectTest, NormalisedRectanglesIntersectTouchingOnesShareNothingPointsInsid
     EXPECT_EQ(i, CRect(8, 5, 10, 6));
     EXPECT_FALSE(i.IntersectRect(&r, CRect(10, 5, 12, 20)));
     EXPECT_EQ(i, CRect(0, 0, 0, 0));
-    // Points inside are half open: left <= x < right and top <= y < bottom, for the member and the
-    // free function; before it is normalised nothing is inside.
-    EXPECT_FALSE(CRect(10, 20, 2, 5).PtInRect(CPoint(3, 6)));
+}
+
+// left <= x < right and top <= y < bottom, for the member and the free function.
+TEST(CRectTest, PointsInsideAreHalfOpen) {
+    CRect r(10, 20, 2, 5);
+    EXPECT_FALSE(r.PtInRect(CPoint(3, 6))); // not normalised: nothing is inside
+    r.NormalizeRect();
     const std::pair<CPoint, bool> probes[] = {
         {{2, 5}, true}, {{9, 19}, true}, {{10, 19}, false}, {{9, 20}, false}, {{1, 5}, false}};
     for (const auto& [p, inside] : probes) {

@@ -20,7 +20,7 @@ void makeBlot(fipImage& image) {
 
 } // namespace
 
-TEST(DalvoImage, APaletteArgumentReplacesTheRampBytesPerLineLeaveOutThePadding) {
+TEST(DalvoImage, APaletteArgumentReplacesTheRamp) {
     RGBQUAD palette[16] = {};
     for (int i = 0; i < 16; ++i)
         palette[i].rgbGreen = static_cast<BYTE>(i * 17);
@@ -28,7 +28,9 @@ TEST(DalvoImage, APaletteArgumentReplacesTheRampBytesPerLineLeaveOutThePadding) 
     EXPECT_EQ(withPalette.getPalette()[15].rgbGreen, 255);
     EXPECT_EQ(withoutPalette.getPalette()[15].rgbGreen, 15); // setSize's index ramp
     EXPECT_EQ(rgb.getPalette(), nullptr);                    // no palette to replace
-    // Bytes per line leave out the padding.
+}
+
+TEST(DalvoImage, BytesPerLineLeaveOutThePadding) {
     EXPECT_EQ((std::vector<unsigned>{DalvoImage(5, 5, 24).GetBytesPerLine(),
                                      DalvoImage(FIT_BITMAP, 9, 1, 1).GetBytesPerLine(),
                                      DalvoImage().GetBytesPerLine()}),
@@ -83,13 +85,17 @@ TEST(DalvoImage, CopiesCarryHistoryFlagsSettingsButNoRasterOrDisplayBitmap) {
     EXPECT_EQ(target.GetPreprocessStr(), CString(L"{Crop}"));
 }
 
-// Entries are braced. Recording off skips exactly the next entry and turns recording back on;
-// SetPreprocessStr replaces the text as given and leaves the flag alone.
-TEST(DalvoImageHistory, EntriesAreBracedRecordingOffSkipsExactlyTheNextOne) {
-    DalvoImage braced, image;
+TEST(DalvoImageHistory, EntriesAreBraced) {
+    DalvoImage image;
     for (const wchar_t* entry : {L"Crop", L"Crop", L""})
-        braced.AddPreprocessStr(entry);
-    EXPECT_EQ(braced.GetPreprocessStr(), CString(L"{Crop}{Crop}{}"));
+        image.AddPreprocessStr(entry);
+    EXPECT_EQ(image.GetPreprocessStr(), CString(L"{Crop}{Crop}{}"));
+}
+
+// ...and turns recording back on; SetPreprocessStr replaces the text as given and leaves the flag
+// alone.
+TEST(DalvoImageHistory, RecordingOffSkipsExactlyTheNextEntry) {
+    DalvoImage image;
     image.SetHistoryRecording(0);
     image.SetPreprocessStr(L"loaded from scanner");
     EXPECT_EQ(image.GetHistoryRecording(), 0);
@@ -99,7 +105,7 @@ TEST(DalvoImageHistory, EntriesAreBracedRecordingOffSkipsExactlyTheNextOne) {
     EXPECT_EQ(image.GetPreprocessStr(), CString(L"loaded from scanner{B}"));
 }
 
-TEST(DalvoImageFileTypes, ANameIsTypedByTheExtensionTableOnlyAnOpenFileBySignature) {
+TEST(DalvoImageFileTypes, ANameIsTypedByTheExtensionTableOnly) {
     const std::vector<std::string> rows = TableRows("image/data/file-types.txt");
     for (const std::string& row : rows) {
         const size_t bar = row.find(" | ");
@@ -108,8 +114,9 @@ TEST(DalvoImageFileTypes, ANameIsTypedByTheExtensionTableOnlyAnOpenFileBySignatu
             << row;
     }
     EXPECT_EQ(rows.size(), 18u);
+}
 
-    // An open file is typed by its signature.
+TEST(DalvoImageFileTypes, AnOpenFileIsTypedBySignature) {
     fipImage blot;
     makeBlot(blot);
     const std::string pngNamedTif = scratch("filetype-png-named.tif"),

@@ -59,7 +59,7 @@ TEST(fipImageRules, SettersWithoutAnEmptyGuardMarkTheImageEvenWhenFreeImageRefus
     EXPECT_TRUE(blank.isModified());
 }
 
-TEST(fipImageRules, SetSizeWritesAnIndexRampOrLeavesTheImageEmpty) {
+TEST(fipImageRules, SetSizeWritesAnIndexRamp) {
     for (unsigned bpp : {1u, 4u, 8u}) {
         fipImage image;
         ASSERT_TRUE(image.setSize(FIT_BITMAP, 3, 2, bpp));
@@ -72,7 +72,10 @@ TEST(fipImageRules, SetSizeWritesAnIndexRampOrLeavesTheImageEmpty) {
         EXPECT_EQ(ramp, want) << bpp;
     }
     EXPECT_EQ(fipImage(FIT_BITMAP, 3, 2, 24).getPalette(), nullptr);
-    // A size FreeImage refuses leaves the image empty; the flag stays as it was.
+}
+
+// The flag stays as it was.
+TEST(fipImageRules, ASizeFreeImageRefusesLeavesTheImageEmpty) {
     fipImage image(FIT_BITMAP, 3, 3, 8);
     image.setModified(FALSE);
     FIBITMAP* had = image;
@@ -81,7 +84,7 @@ TEST(fipImageRules, SetSizeWritesAnIndexRampOrLeavesTheImageEmpty) {
     EXPECT_FALSE(image.setSize(FIT_UINT16, 0x80000000u, 2, 16));
 }
 
-TEST(fipImageQueries, ResolutionRoundsToWholeDotsPerMetreGrayscaleNeedsNoPalette) {
+TEST(fipImageQueries, ResolutionRoundsToWholeDotsPerMetre) {
     fipImage image(FIT_BITMAP, 2, 2, 8);
     const std::pair<double, unsigned> cases[] = {
         {1.5, 150}, {0.004, 0}, {0.005, 1}, {118.11, 11811}}; // 300 dpi
@@ -89,7 +92,10 @@ TEST(fipImageQueries, ResolutionRoundsToWholeDotsPerMetreGrayscaleNeedsNoPalette
         image.setVerticalResolution(dotsPerCm);
         EXPECT_EQ(FreeImage_GetDotsPerMeterY(image), dotsPerMetre) << dotsPerCm;
     }
-    // Grayscale is 8 or 16 bits without a palette (setSize's ramp is still one), whatever the type.
+}
+
+// 8 or 16 bits without a palette (setSize's ramp is still one), whatever the type.
+TEST(fipImageQueries, GrayscaleNeedsNoPalette) {
     const struct {
         FREE_IMAGE_TYPE type;
         unsigned bpp;

@@ -6,7 +6,7 @@ using namespace imagetest;
 
 using WinProbe = DisplayProbe<fipWinImage>;
 
-TEST(fipWinImage, AssignmentTakesSettingsFromAWinImageOnlyClearKeepsThem) {
+TEST(fipWinImage, AssignmentTakesSettingsFromAWinImageOnly) {
     // Assignments from a fipWinImage are checked with DalvoImage's copies; these are its own.
     WinProbe target(FIT_BITMAP, 9, 9, 24), keeper(FIT_BITMAP, 7, 2, 8), emptySource;
     emptySource.setOddSettings();
@@ -31,9 +31,10 @@ TEST(fipWinImage, AssignmentTakesSettingsFromAWinImageOnlyClearKeepsThem) {
     static_cast<fipWinImage&>(target) = static_cast<const fipImage&>(target);
     EXPECT_EQ(target.display(), nullptr);
     EXPECT_EQ(bitmapState(target, bitmap), "kept, unmodified");
+}
 
-    // Clear drops both bitmaps but keeps the settings; a shared display bitmap is forgotten, not
-    // unloaded twice.
+// A shared display bitmap is forgotten, not unloaded twice.
+TEST(fipWinImage, ClearDropsBothBitmapsButKeepsTheSettings) {
     WinProbe source(FIT_BITMAP, 3, 3, 8);
     source.setOddSettings();
     source.makeSharedDisplay();

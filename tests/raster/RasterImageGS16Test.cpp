@@ -56,14 +56,20 @@ void literalHistogram(const RasterImageGS16& r, CIntDataArray& h) {
 
 } // namespace
 
-TEST(RasterImageGS16, TheMaximumOfEachDepthSizedRastersAtZeroEmptyOnesWithTheStatisticsOfNoPixels) {
+TEST(RasterImageGS16, TheMaximumOfEachDepth) {
     const int maxima[][2] = {{1, 1},           {8, 255},      {16, 65535},  {24, 16777215},
                              {30, 1073741823}, {31, INT_MAX}, {32, INT_MAX}};
     for (const auto& m : maxima)
         EXPECT_EQ(RasterImage::maxPixelValueForDepth(m[0]), m[1]) << m[0];
+}
+
+TEST(RasterImageGS16, SizedRastersStartAtZero) {
     RasterImageGS16 sized(5, 3);
     EXPECT_EQ(fields(sized), (Ints{5, 3, 16, 65535}));
     EXPECT_EQ(pixelsOf(sized), Ints(15, 0));
+}
+
+TEST(RasterImageGS16, EmptyRastersHaveTheStatisticsOfNoPixels) {
     RasterImageGS16 negative(-4, 3), none;
     DalvoImage noBitmap;
     RasterImageGS16 fromNothing(&noBitmap);
@@ -162,7 +168,7 @@ TEST(RasterImageGS16, PolarPixelMatchesLiteralReferenceAtEveryAngle) {
     EXPECT_EQ(r->getPolarPixel(CPoint(20, 18), 1e30f, 45), 0);
 }
 
-TEST(RasterImageGS16, ReadoutsInTheirOrdersBeamProfileAveragesClampedColumns) {
+TEST(RasterImageGS16, ReadoutsInTheirOrders) {
     auto r = rasterOf(6, 4, [](int x, int y) { return 10 * y + x; });
     CIntDataArray a;
     a.Add(-1);
@@ -185,10 +191,13 @@ TEST(RasterImageGS16, ReadoutsInTheirOrdersBeamProfileAveragesClampedColumns) {
     for (auto [y1, y2] : {std::pair{0, 4}, {3, 0}, {1, 1}})
         r->getVerticalPixels(&a, y1, y2, 2);
     EXPECT_EQ(values(a), (Ints{-7, 12, 13, 14, 15, 14, 2, 12, 22, 32, 32, 22})); // falling by one: nothing
+}
 
-    // The beam profile: the sum of columns [x1, x2) clamped to the raster, over all rows, divided
-    // by x2 - x1 + 1 and rounded half up; empty ranges give 0, sums beyond the int range saturate.
-    a.RemoveAll();
+// The sum of columns [x1, x2) clamped to the raster, over all rows, divided by x2 - x1 + 1 and
+// rounded half up; empty ranges give 0, sums beyond the int range saturate.
+TEST(RasterImageGS16, BeamProfileAveragesClampedColumns) {
+    auto r = rasterOf(6, 4, [](int x, int y) { return 10 * y + x; });
+    CIntDataArray a;
     const int ranges[][2] = {{1, 3}, {-4, 99}, {5, 6}, {3, 3}, {4, 2}, {7, 9}};
     for (const auto& x : ranges)
         r->getxAveregedVertricalBeamProfile(&a, x[0], x[1]);

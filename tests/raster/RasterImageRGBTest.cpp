@@ -110,13 +110,14 @@ TEST(RasterImageRGB, PixelsRoundTripUprightThroughTheRaster) {
     }
 }
 
-// Polar pixels sample at the grey raster's point (checked there against its literal reference).
-TEST(RasterImageRGB, SizedRastersStartAtZeroCopiesAreDeepPolarPixelsAreAddresses) {
+TEST(RasterImageRGB, SizedRastersStartAtZero) {
     RasterImageRGB a(3, 2);
     for (int i = 0; i < 6; ++i)
         EXPECT_TRUE(same(a.pixels[i], RGBQUAD{0, 0, 0, 0})) << i;
-    EXPECT_EQ(a.getPolarPixel(CPoint(1, 0), 1, 90), a.getPixel(1, 1));
-    EXPECT_EQ(a.getPolarPixel(CPoint(2, 1), 1, 0), nullptr);
+}
+
+TEST(RasterImageRGB, CopiesAreDeep) {
+    RasterImageRGB a(3, 2);
     a.setPixel(2, 1, RGBQUAD{1, 2, 3, 4});
     RasterImageRGB b(a), c;
     c = a;
@@ -134,4 +135,11 @@ TEST(RasterImageRGB, AnEmptyRasterConvertsToNothing) {
     std::unique_ptr<cv::Mat> m(empty.getRedChannelCVMatrix());
     EXPECT_FALSE(none->isValid());
     EXPECT_TRUE(m->empty());
+}
+
+// The sampling point is the grey raster's (checked there against its literal reference).
+TEST(RasterImageRGB, PolarPixelsAreAddressesInTheRaster) {
+    RasterImageRGB a(3, 2);
+    EXPECT_EQ(a.getPolarPixel(CPoint(1, 0), 1, 90), a.getPixel(1, 1));
+    EXPECT_EQ(a.getPolarPixel(CPoint(2, 1), 1, 0), nullptr);
 }

@@ -66,7 +66,7 @@ class DocCommand : public ToolTest {};
 } // namespace
 
 TEST_F(DocCommand, EveryDocumentCommandOnASyntheticThenARealGel) {
-    synth("gel.tif", "--width 120 --height 90");
+    ASSERT_EQ(run("synth gel.tif --width 120 --height 90", dir).exit, 0);
     roundTrip(dir, (dir / "gel.tif").string());
     const fs::path real = fs::path(KESTRO_SHARED_DIR) / "gels" / "agarose-dna-16bit-le-saturated-01.tif";
     if (!fs::exists(real)) GTEST_SKIP() << "no real gels at " << real.parent_path();

@@ -109,12 +109,6 @@ protected:
         EXPECT_EQ(r.exit, 0) << args << "\n" << r.err;
         return r;
     }
-    /// Makes a synthetic gel in the folder with `kestro synth`; its path.
-    std::string synth(const std::string& name, const std::string& options) {
-        const std::string path = (dir / name).string();
-        ok("synth " + quote(path) + " " + options);
-        return path;
-    }
     std::filesystem::path dir;
 };
 

@@ -43,7 +43,7 @@ TEST_F(OutputFiles, EveryWriterReplacesTheLinkedFileOnlyKeepingItsMode) {
         const std::string output = row.substr(0, row.find(" | ")), command = row.substr(row.find(" | ") + 3);
         fs::remove_all(dir);
         fs::create_directories(dir);
-        synth("gel.tif", "--width 160 --height 120 --lanes 3 --bands 2");
+        ASSERT_EQ(run("synth gel.tif --width 160 --height 120 --lanes 3 --bands 2", dir).exit, 0);
         const fs::path link = dir / output, real = dir / "kept" / "real";
         fs::create_directories(real.parent_path());
         fs::create_directories(link.parent_path());
@@ -69,7 +69,7 @@ TEST_F(OutputFiles, EveryWriterReplacesTheLinkedFileOnlyKeepingItsMode) {
 
 // A run whose every input fails leaves the table of an earlier run whole.
 TEST_F(OutputFiles, AFailedRerunLeavesTheEarlierTable) {
-    synth("gel.tif", "--width 160 --height 120 --lanes 3 --bands 2");
+    ASSERT_EQ(run("synth gel.tif --width 160 --height 120 --lanes 3 --bands 2", dir).exit, 0);
     ASSERT_EQ(run("lanes gel.tif -o out", dir).exit, 0);
     const std::string table = readFile(dir / "out" / "bands.csv");
     std::ofstream(dir / "bad.tif") << "II*\0 not a tiff";

@@ -127,6 +127,14 @@ TEST_F(Spot, MeasuresInEveryGreyForm) {
     }
 }
 
+// 16-bit RGBA has no grey form in the gel analysis, so none here either.
+TEST_F(Spot, SixteenBitRgbaIsRefused) {
+    ASSERT_TRUE(DalvoImage(FIT_RGBA16, kW, kH, 64).save(CString::FromUtf8((dir / "rgba16.tif").string())));
+    const Result refused = run("spot " + at("rgba16.tif") + kRect, dir);
+    EXPECT_EQ(refused.exit, 1);
+    EXPECT_NE(refused.err.find("needs a grayscale or RGB image"), std::string::npos) << refused.err;
+}
+
 TEST_F(Spot, ThePictureShowsSaturatedPixelsRedTheRestGrey) {
     ASSERT_EQ(run("spot " + at("bright.tif") + kRect + " --png " + at("pic.png"), dir).exit, 0);
     DalvoImage pic;
