@@ -57,12 +57,7 @@ TEST_F(Workflow, LanesPlacedByHandOrCountAreTheLanesGotAgainOnReplay) {
     // The written edits replay to the same lanes and band rows.
     ok("lanes gel.tif -o again --edits placed/gel.edits.json");
     EXPECT_EQ(readFile(dir / "again" / "lanes.csv"), readFile(dir / "placed" / "lanes.csv"));
-    const Table first = readCsv(dir / "placed" / "bands.csv"),
-                replayed = readCsv(dir / "again" / "bands.csv");
-    ASSERT_EQ(replayed.size(), first.size());
-    for (size_t k = 0; k < first.size(); ++k)
-        EXPECT_EQ(first[k].at("top") + first[k].at("bottom"),
-                  replayed[k].at("top") + replayed[k].at("bottom"));
+    EXPECT_EQ(readFile(dir / "again" / "bands.csv"), readFile(dir / "placed" / "bands.csv"));
 }
 
 TEST_F(Workflow, ARowLeftOutLosesItsBandInEveryLane) {
