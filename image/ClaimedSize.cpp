@@ -364,6 +364,46 @@ ClaimedSize webp(const Bytes& b) {
     return ClaimedSize{};
 }
 
+// The JPEG XR decoder aborts the process (an assertion) on a descriptive tag that is not what its
+// kind must be: text in ASCII ending in a NUL, the page number two shorts, a rating one short, the
+// title UTF-16 ending in a NUL character. Such a file is refused before it reaches the decoder.
+bool jxrTagWellFormed(const Bytes& b, size_t at) {
+    const unsigned tag = b.le16(at), type = b.le16(at + 2);
+    const unsigned long long count = b.le32(at + 4);
+    const auto lastBytes = [&](unsigned long long size, size_t n, BYTE& a, BYTE& z) {
+        const unsigned long long where = size <= 4 ? at + 8 : b.le32(at + 8);
+        if (size < n || where > b.size || !b.has(static_cast<size_t>(where), static_cast<size_t>(size)))
+            return false;
+        a = b.data[static_cast<size_t>(where + size - n)];
+        z = b.data[static_cast<size_t>(where + size - 1)];
+        return true;
+    };
+    BYTE a = 0, z = 0;
+    switch (tag) {
+    case 0x010D:
+    case 0x010E:
+    case 0x010F:
+    case 0x0110:
+    case 0x011D: // names and descriptions
+    case 0x0131:
+    case 0x0132:
+    case 0x013B:
+    case 0x013C:
+    case 0x8298: // software, date, people
+        return type == 2 && count >= 1 && lastBytes(count, 1, a, z) && z == 0;
+    case 0x0129: // page number
+        return type == 3 && count == 2;
+    case 0x4746:
+    case 0x4749: // rating
+        return type == 3 && count == 1;
+    case 0x9C9B: // title
+        return (type == 1 || type == 7) && count >= 2 && count % 2 == 0 && lastBytes(count, 2, a, z) &&
+               a == 0 && z == 0;
+    default:
+        return true;
+    }
+}
+
 // JPEG XR: a TIFF-like directory (little-endian) whose width and height tags give the size, and
 // the codestream's own header, which the decoder follows where the two disagree. The larger of
 // each counts. A file whose size cannot be read here goes to no decoder.
@@ -374,10 +414,14 @@ ClaimedSize jxr(const Bytes& b) {
         return broken("the JPEG XR directory lies beyond the first " + std::to_string(b.size) + " bytes");
     const size_t first = static_cast<size_t>(directory) + 2;
     const size_t entries = std::min<size_t>(b.le16(first - 2), (b.size - first) / 12);
+    if (entries < b.le16(first - 2)) return broken("the JPEG XR directory runs past the bytes read");
     unsigned long long width = 0, height = 0, codestream = 0;
     unsigned bpp = 32;
     for (size_t i = 0; i < entries; ++i) {
         const size_t at = first + 12 * i;
+        if (!jxrTagWellFormed(b, at))
+            return broken("the JPEG XR directory holds tag " + std::to_string(b.le16(at)) +
+                          " in a form it cannot have");
         const unsigned tag = b.le16(at), type = b.le16(at + 2);
         const unsigned long long value = type == 3 ? b.le16(at + 8) : b.le32(at + 8);
         if (tag == 0xBC80)
