@@ -364,21 +364,21 @@ ClaimedSize webp(const Bytes& b) {
     return ClaimedSize{};
 }
 
+// The bytes of a directory entry's value, held in the entry itself up to four bytes, else at the
+// offset it gives; null where they are not all in the bytes read.
+const BYTE* jxrValue(const Bytes& b, size_t at, unsigned long long size) {
+    const unsigned long long where = size <= 4 ? at + 8 : b.le32(at + 8);
+    if (where > b.size || size > b.size - where) return nullptr;
+    return b.data + where;
+}
+
 // The JPEG XR decoder aborts the process (an assertion) on a descriptive tag that is not what its
 // kind must be: text in ASCII ending in a NUL, the page number two shorts, a rating one short, the
 // title UTF-16 ending in a NUL character. Such a file is refused before it reaches the decoder.
 bool jxrTagWellFormed(const Bytes& b, size_t at) {
     const unsigned tag = b.le16(at), type = b.le16(at + 2);
     const unsigned long long count = b.le32(at + 4);
-    const auto lastBytes = [&](unsigned long long size, size_t n, BYTE& a, BYTE& z) {
-        const unsigned long long where = size <= 4 ? at + 8 : b.le32(at + 8);
-        if (size < n || where > b.size || !b.has(static_cast<size_t>(where), static_cast<size_t>(size)))
-            return false;
-        a = b.data[static_cast<size_t>(where + size - n)];
-        z = b.data[static_cast<size_t>(where + size - 1)];
-        return true;
-    };
-    BYTE a = 0, z = 0;
+    const BYTE* value = count > 0 ? jxrValue(b, at, count) : nullptr;
     switch (tag) {
     case 0x010D:
     case 0x010E:
@@ -390,15 +390,15 @@ bool jxrTagWellFormed(const Bytes& b, size_t at) {
     case 0x013B:
     case 0x013C:
     case 0x8298: // software, date, people
-        return type == 2 && count >= 1 && lastBytes(count, 1, a, z) && z == 0;
+        return type == 2 && value && value[count - 1] == 0;
     case 0x0129: // page number
         return type == 3 && count == 2;
     case 0x4746:
     case 0x4749: // rating
         return type == 3 && count == 1;
     case 0x9C9B: // title
-        return (type == 1 || type == 7) && count >= 2 && count % 2 == 0 && lastBytes(count, 2, a, z) &&
-               a == 0 && z == 0;
+        return (type == 1 || type == 7) && count >= 2 && count % 2 == 0 && value && value[count - 2] == 0 &&
+               value[count - 1] == 0;
     default:
         return true;
     }
@@ -413,8 +413,8 @@ ClaimedSize jxr(const Bytes& b) {
     if (directory > b.size || !b.has(static_cast<size_t>(directory), 2))
         return broken("the JPEG XR directory lies beyond the first " + std::to_string(b.size) + " bytes");
     const size_t first = static_cast<size_t>(directory) + 2;
-    const size_t entries = std::min<size_t>(b.le16(first - 2), (b.size - first) / 12);
-    if (entries < b.le16(first - 2)) return broken("the JPEG XR directory runs past the bytes read");
+    const size_t entries = b.le16(first - 2);
+    if (entries > (b.size - first) / 12) return broken("the JPEG XR directory runs past the bytes read");
     unsigned long long width = 0, height = 0, codestream = 0;
     unsigned bpp = 32;
     for (size_t i = 0; i < entries; ++i) {
