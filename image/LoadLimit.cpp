@@ -104,15 +104,14 @@ bool refuseMissingData(FREE_IMAGE_FORMAT fif, FIBITMAP* header, unsigned long lo
 
 // The claim of the file's own header, read before any decoder allocates. XBM is read whole: its
 // check must see the end of the file; a JPEG's frame header must lie within its first megabyte.
-template <typename ReadHead>
 kestro::detail::ClaimedSize readClaim(FREE_IMAGE_FORMAT fif, unsigned long long sourceBytes,
-                                      ReadHead readHead) {
+                                      const kestro::detail::ReadAt& readAt) {
     const size_t most = fif == FIF_XBM    ? 16u << 20
                         : fif == FIF_JPEG ? 1u << 20
                                           : kestro::detail::kClaimHeadBytes;
     std::vector<BYTE> head(sourceBytes ? static_cast<size_t>(std::min<unsigned long long>(sourceBytes, most))
                                        : most);
-    head.resize(readHead(head.data(), head.size()));
+    head.resize(readAt(0, head.data(), head.size()));
     return kestro::detail::claimedSize(fif, head.data(), head.size(), sourceBytes);
 }
 
@@ -139,16 +138,17 @@ std::string missingData(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, unsigned long long
 
 // Reads the header first (ours, and FreeImage's where the format allows), refuses what would
 // exceed the load limit or what the file is far too small to hold, and checks again after
-// decoding. decode(flag) reads from the source's start; readHead(buffer, n) gives its first
-// bytes; both leave it at the start.
+// decoding. decode(flag) reads from the source's start and leaves it there.
 FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sourceBytes, bool& refused,
-                        const std::function<FIBITMAP*(int)>& decode,
-                        const std::function<size_t(BYTE*, size_t)>& readHead) {
+                        const std::function<FIBITMAP*(int)>& decode, const ReadAt& readAt) {
     using kestro::detail::ClaimedSize;
     refused = true;
-    const ClaimedSize claim = readClaim(fif, sourceBytes, readHead);
-    if (claim.kind == ClaimedSize::broken) {
-        say(fif, "Refused before decoding: " + claim.why);
+    const ClaimedSize claim = readClaim(fif, sourceBytes, readAt);
+    const std::string why = claim.kind == ClaimedSize::broken ? claim.why
+                            : fif == FIF_TIFF                 ? tiffLayoutRefusal(readAt)
+                                                              : std::string();
+    if (!why.empty()) {
+        say(fif, "Refused before decoding: " + why);
         return nullptr;
     }
     if (claim.kind == ClaimedSize::known &&

@@ -6,8 +6,10 @@
 #include "image/detail/ReplaceFile.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -32,10 +34,40 @@ FREE_IMAGE_FORMAT formatOfName(const char* path) {
     return FreeImage_GetFIFFromFilename(path);
 }
 
-bool startsWithTiffHeader(const BYTE* head, size_t length) {
-    static const BYTE little[4] = {'I', 'I', 0x2A, 0x00};
-    static const BYTE big[4] = {'M', 'M', 0x00, 0x2A};
-    return length >= 4 && (std::memcmp(head, little, 4) == 0 || std::memcmp(head, big, 4) == 0);
+// Readers at an offset from where a load starts; each leaves the source's position as it was.
+kestro::detail::ReadAt readerOfFile(const char* path) {
+    return [path](unsigned long long at, BYTE* to, size_t n) -> size_t {
+        std::FILE* file = std::fopen(path, "rb");
+        if (!file) return 0;
+        size_t got = 0;
+        if (at <= static_cast<unsigned long long>(std::numeric_limits<off_t>::max()) &&
+            fseeko(file, static_cast<off_t>(at), SEEK_SET) == 0)
+            got = std::fread(to, 1, n, file);
+        std::fclose(file);
+        return got;
+    };
+}
+
+kestro::detail::ReadAt readerOfHandle(FreeImageIO* io, fi_handle handle, long start) {
+    return [io, handle, start](unsigned long long at, BYTE* to, size_t n) -> size_t {
+        if (start < 0 || at > static_cast<unsigned long long>(LONG_MAX - start) || n > UINT_MAX) return 0;
+        size_t got = 0;
+        if (io->seek_proc(handle, start + static_cast<long>(at), SEEK_SET) == 0)
+            got = io->read_proc(to, 1, static_cast<unsigned>(n), handle);
+        io->seek_proc(handle, start, SEEK_SET);
+        return got;
+    };
+}
+
+kestro::detail::ReadAt readerOfMemory(FIMEMORY* hmem, long start) {
+    return [hmem, start](unsigned long long at, BYTE* to, size_t n) -> size_t {
+        if (start < 0 || at > static_cast<unsigned long long>(LONG_MAX - start) || n > UINT_MAX) return 0;
+        size_t got = 0;
+        if (FreeImage_SeekMemory(hmem, start + static_cast<long>(at), SEEK_SET))
+            got = FreeImage_ReadMemory(to, 1, static_cast<unsigned>(n), hmem);
+        FreeImage_SeekMemory(hmem, start, SEEK_SET);
+        return got;
+    };
 }
 
 // Grayscale means one sample per pixel: what the first directory of a gel imager's TIFF holds,
@@ -57,39 +89,29 @@ bool headerIsGrayscale(FIBITMAP* header, FIBITMAP** keep) {
 // then returns a 48-bit colour demosaic. Such a file is a TIFF when its header is a TIFF header
 // and FreeImage's TIFF reader sees a grayscale image in it. That is asked first: FreeImage's
 // detection runs the camera-raw parser on every TIFF (most of the time of reading a document of
-// many small images), and for a grayscale TIFF its answer would be overruled anyway. detect is
-// FreeImage's detection, readHeader gives the first four bytes of the file, tiffHeader the TIFF
-// plugin's header-only load; all leave the source's position.
-template <typename Detect, typename ReadHeader, typename LoadTiffHeader>
-FREE_IMAGE_FORMAT correctCameraRaw(Detect detect, ReadHeader readHeader, LoadTiffHeader tiffHeader,
-                                   FIBITMAP** keep) {
-    BYTE head[4] = {0, 0, 0, 0};
-    if (startsWithTiffHeader(head, readHeader(head)) && headerIsGrayscale(tiffHeader(), keep))
+// many small images), and for a grayscale TIFF its answer would be overruled anyway. A TIFF whose
+// layout the TIFF reader cannot take stays a TIFF, to be refused before any reader sees it: even
+// the header-only read dies on some. detect is FreeImage's detection, readAt reads the source,
+// tiffHeader is the TIFF plugin's header-only load; all leave the source's position.
+template <typename Detect, typename LoadTiffHeader>
+FREE_IMAGE_FORMAT correctCameraRaw(Detect detect, const kestro::detail::ReadAt& readAt,
+                                   LoadTiffHeader tiffHeader, FIBITMAP** keep) {
+    if (kestro::detail::startsAsTiff(readAt) &&
+        (!kestro::detail::tiffLayoutRefusal(readAt).empty() || headerIsGrayscale(tiffHeader(), keep)))
         return FIF_TIFF;
     return detect();
 }
 
 FREE_IMAGE_FORMAT signatureOfFile(const char* path, FIBITMAP** keep = nullptr) {
     if (!path) return FIF_UNKNOWN;
-    return correctCameraRaw([path] { return FreeImage_GetFileType(path, 0); },
-                            [path](BYTE* head) -> size_t {
-                                std::FILE* file = std::fopen(path, "rb");
-                                if (!file) return 0;
-                                const size_t got = std::fread(head, 1, 4, file);
-                                std::fclose(file);
-                                return got;
-                            },
+    return correctCameraRaw([path] { return FreeImage_GetFileType(path, 0); }, readerOfFile(path),
                             [path] { return FreeImage_Load(FIF_TIFF, path, FIF_LOAD_NOPIXELS); }, keep);
 }
 
 FREE_IMAGE_FORMAT signatureOfHandle(FreeImageIO* io, fi_handle handle, FIBITMAP** keep = nullptr) {
     const long start = io->tell_proc(handle);
     return correctCameraRaw([io, handle] { return FreeImage_GetFileTypeFromHandle(io, handle, 16); },
-                            [io, handle, start](BYTE* head) -> size_t {
-                                const unsigned got = io->read_proc(head, 1, 4, handle);
-                                io->seek_proc(handle, start, SEEK_SET);
-                                return got;
-                            },
+                            readerOfHandle(io, handle, start),
                             [io, handle, start] {
                                 FIBITMAP* header =
                                     FreeImage_LoadFromHandle(FIF_TIFF, io, handle, FIF_LOAD_NOPIXELS);
@@ -101,19 +123,14 @@ FREE_IMAGE_FORMAT signatureOfHandle(FreeImageIO* io, fi_handle handle, FIBITMAP*
 
 FREE_IMAGE_FORMAT signatureOfMemory(FIMEMORY* hmem, FIBITMAP** keep = nullptr) {
     const long start = FreeImage_TellMemory(hmem);
-    return correctCameraRaw([hmem] { return FreeImage_GetFileTypeFromMemory(hmem, 0); },
-                            [hmem, start](BYTE* head) -> size_t {
-                                const unsigned got = FreeImage_ReadMemory(head, 1, 4, hmem);
-                                FreeImage_SeekMemory(hmem, start, SEEK_SET);
-                                return got;
-                            },
-                            [hmem, start] {
-                                FIBITMAP* header =
-                                    FreeImage_LoadFromMemory(FIF_TIFF, hmem, FIF_LOAD_NOPIXELS);
-                                FreeImage_SeekMemory(hmem, start, SEEK_SET);
-                                return header;
-                            },
-                            keep);
+    return correctCameraRaw(
+        [hmem] { return FreeImage_GetFileTypeFromMemory(hmem, 0); }, readerOfMemory(hmem, start),
+        [hmem, start] {
+            FIBITMAP* header = FreeImage_LoadFromMemory(FIF_TIFF, hmem, FIF_LOAD_NOPIXELS);
+            FreeImage_SeekMemory(hmem, start, SEEK_SET);
+            return header;
+        },
+        keep);
 }
 
 bool readable(FREE_IMAGE_FORMAT fif) {
@@ -472,7 +489,7 @@ FREE_IMAGE_FORMAT fipImage::identifyFIFFromMemory(FIMEMORY* hmem) {
 // FreeImage load call does; one refused after decoding leaves it empty, as a failed decode does.
 BOOL fipImage::loadBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sourceBytes,
                            const std::function<FIBITMAP*(int)>& decode,
-                           const std::function<size_t(BYTE*, size_t)>& readHead) {
+                           const std::function<size_t(unsigned long long, BYTE*, size_t)>& readAt) {
     kestro::detail::MessageCapture capture;
     bool refused = false;
     bool decoding = false;
@@ -487,7 +504,7 @@ BOOL fipImage::loadBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long s
             }
             return decode(f);
         },
-        readHead);
+        readAt);
     if (!decoding) return FALSE;
     m_loadDamage.clear();
     if (dib) {
@@ -512,13 +529,7 @@ BOOL fipImage::load(const char* path, int flag) {
             FIBITMAP* known = detected.take(f);
             return known ? known : FreeImage_Load(fif, path, f);
         },
-        [&](BYTE* head, size_t n) -> size_t {
-            std::FILE* file = std::fopen(path, "rb");
-            if (!file) return 0;
-            const size_t got = std::fread(head, 1, n, file);
-            std::fclose(file);
-            return got;
-        });
+        readerOfFile(path));
 }
 
 BOOL fipImage::loadU(const wchar_t* path, int flag) {
@@ -543,11 +554,7 @@ BOOL fipImage::loadFromHandle(FreeImageIO* io, fi_handle handle, int flag) {
             if (f & FIF_LOAD_NOPIXELS) io->seek_proc(handle, start, SEEK_SET);
             return dib;
         },
-        [&](BYTE* head, size_t n) -> size_t {
-            const unsigned got = io->read_proc(head, 1, static_cast<unsigned>(n), handle);
-            io->seek_proc(handle, start, SEEK_SET);
-            return got;
-        });
+        readerOfHandle(io, handle, start));
 }
 
 BOOL fipImage::loadFromMemory(fipMemoryIO& stream, int flag) {
@@ -568,11 +575,7 @@ BOOL fipImage::loadFromMemory(fipMemoryIO& stream, int flag) {
             if (f & FIF_LOAD_NOPIXELS) FreeImage_SeekMemory(hmem, start, SEEK_SET);
             return dib;
         },
-        [&](BYTE* head, size_t n) -> size_t {
-            const unsigned got = FreeImage_ReadMemory(head, 1, static_cast<unsigned>(n), hmem);
-            FreeImage_SeekMemory(hmem, start, SEEK_SET);
-            return got;
-        });
+        readerOfMemory(hmem, start));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -311,7 +311,7 @@ private:
     BOOL storeLoaded(FIBITMAP* dib);
     BOOL loadBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sourceBytes,
                      const std::function<FIBITMAP*(int)>& decode,
-                     const std::function<size_t(BYTE*, size_t)>& readHead);
+                     const std::function<size_t(unsigned long long, BYTE*, size_t)>& readAt);
 
     std::vector<std::string> m_loadDamage;
     BOOL passesExportTest(FREE_IMAGE_FORMAT fif) const;

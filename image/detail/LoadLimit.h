@@ -1,6 +1,8 @@
 // The load limit and the refusal of hostile headers, shared by every way fipImage loads.
 #pragma once
 
+#include "image/detail/TiffLayout.h"
+
 #include <FreeImage.h>
 
 #include <cstddef>
@@ -12,11 +14,9 @@ namespace kestro::detail {
 /// Reads the header first (ours, and FreeImage's where the format allows), refuses what would
 /// exceed the load limit or what the file is far too small to hold (refused is then true and the
 /// result null; the reason went to the message handler), and checks again after decoding.
-/// decode(flag) reads from the source's start; readHead(buffer, n) gives its first bytes; both
-/// leave it at the start.
+/// decode(flag) reads from the source's start and leaves it there.
 FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sourceBytes, bool& refused,
-                        const std::function<FIBITMAP*(int)>& decode,
-                        const std::function<size_t(BYTE*, size_t)>& readHead);
+                        const std::function<FIBITMAP*(int)>& decode, const ReadAt& readAt);
 
 /// Why a decoded bitmap cannot have come from a file of sourceBytes bytes (its pixels far beyond
 /// what any code packs into it); empty when it can.

@@ -102,7 +102,7 @@ int refusedFromArchive(const Bytes& bytes, const std::function<void(CArchive&)>&
 // document, each time within a second and 100 MB, and a refused file leaves the image as it was.
 TEST(LoadLimit, HeadersClaimingHugeImagesAreRefusedBeforeTheirPixels) {
     const std::vector<std::string> rows = TableRows("image/data/hostile-headers.txt");
-    ASSERT_EQ(rows.size(), 39u);
+    ASSERT_EQ(rows.size(), 45u);
     const std::string dir = std::string(KESTRO_TEST_TMP) + "/hostile";
     std::filesystem::create_directories(dir);
     for (const std::string& row : rows) {
@@ -136,6 +136,23 @@ TEST(LoadLimit, HeadersClaimingHugeImagesAreRefusedBeforeTheirPixels) {
             EXPECT_LT(b.peakKiB, 100 * 1024) << "peak KiB";
             EXPECT_LT(b.seconds, 1.0);
         }
+    }
+}
+
+// Beside the refused TIFF layouts, the ones writers make still load: separate planes, grey with
+// alpha, inks, floating point, a palette, BigTIFF, big-endian, no colour model named, tiles.
+TEST(LoadLimit, TiffLayoutsThatWritersMakeStillLoad) {
+    for (const std::string& row : TableRows("image/data/tiff-layouts.txt")) {
+        std::istringstream in(row);
+        std::string name, hex;
+        unsigned bpp = 0;
+        in >> name >> bpp >> hex;
+        SCOPED_TRACE(name);
+        Bytes tiff = Hx(hex);
+        fipMemoryIO stream(tiff.data(), static_cast<DWORD>(tiff.size()));
+        fipImage image;
+        ASSERT_TRUE(image.loadFromMemory(stream));
+        EXPECT_EQ(image.getBitsPerPixel(), bpp);
     }
 }
 
