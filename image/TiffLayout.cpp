@@ -105,8 +105,9 @@ bool startsAsTiff(const ReadAt& readAt) {
 // hostile file can hold: samples narrower than a byte in separate planes, a palette of more than
 // one sample, a three-sample colour model (RGB, YCbCr, LogLuv) in fewer, two samples in a colour
 // model other than grey (grey and alpha is the only pair), two floating-point samples,
-// floating-point inks. Those are refused here, before even its header
-// read. The first directory is the one read: it is the image a load gives.
+// floating-point inks. It reads past the end of its lines for half floats of more than one
+// sample, which a few writers make. All these are refused here, before even its header read. The
+// first directory is the one read: it is the image a load gives.
 std::string tiffLayoutRefusal(const ReadAt& readAt) {
     if (!startsAsTiff(readAt)) return "not a TIFF file";
     BYTE head[16] = {};
@@ -169,8 +170,8 @@ std::string tiffLayoutRefusal(const ReadAt& readAt) {
         return "the TIFF holds colour model " + std::to_string(model) + " in fewer than three samples";
     if (n == 2 && model != kMinIsBlack && model != kMinIsWhite)
         return "the TIFF holds two samples to a pixel of colour model " + std::to_string(model);
-    if (floating && (n == 2 || model == kSeparated))
-        return "the TIFF holds floating-point samples in a layout no image has";
+    if (floating && (n == 2 || model == kSeparated || (width < 32 && n > 1)))
+        return "the TIFF holds floating-point samples in a layout FreeImage cannot read";
     return {};
 }
 
