@@ -494,6 +494,126 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o) {
     return lanes;
 }
 
+namespace {
+
+int nearest(double x) {
+    return static_cast<int>(std::lround(x));
+}
+
+// The row of wells: the mean of a band of rows along x, less its trend over a lane's width,
+// clipped to its 10th and 90th percentiles between the outer lanes' centres a0..a1 (a glowing
+// edge or a bright band there would outweigh the wells), with the lag of its strongest repeat
+// there between lo and hi and that repeat's strength.
+struct WellRow {
+    Profile row;
+    int pitch = 0;
+    double repeat = 0;
+};
+
+WellRow wellRowOf(const Work& wk, int r0, int r1, double width, int a0, int a1, int lo, int hi) {
+    const int w = wk.w;
+    WellRow out;
+    Profile& p = out.row;
+    p.assign(static_cast<size_t>(w), 0.0);
+    for (int y = r0; y <= r1; ++y) {
+        const int* r = wk.row(y);
+        for (int x = 0; x < w; ++x)
+            p[static_cast<size_t>(x)] += r[x];
+    }
+    const Profile trend = boxSmooth(p, nearest(width));
+    for (size_t x = 0; x < p.size(); ++x)
+        p[x] -= trend[x];
+    Profile order(p.begin() + a0, p.begin() + a1 + 1);
+    std::sort(order.begin(), order.end());
+    const double low = order[order.size() / 10], high = order[order.size() - 1 - order.size() / 10];
+    for (double& v : p)
+        v = std::clamp(v, low, high);
+    const double mean = meanOf(p, a0, a1);
+    double zero = 0;
+    for (int x = a0; x <= a1; ++x)
+        zero += (p[static_cast<size_t>(x)] - mean) * (p[static_cast<size_t>(x)] - mean);
+    Profile repeat;
+    for (int lag = lo; lag <= hi; ++lag) {
+        double c = 0;
+        for (int x = a0; x + lag <= a1; ++x)
+            c += (p[static_cast<size_t>(x)] - mean) * (p[static_cast<size_t>(x + lag)] - mean);
+        repeat.push_back(zero > 0 ? c / (zero * (a1 - a0 + 1 - lag) / (a1 - a0 + 1)) : 0.0);
+    }
+    for (size_t i = 1; i + 1 < repeat.size(); ++i)
+        if (repeat[i] > out.repeat && repeat[i] >= repeat[i - 1] && repeat[i] >= repeat[i + 1]) {
+            out.repeat = repeat[i];
+            out.pitch = lo + static_cast<int>(i);
+        }
+    return out;
+}
+
+// The slots' rows as the well contrast gives them, or as many rows near them where the wells
+// repeat more clearly (the contrast may have caught their upper or lower rims).
+WellRow clearestWellRow(const Work& wk, int y0, int y1, int slotTop, int slotBottom, double width, int a0,
+                        int a1, int lo, int hi) {
+    const int rows = std::max(4, slotBottom - slotTop + 1);
+    WellRow best;
+    for (int top = slotTop - 3 * rows; top <= slotTop + 3 * rows; top += std::max(1, rows / 2)) {
+        if (top < y0 || top + rows - 1 > y1) continue;
+        WellRow r = wellRowOf(wk, top, top + rows - 1, width, a0, a1, lo, hi);
+        if (r.repeat > best.repeat) best = std::move(r);
+    }
+    return best;
+}
+
+// Matching wells along a row of wells: a well's look is the row's median over the wells given,
+// one pitch wide (half either side of each centre).
+struct WellMatcher {
+    const Profile& row;
+    int half, reach;
+
+    double at(int i) const {
+        return row[static_cast<size_t>(std::clamp(i, 0, static_cast<int>(row.size()) - 1))];
+    }
+
+    Profile lookOf(const std::vector<int>& centres) const {
+        Profile t(static_cast<size_t>(2 * half + 1));
+        for (int u = 0; u <= 2 * half; ++u) {
+            Profile column;
+            for (int c : centres)
+                column.push_back(at(c - half + u));
+            t[static_cast<size_t>(u)] = medianOf(column);
+        }
+        return t;
+    }
+
+    // The correlation of the look with the row around x.
+    double correlation(const Profile& look, int x) const {
+        Profile seg(look.size());
+        for (int u = -half; u <= half; ++u)
+            seg[static_cast<size_t>(u + half)] = at(x + u);
+        const double mt = meanOf(look, 0, 2 * half), ms = meanOf(seg, 0, 2 * half);
+        double sts = 0, stt = 0, sss = 0;
+        for (size_t i = 0; i < look.size(); ++i) {
+            sts += (look[i] - mt) * (seg[i] - ms);
+            stt += (look[i] - mt) * (look[i] - mt);
+            sss += (seg[i] - ms) * (seg[i] - ms);
+        }
+        return stt > 0 && sss > 0 ? sts / std::sqrt(stt * sss) : 0.0;
+    }
+
+    // The column within `reach` of x where the row best matches the look, and how well.
+    int bestMatch(const Profile& look, int x, double& score) const {
+        int found = x;
+        score = -2;
+        for (int d = -reach; d <= reach; ++d) {
+            const double c = correlation(look, x + d);
+            if (c > score) {
+                score = c;
+                found = x + d;
+            }
+        }
+        return found;
+    }
+};
+
+} // namespace
+
 // Lanes under a tier's wells that the column profile missed. A lane of one short band beside a
 // long bright one (a ladder, a smear) makes no peak of its own in the columns, but its well
 // shows in the row of slots like every other well. That row repeats at the wells' pitch; the
@@ -519,120 +639,32 @@ void addLanesUnderWells(const Work& wk, int y0, int y1, int slotTop, int slotBot
         widths.push_back(l.right - l.left);
     const double width = medianOf(widths);
     if (!(width >= 8)) return;
-    const auto at = [](double x) { return static_cast<int>(std::lround(x)); };
-    const int a0 = std::max(0, at(lanes.front().centre)), a1 = std::min(w - 1, at(lanes.back().centre));
+    const int a0 = std::max(0, nearest(lanes.front().centre)),
+              a1 = std::min(w - 1, nearest(lanes.back().centre));
     // Wells are as wide as their lanes at most and seldom less than three quarters of the pitch.
-    const int lo = at(0.75 * width) - 1, hi = at(1.6 * width) + 1;
+    const int lo = nearest(0.75 * width) - 1, hi = nearest(1.6 * width) + 1;
     if (hi + 2 >= a1 - a0) return;
-    // The mean of rows r0..r1 along x, less its trend over a lane's width either side, clipped to
-    // its 10th and 90th percentiles between the outer lanes (a glowing edge or a bright band
-    // there would outweigh the wells); and the lag and strength of its strongest repeat there.
-    const auto rowRepeat = [&](int r0, int r1, Profile& p, int& pitch) {
-        p.assign(static_cast<size_t>(w), 0.0);
-        for (int y = r0; y <= r1; ++y) {
-            const int* r = wk.row(y);
-            for (int x = 0; x < w; ++x)
-                p[static_cast<size_t>(x)] += r[x];
-        }
-        const Profile trend = boxSmooth(p, at(width));
-        for (size_t x = 0; x < p.size(); ++x)
-            p[x] -= trend[x];
-        Profile order(p.begin() + a0, p.begin() + a1 + 1);
-        std::sort(order.begin(), order.end());
-        const double low = order[order.size() / 10], high = order[order.size() - 1 - order.size() / 10];
-        for (double& v : p)
-            v = std::clamp(v, low, high);
-        const double mean = meanOf(p, a0, a1);
-        double zero = 0;
-        for (int x = a0; x <= a1; ++x)
-            zero += (p[static_cast<size_t>(x)] - mean) * (p[static_cast<size_t>(x)] - mean);
-        Profile repeat;
-        for (int lag = lo; lag <= hi; ++lag) {
-            double c = 0;
-            for (int x = a0; x + lag <= a1; ++x)
-                c += (p[static_cast<size_t>(x)] - mean) * (p[static_cast<size_t>(x + lag)] - mean);
-            repeat.push_back(zero > 0 ? c / (zero * (a1 - a0 + 1 - lag) / (a1 - a0 + 1)) : 0.0);
-        }
-        double best = 0;
-        pitch = 0;
-        for (size_t i = 1; i + 1 < repeat.size(); ++i)
-            if (repeat[i] > best && repeat[i] >= repeat[i - 1] && repeat[i] >= repeat[i + 1]) {
-                best = repeat[i];
-                pitch = lo + static_cast<int>(i);
-            }
-        return best;
-    };
-    // The slots' rows as the well contrast gives them, or as many rows near them where the wells
-    // repeat more clearly (the contrast may have caught their upper or lower rims).
-    const int rows = std::max(4, slotBottom - slotTop + 1);
-    Profile p;
-    int pitch = 0;
-    double strongest = 0;
-    for (int top = slotTop - 3 * rows; top <= slotTop + 3 * rows; top += std::max(1, rows / 2)) {
-        if (top < y0 || top + rows - 1 > y1) continue;
-        Profile q;
-        int lag = 0;
-        const double r = rowRepeat(top, top + rows - 1, q, lag);
-        if (r > strongest) {
-            strongest = r;
-            pitch = lag;
-            p = std::move(q);
-        }
-    }
-    if (pitch == 0 || strongest < kWellRepeat) return;
-    const int half = pitch / 2, reach = std::max(1, pitch / 4);
-    const auto correlation = [&](const Profile& t, int x) {
-        Profile seg(t.size());
-        for (int u = -half; u <= half; ++u)
-            seg[static_cast<size_t>(u + half)] = p[static_cast<size_t>(std::clamp(x + u, 0, w - 1))];
-        const double mt = meanOf(t, 0, 2 * half), ms = meanOf(seg, 0, 2 * half);
-        double sts = 0, stt = 0, sss = 0;
-        for (size_t i = 0; i < t.size(); ++i) {
-            sts += (t[i] - mt) * (seg[i] - ms);
-            stt += (t[i] - mt) * (t[i] - mt);
-            sss += (seg[i] - ms) * (seg[i] - ms);
-        }
-        return stt > 0 && sss > 0 ? sts / std::sqrt(stt * sss) : 0.0;
-    };
-    const auto lookOf = [&](const std::vector<int>& centres) {
-        Profile t(static_cast<size_t>(2 * half + 1));
-        for (int u = 0; u <= 2 * half; ++u) {
-            Profile column;
-            for (int c : centres)
-                column.push_back(p[static_cast<size_t>(std::clamp(c - half + u, 0, w - 1))]);
-            t[static_cast<size_t>(u)] = medianOf(column);
-        }
-        return t;
-    };
-    // The column within a quarter pitch of x where the row best matches the look, and how well.
-    const auto bestMatch = [&](const Profile& t, int x, double& score) {
-        int found = x;
-        score = -2;
-        for (int d = -reach; d <= reach; ++d) {
-            const double c = correlation(t, x + d);
-            if (c > score) {
-                score = c;
-                found = x + d;
-            }
-        }
-        return found;
-    };
+    const WellRow wells = clearestWellRow(wk, y0, y1, slotTop, slotBottom, width, a0, a1, lo, hi);
+    const int pitch = wells.pitch;
+    if (pitch == 0 || wells.repeat < kWellRepeat) return;
+    const int half = pitch / 2;
+    const WellMatcher match{wells.row, half, std::max(1, pitch / 4)};
     std::vector<int> centres;
     for (const Lane& l : lanes)
-        centres.push_back(at(l.centre));
-    const Profile rough = lookOf(centres);
+        centres.push_back(nearest(l.centre));
+    const Profile rough = match.lookOf(centres);
     for (int& c : centres) {
         double score = 0;
-        c = bestMatch(rough, c, score);
+        c = match.bestMatch(rough, c, score);
     }
-    const Profile well = lookOf(centres);
+    const Profile well = match.lookOf(centres);
     // A lane under the well best matching the look within a quarter pitch of `guess`, if it
     // matches well enough, lies within the image and overlaps the lanes beside it (edges `low`
     // and `high`) by a quarter of a lane's width at most.
     std::vector<std::pair<Lane, bool>> trial; // lanes, and whether added
     const auto tryAt = [&](double guess, double low, double high) {
         double score = 0;
-        const int x = bestMatch(well, at(guess), score);
+        const int x = match.bestMatch(well, nearest(guess), score);
         if (score < kWellMatch || x - width / 2 < low - 0.25 * width || x + width / 2 > high + 0.25 * width ||
             x - half < 0 || x + half > w - 1 || (!trial.empty() && x <= trial.back().first.centre))
             return;
@@ -649,7 +681,7 @@ void addLanesUnderWells(const Work& wk, int y0, int y1, int slotTop, int slotBot
         trial.emplace_back(lanes[k], false);
         if (k + 1 == lanes.size()) break;
         const double gap = lanes[k + 1].centre - lanes[k].centre;
-        const int missing = at(gap / pitch) - 1;
+        const int missing = nearest(gap / pitch) - 1;
         for (int j = 1; j <= missing; ++j)
             tryAt(lanes[k].centre + j * gap / (missing + 1), lanes[k].right, lanes[k + 1].left);
     }
