@@ -233,17 +233,19 @@ ClaimedSize pfm(const Bytes& b) {
 }
 
 // ICO: the first image's own header (a bitmap header, or a PNG's).
-ClaimedSize ico(const Bytes& b) {
+ClaimedSize ico(const Bytes& b, unsigned long long sourceBytes) {
     if (!b.has(0, 22) || b.le16(2) < 1 || b.le16(4) < 1) return broken("the icon directory is cut short");
     const unsigned long long offset = b.le32(18);
+    if (sourceBytes && offset + 40 > sourceBytes) return broken("the icon's image lies past the file's end");
     if (!b.has(static_cast<size_t>(std::min<unsigned long long>(offset, b.size)), 24)) return ClaimedSize{};
     const size_t at = static_cast<size_t>(offset);
     if (b.is(at, "\x89PNG")) return known(b.be32(at + 16), b.be32(at + 20), 32);
+    // FreeImage's icon reader writes past the bitmap it allocated for a deeper one.
+    if (b.le16(at + 14) > 32) return broken("the icon's image claims more than 32 bits a pixel");
     const long long width = static_cast<int32_t>(b.le32(at + 4)),
                     height = static_cast<int32_t>(b.le32(at + 8));
     return known(static_cast<unsigned long long>(std::llabs(width)),
-                 static_cast<unsigned long long>(std::llabs(height)) / 2,
-                 std::max(1u, std::min(b.le16(at + 14), 32u)));
+                 static_cast<unsigned long long>(std::llabs(height)) / 2, std::max(1u, b.le16(at + 14)));
 }
 
 // WBMP: type 0, a fixed header byte, then width and height as multi-byte integers.
@@ -504,7 +506,7 @@ ClaimedSize claimOf(FREE_IMAGE_FORMAT fif, const Bytes& b, unsigned long long so
     case FIF_PFM:
         return pfm(b);
     case FIF_ICO:
-        return ico(b);
+        return ico(b, sourceBytes);
     case FIF_CUT:
         return cut(b);
     case FIF_WBMP:
