@@ -146,6 +146,7 @@ FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sour
     const ClaimedSize claim = readClaim(fif, sourceBytes, readAt);
     const std::string why = claim.kind == ClaimedSize::broken ? claim.why
                             : fif == FIF_TIFF                 ? tiffLayoutRefusal(readAt)
+                            : fif == FIF_TARGA                ? targaRefusal(readAt)
                                                               : std::string();
     if (!why.empty()) {
         say(fif, "Refused before decoding: " + why);

@@ -1,7 +1,7 @@
 // The load limit and the refusal of hostile headers, shared by every way fipImage loads.
 #pragma once
 
-#include "image/detail/TiffLayout.h"
+#include "image/detail/StreamChecks.h"
 
 #include <FreeImage.h>
 

@@ -1,4 +1,5 @@
-// The sample layouts FreeImage's TIFF reader must not be given, read from a TIFF's first directory.
+// What FreeImage's readers must not be given, where finding it takes reading past a file's head: the
+// sample layout in a TIFF's first directory, the run-length packets of a Targa file.
 #pragma once
 
 #include <FreeImage.h>
@@ -18,5 +19,8 @@ bool startsAsTiff(const ReadAt& readAt);
 
 /// Why the TIFF that readAt reads must go to no decoder; empty where it may.
 std::string tiffLayoutRefusal(const ReadAt& readAt);
+
+/// Why the Targa file that readAt reads must go to no decoder; empty where it may.
+std::string targaRefusal(const ReadAt& readAt);
 
 } // namespace kestro::detail
