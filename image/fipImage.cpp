@@ -6,6 +6,7 @@
 #include "image/detail/ReplaceFile.h"
 
 #include <algorithm>
+#include <iterator>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -598,11 +599,50 @@ BOOL fipImage::canSave(const char* path) const {
     return path && passesExportTest(formatOfName(path));
 }
 
+namespace {
+
+// The EXIF directory's own tags (and TIFF/EP's CFA pattern) that a TIFF reader keeps with the main
+// directory's when a file holds them there. FreeImage's TIFF writer hands every such tag to
+// libtiff as a main-directory tag, which libtiff does not know, and dies on it. Before a TIFF is
+// written they move to the EXIF model, where FreeImage's readers put them from an EXIF directory.
+constexpr WORD kExifDirectoryTags[] = {
+    0x828E, 0x829A, 0x829D, 0x8822, 0x8824, 0x8827, 0x8828, 0x9000, 0x9003, 0x9004, 0x9101, 0x9102,
+    0x9201, 0x9202, 0x9203, 0x9204, 0x9205, 0x9206, 0x9207, 0x9208, 0x9209, 0x920A, 0x9214, 0x927C,
+    0x9286, 0x9290, 0x9291, 0x9292, 0xA000, 0xA001, 0xA002, 0xA003, 0xA004, 0xA20B, 0xA20C, 0xA20E,
+    0xA20F, 0xA210, 0xA214, 0xA215, 0xA217, 0xA300, 0xA301, 0xA302, 0xA401, 0xA402, 0xA403, 0xA404,
+    0xA405, 0xA406, 0xA407, 0xA408, 0xA409, 0xA40A, 0xA40B, 0xA40C, 0xA420};
+
+void moveExifTagsOutOfMain(FREE_IMAGE_FORMAT fif, FIBITMAP* dib) {
+    // A model emptied by deletion still gives a walk, over a freed tag: count first.
+    if (fif != FIF_TIFF || !dib || FreeImage_GetMetadataCount(FIMD_EXIF_MAIN, dib) == 0) return;
+    std::vector<FITAG*> misplaced;
+    FITAG* tag = nullptr;
+    if (FIMETADATA* walk = FreeImage_FindFirstMetadata(FIMD_EXIF_MAIN, dib, &tag)) {
+        do
+            if (std::binary_search(std::begin(kExifDirectoryTags), std::end(kExifDirectoryTags),
+                                   FreeImage_GetTagID(tag)))
+                misplaced.push_back(FreeImage_CloneTag(tag));
+        while (FreeImage_FindNextMetadata(walk, &tag));
+        FreeImage_FindCloseMetadata(walk);
+    }
+    for (FITAG* t : misplaced) {
+        if (t) {
+            const std::string key = FreeImage_GetTagKey(t) ? FreeImage_GetTagKey(t) : "";
+            FreeImage_SetMetadata(FIMD_EXIF_MAIN, dib, key.c_str(), nullptr);
+            FreeImage_SetMetadata(FIMD_EXIF_EXIF, dib, key.c_str(), t);
+            FreeImage_DeleteTag(t);
+        }
+    }
+}
+
+} // namespace
+
 // Writers may refuse an image after the export test passed, or the disk may fill: the file the
 // user had is replaced only by a complete new one.
 BOOL fipImage::save(const char* path, int flag) const {
     if (!canSave(path)) return FALSE;
     const FREE_IMAGE_FORMAT fif = formatOfName(path);
+    moveExifTagsOutOfMain(fif, m_dib);
     return kestro::detail::replaceFileWith(path, [&](FreeImageIO* io, fi_handle handle) {
         return FreeImage_SaveToHandle(fif, m_dib, io, handle, flag) != FALSE;
     });
@@ -615,12 +655,14 @@ BOOL fipImage::saveU(const wchar_t* path, int flag) const {
 
 BOOL fipImage::saveToHandle(FREE_IMAGE_FORMAT fif, FreeImageIO* io, fi_handle handle, int flag) const {
     if (!io || !passesExportTest(fif)) return FALSE;
+    moveExifTagsOutOfMain(fif, m_dib);
     return FreeImage_SaveToHandle(fif, m_dib, io, handle, flag);
 }
 
 BOOL fipImage::saveToMemory(FREE_IMAGE_FORMAT fif, fipMemoryIO& stream, int flag) const {
     FIMEMORY* hmem = stream;
     if (!hmem || !passesExportTest(fif)) return FALSE;
+    moveExifTagsOutOfMain(fif, m_dib);
     return FreeImage_SaveToMemory(fif, m_dib, hmem, flag);
 }
 
