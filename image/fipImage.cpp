@@ -613,7 +613,8 @@ constexpr WORD kExifDirectoryTags[] = {
     0xA405, 0xA406, 0xA407, 0xA408, 0xA409, 0xA40A, 0xA40B, 0xA40C, 0xA420};
 
 void moveExifTagsOutOfMain(FREE_IMAGE_FORMAT fif, FIBITMAP* dib) {
-    // A model emptied by deletion still gives a walk, over a freed tag: count first.
+    // A model emptied by deletion still gives a walk, over a freed tag: count first, and leave
+    // no emptied model behind for a later walk.
     if (fif != FIF_TIFF || !dib || FreeImage_GetMetadataCount(FIMD_EXIF_MAIN, dib) == 0) return;
     std::vector<FITAG*> misplaced;
     FITAG* tag = nullptr;
@@ -633,6 +634,8 @@ void moveExifTagsOutOfMain(FREE_IMAGE_FORMAT fif, FIBITMAP* dib) {
             FreeImage_DeleteTag(t);
         }
     }
+    if (FreeImage_GetMetadataCount(FIMD_EXIF_MAIN, dib) == 0)
+        FreeImage_SetMetadata(FIMD_EXIF_MAIN, dib, nullptr, nullptr);
 }
 
 } // namespace
