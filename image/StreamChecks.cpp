@@ -226,4 +226,97 @@ std::string targaRefusal(const ReadAt& readAt) {
     return {};
 }
 
+namespace {
+
+// Bytes of a source read one after another through a buffer.
+class Cursor {
+public:
+    Cursor(const ReadAt& readAt, unsigned long long at) : readAt_(readAt), at_(at), buffer_(1 << 16) {}
+
+    unsigned long long position() const { return at_ + next_; }
+
+    bool byte(BYTE& b) {
+        if (next_ == have_ && !refill()) return false;
+        b = buffer_[next_++];
+        return true;
+    }
+
+    // A big-endian number of n bytes.
+    bool number(size_t n, unsigned long long& v) {
+        v = 0;
+        for (BYTE b = 0; n > 0; --n) {
+            if (!byte(b)) return false;
+            v = v << 8 | b;
+        }
+        return true;
+    }
+
+    bool skip(unsigned long long n) {
+        while (n > 0) {
+            if (next_ == have_ && !refill()) return false;
+            const size_t step = static_cast<size_t>(std::min<unsigned long long>(n, have_ - next_));
+            next_ += step;
+            n -= step;
+        }
+        return true;
+    }
+
+private:
+    bool refill() {
+        at_ += have_;
+        have_ = readAt_(at_, buffer_.data(), buffer_.size());
+        next_ = 0;
+        return have_ > 0;
+    }
+
+    const ReadAt& readAt_;
+    unsigned long long at_;
+    std::vector<BYTE> buffer_;
+    size_t have_ = 0, next_ = 0;
+};
+
+} // namespace
+
+// FreeImage's Photoshop reader writes past its line when a run-length (PackBits) row decodes to
+// more bytes than the image's line, so every row is walked first (a read of the file, no
+// decoding): its packets must stay within the row's count of bytes and decode to a line at most.
+// A file cut short is left to the reader, as a cut Targa stream is.
+std::string psdRefusal(const ReadAt& readAt) {
+    BYTE h[26];
+    if (readAt(0, h, 26) != 26 || std::memcmp(h, "8BPS", 4) != 0) return {};
+    const bool big = h[5] == 2;
+    const unsigned long long channels = h[12] << 8 | h[13];
+    const unsigned long long height =
+        static_cast<unsigned long long>(h[14]) << 24 | h[15] << 16 | h[16] << 8 | h[17];
+    const unsigned long long width =
+        static_cast<unsigned long long>(h[18]) << 24 | h[19] << 16 | h[20] << 8 | h[21];
+    const unsigned long long lineBytes = (width * (h[22] << 8 | h[23]) + 7) / 8;
+    Cursor in(readAt, 26);
+    unsigned long long length = 0, compression = 0;
+    // The colour mode data, the image resources, the layers and masks: each a length and its bytes.
+    for (const size_t lengthBytes : {size_t{4}, size_t{4}, size_t{big ? 8u : 4u}})
+        if (!in.number(lengthBytes, length) || !in.skip(length)) return {};
+    if (!in.number(2, compression) || compression != 1) return {};
+    const unsigned long long rows = channels * height, countBytes = big ? 4 : 2;
+    Cursor counts(readAt, in.position()), data(readAt, in.position() + rows * countBytes);
+    for (unsigned long long row = 0; row < rows; ++row) {
+        unsigned long long left = 0, out = 0;
+        if (!counts.number(static_cast<size_t>(countBytes), left)) return {};
+        while (left > 0) {
+            BYTE packet = 0;
+            if (!data.byte(packet)) return {};
+            --left;
+            const int n = static_cast<signed char>(packet);
+            if (n == -128) continue;
+            const unsigned long long taken = n >= 0 ? n + 1u : 1u, made = n >= 0 ? n + 1u : 1u - n;
+            if (taken > left) return "a Photoshop run-length packet runs past its row's bytes";
+            out += made;
+            if (out > lineBytes) return "a Photoshop run-length row decodes to more than the image's line";
+            if (!data.skip(taken)) return {};
+            left -= taken;
+        }
+    }
+    return {};
+}
+
 } // namespace kestro::detail

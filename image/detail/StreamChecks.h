@@ -1,5 +1,5 @@
 // What FreeImage's readers must not be given, where finding it takes reading past a file's head: the
-// sample layout in a TIFF's first directory, the run-length packets of a Targa file.
+// sample layout in a TIFF's first directory, the run-length packets of a Targa or Photoshop file.
 #pragma once
 
 #include <FreeImage.h>
@@ -22,5 +22,8 @@ std::string tiffLayoutRefusal(const ReadAt& readAt);
 
 /// Why the Targa file that readAt reads must go to no decoder; empty where it may.
 std::string targaRefusal(const ReadAt& readAt);
+
+/// Why the Photoshop file that readAt reads must go to no decoder; empty where it may.
+std::string psdRefusal(const ReadAt& readAt);
 
 } // namespace kestro::detail
