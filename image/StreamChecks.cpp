@@ -103,12 +103,13 @@ bool startsAsTiff(const ReadAt& readAt) {
 
 // FreeImage's TIFF reader stops the process on an assertion, dies on a bad address or writes past
 // the bitmap it allocated for sample layouts that no writer of images makes but a damaged or
-// hostile file can hold: samples narrower than a byte in separate planes, a palette of more than
-// one sample, a three-sample colour model (RGB, YCbCr, LogLuv) in fewer, two samples in a colour
-// model other than grey (grey and alpha is the only pair), two floating-point samples,
-// floating-point inks. It reads past the end of its lines for half floats of more than one
-// sample, which a few writers make. All these are refused here, before even its header read. The
-// first directory is the one read: it is the image a load gives.
+// hostile file can hold: samples narrower than a byte in separate planes or several to a pixel
+// (eight 1-bit grey samples, say), a palette of more than one sample, a three-sample colour model
+// (RGB, YCbCr, LogLuv) in fewer, two samples in a colour model other than grey (grey and alpha is
+// the only pair), two floating-point samples, floating-point inks. It reads past the end of its
+// lines for half floats of more than one sample, which a few writers make. All these are refused
+// here, before even its header read. The first directory is the one read: it is the image a load
+// gives.
 std::string tiffLayoutRefusal(const ReadAt& readAt) {
     if (!startsAsTiff(readAt)) return "not a TIFF file";
     BYTE head[16] = {};
@@ -165,6 +166,7 @@ std::string tiffLayoutRefusal(const ReadAt& readAt) {
     if (n == 0) return "the TIFF has no samples to a pixel";
     if (planar.present && planar.value == kSeparate && width < 8)
         return "the TIFF holds samples narrower than a byte in separate planes";
+    if (width < 8 && n > 1) return "the TIFF holds several samples narrower than a byte to a pixel";
     if (model == kPalette && n > 1)
         return "the TIFF holds a palette image of " + std::to_string(n) + " samples";
     if (n < 3 && (model == kRgb || model == kYCbCr || model == kLogLuv))
