@@ -96,6 +96,8 @@ LaneSums laneSums(const Lane& lane, const Work& wk, const Options& o);
 void measureVolumes(Band& b, const Lane& lane, const Work& wk, const LaneSums& rows, int top, int bottom,
                     int lineTop, int lineBottom, const Options& o);
 double edgeWidthOf(const Lane& lane, const Band& band, const Work& wk);
+// A speck of dust rather than a band: a few of the lane's columns carry it, and it is about round.
+bool isSpeck(const Lane& lane, const Band& band, const Work& wk);
 
 // Ladder bands paired with sizes, as (band, size) index pairs; searched is false when they were
 // paired from the top.

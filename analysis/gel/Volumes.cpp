@@ -128,6 +128,47 @@ double edgeWidthOf(const Lane& lane, const Band& band, const Work& wk) {
     return sides > 0 ? total / sides : 0.0;
 }
 
+// A speck of dust in a lane makes a peak in its profile as a band does. Both are read on the
+// columns' rise on the band's half-prominence rows above the box's first and last rows. A band
+// spans its lane: its median column in the lane's middle half rises as their mean does. A speck
+// narrower than half the middle leaves the median at the gel's level, so more than half of the
+// band's prominence is the mean's lead over the median; and it is about round, where a band runs
+// across its lane several times wider than it is thick. A band off the middle of a lane placed
+// beside it also leads the median, but keeps its width, read as far as a lane's width either side.
+bool isSpeck(const Lane& lane, const Band& band, const Work& wk) {
+    const double hw = std::max(1.0, 0.5 * band.width);
+    const int y0 = std::max(0, static_cast<int>(std::lround(band.peakY - hw)) - wk.y0);
+    const int y1 = std::min(wk.h - 1, static_cast<int>(std::lround(band.peakY + hw)) - wk.y0);
+    const int f0 = std::max(0, band.box.top - wk.y0), f1 = std::min(wk.h - 1, band.box.bottom - 1 - wk.y0);
+    const double c = lane.centreAt(band.peakY) - wk.x0, half = 0.5 * (lane.right - lane.left);
+    const int xa = std::max(0, static_cast<int>(std::floor(c - 2 * half)));
+    const int xb = std::min(wk.w - 1, static_cast<int>(std::ceil(c + 2 * half)));
+    const auto at = [&](double x) { return std::clamp(static_cast<int>(std::lround(x)) - xa, 0, xb - xa); };
+    const int qa = at(c - 0.5 * half), qb = at(c + 0.5 * half);
+    if (qb - qa < 2 || y1 < y0 || f1 < f0 || !(band.prominence > 0)) return false;
+    Profile rise;
+    for (int x = xa; x <= xb; ++x) {
+        double s = 0;
+        for (int y = y0; y <= y1; ++y)
+            s += wk.row(y)[x];
+        rise.push_back(s / (y1 - y0 + 1) - 0.5 * (wk.row(f0)[x] + wk.row(f1)[x]));
+    }
+    const Profile middle(rise.begin() + qa, rise.begin() + qb + 1);
+    double mean = 0;
+    for (double v : middle)
+        mean += v;
+    mean /= static_cast<double>(middle.size());
+    if (mean - medianOf(middle) <= 0.5 * band.prominence) return false;
+    // Its width across: at half the highest column's rise within the lane, lightly smoothed.
+    const Profile s = boxSmooth(rise, 1);
+    const int la = at(c - half), lb = at(c + half);
+    const int top = static_cast<int>(std::max_element(s.begin() + la, s.begin() + lb + 1) - s.begin());
+    const double level = 0.5 * s[static_cast<size_t>(top)];
+    const double across =
+        crossing(s, top, +1, level, static_cast<int>(s.size()) - 1) - crossing(s, top, -1, level, 0);
+    return across < 3 * std::max(1.0, band.width);
+}
+
 } // namespace detail
 
 using namespace detail;

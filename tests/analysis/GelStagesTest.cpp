@@ -262,6 +262,32 @@ TEST(GelStages, BandOnAShelfStaysSmearGoes) {
     EXPECT_FALSE(near(a.lanes[3], 300));
 }
 
+// A round speck of dust in a lane is no band; a band that covers only the side of a lane placed
+// off its middle stays one.
+TEST(GelStages, BandOffTheLanesMiddleStaysSpeckGoes) {
+    const int w = 200, h = 400;
+    const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
+        const int lane = (x - 10) / 45, inLane = (x - 10) % 45;
+        double v = 1000;
+        if (x >= 10 && lane < 4 && inLane < 30)
+            for (double at : {60.0, 120.0})
+                v += 8000 * bump(y, at, 3);
+        v += 8000 * bump(x, 25, 1.5) * bump(y, 200, 1.5);    // a speck in the first lane
+        if (x >= 73 && x < 105) v += 8000 * bump(y, 250, 3); // the second lane's right side
+        return v;
+    });
+    const gel::Analysis a = inFourLanes(px, w, h);
+    ASSERT_EQ(a.lanes.size(), 4u);
+    const auto rows = [](const gel::Lane& l) {
+        std::vector<long> r;
+        for (const gel::Band& b : l.bands)
+            r.push_back(std::lround(b.peakY));
+        return r;
+    };
+    EXPECT_EQ(rows(a.lanes[0]), (std::vector<long>{60, 120}));
+    EXPECT_EQ(rows(a.lanes[1]), (std::vector<long>{60, 120, 250}));
+}
+
 // The lower rims of a comb's slots glow in the lanes a little way below the slots: the tier's
 // bands start below them, and they are no band.
 TEST(GelStages, LowerRimsOfTheWellsAreNoBands) {
