@@ -290,18 +290,31 @@ void measureBands(Lane& lane, const Work& wk, const LaneSearch& ls, const LaneSu
     }
 }
 
-// Measures a lane's bands, leaving out shoulders that hold less than `least`: the search's
-// bands then change, as do the boxes of their neighbours.
+// Measures a lane's bands, leaving out shoulders that hold less than `least`, and shoulders
+// beside a saturated peak: its top is clipped flat and its glow spreads, bending its flanks
+// where no band lies. The search's bands then change, as do the boxes of their neighbours.
 void measureKept(Lane& l, LaneSearch& ls, const Work& wk, const LaneSums& sums, double least,
                  const Options& o) {
     for (;;) {
         l.bands.clear();
         measureBands(l, wk, ls, sums, o);
         std::vector<BandPeak> kept;
-        for (size_t i = 0; i < ls.bands.size(); ++i)
-            if (!ls.bands[i].shoulder || l.bands[i].correctedVolume >= least ||
-                (ls.bands[i].seen && l.bands[i].correctedVolume > 0))
+        const size_t n = ls.bands.size();
+        for (size_t i = 0; i < n; ++i) {
+            // On the flank of a saturated peak: the profile climbs from the shoulder to it, with no
+            // valley between that a band could stand out of.
+            const auto onSaturatedFlank = [&](size_t k) {
+                const int a = ls.bands[i].peak.pos, b = ls.bands[k].peak.pos;
+                return !ls.bands[k].shoulder && l.bands[k].saturated &&
+                       *std::min_element(ls.s.begin() + std::min(a, b), ls.s.begin() + std::max(a, b) + 1) >=
+                           ls.s[static_cast<size_t>(a)] - ls.least;
+            };
+            const bool glow = !ls.bands[i].fromLadder &&
+                              ((i > 0 && onSaturatedFlank(i - 1)) || (i + 1 < n && onSaturatedFlank(i + 1)));
+            if (!ls.bands[i].shoulder || (!glow && (l.bands[i].correctedVolume >= least ||
+                                                    (ls.bands[i].seen && l.bands[i].correctedVolume > 0))))
                 kept.push_back(ls.bands[i]);
+        }
         if (kept.size() == ls.bands.size()) break;
         ls.bands = std::move(kept);
     }

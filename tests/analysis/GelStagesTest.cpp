@@ -288,6 +288,23 @@ TEST(GelStages, BandOffTheLanesMiddleStaysSpeckGoes) {
     EXPECT_EQ(rows(a.lanes[1]), (std::vector<long>{60, 120, 250}));
 }
 
+// The flank of a saturated band glows and bends where no band lies: no shoulder is found there,
+// where the same bend beside a band that is not clipped is one.
+TEST(GelStages, NoShoulderOnASaturatedFlank) {
+    const int w = 200, h = 400;
+    const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
+        const int lane = (x - 10) / 45, inLane = (x - 10) % 45;
+        if (x < 10 || lane > 3 || inLane >= 30) return 1000.0;
+        const double top = lane % 2 == 0 ? 120000 : 40000;
+        return std::min(65535.0, 1000 + 20000 * (bump(y, 60, 4) + bump(y, 200, 4)) + top * bump(y, 100, 4) +
+                                     8000 * bump(y, 114, 4));
+    });
+    const gel::Analysis a = inFourLanes(px, w, h);
+    ASSERT_EQ(a.lanes.size(), 4u);
+    EXPECT_EQ(a.lanes[0].bands.size(), 3u); // 60, 100, 200
+    EXPECT_EQ(a.lanes[1].bands.size(), 4u); // and the shoulder at 114
+}
+
 // The lower rims of a comb's slots glow in the lanes a little way below the slots: the tier's
 // bands start below them, and they are no band.
 TEST(GelStages, LowerRimsOfTheWellsAreNoBands) {
