@@ -481,14 +481,20 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     // A smear or a slow rise of the lane is far wider than the gel's bands on both sides: not a
     // band. A band that sits on a shelf of the lane (the end of a smear, a neighbour it merges
     // with) is wide only on the shelf's side. A saturated band is a band however wide: its top
-    // is clipped flat and its glow spreads.
+    // is clipped flat and its glow spreads. The gel's own slow undulations (uneven staining, the
+    // tails of smears) rise the higher the wider they are, so a peak wider than the gel's usual
+    // band must stand out the more: its least prominence grows with its width.
     if (!widths.empty()) {
-        const double widest = 4 * medianOf(widths);
+        const double usual = medianOf(widths), widest = 4 * usual;
         for (size_t k = 0; k < lanes.size(); ++k) {
-            const auto wide = [&](const Band& b) {
+            const auto widthOf = [&](const Band& b) {
                 for (const auto& [row, width] : steeper[k])
-                    if (row == b.peakY) return width > widest;
-                return b.width > widest;
+                    if (row == b.peakY) return width;
+                return b.width;
+            };
+            const auto wide = [&](const Band& b) {
+                const double w = widthOf(b);
+                return w > widest || (!b.shoulder && b.prominence < searches[k].least * w / usual);
             };
             lanes[k].bands.erase(std::remove_if(lanes[k].bands.begin(), lanes[k].bands.end(),
                                                 [&](const Band& b) { return wide(b) && !b.saturated; }),

@@ -236,8 +236,9 @@ TEST(GelStages, GelEdgeInAFrameIsNoBandOrLane) {
 }
 
 // A band at the end of a shelf in its lane (the tail of a smear it ends) is steep on its free
-// side and stays a band; a smear, wide on both sides, does not.
-TEST(GelStages, BandOnAShelfStaysSmearGoes) {
+// side and stays a band; a smear, wide on both sides, does not; a band three times the usual
+// width stays only where it stands out three times as far as the least band must.
+TEST(GelStages, WideRisesAreBandsOnlyWhereTheyStandOut) {
     const int w = 200, h = 400;
     const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
         const int lane = (x - 10) / 45, inLane = (x - 10) % 45;
@@ -248,6 +249,7 @@ TEST(GelStages, BandOnAShelfStaysSmearGoes) {
             if (lane == 2) // a shelf from row 150, above the band's half height, ends in a band at row 262
                 v += 6000 * (y >= 150 && y < 262 ? 1.0 : bump(y, 262, 4)) + 3000 * bump(y, 262, 4);
             if (lane == 3) v += 3000 * bump(y, 300, 40);
+            if (lane < 2) v += (lane == 0 ? 500 : 3000) * bump(y, 260, 9);
         }
         return v;
     });
@@ -258,6 +260,8 @@ TEST(GelStages, BandOnAShelfStaysSmearGoes) {
             if (std::fabs(b.peakY - row) < 4) return true;
         return false;
     };
+    EXPECT_FALSE(near(a.lanes[0], 260));
+    EXPECT_TRUE(near(a.lanes[1], 260));
     EXPECT_TRUE(near(a.lanes[2], 262));
     EXPECT_FALSE(near(a.lanes[3], 300));
 }
