@@ -205,6 +205,13 @@ struct CombRows {
             ++last;
         return (last + d + 1) * bin;
     }
+    // Above it: the stripe's first row, as below, and a slot's height for the upper rims.
+    int above(int y) const {
+        int first = y;
+        while (first > 0 && share[static_cast<size_t>(first) - 1] >= 0.5 * share[static_cast<size_t>(y)])
+            --first;
+        return std::max(0, first - d) * bin;
+    }
 };
 
 CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
@@ -387,7 +394,7 @@ bool CombRows::isComb(int y) const {
 
 std::vector<int> combStarts(const Work& wk, const CombRows& comb, const Profile& rows,
                             std::vector<int>& wellsEnd) {
-    const int h = wk.h, n = comb.n, d = comb.d, bin = comb.bin;
+    const int h = wk.h, n = comb.n, bin = comb.bin;
     std::vector<int> starts{0};
     if (!comb.valid) {
         starts.push_back(h);
@@ -400,7 +407,7 @@ std::vector<int> combStarts(const Work& wk, const CombRows& comb, const Profile&
             cumulative[static_cast<size_t>(i)] + (rows[static_cast<size_t>(i)] - floor);
     const double total = cumulative[static_cast<size_t>(h)];
     for (int y = n / 8; y < n - n / 8; ++y) {
-        const int start = std::max(0, y - d) * bin, row = y * bin;
+        const int start = comb.above(y), row = y * bin;
         if (comb.isComb(y) && cumulative[static_cast<size_t>(start)] >= 0.2 * total &&
             total - cumulative[static_cast<size_t>(row)] >= 0.2 * total && 8 * (start - starts.back()) >= h &&
             8 * (h - start) >= h) {
