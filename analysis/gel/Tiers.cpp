@@ -165,8 +165,9 @@ std::vector<int> wellStarts(const Profile& contrast) {
 // - is the strongest such row within two slot heights, and rows three to ten heights away show
 //   the stripe less than 85% as widely (a lane's bands repeat down it);
 // - parts the region as a long empty stretch does: a fifth of the signal above and below it,
-//   and an eighth of the height to either end. The tier starts a slot's height above it, and
-//   its bands below the lower rims (`wellsEnd`).
+//   and an eighth of the height to either end. The tier starts a slot's height above the
+//   stripe's first row, taking in the upper rims, and its bands below the lower rims
+//   (`wellsEnd`).
 constexpr double kSlotShare = 0.4, kSlotRepeat = 0.35, kSlotPitch = 0.25, kSlotAlone = 0.85,
                  kEmptyShare = 0.3;
 
