@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <iterator>
 #include <filesystem>
 #include <memory>
@@ -175,28 +174,14 @@ TEST(GelLanesScan, FourLadderGel) {
     }
     for (auto& e : errors)
         std::nth_element(e.begin(), e.begin() + 22, e.end());
-    std::printf("ladder leave-one-out median size error: linear %.3f, spline %.3f\n", errors[0][22],
-                errors[1][22]);
     EXPECT_LT(errors[1][22], 0.05);
     EXPECT_LE(errors[1][22], errors[0][22]);
 
-    // Calibrated on the full list of 19 sizes, with bands missing, every lane's reference bands
-    // still get their own sizes.
+    // Told that every lane holds the ladder of 19 sizes, the analysis seeks the sizes the search
+    // missed: each lane then has all 19, and a band of one size lies at the same place in all four
+    // lanes, measured from the 3.0 kb band (the 6th) as a share of the way to the 0.5 kb band (the 15th).
     const std::vector<double> all = {10,  8,   6,   5,   4,   3,   2,   1.5, 1.2, 1.0,
                                      0.9, 0.8, 0.7, 0.6, 0.5, 0.4, 0.3, 0.2, 0.1};
-    const double referenceSizes[] = {3, 1, 0.5};
-    for (size_t l = 0; l < 4; ++l) {
-        gel::Analysis c = a;
-        gel::calibrate(c, static_cast<int>(l), all);
-        for (size_t r = 0; r < 3; ++r)
-            EXPECT_NEAR(c.lanes[l].bands[static_cast<size_t>(references[l][r]->index)].size,
-                        referenceSizes[r], 1e-6)
-                << "lane " << l + 1;
-    }
-
-    // Told that every lane holds the ladder, the analysis seeks the sizes the search missed: each
-    // lane then has all 19, and a band of one size lies at the same place in all four lanes,
-    // measured from the 3.0 kb band (the 6th) as a share of the way to the 0.5 kb band (the 15th).
     gel::Options o;
     o.ladderLanes = {0, 1, 2, 3};
     o.ladderSizes = all;
@@ -272,39 +257,4 @@ TEST(GelLanesScan, CastingTrayGel) {
         EXPECT_NEAR(saturated[0], 529, 10);
         EXPECT_NEAR(saturated[1], 1022, 10);
     }
-}
-
-// Two combs with a short gap between the tiers (no long empty stretch): the second row of wells,
-// at about row 600, parts them; 8 or 9 lanes in each. Each tier's first lane is a ladder, in
-// columns 390-460 and 384-450 by its bands; the gel's margin between them and the frame is
-// dimmer than the lanes.
-TEST(GelLanesScan, TwoTierGelWithAShortGap) {
-    LOAD_OR_SKIP(image, "agarose-dna-16bit-le-twotier-03.tif");
-    const gel::Analysis a = gel::analyse(*image);
-    int lanes[2] = {0, 0};
-    for (const gel::Lane& l : a.lanes) {
-        ASSERT_LT(l.tier, 2);
-        if (lanes[l.tier] == 0) {
-            EXPECT_NEAR(l.centre, l.tier == 0 ? 425 : 417, 8) << "tier " << l.tier + 1;
-        }
-        ++lanes[l.tier];
-        if (l.tier == 1) {
-            EXPECT_NEAR(l.box.top, 585, 25);
-        }
-    }
-    for (int n : lanes)
-        EXPECT_TRUE(n == 8 || n == 9) << n;
-}
-
-// A camera photo of a gel that fills the frame: the gel's cut left edge glows over the first 30
-// columns, brightest some columns in; the first lane, a ladder, lies at about x = 110 by eye, and
-// a second ladder at about x = 606 beside the right wall.
-TEST(GelLanesScan, GlowingCutEdgeIsNoLane) {
-    LOAD_OR_SKIP(image, "agarose-dna-rgb-camera-02.tif");
-    const gel::Analysis a = gel::analyse(*image);
-    ASSERT_FALSE(a.lanes.empty());
-    EXPECT_NEAR(a.lanes[0].centre, 110, 10);
-    // The ladder beside the right wall, one well beyond the last lane the columns give, is a lane.
-    EXPECT_NEAR(a.lanes.back().centre, 606, 10);
-    EXPECT_GE(a.lanes.back().bands.size(), 6u);
 }

@@ -152,28 +152,22 @@ TEST(GelStages, BadArgumentsRaiseArgumentError) {
         change(o);
         return [view, o] { gel::PreparedGel(view, o); };
     };
+    const std::vector<int> rows = {0, 300, 290}; // not rising
+    const auto place = [&](gel::LanePlacement p) {
+        return [&, p] { gel::placeLanes(prepared, tiers, {p}); };
+    };
     const std::function<void()> bad[] = {
         withView([](gel::GreyView& v) { v.pixels = nullptr; }),
         withView([](gel::GreyView& v) { v.stride = 2 * v.width - 1; }),
         withView([](gel::GreyView& v) { v.maxValue = 0; }),
         withView([](gel::GreyView& v) { v.maxValue = 70000; }),
-        withOptions([](gel::Options& o) {
-            o.region = {790, 0, 20, 100};
-        }),
+        withOptions([](gel::Options& o) { o.region.x = 790, o.region.width = 20, o.region.height = 100; }),
         withOptions([](gel::Options& o) { o.tiers = std::numeric_limits<int>::max(); }),
         withOptions([](gel::Options& o) { o.laneCount = -1; }),
-        [&] {
-            gel::tiersAt(prepared, {0, 300, 290});
-        },
-        [&] {
-            gel::placeLanes(prepared, tiers, {{3, 10, 40}});
-        },
-        [&] {
-            gel::placeLanes(prepared, tiers, {{0, 40, 10}});
-        },
-        [&] {
-            gel::placeLanes(prepared, tiers, {{0, nan, 10}});
-        },
+        [&] { gel::tiersAt(prepared, rows); },
+        place({3, 10, 40}),
+        place({0, 40, 10}),
+        place({0, nan, 10}),
         [&] { gel::measureBand(prepared, lanes[0], 200, 200); },
         [&] { gel::measureBand(prepared, lanes[0], -5, 20); },
         [&] {

@@ -214,26 +214,19 @@ TEST_F(View, HostileRequestsRefused) {
     ASSERT_GT(v.port, 0) << readFile(dir / "view.err");
     auto c = v.client();
     const std::string a = "/api/gels/0/analyse", deep = std::string(100000, '[') + std::string(100000, ']');
-    std::vector<std::string> posts = TableRows("tools/data/view-hostile-posts.txt");
-    ASSERT_EQ(posts.size(), 14u);
+    std::vector<std::string> posts = TableRows("tools/data/view-hostile-requests.txt");
+    ASSERT_EQ(posts.size(), 26u);
     posts.push_back("413 | " + a + " | {\"edits\":{\"kestroEdits\":1},\"x\":\"" + std::string(5u << 20, 'a') +
                     "\"} | oversize");
     posts.push_back("400 | " + a + " | " + deep + " | deep nesting");
     for (const std::string& p : posts) {
         const size_t bar1 = p.find(" | "), bar2 = p.find(" | ", bar1 + 3), bar3 = p.rfind(" | ");
         const std::string path = p.substr(bar1 + 3, bar2 - bar1 - 3), what = p.substr(bar3 + 3);
-        const auto r = c.Post(path.c_str(), p.substr(bar2 + 3, bar3 - bar2 - 3), "application/json");
+        const std::string body = p.substr(bar2 + 3, bar3 - bar2 - 3);
+        const auto r = body == "GET" ? c.Get(path.c_str()) : c.Post(path.c_str(), body, "application/json");
         ASSERT_TRUE(r) << what;
         EXPECT_EQ(r->status, std::stoi(p)) << what << ": " << r->body.substr(0, 200);
     }
-    const char* gets[] = {"/api/gels/0/image?step=0",           "/api/gels/0/image?x=-1",
-                          "/api/gels/0/image?w=100000",         "/api/gels/0/image?palette=../../x",
-                          "/api/gels/0/image?gamma=nan",        "/api/gels/0/image?step=2&x=3",
-                          "/api/gels/0/image?brightness=1e999", "/api/gels/0/image?x=5-3"};
-    for (const char* g : gets)
-        EXPECT_EQ(c.Get(g)->status, 400) << g;
-    for (const char* g : {"/api/gels/../../../etc/passwd", "/api/gels/-1", "/gel.tif", "/out/bands.csv"})
-        EXPECT_EQ(c.Get(g)->status, 404) << g;
     // A region of the gel at full resolution is a PNG of that size.
     const auto tile = c.Get("/api/gels/0/image?x=100&y=50&w=64&h=32&palette=auto");
     ASSERT_EQ(tile->status, 200);

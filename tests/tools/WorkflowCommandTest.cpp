@@ -38,12 +38,12 @@ protected:
 
 } // namespace
 
-TEST_F(Workflow, LanesPlacedByHandOrCountAreTheLanesGotAgainOnReplay) {
+TEST_F(Workflow, LanesPlacedByHandOrCountAreTheLanesGot) {
     const GelTruth t = gel("gel.tif", 4, 3);
     std::string centres;
     for (const GelLane& l : t.lanes)
         centres += (centres.empty() ? "" : ",") + std::to_string(l.centreX);
-    ok("lanes gel.tif -o placed --lane-at " + centres + " --lane-width 30 --write-edits");
+    ok("lanes gel.tif -o placed --lane-at " + centres + " --lane-width 30");
     const Table lanes = readCsv(dir / "placed" / "lanes.csv");
     ASSERT_EQ(lanes.size(), 4u);
     for (size_t k = 0; k < 4; ++k) {
@@ -54,10 +54,6 @@ TEST_F(Workflow, LanesPlacedByHandOrCountAreTheLanesGotAgainOnReplay) {
     const Result counted = ok("lanes gel.tif -o four --lanes 4");
     EXPECT_EQ(readCsv(dir / "four" / "lanes.csv").size(), 4u);
     EXPECT_EQ(counted.out.find("asked for"), std::string::npos) << counted.out;
-    // The written edits replay to the same lanes and band rows.
-    ok("lanes gel.tif -o again --edits placed/gel.edits.json");
-    EXPECT_EQ(readFile(dir / "again" / "lanes.csv"), readFile(dir / "placed" / "lanes.csv"));
-    EXPECT_EQ(readFile(dir / "again" / "bands.csv"), readFile(dir / "placed" / "bands.csv"));
 }
 
 TEST_F(Workflow, ARowLeftOutLosesItsBandInEveryLane) {
@@ -173,14 +169,6 @@ TEST_F(Workflow, ResultsAreNeverLost) {
     EXPECT_EQ(run("lanes junk.tif -o failed", dir).exit, 1);
     EXPECT_FALSE(fs::exists(dir / "failed" / "bands.csv"));
     EXPECT_FALSE(fs::exists(dir / "failed" / "junk.lanes.png"));
-
-    // render writes what the extension says, or refuses.
-    const Result jpg = run("render gel.tif -o x.jpg", dir);
-    EXPECT_EQ(jpg.exit, 1);
-    EXPECT_NE(jpg.err.find("x.jpg"), std::string::npos) << jpg.err;
-    EXPECT_FALSE(fs::exists(dir / "x.jpg"));
-    ok("render gel.tif -o x.png");
-    EXPECT_NE(run("render gel.tif -o x.png", dir).err.find("x.png: exists"), std::string::npos);
 }
 
 // Two ladders in a tier: a band is sized between their calibrations by its lane's place, and a
