@@ -221,18 +221,6 @@ TEST(ImageOperations, OnlyCropDropsTheRaster) {
     EXPECT_EQ(value(0, 0), 49234); // picture pixel (1, 1): 41001 stretched
 }
 
-TEST(ImageOperations, RotateTakesHundredthsOfADegree) {
-    // Picture rows 1 2 3 / 4 5 6 turned 90 degrees counter-clockwise: 3 6 / 2 5 / 1 4.
-    std::unique_ptr<DalvoImage> image(
-        rastertest::grayImage<BYTE>(3, 2, [](int x, int y) { return 1 + x + 3 * y; }));
-    ASSERT_EQ(image->rotate(9000, 0ul), 1);
-    ASSERT_EQ(image->getWidth(), 2u);
-    const BYTE turned[3][2] = {{3, 6}, {2, 5}, {1, 4}};
-    for (int y = 0; y < 3; ++y)
-        EXPECT_EQ(std::memcmp(pictureRow(*image, y), turned[y], 2), 0) << "row " << y;
-    EXPECT_EQ(image->GetPreprocessStr(), CString(L"{Rotatation of 90.00 Degrees}"));
-}
-
 // The corners uncovered by 45 degrees: a grey value, and a colour given as 0x00BBGGRR.
 TEST(ImageOperations, RotateFillsTheUncoveredCornersWithTheBackground) {
     DalvoImage gray(FIT_UINT16, 20, 20, 16), colour(FIT_BITMAP, 20, 20, 24);

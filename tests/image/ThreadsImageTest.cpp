@@ -1,12 +1,10 @@
-// The tone tables and the median give the 1-thread pixels at every thread count; images on
-// threads of their own look their formats up from their names at once.
+// The tone tables, the median and the display of 16 bits give the 1-thread pixels at every thread
+// count.
 #include "ImageTestKit.h"
 #include "support/ThreadCounts.h"
 
-#include <atomic>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 using imagetest::DisplayProbe;
@@ -90,26 +88,4 @@ TEST(Threads, DisplayOfSixteenBitsIsFreeImagesLinearConversion) {
         }
     kestro::setThreadCount(0);
     kestro::setMinimumPixelsPerThread(16384);
-}
-
-// A batch saves its files on threads of their own: each looks its format up from the name.
-TEST(Threads, FormatsFromNamesAtOnce) {
-    fipImage image;
-    ASSERT_TRUE(image.setSize(FIT_BITMAP, 4, 4, 24));
-    const char* names[] = {"a.png", "b.tif", "c.bmp", "d.jpg", "e.nosuch", "f.tiff", "g.pgm"};
-    std::vector<BOOL> alone;
-    for (const char* name : names)
-        alone.push_back(image.canSave(name));
-    std::atomic<int> wrong{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 3000; ++i) {
-                const size_t k = static_cast<size_t>(i + t) % alone.size();
-                if (image.canSave(names[k]) != alone[k]) ++wrong;
-            }
-        });
-    for (std::thread& thread : threads)
-        thread.join();
-    EXPECT_EQ(wrong.load(), 0);
 }

@@ -1,5 +1,6 @@
 // kestro render, run as a program: canvases of the right size, palettes, recorded settings.
 #include "KestroRun.h"
+#include "raster/RasterTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -69,34 +70,23 @@ TEST_F(RenderCommand, RenderOptionsReachThePicture) {
 // Display checks that do not mislead: an 8-bit gel's saturated pixels are marked red as a 16-bit
 // gel's are, and auto contrast on a gel that uses 14 of its 16 bits is not blown out.
 TEST_F(RenderCommand, TheSaturatedPaletteMarksFullPixelsRed) {
-    Dib bytes(FreeImage_Allocate(40, 30, 8), &FreeImage_Unload);
-    RGBQUAD* ramp = FreeImage_GetPalette(bytes.get());
-    for (int i = 0; i < 256; ++i)
-        ramp[i].rgbRed = ramp[i].rgbGreen = ramp[i].rgbBlue = static_cast<BYTE>(i);
-    int full = 0;
-    for (int y = 0; y < 30; ++y)
-        for (int x = 0; x < 40; ++x) {
-            const BYTE v = x % 7 == 0 && y % 5 == 0 ? 255 : static_cast<BYTE>((x * 5 + y) % 250);
-            FreeImage_GetScanLine(bytes.get(), y)[x] = v;
-            full += v == 255;
-        }
-    ASSERT_TRUE(FreeImage_Save(FIF_TIFF, bytes.get(), (dir / "g8.tif").c_str()));
-    ASSERT_EQ(run("render g8.tif -o s.png --palette saturated", dir).exit, 0);
+    // Full at x = 0, 7, .. 35 and y = 0, 5, .. 25: 36 pixels. The palette is a grey ramp.
+    const std::unique_ptr<DalvoImage> bytes(rastertest::grayImage<BYTE>(
+        40, 30, [](int x, int y) { return x % 7 == 0 && y % 5 == 0 ? 255 : (x * 5 + y) % 250; }));
+    ASSERT_TRUE(bytes->save(CString::FromUtf8((dir / "g8.tif").string())));
+    ok("render g8.tif -o s.png --palette saturated");
     const Dib s = load(dir / "s.png");
     ASSERT_TRUE(s);
     EXPECT_EQ(
         countPixels(s, [](const RGBQUAD& c) { return c.rgbRed == 255 && c.rgbGreen == 0 && c.rgbBlue == 0; }),
-        full);
+        36);
 }
 
 TEST_F(RenderCommand, AutoContrastStretchesA14BitRamp) {
-    Dib words(FreeImage_AllocateT(FIT_UINT16, 64, 64, 16), &FreeImage_Unload);
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x)
-            reinterpret_cast<WORD*>(FreeImage_GetScanLine(words.get(), y))[x] =
-                static_cast<WORD>((x * 64 + y) * 8931 / 4095);
-    ASSERT_TRUE(FreeImage_Save(FIF_TIFF, words.get(), (dir / "g14.tif").c_str()));
-    ASSERT_EQ(run("render g14.tif -o a.png --palette auto", dir).exit, 0);
+    const std::unique_ptr<DalvoImage> words(
+        rastertest::grayImage<WORD>(64, 64, [](int x, int y) { return (x * 64 + y) * 8931 / 4095; }));
+    ASSERT_TRUE(words->save(CString::FromUtf8((dir / "g14.tif").string())));
+    ok("render g14.tif -o a.png --palette auto");
     const Dib a = load(dir / "a.png");
     ASSERT_TRUE(a);
     EXPECT_LT(countPixels(a, [](const RGBQUAD& c) { return c.rgbRed == 255; }), 64 * 64 / 50)

@@ -5,9 +5,11 @@
 #include <nlohmann/json.hpp>
 
 #include <functional>
+#include <memory>
 #include <sstream>
 
 #include "KestroRun.h"
+#include "raster/RasterTestSupport.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -31,11 +33,8 @@ int level(int x, int y) {
 
 // Writes a 16-bit grey image of value(x, y), or an RGB one of rgb(x, y).
 void write16(const fs::path& path, const std::function<int(int, int)>& value) {
-    DalvoImage image(FIT_UINT16, kW, kH, 16);
-    for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kW; ++x)
-            reinterpret_cast<WORD*>(image.getScanLine(kH - 1 - y))[x] = WORD(value(x, y));
-    ASSERT_TRUE(image.save(CString::FromUtf8(path.string())));
+    const std::unique_ptr<DalvoImage> image(rastertest::grayImage<WORD>(kW, kH, value));
+    ASSERT_TRUE(image->save(CString::FromUtf8(path.string())));
 }
 void writeRgb(const fs::path& path, const std::function<RGBQUAD(int, int)>& rgb) {
     DalvoImage image(FIT_BITMAP, kW, kH, 24);
@@ -50,13 +49,10 @@ void writeRgb(const fs::path& path, const std::function<RGBQUAD(int, int)>& rgb)
 // An 8-bit image of index(x, y) whose palette gives each index the colour rgb(index).
 void writePalette(const fs::path& path, const std::function<int(int, int)>& index,
                   const std::function<RGBQUAD(int)>& rgb) {
-    DalvoImage image(FIT_BITMAP, kW, kH, 8);
+    const std::unique_ptr<DalvoImage> image(rastertest::grayImage<BYTE>(kW, kH, index));
     for (int i = 0; i < 256; ++i)
-        image.getPalette()[i] = rgb(i);
-    for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kW; ++x)
-            image.getScanLine(kH - 1 - y)[x] = BYTE(index(x, y));
-    ASSERT_TRUE(image.save(CString::FromUtf8(path.string())));
+        image->getPalette()[i] = rgb(i);
+    ASSERT_TRUE(image->save(CString::FromUtf8(path.string())));
 }
 
 class Spot : public ToolTest {
