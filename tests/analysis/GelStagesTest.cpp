@@ -256,29 +256,6 @@ TEST(GelStages, BandOnAShelfStaysSmearGoes) {
     EXPECT_FALSE(near(a.lanes[3], 300));
 }
 
-// The lower rims of a comb's slots glow in the lanes a little way below the slots: the tier's
-// bands start below them, and they are no band.
-TEST(GelStages, LowerRimsOfTheWellsAreNoBands) {
-    const int w = 300, h = 400;
-    const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
-        const bool lane = x >= 10 && (x - 10) % 56 < 40 && x < 290;
-        double v = 2000;
-        if (lane && y >= 40 && y < 46) v = 1200; // the slot
-        if (lane) {
-            v += 1500 * bump(y, 54, 3.0); // its lower rim
-            for (int at = 80; at < 360; at += 30)
-                v += 6000 * bump(y, at, 4.0);
-        }
-        return v;
-    });
-    const gel::Analysis a = gel::analyse(gel::GreyView::of(px.data(), w, h, 2 * w));
-    ASSERT_EQ(a.tiers.size(), 1u);
-    EXPECT_GT(a.tiers[0].firstBandRow, 57);
-    ASSERT_EQ(a.lanes.size(), 5u);
-    for (const gel::Lane& l : a.lanes)
-        EXPECT_EQ(l.bands.size(), 10u) << "lane " << l.index;
-}
-
 // Two combs whose lanes do not line up: the second comb's slots show as a row of rims across
 // the gel, in its empty lanes too, and part the gel into two tiers, each with its own lanes
 // and its bands below its comb.

@@ -44,11 +44,6 @@ TEST(Dialogs, DataExchangeNeedsTheControl) {
     EXPECT_FALSE(control.IsWindow());
 }
 
-TEST(Dialogs, StandardCursorsAreFoundByNumber) {
-    EXPECT_EQ(LoadCursor(nullptr, MAKEINTRESOURCE(32515)), LoadCursor(nullptr, IDC_CROSS));
-    EXPECT_EQ(LoadCursor(nullptr, MAKEINTRESOURCE(1)), nullptr);
-}
-
 TEST(Dialogs, SetCursorGivesThePreviousOne) {
     HCURSOR cross = LoadCursor(nullptr, IDC_CROSS);
     SetCursor(LoadCursor(nullptr, IDC_ARROW));

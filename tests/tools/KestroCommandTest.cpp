@@ -187,8 +187,12 @@ TEST_F(Kestro, EveryFailureIsOneLineWithANormalExit) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(r.err.rfind("kestro: error: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(mention), std::string::npos) << r.err;
+        if (const size_t o = line.find("-o {dir}/"); o != std::string::npos) {
+            const fs::path output = dir / line.substr(o + 9, line.find(' ', o + 9) - o - 9);
+            EXPECT_TRUE(!fs::exists(output) || (fs::is_directory(output) && fs::is_empty(output))) << output;
+        }
     }
-    EXPECT_EQ(rows.size(), 60u);
+    EXPECT_EQ(rows.size(), 63u);
     // One bad file among good ones: the good one is still reported, the exit says something failed.
     const Result mixed =
         run("info --json " + quote(files.at("{gel}")) + " " + quote(files.at("{missing}")), dir);
