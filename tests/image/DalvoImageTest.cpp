@@ -80,7 +80,7 @@ TEST(DalvoImage, CopiesCarryHistoryFlagsSettingsButNoRasterOrDisplayBitmap) {
     EXPECT_EQ(emptyCopy.GetPreprocessStr(), CString(L"{Crop}"));
     FIBITMAP* before = target;
     target = empty;
-    EXPECT_EQ(handle(target), before);
+    EXPECT_EQ(static_cast<FIBITMAP*>(target), before);
     EXPECT_EQ(target.GetPreprocessStr(), CString(L"{Crop}"));
 }
 
