@@ -120,22 +120,6 @@ TEST(GelLanesScan, FourLadderGel) {
         EXPECT_NEAR(kb3.correctedVolume / lane.bands[kb3.index + 2].correctedVolume, 120.0 / 57, 0.4);
         references.push_back(refs);
     }
-    // From the 3.0 kb to the 0.5 kb band the ladder's peaks are well separated (its shoulders
-    // are not): each band's volume agrees across the four lanes within 15% of their mean.
-    int compared = 0;
-    for (const gel::Band& b : a.lanes[1].bands) {
-        if (b.shoulder || b.peakY < references[1][0]->peakY || b.peakY > references[1][2]->peakY) continue;
-        std::vector<double> v;
-        for (const gel::Lane& l : a.lanes)
-            if (const gel::Band* m = bandNear(l, b.peakY, 12)) v.push_back(m->correctedVolume);
-        ASSERT_EQ(v.size(), 4u) << "band at row " << b.peakY;
-        const double mean = (v[0] + v[1] + v[2] + v[3]) / 4;
-        for (double x : v)
-            EXPECT_NEAR(x / mean, 1.0, 0.15) << "band at row " << b.peakY;
-        ++compared;
-    }
-    EXPECT_GE(compared, 5);
-
     // Size calibration on the ladder's sizes (the maker's list: 10, 8, 6, 5, 4, 3, 2, 1.5, 1.2,
     // 1.0 kb, ...), paired from the reference bands: five bands above 3.0 kb, three between it
     // and 1.0 kb, then 0.5 kb. Each band left out in turn is sized from the others.
