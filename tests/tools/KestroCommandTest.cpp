@@ -1,4 +1,5 @@
-// The kestro command, run as a program: exit codes, reports, errors and progress.
+// The kestro command, run as a program: exit codes, reports, errors and progress; the process and doc
+// commands; the files it writes.
 #include "KestroRun.h"
 #include "TestTables.h"
 #include "raster/RasterTestSupport.h"
@@ -361,4 +362,140 @@ TEST_F(Kestro, TextOutputsAreReplacedWholeOrNotAtAll) {
     EXPECT_EQ(readFile(dir / "out" / "gel.lanes.json"), "earlier report\n");
     EXPECT_EQ(fs::status(dir / "out" / "gel.lanes.json").permissions(),
               fs::perms::owner_read | fs::perms::group_read);
+}
+
+// kestro process as a program: steps in command-line order, the history printed. (Its refusals are
+// rows of the errors table.)
+class ProcessCommand : public ToolTest {};
+
+TEST_F(ProcessCommand, AppliesStepsInOrderPrintingTheHistory) {
+    std::unique_ptr<DalvoImage> source(
+        rastertest::grayImage<WORD>(5, 3, [](int x, int y) { return 30000 + 100 * y + x; }));
+    ASSERT_TRUE(source->save(CString::FromUtf8((dir / "in.tif").string())));
+
+    // Flipped, rows 2 and 1 cropped to columns 1..3, stretched by 2 about 32768, turned left.
+    const Result r = ok("process in.tif -o out.tif --flip-v --crop 1 0 4 2 --contrast 100 --rotate 90");
+    EXPECT_NE(
+        r.out.find(
+            "1. Flip Vertically\n  2. Crop\n  3. Contrast: Average 100\n  4. Rotatation of 90.00 Degrees\n"),
+        std::string::npos)
+        << r.out;
+    DalvoImage result;
+    ASSERT_TRUE(result.loadU(CString::FromUtf8((dir / "out.tif").string())));
+    const int expected[3][2] = {{27638, 27438}, {27636, 27436}, {27634, 27434}};
+    ASSERT_EQ(result.getWidth() * 10 + result.getHeight(), 23u);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 2; ++x)
+            EXPECT_EQ(reinterpret_cast<WORD*>(rastertest::pictureRow(result, y))[x], expected[y][x]);
+}
+
+// kestro doc as a program: a document made from a gel, cropped and copied through the tools,
+// shown and rendered, checked against the gel file itself.
+namespace {
+
+// The bytes of row y (from the top), columns [x0, x1), of an image of 8 bits or more.
+std::string rowBytes(fipImage& image, int y, int x0, int x1) {
+    const unsigned bytes = image.getBitsPerPixel() / 8;
+    const BYTE* row = image.getScanLine(image.getHeight() - 1 - static_cast<unsigned>(y));
+    return std::string(reinterpret_cast<const char*>(row) + x0 * bytes, (x1 - x0) * bytes);
+}
+
+class DocCommand : public ToolTest {};
+
+} // namespace
+
+TEST_F(DocCommand, EveryDocumentCommandOnASyntheticGel) {
+    ok("synth gel.tif --width 120 --height 90");
+    ok("doc new d.kdoc gel.tif");
+    ok("doc crop d.kdoc 0 60 40 10 10"); // dragged up and to the left
+    ok("doc copy d.kdoc 0 45 25 5 5");
+    const auto j = nlohmann::json::parse(ok("doc show d.kdoc --json").out);
+    ASSERT_EQ(j["objects"].size(), 2u);
+    EXPECT_EQ(j["objects"][0]["position"], nlohmann::json({0, 0, 50, 30}));
+    EXPECT_EQ(j["objects"][1]["position"], nlohmann::json({0, 0, 40, 20}));
+    auto steps = j["objects"][0]["history"].get<std::vector<std::string>>();
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps.back(), "{Crop}");
+    steps.push_back("{Crop}");
+    EXPECT_EQ(j["objects"][1]["history"].get<std::vector<std::string>>(), steps);
+
+    // The objects hold the gel's own pixels: rows 10.. columns 10.. and rows 15.. columns 15...
+    fipImage source;
+    ASSERT_TRUE(source.loadU(CString::FromUtf8((dir / "gel.tif").string())));
+    CDrawDocument back;
+    ASSERT_TRUE(back.OnOpenDocument(CString::FromUtf8((dir / "d.kdoc").string())));
+    for (int i = 0; i < 2; ++i) {
+        DalvoImage& image = *static_cast<CDrawImage*>(back.GetObjectList()->GetAt(i))->GetImage();
+        const int offset = i == 0 ? 10 : 15, width = static_cast<int>(image.getWidth());
+        for (int y = 0; y < static_cast<int>(image.getHeight()); ++y)
+            ASSERT_EQ(rowBytes(image, y, 0, width), rowBytes(source, y + offset, offset, offset + width))
+                << i;
+    }
+
+    ok("doc render d.kdoc -o view.png");
+    fipImage view;
+    ASSERT_TRUE(view.loadU(CString::FromUtf8((dir / "view.png").string())));
+    EXPECT_EQ(view.getWidth() * 100 + view.getHeight(), 5030u);
+
+    const Result r = run("doc copy d.kdoc 0 7 7 7 7", dir);
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_EQ(r.err, "kestro: error: Copied nothing!\n");
+}
+
+// Every file kestro writes: through a link to what it points to, keeping the link and the old
+// file's mode, beside files whose names look temporary without touching them.
+namespace {
+
+// Names earlier versions used for their temporaries, and a guess at a mkstemp-like one.
+const char* const kDecoys[] = {".part", ".saving", ".kestro-tmp", ".partial", ".XXXXXX"};
+
+void plantDecoys(const fs::path& beside) {
+    for (const char* suffix : kDecoys) {
+        std::ofstream(beside.string() + suffix) << "decoy";
+        std::ofstream((beside.parent_path() / ("." + beside.filename().string() + suffix)).string())
+            << "decoy";
+    }
+}
+
+// Hidden files: the decoys, and any temporary left behind.
+size_t hidden(const fs::path& dir) {
+    size_t n = 0;
+    for (const fs::directory_entry& e : fs::directory_iterator(dir))
+        n += e.path().filename().string()[0] == '.';
+    return n;
+}
+
+class OutputFiles : public ToolTest {};
+
+} // namespace
+
+TEST_F(OutputFiles, EveryWriterReplacesTheLinkedFileOnlyKeepingItsMode) {
+    const std::vector<std::string> rows = TableRows("tools/data/output-writers.txt");
+    for (const std::string& row : rows) {
+        SCOPED_TRACE(row);
+        const std::string output = row.substr(0, row.find(" | ")), command = row.substr(row.find(" | ") + 3);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        ASSERT_EQ(run("synth gel.tif --width 160 --height 120 --lanes 3 --bands 2", dir).exit, 0);
+        const fs::path link = dir / output, real = dir / "kept" / "real";
+        fs::create_directories(real.parent_path());
+        fs::create_directories(link.parent_path());
+        std::ofstream(real) << "old";
+        fs::permissions(real, fs::perms(0600));
+        fs::create_symlink(real, link);
+        plantDecoys(real);
+        plantDecoys(link);
+        const size_t besideReal = hidden(real.parent_path()), besideLink = hidden(link.parent_path());
+
+        const Result r = ok(command);
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_NE(readFile(real), "old");
+        EXPECT_EQ(fs::status(real).permissions(), fs::perms(0600));
+        EXPECT_EQ(hidden(real.parent_path()), besideReal);
+        EXPECT_EQ(hidden(link.parent_path()), besideLink);
+        for (const fs::path& beside : {real, link})
+            for (const char* suffix : kDecoys)
+                EXPECT_EQ(readFile(beside.string() + suffix), "decoy") << suffix;
+    }
+    EXPECT_EQ(rows.size(), 12u);
 }
