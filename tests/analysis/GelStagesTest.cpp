@@ -152,28 +152,22 @@ TEST(GelStages, BadArgumentsRaiseArgumentError) {
         change(o);
         return [view, o] { gel::PreparedGel(view, o); };
     };
+    const std::vector<int> rows = {0, 300, 290}; // not rising
+    const auto place = [&](gel::LanePlacement p) {
+        return [&, p] { gel::placeLanes(prepared, tiers, {p}); };
+    };
     const std::function<void()> bad[] = {
         withView([](gel::GreyView& v) { v.pixels = nullptr; }),
         withView([](gel::GreyView& v) { v.stride = 2 * v.width - 1; }),
         withView([](gel::GreyView& v) { v.maxValue = 0; }),
         withView([](gel::GreyView& v) { v.maxValue = 70000; }),
-        withOptions([](gel::Options& o) {
-            o.region = {790, 0, 20, 100};
-        }),
+        withOptions([](gel::Options& o) { o.region.x = 790, o.region.width = 20, o.region.height = 100; }),
         withOptions([](gel::Options& o) { o.tiers = std::numeric_limits<int>::max(); }),
         withOptions([](gel::Options& o) { o.laneCount = -1; }),
-        [&] {
-            gel::tiersAt(prepared, {0, 300, 290});
-        },
-        [&] {
-            gel::placeLanes(prepared, tiers, {{3, 10, 40}});
-        },
-        [&] {
-            gel::placeLanes(prepared, tiers, {{0, 40, 10}});
-        },
-        [&] {
-            gel::placeLanes(prepared, tiers, {{0, nan, 10}});
-        },
+        [&] { gel::tiersAt(prepared, rows); },
+        place({3, 10, 40}),
+        place({0, 40, 10}),
+        place({0, nan, 10}),
         [&] { gel::measureBand(prepared, lanes[0], 200, 200); },
         [&] { gel::measureBand(prepared, lanes[0], -5, 20); },
         [&] {
@@ -307,29 +301,6 @@ TEST(GelStages, NoShoulderOnASaturatedFlank) {
     ASSERT_EQ(a.lanes.size(), 4u);
     EXPECT_EQ(a.lanes[0].bands.size(), 3u); // 60, 100, 200
     EXPECT_EQ(a.lanes[1].bands.size(), 4u); // and the shoulder at 114
-}
-
-// The lower rims of a comb's slots glow in the lanes a little way below the slots: the tier's
-// bands start below them, and they are no band.
-TEST(GelStages, LowerRimsOfTheWellsAreNoBands) {
-    const int w = 300, h = 400;
-    const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
-        const bool lane = x >= 10 && (x - 10) % 56 < 40 && x < 290;
-        double v = 2000;
-        if (lane && y >= 40 && y < 46) v = 1200; // the slot
-        if (lane) {
-            v += 1500 * bump(y, 54, 3.0); // its lower rim
-            for (int at = 80; at < 360; at += 30)
-                v += 6000 * bump(y, at, 4.0);
-        }
-        return v;
-    });
-    const gel::Analysis a = gel::analyse(gel::GreyView::of(px.data(), w, h, 2 * w));
-    ASSERT_EQ(a.tiers.size(), 1u);
-    EXPECT_GT(a.tiers[0].firstBandRow, 57);
-    ASSERT_EQ(a.lanes.size(), 5u);
-    for (const gel::Lane& l : a.lanes)
-        EXPECT_EQ(l.bands.size(), 10u) << "lane " << l.index;
 }
 
 // Two combs whose lanes do not line up: the second comb's slots show as a row of rims across

@@ -88,6 +88,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 // The seeds are files in corpus/archive: envelopes of the library's serialisable classes followed by
 // strings and counts, and image bodies (both schemas and a newer one, wide and 8-bit histories, TIFF,
 // PNG and BMP in the byte block, a byte count past the end).
-std::vector<FuzzInput> fuzzSeeds() {
-    return {};
-}

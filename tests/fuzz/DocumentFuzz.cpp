@@ -56,6 +56,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 // The seeds are files in corpus/document: documents of blank image objects, one, two with a copy's
 // history, and one whose object lies far out at the ends of int.
-std::vector<FuzzInput> fuzzSeeds() {
-    return {};
-}

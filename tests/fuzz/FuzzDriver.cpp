@@ -9,6 +9,11 @@
 #include <iterator>
 #include <string>
 
+// A target without built-in seeds keeps them all in its folder under corpus/.
+__attribute__((weak)) std::vector<FuzzInput> fuzzSeeds() {
+    return {};
+}
+
 #if !defined(KESTRO_LIBFUZZER)
 namespace {
 

@@ -10,5 +10,6 @@ using FuzzInput = std::vector<std::uint8_t>;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-/// The target's built-in seeds: the vectors its unit tests use (others keep theirs in corpus/).
+/// The target's built-in seeds: the vectors its unit tests use (a target without them need not
+/// define it).
 std::vector<FuzzInput> fuzzSeeds();

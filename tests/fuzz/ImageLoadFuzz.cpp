@@ -23,6 +23,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 // The seeds are files in corpus/image: small images of every depth in the formats gel files come in
 // (not PSD: FreeImage's PSD writer leaks a few bytes a save), and footer-only.tga, twenty bytes
 // for which FreeImage asks malloc for nearly 2^64 bytes.
-std::vector<FuzzInput> fuzzSeeds() {
-    return {};
-}

@@ -2,6 +2,7 @@
 #include "ImageTestKit.h"
 #include "raster/RasterImageGS16.h"
 #include "raster/RasterTestSupport.h"
+#include "support/ThreadCounts.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -98,24 +99,28 @@ TEST(ImageOperations, ToneTablesMatchTheLiteralFormulaForEveryValue) {
                               {1, 100, 49152, 65535}, {1, -100, 0, 32768},    {1, -100, 65535, 32768},
                               {0, 100, 1000, 2000},   {0, 100, 40000, 65535}, {0, -50, 1, 1},
                               {0, -50, 3, 2},         {0, -100, 65535, 0}};
-    for (const bool centred : {true, false}) {
-        for (const int percent : {-100, -50, -1, 0, 1, 37, 100, 250}) {
-            SCOPED_TRACE(testing::Message() << (centred ? "ContrastAve " : "Intensity ") << percent);
-            DalvoImage image(FIT_UINT16, 65536, 1, 16);
-            WORD* pixel = reinterpret_cast<WORD*>(image.getScanLine(0));
-            for (int v = 0; v < 65536; ++v)
-                pixel[v] = static_cast<WORD>(v);
-            ASSERT_EQ(centred ? image.ContrastAve(percent) : image.Intensity(percent), 1);
-            int wrong = 0;
-            for (int v = 0; v < 65536; ++v)
-                wrong += pixel[v] != literalTone(v, percent, centred);
-            EXPECT_EQ(wrong, 0);
-            for (const auto& a : anchors)
-                if (a[0] == centred && a[1] == percent) {
-                    EXPECT_EQ(pixel[a[2]], a[3]) << a[2];
-                }
+    testsupport::atEveryThreadCount([&] {
+        for (const bool centred : {true, false}) {
+            for (const int percent : {-100, -50, -1, 0, 1, 37, 100, 250}) {
+                SCOPED_TRACE(testing::Message() << (centred ? "ContrastAve " : "Intensity ") << percent);
+                DalvoImage image(FIT_UINT16, 256, 256, 16); // every value once, in rows the threads share
+                const auto pixel = [&](int v) -> WORD& {
+                    return reinterpret_cast<WORD*>(image.getScanLine(unsigned(v / 256)))[v % 256];
+                };
+                for (int v = 0; v < 65536; ++v)
+                    pixel(v) = static_cast<WORD>(v);
+                ASSERT_EQ(centred ? image.ContrastAve(percent) : image.Intensity(percent), 1);
+                int wrong = 0;
+                for (int v = 0; v < 65536; ++v)
+                    wrong += pixel(v) != literalTone(v, percent, centred);
+                EXPECT_EQ(wrong, 0);
+                for (const auto& a : anchors)
+                    if (a[0] == centred && a[1] == percent) {
+                        EXPECT_EQ(pixel(a[2]), a[3]) << a[2];
+                    }
+            }
         }
-    }
+    });
 }
 
 TEST(ImageOperations, MedianIsOpenCVsMedianOfTheImagesMatrix) {
@@ -131,28 +136,31 @@ TEST(ImageOperations, MedianIsOpenCVsMedianOfTheImagesMatrix) {
                  {CV_32FC1, -1, 1, {3, 5}}};
     cv::RNG rng(12);
     // Rows of one and two pixels have both ends in one window; narrow tall images take several
-    // strips of rows a band.
-    for (const cv::Size shape :
-         {cv::Size(4099, 203), cv::Size(1, 3), cv::Size(2, 1), cv::Size(3, 2), cv::Size(1024, 2600)})
-        for (const auto& c : cases) {
-            cv::Mat source(shape, c.matrixType);
-            rng.fill(source, cv::RNG::UNIFORM, cv::Scalar::all(c.low), cv::Scalar::all(c.high));
-            if (c.matrixType == CV_32FC1 && shape.height > 71)
-                source.at<float>(70, 9) = NAN, source.at<float>(71, 9) = -0.0f;
-            for (const int size : c.sizes) {
-                SCOPED_TRACE(testing::Message()
-                             << "type " << c.matrixType << " size " << size << " " << shape);
-                DalvoImage image;
-                ASSERT_EQ(image.copyFromOpenCV(source), 1);
-                cv::Mat expected, result;
-                cv::medianBlur(source, expected, size);
-                image.Median(size);
-                ASSERT_EQ(image.copytoOpenCV(result), 1);
-                for (int y = 0; y < result.rows; ++y)
-                    ASSERT_EQ(std::memcmp(result.ptr(y), expected.ptr(y), result.cols * result.elemSize()), 0)
-                        << "row " << y;
+    // strips of rows a band; at every thread count.
+    testsupport::atEveryThreadCount([&] {
+        for (const cv::Size shape :
+             {cv::Size(4099, 203), cv::Size(1, 3), cv::Size(2, 1), cv::Size(3, 2), cv::Size(1024, 2600)})
+            for (const auto& c : cases) {
+                cv::Mat source(shape, c.matrixType);
+                rng.fill(source, cv::RNG::UNIFORM, cv::Scalar::all(c.low), cv::Scalar::all(c.high));
+                if (c.matrixType == CV_32FC1 && shape.height > 71)
+                    source.at<float>(70, 9) = NAN, source.at<float>(71, 9) = -0.0f;
+                for (const int size : c.sizes) {
+                    SCOPED_TRACE(testing::Message()
+                                 << "type " << c.matrixType << " size " << size << " " << shape);
+                    DalvoImage image;
+                    ASSERT_EQ(image.copyFromOpenCV(source), 1);
+                    cv::Mat expected, result;
+                    cv::medianBlur(source, expected, size);
+                    image.Median(size);
+                    ASSERT_EQ(image.copytoOpenCV(result), 1);
+                    for (int y = 0; y < result.rows; ++y)
+                        ASSERT_EQ(
+                            std::memcmp(result.ptr(y), expected.ptr(y), result.cols * result.elemSize()), 0)
+                            << "row " << y;
+                }
             }
-        }
+    });
 }
 
 // The filtered image is the bitmap the matrix bridge copies back: an inverted palette and all
@@ -219,18 +227,6 @@ TEST(ImageOperations, OnlyCropDropsTheRaster) {
     EXPECT_EQ(image->getRasterImage()->width, 3);
     EXPECT_EQ(image->getRasterImage()->height, 2);
     EXPECT_EQ(value(0, 0), 49234); // picture pixel (1, 1): 41001 stretched
-}
-
-TEST(ImageOperations, RotateTakesHundredthsOfADegree) {
-    // Picture rows 1 2 3 / 4 5 6 turned 90 degrees counter-clockwise: 3 6 / 2 5 / 1 4.
-    std::unique_ptr<DalvoImage> image(
-        rastertest::grayImage<BYTE>(3, 2, [](int x, int y) { return 1 + x + 3 * y; }));
-    ASSERT_EQ(image->rotate(9000, 0ul), 1);
-    ASSERT_EQ(image->getWidth(), 2u);
-    const BYTE turned[3][2] = {{3, 6}, {2, 5}, {1, 4}};
-    for (int y = 0; y < 3; ++y)
-        EXPECT_EQ(std::memcmp(pictureRow(*image, y), turned[y], 2), 0) << "row " << y;
-    EXPECT_EQ(image->GetPreprocessStr(), CString(L"{Rotatation of 90.00 Degrees}"));
 }
 
 // The corners uncovered by 45 degrees: a grey value, and a colour given as 0x00BBGGRR.

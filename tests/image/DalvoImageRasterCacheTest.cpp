@@ -86,13 +86,6 @@ TEST(DalvoImageRasterCache, BuiltUnderTheWaitCursorOnceOrEachTimeItFails) {
         EXPECT_EQ(watch.state(), raster ? "1 on, balanced" : "2 on, balanced");
         EXPECT_EQ(raster ? raster->width * 100 + raster->height : 1307, 1307); // 13 x 7
     }
-    // An 8-bit image is grayscale whatever its palette: the raster holds the indices.
-    ImageProbe coloured(FIT_BITMAP, 4, 3, 8);
-    for (unsigned i = 0; i < 256; ++i)
-        coloured.getPalette()[i] = RGBQUAD{BYTE(i), 0, BYTE(255 - i), 0};
-    coloured.getScanLine(2)[1] = 200; // top row, column 1
-    ASSERT_EQ(kindOf(coloured.getRasterImage()), Kind::Gray);
-    EXPECT_EQ(grayAt(coloured.getRasterImage(), 1, 0), 200);
 }
 
 TEST(DalvoImageRasterCache, WaitCursorGoesOffWhenTheRasterCannotBeAllocated) {

@@ -42,9 +42,6 @@ inline std::string gel(const std::string& name) {
 inline bool gelsPresent() {
     return exists(gel("SOURCES.md"));
 }
-inline FIBITMAP* handle(fipImage& image) {
-    return image;
-}
 
 /// For a child process: caps its address space at what it uses now and extra bytes more.
 inline bool capAddressSpace(unsigned long long extra) {
@@ -57,7 +54,8 @@ inline bool capAddressSpace(unsigned long long extra) {
 
 /// The bitmap against the one it had ("kept", "replaced" or "empty") and its flag, in one line.
 inline std::string bitmapState(fipImage& image, FIBITMAP* before) {
-    const char* bitmap = handle(image) == before ? "kept" : image.isValid() ? "replaced" : "empty";
+    FIBITMAP* now = image;
+    const char* bitmap = now == before ? "kept" : image.isValid() ? "replaced" : "empty";
     return std::string(bitmap) + (image.isModified() ? ", modified" : ", unmodified");
 }
 

@@ -1,5 +1,5 @@
-// Formats: every writer against a table of the depths it refuses, detection of gel-imager
-// TIFFs that the camera-raw plugin claims, and the real scans.
+// Formats: every writer against a table of the depths it refuses, and detection of gel-imager
+// TIFFs that the camera-raw plugin claims.
 #include "ImageTestKit.h"
 #include "TestTables.h"
 
@@ -121,14 +121,4 @@ TEST(fipImageFormats, CameraRawWithColourPreviewKeepsRawDecoding) {
     if (FreeImage_GetFileType(path.c_str(), 0) != FIF_RAW)
         GTEST_SKIP() << "FreeImage does not take it for camera raw";
     expectEveryRouteLoadsAs(path, FIF_RAW, FIT_RGB16);
-}
-
-TEST(fipImageFormats, RealBlotScansFromTheImagerLoadAsSixteenBitGray) {
-    if (!gelsPresent()) GTEST_SKIP() << "no real scans at " << gel("") << " (set KESTRO_SHARED_DIR)";
-    for (const char* name :
-         {"western-blot-16bit-minisblack-01.tif", "western-blot-16bit-miniswhite-imagelab-01.tif"}) {
-        const std::string path = gel(name);
-        ASSERT_EQ(FreeImage_GetFileType(path.c_str(), 0), FIF_RAW) << path; // the reason for the fix
-        expectEveryRouteLoadsAs(path, FIF_TIFF, FIT_UINT16);
-    }
 }

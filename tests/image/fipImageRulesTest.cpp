@@ -41,7 +41,7 @@ TEST(fipImageRules, AssignIntoTakesOwnershipUnlessNullOrOwn) {
     EXPECT_TRUE(rgb.copySubImage(part, 2, 1, 6, 4));
     FIBITMAP* kept = part;
     EXPECT_TRUE(rgb.copySubImage(part, 0, 0, 9, 6)); // one column too many
-    EXPECT_EQ(handle(part), kept);
+    EXPECT_EQ(static_cast<FIBITMAP*>(part), kept);
     EXPECT_FALSE(rgb.getChannel(alpha, FICC_ALPHA)); // no alpha in a 24-bit image
     EXPECT_FALSE(alpha.isValid());
 }

@@ -21,27 +21,23 @@ void clearClipboard() {
 
 } // namespace
 
-TEST(MemoryDib, SixteenBitLayoutByHand) {
-    fipWinImage image(FIT_UINT16, 3, 2, 16);
-    const WORD rows[2][3] = {{0x0102, 0x0304, 0x0506}, {0xA0B0, 0xC0D0, 0xFFFF}}; // bottom row first
-    for (unsigned y = 0; y < 2; ++y)
-        std::memcpy(image.getScanLine(y), rows[y], sizeof rows[y]);
-    EXPECT_EQ(blockOf(image),
+// Two rows of 16-bit then 8-bit pixels, bottom row first, and the blocks they give spelled by hand.
+TEST(MemoryDib, LayoutByHand) {
+    fipWinImage sixteen(FIT_UINT16, 3, 2, 16), eight(FIT_BITMAP, 2, 2, 8);
+    const WORD words[2][3] = {{0x0102, 0x0304, 0x0506}, {0xA0B0, 0xC0D0, 0xFFFF}};
+    const BYTE bytes[2][2] = {{7, 9}, {200, 1}};
+    for (unsigned y = 0; y < 2; ++y) {
+        std::memcpy(sixteen.getScanLine(y), words[y], sizeof words[y]);
+        std::memcpy(eight.getScanLine(y), bytes[y], 2);
+    }
+    EXPECT_EQ(blockOf(sixteen),
               Hx("28000000 03000000 02000000 0100 1000 01010000 00000000 130B0000 130B0000 00000000"
                  "00000000 0201040306050000 B0A0D0C0FFFF0000"));
-}
-
-TEST(MemoryDib, EightBitLayoutByHand) {
-    fipWinImage image(FIT_BITMAP, 2, 2, 8);
-    const BYTE rows[2][2] = {{7, 9}, {200, 1}};
-    for (unsigned y = 0; y < 2; ++y)
-        std::memcpy(image.getScanLine(y), rows[y], 2);
     Bytes expected =
         Hx("28000000 02000000 02000000 0100 0800 00000000 00000000 130B0000 130B0000 00010000 00010000");
     for (unsigned i = 0; i < 256; ++i)
         expected.insert(expected.end(), {BYTE(i), BYTE(i), BYTE(i), 0});
-    expected = expected + Hx("07090000 C8010000");
-    EXPECT_EQ(blockOf(image), expected);
+    EXPECT_EQ(blockOf(eight), expected + Hx("07090000 C8010000"));
 }
 
 TEST(MemoryDib, EveryDepthRoundTrips) {

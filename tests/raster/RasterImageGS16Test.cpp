@@ -1,6 +1,7 @@
 #include "raster/RasterImageGS16.h"
 
 #include "RasterTestSupport.h"
+#include "support/ThreadCounts.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
@@ -84,26 +85,29 @@ TEST(RasterImageGS16, EmptyRastersHaveTheStatisticsOfNoPixels) {
 }
 
 TEST(RasterImageGS16, ReadsAnImageUprightByItsKind) {
-    const int w = 7, h = 5; // 14 bytes of 16-bit pixels in a 16-byte scan line, 7 bytes in 8
-    auto quadrant = [&](int x, int y) { return quadrantValue(x, y, w, h); };
-    auto small = [](int x, int y) { return 40 * y + 7 * x + 1; };
-    std::unique_ptr<DalvoImage> wide(grayImage<WORD>(w, h, quadrant)), narrow(grayImage<BYTE>(w, h, small)),
-        colour(new DalvoImage(FIT_BITMAP, w, h, 24)), floats(new DalvoImage(FIT_FLOAT, w, h, 32));
-    RGBQUAD* palette = FreeImage_GetPalette(*narrow); // inverted: the index must be read, not the colour
-    for (int i = 0; i < 256; ++i)
-        palette[i] = RGBQUAD{BYTE(255 - i), BYTE(255 - i), BYTE(255 - i), 0};
-    std::memset(FreeImage_GetBits(*colour), 0x77, FreeImage_GetPitch(*colour) * h);
-    for (DalvoImage* image : {wide.get(), narrow.get(), colour.get(), floats.get()}) {
-        RasterImageGS16 r(image);
-        const int bpp = image->getBitsPerPixel();
-        ASSERT_EQ(fields(r), (Ints{w, h, bpp, RasterImage::maxPixelValueForDepth(bpp)}));
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const int want = bpp == 16 ? quadrant(x, y) : bpp == 8 ? small(x, y) : 0;
-                EXPECT_EQ(r.getPixel(CPoint(x, y)), want) << bpp << ": " << x << "," << y;
-            }
-        expectStatisticsOf(r, std::to_string(bpp));
-    }
+    testsupport::atEveryThreadCount([] {
+        const int w = 7, h = 5; // 14 bytes of 16-bit pixels in a 16-byte scan line, 7 bytes in 8
+        auto quadrant = [&](int x, int y) { return quadrantValue(x, y, w, h); };
+        auto small = [](int x, int y) { return 40 * y + 7 * x + 1; };
+        std::unique_ptr<DalvoImage> wide(grayImage<WORD>(w, h, quadrant)),
+            narrow(grayImage<BYTE>(w, h, small)), colour(new DalvoImage(FIT_BITMAP, w, h, 24)),
+            floats(new DalvoImage(FIT_FLOAT, w, h, 32));
+        RGBQUAD* palette = FreeImage_GetPalette(*narrow); // inverted: the index must be read, not the colour
+        for (int i = 0; i < 256; ++i)
+            palette[i] = RGBQUAD{BYTE(255 - i), BYTE(255 - i), BYTE(255 - i), 0};
+        std::memset(FreeImage_GetBits(*colour), 0x77, FreeImage_GetPitch(*colour) * h);
+        for (DalvoImage* image : {wide.get(), narrow.get(), colour.get(), floats.get()}) {
+            RasterImageGS16 r(image);
+            const int bpp = image->getBitsPerPixel();
+            ASSERT_EQ(fields(r), (Ints{w, h, bpp, RasterImage::maxPixelValueForDepth(bpp)}));
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const int want = bpp == 16 ? quadrant(x, y) : bpp == 8 ? small(x, y) : 0;
+                    EXPECT_EQ(r.getPixel(CPoint(x, y)), want) << bpp << ": " << x << "," << y;
+                }
+            expectStatisticsOf(r, std::to_string(bpp));
+        }
+    });
 }
 
 TEST(RasterImageGS16, MatrixConstructorTakesRowsUnflippedThroughThePitch) {
@@ -254,45 +258,54 @@ TEST(RasterImageGS16, MeanIsTheSerialDoubleSumEvenBeyondTwoToThe53) {
 }
 
 TEST(RasterImageGS16, SubtractClampsAtZeroRecomputingStatistics) {
-    auto a = rasterOf(4, 3, [](int x, int y) { return 10 * y + x; });
-    RasterImageGS16 self(*a);
-    self.subtractImage(&self);
-    EXPECT_EQ(pixelsOf(self), Ints(12, 0));
-    EXPECT_EQ(self.maxValue, 0);
-    // The other raster is wider: it is indexed with its own width.
-    auto b = rasterOf(6, 3, [](int x, int y) { return x == 1 ? 100 : 5 * y + x; });
-    a->extraStatistic = 9;
-    a->subtractImage(b.get());
-    EXPECT_EQ(pixelsOf(*a), (Ints{0, 0, 0, 0, 5, 0, 5, 5, 10, 0, 10, 10}));
-    expectStatisticsOf(*a, "after subtracting");
-    EXPECT_EQ(a->extraStatistic, 0);
-    // Extreme values neither overflow nor wrap.
-    auto c = rasterOf(2, 1, [](int x, int) { return x ? INT_MAX : INT_MIN; });
-    auto d = rasterOf(2, 1, [](int x, int) { return x ? -5 : 5; });
-    c->subtractImage(d.get());
-    EXPECT_EQ(pixelsOf(*c), (Ints{0, INT_MAX}));
+    testsupport::atEveryThreadCount([] {
+        auto a = rasterOf(4, 3, [](int x, int y) { return 10 * y + x; });
+        RasterImageGS16 self(*a);
+        self.subtractImage(&self);
+        EXPECT_EQ(pixelsOf(self), Ints(12, 0));
+        EXPECT_EQ(self.maxValue, 0);
+        // The other raster is wider: it is indexed with its own width.
+        auto b = rasterOf(6, 3, [](int x, int y) { return x == 1 ? 100 : 5 * y + x; });
+        a->extraStatistic = 9;
+        a->subtractImage(b.get());
+        EXPECT_EQ(pixelsOf(*a), (Ints{0, 0, 0, 0, 5, 0, 5, 5, 10, 0, 10, 10}));
+        expectStatisticsOf(*a, "after subtracting");
+        EXPECT_EQ(a->extraStatistic, 0);
+        // Extreme values neither overflow nor wrap.
+        auto c = rasterOf(2, 1, [](int x, int) { return x ? INT_MAX : INT_MIN; });
+        auto d = rasterOf(2, 1, [](int x, int) { return x ? -5 : 5; });
+        c->subtractImage(d.get());
+        EXPECT_EQ(pixelsOf(*c), (Ints{0, INT_MAX}));
+        // A smaller one counts as 0 where it does not reach: there the pixels are only clamped.
+        const int values[] = {7, 8, -3, -1, 4, 6};
+        auto e = rasterOf(3, 2, [&](int x, int y) { return values[3 * y + x]; });
+        e->subtractImage(rasterOf(2, 1, [](int, int) { return 5; }).get());
+        EXPECT_EQ(pixelsOf(*e), (Ints{2, 3, 0, 0, 4, 6}));
+    });
 }
 
 TEST(RasterImageGS16, ConvertKeepsTheLowBitsThatReadBack) {
-    RasterImageGS16 none;
-    EXPECT_FALSE(std::unique_ptr<DalvoImage>(none.convert2DalvoImage())->isValid());
-    for (int bpp : {8, 16, 24}) { // any depth but 8 gives a 16-bit image
-        auto r = rasterOf(5, 3, [](int x, int y) { return quadrantValue(x, y, 5, 3); });
-        r->bpp = bpp, r->maxPixelValue = RasterImage::maxPixelValueForDepth(bpp);
-        for (auto [x, v] : {std::pair{1, 300}, {2, -1}, {3, 70000}, {4, 0x12345}})
-            r->setPixel(x, 2, v);
-        std::unique_ptr<DalvoImage> image(r->convert2DalvoImage());
-        const bool bytes = bpp == 8;
-        ASSERT_TRUE(image->isValid());
-        EXPECT_EQ(image->getImageType(), bytes ? FIT_BITMAP : FIT_UINT16);
-        EXPECT_EQ(image->getBitsPerPixel(), bytes ? 8u : 16u);
-        RasterImageGS16 back(image.get());
-        for (int i = 0; i < 15; ++i) {
-            const int want = r->pixels[i] & (bytes ? 0xFF : 0xFFFF); // 300 -> 44, -1 -> 255 in 8 bits
-            const BYTE* row = pictureRow(*image, i / 5);
-            EXPECT_EQ(bytes ? row[i % 5] : reinterpret_cast<const WORD*>(row)[i % 5], want)
-                << bpp << ": " << i;
-            EXPECT_EQ(back.pixels[i], want) << bpp << ": " << i;
+    testsupport::atEveryThreadCount([] {
+        RasterImageGS16 none;
+        EXPECT_FALSE(std::unique_ptr<DalvoImage>(none.convert2DalvoImage())->isValid());
+        for (int bpp : {8, 16, 24}) { // any depth but 8 gives a 16-bit image
+            auto r = rasterOf(5, 3, [](int x, int y) { return quadrantValue(x, y, 5, 3); });
+            r->bpp = bpp, r->maxPixelValue = RasterImage::maxPixelValueForDepth(bpp);
+            for (auto [x, v] : {std::pair{1, 300}, {2, -1}, {3, 70000}, {4, 0x12345}})
+                r->setPixel(x, 2, v);
+            std::unique_ptr<DalvoImage> image(r->convert2DalvoImage());
+            const bool bytes = bpp == 8;
+            ASSERT_TRUE(image->isValid());
+            EXPECT_EQ(image->getImageType(), bytes ? FIT_BITMAP : FIT_UINT16);
+            EXPECT_EQ(image->getBitsPerPixel(), bytes ? 8u : 16u);
+            RasterImageGS16 back(image.get());
+            for (int i = 0; i < 15; ++i) {
+                const int want = r->pixels[i] & (bytes ? 0xFF : 0xFFFF); // 300 -> 44, -1 -> 255 in 8 bits
+                const BYTE* row = pictureRow(*image, i / 5);
+                EXPECT_EQ(bytes ? row[i % 5] : reinterpret_cast<const WORD*>(row)[i % 5], want)
+                    << bpp << ": " << i;
+                EXPECT_EQ(back.pixels[i], want) << bpp << ": " << i;
+            }
         }
-    }
+    });
 }

@@ -42,8 +42,9 @@ const GelDepth kDepths[] = {GelDepth::Gray16, GelDepth::Gray8, GelDepth::Rgb24};
 
 } // namespace
 
+// (The image a gel gives, upright and in its depth, is checked through the band centres and the
+// analysis measured against the truth.)
 TEST(SyntheticGel, TheSeedAloneDecidesTheGelInEveryDepth) {
-    const unsigned bpps[] = {16, 8, 24};
     GelOptions o = gelOptions(200, 160, 4, 3, 42);
     for (int d = 0; d < 3; ++d) {
         SCOPED_TRACE(gelDepthName(kDepths[d]));
@@ -59,15 +60,6 @@ TEST(SyntheticGel, TheSeedAloneDecidesTheGelInEveryDepth) {
         GelOptions other = o;
         other.seed = 43;
         EXPECT_NE(a.values(), SyntheticGel::generate(other).values());
-
-        // The image holds the pixels; its top-left pixel lives in the last scan line.
-        std::unique_ptr<DalvoImage> image(a.toImage());
-        EXPECT_EQ(image->getBitsPerPixel(), bpps[d]);
-        const BYTE* top = image->getScanLine(159);
-        const int first = o.depth == GelDepth::Rgb24   ? top[FI_RGBA_BLUE]
-                          : o.depth == GelDepth::Gray8 ? top[0]
-                                                       : reinterpret_cast<const WORD*>(top)[0];
-        EXPECT_EQ(first, o.depth == GelDepth::Rgb24 ? a.rgb()[2] : a.value(0, 0));
     }
 }
 

@@ -137,8 +137,6 @@ TEST_F(View, ThePagesRoundSavesWhatKestroLanesWrites) {
     EXPECT_NE(page->body.find("view.js?token=" + v.token), std::string::npos);
     EXPECT_EQ(page->body.find("http"), page->body.find("http://www.w3.org")) << "nothing from the network";
 
-    const json info = json::parse(c.Get("/api/gels/0")->body);
-    EXPECT_EQ(info["width"], 400);
     const json found = post(c, "/api/gels/0/analyse", {{"edits", {{"kestroEdits", 1}}}});
     ASSERT_EQ(found["lanes"].size(), 5u);
     const json& lane2 = found["lanes"][1];
@@ -152,14 +150,9 @@ TEST_F(View, ThePagesRoundSavesWhatKestroLanesWrites) {
     const json moved = post(c, "/api/gels/0/analyse", {{"edits", edits}});
     EXPECT_DOUBLE_EQ(moved["lanes"][1]["right"].get<double>() - moved["lanes"][1]["left"].get<double>(),
                      lane2["right"].get<double>() + 3 - lane2["left"].get<double>());
-    const size_t bands2 = moved["lanes"][1]["bands"].size();
+    // (What removed and added bands do is checked with the edits files.)
     edits["removedBands"] = {{{"tier", 1}, {"lane", 2}, {"row", moved["lanes"][1]["bands"][0]["peakY"]}}};
     edits["addedBands"] = {{{"tier", 1}, {"lane", 1}, {"top", 20}, {"bottom", 31}}};
-    const json edited = post(c, "/api/gels/0/analyse", {{"edits", edits}});
-    EXPECT_EQ(edited["lanes"][1]["bands"].size(), bands2 - 1);
-    const json first = edited["lanes"][0]["bands"][0];
-    EXPECT_EQ(first["top"], 20);
-    EXPECT_EQ(first["bottom"], 30);
 
     const json body = {{"edits", edits}, {"ladder", {"1:1"}}, {"sizes", {3000, 1000, 500, 200}}};
     const json saved = post(c, "/api/gels/0/save", body);
@@ -214,26 +207,19 @@ TEST_F(View, HostileRequestsRefused) {
     ASSERT_GT(v.port, 0) << readFile(dir / "view.err");
     auto c = v.client();
     const std::string a = "/api/gels/0/analyse", deep = std::string(100000, '[') + std::string(100000, ']');
-    std::vector<std::string> posts = TableRows("tools/data/view-hostile-posts.txt");
-    ASSERT_EQ(posts.size(), 14u);
+    std::vector<std::string> posts = TableRows("tools/data/view-hostile-requests.txt");
+    ASSERT_EQ(posts.size(), 26u);
     posts.push_back("413 | " + a + " | {\"edits\":{\"kestroEdits\":1},\"x\":\"" + std::string(5u << 20, 'a') +
                     "\"} | oversize");
     posts.push_back("400 | " + a + " | " + deep + " | deep nesting");
     for (const std::string& p : posts) {
         const size_t bar1 = p.find(" | "), bar2 = p.find(" | ", bar1 + 3), bar3 = p.rfind(" | ");
         const std::string path = p.substr(bar1 + 3, bar2 - bar1 - 3), what = p.substr(bar3 + 3);
-        const auto r = c.Post(path.c_str(), p.substr(bar2 + 3, bar3 - bar2 - 3), "application/json");
+        const std::string body = p.substr(bar2 + 3, bar3 - bar2 - 3);
+        const auto r = body == "GET" ? c.Get(path.c_str()) : c.Post(path.c_str(), body, "application/json");
         ASSERT_TRUE(r) << what;
         EXPECT_EQ(r->status, std::stoi(p)) << what << ": " << r->body.substr(0, 200);
     }
-    const char* gets[] = {"/api/gels/0/image?step=0",           "/api/gels/0/image?x=-1",
-                          "/api/gels/0/image?w=100000",         "/api/gels/0/image?palette=../../x",
-                          "/api/gels/0/image?gamma=nan",        "/api/gels/0/image?step=2&x=3",
-                          "/api/gels/0/image?brightness=1e999", "/api/gels/0/image?x=5-3"};
-    for (const char* g : gets)
-        EXPECT_EQ(c.Get(g)->status, 400) << g;
-    for (const char* g : {"/api/gels/../../../etc/passwd", "/api/gels/-1", "/gel.tif", "/out/bands.csv"})
-        EXPECT_EQ(c.Get(g)->status, 404) << g;
     // A region of the gel at full resolution is a PNG of that size.
     const auto tile = c.Get("/api/gels/0/image?x=100&y=50&w=64&h=32&palette=auto");
     ASSERT_EQ(tile->status, 200);

@@ -1,6 +1,6 @@
 // The lab workflow through the built command: lanes placed by hand, rows left out, corrections
-// replayed, tables and run records, results never lost, ladders per tier, amounts,
-// normalisation and the HTML report as a browser shows it.
+// replayed, tables and run records, results never lost, ladders per tier, amounts, normalisation,
+// the HTML report as a browser shows it, and real gels scored by an outside benchmark.
 #include "KestroRun.h"
 #include "TestTables.h"
 #include "synth/SyntheticGel.h"
@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -38,12 +39,12 @@ protected:
 
 } // namespace
 
-TEST_F(Workflow, LanesPlacedByHandOrCountAreTheLanesGotAgainOnReplay) {
+TEST_F(Workflow, LanesPlacedByHandOrCountAreTheLanesGot) {
     const GelTruth t = gel("gel.tif", 4, 3);
     std::string centres;
     for (const GelLane& l : t.lanes)
         centres += (centres.empty() ? "" : ",") + std::to_string(l.centreX);
-    ok("lanes gel.tif -o placed --lane-at " + centres + " --lane-width 30 --write-edits");
+    ok("lanes gel.tif -o placed --lane-at " + centres + " --lane-width 30");
     const Table lanes = readCsv(dir / "placed" / "lanes.csv");
     ASSERT_EQ(lanes.size(), 4u);
     for (size_t k = 0; k < 4; ++k) {
@@ -54,10 +55,6 @@ TEST_F(Workflow, LanesPlacedByHandOrCountAreTheLanesGotAgainOnReplay) {
     const Result counted = ok("lanes gel.tif -o four --lanes 4");
     EXPECT_EQ(readCsv(dir / "four" / "lanes.csv").size(), 4u);
     EXPECT_EQ(counted.out.find("asked for"), std::string::npos) << counted.out;
-    // The written edits replay to the same lanes and band rows.
-    ok("lanes gel.tif -o again --edits placed/gel.edits.json");
-    EXPECT_EQ(readFile(dir / "again" / "lanes.csv"), readFile(dir / "placed" / "lanes.csv"));
-    EXPECT_EQ(readFile(dir / "again" / "bands.csv"), readFile(dir / "placed" / "bands.csv"));
 }
 
 TEST_F(Workflow, ARowLeftOutLosesItsBandInEveryLane) {
@@ -173,14 +170,6 @@ TEST_F(Workflow, ResultsAreNeverLost) {
     EXPECT_EQ(run("lanes junk.tif -o failed", dir).exit, 1);
     EXPECT_FALSE(fs::exists(dir / "failed" / "bands.csv"));
     EXPECT_FALSE(fs::exists(dir / "failed" / "junk.lanes.png"));
-
-    // render writes what the extension says, or refuses.
-    const Result jpg = run("render gel.tif -o x.jpg", dir);
-    EXPECT_EQ(jpg.exit, 1);
-    EXPECT_NE(jpg.err.find("x.jpg"), std::string::npos) << jpg.err;
-    EXPECT_FALSE(fs::exists(dir / "x.jpg"));
-    ok("render gel.tif -o x.png");
-    EXPECT_NE(run("render gel.tif -o x.png", dir).err.find("x.png: exists"), std::string::npos);
 }
 
 // Two ladders in a tier: a band is sized between their calibrations by its lane's place, and a
@@ -360,4 +349,27 @@ TEST_F(Workflow, HelpSpeaksToLabUsers) {
             EXPECT_EQ(help.find(internal), std::string::npos) << command << ": " << internal;
     }
     EXPECT_NE(ok("lanes --help").out.find("relative volume of a band is"), std::string::npos);
+}
+
+// The lane and band analysis on real gels whose band truth was drawn outside this project, scored by
+// the benchmark's own scorer (skipped where the benchmark or python3 is absent).
+// The aims: recall 90%, precision 75% (a lower bound: the annotators left faint bands out), 90%
+// of the truth lanes and every tier count right; the README gives the figures. The recall floor
+// leaves one band's room below the aim; the precision floor holds what specks, glow and wide
+// peaks gave, with a few bands' room.
+TEST(DevSet, ExternalGelsScoreAtLeastTheirFloors) {
+    const fs::path scorer = fs::path(KESTRO_SHARED_DIR) / "external-gels" / "score.py";
+    if (kestrorun::kTool.empty() || !fs::exists(scorer) || std::system("python3 -c '' 2>/dev/null") != 0)
+        GTEST_SKIP() << "needs the kestro command, python3 and " << scorer;
+    const fs::path out = kestrorun::scratch("devset");
+    const std::string cmd = "python3 " + kestrorun::quote(scorer.string()) + " --kestro " +
+                            kestrorun::quote(kestrorun::kTool) + " --out " + kestrorun::quote(out.string()) +
+                            " >" + kestrorun::quote((out / "score.txt").string()) + " 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << kestrorun::readFile(out / "score.txt");
+    const auto r = nlohmann::json::parse(kestrorun::readFile(out / "results.json"))["overall"];
+    std::printf("%s", kestrorun::readFile(out / "score.txt").c_str());
+    EXPECT_GE(r["recall_micro"].get<double>(), 0.895);
+    EXPECT_GE(r["precision_micro"].get<double>(), 0.80);
+    EXPECT_GE(r["matched_lanes"].get<double>() / r["truth_lanes"].get<double>(), 0.90);
+    EXPECT_EQ(r["tiers_right"].get<int>(), 7);
 }
