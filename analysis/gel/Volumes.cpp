@@ -141,8 +141,9 @@ bool isSpeck(const Lane& lane, const Band& band, const Work& wk) {
     const int y1 = std::min(wk.h - 1, static_cast<int>(std::lround(band.peakY + hw)) - wk.y0);
     const int f0 = std::max(0, band.box.top - wk.y0), f1 = std::min(wk.h - 1, band.box.bottom - 1 - wk.y0);
     const double c = lane.centreAt(band.peakY) - wk.x0, half = 0.5 * (lane.right - lane.left);
-    const int xa = std::max(0, static_cast<int>(std::floor(c - 2 * half)));
-    const int xb = std::min(wk.w - 1, static_cast<int>(std::ceil(c + 2 * half)));
+    if (!(c >= 0 && c < wk.w && half >= 1)) return false;
+    const int xa = static_cast<int>(std::max(0.0, std::floor(c - 2 * half)));
+    const int xb = static_cast<int>(std::min(wk.w - 1.0, std::ceil(c + 2 * half)));
     const auto at = [&](double x) { return std::clamp(static_cast<int>(std::lround(x)) - xa, 0, xb - xa); };
     const int qa = at(c - 0.5 * half), qb = at(c + 0.5 * half);
     if (qb - qa < 2 || y1 < y0 || f1 < f0 || !(band.prominence > 0)) return false;
