@@ -494,7 +494,8 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
             };
             const auto wide = [&](const Band& b) {
                 const double w = widthOf(b);
-                return w > widest || (!b.shoulder && b.prominence < searches[k].least * w / usual);
+                return w > widest ||
+                       (usual > 0 && !b.shoulder && b.prominence < searches[k].least * w / usual);
             };
             lanes[k].bands.erase(std::remove_if(lanes[k].bands.begin(), lanes[k].bands.end(),
                                                 [&](const Band& b) { return wide(b) && !b.saturated; }),
