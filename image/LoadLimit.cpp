@@ -146,7 +146,7 @@ FIBITMAP* decodeBounded(FREE_IMAGE_FORMAT fif, int flag, unsigned long long sour
     const ClaimedSize claim = readClaim(fif, sourceBytes, readAt);
     const std::string why = claim.kind == ClaimedSize::broken ? claim.why
                             : fif == FIF_TIFF                 ? tiffLayoutRefusal(readAt)
-                            : fif == FIF_TARGA                ? targaRefusal(readAt)
+                            : fif == FIF_TARGA                ? targaRefusal(readAt, sourceBytes)
                             : fif == FIF_PSD                  ? psdRefusal(readAt)
                                                               : std::string();
     if (!why.empty()) {

@@ -178,11 +178,37 @@ std::string tiffLayoutRefusal(const ReadAt& readAt) {
     return {};
 }
 
+namespace {
+
+// A version 2 file ends in a footer that points at an extension area, which may point at a
+// postage stamp: FreeImage reads both wherever they point, the stamp at the image's depth.
+std::string targaFooterRefusal(const ReadAt& readAt, unsigned long long sourceBytes, unsigned pixelBytes) {
+    BYTE f[26];
+    if (sourceBytes < 18 + 26 || readAt(sourceBytes - 26, f, 26) != 26 ||
+        std::memcmp(f + 8, "TRUEVISION-XFILE.", 18) != 0)
+        return {};
+    const auto u32 = [](const BYTE* p) {
+        return p[0] | p[1] << 8 | p[2] << 16 | static_cast<unsigned long long>(p[3]) << 24;
+    };
+    const unsigned long long extension = u32(f);
+    if (extension == 0) return {};
+    BYTE e[4], wh[2];
+    if (extension < 18 || extension + 495 > sourceBytes - 26 || readAt(extension + 482, e, 4) != 4)
+        return "the Targa extension area lies outside the file's data";
+    const unsigned long long stamp = u32(e);
+    if (stamp != 0 && (stamp < 18 || stamp + 2 > sourceBytes || readAt(stamp, wh, 2) != 2 ||
+                       stamp + 2 + static_cast<unsigned long long>(wh[0]) * wh[1] * pixelBytes > sourceBytes))
+        return "the Targa postage stamp lies outside the file";
+    return {};
+}
+
+} // namespace
+
 // FreeImage's Targa reader dies on a run-length file whose ID field and colour map run past the
 // file's end, and writes past its bitmap when the last run-length packet runs past the image's
 // last pixel, so every packet is walked first (a short read of the whole file). Where the data
 // starts is only certain when a colour map said absent is described as empty.
-std::string targaRefusal(const ReadAt& readAt) {
+std::string targaRefusal(const ReadAt& readAt, unsigned long long sourceBytes) {
     BYTE h[18];
     if (readAt(0, h, 18) != 18) return "the Targa header is cut short";
     const unsigned mapEntries = h[5] | h[6] << 8, mapBits = h[7];
@@ -190,12 +216,13 @@ std::string targaRefusal(const ReadAt& readAt) {
     BYTE last = 0;
     if (at > 18 && readAt(at - 1, &last, 1) != 1)
         return "the Targa ID field or colour map runs past the file's end";
+    const unsigned pixelBytes = (h[16] + 7u) / 8u;
+    if (std::string why = targaFooterRefusal(readAt, sourceBytes, pixelBytes); !why.empty()) return why;
     if (h[2] != 9 && h[2] != 10 && h[2] != 11) return {};
     if (h[1] == 0 && (mapEntries != 0 || mapBits != 0))
         return "the Targa header describes a colour map it says is absent";
     const unsigned long long pixels =
         static_cast<unsigned long long>(h[12] | h[13] << 8) * (h[14] | h[15] << 8);
-    const unsigned pixelBytes = (h[16] + 7u) / 8u;
     if (pixelBytes == 0) return "the Targa header gives pixels of no bits";
     std::vector<BYTE> chunk(1 << 16);
     size_t have = 0, next = 0; // bytes in chunk, and the next one to read

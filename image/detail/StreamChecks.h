@@ -21,7 +21,7 @@ bool startsAsTiff(const ReadAt& readAt);
 std::string tiffLayoutRefusal(const ReadAt& readAt);
 
 /// Why the Targa file that readAt reads must go to no decoder; empty where it may.
-std::string targaRefusal(const ReadAt& readAt);
+std::string targaRefusal(const ReadAt& readAt, unsigned long long sourceBytes);
 
 /// Why the Photoshop file that readAt reads must go to no decoder; empty where it may.
 std::string psdRefusal(const ReadAt& readAt);
