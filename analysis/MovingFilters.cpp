@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -293,12 +294,129 @@ KESTRO_ALWAYS_INLINE void movingMinimumBody(const int* src, int width, int heigh
 
 // ---- Moving average ------------------------------------------------------------------------
 
-/// The fast average, for rasters whose values keep every column sum and every difference of
-/// two column sums inside int, and every window sum below 2^52 (checked by the caller).
-/// Column sums over 2r rows run down the raster; the originals of the last 2r rows read wait in
-/// a ring, since rows above are overwritten with results once no window below needs them.
-/// Along the rows, window sums run in double over bands of transposed column sums; they are
-/// exact integers, so each quotient is the very double the literal loops divide.
+/// Saturating conversion for quotients that rounding may carry just past the int range.
+int truncateToInt(double value) {
+    if (!(value > static_cast<double>(INT_MIN) - 1.0)) return INT_MIN;
+    if (!(value < static_cast<double>(INT_MAX) + 1.0)) return INT_MAX;
+    return static_cast<int>(value);
+}
+
+
+/// What a row's values allow the fast average: the integer and double sums it runs are exact
+/// only while the values stay small enough for the window.
+struct AverageLimits {
+    explicit AverageLimits(long radius)
+        : span(2.0 * static_cast<double>(radius)), count(span * span),
+          unsignedSums(count <= 2147483648.0) {}
+    static double largest(int lowest, int highest) {
+        return std::max(std::fabs(static_cast<double>(lowest)), std::fabs(static_cast<double>(highest)));
+    }
+    /// Column sums and their differences in int, window sums exact in double (with room for the
+    /// running update, which passes through one window sum plus one difference).
+    bool fast(int lowest, int highest) const {
+        const double l = largest(lowest, highest);
+        return l * (2.0 * span + 2.0) < 2147483648.0 && l * span * (span + 2.0) <= 4503599627370496.0;
+    }
+    /// Besides, every window sum a 32-bit unsigned integer, divided by a multiply and shifts.
+    bool narrow(int lowest, int highest) const {
+        return unsignedSums && lowest >= 0 && fast(lowest, highest) &&
+               static_cast<double>(highest) * count <= 4294967295.0;
+    }
+    /// Every partial sum of the literal loops an exact integer, so that exact 64-bit window sums
+    /// give the same quotients.
+    bool exact(int lowest, int highest) const { return largest(lowest, highest) * count <= 9007199254740992.0; }
+
+    double span, count;
+    bool unsignedSums;
+};
+
+typedef unsigned v8su __attribute__((vector_size(32)));
+typedef unsigned long long v4du __attribute__((vector_size(32)));
+
+/// floor(n / d) for every 32-bit n by a multiply-high and shifts (Granlund and Montgomery's
+/// round-up method, valid for 2 <= d <= 2^31): exact, where a double quotient costs a divide.
+struct UnsignedDivider {
+    explicit UnsignedDivider(std::uint32_t d) {
+        const int bits = 32 - __builtin_clz(d - 1); // ceil(log2 d)
+        magic = (std::uint64_t{1} << 32) * ((std::uint64_t{1} << bits) - d) / d + 1;
+        shift = static_cast<unsigned>(bits - 1);
+    }
+    std::uint64_t magic;
+    unsigned shift;
+};
+// The quotients of eight numbers n (v8su) by divider dv: the multiply-high of each lane, the
+// even lanes' products in one 64-bit vector and the odd lanes' in another.
+#define KESTRO_DIVIDE8(n, dv)                                                                                \
+    __extension__({                                                                                          \
+        const v4du wide_ = reinterpret_cast<v4du>(n);                                                       \
+        const v4du even_ = (wide_ & 0xffffffffULL) * (dv).magic, odd_ = (wide_ >> 32) * (dv).magic;        \
+        const v8su high_ = reinterpret_cast<v8su>((even_ >> 32) | (odd_ & 0xffffffff00000000ULL));          \
+        (high_ + (((n)-high_) >> 1)) >> (dv).shift;                                                          \
+    })
+
+/// The rest of a band from output row `from` on, for values the fast sums cannot hold: exact
+/// 64-bit window sums where the window's values keep the literal double sum exact (the same
+/// quotients), the literal double sum (rows top to bottom, each left to right) elsewhere. The
+/// ring holds the originals of rows [from - radius - 1, from + radius - 1) unless `from` is
+/// the band's first row, whose originals all still lie where rowAt finds them.
+template <class RowAt, class RingAt>
+void averageOnwards(int* pixels, int width, long r, long from, long rowBegin, long rowEnd, const RowAt& rowAt,
+                    const RingAt& ringAt, std::int64_t* sums, const AverageLimits& limits) {
+    const std::size_t w = static_cast<std::size_t>(width);
+    long lastLoud = LONG_MIN / 2; // the last row read whose values make the double sums round
+    auto enter = [&](long y, const int* row) {
+        int lowest, highest;
+        valueRange(row, w, lowest, highest);
+        if (!limits.exact(lowest, highest)) lastLoud = y;
+    };
+    std::fill_n(sums, w, 0);
+    for (long y = from - r; y < from + r - 1; ++y) {
+        int* keep = ringAt(y);
+        if (from == rowBegin) std::memcpy(keep, rowAt(y), w * sizeof(int));
+        enter(y, keep);
+        for (std::size_t x = 0; x < w; ++x)
+            sums[x] += keep[x];
+    }
+    for (long y = from; y < rowEnd; ++y) {
+        // Row y + r - 1 enters and takes the ring slot of row y - r - 1, which leaves.
+        const int* entering = rowAt(y + r - 1);
+        int* slot = ringAt(y + r - 1);
+        enter(y + r - 1, entering);
+        for (std::size_t x = 0; x < w; ++x) {
+            sums[x] += static_cast<std::int64_t>(entering[x]) - (y > from ? slot[x] : 0);
+            slot[x] = entering[x];
+        }
+        int* out = pixels + static_cast<std::size_t>(y) * w;
+        if (lastLoud < y - r) {
+            std::int64_t window = 0;
+            for (long x = 0; x < 2 * r; ++x)
+                window += sums[static_cast<std::size_t>(x)];
+            for (long x = r; x < width - r; ++x) {
+                out[x] = truncateToInt(static_cast<double>(window) / limits.count);
+                if (x + r < width)
+                    window += sums[static_cast<std::size_t>(x + r)] - sums[static_cast<std::size_t>(x - r)];
+            }
+            continue;
+        }
+        for (long x = r; x < width - r; ++x) {
+            double sum = 0;
+            for (long yy = y - r; yy < y + r; ++yy) {
+                const int* row = ringAt(yy);
+                for (long xx = x - r; xx < x + r; ++xx)
+                    sum += row[xx];
+            }
+            out[x] = truncateToInt(sum / limits.count);
+        }
+    }
+}
+
+/// The fast average. Column sums over 2r rows run down the raster; the originals of the last
+/// 2r rows read wait in a ring, since rows above are overwritten with results once no window
+/// below needs them. Along the rows, window sums run over bands of transposed column sums: in
+/// 32-bit unsigned integers where the window's values allow, else in double; both are exact
+/// integers, so each quotient is the very one the literal loops give. Each row's values are
+/// checked as it enters, before it touches the ring: from a row the fast sums cannot hold on,
+/// the band goes on in averageOnwards.
 /// This does output rows [rowBegin, rowEnd) (radius <= rowBegin < rowEnd <= height - radius),
 /// reading the original rows [rowBegin - radius, rowBegin) from `above` and those from rowEnd
 /// on from `below` (radius rows each at most), since in a band of rows the neighbours' rows are
@@ -308,13 +426,12 @@ KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int radius, 
                                             const int* above, const int* below, int* scratch) {
     const std::size_t w = static_cast<std::size_t>(width);
     const long r = radius, span = 2L * radius;
-    const double count = static_cast<double>(span) * static_cast<double>(span);
+    const AverageLimits limits(r);
     int* const ring = scratch;
     int* const bandSums = ring + lines(static_cast<std::size_t>(span) * w);
     int* const in = bandSums + lines(w * kLanes);
     int* const out = in + lines(w * kLanes);
     int* const firstSums = out + lines(w * kLanes);
-    std::fill_n(firstSums, w, 0);
     auto rowAt = [&](long y) {
         if (y < rowBegin) return above + static_cast<std::size_t>(y - (rowBegin - r)) * w;
         if (y >= rowEnd) return below + static_cast<std::size_t>(y - rowEnd) * w;
@@ -322,7 +439,24 @@ KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int radius, 
     };
     auto ringAt = [&](long y) { return ring + static_cast<std::size_t>(y % span) * w; };
     auto outAt = [&](long y) { return pixels + static_cast<std::size_t>(y) * w; };
+    // Checks rows [first, end) before they enter; false when the fast sums cannot hold one.
+    long lastWide = LONG_MIN / 2; // the last row checked whose values need the double sums
+    auto check = [&](long first, long end) {
+        for (long y = first; y < end; ++y) {
+            int lowest, highest;
+            valueRange(rowAt(y), w, lowest, highest);
+            if (!limits.fast(lowest, highest)) return false;
+            if (!limits.narrow(lowest, highest)) lastWide = y;
+        }
+        return true;
+    };
+    auto onwards = [&](long from) {
+        averageOnwards(pixels, width, r, from, rowBegin, rowEnd, rowAt, ringAt,
+                       reinterpret_cast<std::int64_t*>(bandSums), limits);
+    };
 
+    if (!check(rowBegin - r, rowBegin + r)) return onwards(rowBegin);
+    std::fill_n(firstSums, w, 0);
     for (long y = rowBegin - r; y < rowBegin + r; ++y) {
         const int* __restrict row = rowAt(y);
         int* __restrict keep = ringAt(y);
@@ -334,11 +468,13 @@ KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int radius, 
     }
 
     const std::size_t interior = w - 2 * static_cast<std::size_t>(r);
-    const v4df divisor = {count, count, count, count};
+    const v4df divisor = {limits.count, limits.count, limits.count, limits.count};
+    const UnsignedDivider divide(limits.unsignedSums ? static_cast<std::uint32_t>(limits.count) : 2u);
     const int* previous = firstSums;
     for (long y0 = rowBegin; y0 < rowEnd; y0 += kLanes) {
         // Column sums of the band's rows, one line each, every line from the one before.
         const int bandRows = static_cast<int>(std::min<long>(kLanes, rowEnd - y0));
+        if (!check(std::max(y0 + r - 1, rowBegin + r), y0 + r - 1 + bandRows)) return onwards(y0);
         for (int lane = 0; lane < bandRows; ++lane) {
             const long y = y0 + lane;
             int* __restrict sums = bandSums + lane * w;
@@ -358,23 +494,36 @@ KESTRO_ALWAYS_INLINE void movingAverageBody(int* pixels, int width, int radius, 
         }
         transposeBandIn(bandSums, w, bandRows, w, in);
 
-        // Window sums along the band, lanes 0-3 and 4-7 in two double vectors.
         const int* t = in;
-        v4df low = {}, high = {};
-        for (long x = 0; x < span; ++x) {
-            const v8si v = KESTRO_LOAD8(t + x * kLanes);
-            low += KESTRO_LOW4_DOUBLE(v);
-            high += KESTRO_HIGH4_DOUBLE(v);
-        }
         int* o = out;
-        for (std::size_t i = 0; i < interior; ++i) {
-            const std::size_t x = i + static_cast<std::size_t>(r);
-            const v4si qLow = __builtin_convertvector(low / divisor, v4si);
-            const v4si qHigh = __builtin_convertvector(high / divisor, v4si);
-            KESTRO_STORE8(o + i * kLanes, __builtin_shufflevector(qLow, qHigh, 0, 1, 2, 3, 4, 5, 6, 7));
-            const v8si d = KESTRO_LOAD8(t + (x + r) * kLanes) - KESTRO_LOAD8(t + (x - r) * kLanes);
-            low += KESTRO_LOW4_DOUBLE(d);
-            high += KESTRO_HIGH4_DOUBLE(d);
+        if (lastWide < y0 - r) {
+            // Every window of the band's rows holds values whose sums fit 32 bits unsigned.
+            v8su window = {};
+            for (long x = 0; x < span; ++x)
+                window += reinterpret_cast<v8su>(KESTRO_LOAD8(t + x * kLanes));
+            for (std::size_t i = 0; i < interior; ++i) {
+                const std::size_t x = i + static_cast<std::size_t>(r);
+                KESTRO_STORE8(o + i * kLanes, reinterpret_cast<v8si>(KESTRO_DIVIDE8(window, divide)));
+                window += reinterpret_cast<v8su>(KESTRO_LOAD8(t + (x + r) * kLanes)) -
+                          reinterpret_cast<v8su>(KESTRO_LOAD8(t + (x - r) * kLanes));
+            }
+        } else {
+            // Window sums along the band, lanes 0-3 and 4-7 in two double vectors.
+            v4df low = {}, high = {};
+            for (long x = 0; x < span; ++x) {
+                const v8si v = KESTRO_LOAD8(t + x * kLanes);
+                low += KESTRO_LOW4_DOUBLE(v);
+                high += KESTRO_HIGH4_DOUBLE(v);
+            }
+            for (std::size_t i = 0; i < interior; ++i) {
+                const std::size_t x = i + static_cast<std::size_t>(r);
+                const v4si qLow = __builtin_convertvector(low / divisor, v4si);
+                const v4si qHigh = __builtin_convertvector(high / divisor, v4si);
+                KESTRO_STORE8(o + i * kLanes, __builtin_shufflevector(qLow, qHigh, 0, 1, 2, 3, 4, 5, 6, 7));
+                const v8si d = KESTRO_LOAD8(t + (x + r) * kLanes) - KESTRO_LOAD8(t + (x - r) * kLanes);
+                low += KESTRO_LOW4_DOUBLE(d);
+                high += KESTRO_HIGH4_DOUBLE(d);
+            }
         }
         transposeBandOut(out, interior, bandRows, outAt(y0) + r, w, false, 0);
     }
@@ -429,62 +578,6 @@ void movingAverageBands(int* pixels, int width, int height, int radius) {
     });
 }
 
-/// Saturating conversion for quotients that rounding may carry just past the int range.
-int truncateToInt(double value) {
-    if (!(value > static_cast<double>(INT_MIN) - 1.0)) return INT_MIN;
-    if (!(value < static_cast<double>(INT_MAX) + 1.0)) return INT_MAX;
-    return static_cast<int>(value);
-}
-
-/// The average for any values: exact 64-bit window sums while every window's double sum is
-/// exact, the literal double sum (rows top to bottom, each left to right) otherwise.
-void movingAverageGeneral(int* pixels, int width, int height, int radius, bool literalSums) {
-    const std::size_t w = static_cast<std::size_t>(width);
-    const long r = radius, span = 2L * radius;
-    const double count = static_cast<double>(span) * static_cast<double>(span);
-    std::vector<int> original = allocateBuffer<int>(w * static_cast<std::size_t>(height));
-    std::memcpy(original.data(), pixels, original.size() * sizeof(int));
-    auto at = [&](long x, long y) {
-        return original[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)];
-    };
-
-    // Every band reads the copy of the original and writes its own rows.
-    parallelRows(height - 2L * r, w, [&](long first, long end) {
-        const long top = r + first, bottom = r + end;
-        if (literalSums) {
-            for (long y = top; y < bottom; ++y)
-                for (long x = r; x < width - r; ++x) {
-                    double sum = 0;
-                    for (long yy = y - r; yy < y + r; ++yy)
-                        for (long xx = x - r; xx < x + r; ++xx)
-                            sum += at(xx, yy);
-                    pixels[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] =
-                        truncateToInt(sum / count);
-                }
-            return;
-        }
-        std::vector<std::int64_t> sums = allocateBuffer<std::int64_t>(w);
-        for (long y = top - r; y < top + r; ++y)
-            for (std::size_t x = 0; x < w; ++x)
-                sums[x] += at(static_cast<long>(x), y);
-        for (long y = top; y < bottom; ++y) {
-            if (y > top)
-                for (std::size_t x = 0; x < w; ++x)
-                    sums[x] += static_cast<std::int64_t>(at(static_cast<long>(x), y + r - 1)) -
-                               at(static_cast<long>(x), y - r - 1);
-            std::int64_t window = 0;
-            for (long x = 0; x < span; ++x)
-                window += sums[static_cast<std::size_t>(x)];
-            for (long x = r; x < width - r; ++x) {
-                pixels[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] =
-                    truncateToInt(static_cast<double>(window) / count);
-                if (x + r < width)
-                    window += sums[static_cast<std::size_t>(x + r)] - sums[static_cast<std::size_t>(x - r)];
-            }
-        }
-    });
-}
-
 } // namespace
 
 void movingMinimum(const int* src, int width, int height, int* dst, std::size_t dstStride, int halfWidth,
@@ -517,30 +610,7 @@ void movingMinimum(const int* src, int width, int height, int* dst, std::size_t 
 
 void movingAverage(int* pixels, int width, int height, int radius) {
     if (radius < 1 || 2L * radius >= width || 2L * radius >= height) return;
-    const std::size_t w = static_cast<std::size_t>(width);
-    const int bands = bandCount(height, w);
-    std::vector<int> lows(static_cast<std::size_t>(bands)), highs(static_cast<std::size_t>(bands));
-    runBands(bands, [&](int band) {
-        const long first = bandBegin(height, bands, band), end = bandBegin(height, bands, band + 1);
-        valueRange(pixels + static_cast<std::size_t>(first) * w, static_cast<std::size_t>(end - first) * w,
-                   lows[static_cast<std::size_t>(band)], highs[static_cast<std::size_t>(band)]);
-    });
-    const int lowest = *std::min_element(lows.begin(), lows.end());
-    const int highest = *std::max_element(highs.begin(), highs.end());
-    const double largest =
-        std::max(std::fabs(static_cast<double>(lowest)), std::fabs(static_cast<double>(highest)));
-    const double span = 2.0 * radius;
-    // Column sums and their differences in int; window sums exact in double (with room for the
-    // running update, which passes through one window sum plus one difference).
-    const bool fast =
-        largest * (2.0 * span + 2.0) < 2147483648.0 && largest * span * (span + 2.0) <= 4503599627370496.0;
-    if (fast) {
-        movingAverageBands(pixels, width, height, radius);
-        return;
-    }
-    // Every partial sum of the literal loops stays an exact integer while |value| * count <= 2^53.
-    const bool exact = largest * span * span <= 9007199254740992.0;
-    movingAverageGeneral(pixels, width, height, radius, !exact);
+    movingAverageBands(pixels, width, height, radius);
 }
 
 } // namespace detail

@@ -20,16 +20,17 @@ namespace {
 using Raster = std::unique_ptr<RasterImageGS16>;
 using Ints = std::vector<int>;
 
-enum class Values { Depth16, FullInt, FewLevels };
+enum class Values { Depth16, FullInt, FewLevels, Top16 };
 
 Raster randomRaster(int w, int h, Values kind, std::uint32_t seed) {
     Raster r(new RasterImageGS16(w, h));
     std::mt19937 gen(seed);
-    std::uniform_int_distribution<int> depth16(0, 65535), full(INT_MIN, INT_MAX), few(-3, 3);
+    std::uniform_int_distribution<int> depth16(0, 65535), full(INT_MIN, INT_MAX), few(-3, 3), top(65280, 65535);
     for (int i = 0; i < w * h; ++i)
-        r->pixels[i] = kind == Values::Depth16   ? depth16(gen)
-                       : kind == Values::FullInt ? full(gen)
-                                                 : few(gen);
+        r->pixels[i] = kind == Values::Depth16     ? depth16(gen)
+                       : kind == Values::FullInt   ? full(gen)
+                       : kind == Values::FewLevels ? few(gen)
+                                                   : top(gen);
     return r;
 }
 
@@ -198,6 +199,21 @@ TEST(MovingAverage, MatchesLiteralLoopsForEveryRadiusOnEveryShape) {
                 for (int radius : {1, 2, 3, 5, 8, 9, 31, 64, 65, INT_MAX})
                     expectSmoothingMatches(*src, radius);
             }
+        // One row of other values anywhere: the sums change their kind from that row on. Around
+        // small values the others are zero, so that the windows holding them sum below zero.
+        for (Values kind : {Values::FullInt, Values::FewLevels})
+            for (int row : {0, 5, 37, 150, 299}) {
+                Raster src = kind == Values::FullInt ? randomRaster(64, 300, Values::Depth16, seed++)
+                                                     : Raster(new RasterImageGS16(64, 300));
+                const Raster other = randomRaster(64, 1, kind, seed++);
+                std::copy_n(other->pixels, 64, src->pixels + row * 64);
+                for (int radius : {2, 20})
+                    expectSmoothingMatches(*src, radius);
+            }
+        // Window sums just below 2^32, by a power of two and by another count.
+        Raster top = randomRaster(270, 262, Values::Top16, seed++);
+        for (int radius : {127, 128})
+            expectSmoothingMatches(*top, radius);
     });
 }
 
