@@ -301,13 +301,11 @@ int truncateToInt(double value) {
     return static_cast<int>(value);
 }
 
-
 /// What a row's values allow the fast average: the integer and double sums it runs are exact
 /// only while the values stay small enough for the window.
 struct AverageLimits {
     explicit AverageLimits(long radius)
-        : span(2.0 * static_cast<double>(radius)), count(span * span),
-          unsignedSums(count <= 2147483648.0) {}
+        : span(2.0 * static_cast<double>(radius)), count(span * span), unsignedSums(count <= 2147483648.0) {}
     static double largest(int lowest, int highest) {
         return std::max(std::fabs(static_cast<double>(lowest)), std::fabs(static_cast<double>(highest)));
     }
@@ -324,7 +322,9 @@ struct AverageLimits {
     }
     /// Every partial sum of the literal loops an exact integer, so that exact 64-bit window sums
     /// give the same quotients.
-    bool exact(int lowest, int highest) const { return largest(lowest, highest) * count <= 9007199254740992.0; }
+    bool exact(int lowest, int highest) const {
+        return largest(lowest, highest) * count <= 9007199254740992.0;
+    }
 
     double span, count;
     bool unsignedSums;
@@ -348,9 +348,9 @@ struct UnsignedDivider {
 // even lanes' products in one 64-bit vector and the odd lanes' in another.
 #define KESTRO_DIVIDE8(n, dv)                                                                                \
     __extension__({                                                                                          \
-        const v4du wide_ = reinterpret_cast<v4du>(n);                                                       \
-        const v4du even_ = (wide_ & 0xffffffffULL) * (dv).magic, odd_ = (wide_ >> 32) * (dv).magic;        \
-        const v8su high_ = reinterpret_cast<v8su>((even_ >> 32) | (odd_ & 0xffffffff00000000ULL));          \
+        const v4du wide_ = reinterpret_cast<v4du>(n);                                                        \
+        const v4du even_ = (wide_ & 0xffffffffULL) * (dv).magic, odd_ = (wide_ >> 32) * (dv).magic;          \
+        const v8su high_ = reinterpret_cast<v8su>((even_ >> 32) | (odd_ & 0xffffffff00000000ULL));           \
         (high_ + (((n)-high_) >> 1)) >> (dv).shift;                                                          \
     })
 

@@ -25,7 +25,8 @@ enum class Values { Depth16, FullInt, FewLevels, Top16 };
 Raster randomRaster(int w, int h, Values kind, std::uint32_t seed) {
     Raster r(new RasterImageGS16(w, h));
     std::mt19937 gen(seed);
-    std::uniform_int_distribution<int> depth16(0, 65535), full(INT_MIN, INT_MAX), few(-3, 3), top(65280, 65535);
+    std::uniform_int_distribution<int> depth16(0, 65535), full(INT_MIN, INT_MAX), few(-3, 3),
+        top(65280, 65535);
     for (int i = 0; i < w * h; ++i)
         r->pixels[i] = kind == Values::Depth16     ? depth16(gen)
                        : kind == Values::FullInt   ? full(gen)
