@@ -202,61 +202,6 @@ std::string targaFooterRefusal(const ReadAt& readAt, unsigned long long sourceBy
     return {};
 }
 
-} // namespace
-
-// FreeImage's Targa reader dies on a run-length file whose ID field and colour map run past the
-// file's end, and writes past its bitmap when the last run-length packet runs past the image's
-// last pixel, so every packet is walked first (a short read of the whole file). Where the data
-// starts is only certain when a colour map said absent is described as empty.
-std::string targaRefusal(const ReadAt& readAt, unsigned long long sourceBytes) {
-    BYTE h[18];
-    if (readAt(0, h, 18) != 18) return "the Targa header is cut short";
-    const unsigned mapEntries = h[5] | h[6] << 8, mapBits = h[7];
-    unsigned long long at = 18ull + h[0] + (h[1] ? mapEntries * ((mapBits + 7ull) / 8) : 0);
-    BYTE last = 0;
-    if (at > 18 && readAt(at - 1, &last, 1) != 1)
-        return "the Targa ID field or colour map runs past the file's end";
-    const unsigned pixelBytes = (h[16] + 7u) / 8u;
-    if (std::string why = targaFooterRefusal(readAt, sourceBytes, pixelBytes); !why.empty()) return why;
-    if (h[2] != 9 && h[2] != 10 && h[2] != 11) return {};
-    if (h[1] == 0 && (mapEntries != 0 || mapBits != 0))
-        return "the Targa header describes a colour map it says is absent";
-    const unsigned long long pixels =
-        static_cast<unsigned long long>(h[12] | h[13] << 8) * (h[14] | h[15] << 8);
-    if (pixelBytes == 0) return "the Targa header gives pixels of no bits";
-    std::vector<BYTE> chunk(1 << 16);
-    size_t have = 0, next = 0; // bytes in chunk, and the next one to read
-    unsigned long long seen = 0;
-    while (seen < pixels) {
-        if (next == have) {
-            at += have;
-            have = readAt(at, chunk.data(), chunk.size());
-            next = 0;
-            if (have == 0) return {}; // a stream cut short leaves the rest of the image as it was
-        }
-        const BYTE packet = chunk[next++];
-        const unsigned count = (packet & 0x7Fu) + 1;
-        if (seen + count > pixels) return "a Targa run-length packet runs past the image's last pixel";
-        seen += count;
-        // Skip the packet's pixels, which may run into the next chunk.
-        unsigned long long skip = static_cast<unsigned long long>(packet & 0x80 ? 1 : count) * pixelBytes;
-        while (skip > 0 && have > 0) {
-            const size_t step = static_cast<size_t>(std::min<unsigned long long>(skip, have - next));
-            next += step;
-            skip -= step;
-            if (skip > 0) {
-                at += have;
-                have = readAt(at, chunk.data(), chunk.size());
-                next = 0;
-            }
-        }
-        if (skip > 0) return {};
-    }
-    return {};
-}
-
-namespace {
-
 // Bytes of a source read one after another through a buffer.
 class Cursor {
 public:
@@ -305,6 +250,40 @@ private:
 };
 
 } // namespace
+
+// FreeImage's Targa reader dies on a run-length file whose ID field and colour map run past the
+// file's end, and writes past its bitmap when the last run-length packet runs past the image's
+// last pixel, so every packet is walked first (a short read of the whole file). Where the data
+// starts is only certain when a colour map said absent is described as empty.
+std::string targaRefusal(const ReadAt& readAt, unsigned long long sourceBytes) {
+    BYTE h[18];
+    if (readAt(0, h, 18) != 18) return "the Targa header is cut short";
+    const unsigned mapEntries = h[5] | h[6] << 8, mapBits = h[7];
+    unsigned long long at = 18ull + h[0] + (h[1] ? mapEntries * ((mapBits + 7ull) / 8) : 0);
+    BYTE last = 0;
+    if (at > 18 && readAt(at - 1, &last, 1) != 1)
+        return "the Targa ID field or colour map runs past the file's end";
+    const unsigned pixelBytes = (h[16] + 7u) / 8u;
+    if (std::string why = targaFooterRefusal(readAt, sourceBytes, pixelBytes); !why.empty()) return why;
+    if (h[2] != 9 && h[2] != 10 && h[2] != 11) return {};
+    if (h[1] == 0 && (mapEntries != 0 || mapBits != 0))
+        return "the Targa header describes a colour map it says is absent";
+    const unsigned long long pixels =
+        static_cast<unsigned long long>(h[12] | h[13] << 8) * (h[14] | h[15] << 8);
+    if (pixelBytes == 0) return "the Targa header gives pixels of no bits";
+    Cursor in(readAt, at);
+    unsigned long long seen = 0;
+    while (seen < pixels) {
+        BYTE packet = 0;
+        // A stream cut short leaves the rest of the image as it was.
+        if (!in.byte(packet)) return {};
+        const unsigned count = (packet & 0x7Fu) + 1;
+        if (seen + count > pixels) return "a Targa run-length packet runs past the image's last pixel";
+        seen += count;
+        if (!in.skip(static_cast<unsigned long long>(packet & 0x80 ? 1 : count) * pixelBytes)) return {};
+    }
+    return {};
+}
 
 // FreeImage's Photoshop reader writes past its line when a run-length (PackBits) row decodes to
 // more bytes than the image's line, so every row is walked first (a read of the file, no

@@ -148,6 +148,26 @@ TEST(LoadLimit, TiffLayoutsThatWritersMakeStillLoad) {
     }
 }
 
+TEST(LoadLimit, RunLengthTargasThatFreeImageWritesStillLoad) {
+    // Runs and literal packets of every pixel size, across the packet walk's 64 KB reads.
+    for (unsigned bpp : {8u, 24u, 32u})
+        for (unsigned width : {1u, 77u, 300u}) {
+            SCOPED_TRACE(::testing::Message() << bpp << " bits, " << width << " wide");
+            fipImage image(FIT_BITMAP, width, 130, bpp);
+            fill(image);
+            for (unsigned y = 0; y < 130; y += 3)
+                std::memset(image.getScanLine(y), 7, image.getLine());
+            fipMemoryIO out;
+            BYTE* data = nullptr;
+            DWORD size = 0;
+            ASSERT_TRUE(image.saveToMemory(FIF_TARGA, out, TARGA_SAVE_RLE) && out.acquire(&data, &size));
+            fipMemoryIO in(data, size);
+            fipImage back;
+            ASSERT_TRUE(back.loadFromMemory(in));
+            EXPECT_TRUE(samePixels(image, back));
+        }
+}
+
 TEST(LoadLimit, TheCallersLimitCountsTheRasterToo) {
     Bytes png = encoded(fipImage(FIT_UINT16, 100, 50, 16), FIF_PNG);
     const unsigned long long footprint = 100 * 50 * 2 + 100 * 50 * 4;
