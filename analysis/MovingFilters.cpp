@@ -357,8 +357,8 @@ struct UnsignedDivider {
 /// The rest of a band from output row `from` on, for values the fast sums cannot hold: exact
 /// 64-bit window sums where the window's values keep the literal double sum exact (the same
 /// quotients), the literal double sum (rows top to bottom, each left to right) elsewhere. The
-/// ring holds the originals of rows [from - radius - 1, from + radius - 1) unless `from` is
-/// the band's first row, whose originals all still lie where rowAt finds them.
+/// ring holds the originals of rows [from - radius, from + radius - 1) unless `from` is the
+/// band's first row, whose originals all still lie where rowAt finds them.
 template <class RowAt, class RingAt>
 void averageOnwards(int* pixels, int width, long r, long from, long rowBegin, long rowEnd, const RowAt& rowAt,
                     const RingAt& ringAt, std::int64_t* sums, const AverageLimits& limits) {
