@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <memory>
 
 namespace kestro::gel {
 namespace detail {
@@ -230,13 +231,29 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     }
     pitch = medianOf(gaps);
     const double laneWidth = medianOf(widths);
-    std::vector<float> grid(static_cast<size_t>(n) * w, 0.0f);
+    // Each thread clears the grid rows it fills, so that their pages are first touched in
+    // parallel. A block's pixels are added in the order of a row, each divided by the block's
+    // area (a power of two multiplies by its exact reciprocal alike).
+    const std::unique_ptr<float[]> grid(new float[static_cast<size_t>(n) * w]);
+    const float area = static_cast<float>(bin * bin);
+    const bool powerOfTwo = (bin & (bin - 1)) == 0;
     kestro::detail::parallelRows(n, static_cast<size_t>(w) * bin * bin, [&](long g0, long g1) {
-        for (int y = static_cast<int>(g0) * bin; y < g1 * bin; ++y) {
-            const int* r = wk.row(y);
-            float* g = grid.data() + static_cast<size_t>(y / bin) * w;
-            for (int x = 0; x < w * bin; ++x)
-                g[x / bin] += static_cast<float>(r[x]) / static_cast<float>(bin * bin);
+        for (long gy = g0; gy < g1; ++gy) {
+            float* g = grid.get() + static_cast<size_t>(gy) * w;
+            std::fill(g, g + w, 0.0f);
+            for (int y = static_cast<int>(gy) * bin; y < (gy + 1) * bin; ++y) {
+                const int* r = wk.row(y);
+                if (powerOfTwo) {
+                    const float scale = 1.0f / area;
+                    for (int x = 0; x < w; ++x)
+                        for (int k = 0; k < bin; ++k)
+                            g[x] += static_cast<float>(r[x * bin + k]) * scale;
+                } else {
+                    for (int x = 0; x < w; ++x)
+                        for (int k = 0; k < bin; ++k)
+                            g[x] += static_cast<float>(r[x * bin + k]) / area;
+                }
+            }
         }
     });
     const auto pixel = [&](int x, int y) {
@@ -254,21 +271,29 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     // Empty lanes: the dimmest 30% of the columns on the gel (a frame's columns, darker than
     // halfway from the scan's darkest to the dimmest quarter of columns, left out), in runs at
     // least a lane wide. The noise of the pixels along rows, from every fourth row.
-    Profile column(static_cast<size_t>(w), 0.0), diffs;
-    for (int y = 0; y < n; ++y) {
-        for (int x = 0; x < w; ++x)
-            column[static_cast<size_t>(x)] += pixel(x, y) / n;
-        if (y % 4 == 0)
+    // Threads take columns for the means (each still adds its rows top to bottom) and rows for
+    // the differences, which keep the order of a row-by-row walk.
+    Profile column(static_cast<size_t>(w), 0.0);
+    kestro::detail::parallelRows(w, static_cast<size_t>(n), [&](long a, long b) {
+        for (int y = 0; y < n; ++y)
+            for (long x = a; x < b; ++x)
+                column[static_cast<size_t>(x)] += pixel(static_cast<int>(x), y) / n;
+    });
+    const size_t along = static_cast<size_t>(w) - 1;
+    Profile diffs(static_cast<size_t>((n + 3) / 4) * along);
+    kestro::detail::parallelRows((n + 3) / 4, along, [&](long k0, long k1) {
+        for (long k = k0; k < k1; ++k)
             for (int x = 0; x + 1 < w; ++x)
-                diffs.push_back(std::fabs(pixel(x + 1, y) - pixel(x, y)));
-    }
+                diffs[static_cast<size_t>(k) * along + static_cast<size_t>(x)] =
+                    std::fabs(pixel(x + 1, static_cast<int>(4 * k)) - pixel(x, static_cast<int>(4 * k)));
+    });
     const double darkest = wk.darkest;
     double meanDiff = 0;
     for (double v : diffs)
         meanDiff += v;
     meanDiff /= static_cast<double>(diffs.size());
     // The grid's own noise, unsmoothed down the columns: the stripe must stand out of it.
-    const double noise = std::max(medianOf(diffs) / 0.6745, 0.8 * meanDiff);
+    const double noise = std::max(medianOf(std::move(diffs)) / 0.6745, 0.8 * meanDiff);
     Profile sorted(column);
     std::sort(sorted.begin(), sorted.end());
     const double frame = 0.5 * (darkest + sorted[sorted.size() / 4]);
@@ -300,13 +325,24 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     if (emptyCount == 0) return;
     // Rims and slots in the empty lanes: the second difference at half a slot's height, against
     // its noise (its median over every fourth row).
-    Profile bends;
-    for (int y = half; y + half < n; y += 4)
-        for (int x = 0; x < w; ++x)
-            if (empty[static_cast<size_t>(x)])
-                bends.push_back(std::fabs(2 * at(x, y) - at(x, y - half) - at(x, y + half)));
+    std::vector<int> emptyColumns;
+    for (int x = 0; x < w; ++x)
+        if (empty[static_cast<size_t>(x)]) emptyColumns.push_back(x);
+    const size_t across = emptyColumns.size();
+    const int bendRows = n - 2 * half > 0 ? (n - 2 * half + 3) / 4 : 0;
+    Profile bends(static_cast<size_t>(bendRows) * across);
+    kestro::detail::parallelRows(bendRows, across * 9, [&](long k0, long k1) {
+        for (long k = k0; k < k1; ++k) {
+            const int y = half + 4 * static_cast<int>(k);
+            for (size_t j = 0; j < across; ++j) {
+                const int x = emptyColumns[j];
+                bends[static_cast<size_t>(k) * across + j] =
+                    std::fabs(2 * at(x, y) - at(x, y - half) - at(x, y + half));
+            }
+        }
+    });
     if (bends.empty()) return;
-    const double bendLeast = 4 * medianOf(bends) / 0.6745;
+    const double bendLeast = 4 * medianOf(std::move(bends)) / 0.6745;
 
     // Column by column in blocks (rows read in order): where the stripe between rims shows in
     // the middle 80% of columns, and where rims or slots show in the empty lanes.
@@ -348,12 +384,14 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
                         bent[static_cast<size_t>(y) * w + x] = 1;
         }
     });
-    for (int y = 0; y < n; ++y)
-        for (int x = 0; x < w; ++x) {
-            if (x >= x0 && x < x1 && on[static_cast<size_t>(y) * cols + (x - x0)])
-                share[static_cast<size_t>(y)] += 1.0 / cols;
-            if (bent[static_cast<size_t>(y) * w + x]) inEmpty[static_cast<size_t>(y)] += 1.0 / emptyCount;
-        }
+    kestro::detail::parallelRows(n, static_cast<size_t>(w), [&](long y0, long y1) {
+        for (long y = y0; y < y1; ++y)
+            for (int x = 0; x < w; ++x) {
+                if (x >= x0 && x < x1 && on[static_cast<size_t>(y) * cols + (x - x0)])
+                    share[static_cast<size_t>(y)] += 1.0 / cols;
+                if (bent[static_cast<size_t>(y) * w + x]) inEmpty[static_cast<size_t>(y)] += 1.0 / emptyCount;
+            }
+    });
     valid = true;
 }
 
