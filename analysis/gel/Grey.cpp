@@ -48,17 +48,15 @@ size_t sampleBytes(GreyView::Sample s) {
 // So the minimum runs over the gel's columns alone (found as the tiers' are).
 void backgroundOnGel(detail::Work& wk, int hw, int hh) {
     const int step = std::max(1, wk.h / 1024);
-    detail::Profile columns(static_cast<size_t>(wk.w), 0.0);
-    // Threads take runs of columns, so each column adds its rows in the same order.
-    kestro::detail::parallelRows(wk.w, static_cast<size_t>(wk.h / step), [&](long x0, long x1) {
-        for (int y = 0; y < wk.h; y += step) {
+    const std::vector<long long> sums =
+        detail::columnSums(wk.w, 0, wk.h - 1, step, [&](int y, long long* sum) {
             const int* r = wk.row(y);
-            for (long x = x0; x < x1; ++x)
-                columns[static_cast<size_t>(x)] += r[x];
-        }
-    });
-    for (double& v : columns)
-        v /= (wk.h + step - 1) / step;
+            for (int x = 0; x < wk.w; ++x)
+                sum[x] += r[x];
+        });
+    detail::Profile columns(static_cast<size_t>(wk.w));
+    for (size_t x = 0; x < columns.size(); ++x)
+        columns[x] = static_cast<double>(sums[x]) / ((wk.h + step - 1) / step);
     const std::pair<int, int> span = detail::onGel(columns, wk.darkest, std::max(4, wk.w / 64), 0.5);
     const int left = span.first, right = span.second;
     if (left == 0 && right == wk.w) {

@@ -4,6 +4,7 @@
 
 #include "analysis/GelAnalysis.h"
 #include "raster/RasterImageGS16.h"
+#include "raster/detail/Parallel.h"
 
 #include <string>
 #include <utility>
@@ -51,6 +52,28 @@ double crossing(const Profile& s, int from, int dir, double level, int limit);
 std::pair<int, int> onGel(const Profile& profile, double darkest, int sharp, double blankShare);
 // The scan's darkest level in the work raster (its lowest percentile); the prepared gel keeps it.
 double darkestLevel(const PreparedGel::Work& wk);
+
+// Column by column, the sum over rows y0, y0 + step, ... up to y1 of what addRow(y, sums) adds
+// for row y. Threads take bands of whole rows, streaming them as one thread would, each into
+// sums of its own; integer sums come out the same in any order.
+template <class AddRow>
+std::vector<long long> columnSums(int w, int y0, int y1, int step, const AddRow& addRow) {
+    const long count = (y1 - y0) / step + 1;
+    const int bands = kestro::detail::bandCount(count, static_cast<size_t>(w));
+    std::vector<std::vector<long long>> partial(static_cast<size_t>(bands));
+    kestro::detail::runBands(bands, [&](int band) {
+        std::vector<long long>& sums = partial[static_cast<size_t>(band)];
+        sums.assign(static_cast<size_t>(w), 0);
+        for (long i = kestro::detail::bandBegin(count, bands, band);
+             i < kestro::detail::bandBegin(count, bands, band + 1); ++i)
+            addRow(y0 + static_cast<int>(i) * step, sums.data());
+    });
+    std::vector<long long> total = std::move(partial[0]);
+    for (size_t b = 1; b < partial.size(); ++b)
+        for (size_t x = 0; x < total.size(); ++x)
+            total[x] += partial[b][x];
+    return total;
+}
 
 struct Peak {
     int pos = 0;   // the peak's sample (middle of a plateau)

@@ -398,17 +398,14 @@ std::vector<Lane> countedLanes(const Profile& s, std::vector<Lane> lanes, std::v
 // by column against the frame around it, the gel's level its median: lanes and the gel between
 // them fill most of it).
 static std::pair<int, int> gelColumns(const Work& wk, int y0, int y1) {
-    Profile columns(static_cast<size_t>(wk.w), 0.0);
-    // Threads take runs of columns, so each column adds its rows in the same order.
-    kestro::detail::parallelRows(wk.w, static_cast<size_t>(y1 - y0 + 1), [&](long x0, long x1) {
-        for (int y = y0; y <= y1; ++y) {
-            const int* r = wk.row(y);
-            for (long x = x0; x < x1; ++x)
-                columns[static_cast<size_t>(x)] += r[x];
-        }
+    const std::vector<long long> sums = columnSums(wk.w, y0, y1, 1, [&](int y, long long* sum) {
+        const int* r = wk.row(y);
+        for (int x = 0; x < wk.w; ++x)
+            sum[x] += r[x];
     });
-    for (double& v : columns)
-        v /= y1 - y0 + 1;
+    Profile columns(static_cast<size_t>(wk.w));
+    for (size_t x = 0; x < columns.size(); ++x)
+        columns[x] = static_cast<double>(sums[x]) / (y1 - y0 + 1);
     return onGel(columns, wk.darkest, std::max(4, wk.w / 64), 0.5);
 }
 
@@ -442,14 +439,11 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o) {
     }
     cap = std::max(cap, 1);
     Profile columns(static_cast<size_t>(w), 0.0);
-    std::vector<long long> acc(static_cast<size_t>(w), 0);
-    kestro::detail::parallelRows(w, static_cast<size_t>(rows), [&](long x0, long x1) {
-        for (int y = y0; y <= y1; ++y) {
-            const int* v = wk.row(y);
-            const int* b = wk.bgRow(y);
-            for (long x = x0; x < x1; ++x)
-                acc[static_cast<size_t>(x)] += std::clamp(v[x] - b[x], 0, cap);
-        }
+    const std::vector<long long> acc = columnSums(w, y0, y1, 1, [&](int y, long long* sum) {
+        const int* v = wk.row(y);
+        const int* b = wk.bgRow(y);
+        for (int x = 0; x < w; ++x)
+            sum[x] += std::clamp(v[x] - b[x], 0, cap);
     });
     const auto [gelLeft, gelRight] = gelColumns(wk, y0, y1);
     for (int x = gelLeft; x < gelRight; ++x)
