@@ -109,6 +109,19 @@ protected:
         EXPECT_EQ(r.exit, 0) << args << "\n" << r.err;
         return r;
     }
+    /// Runs kestro in the folder, expecting a failure of the work whose message names `mention`.
+    Result fails(const std::string& args, const std::string& mention) {
+        const Result r = run(args, dir);
+        EXPECT_EQ(r.exit, 1) << args;
+        EXPECT_NE(r.err.find(mention), std::string::npos) << args << "\n" << r.err;
+        return r;
+    }
+    /// A synthetic gel made by `kestro synth` in the folder; its path.
+    std::string synth(const std::string& name, const std::string& options) {
+        const std::string path = (dir / name).string();
+        ok("synth " + quote(path) + " " + options);
+        return path;
+    }
     std::filesystem::path dir;
 };
 

@@ -108,21 +108,12 @@ std::string untimed(const std::string& report) {
     return std::regex_replace(report, std::regex("\n *\"milliseconds\": [0-9.e+-]+"), "");
 }
 
-class View : public ToolTest {
-protected:
-    void synth(const std::string& name, int lanes, int bands) {
-        ASSERT_EQ(run("synth " + name + " --lanes " + std::to_string(lanes) + " --bands " +
-                          std::to_string(bands) + " --width 400 --height 300 --seed 3",
-                      dir)
-                      .exit,
-                  0);
-    }
-};
+class View : public ToolTest {};
 
 // The page's round: load, a lane's edge moved, a band deleted and one added, a ladder picked,
 // then saved; the command line the report records writes the very same files again.
 TEST_F(View, ThePagesRoundSavesWhatKestroLanesWrites) {
-    synth("gel.tif", 5, 4);
+    synth("gel.tif", "--lanes 5 --bands 4 --width 400 --height 300 --seed 3");
     ViewProcess v({"gel.tif", "-o", "out", "--port", "0"}, dir);
     ASSERT_GT(v.port, 0) << v.firstLine << readFile(dir / "view.err");
     auto c = v.client();
@@ -202,7 +193,7 @@ TEST_F(View, ThePagesRoundSavesWhatKestroLanesWrites) {
 // Requests from anyone who has the token but means harm: refused with a reason, and the server
 // serves on after every one.
 TEST_F(View, HostileRequestsRefused) {
-    synth("gel.tif", 3, 2);
+    synth("gel.tif", "--lanes 3 --bands 2 --width 400 --height 300 --seed 3");
     ViewProcess v({"gel.tif", "-o", "out"}, dir);
     ASSERT_GT(v.port, 0) << readFile(dir / "view.err");
     auto c = v.client();
@@ -236,7 +227,7 @@ TEST_F(View, HostileRequestsRefused) {
 // work, and earlier results are never written over unannounced.
 TEST_F(View, FolderWithABrokenGel) {
     fs::create_directories(dir / "gels");
-    synth("gels/a.tif", 3, 2);
+    synth("gels/a.tif", "--lanes 3 --bands 2 --width 400 --height 300 --seed 3");
     std::ofstream(dir / "gels" / "b.tif", std::ios::binary)
         << std::string("II*\0\x08\0\0\0garbage, no TIFF", 24);
     ViewProcess v({"gels", "-o", "out"}, dir);
