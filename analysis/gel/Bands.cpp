@@ -502,10 +502,12 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
                                  lanes[k].bands.end());
         }
     }
-    for (Lane& l : lanes)
+    kestro::detail::runBands(static_cast<int>(lanes.size()), [&](int k) {
+        Lane& l = lanes[static_cast<size_t>(k)];
         l.bands.erase(
             std::remove_if(l.bands.begin(), l.bands.end(), [&](const Band& b) { return isSpeck(l, b, wk); }),
             l.bands.end());
+    });
     if (!o.ladderSizes.empty()) {
         std::vector<int> ladders = o.ladderLanes;
         if (o.ladderLane >= 0) ladders.push_back(o.ladderLane);

@@ -129,11 +129,13 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
         stripMiddle[static_cast<size_t>(k)] = 0.5 * (a + b);
     });
     const double middle = 0.5 * (y0 + y1);
-    for (Lane& lane : lanes) {
+    // Each lane follows its own path: threads take whole lanes.
+    kestro::detail::runBands(static_cast<int>(lanes.size()), [&](int index) {
+        Lane& lane = lanes[static_cast<size_t>(index)];
         const int L = std::max(0, static_cast<int>(std::floor(lane.left)));
         const int R = std::min(wk.w - 1, static_cast<int>(std::ceil(lane.right)));
         const int reach = std::clamp(static_cast<int>(0.3 * (R - L)), 1, 24);
-        if (R - L < 4) continue;
+        if (R - L < 4) return;
         double refFloor = columns[static_cast<size_t>(L)];
         for (int x = L; x <= R; ++x)
             refFloor = std::min(refFloor, columns[static_cast<size_t>(x)]);
@@ -181,7 +183,7 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
         us.resize(used);
         shifts.resize(used);
         weights.resize(used);
-        if (used < 4) continue;
+        if (used < 4) return;
         const double uTop = *std::min_element(us.begin(), us.end()),
                      uBottom = *std::max_element(us.begin(), us.end());
         // Normal equations of the weighted parabola in u = row - middle.
@@ -211,7 +213,7 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
                         m[r][j] -= f * m[i][j];
                 }
         }
-        if (!ok) continue;
+        if (!ok) return;
         for (int i = 0; i < 3; ++i)
             c[i] = m[i][3] / m[i][i];
         // A path whose ends stray less than a pixel from its middle is straight; one that leaves
@@ -224,7 +226,7 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
             residual += weights[i] * e * e;
             weight += weights[i];
         }
-        if (stray < 1.0 || std::fabs(c[0]) + stray > reach || residual > weight) continue;
+        if (stray < 1.0 || std::fabs(c[0]) + stray > reach || residual > weight) return;
         lane.centre += c[0];
         lane.left += c[0];
         lane.right += c[0];
@@ -233,7 +235,7 @@ void followLanes(std::vector<Lane>& lanes, const Work& wk, int y0, int y1, const
         lane.middle = middle;
         lane.pathTop = middle + uTop;
         lane.pathBottom = middle + uBottom;
-    }
+    });
 }
 
 // For each lane, how far its strongest stretch of rows rises above its usual level, both taken
