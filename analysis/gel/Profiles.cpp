@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <utility>
 
 namespace kestro::gel {
@@ -138,6 +140,50 @@ double medianOf(Profile v) {
     if (v.empty()) return 0;
     std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
     return v[v.size() / 2];
+}
+
+double medianOfMany(Profile v) {
+    // Values of at least 0 order as their bit patterns: threads count them by their top 16 bits
+    // (a sixteenth of an octave), and only the bucket that holds the middle rank is selected in.
+    constexpr int kBuckets = 1 << 16;
+    const size_t n = v.size(), rank = n / 2;
+    const auto bucketOf = [](double x) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        return static_cast<size_t>(bits >> 48);
+    };
+    const int bands = kestro::detail::bandCount(static_cast<long>(n), 1);
+    if (bands < 2 || n >= (std::uint64_t(1) << 32) ||
+        std::any_of(v.begin(), v.end(), [](double x) { return !(x >= 0); }))
+        return medianOf(std::move(v));
+    std::vector<std::vector<std::uint32_t>> counts(static_cast<size_t>(bands));
+    kestro::detail::runBands(bands, [&](int b) {
+        counts[static_cast<size_t>(b)].assign(kBuckets, 0);
+        for (long i = kestro::detail::bandBegin(static_cast<long>(n), bands, b);
+             i < kestro::detail::bandBegin(static_cast<long>(n), bands, b + 1); ++i)
+            ++counts[static_cast<size_t>(b)][bucketOf(v[static_cast<size_t>(i)])];
+    });
+    size_t bucket = 0, below = 0;
+    for (;; ++bucket) {
+        size_t inBucket = 0;
+        for (const std::vector<std::uint32_t>& c : counts)
+            inBucket += c[bucket];
+        if (below + inBucket > rank) break;
+        below += inBucket;
+    }
+    std::vector<Profile> parts(static_cast<size_t>(bands));
+    kestro::detail::runBands(bands, [&](int b) {
+        for (long i = kestro::detail::bandBegin(static_cast<long>(n), bands, b);
+             i < kestro::detail::bandBegin(static_cast<long>(n), bands, b + 1); ++i)
+            if (bucketOf(v[static_cast<size_t>(i)]) == bucket)
+                parts[static_cast<size_t>(b)].push_back(v[static_cast<size_t>(i)]);
+    });
+    Profile candidates;
+    for (const Profile& part : parts)
+        candidates.insert(candidates.end(), part.begin(), part.end());
+    const auto at = candidates.begin() + static_cast<std::ptrdiff_t>(rank - below);
+    std::nth_element(candidates.begin(), at, candidates.end());
+    return *at;
 }
 
 // The stretch of a profile that lies on the gel: a scan often holds the gel inside a frame of the

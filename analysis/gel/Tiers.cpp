@@ -340,12 +340,9 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
         }
     });
     if (bends.empty()) return;
-    // The two medians are long selections of their own: two threads take one each.
-    double medians[2] = {0, 0};
-    kestro::detail::runBands(2, [&](int k) { medians[k] = medianOf(std::move(k == 0 ? diffs : bends)); });
     // The grid's own noise, unsmoothed down the columns: the stripe must stand out of it.
-    const double noise = std::max(medians[0] / 0.6745, 0.8 * meanDiff);
-    const double bendLeast = 4 * medians[1] / 0.6745;
+    const double noise = std::max(medianOfMany(std::move(diffs)) / 0.6745, 0.8 * meanDiff);
+    const double bendLeast = 4 * medianOfMany(std::move(bends)) / 0.6745;
 
     // Column by column in blocks (rows read in order): where the stripe between rims shows in
     // the middle 80% of columns, and where rims or slots show in the empty lanes.
