@@ -505,7 +505,8 @@ int belowWells(const Profile& all, int y0, int y1, std::pair<int, int>* slots = 
     if (slots) *slots = {y0 + best, y0 + bestEnd};
     // The lower rims glow in the lanes, brighter than the gel beside them: when they show as a
     // clear lobe within four heights of the slots, the tier's bands start where it has half
-    // faded.
+    // faded, a slot's height past its peak at most (a rim is no thicker than a slot is high;
+    // lanes that glow on down from it hold bands).
     const int height = bestEnd - best + 1;
     int below = std::min(n - 1, bestEnd + height + 1);
     int lobe = bestEnd + 1;
@@ -513,7 +514,8 @@ int belowWells(const Profile& all, int y0, int y1, std::pair<int, int>* slots = 
         if (w[static_cast<size_t>(i)] < w[static_cast<size_t>(lobe)]) lobe = i;
     if (lobe < n && w[static_cast<size_t>(lobe)] < -least) {
         int end = lobe;
-        while (end + 1 < n && w[static_cast<size_t>(end)] < 0.5 * w[static_cast<size_t>(lobe)])
+        while (end + 1 < std::min(n, lobe + height + 1) &&
+               w[static_cast<size_t>(end)] < 0.5 * w[static_cast<size_t>(lobe)])
             ++end;
         below = std::max(below, end);
     }

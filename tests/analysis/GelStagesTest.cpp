@@ -446,3 +446,24 @@ TEST(GelStages, LaneUnderItsWellBesideALadder) {
     ASSERT_EQ(a.lanes[1].bands.size(), 1u);
     EXPECT_NEAR(a.lanes[1].bands[0].peakY, 300, 1);
 }
+
+// Lanes that glow on down from their wells' lower rims (dense ladders, smears from the wells):
+// the glow is no rim, and the bands on it are found below the slots.
+TEST(GelStages, LanesGlowingOnFromTheirRimsKeepTheirBands) {
+    const int w = 540, h = 400, pitch = 60;
+    const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
+        const int lane = (x - 30) / pitch;
+        if (x < 30 || lane > 7 || (x - 30) % pitch >= 40 || y < 18) return 1000.0;
+        if (y >= 20 && y < 28) return 600.0; // the slot
+        if (y < 30) return 1800.0;           // its rims
+        return 3500 +
+               6000 * (bump(y, 100 + 5 * lane, 3) + bump(y, 200 + 5 * lane, 3) + bump(y, 300 + 5 * lane, 3));
+    });
+    const gel::Analysis a = gel::analyse(gel::GreyView::of(px.data(), w, h, 2 * w));
+    ASSERT_EQ(a.tiers.size(), 1u);
+    EXPECT_NEAR(a.tiers[0].wellsTop, 20, 1);
+    EXPECT_LT(a.tiers[0].firstBandRow, 60);
+    ASSERT_EQ(a.lanes.size(), 8u);
+    for (const gel::Lane& l : a.lanes)
+        EXPECT_EQ(l.bands.size(), 3u) << "lane " << l.index;
+}
