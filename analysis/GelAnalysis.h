@@ -72,6 +72,12 @@ class RasterImageGS16;
 ///   contrast, the median over lanes of the darker gap less the lane's middle, above five times
 ///   its noise and a tenth of the lanes' strongest brightness over the gel), with a fifth of
 ///   that brightness above and below. A tier then starts half the run's height above the wells.
+///   A row of wells runs straight across the gel and slants in a turned scan or photograph:
+///   where the comb's stripe shows along a slope of up to 3 degrees in as many columns as a
+///   comb's must, and in a tenth more than along any level row, the tiers and their lanes are
+///   found in a copy of the region whose columns are moved by that slope (each pixel kept, the
+///   end rows standing for those beyond), and each lane's box and path are moved back down its
+///   own column; the tier's rows then hold at its middle column (Tier::rowAt).
 /// - Bands. The lane profile is the mean of the middle half of the lane's columns, row by row,
 ///   smoothed by a short moving average. Bands are its peaks whose prominence (height above the
 ///   higher of the two valleys that separate it from higher ground) passes both five times the
@@ -99,7 +105,9 @@ class RasterImageGS16;
 ///   tray, the rims of the slots): where a tier shows its row of wells (the strongest run of
 ///   rows in its top 40% along which the lanes run darker than the gel between them, by five
 ///   times the noise and a twentieth of the lanes' brightest rise over the gel), peaks above
-///   the run's end plus its height again are dropped.
+///   the run's end plus its height again are dropped. The next tier's upper rims lie within a
+///   slot's height (a sixtieth of the region's) above its top: peaks there are dropped where at
+///   least half the tier's lanes show one.
 /// - Volumes. The raw volume is the sum of the (polarity-corrected) pixels in the box. The
 ///   corrected volume subtracts a background: by default a straight line, row by row, between
 ///   the box's row sums at its top and bottom rows (each the mean of three rows), which follows
@@ -239,6 +247,11 @@ struct Tier {
                           ///< DNA runs down from the wells, so no band lies above it
     int wellsTop = 0;     ///< rows of the wells' slots, from wellsTop to one before wellsBottom;
     int wellsBottom = 0;  ///< none when equal (the slots cannot be seen darker than the gel)
+    double slope = 0;     ///< rows its rows fall per column to the right, in a turned scan or
+                          ///< photograph: the rows above hold at `column`
+    double column = 0;
+    /// Where a row of the tier lies at column x.
+    double rowAt(double row, double x) const { return row + slope * (x - column); }
 };
 
 struct Lane {

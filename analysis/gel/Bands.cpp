@@ -468,15 +468,41 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         Lane& l = lanes[k];
         const std::pair<int, int> span = onGel(profiles[k], darkest, edgeRows, 0.25);
         const int on = span.first, off = span.second;
+        const Tier& tier = tiers[static_cast<size_t>(l.tier)];
+        const double first = tier.rowAt(tier.firstBandRow, l.centre);
         l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
                                      [&](const Band& b) {
-                                         return b.peakY < tiers[static_cast<size_t>(l.tier)].firstBandRow ||
-                                                b.peakY < l.box.top + on || b.peakY >= l.box.top + off ||
+                                         return b.peakY < first || b.peakY < l.box.top + on ||
+                                                b.peakY >= l.box.top + off ||
                                                 (b.box.top <= wk.y0 && b.peakY < wk.y0 + edgeRows) ||
                                                 (b.box.bottom >= wk.y0 + wk.h &&
                                                  b.peakY >= wk.y0 + wk.h - edgeRows);
                                      }),
                       l.bands.end());
+    }
+    // The next tier's comb: the upper rims of its slots lie within a slot's height above the
+    // tier's top and run across every lane. Where at least half the lanes above show a band
+    // there, it is the rims (a band of one sample may well lie there).
+    const int slot = slotHeight(wk.h);
+    for (size_t t = 0; t + 1 < tiers.size(); ++t) {
+        const Tier& next = tiers[t + 1];
+        const auto onRims = [&](const Lane& l, const Band& b) {
+            const double top = next.rowAt(next.top, l.centre);
+            return b.peakY >= top - slot && b.peakY < top;
+        };
+        int above = 0, withRims = 0;
+        for (const Lane& l : lanes)
+            if (l.tier == static_cast<int>(t)) {
+                ++above;
+                withRims +=
+                    std::any_of(l.bands.begin(), l.bands.end(), [&](const Band& b) { return onRims(l, b); });
+            }
+        if (withRims == 0 || 2 * withRims < above) continue;
+        for (Lane& l : lanes)
+            if (l.tier == static_cast<int>(t))
+                l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
+                                             [&](const Band& b) { return onRims(l, b); }),
+                              l.bands.end());
     }
     // A smear or a slow rise of the lane is far wider than the gel's bands on both sides: not a
     // band. A band that sits on a shelf of the lane (the end of a smear, a neighbour it merges

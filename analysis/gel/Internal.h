@@ -6,6 +6,8 @@
 #include "raster/RasterImageGS16.h"
 #include "raster/detail/Parallel.h"
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +37,11 @@ namespace detail {
 
 using Work = PreparedGel::Work;
 using Profile = std::vector<double>;
+
+// A comb's slots are about a sixtieth of a gel's height high: the scale of the comb search.
+inline int slotHeight(int rows) {
+    return std::max(4, rows / 60);
+}
 
 // Profiles.
 Profile boxSmooth(const Profile& v, int r);
@@ -94,6 +101,15 @@ void addLanesUnderWells(const Work& wk, int y0, int y1, int slotTop, int slotBot
 // coordinates, left to right; the index of the first is `first`.
 void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int first);
 std::vector<int> laneShifts(const Lane& lane);
+
+// The work raster with each column moved up by `slope` rows a column right of `column` (down
+// to its left; work coordinates), so that rows of wells which fall by that slope lie level; a
+// column's end rows stand for those moved in from beyond the raster.
+std::unique_ptr<Work> levelled(const Work& wk, double slope, double column);
+// A lane found or placed in a sloped tier's level rows, moved down its column by the tier's
+// slope: its box (kept inside the region), the row its centre holds at, and with `path` the rows
+// its path was measured between.
+void slopeLane(Lane& lane, const Tier& tier, const Work& wk, bool path);
 
 // Tiers: each with the lanes found while finding it.
 struct TierLanes {

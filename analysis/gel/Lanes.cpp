@@ -739,6 +739,21 @@ void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int
         l.pathTop += wk.y0;
         l.pathBottom += wk.y0;
         l.index = first + static_cast<int>(k);
+        slopeLane(l, tier, wk, false);
+    }
+}
+
+void slopeLane(Lane& lane, const Tier& tier, const Work& wk, bool path) {
+    if (tier.slope == 0) return;
+    // Cut where it would leave the region, the box keeps half its rows at least.
+    const int half = lane.box.height() / 2;
+    const int drop = std::clamp(static_cast<int>(std::lround(tier.rowAt(0, lane.centre))), -half, half);
+    lane.box.top = std::clamp(lane.box.top + drop, wk.y0, wk.y0 + wk.h);
+    lane.box.bottom = std::clamp(lane.box.bottom + drop, wk.y0, wk.y0 + wk.h);
+    lane.middle += drop;
+    if (path) {
+        lane.pathTop += drop;
+        lane.pathBottom += drop;
     }
 }
 
@@ -746,20 +761,40 @@ void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int
 
 using namespace detail;
 
+namespace {
+
+// A caller's tier lies inside the region, 16 rows high at least, and slopes by a row a column at
+// most about a finite column.
+void checkTier(const Tier& t, const Work& wk) {
+    if (t.top < wk.y0 || t.bottom > wk.y0 + wk.h || t.bottom - t.top < 16)
+        throw ArgumentError("tier " + std::to_string(t.index + 1) +
+                            " does not lie inside the region or is under 16 rows");
+    if (!(std::fabs(t.slope) <= 1) || !std::isfinite(t.column))
+        throw ArgumentError("tier " + std::to_string(t.index + 1) +
+                            " must slope by a row a column at most, about a finite column");
+}
+
+} // namespace
+
 std::vector<Lane> findLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, const Options& options) {
     const Work& wk = gel.work();
     std::vector<Lane> all;
     for (const Tier& t : tiers) {
-        if (t.top < wk.y0 || t.bottom > wk.y0 + wk.h || t.bottom - t.top < 16)
-            throw ArgumentError("tier " + std::to_string(t.index + 1) +
-                                " does not lie inside the region or is under 16 rows");
-        std::vector<Lane> lanes = tierLanes(wk, t.top - wk.y0, t.bottom - 1 - wk.y0, options);
+        checkTier(t, wk);
+        // A sloped tier's lanes are found where its rows lie level.
+        std::unique_ptr<Work> level = t.slope != 0 ? levelled(wk, t.slope, t.column - wk.x0) : nullptr;
+        const Work& in = level ? *level : wk;
+        Tier levelTier = t;
+        levelTier.slope = 0;
+        std::vector<Lane> lanes = tierLanes(in, t.top - wk.y0, t.bottom - 1 - wk.y0, options);
         // A caller's tier whose wells lie outside it has none to go by.
         if (options.laneCount == 0 && t.wellsBottom > t.wellsTop && t.wellsTop >= t.top &&
             t.wellsBottom <= t.bottom)
-            addLanesUnderWells(wk, t.top - wk.y0, t.bottom - 1 - wk.y0, t.wellsTop - wk.y0,
+            addLanesUnderWells(in, t.top - wk.y0, t.bottom - 1 - wk.y0, t.wellsTop - wk.y0,
                                t.wellsBottom - 1 - wk.y0, lanes);
-        placeInTier(lanes, wk, t, static_cast<int>(all.size()));
+        placeInTier(lanes, in, levelTier, static_cast<int>(all.size()));
+        for (Lane& l : lanes)
+            slopeLane(l, t, wk, true);
         all.insert(all.end(), lanes.begin(), lanes.end());
     }
     return all;
@@ -770,6 +805,7 @@ std::vector<Lane> placeLanes(const PreparedGel& gel, const std::vector<Tier>& ti
     const Work& wk = gel.work();
     std::vector<Lane> all;
     for (const Tier& t : tiers) {
+        checkTier(t, wk);
         std::vector<Lane> lanes;
         for (const LanePlacement& p : placements) {
             if (p.tier < 0 || p.tier >= static_cast<int>(tiers.size()))

@@ -169,6 +169,12 @@ std::vector<int> wellStarts(const Profile& contrast) {
 //   and an eighth of the height to either end. The tier starts a slot's height above the
 //   stripe's first row, taking in the upper rims, and its bands below the lower rims
 //   (`wellsEnd`).
+//
+// A row of wells runs straight across the gel, and slants in a turned scan or a photograph. The
+// comb's stripe is sought along slopes of up to 3 degrees; where it shows as widely as a comb's
+// along its slope, and in a tenth more columns than along any level row, the tiers are read
+// along that slope.
+constexpr double kMostSlope = 0.0524, kSlopeGain = 1.1;
 constexpr double kSlotShare = 0.4, kSlotRepeat = 0.35, kSlotPitch = 0.25, kSlotAlone = 0.85,
                  kEmptyShare = 0.3;
 
@@ -199,6 +205,9 @@ struct CombRows {
     bool valid = false;
     CombRows(const Work& wk, const std::vector<Lane>& lanes);
     bool isComb(int y) const;
+    // The slope, in rows per column, along which a comb's stripe shows in most columns, and that
+    // share of the columns against the most along a level row.
+    double slant(double& widest, double& level) const;
     // Below the comb whose stripe row is y, in image rows: the stripe's last row (where it
     // still shows at least half as widely) and a slot's height for the lower rims.
     int below(int y) const {
@@ -221,7 +230,7 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     // pixels, about a thousand rows in all.
     bin = std::max(1, wk.h / 1024);
     n = wk.h / bin;
-    d = std::max(4, n / 60);
+    d = slotHeight(n);
     const int w = wk.w / bin, half = std::max(2, d / 2);
     if (lanes.size() < 3 || n < 8 * d || w < 64) return;
     Profile gaps, widths;
@@ -395,6 +404,49 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     valid = true;
 }
 
+double CombRows::slant(double& widest, double& level) const {
+    widest = level = 0;
+    // Columns in blocks of eight, each moved as a whole: within a block a slope moves the stripe
+    // by a fraction of a row.
+    constexpr int block = 8;
+    const int blocks = cols / block, width = blocks * block;
+    if (!valid || blocks < 4) return 0;
+    std::vector<int> counts(static_cast<size_t>(n) * blocks, 0);
+    for (int y = 0; y < n; ++y)
+        for (int b = 0; b < blocks; ++b)
+            for (int k = 0; k < block; ++k)
+                counts[static_cast<size_t>(y) * blocks + b] +=
+                    on[static_cast<size_t>(y) * cols + b * block + k];
+    // Slopes in steps that move the stripe's ends by a row, each on a thread of its own. A
+    // stripe many rows high shows in as many columns along a range of slopes about its own:
+    // its own is the middle one of those.
+    const int steps = static_cast<int>(std::ceil(kMostSlope * width));
+    std::vector<int> most(static_cast<size_t>(2 * steps + 1), 0);
+    kestro::detail::runBands(2 * steps + 1, [&](int i) {
+        const double slope = static_cast<double>(i - steps) / width;
+        std::vector<int> drop(static_cast<size_t>(blocks));
+        for (int b = 0; b < blocks; ++b)
+            drop[static_cast<size_t>(b)] =
+                static_cast<int>(std::lround(slope * ((b + 0.5) * block - 0.5 * width)));
+        for (int y = n / 8; y < n - n / 8; ++y) {
+            int sum = 0;
+            for (int b = 0; b < blocks; ++b) {
+                const int row = y + drop[static_cast<size_t>(b)];
+                if (row >= 0 && row < n) sum += counts[static_cast<size_t>(row) * blocks + b];
+            }
+            most[static_cast<size_t>(i)] = std::max(most[static_cast<size_t>(i)], sum);
+        }
+    });
+    const int widestCount = *std::max_element(most.begin(), most.end());
+    std::vector<int> widestAt;
+    for (int i = 0; i <= 2 * steps; ++i)
+        if (most[static_cast<size_t>(i)] == widestCount) widestAt.push_back(i);
+    const int best = widestAt[widestAt.size() / 2];
+    widest = static_cast<double>(most[static_cast<size_t>(best)]) / width;
+    level = static_cast<double>(most[static_cast<size_t>(steps)]) / width;
+    return static_cast<double>(best - steps) / width;
+}
+
 bool CombRows::isComb(int y) const {
     const double stripe = share[static_cast<size_t>(y)];
     if (!valid || stripe < kSlotShare) return false;
@@ -546,9 +598,23 @@ TierLanes tierWith(const Work& wk, int index, int y0, int y1, std::vector<Lane> 
     return t;
 }
 
-} // namespace
+std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLevel);
 
-std::vector<TierLanes> layout(const Work& wk, const Options& o) {
+// Tiers whose rows of wells fall by `slope`: found in the levelled raster, their lanes' boxes
+// and paths then moved back down their own columns.
+std::vector<TierLanes> layoutSloped(const Work& wk, const Options& o, double slope) {
+    const double column = 0.5 * (wk.w - 1);
+    std::vector<TierLanes> tiers = layoutLevel(*levelled(wk, slope, column), o, false);
+    for (TierLanes& t : tiers) {
+        t.tier.slope = slope;
+        t.tier.column = column + wk.x0;
+        for (Lane& l : t.lanes)
+            slopeLane(l, t.tier, wk, true);
+    }
+    return tiers;
+}
+
+std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLevel) {
     // Row profile of the background-corrected pixels.
     Profile rows(static_cast<size_t>(wk.h), 0.0);
     kestro::detail::parallelRows(wk.h, static_cast<size_t>(wk.w), [&](long y0, long y1) {
@@ -571,6 +637,10 @@ std::vector<TierLanes> layout(const Work& wk, const Options& o) {
         const bool parted = starts.size() > 2;
         whole = tierLanes(wk, 0, wk.h - 1, o);
         const CombRows comb(wk, whole);
+        double widest = 0, level = 0;
+        const double slope = mayLevel ? comb.slant(widest, level) : 0;
+        if (slope != 0 && widest >= kSlotShare && widest >= kSlopeGain * level)
+            return layoutSloped(wk, o, slope);
         if (!parted) {
             wholeContrast = wellContrast(wk, whole);
             starts = wellStarts(wholeContrast);
@@ -599,6 +669,53 @@ std::vector<TierLanes> layout(const Work& wk, const Options& o) {
         first += static_cast<int>(tiers.back().lanes.size());
     }
     return tiers;
+}
+
+} // namespace
+
+std::unique_ptr<Work> levelled(const Work& wk, double slope, double column) {
+    auto level = std::make_unique<Work>(wk.w, wk.h);
+    Work& out = *level;
+    out.imageWidth = wk.imageWidth;
+    out.imageHeight = wk.imageHeight;
+    out.region = wk.region;
+    out.x0 = wk.x0;
+    out.y0 = wk.y0;
+    out.w = wk.w;
+    out.h = wk.h;
+    out.maxValue = wk.maxValue;
+    out.polarity = wk.polarity;
+    out.polarityDetected = wk.polarityDetected;
+    out.darkest = wk.darkest;
+    // Runs of columns that move alike, each copied as a whole.
+    struct Run {
+        int x, width, drop;
+    };
+    std::vector<Run> runs;
+    for (int x = 0; x < wk.w; ++x) {
+        const int drop = static_cast<int>(std::lround(slope * (x - column)));
+        if (runs.empty() || runs.back().drop != drop)
+            runs.push_back({x, 1, drop});
+        else
+            ++runs.back().width;
+    }
+    kestro::detail::parallelRows(wk.h, static_cast<size_t>(wk.w) * 2, [&](long y0, long y1) {
+        for (long y = y0; y < y1; ++y)
+            for (const Run& r : runs) {
+                const size_t to = static_cast<size_t>(y) * wk.w + r.x,
+                             from =
+                                 static_cast<size_t>(std::clamp(static_cast<int>(y) + r.drop, 0, wk.h - 1)) *
+                                     wk.w +
+                                 r.x;
+                std::copy_n(wk.values.pixels + from, r.width, out.values.pixels + to);
+                std::copy_n(wk.background.pixels + from, r.width, out.background.pixels + to);
+            }
+    });
+    return level;
+}
+
+std::vector<TierLanes> layout(const Work& wk, const Options& o) {
+    return layoutLevel(wk, o, true);
 }
 
 } // namespace detail

@@ -254,6 +254,12 @@ void bindGel(py::module_& m) {
         .def_readonly("wells_top", &gel::Tier::wellsTop, "First row of the wells' slots.")
         .def_readonly("wells_bottom", &gel::Tier::wellsBottom,
                       "One past their last row; equal to wells_top when the slots cannot be seen.")
+        .def_readonly("slope", &gel::Tier::slope,
+                      "Rows its rows fall per column to the right in a turned scan or photograph; the "
+                      "rows above hold at `column`.")
+        .def_readonly("column", &gel::Tier::column)
+        .def("row_at", &gel::Tier::rowAt, py::arg("row"), py::arg("x"),
+             "Where a row of the tier lies at column x.")
         .def("__repr__", [](const gel::Tier& t) {
             return "<Tier " + std::to_string(t.index) + ": rows " + std::to_string(t.top) + ".." +
                    std::to_string(t.bottom) + ">";

@@ -12,8 +12,8 @@
 
 namespace {
 
-std::unique_ptr<DalvoImage> loadGel(const char* name) {
-    const std::filesystem::path path = std::filesystem::path(KESTRO_SHARED_DIR) / "gels" / name;
+std::unique_ptr<DalvoImage> loadGel(const char* name, const char* folder = "gels") {
+    const std::filesystem::path path = std::filesystem::path(KESTRO_SHARED_DIR) / folder / name;
     CFile file;
     auto image = std::make_unique<DalvoImage>();
     if (!std::filesystem::exists(path) ||
@@ -191,6 +191,28 @@ TEST(GelLanesScan, TwoTierGel) {
         sharp += static_cast<int>(
             std::count_if(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return !b.diffuse; }));
     EXPECT_NEAR(sharp, 91, 9);
+}
+
+// A photographed gel of two combs, turned by about a degree and a half: its tiers are read
+// along the slope of their wells, and stage by stage it reads as in one call (the lanes are
+// sought where the tier's rows lie level).
+TEST(GelLanesScan, PhotographedGelReadAlongItsSlope) {
+    const std::unique_ptr<DalvoImage> image =
+        loadGel("images/gg-q1-pair04and05-wk9-gelred.jpg", "external-gels");
+    if (!image) GTEST_SKIP() << "the dev set is not there";
+    const gel::GreyImage grey = gel::greyImage(*image);
+    const gel::PreparedGel prepared(grey.view());
+    const std::vector<gel::Tier> tiers = gel::findTiers(prepared);
+    ASSERT_EQ(tiers.size(), 2u);
+    EXPECT_NEAR(tiers[1].slope, 0.027, 0.005);
+    const gel::Analysis whole = gel::analyse(grey.view());
+    const gel::Analysis staged = gel::analyseLanes(prepared, tiers, gel::findLanes(prepared, tiers));
+    ASSERT_EQ(staged.lanes.size(), whole.lanes.size());
+    for (size_t l = 0; l < whole.lanes.size(); ++l) {
+        ASSERT_EQ(staged.lanes[l].bands.size(), whole.lanes[l].bands.size()) << "lane " << l + 1;
+        for (size_t k = 0; k < whole.lanes[l].bands.size(); ++k)
+            EXPECT_EQ(staged.lanes[l].bands[k].rawVolume, whole.lanes[l].bands[k].rawVolume);
+    }
 }
 
 // A gel still in its casting tray, about ten lanes; the bright tray walls outshine every lane.

@@ -168,6 +168,16 @@ TEST(GelStages, BadArgumentsRaiseArgumentError) {
         place({3, 10, 40}),
         place({0, 40, 10}),
         place({0, nan, 10}),
+        [&] {
+            std::vector<gel::Tier> steep = tiers;
+            steep[0].slope = 2;
+            gel::findLanes(prepared, steep);
+        },
+        [&] {
+            std::vector<gel::Tier> nowhere = tiers;
+            nowhere[0].column = nan;
+            gel::placeLanes(prepared, nowhere, {gel::LanePlacement::centred(0, 100, 30)});
+        },
         [&] { gel::measureBand(prepared, lanes[0], 200, 200); },
         [&] { gel::measureBand(prepared, lanes[0], -5, 20); },
         [&] {
@@ -305,35 +315,68 @@ TEST(GelStages, NoShoulderOnASaturatedFlank) {
 
 // Two combs whose lanes do not line up: the second comb's slots show as a row of rims across
 // the gel, in its empty lanes too, and part the gel into two tiers, each with its own lanes
-// and its bands below its comb.
+// and its bands below its comb. Turned by 1.7 degrees, the rows of wells slant across the gel:
+// they are read along their slope.
 TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
     const int w = 700, h = 600, pitch = 60;
-    std::uint32_t seed = 7;
-    const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
-        seed = seed * 1664525u + 1013904223u;
-        // A little noise, and light falling off to the right, where the empty wells are.
-        double v = 1000 + 0.2 * (w - x) + static_cast<double>(seed >> 27);
-        for (const auto& [row, shift] : {std::pair{30, 0}, std::pair{300, pitch / 2}}) {
-            const int slot = (x - 50 - shift) % pitch;
-            const bool inComb = x >= 50 + shift && x < 50 + shift + 10 * pitch && slot < 40;
-            if (inComb && (std::abs(y - row) <= 1 || std::abs(y - row - 12) <= 1))
-                v += 400; // the rims above and below each slot
-            // The first five wells of each comb were loaded.
-            if (inComb && x < 50 + shift + 5 * pitch && y > row + 20 && y < row + 250)
-                v += 300 + 3000 * std::exp(-0.5 * std::pow(((y - row) % 45 - 22) / 3.0, 2));
+    const double middle = 0.5 * (w - 1);
+    for (const double slope : {0.0, 0.03}) {
+        std::uint32_t seed = 7;
+        const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y0) {
+            seed = seed * 1664525u + 1013904223u;
+            const int y = y0 - static_cast<int>(std::lround(slope * (x - middle)));
+            // A little noise, and light falling off to the right, where the empty wells are.
+            double v = 1000 + 0.2 * (w - x) + static_cast<double>(seed >> 27);
+            for (const auto& [row, shift] : {std::pair{30, 0}, std::pair{300, pitch / 2}}) {
+                const int slot = (x - 50 - shift) % pitch;
+                const bool inComb = x >= 50 + shift && x < 50 + shift + 10 * pitch && slot < 40;
+                if (inComb && (std::abs(y - row) <= 1 || std::abs(y - row - 12) <= 1))
+                    v += 400; // the rims above and below each slot
+                // The first five wells of each comb were loaded.
+                if (inComb && x < 50 + shift + 5 * pitch && y > row + 20 && y < row + 250)
+                    v += 300 + 3000 * std::exp(-0.5 * std::pow(((y - row) % 45 - 22) / 3.0, 2));
+            }
+            return v;
+        });
+        const gel::Analysis a = gel::analyse(gel::GreyView::of(px.data(), w, h, 2 * w));
+        ASSERT_EQ(a.tiers.size(), 2u) << "slope " << slope;
+        EXPECT_NEAR(a.tiers[1].slope, slope, 0.003);
+        EXPECT_NEAR(a.tiers[1].rowAt(a.tiers[1].top, middle), 300, 20);
+        for (const gel::Lane& l : a.lanes) {
+            const gel::Tier& t = a.tiers[static_cast<size_t>(l.tier)];
+            // Each tier's bands start below its comb's lower rims.
+            EXPECT_GT(t.rowAt(t.firstBandRow, l.centre),
+                      (l.tier == 0 ? 43 : 313) + slope * (l.centre - middle));
+            const int shift = l.tier == 1 ? pitch / 2 : 0;
+            const double well = (l.centre - 50 - shift - 20) / pitch;
+            EXPECT_NEAR(well, std::round(well), 0.1) << "lane " << l.index << " in tier " << l.tier;
         }
-        return v;
-    });
-    const gel::Analysis a = gel::analyse(gel::GreyView::of(px.data(), w, h, 2 * w));
-    ASSERT_EQ(a.tiers.size(), 2u);
-    EXPECT_NEAR(a.tiers[1].top, 300, 20);
-    // Each tier's bands start below its comb's lower rims.
-    EXPECT_GT(a.tiers[0].firstBandRow, 43);
-    EXPECT_GT(a.tiers[1].firstBandRow, 313);
-    for (const gel::Lane& l : a.lanes) {
-        const int shift = l.tier == 1 ? pitch / 2 : 0;
-        const double well = (l.centre - 50 - shift - 20) / pitch;
-        EXPECT_NEAR(well, std::round(well), 0.1) << "lane " << l.index << " in tier " << l.tier;
+    }
+}
+
+// The next comb's upper rims, thick and bright, cross the lanes just above where a caller
+// starts its tier: in every lane they are its rims, no band; a band of one sample there stays.
+TEST(GelStages, NextCombsRimsAreNoBandsButOneSamplesBandIs) {
+    const int w = 400, h = 600, pitch = 60;
+    for (const bool rims : {true, false}) {
+        const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
+            const bool inLane = x >= 20 && x < 20 + 6 * pitch && (x - 20) % pitch < 40;
+            double v = 1000;
+            if (inLane && ((rims && y >= 292 && y <= 300) || (!rims && x < 60 && std::abs(y - 296) <= 2)))
+                v += 1500;
+            if (inLane && ((y > 40 && y < 280) || y > 320))
+                v += 300 + 3000 * std::exp(-0.5 * std::pow((y % 45 - 22) / 3.0, 2));
+            return v;
+        });
+        const gel::PreparedGel prepared(gel::GreyView::of(px.data(), w, h, 2 * w));
+        const std::vector<gel::Tier> tiers = gel::tiersAt(prepared, {305});
+        const gel::Analysis a = gel::analyseLanes(prepared, tiers, gel::findLanes(prepared, tiers));
+        int near = 0;
+        for (const gel::Lane& l : a.lanes)
+            near += l.tier == 0 && std::any_of(l.bands.begin(), l.bands.end(), [](const gel::Band& b) {
+                        return std::fabs(b.peakY - 296) < 4;
+                    });
+        EXPECT_EQ(near, rims ? 0 : 1) << (rims ? "rims" : "one band");
     }
 }
 

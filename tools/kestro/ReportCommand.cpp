@@ -79,7 +79,8 @@ std::string profileSvg(const GelRun& r, const gel::Lane& lane, int laneInTier) {
     gel::LaneProfile p = gel::laneProfile(*r.prepared, lane);
     // Nothing above the tier's wells is a band: the plot starts below them, so that the bands
     // fill its width.
-    const int first = r.analysis.tiers[static_cast<size_t>(lane.tier)].firstBandRow - p.top;
+    const gel::Tier& tier = r.analysis.tiers[static_cast<size_t>(lane.tier)];
+    const int first = static_cast<int>(std::lround(tier.rowAt(tier.firstBandRow, lane.centre))) - p.top;
     if (first > 0 && first < static_cast<int>(p.values.size()) - 1) {
         p.values.erase(p.values.begin(), p.values.begin() + first);
         p.top += first;

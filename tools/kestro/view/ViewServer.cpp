@@ -446,7 +446,11 @@ struct ViewServer::Impl {
         }
         report["tiers"] = OJson::array();
         for (const gel::Tier& t : run.analysis.tiers)
-            report["tiers"].push_back({{"tier", t.index + 1}, {"top", t.top}, {"bottom", t.bottom}});
+            report["tiers"].push_back({{"tier", t.index + 1},
+                                       {"top", t.top},
+                                       {"bottom", t.bottom},
+                                       {"slope", t.slope},
+                                       {"column", t.column}});
         report["bandTable"] = bandTableHeader(r.args) + bandTableRows(run, r.args);
         report["laneTable"] = laneTableHeader() + laneTableRows(run);
         return report;

@@ -242,7 +242,9 @@ function moveLane(k, left, right) {
 
 function addLaneAt(x, y) {
   const a = state.analysis;
-  const tier = a.tiers.find((t) => y >= t.top && y < t.bottom) || a.tiers[0];
+  // A turned gel's tiers slant: their rows hold at their column and fall by their slope.
+  const row = (t) => y - (t.slope || 0) * (x - (t.column || 0));
+  const tier = a.tiers.find((t) => row(t) >= t.top && row(t) < t.bottom) || a.tiers[0];
   if (!tier) return;
   const widths = a.lanes.map((l) => l.right - l.left).sort((p, q) => p - q);
   const w = widths.length ? widths[widths.length >> 1] : Math.max(8, state.gel.width / 20);
@@ -486,7 +488,10 @@ function drawOverlay() {
   svg.replaceChildren();
   const a = state.analysis;
   if (!a) return;
-  a.tiers.slice(1).forEach((t) => el('line', { class: 'tier', x1: 0, x2: state.gel.width, y1: t.top, y2: t.top }, svg));
+  a.tiers.slice(1).forEach((t) => {
+    const at = (x) => t.top + (t.slope || 0) * (x - (t.column || 0));
+    el('line', { class: 'tier', x1: 0, x2: state.gel.width, y1: at(0), y2: at(state.gel.width) }, svg);
+  });
   a.lanes.forEach((l, k) => drawLane(k, l.left, l.right));
 }
 
