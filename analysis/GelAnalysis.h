@@ -106,8 +106,8 @@ class RasterImageGS16;
 ///   rows in its top 40% along which the lanes run darker than the gel between them, by five
 ///   times the noise and a twentieth of the lanes' brightest rise over the gel), peaks above
 ///   the run's end plus its height again are dropped. The next tier's upper rims lie within a
-///   slot's height (a sixtieth of the region's) above its top: peaks there are dropped where at
-///   least half the tier's lanes show one.
+///   slot's height (a sixtieth of the region's) above its top: peaks there are dropped where a
+///   third of the tier's lanes, two at least, show one.
 /// - Volumes. The raw volume is the sum of the (polarity-corrected) pixels in the box. The
 ///   corrected volume subtracts a background: by default a straight line, row by row, between
 ///   the box's row sums at its top and bottom rows (each the mean of three rows), which follows

@@ -481,8 +481,9 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
                       l.bands.end());
     }
     // The next tier's comb: the upper rims of its slots lie within a slot's height above the
-    // tier's top and run across every lane. Where at least half the lanes above show a band
-    // there, it is the rims (a band of one sample may well lie there).
+    // tier's top and run across every lane, though a band close by hides them in some. Where a
+    // third of the lanes above, two at least, show a band there, it is the rims (a band of one
+    // sample may well lie there).
     const int slot = slotHeight(wk.h);
     for (size_t t = 0; t + 1 < tiers.size(); ++t) {
         const Tier& next = tiers[t + 1];
@@ -497,7 +498,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
                 withRims +=
                     std::any_of(l.bands.begin(), l.bands.end(), [&](const Band& b) { return onRims(l, b); });
             }
-        if (withRims == 0 || 2 * withRims < above) continue;
+        if (withRims < 2 || 3 * withRims < above) continue;
         for (Lane& l : lanes)
             if (l.tier == static_cast<int>(t))
                 l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
