@@ -41,8 +41,9 @@ class RasterImageGS16;
 ///   contrast. The largest value of the depth (255 or 65535) is the saturation level.
 /// - Polarity. The analysis works on bright bands: dark bands on a light gel are inverted
 ///   (v becomes maximum - v) first, so a saturated dark band is one that reached 0. Found
-///   automatically by the skew of the histogram (bright bands are a bright tail above a dark
-///   background), or forced by the caller.
+///   automatically from the narrow features down the columns (a band stands out of the gel
+///   just above and below it on its own side, while edges, a frame and shading rise as far as
+///   they fall), or forced by the caller.
 /// - Lanes. The gel's background is estimated by the library's moving minimum
 ///   (ImageProcessing::generateBGViaMinFilter) and subtracted; lanes are the prominent peaks of
 ///   the column profile (mean of each column over the tier's rows). A lane's centre is the
@@ -505,8 +506,10 @@ KESTRO_API void calibrateTiers(Analysis& analysis, const std::vector<int>& ladde
                                const std::vector<double>& sizes, SizeFit fit = SizeFit::MonotoneSpline,
                                const std::vector<double>& masses = {});
 
-/// The polarity the histogram suggests for grey values of the given saturation level.
-KESTRO_API Polarity detectPolarity(const int* pixels, size_t count, int maxValue);
+/// The polarity the bands suggest for width x height grey values (rows one after another) of the
+/// given saturation level: whether narrow features stand out brighter or darker than the gel just
+/// above and below them. Bright bands for an image too short to tell (under five rows).
+KESTRO_API Polarity detectPolarity(const int* pixels, int width, int height, int maxValue);
 
 /// "bright bands", "dark bands" or "auto".
 KESTRO_API const char* polarityName(Polarity polarity);

@@ -380,6 +380,27 @@ TEST(GelStages, NextCombsRimsAreNoBandsButOneSamplesBandIs) {
     }
 }
 
+// Bright bands clipped at the saturation level on a gel brighter than midway, in a dark frame:
+// the histogram spreads further below its median (the frame) than above (the clipped bands),
+// yet the bands stand out narrow and bright; inverted, they are dark.
+TEST(GelStages, PolarityHoldsWithAFrameAndClippedBands) {
+    const int w = 200, h = 200;
+    std::vector<int> px(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool frame = x < 15 || x >= w - 15 || y < 15 || y >= h - 15;
+            const bool lane = (x - 20) % 40 < 25;
+            double v = 140 + (x * 7 + y * 13) % 5;
+            for (const double row : {60.0, 100.0, 140.0})
+                v += lane ? 300 * bump(y, row, 3) : 0;
+            px[static_cast<size_t>(y) * w + x] = frame ? 5 : static_cast<int>(std::min(v, 255.0));
+        }
+    EXPECT_EQ(gel::detectPolarity(px.data(), w, h, 255), gel::Polarity::BrightBands);
+    for (int& v : px)
+        v = 255 - v;
+    EXPECT_EQ(gel::detectPolarity(px.data(), w, h, 255), gel::Polarity::DarkBands);
+}
+
 // A dense ladder runs brighter than the gel beside it all along, even in the valleys between
 // its bands: those valleys are no wells' slots, and every band of the ladder is found.
 TEST(GelStages, DenseLadderValleysAreNoSlots) {

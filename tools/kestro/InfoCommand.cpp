@@ -54,7 +54,8 @@ Stats rasterStats(RasterImage* raster) {
         if (n == 0 || !gs->pixels) return s;
         s = {true, gs->minValue, gs->maxValue, gs->mean};
         // Bands saturate on their own side: a dark band on a light gel at 0, not at the top.
-        s.darkBands = gel::detectPolarity(gs->pixels, n, gs->maxPixelValue) == gel::Polarity::DarkBands;
+        s.darkBands = gel::detectPolarity(gs->pixels, gs->width, gs->height, gs->maxPixelValue) ==
+                      gel::Polarity::DarkBands;
         s.saturationLevel = s.darkBands ? 0 : gs->maxPixelValue;
         unsigned bits = 0;
         for (size_t i = 0; i < n; ++i) {
@@ -89,7 +90,8 @@ Stats rasterStats(RasterImage* raster) {
             empty += bottom;
             luma[i] = (299 * q.rgbRed + 587 * q.rgbGreen + 114 * q.rgbBlue + 500) / 1000;
         }
-        const bool dark = gel::detectPolarity(luma.data(), n, 255) == gel::Polarity::DarkBands;
+        const bool dark =
+            gel::detectPolarity(luma.data(), rgb->width, rgb->height, 255) == gel::Polarity::DarkBands;
         const long long saturated = dark ? empty : full;
         s = {true, lo, hi, sum / (3.0 * static_cast<double>(n))};
         s.bitsUsed = bitSpan(bits);

@@ -275,7 +275,7 @@ private:
         for (int y = y0; y < y1; ++y)
             for (int x = x0; x < x1; ++x)
                 values.push_back(m_raster.getPixel(x, y));
-        return gel::detectPolarity(values.data(), values.size(), m_raster.maxPixelValue) ==
+        return gel::detectPolarity(values.data(), x1 - x0, y1 - y0, m_raster.maxPixelValue) ==
                gel::Polarity::DarkBands;
     }
 
