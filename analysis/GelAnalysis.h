@@ -509,6 +509,7 @@ KESTRO_API void calibrateTiers(Analysis& analysis, const std::vector<int>& ladde
 /// The polarity the bands suggest for width x height grey values (rows one after another) of the
 /// given saturation level: whether narrow features stand out brighter or darker than the gel just
 /// above and below them. Bright bands for an image too short to tell (under five rows).
+/// Raises ArgumentError for a saturation level outside 1 .. 65535 or no pixels.
 KESTRO_API Polarity detectPolarity(const int* pixels, int width, int height, int maxValue);
 
 /// "bright bands", "dark bands" or "auto".

@@ -95,53 +95,87 @@ const char* polarityName(Polarity polarity) {
     return "auto";
 }
 
+namespace {
+
+// A sum of long longs held exactly as a count of 2^32 and a remainder below 2^32 each: the same
+// in any order of adding, for up to 2^31 terms.
+struct ExactSum {
+    long long high = 0, low = 0;
+    void add(long long v) {
+        const long long unit = 1LL << 32;
+        const long long q = v >= 0 ? v / unit : -((-v + unit - 1) / unit);
+        high += q;
+        low += v - q * unit;
+    }
+    void add(const ExactSum& o) {
+        high += o.high;
+        low += o.low;
+    }
+    long double value() const {
+        return static_cast<long double>(high) * 4294967296.0L + static_cast<long double>(low);
+    }
+};
+
+} // namespace
+
 // A band is narrow: it stands out of the gel just above and below it on its own side, while the
-// gel's edges, a frame about it and slow shading rise as far as they fall. Down every fourth
+// gel's edges, a frame about it and slow shading rise as far as they fall. Down every eighth
 // column, each pixel twice less the pixels r rows above and below it, at r of a hundredth, a
 // fiftieth and a twenty-fifth of the height (two rows at least: a band a little higher than r
 // rises as far as it falls at r, and is narrow at twice r): bright bands where these are skewed
 // up (their third central moment is not negative). The spread of the histogram about its
 // median, read before, took a dark frame's pixels for dark bands once bright bands clipped at
 // the saturation level; a band clipped flat has corners both ways and leaves the skew to the
-// rest. The moments are summed from a histogram in one order, so that every thread count gives
-// the same answer.
+// rest. The moments come from exact integer sums, so every thread count gives the same answer.
 Polarity detectPolarity(const int* pixels, int width, int height, int maxValue) {
+    if (maxValue < 1 || maxValue > 65535)
+        throw ArgumentError("the saturation level " + std::to_string(maxValue) + " is not within 1 .. 65535");
     const int reach = std::max(2, height / 100);
-    if (!pixels || width <= 0 || height <= 2 * reach || maxValue <= 0) return Polarity::BrightBands;
-    const size_t levels = 4 * static_cast<size_t>(maxValue) + 1;
-    // Each band of rows counts into a histogram of its own; the counts add up exactly.
-    const int bands = kestro::detail::bandCount(height, static_cast<size_t>((width + 3) / 4) * 3);
-    std::vector<std::vector<size_t>> partial(static_cast<size_t>(bands));
-    const auto at = [&](long y, int x) {
-        return std::clamp(
-            pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)], 0,
-            maxValue);
+    if (width <= 0 || height <= 2 * reach) return Polarity::BrightBands;
+    if (!pixels) throw ArgumentError("no pixels for the polarity");
+    struct Sums {
+        long long count = 0, first = 0;
+        ExactSum second, third;
     };
+    const int bands = kestro::detail::bandCount(height, static_cast<size_t>((width + 7) / 8) * 3);
+    std::vector<Sums> partial(static_cast<size_t>(bands));
     kestro::detail::runBands(bands, [&](int band) {
-        std::vector<size_t>& h = partial[static_cast<size_t>(band)];
-        h.assign(levels, 0);
-        for (long y = kestro::detail::bandBegin(height, bands, band);
-             y < kestro::detail::bandBegin(height, bands, band + 1); ++y)
-            for (int r = reach; r <= 4 * reach; r *= 2)
-                if (y >= r && y + r < height)
-                    for (int x = 0; x < width; x += 4)
-                        ++h[static_cast<size_t>(2 * at(y, x) - at(y - r, x) - at(y + r, x) + 2 * maxValue)];
+        Sums& s = partial[static_cast<size_t>(band)];
+        const long y0 = kestro::detail::bandBegin(height, bands, band),
+                   y1 = kestro::detail::bandBegin(height, bands, band + 1);
+        // Reach by reach, so that the three rows read stream down the image.
+        for (int r = reach; r <= 4 * reach; r *= 2)
+            for (long y = std::max<long>(y0, r); y < std::min<long>(y1, height - r); ++y) {
+                const int* up = pixels + static_cast<size_t>(y - r) * static_cast<size_t>(width);
+                const int* here = pixels + static_cast<size_t>(y) * static_cast<size_t>(width);
+                const int* down = pixels + static_cast<size_t>(y + r) * static_cast<size_t>(width);
+                // |d| is at most twice the saturation level, so a run of 512 cubes fits a long long.
+                for (int x0 = 0; x0 < width; x0 += 8 * 512) {
+                    long long second = 0, third = 0;
+                    for (int x = x0; x < std::min(width, x0 + 8 * 512); x += 8) {
+                        const long long d = 2LL * std::clamp(here[x], 0, maxValue) -
+                                            std::clamp(up[x], 0, maxValue) - std::clamp(down[x], 0, maxValue);
+                        ++s.count;
+                        s.first += d;
+                        second += d * d;
+                        third += d * d * d;
+                    }
+                    s.second.add(second);
+                    s.third.add(third);
+                }
+            }
     });
-    std::vector<size_t> histogram(levels, 0);
-    for (const std::vector<size_t>& h : partial)
-        for (size_t v = 0; v < levels; ++v)
-            histogram[v] += h[v];
-    double count = 0, sum = 0;
-    for (size_t v = 0; v < levels; ++v) {
-        count += static_cast<double>(histogram[v]);
-        sum += static_cast<double>(histogram[v]) * (static_cast<double>(v) - 2.0 * maxValue);
+    Sums all;
+    for (const Sums& s : partial) {
+        all.count += s.count;
+        all.first += s.first;
+        all.second.add(s.second);
+        all.third.add(s.third);
     }
-    const double mean = sum / count;
-    double skew = 0;
-    for (size_t v = 0; v < levels; ++v) {
-        const double d = static_cast<double>(v) - 2.0 * maxValue - mean;
-        skew += static_cast<double>(histogram[v]) * d * d * d;
-    }
+    if (all.count == 0) return Polarity::BrightBands;
+    const long double n = static_cast<long double>(all.count), mean = static_cast<long double>(all.first) / n;
+    const long double skew =
+        all.third.value() / n - 3 * mean * all.second.value() / n + 2 * mean * mean * mean;
     return skew >= 0 ? Polarity::BrightBands : Polarity::DarkBands;
 }
 

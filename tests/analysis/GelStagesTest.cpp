@@ -178,6 +178,8 @@ TEST(GelStages, BadArgumentsRaiseArgumentError) {
             nowhere[0].column = nan;
             gel::placeLanes(prepared, nowhere, {gel::LanePlacement::centred(0, 100, 30)});
         },
+        [] { gel::detectPolarity(nullptr, 10, 10, 255); },
+        [] { gel::detectPolarity(nullptr, 0, 0, 70000); },
         [&] { gel::measureBand(prepared, lanes[0], 200, 200); },
         [&] { gel::measureBand(prepared, lanes[0], -5, 20); },
         [&] {
