@@ -49,8 +49,9 @@ Profile gaussSmooth(const Profile& v, double sigma);
 double noiseOf(const Profile& v);
 double meanOf(const Profile& v, int a, int b);
 double medianOf(Profile v);
-// The same value as medianOf, selected on every thread: for long lists of values of at least 0.
-double medianOfMany(Profile v);
+// The same value as medianOf, selected on every thread: for long lists of values of at least 0,
+// which it may reorder (a long list's copy costs more than the selection).
+double medianOfMany(Profile& v);
 int argMin(const Profile& s, int a, int b);
 double crossing(const Profile& s, int from, int dir, double level, int limit);
 

@@ -142,7 +142,7 @@ double medianOf(Profile v) {
     return v[v.size() / 2];
 }
 
-double medianOfMany(Profile v) {
+double medianOfMany(Profile& v) {
     // Values of at least 0 order as their bit patterns: threads count them by their top 16 bits
     // (a sixteenth of an octave), and only the bucket that holds the middle rank is selected in.
     constexpr int kBuckets = 1 << 16;
@@ -154,8 +154,11 @@ double medianOfMany(Profile v) {
     };
     const int bands = kestro::detail::bandCount(static_cast<long>(n), 1);
     if (bands < 2 || n >= (std::uint64_t(1) << 32) ||
-        std::any_of(v.begin(), v.end(), [](double x) { return !(x >= 0); }))
-        return medianOf(std::move(v));
+        std::any_of(v.begin(), v.end(), [](double x) { return !(x >= 0); })) {
+        if (v.empty()) return 0;
+        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(rank), v.end());
+        return v[rank];
+    }
     std::vector<std::vector<std::uint32_t>> counts(static_cast<size_t>(bands));
     kestro::detail::runBands(bands, [&](int b) {
         counts[static_cast<size_t>(b)].assign(kBuckets, 0);

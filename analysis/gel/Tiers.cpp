@@ -177,6 +177,8 @@ std::vector<int> wellStarts(const Profile& contrast) {
 constexpr double kMostSlope = 0.0524, kSlopeGain = 1.1;
 constexpr double kSlotShare = 0.4, kSlotRepeat = 0.35, kSlotPitch = 0.25, kSlotAlone = 0.85,
                  kEmptyShare = 0.3;
+// The lower quartile of the size of a normal variable, in its standard deviations.
+constexpr double kLowerQuartile = 0.3186;
 
 // For each of a column's n values, the largest of the `reach` values before it (after it, when
 // backwards); the first (last) value stands for those beyond the column's end. A sliding
@@ -279,7 +281,7 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
 
     // Empty lanes: the dimmest 30% of the columns on the gel (a frame's columns, darker than
     // halfway from the scan's darkest to the dimmest quarter of columns, left out), in runs at
-    // least a lane wide. The noise of the pixels along rows, from every fourth row.
+    // least a lane wide.
     // Threads take columns for the means (each still adds its rows top to bottom) and rows for
     // the differences, which keep the order of a row-by-row walk.
     Profile column(static_cast<size_t>(w), 0.0);
@@ -288,19 +290,66 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
             for (long x = a; x < b; ++x)
                 column[static_cast<size_t>(x)] += pixel(static_cast<int>(x), y) / n;
     });
-    const size_t along = static_cast<size_t>(w) - 1;
-    Profile diffs(static_cast<size_t>((n + 3) / 4) * along);
-    kestro::detail::parallelRows((n + 3) / 4, along, [&](long k0, long k1) {
-        for (long k = k0; k < k1; ++k)
-            for (int x = 0; x + 1 < w; ++x)
-                diffs[static_cast<size_t>(k) * along + static_cast<size_t>(x)] =
-                    std::fabs(pixel(x + 1, static_cast<int>(4 * k)) - pixel(x, static_cast<int>(4 * k)));
+    // The noise of the pixels along rows, from every fourth row: the median of the differences
+    // step columns apart (or their mean, where whole grey levels flatten the median), or their
+    // lower quartile, which the gel's own changes between columns far apart touch least. The
+    // two estimates share one buffer: fresh pages cost more to touch than the differences do.
+    Profile diffs;
+    const auto noiseAlong = [&](int step, bool quartile) {
+        const size_t along = static_cast<size_t>(std::max(0, w - step));
+        diffs.resize(static_cast<size_t>((n + 3) / 4) * along);
+        kestro::detail::parallelRows((n + 3) / 4, along, [&](long k0, long k1) {
+            for (long k = k0; k < k1; ++k)
+                for (int x = 0; x + step < w; ++x)
+                    diffs[static_cast<size_t>(k) * along + static_cast<size_t>(x)] = std::fabs(
+                        pixel(x + step, static_cast<int>(4 * k)) - pixel(x, static_cast<int>(4 * k)));
+        });
+        if (diffs.empty()) return 0.0;
+        if (quartile) {
+            const auto q = diffs.begin() + static_cast<std::ptrdiff_t>(diffs.size() / 4);
+            std::nth_element(diffs.begin(), q, diffs.end());
+            if (*q > 0) return *q / kLowerQuartile;
+        }
+        double mean = 0;
+        for (double v : diffs)
+            mean += v;
+        mean /= static_cast<double>(diffs.size());
+        return std::max(medianOfMany(diffs) / 0.6745, 0.8 * mean);
+    };
+    const double pixelNoise = noiseAlong(1, false);
+    // A slot is most of a lane wide, and the pixel noise is not: from here the grid is read
+    // averaged along its rows over a twentieth of the lanes' pitch, which lowers the noise and
+    // keeps a slot's depth and the narrow teeth between slots (wider averages fill some combs'
+    // teeth, and the row of slots no longer repeats).
+    const int reach = static_cast<int>(pitch / 40), span = 2 * reach + 1;
+    kestro::detail::parallelRows(n, static_cast<size_t>(w) * span, [&](long g0, long g1) {
+        std::vector<float> r(static_cast<size_t>(w));
+        for (long gy = g0; gy < g1; ++gy) {
+            float* out = grid.get() + static_cast<size_t>(gy) * w;
+            std::copy(out, out + w, r.begin());
+            // Whole windows in shifted passes along the row; the ends average what they have.
+            for (int x = 0; x < w; ++x) {
+                const int x0 = std::max(0, x - reach), x1 = std::min(w - 1, x + reach);
+                if (x0 == x - reach && x1 == x + reach) continue;
+                float sum = 0;
+                for (int k = x0; k <= x1; ++k)
+                    sum += r[static_cast<size_t>(k)];
+                out[x] = sum / static_cast<float>(x1 - x0 + 1);
+            }
+            for (int x = reach; x < w - reach; ++x)
+                out[x] = 0;
+            for (int k = -reach; k <= reach; ++k)
+                for (int x = reach; x < w - reach; ++x)
+                    out[x] += r[static_cast<size_t>(x + k)];
+            for (int x = reach; x < w - reach; ++x)
+                out[x] /= static_cast<float>(span);
+        }
     });
+    // The noise the stripe must stand out of. Averaging lowers it, and the differences between
+    // averages that share no column hold some of the gel's own changes: each of the two bounds
+    // the averaged grid's noise from above.
+    const double noise = std::min(pixelNoise, noiseAlong(span, true));
     const double darkest = wk.darkest;
-    double meanDiff = 0;
-    for (double v : diffs)
-        meanDiff += v;
-    meanDiff /= static_cast<double>(diffs.size());
     Profile sorted(column);
     std::sort(sorted.begin(), sorted.end());
     const double frame = 0.5 * (darkest + sorted[sorted.size() / 4]);
@@ -349,9 +398,7 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
         }
     });
     if (bends.empty()) return;
-    // The grid's own noise, unsmoothed down the columns: the stripe must stand out of it.
-    const double noise = std::max(medianOfMany(std::move(diffs)) / 0.6745, 0.8 * meanDiff);
-    const double bendLeast = 4 * medianOfMany(std::move(bends)) / 0.6745;
+    const double bendLeast = 4 * medianOfMany(bends) / 0.6745;
 
     // Column by column in blocks (rows read in order): where the stripe between rims shows in
     // the middle 80% of columns, and where rims or slots show in the empty lanes.

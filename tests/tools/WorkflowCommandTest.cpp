@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <random>
 
 using namespace kestro;
 using namespace kestrorun;
@@ -394,14 +395,19 @@ TEST(DevSet, ExternalGelsScoreAtLeastTheirFloors) {
 // rules hold at other scan sizes and slants, not only at the dev set's own. (The lower rims'
 // walk once ran down lanes that glow on from their wells and lost a whole tier at 0.75x: recall
 // 79%; read along level rows, the turned gels lost four tiers of seven and precision fell to 63%.)
+// With noise of 8 grey levels in each colour, the comb search read from single columns lost
+// three tiers of seven and precision fell to 73%.
 TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
     if (devSetAbsent()) GTEST_SKIP() << "needs the kestro command, python3 and " << kDevSet / "score.py";
     struct Scan {
         const char* name;
         double scale;
         int degrees;
+        double noise;
+        int tiers;
     };
-    for (const Scan scan : {Scan{"smaller", 0.75, 0}, Scan{"turned", 1, -2}}) {
+    for (const Scan scan :
+         {Scan{"smaller", 0.75, 0, 0, 7}, Scan{"turned", 1, -2, 0, 7}, Scan{"noisy", 1, 0, 8, 6}}) {
         const fs::path data = scratch(std::string("devset-") + scan.name);
         fs::create_directories(data / "truth");
         fs::create_directories(data / "images");
@@ -413,7 +419,9 @@ TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
             std::function<std::pair<double, double>(double, double)> at;
             std::string op;
             int sw = static_cast<int>(w * scan.scale), sh = static_cast<int>(h * scan.scale);
-            if (scan.degrees == 0) {
+            if (scan.scale == 1 && scan.degrees == 0) {
+                at = [](double x, double y) { return std::pair{x, y}; };
+            } else if (scan.degrees == 0) {
                 op = " --rescale " + std::to_string(sw) + "x" + std::to_string(sh);
                 at = [&](double x, double y) { return std::pair{x * sw / w, y * sh / h}; };
             } else {
@@ -438,6 +446,17 @@ TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
                                      " -o " + quote((data / image).string()) + op,
                                  data);
             ASSERT_EQ(r.exit, 0) << r.err;
+            if (scan.noise > 0) {
+                fipImage im;
+                ASSERT_TRUE(im.load((data / image).string().c_str()));
+                std::mt19937 random(7);
+                std::normal_distribution<double> normal(0, scan.noise);
+                const unsigned bytes = im.getWidth() * im.getBitsPerPixel() / 8;
+                for (unsigned y = 0; y < im.getHeight(); ++y)
+                    for (BYTE *p = im.getScanLine(y), *end = p + bytes; p != end; ++p)
+                        *p = static_cast<BYTE>(std::clamp(std::lround(*p + normal(random)), 0L, 255L));
+                ASSERT_TRUE(im.save((data / image).string().c_str()));
+            }
             json bands = json::array();
             for (const json& b : t["bands"]) {
                 double x0 = 1e9, y0 = 1e9, x1 = -1e9, y1 = -1e9;
@@ -467,6 +486,6 @@ TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
         const json r = devSetScore(data, std::string("devset-") + scan.name + "-out");
         EXPECT_GE(r["recall_micro"].get<double>(), 0.85) << scan.name;
         EXPECT_GE(r["precision_micro"].get<double>(), 0.75) << scan.name;
-        EXPECT_EQ(r["tiers_right"].get<int>(), 7) << scan.name;
+        EXPECT_GE(r["tiers_right"].get<int>(), scan.tiers) << scan.name;
     }
 }
