@@ -1,6 +1,8 @@
 #include "analysis/gel/Internal.h"
 #include "raster/detail/Parallel.h"
 
+#include <functional>
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -317,38 +319,6 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
         return std::max(medianOfMany(diffs) / 0.6745, 0.8 * mean);
     };
     const double pixelNoise = noiseAlong(1, false);
-    // A slot is most of a lane wide, and the pixel noise is not: from here the grid is read
-    // averaged along its rows over a twentieth of the lanes' pitch, which lowers the noise and
-    // keeps a slot's depth and the narrow teeth between slots (wider averages fill some combs'
-    // teeth, and the row of slots no longer repeats).
-    const int reach = static_cast<int>(pitch / 40), span = 2 * reach + 1;
-    kestro::detail::parallelRows(n, static_cast<size_t>(w) * span, [&](long g0, long g1) {
-        std::vector<float> r(static_cast<size_t>(w));
-        for (long gy = g0; gy < g1; ++gy) {
-            float* out = grid.get() + static_cast<size_t>(gy) * w;
-            std::copy(out, out + w, r.begin());
-            // Whole windows in shifted passes along the row; the ends average what they have.
-            for (int x = 0; x < w; ++x) {
-                const int x0 = std::max(0, x - reach), x1 = std::min(w - 1, x + reach);
-                if (x0 == x - reach && x1 == x + reach) continue;
-                float sum = 0;
-                for (int k = x0; k <= x1; ++k)
-                    sum += r[static_cast<size_t>(k)];
-                out[x] = sum / static_cast<float>(x1 - x0 + 1);
-            }
-            for (int x = reach; x < w - reach; ++x)
-                out[x] = 0;
-            for (int k = -reach; k <= reach; ++k)
-                for (int x = reach; x < w - reach; ++x)
-                    out[x] += r[static_cast<size_t>(x + k)];
-            for (int x = reach; x < w - reach; ++x)
-                out[x] /= static_cast<float>(span);
-        }
-    });
-    // The noise the stripe must stand out of. Averaging lowers it, and the differences between
-    // averages that share no column hold some of the gel's own changes: each of the two bounds
-    // the averaged grid's noise from above.
-    const double noise = std::min(pixelNoise, noiseAlong(span, true));
     const double darkest = wk.darkest;
     Profile sorted(column);
     std::sort(sorted.begin(), sorted.end());
@@ -380,28 +350,35 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     }
     if (emptyCount == 0) return;
     // Rims and slots in the empty lanes: the second difference at half a slot's height, against
-    // its noise (its median over every fourth row).
+    // its noise (its median over every fourth row). They count where the grid shows them as it is
+    // or averaged along its rows (below), each reading against its own noise: whole grey levels
+    // can flatten the first reading's median to nothing, so that any bend counts, and noise can
+    // hide a rim from it that the average shows.
     std::vector<int> emptyColumns;
     for (int x = 0; x < w; ++x)
         if (empty[static_cast<size_t>(x)]) emptyColumns.push_back(x);
     const size_t across = emptyColumns.size();
     const int bendRows = n - 2 * half > 0 ? (n - 2 * half + 3) / 4 : 0;
+    if (bendRows == 0 || across == 0) return;
     Profile bends(static_cast<size_t>(bendRows) * across);
-    kestro::detail::parallelRows(bendRows, across * 9, [&](long k0, long k1) {
-        for (long k = k0; k < k1; ++k) {
-            const int y = half + 4 * static_cast<int>(k);
-            for (size_t j = 0; j < across; ++j) {
-                const int x = emptyColumns[j];
-                bends[static_cast<size_t>(k) * across + j] =
-                    std::fabs(2 * at(x, y) - at(x, y - half) - at(x, y + half));
+    const auto bendLeastOf = [&] {
+        kestro::detail::parallelRows(bendRows, across * 9, [&](long k0, long k1) {
+            for (long k = k0; k < k1; ++k) {
+                const int y = half + 4 * static_cast<int>(k);
+                for (size_t j = 0; j < across; ++j) {
+                    const int x = emptyColumns[j];
+                    bends[static_cast<size_t>(k) * across + j] =
+                        std::fabs(2 * at(x, y) - at(x, y - half) - at(x, y + half));
+                }
             }
-        }
-    });
-    if (bends.empty()) return;
-    const double bendLeast = 4 * medianOfMany(bends) / 0.6745;
+        });
+        return 4 * medianOfMany(bends) / 0.6745;
+    };
+    const double bendLeast = bendLeastOf();
 
-    // Column by column in blocks (rows read in order): where the stripe between rims shows in
-    // the middle 80% of columns, and where rims or slots show in the empty lanes.
+    // Column by column in blocks (rows read in order), each block's columns first copied out
+    // of the grid: where rims or slots show in the empty lanes, and, on the averaged grid, where
+    // the stripe between rims shows in the middle 80% of columns.
     const int x0 = w / 10, x1 = w - w / 10, block = 64;
     cols = x1 - x0;
     on.assign(static_cast<size_t>(n) * cols, 0);
@@ -411,35 +388,82 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     // column, in the order one thread would.
     std::vector<unsigned char> bent(static_cast<size_t>(n) * w, 0);
     const int blocks = (w + block - 1) / block;
-    kestro::detail::runBands(blocks, [&](int blockIndex) {
-        const int xb = blockIndex * block, bw = std::min(block, w - xb);
-        std::vector<float> buffer(static_cast<size_t>(n) * block), c(static_cast<size_t>(n)), up, down;
+    struct Column {
+        std::vector<float> c, up, down;
         std::vector<int> window;
-        for (int y = 0; y < n; ++y)
-            for (int j = 0; j < bw; ++j)
-                buffer[static_cast<size_t>(y) * block + j] = static_cast<float>(at(xb + j, y));
-        for (int j = 0; j < bw; ++j) {
-            const int x = xb + j;
-            const bool middle = x >= x0 && x < x1;
-            if (!middle && !empty[static_cast<size_t>(x)]) continue;
+    };
+    const auto byColumn = [&](const std::function<bool(int)>& wanted,
+                              const std::function<void(int, Column&)>& mark) {
+        kestro::detail::runBands(blocks, [&](int blockIndex) {
+            const int xb = blockIndex * block, bw = std::min(block, w - xb);
+            std::vector<float> buffer(static_cast<size_t>(n) * block);
+            Column column;
+            column.c.resize(static_cast<size_t>(n));
             for (int y = 0; y < n; ++y)
-                c[static_cast<size_t>(y)] = buffer[static_cast<size_t>(y) * block + j];
-            if (middle) {
-                maxWithin(c.data(), n, d, false, up, window);
-                maxWithin(c.data(), n, d, true, down, window);
+                for (int j = 0; j < bw; ++j)
+                    buffer[static_cast<size_t>(y) * block + j] = static_cast<float>(at(xb + j, y));
+            for (int j = 0; j < bw; ++j) {
+                if (!wanted(xb + j)) continue;
                 for (int y = 0; y < n; ++y)
-                    if (std::min(up[static_cast<size_t>(y)], down[static_cast<size_t>(y)]) -
-                            c[static_cast<size_t>(y)] >
-                        3 * noise)
-                        on[static_cast<size_t>(y) * cols + (x - x0)] = 1;
+                    column.c[static_cast<size_t>(y)] = buffer[static_cast<size_t>(y) * block + j];
+                mark(xb + j, column);
             }
-            if (empty[static_cast<size_t>(x)])
-                for (int y = half; y + half < n; ++y)
-                    if (std::fabs(2.0 * c[static_cast<size_t>(y)] - c[static_cast<size_t>(y - half)] -
-                                  c[static_cast<size_t>(y + half)]) > bendLeast)
-                        bent[static_cast<size_t>(y) * w + x] = 1;
+        });
+    };
+    const auto markRims = [&](int x, const std::vector<float>& c, double least) {
+        for (int y = half; y + half < n; ++y)
+            if (std::fabs(2.0 * c[static_cast<size_t>(y)] - c[static_cast<size_t>(y - half)] -
+                          c[static_cast<size_t>(y + half)]) > least)
+                bent[static_cast<size_t>(y) * w + x] = 1;
+    };
+    const auto isEmpty = [&](int x) { return empty[static_cast<size_t>(x)] != 0; };
+    byColumn(isEmpty, [&](int x, Column& col) { markRims(x, col.c, bendLeast); });
+    // A slot is most of a lane wide, and the pixel noise is not: from here the grid is read
+    // averaged along its rows over a twentieth of the lanes' pitch, which lowers the noise and
+    // keeps a slot's depth and the narrow teeth between slots (wider averages fill some combs'
+    // teeth, and the row of slots no longer repeats).
+    const int reach = static_cast<int>(pitch / 40), span = 2 * reach + 1;
+    kestro::detail::parallelRows(n, static_cast<size_t>(w) * span, [&](long g0, long g1) {
+        std::vector<float> r(static_cast<size_t>(w));
+        for (long gy = g0; gy < g1; ++gy) {
+            float* out = grid.get() + static_cast<size_t>(gy) * w;
+            std::copy(out, out + w, r.begin());
+            // Whole windows in shifted passes along the row; the ends average what they have.
+            for (int x = 0; x < w; ++x) {
+                const int a = std::max(0, x - reach), b = std::min(w - 1, x + reach);
+                if (a == x - reach && b == x + reach) continue;
+                float sum = 0;
+                for (int k = a; k <= b; ++k)
+                    sum += r[static_cast<size_t>(k)];
+                out[x] = sum / static_cast<float>(b - a + 1);
+            }
+            for (int x = reach; x < w - reach; ++x)
+                out[x] = 0;
+            for (int k = -reach; k <= reach; ++k)
+                for (int x = reach; x < w - reach; ++x)
+                    out[x] += r[static_cast<size_t>(x + k)];
+            for (int x = reach; x < w - reach; ++x)
+                out[x] /= static_cast<float>(span);
         }
     });
+    // The noise the stripe must stand out of. Averaging lowers it, and the differences between
+    // averages that share no column hold some of the gel's own changes: each of the two bounds
+    // the averaged grid's noise from above.
+    const double noise = std::min(pixelNoise, noiseAlong(span, true));
+    const double averagedBendLeast = bendLeastOf();
+    byColumn([&](int x) { return isEmpty(x) || (x >= x0 && x < x1); },
+             [&](int x, Column& col) {
+                 const std::vector<float>& c = col.c;
+                 if (isEmpty(x)) markRims(x, c, averagedBendLeast);
+                 if (x < x0 || x >= x1) return;
+                 maxWithin(c.data(), n, d, false, col.up, col.window);
+                 maxWithin(c.data(), n, d, true, col.down, col.window);
+                 for (int y = 0; y < n; ++y)
+                     if (std::min(col.up[static_cast<size_t>(y)], col.down[static_cast<size_t>(y)]) -
+                             c[static_cast<size_t>(y)] >
+                         3 * noise)
+                         on[static_cast<size_t>(y) * cols + (x - x0)] = 1;
+             });
     kestro::detail::parallelRows(n, static_cast<size_t>(w), [&](long y0, long y1) {
         for (long y = y0; y < y1; ++y)
             for (int x = 0; x < w; ++x) {

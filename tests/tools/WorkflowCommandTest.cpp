@@ -396,18 +396,19 @@ TEST(DevSet, ExternalGelsScoreAtLeastTheirFloors) {
 // walk once ran down lanes that glow on from their wells and lost a whole tier at 0.75x: recall
 // 79%; read along level rows, the turned gels lost four tiers of seven and precision fell to 63%.)
 // With noise of 8 grey levels in each colour, the comb search read from single columns lost
-// three tiers of seven and precision fell to 73%.
+// three tiers of seven and precision fell to 73%; through a square-root tone curve, a comb whose
+// rims showed only against a median flattened by whole grey levels lost its wells (79%).
 TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
     if (devSetAbsent()) GTEST_SKIP() << "needs the kestro command, python3 and " << kDevSet / "score.py";
     struct Scan {
         const char* name;
         double scale;
         int degrees;
-        double noise;
+        double noise, gamma, precision;
         int tiers;
     };
-    for (const Scan scan :
-         {Scan{"smaller", 0.75, 0, 0, 7}, Scan{"turned", 1, -2, 0, 7}, Scan{"noisy", 1, 0, 8, 6}}) {
+    for (const Scan scan : {Scan{"smaller", 0.75, 0, 0, 1, 0.75, 7}, Scan{"turned", 1, -2, 0, 1, 0.75, 7},
+                            Scan{"noisy", 1, 0, 8, 1, 0.75, 6}, Scan{"square-root", 1, 0, 0, 0.5, 0.8, 7}}) {
         const fs::path data = scratch(std::string("devset-") + scan.name);
         fs::create_directories(data / "truth");
         fs::create_directories(data / "images");
@@ -446,7 +447,7 @@ TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
                                      " -o " + quote((data / image).string()) + op,
                                  data);
             ASSERT_EQ(r.exit, 0) << r.err;
-            if (scan.noise > 0) {
+            if (scan.noise > 0 || scan.gamma != 1) {
                 fipImage im;
                 ASSERT_TRUE(im.load((data / image).string().c_str()));
                 std::mt19937 random(7);
@@ -454,7 +455,10 @@ TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
                 const unsigned bytes = im.getWidth() * im.getBitsPerPixel() / 8;
                 for (unsigned y = 0; y < im.getHeight(); ++y)
                     for (BYTE *p = im.getScanLine(y), *end = p + bytes; p != end; ++p)
-                        *p = static_cast<BYTE>(std::clamp(std::lround(*p + normal(random)), 0L, 255L));
+                        *p =
+                            static_cast<BYTE>(std::clamp(std::lround(255 * std::pow(*p / 255.0, scan.gamma) +
+                                                                     (scan.noise > 0 ? normal(random) : 0.0)),
+                                                         0L, 255L));
                 ASSERT_TRUE(im.save((data / image).string().c_str()));
             }
             json bands = json::array();
@@ -485,7 +489,7 @@ TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
         }
         const json r = devSetScore(data, std::string("devset-") + scan.name + "-out");
         EXPECT_GE(r["recall_micro"].get<double>(), 0.85) << scan.name;
-        EXPECT_GE(r["precision_micro"].get<double>(), 0.75) << scan.name;
+        EXPECT_GE(r["precision_micro"].get<double>(), scan.precision) << scan.name;
         EXPECT_GE(r["tiers_right"].get<int>(), scan.tiers) << scan.name;
     }
 }
