@@ -779,11 +779,18 @@ void checkTier(const Tier& t, const Work& wk) {
 std::vector<Lane> findLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, const Options& options) {
     const Work& wk = gel.work();
     std::vector<Lane> all;
+    // A sloped tier's lanes are found where its rows lie level; tiers of one slope about one
+    // column share the levelled copy.
+    std::unique_ptr<Work> level;
+    double levelSlope = 0, levelColumn = 0;
     for (const Tier& t : tiers) {
         checkTier(t, wk);
-        // A sloped tier's lanes are found where its rows lie level.
-        std::unique_ptr<Work> level = t.slope != 0 ? levelled(wk, t.slope, t.column - wk.x0) : nullptr;
-        const Work& in = level ? *level : wk;
+        if (t.slope != 0 && !(level && levelSlope == t.slope && levelColumn == t.column)) {
+            level = levelled(wk, t.slope, t.column - wk.x0);
+            levelSlope = t.slope;
+            levelColumn = t.column;
+        }
+        const Work& in = t.slope != 0 ? *level : wk;
         Tier levelTier = t;
         levelTier.slope = 0;
         std::vector<Lane> lanes = tierLanes(in, t.top - wk.y0, t.bottom - 1 - wk.y0, options);

@@ -2,6 +2,7 @@
 #include "raster/detail/Parallel.h"
 
 #include <functional>
+#include <optional>
 
 #include <algorithm>
 #include <cmath>
@@ -686,6 +687,19 @@ std::vector<TierLanes> layoutSloped(const Work& wk, const Options& o, double slo
 }
 
 std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLevel) {
+    // Without a long empty stretch, the lanes of the whole region show where a row of wells
+    // parts it; they are the lanes of its one tier when none does. A row of wells that slopes
+    // is sought first: the whole layout is then read on the levelled region.
+    std::vector<Lane> whole;
+    std::optional<CombRows> comb;
+    if (o.tiers == 0) {
+        whole = tierLanes(wk, 0, wk.h - 1, o);
+        comb.emplace(wk, whole);
+        double widest = 0, level = 0;
+        const double slope = mayLevel ? comb->slant(widest, level) : 0;
+        if (slope != 0 && widest >= kSlotShare && widest >= kSlopeGain * level)
+            return layoutSloped(wk, o, slope);
+    }
     // Row profile of the background-corrected pixels.
     Profile rows(static_cast<size_t>(wk.h), 0.0);
     kestro::detail::parallelRows(wk.h, static_cast<size_t>(wk.w), [&](long y0, long y1) {
@@ -699,28 +713,19 @@ std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLev
         }
     });
     std::vector<int> starts = tierStarts(rows, o.tiers);
-    // Without a long empty stretch, the lanes of the whole region show where a row of wells
-    // parts it; they are the lanes of its one tier when none does.
-    std::vector<Lane> whole;
     Profile wholeContrast;
     std::vector<int> wellsEnd; // tier by tier, below its comb's rims where its comb was found
     if (o.tiers == 0) {
         const bool parted = starts.size() > 2;
-        whole = tierLanes(wk, 0, wk.h - 1, o);
-        const CombRows comb(wk, whole);
-        double widest = 0, level = 0;
-        const double slope = mayLevel ? comb.slant(widest, level) : 0;
-        if (slope != 0 && widest >= kSlotShare && widest >= kSlopeGain * level)
-            return layoutSloped(wk, o, slope);
         if (!parted) {
             wholeContrast = wellContrast(wk, whole);
             starts = wellStarts(wholeContrast);
         }
         std::vector<int> second;
-        if (starts.size() == 2) starts = combStarts(wk, comb, rows, second);
+        if (starts.size() == 2) starts = combStarts(wk, *comb, rows, second);
         // Each tier's bands start below its comb's rims, where they can be seen.
         for (size_t t = 0; t + 1 < starts.size(); ++t) {
-            const int end = firstCombEnd(comb, starts[t], starts[t + 1] - 1);
+            const int end = firstCombEnd(*comb, starts[t], starts[t + 1] - 1);
             wellsEnd.push_back(t > 0 && t - 1 < second.size() ? std::max(end, second[t - 1]) : end);
         }
         if (parted) whole.clear();
