@@ -1,13 +1,12 @@
 #include "analysis/gel/Internal.h"
 #include "raster/detail/Parallel.h"
 
-#include <functional>
-#include <optional>
-
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace kestro::gel {
 namespace detail {
