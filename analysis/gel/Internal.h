@@ -53,6 +53,37 @@ double medianOf(Profile v);
 // which it may reorder (a long list's copy costs more than the selection).
 double medianOfMany(Profile& v);
 int argMin(const Profile& s, int a, int b);
+// For each of a column's n values, the largest of the `reach` values before it (after it, when
+// backwards); the first (last) value stands for those beyond the column's end.
+inline void maxWithin(const float* c, int n, int reach, bool backwards, std::vector<float>& out,
+                      std::vector<float>& scratch) {
+    out.resize(static_cast<size_t>(std::max(n, 0)));
+    if (n <= 0) return;
+    const auto at = [&](int i) { return c[backwards ? n - 1 - i : i]; };
+    const auto put = [&](int i, float v) { out[static_cast<size_t>(backwards ? n - 1 - i : i)] = v; };
+    if (reach <= 0) {
+        for (int i = 0; i < n; ++i)
+            put(i, at(i));
+        return;
+    }
+    // The values in blocks of `reach`, with the largest from each block's start up to every value
+    // and from every value to its block's end: the `reach` values before a value meet at most two
+    // blocks, so their largest is the larger of two of these, without a branch on the values.
+    // Where they would start before the column's first value, they are its first values alone.
+    const int k = reach;
+    scratch.resize(2 * static_cast<size_t>(n));
+    float* fromStart = scratch.data();
+    float* toEnd = scratch.data() + n;
+    for (int i = 0; i < n; ++i)
+        fromStart[i] = i % k == 0 ? at(i) : std::max(fromStart[i - 1], at(i));
+    for (int i = n - 1; i >= 0; --i)
+        toEnd[i] = i == n - 1 || (i + 1) % k == 0 ? at(i) : std::max(toEnd[i + 1], at(i));
+    put(0, at(0));
+    for (int i = 1; i < n; ++i) {
+        const int last = i - 1, first = last - k + 1;
+        put(i, first <= 0 ? fromStart[last] : std::max(toEnd[first], fromStart[last]));
+    }
+}
 double crossing(const Profile& s, int from, int dir, double level, int limit);
 
 // The first and one past the last sample of a profile (a lane's rows, a tier's columns) that lie

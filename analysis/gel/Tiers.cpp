@@ -182,25 +182,6 @@ constexpr double kSlotShare = 0.4, kSlotRepeat = 0.35, kSlotPitch = 0.25, kSlotA
 // The lower quartile of the size of a normal variable, in its standard deviations.
 constexpr double kLowerQuartile = 0.3186;
 
-// For each of a column's n values, the largest of the `reach` values before it (after it, when
-// backwards); the first (last) value stands for those beyond the column's end. A sliding
-// maximum over a queue of indices whose values fall.
-void maxWithin(const float* c, int n, int reach, bool backwards, std::vector<float>& out,
-               std::vector<int>& queue) {
-    out.assign(static_cast<size_t>(n), 0.0f);
-    queue.clear();
-    size_t head = 0;
-    for (int i = 0; i < n; ++i) {
-        const int y = backwards ? n - 1 - i : i;
-        while (head < queue.size() && std::abs(queue[head] - y) > reach)
-            ++head;
-        out[static_cast<size_t>(y)] = head < queue.size() ? c[queue[head]] : c[y];
-        while (queue.size() > head && c[queue.back()] <= c[y])
-            queue.pop_back();
-        queue.push_back(y);
-    }
-}
-
 struct CombRows {
     int bin = 1, n = 0, d = 0, cols = 0;
     double pitch = 0;
@@ -389,8 +370,7 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     std::vector<unsigned char> bent(static_cast<size_t>(n) * w, 0);
     const int blocks = (w + block - 1) / block;
     struct Column {
-        std::vector<float> c, up, down;
-        std::vector<int> window;
+        std::vector<float> c, up, down, scratch;
     };
     const auto byColumn = [&](const std::function<bool(int)>& wanted,
                               const std::function<void(int, Column&)>& mark) {
@@ -456,8 +436,8 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
                  const std::vector<float>& c = col.c;
                  if (isEmpty(x)) markRims(x, c, averagedBendLeast);
                  if (x < x0 || x >= x1) return;
-                 maxWithin(c.data(), n, d, false, col.up, col.window);
-                 maxWithin(c.data(), n, d, true, col.down, col.window);
+                 maxWithin(c.data(), n, d, false, col.up, col.scratch);
+                 maxWithin(c.data(), n, d, true, col.down, col.scratch);
                  for (int y = 0; y < n; ++y)
                      if (std::min(col.up[static_cast<size_t>(y)], col.down[static_cast<size_t>(y)]) -
                              c[static_cast<size_t>(y)] >

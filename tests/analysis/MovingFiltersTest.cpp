@@ -1,6 +1,7 @@
-// The moving minimum and moving average against literal implementations of their loops, at every
-// thread count.
+// The moving minimum and moving average, and the comb search's moving maximum, against literal
+// implementations of their loops; the first two at every thread count.
 #include "analysis/ImageProcessing.h"
+#include "analysis/gel/Internal.h"
 #include "raster/RasterTestSupport.h"
 #include "support/ThreadCounts.h"
 
@@ -122,6 +123,36 @@ TEST(MovingMinimum, MatchesLiteralLoopsForEveryWindowOnEveryShape) {
         for (int half : {0, 1, 4, 30})
             expectBackgroundMatches(*src, half, half + 1, 50, 29);
     });
+}
+
+// The comb search's largest of the values just before (or after) each: against the literal loop,
+// for every reach from none to beyond the column, on values with many ties.
+TEST(MovingMaximum, ComparesWithTheLiteralLoopBothWays) {
+    std::mt19937 gen(5);
+    std::uniform_int_distribution<int> level(0, 6);
+    std::vector<float> out, scratch;
+    for (int n : {0, 1, 2, 5, 17, 64, 301}) {
+        std::vector<float> c(static_cast<size_t>(n));
+        for (float& v : c)
+            v = static_cast<float>(level(gen)) * 0.5f;
+        for (int reach = 0; reach <= n + 2; reach += reach < 9 ? 1 : 23)
+            for (bool backwards : {false, true}) {
+                kestro::gel::detail::maxWithin(c.data(), n, reach, backwards, out, scratch);
+                ASSERT_EQ(out.size(), c.size());
+                for (int y = 0; y < n; ++y) {
+                    float most = c[static_cast<size_t>(y)];
+                    bool any = false;
+                    for (int j = y - reach; j <= y + reach; ++j)
+                        if (j >= 0 && j < n && (backwards ? j > y : j < y)) {
+                            most =
+                                any ? std::max(most, c[static_cast<size_t>(j)]) : c[static_cast<size_t>(j)];
+                            any = true;
+                        }
+                    ASSERT_EQ(out[static_cast<size_t>(y)], most)
+                        << n << " " << reach << " " << backwards << " " << y;
+                }
+            }
+    }
 }
 
 TEST(MovingMinimum, ADarkPixelReachesExactlyTheWindowsHoldingIt) {
