@@ -27,6 +27,9 @@ struct BandPeak {
 // A peak whose rows rise between the lanes by this share of their rise in the lane runs across
 // the gel.
 constexpr double kAcrossShare = 0.85;
+// Below half the usual light the gel beside a lane is more likely its tray or frame than a dim
+// corner, so the least prominence is lowered no further.
+constexpr double kLeastLightShare = 0.5;
 
 struct LaneSearch {
     Profile s;   // the profile, lightly smoothed
@@ -403,6 +406,8 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     }
     std::vector<double> widths;
     std::vector<LaneSearch> searches(lanes.size());
+    std::vector<Profile> betweens(lanes.size());
+    std::vector<double> light(lanes.size(), -1.0);
     kestro::detail::runBands(count, [&](int lane) {
         const size_t k = static_cast<size_t>(lane);
         const Lane& l = lanes[k];
@@ -427,9 +432,30 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
                 for (size_t i = 0; i < between.size(); ++i)
                     between[i] = std::min(between[i], side[i]);
         }
+        // The light the lane lies in, read from the gel beside it above the scan's black (in
+        // dark-band polarity the black is the saturation level): a band's rise scales with it.
+        if (sides > 0) {
+            const double level = medianOf(between);
+            light[k] = std::max(0.0, wk.polarity == Polarity::BrightBands ? level - wk.darkest
+                                                                          : wk.maxValue - level);
+        }
         if (sides < 2) between.clear();
-        searches[k] = findPeakBands(profiles[k], between, between, highest - lowest, o);
+        betweens[k] = std::move(between);
     });
+    // A band in a lane lit at half the usual light rises half as far, so the least prominence
+    // follows each lane's light against the median lane's, down to half: the scan's range is
+    // set by its brightest lanes. Lanes lit more keep the gel's bar.
+    std::vector<double> lit;
+    for (double v : light)
+        if (v > 0) lit.push_back(v);
+    const double usualLight = lit.empty() ? 0.0 : medianOf(lit);
+    kestro::detail::runBands(count, [&](int lane) {
+        const size_t k = static_cast<size_t>(lane);
+        const double share =
+            usualLight > 0 && light[k] >= 0 ? std::clamp(light[k] / usualLight, kLeastLightShare, 1.0) : 1.0;
+        searches[k] = findPeakBands(profiles[k], betweens[k], betweens[k], share * (highest - lowest), o);
+    });
+    betweens.clear();
     for (const LaneSearch& ls : searches)
         for (const BandPeak& b : ls.bands)
             widths.push_back(b.hwL + b.hwR);

@@ -64,6 +64,12 @@ gel::Analysis inFourLanes(const std::vector<std::uint16_t>& px, int w, int h,
     return gel::analyseLanes(prepared, tiers, gel::placeLanes(prepared, tiers, placed), o);
 }
 
+bool near(const gel::Lane& l, double row) {
+    for (const gel::Band& b : l.bands)
+        if (std::fabs(b.peakY - row) < 4) return true;
+    return false;
+}
+
 } // namespace
 
 TEST(GelStages, StagesOneByOneGiveTheOneCallResult) {
@@ -261,15 +267,32 @@ TEST(GelStages, WideRisesAreBandsOnlyWhereTheyStandOut) {
     });
     const gel::Analysis a = inFourLanes(px, w, h);
     ASSERT_EQ(a.lanes.size(), 4u);
-    const auto near = [](const gel::Lane& l, double row) {
-        for (const gel::Band& b : l.bands)
-            if (std::fabs(b.peakY - row) < 4) return true;
-        return false;
-    };
     EXPECT_FALSE(near(a.lanes[0], 260));
     EXPECT_TRUE(near(a.lanes[1], 260));
     EXPECT_TRUE(near(a.lanes[2], 262));
     EXPECT_FALSE(near(a.lanes[3], 300));
+}
+
+// Light falls to half from column 130 on, over the gel and its bands alike, above a camera black
+// shown at the left edge. The same faint rise in the pixels is a band in the dimmed last lane,
+// where the gel's own bands rise half as far, and not in the lit second lane.
+TEST(GelStages, FaintBandsCountAgainstTheLightTheirLaneLiesIn) {
+    const int w = 200, h = 400;
+    const std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
+        const int lane = (x - 10) / 45, inLane = (x - 10) % 45;
+        const double light = x < 130 ? 1.0 : 0.5;
+        double v = 1000;
+        if (x >= 10 && lane < 4 && inLane < 30) {
+            for (double at : {60.0, 120.0})
+                v += 8000 * bump(y, at, 3);
+            if (lane == 1 || lane == 3) v += 200 / light * bump(y, 250, 3);
+        }
+        return x < 5 ? 100 : 100 + light * v;
+    });
+    const gel::Analysis a = inFourLanes(px, w, h);
+    ASSERT_EQ(a.lanes.size(), 4u);
+    EXPECT_FALSE(near(a.lanes[1], 250));
+    EXPECT_TRUE(near(a.lanes[3], 250));
 }
 
 // A round speck of dust in a lane is no band; a band that covers only the side of a lane placed
