@@ -27,8 +27,8 @@ struct BandPeak {
 // A peak whose rows rise between the lanes by this share of their rise in the lane runs across
 // the gel.
 constexpr double kAcrossShare = 0.85;
-// Below half the usual light the gel beside a lane is more likely its tray or frame than a dim
-// corner, so the least prominence is lowered no further.
+// Gel beside a lane that reads under half the usual light is more likely the tray or the frame
+// than a dim corner: such a lane keeps the gel's bar.
 constexpr double kLeastLightShare = 0.5;
 
 struct LaneSearch {
@@ -442,17 +442,18 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         if (sides < 2) between.clear();
         betweens[k] = std::move(between);
     });
-    // A band in a lane lit at half the usual light rises half as far, so the least prominence
-    // follows each lane's light against the median lane's, down to half: the scan's range is
-    // set by its brightest lanes. Lanes lit more keep the gel's bar.
+    // A band in a lane lit at three quarters of the usual light rises three quarters as far, so
+    // the least prominence follows each lane's light against the median lane's: the scan's range
+    // is set by its brightest lanes. Lanes lit more keep the gel's bar.
     std::vector<double> lit;
     for (double v : light)
         if (v > 0) lit.push_back(v);
     const double usualLight = lit.empty() ? 0.0 : medianOf(lit);
     kestro::detail::runBands(count, [&](int lane) {
         const size_t k = static_cast<size_t>(lane);
-        const double share =
-            usualLight > 0 && light[k] >= 0 ? std::clamp(light[k] / usualLight, kLeastLightShare, 1.0) : 1.0;
+        const double share = usualLight > 0 && light[k] >= kLeastLightShare * usualLight
+                                 ? std::min(light[k] / usualLight, 1.0)
+                                 : 1.0;
         searches[k] = findPeakBands(profiles[k], betweens[k], betweens[k], share * (highest - lowest), o);
     });
     betweens.clear();
