@@ -376,6 +376,10 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
                               const std::function<void(int, Column&)>& mark) {
         kestro::detail::runBands(blocks, [&](int blockIndex) {
             const int xb = blockIndex * block, bw = std::min(block, w - xb);
+            bool any = false;
+            for (int j = 0; j < bw && !any; ++j)
+                any = wanted(xb + j);
+            if (!any) return;
             std::vector<float> buffer(static_cast<size_t>(n) * block);
             Column column;
             column.c.resize(static_cast<size_t>(n));
