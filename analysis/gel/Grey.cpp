@@ -130,9 +130,9 @@ struct ExactSum {
 Polarity detectPolarity(const int* pixels, int width, int height, int maxValue) {
     if (maxValue < 1 || maxValue > 65535)
         throw ArgumentError("the saturation level " + std::to_string(maxValue) + " is not within 1 .. 65535");
+    if (width > 0 && height > 0 && !pixels) throw ArgumentError("no pixels for the polarity");
     const int reach = std::max(2, height / 100);
     if (width <= 0 || height <= 2 * reach) return Polarity::BrightBands;
-    if (!pixels) throw ArgumentError("no pixels for the polarity");
     struct Sums {
         long long count = 0, first = 0;
         ExactSum second, third;

@@ -185,6 +185,7 @@ TEST(GelStages, BadArgumentsRaiseArgumentError) {
             gel::placeLanes(prepared, nowhere, {gel::LanePlacement::centred(0, 100, 30)});
         },
         [] { gel::detectPolarity(nullptr, 10, 10, 255); },
+        [] { gel::detectPolarity(nullptr, 10, 3, 255); }, // too short to tell, but no pixels all the same
         [] { gel::detectPolarity(nullptr, 0, 0, 70000); },
         [&] { gel::measureBand(prepared, lanes[0], 200, 200); },
         [&] { gel::measureBand(prepared, lanes[0], -5, 20); },
