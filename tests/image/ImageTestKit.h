@@ -70,11 +70,11 @@ inline void writeBytes(const std::string& path, const std::vector<BYTE>& bytes) 
 }
 
 /// The bytes the image writes in a format; empty when it refuses.
-inline std::vector<BYTE> encoded(const fipImage& image, FREE_IMAGE_FORMAT fif) {
+inline std::vector<BYTE> encoded(const fipImage& image, FREE_IMAGE_FORMAT fif, int flags = 0) {
     fipMemoryIO stream;
     BYTE* data = nullptr;
     DWORD size = 0;
-    if (!image.saveToMemory(fif, stream) || !stream.acquire(&data, &size)) return {};
+    if (!image.saveToMemory(fif, stream, flags) || !stream.acquire(&data, &size)) return {};
     return std::vector<BYTE>(data, data + size);
 }
 

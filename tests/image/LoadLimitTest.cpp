@@ -157,11 +157,9 @@ TEST(LoadLimit, RunLengthTargasThatFreeImageWritesStillLoad) {
             fill(image);
             for (unsigned y = 0; y < 130; y += 3)
                 std::memset(image.getScanLine(y), 7, image.getLine());
-            fipMemoryIO out;
-            BYTE* data = nullptr;
-            DWORD size = 0;
-            ASSERT_TRUE(image.saveToMemory(FIF_TARGA, out, TARGA_SAVE_RLE) && out.acquire(&data, &size));
-            fipMemoryIO in(data, size);
+            std::vector<BYTE> targa = encoded(image, FIF_TARGA, TARGA_SAVE_RLE);
+            ASSERT_FALSE(targa.empty());
+            fipMemoryIO in(targa.data(), static_cast<DWORD>(targa.size()));
             fipImage back;
             ASSERT_TRUE(back.loadFromMemory(in));
             EXPECT_TRUE(samePixels(image, back));

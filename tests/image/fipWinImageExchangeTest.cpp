@@ -44,18 +44,16 @@ TEST(MemoryDib, EveryDepthRoundTrips) {
     EXPECT_EQ(fipWinImage().copyToHandle(), nullptr);
     for (const Depth& d : depths()) {
         SCOPED_TRACE(d.name);
+        const Bytes block = blockOfDepth(d);
+        DalvoImage copy;
         // A 16-bit RGB bitmap's header says BI_BITFIELDS, but its block holds no masks: read
         // back, the masks would take its first pixels, and it is too short for them.
         if (d.type == FIT_BITMAP && d.bpp == 16) {
-            const Bytes block = blockOfDepth(d);
             EXPECT_EQ(block.size(), 40u + 3 * 12); // header, then 3 rows of 10 bytes padded to 12
-            DalvoImage copy;
             EXPECT_FALSE(readBlock(copy, block));
             continue;
         }
-        const Bytes block = blockOfDepth(d);
         ASSERT_FALSE(block.empty());
-        DalvoImage copy;
         ASSERT_TRUE(readBlock(copy, block));
         EXPECT_EQ(copy.getImageType(), d.type);
         EXPECT_EQ(blockOf(copy), block);
