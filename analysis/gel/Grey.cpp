@@ -38,6 +38,51 @@ void readRow(const GreyView& v, int y, int x0, int count, int* out) {
     }
 }
 
+// A figure's border or the padding about a scan is black or white along whole rows and
+// columns; the gel lies inside it. Lines at an edge that are black, or white, as the edge's own
+// line is, but for this share of their pixels (specks, the corner of a label), are margin. No
+// more may be other: on a gel cleared to black or white about its bands, a row through a band or
+// two would pass for margin.
+constexpr double kMarginOther = 0.02;
+
+// The image less its flat margin on each side. A gel keeps half of each dimension at least: an
+// image flat across more than that is taken whole.
+Region insideMargin(const GreyView& g) {
+    const int w = g.width, h = g.height;
+    std::vector<int> line(static_cast<size_t>(std::max(w, h)));
+    // Line i from one side (rows from the top or bottom, columns from the left or right).
+    const auto read = [&](bool rows, bool fromEnd, int i) {
+        const int at = fromEnd ? (rows ? h : w) - 1 - i : i;
+        if (rows) {
+            readRow(g, at, 0, w, line.data());
+            return w;
+        }
+        for (int y = 0; y < h; ++y)
+            readRow(g, y, at, 1, &line[static_cast<size_t>(y)]);
+        return h;
+    };
+    const auto flat = [&](int n, int level) {
+        return n - std::count(line.begin(), line.begin() + n, level) <= kMarginOther * n;
+    };
+    const auto margin = [&](bool rows, bool fromEnd) {
+        const int n = read(rows, fromEnd, 0), most = (rows ? h : w) / 4;
+        std::vector<int> order(line.begin(), line.begin() + n);
+        std::nth_element(order.begin(), order.begin() + n / 2, order.end());
+        const int level = order[static_cast<size_t>(n / 2)];
+        if (level != 0 && level != g.maxValue) return 0;
+        int i = 0;
+        while (i < most && flat(read(rows, fromEnd, i), level))
+            ++i;
+        return i;
+    };
+    const int top = margin(true, false), bottom = margin(true, true);
+    const int left = margin(false, false), right = margin(false, true);
+    Region r{0, 0, w, h};
+    if (h - top - bottom >= 16) r.y = top, r.height = h - top - bottom;
+    if (w - left - right >= 16) r.x = left, r.width = w - left - right;
+    return r;
+}
+
 size_t sampleBytes(GreyView::Sample s) {
     return s == GreyView::Sample::UInt8 ? 1 : s == GreyView::Sample::UInt16 ? 2 : 4;
 }
@@ -251,7 +296,7 @@ PreparedGel::PreparedGel(const GreyView& g, const Options& o) {
     if (o.tiers < 0) throw ArgumentError("the tier count cannot be negative");
     if (o.laneCount < 0) throw ArgumentError("the lane count cannot be negative");
     Region r = o.region;
-    if (r.width == 0) r = Region{0, 0, g.width, g.height};
+    if (r.width == 0) r = insideMargin(g);
     if (r.x < 0 || r.y < 0 || r.width < 1 || r.height < 1 || r.x > g.width - r.width ||
         r.y > g.height - r.height)
         throw ArgumentError("the region " + std::to_string(r.x) + " " + std::to_string(r.y) + " " +

@@ -274,6 +274,28 @@ TEST(GelStages, WideRisesAreBandsOnlyWhereTheyStandOut) {
     EXPECT_FALSE(near(a.lanes[3], 300));
 }
 
+// A figure's white border or a scan's black padding, with a speck in it, is no part of the
+// gel: the gel inside it gives the bands it gives alone.
+TEST(GelStages, BlackOrWhiteMarginIsLeftOut) {
+    const SyntheticGel g = bentGel(0);
+    const int m = 60, w = g.width() + 2 * m, h = g.height() + 2 * m;
+    const gel::Analysis plain = gel::analyse(viewOf(g));
+    for (const int border : {0, 65535}) {
+        std::vector<std::uint16_t> px = image16(w, h, [&](int x, int y) {
+            const bool speck = y >= 15 && y < 18 && x >= 100 && x < 103;
+            const bool inside = x >= m && x < m + g.width() && y >= m && y < m + g.height();
+            return inside ? g.value(x - m, y - m) : speck ? 65535 - border : border;
+        });
+        const gel::Analysis padded = gel::analyse(gel::GreyView::of(px.data(), w, h, 2 * w));
+        ASSERT_EQ(padded.lanes.size(), plain.lanes.size()) << border;
+        for (size_t l = 0; l < plain.lanes.size(); ++l) {
+            ASSERT_EQ(padded.lanes[l].bands.size(), plain.lanes[l].bands.size()) << border << " lane " << l;
+            for (size_t k = 0; k < plain.lanes[l].bands.size(); ++k)
+                EXPECT_DOUBLE_EQ(padded.lanes[l].bands[k].peakY, plain.lanes[l].bands[k].peakY + m);
+        }
+    }
+}
+
 // Light falls from column 130 on, over the gel and its bands alike, above a camera black shown at
 // the left edge. The same faint rise in the pixels is a band in the last lane lit at 60%, where
 // the gel's own bands rise 60% as far, and not in the lit second lane; at 30%, the gel beside the
