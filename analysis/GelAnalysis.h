@@ -191,7 +191,8 @@ struct Options {
     Polarity polarity = Polarity::Auto;
     int tiers = 0;                   ///< rows of wells; 0 finds them (empty runs of rows, wells), n splits
                                      ///< the region at the emptiest row near each of n equal shares
-    Region region;                   ///< the part of the image to analyse
+    Region region;                   ///< the part of the image to analyse; empty: all of it but a
+                                     ///< black or white margin along its edges
     double minProminence = 0.03;     ///< least band prominence, as a fraction of the gel's profile range
     double minLaneProminence = 0.12; ///< least lane prominence, as a fraction of the strongest lane's
     double diffuseEdge = 1.4;        ///< bands whose sides spread over more than this many times the gel's

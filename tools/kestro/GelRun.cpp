@@ -309,7 +309,10 @@ void addGelOptions(CLI::App& app, GelArgs& a) {
     app.add_option("--reference-lane", a.referenceLane,
                    "Give normalised values relative to this lane of each tier (counted from 1)")
         ->check(CLI::Range(1, 1000));
-    app.add_option("--region", a.region, "Analyse only this part: x y width height")->expected(4);
+    app.add_option(
+           "--region", a.region,
+           "Analyse only this part: x y width height (default: the image less a black or white margin)")
+        ->expected(4);
     app.add_option("--background", a.background,
                    "Band background: valleys (line between the box's ends) or minimum (moving minimum)")
         ->check(CLI::IsMember({"valleys", "minimum"}))
