@@ -46,8 +46,9 @@ void readRow(const GreyView& v, int y, int x0, int count, int* out) {
 constexpr double kMarginOther = 0.02;
 
 // The image less its flat margin on each side. A gel keeps half of each dimension at least: an
-// image flat across more than that is taken whole.
-Region insideMargin(const GreyView& g) {
+// image flat across more than that is taken whole, and so are columns the margin would leave
+// fewer than 16, or rows fewer than `leastRows`.
+Region insideMargin(const GreyView& g, int leastRows) {
     const int w = g.width, h = g.height;
     std::vector<int> line(static_cast<size_t>(std::max(w, h)));
     // Line i from one side (rows from the top or bottom, columns from the left or right).
@@ -78,7 +79,7 @@ Region insideMargin(const GreyView& g) {
     const int top = margin(true, false), bottom = margin(true, true);
     const int left = margin(false, false), right = margin(false, true);
     Region r{0, 0, w, h};
-    if (h - top - bottom >= 16) r.y = top, r.height = h - top - bottom;
+    if (h - top - bottom >= leastRows) r.y = top, r.height = h - top - bottom;
     if (w - left - right >= 16) r.x = left, r.width = w - left - right;
     return r;
 }
@@ -296,7 +297,7 @@ PreparedGel::PreparedGel(const GreyView& g, const Options& o) {
     if (o.tiers < 0) throw ArgumentError("the tier count cannot be negative");
     if (o.laneCount < 0) throw ArgumentError("the lane count cannot be negative");
     Region r = o.region;
-    if (r.width == 0) r = insideMargin(g);
+    if (r.width == 0) r = insideMargin(g, 16 * std::max(1, o.tiers));
     if (r.x < 0 || r.y < 0 || r.width < 1 || r.height < 1 || r.x > g.width - r.width ||
         r.y > g.height - r.height)
         throw ArgumentError("the region " + std::to_string(r.x) + " " + std::to_string(r.y) + " " +
