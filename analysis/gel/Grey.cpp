@@ -48,7 +48,7 @@ constexpr double kMarginOther = 0.02;
 // The image less its flat margin on each side. A gel keeps half of each dimension at least: an
 // image flat across more than that is taken whole, and so are columns the margin would leave
 // fewer than 16, or rows fewer than `leastRows`.
-Region insideMargin(const GreyView& g, int leastRows) {
+Region insideMargin(const GreyView& g, long long leastRows) {
     const int w = g.width, h = g.height;
     std::vector<int> line(static_cast<size_t>(std::max(w, h)));
     // Line i from one side (rows from the top or bottom, columns from the left or right).
@@ -297,7 +297,7 @@ PreparedGel::PreparedGel(const GreyView& g, const Options& o) {
     if (o.tiers < 0) throw ArgumentError("the tier count cannot be negative");
     if (o.laneCount < 0) throw ArgumentError("the lane count cannot be negative");
     Region r = o.region;
-    if (r.width == 0) r = insideMargin(g, 16 * std::max(1, o.tiers));
+    if (r.width == 0) r = insideMargin(g, 16LL * std::max(1, o.tiers));
     if (r.x < 0 || r.y < 0 || r.width < 1 || r.height < 1 || r.x > g.width - r.width ||
         r.y > g.height - r.height)
         throw ArgumentError("the region " + std::to_string(r.x) + " " + std::to_string(r.y) + " " +
