@@ -39,10 +39,10 @@ void readRow(const GreyView& v, int y, int x0, int count, int* out) {
 }
 
 // A figure's border or the padding about a scan is black or white along whole rows and
-// columns; the gel lies inside it. Lines at an edge that are black, or white, as the edge's own
-// line is, but for this share of their pixels (specks, the corner of a label), are margin. No
-// more may be other: on a gel cleared to black or white about its bands, a row through a band or
-// two would pass for margin.
+// columns, and a frame drawn about a figure's gel is a line of the other; the gel lies inside
+// them. Lines at an edge whose pixels are all black or white but for this share (specks, the
+// corner of a label) are margin. No more may be grey: on a gel cleared to black or white about
+// its bands, a row through a band or two would pass for margin.
 constexpr double kMarginOther = 0.02;
 
 // The image less its flat margin on each side. A gel keeps half of each dimension at least: an
@@ -62,17 +62,15 @@ Region insideMargin(const GreyView& g, long long leastRows) {
             readRow(g, y, at, 1, &line[static_cast<size_t>(y)]);
         return h;
     };
-    const auto flat = [&](int n, int level) {
-        return n - std::count(line.begin(), line.begin() + n, level) <= kMarginOther * n;
+    const auto flat = [&](int n) {
+        const auto end = line.begin() + n;
+        return std::count(line.begin(), end, 0) + std::count(line.begin(), end, g.maxValue) >=
+               n - kMarginOther * n;
     };
     const auto margin = [&](bool rows, bool fromEnd) {
-        const int n = read(rows, fromEnd, 0), most = (rows ? h : w) / 4;
-        std::vector<int> order(line.begin(), line.begin() + n);
-        std::nth_element(order.begin(), order.begin() + n / 2, order.end());
-        const int level = order[static_cast<size_t>(n / 2)];
-        if (level != 0 && level != g.maxValue) return 0;
+        const int most = (rows ? h : w) / 4;
         int i = 0;
-        while (i < most && flat(read(rows, fromEnd, i), level))
+        while (i < most && flat(read(rows, fromEnd, i)))
             ++i;
         return i;
     };
