@@ -275,17 +275,21 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     });
     // The noise of the pixels along rows, from every fourth row: the median of the differences
     // step columns apart (or their mean, where whole grey levels flatten the median), or their
-    // lower quartile, which the gel's own changes between columns far apart touch least. The
-    // two estimates share one buffer: fresh pages cost more to touch than the differences do.
+    // lower quartile, which the gel's own changes between columns far apart touch least; `down`,
+    // of the lightly smoothed values three rows apart down each column instead. The estimates
+    // share one buffer: fresh pages cost more to touch than the differences do.
     Profile diffs;
-    const auto noiseAlong = [&](int step, bool quartile) {
+    const auto noiseAlong = [&](int step, bool quartile, bool down = false) {
         const size_t along = static_cast<size_t>(std::max(0, w - step));
         diffs.resize(static_cast<size_t>((n + 3) / 4) * along);
         kestro::detail::parallelRows((n + 3) / 4, along, [&](long k0, long k1) {
             for (long k = k0; k < k1; ++k)
                 for (int x = 0; x + step < w; ++x)
-                    diffs[static_cast<size_t>(k) * along + static_cast<size_t>(x)] = std::fabs(
-                        pixel(x + step, static_cast<int>(4 * k)) - pixel(x, static_cast<int>(4 * k)));
+                    diffs[static_cast<size_t>(k) * along + static_cast<size_t>(x)] =
+                        down ? std::fabs(at(x, std::min(n - 1, static_cast<int>(4 * k) + 3)) -
+                                         at(x, static_cast<int>(4 * k)))
+                             : std::fabs(pixel(x + step, static_cast<int>(4 * k)) -
+                                         pixel(x, static_cast<int>(4 * k)));
         });
         if (diffs.empty()) return 0.0;
         if (quartile) {
@@ -434,6 +438,13 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     // averages that share no column hold some of the gel's own changes: each of the two bounds
     // the averaged grid's noise from above.
     const double noise = std::min(pixelNoise, noiseAlong(span, true));
+    // Where the stripe shows is counted against the noise of the very values compared, read down
+    // the columns (where the gel changes slowly) three rows apart, since noise hides a shallow
+    // slot from the higher bound in many columns (a faint second comb under noise of 4 grey
+    // levels was lost so); whether it repeats along the row is read against that higher bound,
+    // which keeps the teeth between slots out of it.
+    const double lowNoise = std::min(noise, noiseAlong(1, true, true));
+    std::vector<unsigned char> low(static_cast<size_t>(n) * cols, 0);
     const double averagedBendLeast = bendLeastOf();
     byColumn([&](int x) { return isEmpty(x) || (x >= x0 && x < x1); },
              [&](int x, Column& col) {
@@ -442,16 +453,18 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
                  if (x < x0 || x >= x1) return;
                  maxWithin(c.data(), n, d, false, col.up, col.scratch);
                  maxWithin(c.data(), n, d, true, col.down, col.scratch);
-                 for (int y = 0; y < n; ++y)
-                     if (std::min(col.up[static_cast<size_t>(y)], col.down[static_cast<size_t>(y)]) -
-                             c[static_cast<size_t>(y)] >
-                         3 * noise)
-                         on[static_cast<size_t>(y) * cols + (x - x0)] = 1;
+                 for (int y = 0; y < n; ++y) {
+                     const double dip =
+                         std::min(col.up[static_cast<size_t>(y)], col.down[static_cast<size_t>(y)]) -
+                         c[static_cast<size_t>(y)];
+                     if (dip > 3 * noise) on[static_cast<size_t>(y) * cols + (x - x0)] = 1;
+                     if (dip > 3 * lowNoise) low[static_cast<size_t>(y) * cols + (x - x0)] = 1;
+                 }
              });
     kestro::detail::parallelRows(n, static_cast<size_t>(w), [&](long y0, long y1) {
         for (long y = y0; y < y1; ++y)
             for (int x = 0; x < w; ++x) {
-                if (x >= x0 && x < x1 && on[static_cast<size_t>(y) * cols + (x - x0)])
+                if (x >= x0 && x < x1 && low[static_cast<size_t>(y) * cols + (x - x0)])
                     share[static_cast<size_t>(y)] += 1.0 / cols;
                 if (bent[static_cast<size_t>(y) * w + x]) inEmpty[static_cast<size_t>(y)] += 1.0 / emptyCount;
             }
