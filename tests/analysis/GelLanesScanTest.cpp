@@ -12,8 +12,9 @@
 
 namespace {
 
-std::unique_ptr<DalvoImage> loadGel(const char* name, const char* folder = "gels") {
-    const std::filesystem::path path = std::filesystem::path(KESTRO_SHARED_DIR) / folder / name;
+// A scan by its path under the shared folder, or nothing where it is absent.
+std::unique_ptr<DalvoImage> loadGel(const char* name) {
+    const std::filesystem::path path = std::filesystem::path(KESTRO_SHARED_DIR) / name;
     CFile file;
     auto image = std::make_unique<DalvoImage>();
     if (!std::filesystem::exists(path) ||
@@ -52,16 +53,15 @@ using namespace kestro;
 // ImageJ's sample gel: dark bands on light, 6 lanes at about x = 30, 75, 120, 163, 207, 253, a
 // major band at about y = 150 in every lane, bands at 240 and 300 weakening from lane 2 to 6.
 TEST(GelLanesScan, ImageJSampleGel) {
-    LOAD_OR_SKIP(image, "gel-1d-8bit-imagej-sample-01.gif");
+    LOAD_OR_SKIP(image, "gels/gel-1d-8bit-imagej-sample-01.gif");
     const gel::Analysis a = gel::analyse(*image);
     EXPECT_EQ(a.polarity, gel::Polarity::DarkBands);
     ASSERT_EQ(a.lanes.size(), 6u);
     const double centres[] = {30, 75, 120, 163, 207, 253};
-    // The faint first lane's band sits nearer x = 20 than 30 by eye.
-    for (size_t l = 0; l < 6; ++l)
-        EXPECT_NEAR(a.lanes[l].centre, centres[l], l == 0 ? 12 : 4) << "lane " << l + 1;
     std::vector<double> at240, at300;
     for (size_t l = 0; l < 6; ++l) {
+        // The faint first lane's band sits nearer x = 20 than 30 by eye.
+        EXPECT_NEAR(a.lanes[l].centre, centres[l], l == 0 ? 12 : 4) << "lane " << l + 1;
         EXPECT_TRUE(bandNear(a.lanes[l], 150, 8)) << "lane " << l + 1;
         const gel::Band* b240 = bandNear(a.lanes[l], 240, 8);
         const gel::Band* b300 = bandNear(a.lanes[l], 300, 8);
@@ -77,7 +77,7 @@ TEST(GelLanesScan, ImageJSampleGel) {
 
 // Eight lanes, bright bands on dark.
 TEST(GelLanesScan, FingerprintGel) {
-    LOAD_OR_SKIP(image, "dna-fingerprint-8bit-gray-icc-8lanes-01.png");
+    LOAD_OR_SKIP(image, "gels/dna-fingerprint-8bit-gray-icc-8lanes-01.png");
     const gel::Analysis a = gel::analyse(*image);
     EXPECT_EQ(a.polarity, gel::Polarity::BrightBands);
     EXPECT_EQ(a.lanes.size(), 8u);
@@ -86,7 +86,7 @@ TEST(GelLanesScan, FingerprintGel) {
 // Four identical 1 kb Plus ladders in the spans 339-437, 566-664, 791-891, 1020-1121; the
 // reference bands at 3.0, 1.0 and 0.5 kb hold 120-124 ng, the 1.5 kb band 57 ng.
 TEST(GelLanesScan, FourLadderGel) {
-    LOAD_OR_SKIP(image, "agarose-dna-8bit-lzw-ladders-01.tif");
+    LOAD_OR_SKIP(image, "gels/agarose-dna-8bit-lzw-ladders-01.tif");
     const gel::Analysis a = gel::analyse(*image);
     ASSERT_EQ(a.lanes.size(), 4u);
     const double spans[4][2] = {{339, 437}, {566, 664}, {791, 891}, {1020, 1121}};
@@ -98,8 +98,7 @@ TEST(GelLanesScan, FourLadderGel) {
         EXPECT_NEAR(lane.left, spans[l][0], 20) << "lane " << l + 1;
         EXPECT_NEAR(lane.right, spans[l][1], 20) << "lane " << l + 1;
 
-        // Of the ladder's 19 bands, the faint ones between 1.0 and 0.5 kb lie on the flanks of
-        // those two: most of them are found as shoulders.
+        // Of the 19 bands, the faint ones between 1.0 and 0.5 kb are mostly found as their shoulders.
         EXPECT_GE(lane.bands.size(), 15u) << "lane " << l + 1;
         EXPECT_LE(lane.bands.size(), 19u) << "lane " << l + 1;
         // The three reference bands are the lane's largest, each 1.4 times any other band.
@@ -120,9 +119,8 @@ TEST(GelLanesScan, FourLadderGel) {
         EXPECT_NEAR(kb3.correctedVolume / lane.bands[kb3.index + 2].correctedVolume, 120.0 / 57, 0.4);
         references.push_back(refs);
     }
-    // Size calibration on the ladder's sizes (the maker's list: 10, 8, 6, 5, 4, 3, 2, 1.5, 1.2,
-    // 1.0 kb, ...), paired from the reference bands: five bands above 3.0 kb, three between it
-    // and 1.0 kb, then 0.5 kb. Each band left out in turn is sized from the others.
+    // Calibrated on the maker's sizes paired from the reference bands (five above 3.0 kb, three to
+    // 1.0 kb, then 0.5 kb), each band left out in turn is sized from the others.
     const double kb[] = {10, 8, 6, 5, 4, 3, 2, 1.5, 1.2, 1.0, 0.5};
     std::vector<double> errors[2]; // linear, spline
     for (size_t l = 0; l < 4; ++l) {
@@ -144,9 +142,8 @@ TEST(GelLanesScan, FourLadderGel) {
     EXPECT_LT(errors[1][22], 0.05);
     EXPECT_LE(errors[1][22], errors[0][22]);
 
-    // Told that every lane holds the ladder of 19 sizes, the analysis seeks the sizes the search
-    // missed: each lane then has all 19, and a band of one size lies at the same place in all four
-    // lanes, measured from the 3.0 kb band (the 6th) as a share of the way to the 0.5 kb band (the 15th).
+    // Told every lane holds the 19 sizes, the analysis seeks those the search missed: each size then
+    // lies alike in all four lanes, as a share of the way from 3.0 kb (the 6th) to 0.5 kb (the 15th).
     const std::vector<double> all = {10,  8,   6,   5,   4,   3,   2,   1.5, 1.2, 1.0,
                                      0.9, 0.8, 0.7, 0.6, 0.5, 0.4, 0.3, 0.2, 0.1};
     gel::Options o;
@@ -170,36 +167,30 @@ TEST(GelLanesScan, FourLadderGel) {
 
 // Two tiers of 20 lanes; the mask of its source has bands in 20 lanes of the top tier and 18 of
 // the bottom one, 91 blobs in all, among them one bright (saturated) product band per sample lane.
+// Below each product lies a diffuse primer-dimer cloud, which the mask leaves out.
 TEST(GelLanesScan, TwoTierGel) {
-    LOAD_OR_SKIP(image, "agarose-dna-8bit-twotier-2x20lanes-03.tif");
+    LOAD_OR_SKIP(image, "gels/agarose-dna-8bit-twotier-2x20lanes-03.tif");
     const gel::Analysis a = gel::analyse(*image); // the tiers found, not given
-    int lanes[2] = {0, 0}, withSaturated = 0;
+    int lanes[2] = {0, 0}, withSaturated = 0, sharp = 0;
     for (const gel::Lane& l : a.lanes) {
         ++lanes[l.tier];
         // The lanes run straight; a path fitted to the bands must not swing out above them.
         EXPECT_NEAR(l.centreAt(l.box.top), l.centreAt(l.box.bottom - 1), 3) << "lane " << l.index + 1;
         withSaturated +=
             std::any_of(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return b.saturated; });
+        sharp += static_cast<int>(
+            std::count_if(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return !b.diffuse; }));
     }
     EXPECT_EQ(lanes[0], 20);
     EXPECT_EQ(lanes[1], 18); // the last two wells of the bottom comb are empty
     EXPECT_GE(withSaturated, 19 + 16);
-    // Below each product lies a diffuse primer-dimer cloud, which the mask leaves out: the sharp
-    // bands are the blobs.
-    int sharp = 0;
-    for (const gel::Lane& l : a.lanes)
-        sharp += static_cast<int>(
-            std::count_if(l.bands.begin(), l.bands.end(), [](const gel::Band& b) { return !b.diffuse; }));
-    EXPECT_NEAR(sharp, 91, 9);
+    EXPECT_NEAR(sharp, 91, 9); // the sharp bands are the blobs
 }
 
-// A photographed gel of two combs, turned by about a degree and a half: its tiers are read
-// along the slope of their wells, and stage by stage it reads as in one call (the lanes are
-// sought where the tier's rows lie level).
+// A photographed gel of two combs turned by about 1.5 degrees: its tiers are read along their wells'
+// slope, and stage by stage (lanes sought where the tier's rows lie level) it reads as in one call.
 TEST(GelLanesScan, PhotographedGelReadAlongItsSlope) {
-    const std::unique_ptr<DalvoImage> image =
-        loadGel("images/gg-q1-pair04and05-wk9-gelred.jpg", "external-gels");
-    if (!image) GTEST_SKIP() << "the dev set is not there";
+    LOAD_OR_SKIP(image, "external-gels/images/gg-q1-pair04and05-wk9-gelred.jpg");
     const gel::GreyImage grey = gel::greyImage(*image);
     const gel::PreparedGel prepared(grey.view());
     const std::vector<gel::Tier> tiers = gel::findTiers(prepared);
@@ -216,22 +207,16 @@ TEST(GelLanesScan, PhotographedGelReadAlongItsSlope) {
 }
 
 // A gel still in its casting tray, about ten lanes; the bright tray walls outshine every lane.
-// (That the tray's edge and the wells' rims are no bands is checked on the synthetic gels.)
 TEST(GelLanesScan, CastingTrayGel) {
-    LOAD_OR_SKIP(image, "agarose-dna-16bit-le-saturated-01.tif");
-    // Found, and asked for (a count below and above the wells' 11 as well): the lane count given
-    // is the count got, and neither saturated lane is lost to it.
+    LOAD_OR_SKIP(image, "gels/agarose-dna-16bit-le-saturated-01.tif");
+    // Found, or asked for (also below and above the wells' 11): the count asked is the count got.
     for (int count : {0, 7, 9, 11}) {
         gel::Options o;
         o.laneCount = count;
         const gel::Analysis a = gel::analyse(*image, o);
         SCOPED_TRACE(testing::Message() << "lane count " << count);
-        if (count > 0) {
-            EXPECT_EQ(a.lanes.size(), static_cast<size_t>(count));
-        } else {
-            EXPECT_GE(a.lanes.size(), 8u);
-            EXPECT_LE(a.lanes.size(), 11u);
-        }
+        EXPECT_GE(a.lanes.size(), count > 0 ? static_cast<size_t>(count) : size_t{8});
+        EXPECT_LE(a.lanes.size(), count > 0 ? static_cast<size_t>(count) : size_t{11});
         // Lanes 3 and 9 hold one saturated band each, centred at about x = 529 and 1022 by eye;
         // the faint lane 10 beside lane 9 is a lane of its own.
         std::vector<double> saturated;
@@ -246,7 +231,7 @@ TEST(GelLanesScan, CastingTrayGel) {
 
 // Six lanes of two bands, dark on light; the lower band falls from lane 1 to lane 6.
 TEST(GelLanesScan, TwoBandGel) {
-    LOAD_OR_SKIP(image, "gel-6lanes-8bit-gray-as-rgb-01.jpg");
+    LOAD_OR_SKIP(image, "gels/gel-6lanes-8bit-gray-as-rgb-01.jpg");
     const gel::Analysis a = gel::analyse(*image);
     EXPECT_EQ(a.polarity, gel::Polarity::DarkBands);
     ASSERT_EQ(a.lanes.size(), 6u);
@@ -261,12 +246,11 @@ TEST(GelLanesScan, TwoBandGel) {
     expectWeakening(lower, 0.4);
 }
 
-// Two combs with a short gap between the tiers (no long empty stretch): the second row of wells,
-// at about row 600, parts them; 8 or 9 lanes in each. Each tier's first lane is a ladder, in
-// columns 390-460 and 384-450 by its bands; the gel's margin between them and the frame is
-// dimmer than the lanes.
+// Two combs, a short gap between the tiers: the second row of wells, at about row 600, parts them;
+// 8 or 9 lanes each. Each tier's first lane is a ladder, in columns 390-460 and 384-450 by its
+// bands, beside a margin dimmer than the lanes.
 TEST(GelLanesScan, TwoTierGelWithAShortGap) {
-    LOAD_OR_SKIP(image, "agarose-dna-16bit-le-twotier-03.tif");
+    LOAD_OR_SKIP(image, "gels/agarose-dna-16bit-le-twotier-03.tif");
     const gel::Analysis a = gel::analyse(*image);
     int lanes[2] = {0, 0};
     for (const gel::Lane& l : a.lanes) {
@@ -283,11 +267,10 @@ TEST(GelLanesScan, TwoTierGelWithAShortGap) {
         EXPECT_TRUE(n == 8 || n == 9) << n;
 }
 
-// A camera photo of a gel that fills the frame: the gel's cut left edge glows over the first 30
-// columns, brightest some columns in; the first lane, a ladder, lies at about x = 110 by eye, and
-// a second ladder at about x = 606 beside the right wall.
+// A camera photo of a gel filling the frame, its cut left edge glowing over the first 30 columns:
+// the first lane, a ladder, lies at about x = 110 by eye, a second ladder at x = 606 by the right wall.
 TEST(GelLanesScan, GlowingCutEdgeIsNoLane) {
-    LOAD_OR_SKIP(image, "agarose-dna-rgb-camera-02.tif");
+    LOAD_OR_SKIP(image, "gels/agarose-dna-rgb-camera-02.tif");
     const gel::Analysis a = gel::analyse(*image);
     ASSERT_FALSE(a.lanes.empty());
     EXPECT_NEAR(a.lanes[0].centre, 110, 10);

@@ -22,17 +22,15 @@ using Raster = std::unique_ptr<RasterImageGS16>;
 using Ints = std::vector<int>;
 
 enum class Values { Depth16, FullInt, FewLevels, Top16 };
+const int kRanges[][2] = {{0, 65535}, {INT_MIN, INT_MAX}, {-3, 3}, {65280, 65535}}; // by Values
 
 Raster randomRaster(int w, int h, Values kind, std::uint32_t seed) {
     Raster r(new RasterImageGS16(w, h));
     std::mt19937 gen(seed);
-    std::uniform_int_distribution<int> depth16(0, 65535), full(INT_MIN, INT_MAX), few(-3, 3),
-        top(65280, 65535);
+    const int* range = kRanges[static_cast<int>(kind)];
+    std::uniform_int_distribution<int> value(range[0], range[1]);
     for (int i = 0; i < w * h; ++i)
-        r->pixels[i] = kind == Values::Depth16     ? depth16(gen)
-                       : kind == Values::FullInt   ? full(gen)
-                       : kind == Values::FewLevels ? few(gen)
-                                                   : top(gen);
+        r->pixels[i] = value(gen);
     return r;
 }
 
@@ -52,8 +50,8 @@ void literalBackground(const RasterImageGS16& src, RasterImageGS16& bg, int half
         }
 }
 
-// The smoothing loops as written: a working copy, double sums of the 2r x 2r window (rows top
-// to bottom, each left to right), the quotient truncated, the interior copied back.
+// The smoothing loops as written: double sums of the 2r x 2r window (rows top to bottom, each left
+// to right), the quotient truncated into a working copy of the raster, which then replaces it.
 void literalSmooth(RasterImageGS16& r, int radius) {
     const long w = r.width, h = r.height;
     Ints copy = pixelsOf(r);
@@ -66,9 +64,7 @@ void literalSmooth(RasterImageGS16& r, int radius) {
                     sum += r.pixels[yy * w + xx], ++n;
             copy[y * w + x] = static_cast<int>(sum / n);
         }
-    for (long x = radius; x <= w - radius - 1; ++x)
-        for (long y = radius; y <= h - radius - 1; ++y)
-            r.pixels[y * w + x] = copy[y * w + x];
+    std::copy(copy.begin(), copy.end(), r.pixels);
 }
 
 // The background may be larger than the source: written with its own width, the rest kept. Its
@@ -140,14 +136,12 @@ TEST(MovingMaximum, ComparesWithTheLiteralLoopBothWays) {
                 kestro::gel::detail::maxWithin(c.data(), n, reach, backwards, out, scratch);
                 ASSERT_EQ(out.size(), c.size());
                 for (int y = 0; y < n; ++y) {
-                    float most = c[static_cast<size_t>(y)];
-                    bool any = false;
-                    for (int j = y - reach; j <= y + reach; ++j)
-                        if (j >= 0 && j < n && (backwards ? j > y : j < y)) {
-                            most =
-                                any ? std::max(most, c[static_cast<size_t>(j)]) : c[static_cast<size_t>(j)];
-                            any = true;
-                        }
+                    // The values within reach on the one side; the value itself where there are none.
+                    const int from = backwards ? y + 1 : std::max(0, y - reach);
+                    const int to = backwards ? std::min(n - 1, y + reach) : y - 1;
+                    float most = c[static_cast<size_t>(from <= to ? from : y)];
+                    for (int j = from; j <= to; ++j)
+                        most = std::max(most, c[static_cast<size_t>(j)]);
                     ASSERT_EQ(out[static_cast<size_t>(y)], most)
                         << n << " " << reach << " " << backwards << " " << y;
                 }

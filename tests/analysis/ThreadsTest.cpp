@@ -1,7 +1,5 @@
-// Distinct images on distinct threads: each thread loads, copies, rasters and filters its own
-// image while the others do the same; every thread gets what one thread alone gets. The analysis
-// of a gel gives the 1-thread result at every thread count (the moving filters are checked against
-// their literal loops at every count).
+// Each thread loads, copies, rasters and filters its own image while the others do too, and gets
+// what one thread alone gets; the analysis of a gel gives the 1-thread result at every thread count.
 #include "analysis/GelAnalysis.h"
 #include "analysis/ImageProcessing.h"
 #include "image/ImageTestKit.h"

@@ -1,5 +1,4 @@
-// The archive body of an image: bytes spelled by hand, what reading keeps, hostile archives,
-// round trips of each kind of scan.
+// The archive body of an image: bytes by hand, what reading keeps, hostile bodies, round trips.
 #include "ImageTestKit.h"
 #include "framework/ArchiveTestSupport.h"
 
@@ -41,18 +40,20 @@ Bytes storeImage(const DalvoImage& image) {
     return StoreBytes([&](CArchive& ar) { ar.WriteObject(&image); });
 }
 
-/// Brightness, contrast, gamma, the two limits and the palette (what the display block holds),
-/// or the tone mapping (what it does not).
+/// Reads a body straight into an existing image, as a host that reuses its object would.
+void readInto(DalvoImage& image, const Bytes& body, int schema) {
+    LoadBytes(body, [&](CArchive& ar) {
+        ar.SetObjectSchema(schema);
+        image.Serialize(ar);
+    });
+}
+
+/// The settings the display block holds or, with tones, the tone mapping, which it does not.
 std::vector<double> storedSettings(const fipWinImage& image, bool tones = false) {
     const std::vector<double> all = displaySettings(image);
     return tones ? std::vector<double>(all.begin() + 6, all.end())
                  : std::vector<double>(all.begin(), all.begin() + 6);
 }
-
-class PaletteProbe : public DalvoImage {
-public:
-    void setPaletteCode(int code) { paletteType = static_cast<enPalette>(code); }
-};
 
 } // namespace
 
@@ -99,7 +100,6 @@ TEST(DalvoImageArchive, ReadsHandBuiltBodiesOfBothSchemas) {
 }
 
 TEST(DalvoImageArchive, ReadingKeepsWhatTheArchiveDoesNotHold) {
-    // Read straight into an existing image, as a host that reuses its object would.
     ImageProbe image(FIT_UINT16, 8, 8, 16);
     image.SetHistoryRecording(0);
     image.SetPaletteState(7);
@@ -107,10 +107,7 @@ TEST(DalvoImageArchive, ReadingKeepsWhatTheArchiveDoesNotHold) {
     RasterImage* raster = image.getRasterImage();
     image.setModified(FALSE);
     const Bytes body = Body(kCropHistory, handWrittenTiff({{4, 3, 1, 8, ""}})) + Block(1);
-    LoadBytes(body, [&](CArchive& ar) {
-        ar.SetObjectSchema(1);
-        image.Serialize(ar);
-    });
+    readInto(image, body, 1);
     EXPECT_EQ(image.getWidth(), 4u);
     EXPECT_EQ(image.GetPreprocessStr().str(), L"{Crop}");
     EXPECT_EQ(image.GetHistoryRecording(), 0);
@@ -122,13 +119,9 @@ TEST(DalvoImageArchive, ReadingKeepsWhatTheArchiveDoesNotHold) {
     // Without a stored schema (Serialize called directly) nothing is read.
     EXPECT_EQ(LoadBytes(body, [&](CArchive& ar) { image.Serialize(ar); }), body.size());
 
-    // A new image read from the archive has the defaults of a new image, and no raster: the
-    // analysis code asks for one when it needs it.
+    // A new image read from the archive has a new image's defaults, and no raster until analysis asks.
     ImageProbe fresh;
-    LoadBytes(body, [&](CArchive& ar) {
-        ar.SetObjectSchema(1);
-        fresh.Serialize(ar);
-    });
+    readInto(fresh, body, 1);
     EXPECT_EQ(fresh.GetHistoryRecording(), 1);
     EXPECT_EQ(fresh.GetPaletteState(), 0);
     EXPECT_EQ(storedSettings(fresh, true), std::vector<double>({FITMO_DRAGO03, 0, 0, 1, 0}));
@@ -139,11 +132,10 @@ TEST(DalvoImageArchive, WritesTheBodyByteForByte) {
     DisplayProbe<DalvoImage> image(FIT_BITMAP, 10, 10, 8);
     fill(image);
     image.setOddSettings();
-    // Envelope, empty wide history, N, N bytes of TIFF, the block: 10, 20, 2.2, limits 12 and
-    // 200, palette 2 (tone mapping is not stored). FreeImage's LZW output is compared by what
-    // it decodes to, as its writer leaves a padding bit of the last code uninitialised.
-    const Bytes bytes = storeImage(image);
-    const Bytes block = Hx("0000000000002440 0000000000003440 9A99999999990140 0C000000 C8000000 02000000");
+    // Envelope, empty history, N, N bytes of TIFF, the block of 10, 20, 2.2, 12, 200 and palette 2. The
+    // LZW output is compared decoded: FreeImage's writer leaves a padding bit of its last code unset.
+    const Bytes bytes = storeImage(image),
+                block = Hx("0000000000002440 0000000000003440 9A99999999990140 0C000000 C8000000 02000000");
     ASSERT_GT(bytes.size(), kEnvelope1.size() + 8 + 36);
     const size_t n = bytes.size() - kEnvelope1.size() - 8 - 36;
     EXPECT_EQ(Hex(Bytes(bytes.begin(), bytes.begin() + kEnvelope1.size() + 12)),
@@ -155,17 +147,13 @@ TEST(DalvoImageArchive, WritesTheBodyByteForByte) {
     ASSERT_TRUE(decoded.loadFromMemory(stream));
     EXPECT_TRUE(samePixels(decoded, image));
 
-    // (The history's length forms are the framework's string format, checked with it.)
-
     // A palette code outside 0..5 is written as 0.
-    PaletteProbe odd;
-    odd.setSize(FIT_BITMAP, 2, 2, 8);
-    odd.setPaletteCode(9);
+    DalvoImage odd(FIT_BITMAP, 2, 2, 8);
+    odd.setPalette(enPalette(9));
     const Bytes oddBytes = storeImage(odd);
     EXPECT_EQ(Hex(Bytes(oddBytes.end() - 4, oddBytes.end())), "00 00 00 00");
 
-    // An empty image, and a 16-bit 565 bitmap that FreeImage's TIFF writer would store without
-    // its pixels: the history is written, then genericException.
+    // Empty, or 565 (FreeImage's TIFF writer would leave the pixels out): history, then genericException.
     DalvoImage empty, rgb565;
     rgb565.setSize(FIT_BITMAP, 4, 4, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK, FI16_565_BLUE_MASK);
     for (DalvoImage* refused : {&empty, &rgb565}) {
@@ -180,7 +168,8 @@ TEST(DalvoImageArchive, WritesTheBodyByteForByte) {
 
 TEST(DalvoImageArchive, HostileBodiesRaiseTheirCause) {
     const Bytes tiff = handWrittenTiff({{4, 3, 1, 8, ""}});
-    const Bytes whole = kEnvelope1 + Body(kCropHistory, tiff) + Block(0);
+    const auto stored = [](const Bytes& image) { return kEnvelope1 + Body(kCropHistory, image) + Block(0); };
+    const Bytes whole = stored(tiff);
     const struct {
         const char* what;
         Bytes bytes;
@@ -191,11 +180,9 @@ TEST(DalvoImageArchive, HostileBodiesRaiseTheirCause) {
         {"count past the end", kEnvelope1 + kCropHistory + Le32(tiff.size() + 1) + tiff,
          CArchiveException::endOfFile},
         {"count of 4 GB", kEnvelope1 + kCropHistory + Hx("F0FFFFFF") + tiff, CArchiveException::endOfFile},
-        {"no image bytes", kEnvelope1 + Body(kCropHistory, {}) + Block(0),
-         CArchiveException::genericException},
-        {"bytes no format takes", kEnvelope1 + Body(kCropHistory, Hx("'not an image'")) + Block(0),
-         CArchiveException::genericException},
-        {"TIFF cut short", kEnvelope1 + Body(kCropHistory, Bytes(tiff.begin(), tiff.begin() + 40)) + Block(0),
+        {"no image bytes", stored({}), CArchiveException::genericException},
+        {"bytes no format takes", stored(Hx("'not an image'")), CArchiveException::genericException},
+        {"TIFF cut short", stored(Bytes(tiff.begin(), tiff.begin() + 40)),
          CArchiveException::genericException},
         {"block cut short", Bytes(whole.begin(), whole.end() - 16), CArchiveException::endOfFile},
         {"schema of a newer writer", Hx(Cls(2, "DalvoImage")) + Body(kCropHistory, tiff) + Block(0),
@@ -206,13 +193,8 @@ TEST(DalvoImageArchive, HostileBodiesRaiseTheirCause) {
 
     // Undecodable bytes leave the image empty, and the old bitmap is gone.
     DalvoImage image(FIT_BITMAP, 4, 4, 8);
-    const int cause = ArchiveCause([&] {
-        LoadBytes(Body(kCropHistory, Hx("'not an image'")), [&](CArchive& ar) {
-            ar.SetObjectSchema(0);
-            image.Serialize(ar);
-        });
-    });
-    EXPECT_EQ(cause, CArchiveException::genericException);
+    EXPECT_EQ(ArchiveCause([&] { readInto(image, Body(kCropHistory, Hx("'not an image'")), 0); }),
+              CArchiveException::genericException);
     EXPECT_FALSE(image.isValid());
 }
 
@@ -220,8 +202,7 @@ TEST(DalvoImageArchive, ByteCountIsCheckedBeforeAnythingIsAllocated) {
 #ifdef KESTRO_UNDER_ASAN
     GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
 #else
-    // In a child process with 256 MB more address space than it uses: allocating the 4 GB that
-    // the count claims would raise CMemoryException instead of endOfFile.
+    // In a child with 256 MB to spare, allocating the 4 GB claimed would raise CMemoryException.
     auto child = [] {
         const Bytes bytes = kEnvelope1 + kCropHistory + Hx("F0FFFFFF") + Block(0);
         if (!capAddressSpace(256ull << 20)) _exit(11);
@@ -253,8 +234,7 @@ TEST(DalvoImageArchive, EveryKindOfScanComesBackWithItsHistory) {
         image.SetPreprocessStr(CString(history));
         image.setOddSettings();
         std::unique_ptr<DalvoImage> back = readImage(storeImage(image));
-        ASSERT_TRUE(back);
-        ASSERT_TRUE(back->isValid());
+        ASSERT_TRUE(back && back->isValid());
         EXPECT_EQ(back->getBitsPerPixel(), bpp);
         EXPECT_TRUE(samePixels(*back, image));
         EXPECT_EQ(back->GetPreprocessStr().str(), history);

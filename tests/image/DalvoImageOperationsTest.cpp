@@ -10,6 +10,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <tuple>
 
 using rastertest::pictureRow;
 
@@ -94,11 +95,13 @@ TEST(ImageOperations, EveryCommandMatchesItsRowOfResultEntryFlag) {
 }
 
 TEST(ImageOperations, ToneTablesMatchTheLiteralFormulaForEveryValue) {
-    // Hand-computed values: {centred, percent, value, result}.
+    // Hand-computed values of the formula the tables then match: {centred, percent, value, result}.
     const int anchors[][4] = {{1, 100, 16384, 0},     {1, 100, 32768, 32768}, {1, 100, 40000, 47232},
                               {1, 100, 49152, 65535}, {1, -100, 0, 32768},    {1, -100, 65535, 32768},
                               {0, 100, 1000, 2000},   {0, 100, 40000, 65535}, {0, -50, 1, 1},
                               {0, -50, 3, 2},         {0, -100, 65535, 0}};
+    for (const auto& a : anchors)
+        EXPECT_EQ(literalTone(a[2], a[1], a[0] != 0), a[3]) << a[0] << " " << a[1] << " @" << a[2];
     testsupport::atEveryThreadCount([&] {
         for (const bool centred : {true, false}) {
             for (const int percent : {-100, -50, -1, 0, 1, 37, 100, 250}) {
@@ -114,40 +117,30 @@ TEST(ImageOperations, ToneTablesMatchTheLiteralFormulaForEveryValue) {
                 for (int v = 0; v < 65536; ++v)
                     wrong += pixel(v) != literalTone(v, percent, centred);
                 EXPECT_EQ(wrong, 0);
-                for (const auto& a : anchors)
-                    if (a[0] == centred && a[1] == percent) {
-                        EXPECT_EQ(pixel(a[2]), a[3]) << a[2];
-                    }
             }
         }
     });
 }
 
 TEST(ImageOperations, MedianIsOpenCVsMedianOfTheImagesMatrix) {
-    // Wide rows make the filter work in several strips of rows.
-    const struct {
-        int matrixType;
-        double low, high;
-        std::vector<int> sizes;
-    } cases[] = {{CV_8UC1, 0, 256, {1, 3, 5, 7}},
-                 {CV_8UC3, 0, 256, {3, 5}},
-                 {CV_16UC1, 0, 65536, {1, 3, 5}},
-                 {CV_16SC1, -32768, 32768, {3, 5}},
-                 {CV_32FC1, -1, 1, {3, 5}}};
+    const std::tuple<int, double, double, std::vector<int>> cases[] = {{CV_8UC1, 0, 256, {1, 3, 5, 7}},
+                                                                       {CV_8UC3, 0, 256, {3, 5}},
+                                                                       {CV_16UC1, 0, 65536, {1, 3, 5}},
+                                                                       {CV_16SC1, -32768, 32768, {3, 5}},
+                                                                       {CV_32FC1, -1, 1, {3, 5}}};
     cv::RNG rng(12);
-    // Rows of one and two pixels have both ends in one window; narrow tall images take several
-    // strips of rows a band; at every thread count.
+    // Wide rows and narrow tall images take several strips of rows; short rows have both ends in a window.
     testsupport::atEveryThreadCount([&] {
         for (const cv::Size shape :
              {cv::Size(4099, 203), cv::Size(1, 3), cv::Size(2, 1), cv::Size(3, 2), cv::Size(1024, 2600)})
-            for (const auto& c : cases) {
-                cv::Mat source(shape, c.matrixType);
-                rng.fill(source, cv::RNG::UNIFORM, cv::Scalar::all(c.low), cv::Scalar::all(c.high));
-                if (c.matrixType == CV_32FC1 && shape.height > 71)
+            for (const auto& [matrixType, low, high, sizes] : cases) {
+                cv::Mat source(shape, matrixType);
+                rng.fill(source, cv::RNG::UNIFORM, cv::Scalar::all(low), cv::Scalar::all(high));
+                if (matrixType == CV_32FC1 && shape.height > 71)
                     source.at<float>(70, 9) = NAN, source.at<float>(71, 9) = -0.0f;
-                for (const int size : c.sizes) {
+                for (const int size : sizes) {
                     SCOPED_TRACE(testing::Message()
-                                 << "type " << c.matrixType << " size " << size << " " << shape);
+                                 << "type " << matrixType << " size " << size << " " << shape);
                     DalvoImage image;
                     ASSERT_EQ(image.copyFromOpenCV(source), 1);
                     cv::Mat expected, result;
@@ -163,9 +156,7 @@ TEST(ImageOperations, MedianIsOpenCVsMedianOfTheImagesMatrix) {
     });
 }
 
-// The filtered image is the bitmap the matrix bridge copies back: an inverted palette and all
-// else a bitmap carries besides its pixels give way to FreeImage's defaults, as a copy filtered
-// the literal way shows.
+// The filtered image is the bridge's bitmap: an inverted palette and all but the pixels get the defaults.
 TEST(ImageOperations, MedianLeavesTheBridgesBitmap) {
     for (const unsigned bpp : {8u, 24u})
         for (const int size : {3, 5}) {
@@ -189,20 +180,16 @@ TEST(ImageOperations, MedianLeavesTheBridgesBitmap) {
 }
 
 TEST(ImageOperations, MedianRefusedByOpenCVChangesNothing) {
-    const struct {
-        FREE_IMAGE_TYPE type;
-        unsigned bpp;
-        int size;
-    } cases[] = {
+    const std::tuple<FREE_IMAGE_TYPE, unsigned, int> cases[] = {
         {FIT_UINT16, 16, 7}, {FIT_BITMAP, 8, 4}, {FIT_BITMAP, 8, 0}, {FIT_BITMAP, 32, 3}, {FIT_BITMAP, 0, 3}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.bpp << " bits, size " << c.size);
-        DalvoImage image(c.type, 9, 7, c.bpp);
-        if (c.bpp) imagetest::fill(image);
+    for (const auto& [type, bpp, size] : cases) {
+        SCOPED_TRACE(testing::Message() << bpp << " bits, size " << size);
+        DalvoImage image(type, 9, 7, bpp);
+        if (bpp) imagetest::fill(image);
         DalvoImage before(image);
         image.SetPreprocessStr(L"{before}");
         image.setModified(FALSE);
-        EXPECT_THROW(image.Median(c.size), cv::Exception);
+        EXPECT_THROW(image.Median(size), cv::Exception);
         EXPECT_TRUE(imagetest::samePixels(image, before));
         EXPECT_EQ(image.GetPreprocessStr(), CString(L"{before}"));
         EXPECT_FALSE(image.isModified());

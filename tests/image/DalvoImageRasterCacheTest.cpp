@@ -1,5 +1,4 @@
-// DalvoImage: the raster cache with its wait cursor, the raster check of loading, information
-// lines and pixel readout, on hand-made bitmaps and on real scans.
+// DalvoImage: the raster cache and its wait cursor, the raster check of loading, information, readout.
 #include "ImageTestKit.h"
 
 #include "support/WaitCursorCount.h"
@@ -7,6 +6,7 @@
 #include "raster/RasterImageRGB.h"
 
 #include <filesystem>
+#include <tuple>
 
 using namespace imagetest;
 
@@ -26,10 +26,6 @@ Kind expectedKind(FIBITMAP* dib) {
     if (type == FIT_UINT16 || (type == FIT_BITMAP && FreeImage_GetBPP(dib) == 8)) return Kind::Gray;
     const FREE_IMAGE_COLOR_TYPE c = FreeImage_GetColorType(dib);
     return type == FIT_BITMAP && (c == FIC_RGB || c == FIC_RGBALPHA) ? Kind::Colour : Kind::None;
-}
-
-int grayAt(RasterImage* raster, int x, int y) {
-    return static_cast<RasterImageGS16*>(raster)->getPixel(x, y);
 }
 
 std::string readout(DalvoImage& image, int x, int y) {
@@ -53,24 +49,20 @@ BOOL createFromFile(DalvoImage& image, const std::string& path) {
 } // namespace
 
 TEST(DalvoImageRasterCache, BuiltUnderTheWaitCursorOnceOrEachTimeItFails) {
-    const struct {
-        FREE_IMAGE_TYPE type;
-        unsigned bpp;
-        Kind kind;
-    } cases[] = {{FIT_UINT16, 16, Kind::Gray},   {FIT_BITMAP, 8, Kind::Gray},
-                 {FIT_BITMAP, 16, Kind::Colour}, {FIT_BITMAP, 24, Kind::Colour},
-                 {FIT_BITMAP, 32, Kind::Colour}, {FIT_BITMAP, 1, Kind::None},
-                 {FIT_BITMAP, 4, Kind::None},    {FIT_FLOAT, 32, Kind::None},
-                 {FIT_RGB16, 48, Kind::None},    {FIT_INT16, 16, Kind::None}};
+    const std::tuple<FREE_IMAGE_TYPE, unsigned, Kind> cases[] = {
+        {FIT_UINT16, 16, Kind::Gray},   {FIT_BITMAP, 8, Kind::Gray},    {FIT_BITMAP, 16, Kind::Colour},
+        {FIT_BITMAP, 24, Kind::Colour}, {FIT_BITMAP, 32, Kind::Colour}, {FIT_BITMAP, 1, Kind::None},
+        {FIT_BITMAP, 4, Kind::None},    {FIT_FLOAT, 32, Kind::None},    {FIT_RGB16, 48, Kind::None},
+        {FIT_INT16, 16, Kind::None}};
     ImageProbe images[std::size(cases)], empty, cmyk(FIT_BITMAP, 5, 4, 32), headerOnly;
     std::vector<std::pair<ImageProbe*, Kind>> all = {
         {&empty, Kind::None}, {&cmyk, Kind::None}, {&headerOnly, Kind::None}};
     for (size_t i = 0; i < std::size(cases); ++i) {
-        makePatterned(images[i], cases[i].type, cases[i].bpp);
-        all.push_back({&images[i], cases[i].kind});
+        const auto& [type, bpp, kind] = cases[i];
+        makePatterned(images[i], type, bpp);
+        all.push_back({&images[i], kind});
     }
-    // A 32-bit bitmap flagged as CMYK is a colour image of another colour type; a header-only
-    // bitmap has no scan lines to copy.
+    // A 32-bit bitmap flagged CMYK is of another colour type; a header-only one has no scan lines.
     FreeImage_GetICCProfile(cmyk)->flags |= FIICC_COLOR_IS_CMYK;
     ASSERT_EQ(FreeImage_GetColorType(cmyk), FIC_CMYK);
     static_cast<fipImage&>(headerOnly) =
@@ -92,8 +84,7 @@ TEST(DalvoImageRasterCache, WaitCursorGoesOffWhenTheRasterCannotBeAllocated) {
 #ifdef KESTRO_UNDER_ASAN
     GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
 #else
-    // In a child process: the bitmap is allocated, then the address space is capped so that
-    // the raster (twice the bitmap's bytes) does not fit any more.
+    // In a child process the bitmap fits, and then the capped address space has no room for the raster.
     auto child = [] {
         ImageProbe image(FIT_UINT16, 4096, 4096, 16);
         if (!image.isValid() || !capAddressSpace(16ull << 20)) _exit(10);
@@ -110,25 +101,21 @@ TEST(DalvoImageRasterCache, WaitCursorGoesOffWhenTheRasterCannotBeAllocated) {
 }
 
 TEST(DalvoImageRasterCache, LoadingAFileEndsWithTheRasterCheck) {
-    const struct {
-        FREE_IMAGE_TYPE type;
-        unsigned bpp;
-        const char* name;
-        Kind kind;
-    } cases[] = {{FIT_BITMAP, 1, "cache-1bit.png", Kind::None},
-                 {FIT_BITMAP, 8, "cache-8bit.tif", Kind::Gray},
-                 {FIT_UINT16, 16, "cache-16bit.tif", Kind::Gray},
-                 {FIT_BITMAP, 24, "cache-24bit.png", Kind::Colour}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    const std::tuple<FREE_IMAGE_TYPE, unsigned, const char*, Kind> cases[] = {
+        {FIT_BITMAP, 1, "cache-1bit.png", Kind::None},
+        {FIT_BITMAP, 8, "cache-8bit.tif", Kind::Gray},
+        {FIT_UINT16, 16, "cache-16bit.tif", Kind::Gray},
+        {FIT_BITMAP, 24, "cache-24bit.png", Kind::Colour}};
+    for (const auto& [type, bpp, name, kind] : cases) {
+        SCOPED_TRACE(name);
         fipImage file;
-        makePatterned(file, c.type, c.bpp);
-        const std::string path = saved(file, c.name);
+        makePatterned(file, type, bpp);
+        const std::string path = saved(file, name);
         ImageProbe image, fromMemory;
         testsupport::WaitCursorCount watch;
-        EXPECT_EQ(createFromFile(image, path), c.kind != Kind::None);
-        EXPECT_EQ(image.getBitsPerPixel(), c.bpp); // the bitmap stays also when the check fails
-        EXPECT_EQ(kindOf(image.cache()), c.kind);
+        EXPECT_EQ(createFromFile(image, path), kind != Kind::None);
+        EXPECT_EQ(image.getBitsPerPixel(), bpp); // the bitmap stays also when the check fails
+        EXPECT_EQ(kindOf(image.cache()), kind);
         EXPECT_EQ(watch.state(), "1 on, balanced");
         // From memory: the same bytes load without building a raster.
         std::vector<BYTE> bytes = readBytes(path);
@@ -146,22 +133,20 @@ TEST(DalvoImageRasterCache, LoadingAFileEndsWithTheRasterCheck) {
 TEST(DalvoImageInfo, FourLinesAppendedInOrder) {
     // 40 header + 256 * 4 palette + 1024 * 768 pixels = 787432 bytes = 0.75095 MB; 16 bits at
     // 3001 pixels make 6002 bytes, filled to 6004 a row: 40 + 6004 * 2000 = 12008040 = 11.45176 MB.
-    struct {
-        DalvoImage image;
-        const char* expected;
-    } cases[] = {{DalvoImage(FIT_BITMAP, 1024, 768, 8),
-                  "Width (pixels)|1024;Height (pixels)|768;Bits Per Pixel|8;Image Size (MB)|0.751"},
-                 {DalvoImage(FIT_UINT16, 3001, 2000, 16),
-                  "Width (pixels)|3001;Height (pixels)|2000;Bits Per Pixel|16;Image Size (MB)|11.452"},
-                 {DalvoImage(), "Width (pixels)|0;Height (pixels)|0;Bits Per Pixel|0;Image Size (MB)|0.000"}};
-    for (auto& c : cases) {
+    std::pair<DalvoImage, const char*> cases[] = {
+        {DalvoImage(FIT_BITMAP, 1024, 768, 8),
+         "Width (pixels)|1024;Height (pixels)|768;Bits Per Pixel|8;Image Size (MB)|0.751"},
+        {DalvoImage(FIT_UINT16, 3001, 2000, 16),
+         "Width (pixels)|3001;Height (pixels)|2000;Bits Per Pixel|16;Image Size (MB)|11.452"},
+        {DalvoImage(), "Width (pixels)|0;Height (pixels)|0;Bits Per Pixel|0;Image Size (MB)|0.000"}};
+    for (auto& [image, expected] : cases) {
         CStringArray lines;
         lines.Add(L"Name|gel 7");
-        c.image.getImageInfo(lines);
+        image.getImageInfo(lines);
         std::string joined;
         for (int i = 0; i < lines.GetSize(); ++i)
             joined += lines[i].ToUtf8() + ";";
-        EXPECT_EQ(joined, std::string("Name|gel 7;") + c.expected + ";");
+        EXPECT_EQ(joined, std::string("Name|gel 7;") + expected + ";");
     }
 }
 
@@ -189,7 +174,8 @@ TEST(DalvoImageReadout, RowsCountFromTheTopOtherFormatsLeaveTheText) {
 }
 
 TEST(DalvoImageRealScans, EveryScanHoldsTheRasterOfWhatFreeImageReads) {
-    if (!gelsPresent()) GTEST_SKIP() << "no real scans at " << gel("") << " (set KESTRO_SHARED_DIR)";
+    if (!exists(gel("SOURCES.md")))
+        GTEST_SKIP() << "no real scans at " << gel("") << " (set KESTRO_SHARED_DIR)";
     int seen = 0;
     for (const auto& entry : std::filesystem::directory_iterator(gel(""))) {
         if (entry.path().extension() == ".md") continue;
@@ -200,8 +186,8 @@ TEST(DalvoImageRealScans, EveryScanHoldsTheRasterOfWhatFreeImageReads) {
         FIBITMAP* dib = image;
         const Kind kind = expectedKind(dib);
         ASSERT_EQ(kindOf(image.cache()), kind);
-        // The raster holds, upright, what FreeImage reads (the readout formats what it holds), and
-        // a grey raster's range is that of the samples.
+        const auto* gray = kind == Kind::Gray ? static_cast<RasterImageGS16*>(image.cache()) : nullptr;
+        // The raster holds, upright, what FreeImage reads, and a grey raster's range is the samples'.
         const int w = int(image.getWidth()), h = int(image.getHeight());
         const bool wide = image.getImageType() == FIT_UINT16;
         int mismatches = 0, low = 65535, high = 0;
@@ -210,16 +196,15 @@ TEST(DalvoImageRealScans, EveryScanHoldsTheRasterOfWhatFreeImageReads) {
                 const BYTE* bits = FreeImage_GetScanLine(dib, h - 1 - y);
                 const int v = wide ? reinterpret_cast<const WORD*>(bits)[x] : bits[x];
                 RGBQUAD q{};
-                if (kind == Kind::Gray) mismatches += grayAt(image.cache(), x, y) != v;
-                if (kind == Kind::Gray) low = std::min(low, v), high = std::max(high, v);
+                if (gray) mismatches += gray->getPixel(x, y) != v;
+                if (gray) low = std::min(low, v), high = std::max(high, v);
                 if (kind == Kind::Colour && FreeImage_GetPixelColor(dib, x, h - 1 - y, &q))
                     mismatches +=
                         std::memcmp(static_cast<RasterImageRGB*>(image.cache())->getPixel(x, y), &q, 4) != 0;
             }
         EXPECT_EQ(mismatches, 0);
-        if (kind == Kind::Gray) {
-            const auto* raster = static_cast<RasterImageGS16*>(image.cache());
-            EXPECT_EQ(std::make_pair(raster->minValue, raster->maxValue), std::make_pair(low, high));
+        if (gray) {
+            EXPECT_EQ(std::make_pair(gray->minValue, gray->maxValue), std::make_pair(low, high));
         }
     }
     EXPECT_EQ(seen, 19);

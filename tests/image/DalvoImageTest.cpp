@@ -4,21 +4,11 @@
 #include "raster/RasterImage.h"
 #include "TestTables.h"
 
+#include <tuple>
+
 using namespace imagetest;
 
-namespace {
-
 const char* const kNonAsciiName = "Gel \xCE\xA9 \xC3\xA4 2026.tif"; // "Gel Ω ä 2026.tif" in UTF-8
-
-// A small 16-bit gel-like image: dark background, one bright band.
-void makeBlot(fipImage& image) {
-    makePatterned(image, FIT_UINT16, 16, 21, 9);
-    WORD* line = reinterpret_cast<WORD*>(image.getScanLine(4));
-    for (unsigned x = 3; x < 18; ++x)
-        line[x] = 60000;
-}
-
-} // namespace
 
 TEST(DalvoImage, APaletteArgumentReplacesTheRamp) {
     RGBQUAD palette[16] = {};
@@ -84,8 +74,7 @@ TEST(DalvoImage, CopiesCarryHistoryFlagsSettingsButNoRasterOrDisplayBitmap) {
     EXPECT_EQ(target.GetPreprocessStr(), CString(L"{Crop}"));
 }
 
-// ...and turns recording back on; SetPreprocessStr replaces the text as given (no braces added)
-// and leaves the flag alone.
+// ...and turns recording on again; SetPreprocessStr sets the text as given and leaves the flag alone.
 TEST(DalvoImageHistory, RecordingOffSkipsExactlyTheNextEntry) {
     DalvoImage image;
     image.SetHistoryRecording(0);
@@ -109,28 +98,21 @@ TEST(DalvoImageFileTypes, ANameIsTypedByTheExtensionTableOnly) {
 }
 
 TEST(DalvoImageFileTypes, AnOpenFileIsTypedBySignature) {
-    fipImage blot;
-    makeBlot(blot);
-    const std::string pngNamedTif = scratch("filetype-png-named.tif"),
-                      junkNamedTif = scratch("filetype-junk.tif");
-    const std::string nonAscii = scratch(kNonAsciiName);
-    writeBytes(pngNamedTif, encoded(fipImage(FIT_BITMAP, 4, 4, 8), FIF_PNG));
-    writeBytes(junkNamedTif, {'n', 'o', 'p', 'e'});
-    ASSERT_TRUE(blot.save(nonAscii.c_str()));
-    const std::pair<std::string, FREE_IMAGE_FORMAT> files[] = {
-        {pngNamedTif, FIF_PNG},
-        {junkNamedTif, FIF_UNKNOWN}, // no fallback to ".tif"
-        {nonAscii, FIF_TIFF}};
-    for (const auto& [path, fif] : files) {
-        CFile file(wide(path), CFile::modeRead);
-        EXPECT_EQ(DalvoImage::GetFileType(&file), fif) << path;
+    const std::tuple<std::string, std::vector<BYTE>, FREE_IMAGE_FORMAT> files[] = {
+        {"filetype-png-named.tif", encoded(fipImage(FIT_BITMAP, 4, 4, 8), FIF_PNG), FIF_PNG},
+        {"filetype-junk.tif", {'n', 'o', 'p', 'e'}, FIF_UNKNOWN}, // no fallback to ".tif"
+        {kNonAsciiName, encoded(fipImage(FIT_UINT16, 4, 4, 16), FIF_TIFF), FIF_TIFF}};
+    for (const auto& [name, bytes, fif] : files) {
+        writeBytes(scratch(name), bytes);
+        CFile file(wide(scratch(name)), CFile::modeRead);
+        EXPECT_EQ(DalvoImage::GetFileType(&file), fif) << name;
     }
     EXPECT_EQ(DalvoImage::GetFileType(static_cast<CFile*>(nullptr)), FIF_UNKNOWN);
 }
 
 TEST(DalvoImageLoading, LoadsTouchTheBitmapOnly) {
     fipImage blot;
-    makeBlot(blot);
+    makePatterned(blot, FIT_UINT16, 16);
     const std::string path = scratch(kNonAsciiName);
     ASSERT_TRUE(blot.save(path.c_str()));
     // A load replaces the bitmap only: history, palette state and display settings stay.
@@ -145,8 +127,7 @@ TEST(DalvoImageLoading, LoadsTouchTheBitmapOnly) {
     EXPECT_EQ(image.GetPaletteState(), 3);
     EXPECT_EQ(displaySettings(image), kOddSettings);
 
-    // No format FreeImage reads, or no file or bytes: the image stays as it was (a junk file takes
-    // fipImage's path, checked with it).
+    // No format FreeImage reads, or no file or bytes: the image stays (junk files take fipImage's path).
     BYTE bytes[] = {'J', 'U', 'N', 'K', 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
     image.setModified(FALSE);
     FIBITMAP* before = image;
@@ -155,8 +136,7 @@ TEST(DalvoImageLoading, LoadsTouchTheBitmapOnly) {
               std::vector<BOOL>(4, FALSE));
     EXPECT_EQ(bitmapState(image, before), "kept, unmodified");
 
-    // From memory: the bytes stay the caller's; a truncated file has a signature but no pixels,
-    // and the image ends up empty with its history.
+    // From memory the bytes stay the caller's; a truncated file leaves the image empty with its history.
     std::vector<BYTE> png = encoded(blot, FIF_PNG);
     const std::vector<BYTE> untouched = png;
     DalvoImage other;
@@ -169,11 +149,11 @@ TEST(DalvoImageLoading, LoadsTouchTheBitmapOnly) {
 }
 
 TEST(DalvoImageSaving, AWideNameIsWrittenUnderItsUtf8Spelling) {
-    DalvoImage image, back;
-    makeBlot(image);
+    DalvoImage image;
+    fipImage back;
+    makePatterned(image, FIT_UINT16, 16);
     const std::string nonAscii = scratch(std::string("saving ") + kNonAsciiName);
     EXPECT_TRUE(image.save(wide(nonAscii)));
-    CFile file(wide(nonAscii), CFile::modeRead);
-    ASSERT_TRUE(back.CreateFromFile(&file));
+    ASSERT_TRUE(back.load(nonAscii.c_str()));
     EXPECT_TRUE(samePixels(back, image));
 }

@@ -1,5 +1,4 @@
-// Memory DIBs for the exchange tests and the seeds of the DIB reader's fuzz target: a patterned
-// image of every depth, and hostile blocks derived from them with the verdict the reader owes.
+// Memory DIBs for the exchange tests and the DIB reader's fuzz seeds: every depth, and hostile blocks.
 #pragma once
 
 #include "image/fipWinImage.h"

@@ -1,5 +1,4 @@
-// Small helpers shared by the image tests: scratch files, real scans, patterned bitmaps, display
-// settings, and a minimal TIFF writer for files that FreeImage's own writer cannot produce.
+// Helpers of the image tests: scratch files, real scans, patterned bitmaps, display settings, TIFFs by hand.
 #pragma once
 
 #include "image/DalvoImage.h"
@@ -38,9 +37,6 @@ inline bool exists(const std::string& path) {
 }
 inline std::string gel(const std::string& name) {
     return std::string(KESTRO_SHARED_DIR) + "/gels/" + name;
-}
-inline bool gelsPresent() {
-    return exists(gel("SOURCES.md"));
 }
 
 /// For a child process: caps its address space at what it uses now and extra bytes more.
@@ -103,8 +99,7 @@ inline void fill(fipImage& image) {
     }
 }
 
-/// A new bitmap filled with pattern(). Palettised depths get a grey ramp spread over 0..255
-/// instead of setSize's index ramp, so that every index shows its own colour.
+/// A new bitmap filled with pattern(); a palette gets a grey ramp over 0..255, each index its own colour.
 inline void makePatterned(fipImage& image, FREE_IMAGE_TYPE type, unsigned bpp, unsigned w = 13,
                           unsigned h = 7) {
     ASSERT_TRUE(image.setSize(type, w, h, bpp));
@@ -128,8 +123,7 @@ inline unsigned shownColor(fipImage& image, unsigned x, unsigned y) {
     return alpha << 24 | unsigned(c.rgbRed) << 16 | unsigned(c.rgbGreen) << 8 | c.rgbBlue;
 }
 
-/// Same size and type and, pixel for pixel, the same shown colour (standard bitmaps; alpha when
-/// both have it) or the same sample bytes (all other types).
+/// Same size and type and, per pixel, the shown colour (alpha if both have it) or, beyond bitmaps, bytes.
 inline ::testing::AssertionResult samePixels(fipImage& a, fipImage& b) {
     if (a.getWidth() != b.getWidth() || a.getHeight() != b.getHeight() ||
         a.getImageType() != b.getImageType()) {
@@ -150,8 +144,7 @@ inline ::testing::AssertionResult samePixels(fipImage& a, fipImage& b) {
     return ::testing::AssertionSuccess();
 }
 
-/// Type, depth, size, masks, palette and the pixel bytes of every scan line: what a lossless
-/// copy must keep (and quicker than comparing shown colours on large scans).
+/// Type, depth, size, masks, palette and every scan line's pixel bytes: what a lossless copy keeps.
 inline ::testing::AssertionResult sameBitmap(FIBITMAP* a, FIBITMAP* b) {
     const unsigned shape[][2] = {{FreeImage_GetImageType(a), FreeImage_GetImageType(b)},
                                  {FreeImage_GetBPP(a), FreeImage_GetBPP(b)},
@@ -172,10 +165,8 @@ inline ::testing::AssertionResult sameBitmap(FIBITMAP* a, FIBITMAP* b) {
     return ::testing::AssertionSuccess();
 }
 
-/// Gives the bitmap everything a bitmap can carry besides its pixels, each unlike FreeImage's
-/// default: a resolution, transparency, a background colour, a colour profile, metadata of two
-/// models (one of them the animation model, which copies leave out), a thumbnail, and nonzero
-/// bytes after each row's pixels.
+/// Gives the bitmap all but pixels, each unlike the default: resolution, transparency, background, profile,
+/// thumbnail, bytes past each row, metadata of two models (one the animation model, which copies drop).
 inline void dress(FIBITMAP* dib) {
     FreeImage_SetDotsPerMeterX(dib, 23622);
     FreeImage_SetDotsPerMeterY(dib, 11811);
@@ -241,16 +232,14 @@ inline ::testing::AssertionResult sameWholeBitmap(FIBITMAP* a, FIBITMAP* b) {
     return ::testing::AssertionSuccess();
 }
 
-/// One image directory of a hand-written TIFF: 1 (gray) or 3 (RGB) samples of the given bits;
-/// an empty make leaves the Make tag out.
+/// One directory of a hand-written TIFF: 1 (gray) or 3 (RGB) samples of those bits; no make, no Make tag.
 struct TiffDirectory {
     unsigned width, height, samples, bits;
     std::string make;
 };
 
-/// A little-endian TIFF with the directories chained in order, each uncompressed in one strip
-/// whose byte i holds i * 7. FreeImage's writer cannot add a Make tag to the main directory,
-/// which is what makes its camera-raw plugin claim a TIFF, so the test files are written by hand.
+/// A little-endian TIFF of chained directories, each uncompressed in one strip whose byte i is i * 7. By
+/// hand, as FreeImage's writer cannot put in the main directory the Make tag that makes camera raw claim it.
 inline std::vector<BYTE> handWrittenTiff(const std::vector<TiffDirectory>& dirs) {
     std::vector<BYTE> out = {'I', 'I', 42, 0, 0, 0, 0, 0};
     auto put = [&out](size_t at, unsigned v, unsigned bytes) {

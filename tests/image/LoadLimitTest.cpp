@@ -1,5 +1,4 @@
-// Untrusted files: a header that claims a huge image is refused before its pixels are allocated; a
-// load that decodes with damage says so, and the decoders' words reach the caller's handler only.
+// Untrusted files: huge claimed images refused before their pixels; damaged loads and decoders' words.
 #include "ImageTestKit.h"
 #include "framework/ArchiveTestSupport.h"
 #include "image/Messages.h"
@@ -8,7 +7,6 @@
 #include "TestTables.h"
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -32,13 +30,9 @@ Bytes headerOfRow(const std::string& row, std::string& name) {
 }
 
 std::string g_message;
-void keepMessage(FREE_IMAGE_FORMAT, const char* message) {
-    g_message = message;
-}
 
-// Runs one load in a child process and reads its peak memory afterwards: what it takes beyond
-// the resident pages it starts with (the parent's, large in a sanitized run). Its time is the CPU
-// time it took: on a loaded machine the wait for a core is no part of the load.
+// One load in a child process: its peak memory beyond the parent's resident pages (large when
+// sanitized), and its CPU time, as on a loaded machine the wait for a core is no part of the load.
 struct Bounded {
     int exit = -1;
     long peakKiB = 0;
@@ -61,8 +55,7 @@ Bounded inChild(const std::function<int()>& load) {
     return b;
 }
 
-// The bytes as the image of an image archive: the class, an empty history, the stored file, the
-// display block.
+// The bytes as the image of an image archive: class, empty history, the stored file, display block.
 Bytes inArchive(const Bytes& file) {
     return Hx(Cls(1, "DalvoImage") + "FF FEFF 00") + Le32(file.size()) + file + Bytes(36, 0);
 }
@@ -95,19 +88,17 @@ int refusedFromArchive(const Bytes& bytes, const std::function<void(CArchive&)>&
 TEST(LoadLimit, HeadersClaimingHugeImagesAreRefusedBeforeTheirPixels) {
     const std::vector<std::string> rows = TableRows("image/data/hostile-headers.txt");
     ASSERT_EQ(rows.size(), 50u);
-    const std::string dir = std::string(KESTRO_TEST_TMP) + "/hostile";
-    std::filesystem::create_directories(dir);
     for (const std::string& row : rows) {
         std::string name;
         const Bytes claim = headerOfRow(row, name);
         SCOPED_TRACE(name);
-        const std::string path = dir + "/" + name;
+        const std::string path = scratch("hostile-" + name);
         writeBytes(path, claim);
         const Bytes archive = inArchive(claim), document = inDocument(claim);
         ASSERT_FALSE(document.empty());
         const std::function<int()> loads[] = {
             [&] {
-                FreeImage_SetOutputMessage(keepMessage);
+                FreeImage_SetOutputMessage([](FREE_IMAGE_FORMAT, const char* text) { g_message = text; });
                 DalvoImage image(FIT_BITMAP, 3, 3, 8);
                 const BOOL loaded = image.load(path.c_str());
                 const bool refused = g_message.find("load limit") != std::string::npos ||
@@ -170,12 +161,11 @@ TEST(LoadLimit, TheCallersLimitCountsTheRasterToo) {
     Bytes png = encoded(fipImage(FIT_UINT16, 100, 50, 16), FIF_PNG);
     const unsigned long long footprint = 100 * 50 * 2 + 100 * 50 * 4;
     DalvoImage image(FIT_BITMAP, 3, 3, 8);
-    fipImage::setLoadMemoryLimit(footprint - 1);
-    EXPECT_FALSE(image.Load(png.data(), static_cast<DWORD>(png.size())));
-    EXPECT_EQ(image.getWidth(), 3u);
-    fipImage::setLoadMemoryLimit(footprint);
-    EXPECT_TRUE(image.Load(png.data(), static_cast<DWORD>(png.size())));
-    EXPECT_EQ(image.getWidth(), 100u);
+    for (const auto& [limit, width] : {std::pair{footprint - 1, 3u}, std::pair{footprint, 100u}}) {
+        fipImage::setLoadMemoryLimit(limit);
+        EXPECT_EQ(image.Load(png.data(), static_cast<DWORD>(png.size())), width == 100u) << limit;
+        EXPECT_EQ(image.getWidth(), width);
+    }
     fipImage::setLoadMemoryLimit(fipImage::kDefaultLoadMemoryLimit);
 }
 

@@ -1,9 +1,9 @@
-// Saving by name: a save that fails leaves the file the user had byte for byte as it was. (A save
-// through a link is checked with the command's writers, which save through the library.)
+// Saving by name: a failed save leaves the user's file as it was (links: with the command's writers).
 #include "ImageTestKit.h"
 
 #include <csignal>
 #include <filesystem>
+#include <tuple>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,15 +39,13 @@ fipImage patterned(unsigned width, unsigned height, unsigned bpp) {
 } // namespace
 
 TEST(SaveReplaces, WriterThatRefusesAfterTheExportTestLeavesTheOldFile) {
-    const struct {
-        unsigned width, bpp;
-        const char* name;
-    } cases[] = {{16, 32, "a.jpg"},    {16, 1, "a.ico"},      {70000, 24, "w.jpg"},
-                 {70000, 24, "w.ico"}, {70000, 24, "w.webp"}, {16, 24, "a.jxr"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = userFile("refused", c.name);
-        const fipImage image = patterned(c.width, 1, c.bpp);
+    const std::tuple<unsigned, unsigned, const char*> cases[] = {{16, 32, "a.jpg"},     {16, 1, "a.ico"},
+                                                                 {70000, 24, "w.jpg"},  {70000, 24, "w.ico"},
+                                                                 {70000, 24, "w.webp"}, {16, 24, "a.jxr"}};
+    for (const auto& [width, bpp, name] : cases) {
+        SCOPED_TRACE(name);
+        const std::string path = userFile("refused", name);
+        const fipImage image = patterned(width, 1, bpp);
         ASSERT_TRUE(image.canSave(path.c_str())) << "the case must pass the export test";
         EXPECT_FALSE(image.save(path.c_str()));
         EXPECT_EQ(readBytes(path), kOld);

@@ -1,7 +1,5 @@
-// Every fipImage operation that is one FreeImage call, on every image type: against that call made
-// directly on a clone of the same bitmap, under the replace or in-place rule, behind its type gate
-// and behind the empty guard. Under the sanitizers this is also the sweep that shows no operation
-// reads or writes outside a bitmap.
+// Every fipImage operation that is one FreeImage call, on every image type, against that call on a
+// clone: its rule, its type gate, the empty guard; under the sanitizers, no access outside a bitmap.
 #include "ImageTestKit.h"
 
 #include <functional>
@@ -105,10 +103,9 @@ const Call kCalls[] = {
 #undef REPLACE
 #undef IN_PLACE
 
-// One bitmap per type with what the gates of rotate, rotateEx (FreeImage's own gate above the
-// wrapper's "8 bits and more") and rescale (and makeThumbnail) admit, and the palettes FreeImage
-// tells apart for 4 bits: setSize's index ramp (classed as black-is-zero grey), the same reversed
-// (white-is-zero) and a spread ramp (a palette).
+// One bitmap per type with what the gates of rotate, rotateEx (FreeImage's own above the wrapper's
+// "8 bits and more") and rescale (and makeThumbnail) admit, and the 4-bit palettes FreeImage tells
+// apart: setSize's index ramp (black-is-zero grey), the same reversed (white-is-zero) and a spread one.
 enum Palette { kIndexRamp, kReversed, kSpread };
 struct Bitmap {
     FREE_IMAGE_TYPE type;
@@ -143,9 +140,8 @@ TEST(fipImageOperations, EveryOneCallOperationMatchesTheDirectCallUnderItsRule) 
             }
             const bool greyNibbles = b.type == FIT_BITMAP && b.bpp == 4 && b.palette != kSpread;
             for (const Call& call : kCalls) {
-                SCOPED_TRACE(std::string(call.name) + " on type " + std::to_string(b.type) + "/" +
-                             std::to_string(b.bpp) + " palette " + std::to_string(b.palette) + ", " +
-                             std::to_string(size.first) + " wide");
+                SCOPED_TRACE(testing::Message() << call.name << " on type " << b.type << "/" << b.bpp
+                                                << " palette " << b.palette << ", " << size.first << " wide");
                 fipImage image(source);
                 image.setModified(FALSE);
                 FIBITMAP* before = image;
@@ -174,9 +170,8 @@ TEST(fipImageOperations, EveryOneCallOperationMatchesTheDirectCallUnderItsRule) 
         }
 }
 
-// A crop that keeps most of the image is made within the bitmap, and must give the bitmap
-// FreeImage_Copy gives in everything; smaller crops, sub-byte pixels and rectangles FreeImage
-// refuses go to FreeImage_Copy itself.
+// A crop keeping most of the image is made within the bitmap and must give FreeImage_Copy's bitmap in
+// everything; smaller crops, sub-byte pixels and rectangles FreeImage refuses go to FreeImage_Copy.
 TEST(fipImageOperations, CropGivesFreeImageCopysBitmap) {
     const struct {
         int left, top, right, bottom;
@@ -224,11 +219,10 @@ TEST(fipImageOperations, EmptyGuardRefusesEveryOperationWithoutTouchingTheImage)
     EXPECT_EQ(other.getWidth(), 4u); // destinations were left alone
 
     // Queries on an empty image answer zero or null instead of reading a header.
-    EXPECT_EQ(empty.getImageType(), FIT_UNKNOWN);
-    EXPECT_EQ(
-        (std::vector<double>{double(empty.getWidth()), double(empty.getLine()), double(empty.getImageSize()),
-                             double(empty.getColorsUsed()), empty.getHorizontalResolution()}),
-        std::vector<double>(5, 0));
+    EXPECT_EQ((std::vector<double>{double(empty.getImageType()), double(empty.getWidth()),
+                                   double(empty.getLine()), double(empty.getImageSize()),
+                                   double(empty.getColorsUsed()), empty.getHorizontalResolution()}),
+              std::vector<double>(6, 0)); // the type FIT_UNKNOWN
     EXPECT_EQ(
         (std::vector<const void*>{empty.getInfo(), empty.getInfoHeader(), empty.getPalette(),
                                   empty.accessPixels(), empty.getScanLine(0), empty.getTransparencyTable()}),

@@ -1,8 +1,8 @@
-// fipImage by rule: ownership, assign into, setters, sizes, channels, and the checks made before
-// FreeImage loads or saves (the operations have their own sweep).
+// fipImage by rule: ownership, assign into, setters, sizes, channels, the checks before loads and saves.
 #include "ImageTestKit.h"
 
 #include <cstdio>
+#include <tuple>
 
 using namespace imagetest;
 
@@ -35,8 +35,7 @@ TEST(fipImageRules, AssignIntoTakesOwnershipUnlessNullOrOwn) {
     image = other; // owned from here on; ASan reports the old bitmap if it leaks
     EXPECT_EQ(bitmapState(image, other), "kept, modified");
 
-    // Methods that assign into a destination keep it when FreeImage refuses (a valid one still
-    // counts as success).
+    // Methods assigning into a destination keep it when FreeImage refuses (a valid one still succeeds).
     makePatterned(rgb, FIT_BITMAP, 24, 8, 6);
     EXPECT_TRUE(rgb.copySubImage(part, 2, 1, 6, 4));
     FIBITMAP* kept = part;
@@ -51,12 +50,11 @@ TEST(fipImageRules, SettersWithoutAnEmptyGuardMarkTheImageEvenWhenFreeImageRefus
     RGBQUAD colour{1, 2, 3, 0};
     BYTE index = 0;
     uint16.setModified(FALSE);
-    EXPECT_FALSE(uint16.setPixelIndex(0, 0, &index));
-    EXPECT_TRUE(uint16.isModified());
-    EXPECT_FALSE(empty.setPixelColor(0, 0, &colour));
-    EXPECT_TRUE(empty.isModified());
-    EXPECT_FALSE(blank.setFileBkColor(&colour));
-    EXPECT_TRUE(blank.isModified());
+    EXPECT_EQ((std::vector<BOOL>{uint16.setPixelIndex(0, 0, &index), empty.setPixelColor(0, 0, &colour),
+                                 blank.setFileBkColor(&colour)}),
+              std::vector<BOOL>(3, FALSE));
+    EXPECT_EQ((std::vector<BOOL>{uint16.isModified(), empty.isModified(), blank.isModified()}),
+              std::vector<BOOL>(3, TRUE));
 }
 
 TEST(fipImageRules, SetSizeWritesAnIndexRamp) {
@@ -96,20 +94,16 @@ TEST(fipImageQueries, ResolutionRoundsToWholeDotsPerMetre) {
 
 // 8 or 16 bits without a palette (setSize's ramp is still one), whatever the type.
 TEST(fipImageQueries, GrayscaleNeedsNoPalette) {
-    const struct {
-        FREE_IMAGE_TYPE type;
-        unsigned bpp;
-        int gray, highRes;
-    } types[] = {{FIT_BITMAP, 8, 0, 0},
-                 {FIT_UINT16, 16, 1, 1},
-                 {FIT_INT16, 16, 1, 1},
-                 {FIT_BITMAP, 16, 1, 0},
-                 {FIT_BITMAP, 24, 0, 0}};
-    for (const auto& t : types) {
-        fipImage sized(t.type, 2, 2, t.bpp);
+    const std::tuple<FREE_IMAGE_TYPE, unsigned, int, int> types[] = {{FIT_BITMAP, 8, 0, 0},
+                                                                     {FIT_UINT16, 16, 1, 1},
+                                                                     {FIT_INT16, 16, 1, 1},
+                                                                     {FIT_BITMAP, 16, 1, 0},
+                                                                     {FIT_BITMAP, 24, 0, 0}};
+    for (const auto& [type, bpp, gray, highRes] : types) {
+        fipImage sized(type, 2, 2, bpp);
         EXPECT_EQ((std::vector<int>{!!sized.isGrayscale(), !!sized.isHighResGrayscale()}),
-                  (std::vector<int>{t.gray, t.highRes}))
-            << t.type << "/" << t.bpp;
+                  (std::vector<int>{gray, highRes}))
+            << type << "/" << bpp;
     }
 }
 
@@ -134,8 +128,7 @@ TEST(fipImageLoading, FormatChecksComeBeforeAnyChange) {
     fipImage image(FIT_BITMAP, 3, 3, 8), wbmp;
     image.setModified(FALSE);
     FIBITMAP* before = image;
-    // No signature and no known extension, a format without a reader here (G3), null names and
-    // streams: nothing changes.
+    // No signature nor known extension, no reader here (G3), null names and streams: nothing changes.
     const std::string junk = scratch("rules-junk.xyz"), fax = scratch("rules-junk.g3");
     const std::string broken = scratch("rules-broken.png"), byName = scratch("rules-by-name.wbmp");
     writeBytes(junk, {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});

@@ -1,5 +1,4 @@
-// Window captures on the stand-in screen: clipping, the application window, depths, and the
-// report of a failed pixel read.
+// Window captures on the stand-in screen: clipping, the application window, a failed pixel read.
 #include "DibBlocks.h"
 
 #include "image/DalvoImage.h"
@@ -43,9 +42,6 @@ COLORREF shown(fipImage& image, unsigned x, unsigned rowFromTop) {
 }
 
 std::vector<std::string> messages;
-void collect(FREE_IMAGE_FORMAT fif, const char* text) {
-    messages.push_back(std::to_string(fif) + " " + text);
-}
 
 } // namespace
 
@@ -99,7 +95,8 @@ TEST(DeviceBitmap, ReportedWhenThePixelsCannotBeRead) {
     HBITMAP bitmap = CreateBitmap(3, 2, 1, 24, bits.data());
     fipWinImage image;
     // Without a display nothing reads the pixels: the new bitmap stays, unfilled.
-    FreeImage_SetOutputMessage(collect);
+    FreeImage_SetOutputMessage(
+        [](FREE_IMAGE_FORMAT f, const char* text) { messages.push_back(std::to_string(f) + " " + text); });
     ASSERT_TRUE(SetScreen(0, 0, 0));
     paint(image, depth("8"));
     EXPECT_FALSE(image.copyFromBitmap(bitmap));

@@ -46,8 +46,7 @@ TEST(MemoryDib, EveryDepthRoundTrips) {
         SCOPED_TRACE(d.name);
         const Bytes block = blockOfDepth(d);
         DalvoImage copy;
-        // A 16-bit RGB bitmap's header says BI_BITFIELDS, but its block holds no masks: read
-        // back, the masks would take its first pixels, and it is too short for them.
+        // A 16-bit RGB block says BI_BITFIELDS but holds no masks, which would take its first pixels.
         if (d.type == FIT_BITMAP && d.bpp == 16) {
             EXPECT_EQ(block.size(), 40u + 3 * 12); // header, then 3 rows of 10 bytes padded to 12
             EXPECT_FALSE(readBlock(copy, block));

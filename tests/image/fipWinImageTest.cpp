@@ -1,13 +1,13 @@
-// fipWinImage: assignment of the display state and the display bitmap's ownership (copies from
-// a fipWinImage are checked with DalvoImage's), tone-mapping rules and pixel inversion.
+// fipWinImage: assignment of display state and bitmap (copies with DalvoImage's), tone mapping, inversion.
 #include "ImageTestKit.h"
+
+#include <tuple>
 
 using namespace imagetest;
 
 using WinProbe = DisplayProbe<fipWinImage>;
 
 TEST(fipWinImage, AssignmentTakesSettingsFromAWinImageOnly) {
-    // Assignments from a fipWinImage are checked with DalvoImage's copies; these are its own.
     WinProbe target(FIT_BITMAP, 9, 9, 24), keeper(FIT_BITMAP, 7, 2, 8), emptySource;
     emptySource.setOddSettings();
     keeper = emptySource; // from an empty one: the settings, and the bitmap stays
@@ -19,8 +19,7 @@ TEST(fipWinImage, AssignmentTakesSettingsFromAWinImageOnly) {
     WinProbe& alias = target;
     target = alias;
     EXPECT_EQ(target.display(), display);
-    // From a plain fipImage: the bitmap only, the settings stay the target's; as self-assignment
-    // it only drops the display bitmap.
+    // From a plain fipImage the bitmap only, settings stay; as self-assignment it drops the display bitmap.
     keeper.setImageAdjustmentValues(1, 2, 3);
     const std::vector<double> keeperSettings = displaySettings(keeper);
     static_cast<fipWinImage&>(keeper) = fipImage(FIT_UINT16, 4, 5, 16);
@@ -64,28 +63,24 @@ TEST(fipWinImage, ToneMappingChangesMarkOnlyToneMappedTypes) {
 }
 
 TEST(fipWinImage, InvertPixelsComplementsEverySampleOfTheTypesItTakes) {
-    const struct {
-        FREE_IMAGE_TYPE type;
-        unsigned bpp;
-        bool supported;
-    } cases[] = {{FIT_BITMAP, 1, true},   {FIT_BITMAP, 4, true},  {FIT_BITMAP, 8, true},
-                 {FIT_BITMAP, 16, false}, {FIT_BITMAP, 24, true}, {FIT_BITMAP, 32, true},
-                 {FIT_UINT16, 16, true},  {FIT_RGB16, 48, true},  {FIT_RGBA16, 64, true},
-                 {FIT_FLOAT, 32, false},  {FIT_INT16, 16, false}, {FIT_RGBF, 96, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.type << "/" << c.bpp);
-        WinProbe image(c.type, 7, 3, c.bpp);
+    const std::tuple<FREE_IMAGE_TYPE, unsigned, bool> cases[] = {
+        {FIT_BITMAP, 1, true},  {FIT_BITMAP, 4, true},  {FIT_BITMAP, 8, true},  {FIT_BITMAP, 16, false},
+        {FIT_BITMAP, 24, true}, {FIT_BITMAP, 32, true}, {FIT_UINT16, 16, true}, {FIT_RGB16, 48, true},
+        {FIT_RGBA16, 64, true}, {FIT_FLOAT, 32, false}, {FIT_INT16, 16, false}, {FIT_RGBF, 96, false}};
+    for (const auto& [type, bpp, supported] : cases) {
+        SCOPED_TRACE(::testing::Message() << type << "/" << bpp);
+        WinProbe image(type, 7, 3, bpp);
         fill(image);
         WinProbe original(image);
         image.setModified(FALSE);
-        EXPECT_EQ(!!image.invertPixels(), c.supported);
+        EXPECT_EQ(!!image.invertPixels(), supported);
         EXPECT_FALSE(image.isModified()); // the display follows only when the host says so
         // Every byte of the pixel data (fill excluded) complemented, or none; a palette stays.
         int wrong = 0;
         for (unsigned y = 0; y < image.getHeight(); ++y)
             for (unsigned i = 0; i < image.getLine(); ++i)
                 wrong += image.getScanLine(y)[i] !=
-                         BYTE(c.supported ? ~original.getScanLine(y)[i] : original.getScanLine(y)[i]);
+                         BYTE(supported ? ~original.getScanLine(y)[i] : original.getScanLine(y)[i]);
         EXPECT_EQ(wrong, 0);
         if (original.getPaletteSize()) {
             EXPECT_EQ(std::memcmp(image.getPalette(), original.getPalette(), original.getPaletteSize()), 0);

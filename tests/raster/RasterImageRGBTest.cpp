@@ -131,10 +131,8 @@ TEST(RasterImageRGB, CopiesAreDeep) {
 TEST(RasterImageRGB, AnEmptyRasterConvertsToNothing) {
     RasterImageRGB empty;
     EXPECT_EQ(empty.pixels, nullptr);
-    std::unique_ptr<DalvoImage> none(empty.convert2DalvoImage());
-    std::unique_ptr<cv::Mat> m(empty.getRedChannelCVMatrix());
-    EXPECT_FALSE(none->isValid());
-    EXPECT_TRUE(m->empty());
+    EXPECT_FALSE(std::unique_ptr<DalvoImage>(empty.convert2DalvoImage())->isValid());
+    EXPECT_TRUE(std::unique_ptr<cv::Mat>(empty.getRedChannelCVMatrix())->empty());
 }
 
 // The sampling point is the grey raster's (checked there against its literal reference).

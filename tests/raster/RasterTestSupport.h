@@ -40,18 +40,13 @@ template <class Sample, class F> DalvoImage* grayImage(int w, int h, F f) {
     return image;
 }
 
-/// The polar sampling point written out step by step: angle to radians in double rounded to
-/// float, each offset cos/sin times radius in double rounded to float, plus 0.5 in float, floored.
-/// False when the point is outside a w x h raster.
+/// The polar sampling point written out: angle to radians in double rounded to float, each offset
+/// cos/sin times radius in double rounded to float, plus 0.5 in float, floored. False when the
+/// point is outside a w x h raster.
 inline bool polarReference(int cx, int cy, float radius, float angle, int w, int h, int& x, int& y) {
-    double radians = angle * 3.14159265 / 180;
-    float a = (float)radians;
-    float cosR = (float)(cos((double)a) * radius);
-    float sinR = (float)(sin((double)a) * radius);
-    float fx = floorf(cosR + 0.5f);
-    float fy = floorf(sinR + 0.5f);
-    x = cx + (int)fx;
-    y = cy + (int)fy;
+    const float a = (float)(angle * 3.14159265 / 180);
+    x = cx + (int)floorf((float)(cos((double)a) * radius) + 0.5f);
+    y = cy + (int)floorf((float)(sin((double)a) * radius) + 0.5f);
     return !(x < 0 || y < 0 || x > w - 1 || y > h - 1);
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -52,11 +53,28 @@ void score(const SyntheticGel& gel, const gel::Analysis& a, double volumeScale, 
     for (const gel::Lane& l : a.lanes)
         for (const gel::Band& b : l.bands) {
             ++s.detected;
-            bool matched = false;
-            for (const GelBand& tb : t.bands)
-                matched = matched || (tb.lane == l.index && std::fabs(b.peakY - tb.y) <= 3);
-            s.falseBands += !matched;
+            s.falseBands += std::none_of(t.bands.begin(), t.bands.end(), [&](const GelBand& tb) {
+                return tb.lane == l.index && std::fabs(b.peakY - tb.y) <= 3;
+            });
         }
+}
+
+// Six lanes 24 px wide every 40 px, pixels of value(x, y, inLane) (1 in a lane, 0 between), as one tier.
+gel::Analysis sixLanes(int height, const std::function<double(int, int, double)>& value,
+                       bool shoulders = true) {
+    RasterImageGS16 raster(260, height);
+    raster.maxPixelValue = 65535;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < 260; ++x) {
+            const double inLane = 1 / (1 + std::exp(std::fabs(std::fmod(x, 40.0) - 20) - 12));
+            raster.pixels[y * 260 + x] = static_cast<int>(std::min(value(x, y, inLane), 65535.0));
+        }
+    gel::Options o;
+    o.tiers = 1;
+    o.shoulders = shoulders;
+    const gel::Analysis a = gel::analyse(raster, o);
+    EXPECT_EQ(a.lanes.size(), 6u);
+    return a;
 }
 
 } // namespace
@@ -145,11 +163,9 @@ TEST(GelAnalysis, SizesFollowTheLadderInLogSize) {
     gel::Analysis a;
     a.lanes.resize(2);
     a.lanes[1].box.top = 10;
-    a.lanes[0].bands.resize(3);
-    a.lanes[1].bands.resize(1);
-    for (int k = 0; k < 3; ++k)
-        a.lanes[0].bands[static_cast<size_t>(k)].peakY = 100.0 * k;
-    a.lanes[1].bands[0].peakY = 110;
+    for (double row : {0.0, 100.0, 200.0})
+        a.lanes[0].bands.emplace_back().peakY = row;
+    a.lanes[1].bands.emplace_back().peakY = 110;
     gel::calibrate(a, 0, {1000, 100, 10});
     EXPECT_NEAR(a.lanes[1].bands[0].size, 100, 1e-9);
     EXPECT_THROW(gel::calibrate(a, 0, {1000, 1000, 100}), gel::ArgumentError);
@@ -182,32 +198,20 @@ TEST(GelAnalysis, SizesFollowTheLadderInLogSize) {
 // found as a band of its own (and missed without the shoulder search).
 TEST(GelAnalysis, FindsFaintBandOnBrightFlank) {
     const double bands[][2] = {{40, 1500}, {80, 3000}, {96, 300}, {140, 1200}, {180, 900}}; // row, height
-    RasterImageGS16 raster(260, 220);
-    raster.maxPixelValue = 65535;
-    for (int y = 0; y < raster.height; ++y) {
-        double v = 500 + 600 * std::exp(-(y - 80) / 10.0) /
-                             (1 + std::exp(-(y - 80) / 2.0)); // the bright band's trail
+    const auto value = [&](int, int y, double inLane) {
+        double v =
+            600 * std::exp(-(y - 80) / 10.0) / (1 + std::exp(-(y - 80) / 2.0)); // the bright band's trail
         for (const auto& b : bands)
             v += b[1] * std::exp(-(y - b[0]) * (y - b[0]) / 32.0);
-        for (int x = 0; x < raster.width; ++x) {
-            const double across = std::fabs(std::fmod(x, 40.0) - 20); // lanes 24 px wide every 40 px
-            raster.pixels[y * raster.width + x] =
-                static_cast<int>(500 + (v - 500) / (1 + std::exp(across - 12)));
-        }
-    }
-    for (bool shoulders : {true, false}) {
-        gel::Options o;
-        o.shoulders = shoulders;
-        o.tiers = 1;
-        const gel::Analysis a = gel::analyse(raster, o);
-        ASSERT_EQ(a.lanes.size(), 6u);
-        for (const gel::Lane& l : a.lanes) {
+        return 500 + inLane * v;
+    };
+    for (bool shoulders : {true, false})
+        for (const gel::Lane& l : sixLanes(220, value, shoulders).lanes) {
             const auto faint = std::find_if(l.bands.begin(), l.bands.end(),
                                             [](const gel::Band& b) { return std::fabs(b.peakY - 96) <= 2; });
             EXPECT_EQ(faint != l.bands.end(), shoulders) << "lane " << l.index;
             EXPECT_EQ(l.bands.size(), shoulders ? 5u : 4u) << "lane " << l.index;
         }
-    }
 }
 
 // A lane count given is the count got: too few drops the faintest lanes, too many adds lanes on
@@ -237,29 +241,17 @@ TEST(GelAnalysis, GivesTheLaneCountAskedFor) {
     }
 }
 
-// A line across the whole gel (a dye front, the gel's edge) is as bright between the lanes as in
-// them: no band in a lane with a neighbour on either side. A saturated band clipped flat and far wider than
-// the gel's other bands is still a band, flagged saturated.
+// A line across the whole gel (a dye front) is as bright between the lanes as in them: no band in a
+// lane with neighbours on both sides. A saturated band clipped flat and wide is a band, flagged saturated.
 TEST(GelAnalysis, LinesAcrossTheGelAreNoBandsSaturatedPlateausAre) {
-    RasterImageGS16 raster(260, 240);
-    raster.maxPixelValue = 65535;
-    for (int y = 0; y < raster.height; ++y) {
+    const gel::Analysis a = sixLanes(240, [](int x, int y, double inLane) {
         double lane = 0;
         for (double row : {50.0, 90.0, 190.0})
             lane += 3000 * std::exp(-(y - row) * (y - row) / 32.0);
         const double line = 3000 * std::exp(-(y - 130) * (y - 130) / 32.0);
         const double plateau = 200000 * std::exp(-std::pow((y - 160) / 14.0, 4));
-        for (int x = 0; x < raster.width; ++x) {
-            const double across = std::fabs(std::fmod(x, 40.0) - 20); // lanes 24 px wide every 40 px
-            const double inLane = 1 / (1 + std::exp(across - 12));
-            const double v = 500 + line + inLane * (lane + (x / 40 == 2 ? plateau : 0));
-            raster.pixels[y * raster.width + x] = static_cast<int>(std::min(v, 65535.0));
-        }
-    }
-    gel::Options o;
-    o.tiers = 1;
-    const gel::Analysis a = gel::analyse(raster, o);
-    ASSERT_EQ(a.lanes.size(), 6u);
+        return 500 + line + inLane * (lane + (x / 40 == 2 ? plateau : 0));
+    });
     for (const gel::Lane& l : a.lanes) {
         const auto near = [&](double row) {
             return std::find_if(l.bands.begin(), l.bands.end(),

@@ -40,10 +40,10 @@ inline std::string readFile(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-/// A CSV file as rows of named cells (no quoted commas in the tests' tables).
+/// CSV text as rows of named cells (no quoted commas in the tests' tables).
 using Table = std::vector<std::map<std::string, std::string>>;
-inline Table readCsv(const std::filesystem::path& path) {
-    std::istringstream in(readFile(path));
+inline Table parseCsv(const std::string& text) {
+    std::istringstream in(text);
     std::vector<std::string> names;
     Table t;
     for (std::string line; std::getline(in, line);) {
@@ -62,6 +62,9 @@ inline Table readCsv(const std::filesystem::path& path) {
             row[names[k]] = cells[k];
     }
     return t;
+}
+inline Table readCsv(const std::filesystem::path& path) {
+    return parseCsv(readFile(path));
 }
 
 inline double num(const std::map<std::string, std::string>& row, const std::string& column) {

@@ -6,7 +6,6 @@
 
 #include <functional>
 #include <memory>
-#include <sstream>
 
 #include "KestroRun.h"
 #include "raster/RasterTestSupport.h"
@@ -67,7 +66,8 @@ protected:
 } // namespace
 
 TEST_F(Spot, MeasuresInEveryGreyForm) {
-    write16(dir / "dark.tif", [](int x, int y) { return 65535 - level(x, y) * 257; });
+    const auto bright = [](int x, int y) { return level(x, y) * 257; };
+    write16(dir / "dark.tif", [&](int x, int y) { return 65535 - bright(x, y); });
     writeRgb(dir / "equal.png", [](int x, int y) {
         const BYTE v = BYTE(level(x, y));
         return RGBQUAD{v, v, v, 0};
@@ -86,10 +86,9 @@ TEST_F(Spot, MeasuresInEveryGreyForm) {
         std::function<int(int, int)> value;
     };
     const std::vector<Row> rows = {
-        {"bright.tif", "16-bit grayscale", false, 65535, [](int x, int y) { return level(x, y) * 257; }},
-        {"bright.tif --method rows", "16-bit grayscale", false, 65535,
-         [](int x, int y) { return level(x, y) * 257; }},
-        {"dark.tif", "16-bit grayscale", true, 65535, [](int x, int y) { return 65535 - level(x, y) * 257; }},
+        {"bright.tif", "16-bit grayscale", false, 65535, bright},
+        {"bright.tif --method rows", "16-bit grayscale", false, 65535, bright},
+        {"dark.tif", "16-bit grayscale", true, 65535, [&](int x, int y) { return 65535 - bright(x, y); }},
         {"equal.png", "luma of 8-bit RGB", false, 255, level},
         {"colour.png", "luma of 8-bit RGB", true, 255, luma},
         {"palette.png", "8-bit palette indices looked up", true, 255, luma},
@@ -137,29 +136,19 @@ TEST_F(Spot, ThePictureShowsSaturatedPixelsRedTheRestGrey) {
 TEST_F(Spot, RectanglesFromAFileAsCsvRows) {
     std::ofstream(dir / "rects.txt")
         << "# the band, then the whole image\n10 5 50 35\n\n  0 0 60 40  # all\n";
-    const Result r = ok("spot --csv " + at("bright.tif") + " --rects " + at("rects.txt"));
-    std::istringstream lines(r.out);
-    std::vector<std::vector<std::string>> cells;
-    for (std::string line, cell; std::getline(lines, line);) {
-        cells.emplace_back();
-        for (std::istringstream in(line); std::getline(in, cell, ',');)
-            cells.back().push_back(cell);
-    }
-    ASSERT_EQ(cells.size(), 3u);
-    EXPECT_EQ(cells[0][11], "area");
-    EXPECT_EQ(cells[1][11], "320");
-    EXPECT_EQ(cells[2][2] + cells[2][3] + cells[2][4] + cells[2][5], "006040");
+    const Table rows = parseCsv(ok("spot --csv " + at("bright.tif") + " --rects " + at("rects.txt")).out);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].at("area"), "320");
+    EXPECT_EQ(rows[1].at("left") + rows[1].at("top") + rows[1].at("right") + rows[1].at("bottom"), "006040");
     std::ofstream(dir / "bad.txt") << "10 5 50 35\n# next\n10 5 50\n";
     fails("spot " + at("bright.tif") + " --rects " + at("bad.txt"), "bad.txt:3: ");
 }
 
 TEST_F(Spot, ACollapsedOutlineWarnsOrWhenStrictFails) {
     write16(dir / "dot.tif", [](int x, int y) { return x == 30 && y == 20 ? 60000 : 100; });
-    const Result r = run("spot --json " + at("dot.tif") + kRect, dir);
-    EXPECT_EQ(r.exit, 0);
+    const Result r = ok("spot --json " + at("dot.tif") + kRect);
     EXPECT_NE(r.err.find("collapsed"), std::string::npos) << r.err;
     EXPECT_FALSE(json::parse(r.out)["spots"][0].contains("points"));
-    const Result strict = run("spot --json --strict --points " + at("dot.tif") + kRect, dir);
-    EXPECT_EQ(strict.exit, 1);
+    const Result strict = fails("spot --json --strict --points " + at("dot.tif") + kRect, "collapsed");
     EXPECT_EQ(json::parse(strict.out)["spots"][0]["points"].size(), 360u);
 }

@@ -16,26 +16,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string scratch(const std::string& name) {
-    fs::create_directories(fs::path(KESTRO_TEST_TMP) / "synth");
-    return (fs::path(KESTRO_TEST_TMP) / "synth" / name).string();
-}
-
 // A window around a band that holds it whole, with background on every side.
 CRect bandWindow(const GelBand& b) {
     const double hx = b.width / 2 + 4 * b.edgeSigma + 2, hy = 5 * b.sigmaY + 1;
     return CRect(int(std::floor(b.x - hx)), int(std::floor(b.y - hy)), int(std::ceil(b.x + hx)) + 1,
                  int(std::ceil(b.y + hy)) + 1);
-}
-
-GelOptions noiseless(GelDepth depth, bool background) {
-    GelOptions o;
-    o.depth = depth;
-    o.noise = false;
-    o.background = background;
-    o.seed = 11;
-    o.saturatedBands = 2;
-    return o;
 }
 
 const GelDepth kDepths[] = {GelDepth::Gray16, GelDepth::Gray8, GelDepth::Rgb24};
@@ -45,13 +30,14 @@ const GelDepth kDepths[] = {GelDepth::Gray16, GelDepth::Gray8, GelDepth::Rgb24};
 // (The image a gel gives, upright and in its depth, is checked through the band centres and the
 // analysis measured against the truth.)
 TEST(SyntheticGel, TheSeedAloneDecidesTheGelInEveryDepth) {
+    const fs::path dir = kestrorun::scratch("synth-seed");
     GelOptions o = gelOptions(200, 160, 4, 3, 42);
     for (int d = 0; d < 3; ++d) {
         SCOPED_TRACE(gelDepthName(kDepths[d]));
         o.depth = kDepths[d];
         const SyntheticGel a = SyntheticGel::generate(o);
-        const std::string pa = scratch(std::string("same-a-") + gelDepthName(o.depth) + ".tif");
-        const std::string pb = scratch(std::string("same-b-") + gelDepthName(o.depth) + ".tif");
+        const std::string pa = (dir / (std::string("a-") + gelDepthName(o.depth) + ".tif")).string();
+        const std::string pb = (dir / (std::string("b-") + gelDepthName(o.depth) + ".tif")).string();
         a.save(pa);
         SyntheticGel::generate(o).save(pb);
         EXPECT_GT(readFile(pa).size(), 1000u);
@@ -74,9 +60,15 @@ TEST(SyntheticGel, SwitchingTheNoiseOffKeepsTheLayout) {
 
 TEST(SyntheticGel, BandCentresRecoveredByCentreOfMassWithinHalfAPixel) {
     ImageProcessing processing;
+    GelOptions o;
+    o.noise = false;
+    o.seed = 11;
+    o.saturatedBands = 2;
     for (GelDepth depth : kDepths)
         for (bool background : {false, true}) {
-            const SyntheticGel gel = SyntheticGel::generate(noiseless(depth, background));
+            o.depth = depth;
+            o.background = background;
+            const SyntheticGel gel = SyntheticGel::generate(o);
             const GelTruth& t = gel.truth();
             // The grayscale gels go through the library's image and raster; a colour gel's bands
             // were drawn in its stain density.
@@ -112,9 +104,9 @@ TEST(SyntheticGel, TruthFileDescribesTheImage) {
     o.seed = 3;
     o.noise = false;
     const SyntheticGel gel = SyntheticGel::generate(o);
-    const std::string path = scratch("truth.tif");
-    EXPECT_EQ(gel.save(path), scratch("truth.truth.json"));
-    const nlohmann::json j = nlohmann::json::parse(readFile(scratch("truth.truth.json")));
+    const fs::path dir = kestrorun::scratch("synth-truth");
+    EXPECT_EQ(gel.save((dir / "truth.tif").string()), (dir / "truth.truth.json").string());
+    const nlohmann::json j = nlohmann::json::parse(readFile(dir / "truth.truth.json"));
     ASSERT_EQ(j["lanes"].size(), 8u);
     for (const auto& k : j["saturatedBands"])
         EXPECT_TRUE(j["bands"][k.get<size_t>()]["saturated"].get<bool>());

@@ -1,6 +1,4 @@
-// The lab workflow through the built command: lanes placed by hand, rows left out, corrections
-// replayed, tables and run records, results never lost, ladders per tier, amounts, normalisation,
-// the HTML report as a browser shows it, and real gels scored by an outside benchmark.
+// The lab workflow through the built command, and real gels scored by an outside benchmark.
 #include "KestroRun.h"
 #include "TestTables.h"
 #include "synth/SyntheticGel.h"
@@ -161,13 +159,9 @@ TEST_F(Workflow, ResultsAreNeverLost) {
     ok("lanes gel.tif -o out --exclude 0-70 --force");
     EXPECT_NE(readFile(dir / "out" / "bands.csv"), before);
 
-    // A folder run beside its own outputs does not measure them; a failed input writes nothing.
+    // A folder run beside its own outputs does not measure them.
     ok("lanes . -o . --force");
     EXPECT_EQ(readCsv(dir / "bands.csv").size(), bands);
-    std::ofstream(dir / "junk.tif") << "not an image";
-    EXPECT_EQ(run("lanes junk.tif -o failed", dir).exit, 1);
-    EXPECT_FALSE(fs::exists(dir / "failed" / "bands.csv"));
-    EXPECT_FALSE(fs::exists(dir / "failed" / "junk.lanes.png"));
 }
 
 // Two ladders in a tier: a band is sized between their calibrations by its lane's place, and a
@@ -252,12 +246,11 @@ TEST_F(Workflow, PerTierLaddersOnTheTwoTierGel) {
     }
 }
 
-// The report opened as a person opens it: headless Chromium draws it, and the screenshot holds
-// the annotated gel (its yellow lane boxes, drawn pixel for pixel) and the profile plots (their
-// green band shading). The page loads nothing from elsewhere.
+// The report as a person opens it: headless Chromium's screenshot holds the gel's yellow lane boxes
+// and the profiles' green band shading. The page loads nothing from elsewhere.
 TEST_F(Workflow, ReportRendersInChromium) {
     gel("gel.tif", 4, 3);
-    const Result r = ok("report gel.tif -o report.html --ladder 1 --sizes 3000,1000,300");
+    ok("report gel.tif -o report.html --ladder 1 --sizes 3000,1000,300");
     const std::string html = readFile(dir / "report.html");
     EXPECT_EQ(html.find("http://"), html.find("http://www.w3.org/2000/svg")) << "only the SVG namespace";
     EXPECT_EQ(html.find("https://"), std::string::npos);
@@ -302,6 +295,7 @@ TEST_F(Workflow, BlotNormalisedToItsLoadingControl) {
     }
     ASSERT_EQ(tables[0].size(), tables[1].size());
     std::map<std::string, std::pair<double, double>> targetAndControl; // by lane
+    std::string control;                                               // lane 8's control band
     for (size_t i = 0; i < tables[0].size(); ++i) {
         auto& row = tables[0][i];
         EXPECT_EQ(row.at("normalised"), tables[1][i].at("normalised"));
@@ -309,14 +303,11 @@ TEST_F(Workflow, BlotNormalisedToItsLoadingControl) {
         EXPECT_NEAR(num(row, "normalised"), v / num(row, "divided by"), 1e-12 * num(row, "normalised"));
         if (y >= 340 && y < 400) {
             EXPECT_EQ(row.at("divided by"), row.at("corrected volume"));
+            if (row.at("lane") == "8") control = row.at("band");
         }
         (y < 200 ? targetAndControl[row.at("lane")].first : targetAndControl[row.at("lane")].second) = v;
     }
     // The same control named by its band in lane 8 divides every lane alike.
-    std::string control;
-    for (const auto& row : tables[0])
-        if (row.at("lane") == "8" && num(row, "peak y") >= 340 && num(row, "peak y") < 400)
-            control = row.at("band");
     ok("lanes " + quote(realGel(names[0]).string()) +
        " -o byLane --exclude 200-300 --control-lane 8:" + control);
     const Table byLane = readCsv(dir / "byLane" / "bands.csv");
@@ -349,12 +340,10 @@ TEST_F(Workflow, HelpSpeaksToLabUsers) {
     EXPECT_NE(ok("lanes --help").out.find("relative volume of a band is"), std::string::npos);
 }
 
-// The lane and band analysis on real gels whose band truth was drawn outside this project, scored by
-// the benchmark's own scorer (skipped where the benchmark or python3 is absent).
-// The aims: recall 90%, precision 75% (a lower bound: the annotators left faint bands out), 90%
-// of the truth lanes and every tier count right; the README gives the figures. The recall floor
-// leaves one band's room below the aim; the precision floor holds what specks, glow and wide
-// peaks gave, with a few bands' room.
+// Real gels whose band truth was drawn outside this project, scored by the benchmark's own scorer.
+// The aims (README): recall 90%, precision 75% (the annotators left faint bands out), 90% of the
+// lanes and every tier count; the floors leave a band's room below recall's aim and a few above what
+// specks, glow and wide peaks gave for precision.
 namespace {
 
 const fs::path kDevSet = fs::path(KESTRO_SHARED_DIR) / "external-gels";
@@ -386,14 +375,9 @@ TEST(DevSet, ExternalGelsScoreAtLeastTheirFloors) {
     EXPECT_EQ(r["tiers_right"].get<int>(), 7);
 }
 
-// The same gels scanned otherwise score nearly as well: resampled to three quarters of their
-// size, or turned by two degrees and cut to the turned gel (the truth boxes moved alike). The
-// rules hold at other scan sizes and slants, not only at the dev set's own. (The lower rims'
-// walk once ran down lanes that glow on from their wells and lost a whole tier at 0.75x: recall
-// 79%; read along level rows, the turned gels lost four tiers of seven and precision fell to 63%.)
-// With noise of 8 grey levels in each colour, the comb search read from single columns lost
-// three tiers of seven and precision fell to 73%; through a square-root tone curve, a comb whose
-// rims showed only against a median flattened by whole grey levels lost its wells (79%).
+// The same gels scanned otherwise score nearly as well, so the rules hold beyond the dev set's own
+// scan: resampled to three quarters, turned by two degrees and cut to the turned gel, noisy, or
+// through a square-root tone curve (the truth boxes moved alike). Each once cost tiers or recall.
 TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
     if (devSetAbsent()) GTEST_SKIP() << "needs the kestro command, python3 and " << kDevSet / "score.py";
     struct Scan {
@@ -417,10 +401,8 @@ TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
             std::function<std::pair<double, double>(double, double)> at;
             std::string op;
             int sw = static_cast<int>(w * scan.scale), sh = static_cast<int>(h * scan.scale);
-            if (scan.scale == 1 && scan.degrees == 0) {
-                at = [](double x, double y) { return std::pair{x, y}; };
-            } else if (scan.degrees == 0) {
-                op = " --rescale " + std::to_string(sw) + "x" + std::to_string(sh);
+            if (scan.degrees == 0) {
+                if (scan.scale != 1) op = " --rescale " + std::to_string(sw) + "x" + std::to_string(sh);
                 at = [&](double x, double y) { return std::pair{x * sw / w, y * sh / h}; };
             } else {
                 const double turn = scan.degrees * 3.14159265358979 / 180, c = std::cos(turn),
@@ -469,13 +451,11 @@ TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
             }
             t["bands"] = bands;
             for (json& l : t["lanes"]) {
-                const double mid = 0.5 * (t["tiers"][l["tier"].get<int>() - 1][0].get<double>() +
-                                          t["tiers"][l["tier"].get<int>() - 1][1].get<double>());
-                l = {{"tier", l["tier"]},
-                     {"x", at(l["x"], mid).first},
-                     {"bands", l["bands"]},
-                     {"x0", std::floor(at(l["x0"], mid).first)},
-                     {"x1", std::ceil(at(l["x1"], mid).first)}};
+                const json& tier = t["tiers"][l["tier"].get<int>() - 1];
+                const double mid = 0.5 * (tier[0].get<double>() + tier[1].get<double>());
+                l["x"] = at(l["x"], mid).first;
+                l["x0"] = std::floor(at(l["x0"], mid).first);
+                l["x1"] = std::ceil(at(l["x1"], mid).first);
             }
             for (json& tier : t["tiers"])
                 tier = {std::round(at(0.5 * w, tier[0]).second), std::round(at(0.5 * w, tier[1]).second)};
