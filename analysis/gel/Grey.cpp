@@ -44,34 +44,69 @@ void readRow(const GreyView& v, int y, int x0, int count, int* out) {
 // corner of a label) are margin. No more may be grey: on a gel cleared to black or white about
 // its bands, a row through a band or two would pass for margin.
 constexpr double kMarginOther = 0.02;
+// The soft edge of a drawn mark (an anti-aliased character or line) is a pixel or two wide.
+constexpr int kMarkEdge = 2;
 
 // The image less its flat margin on each side. A gel keeps half of each dimension at least: an
 // image flat across more than that is taken whole, and so are columns the margin would leave
 // fewer than 16, or rows fewer than `leastRows`.
 Region insideMargin(const GreyView& g, long long leastRows) {
     const int w = g.width, h = g.height;
-    std::vector<int> line(static_cast<size_t>(std::max(w, h)));
+    const size_t longest = static_cast<size_t>(std::max(w, h));
     // Line i from one side (rows from the top or bottom, columns from the left or right).
-    const auto read = [&](bool rows, bool fromEnd, int i) {
+    std::vector<int> buffers((2 * kMarkEdge + 1) * longest);
+    const auto read = [&](bool rows, bool fromEnd, int i, int* line) {
         const int at = fromEnd ? (rows ? h : w) - 1 - i : i;
         if (rows) {
-            readRow(g, at, 0, w, line.data());
-            return w;
+            readRow(g, at, 0, w, line);
+            return;
         }
         for (int y = 0; y < h; ++y)
-            readRow(g, y, at, 1, &line[static_cast<size_t>(y)]);
-        return h;
+            readRow(g, y, at, 1, &line[y]);
     };
-    const auto flat = [&](int n) {
-        const auto end = line.begin() + n;
-        return std::count(line.begin(), end, 0) + std::count(line.begin(), end, g.maxValue) >=
-               n - kMarginOther * n;
+    // The middle one of `near` (the lines about it, null beyond the image) is black or white but
+    // for a few pixels; a grey pixel within kMarkEdge of ink (the other of black and white than
+    // the margin's own) is the soft edge of a drawn mark and counts with it.
+    const auto flat = [&](int n, int* const* near, int ink) {
+        const int* line = near[kMarkEdge];
+        const double allowed = kMarginOther * n;
+        long long other = 0;
+        for (int x = 0; x < n && other <= allowed; ++x) {
+            if (line[x] == 0 || line[x] == g.maxValue) continue;
+            bool mark = false;
+            for (int j = 0; j <= 2 * kMarkEdge && !mark; ++j)
+                for (int k = std::max(0, x - kMarkEdge);
+                     near[j] && k <= std::min(n - 1, x + kMarkEdge) && !mark; ++k)
+                    mark = near[j][k] == ink;
+            other += !mark;
+        }
+        return other <= allowed;
     };
     const auto margin = [&](bool rows, bool fromEnd) {
-        const int most = (rows ? h : w) / 4;
+        const int all = rows ? h : w, n = rows ? w : h, most = all / 4;
+        // Line L is kept in buffer L mod 2 kMarkEdge + 1: the lines about line i take one each.
+        const auto kept = [&](int line) {
+            return buffers.data() + static_cast<size_t>(line % (2 * kMarkEdge + 1)) * longest;
+        };
+        for (int line = 0; line <= kMarkEdge && line < all; ++line)
+            read(rows, fromEnd, line, kept(line));
+        int* near[2 * kMarkEdge + 1];
+        const auto about = [&](int i) {
+            for (int j = 0; j <= 2 * kMarkEdge; ++j) {
+                const int line = i - kMarkEdge + j;
+                near[j] = line >= 0 && line < all ? kept(line) : nullptr;
+            }
+        };
+        about(0);
+        const int* outer = kept(0);
+        const int ink =
+            std::count(outer, outer + n, 0) >= std::count(outer, outer + n, g.maxValue) ? g.maxValue : 0;
         int i = 0;
-        while (i < most && flat(read(rows, fromEnd, i)))
+        while (i < most && flat(n, near, ink)) {
             ++i;
+            if (i + kMarkEdge < all) read(rows, fromEnd, i + kMarkEdge, kept(i + kMarkEdge));
+            about(i);
+        }
         return i;
     };
     const int top = margin(true, false), bottom = margin(true, true);

@@ -287,20 +287,26 @@ TEST(GelStages, WideRisesAreBandsOnlyWhereTheyStandOut) {
     EXPECT_FALSE(near(a.lanes[3], 300));
 }
 
-// A figure's white border or a scan's black padding, a frame and a speck of the other colour in
-// it, is no part of the gel: the gel inside gives the bands it gives alone.
+// A figure's white border or a scan's black padding, with a frame and labels of the other colour
+// in it (characters with soft edges two pixels wide), is no part of the gel: the gel inside gives
+// the bands it gives alone.
 TEST(GelStages, BlackOrWhiteMarginIsLeftOut) {
     const SyntheticGel g = bentGel(0);
     const int m = 60, w = g.width() + 2 * m, h = g.height() + 2 * m;
     const gel::Analysis plain = gel::analyse(viewOf(g.values(), g.width()));
     for (const int border : {0, 65535}) {
         const Pixels px = image16(w, h, [&](int x, int y) {
-            const bool speck = y >= 10 && y < 13 && x >= 100 && x < 103;
             const int ring = std::min(std::min(x, w - 1 - x), std::min(y, h - 1 - y));
             const bool inside = x >= m && x < m + g.width() && y >= m && y < m + g.height();
-            return inside                              ? g.value(x - m, y - m)
-                   : speck || ring == 30 || ring == 31 ? 65535 - border
-                                                       : border;
+            // Six-pixel characters every 20 columns along the top; ink where off = 0, a third and
+            // two thirds of the way to it one and two pixels out.
+            const int cx = (x - 80) % 20, cy = y - 6;
+            const int off = std::max(std::max(4 - cx, cx - 9), std::max(4 - cy, cy - 9));
+            const double ink =
+                x >= 80 && x < w - 80 && y < 20 && off < 3 ? std::min(1.0, (3 - off) / 3.0) : 0;
+            return inside                     ? g.value(x - m, y - m)
+                   : ring == 30 || ring == 31 ? 65535 - border
+                                              : border + ink * (65535 - 2 * border);
         });
         const gel::Analysis padded = gel::analyse(viewOf(px, w));
         ASSERT_EQ(padded.lanes.size(), plain.lanes.size()) << border;
