@@ -308,9 +308,11 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     Profile sorted(column);
     std::sort(sorted.begin(), sorted.end());
     const double frame = 0.5 * (darkest + sorted[sorted.size() / 4]);
+    // The frame beside the gel holds no wells: empty lanes lie on the gel's own columns.
+    const auto [gelLeft, gelRight] = onGel(column, darkest, std::max(4, w / 64), 0.5);
     Profile gelColumns;
-    for (double v : column)
-        if (v >= frame) gelColumns.push_back(v);
+    for (int x = gelLeft; x < gelRight; ++x)
+        if (column[static_cast<size_t>(x)] >= frame) gelColumns.push_back(column[static_cast<size_t>(x)]);
     if (gelColumns.size() < 16) return;
     std::sort(gelColumns.begin(), gelColumns.end());
     const double dim = gelColumns[3 * gelColumns.size() / 10];
@@ -318,7 +320,8 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     int emptyCount = 0;
     for (int x = 0; x < w;) {
         const auto isDim = [&](int c) {
-            return column[static_cast<size_t>(c)] >= frame && column[static_cast<size_t>(c)] <= dim;
+            return c >= gelLeft && c < gelRight && column[static_cast<size_t>(c)] >= frame &&
+                   column[static_cast<size_t>(c)] <= dim;
         };
         if (!isDim(x)) {
             ++x;

@@ -365,15 +365,18 @@ TEST(GelStages, NoShoulderOnASaturatedFlank) {
 // too, parts two tiers, each with its own lanes and bands below its comb; turned by 1.7 degrees,
 // the rows of wells are read along their slope.
 TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
-    const int w = 700, h = 600, pitch = 60;
-    const double middle = 0.5 * (w - 1);
-    for (const double slope : {0.0, 0.03}) {
+    const int h = 600, pitch = 60;
+    // Level, turned, and in an imager's dark frame 150 columns wide on either side.
+    for (const auto& [slope, frame] : {std::pair{0.0, 0}, std::pair{0.03, 0}, std::pair{0.0, 150}}) {
+        const int w = 700 + 2 * frame;
+        const double middle = 0.5 * (w - 1);
         std::uint32_t seed = 7;
-        const Pixels px = image16(w, h, [&](int x, int y0) {
+        const Pixels px = image16(w, h, [&](int xi, int y0) {
             seed = seed * 1664525u + 1013904223u;
-            const int y = y0 - static_cast<int>(std::lround(slope * (x - middle)));
+            const int x = xi - frame, y = y0 - static_cast<int>(std::lround(slope * (xi - middle)));
+            if (x < 0 || x >= 700) return 200.0 + static_cast<double>(seed >> 27);
             // A little noise, and light falling off to the right, where the empty wells are.
-            double v = 1000 + 0.2 * (w - x) + static_cast<double>(seed >> 27);
+            double v = 1000 + 0.2 * (700 - x) + static_cast<double>(seed >> 27);
             for (const auto& [row, shift] : {std::pair{30, 0}, std::pair{300, pitch / 2}}) {
                 const int slot = (x - 50 - shift) % pitch;
                 const bool inComb = x >= 50 + shift && x < 50 + shift + 10 * pitch && slot < 40;
@@ -386,7 +389,7 @@ TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
             return v;
         });
         const gel::Analysis a = gel::analyse(viewOf(px, w));
-        ASSERT_EQ(a.tiers.size(), 2u) << "slope " << slope;
+        ASSERT_EQ(a.tiers.size(), 2u) << "slope " << slope << " frame " << frame;
         EXPECT_NEAR(a.tiers[1].slope, slope, 0.003);
         EXPECT_NEAR(a.tiers[1].rowAt(a.tiers[1].top, middle), 300, 20);
         for (const gel::Lane& l : a.lanes) {
@@ -395,7 +398,7 @@ TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
             EXPECT_GT(t.rowAt(t.firstBandRow, l.centre),
                       (l.tier == 0 ? 43 : 313) + slope * (l.centre - middle));
             const int shift = l.tier == 1 ? pitch / 2 : 0;
-            const double well = (l.centre - 50 - shift - 20) / pitch;
+            const double well = (l.centre - frame - 50 - shift - 20) / pitch;
             EXPECT_NEAR(well, std::round(well), 0.1) << "lane " << l.index << " in tier " << l.tier;
         }
     }
