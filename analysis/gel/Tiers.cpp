@@ -309,7 +309,8 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     std::sort(sorted.begin(), sorted.end());
     const double frame = 0.5 * (darkest + sorted[sorted.size() / 4]);
     // The frame beside the gel holds no wells: empty lanes lie on the gel's own columns.
-    const auto [gelLeft, gelRight] = onGel(column, darkest, std::max(4, w / 64), 0.5);
+    const std::pair<int, int> onTheGel = onGel(column, darkest, std::max(4, w / 64), 0.5);
+    const int gelLeft = onTheGel.first, gelRight = onTheGel.second;
     Profile gelColumns;
     for (int x = gelLeft; x < gelRight; ++x)
         if (column[static_cast<size_t>(x)] >= frame) gelColumns.push_back(column[static_cast<size_t>(x)]);

@@ -367,7 +367,10 @@ TEST(GelStages, NoShoulderOnASaturatedFlank) {
 TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
     const int h = 600, pitch = 60;
     // Level, turned, and in an imager's dark frame 150 columns wide on either side.
-    for (const auto& [slope, frame] : {std::pair{0.0, 0}, std::pair{0.03, 0}, std::pair{0.0, 150}}) {
+    for (const std::pair<double, int>& turnAndFrame :
+         {std::pair{0.0, 0}, std::pair{0.03, 0}, std::pair{0.0, 150}}) {
+        const double slope = turnAndFrame.first;
+        const int frame = turnAndFrame.second;
         const int w = 700 + 2 * frame;
         const double middle = 0.5 * (w - 1);
         std::uint32_t seed = 7;
