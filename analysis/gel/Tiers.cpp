@@ -190,6 +190,9 @@ struct CombRows {
     bool valid = false;
     CombRows(const Work& wk, const std::vector<Lane>& lanes);
     bool isComb(int y) const;
+    // Whether the stripe along row y repeats at the wells' pitch (worked out once a row).
+    bool repeats(int y) const;
+    mutable std::vector<signed char> repeatsAt; // -1 where not yet worked out
     // The slope, in rows per column, along which a comb's stripe shows in most columns, and that
     // share of the columns against the most along a level row.
     double slant(double& widest, double& level) const;
@@ -473,6 +476,7 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
                 if (bent[static_cast<size_t>(y) * w + x]) inEmpty[static_cast<size_t>(y)] += 1.0 / emptyCount;
             }
     });
+    repeatsAt.assign(static_cast<size_t>(n), -1);
     valid = true;
 }
 
@@ -519,18 +523,10 @@ double CombRows::slant(double& widest, double& level) const {
     return static_cast<double>(best - steps) / width;
 }
 
-bool CombRows::isComb(int y) const {
+bool CombRows::repeats(int y) const {
+    signed char& known = repeatsAt[static_cast<size_t>(y)];
+    if (known >= 0) return known == 1;
     const double stripe = share[static_cast<size_t>(y)];
-    if (!valid || stripe < kSlotShare) return false;
-    bool strongest = true, alone = true, seen = false;
-    for (int k = std::max(0, y - 2 * d); k <= std::min(n - 1, y + 2 * d) && strongest; ++k)
-        strongest =
-            share[static_cast<size_t>(k)] < stripe || (share[static_cast<size_t>(k)] == stripe && k >= y);
-    for (int k = std::max(0, y - 10 * d); k <= std::min(n - 1, y + 10 * d) && alone; ++k)
-        alone = std::abs(k - y) < 3 * d || share[static_cast<size_t>(k)] < kSlotAlone * stripe;
-    for (int k = std::max(0, y - d); k <= std::min(n - 1, y + d); ++k)
-        seen = seen || inEmpty[static_cast<size_t>(k)] >= kEmptyShare;
-    if (!strongest || !alone || !seen) return false;
     Profile q(static_cast<size_t>(cols));
     double zero = 0;
     for (int j = 0; j < cols; ++j) {
@@ -552,7 +548,26 @@ bool CombRows::isComb(int y) const {
     for (int k = 1; k <= 3; ++k)
         atPitch = atPitch || std::fabs(lag - pitch / k) <= kSlotPitch * lag ||
                   std::fabs(lag - pitch * k) <= kSlotPitch * lag;
-    return zero > 0 && best / zero >= kSlotRepeat && atPitch;
+    known = zero > 0 && best / zero >= kSlotRepeat && atPitch ? 1 : 0;
+    return known == 1;
+}
+
+bool CombRows::isComb(int y) const {
+    const double stripe = share[static_cast<size_t>(y)];
+    if (!valid || stripe < kSlotShare) return false;
+    bool alone = true, seen = false;
+    for (int k = std::max(0, y - 10 * d); k <= std::min(n - 1, y + 10 * d) && alone; ++k)
+        alone = std::abs(k - y) < 3 * d || share[static_cast<size_t>(k)] < kSlotAlone * stripe;
+    for (int k = std::max(0, y - d); k <= std::min(n - 1, y + d); ++k)
+        seen = seen || inEmpty[static_cast<size_t>(k)] >= kEmptyShare;
+    if (!alone || !seen || !repeats(y)) return false;
+    // Only a row that repeats as a comb's does outshines it: a line unbroken across the gel (the
+    // lip of a tray just above the wells) shows in more columns, and is no comb.
+    for (int k = std::max(0, y - 2 * d); k <= std::min(n - 1, y + 2 * d); ++k) {
+        const double other = share[static_cast<size_t>(k)];
+        if ((other > stripe || (other == stripe && k < y)) && repeats(k)) return false;
+    }
+    return true;
 }
 
 std::vector<int> combStarts(const Work& wk, const CombRows& comb, const Profile& rows,

@@ -278,3 +278,15 @@ TEST(GelLanesScan, GlowingCutEdgeIsNoLane) {
     EXPECT_NEAR(a.lanes.back().centre, 606, 10);
     EXPECT_GE(a.lanes.back().bands.size(), 6u);
 }
+
+// A phone photo of a gel in its tray, two combs: the tray's lip runs in bright lines across the gel
+// just above the first comb's wide slots, whose lower rims end at about row 280 by eye. The lip
+// bears no band.
+TEST(GelLanesScan, TraysLipAboveTheWellsBearsNoBand) {
+    LOAD_OR_SKIP(image, "gels/agarose-dna-rgb-phone-photo-01.jpg");
+    const gel::Analysis a = gel::analyse(*image);
+    ASSERT_EQ(a.tiers.size(), 2u);
+    for (const gel::Lane& l : a.lanes)
+        for (const gel::Band& b : l.bands)
+            EXPECT_TRUE(l.tier > 0 || b.peakY > 280) << "lane " << l.index + 1 << " row " << b.peakY;
+}
