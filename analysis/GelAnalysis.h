@@ -248,7 +248,7 @@ struct Tier {
     int firstBandRow = 0; ///< the row below the tier's wells (top when they cannot be seen):
                           ///< DNA runs down from the wells, so no band lies above it
     int wellsTop = 0;     ///< rows of the wells' slots, from wellsTop to one before wellsBottom;
-    int wellsBottom = 0;  ///< none when equal (the slots cannot be seen darker than the gel)
+    int wellsBottom = 0;  ///< none when equal (the slots cannot be seen)
     double slope = 0;     ///< rows its rows fall per column to the right, in a turned scan or
                           ///< photograph: the rows above hold at `column`
     double column = 0;

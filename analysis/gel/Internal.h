@@ -129,6 +129,9 @@ std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o);
 // the column profile missed; slotTop..slotBottom are the rows of its wells' slots.
 void addLanesUnderWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom,
                         std::vector<Lane>& lanes);
+// Lanes under the wells of the tier (rows y0..y1; slotTop..slotBottom are its slots' rows) in
+// place of found ones that each span several of them; whether it put them there.
+bool lanesByWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom, std::vector<Lane>& lanes);
 // Image coordinates, tier, index and band boxes for lanes of one tier found or placed in work
 // coordinates, left to right; the index of the first is `first`.
 void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int first);

@@ -707,6 +707,121 @@ void addLanesUnderWells(const Work& wk, int y0, int y1, int slotTop, int slotBot
     }
 }
 
+// Lanes under the wells of a tier whose column profile merged them. Bright dye fronts and
+// smears spread across neighbouring lanes, and the profile's peaks then span two or three wells
+// each, or stand on a tray's walls beside them; a row of slots still repeats at the wells' own
+// pitch. Where most found lanes are not one under a well (wider than one and a half pitches, or
+// off every well by more than a quarter pitch), each well that looks like the others and from
+// which signal runs down becomes a lane instead. The pitch is read from the row of slots alone: its strongest
+// repeat past the first trough of its autocorrelation (nearer, a slot only overlaps itself).
+constexpr double kMergedWidth = 1.5;
+// Nothing found marks these wells: each must look clearly like the others.
+constexpr double kClearWell = 0.7;
+
+bool lanesByWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom, std::vector<Lane>& lanes) {
+    if (lanes.empty() || slotBottom < slotTop) return false;
+    const auto [g0, g1] = gelColumns(wk, y0, y1);
+    const int span = g1 - g0;
+    if (span < 64) return false;
+    Profile row(static_cast<size_t>(wk.w), 0.0);
+    for (int y = std::max(y0, slotTop); y <= std::min(y1, slotBottom); ++y) {
+        const int* r = wk.row(y);
+        for (int x = 0; x < wk.w; ++x)
+            row[static_cast<size_t>(x)] += r[x];
+    }
+    const auto detrended = [&](int radius) {
+        const Profile trend = boxSmooth(row, radius);
+        Profile d(row.size());
+        for (size_t x = 0; x < row.size(); ++x)
+            d[x] = row[x] - trend[x];
+        return d;
+    };
+    // The pitch: lags from a sixty-fourth to a quarter of the gel's width, the trend taken out
+    // over a sixteenth of it.
+    const Profile broad = detrended(span / 32);
+    const double mean = meanOf(broad, g0, g1 - 1);
+    double zero = 0;
+    for (int x = g0; x < g1; ++x)
+        zero += (broad[static_cast<size_t>(x)] - mean) * (broad[static_cast<size_t>(x)] - mean);
+    const int first = std::max(4, span / 64), last = span / 4;
+    Profile repeat;
+    for (int lag = first; lag <= last; ++lag) {
+        double c = 0;
+        for (int x = g0; x + lag < g1; ++x)
+            c += (broad[static_cast<size_t>(x)] - mean) * (broad[static_cast<size_t>(x + lag)] - mean);
+        repeat.push_back(zero > 0 ? c / (zero * (span - lag) / span) : 0.0);
+    }
+    size_t i = 0;
+    while (i + 1 < repeat.size() && repeat[i + 1] < repeat[i])
+        ++i;
+    const size_t best = static_cast<size_t>(
+        std::max_element(repeat.begin() + static_cast<std::ptrdiff_t>(i), repeat.end()) - repeat.begin());
+    if (best >= repeat.size() || repeat[best] < kWellRepeat) return false;
+    const int pitch = first + static_cast<int>(best);
+    // Lanes that each lie under a well are spaced at about the pitch, or at a multiple where
+    // wells were left empty; merged ones are spaced further apart.
+    if (lanes.size() >= 2) {
+        Profile gaps;
+        for (size_t k = 1; k < lanes.size(); ++k)
+            gaps.push_back(lanes[k].centre - lanes[k - 1].centre);
+        if (medianOf(gaps) < kMergedWidth * pitch) return false;
+    }
+    // A trend taken out over one whole pitch leaves the wells their full depth. The slots lie at
+    // the darkest phase of the row folded at the pitch.
+    const Profile flat = detrended(pitch / 2);
+    Profile fold(static_cast<size_t>(pitch), 0.0);
+    for (int x = g0; x < g1; ++x)
+        fold[static_cast<size_t>((x - g0) % pitch)] += flat[static_cast<size_t>(x)];
+    const int phase = static_cast<int>(std::min_element(fold.begin(), fold.end()) - fold.begin());
+    const int half = pitch / 2;
+    const WellMatcher match{flat, half, std::max(1, pitch / 4)};
+    std::vector<int> centres;
+    for (int x = g0 + phase; x < g1; x += pitch)
+        if (x - half >= g0 && x + half < g1) centres.push_back(x);
+    if (centres.size() < 2) return false;
+    const Profile rough = match.lookOf(centres);
+    for (int& c : centres) {
+        double score = 0;
+        c = match.bestMatch(rough, c, score);
+    }
+    const Profile well = match.lookOf(centres);
+    // A comb's slots follow one another at the pitch, none missing: its wells are the longest run
+    // of clear matches one pitch after another.
+    std::vector<int> seen; // wells that look like the others at all
+    std::vector<Lane> wells, run;
+    for (int c : centres) {
+        double score = 0;
+        const int x = match.bestMatch(well, c, score);
+        if (score >= kWellMatch) seen.push_back(x);
+        if (score < kClearWell || (!run.empty() && x - run.back().centre < 0.75 * pitch)) {
+            run.clear();
+            continue;
+        }
+        Lane l;
+        l.centre = x;
+        l.left = x - 0.4 * pitch;
+        l.right = x + 0.4 * pitch;
+        run.push_back(l);
+        if (run.size() > wells.size()) wells = run;
+    }
+    if (wells.size() < 2) return false;
+    // Found lanes that each lie under one well keep their places, where they are half at least.
+    size_t agree = 0;
+    for (const Lane& l : lanes)
+        agree += l.right - l.left <= kMergedWidth * pitch &&
+                 std::any_of(seen.begin(), seen.end(),
+                             [&](int x) { return std::fabs(x - l.centre) <= 0.25 * pitch; });
+    if (2 * agree >= lanes.size()) return false;
+    const std::vector<double> signal = laneSignals(wk, y0, y1, wells, wk.maxValue);
+    const double least = kWellSignal * medianOf(signal);
+    std::vector<Lane> kept;
+    for (size_t k = 0; k < wells.size(); ++k)
+        if (signal[k] > 0 && signal[k] >= least) kept.push_back(wells[k]);
+    if (kept.size() < 2) return false;
+    lanes = std::move(kept);
+    return true;
+}
+
 // A lane's sideways shift, in whole columns, for each row of its tier.
 std::vector<int> laneShifts(const Lane& lane) {
     std::vector<int> shift(static_cast<size_t>(std::max(0, lane.box.height())), 0);
@@ -796,9 +911,12 @@ std::vector<Lane> findLanes(const PreparedGel& gel, const std::vector<Tier>& tie
         std::vector<Lane> lanes = tierLanes(in, t.top - wk.y0, t.bottom - 1 - wk.y0, options);
         // A caller's tier whose wells lie outside it has none to go by.
         if (options.laneCount == 0 && t.wellsBottom > t.wellsTop && t.wellsTop >= t.top &&
-            t.wellsBottom <= t.bottom)
-            addLanesUnderWells(in, t.top - wk.y0, t.bottom - 1 - wk.y0, t.wellsTop - wk.y0,
-                               t.wellsBottom - 1 - wk.y0, lanes);
+            t.wellsBottom <= t.bottom) {
+            if (!lanesByWells(in, t.top - wk.y0, t.bottom - 1 - wk.y0, t.wellsTop - wk.y0,
+                              t.wellsBottom - 1 - wk.y0, lanes))
+                addLanesUnderWells(in, t.top - wk.y0, t.bottom - 1 - wk.y0, t.wellsTop - wk.y0,
+                                   t.wellsBottom - 1 - wk.y0, lanes);
+        }
         placeInTier(lanes, in, levelTier, static_cast<int>(all.size()));
         for (Lane& l : lanes)
             slopeLane(l, t, wk, true);

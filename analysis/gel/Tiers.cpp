@@ -196,21 +196,20 @@ struct CombRows {
     // The slope, in rows per column, along which a comb's stripe shows in most columns, and that
     // share of the columns against the most along a level row.
     double slant(double& widest, double& level) const;
-    // Below the comb whose stripe row is y, in image rows: the stripe's last row (where it
-    // still shows at least half as widely) and a slot's height for the lower rims.
-    int below(int y) const {
-        int last = y;
-        while (last + 1 < n && share[static_cast<size_t>(last) + 1] >= 0.5 * share[static_cast<size_t>(y)])
-            ++last;
-        return (last + d + 1) * bin;
-    }
-    // Above it: the stripe's first row, as below, and a slot's height for the upper rims.
-    int above(int y) const {
-        int first = y;
+    // The first and last rows of the stripe about the comb row y: where it still shows at least
+    // half as widely.
+    std::pair<int, int> stripe(int y) const {
+        int first = y, last = y;
         while (first > 0 && share[static_cast<size_t>(first) - 1] >= 0.5 * share[static_cast<size_t>(y)])
             --first;
-        return std::max(0, first - d) * bin;
+        while (last + 1 < n && share[static_cast<size_t>(last) + 1] >= 0.5 * share[static_cast<size_t>(y)])
+            ++last;
+        return {first, last};
     }
+    // Below the comb, in image rows: the stripe's last row and a slot's height for the lower rims.
+    int below(int y) const { return (stripe(y).second + d + 1) * bin; }
+    // Above it: the stripe's first row and a slot's height for the upper rims.
+    int above(int y) const { return std::max(0, stripe(y).first - d) * bin; }
 };
 
 CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
@@ -600,14 +599,18 @@ std::vector<int> combStarts(const Work& wk, const CombRows& comb, const Profile&
 // The first tier's comb, where its slots cannot be seen darker than the gel between them: the
 // strongest comb row in the top 40% of rows y0..y1; the row below its lower rims, where the
 // tier's bands start, or y0 when there is none.
-int firstCombEnd(const CombRows& comb, int y0, int y1) {
+int firstCombEnd(const CombRows& comb, int y0, int y1, std::pair<int, int>& slots) {
     if (!comb.valid) return y0;
     int best = -1;
     for (int y = y0 / comb.bin; y < (y0 + 2 * (y1 - y0) / 5) / comb.bin && y < comb.n; ++y)
         if ((best < 0 || comb.share[static_cast<size_t>(y)] > comb.share[static_cast<size_t>(best)]) &&
             comb.isComb(y))
             best = y;
-    return best < 0 ? y0 : std::min(y1, comb.below(best));
+    if (best < 0) return y0;
+    // The slots' rows: the stripe's.
+    const auto [first, last] = comb.stripe(best);
+    slots = {std::max(y0, first * comb.bin), std::min(y1, (last + 1) * comb.bin - 1)};
+    return std::min(y1, comb.below(best));
 }
 
 // The row below a tier's row of wells (rows y0..y1 of the well contrast of the work raster's
@@ -664,9 +667,10 @@ int belowWells(const Profile& all, int y0, int y1, std::pair<int, int>* slots = 
 // A tier of rows y0..y1 (work coordinates) with its lanes, placed in image coordinates; the well
 // contrast of those lanes, when the caller has it, spares computing it again. With `underWells`,
 // lanes the column profile missed are added under the tier's wells (not when a lane count is
-// given: that count is the count got).
+// given: that count is the count got); `combSlots` are the rows of its comb's slots where the
+// comb search found them.
 TierLanes tierWith(const Work& wk, int index, int y0, int y1, std::vector<Lane> lanes,
-                   const Profile* contrast, bool underWells) {
+                   const Profile* contrast, bool underWells, std::pair<int, int> combSlots = {0, -1}) {
     TierLanes t;
     t.tier.index = index;
     t.tier.top = y0 + wk.y0;
@@ -676,11 +680,24 @@ TierLanes tierWith(const Work& wk, int index, int y0, int y1, std::vector<Lane> 
         (lanes.size() >= 2 ? belowWells(contrast ? *contrast : wellContrast(wk, lanes), y0, y1, &slots)
                            : y0) +
         wk.y0;
+    if (underWells) {
+        // Merged lanes mislead the well contrast; slots no darker than the gel between the lanes
+        // still show in the comb search. The slots lanes are put under are the tier's wells, and
+        // the contrast under those lanes tells where its bands start.
+        bool placed = lanesByWells(wk, y0, y1, slots.first, slots.second, lanes);
+        if (!placed && lanesByWells(wk, y0, y1, combSlots.first, combSlots.second, lanes)) {
+            slots = combSlots;
+            placed = true;
+        }
+        if (placed)
+            t.tier.firstBandRow = belowWells(wellContrast(wk, lanes), y0, y1) + wk.y0;
+        else // lanes put under every well that looks like one miss none
+            addLanesUnderWells(wk, y0, y1, slots.first, slots.second, lanes);
+    }
     if (slots.second >= slots.first) {
         t.tier.wellsTop = slots.first + wk.y0;
         t.tier.wellsBottom = slots.second + 1 + wk.y0;
     }
-    if (underWells) addLanesUnderWells(wk, y0, y1, slots.first, slots.second, lanes);
     t.lanes = std::move(lanes);
     return t;
 }
@@ -730,6 +747,7 @@ std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLev
     std::vector<int> starts = tierStarts(rows, o.tiers);
     Profile wholeContrast;
     std::vector<int> wellsEnd; // tier by tier, below its comb's rims where its comb was found
+    std::vector<std::pair<int, int>> combSlots; // tier by tier, its comb's slots where found
     if (o.tiers == 0) {
         const bool parted = starts.size() > 2;
         if (!parted) {
@@ -740,7 +758,8 @@ std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLev
         if (starts.size() == 2) starts = combStarts(wk, *comb, rows, second);
         // Each tier's bands start below its comb's rims, where they can be seen.
         for (size_t t = 0; t + 1 < starts.size(); ++t) {
-            const int end = firstCombEnd(*comb, starts[t], starts[t + 1] - 1);
+            combSlots.emplace_back(0, -1);
+            const int end = firstCombEnd(*comb, starts[t], starts[t + 1] - 1, combSlots.back());
             wellsEnd.push_back(t > 0 && t - 1 < second.size() ? std::max(end, second[t - 1]) : end);
         }
         if (parted) whole.clear();
@@ -751,8 +770,11 @@ std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLev
     for (int t = 0; t < tierCount; ++t) {
         const int y0 = starts[static_cast<size_t>(t)], y1 = starts[static_cast<size_t>(t) + 1] - 1;
         const bool one = tierCount == 1 && !whole.empty();
-        tiers.push_back(one ? tierWith(wk, t, y0, y1, whole, &wholeContrast, o.laneCount == 0)
-                            : tierWith(wk, t, y0, y1, tierLanes(wk, y0, y1, o), nullptr, o.laneCount == 0));
+        const std::pair<int, int> slots =
+            static_cast<size_t>(t) < combSlots.size() ? combSlots[static_cast<size_t>(t)] : std::pair{0, -1};
+        tiers.push_back(
+            one ? tierWith(wk, t, y0, y1, whole, &wholeContrast, o.laneCount == 0, slots)
+                : tierWith(wk, t, y0, y1, tierLanes(wk, y0, y1, o), nullptr, o.laneCount == 0, slots));
         if (static_cast<size_t>(t) < wellsEnd.size())
             tiers.back().tier.firstBandRow = std::max(tiers.back().tier.firstBandRow,
                                                       std::min(y1, wellsEnd[static_cast<size_t>(t)]) + wk.y0);

@@ -548,6 +548,27 @@ TEST(GelStages, LaneUnderItsWellBesideALadder) {
     EXPECT_NEAR(a.lanes[1].bands[0].peakY, 300, 1);
 }
 
+// Dye fronts far brighter than the bands, each spread over two lanes, merge their columns into
+// lanes between the wells; the row of slots still repeats at the wells' pitch, and each loaded
+// well is a lane (the last four are empty).
+TEST(GelStages, DyeFrontsOverTwoLanesLeaveALaneUnderEachWell) {
+    const int w = 1200, h = 500, pitch = 80;
+    const Pixels px = image16(w, h, [&](int x, int y) {
+        double v = 1000;
+        for (int k = 0; k < 10; k += 2)
+            v += 15000 * bump(x, 120 + pitch * k, 40) * bump(y, 420, 25);
+        const int well = (x - 50) / pitch;
+        if (x < 50 || well > 13 || (x - 50) % pitch >= 60) return v;
+        if (y >= 20 && y < 28) return 600.0;                         // the slot
+        if (y == 18 || y == 19 || y == 28 || y == 29) return 1800.0; // its rims
+        return well > 9 ? v : v + 3000 * (bump(y, 100 + 10 * well, 3) + bump(y, 250 + 5 * well, 3));
+    });
+    const gel::Analysis a = gel::analyse(viewOf(px, w));
+    ASSERT_EQ(a.lanes.size(), 10u);
+    for (const gel::Lane& l : a.lanes)
+        EXPECT_NEAR(l.centre, 80 + pitch * l.index, pitch / 4) << "lane " << l.index;
+}
+
 // Lanes glowing on down from their wells' lower rims (dense ladders, smears): the glow is no rim,
 // and the bands on it are found below the slots.
 TEST(GelStages, LanesGlowingOnFromTheirRimsKeepTheirBands) {
