@@ -506,6 +506,23 @@ struct WellRow {
     double repeat = 0;
 };
 
+// How well a profile repeats over samples a0..a1 at each lag from lo to hi: its autocorrelation
+// about its mean there, over the samples each lag overlaps.
+Profile repeats(const Profile& p, int a0, int a1, int lo, int hi) {
+    const double mean = meanOf(p, a0, a1);
+    double zero = 0;
+    for (int x = a0; x <= a1; ++x)
+        zero += (p[static_cast<size_t>(x)] - mean) * (p[static_cast<size_t>(x)] - mean);
+    Profile repeat;
+    for (int lag = lo; lag <= hi; ++lag) {
+        double c = 0;
+        for (int x = a0; x + lag <= a1; ++x)
+            c += (p[static_cast<size_t>(x)] - mean) * (p[static_cast<size_t>(x + lag)] - mean);
+        repeat.push_back(zero > 0 ? c / (zero * (a1 - a0 + 1 - lag) / (a1 - a0 + 1)) : 0.0);
+    }
+    return repeat;
+}
+
 WellRow wellRowOf(const Work& wk, int r0, int r1, double width, int a0, int a1, int lo, int hi) {
     const int w = wk.w;
     WellRow out;
@@ -524,17 +541,7 @@ WellRow wellRowOf(const Work& wk, int r0, int r1, double width, int a0, int a1, 
     const double low = order[order.size() / 10], high = order[order.size() - 1 - order.size() / 10];
     for (double& v : p)
         v = std::clamp(v, low, high);
-    const double mean = meanOf(p, a0, a1);
-    double zero = 0;
-    for (int x = a0; x <= a1; ++x)
-        zero += (p[static_cast<size_t>(x)] - mean) * (p[static_cast<size_t>(x)] - mean);
-    Profile repeat;
-    for (int lag = lo; lag <= hi; ++lag) {
-        double c = 0;
-        for (int x = a0; x + lag <= a1; ++x)
-            c += (p[static_cast<size_t>(x)] - mean) * (p[static_cast<size_t>(x + lag)] - mean);
-        repeat.push_back(zero > 0 ? c / (zero * (a1 - a0 + 1 - lag) / (a1 - a0 + 1)) : 0.0);
-    }
+    const Profile repeat = repeats(p, a0, a1, lo, hi);
     for (size_t i = 1; i + 1 < repeat.size(); ++i)
         if (repeat[i] > out.repeat && repeat[i] >= repeat[i - 1] && repeat[i] >= repeat[i + 1]) {
             out.repeat = repeat[i];
@@ -710,10 +717,11 @@ void addLanesUnderWells(const Work& wk, int y0, int y1, int slotTop, int slotBot
 // Lanes under the wells of a tier whose column profile merged them. Bright dye fronts and
 // smears spread across neighbouring lanes, and the profile's peaks then span two or three wells
 // each, or stand on a tray's walls beside them; a row of slots still repeats at the wells' own
-// pitch. Where most found lanes are not one under a well (wider than one and a half pitches, or
-// off every well by more than a quarter pitch), each well that looks like the others and from
-// which signal runs down becomes a lane instead. The pitch is read from the row of slots alone: its strongest
-// repeat past the first trough of its autocorrelation (nearer, a slot only overlaps itself).
+// pitch. Where the found lanes lie further apart than one and a half pitches and most of them
+// are not one under a well (wider than one and a half pitches, or off every well by more than a
+// quarter pitch), each well that looks like the others and from which signal runs down becomes
+// a lane instead. The pitch is read from the row of slots alone: its strongest repeat past the
+// first trough of its autocorrelation (nearer, a slot only overlaps itself).
 constexpr double kMergedWidth = 1.5;
 // Nothing found marks these wells: each must look clearly like the others.
 constexpr double kClearWell = 0.7;
@@ -738,19 +746,8 @@ bool lanesByWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom, s
     };
     // The pitch: lags from a sixty-fourth to a quarter of the gel's width, the trend taken out
     // over a sixteenth of it.
-    const Profile broad = detrended(span / 32);
-    const double mean = meanOf(broad, g0, g1 - 1);
-    double zero = 0;
-    for (int x = g0; x < g1; ++x)
-        zero += (broad[static_cast<size_t>(x)] - mean) * (broad[static_cast<size_t>(x)] - mean);
-    const int first = std::max(4, span / 64), last = span / 4;
-    Profile repeat;
-    for (int lag = first; lag <= last; ++lag) {
-        double c = 0;
-        for (int x = g0; x + lag < g1; ++x)
-            c += (broad[static_cast<size_t>(x)] - mean) * (broad[static_cast<size_t>(x + lag)] - mean);
-        repeat.push_back(zero > 0 ? c / (zero * (span - lag) / span) : 0.0);
-    }
+    const int first = std::max(4, span / 64);
+    const Profile repeat = repeats(detrended(span / 32), g0, g1 - 1, first, span / 4);
     size_t i = 0;
     while (i + 1 < repeat.size() && repeat[i + 1] < repeat[i])
         ++i;
