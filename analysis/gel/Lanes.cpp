@@ -782,22 +782,32 @@ bool lanesByWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom, s
         c = match.bestMatch(rough, c, score);
     }
     const Profile well = match.lookOf(centres);
+    // The darkest phase may lie off the slots' middles (light falling across them from one side):
+    // the lanes lie under the middle of the look's darkness.
+    const double top = *std::max_element(well.begin(), well.end());
+    double moment = 0, mass = 0;
+    for (int u = -half; u <= half; ++u) {
+        const double dark = top - well[static_cast<size_t>(u + half)];
+        moment += u * dark;
+        mass += dark;
+    }
+    const double middle = mass > 0 ? moment / mass : 0.0;
     // A comb's slots follow one another at the pitch, none missing: its wells are the longest run
     // of clear matches one pitch after another.
-    std::vector<int> seen; // wells that look like the others at all
+    std::vector<double> seen; // wells that look like the others at all
     std::vector<Lane> wells, run;
     for (int c : centres) {
         double score = 0;
         const int x = match.bestMatch(well, c, score);
-        if (score >= kWellMatch) seen.push_back(x);
-        if (score < kClearWell || (!run.empty() && x - run.back().centre < 0.75 * pitch)) {
+        if (score >= kWellMatch) seen.push_back(x + middle);
+        if (score < kClearWell || (!run.empty() && x + middle - run.back().centre < 0.75 * pitch)) {
             run.clear();
             continue;
         }
         Lane l;
-        l.centre = x;
-        l.left = x - 0.4 * pitch;
-        l.right = x + 0.4 * pitch;
+        l.centre = x + middle;
+        l.left = l.centre - 0.4 * pitch;
+        l.right = l.centre + 0.4 * pitch;
         run.push_back(l);
         if (run.size() > wells.size()) wells = run;
     }
@@ -807,7 +817,7 @@ bool lanesByWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom, s
     for (const Lane& l : lanes)
         agree += l.right - l.left <= kMergedWidth * pitch &&
                  std::any_of(seen.begin(), seen.end(),
-                             [&](int x) { return std::fabs(x - l.centre) <= 0.25 * pitch; });
+                             [&](double x) { return std::fabs(x - l.centre) <= 0.25 * pitch; });
     if (2 * agree >= lanes.size()) return false;
     const std::vector<double> signal = laneSignals(wk, y0, y1, wells, wk.maxValue);
     const double least = kWellSignal * medianOf(signal);
