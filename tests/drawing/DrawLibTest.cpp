@@ -19,10 +19,8 @@ TEST(DrawLib, BaseDataAreStoredInTheirDocumentedBytes) {
     o.m_bOption1 = TRUE;
     o.m_clrFill = 0x00A0B0C0;
     const std::vector<BYTE> bytes = StoreBytes([&](CArchive& ar) { o.Serialize(ar); });
-    const std::vector<BYTE> expected = {1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 2,    0,    0,    0, 0x2C, 1,
-                                        0, 0, 4, 0, 0,    0,    1,    0,    0,    0,    0,    0, 0,    0,
-                                        0, 0, 0, 0, 0,    0,    0,    0,    0xC0, 0xB0, 0xA0, 0};
-    EXPECT_EQ(bytes, expected);
+    EXPECT_EQ(Hex(bytes), Hex(Hx("01000000 FFFFFFFF 02000000 2C010000 04000000 01000000 00000000 00000000 "
+                                 "00000000 C0B0A000")));
     std::vector<BYTE> future = bytes;
     future[0] = 2;
     CDrawObject back;

@@ -22,8 +22,7 @@ inline std::string utf8(const CString& s) {
 struct Captured {
     struct Box {
         std::string text;
-        UINT type;
-        UINT help;
+        UINT type, help;
     };
     std::vector<Box> boxes;
     std::vector<std::string> dialogTitles;

@@ -24,6 +24,7 @@ struct Scene {
     NotedDocument doc;
     RepaintedView view{&doc};
     CSelectTool select;
+    CImageTool image{&select};
     CCropImageTool crop{&select};
     CCopyImageRectTool copy{&select};
     drawtest::Captured captured;
@@ -43,25 +44,19 @@ struct Scene {
     }
 };
 
-const std::string kCropNote = "CCropImageTool::OnLButtonUp";
-const std::string kCopyNote = "CCopyImageRectTool::OnLButtonUp";
-
 } // namespace
 
 TEST(ImageTools, TheImageToolOnlyRecordsTheClick) {
-    CSelectTool select;
-    CImageTool imageTool(&select);
-    CDrawDocument doc;
-    CDrawView view(&doc);
-    view.SetTool(&imageTool);
+    Scene s;
+    s.view.SetTool(&s.image);
     CDrawTool::c_pntDown = CPoint(-5, -5);
-    view.m_bDragging = TRUE;
-    view.OnLButtonDown(0, CPoint(3, 4));
+    s.view.m_bDragging = TRUE;
+    s.view.OnLButtonDown(0, CPoint(3, 4));
     EXPECT_EQ(CDrawTool::c_pntLast, CPoint(3, 4));
     EXPECT_EQ(CDrawTool::c_pntDown, CPoint(-5, -5));
-    EXPECT_FALSE(view.m_bDragging);
+    EXPECT_FALSE(s.view.m_bDragging);
     SetCursor(nullptr);
-    view.OnMouseMove(0, CPoint(1, 1));
+    s.view.OnMouseMove(0, CPoint(1, 1));
     EXPECT_EQ(AfxGetCursorId(GetCursor()), 32515u);
 }
 
@@ -100,8 +95,8 @@ TEST(ImageTools, TheRectangleToolsTakeThePartInsideTheDragInEitherDirection) {
         EXPECT_EQ(utf8(made->GetImage()->GetPreprocessStr()), "{Flip Vertically}{Crop}");
         EXPECT_EQ(s.view.GetSelectedObjects()->GetCount(), 1);
         EXPECT_EQ(s.view.GetSelectedObjects()->GetHead(), made);
-        EXPECT_EQ(s.doc.notes,
-                  (c.crop ? std::vector<std::string>{kCropNote} : std::vector<std::string>(2, kCopyNote)));
+        EXPECT_EQ(s.doc.notes, c.crop ? std::vector<std::string>{"CCropImageTool::OnLButtonUp"}
+                                      : std::vector<std::string>(2, "CCopyImageRectTool::OnLButtonUp"));
         EXPECT_TRUE(s.doc.IsModified());
         EXPECT_TRUE(s.view.whole);
         EXPECT_FALSE(s.view.m_bDragging);

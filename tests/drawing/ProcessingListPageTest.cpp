@@ -2,7 +2,7 @@
 #include "DrawingTestKit.h"
 #include "TestTables.h"
 
-#include <sstream>
+#include <regex>
 
 using drawtest::lines;
 
@@ -22,15 +22,10 @@ TEST(ProcessingListPage, TemplateIsFoundThroughTheLibraryChainWithItsList) {
 
 TEST(ProcessingListPage, ListsEachEntryWithItsBracesInHistoryOrder) {
     const std::vector<std::string> rows = TableRows("drawing/data/history-entries.txt");
+    const std::regex bar(R"( *\| *)");
     for (const std::string& row : rows) {
         SCOPED_TRACE(row);
-        std::vector<std::string> fields;
-        std::istringstream in(row + "|");
-        for (std::string f; std::getline(in, f, '|');) {
-            f.erase(0, f.find_first_not_of(' '));
-            f.erase(f.find_last_not_of(' ') + 1);
-            if (!f.empty() || fields.empty()) fields.push_back(f);
-        }
+        std::vector<std::string> fields(std::sregex_token_iterator(row.begin(), row.end(), bar, -1), {});
         DalvoImage image;
         image.SetPreprocessStr(CString::FromUtf8(fields[0]));
         ImageProcessingListPP page;

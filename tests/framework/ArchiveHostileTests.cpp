@@ -12,52 +12,32 @@
 
 // The test program's own operator new, and so the library's, records the largest single
 // request while g_watching is set.
-namespace {
-bool g_watching = false;
-size_t g_largest = 0;
-
-void* Allocate(size_t size) noexcept {
-    if (g_watching) g_largest = std::max(g_largest, size);
-    return std::malloc(size ? size : 1);
-}
-[[maybe_unused]] void* AllocateOrThrow(size_t size) {
-    if (void* p = Allocate(size)) return p;
-    throw std::bad_alloc();
-}
-} // namespace
+static bool g_watching = false;
+static size_t g_largest = 0;
 
 // ThreadSanitizer's runtime brings its own operators, and its build runs only the thread tests.
+// Every form is replaced: a sanitizer's runtime would serve those left out, mismatching malloc.
 #if !defined(KESTRO_THREAD_SANITIZER)
-void* operator new(size_t size) {
-    return AllocateOrThrow(size);
-}
-void* operator new[](size_t size) {
-    return AllocateOrThrow(size);
-}
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-void* operator new[](size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
+#define KESTRO_ALLOCATE(signature, onFailure)                                                                \
+    void* signature {                                                                                        \
+        if (g_watching) g_largest = std::max(g_largest, size);                                               \
+        if (void* p = std::malloc(size ? size : 1)) return p;                                                \
+        onFailure;                                                                                           \
+    }
+#define KESTRO_FREE(signature)                                                                               \
+    void signature noexcept {                                                                                \
+        std::free(p);                                                                                        \
+    }
+KESTRO_ALLOCATE(operator new(size_t size), throw std::bad_alloc())
+KESTRO_ALLOCATE(operator new[](size_t size), throw std::bad_alloc())
+KESTRO_ALLOCATE(operator new(size_t size, const std::nothrow_t&) noexcept, return nullptr)
+KESTRO_ALLOCATE(operator new[](size_t size, const std::nothrow_t&) noexcept, return nullptr)
+KESTRO_FREE(operator delete(void* p))
+KESTRO_FREE(operator delete[](void* p))
+KESTRO_FREE(operator delete(void* p, size_t))
+KESTRO_FREE(operator delete[](void* p, size_t))
+KESTRO_FREE(operator delete(void* p, const std::nothrow_t&))
+KESTRO_FREE(operator delete[](void* p, const std::nothrow_t&))
 #endif
 
 namespace {

@@ -21,18 +21,15 @@ std::string ArchivesDir() {
 // written back in their own form; the framework itself writes wide strings only.
 bool g_narrow = false;
 
+template <class T> void Value(CArchive& ar, T& v) {
+    ar.IsLoading() ? ar >> v : ar << v;
+}
+
 void Text(CArchive& ar, CString& s) {
-    if (ar.IsLoading() || !g_narrow) {
-        ar.IsLoading() ? ar >> s : ar << s;
-        return;
-    }
+    if (ar.IsLoading() || !g_narrow) return Value(ar, s);
     AfxWriteStringLength(ar, s.GetLength(), FALSE);
     for (int i = 0; i < s.GetLength(); ++i)
         ar << static_cast<BYTE>(s[i]);
-}
-
-template <class T> void Value(CArchive& ar, T& v) {
-    ar.IsLoading() ? ar >> v : ar << v;
 }
 
 size_t Count(CArchive& ar, size_t n) {

@@ -32,8 +32,7 @@ TEST(Dialogs, ListBoxAnswersErrPastItsLinesOrWithoutAWindow) {
 }
 
 TEST(Dialogs, ModalDialogWithoutTemplateFails) {
-    CDialog missing(4242);
-    EXPECT_EQ(missing.DoModal(), -1);
+    EXPECT_EQ(CDialog(4242).DoModal(), -1);
 }
 
 TEST(Dialogs, DataExchangeNeedsTheControl) {

@@ -12,11 +12,6 @@ std::string TempPath(const std::string& name) {
     return std::string(KESTRO_TEST_TMP) + "/" + name;
 }
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The same steps on a file on disk and on one in memory: what an archive asks of its file.
 void WriteAndReadBack(CFile& f) {
     f.Write("hello ", 6);
@@ -37,7 +32,8 @@ TEST(CFileTest, MemoryFilesBehaveAsDiskFiles) {
         CFile disk(CString::FromUtf8(p), CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary);
         WriteAndReadBack(disk);
     }
-    EXPECT_EQ(Slurp(p), "hello world");
+    std::ifstream written(p, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), "hello world");
     CFile reading(CString::FromUtf8(p), CFile::modeRead);
     EXPECT_THROW(reading.Write("x", 1), CFileException);
     CMemFile memory(4); // grows

@@ -31,12 +31,8 @@ public:
     CTestNode() = default;
     explicit CTestNode(int value) : m_value(value) {}
     void Serialize(CArchive& ar) override {
-        if (ar.IsStoring()) {
-            ar << m_value << m_pChild;
-        } else {
-            m_nSeenSchema = ar.GetObjectSchema();
-            ar >> m_value >> m_pChild;
-        }
+        if (ar.IsLoading()) m_nSeenSchema = ar.GetObjectSchema();
+        ar.IsStoring() ? ar << m_value << m_pChild : ar >> m_value >> m_pChild;
     }
 
     int m_value = 0;
@@ -48,8 +44,7 @@ public:
 class CTestDerived : public CTestNode {
     DECLARE_SERIAL(CTestDerived)
 public:
-    CTestDerived() = default;
-    explicit CTestDerived(int value) : CTestNode(value) {}
+    using CTestNode::CTestNode;
 };
 
 /// schema 1: a pointer to an object of any class.
@@ -69,12 +64,8 @@ class CTestVersioned : public CArenaObject {
     DECLARE_SERIAL(CTestVersioned)
 public:
     void Serialize(CArchive& ar) override {
-        if (ar.IsStoring()) {
-            ar << m_pInner << m_extra;
-            return;
-        }
-        ar >> m_pInner;
-        const UINT schema = ar.GetObjectSchema();
+        ar.IsStoring() ? ar << m_pInner << m_extra : ar >> m_pInner;
+        const UINT schema = ar.IsLoading() ? ar.GetObjectSchema() : 0;
         if (schema >= 2 && schema != 0xFFFFFFFF) ar >> m_extra;
     }
 
