@@ -615,17 +615,18 @@ int firstCombEnd(const CombRows& comb, int y0, int y1, std::pair<int, int>& slot
 
 // The row below a tier's row of wells (rows y0..y1 of the well contrast of the work raster's
 // rows, as wellContrast gives it for the tier's lanes), or y0 when it shows
-// none: the strongest run of rows in the tier's top 40% where its lanes run clearly darker than
-// the gel beside them (the well contrast above five times its noise and a twentieth of the
-// lanes' strongest brightness over the gel: the slots of a comb are shallower than the
-// brightest band is high), and its height again for the bright lower rims of the slots. DNA
-// runs down from the wells: nothing above them is a band.
+// none: of the runs of rows in the tier's top 40% where its lanes run clearly darker than the
+// gel beside them (the well contrast above five times its noise and a twentieth of the lanes'
+// strongest brightness over the gel: the slots of a comb are shallower than the brightest band
+// is high), the one that swings most from its darkest to the lower rims glowing in the lanes
+// below it, and its height again for those rims. DNA runs down from the wells: nothing above
+// them is a band.
 int belowWells(const Profile& all, int y0, int y1, std::pair<int, int>* slots = nullptr) {
     const Profile contrast(all.begin() + y0, all.begin() + y1 + 1);
     const int n = static_cast<int>(contrast.size());
     const auto [w, least] = wellRows(contrast, 0.05);
-    // The strongest run: a thin dark line above the wells (the shadow of a tray's lip) is not
-    // their row.
+    // Wells are dark slots above rims that glow in the lanes: a step at the gel's top edge, or
+    // the thin shadow of a tray's lip above the wells, swings less.
     int best = -1, bestEnd = -1;
     double strongest = 0;
     for (int i = 0; 5 * i < 2 * n && least > 0; ++i) {
@@ -636,8 +637,12 @@ int belowWells(const Profile& all, int y0, int y1, std::pair<int, int>* slots = 
             ++j;
         for (int k = i; k <= j; ++k)
             top = std::max(top, w[static_cast<size_t>(k)]);
-        if (top > strongest) {
-            strongest = top;
+        // The rims: the brightest lanes within four of the run's heights below it.
+        double rims = 0;
+        for (int k = j + 1; k < std::min(n, j + 1 + 4 * (j - i + 1)); ++k)
+            rims = std::min(rims, w[static_cast<size_t>(k)]);
+        if (top - rims > strongest) {
+            strongest = top - rims;
             best = i;
             bestEnd = j;
         }
