@@ -633,6 +633,26 @@ constexpr double kWellMatch = 0.5;
 // A lane under it holds at least this share of the found lanes' median signal along them.
 constexpr double kWellSignal = 0.5;
 
+namespace {
+
+// The mean of a lane's middle half over rows y0..y1, from at most about 256 of them.
+double levelOf(const Work& wk, int y0, int y1, const Lane& l) {
+    const double quarter = 0.25 * (l.right - l.left);
+    const int a = std::clamp(nearest(l.centre - quarter), 0, wk.w - 1),
+              b = std::clamp(nearest(l.centre + quarter), a, wk.w - 1);
+    const int step = std::max(1, (y1 - y0 + 1) / 256);
+    long long sum = 0, count = 0;
+    for (int y = y0; y <= y1; y += step) {
+        const int* r = wk.row(y);
+        for (int x = a; x <= b; ++x)
+            sum += r[x];
+        count += b - a + 1;
+    }
+    return static_cast<double>(sum) / static_cast<double>(count);
+}
+
+} // namespace
+
 void addLanesUnderWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom,
                         std::vector<Lane>& lanes) {
     if (lanes.size() < 2 || slotBottom < slotTop) return;
@@ -695,13 +715,20 @@ void addLanesUnderWells(const Work& wk, int y0, int y1, int slotTop, int slotBot
     for (const auto& t : trial)
         all.push_back(t.first);
     const std::vector<double> signal = laneSignals(wk, y0, y1, all, wk.maxValue);
-    Profile foundSignal;
+    Profile foundSignal, foundLevel;
     for (size_t k = 0; k < trial.size(); ++k)
-        if (!trial[k].second) foundSignal.push_back(signal[k]);
+        if (!trial[k].second) {
+            foundSignal.push_back(signal[k]);
+            foundLevel.push_back(levelOf(wk, y0, y1, trial[k].first));
+        }
     const double least = kWellSignal * medianOf(foundSignal);
+    // The glow of the gel's edge or corner gives signal to a lane on the frame beside it too; a
+    // lane lies on the gel, its columns nearer the found lanes' level than the scan's darkest.
+    const double frame = 0.5 * (wk.darkest + medianOf(foundLevel));
     std::vector<std::pair<Lane, bool>> out;
     for (size_t k = 0; k < trial.size(); ++k)
-        if (!trial[k].second || signal[k] >= least) out.push_back(trial[k]);
+        if (!trial[k].second || (signal[k] >= least && levelOf(wk, y0, y1, trial[k].first) >= frame))
+            out.push_back(trial[k]);
     lanes.clear();
     for (size_t k = 0; k < out.size(); ++k) {
         Lane& l = out[k].first;

@@ -290,3 +290,12 @@ TEST(GelLanesScan, TraysLipAboveTheWellsBearsNoBand) {
         for (const gel::Band& b : l.bands)
             EXPECT_TRUE(l.tier > 0 || b.peakY > 280) << "lane " << l.index + 1 << " row " << b.peakY;
 }
+
+// A gel narrower than half its scan: the glow of its right edge and corner gives the black frame
+// beside it signal, but no lane lies beyond that edge (column 1086 by eye).
+TEST(GelLanesScan, NoLaneOnTheFrameBesideANarrowGel) {
+    LOAD_OR_SKIP(image, "external-gels/images/gg-q1-pair12-wk9-gelred.jpg");
+    const gel::Analysis a = gel::analyse(*image);
+    for (const gel::Lane& l : a.lanes)
+        EXPECT_LT(l.centre, 1086) << "lane " << l.index + 1;
+}
