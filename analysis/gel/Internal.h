@@ -7,6 +7,7 @@
 #include "raster/detail/Parallel.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <utility>
@@ -114,6 +115,13 @@ std::vector<long long> columnSums(int w, int y0, int y1, int step, const AddRow&
         for (size_t x = 0; x < total.size(); ++x)
             total[x] += partial[b][x];
     return total;
+}
+
+// The columns of a lane's middle half, first and last, kept inside a raster w columns wide.
+inline std::pair<int, int> middleHalf(const Lane& l, int w) {
+    const double quarter = 0.25 * (l.right - l.left);
+    const int a = std::clamp(static_cast<int>(std::lround(l.centre - quarter)), 0, w - 1);
+    return {a, std::clamp(static_cast<int>(std::lround(l.centre + quarter)), a, w - 1)};
 }
 
 struct Peak {

@@ -637,9 +637,7 @@ namespace {
 
 // The mean of a lane's middle half over rows y0..y1, from at most about 256 of them.
 double levelOf(const Work& wk, int y0, int y1, const Lane& l) {
-    const double quarter = 0.25 * (l.right - l.left);
-    const int a = std::clamp(nearest(l.centre - quarter), 0, wk.w - 1),
-              b = std::clamp(nearest(l.centre + quarter), a, wk.w - 1);
+    const auto [a, b] = middleHalf(l, wk.w);
     const int step = std::max(1, (y1 - y0 + 1) / 256);
     long long sum = 0, count = 0;
     for (int y = y0; y <= y1; y += step) {

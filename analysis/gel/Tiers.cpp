@@ -63,11 +63,9 @@ Profile wellContrast(const Work& wk, const std::vector<Lane>& lanes) {
         int a, b;
     };
     std::vector<Span> mids, gaps;
-    for (size_t k = 0; k < lanes.size(); ++k) {
-        const Lane& l = lanes[k];
-        const double quarter = 0.25 * (l.right - l.left);
-        const int c0 = std::clamp(static_cast<int>(std::lround(l.centre - quarter)), 0, wk.w - 1);
-        mids.push_back({c0, std::clamp(static_cast<int>(std::lround(l.centre + quarter)), c0, wk.w - 1)});
+    for (const Lane& l : lanes) {
+        const auto [a, b] = middleHalf(l, wk.w);
+        mids.push_back({a, b});
     }
     // The gaps between neighbours; the outer lanes have their one gap on both sides.
     for (size_t k = 0; k + 1 < lanes.size(); ++k) {
