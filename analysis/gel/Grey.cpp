@@ -5,7 +5,9 @@
 #include "raster/detail/Parallel.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace kestro::gel {
 
@@ -46,6 +48,12 @@ void readRow(const GreyView& v, int y, int x0, int count, int* out) {
 constexpr double kMarginOther = 0.02;
 // The soft edge of a drawn mark (an anti-aliased character or line) is a pixel or two wide.
 constexpr int kMarkEdge = 2;
+// A JPEG rings about every sharp edge within its 8 x 8 blocks: past a margin's exact outermost
+// line, a pixel within this share of the way from the margin's colour to the gel's level (or,
+// for ink, from the ink's to the margin's) still counts as that colour. Only where the gel's
+// level lies this share of the range or more from the margin's colour: a dark gel beside a black
+// margin, or a pale one beside white, cannot be told from a rung edge.
+constexpr double kNearShare = 0.25;
 
 // The image less its flat margin on each side. A gel keeps half of each dimension at least: an
 // image flat across more than that is taken whole, and so are columns the margin would leave
@@ -64,20 +72,47 @@ Region insideMargin(const GreyView& g, long long leastRows) {
         for (int y = 0; y < h; ++y)
             readRow(g, y, at, 1, &line[y]);
     };
+    // The gel's level: the median of the image's middle half, every fourth pixel of every fourth
+    // row, read once a margin has been found.
+    int gelLevel = -1;
+    const auto levelOfGel = [&] {
+        if (gelLevel >= 0) return gelLevel;
+        std::vector<int> middle, row(static_cast<size_t>(w));
+        for (int y = h / 4; y < h - h / 4; y += 4) {
+            readRow(g, y, w / 4, w - w / 2, row.data());
+            for (int x = 0; x < w - w / 2; x += 4)
+                middle.push_back(row[static_cast<size_t>(x)]);
+        }
+        const auto mid = middle.begin() + static_cast<std::ptrdiff_t>(middle.size() / 2);
+        std::nth_element(middle.begin(), mid, middle.end());
+        return gelLevel = middle.empty() ? g.maxValue / 2 : *mid;
+    };
     // The middle one of `near` (the lines about it, null beyond the image) is black or white but
     // for a few pixels; a grey pixel within kMarkEdge of ink (the other of black and white than
-    // the margin's own) is the soft edge of a drawn mark and counts with it.
-    const auto flat = [&](int n, int* const* near, int ink) {
+    // the margin's own) is the soft edge of a drawn mark and counts with it. A `rung` line counts
+    // pixels near the margin's colour or the ink (kNearShare) as theirs.
+    const auto flat = [&](int n, int* const* near, int ink, bool rung) {
+        const int colour = g.maxValue - ink;
+        const double nearColour = rung ? kNearShare * std::abs(colour - levelOfGel()) : 0,
+                     nearInk = rung ? kNearShare * g.maxValue : 0;
+        const auto isInk = [&](int v) { return std::abs(v - ink) <= nearInk; };
         const int* line = near[kMarkEdge];
+        if (rung) {
+            // Near its ink, the gel may be as dark or as bright: a rung line is mostly margin.
+            long long margin = 0;
+            for (int x = 0; x < n; ++x)
+                margin += std::abs(line[x] - colour) <= nearColour;
+            if (2 * margin < n) return false;
+        }
         const double allowed = kMarginOther * n;
         long long other = 0;
         for (int x = 0; x < n && other <= allowed; ++x) {
-            if (line[x] == 0 || line[x] == g.maxValue) continue;
+            if (line[x] == 0 || line[x] == g.maxValue || std::abs(line[x] - colour) <= nearColour) continue;
             bool mark = false;
             for (int j = 0; j <= 2 * kMarkEdge && !mark; ++j)
                 for (int k = std::max(0, x - kMarkEdge);
                      near[j] && k <= std::min(n - 1, x + kMarkEdge) && !mark; ++k)
-                    mark = near[j][k] == ink;
+                    mark = isInk(near[j][k]);
             other += !mark;
         }
         return other <= allowed;
@@ -101,8 +136,13 @@ Region insideMargin(const GreyView& g, long long leastRows) {
         const int* outer = kept(0);
         const int ink =
             std::count(outer, outer + n, 0) >= std::count(outer, outer + n, g.maxValue) ? g.maxValue : 0;
+        // A margin's outermost line is exact (a JPEG keeps a flat area so); lines within it may
+        // have been rung by the edges and marks beside them.
+        const auto mayRing = [&] {
+            return std::abs(g.maxValue - ink - levelOfGel()) >= kNearShare * g.maxValue;
+        };
         int i = 0;
-        while (i < most && flat(n, near, ink)) {
+        while (i < most && (flat(n, near, ink, false) || (i > 0 && mayRing() && flat(n, near, ink, true)))) {
             ++i;
             if (i + kMarkEdge < all) read(rows, fromEnd, i + kMarkEdge, kept(i + kMarkEdge));
             about(i);
