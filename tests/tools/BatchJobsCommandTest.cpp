@@ -1,19 +1,11 @@
 // Several files at once through the built command: lanes, background and report write, print and
 // fail exactly as one file at a time does, in the same order.
 #include "KestroRun.h"
-#include "synth/SyntheticGel.h"
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <filesystem>
-#include <fstream>
 #include <regex>
 #include <set>
-#include <string>
 
 using namespace kestrorun;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -38,9 +30,9 @@ std::set<std::string> namesIn(const fs::path& dir) {
     return names;
 }
 
-class Threads : public ToolTest {};
-
 } // namespace
+
+using Threads = ToolTest;
 
 TEST_F(Threads, FilesWorkedAtOnceGiveWhatOneAtATimeGives) {
     fs::create_directories(dir / "in");
@@ -56,12 +48,11 @@ TEST_F(Threads, FilesWorkedAtOnceGiveWhatOneAtATimeGives) {
                                     "background " + files + " -o OUT --half 6 2",
                                     "report " + files + " -o OUT/r.html"};
     for (const std::string& command : commands) {
-        std::string one = command, many = command;
-        one.replace(one.find("OUT"), 3, "one");
-        many.replace(many.find("OUT"), 3, "many");
-        fs::create_directories(dir / "one"); // report writes into a folder that is there
-        fs::create_directories(dir / "many");
-        const Result a = run(one + " --jobs 1", dir), b = run(many + " --jobs 3", dir);
+        const auto into = [&](const std::string& out, const std::string& jobs) {
+            scratch((dir.filename() / out).string()); // emptied; report writes into a folder that is there
+            return run(std::regex_replace(command, std::regex("OUT"), out) + " --jobs " + jobs, dir);
+        };
+        const Result a = into("one", "1"), b = into("many", "3");
         EXPECT_EQ(a.exit, 1) << command << "\n" << a.err;
         EXPECT_EQ(b.exit, a.exit) << command;
         EXPECT_EQ(std::regex_replace(b.out, std::regex("many/"), "one/"), a.out) << command;
@@ -70,7 +61,5 @@ TEST_F(Threads, FilesWorkedAtOnceGiveWhatOneAtATimeGives) {
         for (const std::string& name : namesIn(dir / "one"))
             EXPECT_EQ(withoutRunRecords(dir / "many" / name), withoutRunRecords(dir / "one" / name))
                 << command << ": " << name;
-        fs::remove_all(dir / "one");
-        fs::remove_all(dir / "many");
     }
 }

@@ -1,29 +1,13 @@
 // The kestro command run as a program: exit codes, reports, errors, progress and the files it writes.
 #include "KestroRun.h"
-#include "TestTables.h"
-#include "raster/RasterTestSupport.h"
-#include "synth/SyntheticGel.h"
-
-#include <KestroImage.h>
-
-#include <gtest/gtest.h>
-
 #include "support/DamagedFiles.h"
-#include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <functional>
-#include <fstream>
-#include <memory>
 
 #include <sys/stat.h>
 
 using namespace kestro;
 using namespace kestrorun;
-namespace fs = std::filesystem;
-using nlohmann::json;
 
 namespace {
 
@@ -61,8 +45,7 @@ using DocCommand = ToolTest;
 using OutputFiles = ToolTest;
 
 TEST_F(Kestro, SynthWritesWhatTheGeneratorMakes) {
-    const std::string options = " --lanes 4 --bands 3 --width 200 --height 160 --seed 7";
-    const Result r = ok("synth " + quote((dir / "gel.tif").string()) + options + " --json");
+    const Result r = ok("synth gel.tif --lanes 4 --bands 3 --width 200 --height 160 --seed 7 --json");
     EXPECT_EQ(json::parse(r.out)["bands"], 12);
     const SyntheticGel gel = SyntheticGel::generate(gelOptions(200, 160, 4, 3, 7));
     EXPECT_EQ(nlohmann::ordered_json::parse(readFile(dir / "gel.truth.json")), gel.truthJson());
@@ -89,12 +72,11 @@ TEST_F(Kestro, InfoSpeaksPlainly) {
                   16}};
     std::string args;
     for (const auto& c : cases) {
-        const bool bytes = std::string(c.name).find(".png") != std::string::npos;
-        std::unique_ptr<DalvoImage> image(bytes ? rastertest::grayImage<BYTE>(40, 30, c.value)
-                                                : rastertest::grayImage<WORD>(40, 30, c.value));
+        std::unique_ptr<DalvoImage> image(c.bits == 8 ? rastertest::grayImage<BYTE>(40, 30, c.value)
+                                                      : rastertest::grayImage<WORD>(40, 30, c.value));
         image->setHorizontalResolution(300 / 2.54); // pixels per centimetre
         image->setVerticalResolution(150 / 2.54);
-        ASSERT_TRUE(image->save(CString::FromUtf8((dir / c.name).string())));
+        ASSERT_TRUE(save(*image, dir / c.name));
         args += std::string(" ") + c.name;
     }
     const json j = json::parse(ok("info --json" + args).out);
@@ -125,9 +107,9 @@ TEST_F(Kestro, InfoSpeaksPlainly) {
     }
     // A gel of bright bands saturates at the top of its depth.
     synth("bright.tif", "--width 200 --height 160 --lanes 4 --bands 3 --saturated 1");
-    EXPECT_NE(run("info bright.tif", dir).out.find(" pixels at 65535;"), std::string::npos);
+    EXPECT_TRUE(has(run("info bright.tif", dir).out, " pixels at 65535;"));
     // A float image has no raster to measure.
-    ASSERT_TRUE(DalvoImage(FIT_FLOAT, 8, 6, 32).save(CString::FromUtf8((dir / "float.tif").string())));
+    ASSERT_TRUE(save(DalvoImage(FIT_FLOAT, 8, 6, 32), dir / "float.tif"));
     const json floats = json::parse(run("info --json float.tif", dir).out)[0];
     EXPECT_EQ(floats["pixelType"].get<std::string>() + floats["bitsUsed"].dump(),
               "32-bit floating-point grayscalenull");
@@ -135,15 +117,12 @@ TEST_F(Kestro, InfoSpeaksPlainly) {
 
 TEST_F(Kestro, SubtractIsTheImageLessItsBackgroundInEitherDepth) {
     for (const std::string depth : {"16", "8"}) {
-        const std::string gel =
-            synth("gel" + depth + ".tif", "--width 160 --height 120 --lanes 3 --depth " + depth);
-        const std::string bg = (dir / ("bg" + depth + ".tif")).string(),
-                          sub = (dir / ("sub" + depth + ".tif")).string();
-        ok("background " + quote(gel) + " -o " + quote(bg) + " --half 12 3");
-        ok("background " + quote(gel) + " -o " + quote(sub) + " --half 12 3 --subtract");
+        synth("gel" + depth + ".tif", "--width 160 --height 120 --lanes 3 --depth " + depth);
+        ok("background gel" + depth + ".tif -o bg" + depth + ".tif --half 12 3");
+        ok("background gel" + depth + ".tif -o sub" + depth + ".tif --half 12 3 --subtract");
         DalvoImage images[3];
         for (int i = 0; i < 3; ++i) {
-            ASSERT_TRUE(images[i].loadU(CString::FromUtf8(i == 0 ? gel : i == 1 ? bg : sub)));
+            ASSERT_TRUE(load(images[i], dir / ((i == 0 ? "gel" : i == 1 ? "bg" : "sub") + depth + ".tif")));
             EXPECT_EQ(images[i].getBitsPerPixel(), depth == "8" ? 8u : 16u) << i;
         }
         RasterImageGS16 g(&images[0]), b(&images[1]), s(&images[2]);
@@ -198,7 +177,7 @@ TEST_F(Kestro, EveryFailureIsOneLineWithANormalExit) {
         EXPECT_EQ(r.exit, std::stoi(line));
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(r.err.rfind("kestro: error: ", 0), 0u) << r.err;
-        EXPECT_NE(r.err.find(mention), std::string::npos) << r.err;
+        EXPECT_TRUE(has(r.err, mention));
         if (const size_t o = line.find("-o {dir}/"); o != std::string::npos) {
             const fs::path output = dir / line.substr(o + 9, line.find(' ', o + 9) - o - 9);
             EXPECT_TRUE(!fs::exists(output) || (fs::is_directory(output) && fs::is_empty(output))) << output;
@@ -219,19 +198,17 @@ TEST_F(Kestro, ProgressOnlyOnATerminal) {
                 quote(synth("g" + std::to_string(i) + ".tif", "--width 64 --height 48 --lanes 2 --bands 2"));
     const Result piped = run("info" + args, dir), shown = run("info" + args, dir, true);
     EXPECT_EQ(piped.err, "");
-    EXPECT_EQ(piped.out.find("reading"), std::string::npos);
+    EXPECT_FALSE(has(piped.out, "reading"));
     if (shown.exit != 0) GTEST_SKIP() << "script(1) gives no pseudo-terminal here";
-    EXPECT_NE(shown.out.find("reading ["), std::string::npos) << shown.out;
-    EXPECT_NE(shown.out.find("3/3"), std::string::npos) << shown.out;
-    EXPECT_NE(shown.out.find("16-bit grey"), std::string::npos) << shown.out; // the reports still come whole
-    EXPECT_EQ(run("info" + args.substr(0, args.find(' ', 1)), dir, true).out.find("reading ["),
-              std::string::npos);
+    for (const char* part : {"reading [", "3/3", "16-bit grey"}) // the reports still come whole
+        EXPECT_TRUE(has(shown.out, part));
+    EXPECT_FALSE(has(run("info" + args.substr(0, args.find(' ', 1)), dir, true).out, "reading ["));
 }
 
 TEST_F(Kestro, DemoFindsTheTrueBands) {
     const fs::path out = dir / "demo";
     const json j = json::parse(ok("demo --out " + quote(out.string()) + " --json").out);
-    EXPECT_EQ(j, json::parse(readFile(out / "report.json")));
+    EXPECT_EQ(j, readJson(out / "report.json"));
     for (const char* f : {"gel.tif", "gel.truth.json", "background.tif", "subtracted.tif", "outlines.png"})
         EXPECT_TRUE(fs::exists(out / f)) << f;
     EXPECT_EQ(j["summary"]["bands"], 48);
@@ -241,14 +218,13 @@ TEST_F(Kestro, DemoFindsTheTrueBands) {
 }
 
 TEST_F(Kestro, PackWritesTheHostsObjectThatInfoReads) {
-    const std::string gel = synth("gel.tif", "--width 90 --height 70 --lanes 2 --bands 2");
-    const std::string packed = (dir / "gel.kimg").string();
-    ok("pack " + quote(gel) + " -o " + quote(packed));
+    synth("gel.tif", "--width 90 --height 70 --lanes 2 --bands 2");
+    ok("pack gel.tif -o gel.kimg");
     // The image object as a host reads it (its bytes are the archive tests').
-    const std::string bytes = readFile(packed);
+    const std::string bytes = readFile(dir / "gel.kimg");
     DalvoImage fromFile;
-    ASSERT_TRUE(fromFile.loadU(CString::FromUtf8(gel)));
-    CFile file(CString::FromUtf8(packed), CFile::modeRead);
+    ASSERT_TRUE(load(fromFile, dir / "gel.tif"));
+    CFile file(CString::FromUtf8((dir / "gel.kimg").string()), CFile::modeRead);
     CArchive ar(&file, CArchive::load);
     std::unique_ptr<CObject> read(ar.ReadObject(RUNTIME_CLASS(DalvoImage)));
     auto* image = static_cast<DalvoImage*>(read.get());
@@ -259,24 +235,22 @@ TEST_F(Kestro, PackWritesTheHostsObjectThatInfoReads) {
     // An archive with a history and display settings, as a host would store it.
     image->setImageAdjustmentValues(10, 20, 2.2);
     image->SetPreprocessStr(L"{Crop}{Median 3}");
-    const std::string stored = (dir / "stored.kimg").string();
     {
-        CFile out(CString::FromUtf8(stored), CFile::modeCreate | CFile::modeWrite);
+        CFile out(CString::FromUtf8((dir / "stored.kimg").string()), CFile::modeCreate | CFile::modeWrite);
         CArchive store(&out, CArchive::store);
         store.WriteObject(image);
     }
-    EXPECT_EQ(json::parse(run("info --json " + quote(stored), dir).out)[0]["history"], "{Crop}{Median 3}");
-    EXPECT_NE(run("info " + quote(stored), dir).out.find("brightness 10, contrast 20, gamma 2.2"),
-              std::string::npos);
+    EXPECT_EQ(json::parse(run("info --json stored.kimg", dir).out)[0]["history"], "{Crop}{Median 3}");
+    EXPECT_TRUE(has(run("info stored.kimg", dir).out, "brightness 10, contrast 20, gamma 2.2"));
 
     // A cut archive is refused; a failed pack leaves the file it was to replace as it was.
     std::ofstream(dir / "cut.kimg", std::ios::binary) << bytes.substr(0, 100);
     fails("info cut.kimg", "ends too early");
     DalvoImage refused;
     refused.setSize(FIT_BITMAP, 4, 4, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK, FI16_565_BLUE_MASK);
-    ASSERT_TRUE(refused.save(CString::FromUtf8((dir / "rgb565.bmp").string())));
-    fails("pack rgb565.bmp -o " + quote(packed), "cannot be stored as TIFF");
-    EXPECT_EQ(readFile(packed), bytes);
+    ASSERT_TRUE(save(refused, dir / "rgb565.bmp"));
+    fails("pack rgb565.bmp -o gel.kimg", "cannot be stored as TIFF");
+    EXPECT_EQ(readFile(dir / "gel.kimg"), bytes);
     EXPECT_EQ(hidden(dir), 0u);
 }
 
@@ -304,7 +278,7 @@ TEST_F(Kestro, LanesWritesItsTablesReportsPictures) {
         lowerBounds += row.at("file") == a && row.at("volume is lower bound") == "yes";
     EXPECT_EQ(lowerBounds, 2);
 
-    const json report = json::parse(readFile((out / "a.lanes.json").string()), nullptr, false);
+    const json report = readJson(out / "a.lanes.json");
     EXPECT_EQ(report["lanes"].size(), 6u);
     EXPECT_EQ(report["calibration"]["sizes"].size(), 5u);
     DalvoImage png;
@@ -365,19 +339,15 @@ TEST_F(Kestro, TextOutputsAreReplacedWholeOrNotAtAll) {
 
 // kestro process: steps in command-line order, the history printed (refusals: the errors table).
 TEST_F(ProcessCommand, AppliesStepsInOrderPrintingTheHistory) {
-    std::unique_ptr<DalvoImage> source(
-        rastertest::grayImage<WORD>(5, 3, [](int x, int y) { return 30000 + 100 * y + x; }));
-    ASSERT_TRUE(source->save(CString::FromUtf8((dir / "in.tif").string())));
+    ASSERT_TRUE(writeGrey<WORD>(dir / "in.tif", 5, 3, [](int x, int y) { return 30000 + 100 * y + x; }));
 
     // Flipped, rows 2 and 1 cropped to columns 1..3, stretched by 2 about 32768, turned left.
     const Result r = ok("process in.tif -o out.tif --flip-v --crop 1 0 4 2 --contrast 100 --rotate 90");
-    EXPECT_NE(
-        r.out.find(
-            "1. Flip Vertically\n  2. Crop\n  3. Contrast: Average 100\n  4. Rotatation of 90.00 Degrees\n"),
-        std::string::npos)
-        << r.out;
+    EXPECT_TRUE(
+        has(r.out,
+            "1. Flip Vertically\n  2. Crop\n  3. Contrast: Average 100\n  4. Rotatation of 90.00 Degrees\n"));
     DalvoImage result;
-    ASSERT_TRUE(result.loadU(CString::FromUtf8((dir / "out.tif").string())));
+    ASSERT_TRUE(load(result, dir / "out.tif"));
     const int expected[3][2] = {{27638, 27438}, {27636, 27436}, {27634, 27434}};
     ASSERT_EQ(result.getWidth() * 10 + result.getHeight(), 23u);
     for (int y = 0; y < 3; ++y)
@@ -392,10 +362,10 @@ TEST_F(DocCommand, EveryDocumentCommandOnASyntheticGel) {
     ok("doc new d.kdoc gel.tif");
     ok("doc crop d.kdoc 0 60 40 10 10"); // dragged up and to the left
     ok("doc copy d.kdoc 0 45 25 5 5");
-    const auto j = nlohmann::json::parse(ok("doc show d.kdoc --json").out);
+    const json j = json::parse(ok("doc show d.kdoc --json").out);
     ASSERT_EQ(j["objects"].size(), 2u);
-    EXPECT_EQ(j["objects"][0]["position"], nlohmann::json({0, 0, 50, 30}));
-    EXPECT_EQ(j["objects"][1]["position"], nlohmann::json({0, 0, 40, 20}));
+    EXPECT_EQ(j["objects"][0]["position"], json({0, 0, 50, 30}));
+    EXPECT_EQ(j["objects"][1]["position"], json({0, 0, 40, 20}));
     auto steps = j["objects"][0]["history"].get<std::vector<std::string>>();
     ASSERT_FALSE(steps.empty());
     EXPECT_EQ(steps.back(), "{Crop}");
@@ -404,7 +374,7 @@ TEST_F(DocCommand, EveryDocumentCommandOnASyntheticGel) {
 
     // The objects hold the gel's own pixels from row and column 10 and 15 (the tools' tests check the rest).
     fipImage source;
-    ASSERT_TRUE(source.loadU(CString::FromUtf8((dir / "gel.tif").string())));
+    ASSERT_TRUE(load(source, dir / "gel.tif"));
     CDrawDocument back;
     ASSERT_TRUE(back.OnOpenDocument(CString::FromUtf8((dir / "d.kdoc").string())));
     for (int i = 0; i < 2; ++i) {
@@ -415,7 +385,7 @@ TEST_F(DocCommand, EveryDocumentCommandOnASyntheticGel) {
 
     ok("doc render d.kdoc -o view.png");
     fipImage view;
-    ASSERT_TRUE(view.loadU(CString::FromUtf8((dir / "view.png").string())));
+    ASSERT_TRUE(load(view, dir / "view.png"));
     EXPECT_EQ(view.getWidth() * 100 + view.getHeight(), 5030u);
 
     EXPECT_EQ(fails("doc copy d.kdoc 0 7 7 7 7", "").err, "kestro: error: Copied nothing!\n");

@@ -2,13 +2,25 @@
 // fixture with a scratch folder of its own; the tables and real scans the tests read.
 #pragma once
 
-#include <gtest/gtest.h>
+// What the tests of this folder share: the tables, synthetic gels, images and JSON they use.
+#include "TestTables.h"
+#include "raster/RasterTestSupport.h"
+#include "synth/SyntheticGel.h"
 
+#include <KestroImage.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +28,9 @@
 #include <sys/wait.h>
 
 namespace kestrorun {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
 
 #ifdef KESTRO_TOOL_PATH
 inline const std::string kTool = KESTRO_TOOL_PATH;
@@ -38,6 +53,28 @@ inline std::string quote(const std::string& s) {
 inline std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline nlohmann::json readJson(const std::filesystem::path& path) {
+    return nlohmann::json::parse(readFile(path));
+}
+
+/// Whether text holds part; the message shows the text either way.
+inline ::testing::AssertionResult has(const std::string& text, const std::string& part) {
+    ::testing::AssertionResult r(text.find(part) != std::string::npos);
+    return r << '"' << part << "\" in:\n" << text;
+}
+
+/// An image saved to or loaded from a path (a DalvoImage or a fipImage); false when it could not.
+template <class Image> bool save(const Image& image, const std::filesystem::path& path) {
+    return image.save(CString::FromUtf8(path.string()));
+}
+template <class Image> bool load(Image& image, const std::filesystem::path& path) {
+    return image.loadU(CString::FromUtf8(path.string()));
+}
+/// A grey image of f(x, y) written to path: 16-bit for WORD samples, 8-bit for BYTE.
+template <class Sample, class F> bool writeGrey(const std::filesystem::path& path, int w, int h, F f) {
+    return save(*std::unique_ptr<DalvoImage>(rastertest::grayImage<Sample>(w, h, f)), path);
 }
 
 /// CSV text as rows of named cells (no quoted commas in the tests' tables).

@@ -1,17 +1,6 @@
 // kestro spot, run as a program: grey forms, polarity, measurements, rectangle files and warnings.
-#include <KestroImage.h>
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <functional>
-#include <memory>
-
 #include "KestroRun.h"
-#include "raster/RasterTestSupport.h"
 
-namespace fs = std::filesystem;
-using nlohmann::json;
 using namespace kestrorun;
 
 namespace {
@@ -29,12 +18,9 @@ int level(int x, int y) {
     if ((x == 22 && y == 14) || (x == 37 && y == 26) || (x == 24 && y == 25)) return 255;
     return 120 + (x * 7 + y * 13) % 100;
 }
+const auto bright = [](int x, int y) { return level(x, y) * 257; };
 
-// Writes a 16-bit grey image of value(x, y), or an RGB one of rgb(x, y).
-void write16(const fs::path& path, const std::function<int(int, int)>& value) {
-    const std::unique_ptr<DalvoImage> image(rastertest::grayImage<WORD>(kW, kH, value));
-    ASSERT_TRUE(image->save(CString::FromUtf8(path.string())));
-}
+// Writes an RGB image of rgb(x, y).
 void writeRgb(const fs::path& path, const std::function<RGBQUAD(int, int)>& rgb) {
     DalvoImage image(FIT_BITMAP, kW, kH, 24);
     for (int y = 0; y < kH; ++y)
@@ -43,7 +29,7 @@ void writeRgb(const fs::path& path, const std::function<RGBQUAD(int, int)>& rgb)
             const RGBQUAD q = rgb(x, y);
             c[FI_RGBA_RED] = q.rgbRed, c[FI_RGBA_GREEN] = q.rgbGreen, c[FI_RGBA_BLUE] = q.rgbBlue;
         }
-    ASSERT_TRUE(image.save(CString::FromUtf8(path.string())));
+    ASSERT_TRUE(save(image, path));
 }
 // An 8-bit image of index(x, y) whose palette gives each index the colour rgb(index).
 void writePalette(const fs::path& path, const std::function<int(int, int)>& index,
@@ -51,14 +37,14 @@ void writePalette(const fs::path& path, const std::function<int(int, int)>& inde
     const std::unique_ptr<DalvoImage> image(rastertest::grayImage<BYTE>(kW, kH, index));
     for (int i = 0; i < 256; ++i)
         image->getPalette()[i] = rgb(i);
-    ASSERT_TRUE(image->save(CString::FromUtf8(path.string())));
+    ASSERT_TRUE(save(*image, path));
 }
 
 class Spot : public ToolTest {
 protected:
     void SetUp() override {
         ToolTest::SetUp();
-        if (!IsSkipped()) write16(dir / "bright.tif", [](int x, int y) { return level(x, y) * 257; });
+        ASSERT_TRUE(IsSkipped() || writeGrey<WORD>(dir / "bright.tif", kW, kH, bright));
     }
     std::string at(const std::string& name) const { return quote((dir / name).string()); }
 };
@@ -66,8 +52,8 @@ protected:
 } // namespace
 
 TEST_F(Spot, MeasuresInEveryGreyForm) {
-    const auto bright = [](int x, int y) { return level(x, y) * 257; };
-    write16(dir / "dark.tif", [&](int x, int y) { return 65535 - bright(x, y); });
+    const auto dark = [](int x, int y) { return 65535 - bright(x, y); };
+    ASSERT_TRUE(writeGrey<WORD>(dir / "dark.tif", kW, kH, dark));
     writeRgb(dir / "equal.png", [](int x, int y) {
         const BYTE v = BYTE(level(x, y));
         return RGBQUAD{v, v, v, 0};
@@ -88,7 +74,7 @@ TEST_F(Spot, MeasuresInEveryGreyForm) {
     const std::vector<Row> rows = {
         {"bright.tif", "16-bit grayscale", false, 65535, bright},
         {"bright.tif --method rows", "16-bit grayscale", false, 65535, bright},
-        {"dark.tif", "16-bit grayscale", true, 65535, [&](int x, int y) { return 65535 - bright(x, y); }},
+        {"dark.tif", "16-bit grayscale", true, 65535, dark},
         {"equal.png", "luma of 8-bit RGB", false, 255, level},
         {"colour.png", "luma of 8-bit RGB", true, 255, luma},
         {"palette.png", "8-bit palette indices looked up", true, 255, luma},
@@ -125,7 +111,7 @@ TEST_F(Spot, MeasuresInEveryGreyForm) {
 TEST_F(Spot, ThePictureShowsSaturatedPixelsRedTheRestGrey) {
     ok("spot " + at("bright.tif") + kRect + " --png " + at("pic.png"));
     DalvoImage pic;
-    ASSERT_TRUE(pic.load((dir / "pic.png").string().c_str()));
+    ASSERT_TRUE(load(pic, dir / "pic.png"));
     RGBQUAD red{}, grey{};
     ASSERT_TRUE(pic.getPixelColor(22, kH - 1 - 14, &red) && pic.getPixelColor(2, 2, &grey));
     EXPECT_EQ(pic.getWidth(), unsigned(kW));
@@ -145,9 +131,10 @@ TEST_F(Spot, RectanglesFromAFileAsCsvRows) {
 }
 
 TEST_F(Spot, ACollapsedOutlineWarnsOrWhenStrictFails) {
-    write16(dir / "dot.tif", [](int x, int y) { return x == 30 && y == 20 ? 60000 : 100; });
+    ASSERT_TRUE(writeGrey<WORD>(dir / "dot.tif", kW, kH,
+                                [](int x, int y) { return x == 30 && y == 20 ? 60000 : 100; }));
     const Result r = ok("spot --json " + at("dot.tif") + kRect);
-    EXPECT_NE(r.err.find("collapsed"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "collapsed"));
     EXPECT_FALSE(json::parse(r.out)["spots"][0].contains("points"));
     const Result strict = fails("spot --json --strict --points " + at("dot.tif") + kRect, "collapsed");
     EXPECT_EQ(json::parse(strict.out)["spots"][0]["points"].size(), 360u);

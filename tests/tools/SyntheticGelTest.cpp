@@ -1,18 +1,8 @@
 // The synthetic gels against their own answer key.
 #include "KestroRun.h"
-#include "synth/SyntheticGel.h"
-
-#include <KestroImage.h>
-
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <filesystem>
-#include <memory>
 
 using namespace kestro;
-using kestrorun::readFile;
-namespace fs = std::filesystem;
+using namespace kestrorun;
 
 namespace {
 
@@ -30,32 +20,29 @@ const GelDepth kDepths[] = {GelDepth::Gray16, GelDepth::Gray8, GelDepth::Rgb24};
 // (The image a gel gives, upright and in its depth, is checked through the band centres and the
 // analysis measured against the truth.)
 TEST(SyntheticGel, TheSeedAloneDecidesTheGelInEveryDepth) {
-    const fs::path dir = kestrorun::scratch("synth-seed");
-    GelOptions o = gelOptions(200, 160, 4, 3, 42);
-    for (int d = 0; d < 3; ++d) {
-        SCOPED_TRACE(gelDepthName(kDepths[d]));
-        o.depth = kDepths[d];
+    const fs::path dir = scratch("synth-seed");
+    const std::string pa = (dir / "a.tif").string(), pb = (dir / "b.tif").string();
+    for (GelDepth depth : kDepths) {
+        SCOPED_TRACE(gelDepthName(depth));
+        GelOptions o = gelOptions(200, 160, 4, 3, 42);
+        o.depth = depth;
         const SyntheticGel a = SyntheticGel::generate(o);
-        const std::string pa = (dir / (std::string("a-") + gelDepthName(o.depth) + ".tif")).string();
-        const std::string pb = (dir / (std::string("b-") + gelDepthName(o.depth) + ".tif")).string();
         a.save(pa);
         SyntheticGel::generate(o).save(pb);
         EXPECT_GT(readFile(pa).size(), 1000u);
         EXPECT_EQ(readFile(pa), readFile(pb));
         EXPECT_EQ(readFile(SyntheticGel::truthPathFor(pa)), readFile(SyntheticGel::truthPathFor(pb)));
-        GelOptions other = o;
-        other.seed = 43;
-        EXPECT_NE(a.values(), SyntheticGel::generate(other).values());
+        o.seed = 43;
+        EXPECT_NE(a.values(), SyntheticGel::generate(o).values());
     }
 }
 
 // The truth is the same gel.
 TEST(SyntheticGel, SwitchingTheNoiseOffKeepsTheLayout) {
-    const GelOptions o = gelOptions(200, 160, 4, 3, 42);
-    GelOptions quiet = o;
-    quiet.noise = false;
-    EXPECT_EQ(SyntheticGel::generate(o).truthJson()["bands"],
-              SyntheticGel::generate(quiet).truthJson()["bands"]);
+    GelOptions o = gelOptions(200, 160, 4, 3, 42);
+    const auto noisy = SyntheticGel::generate(o).truthJson()["bands"];
+    o.noise = false;
+    EXPECT_EQ(SyntheticGel::generate(o).truthJson()["bands"], noisy);
 }
 
 TEST(SyntheticGel, BandCentresRecoveredByCentreOfMassWithinHalfAPixel) {
@@ -104,9 +91,9 @@ TEST(SyntheticGel, TruthFileDescribesTheImage) {
     o.seed = 3;
     o.noise = false;
     const SyntheticGel gel = SyntheticGel::generate(o);
-    const fs::path dir = kestrorun::scratch("synth-truth");
+    const fs::path dir = scratch("synth-truth");
     EXPECT_EQ(gel.save((dir / "truth.tif").string()), (dir / "truth.truth.json").string());
-    const nlohmann::json j = nlohmann::json::parse(readFile(dir / "truth.truth.json"));
+    const json j = readJson(dir / "truth.truth.json");
     ASSERT_EQ(j["lanes"].size(), 8u);
     for (const auto& k : j["saturatedBands"])
         EXPECT_TRUE(j["bands"][k.get<size_t>()]["saturated"].get<bool>());

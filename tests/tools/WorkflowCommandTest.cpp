@@ -1,26 +1,11 @@
 // The lab workflow through the built command, and real gels scored by an outside benchmark.
 #include "KestroRun.h"
-#include "TestTables.h"
-#include "synth/SyntheticGel.h"
 
-#include <KestroImage.h>
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <map>
 #include <random>
 
 using namespace kestro;
 using namespace kestrorun;
-namespace fs = std::filesystem;
-using nlohmann::json;
 
 namespace {
 
@@ -54,7 +39,7 @@ TEST_F(Workflow, LanesPlacedByHandOrCountAreTheLanesGot) {
     EXPECT_EQ(readCsv(dir / "placed" / "bands.csv").size(), 12u);
     const Result counted = ok("lanes gel.tif -o four --lanes 4");
     EXPECT_EQ(readCsv(dir / "four" / "lanes.csv").size(), 4u);
-    EXPECT_EQ(counted.out.find("asked for"), std::string::npos) << counted.out;
+    EXPECT_FALSE(has(counted.out, "asked for"));
 }
 
 TEST_F(Workflow, ARowLeftOutLosesItsBandInEveryLane) {
@@ -70,7 +55,7 @@ TEST_F(Workflow, ARowLeftOutLosesItsBandInEveryLane) {
 TEST_F(Workflow, HandEditsApply) {
     const GelTruth t = gel("gel.tif", 4, 3);
     ok("lanes gel.tif -o found --write-edits");
-    json e = json::parse(readFile(dir / "found" / "gel.edits.json"));
+    json e = readJson(dir / "found" / "gel.edits.json");
     e["removedLanes"] = {{{"tier", 1}, {"lane", 2}}};
     e.erase("bands");
     const int peak = static_cast<int>(std::lround(t.bands[0].y));
@@ -111,8 +96,8 @@ TEST_F(Workflow, FoundBentLanesReplayBitForBit) {
     SyntheticGel::generate(o).save((dir / "bent.tif").string());
     ok("lanes bent.tif -o found --write-edits");
     ok("lanes bent.tif -o again --edits found/bent.edits.json");
-    const json found = json::parse(readFile(dir / "found" / "bent.lanes.json"));
-    const json again = json::parse(readFile(dir / "again" / "bent.lanes.json"));
+    const json found = readJson(dir / "found" / "bent.lanes.json"),
+               again = readJson(dir / "again" / "bent.lanes.json");
     EXPECT_NE(found["lanes"][0]["bow"], 0) << "the lanes must be found bent";
     EXPECT_EQ(again["lanes"], found["lanes"]);
     EXPECT_EQ(readFile(dir / "again" / "bands.csv"), readFile(dir / "found" / "bands.csv"));
@@ -139,7 +124,7 @@ TEST_F(Workflow, LaneTotalsAreTheirBandsSums) {
 TEST_F(Workflow, TheRunRecordNamesEachInput) {
     gel("gel.tif", 4, 3, 1);
     ok("lanes gel.tif -o out");
-    const json report = json::parse(readFile(dir / "out" / "gel.lanes.json"));
+    const json report = readJson(dir / "out" / "gel.lanes.json");
     ASSERT_EQ(std::system(("cd " + quote(dir.string()) + " && sha256sum gel.tif > sum.txt").c_str()), 0);
     const json& input = report["run"]["inputs"][0];
     EXPECT_EQ(input["sha256"].get<std::string>(), readFile(dir / "sum.txt").substr(0, 64));
@@ -226,11 +211,10 @@ TEST_F(Workflow, PerTierLaddersOnTheTwoTierGel) {
     const std::string sizes = "3000,2000,1500,1000,700,500,400,300,200,100";
     // Tiers placed by hand where the gel's own split lies give the tiers found.
     ok("lanes " + quote(file.string()) + " -o placed --tier-rows 661");
-    EXPECT_EQ(readFile(dir / "placed" / "lanes.csv").find(".tif,3,"), std::string::npos); // no third tier
-    EXPECT_NE(readFile(dir / "placed" / "lanes.csv").find(".tif,2,21,1,"), std::string::npos);
+    EXPECT_FALSE(has(readFile(dir / "placed" / "lanes.csv"), ".tif,3,")); // no third tier
+    EXPECT_TRUE(has(readFile(dir / "placed" / "lanes.csv"), ".tif,2,21,1,"));
     ok("lanes " + quote(file.string()) + " -o out --ladder 1 --sizes " + sizes);
-    const json report =
-        json::parse(readFile(dir / "out" / "agarose-dna-8bit-twotier-2x20lanes-03.lanes.json"));
+    const json report = readJson(dir / "out" / "agarose-dna-8bit-twotier-2x20lanes-03.lanes.json");
     ASSERT_EQ(report["calibrations"].size(), 2u);
     // Each tier's ladder gives its own bands back their sizes: its rows were its own.
     for (const json& c : report["calibrations"]) {
@@ -253,20 +237,18 @@ TEST_F(Workflow, ReportRendersInChromium) {
     ok("report gel.tif -o report.html --ladder 1 --sizes 3000,1000,300");
     const std::string html = readFile(dir / "report.html");
     EXPECT_EQ(html.find("http://"), html.find("http://www.w3.org/2000/svg")) << "only the SVG namespace";
-    EXPECT_EQ(html.find("https://"), std::string::npos);
-    EXPECT_NE(html.find(" src=\"data:image/png;base64,"), std::string::npos);
+    EXPECT_FALSE(has(html, "https://"));
+    EXPECT_TRUE(has(html, " src=\"data:image/png;base64,"));
     EXPECT_EQ(run("report gel.tif -o report.html", dir).exit, 1); // never written over
     if (std::system("command -v chromium >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it)";
-    const std::string shot = (dir / "shot.png").string();
-    const std::string cmd =
-        "cd " + quote(dir.string()) + " && HOME=" + quote(dir.string()) +
-        " timeout 180 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --no-first-run"
-        " --window-size=1100,900 --screenshot=" +
-        quote(shot) + " file://" + quote((dir / "report.html").string()) + " >chromium.log 2>&1";
+    const std::string cmd = "cd " + quote(dir.string()) + " && HOME=" + quote(dir.string()) +
+                            " timeout 180 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars"
+                            " --no-first-run --window-size=1100,900 --screenshot=shot.png file://" +
+                            quote((dir / "report.html").string()) + " >chromium.log 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << readFile(dir / "chromium.log");
     DalvoImage png;
-    ASSERT_TRUE(png.loadU(CString::FromUtf8(shot)));
+    ASSERT_TRUE(load(png, dir / "shot.png"));
     ASSERT_EQ(png.getWidth(), 1100u);
     RasterImageRGB rgb(&png);
     int yellow = 0, shading = 0;
@@ -333,11 +315,11 @@ TEST_F(Workflow, HelpSpeaksToLabUsers) {
     for (const char* command : {"lanes", "report", "render", "info", "synth", "background", "spot", "process",
                                 "pack", "demo", "doc"}) {
         const std::string help = ok(std::string(command) + " --help").out;
-        EXPECT_NE(help.find("Example:\n  kestro " + std::string(command)), std::string::npos) << command;
+        EXPECT_TRUE(has(help, "Example:\n  kestro " + std::string(command)));
         for (const char* internal : {"FIT_", "GS16", "CDrawImage", "RasterImage"})
-            EXPECT_EQ(help.find(internal), std::string::npos) << command << ": " << internal;
+            EXPECT_FALSE(has(help, internal)) << command;
     }
-    EXPECT_NE(ok("lanes --help").out.find("relative volume of a band is"), std::string::npos);
+    EXPECT_TRUE(has(ok("lanes --help").out, "relative volume of a band is"));
 }
 
 // Real gels whose band truth was drawn outside this project, scored by the benchmark's own scorer.
@@ -356,7 +338,7 @@ json devSetScore(const fs::path& data, const std::string& name) {
                             quote(out.string()) + " >" + quote((out / "score.txt").string()) + " 2>&1";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << readFile(out / "score.txt");
     std::printf("%s", readFile(out / "score.txt").c_str());
-    return json::parse(readFile(out / "results.json"))["overall"];
+    return readJson(out / "results.json")["overall"];
 }
 
 bool devSetAbsent() {
@@ -394,7 +376,7 @@ TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
         fs::create_directories(data / "truth");
         fs::create_directories(data / "images");
         for (const fs::directory_entry& e : fs::directory_iterator(kDevSet / "truth")) {
-            json t = json::parse(readFile(e.path()));
+            json t = readJson(e.path());
             const int w = t["width"], h = t["height"];
             // Where a point of the gel lands: scaled, or turned about the middle on a canvas that
             // holds the whole, less the margins the turn leaves empty.
