@@ -87,12 +87,11 @@ Region insideMargin(const GreyView& g, long long leastRows) {
         std::nth_element(middle.begin(), mid, middle.end());
         return gelLevel = middle.empty() ? g.maxValue / 2 : *mid;
     };
-    // The middle one of `near` (the lines about it, null beyond the image) is black or white but
-    // for a few pixels; a grey pixel within kMarkEdge of ink (the other of black and white than
-    // the margin's own) is the soft edge of a drawn mark and counts with it. A `rung` line counts
-    // pixels near the margin's colour or the ink (kNearShare) as theirs.
-    const auto flat = [&](int n, int* const* near, int ink, bool rung) {
-        const int colour = g.maxValue - ink;
+    // The middle one of `near` (the lines about it, null beyond the image) is the margin's colour,
+    // black or white but for a few pixels; a grey pixel within kMarkEdge of ink is the soft edge of
+    // a drawn mark and counts with it. A `rung` line counts pixels near the margin's colour or the
+    // ink (kNearShare) as theirs.
+    const auto flat = [&](int n, int* const* near, int ink, int colour, bool rung) {
         const double nearColour = rung ? kNearShare * std::abs(colour - levelOfGel()) : 0,
                      nearInk = rung ? kNearShare * g.maxValue : 0;
         const auto isInk = [&](int v) { return std::abs(v - ink) <= nearInk; };
@@ -134,15 +133,26 @@ Region insideMargin(const GreyView& g, long long leastRows) {
         };
         about(0);
         const int* outer = kept(0);
-        const int ink =
+        // The margin's colour: black or white, whichever the outermost line holds more of, the
+        // other its ink; or a page of light grey (paper, a slide's ground), the outermost line
+        // all one level within an eighth of the range of white but for a few pixels, its ink black.
+        int ink =
             std::count(outer, outer + n, 0) >= std::count(outer, outer + n, g.maxValue) ? g.maxValue : 0;
+        int colour = g.maxValue - ink;
+        std::vector<int> levels(outer, outer + n);
+        const auto mid = levels.begin() + static_cast<std::ptrdiff_t>(n / 2);
+        std::nth_element(levels.begin(), mid, levels.end());
+        if (const int page = *mid; page != 0 && page != g.maxValue && 8LL * page >= 7LL * g.maxValue &&
+                                   std::count(outer, outer + n, page) >= (1 - kMarginOther) * n) {
+            colour = page;
+            ink = 0;
+        }
         // A margin's outermost line is exact (a JPEG keeps a flat area so); lines within it may
         // have been rung by the edges and marks beside them.
-        const auto mayRing = [&] {
-            return std::abs(g.maxValue - ink - levelOfGel()) >= kNearShare * g.maxValue;
-        };
+        const auto mayRing = [&] { return std::abs(colour - levelOfGel()) >= kNearShare * g.maxValue; };
         int i = 0;
-        while (i < most && (flat(n, near, ink, false) || (i > 0 && mayRing() && flat(n, near, ink, true)))) {
+        while (i < most && (flat(n, near, ink, colour, false) ||
+                            (i > 0 && mayRing() && flat(n, near, ink, colour, true)))) {
             ++i;
             if (i + kMarkEdge < all) read(rows, fromEnd, i + kMarkEdge, kept(i + kMarkEdge));
             about(i);

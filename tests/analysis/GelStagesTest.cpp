@@ -294,10 +294,11 @@ TEST(GelStages, BlackOrWhiteMarginIsLeftOut) {
     const SyntheticGel g = bentGel(0);
     const int m = 60, w = g.width() + 2 * m, h = g.height() + 2 * m;
     const gel::Analysis plain = gel::analyse(viewOf(g.values(), g.width()));
-    // Black, white, and white as a JPEG leaves it: its ink short of black, and the four lines
-    // about the gel short of white.
-    for (const std::pair<int, bool>& page : {std::pair{0, false}, {65535, false}, {65535, true}}) {
-        const int border = page.first;
+    // Black, white, and white or a light grey page as a JPEG leaves them: the ink short of black,
+    // and the four lines about the gel short of the page's level.
+    for (const std::pair<int, bool>& page :
+         {std::pair{0, false}, {65535, false}, {65535, true}, {60000, true}}) {
+        const int border = page.first, ink = border > 32767 ? 0 : 65535;
         const bool rung = page.second;
         const Pixels px = image16(w, h, [&](int x, int y) {
             const int ring = std::min(std::min(x, w - 1 - x), std::min(y, h - 1 - y));
@@ -307,12 +308,12 @@ TEST(GelStages, BlackOrWhiteMarginIsLeftOut) {
             // two thirds of the way to it one and two pixels out.
             const int cx = (x - 80) % 20, cy = y - 6;
             const int off = std::max(std::max(4 - cx, cx - 9), std::max(4 - cy, cy - 9));
-            const double ink =
+            const double inked =
                 x >= 80 && x < w - 80 && y < 20 && off < 3 ? std::min(rung ? 0.96 : 1.0, (3 - off) / 3.0) : 0;
             return out <= 0                   ? g.value(x - m, y - m)
-                   : ring == 30 || ring == 31 ? 65535 - border
-                   : rung && out <= 4         ? 65535 - 2000 * (5 - out)
-                                              : border + ink * (65535 - 2 * border);
+                   : ring == 30 || ring == 31 ? ink
+                   : rung && out <= 4         ? border - 2000 * (5 - out)
+                                              : border + inked * (ink - border);
         });
         const gel::Analysis padded = gel::analyse(viewOf(px, w));
         ASSERT_EQ(padded.lanes.size(), plain.lanes.size()) << border;
