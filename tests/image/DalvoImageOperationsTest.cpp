@@ -8,9 +8,6 @@
 #include <opencv2/imgproc.hpp>
 
 #include <cmath>
-#include <functional>
-#include <memory>
-#include <tuple>
 
 using rastertest::pictureRow;
 
@@ -83,8 +80,7 @@ TEST(ImageOperations, EveryCommandMatchesItsRowOfResultEntryFlag) {
         gIdentity[v] = static_cast<unsigned short>(v);
     for (const Command& c : kCommands) {
         SCOPED_TRACE(c.name);
-        DalvoImage image(c.type, 9, 7, c.bpp);
-        if (c.bpp) imagetest::fill(image);
+        DalvoImage image = imagetest::patterned<DalvoImage>(9, 7, c.bpp, c.type);
         image.SetPreprocessStr(L"{before}");
         image.setModified(FALSE);
         EXPECT_EQ(c.run(image), c.result);
@@ -161,16 +157,14 @@ TEST(ImageOperations, MedianLeavesTheBridgesBitmap) {
     for (const unsigned bpp : {8u, 24u})
         for (const int size : {3, 5}) {
             SCOPED_TRACE(testing::Message() << bpp << " bits, size " << size);
-            DalvoImage image(FIT_BITMAP, 41, 30, bpp);
-            imagetest::fill(image);
+            DalvoImage image = imagetest::patterned<DalvoImage>(41, 30, bpp);
             RGBQUAD* palette = image.getPalette();
             for (int i = 0; palette && i < 256; ++i)
                 palette[i].rgbRed = palette[i].rgbGreen = palette[i].rgbBlue = BYTE(255 - i);
             imagetest::dress(image);
             DalvoImage literal(image);
-            cv::Mat source;
+            cv::Mat source, destination;
             ASSERT_EQ(literal.copytoOpenCV(source), 1);
-            cv::Mat destination = source.clone();
             cv::medianBlur(source, destination, size);
             ASSERT_EQ(literal.copyFromOpenCV(destination), 1);
             image.Median(size);
@@ -184,8 +178,7 @@ TEST(ImageOperations, MedianRefusedByOpenCVChangesNothing) {
         {FIT_UINT16, 16, 7}, {FIT_BITMAP, 8, 4}, {FIT_BITMAP, 8, 0}, {FIT_BITMAP, 32, 3}, {FIT_BITMAP, 0, 3}};
     for (const auto& [type, bpp, size] : cases) {
         SCOPED_TRACE(testing::Message() << bpp << " bits, size " << size);
-        DalvoImage image(type, 9, 7, bpp);
-        if (bpp) imagetest::fill(image);
+        DalvoImage image = imagetest::patterned<DalvoImage>(9, 7, bpp, type);
         DalvoImage before(image);
         image.SetPreprocessStr(L"{before}");
         image.setModified(FALSE);

@@ -2,9 +2,6 @@
 #include "ImageTestKit.h"
 
 #include "raster/RasterImage.h"
-#include "TestTables.h"
-
-#include <tuple>
 
 using namespace imagetest;
 
@@ -12,8 +9,7 @@ const char* const kNonAsciiName = "Gel \xCE\xA9 \xC3\xA4 2026.tif"; // "Gel Î© Ã
 
 TEST(DalvoImage, APaletteArgumentReplacesTheRamp) {
     RGBQUAD palette[16] = {};
-    for (int i = 0; i < 16; ++i)
-        palette[i].rgbGreen = static_cast<BYTE>(i * 17);
+    palette[15].rgbGreen = 255;
     DalvoImage withPalette(5, 5, 4, palette), rgb(5, 5, 24, palette);
     EXPECT_EQ(withPalette.getPalette()[15].rgbGreen, 255); // not setSize's index ramp
     EXPECT_EQ(rgb.getPalette(), nullptr);                  // no palette to replace
@@ -27,8 +23,7 @@ TEST(DalvoImage, BytesPerLineLeaveOutThePadding) {
 }
 
 TEST(DalvoImage, CopiesCarryHistoryFlagsSettingsButNoRasterOrDisplayBitmap) {
-    ImageProbe source(FIT_UINT16, 8, 3, 16), target(FIT_BITMAP, 2, 2, 8), empty;
-    fill(source);
+    ImageProbe source = patterned<ImageProbe>(8, 3, 16, FIT_UINT16), target(FIT_BITMAP, 2, 2, 8), empty;
     source.SetPreprocessStr(L"{Crop}{Flip Vertically}");
     source.SetPaletteState(7);
     source.SetHistoryRecording(0);
@@ -111,17 +106,14 @@ TEST(DalvoImageFileTypes, AnOpenFileIsTypedBySignature) {
 }
 
 TEST(DalvoImageLoading, LoadsTouchTheBitmapOnly) {
-    fipImage blot;
-    makePatterned(blot, FIT_UINT16, 16);
-    const std::string path = scratch(kNonAsciiName);
-    ASSERT_TRUE(blot.save(path.c_str()));
+    fipImage blot = patterned(13, 7, 16, FIT_UINT16);
+    const std::string path = saved(blot, kNonAsciiName);
     // A load replaces the bitmap only: history, palette state and display settings stay.
     ImageProbe image;
     image.AddPreprocessStr(L"Crop");
     image.SetPaletteState(3);
     image.setOddSettings();
-    CFile file(wide(path), CFile::modeRead);
-    EXPECT_TRUE(image.CreateFromFile(&file));
+    EXPECT_TRUE(createFromFile(image, path));
     EXPECT_TRUE(samePixels(image, blot));
     EXPECT_EQ(image.GetPreprocessStr(), CString(L"{Crop}"));
     EXPECT_EQ(image.GetPaletteState(), 3);
@@ -129,8 +121,7 @@ TEST(DalvoImageLoading, LoadsTouchTheBitmapOnly) {
 
     // No format FreeImage reads, or no file or bytes: the image stays (junk files take fipImage's path).
     BYTE bytes[] = {'J', 'U', 'N', 'K', 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
-    image.setModified(FALSE);
-    FIBITMAP* before = image;
+    FIBITMAP* before = unmodified(image);
     EXPECT_EQ((std::vector<BOOL>{image.CreateFromFile(nullptr), image.Load(bytes, sizeof bytes),
                                  image.Load(nullptr, 0), image.Load(nullptr, 100)}),
               std::vector<BOOL>(4, FALSE));
@@ -149,9 +140,8 @@ TEST(DalvoImageLoading, LoadsTouchTheBitmapOnly) {
 }
 
 TEST(DalvoImageSaving, AWideNameIsWrittenUnderItsUtf8Spelling) {
-    DalvoImage image;
+    DalvoImage image = patterned<DalvoImage>(13, 7, 16, FIT_UINT16);
     fipImage back;
-    makePatterned(image, FIT_UINT16, 16);
     const std::string nonAscii = scratch(std::string("saving ") + kNonAsciiName);
     EXPECT_TRUE(image.save(wide(nonAscii)));
     ASSERT_TRUE(back.load(nonAscii.c_str()));

@@ -3,7 +3,6 @@
 #include "support/ThreadCounts.h"
 
 #include <cmath>
-#include <tuple>
 
 using namespace imagetest;
 
@@ -26,25 +25,26 @@ void fillWords(DalvoImage& image, unsigned w, unsigned h, WORD left, WORD right)
             reinterpret_cast<WORD*>(image.getScanLine(y))[x] = x < w / 2 ? left : right;
 }
 
-// The canvas colour at (x, y) after drawing the image over a w x h canvas.
-COLORREF drawn(DalvoImage& image, int w, int h, int x, int y) {
+// The canvas, row by row, after drawing the image over a w x h canvas of the background colour.
+std::vector<COLORREF> drawn(DalvoImage& image, int w, int h, COLORREF background = RGB(255, 255, 255)) {
     CDC dc;
-    dc.CreateCanvas(w, h);
+    dc.CreateCanvas(w, h, background);
     const CRect whole(0, 0, w, h);
     image.draw(&dc, &whole);
-    return dc.GetPixel(x, y);
+    std::vector<COLORREF> canvas;
+    for (int i = 0; i < w * h; ++i)
+        canvas.push_back(dc.GetPixel(i % w, i / w));
+    return canvas;
 }
 
 // Sets limits and selector directly, then runs the display pass on an 8-bit target.
 struct PaletteProbe : DalvoImage {
     RGBQUAD entry(int low, int high, enPalette type, int i) {
         autoContrastLow = low, autoContrastHigh = high, paletteType = type;
-        FIBITMAP* target = FreeImage_Allocate(1, 1, 8);
-        std::fill_n(FreeImage_GetPalette(target), 256, RGBQUAD{9, 9, 9, 77});
+        fipImage target(FIT_BITMAP, 1, 1, 8);
+        std::fill_n(target.getPalette(), 256, RGBQUAD{9, 9, 9, 77});
         applyPalette(target);
-        const RGBQUAD out = FreeImage_GetPalette(target)[i];
-        FreeImage_Unload(target);
-        return out;
+        return target.getPalette()[i];
     }
 };
 
@@ -77,43 +77,39 @@ TEST(Display, EveryPaletteDrawsItsTableIntoTheCanvas) {
             reinterpret_cast<WORD*>(image.getScanLine(0))[x] = WORD(x * 257);
         image.setPalette(enPalette(palette));
         if (palette == PaletteAutoContrast) image.autoContrastMaxRange(1);
+        const std::vector<COLORREF> canvas = drawn(image, 256, 1);
         for (int i = 0; i < 256; ++i)
-            ASSERT_EQ(drawn(image, 256, 1, i, 0), tableColour(palette, i)) << palette << " @" << i;
+            ASSERT_EQ(canvas[i], tableColour(palette, i)) << palette << " @" << i;
     }
-    DalvoImage grey; // an 8-bit image keeps its own palette whatever is selected
-    makePatterned(grey, FIT_BITMAP, 8);
+    // An 8-bit image keeps its own palette whatever is selected.
+    DalvoImage grey = patterned<DalvoImage>(13, 7, 8);
     grey.setPalette(PaletteShadesOfGreen);
     const unsigned level = shownColor(grey, 3, 6) & 0xFF; // canvas row 0 is scan line 6
-    EXPECT_EQ(drawn(grey, 13, 7, 3, 0), RGB(level, level, level));
+    EXPECT_EQ(drawn(grey, 13, 7)[3], RGB(level, level, level));
 }
 
 TEST(Display, AutoContrastLimitsFromTheHistogramOrTheFullRange) {
-    const struct {
-        unsigned w, h;
-        WORD left, right;
-        bool eightBit, maxRange;
-        int low, high;
-    } cases[] = {
+    // Size, the values of the left and right halves, made 8-bit, the full range asked; the limits.
+    const std::tuple<unsigned, unsigned, WORD, WORD, bool, bool, int, int> cases[] = {
         {100, 100, 1000, 1000, false, false, 4, 4}, // the whole histogram in one bin
         {10, 10, 16384, 32768, false, true, 63, 127},
         {10, 10, 0, 65535, false, true, 0, 255},
         {40, 25, 10, 200, true, false, 11, 201}, // 8-bit: the index one past the percentile bin
     };
-    for (const auto& c : cases) {
+    for (const auto& [w, h, left, right, eightBit, maxRange, low, high] : cases) {
         DalvoImage image;
-        fillWords(image, c.w, c.h, c.left, c.right);
-        if (c.eightBit) image.convertToType(FIT_BITMAP, FALSE);
+        fillWords(image, w, h, left, right);
+        if (eightBit) image.convertToType(FIT_BITMAP, FALSE);
         image.setPalette(PaletteAutoContrast);
-        if (c.maxRange) image.autoContrastMaxRange(1);
+        if (maxRange) image.autoContrastMaxRange(1);
         EXPECT_EQ(std::make_pair(image.getAutoContrastLow(), image.getAutoContrastHigh()),
-                  std::make_pair(c.low, c.high))
-            << c.left;
-        if (c.low == c.high) {
-            EXPECT_EQ(drawn(image, 4, 4, 2, 2), RGB(0, 0, 0)); // equal limits: black
+                  std::make_pair(low, high))
+            << left;
+        if (low == high) {
+            EXPECT_EQ(drawn(image, 4, 4)[2 * 4 + 2], RGB(0, 0, 0)); // equal limits: black
         }
     }
-    DalvoImage colour; // keeps its limits; the entries are still recorded
-    makePatterned(colour, FIT_BITMAP, 24);
+    DalvoImage colour = patterned<DalvoImage>(13, 7, 24); // keeps its limits; the entries are still recorded
     colour.setPalette(PaletteAutoContrast);
     colour.autoContrastMaxRange(1);
     EXPECT_EQ(std::make_pair(colour.getAutoContrastLow(), colour.getAutoContrastHigh()),
@@ -151,8 +147,8 @@ TEST(Display, DrawingNeverChangesTheImage) {
             image.setPalette(enPalette(p));
             image.setImageAdjustmentValues(p * 10 - 20, 25 - p * 10, 0.5 + p);
             image.setModified();
-            drawn(image, 20, 20, 0, 0);
-            drawn(image, 20, 20, 0, 0);
+            drawn(image, 20, 20);
+            drawn(image, 20, 20);
         }
         EXPECT_TRUE(sameBitmap(image, before)) << kind; // palette included
         EXPECT_EQ(image.GetPreprocessStr().Find(before.GetPreprocessStr()), 0);
@@ -167,9 +163,9 @@ TEST(Display, UnchangedImageIsOnlyBlitted) {
     EXPECT_FALSE(image.isModified());
     WORD* words = reinterpret_cast<WORD*>(image.getScanLine(0));
     words[0] = 65535, words[1] = 0; // swapped, not marked modified: the kept display bitmap shows
-    EXPECT_EQ(drawn(image, 2, 1, 0, 0), RGB(0, 0, 0));
+    EXPECT_EQ(drawn(image, 2, 1)[0], RGB(0, 0, 0));
     image.setModified();
-    EXPECT_EQ(drawn(image, 2, 1, 0, 0), RGB(255, 255, 255));
+    EXPECT_EQ(drawn(image, 2, 1)[0], RGB(255, 255, 255));
 }
 
 TEST(Display, EveryWayToADisplayBitmapDraws) {
@@ -178,21 +174,15 @@ TEST(Display, EveryWayToADisplayBitmapDraws) {
         {FIT_INT16, 8, FITMO_DRAGO03},  {FIT_COMPLEX, 8, FITMO_DRAGO03},  {FIT_RGBF, 24, FITMO_DRAGO03},
         {FIT_RGB16, 24, FITMO_DRAGO03}, {FIT_RGBF, 24, FITMO_REINHARD05}, {FIT_RGBA16, 32, FITMO_DRAGO03}};
     for (const auto& [type, bpp, tmo] : kinds) {
-        DalvoImage image;
-        makePatterned(image, FIT_BITMAP, unsigned(bpp));
+        DalvoImage image = patterned<DalvoImage>(13, 7, unsigned(bpp));
         ASSERT_TRUE(image.convertToType(type));
         image.setToneMappingOperator(tmo, 0.5, 0, 1, 0);
-        CDC dc;
-        dc.CreateCanvas(13, 7, RGB(1, 2, 3));
-        const CRect rect(0, 0, 13, 7);
-        image.draw(&dc, &rect);
-        int untouched = 0;
-        for (int i = 0; i < 13 * 7; ++i)
-            untouched += dc.GetPixel(i % 13, i / 13) == RGB(1, 2, 3);
-        EXPECT_EQ(untouched, 0) << "type " << type << " operator " << tmo;
+        const std::vector<COLORREF> canvas = drawn(image, 13, 7, RGB(1, 2, 3));
+        EXPECT_EQ(std::count(canvas.begin(), canvas.end(), RGB(1, 2, 3)), 0)
+            << "type " << type << " operator " << tmo;
     }
     DalvoImage empty; // no bitmap: nothing drawn
-    EXPECT_EQ(drawn(empty, 1, 1, 0, 0), RGB(255, 255, 255));
+    EXPECT_EQ(drawn(empty, 1, 1)[0], RGB(255, 255, 255));
 }
 
 // The display of 16 bits is FreeImage's linear conversion to 8, which it replaces: full and narrow ranges

@@ -1,15 +1,22 @@
 // Helpers of the image tests: scratch files, real scans, patterned bitmaps, display settings, TIFFs by hand.
+// With the standard headers the folder's tests share.
 #pragma once
 
 #include "image/DalvoImage.h"
+#include "TestTables.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <sys/resource.h>
@@ -35,9 +42,28 @@ inline CString wide(const std::string& utf8) {
 inline bool exists(const std::string& path) {
     return std::ifstream(path, std::ios::binary).good();
 }
+/// Saves the image as a scratch file of that name; the file's path.
+inline std::string saved(fipImage& image, const std::string& name) {
+    const std::string path = scratch(name);
+    EXPECT_TRUE(image.save(path.c_str())) << name;
+    return path;
+}
+inline BOOL createFromFile(DalvoImage& image, const std::string& path) {
+    CFile file(wide(path), CFile::modeRead);
+    return image.CreateFromFile(&file);
+}
 inline std::string gel(const std::string& name) {
     return std::string(KESTRO_SHARED_DIR) + "/gels/" + name;
 }
+
+/// Expects the child, run in a process of its own, to exit with 0; skips under the address sanitizer.
+#ifdef KESTRO_UNDER_ASAN
+#define EXPECT_CHILD_EXITS_CLEANLY(child)                                                                    \
+    (void)child;                                                                                             \
+    GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit"
+#else
+#define EXPECT_CHILD_EXITS_CLEANLY(child) EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "")
+#endif
 
 /// For a child process: caps its address space at what it uses now and extra bytes more.
 inline bool capAddressSpace(unsigned long long extra) {
@@ -46,6 +72,12 @@ inline bool capAddressSpace(unsigned long long extra) {
     const rlim_t cap = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + extra;
     const rlimit limit{cap, cap};
     return pages > 0 && setrlimit(RLIMIT_AS, &limit) == 0;
+}
+
+/// Clears the modified flag and answers the bitmap, the one bitmapState then compares against.
+inline FIBITMAP* unmodified(fipImage& image) {
+    image.setModified(FALSE);
+    return image;
 }
 
 /// The bitmap against the one it had ("kept", "replaced" or "empty") and its flag, in one line.
@@ -74,6 +106,14 @@ inline std::vector<BYTE> encoded(const fipImage& image, FREE_IMAGE_FORMAT fif, i
     return std::vector<BYTE>(data, data + size);
 }
 
+/// The image the bytes of a file decode to, through a memory stream; empty when they do not decode.
+inline fipImage decoded(std::vector<BYTE> bytes) {
+    fipImage image;
+    fipMemoryIO stream(bytes.data(), static_cast<DWORD>(bytes.size()));
+    image.loadFromMemory(stream);
+    return image;
+}
+
 /// Deterministic value of pixel (x, y): distinct neighbours, every bit exercised.
 inline unsigned pattern(unsigned x, unsigned y) {
     return x * 37u + y * 101u + x * y;
@@ -97,6 +137,14 @@ inline void fill(fipImage& image) {
                 image.setPixelIndex(x, y, &index);
         }
     }
+}
+
+/// A new image filled with pattern(), palette and masks as setSize gives them (none without bpp).
+template <class Image = fipImage>
+inline Image patterned(unsigned w, unsigned h, unsigned bpp, FREE_IMAGE_TYPE type = FIT_BITMAP) {
+    Image image(type, w, h, bpp);
+    fill(image);
+    return image;
 }
 
 /// A new bitmap filled with pattern(); a palette gets a grey ramp over 0..255, each index its own colour.
@@ -196,39 +244,32 @@ inline void dress(FIBITMAP* dib) {
 /// sameBitmap, and the same in all that dress() sets and in the whole info header.
 inline ::testing::AssertionResult sameWholeBitmap(FIBITMAP* a, FIBITMAP* b) {
     if (auto same = sameBitmap(a, b); !same) return same;
-    const auto profile = [](FIBITMAP* d) {
-        const FIICCPROFILE* p = FreeImage_GetICCProfile(d);
-        const BYTE* data = static_cast<const BYTE*>(p->data);
-        return std::vector<BYTE>(data, data + p->size);
-    };
-    const auto background = [](FIBITMAP* d) {
-        RGBQUAD c = {};
-        return FreeImage_GetBackgroundColor(d, &c) ? int(c.rgbRed) << 16 | c.rgbGreen << 8 | c.rgbBlue : -1;
-    };
-    const auto transparency = [](FIBITMAP* d) {
-        const BYTE* table = FreeImage_GetTransparencyTable(d);
-        return table ? std::vector<BYTE>(table, table + FreeImage_GetTransparencyCount(d))
-                     : std::vector<BYTE>();
-    };
-    const auto metadata = [](FIBITMAP* d) {
-        std::vector<unsigned> counts;
+    // Each facet as bytes, in the order of their names.
+    const auto facets = [](FIBITMAP* d) {
+        const auto bytes = [](const void* p, size_t n) {
+            return p ? std::string(static_cast<const char*>(p), n) : std::string();
+        };
+        const FIICCPROFILE* profile = FreeImage_GetICCProfile(d);
+        RGBQUAD background = {};
+        std::string metadata;
         for (int model = FIMD_COMMENTS; model <= FIMD_CUSTOM; ++model)
-            counts.push_back(FreeImage_GetMetadataCount(FREE_IMAGE_MDMODEL(model), d));
-        return counts;
+            metadata += std::to_string(FreeImage_GetMetadataCount(FREE_IMAGE_MDMODEL(model), d)) + " ";
+        return std::vector<std::string>{
+            bytes(FreeImage_GetInfoHeader(d), sizeof(BITMAPINFOHEADER)),
+            bytes(FreeImage_GetBits(d), size_t(FreeImage_GetPitch(d)) * FreeImage_GetHeight(d)),
+            bytes(FreeImage_GetTransparencyTable(d), FreeImage_GetTransparencyCount(d)) +
+                char(FreeImage_IsTransparent(d)),
+            FreeImage_GetBackgroundColor(d, &background) ? bytes(&background, 3) : "none",
+            bytes(profile->data, profile->size) + std::to_string(profile->flags),
+            metadata,
+            FreeImage_GetThumbnail(d) ? "present" : "none"};
     };
-    const size_t bytes = size_t(FreeImage_GetPitch(a)) * FreeImage_GetHeight(a);
-    if (std::memcmp(FreeImage_GetInfoHeader(a), FreeImage_GetInfoHeader(b), sizeof(BITMAPINFOHEADER)))
-        return ::testing::AssertionFailure() << "info header differs";
-    if (std::memcmp(FreeImage_GetBits(a), FreeImage_GetBits(b), bytes))
-        return ::testing::AssertionFailure() << "bytes after the pixels differ";
-    if (transparency(a) != transparency(b) || FreeImage_IsTransparent(a) != FreeImage_IsTransparent(b))
-        return ::testing::AssertionFailure() << "transparency differs";
-    if (background(a) != background(b)) return ::testing::AssertionFailure() << "background differs";
-    if (profile(a) != profile(b) || FreeImage_GetICCProfile(a)->flags != FreeImage_GetICCProfile(b)->flags)
-        return ::testing::AssertionFailure() << "colour profile differs";
-    if (metadata(a) != metadata(b)) return ::testing::AssertionFailure() << "metadata differs";
-    if (!FreeImage_GetThumbnail(a) != !FreeImage_GetThumbnail(b))
-        return ::testing::AssertionFailure() << "thumbnail differs";
+    const char* names[] = {"info header", "rows with their padding", "transparency",
+                           "background",  "colour profile",          "metadata",
+                           "thumbnail"};
+    const std::vector<std::string> ours = facets(a), theirs = facets(b);
+    for (size_t i = 0; i < ours.size(); ++i)
+        if (ours[i] != theirs[i]) return ::testing::AssertionFailure() << names[i] << " differs";
     return ::testing::AssertionSuccess();
 }
 

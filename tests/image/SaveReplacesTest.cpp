@@ -2,11 +2,7 @@
 #include "ImageTestKit.h"
 
 #include <csignal>
-#include <filesystem>
-#include <tuple>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace imagetest;
 namespace fs = std::filesystem;
@@ -26,14 +22,7 @@ std::string userFile(const std::string& folder, const std::string& name) {
 }
 
 size_t entriesBeside(const std::string& path) {
-    const fs::path dir = fs::path(path).parent_path();
-    return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
-}
-
-fipImage patterned(unsigned width, unsigned height, unsigned bpp) {
-    fipImage image(FIT_BITMAP, width, height, bpp);
-    fill(image);
-    return image;
+    return static_cast<size_t>(std::distance(fs::directory_iterator(fs::path(path).parent_path()), {}));
 }
 
 } // namespace

@@ -1,9 +1,7 @@
 // Formats: every writer against its table of depths, and gel-imager TIFFs that camera raw claims.
 #include "ImageTestKit.h"
-#include "TestTables.h"
 
 #include <cstdio>
-#include <sstream>
 
 using namespace imagetest;
 
@@ -21,7 +19,7 @@ const Depth kDepths[] = {{"1-bit", FIT_BITMAP, 1},   {"4-bit", FIT_BITMAP, 4},  
 
 // A FreeImageIO over a stdio file.
 struct FileHandle {
-    explicit FileHandle(const std::string& path) : file(std::fopen(path.c_str(), "rb")) {
+    explicit FileHandle(const std::string& path) : file(std::fopen(path.c_str(), "rb"), std::fclose) {
         io.read_proc = [](void* to, unsigned size, unsigned n, fi_handle h) {
             return unsigned(std::fread(to, size, n, static_cast<std::FILE*>(h)));
         };
@@ -30,11 +28,8 @@ struct FileHandle {
         };
         io.tell_proc = [](fi_handle h) { return std::ftell(static_cast<std::FILE*>(h)); };
     }
-    ~FileHandle() {
-        if (file) std::fclose(file);
-    }
     FreeImageIO io{};
-    std::FILE* file;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file;
 };
 
 // Writes a TIFF that camera raw claims (else skips) and loads it by name, through a handle and from
@@ -51,9 +46,9 @@ void expectEveryRouteLoadsAs(const std::string& name, const std::vector<TiffDire
 
     FileHandle handle(path);
     ASSERT_NE(handle.file, nullptr);
-    EXPECT_EQ(fipImage::identifyFIFFromHandle(&handle.io, handle.file), fif);
-    EXPECT_EQ(std::ftell(handle.file), 0L);
-    ASSERT_TRUE(byHandle.loadFromHandle(&handle.io, handle.file));
+    EXPECT_EQ(fipImage::identifyFIFFromHandle(&handle.io, handle.file.get()), fif);
+    EXPECT_EQ(std::ftell(handle.file.get()), 0L);
+    ASSERT_TRUE(byHandle.loadFromHandle(&handle.io, handle.file.get()));
     EXPECT_TRUE(samePixels(byName, byHandle));
 
     std::vector<BYTE> bytes = readBytes(path);

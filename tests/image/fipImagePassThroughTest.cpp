@@ -2,8 +2,6 @@
 // clone: its rule, its type gate, the empty guard; under the sanitizers, no access outside a bitmap.
 #include "ImageTestKit.h"
 
-#include <functional>
-
 using namespace imagetest;
 
 namespace {
@@ -30,6 +28,18 @@ Direct inPlace(std::function<BOOL(FIBITMAP*)> f) {
 }
 
 BYTE kLut[256] = {};
+
+// What pasteSubImage and setChannel take: the top-left 2 x 2 corner, a patterned 8-bit image of the size.
+fipImage corner(FIBITMAP* dib) {
+    fipImage part;
+    part = FreeImage_Copy(dib, 0, 0, 2, 2);
+    return part;
+}
+fipImage greenChannel(FIBITMAP* dib) {
+    fipImage green(FIT_BITMAP, FreeImage_GetWidth(dib), FreeImage_GetHeight(dib), 8);
+    fill(green);
+    return green;
+}
 
 #define CALL(call, direct, ...)                                                                              \
     Call {                                                                                                   \
@@ -83,22 +93,11 @@ const Call kCalls[] = {
     IN_PLACE(adjustBrightness(20), FreeImage_AdjustBrightness(d, 20)),
     IN_PLACE(adjustContrast(-30), FreeImage_AdjustContrast(d, -30)),
     IN_PLACE(adjustBrightnessContrastGamma(1, 2, 1.5), FreeImage_AdjustColors(d, 1, 2, 1.5, FALSE)),
-    Call{"pasteSubImage",
-         [](fipImage& i) { fipImage part; part = FreeImage_Copy(i, 0, 0, 2, 2); return i.pasteSubImage(part, 1, 1, 100); },
-         inPlace([](FIBITMAP* d) {
-             fipImage part;
-             part = FreeImage_Copy(d, 0, 0, 2, 2);
-             return FreeImage_Paste(d, part, 1, 1, 100);
-         }),
-         kInPlace, kNone, false},
-    Call{"setChannel",
-         [](fipImage& i) { fipImage green(FIT_BITMAP, i.getWidth(), i.getHeight(), 8); fill(green); return i.setChannel(green, FICC_GREEN); },
-         inPlace([](FIBITMAP* d) {
-             fipImage green(FIT_BITMAP, FreeImage_GetWidth(d), FreeImage_GetHeight(d), 8);
-             fill(green);
-             return FreeImage_SetChannel(d, green, FICC_GREEN);
-         }),
-         kInPlace, kNone, false}};
+    Call{"pasteSubImage", [](fipImage& i) { fipImage part = corner(i); return i.pasteSubImage(part, 1, 1, 100); },
+         inPlace([](FIBITMAP* d) { return FreeImage_Paste(d, corner(d), 1, 1, 100); }), kInPlace, kNone, false},
+    Call{"setChannel", [](fipImage& i) { fipImage green = greenChannel(i); return i.setChannel(green, FICC_GREEN); },
+         inPlace([](FIBITMAP* d) { return FreeImage_SetChannel(d, greenChannel(d), FICC_GREEN); }), kInPlace, kNone,
+         false}};
 #undef CALL
 #undef REPLACE
 #undef IN_PLACE
@@ -130,8 +129,7 @@ const Bitmap kBitmaps[] = {
 TEST(fipImageOperations, EveryOneCallOperationMatchesTheDirectCallUnderItsRule) {
     for (const Bitmap& b : kBitmaps)
         for (const auto& size : {std::make_pair(13u, 7u), std::make_pair(7u, 13u)}) {
-            fipImage source(b.type, size.first, size.second, b.bpp);
-            fill(source);
+            fipImage source = patterned(size.first, size.second, b.bpp, b.type);
             RGBQUAD* palette = source.getPalette();
             for (unsigned i = 0; b.palette != kIndexRamp && i < source.getColorsUsed(); ++i) {
                 const unsigned top = source.getColorsUsed() - 1;
@@ -143,8 +141,7 @@ TEST(fipImageOperations, EveryOneCallOperationMatchesTheDirectCallUnderItsRule) 
                 SCOPED_TRACE(testing::Message() << call.name << " on type " << b.type << "/" << b.bpp
                                                 << " palette " << b.palette << ", " << size.first << " wide");
                 fipImage image(source);
-                image.setModified(FALSE);
-                FIBITMAP* before = image;
+                FIBITMAP* before = unmodified(image);
                 const BOOL answered = call.wrapper(image);
                 if (call.rule != kAssigns) {
                     EXPECT_EQ(bitmapState(image, before), call.rule == kInPlace ? "kept, modified"
@@ -173,23 +170,20 @@ TEST(fipImageOperations, EveryOneCallOperationMatchesTheDirectCallUnderItsRule) 
 // A crop keeping most of the image is made within the bitmap and must give FreeImage_Copy's bitmap in
 // everything; smaller crops, sub-byte pixels and rectangles FreeImage refuses go to FreeImage_Copy.
 TEST(fipImageOperations, CropGivesFreeImageCopysBitmap) {
-    const struct {
-        int left, top, right, bottom;
-        bool inPlace; // for whole-byte pixels
-    } rectangles[] = {{0, 0, 13, 9, true}, {1, 0, 13, 9, true},  {0, 2, 12, 9, true}, {2, 1, 12, 8, true},
-                      {3, 3, 6, 5, false}, {0, 0, 14, 9, false}, {5, 5, 5, 7, false}, {-1, 0, 12, 9, false}};
+    // Left, top, right, bottom, and whether the crop is made within the bitmap for whole-byte pixels.
+    const std::tuple<int, int, int, int, bool> rectangles[] = {
+        {0, 0, 13, 9, true}, {1, 0, 13, 9, true},  {0, 2, 12, 9, true}, {2, 1, 12, 8, true},
+        {3, 3, 6, 5, false}, {0, 0, 14, 9, false}, {5, 5, 5, 7, false}, {-1, 0, 12, 9, false}};
     for (const Bitmap& b : kBitmaps)
-        for (const auto& r : rectangles) {
-            SCOPED_TRACE(testing::Message() << "type " << b.type << "/" << b.bpp << " rectangle " << r.left
-                                            << "," << r.top << "," << r.right << "," << r.bottom);
-            fipImage image(b.type, 13, 9, b.bpp);
-            fill(image);
+        for (const auto& [left, top, right, bottom, withinForBytes] : rectangles) {
+            SCOPED_TRACE(testing::Message() << "type " << b.type << "/" << b.bpp << " rectangle " << left
+                                            << "," << top << "," << right << "," << bottom);
+            fipImage image = patterned(13, 9, b.bpp, b.type);
             dress(image);
-            FIBITMAP* expected = FreeImage_Copy(image, r.left, r.top, r.right, r.bottom);
-            FIBITMAP* before = image;
-            image.setModified(FALSE);
-            EXPECT_EQ(image.crop(r.left, r.top, r.right, r.bottom), expected != nullptr);
-            const bool inPlace = r.inPlace && b.bpp % 8 == 0;
+            FIBITMAP* expected = FreeImage_Copy(image, left, top, right, bottom);
+            FIBITMAP* before = unmodified(image);
+            EXPECT_EQ(image.crop(left, top, right, bottom), expected != nullptr);
+            const bool inPlace = withinForBytes && b.bpp % 8 == 0;
             EXPECT_EQ(bitmapState(image, before), inPlace    ? "kept, modified"
                                                   : expected ? "replaced, modified"
                                                              : "kept, unmodified");

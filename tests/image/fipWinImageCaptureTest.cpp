@@ -7,9 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <tuple>
-#include <vector>
 
 using namespace dibtest;
 
@@ -35,43 +33,38 @@ HWND paintedWindow(const RECT& rect) {
     return window;
 }
 
-COLORREF shown(fipImage& image, unsigned x, unsigned rowFromTop) {
-    RGBQUAD c{};
-    image.getPixelColor(x, image.getHeight() - 1 - rowFromTop, &c);
-    return RGB(c.rgbRed, c.rgbGreen, c.rgbBlue);
-}
-
 std::vector<std::string> messages;
 
 } // namespace
 
 TEST(WindowCapture, ClippedToTheScreenWhileTheApplicationIsHidden) {
-    const struct {
-        RECT window;
-        int depth;
-        int left, top, width, height; // of the window, as captured; no width: nothing on the screen
-    } cases[] = {
+    // The window, the screen's depth, and the part of the window captured: no width, nothing on the screen.
+    const std::tuple<RECT, int, int, int, int, int> cases[] = {
         {{-5, -3, 20, 10}, 32, 5, 3, 20, 10}, // over the left and top edges
         {{50, 40, 80, 60}, 24, 0, 0, 14, 8},  // over the right and bottom edges
         {{64, 0, 80, 10}, 32, 0, 0, 0, 0},    {{0, 48, 10, 60}, 32, 0, 0, 0, 0},
         {{-20, 0, 0, 10}, 32, 0, 0, 0, 0},    {{0, -10, 10, 0}, 32, 0, 0, 0, 0},
     };
-    for (const auto& c : cases) {
-        ASSERT_TRUE(SetScreen(64, 48, c.depth));
-        HWND captured = paintedWindow(c.window);
+    for (const auto& [window, screenBits, left, top, width, height] : cases) {
+        ASSERT_TRUE(SetScreen(64, 48, screenBits));
+        HWND captured = paintedWindow(window);
         HWND application = CreateScreenWindow({0, 0, 64, 48}, 0, record);
         sent.clear();
         DalvoImage image;
         paint(image, depth("8"));
         const Bytes before = blockOf(image);
-        EXPECT_EQ(!!image.captureWindow(application, captured), c.width > 0);
-        if (c.width) {
+        EXPECT_EQ(!!image.captureWindow(application, captured), width > 0);
+        if (width) {
             EXPECT_EQ(image.getBitsPerPixel(), 24u);
-            EXPECT_EQ(image.getWidth(), unsigned(c.width));
-            EXPECT_EQ(image.getHeight(), unsigned(c.height));
-            for (int y = 0; y < c.height; ++y)
-                for (int x = 0; x < c.width; ++x)
-                    ASSERT_EQ(shown(image, x, y), colourAt(c.left + x, c.top + y)) << x << "," << y;
+            EXPECT_EQ(image.getWidth(), unsigned(width));
+            EXPECT_EQ(image.getHeight(), unsigned(height));
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) {
+                    RGBQUAD q{}; // scan lines run bottom-up
+                    image.getPixelColor(x, height - 1 - y, &q);
+                    ASSERT_EQ(RGB(q.rgbRed, q.rgbGreen, q.rgbBlue), colourAt(left + x, top + y))
+                        << x << "," << y;
+                }
             // Hidden, shown again and put above the captured window, which is topmost no more.
             const decltype(sent) expected = {{application, WM_SHOWWINDOW, FALSE},
                                              {captured, WM_WINDOWPOSCHANGED, 0},

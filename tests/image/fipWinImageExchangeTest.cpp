@@ -52,8 +52,7 @@ TEST(MemoryDib, EveryDepthRoundTrips) {
             EXPECT_FALSE(readBlock(copy, block));
             continue;
         }
-        ASSERT_FALSE(block.empty());
-        ASSERT_TRUE(readBlock(copy, block));
+        ASSERT_TRUE(readBlock(copy, block)); // an empty block is refused
         EXPECT_EQ(copy.getImageType(), d.type);
         EXPECT_EQ(blockOf(copy), block);
     }
