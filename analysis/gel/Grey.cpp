@@ -50,9 +50,9 @@ constexpr double kMarginOther = 0.02;
 constexpr int kMarkEdge = 2;
 // A JPEG rings about every sharp edge within its 8 x 8 blocks: past a margin's exact outermost
 // line, a pixel within this share of the way from the margin's colour to the gel's level (or,
-// for ink, from the ink's to the margin's) still counts as that colour. Only where the gel's
-// level lies this share of the range or more from the margin's colour: a dark gel beside a black
-// margin, or a pale one beside white, cannot be told from a rung edge.
+// for ink, this share of the range from black or white) still counts as that colour. Only where
+// the gel's level lies this share of the range or more from the margin's colour: a dark gel
+// beside a black margin, or a pale one beside white, cannot be told from a rung edge.
 constexpr double kNearShare = 0.25;
 
 // The image less its flat margin on each side. A gel keeps half of each dimension at least: an
