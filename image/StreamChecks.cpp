@@ -181,7 +181,8 @@ std::string tiffLayoutRefusal(const ReadAt& readAt) {
 namespace {
 
 // A version 2 file ends in a footer that points at an extension area, which may point at a
-// postage stamp: FreeImage reads both wherever they point, the stamp at the image's depth.
+// postage stamp: FreeImage reads both wherever they point, the stamp at the image's depth. The
+// stamp's offset is the area's second to last word, after that of the colour-correction table.
 std::string targaFooterRefusal(const ReadAt& readAt, unsigned long long sourceBytes, unsigned pixelBytes) {
     BYTE f[26];
     if (sourceBytes < 18 + 26 || readAt(sourceBytes - 26, f, 26) != 26 ||
@@ -193,7 +194,7 @@ std::string targaFooterRefusal(const ReadAt& readAt, unsigned long long sourceBy
     const unsigned long long extension = u32(f);
     if (extension == 0) return {};
     BYTE e[4], wh[2];
-    if (extension < 18 || extension + 495 > sourceBytes - 26 || readAt(extension + 482, e, 4) != 4)
+    if (extension < 18 || extension + 495 > sourceBytes - 26 || readAt(extension + 486, e, 4) != 4)
         return "the Targa extension area lies outside the file's data";
     const unsigned long long stamp = u32(e);
     if (stamp != 0 && (stamp < 18 || stamp + 2 > sourceBytes || readAt(stamp, wh, 2) != 2 ||
