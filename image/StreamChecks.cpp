@@ -253,9 +253,10 @@ private:
 } // namespace
 
 // FreeImage's Targa reader dies on a run-length file whose ID field and colour map run past the
-// file's end, and writes past its bitmap when the last run-length packet runs past the image's
-// last pixel, so every packet is walked first (a short read of the whole file). Where the data
-// starts is only certain when a colour map said absent is described as empty.
+// file's end, reads past its cache on one far too short for its lines, and writes past its
+// bitmap when the last run-length packet runs past the image's last pixel, so every packet is
+// walked first (a short read of the whole file). Where the data starts is only certain when a
+// colour map said absent is described as empty.
 std::string targaRefusal(const ReadAt& readAt, unsigned long long sourceBytes) {
     BYTE h[18];
     if (readAt(0, h, 18) != 18) return "the Targa header is cut short";
@@ -272,6 +273,12 @@ std::string targaRefusal(const ReadAt& readAt, unsigned long long sourceBytes) {
     const unsigned long long pixels =
         static_cast<unsigned long long>(h[12] | h[13] << 8) * (h[14] | h[15] << 8);
     if (pixelBytes == 0) return "the Targa header gives pixels of no bits";
+    // The reader takes the packets through a cache of the bytes after the colour map shared out
+    // over the image's lines, and reads past it when that share is less than a pixel: a file cut
+    // far short of its height.
+    const unsigned long long height = h[14] | h[15] << 8;
+    if (height && sourceBytes >= at && (sourceBytes - at) / height < pixelBytes)
+        return "the Targa run-length data is too short for the image's lines";
     Cursor in(readAt, at);
     unsigned long long seen = 0;
     while (seen < pixels) {
