@@ -374,9 +374,10 @@ const BYTE* jxrValue(const Bytes& b, size_t at, unsigned long long size) {
     return b.data + where;
 }
 
-// The JPEG XR decoder aborts the process (an assertion) on a descriptive tag that is not what its
+// The JPEG XR decoder aborts the process (an assertion) on a directory tag that is not what its
 // kind must be: text in ASCII ending in a NUL, the page number two shorts, a rating one short, the
-// title UTF-16 ending in a NUL character. Such a file is refused before it reaches the decoder.
+// title UTF-16 ending in a NUL character, the orientation one of the eight a picture can take.
+// Such a file is refused before it reaches the decoder.
 bool jxrTagWellFormed(const Bytes& b, size_t at) {
     const unsigned tag = b.le16(at), type = b.le16(at + 2);
     const unsigned long long count = b.le32(at + 4);
@@ -398,6 +399,8 @@ bool jxrTagWellFormed(const Bytes& b, size_t at) {
     case 0x4746:
     case 0x4749: // rating
         return type == 3 && count == 1;
+    case 0xBC02: // orientation, read as the whole of the entry's value
+        return count == 1 && b.le32(at + 8) < 8;
     case 0x9C9B: // title
         return (type == 1 || type == 7) && count >= 2 && count % 2 == 0 && value && value[count - 2] == 0 &&
                value[count - 1] == 0;
