@@ -866,16 +866,21 @@ std::vector<int> laneShifts(const Lane& lane) {
 
 void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int first) {
     const int y0 = tier.top - wk.y0, y1 = tier.bottom - 1 - wk.y0;
+    // Lane edges from the profile; the volume box reaches a tenth of the width further, to the
+    // middle of the gap at most. All are worked out before any lane moves into image columns.
+    std::vector<std::pair<double, double>> reach(lanes.size());
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        const Lane& l = lanes[k];
+        const double margin = 0.1 * (l.right - l.left);
+        reach[k] = {l.left - margin, l.right + margin};
+        if (k > 0) reach[k].first = std::max(reach[k].first, 0.5 * (lanes[k - 1].right + l.left) + 0.5);
+        if (k + 1 < lanes.size())
+            reach[k].second = std::min(reach[k].second, 0.5 * (l.right + lanes[k + 1].left) - 0.5);
+    }
     for (size_t k = 0; k < lanes.size(); ++k) {
         Lane& l = lanes[k];
-        // Lane edges from the profile; the volume box reaches a tenth of the width further,
-        // to the middle of the gap at most.
-        const double margin = 0.1 * (l.right - l.left);
-        double left = l.left - margin, right = l.right + margin;
-        if (k > 0) left = std::max(left, 0.5 * (lanes[k - 1].right + l.left) + 0.5);
-        if (k + 1 < lanes.size()) right = std::min(right, 0.5 * (l.right + lanes[k + 1].left) - 0.5);
-        l.box.left = static_cast<int>(std::ceil(std::max(0.0, left))) + wk.x0;
-        l.box.right = static_cast<int>(std::floor(std::min(wk.w - 1.0, right))) + 1 + wk.x0;
+        l.box.left = static_cast<int>(std::ceil(std::max(0.0, reach[k].first))) + wk.x0;
+        l.box.right = static_cast<int>(std::floor(std::min(wk.w - 1.0, reach[k].second))) + 1 + wk.x0;
         l.box.top = tier.top;
         l.box.bottom = tier.bottom;
         l.left += wk.x0;

@@ -319,8 +319,11 @@ TEST(GelStages, BlackOrWhiteMarginIsLeftOut) {
         ASSERT_EQ(padded.lanes.size(), plain.lanes.size()) << border;
         for (size_t l = 0; l < plain.lanes.size(); ++l) {
             ASSERT_EQ(padded.lanes[l].bands.size(), plain.lanes[l].bands.size()) << border << " lane " << l;
-            for (size_t k = 0; k < plain.lanes[l].bands.size(); ++k)
-                EXPECT_DOUBLE_EQ(padded.lanes[l].bands[k].peakY, plain.lanes[l].bands[k].peakY + m);
+            for (size_t k = 0; k < plain.lanes[l].bands.size(); ++k) {
+                const gel::Band &a = padded.lanes[l].bands[k], &b = plain.lanes[l].bands[k];
+                EXPECT_DOUBLE_EQ(a.peakY, b.peakY + m);
+                EXPECT_EQ(a.box.left, b.box.left + m) << border << " lane " << l;
+            }
         }
     }
 }
