@@ -256,39 +256,44 @@ private:
 // file's end, reads past its cache on one far too short for its lines, and writes past its
 // bitmap when the last run-length packet runs past the image's last pixel, so every packet is
 // walked first (a short read of the whole file). Where the data starts is only certain when a
-// colour map said absent is described as empty.
+// colour map said absent is described as empty. A file cut short leaves the pixels it lacks as
+// the allocator gave them, whatever memory held before: it is refused, plain or run-length.
 std::string targaRefusal(const ReadAt& readAt, unsigned long long sourceBytes) {
     BYTE h[18];
     if (readAt(0, h, 18) != 18) return "the Targa header is cut short";
     const unsigned mapEntries = h[5] | h[6] << 8, mapBits = h[7];
-    unsigned long long at = 18ull + h[0] + (h[1] ? mapEntries * ((mapBits + 7ull) / 8) : 0);
+    const unsigned long long mapBytes = mapEntries * ((mapBits + 7ull) / 8);
+    unsigned long long at = 18ull + h[0] + (h[1] ? mapBytes : 0);
     BYTE last = 0;
     if (at > 18 && readAt(at - 1, &last, 1) != 1)
         return "the Targa ID field or colour map runs past the file's end";
     const unsigned pixelBytes = (h[16] + 7u) / 8u;
     if (std::string why = targaFooterRefusal(readAt, sourceBytes, pixelBytes); !why.empty()) return why;
+    const unsigned long long height = h[14] | h[15] << 8;
+    const unsigned long long pixels = static_cast<unsigned long long>(h[12] | h[13] << 8) * height;
+    if (h[2] >= 1 && h[2] <= 3)
+        return sourceBytes < 18ull + h[0] + mapBytes + pixels * pixelBytes
+                   ? "the Targa pixel data is cut short"
+                   : std::string();
     if (h[2] != 9 && h[2] != 10 && h[2] != 11) return {};
     if (h[1] == 0 && (mapEntries != 0 || mapBits != 0))
         return "the Targa header describes a colour map it says is absent";
-    const unsigned long long pixels =
-        static_cast<unsigned long long>(h[12] | h[13] << 8) * (h[14] | h[15] << 8);
     if (pixelBytes == 0) return "the Targa header gives pixels of no bits";
     // The reader takes the packets through a cache of the bytes after the colour map shared out
     // over the image's lines, and reads past it when that share is less than a pixel: a file cut
     // far short of its height.
-    const unsigned long long height = h[14] | h[15] << 8;
     if (height && sourceBytes >= at && (sourceBytes - at) / height < pixelBytes)
         return "the Targa run-length data is too short for the image's lines";
     Cursor in(readAt, at);
     unsigned long long seen = 0;
     while (seen < pixels) {
         BYTE packet = 0;
-        // A stream cut short leaves the rest of the image as it was.
-        if (!in.byte(packet)) return {};
+        if (!in.byte(packet)) return "the Targa run-length data ends before the image's last pixel";
         const unsigned count = (packet & 0x7Fu) + 1;
         if (seen + count > pixels) return "a Targa run-length packet runs past the image's last pixel";
         seen += count;
-        if (!in.skip(static_cast<unsigned long long>(packet & 0x80 ? 1 : count) * pixelBytes)) return {};
+        if (!in.skip(static_cast<unsigned long long>(packet & 0x80 ? 1 : count) * pixelBytes))
+            return "the Targa run-length data ends before the image's last pixel";
     }
     return {};
 }
@@ -296,7 +301,7 @@ std::string targaRefusal(const ReadAt& readAt, unsigned long long sourceBytes) {
 // FreeImage's Photoshop reader writes past its line when a run-length (PackBits) row decodes to
 // more bytes than the image's line, so every row is walked first (a read of the file, no
 // decoding): its packets must stay within the row's count of bytes and decode to a line at most.
-// A file cut short is left to the reader, as a cut Targa stream is.
+// A file cut short is left to the reader.
 std::string psdRefusal(const ReadAt& readAt) {
     BYTE h[26];
     if (readAt(0, h, 26) != 26 || std::memcmp(h, "8BPS", 4) != 0) return {};
