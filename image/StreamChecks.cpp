@@ -271,6 +271,7 @@ std::string targaRefusal(const ReadAt& readAt, unsigned long long sourceBytes) {
     if (std::string why = targaFooterRefusal(readAt, sourceBytes, pixelBytes); !why.empty()) return why;
     const unsigned long long height = h[14] | h[15] << 8;
     const unsigned long long pixels = static_cast<unsigned long long>(h[12] | h[13] << 8) * height;
+    if (pixelBytes == 0) return "the Targa header gives pixels of no bits";
     if (h[2] >= 1 && h[2] <= 3)
         return sourceBytes < 18ull + h[0] + mapBytes + pixels * pixelBytes
                    ? "the Targa pixel data is cut short"
@@ -278,7 +279,6 @@ std::string targaRefusal(const ReadAt& readAt, unsigned long long sourceBytes) {
     if (h[2] != 9 && h[2] != 10 && h[2] != 11) return {};
     if (h[1] == 0 && (mapEntries != 0 || mapBits != 0))
         return "the Targa header describes a colour map it says is absent";
-    if (pixelBytes == 0) return "the Targa header gives pixels of no bits";
     // The reader takes the packets through a cache of the bytes after the colour map shared out
     // over the image's lines, and reads past it when that share is less than a pixel: a file cut
     // far short of its height.
