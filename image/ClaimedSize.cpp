@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 namespace kestro::detail {
 namespace {
@@ -422,11 +423,15 @@ ClaimedSize jxr(const Bytes& b) {
     if (entries > (b.size - first) / 12) return broken("the JPEG XR directory runs past the bytes read");
     unsigned long long width = 0, height = 0, codestream = 0;
     unsigned bpp = 32;
+    // The decoder keeps a descriptive tag's text in one place, and loses the first of two.
+    std::set<unsigned> tags;
     for (size_t i = 0; i < entries; ++i) {
         const size_t at = first + 12 * i;
         if (!jxrTagWellFormed(b, at))
             return broken("the JPEG XR directory holds tag " + std::to_string(b.le16(at)) +
                           " in a form it cannot have");
+        if (!tags.insert(b.le16(at)).second)
+            return broken("the JPEG XR directory holds tag " + std::to_string(b.le16(at)) + " twice");
         const unsigned tag = b.le16(at), type = b.le16(at + 2);
         const unsigned long long value = type == 3 ? b.le16(at + 8) : b.le32(at + 8);
         if (tag == 0xBC80)
