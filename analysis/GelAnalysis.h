@@ -252,6 +252,9 @@ struct Tier {
     double slope = 0;     ///< rows its rows fall per column to the right, in a turned scan or
                           ///< photograph: the rows above hold at `column`
     double column = 0;
+    double drift = 0; ///< columns its lanes run to the right per row down, in a turned scan:
+                      ///< they hold at `driftRow` (the lanes' own tilt includes it)
+    double driftRow = 0;
     /// Where a row of the tier lies at column x.
     double rowAt(double row, double x) const { return row + slope * (x - column); }
 };

@@ -146,12 +146,17 @@ void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int
 std::vector<int> laneShifts(const Lane& lane);
 
 // The work raster with each column moved up by `slope` rows a column right of `column` (down
-// to its left; work coordinates), so that rows of wells which fall by that slope lie level; a
-// column's end rows stand for those moved in from beyond the raster.
-std::unique_ptr<Work> levelled(const Work& wk, double slope, double column);
+// to its left), and each row moved left by `drift` columns a row below `row` (right above it;
+// work coordinates), so that rows of wells which fall by that slope lie level and lanes which
+// drift so run straight down; the raster's end rows and columns stand for those moved in from
+// beyond it.
+std::unique_ptr<Work> levelled(const Work& wk, double slope, double column, double drift = 0, double row = 0);
+// How far the lanes drift to the right per row down (a turned scan), in columns a row: the
+// drift, up to a tilt of kMostSlope, at which the column profile of the signal is sharpest.
+double laneDrift(const Work& wk);
 // A lane found or placed in a sloped tier's level rows, moved down its column by the tier's
 // slope: its box (kept inside the region), the row its centre holds at, and with `path` the rows
-// its path was measured between.
+// its path was measured between and the tier's drift added to its path.
 void slopeLane(Lane& lane, const Tier& tier, const Work& wk, bool path);
 
 // Tiers: each with the lanes found while finding it.

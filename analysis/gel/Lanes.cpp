@@ -896,6 +896,23 @@ void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int
 }
 
 void slopeLane(Lane& lane, const Tier& tier, const Work& wk, bool path) {
+    if (path && tier.drift != 0) {
+        // Found where the lanes run straight down: the drift moves the lane's middle row
+        // sideways. A straight lane's path runs the tier's height; a bent one's keeps the rows it
+        // was measured between, where its bow holds.
+        const double shift = tier.drift * (lane.middle - tier.driftRow);
+        lane.centre += shift;
+        lane.left += shift;
+        lane.right += shift;
+        const int columns = static_cast<int>(std::lround(shift));
+        lane.box.left = std::clamp(lane.box.left + columns, wk.x0, wk.x0 + wk.w - 1);
+        lane.box.right = std::clamp(lane.box.right + columns, lane.box.left + 1, wk.x0 + wk.w);
+        lane.tilt += tier.drift;
+        if (lane.bow == 0) {
+            lane.pathTop = lane.box.top;
+            lane.pathBottom = lane.box.bottom - 1;
+        }
+    }
     if (tier.slope == 0) return;
     // Cut where it would leave the region, the box keeps half its rows at least.
     const int half = lane.box.height() / 2;
@@ -915,15 +932,17 @@ using namespace detail;
 
 namespace {
 
-// A caller's tier lies inside the region, 16 rows high at least, and slopes by a row a column at
-// most about a finite column.
+// A caller's tier lies inside the region, 16 rows high at least, slopes by a row a column at
+// most about a finite column, and its lanes drift by a column a row at most about a finite row.
 void checkTier(const Tier& t, const Work& wk) {
     if (t.top < wk.y0 || t.bottom > wk.y0 + wk.h || t.bottom - t.top < 16)
         throw ArgumentError("tier " + std::to_string(t.index + 1) +
                             " does not lie inside the region or is under 16 rows");
-    if (!(std::fabs(t.slope) <= 1) || !std::isfinite(t.column))
+    if (!(std::fabs(t.slope) <= 1) || !std::isfinite(t.column) || !(std::fabs(t.drift) <= 1) ||
+        !std::isfinite(t.driftRow))
         throw ArgumentError("tier " + std::to_string(t.index + 1) +
-                            " must slope by a row a column at most, about a finite column");
+                            " must slope by a row a column at most, about a finite column, and its lanes "
+                            "drift by a column a row at most, about a finite row");
 }
 
 } // namespace
@@ -931,20 +950,22 @@ void checkTier(const Tier& t, const Work& wk) {
 std::vector<Lane> findLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, const Options& options) {
     const Work& wk = gel.work();
     std::vector<Lane> all;
-    // A sloped tier's lanes are found where its rows lie level; tiers of one slope about one
-    // column share the levelled copy.
+    // A turned tier's lanes are found where its rows lie level and its lanes run straight down;
+    // tiers turned alike share the levelled copy.
     std::unique_ptr<Work> level;
-    double levelSlope = 0, levelColumn = 0;
+    Tier levelFor;
     for (const Tier& t : tiers) {
         checkTier(t, wk);
-        if (t.slope != 0 && !(level && levelSlope == t.slope && levelColumn == t.column)) {
-            level = levelled(wk, t.slope, t.column - wk.x0);
-            levelSlope = t.slope;
-            levelColumn = t.column;
+        const bool turned = t.slope != 0 || t.drift != 0;
+        if (turned && !(level && levelFor.slope == t.slope && levelFor.column == t.column &&
+                        levelFor.drift == t.drift && levelFor.driftRow == t.driftRow)) {
+            level = levelled(wk, t.slope, t.column - wk.x0, t.drift, t.driftRow - wk.y0);
+            levelFor = t;
         }
-        const Work& in = t.slope != 0 ? *level : wk;
+        const Work& in = turned ? *level : wk;
         Tier levelTier = t;
         levelTier.slope = 0;
+        levelTier.drift = 0;
         std::vector<Lane> lanes = tierLanes(in, t.top - wk.y0, t.bottom - 1 - wk.y0, options);
         // A caller's tier whose wells lie outside it has none to go by.
         if (options.laneCount == 0 && t.wellsBottom > t.wellsTop && t.wellsTop >= t.top &&

@@ -171,10 +171,10 @@ std::vector<int> wellStarts(const Profile& contrast) {
 //   (`wellsEnd`).
 //
 // A row of wells runs straight across the gel, and slants in a turned scan or a photograph. The
-// comb's stripe is sought along slopes of up to 3 degrees; where it shows as widely as a comb's
+// comb's stripe is sought along slopes of up to 5 degrees; where it shows as widely as a comb's
 // along its slope, and in a tenth more columns than along any level row, the tiers are read
 // along that slope.
-constexpr double kMostSlope = 0.0524, kSlopeGain = 1.1;
+constexpr double kMostSlope = 0.0875, kSlopeGain = 1.1;
 constexpr double kSlotShare = 0.4, kSlotRepeat = 0.35, kSlotPitch = 0.25, kSlotAlone = 0.85,
                  kEmptyShare = 0.3;
 // The lower quartile of the size of a normal variable, in its standard deviations.
@@ -559,10 +559,14 @@ bool CombRows::isComb(int y) const {
         seen = seen || inEmpty[static_cast<size_t>(k)] >= kEmptyShare;
     if (!alone || !seen || !repeats(y)) return false;
     // Only a row that repeats as a comb's does outshines it: a line unbroken across the gel (the
-    // lip of a tray just above the wells) shows in more columns, and is no comb.
+    // lip of a tray just above the wells) shows in more columns, and is no comb. A row of the
+    // same stripe, no dip between them, is no other line.
     for (int k = std::max(0, y - 2 * d); k <= std::min(n - 1, y + 2 * d); ++k) {
         const double other = share[static_cast<size_t>(k)];
-        if ((other > stripe || (other == stripe && k < y)) && repeats(k)) return false;
+        bool dip = false;
+        for (int j = std::min(k, y) + 1; j < std::max(k, y) && !dip; ++j)
+            dip = share[static_cast<size_t>(j)] < kSlotAlone * stripe;
+        if (dip && (other > stripe || (other == stripe && k < y)) && repeats(k)) return false;
     }
     return true;
 }
@@ -705,35 +709,51 @@ TierLanes tierWith(const Work& wk, int index, int y0, int y1, std::vector<Lane> 
     return t;
 }
 
-std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLevel);
+std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLevel,
+                                   std::unique_ptr<Work> combRaster = nullptr);
 
 // Tiers whose rows of wells fall by `slope`: found in the levelled raster, their lanes' boxes
 // and paths then moved back down their own columns.
-std::vector<TierLanes> layoutSloped(const Work& wk, const Options& o, double slope) {
-    const double column = 0.5 * (wk.w - 1);
-    std::vector<TierLanes> tiers = layoutLevel(*levelled(wk, slope, column), o, false);
+std::vector<TierLanes> layoutSloped(const Work& wk, const Options& o, double slope, double drift) {
+    const double column = 0.5 * (wk.w - 1), row = 0.5 * (wk.h - 1);
+    // Lanes that drift are found where they also run straight down; the combs are still sought
+    // where only the rows lie level, with the lanes found there.
+    std::vector<TierLanes> tiers = layoutLevel(*levelled(wk, slope, column, drift, row), o, false,
+                                               drift != 0 ? levelled(wk, slope, column) : nullptr);
     for (TierLanes& t : tiers) {
         t.tier.slope = slope;
         t.tier.column = column + wk.x0;
+        t.tier.drift = drift;
+        t.tier.driftRow = row + wk.y0;
         for (Lane& l : t.lanes)
             slopeLane(l, t.tier, wk, true);
     }
     return tiers;
 }
 
-std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLevel) {
+std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLevel,
+                                   std::unique_ptr<Work> combRaster) {
     // Without a long empty stretch, the lanes of the whole region show where a row of wells
     // parts it; they are the lanes of its one tier when none does. A row of wells that slopes
     // is sought first: the whole layout is then read on the levelled region.
     std::vector<Lane> whole;
     std::optional<CombRows> comb;
     if (o.tiers == 0) {
-        whole = tierLanes(wk, 0, wk.h - 1, o);
-        comb.emplace(wk, whole);
+        // Lanes that drift are found where they run straight down. The comb that slants is
+        // sought in the columns as scanned, with those lanes' spacing: where the columns are
+        // empty lanes is read best as scanned, but lanes that drift far smear and merge there.
+        const double drift = mayLevel ? laneDrift(wk) : 0;
+        whole = tierLanes(drift != 0 ? *levelled(wk, 0, 0, drift, 0.5 * (wk.h - 1)) : wk, 0, wk.h - 1, o);
+        if (combRaster) {
+            comb.emplace(*combRaster, tierLanes(*combRaster, 0, wk.h - 1, o));
+            combRaster.reset();
+        } else {
+            comb.emplace(wk, whole);
+        }
         double widest = 0, level = 0;
         const double slope = mayLevel ? comb->slant(widest, level) : 0;
-        if (slope != 0 && widest >= kSlotShare && widest >= kSlopeGain * level)
-            return layoutSloped(wk, o, slope);
+        const bool slants = slope != 0 && widest >= kSlotShare && widest >= kSlopeGain * level;
+        if (slants || drift != 0) return layoutSloped(wk, o, slants ? slope : 0, drift);
     }
     // Row profile of the background-corrected pixels.
     Profile rows(static_cast<size_t>(wk.h), 0.0);
@@ -759,6 +779,23 @@ std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLev
         }
         std::vector<int> second;
         if (starts.size() == 2) starts = combStarts(wk, *comb, rows, second);
+        // A tier that starts inside the slots of a comb (the darkest rows of the wells may be
+        // only their lower part) starts above them: the comb row nearest its start whose stripe
+        // holds it, half a slot's height above the stripe, taking in the upper rims where the
+        // tier above leaves room.
+        for (size_t k = 1; comb->valid && k + 1 < starts.size(); ++k) {
+            const int at = starts[k] / comb->bin;
+            int best = -1;
+            for (int y = std::max(0, at - 2 * comb->d); y <= std::min(comb->n - 1, at + 2 * comb->d); ++y) {
+                const auto [first, last] = comb->stripe(y);
+                if (first < at && at <= last && (best < 0 || std::abs(y - at) < std::abs(best - at)) &&
+                    comb->isComb(y))
+                    best = y;
+            }
+            if (best >= 0)
+                starts[k] =
+                    std::max({starts[k - 1] + 1, 0, (comb->stripe(best).first - comb->d / 2) * comb->bin});
+        }
         // Each tier's bands start below its comb's rims, where they can be seen.
         for (size_t t = 0; t + 1 < starts.size(); ++t) {
             combSlots.emplace_back(0, -1);
@@ -789,7 +826,7 @@ std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLev
 
 } // namespace
 
-std::unique_ptr<Work> levelled(const Work& wk, double slope, double column) {
+std::unique_ptr<Work> levelled(const Work& wk, double slope, double column, double drift, double row) {
     auto level = std::make_unique<Work>(wk.w, wk.h);
     Work& out = *level;
     out.imageWidth = wk.imageWidth;
@@ -816,18 +853,80 @@ std::unique_ptr<Work> levelled(const Work& wk, double slope, double column) {
             ++runs.back().width;
     }
     kestro::detail::parallelRows(wk.h, static_cast<size_t>(wk.w) * 2, [&](long y0, long y1) {
-        for (long y = y0; y < y1; ++y)
+        for (long y = y0; y < y1; ++y) {
+            const int dx = static_cast<int>(std::lround(drift * (static_cast<double>(y) - row)));
             for (const Run& r : runs) {
-                const size_t to = static_cast<size_t>(y) * wk.w + r.x,
+                const size_t to = static_cast<size_t>(y) * wk.w,
                              from =
                                  static_cast<size_t>(std::clamp(static_cast<int>(y) + r.drop, 0, wk.h - 1)) *
-                                     wk.w +
-                                 r.x;
-                std::copy_n(wk.values.pixels + from, r.width, out.values.pixels + to);
-                std::copy_n(wk.background.pixels + from, r.width, out.background.pixels + to);
+                                 wk.w;
+                // Columns a..b of the run read columns a + dx..b + dx, those in the raster
+                // from lo to hi.
+                const int a = r.x, b = r.x + r.width;
+                const int lo = std::clamp(-dx, a, b), hi = std::clamp(wk.w - dx, lo, b);
+                const std::pair<const int*, int*> planes[] = {{wk.values.pixels, out.values.pixels},
+                                                              {wk.background.pixels, out.background.pixels}};
+                for (const auto& [source, target] : planes) {
+                    const int* in = source + from;
+                    int* o = target + to;
+                    std::fill(o + a, o + lo, in[0]);
+                    std::copy_n(in + lo + dx, hi - lo, o + lo);
+                    std::fill(o + hi, o + b, in[wk.w - 1]);
+                }
             }
+        }
     });
     return level;
+}
+
+double laneDrift(const Work& wk) {
+    // The pixels in blocks of bin x bin, about a thousand rows in all, summed over bands of eight
+    // rows of blocks: within a band a drift moves a lane by a fraction of a block. Not their
+    // signal above the background: a moving minimum's flat steps stand upright in any scan.
+    const int bin = std::max(1, wk.h / 1024), n = wk.h / bin, w = wk.w / bin;
+    constexpr int band = 8;
+    const int bands = n / band, rows = bands * band;
+    if (bands < 4 || w < 64) return 0;
+    std::vector<double> sums(static_cast<size_t>(bands) * w, 0.0);
+    kestro::detail::parallelRows(bands, static_cast<size_t>(w) * bin * bin * band, [&](long b0, long b1) {
+        for (long b = b0; b < b1; ++b) {
+            double* s = sums.data() + static_cast<size_t>(b) * w;
+            for (int y = static_cast<int>(b) * band * bin; y < (static_cast<int>(b) + 1) * band * bin; ++y) {
+                const int* v = wk.row(y);
+                for (int x = 0; x < w; ++x)
+                    for (int k = 0; k < bin; ++k)
+                        s[x] += v[x * bin + k];
+            }
+        }
+    });
+    // Drifts in steps that move the bottom band by a block against the top; the profile is read
+    // over the middle 80% of the columns (a glowing cut edge or a tray's wall, steeper than any
+    // lane, stands beyond them), which every band reaches at every drift, and scored by its
+    // squared steps.
+    const int steps = static_cast<int>(std::ceil(kMostSlope * rows));
+    const int margin = std::max(steps / 2 + 1, w / 10);
+    if (w - 2 * margin < 32) return 0;
+    std::vector<double> score(static_cast<size_t>(2 * steps + 1), 0.0);
+    kestro::detail::runBands(2 * steps + 1, [&](int i) {
+        const double drift = static_cast<double>(i - steps) / rows;
+        std::vector<double> profile(static_cast<size_t>(w), 0.0);
+        for (int b = 0; b < bands; ++b) {
+            const int shift = static_cast<int>(std::lround(drift * ((b + 0.5) * band - 0.5 * rows)));
+            const double* s = sums.data() + static_cast<size_t>(b) * w;
+            for (int x = margin; x < w - margin; ++x)
+                profile[static_cast<size_t>(x)] += s[x + shift];
+        }
+        double sum = 0;
+        for (int x = margin; x + 1 < w - margin; ++x) {
+            const double step = profile[static_cast<size_t>(x) + 1] - profile[static_cast<size_t>(x)];
+            sum += step * step;
+        }
+        score[static_cast<size_t>(i)] = sum;
+    });
+    const auto best = std::max_element(score.begin(), score.end());
+    // Lanes that stand upright give a profile no drift sharpens by a tenth.
+    if (!(*best >= kSlopeGain * score[static_cast<size_t>(steps)])) return 0;
+    return static_cast<double>(best - score.begin() - steps) / rows;
 }
 
 std::vector<TierLanes> layout(const Work& wk, const Options& o) {

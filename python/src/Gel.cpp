@@ -258,6 +258,10 @@ void bindGel(py::module_& m) {
                       "Rows its rows fall per column to the right in a turned scan or photograph; the "
                       "rows above hold at `column`.")
         .def_readonly("column", &gel::Tier::column)
+        .def_readonly("drift", &gel::Tier::drift,
+                      "Columns its lanes run to the right per row down in a turned scan; they hold at "
+                      "`drift_row` (each lane's tilt includes it).")
+        .def_readonly("drift_row", &gel::Tier::driftRow)
         .def("row_at", &gel::Tier::rowAt, py::arg("row"), py::arg("x"),
              "Where a row of the tier lies at column x.")
         .def("__repr__", [](const gel::Tier& t) {

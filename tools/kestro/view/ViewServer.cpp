@@ -450,7 +450,9 @@ struct ViewServer::Impl {
                                        {"top", t.top},
                                        {"bottom", t.bottom},
                                        {"slope", t.slope},
-                                       {"column", t.column}});
+                                       {"column", t.column},
+                                       {"drift", t.drift},
+                                       {"driftRow", t.driftRow}});
         report["bandTable"] = bandTableHeader(r.args) + bandTableRows(run, r.args);
         report["laneTable"] = laneTableHeader() + laneTableRows(run);
         return report;
