@@ -187,8 +187,48 @@ TEST(GelLanesScan, TwoTierGel) {
     EXPECT_NEAR(sharp, 91, 9); // the sharp bands are the blobs
 }
 
-// A photographed gel of two combs turned by about 1.5 degrees: its tiers are read along their wells'
-// slope, and stage by stage (lanes sought where the tier's rows lie level) it reads as in one call.
+// The two-comb photograph at half its size: the wells' slots there are only a few rows high, and
+// the darkest rows between the lanes are their lower part. The second tier starts above its wells'
+// slots (from about row 272 by eye where the rows lie level), so its lanes are read from its own
+// wells: its ladder, first, carries the most bands.
+TEST(GelLanesScan, HalvedGelsSecondTierStartsAboveItsWells) {
+    LOAD_OR_SKIP(image, "external-gels/images/gg-q1-pair04and05-wk9-gelred.jpg");
+    ASSERT_TRUE(image->rescale(680, 512));
+    const gel::Analysis a = gel::analyse(*image);
+    ASSERT_EQ(a.tiers.size(), 2u);
+    EXPECT_LE(a.tiers[1].top, 272);
+    std::vector<size_t> bands;
+    for (const gel::Lane& l : a.lanes)
+        if (l.tier == 1) bands.push_back(l.bands.size());
+    ASSERT_FALSE(bands.empty());
+    EXPECT_EQ(bands.front(), *std::max_element(bands.begin(), bands.end()));
+}
+
+// A one-comb gel turned by 3 degrees more than its 1.5 (as a photograph may be): its lanes, found
+// along their drift, are the lanes of the gel as scanned, moved by the turn, each within a quarter
+// of its width.
+TEST(GelLanesScan, GelTurnedFurtherKeepsItsLanes) {
+    LOAD_OR_SKIP(image, "external-gels/images/gg-q1-pair01-wk9-gelred.jpg");
+    const gel::Analysis before = gel::analyse(*image);
+    const int w = static_cast<int>(image->getWidth()), h = static_cast<int>(image->getHeight());
+    ASSERT_TRUE(image->rotate(-300, 0ul)); // hundredths of a degree, counter-clockwise
+    const gel::Analysis after = gel::analyse(*image);
+    ASSERT_EQ(after.lanes.size(), before.lanes.size());
+    // Where a point of the gel lands on the turned image's canvas.
+    const double turn = -3 * 3.14159265358979 / 180, c = std::cos(turn), s = std::sin(turn);
+    const double cw = image->getWidth(), ch = image->getHeight();
+    for (size_t k = 0; k < before.lanes.size(); ++k) {
+        const gel::Lane& l = before.lanes[k];
+        const double u = l.centre - 0.5 * (w - 1), v = l.middle - 0.5 * (h - 1);
+        const double x = 0.5 * (cw - 1) + u * c + v * s, y = 0.5 * (ch - 1) - u * s + v * c;
+        EXPECT_NEAR(after.lanes[k].centreAt(y), x, 0.25 * (l.right - l.left)) << "lane " << k + 1;
+    }
+}
+
+// A photographed gel of two combs turned by about 1.5 degrees, whose lanes lean by 2.5 (the ladder
+// runs from x = 110 at row 180 to 100 at row 440 by eye): its tiers are read along their wells'
+// slope, and stage by stage (lanes sought where the tier's rows lie level and its lanes run
+// straight down) it reads as in one call.
 TEST(GelLanesScan, PhotographedGelReadAlongItsSlope) {
     LOAD_OR_SKIP(image, "external-gels/images/gg-q1-pair04and05-wk9-gelred.jpg");
     const gel::GreyImage grey = gel::greyImage(*image);
@@ -196,6 +236,7 @@ TEST(GelLanesScan, PhotographedGelReadAlongItsSlope) {
     const std::vector<gel::Tier> tiers = gel::findTiers(prepared);
     ASSERT_EQ(tiers.size(), 2u);
     EXPECT_NEAR(tiers[1].slope, 0.027, 0.005);
+    EXPECT_NEAR(tiers[1].drift, -0.04, 0.006);
     const gel::Analysis whole = gel::analyse(grey.view());
     const gel::Analysis staged = gel::analyseLanes(prepared, tiers, gel::findLanes(prepared, tiers));
     ASSERT_EQ(staged.lanes.size(), whole.lanes.size());

@@ -372,21 +372,33 @@ TEST(GelStages, NoShoulderOnASaturatedFlank) {
 }
 
 // Two combs whose lanes do not line up: the second comb's row of rims, across its empty lanes
-// too, parts two tiers, each with its own lanes and bands below its comb; turned by 1.7 degrees,
-// the rows of wells are read along their slope.
+// too, parts two tiers, each with its own lanes and bands below its comb; with its combs set
+// askew by 1.7 degrees, the rows of wells are read along their slope and the lanes stand
+// upright; turned by as much, the lanes drift too, and are found along their drift.
 TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
     const int h = 600, pitch = 60;
-    // Level, turned, and in an imager's dark frame 150 columns wide on either side.
-    for (const std::pair<double, int>& turnAndFrame :
-         {std::pair{0.0, 0}, std::pair{0.03, 0}, std::pair{0.0, 150}}) {
-        const double slope = turnAndFrame.first;
-        const int frame = turnAndFrame.second;
+    struct Scan {
+        double slope;
+        int frame;
+        bool turned;
+    };
+    // Level, askew, turned, and in an imager's dark frame 150 columns wide on either side.
+    for (const Scan& scan :
+         {Scan{0.0, 0, false}, Scan{0.03, 0, false}, Scan{0.03, 0, true}, Scan{0.0, 150, false}}) {
+        const double slope = scan.slope;
+        const int frame = scan.frame;
         const int w = 700 + 2 * frame;
         const double middle = 0.5 * (w - 1);
+        // Where a lane's centre lies in the gel's own columns.
+        const auto gelColumn = [&](const gel::Lane& l) {
+            return l.centre + (scan.turned ? slope * (l.middle - 0.5 * h) : 0.0) - frame;
+        };
         std::uint32_t seed = 7;
         const Pixels px = image16(w, h, [&](int xi, int y0) {
             seed = seed * 1664525u + 1013904223u;
-            const int x = xi - frame, y = y0 - static_cast<int>(std::lround(slope * (xi - middle)));
+            const int x = xi - frame +
+                          (scan.turned ? static_cast<int>(std::lround(slope * (y0 - 0.5 * h))) : 0),
+                      y = y0 - static_cast<int>(std::lround(slope * (xi - middle)));
             if (x < 0 || x >= 700) return 200.0 + static_cast<double>(seed >> 27);
             // A little noise, and light falling off to the right, where the empty wells are.
             double v = 1000 + 0.2 * (700 - x) + static_cast<double>(seed >> 27);
@@ -404,6 +416,7 @@ TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
         const gel::Analysis a = gel::analyse(viewOf(px, w));
         ASSERT_EQ(a.tiers.size(), 2u) << "slope " << slope << " frame " << frame;
         EXPECT_NEAR(a.tiers[1].slope, slope, 0.003);
+        EXPECT_NEAR(a.tiers[1].drift, scan.turned ? -slope : 0.0, 0.005) << "slope " << slope;
         EXPECT_NEAR(a.tiers[1].rowAt(a.tiers[1].top, middle), 300, 20);
         for (const gel::Lane& l : a.lanes) {
             const gel::Tier& t = a.tiers[static_cast<size_t>(l.tier)];
@@ -411,7 +424,7 @@ TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
             EXPECT_GT(t.rowAt(t.firstBandRow, l.centre),
                       (l.tier == 0 ? 43 : 313) + slope * (l.centre - middle));
             const int shift = l.tier == 1 ? pitch / 2 : 0;
-            const double well = (l.centre - frame - 50 - shift - 20) / pitch;
+            const double well = (gelColumn(l) - 50 - shift - 20) / pitch;
             EXPECT_NEAR(well, std::round(well), 0.1) << "lane " << l.index << " in tier " << l.tier;
         }
     }
