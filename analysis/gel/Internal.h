@@ -159,6 +159,10 @@ double laneDrift(const Work& wk);
 // its path was measured between and the tier's drift added to its path.
 void slopeLane(Lane& lane, const Tier& tier, const Work& wk, bool path);
 
+// The lanes of the tiers, found where each tier's rows lie level and its lanes run straight down
+// (a caller's tiers are checked first).
+std::vector<Lane> lanesIn(const Work& wk, const std::vector<Tier>& tiers, const Options& options);
+
 // Tiers: each with the lanes found while finding it.
 struct TierLanes {
     Tier tier;

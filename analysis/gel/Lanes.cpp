@@ -948,7 +948,12 @@ void checkTier(const Tier& t, const Work& wk) {
 } // namespace
 
 std::vector<Lane> findLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, const Options& options) {
-    const Work& wk = gel.work();
+    return lanesIn(gel.work(), tiers, options);
+}
+
+namespace detail {
+
+std::vector<Lane> lanesIn(const Work& wk, const std::vector<Tier>& tiers, const Options& options) {
     std::vector<Lane> all;
     // A turned tier's lanes are found where its rows lie level and its lanes run straight down;
     // tiers turned alike share the levelled copy.
@@ -982,6 +987,8 @@ std::vector<Lane> findLanes(const PreparedGel& gel, const std::vector<Tier>& tie
     }
     return all;
 }
+
+} // namespace detail
 
 std::vector<Lane> placeLanes(const PreparedGel& gel, const std::vector<Tier>& tiers,
                              const std::vector<LanePlacement>& placements) {

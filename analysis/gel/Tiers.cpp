@@ -177,6 +177,8 @@ std::vector<int> wellStarts(const Profile& contrast) {
 constexpr double kMostSlope = 0.0875, kSlopeGain = 1.1;
 constexpr double kSlotShare = 0.4, kSlotRepeat = 0.35, kSlotPitch = 0.25, kSlotAlone = 0.85,
                  kEmptyShare = 0.3;
+// Lanes that drift by half their spacing over the region smear into their neighbours' columns.
+constexpr double kSmearedDrift = 0.5;
 // The lower quartile of the size of a normal variable, in its standard deviations.
 constexpr double kLowerQuartile = 0.3186;
 
@@ -713,20 +715,35 @@ std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLev
                                    std::unique_ptr<Work> combRaster = nullptr);
 
 // Tiers whose rows of wells fall by `slope`: found in the levelled raster, their lanes' boxes
-// and paths then moved back down their own columns.
-std::vector<TierLanes> layoutSloped(const Work& wk, const Options& o, double slope, double drift) {
+// and paths then moved back down their own columns. Lanes that drift are found where they also
+// run straight down. Drifting by half their spacing or more over the region, they smear into
+// their neighbours' columns as they stand, and the tiers are read where the lanes run straight
+// (their combs still sought where only the rows lie level); drifting less, the tiers and their
+// wells are read where only the rows lie level, and only the lanes along their drift.
+std::vector<TierLanes> layoutSloped(const Work& wk, const Options& o, double slope, double drift,
+                                    bool smeared) {
     const double column = 0.5 * (wk.w - 1), row = 0.5 * (wk.h - 1);
-    // Lanes that drift are found where they also run straight down; the combs are still sought
-    // where only the rows lie level, with the lanes found there.
-    std::vector<TierLanes> tiers = layoutLevel(*levelled(wk, slope, column, drift, row), o, false,
-                                               drift != 0 ? levelled(wk, slope, column) : nullptr);
+    std::vector<TierLanes> tiers;
+    if (smeared)
+        tiers = layoutLevel(*levelled(wk, slope, column, drift, row), o, false, levelled(wk, slope, column));
+    else
+        tiers = slope != 0 ? layoutLevel(*levelled(wk, slope, column), o, false) : layoutLevel(wk, o, false);
+    std::vector<Tier> drifting;
     for (TierLanes& t : tiers) {
         t.tier.slope = slope;
         t.tier.column = column + wk.x0;
-        t.tier.drift = drift;
+        t.tier.drift = smeared ? drift : 0;
         t.tier.driftRow = row + wk.y0;
         for (Lane& l : t.lanes)
             slopeLane(l, t.tier, wk, true);
+        t.tier.drift = drift;
+        drifting.push_back(t.tier);
+    }
+    if (drift != 0 && !smeared) {
+        for (TierLanes& t : tiers)
+            t.lanes.clear();
+        for (Lane& l : lanesIn(wk, drifting, o))
+            tiers[static_cast<size_t>(l.tier)].lanes.push_back(std::move(l));
     }
     return tiers;
 }
@@ -753,7 +770,9 @@ std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLev
         double widest = 0, level = 0;
         const double slope = mayLevel ? comb->slant(widest, level) : 0;
         const bool slants = slope != 0 && widest >= kSlotShare && widest >= kSlopeGain * level;
-        if (slants || drift != 0) return layoutSloped(wk, o, slants ? slope : 0, drift);
+        if (slants || drift != 0)
+            return layoutSloped(wk, o, slants ? slope : 0, drift,
+                                drift != 0 && std::fabs(drift) * wk.h >= kSmearedDrift * comb->pitch);
     }
     // Row profile of the background-corrected pixels.
     Profile rows(static_cast<size_t>(wk.h), 0.0);
