@@ -728,23 +728,23 @@ std::vector<TierLanes> layoutSloped(const Work& wk, const Options& o, double slo
         tiers = layoutLevel(*levelled(wk, slope, column, drift, row), o, false, levelled(wk, slope, column));
     else
         tiers = slope != 0 ? layoutLevel(*levelled(wk, slope, column), o, false) : layoutLevel(wk, o, false);
+    const bool lanesFound = smeared || drift == 0;
     std::vector<Tier> drifting;
     for (TierLanes& t : tiers) {
         t.tier.slope = slope;
         t.tier.column = column + wk.x0;
-        t.tier.drift = smeared ? drift : 0;
-        t.tier.driftRow = row + wk.y0;
-        for (Lane& l : t.lanes)
-            slopeLane(l, t.tier, wk, true);
         t.tier.drift = drift;
+        t.tier.driftRow = row + wk.y0;
+        if (lanesFound)
+            for (Lane& l : t.lanes)
+                slopeLane(l, t.tier, wk, true);
+        else
+            t.lanes.clear();
         drifting.push_back(t.tier);
     }
-    if (drift != 0 && !smeared) {
-        for (TierLanes& t : tiers)
-            t.lanes.clear();
+    if (!lanesFound)
         for (Lane& l : lanesIn(wk, drifting, o))
             tiers[static_cast<size_t>(l.tier)].lanes.push_back(std::move(l));
-    }
     return tiers;
 }
 
