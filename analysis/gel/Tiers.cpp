@@ -155,7 +155,7 @@ std::vector<int> wellStarts(const Profile& contrast) {
 // across the gel the rows of a comb stand darker than the brightest rows within a slot's height
 // above and below; the valleys between a lane's bands do too, but a comb also shows in the
 // empty lanes, where no sample ran, and stands alone down the gel. A comb row:
-// - shows the stripe in at least 40% of the middle 80% of columns, repeating along the row at
+// - shows the stripe in at least 40% of the middle 80% of the gel's columns, repeating along the row at
 //   the wells' pitch (the autocorrelation of where it shows, at least 0.35 at a lag within a
 //   quarter of the lanes' spacing, of a half or third of it, or of twice or three times it:
 //   lanes are found only where samples ran, and the lanes of two tiers that do not line up
@@ -369,8 +369,9 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
 
     // Column by column in blocks (rows read in order), each block's columns first copied out
     // of the grid: where rims or slots show in the empty lanes, and, on the averaged grid, where
-    // the stripe between rims shows in the middle 80% of columns.
-    const int x0 = w / 10, x1 = w - w / 10, block = 64;
+    // the stripe between rims shows in the middle 80% of the gel's columns (the imager's frame
+    // beside a gel holds no comb, and counted there it hid a comb under noise).
+    const int x0 = gelLeft + (gelRight - gelLeft) / 10, x1 = gelRight - (gelRight - gelLeft) / 10, block = 64;
     cols = x1 - x0;
     on.assign(static_cast<size_t>(n) * cols, 0);
     share.assign(static_cast<size_t>(n), 0.0);

@@ -382,9 +382,10 @@ TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
         int frame;
         bool turned;
     };
-    // Level, askew, turned, and in an imager's dark frame 150 columns wide on either side.
+    // Level, askew, turned, and in an imager's dark frame 300 columns wide on either side (the
+    // frame then fills a third of the middle 80% of the scan's columns).
     for (const Scan& scan :
-         {Scan{0.0, 0, false}, Scan{0.03, 0, false}, Scan{0.03, 0, true}, Scan{0.0, 150, false}}) {
+         {Scan{0.0, 0, false}, Scan{0.03, 0, false}, Scan{0.03, 0, true}, Scan{0.0, 300, false}}) {
         const double slope = scan.slope;
         const int frame = scan.frame;
         const int w = 700 + 2 * frame;

@@ -370,7 +370,7 @@ TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
         int tiers;
     };
     for (const Scan scan : {Scan{"smaller", 0.75, 0, 0, 1, 0.75, 7}, Scan{"turned", 1, -2, 0, 1, 0.75, 7},
-                            Scan{"faintly-noisy", 1, 0, 4, 1, 0.75, 7}, Scan{"noisy", 1, 0, 8, 1, 0.75, 6},
+                            Scan{"faintly-noisy", 1, 0, 4, 1, 0.75, 7}, Scan{"noisy", 1, 0, 8, 1, 0.75, 7},
                             Scan{"square-root", 1, 0, 0, 0.5, 0.8, 7}}) {
         const fs::path data = scratch(std::string("devset-") + scan.name);
         fs::create_directories(data / "truth");
