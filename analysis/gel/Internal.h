@@ -133,6 +133,9 @@ std::vector<Peak> findPeaks(const Profile& s);
 
 // Lanes (work coordinates until placed).
 std::vector<Lane> tierLanes(const Work& wk, int y0, int y1, const Options& o);
+// The columns of rows y0..y1 (every step-th) that lie on the gel (first, one past the last),
+// less the glow along its side edges.
+std::pair<int, int> gelColumns(const Work& wk, int y0, int y1, int step = 1);
 // Lanes added, left to right among the found ones, under wells of the tier (rows y0..y1) that
 // the column profile missed; slotTop..slotBottom are the rows of its wells' slots.
 void addLanesUnderWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom,

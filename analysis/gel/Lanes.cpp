@@ -399,15 +399,15 @@ std::vector<Lane> countedLanes(const Profile& s, std::vector<Lane> lanes, std::v
 // found on the edge of the gel or its tray, or beyond it on the frame (the tier's mean column
 // by column against the frame around it, the gel's level its median: lanes and the gel between
 // them fill most of it).
-static std::pair<int, int> gelColumns(const Work& wk, int y0, int y1) {
-    const std::vector<long long> sums = columnSums(wk.w, y0, y1, 1, [&](int y, long long* sum) {
+std::pair<int, int> gelColumns(const Work& wk, int y0, int y1, int step) {
+    const std::vector<long long> sums = columnSums(wk.w, y0, y1, step, [&](int y, long long* sum) {
         const int* r = wk.row(y);
         for (int x = 0; x < wk.w; ++x)
             sum[x] += r[x];
     });
     Profile columns(static_cast<size_t>(wk.w));
     for (size_t x = 0; x < columns.size(); ++x)
-        columns[x] = static_cast<double>(sums[x]) / (y1 - y0 + 1);
+        columns[x] = static_cast<double>(sums[x]) / ((y1 - y0) / step + 1);
     return onGel(columns, wk.darkest, std::max(4, wk.w / 64), 0.5);
 }
 

@@ -674,12 +674,42 @@ int belowWells(const Profile& all, int y0, int y1, std::pair<int, int>* slots = 
     return y0 + below;
 }
 
-// A tier of rows y0..y1 (work coordinates) with its lanes, placed in image coordinates; the well
-// contrast of those lanes, when the caller has it, spares computing it again. With `underWells`,
-// lanes the column profile missed are added under the tier's wells (not when a lane count is
-// given: that count is the count got); `combSlots` are the rows of its comb's slots where the
-// comb search found them.
-TierLanes tierWith(const Work& wk, int index, int y0, int y1, std::vector<Lane> lanes,
+// The first of rows y0..y1 that lies on the gel: the imager's dark frame above the gel's top
+// edge holds no wells, and the share of a tier's rows its wells are sought in is the gel's. Each
+// row reads as the gel's own level there, the mean of the dimmest quarter of its pixels on the gel
+// (every fourth): bands, and lanes that glow across most of a row, lie above it.
+int gelTop(const Work& wk, int y0, int y1) {
+    // About a thousand rows of the scan, as the combs are read: an edge is a slot's height wide.
+    const int step = std::max(1, wk.h / 1024);
+    const auto [left, right] = gelColumns(wk, y0, y1, step);
+    if (right - left < 16) return y0;
+    const int count = (y1 - y0) / step + 1;
+    Profile rows(static_cast<size_t>(count), 0.0);
+    kestro::detail::parallelRows(count, static_cast<size_t>(right - left) / 4, [&](long a, long b) {
+        std::vector<int> sample;
+        for (long i = a; i < b; ++i) {
+            const int* v = wk.row(y0 + static_cast<int>(i) * step);
+            sample.clear();
+            for (int x = left; x < right; x += 4)
+                sample.push_back(v[x]);
+            const auto quarter = sample.begin() + static_cast<std::ptrdiff_t>((sample.size() + 3) / 4);
+            std::nth_element(sample.begin(), quarter, sample.end());
+            long long sum = 0;
+            for (auto it = sample.begin(); it != quarter; ++it)
+                sum += *it;
+            rows[static_cast<size_t>(i)] =
+                static_cast<double>(sum) / static_cast<double>(quarter - sample.begin());
+        }
+    });
+    return y0 + step * onGel(rows, wk.darkest, std::max(4, count / 64), 0.5).first;
+}
+
+// A tier of rows y0..y1 (work coordinates), on the gel from row `top` (gelTop), with its lanes,
+// placed in image coordinates; the well contrast of those lanes, when the caller has it, spares
+// computing it again. With `underWells`, lanes the column profile missed are added under the
+// tier's wells (not when a lane count is given: that count is the count got); `combSlots` are
+// the rows of its comb's slots where the comb search found them.
+TierLanes tierWith(const Work& wk, int index, int y0, int y1, int top, std::vector<Lane> lanes,
                    const Profile* contrast, bool underWells, std::pair<int, int> combSlots = {0, -1}) {
     TierLanes t;
     t.tier.index = index;
@@ -687,7 +717,7 @@ TierLanes tierWith(const Work& wk, int index, int y0, int y1, std::vector<Lane> 
     t.tier.bottom = y1 + 1 + wk.y0;
     std::pair<int, int> slots{0, -1};
     t.tier.firstBandRow =
-        (lanes.size() >= 2 ? belowWells(contrast ? *contrast : wellContrast(wk, lanes), y0, y1, &slots)
+        (lanes.size() >= 2 ? belowWells(contrast ? *contrast : wellContrast(wk, lanes), top, y1, &slots)
                            : y0) +
         wk.y0;
     if (underWells) {
@@ -700,7 +730,7 @@ TierLanes tierWith(const Work& wk, int index, int y0, int y1, std::vector<Lane> 
             placed = true;
         }
         if (placed)
-            t.tier.firstBandRow = belowWells(wellContrast(wk, lanes), y0, y1) + wk.y0;
+            t.tier.firstBandRow = belowWells(wellContrast(wk, lanes), top, y1) + wk.y0;
         else // lanes put under every well that looks like one miss none
             addLanesUnderWells(wk, y0, y1, slots.first, slots.second, lanes);
     }
@@ -791,6 +821,7 @@ std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLev
     Profile wholeContrast;
     std::vector<int> wellsEnd; // tier by tier, below its comb's rims where its comb was found
     std::vector<std::pair<int, int>> combSlots; // tier by tier, its comb's slots where found
+    std::vector<int> tops;                      // tier by tier, its first row on the gel
     if (o.tiers == 0) {
         const bool parted = starts.size() > 2;
         if (!parted) {
@@ -819,7 +850,8 @@ std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLev
         // Each tier's bands start below its comb's rims, where they can be seen.
         for (size_t t = 0; t + 1 < starts.size(); ++t) {
             combSlots.emplace_back(0, -1);
-            const int end = firstCombEnd(*comb, starts[t], starts[t + 1] - 1, combSlots.back());
+            tops.push_back(gelTop(wk, starts[t], starts[t + 1] - 1));
+            const int end = firstCombEnd(*comb, tops.back(), starts[t + 1] - 1, combSlots.back());
             wellsEnd.push_back(t > 0 && t - 1 < second.size() ? std::max(end, second[t - 1]) : end);
         }
         if (parted) whole.clear();
@@ -832,9 +864,11 @@ std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLev
         const bool one = tierCount == 1 && !whole.empty();
         const std::pair<int, int> slots =
             static_cast<size_t>(t) < combSlots.size() ? combSlots[static_cast<size_t>(t)] : std::pair{0, -1};
+        const int top =
+            static_cast<size_t>(t) < tops.size() ? tops[static_cast<size_t>(t)] : gelTop(wk, y0, y1);
         tiers.push_back(
-            one ? tierWith(wk, t, y0, y1, whole, &wholeContrast, o.laneCount == 0, slots)
-                : tierWith(wk, t, y0, y1, tierLanes(wk, y0, y1, o), nullptr, o.laneCount == 0, slots));
+            one ? tierWith(wk, t, y0, y1, top, whole, &wholeContrast, o.laneCount == 0, slots)
+                : tierWith(wk, t, y0, y1, top, tierLanes(wk, y0, y1, o), nullptr, o.laneCount == 0, slots));
         if (static_cast<size_t>(t) < wellsEnd.size())
             tiers.back().tier.firstBandRow = std::max(tiers.back().tier.firstBandRow,
                                                       std::min(y1, wellsEnd[static_cast<size_t>(t)]) + wk.y0);
@@ -978,8 +1012,9 @@ std::vector<Tier> tiersAt(const PreparedGel& gel, const std::vector<int>& startR
     std::vector<Tier> tiers;
     for (size_t t = 0; t + 1 < starts.size(); ++t) {
         const int y0 = starts[t], y1 = starts[t + 1] - 1;
-        tiers.push_back(
-            tierWith(wk, static_cast<int>(t), y0, y1, tierLanes(wk, y0, y1, options), nullptr, false).tier);
+        tiers.push_back(tierWith(wk, static_cast<int>(t), y0, y1, gelTop(wk, y0, y1),
+                                 tierLanes(wk, y0, y1, options), nullptr, false)
+                            .tier);
     }
     return tiers;
 }
