@@ -497,10 +497,23 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         const int on = span.first, off = span.second;
         const Tier& tier = tiers[static_cast<size_t>(l.tier)];
         const double first = tier.rowAt(tier.firstBandRow, l.centre);
+        const Profile& p = profiles[k];
+        // The lower rims of wells the scan cuts through: a peak within two slots' height of the
+        // top row, above whose valley towards that row the lane rises again at least half as high
+        // (what is left of the wells, their slots aglow with the DNA held in them).
+        const auto belowCutWells = [&](const Band& b) {
+            const int at = static_cast<int>(std::lround(b.peakY)) - l.box.top;
+            if (l.box.top > wk.y0 || at < 0 ||
+                at >= std::min(2 * slotHeight(wk.h), static_cast<int>(p.size())))
+                return false;
+            const auto valley = std::min_element(p.begin(), p.begin() + at + 1);
+            const double above = *std::max_element(p.begin(), valley + 1);
+            return above - *valley >= 0.5 * (p[static_cast<size_t>(at)] - *valley) && above > *valley;
+        };
         l.bands.erase(std::remove_if(l.bands.begin(), l.bands.end(),
                                      [&](const Band& b) {
                                          return b.peakY < first || b.peakY < l.box.top + on ||
-                                                b.peakY >= l.box.top + off ||
+                                                b.peakY >= l.box.top + off || belowCutWells(b) ||
                                                 (b.box.top <= wk.y0 && b.peakY < wk.y0 + edgeRows) ||
                                                 (b.box.bottom >= wk.y0 + wk.h &&
                                                  b.peakY >= wk.y0 + wk.h - edgeRows);

@@ -525,12 +525,15 @@ TEST(GelStages, LadderSizesFindTheBandHiddenInAFlank) {
 }
 
 // Wells cut by the scan rise from the top row and peak within an edge's glow of it (a 64th of
-// the rows): no bands. A band the scan cuts further down is still a band.
+// the rows): no bands; nor is a well's lower rim just below what is left of it (the third lane).
+// A band the scan cuts further down, nothing above it, is still a band.
 TEST(GelStages, WellsCutByTheScanAreNoBands) {
     const gel::Analysis a = inFourLanes(image16(200, 640, [](int x, int y) {
         const int lane = laneAt(x);
         double v = 1000;
-        for (double at : {lane == 3 ? 14.0 : 3.0, 60.0, 100.0})
+        std::vector<double> peaks{lane == 3 ? 14.0 : 3.0, 60.0, 100.0};
+        if (lane == 2) peaks.push_back(18.0);
+        for (double at : peaks)
             v += lane < 0 ? 0 : 8000 * bump(y, at, 5.0);
         return v;
     }));
