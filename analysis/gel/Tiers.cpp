@@ -155,11 +155,12 @@ std::vector<int> wellStarts(const Profile& contrast) {
 // across the gel the rows of a comb stand darker than the brightest rows within a slot's height
 // above and below; the valleys between a lane's bands do too, but a comb also shows in the
 // empty lanes, where no sample ran, and stands alone down the gel. A comb row:
-// - shows the stripe in at least 40% of the middle 80% of the gel's columns, repeating along the row at
-//   the wells' pitch (the autocorrelation of where it shows, at least 0.35 at a lag within a
-//   quarter of the lanes' spacing, of a half or third of it, or of twice or three times it:
-//   lanes are found only where samples ran, and the lanes of two tiers that do not line up
-//   interleave);
+// - shows the stripe in at least a third of the middle 80% of the gel's columns (a comb's teeth
+//   may be nearly as wide as its slots, so that the stripe shows in little more than half of
+//   them at best), repeating along the row at the wells' pitch (the autocorrelation of where it
+//   shows, at least 0.35 at a lag within a quarter of the lanes' spacing, of a half or third of
+//   it, or of twice or three times it: lanes are found only where samples ran, and the lanes of
+//   two tiers that do not line up interleave);
 // - shows its rims or slots (the row's second difference at half a slot's height, four times
 //   its noise) in at least 30% of the columns of empty lanes (runs of the dimmest columns at
 //   least a lane wide); a gel without an empty lane gives no evidence and is not parted;
@@ -175,7 +176,7 @@ std::vector<int> wellStarts(const Profile& contrast) {
 // along its slope, and in a tenth more columns than along any level row, the tiers are read
 // along that slope.
 constexpr double kMostSlope = 0.0875, kSlopeGain = 1.1;
-constexpr double kSlotShare = 0.4, kSlotRepeat = 0.35, kSlotPitch = 0.25, kSlotAlone = 0.85,
+constexpr double kSlotShare = 1.0 / 3, kSlotRepeat = 0.35, kSlotPitch = 0.25, kSlotAlone = 0.85,
                  kEmptyShare = 0.3;
 // Lanes that drift by half their spacing over the region smear into their neighbours' columns.
 constexpr double kSmearedDrift = 0.5;

@@ -639,7 +639,7 @@ TEST(GelStages, TopEdgeWithoutRimsIsNoRowOfWells) {
         });
         const gel::Analysis a = gel::analyse(viewOf(px, w));
         ASSERT_EQ(a.tiers.size(), 1u) << frame;
-        EXPECT_NEAR(a.tiers[0].wellsTop, 60 + frame, 1) << frame;
+        EXPECT_NEAR(a.tiers[0].wellsTop, 60 + frame, 2) << frame; // the comb's stripe may take in a rim row
         EXPECT_GE(a.tiers[0].firstBandRow, 72 + frame) << frame;
     }
 }
