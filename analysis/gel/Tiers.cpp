@@ -682,7 +682,8 @@ int belowWells(const Profile& all, int y0, int y1, std::pair<int, int>* slots = 
 int gelTop(const Work& wk, int y0, int y1) {
     // About a thousand rows of the scan, as the combs are read: an edge is a slot's height wide.
     const int step = std::max(1, wk.h / 1024);
-    const auto [left, right] = gelColumns(wk, y0, y1, step);
+    const std::pair<int, int> span = gelColumns(wk, y0, y1, step);
+    const int left = span.first, right = span.second;
     if (right - left < 16) return y0;
     const int count = (y1 - y0) / step + 1;
     Profile rows(static_cast<size_t>(count), 0.0);
