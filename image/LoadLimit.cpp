@@ -45,7 +45,8 @@ bool refuseOverLimit(FREE_IMAGE_FORMAT fif, unsigned long long width, unsigned l
 // 2700, the run-length codes near 128): a file that small for its pixels is missing its data,
 // whatever the decoder made of the gap (zeros, or a stale line buffer as PSD's raw reader
 // leaves). Wavelet, WebP and OpenEXR codes can describe a flat image in a few bytes, and fax
-// codes a blank page of one bit a pixel, so for them only an image of nothing but zeros counts.
+// codes a blank page of one bit a pixel, so for them only an image of nothing but zeros counts;
+// but a fax code spends a bit on every line at the least, so its lines are bound all the same.
 constexpr unsigned long long kMostPacked = 4096;
 
 bool packsWithoutBound(FREE_IMAGE_FORMAT fif) {
@@ -68,6 +69,8 @@ bool tooSmallForMacroblocks(unsigned long long width, unsigned long long height,
 bool tooSmallFor(FREE_IMAGE_FORMAT fif, unsigned long long width, unsigned long long height, unsigned bpp,
                  unsigned long long sourceBytes) {
     if (sourceBytes && fif == FIF_JXR) return tooSmallForMacroblocks(width, height, sourceBytes);
+    if (sourceBytes && !packsWithoutBound(fif) && packsWithoutBound(fif, bpp))
+        return height / kMostPacked > sourceBytes;
     if (!sourceBytes || packsWithoutBound(fif, bpp)) return false;
     const unsigned long long cap = ~0ull / 64;
     if (width > cap / std::max(1u, bpp)) return true;

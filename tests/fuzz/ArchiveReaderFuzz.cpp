@@ -2,7 +2,8 @@
 // library's own Serialize code is fuzzed too), then counted strings and counts until the
 // bytes run out. Anything but CArchiveException, CMemoryException or a clean return is a bug;
 // the sanitizers report crashes and leaks. An image that comes out is stored again and read
-// back: it must return with the same history, type, size and pixels (abort otherwise).
+// back: it must return with the same history, type, size and pixels (abort otherwise). The load
+// limit keeps claimed sizes from exhausting memory.
 #include "FuzzDriver.h"
 
 #include "platform/framework/afx.h"
@@ -60,6 +61,7 @@ void checkRoundTrip(DalvoImage& image) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fipImage::setLoadMemoryLimit(64u << 20);
     std::vector<BYTE> copy(data, data + size);
     CMemFile file(copy.empty() ? nullptr : copy.data(), static_cast<UINT>(copy.size()));
     CArchive ar(&file, CArchive::load);
