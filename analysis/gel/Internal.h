@@ -50,8 +50,10 @@ Profile gaussSmooth(const Profile& v, double sigma);
 double noiseOf(const Profile& v);
 double meanOf(const Profile& v, int a, int b);
 double medianOf(Profile v);
-// The same value as medianOf, selected on every thread: for long lists of values of at least 0,
-// which it may reorder (a long list's copy costs more than the selection).
+// The value of the given rank (0 the smallest) in a long list of values of at least 0, selected
+// on every thread; it may reorder the list (a long list's copy costs more than the selection).
+double rankOfMany(Profile& v, size_t rank);
+// The same value as medianOf, by rankOfMany.
 double medianOfMany(Profile& v);
 int argMin(const Profile& s, int a, int b);
 // For each of a column's n values, the largest of the `reach` values before it (after it, when

@@ -507,19 +507,25 @@ struct WellRow {
 };
 
 // How well a profile repeats over samples a0..a1 at each lag from lo to hi: its autocorrelation
-// about its mean there, over the samples each lag overlaps.
+// about its mean there, over the samples each lag overlaps. The lags are shared among the
+// threads; each is summed alone and in order, whichever thread sums it.
 Profile repeats(const Profile& p, int a0, int a1, int lo, int hi) {
     const double mean = meanOf(p, a0, a1);
     double zero = 0;
     for (int x = a0; x <= a1; ++x)
         zero += (p[static_cast<size_t>(x)] - mean) * (p[static_cast<size_t>(x)] - mean);
-    Profile repeat;
-    for (int lag = lo; lag <= hi; ++lag) {
-        double c = 0;
-        for (int x = a0; x + lag <= a1; ++x)
-            c += (p[static_cast<size_t>(x)] - mean) * (p[static_cast<size_t>(x + lag)] - mean);
-        repeat.push_back(zero > 0 ? c / (zero * (a1 - a0 + 1 - lag) / (a1 - a0 + 1)) : 0.0);
-    }
+    Profile repeat(static_cast<size_t>(std::max(0, hi - lo + 1)), 0.0);
+    kestro::detail::parallelRows(
+        static_cast<long>(repeat.size()), static_cast<size_t>(std::max(0, a1 - a0)), [&](long i0, long i1) {
+            for (long i = i0; i < i1; ++i) {
+                const int lag = lo + static_cast<int>(i);
+                double c = 0;
+                for (int x = a0; x + lag <= a1; ++x)
+                    c += (p[static_cast<size_t>(x)] - mean) * (p[static_cast<size_t>(x + lag)] - mean);
+                repeat[static_cast<size_t>(i)] =
+                    zero > 0 ? c / (zero * (a1 - a0 + 1 - lag) / (a1 - a0 + 1)) : 0.0;
+            }
+        });
     return repeat;
 }
 

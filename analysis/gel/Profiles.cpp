@@ -143,10 +143,15 @@ double medianOf(Profile v) {
 }
 
 double medianOfMany(Profile& v) {
+    return rankOfMany(v, v.size() / 2);
+}
+
+double rankOfMany(Profile& v, size_t rank) {
     // Values of at least 0 order as their bit patterns: threads count them by their top 16 bits
-    // (a sixteenth of an octave), and only the bucket that holds the middle rank is selected in.
+    // (a sixteenth of an octave), and only the bucket that holds the rank is selected in.
     constexpr int kBuckets = 1 << 16;
-    const size_t n = v.size(), rank = n / 2;
+    const size_t n = v.size();
+    if (rank >= n) return 0;
     const auto bucketOf = [](double x) {
         std::uint64_t bits;
         std::memcpy(&bits, &x, sizeof bits);
@@ -155,7 +160,6 @@ double medianOfMany(Profile& v) {
     const int bands = kestro::detail::bandCount(static_cast<long>(n), 1);
     if (bands < 2 || n >= (std::uint64_t(1) << 32) ||
         std::any_of(v.begin(), v.end(), [](double x) { return !(x >= 0); })) {
-        if (v.empty()) return 0;
         std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(rank), v.end());
         return v[rank];
     }

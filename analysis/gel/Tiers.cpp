@@ -183,10 +183,20 @@ constexpr double kSmearedDrift = 0.5;
 // The lower quartile of the size of a normal variable, in its standard deviations.
 constexpr double kLowerQuartile = 0.3186;
 
+// Marks for `rows` rows of `perRow` values, cleared by the threads a band of rows each: the
+// first touch of fresh pages costs more than the marking, and so is shared too.
+std::unique_ptr<unsigned char[]> clearedMarks(int rows, int perRow) {
+    std::unique_ptr<unsigned char[]> marks(new unsigned char[static_cast<size_t>(rows) * perRow]);
+    kestro::detail::parallelRows(rows, static_cast<size_t>(perRow), [&](long y0, long y1) {
+        std::fill(marks.get() + y0 * perRow, marks.get() + y1 * perRow, static_cast<unsigned char>(0));
+    });
+    return marks;
+}
+
 struct CombRows {
     int bin = 1, n = 0, d = 0, cols = 0;
     double pitch = 0;
-    std::vector<unsigned char> on; // where the stripe shows, row by row over the middle columns
+    std::unique_ptr<unsigned char[]> on; // where the stripe shows, row by row over the middle columns
     Profile share, inEmpty;
     bool valid = false;
     CombRows(const Work& wk, const std::vector<Lane>& lanes);
@@ -295,15 +305,15 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
                                          pixel(x, static_cast<int>(4 * k)));
         });
         if (diffs.empty()) return 0.0;
-        if (quartile) {
-            const auto q = diffs.begin() + static_cast<std::ptrdiff_t>(diffs.size() / 4);
-            std::nth_element(diffs.begin(), q, diffs.end());
-            if (*q > 0) return *q / kLowerQuartile;
-        }
+        // The mean is summed in the differences' own order, before a selection may reorder them.
         double mean = 0;
         for (double v : diffs)
             mean += v;
         mean /= static_cast<double>(diffs.size());
+        if (quartile) {
+            const double q = rankOfMany(diffs, diffs.size() / 4);
+            if (q > 0) return q / kLowerQuartile;
+        }
         return std::max(medianOfMany(diffs) / 0.6745, 0.8 * mean);
     };
     const double pixelNoise = noiseAlong(1, false);
@@ -374,12 +384,12 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     // beside a gel holds no comb, and counted there it hid a comb under noise).
     const int x0 = gelLeft + (gelRight - gelLeft) / 10, x1 = gelRight - (gelRight - gelLeft) / 10, block = 64;
     cols = x1 - x0;
-    on.assign(static_cast<size_t>(n) * cols, 0);
+    on = clearedMarks(n, cols);
     share.assign(static_cast<size_t>(n), 0.0);
     inEmpty.assign(static_cast<size_t>(n), 0.0);
     // Blocks of columns go to the threads, which mark rows; the shares are then added up column by
     // column, in the order one thread would.
-    std::vector<unsigned char> bent(static_cast<size_t>(n) * w, 0);
+    const std::unique_ptr<unsigned char[]> bent = clearedMarks(n, w);
     const int blocks = (w + block - 1) / block;
     struct Column {
         std::vector<float> c, up, down, scratch;
@@ -452,7 +462,7 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     // levels was lost so); whether it repeats along the row is read against that higher bound,
     // which keeps the teeth between slots out of it.
     const double lowNoise = std::min(noise, noiseAlong(1, true, true));
-    std::vector<unsigned char> low(static_cast<size_t>(n) * cols, 0);
+    const std::unique_ptr<unsigned char[]> low = clearedMarks(n, cols);
     const double averagedBendLeast = bendLeastOf();
     byColumn([&](int x) { return isEmpty(x) || (x >= x0 && x < x1); },
              [&](int x, Column& col) {
@@ -489,11 +499,13 @@ double CombRows::slant(double& widest, double& level) const {
     const int blocks = cols / block, width = blocks * block;
     if (!valid || blocks < 4) return 0;
     std::vector<int> counts(static_cast<size_t>(n) * blocks, 0);
-    for (int y = 0; y < n; ++y)
-        for (int b = 0; b < blocks; ++b)
-            for (int k = 0; k < block; ++k)
-                counts[static_cast<size_t>(y) * blocks + b] +=
-                    on[static_cast<size_t>(y) * cols + b * block + k];
+    kestro::detail::parallelRows(n, static_cast<size_t>(cols), [&](long y0, long y1) {
+        for (long y = y0; y < y1; ++y)
+            for (int b = 0; b < blocks; ++b)
+                for (int k = 0; k < block; ++k)
+                    counts[static_cast<size_t>(y) * blocks + b] +=
+                        on[static_cast<size_t>(y) * cols + b * block + k];
+    });
     // Slopes in steps that move the stripe's ends by a row, each on a thread of its own. A
     // stripe many rows high shows in as many columns along a range of slopes about its own:
     // its own is the middle one of those.
