@@ -394,10 +394,38 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     // lane's figures (the gel's range, its usual band width); those are gathered in lane order, so
     // the result does not depend on the threads.
     const int count = static_cast<int>(lanes.size());
+    // The lanes' profiles (the mean of each middle half) and the gel between each lane's box and
+    // its neighbours' in the same tier, row by row along the lane's path (none at the tier's
+    // ends), all summed in one pass down the rows.
+    std::vector<std::vector<int>> shifts(lanes.size());
+    std::vector<SpanSums> spans(3 * lanes.size());
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        const Lane& l = lanes[k];
+        const auto [c0, c1] = profileColumns(wk, l);
+        shifts[k] = laneShifts(l);
+        for (int side = 0; side < 3; ++side) {
+            SpanSums& sp = spans[3 * k + static_cast<size_t>(side)];
+            if (side == 0) {
+                sp = SpanSums{c0, c1, l.box.top - wk.y0, l.box.bottom - 1 - wk.y0, &shifts[k], {}, {}};
+                continue;
+            }
+            const int dir = side == 1 ? -1 : 1;
+            const size_t m = dir < 0 ? k - 1 : k + 1;
+            if ((dir < 0 && k == 0) || m >= lanes.size() || lanes[m].tier != l.tier) continue;
+            const int g0 = (dir < 0 ? lanes[m].box.right : l.box.right) - wk.x0;
+            const int g1 = (dir < 0 ? l.box.left - 1 : lanes[m].box.left - 1) - wk.x0;
+            if (g1 >= g0)
+                sp = SpanSums{g0, g1, l.box.top - wk.y0, l.box.bottom - 1 - wk.y0, &shifts[k], {}, {}};
+        }
+    }
+    rowSums(wk, spans);
     std::vector<Profile> profiles(lanes.size());
-    kestro::detail::runBands(count, [&](int k) {
-        profiles[static_cast<size_t>(k)] = laneProfile(gel, lanes[static_cast<size_t>(k)]).values;
-    });
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        SpanSums& sp = spans[3 * k];
+        for (double& v : sp.values)
+            v /= sp.b - sp.a + 1;
+        profiles[k] = std::move(sp.values);
+    }
     double lowest = 0, highest = 0;
     for (size_t k = 0; k < profiles.size(); ++k) {
         const auto [mn, mx] = std::minmax_element(profiles[k].begin(), profiles[k].end());
@@ -410,27 +438,19 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     std::vector<double> light(lanes.size(), -1.0);
     kestro::detail::runBands(count, [&](int lane) {
         const size_t k = static_cast<size_t>(lane);
-        const Lane& l = lanes[k];
-        // The gel between this lane's box and its neighbours' in the same tier, row by row: the
-        // darker of the two gaps (a bright band's glow spills into one), none at the tier's ends.
-        Profile between, side;
-        std::vector<int> sat;
-        const std::vector<int> shifts = laneShifts(l);
+        // Between the lanes: the darker of the two gaps (a bright band's glow spills into one).
+        Profile between;
         int sides = 0;
-        for (int dir : {-1, 1}) {
-            const size_t m = dir < 0 ? k - 1 : k + 1;
-            const bool neighbour = !(dir < 0 && k == 0) && m < lanes.size() && lanes[m].tier == l.tier;
-            const int g0 = neighbour ? (dir < 0 ? lanes[m].box.right : l.box.right) - wk.x0 : 0;
-            const int g1 = neighbour ? (dir < 0 ? l.box.left - 1 : lanes[m].box.left - 1) - wk.x0 : -1;
-            if (g1 < g0) continue;
-            rowSums(wk, g0, g1, l.box.top - wk.y0, l.box.bottom - 1 - wk.y0, shifts, side, nullptr, sat);
-            for (double& v : side)
-                v /= g1 - g0 + 1;
+        for (size_t side = 1; side < 3; ++side) {
+            SpanSums& sp = spans[3 * k + side];
+            if (sp.values.empty()) continue;
+            for (double& v : sp.values)
+                v /= sp.b - sp.a + 1;
             if (sides++ == 0)
-                between = side;
+                between = std::move(sp.values);
             else
                 for (size_t i = 0; i < between.size(); ++i)
-                    between[i] = std::min(between[i], side[i]);
+                    between[i] = std::min(between[i], sp.values[i]);
         }
         // The light the lane lies in, read from the gel beside it above the scan's black (in
         // dark-band polarity the black is the saturation level): a band's rise scales with it.
@@ -442,6 +462,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
         if (sides < 2) between.clear();
         betweens[k] = std::move(between);
     });
+    spans.clear();
     // A band in a lane lit at three quarters of the usual light rises three quarters as far, so
     // the least prominence follows each lane's light against the median lane's: the scan's range
     // is set by its brightest lanes. Lanes lit more keep the gel's bar.

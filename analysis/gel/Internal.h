@@ -180,6 +180,18 @@ std::vector<TierLanes> layout(const Work& wk, const Options& o);
 // each row's columns moved by shift[row - y0] (no shift when empty) and kept inside the raster.
 void rowSums(const Work& wk, int a, int b, int y0, int y1, const std::vector<int>& shift, Profile& values,
              Profile* background, std::vector<int>& saturated);
+// The same sums for many spans, read in one pass down the rows: each row is read once for every
+// span that crosses it, where span by span the rows would be read column strip by strip.
+struct SpanSums {
+    int a = 0, b = 0, y0 = 0, y1 = -1;
+    const std::vector<int>* shift = nullptr; // none when null or empty
+    Profile values;
+    std::vector<int> saturated;
+};
+void rowSums(const Work& wk, std::vector<SpanSums>& spans);
+// The columns of a lane's middle half that its profile averages (work coordinates, included);
+// throws ArgumentError where the lane does not lie inside the region.
+std::pair<int, int> profileColumns(const Work& wk, const Lane& l);
 
 // The row sums over a lane's band box, for its bands' volumes.
 struct LaneSums {

@@ -1041,16 +1041,21 @@ std::vector<Lane> placeLanes(const PreparedGel& gel, const std::vector<Tier>& ti
     return all;
 }
 
-LaneProfile laneProfile(const PreparedGel& gel, const Lane& l) {
-    const Work& wk = gel.work();
+std::pair<int, int> detail::profileColumns(const Work& wk, const Lane& l) {
     const double quarter = 0.25 * (l.right - l.left);
     const int c0 = std::max(0, static_cast<int>(std::lround(l.centre - quarter)) - wk.x0);
     const int c1 =
         std::min(wk.w - 1, std::max(c0, static_cast<int>(std::lround(l.centre + quarter)) - wk.x0));
-    LaneProfile p;
-    p.top = l.box.top;
     if (l.box.top < wk.y0 || l.box.bottom > wk.y0 + wk.h || l.box.bottom <= l.box.top || c0 > wk.w - 1)
         throw ArgumentError("lane " + std::to_string(l.index + 1) + " does not lie inside the region");
+    return {c0, c1};
+}
+
+LaneProfile laneProfile(const PreparedGel& gel, const Lane& l) {
+    const Work& wk = gel.work();
+    const auto [c0, c1] = profileColumns(wk, l);
+    LaneProfile p;
+    p.top = l.box.top;
     std::vector<int> sat;
     rowSums(wk, c0, c1, l.box.top - wk.y0, l.box.bottom - 1 - wk.y0, laneShifts(l), p.values, nullptr, sat);
     for (double& v : p.values)

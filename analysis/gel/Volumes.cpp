@@ -8,6 +8,23 @@
 namespace kestro::gel {
 namespace detail {
 
+namespace {
+
+// The sum of row r's columns a..b moved by d and kept inside the row, and how many are saturated.
+void sumColumns(const Work& wk, const int* r, int a, int b, int d, double& value, int& saturated) {
+    const int xa = std::clamp(a + d, 0, wk.w - 1), xb = std::clamp(b + d, 0, wk.w - 1);
+    long long sum = 0;
+    int sat = 0;
+    for (int x = xa; x <= xb; ++x) {
+        sum += r[x];
+        sat += r[x] >= wk.maxValue;
+    }
+    value = static_cast<double>(sum);
+    saturated = sat;
+}
+
+} // namespace
+
 void rowSums(const Work& wk, int a, int b, int y0, int y1, const std::vector<int>& shift, Profile& values,
              Profile* background, std::vector<int>& saturated) {
     const int n = y1 - y0 + 1;
@@ -17,22 +34,40 @@ void rowSums(const Work& wk, int a, int b, int y0, int y1, const std::vector<int
     kestro::detail::parallelRows(n, static_cast<size_t>(std::max(1, b - a + 1)), [&](long i0, long i1) {
         for (int y = y0 + static_cast<int>(i0); y < y0 + i1; ++y) {
             const int d = shift.empty() ? 0 : shift[y - y0];
-            const int xa = std::clamp(a + d, 0, wk.w - 1), xb = std::clamp(b + d, 0, wk.w - 1);
-            const int* r = wk.row(y);
-            long long sum = 0;
-            int sat = 0;
-            for (int x = xa; x <= xb; ++x) {
-                sum += r[x];
-                sat += r[x] >= wk.maxValue;
-            }
-            values[y - y0] = static_cast<double>(sum);
-            saturated[y - y0] = sat;
+            sumColumns(wk, wk.row(y), a, b, d, values[y - y0], saturated[y - y0]);
             if (background) {
+                const int xa = std::clamp(a + d, 0, wk.w - 1), xb = std::clamp(b + d, 0, wk.w - 1);
                 const int* g = wk.bgRow(y);
                 long long bs = 0;
                 for (int x = xa; x <= xb; ++x)
                     bs += g[x];
                 (*background)[y - y0] = static_cast<double>(bs);
+            }
+        }
+    });
+}
+
+void rowSums(const Work& wk, std::vector<SpanSums>& spans) {
+    int top = wk.h, bottom = -1;
+    size_t across = 0;
+    for (SpanSums& s : spans) {
+        const int n = std::max(0, s.y1 - s.y0 + 1);
+        s.values.assign(static_cast<size_t>(n), 0.0);
+        s.saturated.assign(static_cast<size_t>(n), 0);
+        if (n == 0) continue;
+        top = std::min(top, s.y0);
+        bottom = std::max(bottom, s.y1);
+        across += static_cast<size_t>(std::max(1, s.b - s.a + 1));
+    }
+    if (bottom < top) return;
+    kestro::detail::parallelRows(bottom - top + 1, across, [&](long i0, long i1) {
+        for (int y = top + static_cast<int>(i0); y < top + i1; ++y) {
+            const int* r = wk.row(y);
+            for (SpanSums& s : spans) {
+                if (y < s.y0 || y > s.y1) continue;
+                const int d = s.shift && !s.shift->empty() ? (*s.shift)[static_cast<size_t>(y - s.y0)] : 0;
+                sumColumns(wk, r, s.a, s.b, d, s.values[static_cast<size_t>(y - s.y0)],
+                           s.saturated[static_cast<size_t>(y - s.y0)]);
             }
         }
     });
