@@ -434,6 +434,13 @@ KESTRO_API std::vector<Tier> tiersAt(const PreparedGel& gel, const std::vector<i
 /// Stage: the lanes of each tier, tier by tier, left to right (Lane::index counts across tiers).
 KESTRO_API std::vector<Lane> findLanes(const PreparedGel& gel, const std::vector<Tier>& tiers,
                                        const Options& options = Options());
+/// Stage: the tiers and, found with them, their lanes: what findTiers and then findLanes give,
+/// without seeking the lanes a second time.
+struct Layout {
+    std::vector<Tier> tiers;
+    std::vector<Lane> lanes;
+};
+KESTRO_API Layout findLayout(const PreparedGel& gel, const Options& options = Options());
 /// Lanes where the caller puts them: straight, their band boxes a tenth of their width wider on
 /// each side (to the middle of the gap to a neighbour at most), as findLanes gives them.
 KESTRO_API std::vector<Lane> placeLanes(const PreparedGel& gel, const std::vector<Tier>& tiers,

@@ -59,17 +59,19 @@ Analysis analyseLanes(const PreparedGel& gel, const std::vector<Tier>& tiers, st
     return finishAnalysis(gel, tiers, std::move(lanes), options);
 }
 
+Layout findLayout(const PreparedGel& gel, const Options& options) {
+    Layout found;
+    for (detail::TierLanes& t : detail::layout(gel.work(), options)) {
+        found.tiers.push_back(t.tier);
+        found.lanes.insert(found.lanes.end(), t.lanes.begin(), t.lanes.end());
+    }
+    return found;
+}
+
 Analysis analyse(const GreyView& grey, const Options& options) {
     const PreparedGel gel(grey, options);
-    std::vector<Tier> tiers;
-    std::vector<Lane> lanes;
-    // The tiers come with the lanes found while finding them: the one-call path does not find
-    // them twice.
-    for (detail::TierLanes& t : detail::layout(gel.work(), options)) {
-        tiers.push_back(t.tier);
-        lanes.insert(lanes.end(), t.lanes.begin(), t.lanes.end());
-    }
-    return analyseLanes(gel, tiers, std::move(lanes), options);
+    Layout found = findLayout(gel, options);
+    return analyseLanes(gel, found.tiers, std::move(found.lanes), options);
 }
 
 Analysis analyse(const RasterImageGS16& raster, const Options& options) {

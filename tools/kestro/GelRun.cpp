@@ -369,6 +369,14 @@ GelStage stageGel(const std::string& file, const GelArgs& a) {
     namingFile(file, [&] {
         s.prepared.emplace(s.grey->view(), o);
         const gel::PreparedGel& g = *s.prepared;
+        // Found tiers come with their lanes, unless the lanes are placed by hand.
+        const bool foundAll = a.tierRows.empty() && a.lanesFile.empty() && a.laneAt.empty();
+        if (foundAll) {
+            gel::Layout found = gel::findLayout(g, o);
+            s.tiers = std::move(found.tiers);
+            s.lanes = std::move(found.lanes);
+            return;
+        }
         s.tiers = a.tierRows.empty() ? gel::findTiers(g, o) : gel::tiersAt(g, a.tierRows, o);
         std::vector<gel::LanePlacement> placed;
         if (!a.lanesFile.empty()) {
