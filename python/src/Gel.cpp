@@ -163,9 +163,12 @@ Result analyse(const py::handle& source, const py::object& lanes, const std::opt
             an = gel::analyse(grey.view, o);
         } else {
             const gel::PreparedGel prepared(grey.view, o);
-            const std::vector<gel::Tier> found = gel::findTiers(prepared, o);
-            std::vector<gel::Lane> ls = placements.empty() ? gel::findLanes(prepared, found, o)
-                                                           : gel::placeLanes(prepared, found, placements);
+            // Found tiers come with their lanes, unless the lanes are placed by hand.
+            gel::Layout layout = placements.empty() ? gel::findLayout(prepared, o)
+                                                    : gel::Layout{gel::findTiers(prepared, o), {}};
+            const std::vector<gel::Tier>& found = layout.tiers;
+            std::vector<gel::Lane> ls =
+                placements.empty() ? std::move(layout.lanes) : gel::placeLanes(prepared, found, placements);
             if (boxes.empty()) {
                 an = gel::analyseLanes(prepared, found, std::move(ls), o);
             } else {
