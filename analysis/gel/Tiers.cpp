@@ -263,8 +263,9 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
             }
         }
     });
+    const float* source = grid.get(); // what pixel reads: the grid, or a copy averaged wider
     const auto pixel = [&](int x, int y) {
-        return static_cast<double>(grid[static_cast<size_t>(y) * w + x]);
+        return static_cast<double>(source[static_cast<size_t>(y) * w + x]);
     };
     // The grid lightly smoothed down each column.
     const auto at = [&](int x, int y) {
@@ -424,6 +425,32 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     };
     const auto isEmpty = [&](int x) { return empty[static_cast<size_t>(x)] != 0; };
     byColumn(isEmpty, [&](int x, Column& col) { markRims(x, col.c, bendLeast); });
+    // Heavy noise hides a rim's bend from single columns. A rim runs across its slot, most of a
+    // lane wide: averaged along the rows over a quarter of the pitch, the empty lanes show it
+    // (over half the pitch the streaks of a 2-D gel's spots read as rims too).
+    {
+        // Running sums: a window this wide would cost as many passes along each row.
+        const std::unique_ptr<float[]> wide(new float[static_cast<size_t>(n) * w]);
+        const int wideReach = std::max(1, static_cast<int>(pitch / 8));
+        kestro::detail::parallelRows(n, static_cast<size_t>(w) * 3, [&](long g0, long g1) {
+            std::vector<double> prefix(static_cast<size_t>(w) + 1, 0.0);
+            for (long gy = g0; gy < g1; ++gy) {
+                const float* in = grid.get() + static_cast<size_t>(gy) * w;
+                float* out = wide.get() + static_cast<size_t>(gy) * w;
+                for (int x = 0; x < w; ++x)
+                    prefix[static_cast<size_t>(x) + 1] = prefix[static_cast<size_t>(x)] + in[x];
+                for (int x = 0; x < w; ++x) {
+                    const int a = std::max(0, x - wideReach), b = std::min(w - 1, x + wideReach);
+                    out[x] = static_cast<float>(
+                        (prefix[static_cast<size_t>(b) + 1] - prefix[static_cast<size_t>(a)]) / (b - a + 1));
+                }
+            }
+        });
+        source = wide.get();
+        const double wideLeast = bendLeastOf();
+        byColumn(isEmpty, [&](int x, Column& col) { markRims(x, col.c, wideLeast); });
+        source = grid.get();
+    }
     // A slot is most of a lane wide, and the pixel noise is not: from here the grid is read
     // averaged along its rows over a twentieth of the lanes' pitch, which lowers the noise and
     // keeps a slot's depth and the narrow teeth between slots (wider averages fill some combs'

@@ -381,11 +381,14 @@ TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
         double slope;
         int frame;
         bool turned;
+        int noise = 27;         // the noise: the seed's top bits from this one, 0 to 31 by default
+        double emptyRims = 400; // the rims' rise at the empty wells (the loaded ones' is 400)
     };
-    // Level, askew, turned, and in an imager's dark frame 300 columns wide on either side (the
-    // frame then fills a third of the middle 80% of the scan's columns).
-    for (const Scan& scan :
-         {Scan{0.0, 0, false}, Scan{0.03, 0, false}, Scan{0.03, 0, true}, Scan{0.0, 300, false}}) {
+    // Level, askew, turned, in an imager's dark frame 300 columns wide on either side (the frame
+    // then fills a third of the middle 80% of the scan's columns), and under noise of 0 to 255
+    // that hides the faint rims of the empty wells from single columns.
+    for (const Scan& scan : {Scan{0.0, 0, false}, Scan{0.03, 0, false}, Scan{0.03, 0, true},
+                             Scan{0.0, 300, false}, Scan{0.0, 0, false, 24, 160}}) {
         const double slope = scan.slope;
         const int frame = scan.frame;
         const int w = 700 + 2 * frame;
@@ -400,14 +403,15 @@ TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
             const int x = xi - frame +
                           (scan.turned ? static_cast<int>(std::lround(slope * (y0 - 0.5 * h))) : 0),
                       y = y0 - static_cast<int>(std::lround(slope * (xi - middle)));
-            if (x < 0 || x >= 700) return 200.0 + static_cast<double>(seed >> 27);
-            // A little noise, and light falling off to the right, where the empty wells are.
-            double v = 1000 + 0.2 * (700 - x) + static_cast<double>(seed >> 27);
+            const double noise = static_cast<double>(seed >> scan.noise);
+            if (x < 0 || x >= 700) return 200.0 + noise;
+            // Noise, and light falling off to the right, where the empty wells are.
+            double v = 1000 + 0.2 * (700 - x) + noise;
             for (const auto& [row, shift] : {std::pair{30, 0}, std::pair{300, pitch / 2}}) {
                 const int slot = (x - 50 - shift) % pitch;
                 const bool inComb = x >= 50 + shift && x < 50 + shift + 10 * pitch && slot < 40;
                 if (inComb && (std::abs(y - row) <= 1 || std::abs(y - row - 12) <= 1))
-                    v += 400; // the rims above and below each slot
+                    v += x < 50 + shift + 5 * pitch ? 400 : scan.emptyRims; // above and below each slot
                 // The first five wells of each comb were loaded.
                 if (inComb && x < 50 + shift + 5 * pitch && y > row + 20 && y < row + 250)
                     v += 300 + 3000 * std::exp(-0.5 * std::pow(((y - row) % 45 - 22) / 3.0, 2));
@@ -415,7 +419,7 @@ TEST(GelStages, SecondCombOffsetFromTheFirstPartsTiers) {
             return v;
         });
         const gel::Analysis a = gel::analyse(viewOf(px, w));
-        ASSERT_EQ(a.tiers.size(), 2u) << "slope " << slope << " frame " << frame;
+        ASSERT_EQ(a.tiers.size(), 2u) << "slope " << slope << " frame " << frame << " noise " << scan.noise;
         EXPECT_NEAR(a.tiers[1].slope, slope, 0.003);
         EXPECT_NEAR(a.tiers[1].drift, scan.turned ? -slope : 0.0, 0.005) << "slope " << slope;
         EXPECT_NEAR(a.tiers[1].rowAt(a.tiers[1].top, middle), 300, 20);
