@@ -293,18 +293,23 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     // of the lightly smoothed values three rows apart down each column instead. The estimates
     // share one buffer: fresh pages cost more to touch than the differences do.
     Profile diffs;
+    // Pixels clipped to the scan's black all read its very lowest value and carry no noise.
+    const double clippedBlack = *std::min_element(grid.get(), grid.get() + static_cast<size_t>(n) * w);
     const auto noiseAlong = [&](int step, bool quartile, bool down = false) {
         const size_t along = static_cast<size_t>(std::max(0, w - step));
         diffs.resize(static_cast<size_t>((n + 3) / 4) * along);
         kestro::detail::parallelRows((n + 3) / 4, along, [&](long k0, long k1) {
             for (long k = k0; k < k1; ++k)
-                for (int x = 0; x + step < w; ++x)
+                for (int x = 0; x + step < w; ++x) {
+                    const double u = down ? at(x, std::min(n - 1, static_cast<int>(4 * k) + 3))
+                                          : pixel(x + step, static_cast<int>(4 * k)),
+                                 v = down ? at(x, static_cast<int>(4 * k))
+                                          : pixel(x, static_cast<int>(4 * k));
                     diffs[static_cast<size_t>(k) * along + static_cast<size_t>(x)] =
-                        down ? std::fabs(at(x, std::min(n - 1, static_cast<int>(4 * k) + 3)) -
-                                         at(x, static_cast<int>(4 * k)))
-                             : std::fabs(pixel(x + step, static_cast<int>(4 * k)) -
-                                         pixel(x, static_cast<int>(4 * k)));
+                        std::max(u, v) <= clippedBlack ? -1.0 : std::fabs(u - v);
+                }
         });
+        diffs.erase(std::remove(diffs.begin(), diffs.end(), -1.0), diffs.end());
         if (diffs.empty()) return 0.0;
         // The mean is summed in the differences' own order, before a selection may reorder them.
         double mean = 0;
