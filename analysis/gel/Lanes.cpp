@@ -855,7 +855,9 @@ bool lanesByWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom, s
     std::vector<Lane> kept;
     for (size_t k = 0; k < wells.size(); ++k)
         if (signal[k] > 0 && signal[k] >= least) kept.push_back(wells[k]);
-    if (kept.size() < 2) return false;
+    // Merged lanes span more wells than they are; fewer wells than found lanes is a row of wells
+    // whose look noise hid in most of them, not lanes that merged.
+    if (kept.size() < 2 || kept.size() < lanes.size()) return false;
     lanes = std::move(kept);
     return true;
 }

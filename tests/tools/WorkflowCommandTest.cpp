@@ -358,10 +358,10 @@ TEST(DevSet, ExternalGelsScoreAtLeastTheirFloors) {
 }
 
 // The same gels scanned otherwise score nearly as well, so the rules hold beyond the dev set's own
-// scan: resampled to three quarters, turned by two degrees and cut to the turned gel, noisy,
-// through a square-root tone curve, or contrast stretched as figures often are (the level below
-// half the median clipped to black, the rest 1.8 times as steep; the truth boxes moved alike).
-// Each once cost tiers or recall.
+// scan: resampled to three quarters, turned by two degrees and cut to the turned gel, noisy (4, 8
+// and 16 grey levels), through a square-root tone curve, or contrast stretched as figures often
+// are (the level below half the median clipped to black, the rest 1.8 times as steep). The truth
+// boxes moved alike. Each once cost tiers or recall.
 TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
     if (devSetAbsent()) GTEST_SKIP() << "needs the kestro command, python3 and " << kDevSet / "score.py";
     struct Scan {
@@ -371,12 +371,13 @@ TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
         double noise, gamma, precision;
         int tiers;
         bool stretched = false;
-        double recall = 0.85; // the stretch clips the dense ladders' tops together
+        double recall = 0.85; // lower where the scan itself loses bands: clipped together, or in noise
     };
     for (const Scan scan :
          {Scan{"smaller", 0.75, 0, 0, 1, 0.75, 7}, Scan{"turned", 1, -2, 0, 1, 0.75, 7},
           Scan{"faintly-noisy", 1, 0, 4, 1, 0.75, 7}, Scan{"noisy", 1, 0, 8, 1, 0.75, 7},
-          Scan{"square-root", 1, 0, 0, 0.5, 0.8, 7}, Scan{"stretched", 1, 0, 0, 1, 0.73, 7, true, 0.78}}) {
+          Scan{"very-noisy", 1, 0, 16, 1, 0.7, 7, false, 0.83}, Scan{"square-root", 1, 0, 0, 0.5, 0.8, 7},
+          Scan{"stretched", 1, 0, 0, 1, 0.73, 7, true, 0.78}}) {
         const fs::path data = scratch(std::string("devset-") + scan.name);
         fs::create_directories(data / "truth");
         fs::create_directories(data / "images");
