@@ -434,21 +434,17 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     // lane wide: averaged along the rows over a quarter of the pitch, the empty lanes show it
     // (over half the pitch the streaks of a 2-D gel's spots read as rims too).
     {
-        // Running sums: a window this wide would cost as many passes along each row.
+        // The moving average's running sums: a window this wide would cost as many passes.
         const std::unique_ptr<float[]> wide(new float[static_cast<size_t>(n) * w]);
         const int wideReach = std::max(1, static_cast<int>(pitch / 8));
         kestro::detail::parallelRows(n, static_cast<size_t>(w) * 3, [&](long g0, long g1) {
-            std::vector<double> prefix(static_cast<size_t>(w) + 1, 0.0);
+            Profile row(static_cast<size_t>(w));
             for (long gy = g0; gy < g1; ++gy) {
                 const float* in = grid.get() + static_cast<size_t>(gy) * w;
-                float* out = wide.get() + static_cast<size_t>(gy) * w;
-                for (int x = 0; x < w; ++x)
-                    prefix[static_cast<size_t>(x) + 1] = prefix[static_cast<size_t>(x)] + in[x];
-                for (int x = 0; x < w; ++x) {
-                    const int a = std::max(0, x - wideReach), b = std::min(w - 1, x + wideReach);
-                    out[x] = static_cast<float>(
-                        (prefix[static_cast<size_t>(b) + 1] - prefix[static_cast<size_t>(a)]) / (b - a + 1));
-                }
+                std::copy(in, in + w, row.begin());
+                const Profile averaged = boxSmooth(row, wideReach);
+                std::transform(averaged.begin(), averaged.end(), wide.get() + static_cast<size_t>(gy) * w,
+                               [](double v) { return static_cast<float>(v); });
             }
         });
         source = wide.get();
