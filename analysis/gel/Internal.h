@@ -142,9 +142,16 @@ std::pair<int, int> gelColumns(const Work& wk, int y0, int y1, int step = 1);
 // the column profile missed; slotTop..slotBottom are the rows of its wells' slots.
 void addLanesUnderWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom,
                         std::vector<Lane>& lanes);
+// The columns of a comb's outer wells (work coordinates) and its pitch; none where last < first.
+struct CombSpan {
+    double first = 0, last = -1, pitch = 0;
+    bool read() const { return last >= first; }
+};
 // Lanes under the wells of the tier (rows y0..y1; slotTop..slotBottom are its slots' rows) in
-// place of found ones that each span several of them; whether it put them there.
-bool lanesByWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom, std::vector<Lane>& lanes);
+// place of found ones that each span several of them; whether it put them there, and then the
+// comb whose wells it read.
+bool lanesByWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom, std::vector<Lane>& lanes,
+                  CombSpan* comb = nullptr);
 // Image coordinates, tier, index and band boxes for lanes of one tier found or placed in work
 // coordinates, left to right; the index of the first is `first`.
 void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int first);
@@ -173,7 +180,26 @@ std::vector<Lane> lanesIn(const Work& wk, const std::vector<Tier>& tiers, const 
 struct TierLanes {
     Tier tier;
     std::vector<Lane> lanes;
+    CombSpan comb; // where its lanes were put under its wells
 };
+// Samples are loaded into wells, and the combs of one gel span its width alike. Where one tier's
+// lanes were put under its row of wells and another tier's wells could not be read, a lane of the
+// other more than a pitch beyond the outer wells seen lies off the gel: on a tray's wall, or the
+// frame beside it.
+inline void keepUnderCombs(std::vector<TierLanes>& tiers) {
+    for (TierLanes& t : tiers)
+        for (const TierLanes& u : tiers) {
+            const CombSpan& c = u.comb;
+            if (t.comb.read() || !c.read()) continue;
+            t.lanes.erase(std::remove_if(t.lanes.begin(), t.lanes.end(),
+                                         [&](const Lane& l) {
+                                             return l.centre < c.first - c.pitch ||
+                                                    l.centre > c.last + c.pitch;
+                                         }),
+                          t.lanes.end());
+        }
+}
+
 std::vector<TierLanes> layout(const Work& wk, const Options& o);
 
 // Row sums over the columns a..b (work coordinates, included) of rows y0..y1 of the work raster,

@@ -757,7 +757,8 @@ constexpr double kMergedWidth = 1.5;
 // Nothing found marks these wells: each must look clearly like the others.
 constexpr double kClearWell = 0.7;
 
-bool lanesByWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom, std::vector<Lane>& lanes) {
+bool lanesByWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom, std::vector<Lane>& lanes,
+                  CombSpan* comb) {
     if (lanes.empty() || slotBottom < slotTop) return false;
     const auto [g0, g1] = gelColumns(wk, y0, y1);
     const int span = g1 - g0;
@@ -859,6 +860,9 @@ bool lanesByWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom, s
     // whose look noise hid in most of them, not lanes that merged.
     if (kept.size() < 2 || kept.size() < lanes.size()) return false;
     lanes = std::move(kept);
+    if (comb)
+        *comb = CombSpan{*std::min_element(seen.begin(), seen.end()),
+                         *std::max_element(seen.begin(), seen.end()), static_cast<double>(pitch)};
     return true;
 }
 
@@ -962,35 +966,53 @@ std::vector<Lane> findLanes(const PreparedGel& gel, const std::vector<Tier>& tie
 namespace detail {
 
 std::vector<Lane> lanesIn(const Work& wk, const std::vector<Tier>& tiers, const Options& options) {
-    std::vector<Lane> all;
     // A turned tier's lanes are found where its rows lie level and its lanes run straight down;
-    // tiers turned alike share the levelled copy.
-    std::unique_ptr<Work> level;
-    Tier levelFor;
+    // tiers turned alike share the levelled copy. Each tier's lanes are placed once every tier's
+    // comb is known.
+    std::vector<std::unique_ptr<Work>> levels;
+    std::vector<const Work*> ins;
+    std::vector<TierLanes> found;
     for (const Tier& t : tiers) {
         checkTier(t, wk);
         const bool turned = t.slope != 0 || t.drift != 0;
-        if (turned && !(level && levelFor.slope == t.slope && levelFor.column == t.column &&
-                        levelFor.drift == t.drift && levelFor.driftRow == t.driftRow)) {
-            level = levelled(wk, t.slope, t.column - wk.x0, t.drift, t.driftRow - wk.y0);
-            levelFor = t;
+        const Work* in = &wk;
+        if (turned) {
+            const auto alike = std::find_if(
+                tiers.begin(), tiers.begin() + static_cast<std::ptrdiff_t>(ins.size()), [&](const Tier& u) {
+                    return u.slope == t.slope && u.column == t.column && u.drift == t.drift &&
+                           u.driftRow == t.driftRow;
+                });
+            if (alike != tiers.begin() + static_cast<std::ptrdiff_t>(ins.size())) {
+                in = ins[static_cast<size_t>(alike - tiers.begin())];
+            } else {
+                levels.push_back(levelled(wk, t.slope, t.column - wk.x0, t.drift, t.driftRow - wk.y0));
+                in = levels.back().get();
+            }
         }
-        const Work& in = turned ? *level : wk;
-        Tier levelTier = t;
-        levelTier.slope = 0;
-        levelTier.drift = 0;
-        std::vector<Lane> lanes = tierLanes(in, t.top - wk.y0, t.bottom - 1 - wk.y0, options);
+        ins.push_back(in);
+        TierLanes tl;
+        tl.tier = t;
+        tl.lanes = tierLanes(*in, t.top - wk.y0, t.bottom - 1 - wk.y0, options);
         // A caller's tier whose wells lie outside it has none to go by.
         if (options.laneCount == 0 && t.wellsBottom > t.wellsTop && t.wellsTop >= t.top &&
             t.wellsBottom <= t.bottom) {
-            if (!lanesByWells(in, t.top - wk.y0, t.bottom - 1 - wk.y0, t.wellsTop - wk.y0,
-                              t.wellsBottom - 1 - wk.y0, lanes))
-                addLanesUnderWells(in, t.top - wk.y0, t.bottom - 1 - wk.y0, t.wellsTop - wk.y0,
-                                   t.wellsBottom - 1 - wk.y0, lanes);
+            if (!lanesByWells(*in, t.top - wk.y0, t.bottom - 1 - wk.y0, t.wellsTop - wk.y0,
+                              t.wellsBottom - 1 - wk.y0, tl.lanes, &tl.comb))
+                addLanesUnderWells(*in, t.top - wk.y0, t.bottom - 1 - wk.y0, t.wellsTop - wk.y0,
+                                   t.wellsBottom - 1 - wk.y0, tl.lanes);
         }
-        placeInTier(lanes, in, levelTier, static_cast<int>(all.size()));
+        found.push_back(std::move(tl));
+    }
+    keepUnderCombs(found);
+    std::vector<Lane> all;
+    for (size_t k = 0; k < found.size(); ++k) {
+        Tier levelTier = found[k].tier;
+        levelTier.slope = 0;
+        levelTier.drift = 0;
+        std::vector<Lane>& lanes = found[k].lanes;
+        placeInTier(lanes, *ins[k], levelTier, static_cast<int>(all.size()));
         for (Lane& l : lanes)
-            slopeLane(l, t, wk, true);
+            slopeLane(l, found[k].tier, wk, true);
         all.insert(all.end(), lanes.begin(), lanes.end());
     }
     return all;

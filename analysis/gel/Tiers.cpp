@@ -766,8 +766,8 @@ TierLanes tierWith(const Work& wk, int index, int y0, int y1, int top, std::vect
         // Merged lanes mislead the well contrast; slots no darker than the gel between the lanes
         // still show in the comb search. The slots lanes are put under are the tier's wells, and
         // the contrast under those lanes tells where its bands start.
-        bool placed = lanesByWells(wk, y0, y1, slots.first, slots.second, lanes);
-        if (!placed && lanesByWells(wk, y0, y1, combSlots.first, combSlots.second, lanes)) {
+        bool placed = lanesByWells(wk, y0, y1, slots.first, slots.second, lanes, &t.comb);
+        if (!placed && lanesByWells(wk, y0, y1, combSlots.first, combSlots.second, lanes, &t.comb)) {
             slots = combSlots;
             placed = true;
         }
@@ -914,8 +914,11 @@ std::vector<TierLanes> layoutLevel(const Work& wk, const Options& o, bool mayLev
         if (static_cast<size_t>(t) < wellsEnd.size())
             tiers.back().tier.firstBandRow = std::max(tiers.back().tier.firstBandRow,
                                                       std::min(y1, wellsEnd[static_cast<size_t>(t)]) + wk.y0);
-        placeInTier(tiers.back().lanes, wk, tiers.back().tier, first);
-        first += static_cast<int>(tiers.back().lanes.size());
+    }
+    keepUnderCombs(tiers);
+    for (TierLanes& t : tiers) {
+        placeInTier(t.lanes, wk, t.tier, first);
+        first += static_cast<int>(t.lanes.size());
     }
     return tiers;
 }

@@ -322,14 +322,16 @@ TEST(GelLanesScan, GlowingCutEdgeIsNoLane) {
 
 // A phone photo of a gel in its tray, two combs: the tray's lip runs in bright lines across the gel
 // just above the first comb's wide slots, whose lower rims end at about row 280 by eye. The lip
-// bears no band.
-TEST(GelLanesScan, TraysLipAboveTheWellsBearsNoBand) {
+// bears no band, and the tray's right wall, beyond the gel's cut edge at column 2420 by eye, no lane.
+TEST(GelLanesScan, TraysLipAndWallBearNoBandOrLane) {
     LOAD_OR_SKIP(image, "gels/agarose-dna-rgb-phone-photo-01.jpg");
     const gel::Analysis a = gel::analyse(*image);
     ASSERT_EQ(a.tiers.size(), 2u);
-    for (const gel::Lane& l : a.lanes)
+    for (const gel::Lane& l : a.lanes) {
+        EXPECT_LT(l.centre, 2420) << "lane " << l.index + 1;
         for (const gel::Band& b : l.bands)
             EXPECT_TRUE(l.tier > 0 || b.peakY > 280) << "lane " << l.index + 1 << " row " << b.peakY;
+    }
 }
 
 // A gel narrower than half its scan: the glow of its right edge and corner gives the black frame

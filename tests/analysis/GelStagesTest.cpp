@@ -1,5 +1,6 @@
 // The gel analysis's stages run one by one, fed with a caller's own lanes and band boxes.
 #include "analysis/GelAnalysis.h"
+#include "analysis/gel/Internal.h"
 #include "synth/SyntheticGel.h"
 
 #include <gtest/gtest.h>
@@ -598,6 +599,35 @@ TEST(GelStages, DyeFrontsOverTwoLanesLeaveALaneUnderEachWell) {
     ASSERT_EQ(a.lanes.size(), 10u);
     for (const gel::Lane& l : a.lanes)
         EXPECT_NEAR(l.centre, 80 + pitch * l.index, pitch / 4) << "lane " << l.index;
+}
+
+// Lanes of a tier whose wells were not read go where they lie more than a pitch beyond the outer
+// wells of another tier's comb that was read (wells 100 .. 900, pitch 80); with no comb read, or
+// each tier's own, every lane stays.
+TEST(GelStages, NoLaneBeyondTheCombOfAnotherTier) {
+    const auto centres = [](const std::vector<double>& xs) {
+        std::vector<gel::Lane> lanes;
+        for (double x : xs) {
+            lanes.emplace_back();
+            lanes.back().centre = x;
+        }
+        return lanes;
+    };
+    const std::vector<double> found{15, 30, 100, 500, 980, 985};
+    const gel::detail::CombSpan read{100, 900, 80}, none;
+    const struct {
+        gel::detail::CombSpan upper, lower;
+        size_t upperLeft, lowerLeft;
+    } cases[] = {{read, none, 6, 4}, {none, read, 4, 6}, {none, none, 6, 6}, {read, read, 6, 6}};
+    for (const auto& c : cases) {
+        std::vector<gel::detail::TierLanes> tiers(2);
+        tiers[0].comb = c.upper;
+        tiers[1].comb = c.lower;
+        tiers[0].lanes = tiers[1].lanes = centres(found);
+        gel::detail::keepUnderCombs(tiers);
+        EXPECT_EQ(tiers[0].lanes.size(), c.upperLeft);
+        EXPECT_EQ(tiers[1].lanes.size(), c.lowerLeft);
+    }
 }
 
 // Lanes glowing on down from their wells' lower rims (dense ladders, smears): the glow is no rim,
