@@ -432,9 +432,10 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     byColumn(isEmpty, [&](int x, Column& col) { markRims(x, col.c, bendLeast); });
     // Heavy noise hides a rim's bend from single columns. A rim runs across its slot, most of a
     // lane wide: averaged along the rows over a quarter of the pitch, the empty lanes show it
-    // (over half the pitch the streaks of a 2-D gel's spots read as rims too).
+    // (over a third of the pitch or more, the streaks of a 2-D gel's spots read as rims too).
     {
-        // The moving average's running sums: a window this wide would cost as many passes.
+        // Running sums (boxSmooth): a window this wide summed afresh at each column would cost
+        // as many passes as it is wide.
         const std::unique_ptr<float[]> wide(new float[static_cast<size_t>(n) * w]);
         const int wideReach = std::max(1, static_cast<int>(pitch / 8));
         kestro::detail::parallelRows(n, static_cast<size_t>(w) * 3, [&](long g0, long g1) {
