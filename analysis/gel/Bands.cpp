@@ -380,6 +380,80 @@ void completeLadder(Lane& l, LaneSearch& ls, const Work& wk, double sigma, doubl
     measureKept(l, ls, wk, laneSums(l, wk, o), least, o);
 }
 
+// A line across the gel need not lie along its rows: a photograph slants it, and a cut edge is
+// jagged, so the gaps beside a lane miss it at the band's own row. The line is followed instead
+// from strip to strip across the tier, lane, gap, lane, each searched for the highest row within
+// reach of the last: a band's half-width from the band itself (the line runs through it), twice
+// that further on as the line wanders, and the rows a comb's greatest slope adds over the step.
+// A line rises in every strip: in each lane by at least the lane's least prominence, and in each
+// gap nearly as far as in the lanes either side (beside the band, as far as the band). A band's
+// glow spills only into the gaps beside it, and one product loaded in every lane rises little in
+// any gap, so neither makes such a chain. Tiers of fewer than three lanes are left to the test
+// of the gaps beside each band.
+void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& searches,
+                     const std::vector<Profile>& rightGaps) {
+    // The highest row of a strip's profile (its first row `top`) within `reach` of `row`, put in
+    // `at`, and its rise above the higher of the lows within three half-widths either side; none
+    // where the highest lies at the reach's end, on a slope rather than a ridge.
+    const auto ridge = [](const Profile& p, int top, double row, double reach, double hw, double& at) {
+        const int n = static_cast<int>(p.size());
+        const int a = std::max(0, static_cast<int>(std::floor(row - reach)) - top);
+        const int b = std::min(n - 1, static_cast<int>(std::ceil(row + reach)) - top);
+        if (b - a < 2) return 0.0;
+        const int i = static_cast<int>(std::max_element(p.begin() + a, p.begin() + b + 1) - p.begin());
+        if ((i == a && a > 0) || (i == b && b < n - 1)) return 0.0;
+        const int lo = std::max(0, static_cast<int>(std::floor(i - 3 * hw)));
+        const int hi = std::min(n - 1, static_cast<int>(std::ceil(i + 3 * hw)));
+        at = top + i;
+        return p[static_cast<size_t>(i)] - std::max(*std::min_element(p.begin() + lo, p.begin() + i + 1),
+                                                    *std::min_element(p.begin() + i, p.begin() + hi + 1));
+    };
+    const auto onLine = [&](size_t k, size_t first, size_t last, const Band& band) {
+        const double hw = std::max(1.0, 0.5 * band.width);
+        for (int dir = -1; dir <= 1; dir += 2) {
+            double row = band.peakY, x = lanes[k].centre, at = row;
+            double laneRise = ridge(searches[k].s, lanes[k].box.top, row, hw, hw, at);
+            for (size_t j = k; dir < 0 ? j > first : j < last; j = dir < 0 ? j - 1 : j + 1) {
+                const size_t left = dir < 0 ? j - 1 : j, next = dir < 0 ? j - 1 : j + 1;
+                const Lane &gl = lanes[left], &nl = lanes[next];
+                const double gx = 0.5 * (gl.box.right + lanes[left + 1].box.left);
+                const double gapRise = ridge(rightGaps[left], gl.box.top, row,
+                                             (j == k ? hw : 2 * hw) + kMostSlope * std::fabs(gx - x), hw, at);
+                row = at;
+                const double nextRise = ridge(searches[next].s, nl.box.top, row,
+                                              2 * hw + kMostSlope * std::fabs(nl.centre - gx), hw, at);
+                row = at;
+                if (nextRise < searches[next].least ||
+                    gapRise < kAcrossShare * (j == k ? laneRise : std::min(laneRise, nextRise)))
+                    return false;
+                laneRise = nextRise;
+                x = nl.centre;
+            }
+        }
+        return true;
+    };
+    std::vector<std::vector<char>> across(lanes.size());
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        across[k].assign(lanes[k].bands.size(), 0);
+        // The tier's lanes, each but the last with the gap to its right.
+        size_t first = k, last = k;
+        while (first > 0 && lanes[first - 1].tier == lanes[k].tier && !rightGaps[first - 1].empty())
+            --first;
+        while (last + 1 < lanes.size() && lanes[last + 1].tier == lanes[k].tier && !rightGaps[last].empty())
+            ++last;
+        if (last - first < 2) continue;
+        for (size_t i = 0; i < lanes[k].bands.size(); ++i)
+            across[k][i] = onLine(k, first, last, lanes[k].bands[i]);
+    }
+    // Judged all before any goes: a band's line is followed through the other lanes' bands.
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        size_t i = 0;
+        lanes[k].bands.erase(std::remove_if(lanes[k].bands.begin(), lanes[k].bands.end(),
+                                            [&](const Band&) { return across[k][i++] != 0; }),
+                             lanes[k].bands.end());
+    }
+}
+
 } // namespace
 
 void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vector<Lane>& lanes,
@@ -436,6 +510,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     std::vector<LaneSearch> searches(lanes.size());
     std::vector<Profile> betweens(lanes.size());
     std::vector<double> light(lanes.size(), -1.0);
+    std::vector<Profile> rightGaps(lanes.size());
     kestro::detail::runBands(count, [&](int lane) {
         const size_t k = static_cast<size_t>(lane);
         // Between the lanes: the darker of the two gaps (a bright band's glow spills into one).
@@ -446,6 +521,8 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
             if (sp.values.empty()) continue;
             for (double& v : sp.values)
                 v /= sp.b - sp.a + 1;
+            if (side == 2)
+                rightGaps[k] = boxSmooth(sp.values, std::max(1, static_cast<int>(sp.values.size()) / 600));
             if (sides++ == 0)
                 between = std::move(sp.values);
             else
@@ -504,6 +581,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     for (const Lane& l : lanes)
         for (const Band& b : l.bands)
             widths.push_back(b.width);
+    dropLinesAcross(lanes, searches, rightGaps);
     // Above the wells lie the edge of the gel or its tray and the wells' rims, never a band; nor
     // is the bright rim along the gel's cut edge, or anything beyond it. Where the scan cuts
     // through the wells or a front, what is left of them rises from the region's top or bottom

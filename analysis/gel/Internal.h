@@ -157,6 +157,9 @@ bool lanesByWells(const Work& wk, int y0, int y1, int slotTop, int slotBottom, s
 void placeInTier(std::vector<Lane>& lanes, const Work& wk, const Tier& tier, int first);
 std::vector<int> laneShifts(const Lane& lane);
 
+// The greatest slope, in rows a column (5 degrees), of a line across the gel that the analysis
+// allows for: a row of wells, or a front, in a turned scan or a photograph.
+constexpr double kMostSlope = 0.0875;
 // The work raster with each column moved up by `slope` rows a column right of `column` (down
 // to its left), and each row moved left by `drift` columns a row below `row` (right above it;
 // work coordinates), so that rows of wells which fall by that slope lie level and lanes which

@@ -175,7 +175,7 @@ std::vector<int> wellStarts(const Profile& contrast) {
 // comb's stripe is sought along slopes of up to 5 degrees; where it shows as widely as a comb's
 // along its slope, and in a tenth more columns than along any level row, the tiers are read
 // along that slope.
-constexpr double kMostSlope = 0.0875, kSlopeGain = 1.1;
+constexpr double kSlopeGain = 1.1;
 constexpr double kSlotShare = 1.0 / 3, kSlotRepeat = 0.35, kSlotPitch = 0.25, kSlotAlone = 0.85,
                  kEmptyShare = 0.3;
 // Lanes that drift by half their spacing over the region smear into their neighbours' columns.
