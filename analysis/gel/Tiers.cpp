@@ -700,12 +700,17 @@ int belowWells(const Profile& all, int y0, int y1, std::pair<int, int>* slots = 
     // The lower rims glow in the lanes, brighter than the gel beside them: when they show as a
     // clear lobe within four heights of the slots, the tier's bands start where it has half
     // faded, a slot's height past its peak at most (a rim is no thicker than a slot is high;
-    // lanes that glow on down from it hold bands).
+    // lanes that glow on down from it hold bands). The rims are the first such lobe: a bright
+    // band further down glows more, and would take the bands above it with it.
     const int height = bestEnd - best + 1;
     int below = std::min(n - 1, bestEnd + height + 1);
     int lobe = bestEnd + 1;
-    for (int i = bestEnd + 1; i < std::min(n, bestEnd + 1 + 4 * height); ++i)
+    for (int i = bestEnd + 1; i < std::min(n, bestEnd + 1 + 4 * height); ++i) {
         if (w[static_cast<size_t>(i)] < w[static_cast<size_t>(lobe)]) lobe = i;
+        if (w[static_cast<size_t>(lobe)] < -least &&
+            w[static_cast<size_t>(i)] > 0.5 * w[static_cast<size_t>(lobe)])
+            break;
+    }
     if (lobe < n && w[static_cast<size_t>(lobe)] < -least) {
         int end = lobe;
         while (end + 1 < std::min(n, lobe + height + 1) &&

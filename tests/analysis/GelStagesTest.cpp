@@ -678,6 +678,23 @@ TEST(GelStages, LanesGlowingOnFromTheirRimsKeepTheirBands) {
         EXPECT_EQ(l.bands.size(), 3u) << "lane " << l.index;
 }
 
+// Below tall slots (24 rows) the lower rims glow first; a bright band further down, within four
+// slots' heights, glows more, but the bands start below the rims, and both bands are kept.
+TEST(GelStages, BandsStartBelowTheFirstGlowUnderTheWells) {
+    const int w = 540, h = 400, pitch = 60;
+    const Pixels px = image16(w, h, [&](int x, int y) {
+        const int lane = (x - 30) / pitch;
+        if (x < 30 || lane > 7 || (x - 30) % pitch >= 40 || y < 18) return 1000.0;
+        if (y >= 20 && y < 44) return 600.0; // the slot
+        if (y < 20 || y < 47) return 1800.0; // its rims
+        return 1000 + 1500 * bump(y, 90, 3) + 6000 * bump(y, 130, 4);
+    });
+    const gel::Analysis a = gel::analyse(viewOf(px, w));
+    ASSERT_EQ(a.lanes.size(), 8u);
+    for (const gel::Lane& l : a.lanes)
+        EXPECT_EQ(peakRows(l), (std::vector<long>{90, 130})) << "lane " << l.index;
+}
+
 // The gel's top edge, darker where the lanes run than between them, stands out more than the
 // wells' slots do, but no rims glow below it: the wells are the slots, and the bands start
 // below their rims. Below a camera's black of 200 rows, the wells lie beyond the scan's top 40%
