@@ -81,6 +81,18 @@ gel::Analysis inFourLanes(const Pixels& px, const gel::Options& o = gel::Options
     return a;
 }
 
+// 540 x 400: eight lanes 40 columns wide every 60 from column 30 under a comb, whose slots run
+// from row 20 for `slot` rows between rims two rows high; below, each lane reads below(y, lane).
+Pixels combedLanes(int slot, const std::function<double(int y, int lane)>& below) {
+    return image16(540, 400, [&](int x, int y) {
+        const int lane = (x - 30) / 60;
+        if (x < 30 || lane > 7 || (x - 30) % 60 >= 40 || y < 18) return 1000.0;
+        if (y >= 20 && y < 20 + slot) return 600.0; // the slot
+        if (y < 22 + slot) return 1800.0;           // its rims
+        return below(y, lane);
+    });
+}
+
 bool near(const gel::Lane& l, double row) {
     for (const gel::Band& b : l.bands)
         if (std::fabs(b.peakY - row) < 4) return true;
@@ -660,16 +672,11 @@ TEST(GelStages, NoLaneBeyondTheCombOfAnotherTier) {
 // Lanes glowing on down from their wells' lower rims (dense ladders, smears): the glow is no rim,
 // and the bands on it are found below the slots.
 TEST(GelStages, LanesGlowingOnFromTheirRimsKeepTheirBands) {
-    const int w = 540, h = 400, pitch = 60;
-    const Pixels px = image16(w, h, [&](int x, int y) {
-        const int lane = (x - 30) / pitch;
-        if (x < 30 || lane > 7 || (x - 30) % pitch >= 40 || y < 18) return 1000.0;
-        if (y >= 20 && y < 28) return 600.0; // the slot
-        if (y < 30) return 1800.0;           // its rims
+    const Pixels px = combedLanes(8, [](int y, int lane) {
         return 3500 +
                6000 * (bump(y, 100 + 5 * lane, 3) + bump(y, 200 + 5 * lane, 3) + bump(y, 300 + 5 * lane, 3));
     });
-    const gel::Analysis a = gel::analyse(viewOf(px, w));
+    const gel::Analysis a = gel::analyse(viewOf(px, 540));
     ASSERT_EQ(a.tiers.size(), 1u);
     EXPECT_NEAR(a.tiers[0].wellsTop, 20, 1);
     EXPECT_LT(a.tiers[0].firstBandRow, 60);
@@ -681,15 +688,9 @@ TEST(GelStages, LanesGlowingOnFromTheirRimsKeepTheirBands) {
 // Below tall slots (24 rows) the lower rims glow first; a bright band further down, within four
 // slots' heights, glows more, but the bands start below the rims, and both bands are kept.
 TEST(GelStages, BandsStartBelowTheFirstGlowUnderTheWells) {
-    const int w = 540, h = 400, pitch = 60;
-    const Pixels px = image16(w, h, [&](int x, int y) {
-        const int lane = (x - 30) / pitch;
-        if (x < 30 || lane > 7 || (x - 30) % pitch >= 40 || y < 18) return 1000.0;
-        if (y >= 20 && y < 44) return 600.0; // the slot
-        if (y < 20 || y < 47) return 1800.0; // its rims
-        return 1000 + 1500 * bump(y, 90, 3) + 6000 * bump(y, 130, 4);
-    });
-    const gel::Analysis a = gel::analyse(viewOf(px, w));
+    const Pixels px =
+        combedLanes(24, [](int y, int) { return 1000 + 1500 * bump(y, 90, 3) + 6000 * bump(y, 130, 4); });
+    const gel::Analysis a = gel::analyse(viewOf(px, 540));
     ASSERT_EQ(a.lanes.size(), 8u);
     for (const gel::Lane& l : a.lanes)
         EXPECT_EQ(peakRows(l), (std::vector<long>{90, 130})) << "lane " << l.index;
