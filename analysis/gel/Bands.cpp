@@ -412,7 +412,9 @@ void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& se
         const double hw = std::max(1.0, 0.5 * band.width);
         for (int dir = -1; dir <= 1; dir += 2) {
             double row = band.peakY, x = lanes[k].centre, at = row;
+            // A shoulder makes no ridge of its own: its gaps must then rise as far as it does.
             double laneRise = ridge(searches[k].s, lanes[k].box.top, row, hw, hw, at);
+            if (!(laneRise > 0)) laneRise = band.prominence;
             for (size_t j = k; dir < 0 ? j > first : j < last; j = dir < 0 ? j - 1 : j + 1) {
                 const size_t left = dir < 0 ? j - 1 : j, next = dir < 0 ? j - 1 : j + 1;
                 const Lane &gl = lanes[left], &nl = lanes[next];
