@@ -326,7 +326,13 @@ CombRows::CombRows(const Work& wk, const std::vector<Lane>& lanes) {
     const double darkest = wk.darkest;
     Profile sorted(column);
     std::sort(sorted.begin(), sorted.end());
-    const double frame = 0.5 * (darkest + sorted[sorted.size() / 4]);
+    // Where a quarter of the scan or more is clipped to its black, the blank gel is too (a contrast
+    // stretched past the background): its empty lanes then read at the frame's level, and only the
+    // gel's span, read next, keeps a frame out.
+    const size_t cells = static_cast<size_t>(n) * w;
+    const size_t clipped = static_cast<size_t>(
+        std::count_if(grid.get(), grid.get() + cells, [&](float v) { return v <= clippedBlack; }));
+    const double frame = 4 * clipped >= cells ? darkest : 0.5 * (darkest + sorted[sorted.size() / 4]);
     // The frame beside the gel holds no wells: empty lanes lie on the gel's own columns.
     const std::pair<int, int> onTheGel = onGel(column, darkest, std::max(4, w / 64), 0.5);
     const int gelLeft = onTheGel.first, gelRight = onTheGel.second;

@@ -360,8 +360,9 @@ TEST(DevSet, ExternalGelsScoreAtLeastTheirFloors) {
 // The same gels scanned otherwise score nearly as well, so the rules hold beyond the dev set's own
 // scan: resampled to three quarters, turned by two degrees and cut to the turned gel, noisy (4, 8
 // and 16 grey levels), through a square-root tone curve, or contrast stretched as figures often
-// are (the level below half the median clipped to black, the rest 1.8 times as steep). The truth
-// boxes moved alike. Each once cost tiers or recall.
+// are (the level below half the median clipped to black, the rest 1.8 times as steep; or all
+// below the median, the rest stretched to white). The truth boxes moved alike. Each once cost
+// tiers or recall.
 TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
     if (devSetAbsent()) GTEST_SKIP() << "needs the kestro command, python3 and " << kDevSet / "score.py";
     struct Scan {
@@ -370,14 +371,15 @@ TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
         int degrees;
         double noise, gamma, precision;
         int tiers;
-        bool stretched = false;
-        double recall = 0.85; // lower where the scan itself loses bands: clipped together, or in noise
+        double floor = 0, steep = 1; // stretched: steep * (value - floor * median), 0 steep to white
+        double recall = 0.85;        // lower where the scan itself loses bands: clipped together, or in noise
     };
-    for (const Scan scan :
+    for (const Scan& scan :
          {Scan{"smaller", 0.75, 0, 0, 1, 0.75, 7}, Scan{"turned", 1, -2, 0, 1, 0.75, 7},
           Scan{"faintly-noisy", 1, 0, 4, 1, 0.75, 7}, Scan{"noisy", 1, 0, 8, 1, 0.75, 7},
-          Scan{"very-noisy", 1, 0, 16, 1, 0.7, 7, false, 0.83}, Scan{"square-root", 1, 0, 0, 0.5, 0.8, 7},
-          Scan{"stretched", 1, 0, 0, 1, 0.73, 7, true, 0.78}}) {
+          Scan{"very-noisy", 1, 0, 16, 1, 0.7, 7, 0, 1, 0.83}, Scan{"square-root", 1, 0, 0, 0.5, 0.8, 7},
+          Scan{"stretched", 1, 0, 0, 1, 0.73, 7, 0.5, 1.8, 0.78},
+          Scan{"clipped", 1, 0, 0, 1, 0.75, 7, 1, 0}}) {
         const fs::path data = scratch(std::string("devset-") + scan.name);
         fs::create_directories(data / "truth");
         fs::create_directories(data / "images");
@@ -414,7 +416,7 @@ TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
                                      " -o " + quote((data / image).string()) + op,
                                  data);
             ASSERT_EQ(r.exit, 0) << r.err;
-            if (scan.noise > 0 || scan.gamma != 1 || scan.stretched) {
+            if (scan.noise > 0 || scan.gamma != 1 || scan.floor > 0) {
                 fipImage im;
                 ASSERT_TRUE(im.load((data / image).string().c_str()));
                 std::mt19937 random(7);
@@ -424,11 +426,12 @@ TEST(DevSet, GelsScannedOtherwiseScoreNearlyAsWell) {
                 for (unsigned y = 0; y < im.getHeight(); ++y)
                     all.insert(all.end(), im.getScanLine(y), im.getScanLine(y) + bytes);
                 std::nth_element(all.begin(), all.begin() + all.size() / 2, all.end());
-                const double median = all[all.size() / 2];
+                const double median = all[all.size() / 2], floor = scan.floor * median,
+                             steep = scan.steep > 0 ? scan.steep : 255 / (255 - floor);
                 for (unsigned y = 0; y < im.getHeight(); ++y)
                     for (BYTE *p = im.getScanLine(y), *end = p + bytes; p != end; ++p)
                         *p = static_cast<BYTE>(std::clamp(
-                            std::lround(scan.stretched ? 1.8 * (*p - 0.5 * median)
+                            std::lround(scan.floor > 0 ? steep * (*p - floor)
                                                        : 255 * std::pow(*p / 255.0, scan.gamma) +
                                                              (scan.noise > 0 ? normal(random) : 0.0)),
                             0L, 255L));
