@@ -27,6 +27,10 @@ struct BandPeak {
 // A peak whose rows rise between the lanes by this share of their rise in the lane runs across
 // the gel.
 constexpr double kAcrossShare = 0.85;
+// A line followed on through the gel's margins rises in every gap of the tier by at least this
+// share of its rise in the band's lane (product run off into a cut edge glows in the lanes); a
+// band's glow into the gaps beside it is slighter.
+constexpr double kGapShare = 0.5;
 // Gel beside a lane that reads under half the usual light is more likely the tray or the frame
 // than a dim corner: such a lane keeps the gel's bar.
 constexpr double kLeastLightShare = 0.5;
@@ -443,11 +447,13 @@ void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& se
         return true;
     };
     // The line runs on beyond the tier's outer lanes, through the gel's margins, where no lane's
-    // band reaches; there it needs no chain through the lanes, which a jagged edge, or one that
-    // glows more in the lanes than between them (product run off into it), breaks. It is sought
-    // first in the margin farther from the band, within the reach of the greatest slope, then
-    // where the straight line from there through the band meets the nearer margin.
-    const auto throughMargins = [&](size_t k, const Band& band, const Margins& m) {
+    // band reaches; followed from there it needs no chain through the lanes, which a jagged edge,
+    // or one that glows more in the lanes than between them (product run off into it), breaks. It
+    // is sought first in the margin farther from the band, within the reach of the greatest slope,
+    // then where the straight line from there through the band meets the nearer margin, and must
+    // cross every gap of the tier on that line. Margins that hold lanes the search left out, with
+    // one product's band in every lane, so make no line of it.
+    const auto throughMargins = [&](size_t k, size_t first, size_t last, const Band& band, const Margins& m) {
         if (m.left.empty() || m.right.empty()) return false;
         const double hw = std::max(1.0, 0.5 * band.width), x = lanes[k].centre;
         const bool leftFar = x - m.leftX > m.rightX - x;
@@ -472,9 +478,21 @@ void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& se
                   far[static_cast<size_t>(i)] >= far[static_cast<size_t>(i + 1)]) ||
                 ridge(far, farTop, farTop + i, 1, reach / 3, farAt) < bar)
                 continue;
-            const double row = band.peakY + (band.peakY - farAt) * (nearX - x) / (x - farX);
-            if (ridge(near, leftFar ? m.rightTop : m.leftTop, row, 2 * hw, reach / 3, nearAt) >= bar)
-                return true;
+            // The line's row at column c.
+            const auto lineRow = [&](double c) {
+                return band.peakY + (band.peakY - farAt) * (c - x) / (x - farX);
+            };
+            if (ridge(near, leftFar ? m.rightTop : m.leftTop, lineRow(nearX), 2 * hw, reach / 3, nearAt) <
+                bar)
+                continue;
+            bool gaps = true;
+            for (size_t j = first; j < last && gaps; ++j) {
+                double gapAt = 0;
+                gaps = ridge(rightGaps[j], lanes[j].box.top,
+                             lineRow(0.5 * (lanes[j].box.right + lanes[j + 1].box.left)), 2 * hw, reach / 3,
+                             gapAt) >= kGapShare * rise;
+            }
+            if (gaps) return true;
         }
         return false;
     };
@@ -490,8 +508,8 @@ void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& se
         if (last - first < 2) continue;
         const Margins& m = margins[static_cast<size_t>(lanes[k].tier)];
         for (size_t i = 0; i < lanes[k].bands.size(); ++i)
-            across[k][i] =
-                onLine(k, first, last, lanes[k].bands[i]) || throughMargins(k, lanes[k].bands[i], m);
+            across[k][i] = onLine(k, first, last, lanes[k].bands[i]) ||
+                           throughMargins(k, first, last, lanes[k].bands[i], m);
     }
     // Judged all before any goes: a band's line is followed through the other lanes' bands.
     for (size_t k = 0; k < lanes.size(); ++k) {

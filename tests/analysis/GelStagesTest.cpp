@@ -284,19 +284,20 @@ TEST(GelStages, GelEdgeInAFrameIsNoBandOrLane) {
 
 // A line across the gel, straight, slanting as in a photograph (up to 5 degrees) or jagged as a
 // cut edge is (lying some rows lower in the gaps than in the lanes), is no band in any lane, the
-// outer lanes with a gap on one side only included; nor is one that nearly vanishes in one gap
-// but runs on through the gel's margins beyond the outer lanes. One product loaded in every lane,
-// at rows 60 and 120 and glowing into the gaps at 0.6 of its height, is a band. The scan is one
-// tier, as a caller may say: the line alone passes for the rims of a second comb.
+// outer lanes with a gap on one side only included; nor is one that glows less between the lanes
+// than in them (product run off into a cut edge) but runs on through the gel's margins beyond the
+// outer lanes. One product loaded in every lane, at rows 60 and 120 and glowing into the gaps at
+// 0.6 of its height, is a band; so is it where lanes left out beyond the outer ones hold it too
+// and it glows into the gaps at 0.3. The scan is one tier, as a caller may say: the line alone
+// passes for the rims of a second comb.
 TEST(GelStages, LineAcrossSlantedOrJaggedIsNoBand) {
     const struct {
-        double slope, jag, chipped;
-        bool margins;
-    } lines[] = {{0, 0, 1, false},
-                 {0.08, 0, 1, false},
-                 {0.035, 4, 1, false},
-                 {-0.035, -4, 1, false},
-                 {0.035, 0, 0.25, true}};
+        double slope, jag, gaps; // the line's height between the lanes, against its height in them
+        bool margins;            // the line runs on beyond the outer lanes
+        double glow = 0.6;       // the product's glow into the gaps
+        bool beyond = false;     // the product also lies beyond the outer lanes
+    } lines[] = {{0, 0, 1, false},       {0.08, 0, 1, false},   {0.035, 4, 1, false},
+                 {-0.035, -4, 1, false}, {0.035, 0, 0.6, true}, {0, 0, 1, false, 0.3, true}};
     gel::Tier tier;
     tier.bottom = 400;
     const std::vector<gel::Tier> tiers{tier};
@@ -307,9 +308,9 @@ TEST(GelStages, LineAcrossSlantedOrJaggedIsNoBand) {
         const Pixels px = image16(300, 400, [&](int x, int y) {
             const bool margin = x < 60 || x >= 225, gap = !margin && laneAt(x - 50) < 0;
             const double row = 300 + line.slope * x + (gap ? line.jag : 0);
-            const double height = margin ? line.margins : gap && x >= 135 && x < 150 ? line.chipped : 1;
-            return (margin ? 1000
-                    : gap  ? 400 + 0.6 * twoBands(y)
+            const double height = margin ? line.margins : gap ? line.gaps : 1;
+            return (margin ? (line.beyond ? twoBands(y) : 1000)
+                    : gap  ? 1000 - 1000 * line.glow + line.glow * twoBands(y)
                            : twoBands(y)) +
                    6000 * height * bump(y, row, 3);
         });
@@ -318,7 +319,8 @@ TEST(GelStages, LineAcrossSlantedOrJaggedIsNoBand) {
         ASSERT_EQ(a.lanes.size(), 4u);
         for (const gel::Lane& l : a.lanes)
             EXPECT_EQ(peakRows(l), (std::vector<long>{60, 120}))
-                << "lane " << l.index << " slope " << line.slope << " chipped " << line.chipped;
+                << "lane " << l.index << " slope " << line.slope << " gaps " << line.gaps << " glow "
+                << line.glow;
     }
 }
 
