@@ -27,10 +27,6 @@ struct BandPeak {
 // A peak whose rows rise between the lanes by this share of their rise in the lane runs across
 // the gel.
 constexpr double kAcrossShare = 0.85;
-// A line followed on through the gel's margins rises in every gap of the tier by at least this
-// share of its rise in the band's lane (product run off into a cut edge glows in the lanes); a
-// band's glow into the gaps beside it is slighter.
-constexpr double kGapShare = 0.5;
 // Gel beside a lane that reads under half the usual light is more likely the tray or the frame
 // than a dim corner: such a lane keeps the gel's bar.
 constexpr double kLeastLightShare = 0.5;
@@ -384,14 +380,6 @@ void completeLadder(Lane& l, LaneSearch& ls, const Work& wk, double sigma, doubl
     measureKept(l, ls, wk, laneSums(l, wk, o), least, o);
 }
 
-// The gel beyond a tier's outer lanes, a strip on either side (profiles along the outer lanes'
-// paths, their first row that lane's top; empty where the strip falls off the region).
-struct Margins {
-    Profile left, right;
-    int leftTop = 0, rightTop = 0;
-    double leftX = 0, rightX = 0; // the strips' middle columns
-};
-
 // A line across the gel need not lie along its rows: a photograph slants it, and a cut edge is
 // jagged, so the gaps beside a lane miss it at the band's own row. The line is followed instead
 // from strip to strip across the tier, lane, gap, lane, each searched for the highest row within
@@ -403,7 +391,7 @@ struct Margins {
 // any gap, so neither makes such a chain. Tiers of fewer than three lanes are left to the test
 // of the gaps beside each band.
 void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& searches,
-                     const std::vector<Profile>& rightGaps, const std::vector<Margins>& margins) {
+                     const std::vector<Profile>& rightGaps) {
     // The highest row of a strip's profile (its first row `top`) within `reach` of `row`, put in
     // `at`, and its rise above the higher of the lows within three half-widths either side; none
     // where the highest lies at the reach's end, on a slope rather than a ridge.
@@ -446,56 +434,6 @@ void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& se
         }
         return true;
     };
-    // The line runs on beyond the tier's outer lanes, through the gel's margins, where no lane's
-    // band reaches; followed from there it needs no chain through the lanes, which a jagged edge,
-    // or one that glows more in the lanes than between them (product run off into it), breaks. It
-    // is sought first in the margin farther from the band, within the reach of the greatest slope,
-    // then where the straight line from there through the band meets the nearer margin, and must
-    // cross every gap of the tier on that line. Margins that hold lanes the search left out, with
-    // one product's band in every lane, so make no line of it.
-    const auto throughMargins = [&](size_t k, size_t first, size_t last, const Band& band, const Margins& m) {
-        if (m.left.empty() || m.right.empty()) return false;
-        const double hw = std::max(1.0, 0.5 * band.width), x = lanes[k].centre;
-        const bool leftFar = x - m.leftX > m.rightX - x;
-        const Profile &far = leftFar ? m.left : m.right, &near = leftFar ? m.right : m.left;
-        const double farX = leftFar ? m.leftX : m.rightX, nearX = leftFar ? m.rightX : m.leftX;
-        if (!(std::fabs(x - farX) >= 1)) return false;
-        const double reach = hw + kMostSlope * std::fabs(x - farX);
-        // A cut edge is often broader than the bands: every rise is read above the lows within
-        // the far search's reach, the band's too.
-        double at = band.peakY, farAt = band.peakY, nearAt = band.peakY;
-        double rise = ridge(searches[k].s, lanes[k].box.top, band.peakY, hw, reach / 3, at);
-        if (!(rise > 0)) rise = band.prominence;
-        // As in every strip the line crosses, it rises by at least the lane's least prominence.
-        const double bar = std::max(kAcrossShare * rise, searches[k].least);
-        // Every ridge of the far margin within reach is tried: a tray's wall or the light beyond
-        // the gel may lie there too.
-        const int farTop = leftFar ? m.leftTop : m.rightTop, n = static_cast<int>(far.size());
-        const int a = std::max(1, static_cast<int>(std::floor(band.peakY - reach)) - farTop);
-        const int b = std::min(n - 2, static_cast<int>(std::ceil(band.peakY + reach)) - farTop);
-        for (int i = a; i <= b; ++i) {
-            if (!(far[static_cast<size_t>(i)] > far[static_cast<size_t>(i - 1)] &&
-                  far[static_cast<size_t>(i)] >= far[static_cast<size_t>(i + 1)]) ||
-                ridge(far, farTop, farTop + i, 1, reach / 3, farAt) < bar)
-                continue;
-            // The line's row at column c.
-            const auto lineRow = [&](double c) {
-                return band.peakY + (band.peakY - farAt) * (c - x) / (x - farX);
-            };
-            if (ridge(near, leftFar ? m.rightTop : m.leftTop, lineRow(nearX), 2 * hw, reach / 3, nearAt) <
-                bar)
-                continue;
-            bool gaps = true;
-            for (size_t j = first; j < last && gaps; ++j) {
-                double gapAt = 0;
-                gaps = ridge(rightGaps[j], lanes[j].box.top,
-                             lineRow(0.5 * (lanes[j].box.right + lanes[j + 1].box.left)), 2 * hw, reach / 3,
-                             gapAt) >= kGapShare * rise;
-            }
-            if (gaps) return true;
-        }
-        return false;
-    };
     std::vector<std::vector<char>> across(lanes.size());
     for (size_t k = 0; k < lanes.size(); ++k) {
         across[k].assign(lanes[k].bands.size(), 0);
@@ -506,10 +444,8 @@ void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& se
         while (last + 1 < lanes.size() && lanes[last + 1].tier == lanes[k].tier && !rightGaps[last].empty())
             ++last;
         if (last - first < 2) continue;
-        const Margins& m = margins[static_cast<size_t>(lanes[k].tier)];
         for (size_t i = 0; i < lanes[k].bands.size(); ++i)
-            across[k][i] = onLine(k, first, last, lanes[k].bands[i]) ||
-                           throughMargins(k, first, last, lanes[k].bands[i], m);
+            across[k][i] = onLine(k, first, last, lanes[k].bands[i]);
     }
     // Judged all before any goes: a band's line is followed through the other lanes' bands.
     for (size_t k = 0; k < lanes.size(); ++k) {
@@ -558,36 +494,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
                 sp = SpanSums{g0, g1, l.box.top - wk.y0, l.box.bottom - 1 - wk.y0, &shifts[k], {}, {}};
         }
     }
-    // Each tier's margins: half a lane wide, a quarter of a lane beyond its outer lanes' boxes,
-    // where a band's glow has faded but the gel goes on.
-    std::vector<Margins> margins(tiers.size());
-    std::vector<size_t> marginSpan(2 * tiers.size(), 0);
-    for (size_t k = 0; k < lanes.size(); ++k) {
-        const Lane& l = lanes[k];
-        for (int side = 0; side < 2; ++side) {
-            const bool outer = side == 0 ? k == 0 || lanes[k - 1].tier != l.tier
-                                         : k + 1 == lanes.size() || lanes[k + 1].tier != l.tier;
-            const int w = l.box.width();
-            const int a = (side == 0 ? l.box.left - (3 * w) / 4 : l.box.right + w / 4) - wk.x0;
-            const int b = a + w / 2 - 1;
-            if (!outer || w < 8 || a < 0 || b >= wk.w) continue;
-            Margins& m = margins[static_cast<size_t>(l.tier)];
-            (side == 0 ? m.leftTop : m.rightTop) = l.box.top;
-            (side == 0 ? m.leftX : m.rightX) = wk.x0 + 0.5 * (a + b);
-            marginSpan[2 * static_cast<size_t>(l.tier) + static_cast<size_t>(side)] = spans.size();
-            spans.push_back(SpanSums{a, b, l.box.top - wk.y0, l.box.bottom - 1 - wk.y0, &shifts[k], {}, {}});
-        }
-    }
     rowSums(wk, spans);
-    for (size_t t = 0; t < tiers.size(); ++t)
-        for (size_t side = 0; side < 2; ++side)
-            if (const size_t i = marginSpan[2 * t + side]; i > 0) {
-                SpanSums& sp = spans[i];
-                for (double& v : sp.values)
-                    v /= sp.b - sp.a + 1;
-                (side == 0 ? margins[t].left : margins[t].right) =
-                    boxSmooth(sp.values, std::max(1, static_cast<int>(sp.values.size()) / 600));
-            }
     std::vector<Profile> profiles(lanes.size());
     for (size_t k = 0; k < lanes.size(); ++k) {
         SpanSums& sp = spans[3 * k];
@@ -676,7 +583,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     for (const Lane& l : lanes)
         for (const Band& b : l.bands)
             widths.push_back(b.width);
-    dropLinesAcross(lanes, searches, rightGaps, margins);
+    dropLinesAcross(lanes, searches, rightGaps);
     // Above the wells lie the edge of the gel or its tray and the wells' rims, never a band; nor
     // is the bright rim along the gel's cut edge, or anything beyond it. Where the scan cuts
     // through the wells or a front, what is left of them rises from the region's top or bottom
