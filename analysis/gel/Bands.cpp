@@ -390,8 +390,12 @@ void completeLadder(Lane& l, LaneSearch& ls, const Work& wk, double sigma, doubl
 // glow spills only into the gaps beside it, and one product loaded in every lane rises little in
 // any gap, so neither makes such a chain. Tiers of fewer than three lanes are left to the test
 // of the gaps beside each band.
+// The lowest such line through all of a tier's lanes, when it lies in the far half of the rows
+// its bands can hold, is the gel's far edge or a front that nothing outran: the tray's lines
+// and rims beyond it are no bands either. Nearer the wells lie the stacking gel's boundary and
+// the comb's own rims, with the bands below them.
 void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& searches,
-                     const std::vector<Profile>& rightGaps) {
+                     const std::vector<Profile>& rightGaps, const std::vector<Tier>& tiers) {
     // The highest row of a strip's profile (its first row `top`) within `reach` of `row`, put in
     // `at`, and its rise above the higher of the lows within three half-widths either side; none
     // where the highest lies at the reach's end, on a slope rather than a ridge.
@@ -408,8 +412,11 @@ void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& se
         return p[static_cast<size_t>(i)] - std::max(*std::min_element(p.begin() + lo, p.begin() + i + 1),
                                                     *std::min_element(p.begin() + i, p.begin() + hi + 1));
     };
+    // The row a line followed last met in each lane.
+    std::vector<double> path(lanes.size());
     const auto onLine = [&](size_t k, size_t first, size_t last, const Band& band) {
         const double hw = std::max(1.0, 0.5 * band.width);
+        path[k] = band.peakY;
         for (int dir = -1; dir <= 1; dir += 2) {
             double row = band.peakY, x = lanes[k].centre, at = row;
             // A shoulder makes no ridge of its own: its gaps must then rise as far as it does.
@@ -430,11 +437,14 @@ void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& se
                     return false;
                 laneRise = nextRise;
                 x = nl.centre;
+                path[next] = row;
             }
         }
         return true;
     };
     std::vector<std::vector<char>> across(lanes.size());
+    // Per tier, the mean row of its lowest line through all its lanes, and that line's row in each.
+    std::vector<double> edgeMean(tiers.size(), -1.0), edge(lanes.size(), -1.0);
     for (size_t k = 0; k < lanes.size(); ++k) {
         across[k].assign(lanes[k].bands.size(), 0);
         // The tier's lanes, each but the last with the gap to its right.
@@ -444,9 +454,31 @@ void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& se
         while (last + 1 < lanes.size() && lanes[last + 1].tier == lanes[k].tier && !rightGaps[last].empty())
             ++last;
         if (last - first < 2) continue;
-        for (size_t i = 0; i < lanes[k].bands.size(); ++i)
+        const bool whole = (first == 0 || lanes[first - 1].tier != lanes[k].tier) &&
+                           (last + 1 == lanes.size() || lanes[last + 1].tier != lanes[k].tier);
+        const size_t t = static_cast<size_t>(lanes[k].tier);
+        for (size_t i = 0; i < lanes[k].bands.size(); ++i) {
             across[k][i] = onLine(k, first, last, lanes[k].bands[i]);
+            if (!across[k][i] || !whole) continue;
+            double mean = 0, middle = 0;
+            for (size_t j = first; j <= last; ++j) {
+                mean += path[j];
+                middle +=
+                    0.5 * (tiers[t].rowAt(tiers[t].firstBandRow, lanes[j].centre) + lanes[j].box.bottom);
+            }
+            if (mean > middle && mean > edgeMean[t] * static_cast<double>(last - first + 1)) {
+                edgeMean[t] = mean / static_cast<double>(last - first + 1);
+                std::copy(path.begin() + static_cast<std::ptrdiff_t>(first),
+                          path.begin() + static_cast<std::ptrdiff_t>(last) + 1,
+                          edge.begin() + static_cast<std::ptrdiff_t>(first));
+            }
+        }
     }
+    for (size_t k = 0; k < lanes.size(); ++k)
+        if (edge[k] >= 0)
+            for (size_t i = 0; i < lanes[k].bands.size(); ++i)
+                if (lanes[k].bands[i].peakY > edge[k] + std::max(1.0, 0.5 * lanes[k].bands[i].width))
+                    across[k][i] = 1;
     // Judged all before any goes: a band's line is followed through the other lanes' bands.
     for (size_t k = 0; k < lanes.size(); ++k) {
         size_t i = 0;
@@ -583,7 +615,7 @@ void findBands(const PreparedGel& gel, const std::vector<Tier>& tiers, std::vect
     for (const Lane& l : lanes)
         for (const Band& b : l.bands)
             widths.push_back(b.width);
-    dropLinesAcross(lanes, searches, rightGaps);
+    dropLinesAcross(lanes, searches, rightGaps, tiers);
     // Above the wells lie the edge of the gel or its tray and the wells' rims, never a band; nor
     // is the bright rim along the gel's cut edge, or anything beyond it. Where the scan cuts
     // through the wells or a front, what is left of them rises from the region's top or bottom
