@@ -27,6 +27,9 @@ struct BandPeak {
 // A peak whose rows rise between the lanes by this share of their rise in the lane runs across
 // the gel.
 constexpr double kAcrossShare = 0.85;
+// A band that ran onto the gel's far edge rises above it by its own height: a peak there rising
+// no more than this many times as far as the edge does in the tier's lanes is the edge's glow.
+constexpr double kEdgeBandRise = 2.0;
 // Gel beside a lane that reads under half the usual light is more likely the tray or the frame
 // than a dim corner: such a lane keeps the gel's bar.
 constexpr double kLeastLightShare = 0.5;
@@ -393,7 +396,9 @@ void completeLadder(Lane& l, LaneSearch& ls, const Work& wk, double sigma, doubl
 // The lowest such line through all of a tier's lanes, when it lies in the far half of the rows
 // its bands can hold, is the gel's far edge or a front that nothing outran: the tray's lines
 // and rims beyond it are no bands either. Nearer the wells lie the stacking gel's boundary and
-// the comb's own rims, with the bands below them.
+// the comb's own rims, with the bands below them. Product run off into that edge makes it glow
+// in some lanes more than in the gaps, and the chain through them breaks: a peak on the edge's
+// row is compared with the edge's median rise in the tier's lanes instead.
 void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& searches,
                      const std::vector<Profile>& rightGaps, const std::vector<Tier>& tiers) {
     // The highest row of a strip's profile (its first row `top`) within `reach` of `row`, put in
@@ -412,8 +417,8 @@ void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& se
         return p[static_cast<size_t>(i)] - std::max(*std::min_element(p.begin() + lo, p.begin() + i + 1),
                                                     *std::min_element(p.begin() + i, p.begin() + hi + 1));
     };
-    // The row a line followed last met in each lane.
-    std::vector<double> path(lanes.size());
+    // The row a line followed last met in each lane, and its rise there.
+    std::vector<double> path(lanes.size()), pathRise(lanes.size());
     const auto onLine = [&](size_t k, size_t first, size_t last, const Band& band) {
         const double hw = std::max(1.0, 0.5 * band.width);
         path[k] = band.peakY;
@@ -422,6 +427,7 @@ void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& se
             // A shoulder makes no ridge of its own: its gaps must then rise as far as it does.
             double laneRise = ridge(searches[k].s, lanes[k].box.top, row, hw, hw, at);
             if (!(laneRise > 0)) laneRise = band.prominence;
+            pathRise[k] = laneRise;
             for (size_t j = k; dir < 0 ? j > first : j < last; j = dir < 0 ? j - 1 : j + 1) {
                 const size_t left = dir < 0 ? j - 1 : j, next = dir < 0 ? j - 1 : j + 1;
                 const Lane &gl = lanes[left], &nl = lanes[next];
@@ -438,13 +444,15 @@ void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& se
                 laneRise = nextRise;
                 x = nl.centre;
                 path[next] = row;
+                pathRise[next] = nextRise;
             }
         }
         return true;
     };
     std::vector<std::vector<char>> across(lanes.size());
-    // Per tier, the mean row of its lowest line through all its lanes, and that line's row in each.
-    std::vector<double> edgeMean(tiers.size(), -1.0), edge(lanes.size(), -1.0);
+    // Per tier, the mean row of its lowest line through all its lanes, and that line's row and
+    // rise in each.
+    std::vector<double> edgeMean(tiers.size(), -1.0), edge(lanes.size(), -1.0), edgeRise(lanes.size());
     for (size_t k = 0; k < lanes.size(); ++k) {
         across[k].assign(lanes[k].bands.size(), 0);
         // The tier's lanes, each but the last with the gap to its right.
@@ -471,14 +479,28 @@ void dropLinesAcross(std::vector<Lane>& lanes, const std::vector<LaneSearch>& se
                 std::copy(path.begin() + static_cast<std::ptrdiff_t>(first),
                           path.begin() + static_cast<std::ptrdiff_t>(last) + 1,
                           edge.begin() + static_cast<std::ptrdiff_t>(first));
+                std::copy(pathRise.begin() + static_cast<std::ptrdiff_t>(first),
+                          pathRise.begin() + static_cast<std::ptrdiff_t>(last) + 1,
+                          edgeRise.begin() + static_cast<std::ptrdiff_t>(first));
             }
         }
     }
-    for (size_t k = 0; k < lanes.size(); ++k)
-        if (edge[k] >= 0)
-            for (size_t i = 0; i < lanes[k].bands.size(); ++i)
-                if (lanes[k].bands[i].peakY > edge[k] + std::max(1.0, 0.5 * lanes[k].bands[i].width))
-                    across[k][i] = 1;
+    std::vector<double> usualRise(tiers.size());
+    for (size_t t = 0; t < tiers.size(); ++t) {
+        Profile rises;
+        for (size_t k = 0; k < lanes.size(); ++k)
+            if (lanes[k].tier == static_cast<int>(t) && edge[k] >= 0) rises.push_back(edgeRise[k]);
+        if (!rises.empty()) usualRise[t] = medianOf(rises);
+    }
+    for (size_t k = 0; k < lanes.size(); ++k) {
+        if (edge[k] < 0) continue;
+        const double most = kEdgeBandRise * usualRise[static_cast<size_t>(lanes[k].tier)];
+        for (size_t i = 0; i < lanes[k].bands.size(); ++i) {
+            const Band& b = lanes[k].bands[i];
+            const double hw = std::max(1.0, 0.5 * b.width);
+            if (b.peakY > edge[k] + hw || (b.peakY >= edge[k] - hw && b.prominence <= most)) across[k][i] = 1;
+        }
+    }
     // Judged all before any goes: a band's line is followed through the other lanes' bands.
     for (size_t k = 0; k < lanes.size(); ++k) {
         size_t i = 0;
