@@ -337,7 +337,8 @@ TEST(GelLanesScan, TraysLipAndWallBearNoBandOrLane) {
 // The same photo's gel ends in a cut edge that rises to the right by 2 degrees and is jagged: in
 // the gaps between the second tier's lanes it peaks at row 2597 by column 746 and at row 2546 by
 // column 2043. To the left, product run into it makes it glow in the lanes more than in the gaps.
-// Neither the edge nor the tray's wall and lines below it bear a band in any lane.
+// Neither the edge's row nor the tray's wall and lines below it bear a band in any lane (where the
+// edge forks, 20 rows above it in the first two lanes, its upper branch still does).
 TEST(GelLanesScan, PhotosSlantedCutEdgeAndTrayBelowBearNoBand) {
     LOAD_OR_SKIP(image, "gels/agarose-dna-rgb-phone-photo-01.jpg");
     const gel::Analysis a = gel::analyse(*image);

@@ -309,6 +309,38 @@ TEST(GelStages, LineAcrossSlantedOrJaggedIsNoBand) {
     }
 }
 
+// The gel's far edge, a line across every lane at row 300 (the far half of the tier), ends the
+// lanes: a tray's line 40 rows below it, in two lanes only, is no band; on the edge, a lane where
+// it glows half as high again is the edge, and one where a band ran onto it (rising three times
+// as far as the edge) keeps that band. The same line at row 150, nearer the wells (a stacking
+// gel's boundary), is no band where it runs across, and what lies below it stays.
+TEST(GelStages, GelsFarEdgeEndsItsLanes) {
+    gel::Tier tier;
+    tier.bottom = 400;
+    const std::vector<gel::Tier> tiers{tier};
+    std::vector<gel::LanePlacement> placed;
+    for (int k = 0; k < 4; ++k)
+        placed.push_back(gel::LanePlacement::centred(0, 25 + 45 * k, 30));
+    const struct {
+        int line;
+        std::vector<long> rows[4];
+    } cases[] = {{300, {{60, 120}, {60, 120}, {60, 120}, {60, 120, 300}}},
+                 {150, {{60, 120, 190}, {60, 120, 150}, {60, 120, 190}, {60, 120, 150}}}};
+    for (const auto& c : cases) {
+        const Pixels px = image16(200, 400, [&](int x, int y) {
+            const int lane = laneAt(x);
+            const double line = (lane == 1 ? 9000 : lane == 3 ? 20000 : 6000) * bump(y, c.line, 3);
+            const double tray = lane == 0 || lane == 2 ? 3000 * bump(y, c.line + 40, 3) : 0;
+            return (lane < 0 ? 1000 : twoBands(y)) + line + tray;
+        });
+        const gel::PreparedGel prepared(viewOf(px, 200));
+        const gel::Analysis a = gel::analyseLanes(prepared, tiers, gel::placeLanes(prepared, tiers, placed));
+        ASSERT_EQ(a.lanes.size(), 4u);
+        for (size_t l = 0; l < 4; ++l)
+            EXPECT_EQ(peakRows(a.lanes[l]), c.rows[l]) << "lane " << l << " line " << c.line;
+    }
+}
+
 // A band ending a shelf (a smear's tail) is steep on its free side and stays; a smear, wide on
 // both sides, goes; a band three times the usual width stays only if it stands out three times as far.
 TEST(GelStages, WideRisesAreBandsOnlyWhereTheyStandOut) {
