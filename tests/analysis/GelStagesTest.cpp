@@ -68,10 +68,12 @@ double twoBands(int y) {
     return v;
 }
 
-// The analysis of an image 200 columns wide in the four lanes of laneAt.
-gel::Analysis inFourLanes(const Pixels& px, const gel::Options& o = gel::Options()) {
+// The analysis of an image 200 columns wide in the four lanes of laneAt, in the tiers given (those
+// found where none are).
+gel::Analysis inFourLanes(const Pixels& px, const gel::Options& o = gel::Options(),
+                          std::vector<gel::Tier> tiers = {}) {
     const gel::PreparedGel prepared(viewOf(px, 200));
-    const std::vector<gel::Tier> tiers = gel::findTiers(prepared);
+    if (tiers.empty()) tiers = gel::findTiers(prepared);
     std::vector<gel::LanePlacement> placed;
     for (int k = 0; k < 4; ++k)
         placed.push_back(gel::LanePlacement::centred(0, 25 + 45 * k, 30));
@@ -79,6 +81,13 @@ gel::Analysis inFourLanes(const Pixels& px, const gel::Options& o = gel::Options
     EXPECT_EQ(a.lanes.size(), 4u);
     a.lanes.resize(4); // what the test reads next then fails rather than reads past the end
     return a;
+}
+
+// One tier of the image's 400 rows, as a caller may give it.
+std::vector<gel::Tier> oneTier() {
+    gel::Tier tier;
+    tier.bottom = 400;
+    return {tier};
 }
 
 // 540 x 400: eight lanes 40 columns wide every 60 from column 30 under a comb, whose slots run
@@ -289,20 +298,12 @@ TEST(GelStages, GelEdgeInAFrameIsNoBandOrLane) {
 // may say: the line alone passes for the rims of a second comb.
 TEST(GelStages, LineAcrossSlantedOrJaggedIsNoBand) {
     const struct { double slope, jag; } lines[] = {{0, 0}, {0.08, 0}, {0.035, 4}, {-0.035, -4}};
-    gel::Tier tier;
-    tier.bottom = 400;
-    const std::vector<gel::Tier> tiers{tier};
-    std::vector<gel::LanePlacement> placed;
-    for (int k = 0; k < 4; ++k)
-        placed.push_back(gel::LanePlacement::centred(0, 25 + 45 * k, 30));
     for (const auto& line : lines) {
         const Pixels px = image16(200, 400, [&](int x, int y) {
             const double row = 300 + line.slope * x + (laneAt(x) < 0 ? line.jag : 0);
             return (laneAt(x) < 0 ? 400 + 0.6 * twoBands(y) : twoBands(y)) + 6000 * bump(y, row, 3);
         });
-        const gel::PreparedGel prepared(viewOf(px, 200));
-        const gel::Analysis a = gel::analyseLanes(prepared, tiers, gel::placeLanes(prepared, tiers, placed));
-        ASSERT_EQ(a.lanes.size(), 4u);
+        const gel::Analysis a = inFourLanes(px, gel::Options(), oneTier());
         for (const gel::Lane& l : a.lanes)
             EXPECT_EQ(peakRows(l), (std::vector<long>{60, 120}))
                 << "lane " << l.index << " slope " << line.slope;
@@ -315,12 +316,6 @@ TEST(GelStages, LineAcrossSlantedOrJaggedIsNoBand) {
 // as far as the edge) keeps that band. The same line at row 150, nearer the wells (a stacking
 // gel's boundary), is no band where it runs across, and what lies below it stays.
 TEST(GelStages, GelsFarEdgeEndsItsLanes) {
-    gel::Tier tier;
-    tier.bottom = 400;
-    const std::vector<gel::Tier> tiers{tier};
-    std::vector<gel::LanePlacement> placed;
-    for (int k = 0; k < 4; ++k)
-        placed.push_back(gel::LanePlacement::centred(0, 25 + 45 * k, 30));
     const struct {
         int line;
         std::vector<long> rows[4];
@@ -333,9 +328,7 @@ TEST(GelStages, GelsFarEdgeEndsItsLanes) {
             const double tray = lane == 0 || lane == 2 ? 3000 * bump(y, c.line + 40, 3) : 0;
             return (lane < 0 ? 1000 : twoBands(y)) + line + tray;
         });
-        const gel::PreparedGel prepared(viewOf(px, 200));
-        const gel::Analysis a = gel::analyseLanes(prepared, tiers, gel::placeLanes(prepared, tiers, placed));
-        ASSERT_EQ(a.lanes.size(), 4u);
+        const gel::Analysis a = inFourLanes(px, gel::Options(), oneTier());
         for (size_t l = 0; l < 4; ++l)
             EXPECT_EQ(peakRows(a.lanes[l]), c.rows[l]) << "lane " << l << " line " << c.line;
     }
